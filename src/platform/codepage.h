@@ -1,0 +1,23 @@
+#pragma once
+// Conversions between wide text and the byte encodings. Pure functions: the
+// "system ANSI code page" of this platform is fixed at Windows-1252.
+
+#include "platform/text.h"
+
+namespace zept {
+
+// Characters Windows-1252 cannot hold become "?" (one per code point).
+AnsiString WideToAnsi(const WideString& text);
+// Every byte maps to one unit; the five unassigned bytes map to U+0081 etc.,
+// as the system conversion does.
+WideString AnsiToWide(const AnsiString& text);
+
+// Lone surrogates become U+FFFD.
+Utf8String WideToUtf8(const WideString& text);
+// Each malformed sequence becomes one U+FFFD.
+WideString Utf8ToWide(const Utf8String& text);
+
+// Only for ASCII literals and numbers: each byte becomes one unit.
+WideString AsciiToWide(const std::string& ascii);
+
+}  // namespace zept

@@ -1,0 +1,147 @@
+#pragma once
+// In-memory stand-ins for the platform services, for tests. Each can be set
+// up freely and told to fail where a test needs a failure.
+
+#include <map>
+#include <set>
+#include <utility>
+
+#include "platform/platform.h"
+
+namespace zept::platform {
+
+// Paths are normalised: "/" and "\" both separate, doubled and trailing
+// separators are dropped. Names are case-sensitive.
+class FakeFileSystem final : public FileSystem {
+ public:
+  struct File {
+    std::string bytes;
+    bool readOnly = false;
+  };
+
+  static WideString Normalize(const WideString& path);
+
+  // Set-up and inspection.
+  void addFile(const WideString& path, const std::string& bytes,
+               bool readOnly = false);
+  void addDirectory(const WideString& path);
+  const File* file(const WideString& path) const;
+  std::size_t fileCount() const { return files_.size(); }
+
+  // Failures: writes (append or replace) to paths starting with the prefix;
+  // the next n appends; the next n renames of replaceFile (after the data
+  // was written); listing of one folder.
+  void failWritesUnder(const WideString& prefix) { failPrefix_ = Normalize(prefix); }
+  void failNextAppends(int n) { failAppends_ = n; }
+  void failNextRenames(int n) { failRenames_ = n; }
+  void failListing(const WideString& path) { failList_ = Normalize(path); }
+  int appendCalls() const { return appendCalls_; }
+
+  bool fileExists(const WideString& path) override;
+  bool directoryExists(const WideString& path) override;
+  void createDirectories(const WideString& path) override;
+  std::optional<std::string> readFile(const WideString& path) override;
+  void appendFile(const WideString& path, const std::string& bytes) override;
+  void replaceFile(const WideString& path, const std::string& bytes) override;
+  bool deleteFile(const WideString& path) override;
+  bool removeDirectory(const WideString& path) override;
+  std::vector<DirEntry> listDirectory(const WideString& path) override;
+
+ private:
+  void checkWritable(const WideString& path);
+
+  std::map<WideString, File> files_;
+  std::set<WideString> dirs_;
+  WideString failPrefix_;
+  WideString failList_ = u"\x01";
+  int failAppends_ = 0;
+  int failRenames_ = 0;
+  int appendCalls_ = 0;
+};
+
+class FakeRegistry final : public RegistryStore {
+ public:
+  // A read-only hive cannot open keys for writing; a broken store throws on
+  // every read.
+  void setReadOnly(RegistryRoot root, bool readOnly) { readOnly_[Index(root)] = readOnly; }
+  void setBroken(bool broken) { broken_ = broken; }
+  // Keys open but writes throw (a full disk).
+  void setFailWrites(bool fail) { failWrites_ = fail; }
+
+  bool keyExists(RegistryRoot root, const WideString& key) override;
+  bool createKey(RegistryRoot root, const WideString& key) override;
+  std::optional<WideString> readString(RegistryRoot root, const WideString& key,
+                                       const WideString& name) override;
+  void writeString(RegistryRoot root, const WideString& key,
+                   const WideString& name, const WideString& value) override;
+  bool deleteValue(RegistryRoot root, const WideString& key,
+                   const WideString& name) override;
+  bool deleteKey(RegistryRoot root, const WideString& key) override;
+  std::vector<WideString> listSubkeys(RegistryRoot root,
+                                      const WideString& key) override;
+  std::vector<std::pair<WideString, WideString>> listValues(
+      RegistryRoot root, const WideString& key) override;
+
+ private:
+  struct Key {
+    WideString name;
+    std::map<WideString, std::pair<WideString, WideString>> values;  // by fold
+  };
+  static int Index(RegistryRoot root) { return root == RegistryRoot::LocalMachine; }
+  static WideString Fold(const WideString& key);
+  void ensure(RegistryRoot root, const WideString& key);
+
+  std::map<WideString, Key> keys_[2];  // by folded path
+  bool readOnly_[2] = {false, false};
+  bool broken_ = false;
+  bool failWrites_ = false;
+};
+
+class FakeSystemFolders final : public SystemFolders {
+ public:
+  explicit FakeSystemFolders(FileSystem& files) : files_(files) {}
+
+  std::map<int, WideString> special;
+  WideString temp = u"/tmp";
+  WideString windows;
+  WideString program = u"/opt/zept/zept";
+  std::optional<VersionNumbers> version = VersionNumbers{6, 0, 3, 67};
+  bool shortNamesFail = false;
+
+  WideString specialFolder(int csidl) override {
+    auto it = special.find(csidl);
+    return it == special.end() ? u"" : it->second;
+  }
+  WideString tempFolder() override { return temp; }
+  WideString windowsFolder() override { return windows; }
+  WideString programPath() override { return program; }
+  WideString shortPathName(const WideString& path) override;
+  std::optional<VersionNumbers> fileVersion(const WideString& file) override {
+    return file.empty() || file == program ? version : std::nullopt;
+  }
+
+ private:
+  FileSystem& files_;
+};
+
+class FakeClock final : public Clock {
+ public:
+  DateTime time{2026, 12, 6, 10, 30, 15, 250};
+  RegionalSettings settings;
+  // Added to the time after every now(), so successive rows differ.
+  int stepMilliseconds = 0;
+
+  DateTime now() override;
+  RegionalSettings regionalSettings() override { return settings; }
+};
+
+// All fakes together, wired as a Platform.
+struct FakePlatform {
+  FakeFileSystem files;
+  FakeRegistry registry;
+  FakeSystemFolders folders{files};
+  FakeClock clock;
+  Platform platform{registry, folders, files, clock};
+};
+
+}  // namespace zept::platform

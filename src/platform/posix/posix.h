@@ -1,0 +1,43 @@
+#pragma once
+// The POSIX (Linux) implementations of the platform interfaces.
+
+#include <sys/types.h>
+
+#include <memory>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace zept::platform {
+
+// The native form of a core path: "\" becomes "/", text becomes UTF-8.
+std::string NativePath(const WideString& path);
+
+// System calls the file system makes for its atomic replacement, replaceable
+// so a test can make one fail.
+struct PosixFileHooks {
+  ssize_t (*write)(int fd, const void* data, std::size_t size) = nullptr;
+  int (*rename)(const char* from, const char* to) = nullptr;
+};
+
+std::unique_ptr<FileSystem> NewPosixFileSystem(PosixFileHooks hooks = {});
+
+// getEnv looks up an environment variable (nullptr when unset); tests pass
+// their own. programPath is the running program's file.
+using GetEnvFunction = char* (*)(const char* name);
+std::unique_ptr<SystemFolders> NewPosixSystemFolders(std::string programPath,
+                                                     GetEnvFunction getEnv);
+// The running program's file, from /proc/self/exe.
+std::string RunningProgramPath();
+
+std::unique_ptr<Clock> NewPosixClock();
+
+// One SQLite database per hive at the given files.
+std::unique_ptr<RegistryStore> NewSqliteRegistry(std::string currentUserFile,
+                                                 std::string localMachineFile);
+// The stores at their usual places: ZEPT_REGISTRY_DIR/HKCU.db and HKLM.db
+// when that variable is set; otherwise the user's one under the XDG config
+// folder and the machine's under /var/lib/zept/registry.
+std::unique_ptr<RegistryStore> NewDefaultRegistry(GetEnvFunction getEnv);
+
+}  // namespace zept::platform
