@@ -74,6 +74,15 @@ WideString VirtualStoreRows(Context& ctx) {
   return rows;
 }
 
+// The report shows a failure to get the short form as no short form.
+WideString ShortPathOrEmpty(Context& ctx, const WideString& path) {
+  try {
+    return ctx.platform.folders.shortPathName(path);
+  } catch (const std::exception&) {
+    return u"";
+  }
+}
+
 }  // namespace
 
 std::vector<FolderAccessTest> TestSystemAccess(Context& ctx) {
@@ -196,8 +205,7 @@ AnsiString BuildConfigurationReport(Context& ctx) {
       {u"InstallPath", RegReadString(reg, key, u"InstallPath", u"")},
       {u"Version", RegReadString(reg, key, u"Version", u"")},
       {u"Release", release},
-      {u"Data ExtractShortPathName",
-       ctx.platform.folders.shortPathName(dataFolder)},
+      {u"Data ExtractShortPathName", ShortPathOrEmpty(ctx, dataFolder)},
       {u"Data Protected Path", ProtectPath(ctx, dataFolder, true)},
   };
   r += WideString(u"<tr><td><table class=\"LogParameters\">") + kCrLf;

@@ -141,7 +141,9 @@ std::vector<DirEntry> FakeFileSystem::listDirectory(const WideString& path) {
 
 WideString FakeSystemFolders::shortPathName(const WideString& path) {
   if (shortNamesFail) throw EFileError("cannot get short name: Access is denied");
-  return files_.fileExists(path) || files_.directoryExists(path) ? path : u"";
+  if (!files_.fileExists(path) && !files_.directoryExists(path)) return u"";
+  auto it = shortNames.find(path);
+  return it == shortNames.end() ? path : it->second;
 }
 
 DateTime FakeClock::now() {

@@ -106,6 +106,8 @@ class FakeSystemFolders final : public SystemFolders {
   WideString windows;
   WideString program = u"/opt/zept/zept";
   std::optional<VersionNumbers> version = VersionNumbers{6, 0, 3, 67};
+  // Short forms of existing paths; an existing path without one is its own.
+  std::map<WideString, WideString> shortNames;
   bool shortNamesFail = false;
 
   WideString specialFolder(int csidl) override {
