@@ -24,7 +24,7 @@ int AnsiByteFor(char16_t unit) {
 bool IsHighSurrogate(char16_t u) { return u >= 0xD800 && u <= 0xDBFF; }
 bool IsLowSurrogate(char16_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
 
-void AppendUtf8(Utf8String& out, char32_t cp) {
+void AppendCodePoint(Utf8String& out, char32_t cp) {
   if (cp < 0x80) {
     out += static_cast<char>(cp);
   } else if (cp < 0x800) {
@@ -80,23 +80,29 @@ WideString AnsiToWide(const AnsiString& text) {
   return out;
 }
 
+void AppendUtf8(Utf8String& out, const WideString& text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char16_t u = text[i];
+    if (u < 0x80) {
+      out += static_cast<char>(u);
+    } else if (IsHighSurrogate(u) && i + 1 < text.size() &&
+               IsLowSurrogate(text[i + 1])) {
+      char32_t cp = 0x10000 + ((char32_t(u) - 0xD800) << 10) +
+                    (char32_t(text[i + 1]) - 0xDC00);
+      AppendCodePoint(out, cp);
+      ++i;
+    } else if (IsHighSurrogate(u) || IsLowSurrogate(u)) {
+      AppendCodePoint(out, 0xFFFD);
+    } else {
+      AppendCodePoint(out, u);
+    }
+  }
+}
+
 Utf8String WideToUtf8(const WideString& text) {
   Utf8String out;
   out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    char16_t u = text[i];
-    if (IsHighSurrogate(u) && i + 1 < text.size() &&
-        IsLowSurrogate(text[i + 1])) {
-      char32_t cp = 0x10000 + ((char32_t(u) - 0xD800) << 10) +
-                    (char32_t(text[i + 1]) - 0xDC00);
-      AppendUtf8(out, cp);
-      ++i;
-    } else if (IsHighSurrogate(u) || IsLowSurrogate(u)) {
-      AppendUtf8(out, 0xFFFD);
-    } else {
-      AppendUtf8(out, u);
-    }
-  }
+  AppendUtf8(out, text);
   return out;
 }
 

@@ -14,6 +14,8 @@ WideString AnsiToWide(const AnsiString& text);
 
 // Lone surrogates become U+FFFD.
 Utf8String WideToUtf8(const WideString& text);
+// The same, appended to out.
+void AppendUtf8(Utf8String& out, const WideString& text);
 // Each malformed sequence becomes one U+FFFD.
 WideString Utf8ToWide(const Utf8String& text);
 

@@ -1,0 +1,79 @@
+#pragma once
+// The SCORM 1.2 run-time that stands in for the learning management system:
+// the learner's sessions, the five values of the current record, and their
+// storage in the registry store or in files.
+
+#include "tracking/Parcours.h"
+#include "tracking/sessiontracking.h"
+#include "tracking/users.h"
+
+namespace zept {
+
+class TLMSAPI {
+ public:
+  TLMSAPI(Context& ctx, const TParcours& parcours);
+
+  WideString TrackingId;
+  WideString Login;
+  std::int32_t CurrentSession = -1;
+  std::int32_t CurrentSCO = -1;
+  bool TrackInteractions = false;
+  WideString StorageMode = u"reg";
+  WideString TrackPath;
+  std::int32_t HistoryLimit = 0;
+  TSessionList Sessions;
+  const TParcours& Parcours;
+  TUsers Users;
+  const WideString TrackingFileName = u"tracking.xml";
+  const WideString UsersFileName = u"users.xml";
+
+  // Begins a session that starts from the values of the last one.
+  void LMSInitialize();
+  void LMSFinish() { CurrentSession = 0; }
+  // Stores the trackings of Login, then the users.
+  void LMSCommit();
+  // Replaces Sessions with the stored sessions of Login.
+  void LMSLoad();
+  void LMSSetValue(const WideString& element, const WideString& value);
+  WideString LMSGetValue(const WideString& element);
+
+  WideString BuildTrackingsXml() const;
+  Utf8String BuildTrackingsXmlUtf8() const;
+  // Appends the sessions of a stored document; false when it is unreadable.
+  bool ParseTrackings(const WideString& text);
+  bool ParseTrackingsUtf8(const Utf8String& text);
+  void AddSession(std::unique_ptr<TSessionTracking> session);
+
+  void LoadUsers();
+  void SaveUsers();
+  // The stored trackings document of login; the empty-tracking form when
+  // nothing is stored. reformat writes its root element out indented.
+  WideString UserTrackingXml(const WideString& login, bool reformat);
+  WideString UsersSessionsXml();
+
+  WideString TrackingKey(const WideString& login) const;
+  WideString UsersKey() const;
+  WideString TrackingFolder(const WideString& login) const;
+  WideString UsersFolder() const;
+
+  // The empty-tracking form for login.
+  static WideString EmptyTrackingXml(const WideString& login);
+
+ private:
+  WideString today() const;
+  // Creates the folder when missing; true when it exists afterwards.
+  bool ensureFolder(const WideString& folder);
+  // Stores a document: atomically in a file, or as a registry value.
+  void storeFile(const WideString& folder, const WideString& name, const Utf8String& text);
+  void storeValue(const WideString& key, const WideString& name, const WideString& text);
+  std::optional<std::string> readStoredFile(const WideString& path);
+  // Keeps an unreadable tracking file beside the place it is about to be
+  // replaced, so a damaged history can still be recovered by hand.
+  void keepUnreadable(const WideString& path);
+
+  Context& ctx_;
+  // The tracking file LMSLoad found unreadable, if any.
+  WideString unreadableFile_;
+};
+
+}  // namespace zept

@@ -1,0 +1,50 @@
+#pragma once
+// The learners known on this machine and the users document.
+
+#include <memory>
+#include <vector>
+
+#include "platform/clock.h"
+#include "util/arraylib.h"
+
+namespace zept {
+
+class TUser {
+ public:
+  // An empty date becomes today's, "dd/mm/yyyy" with the user's separator.
+  TUser(const WideString& login, const WideString& password, const WideString& date,
+        const platform::DateTime& now, const platform::RegionalSettings& settings);
+
+  WideString ElementName = u"user";
+  WideString Login;
+  WideString Password;
+  WideString Date;
+
+  WideString ToXml(const WideString& indent) const;
+};
+
+using TUserList = std::vector<TUser>;
+
+class TUsers {
+ public:
+  explicit TUsers(platform::Clock& clock) : clock_(clock) {}
+
+  TUserList Users;
+  WideString CdromId = u"cd_id";
+  WideString RootName = u"users";
+
+  // Appends a user when both login and password are non-empty.
+  void AddUser(const WideString& login, const WideString& password, const WideString& date);
+  // Replaces the list with the users of a stored document: every child node
+  // of its root, whatever its name. An unreadable text leaves no users.
+  void LoadFromXml(const WideString& text);
+  // The users document.
+  WideString ToXml(const WideString& indent) const;
+  Utf8String ToXmlUtf8(const WideString& indent) const;
+  TWideStringArray Logins() const;
+
+ private:
+  platform::Clock& clock_;
+};
+
+}  // namespace zept
