@@ -150,7 +150,8 @@ class Reader {
 
   void flushText() {
     if (text_.empty()) return;
-    const bool blank = text_.find_first_not_of(" \t\r\n") == std::string::npos;
+    // A CR can only come from a character reference: it is content.
+    const bool blank = text_.find_first_not_of(" \t\n") == std::string::npos;
     // Structure changes only after a flush, so the run belongs to the
     // element open now.
     if (!blank) valueNode(text_.data(), text_.size());

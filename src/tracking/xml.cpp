@@ -32,10 +32,12 @@ void EnsureXmlInit() {
 constexpr int kParseOptions =
     XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
 
+// Line ends are normalised to LF when parsed, so a CR in text can only come
+// from a character reference: it is content, never layout.
 bool IsBlank(const xmlChar* text) {
   if (!text) return true;
   for (; *text; ++text) {
-    if (*text != ' ' && *text != '\t' && *text != '\r' && *text != '\n') return false;
+    if (*text != ' ' && *text != '\t' && *text != '\n') return false;
   }
   return true;
 }

@@ -1,0 +1,264 @@
+#include "tracking/lms.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "platform/codepage.h"
+#include "platform/posix/posix.h"
+#include "tracking/course_fixture.h"
+#include "util/reglib.h"
+
+namespace zept {
+namespace {
+
+using platform::RegistryRoot;
+using testing::CourseEnv;
+
+class LmsTest : public ::testing::Test, protected CourseEnv {
+ protected:
+  TLMSAPI api{ctx, parcours};
+
+  void placeAt(const WideString& mode) {
+    api.StorageMode = mode;
+    api.TrackPath = u"C:\\data";
+    api.TrackingId = u"course1";
+    api.Login = u"anna";
+  }
+  // A learner's first visit: session, one value, commit.
+  void firstVisit() {
+    api.LMSLoad();
+    api.LMSInitialize();
+    api.CurrentSCO = 2;
+    api.LMSSetValue(u"cmi.core.lesson_status", u"completed");
+    api.Users.AddUser(u"anna", u"pw", u"");
+    api.LMSCommit();
+  }
+  std::string file(const WideString& path) {
+    const auto* f = fake.files.file(path);
+    return f ? f->bytes : "<missing>";
+  }
+};
+
+TEST_F(LmsTest, FileModeStoresUnderTrackPathAndLoadsBack) {
+  placeAt(u"file");
+  firstVisit();
+  const std::string tracking = file(u"C:\\data\\course1\\anna\\tracking.xml");
+  EXPECT_EQ(tracking, WideToUtf8(api.BuildTrackingsXml()));
+  EXPECT_EQ(file(u"C:\\data\\course1\\users.xml"), WideToUtf8(api.Users.ToXml(u"\t")));
+
+  TLMSAPI next(ctx, parcours);
+  next.StorageMode = u"file";
+  next.TrackPath = u"C:\\data";
+  next.TrackingId = u"course1";
+  next.Login = u"anna";
+  next.LoadUsers();
+  EXPECT_EQ(next.Users.Logins(), (TWideStringArray{u"anna"}));
+  EXPECT_EQ(next.Users.CdromId, u"course1");
+  next.LMSLoad();
+  ASSERT_EQ(next.Sessions.size(), 1u);
+  next.LMSInitialize();
+  next.CurrentSCO = 2;
+  EXPECT_EQ(next.LMSGetValue(u"cmi.core.lesson_status"), u"completed");
+  EXPECT_EQ(next.CurrentSession, 2);
+}
+
+TEST_F(LmsTest, RegistryModeStoresUnderTheCurrentUser) {
+  placeAt(u"reg");
+  firstVisit();
+  auto& reg = fake.registry;
+  EXPECT_EQ(reg.readString(RegistryRoot::CurrentUser, u"\\Software\\vardeno\\tracking\\course1\\anna",
+                           u"tracking"),
+            api.BuildTrackingsXml());
+  EXPECT_EQ(reg.readString(RegistryRoot::CurrentUser, u"\\Software\\vardeno\\tracking\\course1",
+                           u"users"),
+            api.Users.ToXml(u"\t"));
+  TLMSAPI next(ctx, parcours);
+  next.TrackingId = u"course1";
+  next.Login = u"anna";
+  next.LMSLoad();
+  EXPECT_EQ(next.Sessions.size(), 1u);
+}
+
+TEST_F(LmsTest, MachineWideValuesServeUntilTheUserHasOwn) {
+  placeAt(u"reg");
+  fake.registry.writeString(RegistryRoot::LocalMachine,
+                            u"Software\\vardeno\\tracking\\course1", u"users",
+                            u"<users><user login=\"shared\" password=\"x\"/></users>");
+  api.LoadUsers();
+  EXPECT_EQ(api.Users.Logins(), (TWideStringArray{u"shared"}));
+}
+
+TEST_F(LmsTest, PlacesLoseEmptyLevels) {
+  placeAt(u"file");
+  EXPECT_EQ(api.TrackingKey(u""), u"\\Software\\vardeno\\tracking\\course1\\anna");
+  EXPECT_EQ(api.TrackingKey(u"bob"), u"\\Software\\vardeno\\tracking\\course1\\bob");
+  EXPECT_EQ(api.UsersKey(), u"\\Software\\vardeno\\tracking\\course1");
+  api.TrackingId = u"";
+  EXPECT_EQ(api.TrackingKey(u""), u"\\Software\\vardeno\\tracking\\anna");
+  EXPECT_EQ(api.TrackingFolder(u""), u"C:\\data\\anna");
+  api.Login = u"";
+  EXPECT_EQ(api.TrackingFolder(u""), u"C:\\data");
+  EXPECT_EQ(api.UsersFolder(), u"C:\\data");
+}
+
+TEST_F(LmsTest, EmptyLoginLoadsNothingAndCommitsBesideTheUsers) {
+  placeAt(u"file");
+  api.Login = u"";
+  fake.files.addFile(u"C:\\data\\course1\\tracking.xml", "<stored/>");
+  api.LMSLoad();
+  EXPECT_TRUE(api.Sessions.empty());
+  api.LMSInitialize();
+  api.LMSCommit();
+  EXPECT_NE(file(u"C:\\data\\course1\\tracking.xml").find("<trackings>"), std::string::npos);
+  EXPECT_NE(file(u"C:\\data\\course1\\users.xml"), "<missing>");
+}
+
+TEST_F(LmsTest, OtherModesStoreOnlyTheUsersFile) {
+  placeAt(u"cloud");
+  firstVisit();
+  EXPECT_EQ(file(u"C:\\data\\course1\\anna\\tracking.xml"), "<missing>");
+  EXPECT_NE(file(u"C:\\data\\course1\\users.xml"), "<missing>");
+  EXPECT_EQ(api.UserTrackingXml(u"anna", false), u"");
+}
+
+TEST_F(LmsTest, SetAndGetValueRules) {
+  api.CurrentSCO = 1;
+  api.LMSSetValue(u"cmi.core.score.raw", u"50");  // before any session
+  api.LMSInitialize();
+  EXPECT_EQ(api.LMSGetValue(u"cmi.core.score.raw"), u"0");
+  api.LMSSetValue(u"score", u"77");
+  EXPECT_EQ(api.LMSGetValue(u"cmi.core.score.raw"), u"77");
+  EXPECT_EQ(api.LMSGetValue(u"score"), u"");
+  api.LMSSetValue(u"cmi.core.Score.raw", u"1");
+  EXPECT_EQ(api.LMSGetValue(u"cmi.core.score.raw"), u"77");
+  api.LMSSetValue(u"cmi.core.lesson_location", u"");
+  EXPECT_EQ(api.LMSGetValue(u"cmi.core.lesson_location"), u"");
+  api.CurrentSCO = 4;
+  api.LMSSetValue(u"score", u"5");
+  EXPECT_EQ(api.LMSGetValue(u"cmi.core.score.raw"), u"");
+  api.CurrentSCO = 1;
+  api.LMSFinish();
+  api.LMSSetValue(u"score", u"9");
+  EXPECT_EQ(api.LMSGetValue(u"cmi.core.score.raw"), u"");
+  EXPECT_EQ(api.CurrentSession, 0);
+}
+
+TEST_F(LmsTest, GetValuePullsTheSessionDownAfterALoad) {
+  placeAt(u"file");
+  api.LMSInitialize();
+  api.LMSInitialize();
+  api.LMSLoad();  // nothing stored: no sessions, CurrentSession stays 2
+  EXPECT_EQ(api.CurrentSession, 2);
+  api.CurrentSCO = 1;
+  EXPECT_EQ(api.LMSGetValue(u"cmi.core.lesson_status"), u"");
+  EXPECT_EQ(api.CurrentSession, 0);
+}
+
+TEST_F(LmsTest, UserTrackingXmlGivesStoredOrEmptyForm) {
+  for (const WideString mode : {u"reg", u"file"}) {
+    placeAt(mode);
+    EXPECT_EQ(WideToUtf8(api.UserTrackingXml(u"zoe", false)),
+              "<!-- tracking vide pour \"zoe\" -->\r\n<trackings>\r\n\t<tracking/>\r\n</trackings>");
+  }
+  placeAt(u"file");
+  firstVisit();
+  EXPECT_EQ(api.UserTrackingXml(u"anna", false), api.BuildTrackingsXml());
+  const std::string formatted = WideToUtf8(api.UserTrackingXml(u"anna", true));
+  EXPECT_EQ(formatted.rfind("<trackings>\n  <tracking id=\"course1\" login=\"anna\">\n", 0), 0u)
+      << formatted.substr(0, 200);
+  EXPECT_EQ(formatted.find("<?xml"), std::string::npos);
+  fake.files.addFile(u"C:\\data\\course1\\bad\\tracking.xml", "<trackings><broken");
+  EXPECT_EQ(api.UserTrackingXml(u"bad", true), u"<trackings><broken");
+}
+
+TEST_F(LmsTest, UsersSessionsXml) {
+  placeAt(u"file");
+  EXPECT_EQ(api.UsersSessionsXml(), u"<users>\r\n</users>");
+  api.Users.AddUser(u"zoe", u"pw", u"");
+  EXPECT_EQ(WideToUtf8(api.UsersSessionsXml()),
+            "<users>\r\n<user login=\"zoe\">\r\n<trackings>\n  <tracking/>\n</trackings>"
+            "</user>\r\n</users>");
+}
+
+TEST_F(LmsTest, UnreadableTrackingFileIsKeptBeforeItIsReplaced) {
+  placeAt(u"file");
+  const WideString path = u"C:\\data\\course1\\anna\\tracking.xml";
+  fake.files.addFile(path, "<?xml version=\"1.0\"?><trackings><tracking><sess");
+  api.LMSLoad();
+  EXPECT_TRUE(api.Sessions.empty());
+  api.LMSInitialize();
+  api.LMSCommit();
+  EXPECT_EQ(file(u"C:\\data\\course1\\anna\\tracking.xml.unreadable-20261206-103015250"),
+            "<?xml version=\"1.0\"?><trackings><tracking><sess");
+  EXPECT_NE(file(path).find("<session id=\"1\""), std::string::npos);
+  // The next commit does not copy the good file again.
+  const std::size_t files = fake.files.fileCount();
+  api.LMSCommit();
+  EXPECT_EQ(fake.files.fileCount(), files);
+}
+
+TEST_F(LmsTest, FailedWritesKeepTheStoredDocument) {
+  placeAt(u"file");
+  firstVisit();
+  const std::string before = file(u"C:\\data\\course1\\anna\\tracking.xml");
+  api.LMSSetValue(u"cmi.core.lesson_status", u"passed");
+  fake.files.failNextRenames(1);
+  api.LMSCommit();
+  EXPECT_EQ(file(u"C:\\data\\course1\\anna\\tracking.xml"), before);
+  EXPECT_NE(log().find("writeTextFile"), std::string::npos);
+  // A folder that cannot be created: nothing written, nothing thrown.
+  api.TrackPath = u"C:\\data\\course1\\anna\\tracking.xml";
+  api.LMSCommit();
+}
+
+TEST_F(LmsTest, TrackInteractionsAndModeDefaults) {
+  EXPECT_EQ(api.StorageMode, u"reg");
+  EXPECT_EQ(api.CurrentSession, -1);
+  EXPECT_EQ(api.CurrentSCO, -1);
+  EXPECT_EQ(api.HistoryLimit, 0);
+  EXPECT_FALSE(api.TrackInteractions);
+}
+
+TEST(LmsPosix, StoresInARealFolderAndLoadsInAFreshRuntime) {
+  char pattern[] = "/tmp/zept-lms-XXXXXX";
+  const std::string dir = ::mkdtemp(pattern);
+  auto files = platform::NewPosixFileSystem();
+  auto registry = platform::NewSqliteRegistry(dir + "/reg/HKCU.db", dir + "/reg/HKLM.db");
+  platform::FakeSystemFolders folders(*files);
+  folders.special[5] = Utf8ToWide(dir + "/Documents");
+  platform::FakeClock clock;
+  platform::Platform p{*registry, folders, *files, clock};
+  Context ctx(p);
+  files->replaceFile(Utf8ToWide(dir + "/imsmanifest.xml"), testing::kManifest);
+  TParcours parcours;
+  parcours.LoadManifest(ctx, Utf8ToWide(dir + "/imsmanifest.xml"));
+
+  for (const WideString mode : {u"file", u"reg"}) {
+    {
+      TLMSAPI api(ctx, parcours);
+      api.StorageMode = mode;
+      api.TrackPath = Utf8ToWide(dir) + u"\\store";
+      api.TrackingId = u"course1";
+      api.Login = u"Łukasz";
+      api.LMSLoad();
+      api.LMSInitialize();
+      api.CurrentSCO = 3;
+      api.LMSSetValue(u"cmi.suspend_data", u"ünïcødé ]]> \r\n");
+      api.LMSCommit();
+    }
+    TLMSAPI fresh(ctx, parcours);
+    fresh.StorageMode = mode;
+    fresh.TrackPath = Utf8ToWide(dir) + u"\\store";
+    fresh.TrackingId = u"course1";
+    fresh.Login = u"Łukasz";
+    fresh.LMSLoad();
+    ASSERT_EQ(fresh.Sessions.size(), 1u);
+    EXPECT_EQ(fresh.Sessions[0]->SCOTrackings[2].SuspendData, u"ünïcødé ]]> \r\n");
+  }
+  EXPECT_TRUE(std::filesystem::exists(dir + "/store/course1/Łukasz/tracking.xml"));
+  std::filesystem::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace zept
