@@ -100,8 +100,6 @@ Utf8String TLMSAPI::BuildTrackingsXmlUtf8() const {
   const std::size_t first =
       HistoryLimit <= 0 ? 0 : n - std::min<std::size_t>(n, static_cast<std::size_t>(HistoryLimit));
   Utf8String out;
-  // About 750 bytes a record: reserve once rather than grow a 15 MB string.
-  if (n > first) out.reserve((n - first) * (Sessions.back()->SCOTrackings.size() * 800 + 200) + 512);
   out += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n\r\n<!-- Made with Tormack ";
   AppendUtf8(out, GetShortVersion(ctx_.platform.folders));
   out += " -->\r\n<trackings>\r\n\t<tracking id=\"";
@@ -110,7 +108,12 @@ Utf8String TLMSAPI::BuildTrackingsXmlUtf8() const {
   AppendXmlAttributeValue(out, Login);
   out += "\">\r\n\t\t<sessions>\r\n";
   SCOTailCache tails("\t\t\t\t\t");
-  for (std::size_t i = first; i < n; ++i) Sessions[i]->AppendXml(out, "\t\t\t", tails);
+  for (std::size_t i = first; i < n; ++i) {
+    Sessions[i]->AppendXml(out, "\t\t\t", tails);
+    // Sessions are alike in size: grow the text once, not by doubling a
+    // document of tens of megabytes.
+    if (i == first) out.reserve(out.size() + (out.size() + out.size() / 4) * (n - first));
+  }
   out += "\t\t</sessions>\r\n\t</tracking>\r\n</trackings>\r\n";
   return out;
 }
