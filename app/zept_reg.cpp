@@ -30,7 +30,8 @@ int Usage(const char* problem) {
 bool ParseKey(const std::string& text, RegistryRoot& root, WideString& path) {
   const std::size_t slash = text.find('\\');
   std::string hive = text.substr(0, slash);
-  for (char& c : hive) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  for (char& c : hive)
+    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   if (hive == "HKCU" || hive == "HKEY_CURRENT_USER") {
     root = RegistryRoot::CurrentUser;
   } else if (hive == "HKLM" || hive == "HKEY_LOCAL_MACHINE") {
@@ -50,7 +51,8 @@ void Print(const WideString& text) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 ||
+                    std::strcmp(argv[1], "-h") == 0)) {
     std::fputs(kUsage, stdout);
     return 0;
   }
@@ -61,18 +63,22 @@ int main(int argc, char** argv) {
                                : command == "list"   ? 3
                                : command == "delete" ? (argc == 4 ? 4 : 3)
                                                      : 0;
-  if (expected == 0) return Usage(("unknown command '" + command + "'").c_str());
-  if (static_cast<std::size_t>(argc) != expected) return Usage("wrong number of arguments");
+  if (expected == 0)
+    return Usage(("unknown command '" + command + "'").c_str());
+  if (static_cast<std::size_t>(argc) != expected)
+    return Usage("wrong number of arguments");
   RegistryRoot root;
   WideString key;
-  if (!ParseKey(argv[2], root, key)) return Usage("the key must start with HKCU or HKLM");
+  if (!ParseKey(argv[2], root, key))
+    return Usage("the key must start with HKCU or HKLM");
 
   auto registry = zept::platform::NewDefaultRegistry(std::getenv);
   try {
     if (command == "get") {
       auto value = registry->readString(root, key, zept::Utf8ToWide(argv[3]));
       if (!value) {
-        std::fprintf(stderr, "zept-reg: no value '%s' in '%s'\n", argv[3], argv[2]);
+        std::fprintf(stderr, "zept-reg: no value '%s' in '%s'\n", argv[3],
+                     argv[2]);
         return 1;
       }
       Print(*value + u"\n");
@@ -84,12 +90,12 @@ int main(int argc, char** argv) {
       registry->writeString(root, key, zept::Utf8ToWide(argv[3]),
                             zept::Utf8ToWide(argv[4]));
     } else if (command == "delete") {
-      const bool deleted = argc == 4
-                               ? registry->deleteValue(root, key, zept::Utf8ToWide(argv[3]))
-                               : registry->deleteKey(root, key);
+      const bool deleted = argc == 4 ? registry->deleteValue(
+                                           root, key, zept::Utf8ToWide(argv[3]))
+                                     : registry->deleteKey(root, key);
       if (!deleted) {
-        std::fprintf(stderr, "zept-reg: nothing to delete at '%s'%s%s\n", argv[2],
-                     argc == 4 ? " " : "", argc == 4 ? argv[3] : "");
+        std::fprintf(stderr, "zept-reg: nothing to delete at '%s'%s%s\n",
+                     argv[2], argc == 4 ? " " : "", argc == 4 ? argv[3] : "");
         return 1;
       }
     } else {
@@ -97,7 +103,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "zept-reg: no key '%s'\n", argv[2]);
         return 1;
       }
-      for (const WideString& sub : registry->listSubkeys(root, key)) Print(sub + u"\\\n");
+      for (const WideString& sub : registry->listSubkeys(root, key))
+        Print(sub + u"\\\n");
       for (const auto& [name, value] : registry->listValues(root, key)) {
         Print(name + u"\t" + value + u"\n");
       }

@@ -46,8 +46,9 @@ struct History {
       auto sco = std::make_unique<TSCO>();
       sco->Title = u"Unit " + IntToStr(i) + u": Grundlagen der Sicherheit";
       sco->MasteryScore = 80;
-      sco->Metadata = {{u"Unit " + IntToStr(i), u"What the unit teaches, in brief."},
-                       {u"Unité " + IntToStr(i), u"Ce que l'unité enseigne."}};
+      sco->Metadata = {
+          {u"Unit " + IntToStr(i), u"What the unit teaches, in brief."},
+          {u"Unité " + IntToStr(i), u"Ce que l'unité enseigne."}};
       parcours.AddSCO(std::move(sco));
     }
     api = makeApi();
@@ -55,10 +56,12 @@ struct History {
       api->LMSInitialize();
       for (int i = 1; i <= kScos; ++i) {
         api->CurrentSCO = i;
-        api->LMSSetValue(u"cmi.core.lesson_status", s % 2 ? u"completed" : u"incomplete");
+        api->LMSSetValue(u"cmi.core.lesson_status",
+                         s % 2 ? u"completed" : u"incomplete");
         api->LMSSetValue(u"cmi.core.score.raw", IntToStr(s % 100));
         api->LMSSetValue(u"cmi.core.session_time", u"00:03:27");
-        api->LMSSetValue(u"cmi.suspend_data", u"p=" + IntToStr(s) + u";q=1,0,1,1;v=2");
+        api->LMSSetValue(u"cmi.suspend_data",
+                         u"p=" + IntToStr(s) + u";q=1,0,1,1;v=2");
       }
     }
   }
@@ -85,7 +88,10 @@ void BM_BuildTrackingsXml(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * size));
   state.counters["doc_MB"] = static_cast<double>(size) / 1e6;
 }
-BENCHMARK(BM_BuildTrackingsXml)->Arg(1000)->Arg(2000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BuildTrackingsXml)
+    ->Arg(1000)
+    ->Arg(2000)
+    ->Unit(benchmark::kMillisecond);
 
 void BM_ParseTrackings(benchmark::State& state) {
   History h(static_cast<int>(state.range(0)));
@@ -95,15 +101,22 @@ void BM_ParseTrackings(benchmark::State& state) {
     api->ParseTrackingsUtf8(doc);
     benchmark::DoNotOptimize(api->Sessions.size());
   }
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * doc.size()));
+  state.SetBytesProcessed(
+      static_cast<std::int64_t>(state.iterations() * doc.size()));
 }
-BENCHMARK(BM_ParseTrackings)->Arg(1000)->Arg(2000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ParseTrackings)
+    ->Arg(1000)
+    ->Arg(2000)
+    ->Unit(benchmark::kMillisecond);
 
 void BM_LMSCommitFile(benchmark::State& state) {
   History h(static_cast<int>(state.range(0)));
   for (auto _ : state) h.api->LMSCommit();
 }
-BENCHMARK(BM_LMSCommitFile)->Arg(1000)->Arg(2000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LMSCommitFile)
+    ->Arg(1000)
+    ->Arg(2000)
+    ->Unit(benchmark::kMillisecond);
 
 void BM_LMSLoadFile(benchmark::State& state) {
   History h(static_cast<int>(state.range(0)));
@@ -116,10 +129,12 @@ void BM_LMSLoadFile(benchmark::State& state) {
     api->LMSLoad();
     after = mallinfo2().uordblks;
   }
-  const auto size = std::filesystem::file_size(h.dir + "/course1/anna/tracking.xml");
+  const auto size =
+      std::filesystem::file_size(h.dir + "/course1/anna/tracking.xml");
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * size));
   state.counters["history_MB"] = static_cast<double>(after - before) / 1e6;
-  state.counters["memory_per_doc_byte"] = static_cast<double>(after - before) / size;
+  state.counters["memory_per_doc_byte"] =
+      static_cast<double>(after - before) / size;
 }
 BENCHMARK(BM_LMSLoadFile)->Arg(1000)->Arg(2000)->Unit(benchmark::kMillisecond);
 
@@ -132,6 +147,10 @@ void BM_LMSInitialize(benchmark::State& state) {
     state.ResumeTiming();
   }
 }
-BENCHMARK(BM_LMSInitialize)->Arg(1)->Arg(1000)->Arg(2000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_LMSInitialize)
+    ->Arg(1)
+    ->Arg(1000)
+    ->Arg(2000)
+    ->Unit(benchmark::kMicrosecond);
 
 }  // namespace

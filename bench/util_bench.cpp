@@ -15,7 +15,8 @@ zept::WideString LongText(std::size_t units) {
 }
 
 void BM_Utf8RoundTrip(benchmark::State& state) {
-  const zept::WideString text = LongText(static_cast<std::size_t>(state.range(0)));
+  const zept::WideString text =
+      LongText(static_cast<std::size_t>(state.range(0)));
   for (auto _ : state) {
     benchmark::DoNotOptimize(zept::Utf8ToWide(zept::WideToUtf8(text)));
   }
@@ -24,7 +25,8 @@ void BM_Utf8RoundTrip(benchmark::State& state) {
 BENCHMARK(BM_Utf8RoundTrip)->Arg(1 << 20);
 
 void BM_ExplodeImplode(benchmark::State& state) {
-  const zept::WideString text = LongText(static_cast<std::size_t>(state.range(0)));
+  const zept::WideString text =
+      LongText(static_cast<std::size_t>(state.range(0)));
   for (auto _ : state) {
     benchmark::DoNotOptimize(zept::Implode(zept::Explode(text, u";"), u","));
   }
@@ -33,7 +35,8 @@ void BM_ExplodeImplode(benchmark::State& state) {
 BENCHMARK(BM_ExplodeImplode)->Arg(1 << 20);
 
 void BM_ReplaceLiteral(benchmark::State& state) {
-  const zept::WideString text = LongText(static_cast<std::size_t>(state.range(0))) + u"]]]>";
+  const zept::WideString text =
+      LongText(static_cast<std::size_t>(state.range(0))) + u"]]]>";
   for (auto _ : state) {
     benchmark::DoNotOptimize(
         zept::ReplaceLiteral(text, u"]]]>", u"] ]]>", zept::kReplaceGlobal));

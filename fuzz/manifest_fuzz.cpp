@@ -7,7 +7,8 @@
 #include "platform/fake/fakes.h"
 #include "tracking/Parcours.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
+                                      std::size_t size) {
   using namespace zept;
   platform::FakePlatform fake;
   Context ctx(fake.platform);
@@ -18,6 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     course.LoadManifest(ctx, u"/cd/imsmanifest.xml");
   } catch (const EConvertError&) {
   }
-  for (std::size_t i = 0; i < course.count(); ++i) course.GetSCO(i)->Title.size();
+  for (std::size_t i = 0; i < course.count(); ++i)
+    course.GetSCO(i)->Title.size();
   return 0;
 }

@@ -10,7 +10,8 @@
 #include "util/file_io.h"
 #include "util/textlib.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
+                                      std::size_t size) {
   using namespace zept;
   const std::string bytes(reinterpret_cast<const char*>(data), size);
 
@@ -22,7 +23,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // The separator is a piece of the text itself, so it occurs in it.
   const WideString separator = wide.substr(0, size % 3);
   const TWideStringArray pieces = Explode(wide, separator);
-  if (!separator.empty() && !wide.empty() && Implode(pieces, separator) != wide) {
+  if (!separator.empty() && !wide.empty() &&
+      Implode(pieces, separator) != wide) {
     std::abort();
   }
   ReplaceLiteral(wide, separator, u"$&$'", kReplaceGlobal | kReplaceIgnoreCase);

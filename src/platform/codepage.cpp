@@ -138,7 +138,8 @@ WideString Utf8ToWide(const Utf8String& text) {
     for (; k < len && i + k < n && (s[i + k] & 0xC0) == 0x80; ++k) {
       cp = (cp << 6) | (s[i + k] & 0x3F);
     }
-    if (k < len || cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+    if (k < len || cp < min || cp > 0x10FFFF ||
+        (cp >= 0xD800 && cp <= 0xDFFF)) {
       out += u'\uFFFD';
       i += k;  // skip the bad lead and the continuation bytes read so far
       continue;

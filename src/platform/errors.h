@@ -17,10 +17,10 @@ class EZeptError : public std::runtime_error {
   virtual const char* className() const noexcept { return "EZeptError"; }
 };
 
-#define ZEPT_ERROR_CLASS(Name)                                       \
-  class Name : public EZeptError {                                   \
-   public:                                                           \
-    using EZeptError::EZeptError;                                    \
+#define ZEPT_ERROR_CLASS(Name)                                        \
+  class Name : public EZeptError {                                    \
+   public:                                                            \
+    using EZeptError::EZeptError;                                     \
     const char* className() const noexcept override { return #Name; } \
   }
 

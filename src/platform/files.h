@@ -32,7 +32,8 @@ class FileSystem {
   // Replaces the file atomically (temporary file in the same folder, flushed,
   // renamed over the old one). A failure at any step, a short write
   // included, throws EFileError and leaves the old file whole.
-  virtual void replaceFile(const WideString& path, const std::string& bytes) = 0;
+  virtual void replaceFile(const WideString& path,
+                           const std::string& bytes) = 0;
   // Read-only files are not deleted. False when nothing was deleted.
   virtual bool deleteFile(const WideString& path) = 0;
   // Removes an empty folder; false otherwise.

@@ -36,14 +36,16 @@ void ReadMetadata(XmlNode general, WideString& title, WideString& description,
     if (metadata.size() < k + 1) metadata.resize(k + 1);
     return metadata[k];
   };
-  WalkLangstrings(general.child("lom:title"), [&](std::size_t k, const WideString& v) {
-    if (k == 0) title = v;
-    entry(k).Title = v;
-  });
-  WalkLangstrings(general.child("lom:description"), [&](std::size_t k, const WideString& v) {
-    if (k == 0) description = v;
-    entry(k).Description = v;
-  });
+  WalkLangstrings(general.child("lom:title"),
+                  [&](std::size_t k, const WideString& v) {
+                    if (k == 0) title = v;
+                    entry(k).Title = v;
+                  });
+  WalkLangstrings(general.child("lom:description"),
+                  [&](std::size_t k, const WideString& v) {
+                    if (k == 0) description = v;
+                    entry(k).Description = v;
+                  });
 }
 
 std::int32_t MasteryScoreOf(XmlNode item) {
@@ -52,7 +54,8 @@ std::int32_t MasteryScoreOf(XmlNode item) {
   const WideString text = mastery.text();
   std::optional<std::int32_t> value = StrToInt(text);
   if (!value) {
-    throw EConvertError("'" + WideToUtf8(text) + "' is not a valid integer value");
+    throw EConvertError("'" + WideToUtf8(text) +
+                        "' is not a valid integer value");
   }
   return *value;
 }
@@ -90,7 +93,8 @@ void TParcours::LoadManifest(Context& ctx, const WideString& path) {
 }
 
 TSCO* TParcours::GetSCO(std::int64_t index) const {
-  if (index < 0 || static_cast<std::size_t>(index) >= SCOs.size()) return nullptr;
+  if (index < 0 || static_cast<std::size_t>(index) >= SCOs.size())
+    return nullptr;
   return SCOs[static_cast<std::size_t>(index)].get();
 }
 

@@ -2,9 +2,9 @@
 
 #include "platform/codepage.h"
 #include "tracking/xml.h"
+#include "util/FileVersion.h"
 #include "util/datetime.h"
 #include "util/file_io.h"
-#include "util/FileVersion.h"
 #include "util/reglib.h"
 
 namespace zept {
@@ -14,7 +14,8 @@ constexpr char16_t kBaseKey[] = u"\\Software\\vardeno\\tracking";
 // Trace code of a registry write that failed after its key opened.
 constexpr int kRegistryWriteCode = 2404;
 
-WideString Place(WideString base, const WideString& trackingId, const WideString& login) {
+WideString Place(WideString base, const WideString& trackingId,
+                 const WideString& login) {
   if (!trackingId.empty()) base += u"\\" + trackingId;
   if (!login.empty()) base += u"\\" + login;
   return base;
@@ -32,7 +33,8 @@ WideString* SettableField(TSCOTracking& r, const WideString& element) {
   if (element == u"cmi.core.session_time" || element == u"session_time") {
     return &r.SessionTime;
   }
-  if (element == u"cmi.suspend_data" || element == u"suspend_data") return &r.SuspendData;
+  if (element == u"cmi.suspend_data" || element == u"suspend_data")
+    return &r.SuspendData;
   return nullptr;
 }
 
@@ -42,7 +44,8 @@ TLMSAPI::TLMSAPI(Context& ctx, const TParcours& parcours)
     : Parcours(parcours), Users(ctx.platform.clock), ctx_(ctx) {}
 
 WideString TLMSAPI::today() const {
-  return ShortDateString(ctx_.platform.clock.now(), ctx_.platform.clock.regionalSettings());
+  return ShortDateString(ctx_.platform.clock.now(),
+                         ctx_.platform.clock.regionalSettings());
 }
 
 void TLMSAPI::AddSession(std::unique_ptr<TSessionTracking> session) {
@@ -59,7 +62,8 @@ void TLMSAPI::LMSInitialize() {
     // Only the previous session is copied, record by record, whatever the
     // length of the history.
     const TSessionTracking& previous = *Sessions[Sessions.size() - 2];
-    const std::size_t n = std::min(previous.SCOTrackings.size(), session.SCOTrackings.size());
+    const std::size_t n =
+        std::min(previous.SCOTrackings.size(), session.SCOTrackings.size());
     for (std::size_t i = 0; i < n; ++i) {
       session.SCOTrackings[i].CopyValuesFrom(previous.SCOTrackings[i], true);
     }
@@ -73,9 +77,12 @@ void TLMSAPI::LMSSetValue(const WideString& element, const WideString& value) {
       static_cast<std::size_t>(CurrentSession) > Sessions.size()) {
     return;
   }
-  TSessionTracking& session = *Sessions[static_cast<std::size_t>(CurrentSession) - 1];
-  if (static_cast<std::size_t>(CurrentSCO) > session.SCOTrackings.size()) return;
-  TSCOTracking& record = session.SCOTrackings[static_cast<std::size_t>(CurrentSCO) - 1];
+  TSessionTracking& session =
+      *Sessions[static_cast<std::size_t>(CurrentSession) - 1];
+  if (static_cast<std::size_t>(CurrentSCO) > session.SCOTrackings.size())
+    return;
+  TSCOTracking& record =
+      session.SCOTrackings[static_cast<std::size_t>(CurrentSCO) - 1];
   if (WideString* field = SettableField(record, element)) *field = value;
 }
 
@@ -84,9 +91,12 @@ WideString TLMSAPI::LMSGetValue(const WideString& element) {
     CurrentSession = static_cast<std::int32_t>(Sessions.size());
   }
   if (CurrentSession <= 0 || CurrentSCO <= 0) return u"";
-  const TSessionTracking& session = *Sessions[static_cast<std::size_t>(CurrentSession) - 1];
-  if (static_cast<std::size_t>(CurrentSCO) > session.SCOTrackings.size()) return u"";
-  const TSCOTracking& r = session.SCOTrackings[static_cast<std::size_t>(CurrentSCO) - 1];
+  const TSessionTracking& session =
+      *Sessions[static_cast<std::size_t>(CurrentSession) - 1];
+  if (static_cast<std::size_t>(CurrentSCO) > session.SCOTrackings.size())
+    return u"";
+  const TSCOTracking& r =
+      session.SCOTrackings[static_cast<std::size_t>(CurrentSCO) - 1];
   if (element == u"cmi.core.lesson_location") return r.LessonLocation;
   if (element == u"cmi.core.lesson_status") return r.LessonStatus;
   if (element == u"cmi.core.score.raw") return r.Score;
@@ -98,9 +108,13 @@ WideString TLMSAPI::LMSGetValue(const WideString& element) {
 Utf8String TLMSAPI::BuildTrackingsXmlUtf8() const {
   const std::size_t n = Sessions.size();
   const std::size_t first =
-      HistoryLimit <= 0 ? 0 : n - std::min<std::size_t>(n, static_cast<std::size_t>(HistoryLimit));
+      HistoryLimit <= 0 ? 0
+                        : n - std::min<std::size_t>(
+                                  n, static_cast<std::size_t>(HistoryLimit));
   Utf8String out;
-  out += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n\r\n<!-- Made with Tormack ";
+  out +=
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n\r\n<!-- Made with "
+      "Tormack ";
   AppendUtf8(out, GetShortVersion(ctx_.platform.folders));
   out += " -->\r\n<trackings>\r\n\t<tracking id=\"";
   AppendXmlAttributeValue(out, TrackingId);
@@ -112,16 +126,20 @@ Utf8String TLMSAPI::BuildTrackingsXmlUtf8() const {
     Sessions[i]->AppendXml(out, "\t\t\t", tails);
     // Sessions are alike in size: grow the text once, not by doubling a
     // document of tens of megabytes.
-    if (i == first) out.reserve(out.size() + (out.size() + out.size() / 4) * (n - first));
+    if (i == first)
+      out.reserve(out.size() + (out.size() + out.size() / 4) * (n - first));
   }
   out += "\t\t</sessions>\r\n\t</tracking>\r\n</trackings>\r\n";
   return out;
 }
 
-WideString TLMSAPI::BuildTrackingsXml() const { return Utf8ToWide(BuildTrackingsXmlUtf8()); }
+WideString TLMSAPI::BuildTrackingsXml() const {
+  return Utf8ToWide(BuildTrackingsXmlUtf8());
+}
 
 bool TLMSAPI::ParseTrackingsUtf8(const Utf8String& text) {
-  std::optional<TSessionList> sessions = ReadTrackingSessions(text, &Parcours, today());
+  std::optional<TSessionList> sessions =
+      ReadTrackingSessions(text, &Parcours, today());
   if (!sessions) return false;
   for (auto& session : *sessions) AddSession(std::move(session));
   return true;
@@ -135,13 +153,17 @@ WideString TLMSAPI::TrackingKey(const WideString& login) const {
   return Place(kBaseKey, TrackingId, login.empty() ? Login : login);
 }
 
-WideString TLMSAPI::UsersKey() const { return Place(kBaseKey, TrackingId, u""); }
+WideString TLMSAPI::UsersKey() const {
+  return Place(kBaseKey, TrackingId, u"");
+}
 
 WideString TLMSAPI::TrackingFolder(const WideString& login) const {
   return Place(TrackPath, TrackingId, login.empty() ? Login : login);
 }
 
-WideString TLMSAPI::UsersFolder() const { return Place(TrackPath, TrackingId, u""); }
+WideString TLMSAPI::UsersFolder() const {
+  return Place(TrackPath, TrackingId, u"");
+}
 
 bool TLMSAPI::ensureFolder(const WideString& folder) {
   platform::FileSystem& fs = ctx_.platform.files;
@@ -163,7 +185,8 @@ void TLMSAPI::storeFile(const WideString& folder, const WideString& name,
 void TLMSAPI::storeValue(const WideString& key, const WideString& name,
                          const WideString& text) {
   try {
-    RegWriteString(ctx_.platform.registry, key, name, text, u"HKEY_CURRENT_USER");
+    RegWriteString(ctx_.platform.registry, key, name, text,
+                   u"HKEY_CURRENT_USER");
   } catch (const std::exception& e) {
     // The movie is never told; the support log is.
     LogError(ctx_, e, u"TLMSAPI", u"storeValue", kRegistryWriteCode, name);
@@ -184,7 +207,8 @@ void TLMSAPI::keepUnreadable(const WideString& path) {
   unreadableFile_.clear();
   std::optional<std::string> bytes = readStoredFile(path);
   if (!bytes) return;
-  const WideString stamp = FormatDateTime(u"yyyymmdd-hhnnsszzz", ctx_.platform.clock.now(), {});
+  const WideString stamp =
+      FormatDateTime(u"yyyymmdd-hhnnsszzz", ctx_.platform.clock.now(), {});
   writeTextFile(ctx_, *bytes, path + u".unreadable-" + stamp);
 }
 
@@ -212,14 +236,15 @@ void TLMSAPI::LMSLoad() {
   unreadableFile_.clear();
   if (Login.empty()) return;
   if (StorageMode == u"reg") {
-    const WideString text =
-        RegReadString(ctx_.platform.registry, TrackingKey(u""), u"tracking", u"");
+    const WideString text = RegReadString(ctx_.platform.registry,
+                                          TrackingKey(u""), u"tracking", u"");
     if (!text.empty()) ParseTrackings(text);
   } else if (StorageMode == u"file") {
     const WideString path = TrackingFolder(u"") + u"\\" + TrackingFileName;
     if (!ctx_.platform.files.fileExists(path)) return;
     std::optional<std::string> bytes = readStoredFile(path);
-    if (bytes && !bytes->empty() && !ParseTrackingsUtf8(*bytes)) unreadableFile_ = path;
+    if (bytes && !bytes->empty() && !ParseTrackingsUtf8(*bytes))
+      unreadableFile_ = path;
   }
 }
 
@@ -230,7 +255,8 @@ void TLMSAPI::LoadUsers() {
   } else if (StorageMode == u"file") {
     const WideString path = UsersFolder() + u"\\" + UsersFileName;
     if (ctx_.platform.files.fileExists(path)) {
-      if (std::optional<std::string> bytes = readStoredFile(path)) text = Utf8ToWide(*bytes);
+      if (std::optional<std::string> bytes = readStoredFile(path))
+        text = Utf8ToWide(*bytes);
     }
   } else {
     return;
@@ -249,18 +275,21 @@ WideString TLMSAPI::EmptyTrackingXml(const WideString& login) {
 WideString TLMSAPI::UserTrackingXml(const WideString& login, bool reformat) {
   WideString text;
   if (StorageMode == u"reg") {
-    text = RegReadString(ctx_.platform.registry, TrackingKey(login), u"tracking", u"");
+    text = RegReadString(ctx_.platform.registry, TrackingKey(login),
+                         u"tracking", u"");
   } else if (StorageMode == u"file") {
     const WideString path = TrackingFolder(login) + u"\\" + TrackingFileName;
     if (ctx_.platform.files.fileExists(path)) {
-      if (std::optional<std::string> bytes = readStoredFile(path)) text = Utf8ToWide(*bytes);
+      if (std::optional<std::string> bytes = readStoredFile(path))
+        text = Utf8ToWide(*bytes);
     }
   } else {
     return u"";
   }
   if (text.empty()) text = EmptyTrackingXml(login);
   if (!reformat) return text;
-  std::unique_ptr<XmlDocument> doc = XmlDocument::ParseUtf8(WideToUtf8(text), false);
+  std::unique_ptr<XmlDocument> doc =
+      XmlDocument::ParseUtf8(WideToUtf8(text), false);
   // A text that cannot be parsed is handed on as it is stored.
   if (!doc->root()) return text;
   return Utf8ToWide(FormatElement(doc->root()));

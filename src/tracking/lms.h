@@ -64,8 +64,10 @@ class TLMSAPI {
   // Creates the folder when missing; true when it exists afterwards.
   bool ensureFolder(const WideString& folder);
   // Stores a document: atomically in a file, or as a registry value.
-  void storeFile(const WideString& folder, const WideString& name, const Utf8String& text);
-  void storeValue(const WideString& key, const WideString& name, const WideString& text);
+  void storeFile(const WideString& folder, const WideString& name,
+                 const Utf8String& text);
+  void storeValue(const WideString& key, const WideString& name,
+                  const WideString& text);
   std::optional<std::string> readStoredFile(const WideString& path);
   // Keeps an unreadable tracking file beside the place it is about to be
   // replaced, so a damaged history can still be recovered by hand.

@@ -5,6 +5,22 @@
 #include "util/textlib.h"
 
 namespace zept {
+namespace {
+
+// One line: prefix, then <name>, the value as a CDATA section, </name>.
+void AppendValueLine(Utf8String& out, const Utf8String& prefix,
+                     const char* name, const WideString& value) {
+  out += prefix;
+  out += '<';
+  out += name;
+  out += '>';
+  AppendCData(out, value);
+  out += "</";
+  out += name;
+  out += ">\r\n";
+}
+
+}  // namespace
 
 void TSCOTracking::AppendXml(Utf8String& out, const Utf8String& J,
                              const Utf8String& tail) const {
@@ -17,19 +33,14 @@ void TSCOTracking::AppendXml(Utf8String& out, const Utf8String& J,
   out += J;
   out += "\t<cmi>\r\n";
   const std::pair<const char*, const WideString*> values[] = {
-      {"lesson_location", &LessonLocation}, {"lesson_status", &LessonStatus},
-      {"score", &Score},                    {"session_time", &SessionTime},
+      {"lesson_location", &LessonLocation},
+      {"lesson_status", &LessonStatus},
+      {"score", &Score},
+      {"session_time", &SessionTime},
       {"suspend_data", &SuspendData}};
-  for (const auto& [name, value] : values) {
-    out += J;
-    out += "\t\t<";
-    out += name;
-    out += '>';
-    AppendCData(out, *value);
-    out += "</";
-    out += name;
-    out += ">\r\n";
-  }
+  const Utf8String prefix = J + "\t\t";
+  for (const auto& [name, value] : values)
+    AppendValueLine(out, prefix, name, *value);
   out += tail;
 }
 
@@ -40,7 +51,8 @@ WideString TSCOTracking::ToXml(const WideString& indent) const {
   return Utf8ToWide(out);
 }
 
-void TSCOTracking::CopyValuesFrom(const TSCOTracking& stored, bool resetSessionTime) {
+void TSCOTracking::CopyValuesFrom(const TSCOTracking& stored,
+                                  bool resetSessionTime) {
   Date = stored.Date;
   LessonLocation = stored.LessonLocation;
   LessonStatus = stored.LessonStatus;
@@ -55,26 +67,18 @@ Utf8String SCOTailXml(const TSCO* sco, const Utf8String& J) {
   Utf8String out;
   out += J + "\t</cmi>\r\n";
   out += J + "\t<manifest>\r\n";
-  out += J + "\t\t<title>";
-  AppendCData(out, PercentEncode(s.Title));
-  out += "</title>\r\n";
-  out += J + "\t\t<mastery_score>";
-  AppendCData(out, IntToStr(s.MasteryScore));
-  out += "</mastery_score>\r\n";
+  AppendValueLine(out, J + "\t\t", "title", PercentEncode(s.Title));
+  AppendValueLine(out, J + "\t\t", "mastery_score", IntToStr(s.MasteryScore));
   out += J + "\t</manifest>\r\n";
   out += J + "\t<metadata>\r\n";
   out += J + "\t\t<title>\r\n";
-  for (const TLOMMetadata& m : s.Metadata) {
-    out += J + "\t\t\t<langstring>";
-    AppendCData(out, m.Title);
-    out += "</langstring>\r\n";
-  }
+  for (const TLOMMetadata& m : s.Metadata)
+    AppendValueLine(out, J + "\t\t\t", "langstring", m.Title);
   out += J + "\t\t</title>\r\n";
   out += J + "\t\t<description>\r\n";
+  // Two tabs here where the titles have three: the format is so.
   for (const TLOMMetadata& m : s.Metadata) {
-    out += J + "\t\t<langstring>";
-    AppendCData(out, m.Description);
-    out += "</langstring>\r\n";
+    AppendValueLine(out, J + "\t\t", "langstring", m.Description);
   }
   out += J + "\t\t</description>\r\n";
   out += J + "\t</metadata>\r\n";

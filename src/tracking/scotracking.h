@@ -24,7 +24,8 @@ class TSCOTracking {
   WideString ToXml(const WideString& indent) const;
   // The same in UTF-8, appended; tail is the record's "manifest" and
   // "metadata" part for this indent (SCOTailXml), shared by every session.
-  void AppendXml(Utf8String& out, const Utf8String& indent, const Utf8String& tail) const;
+  void AppendXml(Utf8String& out, const Utf8String& indent,
+                 const Utf8String& tail) const;
   // Takes the values a stored record gave; session time "00:00:00" when
   // resetSessionTime.
   void CopyValuesFrom(const TSCOTracking& stored, bool resetSessionTime);

@@ -8,20 +8,24 @@ namespace zept {
 
 const Utf8String& SCOTailCache::tail(const TSCO* sco) {
   auto it = tails_.find(sco);
-  if (it == tails_.end()) it = tails_.emplace(sco, SCOTailXml(sco, indent_)).first;
+  if (it == tails_.end())
+    it = tails_.emplace(sco, SCOTailXml(sco, indent_)).first;
   return it->second;
 }
 
-TSessionTracking::TSessionTracking(const TParcours* parcours, const WideString& today)
+TSessionTracking::TSessionTracking(const TParcours* parcours,
+                                   const WideString& today)
     : Date(today), Parcours(parcours) {
   if (!parcours) return;
   SCOTrackings.reserve(parcours->SCOs.size());
-  for (const auto& sco : parcours->SCOs) AddSCOTracking(TSCOTracking(sco.get(), today));
+  for (const auto& sco : parcours->SCOs)
+    AddSCOTracking(TSCOTracking(sco.get(), today));
 }
 
 void TSessionTracking::AddSCOTracking(TSCOTracking record) {
   SCOTrackings.push_back(std::move(record));
-  SCOTrackings.back().Id = IntToStr(static_cast<std::int64_t>(SCOTrackings.size()));
+  SCOTrackings.back().Id =
+      IntToStr(static_cast<std::int64_t>(SCOTrackings.size()));
 }
 
 void TSessionTracking::AppendXml(Utf8String& out, const Utf8String& I,

@@ -42,7 +42,8 @@ class TSessionTracking {
   WideString ToXml(const WideString& indent) const;
   // The same in UTF-8, appended; records take the indent I TAB TAB, which
   // must be the cache's.
-  void AppendXml(Utf8String& out, const Utf8String& indent, SCOTailCache& tails) const;
+  void AppendXml(Utf8String& out, const Utf8String& indent,
+                 SCOTailCache& tails) const;
 };
 
 using TSessionList = std::vector<std::unique_ptr<TSessionTracking>>;

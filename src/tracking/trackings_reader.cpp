@@ -21,8 +21,9 @@ namespace {
 
 enum class Role { Other, Root, Tracking, Sessions, Session, Units, Record };
 
-constexpr const char* kValueNames[5] = {"lesson_location", "lesson_status", "score",
-                                        "session_time", "suspend_data"};
+constexpr const char* kValueNames[5] = {"lesson_location", "lesson_status",
+                                        "score", "session_time",
+                                        "suspend_data"};
 
 class Reader {
  public:
@@ -31,10 +32,11 @@ class Reader {
 
   TSessionList sessions;
 
-  void startElement(const xmlChar* localname, const xmlChar* prefix, int nbAttributes,
-                    const xmlChar** attributes) {
+  void startElement(const xmlChar* localname, const xmlChar* prefix,
+                    int nbAttributes, const xmlChar** attributes) {
     flushText();
-    const Role role = nodeStarts(true, [&] { return dateAttribute(nbAttributes, attributes); });
+    const Role role = nodeStarts(
+        true, [&] { return dateAttribute(nbAttributes, attributes); });
     if (inRecord() && role == Role::Other) {
       for (int k = 0; k < 5; ++k) {
         if (!found_[k] && QualifiedNameIs(localname, prefix, kValueNames[k])) {
@@ -67,12 +69,14 @@ class Reader {
   }
 
   void characters(const xmlChar* text, int length) {
-    text_.append(reinterpret_cast<const char*>(text), static_cast<std::size_t>(length));
+    text_.append(reinterpret_cast<const char*>(text),
+                 static_cast<std::size_t>(length));
   }
 
   void cdata(const xmlChar* text, int length) {
     flushText();
-    valueNode(reinterpret_cast<const char*>(text), static_cast<std::size_t>(length));
+    valueNode(reinterpret_cast<const char*>(text),
+              static_cast<std::size_t>(length));
   }
 
   // Comments and processing instructions are nodes too.
@@ -88,7 +92,8 @@ class Reader {
   static WideString dateAttribute(int count, const xmlChar** attributes) {
     for (int i = 0; i < count; ++i) {
       const xmlChar** a = attributes + 5 * i;
-      if (a[1] == nullptr && std::strcmp(reinterpret_cast<const char*>(a[0]), "date") == 0) {
+      if (a[1] == nullptr &&
+          std::strcmp(reinterpret_cast<const char*>(a[0]), "date") == 0) {
         return Utf8ToWide(std::string(reinterpret_cast<const char*>(a[3]),
                                       static_cast<std::size_t>(a[4] - a[3])));
       }
@@ -119,10 +124,12 @@ class Reader {
       case Role::Session:
         return element && index == 0 ? Role::Units : Role::Other;
       case Role::Units: {
-        if (!session_ || static_cast<std::size_t>(index) >= session_->SCOTrackings.size()) {
+        if (!session_ ||
+            static_cast<std::size_t>(index) >= session_->SCOTrackings.size()) {
           return Role::Other;
         }
-        TSCOTracking& record = session_->SCOTrackings[static_cast<std::size_t>(index)];
+        TSCOTracking& record =
+            session_->SCOTrackings[static_cast<std::size_t>(index)];
         record.Date = element ? dateOf() : WideString();
         if (!element) return Role::Other;
         record_ = &record;
@@ -160,7 +167,8 @@ class Reader {
 
   void assign(int k, WideString value) {
     WideString* fields[5] = {&record_->LessonLocation, &record_->LessonStatus,
-                             &record_->Score, &record_->SessionTime, &record_->SuspendData};
+                             &record_->Score, &record_->SessionTime,
+                             &record_->SuspendData};
     *fields[k] = std::move(value);
   }
 
@@ -191,22 +199,27 @@ std::optional<TSessionList> ReadTrackingSessions(const Utf8String& text,
   xmlSAXHandler sax;
   std::memset(&sax, 0, sizeof sax);
   sax.initialized = XML_SAX2_MAGIC;
-  sax.startElementNs = [](void* ctx, const xmlChar* localname, const xmlChar* prefix,
-                          const xmlChar*, int, const xmlChar**, int nbAttributes, int,
+  sax.startElementNs = [](void* ctx, const xmlChar* localname,
+                          const xmlChar* prefix, const xmlChar*, int,
+                          const xmlChar**, int nbAttributes, int,
                           const xmlChar** attributes) {
     Of(ctx)->startElement(localname, prefix, nbAttributes, attributes);
   };
-  sax.endElementNs = [](void* ctx, const xmlChar*, const xmlChar*, const xmlChar*) {
-    Of(ctx)->endElement();
+  sax.endElementNs = [](void* ctx, const xmlChar*, const xmlChar*,
+                        const xmlChar*) { Of(ctx)->endElement(); };
+  sax.characters = [](void* ctx, const xmlChar* ch, int len) {
+    Of(ctx)->characters(ch, len);
   };
-  sax.characters = [](void* ctx, const xmlChar* ch, int len) { Of(ctx)->characters(ch, len); };
-  sax.cdataBlock = [](void* ctx, const xmlChar* ch, int len) { Of(ctx)->cdata(ch, len); };
+  sax.cdataBlock = [](void* ctx, const xmlChar* ch, int len) {
+    Of(ctx)->cdata(ch, len);
+  };
   sax.comment = [](void* ctx, const xmlChar*) { Of(ctx)->otherNode(); };
   sax.processingInstruction = [](void* ctx, const xmlChar*, const xmlChar*) {
     Of(ctx)->otherNode();
   };
 
-  xmlParserCtxtPtr ctxt = xmlCreateMemoryParserCtxt(text.data(), static_cast<int>(text.size()));
+  xmlParserCtxtPtr ctxt =
+      xmlCreateMemoryParserCtxt(text.data(), static_cast<int>(text.size()));
   if (!ctxt) return std::nullopt;
   Reader reader(parcours, today);
   xmlSAXHandlerPtr original = ctxt->sax;
@@ -214,8 +227,9 @@ std::optional<TSessionList> ReadTrackingSessions(const Utf8String& text,
   ctxt->userData = &reader;
   // Entities: only the predefined ones and character references exist here
   // (no declaration is recorded), so substituting them is safe.
-  xmlCtxtUseOptions(ctxt, XML_PARSE_NONET | XML_PARSE_IGNORE_ENC | XML_PARSE_NOENT |
-                              XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+  xmlCtxtUseOptions(ctxt, XML_PARSE_NONET | XML_PARSE_IGNORE_ENC |
+                              XML_PARSE_NOENT | XML_PARSE_NOERROR |
+                              XML_PARSE_NOWARNING);
   xmlParseDocument(ctxt);
   const bool wellFormed = ctxt->wellFormed != 0;
   ctxt->sax = original;

@@ -6,15 +6,18 @@
 
 namespace zept {
 
-TUser::TUser(const WideString& login, const WideString& password, const WideString& date,
-             const platform::DateTime& now, const platform::RegionalSettings& settings)
+TUser::TUser(const WideString& login, const WideString& password,
+             const WideString& date, const platform::DateTime& now,
+             const platform::RegionalSettings& settings)
     : Login(login),
       Password(password),
-      Date(date.empty() ? FormatDateTime(u"dd/mm/yyyy", now, settings) : date) {}
+      Date(date.empty() ? FormatDateTime(u"dd/mm/yyyy", now, settings) : date) {
+}
 
 namespace {
 
-void AppendUserXml(Utf8String& out, const TUser& user, const Utf8String& indent) {
+void AppendUserXml(Utf8String& out, const TUser& user,
+                   const Utf8String& indent) {
   out += indent;
   out += '<';
   AppendUtf8(out, user.ElementName);
@@ -38,7 +41,8 @@ WideString TUser::ToXml(const WideString& indent) const {
 void TUsers::AddUser(const WideString& login, const WideString& password,
                      const WideString& date) {
   if (login.empty() || password.empty()) return;
-  Users.emplace_back(login, password, date, clock_.now(), clock_.regionalSettings());
+  Users.emplace_back(login, password, date, clock_.now(),
+                     clock_.regionalSettings());
 }
 
 void TUsers::LoadFromXml(const WideString& text) {
@@ -47,12 +51,15 @@ void TUsers::LoadFromXml(const WideString& text) {
   XmlNode root = doc->root();
   if (!root) return;
   for (XmlNode child : root.childNodes()) {
-    AddUser(child.attribute("login"), child.attribute("password"), child.attribute("date"));
+    AddUser(child.attribute("login"), child.attribute("password"),
+            child.attribute("date"));
   }
 }
 
 Utf8String TUsers::ToXmlUtf8(const WideString& indent) const {
-  Utf8String out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<!-- Utilisateur du cdrom : ";
+  Utf8String out =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<!-- Utilisateur du cdrom "
+      ": ";
   AppendXmlCommentText(out, CdromId);
   out += "-->\r\n<";
   AppendUtf8(out, RootName);

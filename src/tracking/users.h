@@ -12,8 +12,9 @@ namespace zept {
 class TUser {
  public:
   // An empty date becomes today's, "dd/mm/yyyy" with the user's separator.
-  TUser(const WideString& login, const WideString& password, const WideString& date,
-        const platform::DateTime& now, const platform::RegionalSettings& settings);
+  TUser(const WideString& login, const WideString& password,
+        const WideString& date, const platform::DateTime& now,
+        const platform::RegionalSettings& settings);
 
   WideString ElementName = u"user";
   WideString Login;
@@ -34,7 +35,8 @@ class TUsers {
   WideString RootName = u"users";
 
   // Appends a user when both login and password are non-empty.
-  void AddUser(const WideString& login, const WideString& password, const WideString& date);
+  void AddUser(const WideString& login, const WideString& password,
+               const WideString& date);
   // Replaces the list with the users of a stored document: every child node
   // of its root, whatever its name. An unreadable text leaves no users.
   void LoadFromXml(const WideString& text);

@@ -14,7 +14,8 @@
 namespace zept {
 namespace {
 
-xmlParserInputPtr RefuseExternalEntity(const char*, const char*, xmlParserCtxtPtr) {
+xmlParserInputPtr RefuseExternalEntity(const char*, const char*,
+                                       xmlParserCtxtPtr) {
   return nullptr;
 }
 
@@ -61,7 +62,8 @@ bool NameIs(const xmlNode* n, const char* name) {
 // document cannot make this expand without bound.
 void AppendText(const xmlNode* n, Utf8String& out) {
   for (; n; n = n->next) {
-    if ((n->type == XML_TEXT_NODE || n->type == XML_CDATA_SECTION_NODE) && n->content) {
+    if ((n->type == XML_TEXT_NODE || n->type == XML_CDATA_SECTION_NODE) &&
+        n->content) {
       out += reinterpret_cast<const char*>(n->content);
     } else if (n->type == XML_ELEMENT_NODE) {
       AppendText(n->children, out);
@@ -69,12 +71,13 @@ void AppendText(const xmlNode* n, Utf8String& out) {
   }
 }
 
-std::unique_ptr<XmlDocument> Read(const std::string& bytes, const char* encoding,
-                                  int options) {
+std::unique_ptr<XmlDocument> Read(const std::string& bytes,
+                                  const char* encoding, int options) {
   EnsureXmlInit();
   if (bytes.size() > INT_MAX) return std::make_unique<XmlDocument>();
-  return std::make_unique<XmlDocument>(xmlReadMemory(
-      bytes.data(), static_cast<int>(bytes.size()), nullptr, encoding, options));
+  return std::make_unique<XmlDocument>(
+      xmlReadMemory(bytes.data(), static_cast<int>(bytes.size()), nullptr,
+                    encoding, options));
 }
 
 bool IsXmlChar(char16_t c) {
@@ -87,8 +90,8 @@ WideString XmlSafe(const WideString& value) {
   WideString out = value;
   for (std::size_t i = 0; i < out.size(); ++i) {
     char16_t c = out[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < out.size() && out[i + 1] >= 0xDC00 &&
-        out[i + 1] <= 0xDFFF) {
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < out.size() &&
+        out[i + 1] >= 0xDC00 && out[i + 1] <= 0xDFFF) {
       ++i;
     } else if (!IsXmlChar(c) || (c >= 0xD800 && c <= 0xDFFF)) {
       out[i] = 0xFFFD;
@@ -100,7 +103,8 @@ WideString XmlSafe(const WideString& value) {
 bool NeedsCare(const WideString& value, bool attribute) {
   for (char16_t c : value) {
     if (c < 0x20 || (c >= 0xD800 && c <= 0xDFFF) || c >= 0xFFFE) return true;
-    if (attribute ? (c == u'&' || c == u'<' || c == u'>' || c == u'"') : c == u']') {
+    if (attribute ? (c == u'&' || c == u'<' || c == u'>' || c == u'"')
+                  : c == u']') {
       return true;
     }
   }
@@ -109,13 +113,16 @@ bool NeedsCare(const WideString& value, bool attribute) {
 
 }  // namespace
 
-bool QualifiedNameIs(const unsigned char* localname, const unsigned char* prefix,
-                     const char* name) {
-  auto lower = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; };
+bool QualifiedNameIs(const unsigned char* localname,
+                     const unsigned char* prefix, const char* name) {
+  auto lower = [](unsigned char c) {
+    return c >= 'A' && c <= 'Z' ? c + 32 : c;
+  };
   // Compares one part of name from *at; true when it matches to its end.
   auto part = [&](const unsigned char* text, const char*& at, char stop) {
     for (; *text; ++text, ++at) {
-      if (*at == 0 || lower(*text) != lower(static_cast<unsigned char>(*at))) return false;
+      if (*at == 0 || lower(*text) != lower(static_cast<unsigned char>(*at)))
+        return false;
     }
     return *at == stop;
   };
@@ -127,7 +134,9 @@ bool QualifiedNameIs(const unsigned char* localname, const unsigned char* prefix
   return part(localname, at, 0);
 }
 
-bool XmlNode::isElement() const { return node_ && node_->type == XML_ELEMENT_NODE; }
+bool XmlNode::isElement() const {
+  return node_ && node_->type == XML_ELEMENT_NODE;
+}
 
 Utf8String XmlNode::name() const {
   if (!isElement()) return "";
@@ -170,10 +179,12 @@ std::vector<XmlNode> XmlNode::childNodes() const {
   return found;
 }
 
-WideString XmlNode::attribute(const char* name, const WideString& defaultValue) const {
+WideString XmlNode::attribute(const char* name,
+                              const WideString& defaultValue) const {
   if (!isElement()) return defaultValue;
   for (xmlAttr* a = node_->properties; a; a = a->next) {
-    if (a->ns == nullptr && std::strcmp(reinterpret_cast<const char*>(a->name), name) == 0) {
+    if (a->ns == nullptr &&
+        std::strcmp(reinterpret_cast<const char*>(a->name), name) == 0) {
       Utf8String value;
       AppendText(a->children, value);
       return value.empty() ? defaultValue : Utf8ToWide(value);
@@ -190,10 +201,13 @@ WideString XmlNode::text() const {
   return Utf8ToWide(out);
 }
 
-bool XmlNode::isCData() const { return node_ && node_->type == XML_CDATA_SECTION_NODE; }
+bool XmlNode::isCData() const {
+  return node_ && node_->type == XML_CDATA_SECTION_NODE;
+}
 
 WideString XmlNode::value() const {
-  if (!node_ || (node_->type != XML_TEXT_NODE && node_->type != XML_CDATA_SECTION_NODE) ||
+  if (!node_ ||
+      (node_->type != XML_TEXT_NODE && node_->type != XML_CDATA_SECTION_NODE) ||
       !node_->content) {
     return u"";
   }
@@ -211,10 +225,12 @@ XmlNode XmlDocument::root() const {
 std::unique_ptr<XmlDocument> XmlDocument::ParseUtf8(const Utf8String& text,
                                                     bool keepLayout) {
   return Read(text, "UTF-8",
-              kParseOptions | XML_PARSE_IGNORE_ENC | (keepLayout ? 0 : XML_PARSE_NOBLANKS));
+              kParseOptions | XML_PARSE_IGNORE_ENC |
+                  (keepLayout ? 0 : XML_PARSE_NOBLANKS));
 }
 
-std::unique_ptr<XmlDocument> XmlDocument::ParseDeclared(const std::string& bytes) {
+std::unique_ptr<XmlDocument> XmlDocument::ParseDeclared(
+    const std::string& bytes) {
   auto doc = Read(bytes, nullptr, kParseOptions);
   if (doc->root()) return doc;
   return Read(bytes, "WINDOWS-1252", kParseOptions | XML_PARSE_IGNORE_ENC);
@@ -230,7 +246,8 @@ Utf8String FormatElement(XmlNode element) {
   return out;
 }
 
-std::unique_ptr<XmlDocument> LoadXmlDocument(Context& ctx, const WideString& path,
+std::unique_ptr<XmlDocument> LoadXmlDocument(Context& ctx,
+                                             const WideString& path,
                                              const WideString& encodingName) {
   if (!ctx.platform.files.fileExists(path)) return nullptr;
   WideString text = readTextFile(ctx, path);
@@ -250,14 +267,16 @@ std::unique_ptr<XmlDocument> LoadXmlRoot(Context& ctx, const WideString& path) {
   return doc && doc->root() ? std::move(doc) : nullptr;
 }
 
-std::unique_ptr<XmlDocument> LoadXmlRootUtf8(Context& ctx, const WideString& path) {
+std::unique_ptr<XmlDocument> LoadXmlRootUtf8(Context& ctx,
+                                             const WideString& path) {
   auto doc = LoadXmlDocument(ctx, path, u"UTF8");
   return doc && doc->root() ? std::move(doc) : nullptr;
 }
 
 WideString NodeText(XmlNode element) {
   WideString out;
-  for (XmlNode n = element.firstChild(); n; n = n.nextSibling()) out += n.value();
+  for (XmlNode n = element.firstChild(); n; n = n.nextSibling())
+    out += n.value();
   return out;
 }
 
@@ -271,15 +290,30 @@ void AppendXmlAttributeValue(Utf8String& out, const WideString& value) {
   for (std::size_t i = 0; i < safe.size(); ++i) {
     const char* entity = nullptr;
     switch (safe[i]) {
-      case u'&': entity = "&amp;"; break;
-      case u'<': entity = "&lt;"; break;
-      case u'>': entity = "&gt;"; break;
-      case u'"': entity = "&quot;"; break;
+      case u'&':
+        entity = "&amp;";
+        break;
+      case u'<':
+        entity = "&lt;";
+        break;
+      case u'>':
+        entity = "&gt;";
+        break;
+      case u'"':
+        entity = "&quot;";
+        break;
       // Attribute values turn these into blanks when read: keep them.
-      case u'\t': entity = "&#9;"; break;
-      case u'\n': entity = "&#10;"; break;
-      case u'\r': entity = "&#13;"; break;
-      default: continue;
+      case u'\t':
+        entity = "&#9;";
+        break;
+      case u'\n':
+        entity = "&#10;";
+        break;
+      case u'\r':
+        entity = "&#13;";
+        break;
+      default:
+        continue;
     }
     AppendUtf8(out, safe.substr(start, i - start));
     out += entity;
@@ -314,7 +348,8 @@ void AppendCData(Utf8String& out, const WideString& value) {
 
 void AppendXmlCommentText(Utf8String& out, const WideString& text) {
   WideString safe = XmlSafe(text);
-  for (std::size_t at = safe.find(u"--"); at != WideString::npos; at = safe.find(u"--", at)) {
+  for (std::size_t at = safe.find(u"--"); at != WideString::npos;
+       at = safe.find(u"--", at)) {
     safe.insert(at + 1, 1, u' ');
   }
   if (!safe.empty() && safe.back() == u'-') safe += u' ';

@@ -33,7 +33,8 @@ class XmlNode {
   std::vector<XmlNode> children(const char* name) const;
   std::vector<XmlNode> childNodes() const;
   // The attribute's value; defaultValue when it is missing or empty.
-  WideString attribute(const char* name, const WideString& defaultValue = u"") const;
+  WideString attribute(const char* name,
+                       const WideString& defaultValue = u"") const;
   // All the character data below the node (entity references not expanded).
   WideString text() const;
   bool isCData() const;
@@ -76,11 +77,13 @@ class XmlDocument {
 // reads the text as UTF-8 whatever the declaration says; otherwise the
 // declaration decides. A text that cannot be parsed gives a document
 // without root.
-std::unique_ptr<XmlDocument> LoadXmlDocument(Context& ctx, const WideString& path,
+std::unique_ptr<XmlDocument> LoadXmlDocument(Context& ctx,
+                                             const WideString& path,
                                              const WideString& encodingName);
 // The document of LoadXmlDocument, only when it has a root element.
 std::unique_ptr<XmlDocument> LoadXmlRoot(Context& ctx, const WideString& path);
-std::unique_ptr<XmlDocument> LoadXmlRootUtf8(Context& ctx, const WideString& path);
+std::unique_ptr<XmlDocument> LoadXmlRootUtf8(Context& ctx,
+                                             const WideString& path);
 
 // The element's value: all its text and CDATA children joined. For a value
 // element as written by the program that is its first child, the CDATA
@@ -98,8 +101,8 @@ void AppendCData(Utf8String& out, const WideString& value);
 
 // True when prefix:localname (localname alone without prefix) equals name,
 // without regard to ASCII letter case.
-bool QualifiedNameIs(const unsigned char* localname, const unsigned char* prefix,
-                     const char* name);
+bool QualifiedNameIs(const unsigned char* localname,
+                     const unsigned char* prefix, const char* name);
 
 // Text inside a comment: "--" (which would end the comment, and with it the
 // document) becomes "- -", and a last "-" gets a blank after it.

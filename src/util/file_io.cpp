@@ -119,7 +119,8 @@ WideString readTextFile(Context& ctx, const WideString& fileName) {
     std::size_t lf = bytes->find('\n', start);
     std::size_t end = lf == std::string::npos ? n : lf;
     std::size_t lineEnd = end;
-    if (lf != std::string::npos && lineEnd > start && (*bytes)[lineEnd - 1] == '\r') {
+    if (lf != std::string::npos && lineEnd > start &&
+        (*bytes)[lineEnd - 1] == '\r') {
       --lineEnd;
     }
     text += AnsiToWide(bytes->substr(start, lineEnd - start));

@@ -3,9 +3,9 @@
 // leftovers of file-system virtualisation, and installation parameters.
 
 #include "platform/codepage.h"
+#include "util/FileVersion.h"
 #include "util/datetime.h"
 #include "util/file_io.h"
-#include "util/FileVersion.h"
 #include "util/reglib.h"
 
 namespace zept {
@@ -25,7 +25,8 @@ WideString DataFolder(Context& ctx) {
 
 WideString ResultCell(const WideString& result) {
   if (result == u"no") return u"<td>Folder doesn't exist</td>";
-  if (result == u"ko") return u"<td class=\"KO\">File writing is impossible</td>";
+  if (result == u"ko")
+    return u"<td class=\"KO\">File writing is impossible</td>";
   return u"<td class=\"OK\">File writing is possible</td>";
 }
 
@@ -63,7 +64,8 @@ WideString VirtualStoreRows(Context& ctx) {
     if (!entry.maker) {
       rows += u"<td>exists</td>";
     } else {
-      rows += u"<td class=\"KO\">exists -- please delete the following subfolders";
+      rows +=
+          u"<td class=\"KO\">exists -- please delete the following subfolders";
       for (const WideString& sub : ListSubfolders(ctx, folder)) {
         rows += u"<br/>- " + sub;
       }
@@ -88,7 +90,7 @@ WideString ShortPathOrEmpty(Context& ctx, const WideString& path) {
 std::vector<FolderAccessTest> TestSystemAccess(Context& ctx) {
   struct Entry {
     const char16_t* label;
-    int csidl;                // -1: a new sub-folder of TEMP
+    int csidl;  // -1: a new sub-folder of TEMP
     const char16_t* suffix;
   };
   static const Entry kEntries[] = {
@@ -98,16 +100,19 @@ std::vector<FolderAccessTest> TestSystemAccess(Context& ctx) {
       {u"Temp", -1, u""},
       {u"Programdata", platform::kCsidlCommonAppData, u""},
       {u"Programfiles var-deno", platform::kCsidlProgramFiles, u"\\var-deno"},
-      {u"Programfilesx86 var-deno", platform::kCsidlProgramFilesX86, u"\\var-deno"},
+      {u"Programfilesx86 var-deno", platform::kCsidlProgramFilesX86,
+       u"\\var-deno"},
       {u"Programfiles vardeno", platform::kCsidlProgramFiles, u"\\vardeno"},
-      {u"Programfilesx86 vardeno", platform::kCsidlProgramFilesX86, u"\\vardeno"},
+      {u"Programfilesx86 vardeno", platform::kCsidlProgramFilesX86,
+       u"\\vardeno"},
   };
   std::vector<FolderAccessTest> tests;
   for (const Entry& entry : kEntries) {
-    const WideString base = entry.csidl < 0 ? CreateTempSubfolder(ctx, u"morl_")
-                                            : GetSpecialFolder(ctx, entry.csidl);
-    FolderAccessTest test{entry.label, WithTrailingBackslash(base + entry.suffix),
-                          u"no"};
+    const WideString base = entry.csidl < 0
+                                ? CreateTempSubfolder(ctx, u"morl_")
+                                : GetSpecialFolder(ctx, entry.csidl);
+    FolderAccessTest test{entry.label,
+                          WithTrailingBackslash(base + entry.suffix), u"no"};
     // A folder this system cannot name is missing, whatever its suffix.
     if (!base.empty() && ctx.platform.files.directoryExists(test.folder)) {
       test.result =
@@ -139,8 +144,8 @@ std::vector<RegistryAccessTest> TestRegistryAccess(Context& ctx) {
       LogError(ctx, e, u"file_io", u"TestRegistryAccess",
                kRegistryTestWriteCode);
     }
-    const WideString read = RegReadString(ctx.platform.registry, key,
-                                          u"testWrite", u"Pas défini");
+    const WideString read =
+        RegReadString(ctx.platform.registry, key, u"testWrite", u"Pas défini");
     test.reading = read != u"Pas défini" ? u"ok" : u"ko";
     tests.push_back(std::move(test));
   }
@@ -157,7 +162,8 @@ AnsiString BuildConfigurationReport(Context& ctx) {
   r += WideString(u"<table class=\"LogConfiguration\">") + kCrLf;
 
   r += WideString(u"<tr><td><table class=\"LogSystemAccess\">") + kCrLf;
-  r += WideString(u"\t<tr><th>System Access</th><th>Path</th><th>Test</th></tr>") +
+  r += WideString(
+           u"\t<tr><th>System Access</th><th>Path</th><th>Test</th></tr>") +
        kCrLf;
   for (const FolderAccessTest& test : TestSystemAccess(ctx)) {
     r += u"\t<tr><td>Path to " + test.label + u"</td><td>" + test.folder +
@@ -189,7 +195,8 @@ AnsiString BuildConfigurationReport(Context& ctx) {
   const WideString virtualStore = VirtualStoreRows(ctx);
   if (!virtualStore.empty()) {
     r += WideString(u"<tr><td><table class=\"LogVirtualStore\">") + kCrLf;
-    r += WideString(u"\t<tr><th>Local VirtualStore Path</th><th>Test</th></tr>") +
+    r += WideString(
+             u"\t<tr><th>Local VirtualStore Path</th><th>Test</th></tr>") +
          kCrLf;
     r += virtualStore;
     r += WideString(u"</table></td></tr>") + kCrLf;

@@ -5,9 +5,9 @@
 
 #include "platform/codepage.h"
 #include "platform/errors.h"
+#include "util/FileVersion.h"
 #include "util/datetime.h"
 #include "util/file_io.h"
-#include "util/FileVersion.h"
 #include "util/reglib.h"
 #include "util/textlib.h"
 
@@ -19,9 +19,9 @@ constexpr long kKeepDays = 30;
 
 int ReadTraceLevel(Context& ctx) {
   try {
-    WideString text = RegReadString(ctx.platform.registry,
-                                    u"\\Software\\vardeno\\Tesk Runtime",
-                                    u"ModeDebug", u"1");
+    WideString text =
+        RegReadString(ctx.platform.registry,
+                      u"\\Software\\vardeno\\Tesk Runtime", u"ModeDebug", u"1");
     return StrToInt(text).value_or(0);
   } catch (const std::exception&) {
     return 0;
@@ -125,10 +125,9 @@ void InitTraceLog(Context& ctx) {
   AppendLineWithRetry(ctx, path, [&](int) { return block; });
 
   const WideString cutoff =
-      u"traces_" +
-      FormatDateTime(u"yyyy-mm-dd", AddDays(now, -kKeepDays), {});
-  WriteTrace(ctx, u"file_io", u"InitTraceLog", u"Cleaning traces from " + cutoff,
-             1, u"");
+      u"traces_" + FormatDateTime(u"yyyy-mm-dd", AddDays(now, -kKeepDays), {});
+  WriteTrace(ctx, u"file_io", u"InitTraceLog",
+             u"Cleaning traces from " + cutoff, 1, u"");
   const WideString logFolder = folder.substr(0, folder.size() - 1);
   try {
     DeleteOldLogs(ctx, logFolder, cutoff, u".txt");
@@ -167,8 +166,8 @@ void WriteTrace(Context& ctx, const WideString& className,
       u"</div></td></tr>";
   AppendLineWithRetry(ctx, path, [&](int left) {
     return WideToAnsi(head + u"<td class=\"col_t\"><div>" + time +
-                      u"</div></td><td class=\"col_r\"><div>" +
-                      IntToStr(left) + u"</div></td>" + cells);
+                      u"</div></td><td class=\"col_r\"><div>" + IntToStr(left) +
+                      u"</div></td>" + cells);
   });
 }
 
@@ -181,10 +180,10 @@ void LogError(Context& ctx, const std::exception& e,
               std::int64_t code, const WideString& detail, int level,
               const WideString& kindPrefix) {
   const WideString shownDetail = detail.empty() ? detail : u"-- " + detail;
-  const WideString message =
-      Utf8ToWide(ExceptionClassName(e)) + u" error " +
-      PadLeft(IntToStr(code), u"0", 4) + u" raised, with message : " +
-      Utf8ToWide(e.what()) + u" " + shownDetail;
+  const WideString message = Utf8ToWide(ExceptionClassName(e)) + u" error " +
+                             PadLeft(IntToStr(code), u"0", 4) +
+                             u" raised, with message : " +
+                             Utf8ToWide(e.what()) + u" " + shownDetail;
   const WideString kind =
       kindPrefix.empty() ? WideString(u"Error") : kindPrefix + u" Error";
   WriteTrace(ctx, className, functionName, message, level, kind);

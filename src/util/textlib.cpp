@@ -84,7 +84,8 @@ WideString Hex(unsigned value, int minDigits) {
     out.insert(out.begin(), kDigits[value & 0xF]);
     value >>= 4;
   } while (value != 0);
-  while (static_cast<int>(out.size()) < minDigits) out.insert(out.begin(), u'0');
+  while (static_cast<int>(out.size()) < minDigits)
+    out.insert(out.begin(), u'0');
   return out;
 }
 
@@ -170,8 +171,8 @@ std::optional<std::int32_t> StrToInt(const WideString& text) {
   return static_cast<std::int32_t>(value);
 }
 
-WideString FormatNumbers(const WideString& format,
-                         const std::int64_t* numbers, std::size_t count) {
+WideString FormatNumbers(const WideString& format, const std::int64_t* numbers,
+                         std::size_t count) {
   WideString out;
   std::size_t next = 0;
   for (std::size_t i = 0; i < format.size(); ++i) {

@@ -38,7 +38,7 @@ WideString IntToStr(std::int64_t value);
 std::optional<std::int32_t> StrToInt(const WideString& text);
 
 // Substitutes each "%d" of format with the next number ("%%" gives "%").
-WideString FormatNumbers(const WideString& format,
-                         const std::int64_t* numbers, std::size_t count);
+WideString FormatNumbers(const WideString& format, const std::int64_t* numbers,
+                         std::size_t count);
 
 }  // namespace zept

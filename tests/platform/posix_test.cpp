@@ -1,12 +1,13 @@
 // The POSIX platform on a real temporary folder.
 
+#include "platform/posix/posix.h"
+
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -16,7 +17,6 @@
 
 #include "platform/codepage.h"
 #include "platform/errors.h"
-#include "platform/posix/posix.h"
 #include "util/file_io.h"
 #include "util/textlib.h"
 
@@ -57,7 +57,8 @@ TEST(PosixFiles, BackslashPathsMapToNativeOnes) {
   files->appendFile(dir.wide("\\a\\b c\\d\\f.txt"), "yz");
   EXPECT_EQ(files->readFile(dir.wide("\\a\\b c\\d\\f.txt")), "xyz");
   EXPECT_EQ(files->readFile(dir.wide("\\a\\missing.txt")), std::nullopt);
-  EXPECT_THROW(files->createDirectories(dir.wide("\\a\\b c\\d\\f.txt\\sub")), EFileError);
+  EXPECT_THROW(files->createDirectories(dir.wide("\\a\\b c\\d\\f.txt\\sub")),
+               EFileError);
 }
 
 TEST(PosixFiles, ListsInNameOrderAndKeepsReadOnlyFiles) {
@@ -94,32 +95,41 @@ TEST(PosixFiles, FailedReplacementLeavesTheOldDocumentWhole) {
 
   PosixFileHooks renameFails;
   renameFails.rename = FailingRename;
-  EXPECT_THROW(NewPosixFileSystem(renameFails)->replaceFile(file, "new"), EFileError);
+  EXPECT_THROW(NewPosixFileSystem(renameFails)->replaceFile(file, "new"),
+               EFileError);
   PosixFileHooks shortWrite;
   shortWrite.write = ShortWrite;
-  EXPECT_THROW(NewPosixFileSystem(shortWrite)->replaceFile(file, "new document"),
-               EFileError);
+  EXPECT_THROW(
+      NewPosixFileSystem(shortWrite)->replaceFile(file, "new document"),
+      EFileError);
 
   EXPECT_EQ(Slurp(dir.path() + "/tracking.xml"), "old document");
   // No temporary file is left behind.
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()),
+                          fs::directory_iterator()),
+            1);
 }
 
 TEST(SqliteRegistry, NamesAreCaseInsensitiveAndValuesPersist) {
   TempDir dir;
   const auto user = RegistryRoot::CurrentUser;
   {
-    auto reg = NewSqliteRegistry(dir.path() + "/u/HKCU.db", dir.path() + "/m/HKLM.db");
+    auto reg =
+        NewSqliteRegistry(dir.path() + "/u/HKCU.db", dir.path() + "/m/HKLM.db");
     EXPECT_FALSE(reg->keyExists(user, u"Software\\vardeno"));
     EXPECT_EQ(reg->readString(user, u"Software\\vardeno", u"x"), std::nullopt);
     EXPECT_FALSE(fs::exists(dir.path() + "/u"));  // reading creates nothing
-    reg->writeString(user, u"\\Software\\Vardeno\\Tesk Runtime\\", u"ModeDebug", u"1");
-    reg->writeString(user, u"SOFTWARE\\VARDENO\\TESK RUNTIME", u"MODEDEBUG", u"Żółć");
+    reg->writeString(user, u"\\Software\\Vardeno\\Tesk Runtime\\", u"ModeDebug",
+                     u"1");
+    reg->writeString(user, u"SOFTWARE\\VARDENO\\TESK RUNTIME", u"MODEDEBUG",
+                     u"Żółć");
     EXPECT_TRUE(reg->createKey(user, u"software\\vardeno\\Other"));
   }
-  auto reg = NewSqliteRegistry(dir.path() + "/u/HKCU.db", dir.path() + "/m/HKLM.db");
-  EXPECT_EQ(reg->readString(user, u"software\\vardeno\\tesk runtime", u"modedebug"),
-            u"Żółć");
+  auto reg =
+      NewSqliteRegistry(dir.path() + "/u/HKCU.db", dir.path() + "/m/HKLM.db");
+  EXPECT_EQ(
+      reg->readString(user, u"software\\vardeno\\tesk runtime", u"modedebug"),
+      u"Żółć");
   EXPECT_EQ(reg->listSubkeys(user, u"Software\\vardeno"),
             (std::vector<WideString>{u"Other", u"Tesk Runtime"}));
   auto values = reg->listValues(user, u"Software\\vardeno\\Tesk Runtime");
@@ -129,29 +139,36 @@ TEST(SqliteRegistry, NamesAreCaseInsensitiveAndValuesPersist) {
                             u"Software\\vardeno\\Tesk Runtime", u"ModeDebug"),
             std::nullopt);
 
-  EXPECT_TRUE(reg->deleteValue(user, u"Software\\vardeno\\Tesk Runtime", u"modedebug"));
-  EXPECT_FALSE(reg->deleteValue(user, u"Software\\vardeno\\Tesk Runtime", u"modedebug"));
+  EXPECT_TRUE(
+      reg->deleteValue(user, u"Software\\vardeno\\Tesk Runtime", u"modedebug"));
+  EXPECT_FALSE(
+      reg->deleteValue(user, u"Software\\vardeno\\Tesk Runtime", u"modedebug"));
   reg->writeString(user, u"Software\\vardeno\\Tesk Runtime\\deep", u"v", u"1");
   reg->writeString(user, u"Software\\vardenoX", u"v", u"kept");
   EXPECT_TRUE(reg->deleteKey(user, u"Software\\VARDENO"));
   EXPECT_FALSE(reg->keyExists(user, u"Software\\vardeno\\Tesk Runtime\\deep"));
-  EXPECT_EQ(reg->readString(user, u"Software\\vardeno\\Tesk Runtime\\deep", u"v"),
-            std::nullopt);
+  EXPECT_EQ(
+      reg->readString(user, u"Software\\vardeno\\Tesk Runtime\\deep", u"v"),
+      std::nullopt);
   EXPECT_EQ(reg->readString(user, u"Software\\vardenoX", u"v"), u"kept");
 }
 
 TEST(SqliteRegistry, AKeyThatCannotBeCreatedGivesFalse) {
   TempDir dir;
   std::ofstream(dir.path() + "/file") << "x";
-  auto reg = NewSqliteRegistry(dir.path() + "/u/HKCU.db", dir.path() + "/file/HKLM.db");
-  EXPECT_FALSE(reg->createKey(RegistryRoot::LocalMachine, u"Software\\vardeno"));
-  EXPECT_THROW(reg->writeString(RegistryRoot::LocalMachine, u"Software", u"a", u"b"),
-               ERegistryError);
+  auto reg = NewSqliteRegistry(dir.path() + "/u/HKCU.db",
+                               dir.path() + "/file/HKLM.db");
+  EXPECT_FALSE(
+      reg->createKey(RegistryRoot::LocalMachine, u"Software\\vardeno"));
+  EXPECT_THROW(
+      reg->writeString(RegistryRoot::LocalMachine, u"Software", u"a", u"b"),
+      ERegistryError);
 }
 
 TEST(SqliteRegistry, TwoProcessesWritingAtOnceLoseNothing) {
   TempDir dir;
-  const std::string user = dir.path() + "/HKCU.db", machine = dir.path() + "/HKLM.db";
+  const std::string user = dir.path() + "/HKCU.db",
+                    machine = dir.path() + "/HKLM.db";
   constexpr int kPerProcess = 60;
   pid_t children[2];
   for (int c = 0; c < 2; ++c) {
@@ -163,7 +180,8 @@ TEST(SqliteRegistry, TwoProcessesWritingAtOnceLoseNothing) {
       for (int i = 0; i < kPerProcess; ++i) {
         try {
           reg->writeString(RegistryRoot::CurrentUser, u"Software\\race",
-                           u"p" + IntToStr(c) + u"_" + IntToStr(i), IntToStr(i));
+                           u"p" + IntToStr(c) + u"_" + IntToStr(i),
+                           IntToStr(i));
         } catch (...) {
           ++failures;
         }
@@ -177,31 +195,36 @@ TEST(SqliteRegistry, TwoProcessesWritingAtOnceLoseNothing) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   }
   auto reg = NewSqliteRegistry(user, machine);
-  EXPECT_EQ(reg->listValues(RegistryRoot::CurrentUser, u"Software\\race").size(),
-            2u * kPerProcess);
+  EXPECT_EQ(
+      reg->listValues(RegistryRoot::CurrentUser, u"Software\\race").size(),
+      2u * kPerProcess);
 }
 
 std::string RunCommand(const std::string& command, int* status) {
   std::string output;
   FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
   char buffer[256];
-  while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) output.append(buffer, n);
+  while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe))
+    output.append(buffer, n);
   *status = WEXITSTATUS(::pclose(pipe));
   return output;
 }
 
 TEST(ZeptReg, SetsGetsListsAndDeletes) {
   TempDir dir;
-  const std::string reg = "ZEPT_REGISTRY_DIR=" + dir.path() + " " ZEPT_REG_BINARY;
+  const std::string reg =
+      "ZEPT_REGISTRY_DIR=" + dir.path() + " " ZEPT_REG_BINARY;
   const std::string key = " 'HKCU\\Software\\vardeno\\Tesk Runtime' ";
   int status = -1;
   RunCommand(reg + " set" + key + "ModeDebug 2", &status);
   EXPECT_EQ(status, 0);
-  EXPECT_EQ(RunCommand(reg + " get 'HKEY_CURRENT_USER\\software\\vardeno\\tesk runtime' modedebug",
-                &status),
+  EXPECT_EQ(RunCommand(reg + " get 'HKEY_CURRENT_USER\\software\\vardeno\\tesk "
+                             "runtime' modedebug",
+                       &status),
             "2\n");
   EXPECT_EQ(status, 0);
-  RunCommand(reg + " set 'HKCU\\Software\\vardeno\\Tesk Runtime\\sub' a b", &status);
+  RunCommand(reg + " set 'HKCU\\Software\\vardeno\\Tesk Runtime\\sub' a b",
+             &status);
   EXPECT_EQ(RunCommand(reg + " list" + key, &status), "sub\\\nModeDebug\t2\n");
   RunCommand(reg + " delete" + key + "ModeDebug", &status);
   EXPECT_EQ(status, 0);
@@ -240,11 +263,14 @@ TEST(PosixFolders, XdgFoldersAndTemp) {
 
   fs::create_directories(dir.path() + "/.config");
   std::ofstream(dir.path() + "/.config/user-dirs.dirs")
-      << "# comment\nXDG_DOCUMENTS_DIR=\"$HOME/Dokumente\"\nXDG_DESKTOP_DIR=\"/srv/desk\"\n";
+      << "# "
+         "comment\nXDG_DOCUMENTS_DIR=\"$HOME/Dokumente\"\nXDG_DESKTOP_DIR=\"/"
+         "srv/desk\"\n";
   EXPECT_EQ(folders->specialFolder(kCsidlMyDocuments), dir.wide("/Dokumente"));
   EXPECT_EQ(folders->specialFolder(kCsidlDesktop), u"/srv/desk");
 
-  EXPECT_EQ(folders->shortPathName(dir.wide("\\.config")), dir.wide("\\.config"));
+  EXPECT_EQ(folders->shortPathName(dir.wide("\\.config")),
+            dir.wide("\\.config"));
   EXPECT_EQ(folders->shortPathName(dir.wide("/none")), u"");
   auto version = folders->fileVersion(u"");
   ASSERT_TRUE(version.has_value());
@@ -262,7 +288,10 @@ TEST(PosixClock, RegionalSettingsFollowTheLocale) {
   EXPECT_EQ(s.dateSeparator, u'/');
   EXPECT_EQ(s.timeSeparator, u':');
   EXPECT_EQ(s.decimalSeparator, u'.');
-  if (old) ::setenv("LC_ALL", saved.c_str(), 1); else ::unsetenv("LC_ALL");
+  if (old)
+    ::setenv("LC_ALL", saved.c_str(), 1);
+  else
+    ::unsetenv("LC_ALL");
   DateTime now = NewPosixClock()->now();
   EXPECT_GE(now.year, 2024);
 }
@@ -275,7 +304,8 @@ TEST(PosixPlatform, TraceLogOpensAsATableHeadedByTheReport) {
   auto files = NewPosixFileSystem();
   auto folders = NewPosixSystemFolders("/opt/zept/zept-report", FakeGetEnv);
   auto clock = NewPosixClock();
-  auto registry = NewSqliteRegistry(dir.path() + "/reg/HKCU.db", dir.path() + "/reg/HKLM.db");
+  auto registry = NewSqliteRegistry(dir.path() + "/reg/HKCU.db",
+                                    dir.path() + "/reg/HKLM.db");
   Platform platform{*registry, *folders, *files, *clock};
   Context ctx(platform);
   TraceMessage(ctx, u"zept > Initialize");
@@ -284,14 +314,18 @@ TEST(PosixPlatform, TraceLogOpensAsATableHeadedByTheReport) {
   const DateTime now = clock->now();
   const std::string log = Slurp(NativePath(TraceLogPath(ctx, now)));
   EXPECT_EQ(log.rfind("<html><head>", 0), 0u);
-  EXPECT_NE(log.find("<td>Path to My documents</td><td>" + dir.path() +
-                     "/Documents\\</td><td class=\"OK\">File writing is possible</td>"),
-            std::string::npos)
+  EXPECT_NE(
+      log.find(
+          "<td>Path to My documents</td><td>" + dir.path() +
+          "/Documents\\</td><td class=\"OK\">File writing is possible</td>"),
+      std::string::npos)
       << log;
-  EXPECT_NE(log.find("<td>Path to Programfiles var-deno</td><td>\\var-deno\\</td>"
-                     "<td>Folder doesn't exist</td>"),
+  EXPECT_NE(
+      log.find("<td>Path to Programfiles var-deno</td><td>\\var-deno\\</td>"
+               "<td>Folder doesn't exist</td>"),
+      std::string::npos);
+  EXPECT_NE(log.find("<tr class=\"niv_1 zept-report   oldstyle\">"),
             std::string::npos);
-  EXPECT_NE(log.find("<tr class=\"niv_1 zept-report   oldstyle\">"), std::string::npos);
   EXPECT_NE(log.find("zept &gt; Run"), std::string::npos);
   EXPECT_TRUE(fs::is_directory(dir.path() + "/morl_1"));
   gEnvironment = nullptr;

@@ -45,7 +45,8 @@ TEST_F(LmsTest, FileModeStoresUnderTrackPathAndLoadsBack) {
   firstVisit();
   const std::string tracking = file(u"C:\\data\\course1\\anna\\tracking.xml");
   EXPECT_EQ(tracking, WideToUtf8(api.BuildTrackingsXml()));
-  EXPECT_EQ(file(u"C:\\data\\course1\\users.xml"), WideToUtf8(api.Users.ToXml(u"\t")));
+  EXPECT_EQ(file(u"C:\\data\\course1\\users.xml"),
+            WideToUtf8(api.Users.ToXml(u"\t")));
 
   TLMSAPI next(ctx, parcours);
   next.StorageMode = u"file";
@@ -67,11 +68,12 @@ TEST_F(LmsTest, RegistryModeStoresUnderTheCurrentUser) {
   placeAt(u"reg");
   firstVisit();
   auto& reg = fake.registry;
-  EXPECT_EQ(reg.readString(RegistryRoot::CurrentUser, u"\\Software\\vardeno\\tracking\\course1\\anna",
+  EXPECT_EQ(reg.readString(RegistryRoot::CurrentUser,
+                           u"\\Software\\vardeno\\tracking\\course1\\anna",
                            u"tracking"),
             api.BuildTrackingsXml());
-  EXPECT_EQ(reg.readString(RegistryRoot::CurrentUser, u"\\Software\\vardeno\\tracking\\course1",
-                           u"users"),
+  EXPECT_EQ(reg.readString(RegistryRoot::CurrentUser,
+                           u"\\Software\\vardeno\\tracking\\course1", u"users"),
             api.Users.ToXml(u"\t"));
   TLMSAPI next(ctx, parcours);
   next.TrackingId = u"course1";
@@ -82,17 +84,19 @@ TEST_F(LmsTest, RegistryModeStoresUnderTheCurrentUser) {
 
 TEST_F(LmsTest, MachineWideValuesServeUntilTheUserHasOwn) {
   placeAt(u"reg");
-  fake.registry.writeString(RegistryRoot::LocalMachine,
-                            u"Software\\vardeno\\tracking\\course1", u"users",
-                            u"<users><user login=\"shared\" password=\"x\"/></users>");
+  fake.registry.writeString(
+      RegistryRoot::LocalMachine, u"Software\\vardeno\\tracking\\course1",
+      u"users", u"<users><user login=\"shared\" password=\"x\"/></users>");
   api.LoadUsers();
   EXPECT_EQ(api.Users.Logins(), (TWideStringArray{u"shared"}));
 }
 
 TEST_F(LmsTest, PlacesLoseEmptyLevels) {
   placeAt(u"file");
-  EXPECT_EQ(api.TrackingKey(u""), u"\\Software\\vardeno\\tracking\\course1\\anna");
-  EXPECT_EQ(api.TrackingKey(u"bob"), u"\\Software\\vardeno\\tracking\\course1\\bob");
+  EXPECT_EQ(api.TrackingKey(u""),
+            u"\\Software\\vardeno\\tracking\\course1\\anna");
+  EXPECT_EQ(api.TrackingKey(u"bob"),
+            u"\\Software\\vardeno\\tracking\\course1\\bob");
   EXPECT_EQ(api.UsersKey(), u"\\Software\\vardeno\\tracking\\course1");
   api.TrackingId = u"";
   EXPECT_EQ(api.TrackingKey(u""), u"\\Software\\vardeno\\tracking\\anna");
@@ -110,7 +114,8 @@ TEST_F(LmsTest, EmptyLoginLoadsNothingAndCommitsBesideTheUsers) {
   EXPECT_TRUE(api.Sessions.empty());
   api.LMSInitialize();
   api.LMSCommit();
-  EXPECT_NE(file(u"C:\\data\\course1\\tracking.xml").find("<trackings>"), std::string::npos);
+  EXPECT_NE(file(u"C:\\data\\course1\\tracking.xml").find("<trackings>"),
+            std::string::npos);
   EXPECT_NE(file(u"C:\\data\\course1\\users.xml"), "<missing>");
 }
 
@@ -159,16 +164,20 @@ TEST_F(LmsTest, UserTrackingXmlGivesStoredOrEmptyForm) {
   for (const WideString mode : {u"reg", u"file"}) {
     placeAt(mode);
     EXPECT_EQ(WideToUtf8(api.UserTrackingXml(u"zoe", false)),
-              "<!-- tracking vide pour \"zoe\" -->\r\n<trackings>\r\n\t<tracking/>\r\n</trackings>");
+              "<!-- tracking vide pour \"zoe\" "
+              "-->\r\n<trackings>\r\n\t<tracking/>\r\n</trackings>");
   }
   placeAt(u"file");
   firstVisit();
   EXPECT_EQ(api.UserTrackingXml(u"anna", false), api.BuildTrackingsXml());
   const std::string formatted = WideToUtf8(api.UserTrackingXml(u"anna", true));
-  EXPECT_EQ(formatted.rfind("<trackings>\n  <tracking id=\"course1\" login=\"anna\">\n", 0), 0u)
+  EXPECT_EQ(formatted.rfind(
+                "<trackings>\n  <tracking id=\"course1\" login=\"anna\">\n", 0),
+            0u)
       << formatted.substr(0, 200);
   EXPECT_EQ(formatted.find("<?xml"), std::string::npos);
-  fake.files.addFile(u"C:\\data\\course1\\bad\\tracking.xml", "<trackings><broken");
+  fake.files.addFile(u"C:\\data\\course1\\bad\\tracking.xml",
+                     "<trackings><broken");
   EXPECT_EQ(api.UserTrackingXml(u"bad", true), u"<trackings><broken");
 }
 
@@ -177,7 +186,8 @@ TEST_F(LmsTest, UsersSessionsXml) {
   EXPECT_EQ(api.UsersSessionsXml(), u"<users>\r\n</users>");
   api.Users.AddUser(u"zoe", u"pw", u"");
   EXPECT_EQ(WideToUtf8(api.UsersSessionsXml()),
-            "<users>\r\n<user login=\"zoe\">\r\n<trackings>\n  <tracking/>\n</trackings>"
+            "<users>\r\n<user login=\"zoe\">\r\n<trackings>\n  "
+            "<tracking/>\n</trackings>"
             "</user>\r\n</users>");
 }
 
@@ -189,7 +199,8 @@ TEST_F(LmsTest, UnreadableTrackingFileIsKeptBeforeItIsReplaced) {
   EXPECT_TRUE(api.Sessions.empty());
   api.LMSInitialize();
   api.LMSCommit();
-  EXPECT_EQ(file(u"C:\\data\\course1\\anna\\tracking.xml.unreadable-20261206-103015250"),
+  EXPECT_EQ(file(u"C:\\data\\course1\\anna\\tracking.xml.unreadable-20261206-"
+                 u"103015250"),
             "<?xml version=\"1.0\"?><trackings><tracking><sess");
   EXPECT_NE(file(path).find("<session id=\"1\""), std::string::npos);
   // The next commit does not copy the good file again.
@@ -224,7 +235,8 @@ TEST(LmsPosix, StoresInARealFolderAndLoadsInAFreshRuntime) {
   char pattern[] = "/tmp/zept-lms-XXXXXX";
   const std::string dir = ::mkdtemp(pattern);
   auto files = platform::NewPosixFileSystem();
-  auto registry = platform::NewSqliteRegistry(dir + "/reg/HKCU.db", dir + "/reg/HKLM.db");
+  auto registry =
+      platform::NewSqliteRegistry(dir + "/reg/HKCU.db", dir + "/reg/HKLM.db");
   platform::FakeSystemFolders folders(*files);
   folders.special[5] = Utf8ToWide(dir + "/Documents");
   platform::FakeClock clock;
@@ -234,29 +246,30 @@ TEST(LmsPosix, StoresInARealFolderAndLoadsInAFreshRuntime) {
   TParcours parcours;
   parcours.LoadManifest(ctx, Utf8ToWide(dir + "/imsmanifest.xml"));
 
+  auto runtime = [&](const WideString& mode) {
+    auto api = std::make_unique<TLMSAPI>(ctx, parcours);
+    api->StorageMode = mode;
+    api->TrackPath = Utf8ToWide(dir) + u"\\store";
+    api->TrackingId = u"course1";
+    api->Login = u"Łukasz";
+    api->LMSLoad();
+    return api;
+  };
   for (const WideString mode : {u"file", u"reg"}) {
     {
-      TLMSAPI api(ctx, parcours);
-      api.StorageMode = mode;
-      api.TrackPath = Utf8ToWide(dir) + u"\\store";
-      api.TrackingId = u"course1";
-      api.Login = u"Łukasz";
-      api.LMSLoad();
-      api.LMSInitialize();
-      api.CurrentSCO = 3;
-      api.LMSSetValue(u"cmi.suspend_data", u"ünïcødé ]]> \r\n");
-      api.LMSCommit();
+      auto api = runtime(mode);
+      api->LMSInitialize();
+      api->CurrentSCO = 3;
+      api->LMSSetValue(u"cmi.suspend_data", u"ünïcødé ]]> \r\n");
+      api->LMSCommit();
     }
-    TLMSAPI fresh(ctx, parcours);
-    fresh.StorageMode = mode;
-    fresh.TrackPath = Utf8ToWide(dir) + u"\\store";
-    fresh.TrackingId = u"course1";
-    fresh.Login = u"Łukasz";
-    fresh.LMSLoad();
-    ASSERT_EQ(fresh.Sessions.size(), 1u);
-    EXPECT_EQ(fresh.Sessions[0]->SCOTrackings[2].SuspendData, u"ünïcødé ]]> \r\n");
+    auto fresh = runtime(mode);
+    ASSERT_EQ(fresh->Sessions.size(), 1u);
+    EXPECT_EQ(fresh->Sessions[0]->SCOTrackings[2].SuspendData,
+              u"ünïcødé ]]> \r\n");
   }
-  EXPECT_TRUE(std::filesystem::exists(dir + "/store/course1/Łukasz/tracking.xml"));
+  EXPECT_TRUE(
+      std::filesystem::exists(dir + "/store/course1/Łukasz/tracking.xml"));
   std::filesystem::remove_all(dir);
 }
 

@@ -42,7 +42,8 @@ TEST(LoadManifest, ReadsDirectItemsTitlesMetadataAndMasteryScores) {
 
 TEST(LoadManifest, LangstringsWithoutCdataAreSkippedButCounted) {
   FakeEnv env;
-  env.fake.files.addFile(u"C:\\m.xml", R"(<manifest><organizations><organization>
+  env.fake.files.addFile(u"C:\\m.xml",
+                         R"(<manifest><organizations><organization>
     <item><title>A</title><metadata><lom:lom><lom:general>
       <lom:title><lom:langstring>plain</lom:langstring>
                  <lom:langstring><![CDATA[second]]></lom:langstring></lom:title>
@@ -60,7 +61,8 @@ TEST(LoadManifest, LangstringsWithoutCdataAreSkippedButCounted) {
 
 TEST(LoadManifest, BadMasteryScoreStopsAfterTheScosBeforeIt) {
   FakeEnv env;
-  env.fake.files.addFile(u"C:\\m.xml", R"(<manifest><organizations><organization>
+  env.fake.files.addFile(u"C:\\m.xml",
+                         R"(<manifest><organizations><organization>
     <item identifier="a"/><item identifier="b"><adlcp:masteryscore>high</adlcp:masteryscore></item>
     <item identifier="c"/></organization></organizations></manifest>)");
   TParcours p;
@@ -72,10 +74,11 @@ TEST(LoadManifest, BadMasteryScoreStopsAfterTheScosBeforeIt) {
 TEST(LoadManifest, MissingBrokenOrEmptyManifestsGiveAnEmptyCourse) {
   FakeEnv env;
   env.fake.files.addFile(u"C:\\broken.xml", "<manifest><organizations>");
-  env.fake.files.addFile(u"C:\\noorg.xml", "<manifest identifier='x'><organizations/></manifest>");
+  env.fake.files.addFile(
+      u"C:\\noorg.xml", "<manifest identifier='x'><organizations/></manifest>");
   env.fake.files.addFile(u"C:\\binary.xml", std::string("\x00\xFF\xFE<", 4));
-  for (const WideString path : {u"C:\\none.xml", u"C:\\broken.xml", u"C:\\noorg.xml",
-                                u"C:\\binary.xml"}) {
+  for (const WideString path : {u"C:\\none.xml", u"C:\\broken.xml",
+                                u"C:\\noorg.xml", u"C:\\binary.xml"}) {
     TParcours p;
     p.LoadManifest(env.ctx, path);
     EXPECT_EQ(p.count(), 0u);
@@ -97,8 +100,9 @@ TEST(LoadXmlDocument, RepairsCdataEndsAndKeepsTheFilesEncoding) {
   ASSERT_TRUE(doc);
   EXPECT_EQ(NodeText(doc->root().child("v")), u"x] ");
 
-  env.fake.files.addFile(u"C:\\latin.xml",
-                         "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><a>caf\xE9</a>");
+  env.fake.files.addFile(
+      u"C:\\latin.xml",
+      "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><a>caf\xE9</a>");
   EXPECT_EQ(LoadXmlRoot(env.ctx, u"C:\\latin.xml")->root().text(), u"café");
   env.fake.files.addFile(u"C:\\utf8.xml", "<a>caf\xC3\xA9</a>");
   EXPECT_EQ(LoadXmlRoot(env.ctx, u"C:\\utf8.xml")->root().text(), u"café");
@@ -117,8 +121,9 @@ TEST(LoadXmlDocument, RepairsCdataEndsAndKeepsTheFilesEncoding) {
 
 TEST(LoadXmlDocument, NeverLoadsOrExpandsEntities) {
   FakeEnv env;
-  env.fake.files.addFile(u"C:\\ext.xml",
-                         "<!DOCTYPE a [<!ENTITY e SYSTEM \"file:///etc/passwd\">]><a>x&e;</a>");
+  env.fake.files.addFile(
+      u"C:\\ext.xml",
+      "<!DOCTYPE a [<!ENTITY e SYSTEM \"file:///etc/passwd\">]><a>x&e;</a>");
   auto doc = LoadXmlRoot(env.ctx, u"C:\\ext.xml");
   if (doc) {
     EXPECT_EQ(doc->root().text().find(u"root:"), WideString::npos);

@@ -11,22 +11,17 @@ using testing::CourseEnv;
 
 // The "sco" block of a record with the given values, written out literally
 // line by line as the document format gives it (indent J = five tabs).
-std::string ScoBlock(const std::string& id, const std::string& date, const std::string& cmi,
-                     const std::string& manifest, const std::string& titles,
+std::string ScoBlock(const std::string& id, const std::string& date,
+                     const std::string& cmi, const std::string& manifest,
+                     const std::string& titles,
                      const std::string& descriptions) {
   const std::string J = "\t\t\t\t\t";
-  return J + "<sco id=\"" + id + "\" date=\"" + date + "\">\r\n" +
-         J + "\t<cmi>\r\n" + cmi +
-         J + "\t</cmi>\r\n" +
-         J + "\t<manifest>\r\n" + manifest +
-         J + "\t</manifest>\r\n" +
-         J + "\t<metadata>\r\n" +
-         J + "\t\t<title>\r\n" + titles +
-         J + "\t\t</title>\r\n" +
-         J + "\t\t<description>\r\n" + descriptions +
-         J + "\t\t</description>\r\n" +
-         J + "\t</metadata>\r\n" +
-         J + "</sco>\r\n";
+  return J + "<sco id=\"" + id + "\" date=\"" + date + "\">\r\n" + J +
+         "\t<cmi>\r\n" + cmi + J + "\t</cmi>\r\n" + J + "\t<manifest>\r\n" +
+         manifest + J + "\t</manifest>\r\n" + J + "\t<metadata>\r\n" + J +
+         "\t\t<title>\r\n" + titles + J + "\t\t</title>\r\n" + J +
+         "\t\t<description>\r\n" + descriptions + J + "\t\t</description>\r\n" +
+         J + "\t</metadata>\r\n" + J + "</sco>\r\n";
 }
 
 constexpr char kNewCmi[] =
@@ -37,23 +32,29 @@ constexpr char kNewCmi[] =
     "\t\t\t\t\t\t\t<suspend_data><![CDATA[]]></suspend_data>\r\n";
 
 std::string NewSessionBlock(const std::string& id) {
-  return "\t\t\t<session id=\"" + id + "\" date=\"06/12/2026\">\r\n"
+  return "\t\t\t<session id=\"" + id +
+         "\" date=\"06/12/2026\">\r\n"
          "\t\t\t\t<units>\r\n" +
-         ScoBlock("1", "06/12/2026", kNewCmi,
-                  "\t\t\t\t\t\t\t<title><![CDATA[Unit%201%3A%20Basics]]></title>\r\n"
-                  "\t\t\t\t\t\t\t<mastery_score><![CDATA[80]]></mastery_score>\r\n",
-                  "\t\t\t\t\t\t\t\t<langstring><![CDATA[Unit 1: Basics]]></langstring>\r\n"
-                  "\t\t\t\t\t\t\t\t<langstring><![CDATA[Unité 1]]></langstring>\r\n",
-                  "\t\t\t\t\t\t\t<langstring><![CDATA[First steps]]></langstring>\r\n"
-                  "\t\t\t\t\t\t\t<langstring><![CDATA[]]></langstring>\r\n") +
-         ScoBlock("2", "06/12/2026", kNewCmi,
-                  "\t\t\t\t\t\t\t<title><![CDATA[Unit%202]]></title>\r\n"
-                  "\t\t\t\t\t\t\t<mastery_score><![CDATA[0]]></mastery_score>\r\n",
-                  "", "") +
-         ScoBlock("3", "06/12/2026", kNewCmi,
-                  "\t\t\t\t\t\t\t<title><![CDATA[Quiz%20%26%20test]]></title>\r\n"
-                  "\t\t\t\t\t\t\t<mastery_score><![CDATA[50]]></mastery_score>\r\n",
-                  "", "") +
+         ScoBlock(
+             "1", "06/12/2026", kNewCmi,
+             "\t\t\t\t\t\t\t<title><![CDATA[Unit%201%3A%20Basics]]></title>\r\n"
+             "\t\t\t\t\t\t\t<mastery_score><![CDATA[80]]></mastery_score>\r\n",
+             "\t\t\t\t\t\t\t\t<langstring><![CDATA[Unit 1: "
+             "Basics]]></langstring>\r\n"
+             "\t\t\t\t\t\t\t\t<langstring><![CDATA[Unité 1]]></langstring>\r\n",
+             "\t\t\t\t\t\t\t<langstring><![CDATA[First "
+             "steps]]></langstring>\r\n"
+             "\t\t\t\t\t\t\t<langstring><![CDATA[]]></langstring>\r\n") +
+         ScoBlock(
+             "2", "06/12/2026", kNewCmi,
+             "\t\t\t\t\t\t\t<title><![CDATA[Unit%202]]></title>\r\n"
+             "\t\t\t\t\t\t\t<mastery_score><![CDATA[0]]></mastery_score>\r\n",
+             "", "") +
+         ScoBlock(
+             "3", "06/12/2026", kNewCmi,
+             "\t\t\t\t\t\t\t<title><![CDATA[Quiz%20%26%20test]]></title>\r\n"
+             "\t\t\t\t\t\t\t<mastery_score><![CDATA[50]]></mastery_score>\r\n",
+             "", "") +
          "\t\t\t\t</units>\r\n"
          "\t\t\t</session>\r\n";
 }
@@ -85,25 +86,31 @@ class TrackingsTest : public ::testing::Test, protected CourseEnv {
 
 TEST_F(TrackingsTest, DocumentOfOneNewSessionIsByteExact) {
   sessions(1);
-  EXPECT_EQ(WideToUtf8(api.BuildTrackingsXml()), Document(NewSessionBlock("1")));
+  EXPECT_EQ(WideToUtf8(api.BuildTrackingsXml()),
+            Document(NewSessionBlock("1")));
 }
 
 TEST_F(TrackingsTest, EmptyHistoryAndSessionAndRecordForms) {
   EXPECT_EQ(WideToUtf8(api.BuildTrackingsXml()), Document(""));
   sessions(1);
-  EXPECT_EQ(WideToUtf8(api.Sessions[0]->ToXml(u"\t\t\t")), NewSessionBlock("1"));
-  const std::string record = WideToUtf8(api.Sessions[0]->SCOTrackings[1].ToXml(u"\t\t\t\t\t"));
-  EXPECT_EQ(record, ScoBlock("2", "06/12/2026", kNewCmi,
-                             "\t\t\t\t\t\t\t<title><![CDATA[Unit%202]]></title>\r\n"
-                             "\t\t\t\t\t\t\t<mastery_score><![CDATA[0]]></mastery_score>\r\n",
-                             "", ""));
+  EXPECT_EQ(WideToUtf8(api.Sessions[0]->ToXml(u"\t\t\t")),
+            NewSessionBlock("1"));
+  const std::string record =
+      WideToUtf8(api.Sessions[0]->SCOTrackings[1].ToXml(u"\t\t\t\t\t"));
+  EXPECT_EQ(
+      record,
+      ScoBlock("2", "06/12/2026", kNewCmi,
+               "\t\t\t\t\t\t\t<title><![CDATA[Unit%202]]></title>\r\n"
+               "\t\t\t\t\t\t\t<mastery_score><![CDATA[0]]></mastery_score>\r\n",
+               "", ""));
 }
 
 TEST_F(TrackingsTest, HistoryLimitWritesTheLastSessions) {
   sessions(7);
   api.HistoryLimit = 3;
   EXPECT_EQ(WideToUtf8(api.BuildTrackingsXml()),
-            Document(NewSessionBlock("5") + NewSessionBlock("6") + NewSessionBlock("7")));
+            Document(NewSessionBlock("5") + NewSessionBlock("6") +
+                     NewSessionBlock("7")));
   // Read back, they become sessions 1 to 3.
   const WideString text = api.BuildTrackingsXml();
   TLMSAPI other(ctx, parcours);
@@ -122,8 +129,13 @@ TEST_F(TrackingsTest, HistoryLimitWritesTheLastSessions) {
 TEST_F(TrackingsTest, ValuesReadBackExactlyWhateverTheyHold) {
   sessions(1);
   api.CurrentSCO = 2;
-  const WideString awkward[] = {u"a]]>b]]>", u"line\r\nnext\rlast", u"ÆØÅ Ελλάδα 😀",
-                                u"<tag attr=\"&amp;\">", u"]", u"]]", u""};
+  const WideString awkward[] = {u"a]]>b]]>",
+                                u"line\r\nnext\rlast",
+                                u"ÆØÅ Ελλάδα 😀",
+                                u"<tag attr=\"&amp;\">",
+                                u"]",
+                                u"]]",
+                                u""};
   for (const WideString& value : awkward) {
     api.LMSSetValue(u"cmi.suspend_data", value);
     api.LMSSetValue(u"cmi.core.lesson_location", u"x" + value);
@@ -135,7 +147,8 @@ TEST_F(TrackingsTest, ValuesReadBackExactlyWhateverTheyHold) {
   }
   // Ordinary values keep the plain form: one CDATA section.
   api.LMSSetValue(u"cmi.suspend_data", u"a]b");
-  EXPECT_NE(WideToUtf8(api.BuildTrackingsXml()).find("<suspend_data><![CDATA[a]b]]></suspend_data>"),
+  EXPECT_NE(WideToUtf8(api.BuildTrackingsXml())
+                .find("<suspend_data><![CDATA[a]b]]></suspend_data>"),
             std::string::npos);
 }
 
@@ -143,8 +156,10 @@ TEST_F(TrackingsTest, AttributesAreEscapedOnlyWhenTheyMustBe) {
   api.Login = u"o\"brien & <co>";
   sessions(1);
   const std::string doc = WideToUtf8(api.BuildTrackingsXml());
-  EXPECT_NE(doc.find("<tracking id=\"course1\" login=\"o&quot;brien &amp; &lt;co&gt;\">"),
-            std::string::npos);
+  EXPECT_NE(
+      doc.find(
+          "<tracking id=\"course1\" login=\"o&quot;brien &amp; &lt;co&gt;\">"),
+      std::string::npos);
   TLMSAPI other(ctx, parcours);
   EXPECT_TRUE(other.ParseTrackings(api.BuildTrackingsXml()));
 }
@@ -201,9 +216,12 @@ TEST_F(TrackingsTest, ReadingMatchesRecordsByPositionAndValuesByFirstName) {
 TEST_F(TrackingsTest, UnreadableDocumentsLoadNothing) {
   sessions(2);
   const std::string good = WideToUtf8(api.BuildTrackingsXml());
-  const std::string bad[] = {good.substr(0, good.size() / 2), "\x01\x02\xFF binary",
-                             "<trackings><tracking/></trackings>", "<trackings/>",
-                             "<a><b>text only</b></a>", "<t><!-- c --><sessions/></t>"};
+  const std::string bad[] = {good.substr(0, good.size() / 2),
+                             "\x01\x02\xFF binary",
+                             "<trackings><tracking/></trackings>",
+                             "<trackings/>",
+                             "<a><b>text only</b></a>",
+                             "<t><!-- c --><sessions/></t>"};
   for (const std::string& text : bad) {
     TLMSAPI other(ctx, parcours);
     other.ParseTrackings(Utf8ToWide(text));
@@ -222,7 +240,8 @@ TEST_F(TrackingsTest, InitializeStartsFromThePreviousSession) {
   EXPECT_EQ(api.CurrentSession, 2);
   const TSessionTracking& now = *api.Sessions[1];
   EXPECT_EQ(now.Date, u"07/12/2026");
-  EXPECT_EQ(now.SCOTrackings[0].Date, u"06/12/2026");  // the record's date is copied
+  EXPECT_EQ(now.SCOTrackings[0].Date,
+            u"06/12/2026");  // the record's date is copied
   EXPECT_EQ(now.SCOTrackings[0].LessonStatus, u"incomplete");
   EXPECT_EQ(now.SCOTrackings[0].SuspendData, u"page=3");
   EXPECT_EQ(now.SCOTrackings[0].SessionTime, u"00:00:00");

@@ -23,13 +23,14 @@ TEST_F(UsersTest, DocumentWithAndWithoutUsers) {
   users.AddUser(u"anna", u"secret", u"");
   users.CdromId = u"course1";
   users.AddUser(u"bob", u"pw", u"01/01/2020");
-  EXPECT_EQ(WideToUtf8(users.ToXml(u"\t")),
-            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
-            "<!-- Utilisateur du cdrom : course1-->\r\n"
-            "<users cdrom_id=\"course1\">\r\n"
-            "\t<user login=\"anna\" password=\"secret\" date=\"06/12/2026\" />\r\n"
-            "\t<user login=\"bob\" password=\"pw\" date=\"01/01/2020\" />\r\n"
-            "</users>");
+  EXPECT_EQ(
+      WideToUtf8(users.ToXml(u"\t")),
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
+      "<!-- Utilisateur du cdrom : course1-->\r\n"
+      "<users cdrom_id=\"course1\">\r\n"
+      "\t<user login=\"anna\" password=\"secret\" date=\"06/12/2026\" />\r\n"
+      "\t<user login=\"bob\" password=\"pw\" date=\"01/01/2020\" />\r\n"
+      "</users>");
 }
 
 TEST_F(UsersTest, DateUsesTheUsersSeparator) {

@@ -33,8 +33,8 @@ struct FakeEnv {
 
   // The day's trace file, or "" when there is none.
   std::string log(const char16_t* date = u"2026-12-06") {
-    const auto* f = fake.files.file(WideString(kLogFolder) + u"\\traces_" +
-                                    date + u".htm");
+    const auto* f =
+        fake.files.file(WideString(kLogFolder) + u"\\traces_" + date + u".htm");
     return f ? f->bytes : std::string();
   }
 };

@@ -60,9 +60,10 @@ TEST_F(FileIoTest, ProtectPath) {
   EXPECT_EQ(ProtectPath(ctx, u"C:\\My Data", true), u"C:\\MYDATA~1");
   fake.folders.shortNamesFail = true;
   EXPECT_EQ(ProtectPath(ctx, u"C:\\My Data", true), u"\"C:\\My Data\"");
-  EXPECT_NE(log().find("EFileError error 0403 raised, with message : cannot get "
-                       "short name: Access is denied </div>"),
-            std::string::npos);
+  EXPECT_NE(
+      log().find("EFileError error 0403 raised, with message : cannot get "
+                 "short name: Access is denied </div>"),
+      std::string::npos);
 }
 
 TEST_F(FileIoTest, ReadTextFileEndsEveryLineWithCrLf) {
@@ -112,7 +113,8 @@ TEST_F(FileIoTest, PathHelpers) {
   EXPECT_EQ(WithTrailingBackslash(u"C:\\a\\"), u"C:\\a\\");
   EXPECT_EQ(ExtractFileName(u"/usr/bin/zept-report"), u"zept-report");
   EXPECT_EQ(ExtractFileName(u"C:\\x\\zept.exe"), u"zept.exe");
-  EXPECT_EQ(ExtractFilePath(u"/home/u\\var-deno\\f.htm"), u"/home/u\\var-deno\\");
+  EXPECT_EQ(ExtractFilePath(u"/home/u\\var-deno\\f.htm"),
+            u"/home/u\\var-deno\\");
 }
 
 TEST_F(FileIoTest, ListSubfoldersGivesFullPathsOfFoldersOnly) {
@@ -131,7 +133,8 @@ TEST_F(FileIoTest, RegistryStringsFallBackFromUserToMachine) {
   reg.writeString(RegistryRoot::LocalMachine, key, u"x", u"machine");
   EXPECT_EQ(RegReadString(reg, key, u"X", u"def"), u"machine");
   ASSERT_TRUE(RegWriteString(reg, key, u"x", u"", u"HKEY_CURRENT_USER"));
-  EXPECT_EQ(RegReadString(reg, key, u"x", u"def"), u"machine");  // empty user value
+  EXPECT_EQ(RegReadString(reg, key, u"x", u"def"),
+            u"machine");  // empty user value
   ASSERT_TRUE(RegWriteString(reg, u"software\\VARDENO\\tesk runtime\\", u"x",
                              u"user", u"anything else"));
   EXPECT_EQ(RegReadString(reg, key, u"x", u"def"), u"user");
@@ -144,9 +147,12 @@ TEST_F(FileIoTest, RegistryStringsFallBackFromUserToMachine) {
 }
 
 TEST_F(FileIoTest, VersionStrings) {
-  EXPECT_EQ(GetFileVersionString(fake.folders, u"", u"%d.%d.%d.%d"), u"6.0.3.67");
+  EXPECT_EQ(GetFileVersionString(fake.folders, u"", u"%d.%d.%d.%d"),
+            u"6.0.3.67");
   EXPECT_EQ(GetShortVersion(fake.folders), u"6r0");
-  EXPECT_EQ(GetFileVersionString(fake.folders, u"C:\\other.dll", u"%d.%d.%d.%d"), u"");
+  EXPECT_EQ(
+      GetFileVersionString(fake.folders, u"C:\\other.dll", u"%d.%d.%d.%d"),
+      u"");
   fake.folders.version.reset();
   EXPECT_EQ(GetFileVersionString(fake.folders, u"", u"%d.%d.%d.%d"), u"");
 }

@@ -23,7 +23,8 @@ TEST(ReplaceLiteral, RepairsCdataTerminatorsGlobally) {
 TEST(ReplaceLiteral, FlagsChooseFirstOrAllAndLetterCase) {
   EXPECT_EQ(ReplaceLiteral(u"a.b.c", u".", u"-", 0), u"a-b.c");
   EXPECT_EQ(ReplaceLiteral(u"a.b.c", u".", u"-", kReplaceGlobal), u"a-b-c");
-  EXPECT_EQ(ReplaceLiteral(u"Ab ab AB", u"ab", u"x", kReplaceGlobal), u"Ab x AB");
+  EXPECT_EQ(ReplaceLiteral(u"Ab ab AB", u"ab", u"x", kReplaceGlobal),
+            u"Ab x AB");
   EXPECT_EQ(ReplaceLiteral(u"Ab ab AB", u"ab", u"x",
                            kReplaceGlobal | kReplaceIgnoreCase),
             u"x x x");
@@ -71,7 +72,8 @@ TEST(StrToInt, AcceptsIntegersOnly) {
   EXPECT_EQ(StrToInt(u"-2147483648"), -2147483647 - 1);
   for (const WideString bad : {u"", u"abc", u"1.5", u"2147483648", u"-", u"1 2",
                                u"99999999999999999999"}) {
-    EXPECT_FALSE(StrToInt(bad).has_value()) << std::string(bad.begin(), bad.end());
+    EXPECT_FALSE(StrToInt(bad).has_value())
+        << std::string(bad.begin(), bad.end());
   }
 }
 
@@ -87,7 +89,8 @@ TEST(FormatDateTime, PatternLettersAndSeparators) {
   fr.dateSeparator = u'.';
   fr.timeSeparator = u'h';
   EXPECT_EQ(FormatDateTime(u"yyyy-mm-dd", t, fr), u"2026-03-07");
-  EXPECT_EQ(FormatDateTime(u"dd/mm/yyyy hh:nn:ss", t, fr), u"07.03.2026 09h05h04");
+  EXPECT_EQ(FormatDateTime(u"dd/mm/yyyy hh:nn:ss", t, fr),
+            u"07.03.2026 09h05h04");
   EXPECT_EQ(FormatDateTime(u"hh:nn:ss.zzz", t, {}), u"09:05:04.007");
   EXPECT_EQ(FormatDateTime(u"d/M/yy", t, {}), u"7/3/26");
   EXPECT_EQ(FormatDateTime(u"hh:mm", t, {}), u"09:05");  // mm after an hour

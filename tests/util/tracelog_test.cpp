@@ -29,7 +29,8 @@ std::string Row(const std::string& cls, const std::string& time,
          "</div></td><td class=\"col_n\"><div>zept</div></td><td "
          "class=\"col_v\"><div>6.0.3.67</div></td><td class=\"col_c\"><div>" +
          klass + "</div></td><td class=\"col_f\"><div>" + function +
-         "</div></td><td class=\"col_m\"><div>" + message + "</div></td></tr>\r\n";
+         "</div></td><td class=\"col_m\"><div>" + message +
+         "</div></td></tr>\r\n";
 }
 
 // The part of a trace file after its head block.
@@ -51,12 +52,11 @@ TEST_F(TraceLogTest, FirstRowOfTheDayCreatesFolderHeadBlockAndCleanUpRow) {
   TraceMessage(ctx, u"zept > Initialize");
   const std::string log = this->log();
   EXPECT_EQ(log.rfind(kHead, 0), 0u) << log.substr(0, 300);
-  EXPECT_EQ(Rows(log),
-            Row("niv_1 zept file_io InitTraceLog ", "10:30:15.250", "100",
-                "file_io", "InitTraceLog",
-                "Cleaning traces from traces_2026-11-06") +
-                Row("niv_1 zept   oldstyle", "10:30:15.250", "100", "", "",
-                    "zept &gt; Initialize"));
+  EXPECT_EQ(Rows(log), Row("niv_1 zept file_io InitTraceLog ", "10:30:15.250",
+                           "100", "file_io", "InitTraceLog",
+                           "Cleaning traces from traces_2026-11-06") +
+                           Row("niv_1 zept   oldstyle", "10:30:15.250", "100",
+                               "", "", "zept &gt; Initialize"));
   // Nothing closes the table, the body or the document.
   EXPECT_EQ(log.find("</body>"), std::string::npos);
 }
@@ -64,19 +64,22 @@ TEST_F(TraceLogTest, FirstRowOfTheDayCreatesFolderHeadBlockAndCleanUpRow) {
 TEST_F(TraceLogTest, RowsOfOneDayShareOneFile) {
   TraceMessage(ctx, u"one");
   fake.clock.time.second = 16;
-  WriteTrace(ctx, u"TCourse", u"loadFromFile", u"a<b>c a&b \"q\"", 1, u"Warning");
+  WriteTrace(ctx, u"TCourse", u"loadFromFile", u"a<b>c a&b \"q\"", 1,
+             u"Warning");
   const std::string rows = Rows(log());
-  EXPECT_NE(rows.find(Row("niv_1 zept TCourse loadFromFile Warning",
-                          "10:30:16.250", "100", "TCourse", "loadFromFile",
-                          "a&lt;b&gt;c a&b \"q\"")),
-            std::string::npos)
+  EXPECT_NE(
+      rows.find(Row("niv_1 zept TCourse loadFromFile Warning", "10:30:16.250",
+                    "100", "TCourse", "loadFromFile", "a&lt;b&gt;c a&b \"q\"")),
+      std::string::npos)
       << rows;
   EXPECT_EQ(log().find("<html>", 1), std::string::npos);
 }
 
 TEST_F(TraceLogTest, TextIsWrittenInTheAnsiCodePage) {
   TraceMessage(ctx, u"Défini € Ż");
-  EXPECT_NE(log().find("<div>D\xE9" "fini \x80 ?</div>"), std::string::npos);
+  EXPECT_NE(log().find("<div>D\xE9"
+                       "fini \x80 ?</div>"),
+            std::string::npos);
 }
 
 TEST_F(TraceLogTest, ModeDebugSwitchesTheLog) {
@@ -122,41 +125,44 @@ TEST_F(TraceLogTest, RowsAfterMidnightStartTheNextDaysFile) {
 TEST_F(TraceLogTest, CleanUpDeletesLogsOlderThanThirtyDays) {
   const WideString folder = kLogFolder;
   for (const WideString name :
-       {u"traces_2026-11-05.htm", u"traces_2026-11-06.htm", u"traces_2026-10-01.txt",
-        u"traces_2026-12-01.txt", u"notes_2020-01-01.htm", u"traces_2026-01-01.css"}) {
+       {u"traces_2026-11-05.htm", u"traces_2026-11-06.htm",
+        u"traces_2026-10-01.txt", u"traces_2026-12-01.txt",
+        u"notes_2020-01-01.htm", u"traces_2026-01-01.css"}) {
     fake.files.addFile(folder + u"\\" + name, "old");
   }
   fake.files.addDirectory(folder + u"\\traces_2000-01-01.htm");
   TraceMessage(ctx, u"x");
   const std::string rows = Rows(log());
-  const std::string cleaning = Row("niv_1 zept file_io InitTraceLog ", "10:30:15.250",
-                                   "100", "file_io", "InitTraceLog",
-                                   "Cleaning traces from traces_2026-11-06");
+  const std::string cleaning =
+      Row("niv_1 zept file_io InitTraceLog ", "10:30:15.250", "100", "file_io",
+          "InitTraceLog", "Cleaning traces from traces_2026-11-06");
   EXPECT_EQ(rows.rfind(cleaning +
-                           Row("niv_1 zept file_io InitTraceLog ", "10:30:15.250",
-                               "100", "file_io", "InitTraceLog",
+                           Row("niv_1 zept file_io InitTraceLog ",
+                               "10:30:15.250", "100", "file_io", "InitTraceLog",
                                "- Delete file  traces_2026-10-01.txt") +
-                           Row("niv_1 zept file_io InitTraceLog ", "10:30:15.250",
-                               "100", "file_io", "InitTraceLog",
+                           Row("niv_1 zept file_io InitTraceLog ",
+                               "10:30:15.250", "100", "file_io", "InitTraceLog",
                                "- Delete file  traces_2026-11-05.htm"),
                        0),
             0u)
       << rows;
   EXPECT_FALSE(fake.files.fileExists(folder + u"\\traces_2026-11-05.htm"));
   EXPECT_FALSE(fake.files.fileExists(folder + u"\\traces_2026-10-01.txt"));
-  for (const WideString kept : {u"traces_2026-11-06.htm", u"traces_2026-12-01.txt",
-                                u"notes_2020-01-01.htm", u"traces_2026-01-01.css"}) {
+  for (const WideString kept :
+       {u"traces_2026-11-06.htm", u"traces_2026-12-01.txt",
+        u"notes_2020-01-01.htm", u"traces_2026-01-01.css"}) {
     EXPECT_TRUE(fake.files.fileExists(folder + u"\\" + kept));
   }
   EXPECT_TRUE(fake.files.directoryExists(folder + u"\\traces_2000-01-01.htm"));
 }
 
-TEST_F(TraceLogTest, RetryCounterShowsAttemptsLeftAndRowsAreDroppedAfterAHundred) {
+TEST_F(TraceLogTest,
+       RetryCounterShowsAttemptsLeftAndRowsAreDroppedAfterAHundred) {
   TraceMessage(ctx, u"first");
   fake.files.failNextAppends(2);
   TraceMessage(ctx, u"third try");
-  EXPECT_NE(log().find(Row("niv_1 zept   oldstyle", "10:30:15.250", "98", "", "",
-                           "third try")),
+  EXPECT_NE(log().find(Row("niv_1 zept   oldstyle", "10:30:15.250", "98", "",
+                           "", "third try")),
             std::string::npos);
   fake.files.failNextAppends(100);
   const int before = fake.files.appendCalls();
@@ -181,23 +187,26 @@ TEST_F(TraceLogTest, UncreatableFileEndsTheCallWithoutALog) {
 TEST_F(TraceLogTest, LogErrorMessageAndKind) {
   EFileError e("Disk full");
   LogError(ctx, e, u"file_io", u"ProtectPath", 403);
-  EXPECT_NE(log().find(Row("niv_1 zept file_io ProtectPath Error", "10:30:15.250",
-                           "100", "file_io", "ProtectPath",
-                           "EFileError error 0403 raised, with message : Disk full ")),
+  EXPECT_NE(log().find(
+                Row("niv_1 zept file_io ProtectPath Error", "10:30:15.250",
+                    "100", "file_io", "ProtectPath",
+                    "EFileError error 0403 raised, with message : Disk full ")),
             std::string::npos);
   std::runtime_error other("bad");
   LogError(ctx, other, u"api", u"tellFlashCommand", 15061505,
            u"GetVariable('API._sCommand')", 1, u"onX");
-  EXPECT_NE(log().find(Row("niv_1 zept api tellFlashCommand onX Error",
-                           "10:30:15.250", "100", "api", "tellFlashCommand",
-                           "std::runtime_error error 15061505 raised, with message "
-                           ": bad -- GetVariable('API._sCommand')")),
-            std::string::npos);
+  EXPECT_NE(
+      log().find(Row("niv_1 zept api tellFlashCommand onX Error",
+                     "10:30:15.250", "100", "api", "tellFlashCommand",
+                     "std::runtime_error error 15061505 raised, with message "
+                     ": bad -- GetVariable('API._sCommand')")),
+      std::string::npos);
 }
 
 TEST_F(TraceLogTest, TraceLogPathIsUnderMyDocuments) {
-  EXPECT_EQ(TraceLogPath(ctx, {2026, 12, 6, 8}),
-            u"C:\\Users\\u\\Documents\\var-deno\\zp\\logs\\traces_2026-12-06.htm");
+  EXPECT_EQ(
+      TraceLogPath(ctx, {2026, 12, 6, 8}),
+      u"C:\\Users\\u\\Documents\\var-deno\\zp\\logs\\traces_2026-12-06.htm");
 }
 
 }  // namespace

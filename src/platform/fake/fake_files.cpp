@@ -1,7 +1,7 @@
 #include <algorithm>
 
-#include "platform/errors.h"
 #include "platform/codepage.h"
+#include "platform/errors.h"
 #include "platform/fake/fakes.h"
 #include "util/datetime.h"
 
@@ -81,7 +81,8 @@ std::optional<std::string> FakeFileSystem::readFile(const WideString& path) {
 
 void FakeFileSystem::checkWritable(const WideString& p) {
   if (StartsWith(p, failPrefix_)) Fail("open file", p, "Permission denied");
-  if (!directoryExists(Parent(p))) Fail("open file", p, "No such file or directory");
+  if (!directoryExists(Parent(p)))
+    Fail("open file", p, "No such file or directory");
   if (dirs_.count(p)) Fail("open file", p, "Is a directory");
   auto it = files_.find(p);
   if (it != files_.end() && it->second.readOnly) {
@@ -89,7 +90,8 @@ void FakeFileSystem::checkWritable(const WideString& p) {
   }
 }
 
-void FakeFileSystem::appendFile(const WideString& path, const std::string& bytes) {
+void FakeFileSystem::appendFile(const WideString& path,
+                                const std::string& bytes) {
   const WideString p = Normalize(path);
   ++appendCalls_;
   if (failAppends_ > 0) {
@@ -100,7 +102,8 @@ void FakeFileSystem::appendFile(const WideString& path, const std::string& bytes
   files_[p].bytes += bytes;
 }
 
-void FakeFileSystem::replaceFile(const WideString& path, const std::string& bytes) {
+void FakeFileSystem::replaceFile(const WideString& path,
+                                 const std::string& bytes) {
   const WideString p = Normalize(path);
   checkWritable(p);
   if (failRenames_ > 0) {
@@ -129,18 +132,21 @@ std::vector<DirEntry> FakeFileSystem::listDirectory(const WideString& path) {
   if (p == failList_) Fail("list folder", p, "Permission denied");
   std::vector<DirEntry> entries;
   for (const auto& [name, f] : files_) {
-    if (Parent(name) == p) entries.push_back({name.substr(p.size() + 1), false});
+    if (Parent(name) == p)
+      entries.push_back({name.substr(p.size() + 1), false});
   }
   for (const WideString& dir : dirs_) {
     if (Parent(dir) == p) entries.push_back({dir.substr(p.size() + 1), true});
   }
-  std::sort(entries.begin(), entries.end(),
-            [](const DirEntry& a, const DirEntry& b) { return a.name < b.name; });
+  std::sort(
+      entries.begin(), entries.end(),
+      [](const DirEntry& a, const DirEntry& b) { return a.name < b.name; });
   return entries;
 }
 
 WideString FakeSystemFolders::shortPathName(const WideString& path) {
-  if (shortNamesFail) throw EFileError("cannot get short name: Access is denied");
+  if (shortNamesFail)
+    throw EFileError("cannot get short name: Access is denied");
   if (!files_.fileExists(path) && !files_.directoryExists(path)) return u"";
   auto it = shortNames.find(path);
   return it == shortNames.end() ? path : it->second;

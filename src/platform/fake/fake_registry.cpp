@@ -45,7 +45,8 @@ std::optional<WideString> FakeRegistry::readString(RegistryRoot root,
 }
 
 void FakeRegistry::writeString(RegistryRoot root, const WideString& key,
-                               const WideString& name, const WideString& value) {
+                               const WideString& name,
+                               const WideString& value) {
   if (readOnly_[Index(root)] || failWrites_) {
     throw ERegistryError("cannot write registry value: Access is denied");
   }
@@ -58,7 +59,8 @@ void FakeRegistry::writeString(RegistryRoot root, const WideString& key,
 bool FakeRegistry::deleteValue(RegistryRoot root, const WideString& key,
                                const WideString& name) {
   auto k = keys_[Index(root)].find(Fold(key));
-  return k != keys_[Index(root)].end() && k->second.values.erase(FoldName(name)) > 0;
+  return k != keys_[Index(root)].end() &&
+         k->second.values.erase(FoldName(name)) > 0;
 }
 
 bool FakeRegistry::deleteKey(RegistryRoot root, const WideString& key) {
@@ -66,7 +68,8 @@ bool FakeRegistry::deleteKey(RegistryRoot root, const WideString& key) {
   auto& keys = keys_[Index(root)];
   bool deleted = false;
   for (auto it = keys.begin(); it != keys.end();) {
-    if (it->first == fold || it->first.compare(0, fold.size() + 1, fold + u"\\") == 0) {
+    if (it->first == fold ||
+        it->first.compare(0, fold.size() + 1, fold + u"\\") == 0) {
       it = keys.erase(it);
       deleted = true;
     } else {

@@ -31,7 +31,9 @@ class FakeFileSystem final : public FileSystem {
   // Failures: writes (append or replace) to paths starting with the prefix;
   // the next n appends; the next n renames of replaceFile (after the data
   // was written); listing of one folder.
-  void failWritesUnder(const WideString& prefix) { failPrefix_ = Normalize(prefix); }
+  void failWritesUnder(const WideString& prefix) {
+    failPrefix_ = Normalize(prefix);
+  }
   void failNextAppends(int n) { failAppends_ = n; }
   void failNextRenames(int n) { failRenames_ = n; }
   void failListing(const WideString& path) { failList_ = Normalize(path); }
@@ -63,7 +65,9 @@ class FakeRegistry final : public RegistryStore {
  public:
   // A read-only hive cannot open keys for writing; a broken store throws on
   // every read.
-  void setReadOnly(RegistryRoot root, bool readOnly) { readOnly_[Index(root)] = readOnly; }
+  void setReadOnly(RegistryRoot root, bool readOnly) {
+    readOnly_[Index(root)] = readOnly;
+  }
   void setBroken(bool broken) { broken_ = broken; }
   // Keys open but writes throw (a full disk).
   void setFailWrites(bool fail) { failWrites_ = fail; }
@@ -87,7 +91,9 @@ class FakeRegistry final : public RegistryStore {
     WideString name;
     std::map<WideString, std::pair<WideString, WideString>> values;  // by fold
   };
-  static int Index(RegistryRoot root) { return root == RegistryRoot::LocalMachine; }
+  static int Index(RegistryRoot root) {
+    return root == RegistryRoot::LocalMachine;
+  }
   static WideString Fold(const WideString& key);
   void ensure(RegistryRoot root, const WideString& key);
 

@@ -15,9 +15,12 @@ void DatePatternFrom(const std::string& format, RegionalSettings& out) {
   for (std::size_t i = 0; i < format.size(); ++i) {
     if (format[i] == '%' && i + 1 < format.size()) {
       char c = format[++i];
-      if (c == 'D') expanded += "%m/%d/%y";
-      else if (c == 'F') expanded += "%Y-%m-%d";
-      else expanded += std::string("%") + c;
+      if (c == 'D')
+        expanded += "%m/%d/%y";
+      else if (c == 'F')
+        expanded += "%Y-%m-%d";
+      else
+        expanded += std::string("%") + c;
     } else {
       expanded += format[i];
     }
@@ -28,12 +31,23 @@ void DatePatternFrom(const std::string& format, RegionalSettings& out) {
     char c = expanded[i];
     if (c == '%' && i + 1 < expanded.size()) {
       switch (expanded[++i]) {
-        case 'd': pattern += u"dd"; break;
-        case 'e': pattern += u"d"; break;
-        case 'm': pattern += u"MM"; break;
-        case 'Y': pattern += u"yyyy"; break;
-        case 'y': pattern += u"yy"; break;
-        default: break;  // names of days and months have no place here
+        case 'd':
+          pattern += u"dd";
+          break;
+        case 'e':
+          pattern += u"d";
+          break;
+        case 'm':
+          pattern += u"MM";
+          break;
+        case 'Y':
+          pattern += u"yyyy";
+          break;
+        case 'y':
+          pattern += u"yy";
+          break;
+        default:
+          break;  // names of days and months have no place here
       }
       continue;
     }
@@ -54,7 +68,8 @@ void DatePatternFrom(const std::string& format, RegionalSettings& out) {
 void TimeSeparatorFrom(const std::string& format, RegionalSettings& out) {
   for (std::size_t i = 0; i < format.size(); ++i) {
     if (format[i] == '%') {
-      if (i + 1 < format.size() && (format[i + 1] == 'T' || format[i + 1] == 'R')) {
+      if (i + 1 < format.size() &&
+          (format[i + 1] == 'T' || format[i + 1] == 'R')) {
         out.timeSeparator = u':';
         return;
       }
@@ -75,8 +90,12 @@ class PosixClock final : public Clock {
     ::clock_gettime(CLOCK_REALTIME, &ts);
     tm local;
     ::localtime_r(&ts.tv_sec, &local);
-    return DateTime{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
-                    local.tm_hour,        local.tm_min,      local.tm_sec,
+    return DateTime{local.tm_year + 1900,
+                    local.tm_mon + 1,
+                    local.tm_mday,
+                    local.tm_hour,
+                    local.tm_min,
+                    local.tm_sec,
                     static_cast<int>(ts.tv_nsec / 1000000)};
   }
 
@@ -98,6 +117,8 @@ class PosixClock final : public Clock {
 
 }  // namespace
 
-std::unique_ptr<Clock> NewPosixClock() { return std::make_unique<PosixClock>(); }
+std::unique_ptr<Clock> NewPosixClock() {
+  return std::make_unique<PosixClock>();
+}
 
 }  // namespace zept::platform

@@ -162,7 +162,8 @@ class PosixFileSystem final : public FileSystem {
       ThrowFileError("list folder", native, errno);
     }
     while (dirent* e = ::readdir(dir)) {
-      if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) {
+      if (std::strcmp(e->d_name, ".") == 0 ||
+          std::strcmp(e->d_name, "..") == 0) {
         continue;
       }
       bool isDir = e->d_type == DT_DIR;
@@ -174,8 +175,9 @@ class PosixFileSystem final : public FileSystem {
       entries.push_back({Utf8ToWide(e->d_name), isDir});
     }
     ::closedir(dir);
-    std::sort(entries.begin(), entries.end(),
-              [](const DirEntry& a, const DirEntry& b) { return a.name < b.name; });
+    std::sort(
+        entries.begin(), entries.end(),
+        [](const DirEntry& a, const DirEntry& b) { return a.name < b.name; });
     return entries;
   }
 
@@ -198,7 +200,9 @@ class PosixFileSystem final : public FileSystem {
   static void syncFolderOf(const std::string& native) {
     std::size_t slash = native.rfind('/');
     const std::string folder =
-        slash == std::string::npos ? "." : (slash == 0 ? "/" : native.substr(0, slash));
+        slash == std::string::npos
+            ? "."
+            : (slash == 0 ? "/" : native.substr(0, slash));
     Fd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (fd.get() >= 0) ::fsync(fd.get());
   }

@@ -111,7 +111,8 @@ std::unique_ptr<SystemFolders> NewPosixSystemFolders(std::string programPath,
 std::string RunningProgramPath() {
   char buffer[4096];
   ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-  return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
+  return n > 0 ? std::string(buffer, static_cast<std::size_t>(n))
+               : std::string();
 }
 
 }  // namespace zept::platform

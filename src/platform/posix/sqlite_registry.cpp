@@ -100,10 +100,10 @@ class Hive {
     const bool exists = ::stat(file_.c_str(), &st) == 0;
     if (!exists && !create) return nullptr;
     if (create) makeFolder();
-    int flags = create ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE
-                       : (::access(file_.c_str(), W_OK) == 0
-                              ? SQLITE_OPEN_READWRITE
-                              : SQLITE_OPEN_READONLY);
+    int flags =
+        create ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE
+               : (::access(file_.c_str(), W_OK) == 0 ? SQLITE_OPEN_READWRITE
+                                                     : SQLITE_OPEN_READONLY);
     sqlite3* db = nullptr;
     int rc = sqlite3_open_v2(file_.c_str(), &db, flags | SQLITE_OPEN_NOMUTEX,
                              nullptr);
@@ -133,7 +133,8 @@ class Hive {
     if (sqlite3_exec(db_, sql, nullptr, nullptr, &error) != SQLITE_OK) {
       std::string reason = error ? error : "unknown error";
       sqlite3_free(error);
-      throw ERegistryError(SystemErrorMessage("update registry", file_, reason));
+      throw ERegistryError(
+          SystemErrorMessage("update registry", file_, reason));
     }
   }
 
@@ -153,7 +154,8 @@ class Hive {
 
   static void insertChain(sqlite3* db, const std::vector<KeyNames>& chain) {
     for (const KeyNames& k : chain) {
-      Statement(db, "INSERT OR IGNORE INTO keys(fold, parent, name) VALUES(?,?,?)")
+      Statement(db,
+                "INSERT OR IGNORE INTO keys(fold, parent, name) VALUES(?,?,?)")
           .bind(1, k.fold)
           .bind(2, k.parent)
           .bind(3, k.name)
@@ -177,8 +179,8 @@ class Hive {
       if (i == folder.size() || folder[i] == '/') {
         current = folder.substr(0, i);
         if (::mkdir(current.c_str(), 0755) != 0 && errno != EEXIST) {
-          throw ERegistryError(
-              SystemErrorMessage("create folder", current, std::strerror(errno)));
+          throw ERegistryError(SystemErrorMessage("create folder", current,
+                                                  std::strerror(errno)));
         }
       }
     }
@@ -282,7 +284,8 @@ class SqliteRegistry final : public RegistryStore {
     std::vector<WideString> names;
     Hive& h = hive(root);
     if (h.tableless()) return names;
-    Statement s(h.db(false), "SELECT name FROM keys WHERE parent=? ORDER BY fold");
+    Statement s(h.db(false),
+                "SELECT name FROM keys WHERE parent=? ORDER BY fold");
     s.bind(1, KeyFold(key));
     while (s.step()) names.push_back(Utf8ToWide(s.column(0)));
     return names;
