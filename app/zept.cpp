@@ -1,0 +1,115 @@
+// zept: the player shell. Plays the course beside the program (or in
+// --program-folder) with the headless movie host.
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "moviehost/headless.h"
+#include "platform/codepage.h"
+#include "platform/errors.h"
+#include "platform/posix/posix.h"
+#include "shell/UnitZept.h"
+#include "util/file_io.h"
+
+namespace {
+
+using zept::WideString;
+
+constexpr char kUsage[] =
+    "usage: zept [--program-folder DIR] [--headless]\n"
+    "       zept --help | --version\n"
+    "Plays the course in DIR (default: the program's folder): its imsmanifest.xml,\n"
+    "cdrom/cdrom.swf, the SCO_nnnn folders and bin/flash.ocx. Headless, no display\n"
+    "is used: the movies follow their movie scripts (MOVIE.movie.xml) and every\n"
+    "journal and transcript line goes to standard output. ZEPT_SCREEN sets the\n"
+    "screen size (default 1280x1024); ZEPT_REGISTRY_DIR the registry store.\n";
+
+void PrintLine(const WideString& line) {
+  const std::string text = zept::WideToUtf8(line) + "\n";
+  std::fwrite(text.data(), 1, text.size(), stdout);
+  std::fflush(stdout);
+}
+
+bool ParseScreen(const char* text, int& width, int& height) {
+  if (!text || !*text) return false;
+  return std::sscanf(text, "%dx%d", &width, &height) == 2 && width > 0 && height > 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string folder;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+    if (arg == "--version") {
+      std::printf("zept %d.%d.%d.%d\n", ZEPT_VERSION_MAJOR, ZEPT_VERSION_MINOR,
+                  ZEPT_VERSION_PATCH, ZEPT_VERSION_TWEAK);
+      return 0;
+    }
+    if (arg == "--headless") continue;  // the only mode of this build
+    if (arg == "--program-folder" && i + 1 < argc) {
+      folder = argv[++i];
+      continue;
+    }
+    std::fprintf(stderr, "zept: unknown option '%s'\n%s", arg.c_str(), kUsage);
+    return 2;
+  }
+
+  const std::string programPath = zept::platform::RunningProgramPath();
+  if (folder.empty()) folder = std::filesystem::path(programPath).parent_path().string();
+  folder = std::filesystem::absolute(folder).lexically_normal().string();
+  if (folder.empty() || folder.back() != '/') folder += '/';
+  const WideString programFolder = zept::Utf8ToWide(folder);
+
+  int screenWidth = 1280, screenHeight = 1024;
+  if (const char* screen = std::getenv("ZEPT_SCREEN");
+      screen && !ParseScreen(screen, screenWidth, screenHeight)) {
+    std::fprintf(stderr, "zept: ZEPT_SCREEN must read WIDTHxHEIGHT, as 1280x1024\n");
+    return 2;
+  }
+
+  auto files = zept::platform::NewPosixFileSystem();
+  auto folders = zept::platform::NewPosixSystemFolders(programPath, std::getenv);
+  auto clock = zept::platform::NewPosixClock();
+  auto registry = zept::platform::NewDefaultRegistry(std::getenv);
+  zept::platform::Platform platform{*registry, *folders, *files, *clock};
+  zept::Context ctx(platform);
+
+  zept::platform::HeadlessWindow window(screenWidth, screenHeight, PrintLine);
+  zept::platform::ScriptedDialogs dialogs(PrintLine);
+  zept::platform::Timers timers;
+  zept::HeadlessHostFactory movies({ctx, PrintLine, dialogs, window, programFolder});
+
+  // The player code comes from the course itself; without it nothing plays.
+  const WideString ocx = programFolder + u"bin\\flash.ocx";
+  try {
+    std::optional<std::string> code = files->readFile(ocx);
+    if (!code) {
+      throw zept::EFileError(zept::SystemErrorMessage(
+          "open file", zept::platform::NativePath(ocx), std::strerror(ENOENT)));
+    }
+    movies.LoadFlashCodeFromStream(*code);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "zept: %s\n", e.what());
+    return 1;
+  }
+
+  zept::TraceMessage(ctx, u"zept > Initialize");
+  zept::TraceMessage(ctx, u"zept > CreateForm");
+  zept::TFormZept form({ctx, window, movies, timers, dialogs,
+                        [](const std::exception& e) {
+                          PrintLine(u"error: " + zept::Utf8ToWide(e.what()));
+                        }},
+                       programFolder);
+  zept::TraceMessage(ctx, u"zept > Run");
+  form.FormShow();
+  zept::RunHeadless(movies, timers, window, PrintLine);
+  return 0;
+}

@@ -1,0 +1,112 @@
+#pragma once
+// The main window's logic: start-up, the launch settings, the menu and
+// course movies with their start parameters, the two command vocabularies
+// and the calls into the movies.
+
+#include <memory>
+#include <vector>
+
+#include "moviehost/moviehost.h"
+#include "platform/dialogs.h"
+#include "platform/timers.h"
+#include "platform/window.h"
+#include "tracking/lms.h"
+#include "util/arraylib.h"
+
+namespace zept {
+
+class TFormZept {
+ public:
+  struct Services {
+    Context& ctx;
+    platform::Window& window;
+    MovieHostFactory& movies;
+    platform::Timers& timers;
+    platform::Dialogs& dialogs;
+    // Reports an error that left a command handler.
+    std::function<void(const std::exception&)> reportError;
+  };
+
+  // Creates the window: runs FormCreate. programFolder ends with its
+  // separator.
+  TFormZept(Services services, WideString programFolder);
+  ~TFormZept();
+
+  void FormCreate();
+  void FormShow();
+  void readLaunchIni(const WideString& path);
+  void applyLaunchSetting(const WideString& key, const WideString& value);
+  void ButtonBackZeptClick();
+
+  // Movies (start parameters, navigation, the deferred swaps).
+  void startMenuMovie(const WideString& param);
+  void openSco(const WideString& numberText, const WideString& param);
+  void openNextSco();
+  void openPreviousSco();
+  void scheduleCourseStart(const WideString& path, const WideString& param);
+  void startCourseMovie(const WideString& path, const WideString& param);
+  void scheduleCourseMovieDrop();
+  void scheduleMenuMovieDrop();
+  void dropCourseMovie();
+  void dropMenuMovie();
+  void TimerSWFTimer();
+  void loadCourseLook(const WideString& scoFolder);
+  WideString menuUrl(const WideString& param) const;
+  WideString courseUrl(const WideString& folder, const WideString& param);
+
+  // Commands and calls.
+  void menuCommand(const WideString& command, const WideString& args);
+  void courseCommand(const WideString& command, const WideString& args);
+  void menuCall(const WideString& request);
+  void courseCall(const WideString& request);
+  // Replaces [$PROGRAMFILES], [$WINDOWS], [$ROOT], [$MYDOCUMENTS] and
+  // [$APPLICATION] (case-sensitive, every occurrence).
+  WideString expandPathMacros(const WideString& path);
+  void storeUserData(const WideString& key, const WideString& value);
+  WideString lookupUserData(const WideString& key) const;
+
+  // Shell state.
+  bool bDebug = false;
+  int iScaleMode = 0;
+  bool bFullScreen = true;
+  int iWindowWidth = 790, iWindowHeight = 575;
+  bool bStandardWindow = false;
+  WideString sWindowTitle = u"fennick";
+  bool bTopMost = false;
+  int iOverrideLook = 0;
+  WideString sLookBgColor;
+  int iLookWidth = 0, iLookHeight = 0;
+  bool bLookWindowed = false;
+  int iLookScaleMode = 0;
+  std::unique_ptr<MovieHost> MenuMovie, CourseMovie;
+  bool bDropCourseMovie = false, bDropMenuMovie = false, bCourseStartPending = false;
+  WideString sCoursePlayerPath, sCourseParam;
+  TParcours Parcours;
+  TLMSAPI Api;
+  int iCurrentSco = -1;
+  WideString sCurrentLogin, sCurrentLang;
+  TWideStringArray UserDataKeys, UserDataValues;
+
+  const WideString& programFolder() const { return programFolder_; }
+
+ private:
+  void journal(const WideString& line) { s_.window.appendJournal(line); }
+  void enableTimer();
+  std::unique_ptr<MovieHost> newMovie(bool menu);
+  // The documents, print and capture commands; this build cannot do them.
+  [[noreturn]] void unsupported(const WideString& command);
+
+  Services s_;
+  WideString programFolder_;
+  // Menu movies replaced by a newer one, freed at the next timer tick.
+  std::vector<std::unique_ptr<MovieHost>> retiredMovies_;
+};
+
+// Decodes the XML character references of an ExternalInterface argument:
+// the five entities and numeric references of any code.
+WideString UnescapeXml(const WideString& text);
+
+// Half-way values go to the even neighbour.
+int RoundHalfEven(double value);
+
+}  // namespace zept
