@@ -17,7 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     try {
       menu ? form->menuCall(request) : form->courseCall(request);
     } catch (const EZeptError&) {
-      // Unsupported commands and bad numbers leave the handler as errors.
+      // A bad number ("SetSCO") leaves the handler as an error.
     }
   }
   for (int turn = 0; turn < 50 && !shell.window.state().closed; ++turn) {

@@ -355,8 +355,9 @@ WideString TFormZept::lookupUserData(const WideString& key) const {
   return i < 0 ? WideString() : UserDataValues[static_cast<std::size_t>(i)];
 }
 
-void TFormZept::unsupported(const WideString& command) {
-  throw EZeptError("\"" + WideToUtf8(command) + "\" is not available in this build");
+void TFormZept::notYetAvailable(const WideString& dispatcher, const WideString& command) {
+  WriteTrace(s_.ctx, u"TFormZept", dispatcher,
+             command + u" is not available in this build", 1, u"Warning");
 }
 
 void TFormZept::menuCommand(const WideString& command, const WideString& args) {
@@ -371,7 +372,7 @@ void TFormZept::menuCommand(const WideString& command, const WideString& args) {
   } else if (command == u"OnOpenDocument" || command == u"PrintDocument" ||
              command == u"PrintReport" || command == u"WriteTextFile" ||
              command == u"WriteTextFileAs") {
-    unsupported(command);
+    notYetAvailable(u"menuCommand", command);
   } else if (command == u"LMSInitialize") {
     Api.LMSInitialize();
   } else if (command == u"LMSFinish") {
@@ -424,7 +425,7 @@ void TFormZept::courseCommand(const WideString& command, const WideString& args)
   if (command == u"sendAPILoaded") {
     // Only the journal line.
   } else if (command == u"OnOpenDocument" || command == u"sendPrintPagePDF") {
-    unsupported(command);
+    notYetAvailable(u"courseCommand", command);
   } else if (command == u"sendQuit") {
     Api.LMSCommit();
     Api.LMSFinish();

@@ -93,8 +93,9 @@ class TFormZept {
   void journal(const WideString& line) { s_.window.appendJournal(line); }
   void enableTimer();
   std::unique_ptr<MovieHost> newMovie(bool menu);
-  // The documents, print and capture commands; this build cannot do them.
-  [[noreturn]] void unsupported(const WideString& command);
+  // The documents, print and capture commands: this build cannot do them
+  // yet; they do nothing but leave a warning in the trace log.
+  void notYetAvailable(const WideString& dispatcher, const WideString& command);
 
   Services s_;
   WideString programFolder_;
