@@ -21,10 +21,14 @@ using zept::WideString;
 constexpr char kUsage[] =
     "usage: zept [--program-folder DIR] [--headless]\n"
     "       zept --help | --version\n"
-    "Plays the course in DIR (default: the program's folder): its imsmanifest.xml,\n"
-    "cdrom/cdrom.swf, the SCO_nnnn folders and bin/flash.ocx. Headless, no display\n"
-    "is used: the movies follow their movie scripts (MOVIE.movie.xml) and every\n"
-    "journal and transcript line goes to standard output. ZEPT_SCREEN sets the\n"
+    "Plays the course in DIR (default: the program's folder): its "
+    "imsmanifest.xml,\n"
+    "cdrom/cdrom.swf, the SCO_nnnn folders and bin/flash.ocx. Headless, no "
+    "display\n"
+    "is used: the movies follow their movie scripts (MOVIE.movie.xml) and "
+    "every\n"
+    "journal and transcript line goes to standard output. ZEPT_SCREEN sets "
+    "the\n"
     "screen size (default 1280x1024); ZEPT_REGISTRY_DIR the registry store.\n";
 
 void PrintLine(const WideString& line) {
@@ -35,7 +39,8 @@ void PrintLine(const WideString& line) {
 
 bool ParseScreen(const char* text, int& width, int& height) {
   if (!text || !*text) return false;
-  return std::sscanf(text, "%dx%d", &width, &height) == 2 && width > 0 && height > 0;
+  return std::sscanf(text, "%dx%d", &width, &height) == 2 && width > 0 &&
+         height > 0;
 }
 
 }  // namespace
@@ -63,7 +68,8 @@ int main(int argc, char** argv) {
   }
 
   const std::string programPath = zept::platform::RunningProgramPath();
-  if (folder.empty()) folder = std::filesystem::path(programPath).parent_path().string();
+  if (folder.empty())
+    folder = std::filesystem::path(programPath).parent_path().string();
   folder = std::filesystem::absolute(folder).lexically_normal().string();
   if (folder.empty() || folder.back() != '/') folder += '/';
   const WideString programFolder = zept::Utf8ToWide(folder);
@@ -71,12 +77,14 @@ int main(int argc, char** argv) {
   int screenWidth = 1280, screenHeight = 1024;
   if (const char* screen = std::getenv("ZEPT_SCREEN");
       screen && !ParseScreen(screen, screenWidth, screenHeight)) {
-    std::fprintf(stderr, "zept: ZEPT_SCREEN must read WIDTHxHEIGHT, as 1280x1024\n");
+    std::fprintf(stderr,
+                 "zept: ZEPT_SCREEN must read WIDTHxHEIGHT, as 1280x1024\n");
     return 2;
   }
 
   auto files = zept::platform::NewPosixFileSystem();
-  auto folders = zept::platform::NewPosixSystemFolders(programPath, std::getenv);
+  auto folders =
+      zept::platform::NewPosixSystemFolders(programPath, std::getenv);
   auto clock = zept::platform::NewPosixClock();
   auto registry = zept::platform::NewDefaultRegistry(std::getenv);
   zept::platform::Platform platform{*registry, *folders, *files, *clock};
@@ -85,7 +93,8 @@ int main(int argc, char** argv) {
   zept::platform::HeadlessWindow window(screenWidth, screenHeight, PrintLine);
   zept::platform::ScriptedDialogs dialogs(PrintLine);
   zept::platform::Timers timers;
-  zept::HeadlessHostFactory movies({ctx, PrintLine, dialogs, window, programFolder});
+  zept::HeadlessHostFactory movies(
+      {ctx, PrintLine, dialogs, window, programFolder});
 
   // The player code comes from the course itself; without it nothing plays.
   const WideString ocx = programFolder + u"bin\\flash.ocx";

@@ -37,7 +37,8 @@ struct Course {
   explicit Course(int scos) {
     char pattern[] = "/tmp/zept-shell-bench-XXXXXX";
     dir = ::mkdtemp(pattern);
-    registry = platform::NewSqliteRegistry(dir + "/reg/HKCU.db", dir + "/reg/HKLM.db");
+    registry =
+        platform::NewSqliteRegistry(dir + "/reg/HKCU.db", dir + "/reg/HKLM.db");
     folders.special[5] = Utf8ToWide(dir + "/Documents");
     platform = std::make_unique<platform::Platform>(
         platform::Platform{*registry, folders, *files, *clock});
@@ -45,14 +46,18 @@ struct Course {
     folder = Utf8ToWide(dir + "/");
     movies = std::make_unique<HeadlessHostFactory>(
         HeadlessHostFactory::Environment{*ctx, print, dialogs, window, folder});
-    std::string manifest = "<?xml version=\"1.0\"?><manifest identifier=\"big\"><organizations>"
-                           "<organization><title>Big course</title>";
+    std::string manifest =
+        "<?xml version=\"1.0\"?><manifest identifier=\"big\"><organizations>"
+        "<organization><title>Big course</title>";
     for (int i = 1; i <= scos; ++i) {
-      manifest += "<item identifier=\"i" + std::to_string(i) + "\"><title>Unit " +
-                  std::to_string(i) +
-                  "</title><adlcp:masteryscore>80</adlcp:masteryscore><metadata><lom:lom>"
-                  "<lom:general><lom:title><lom:langstring><![CDATA[Unit title]]>"
-                  "</lom:langstring></lom:title></lom:general></lom:lom></metadata></item>";
+      manifest +=
+          "<item identifier=\"i" + std::to_string(i) + "\"><title>Unit " +
+          std::to_string(i) +
+          "</title><adlcp:masteryscore>80</"
+          "adlcp:masteryscore><metadata><lom:lom>"
+          "<lom:general><lom:title><lom:langstring><![CDATA[Unit title]]>"
+          "</lom:langstring></lom:title></lom:general></lom:lom></metadata></"
+          "item>";
     }
     manifest += "</organization></organizations></manifest>";
     std::filesystem::create_directories(dir + "/cdrom");
@@ -66,7 +71,8 @@ struct Course {
 
   std::unique_ptr<TFormZept> form() {
     return std::make_unique<TFormZept>(
-        TFormZept::Services{*ctx, window, *movies, timers, dialogs, nullptr}, folder);
+        TFormZept::Services{*ctx, window, *movies, timers, dialogs, nullptr},
+        folder);
   }
 };
 
@@ -81,7 +87,10 @@ void BM_StartUpToMenuMovie(benchmark::State& state) {
     benchmark::DoNotOptimize(form->MenuMovie.get());
   }
 }
-BENCHMARK(BM_StartUpToMenuMovie)->Arg(500)->Arg(1000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StartUpToMenuMovie)
+    ->Arg(500)
+    ->Arg(1000)
+    ->Unit(benchmark::kMillisecond);
 
 void BM_LMSSetValueRoundTrip(benchmark::State& state) {
   Course course(3);
@@ -93,7 +102,8 @@ void BM_LMSSetValueRoundTrip(benchmark::State& state) {
   course.timers.fireEarliest();
   const WideString request =
       u"<invoke name=\"LMSSetValue\" returntype=\"xml\"><arguments><string>"
-      u"cmi.core.lesson_location;page 12 &amp; more</string></arguments></invoke>";
+      u"cmi.core.lesson_location;page 12 &amp; "
+      u"more</string></arguments></invoke>";
   for (auto _ : state) form->courseCall(request);
 }
 BENCHMARK(BM_LMSSetValueRoundTrip)->Unit(benchmark::kMicrosecond);

@@ -6,7 +6,8 @@
 #include "shell/Course.h"
 #include "shell_fixture.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
+                                      std::size_t size) {
   using namespace zept;
   fuzzing::Shell shell;
   const std::string bytes(reinterpret_cast<const char*>(data), size);

@@ -7,12 +7,14 @@
 #include "platform/errors.h"
 #include "shell_fixture.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
+                                      std::size_t size) {
   using namespace zept;
   fuzzing::Shell shell;
   auto form = shell.create();
   form->FormShow();
-  const WideString request = Utf8ToWide(std::string(reinterpret_cast<const char*>(data), size));
+  const WideString request =
+      Utf8ToWide(std::string(reinterpret_cast<const char*>(data), size));
   for (bool menu : {true, false}) {
     try {
       menu ? form->menuCall(request) : form->courseCall(request);

@@ -19,21 +19,25 @@ struct Shell {
   Shell() {
     // No trace log: each input would otherwise build the day's head block.
     fake.registry.writeString(platform::RegistryRoot::CurrentUser,
-                              u"Software\\vardeno\\Tesk Runtime", u"ModeDebug", u"0");
+                              u"Software\\vardeno\\Tesk Runtime", u"ModeDebug",
+                              u"0");
     fake.folders.special[5] = u"/docs";
     fake.files.addDirectory(u"/docs");
     fake.files.addFile(u"/c/cdrom/cdrom.swf", "");
     std::string manifest = "<manifest><organizations><organization>";
     for (int i = 1; i <= 3; ++i) {
       manifest += "<item><title>U</title></item>";
-      fake.files.addFile(u"/c/SCO_000" + std::u16string(1, u'0' + i) + u"/player.swf", "");
+      fake.files.addFile(
+          u"/c/SCO_000" + std::u16string(1, u'0' + i) + u"/player.swf", "");
     }
-    fake.files.addFile(u"/c/imsmanifest.xml", manifest + "</organization></organizations></manifest>");
+    fake.files.addFile(u"/c/imsmanifest.xml",
+                       manifest + "</organization></organizations></manifest>");
   }
 
   std::unique_ptr<TFormZept> create() {
     return std::make_unique<TFormZept>(
-        TFormZept::Services{ctx, window, movies, timers, dialogs, nullptr}, u"/c/");
+        TFormZept::Services{ctx, window, movies, timers, dialogs, nullptr},
+        u"/c/");
   }
 };
 

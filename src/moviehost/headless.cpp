@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <map>
 
+#include "engine/picture.h"
 #include "platform/codepage.h"
 #include "tracking/xml.h"
 #include "util/arraylib.h"
@@ -35,9 +36,12 @@ class HeadlessMovieHost final : public MovieHost {
     }
     frames_.clear();
     script_.reset();
+    picture_.reset();
+    frame_.reset();
     loadedTurn_ = factory_.turn_;
     platform::FileSystem& fs = env().ctx.platform.files;
     readyState_ = fs.fileExists(path) ? 4 : 0;
+    if (HasPictureExtension(path)) picture_ = readPicture(path);
     const WideString scriptPath = path + u".movie.xml";
     std::optional<std::string> bytes;
     try {
@@ -49,15 +53,22 @@ class HeadlessMovieHost final : public MovieHost {
     XmlNode root = script_->root();
     if (!root || root.name() != "movie") {
       WriteTrace(env().ctx, u"TFlashPlayerControl", u"setMovie",
-                 u"movie script is not well-formed XML: " + scriptPath, 1, u"Error");
+                 u"movie script is not well-formed XML: " + scriptPath, 1,
+                 u"Error");
       script_.reset();
       return;
     }
-    if (auto state = StrToInt(root.attribute("readystate", u"4"))) readyState_ = *state;
+    if (auto state = StrToInt(root.attribute("readystate", u"4")))
+      readyState_ = *state;
+    const WideString frame = root.attribute("frame");
+    if (!frame.empty())
+      frame_ = readPicture(ExtractFilePath(scriptPath) + frame);
     frames_.push_back(Frame{root.childNodes(), 0});
   }
 
-  void SetReturnValue(const WideString& value) override { returnValue_ = value; }
+  void SetReturnValue(const WideString& value) override {
+    returnValue_ = value;
+  }
   int ReadyState() override { return readyState_; }
   WideString GetVariable(const WideString& name) override {
     auto it = variables_.find(name);
@@ -67,18 +78,21 @@ class HeadlessMovieHost final : public MovieHost {
     variables_[name] = value;
   }
   void SetZoomRect(int, int, int, int) override {}
+  // The script's frame image, else the picture the movie is, stretched to
+  // the client size; else the background colour (white when none is set).
   Bitmap GetFrameBitmap() override {
-    Bitmap b;
-    b.width = std::max(Width, 0);
-    b.height = std::max(Height, 0);
-    b.pixels.assign(static_cast<std::size_t>(b.width) * b.height, 0xFFFFFFFFu);
-    return b;
+    if (frame_) return StretchBitmap(*frame_, Width, Height);
+    if (picture_) return StretchBitmap(*picture_, Width, Height);
+    return FilledBitmap(Width, Height,
+                        ParseColour(BGColor).value_or(0xFFFFFFFFu));
   }
 
   // Runs one step when the script can go on; false otherwise.
   bool step() {
-    if (loadedTurn_ >= factory_.turn_) return false;  // starts the turn after loading
-    while (!frames_.empty() && frames_.back().next >= frames_.back().steps.size()) {
+    if (loadedTurn_ >= factory_.turn_)
+      return false;  // starts the turn after loading
+    while (!frames_.empty() &&
+           frames_.back().next >= frames_.back().steps.size()) {
       frames_.pop_back();
     }
     if (frames_.empty()) return false;
@@ -103,8 +117,20 @@ class HeadlessMovieHost final : public MovieHost {
 
   HeadlessHostFactory::Environment& env() { return factory_.env_; }
 
+  std::optional<Bitmap> readPicture(const WideString& path) {
+    try {
+      if (std::optional<std::string> bytes =
+              env().ctx.platform.files.readFile(path)) {
+        return DecodePicture(*bytes);
+      }
+    } catch (const std::exception&) {
+    }
+    return std::nullopt;
+  }
+
   bool queueHolds(const WideString& event) {
-    for (const WideString& entry : Explode(GetVariable(u"API._sCommand"), u"|")) {
+    for (const WideString& entry :
+         Explode(GetVariable(u"API._sCommand"), u"|")) {
       if (entry.substr(0, entry.find(u';')) == event) return true;
     }
     return false;
@@ -118,7 +144,8 @@ class HeadlessMovieHost final : public MovieHost {
 
   void run(XmlNode node, const std::string& name) {
     if (name == "fscommand") {
-      if (OnFSCommand) OnFSCommand(*this, node.attribute("command"), node.text());
+      if (OnFSCommand)
+        OnFSCommand(*this, node.attribute("command"), node.text());
     } else if (name == "flashcall") {
       call(node.text());
     } else if (name == "externalcall") {
@@ -147,13 +174,17 @@ class HeadlessMovieHost final : public MovieHost {
     } else if (name == "log") {
       env().print(node.text());
     } else if (name == "if" || name == "unless") {
-      const bool equal = GetVariable(node.attribute("variable")) == node.attribute("equals");
-      if (equal == (name == "if")) frames_.push_back(Frame{node.childNodes(), 0});
+      const bool equal =
+          GetVariable(node.attribute("variable")) == node.attribute("equals");
+      if (equal == (name == "if"))
+        frames_.push_back(Frame{node.childNodes(), 0});
     }
   }
 
   HeadlessHostFactory& factory_;
   std::unique_ptr<XmlDocument> script_;
+  std::optional<Bitmap> picture_;
+  std::optional<Bitmap> frame_;
   std::vector<Frame> frames_;
   std::map<WideString, WideString> variables_;
   WideString returnValue_;
@@ -189,9 +220,10 @@ void RunHeadless(HeadlessHostFactory& movies, platform::Timers& timers,
 }
 
 WideString DescribeWindow(const platform::WindowState& s) {
-  return u"window: " + IntToStr(s.left) + u" " + IntToStr(s.top) + u" " + IntToStr(s.width) +
-         u" " + IntToStr(s.height) + u" border=" + (s.sizeable ? u"sizeable" : u"none") +
-         u" topmost=" + (s.topMost ? u"1" : u"0") + u" debug=" + (s.debugPanel ? u"1" : u"0") +
+  return u"window: " + IntToStr(s.left) + u" " + IntToStr(s.top) + u" " +
+         IntToStr(s.width) + u" " + IntToStr(s.height) + u" border=" +
+         (s.sizeable ? u"sizeable" : u"none") + u" topmost=" +
+         (s.topMost ? u"1" : u"0") + u" debug=" + (s.debugPanel ? u"1" : u"0") +
          u" caption=" + s.caption;
 }
 

@@ -8,23 +8,18 @@
 #include <memory>
 #include <vector>
 
+#include "engine/bitmap.h"
 #include "platform/text.h"
 
 namespace zept {
-
-// 32-bit pixels, 0xAARRGGBB, rows top to bottom.
-struct Bitmap {
-  int width = 0;
-  int height = 0;
-  std::vector<std::uint32_t> pixels;
-};
 
 class MovieHost {
  public:
   virtual ~MovieHost() = default;
 
   // Raised on the main thread for each fscommand of the movie.
-  std::function<void(MovieHost& sender, const WideString& command, const WideString& args)>
+  std::function<void(MovieHost& sender, const WideString& command,
+                     const WideString& args)>
       OnFSCommand;
   // Raised for each ExternalInterface call, with the invoke XML.
   std::function<void(MovieHost& sender, const WideString& request)> OnFlashCall;
@@ -36,7 +31,7 @@ class MovieHost {
   WideString BGColor;
   bool StandartMenu = false;
   bool Visible = true;
-  int Width = 0;   // client size, pixels
+  int Width = 0;  // client size, pixels
   int Height = 0;
 
   // Loads and plays "PATH?QUERY"; the query items become root variables.

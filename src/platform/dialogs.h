@@ -20,8 +20,10 @@ class Dialogs {
   virtual ~Dialogs() = default;
   virtual void showMessage(const WideString& text) = 0;
   // Returns the chosen file; nullopt-like answer with ok false on cancel.
-  virtual DialogAnswer saveFile(const WideString& defaultExt, const WideString& filter,
-                                const WideString& fileName, const WideString& folder) = 0;
+  virtual DialogAnswer saveFile(const WideString& defaultExt,
+                                const WideString& filter,
+                                const WideString& fileName,
+                                const WideString& folder) = 0;
   virtual DialogAnswer printSetup() = 0;
 };
 
@@ -33,11 +35,14 @@ class ScriptedDialogs final : public Dialogs {
 
   void queue(DialogAnswer answer) { answers_.push_back(std::move(answer)); }
 
-  void showMessage(const WideString& text) override { print_(u"message: " + text); }
+  void showMessage(const WideString& text) override {
+    print_(u"message: " + text);
+  }
   DialogAnswer saveFile(const WideString& defaultExt, const WideString& filter,
-                        const WideString& fileName, const WideString& folder) override {
-    print_(u"dialog: save ext=" + defaultExt + u" filter=" + filter + u" name=" + fileName +
-           u" folder=" + folder);
+                        const WideString& fileName,
+                        const WideString& folder) override {
+    print_(u"dialog: save ext=" + defaultExt + u" filter=" + filter +
+           u" name=" + fileName + u" folder=" + folder);
     return answer();
   }
   DialogAnswer printSetup() override {
@@ -52,7 +57,8 @@ class ScriptedDialogs final : public Dialogs {
       a = answers_.front();
       answers_.pop_front();
     }
-    print_(a.ok ? u"dialog: answer ok " + a.file : WideString(u"dialog: answer cancel"));
+    print_(a.ok ? u"dialog: answer ok " + a.file
+                : WideString(u"dialog: answer cancel"));
     return a;
   }
 

@@ -41,7 +41,9 @@ class HeadlessWindow final : public Window {
  public:
   HeadlessWindow(int screenWidth, int screenHeight,
                  std::function<void(const WideString&)> print)
-      : screenWidth_(screenWidth), screenHeight_(screenHeight), print_(std::move(print)) {}
+      : screenWidth_(screenWidth),
+        screenHeight_(screenHeight),
+        print_(std::move(print)) {}
 
   int screenWidth() override { return screenWidth_; }
   int screenHeight() override { return screenHeight_; }
@@ -52,9 +54,13 @@ class HeadlessWindow final : public Window {
     state_.height = height;
   }
   void setSizeable(bool sizeable) override { state_.sizeable = sizeable; }
-  void setCaption(const WideString& caption) override { state_.caption = caption; }
+  void setCaption(const WideString& caption) override {
+    state_.caption = caption;
+  }
   void makeTopMost() override { state_.topMost = true; }
-  void setDebugPanelVisible(bool visible) override { state_.debugPanel = visible; }
+  void setDebugPanelVisible(bool visible) override {
+    state_.debugPanel = visible;
+  }
   void setBlack() override { state_.black = true; }
   void appendJournal(const WideString& line) override { print_(line); }
   void close() override { state_.closed = true; }

@@ -12,19 +12,22 @@ namespace {
 // Raises, as reading a node that is not there does, when it has none.
 WideString FirstChildText(XmlNode element, const char* what) {
   XmlNode first = element.firstChild();
-  if (!first) throw EXmlError(std::string("element '") + what + "' has no content");
+  if (!first)
+    throw EXmlError(std::string("element '") + what + "' has no content");
   return first.isElement() ? first.text() : first.value();
 }
 
-std::int32_t IntAttribute(XmlNode node, const char* name, std::int32_t defaultValue) {
+std::int32_t IntAttribute(XmlNode node, const char* name,
+                          std::int32_t defaultValue) {
   return StrToInt(node.attribute(name)).value_or(defaultValue);
 }
 
 void CollectSkins(XmlNode node, std::vector<WideString>& skins) {
   for (XmlNode child = node.firstChild(); child; child = child.nextSibling()) {
     if (!child.isElement()) continue;
-    if (QualifiedNameIs(reinterpret_cast<const unsigned char*>(child.name().c_str()), nullptr,
-                        "mediamix")) {
+    if (QualifiedNameIs(
+            reinterpret_cast<const unsigned char*>(child.name().c_str()),
+            nullptr, "mediamix")) {
       const WideString skin = child.attribute("mediamix_skin");
       if (!skin.empty()) skins.push_back(skin);
     }
@@ -35,8 +38,8 @@ void CollectSkins(XmlNode node, std::vector<WideString>& skins) {
 }  // namespace
 
 void TCourse::reset() {
-  Version = Link = Look = Title = Description = TypicalLearningTime = Keywords = Author =
-      Client = Responsable = BeginDate = EndDate = MajorVersion = u"";
+  Version = Link = Look = Title = Description = TypicalLearningTime = Keywords =
+      Author = Client = Responsable = BeginDate = EndDate = MajorVersion = u"";
   FlashPlayer = 0;
   BuildVersion = u"0";
   Duration = u"0";
@@ -63,11 +66,13 @@ void TCourse::readCourse() {
     if (!player.empty() && player != u"NaN") {
       std::optional<std::int32_t> value = StrToInt(player);
       if (!value) {
-        throw EConvertError("'" + WideToUtf8(player) + "' is not a valid integer value");
+        throw EConvertError("'" + WideToUtf8(player) +
+                            "' is not a valid integer value");
       }
       FlashPlayer = *value;
     }
-    if (XmlNode look = design.child("look")) Look = FirstChildText(look, "look");
+    if (XmlNode look = design.child("look"))
+      Look = FirstChildText(look, "look");
   }
   XmlNode metadata = root.child("metadata");
   if (!metadata) return;

@@ -16,8 +16,9 @@ class TCourse {
 
   WideString Version, Link;
   std::int32_t FlashPlayer = 0;
-  WideString Look, Title, Description, TypicalLearningTime, Keywords, Author, Client,
-      Responsable, BeginDate, EndDate, MajorVersion, BuildVersion, Duration;
+  WideString Look, Title, Description, TypicalLearningTime, Keywords, Author,
+      Client, Responsable, BeginDate, EndDate, MajorVersion, BuildVersion,
+      Duration;
   std::unique_ptr<XmlDocument> Root;
 
   void reset();

@@ -26,16 +26,22 @@ int ScaleModeNumber(const WideString& name, int otherwise) {
 
 std::int32_t ToInt(const WideString& text) {
   std::optional<std::int32_t> value = StrToInt(text);
-  if (!value) throw EConvertError("'" + WideToUtf8(text) + "' is not a valid integer value");
+  if (!value)
+    throw EConvertError("'" + WideToUtf8(text) +
+                        "' is not a valid integer value");
   return *value;
 }
 
 }  // namespace
 
-int RoundHalfEven(double value) { return static_cast<int>(std::nearbyint(value)); }
+int RoundHalfEven(double value) {
+  return static_cast<int>(std::nearbyint(value));
+}
 
 TFormZept::TFormZept(Services services, WideString programFolder)
-    : Api(services.ctx, Parcours), s_(std::move(services)), programFolder_(std::move(programFolder)) {
+    : Api(services.ctx, Parcours),
+      s_(std::move(services)),
+      programFolder_(std::move(programFolder)) {
   enableTimer();  // enabled at creation; the first tick finds nothing to do
   FormCreate();
 }
@@ -55,7 +61,8 @@ void TFormZept::FormCreate() {
     readLaunchIni(programFolder_ + u"cdrom\\launch.ini");
     s_.window.setSizeable(bDebug || bStandardWindow);
   } catch (const std::exception& e) {
-    TraceMessage(s_.ctx, u"TFormZept.FormCreate - error : " + Utf8ToWide(e.what()));
+    TraceMessage(s_.ctx,
+                 u"TFormZept.FormCreate - error : " + Utf8ToWide(e.what()));
   }
   // Parcours and Api exist whatever happened above.
   iCurrentSco = -1;
@@ -71,7 +78,8 @@ void TFormZept::FormShow() {
     Parcours.LoadManifest(s_.ctx, programFolder_ + u"imsmanifest.xml");
     startMenuMovie(u"");
   } catch (const std::exception& e) {
-    TraceMessage(s_.ctx, u"TFormZept.FormShow - error : " + Utf8ToWide(e.what()));
+    TraceMessage(s_.ctx,
+                 u"TFormZept.FormShow - error : " + Utf8ToWide(e.what()));
   }
 }
 
@@ -93,7 +101,8 @@ void TFormZept::readLaunchIni(const WideString& path) {
   }
 }
 
-void TFormZept::applyLaunchSetting(const WideString& key, const WideString& value) {
+void TFormZept::applyLaunchSetting(const WideString& key,
+                                   const WideString& value) {
   if (key == u"ScaleMode") {
     iScaleMode = ScaleModeNumber(value, iScaleMode);
   } else if (key == u"FullScreen") {
@@ -102,9 +111,11 @@ void TFormZept::applyLaunchSetting(const WideString& key, const WideString& valu
     TWideStringArray pieces = Explode(value, u",");
     if (pieces.size() < 2) return;
     // The brackets are cut off unexamined: (800,600) and [800,600] alike.
-    const WideString width = pieces[0].empty() ? pieces[0] : pieces[0].substr(1);
-    const WideString height =
-        pieces[1].empty() ? pieces[1] : pieces[1].substr(0, pieces[1].size() - 1);
+    const WideString width =
+        pieces[0].empty() ? pieces[0] : pieces[0].substr(1);
+    const WideString height = pieces[1].empty()
+                                  ? pieces[1]
+                                  : pieces[1].substr(0, pieces[1].size() - 1);
     iWindowWidth = ToInt(width);
     iWindowHeight = ToInt(height);
   } else if (key == u"WindowStyle") {
@@ -114,10 +125,14 @@ void TFormZept::applyLaunchSetting(const WideString& key, const WideString& valu
   } else if (key == u"WindowZOrder") {
     if (value == u"Top") bTopMost = true;
   } else if (key == u"OverRideLook") {
-    if (value == u"All") iOverrideLook = 1;
-    else if (value == u"FullScreen") iOverrideLook = 2;
-    else if (value == u"ScaleMode") iOverrideLook = 3;
-    else if (value == u"Both") iOverrideLook = 4;
+    if (value == u"All")
+      iOverrideLook = 1;
+    else if (value == u"FullScreen")
+      iOverrideLook = 2;
+    else if (value == u"ScaleMode")
+      iOverrideLook = 3;
+    else if (value == u"Both")
+      iOverrideLook = 4;
   }
 }
 
@@ -134,14 +149,16 @@ std::unique_ptr<MovieHost> TFormZept::newMovie(bool menu) {
     }
   };
   if (menu) {
-    movie->OnFSCommand = [this, guard](MovieHost&, const WideString& c, const WideString& a) {
+    movie->OnFSCommand = [this, guard](MovieHost&, const WideString& c,
+                                       const WideString& a) {
       guard([&] { menuCommand(c, a); });
     };
     movie->OnFlashCall = [this, guard](MovieHost&, const WideString& r) {
       guard([&] { menuCall(r); });
     };
   } else {
-    movie->OnFSCommand = [this, guard](MovieHost&, const WideString& c, const WideString& a) {
+    movie->OnFSCommand = [this, guard](MovieHost&, const WideString& c,
+                                       const WideString& a) {
       guard([&] { courseCommand(c, a); });
     };
     movie->OnFlashCall = [this, guard](MovieHost&, const WideString& r) {
@@ -154,9 +171,10 @@ std::unique_ptr<MovieHost> TFormZept::newMovie(bool menu) {
 }
 
 WideString TFormZept::menuUrl(const WideString& param) const {
-  return u"sLogin=" + sCurrentLogin + u"&sParam=" + PercentEncode(param) + u"&sLang=" +
-         PercentEncode(sCurrentLang) + u"&sCdromPath=" + PercentEncode(programFolder_) +
-         u"&sTitle=" + PercentEncode(Parcours.Title);
+  return u"sLogin=" + sCurrentLogin + u"&sParam=" + PercentEncode(param) +
+         u"&sLang=" + PercentEncode(sCurrentLang) + u"&sCdromPath=" +
+         PercentEncode(programFolder_) + u"&sTitle=" +
+         PercentEncode(Parcours.Title);
 }
 
 void TFormZept::startMenuMovie(const WideString& param) {
@@ -180,8 +198,8 @@ void TFormZept::startMenuMovie(const WideString& param) {
     w.setBounds(0, 0, w.screenWidth(), w.screenHeight());
   } else {
     w.setBounds(RoundHalfEven((w.screenWidth() - iWindowWidth) / 2.0),
-                RoundHalfEven((w.screenHeight() - iWindowHeight) / 2.0), iWindowWidth,
-                iWindowHeight);
+                RoundHalfEven((w.screenHeight() - iWindowHeight) / 2.0),
+                iWindowWidth, iWindowHeight);
   }
   w.setCaption(sWindowTitle);
 }
@@ -192,7 +210,8 @@ void TFormZept::openSco(const WideString& numberText, const WideString& param) {
   TSCO* sco = Parcours.GetSCO(static_cast<std::int64_t>(iCurrentSco) - 1);
   if (!sco) return;
   Api.CurrentSCO = iCurrentSco;
-  const WideString path = programFolder_ + TSCO::FolderName(iCurrentSco) + u"\\player.swf";
+  const WideString path =
+      programFolder_ + TSCO::FolderName(iCurrentSco) + u"\\player.swf";
   if (s_.ctx.platform.files.fileExists(path)) {
     scheduleCourseStart(path, param);
   } else {
@@ -210,8 +229,10 @@ void TFormZept::openPreviousSco() {
   openSco(IntToStr(iCurrentSco), u"");
 }
 
-void TFormZept::scheduleCourseStart(const WideString& path, const WideString& param) {
-  if (!s_.ctx.platform.files.fileExists(ExtractFilePath(path) + u"player.swf")) return;
+void TFormZept::scheduleCourseStart(const WideString& path,
+                                    const WideString& param) {
+  if (!s_.ctx.platform.files.fileExists(ExtractFilePath(path) + u"player.swf"))
+    return;
   bCourseStartPending = true;
   sCoursePlayerPath = path;
   sCourseParam = param;
@@ -265,7 +286,8 @@ void TFormZept::loadCourseLook(const WideString& scoFolder) {
   TCourse course;
   course.loadFromFile(s_.ctx, scoFolder + u"_course\\course.xml");
   TLook look;
-  look.loadFromFile(s_.ctx, programFolder_ + u"_shared\\" + course.Look + u"\\look.xml");
+  look.loadFromFile(
+      s_.ctx, programFolder_ + u"_shared\\" + course.Look + u"\\look.xml");
   sLookBgColor = look.BgColor;
   iLookWidth = look.Width;
   iLookHeight = look.Height;
@@ -274,7 +296,8 @@ void TFormZept::loadCourseLook(const WideString& scoFolder) {
   course.releaseRoot();
 }
 
-WideString TFormZept::courseUrl(const WideString& folder, const WideString& param) {
+WideString TFormZept::courseUrl(const WideString& folder,
+                                const WideString& param) {
   WideString url = folder + u"player.swf?bAPIBased=1&tracking=SCORM12&";
   const std::int64_t last = static_cast<std::int64_t>(Parcours.count()) - 1;
   if (last >= iCurrentSco) url += u"sNavRequestValidContinue=true&";
@@ -285,13 +308,16 @@ WideString TFormZept::courseUrl(const WideString& folder, const WideString& para
     journal(u"trackinteractions : " +
             WideString(Api.TrackInteractions ? u"True" : u"False"));
     if (Api.TrackInteractions) url += u"bTrackInteractions=1&";
-    url += u"sSuspendData=" + PercentEncodeLatin(Api.LMSGetValue(u"cmi.suspend_data")) + u"&";
+    url += u"sSuspendData=" +
+           PercentEncodeLatin(Api.LMSGetValue(u"cmi.suspend_data")) + u"&";
     url += u"sLessonLocation=" + PercentEncodeLatin(location) + u"&";
-    url += u"sLessonStatus=" + PercentEncodeLatin(Api.LMSGetValue(u"cmi.core.lesson_status")) +
+    url += u"sLessonStatus=" +
+           PercentEncodeLatin(Api.LMSGetValue(u"cmi.core.lesson_status")) +
            u"&";
   } else if (!param.empty()) {
     url += u"sSuspendData=" +
-           PercentEncodeLatin(u"%26%3D%26%3D%26%3D%26%3D" + param + u"%26%3D" + u"%26%3D") +
+           PercentEncodeLatin(u"%26%3D%26%3D%26%3D%26%3D" + param + u"%26%3D" +
+                              u"%26%3D") +
            u"&";
     url += u"sLessonLocation=" + PercentEncodeLatin(param) + u"&";
     url += u"sLessonStatus=i&";
@@ -299,24 +325,27 @@ WideString TFormZept::courseUrl(const WideString& folder, const WideString& para
   return url + u"bIsCDRom=1";
 }
 
-void TFormZept::startCourseMovie(const WideString& path, const WideString& param) {
+void TFormZept::startCourseMovie(const WideString& path,
+                                 const WideString& param) {
   const WideString folder = ExtractFilePath(path);
   if (!s_.ctx.platform.files.fileExists(folder + u"player.swf")) return;
   loadCourseLook(folder);
   platform::Window& w = s_.window;
   if (iOverrideLook != 1) {
-    if (bFullScreen || (bLookWindowed && iOverrideLook != 2 && iOverrideLook != 4)) {
+    if (bFullScreen ||
+        (bLookWindowed && iOverrideLook != 2 && iOverrideLook != 4)) {
       w.setBounds(0, 0, w.screenWidth(), w.screenHeight());
     } else {
       w.setBounds(RoundHalfEven(w.screenWidth() / 2.0 - iLookWidth / 2.0),
-                  RoundHalfEven(w.screenHeight() / 2.0 - iLookHeight / 2.0), iLookWidth,
-                  iLookHeight);
+                  RoundHalfEven(w.screenHeight() / 2.0 - iLookHeight / 2.0),
+                  iLookWidth, iLookHeight);
     }
   }
   CourseMovie = newMovie(false);
   CourseMovie->ScaleMode =
-      (iOverrideLook == 1 || iOverrideLook == 3 || iOverrideLook == 4) ? iScaleMode
-                                                                         : iLookScaleMode;
+      (iOverrideLook == 1 || iOverrideLook == 3 || iOverrideLook == 4)
+          ? iScaleMode
+          : iLookScaleMode;
   CourseMovie->BGColor = sLookBgColor;
   CourseMovie->StandartMenu = true;
   CourseMovie->Width = w.state().width;
@@ -328,7 +357,8 @@ void TFormZept::startCourseMovie(const WideString& path, const WideString& param
 
 WideString TFormZept::expandPathMacros(const WideString& path) {
   Context& ctx = s_.ctx;
-  const WideString application = programFolder_.substr(0, programFolder_.size() - 1);
+  const WideString application =
+      programFolder_.substr(0, programFolder_.size() - 1);
   const std::pair<const char16_t*, WideString> macros[] = {
       {u"[$PROGRAMFILES]", GetProgramFilesFolder(ctx)},
       {u"[$WINDOWS]", GetWindowsFolder(ctx)},
@@ -336,7 +366,8 @@ WideString TFormZept::expandPathMacros(const WideString& path) {
       {u"[$MYDOCUMENTS]", GetMyDocumentsFolder(ctx)},
       {u"[$APPLICATION]", application}};
   WideString result = path;
-  for (const auto& [macro, value] : macros) result = ReplaceAll(result, macro, value);
+  for (const auto& [macro, value] : macros)
+    result = ReplaceAll(result, macro, value);
   return result;
 }
 
@@ -355,7 +386,8 @@ WideString TFormZept::lookupUserData(const WideString& key) const {
   return i < 0 ? WideString() : UserDataValues[static_cast<std::size_t>(i)];
 }
 
-void TFormZept::notYetAvailable(const WideString& dispatcher, const WideString& command) {
+void TFormZept::notYetAvailable(const WideString& dispatcher,
+                                const WideString& command) {
   WriteTrace(s_.ctx, u"TFormZept", dispatcher,
              command + u" is not available in this build", 1, u"Warning");
 }
@@ -408,7 +440,8 @@ void TFormZept::menuCommand(const WideString& command, const WideString& args) {
     Api.SaveUsers();
   } else if (command == u"GetUserList") {
     Api.LoadUsers();
-    tellFlashCommand(ctx, MenuMovie.get(), u"onUsersCompleteEvent", Api.Users.ToXml(u"\t"));
+    tellFlashCommand(ctx, MenuMovie.get(), u"onUsersCompleteEvent",
+                     Api.Users.ToXml(u"\t"));
   } else if (command == u"GetUsersSessions") {
     tellFlashCommand(ctx, MenuMovie.get(), u"onUsersSessionInfoLoadedEvent",
                      Api.UsersSessionsXml());
@@ -420,7 +453,8 @@ void TFormZept::menuCommand(const WideString& command, const WideString& args) {
   }
 }
 
-void TFormZept::courseCommand(const WideString& command, const WideString& args) {
+void TFormZept::courseCommand(const WideString& command,
+                              const WideString& args) {
   journal(command + u" : " + args);
   if (command == u"sendAPILoaded") {
     // Only the journal line.
@@ -460,9 +494,10 @@ std::pair<WideString, WideString> ParseRequest(const WideString& request) {
   const std::size_t start = request.find(open);
   if (start != WideString::npos) {
     const std::size_t from = start + open.size();
-    const std::size_t end = request.find(u"</string></arguments></invoke>", from);
-    args = UnescapeXml(request.substr(from, end == WideString::npos ? WideString::npos
-                                                                    : end - from));
+    const std::size_t end =
+        request.find(u"</string></arguments></invoke>", from);
+    args = UnescapeXml(request.substr(
+        from, end == WideString::npos ? WideString::npos : end - from));
   }
   return {name, args};
 }
@@ -503,26 +538,33 @@ WideString UnescapeXml(const WideString& text) {
     const WideString entity = text.substr(i + 1, semi - i - 1);
     char32_t code = 0;
     bool known = true;
-    if (entity == u"amp") code = u'&';
-    else if (entity == u"lt") code = u'<';
-    else if (entity == u"gt") code = u'>';
-    else if (entity == u"apos") code = u'\'';
-    else if (entity == u"quot") code = u'"';
+    if (entity == u"amp")
+      code = u'&';
+    else if (entity == u"lt")
+      code = u'<';
+    else if (entity == u"gt")
+      code = u'>';
+    else if (entity == u"apos")
+      code = u'\'';
+    else if (entity == u"quot")
+      code = u'"';
     else if (entity.size() > 1 && entity[0] == u'#') {
       const bool hex = entity[1] == u'x' || entity[1] == u'X';
       const WideString digits = entity.substr(hex ? 2 : 1);
       known = !digits.empty();
       for (char16_t c : digits) {
         int d = (c >= u'0' && c <= u'9') ? c - u'0'
-                : hex && (c | 0x20) >= u'a' && (c | 0x20) <= u'f' ? (c | 0x20) - u'a' + 10
-                                                                 : -1;
+                : hex && (c | 0x20) >= u'a' && (c | 0x20) <= u'f'
+                    ? (c | 0x20) - u'a' + 10
+                    : -1;
         if (d < 0 || code > 0x10FFFF) {
           known = false;
           break;
         }
         code = code * (hex ? 16 : 10) + static_cast<char32_t>(d);
       }
-      if (code == 0 || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) known = false;
+      if (code == 0 || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+        known = false;
     } else {
       known = false;
     }

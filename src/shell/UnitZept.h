@@ -79,7 +79,8 @@ class TFormZept {
   bool bLookWindowed = false;
   int iLookScaleMode = 0;
   std::unique_ptr<MovieHost> MenuMovie, CourseMovie;
-  bool bDropCourseMovie = false, bDropMenuMovie = false, bCourseStartPending = false;
+  bool bDropCourseMovie = false, bDropMenuMovie = false,
+       bCourseStartPending = false;
   WideString sCoursePlayerPath, sCourseParam;
   TParcours Parcours;
   TLMSAPI Api;

@@ -7,10 +7,11 @@ namespace zept {
 
 void tellFlashCommand(Context& ctx, MovieHost* movie, const WideString& event,
                       const WideString& data) {
-  WriteTrace(ctx, u"api", u"tellFlashCommand", event + u" :: " + data.substr(0, 1024), 1,
-             event);
+  WriteTrace(ctx, u"api", u"tellFlashCommand",
+             event + u" :: " + data.substr(0, 1024), 1, event);
   if (!movie) {
-    WriteTrace(ctx, u"api", u"tellFlashCommand", u"FlashPlayerControl = nil ", 1, u"Warning");
+    WriteTrace(ctx, u"api", u"tellFlashCommand", u"FlashPlayerControl = nil ",
+               1, u"Warning");
     return;
   }
   const int state = movie->ReadyState();
@@ -23,7 +24,8 @@ void tellFlashCommand(Context& ctx, MovieHost* movie, const WideString& event,
   try {
     queue = movie->GetVariable(u"API._sCommand");
   } catch (const std::exception& e) {
-    LogError(ctx, e, u"api", u"tellFlashCommand", 15061505, u"GetVariable('API._sCommand')");
+    LogError(ctx, e, u"api", u"tellFlashCommand", 15061505,
+             u"GetVariable('API._sCommand')");
     queue.clear();
   }
   queue = queue.empty() || queue == u"undefined" ? WideString() : queue + u"|";

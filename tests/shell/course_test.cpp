@@ -39,17 +39,21 @@ TEST_F(DescriptorTest, CourseFields) {
   EXPECT_EQ(c.BuildVersion, u"42");
   EXPECT_EQ(c.Duration, u"15");
   EXPECT_EQ(course("<course><metadata/></course>").BuildVersion, u"0");
-  EXPECT_EQ(course("<course><design flashplayer='NaN'/></course>").FlashPlayer, 0);
+  EXPECT_EQ(course("<course><design flashplayer='NaN'/></course>").FlashPlayer,
+            0);
 }
 
 TEST_F(DescriptorTest, CourseErrorsAreLoggedAndKeepEarlierFields) {
-  TCourse c = course(R"(<course version="3"><design flashplayer="x9"><look>blue</look></design></course>)");
+  TCourse c = course(
+      R"(<course version="3"><design flashplayer="x9"><look>blue</look></design></course>)");
   EXPECT_EQ(c.Version, u"3");
   EXPECT_EQ(c.Look, u"");
-  EXPECT_NE(log().find("<td class=\"col_c\"><div>TCourse</div></td><td class=\"col_f\"><div>"
-                       "loadFromFile</div></td><td class=\"col_m\"><div>EConvertError error "
-                       "16111914 raised"),
-            std::string::npos);
+  EXPECT_NE(
+      log().find(
+          "<td class=\"col_c\"><div>TCourse</div></td><td class=\"col_f\"><div>"
+          "loadFromFile</div></td><td class=\"col_m\"><div>EConvertError error "
+          "16111914 raised"),
+      std::string::npos);
   EXPECT_EQ(course("<course><design><look/></design></course>").Look, u"");
   TCourse missing;
   missing.loadFromFile(ctx, u"C:\\none.xml");
@@ -58,7 +62,8 @@ TEST_F(DescriptorTest, CourseErrorsAreLoggedAndKeepEarlierFields) {
 }
 
 TEST_F(DescriptorTest, LookFieldsAndDefaults) {
-  TLook l = look(R"(<look name="Blue" width="800px" height="600" bgcolor="" fps="fast"
+  TLook l =
+      look(R"(<look name="Blue" width="800px" height="600" bgcolor="" fps="fast"
                   fullscreen="0" scalemode="noborder">
                   <x><MediaMix mediamix_skin="a"/><y><mediamix mediamix_skin=""/>
                   <mediamix mediamix_skin="b"/></y></x></look>)");

@@ -2,9 +2,8 @@
 // folder from the demo course, checked through the transcript and the files
 // it stores.
 
-#include <sys/wait.h>
-
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -31,7 +30,8 @@ class ZeptRun : public ::testing::Test {
     char pattern[] = "/tmp/zept-e2e-XXXXXX";
     root = ::mkdtemp(pattern);
     course = root / "course";
-    fs::copy(ZEPT_SOURCE_DIR "/examples/demo-course", course, fs::copy_options::recursive);
+    fs::copy(ZEPT_SOURCE_DIR "/examples/demo-course", course,
+             fs::copy_options::recursive);
   }
   void TearDown() override { fs::remove_all(root); }
 
@@ -43,20 +43,23 @@ class ZeptRun : public ::testing::Test {
   }
   // Runs zept on the course; returns its standard output and error.
   std::string run(int* status = nullptr) {
-    const std::string command = "HOME=" + root.string() + " ZEPT_REGISTRY_DIR=" +
-                                (root / "registry").string() + " " ZEPT_BINARY +
-                                " --headless --program-folder " + course.string() + " 2>&1";
+    const std::string command =
+        "HOME=" + root.string() +
+        " ZEPT_REGISTRY_DIR=" + (root / "registry").string() + " " ZEPT_BINARY +
+        " --headless --program-folder " + course.string() + " 2>&1";
     FILE* pipe = ::popen(command.c_str(), "r");
     std::string out;
     char buffer[4096];
-    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, n);
+    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe))
+      out.append(buffer, n);
     const int rc = WEXITSTATUS(::pclose(pipe));
     if (status) *status = rc;
     return out;
   }
   std::string traceLog() {
     std::string all;
-    for (const auto& entry : fs::recursive_directory_iterator(root / "Documents")) {
+    for (const auto& entry :
+         fs::recursive_directory_iterator(root / "Documents")) {
       if (entry.is_regular_file()) all += Slurp(entry.path());
     }
     return all;
@@ -71,21 +74,29 @@ TEST_F(ZeptRun, DemoJourneyInFileMode) {
   int status = -1;
   const std::string out = run(&status);
   EXPECT_EQ(status, 0);
-  EXPECT_TRUE(Has(out, "window: 128 128 1024 768 border=none topmost=0 debug=0 "
-                       "caption=Fire safety at work\n"));
-  EXPECT_TRUE(Has(out, "GoToSCO : 1\ntrackinteractions : False\nmovie: " + course.string() +
-                           "/SCO_0001\\player.swf?bAPIBased=1&tracking=SCORM12&"
-                           "sNavRequestValidContinue=true&sNavRequestValidPrevious=true&"
-                           "sSuspendData=&sLessonLocation=1&sLessonStatus=not%20attempted&"
-                           "bIsCDRom=1\n"));
-  EXPECT_TRUE(Has(out, "LMSSetValue : cmi.core.lesson_status;completed\nreturn: <string>1</string>\n"));
-  EXPECT_TRUE(Has(out, "movie: " + course.string() + "/cdrom\\cdrom.swf?sLogin=anna&sParam=back&"));
+  EXPECT_TRUE(Has(out,
+                  "window: 128 128 1024 768 border=none topmost=0 debug=0 "
+                  "caption=Fire safety at work\n"));
+  EXPECT_TRUE(Has(
+      out, "GoToSCO : 1\ntrackinteractions : False\nmovie: " + course.string() +
+               "/SCO_0001\\player.swf?bAPIBased=1&tracking=SCORM12&"
+               "sNavRequestValidContinue=true&sNavRequestValidPrevious=true&"
+               "sSuspendData=&sLessonLocation=1&sLessonStatus=not%20attempted&"
+               "bIsCDRom=1\n"));
+  EXPECT_TRUE(Has(out,
+                  "LMSSetValue : cmi.core.lesson_status;completed\nreturn: "
+                  "<string>1</string>\n"));
+  EXPECT_TRUE(Has(out, "movie: " + course.string() +
+                           "/cdrom\\cdrom.swf?sLogin=anna&sParam=back&"));
   EXPECT_TRUE(Has(out, "sendQuit : \n"));
   EXPECT_FALSE(Has(out, "idle"));
 
-  const std::string tracking = Slurp(course / "tracking/demo-course/anna/tracking.xml");
-  EXPECT_TRUE(Has(tracking, "<lesson_location><![CDATA[page 4]]></lesson_location>"));
-  EXPECT_TRUE(Has(tracking, "<suspend_data><![CDATA[q1=a,q2=c]]></suspend_data>"));
+  const std::string tracking =
+      Slurp(course / "tracking/demo-course/anna/tracking.xml");
+  EXPECT_TRUE(
+      Has(tracking, "<lesson_location><![CDATA[page 4]]></lesson_location>"));
+  EXPECT_TRUE(
+      Has(tracking, "<suspend_data><![CDATA[q1=a,q2=c]]></suspend_data>"));
   EXPECT_TRUE(Has(Slurp(course / "tracking/demo-course/users.xml"),
                   "\t<user login=\"anna\" password=\"secret\" date=\""));
   const std::string log = traceLog();
@@ -100,7 +111,9 @@ TEST_F(ZeptRun, RegistryModeResumesWhereTheLastRunStopped) {
   run();
   EXPECT_FALSE(fs::exists(course / "tracking"));
   const std::string second = run();
-  EXPECT_TRUE(Has(second, "sSuspendData=&sLessonLocation=page%204&sLessonStatus=completed&"));
+  EXPECT_TRUE(
+      Has(second,
+          "sSuspendData=&sLessonLocation=page%204&sLessonStatus=completed&"));
   EXPECT_TRUE(Has(second, "sLessonStatus = completed\n"));
   EXPECT_TRUE(Has(second, "<session id=\"2\""));
   const std::string db = Slurp(root / "registry/HKCU.db");
@@ -111,17 +124,22 @@ TEST_F(ZeptRun, UntrackedJumpAndNavigation) {
   menuScript(R"(<fscommand command="GoToSCO">2;p1</fscommand>)");
   write("SCO_0002/player.swf.movie.xml",
         R"(<movie><fscommand command="sendPreviousSCO"/></movie>)");
-  write("SCO_0001/player.swf.movie.xml",
-        R"(<movie><print variable="sLessonLocation"/><fscommand command="sendQuit"/></movie>)");
+  write(
+      "SCO_0001/player.swf.movie.xml",
+      R"(<movie><print variable="sLessonLocation"/><fscommand command="sendQuit"/></movie>)");
   const std::string out = run();
-  EXPECT_TRUE(Has(out, "/SCO_0002\\player.swf?bAPIBased=1&tracking=SCORM12&"
-                       "sNavRequestValidContinue=true&sNavRequestValidPrevious=true&"
-                       "sSuspendData=%2526%253D%2526%253D%2526%253D%2526%253Dp1%2526%253D%2526%253D&"
-                       "sLessonLocation=p1&sLessonStatus=i&bIsCDRom=1\n"));
+  EXPECT_TRUE(Has(out,
+                  "/SCO_0002\\player.swf?bAPIBased=1&tracking=SCORM12&"
+                  "sNavRequestValidContinue=true&sNavRequestValidPrevious=true&"
+                  "sSuspendData=%2526%253D%2526%253D%2526%253D%2526%253Dp1%"
+                  "2526%253D%2526%253D&"
+                  "sLessonLocation=p1&sLessonStatus=i&bIsCDRom=1\n"));
   EXPECT_FALSE(Has(out, "trackinteractions"));
   EXPECT_TRUE(Has(out, "sendPreviousSCO : \nmovie: "));
-  EXPECT_TRUE(Has(out, "/SCO_0001\\player.swf?bAPIBased=1&tracking=SCORM12&"
-                       "sNavRequestValidContinue=true&sNavRequestValidPrevious=true&bIsCDRom=1\n"));
+  EXPECT_TRUE(Has(out,
+                  "/SCO_0001\\player.swf?bAPIBased=1&tracking=SCORM12&"
+                  "sNavRequestValidContinue=true&sNavRequestValidPrevious=true&"
+                  "bIsCDRom=1\n"));
   EXPECT_TRUE(Has(out, "sLessonLocation = \n"));
 }
 
@@ -137,19 +155,22 @@ TEST_F(ZeptRun, EventQueueWithTwoEventsAfterUndefined) {
   int status = -1;
   const std::string out = run(&status);
   const std::string users =
-      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<!-- Utilisateur du cdrom : -->\r\n"
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<!-- Utilisateur du cdrom "
+      ": -->\r\n"
       "<users cdrom_id=\"\">\r\n</users>";
   EXPECT_TRUE(Has(out, "API._sCommand = onUsersCompleteEvent;" + users +
                            "|onUsersCompleteEvent;" + users + "\n"));
   EXPECT_TRUE(Has(out, "color = blue\n"));
-  EXPECT_TRUE(Has(out, "error: 'two' is not a valid integer value\nstill running\n"));
+  EXPECT_TRUE(
+      Has(out, "error: 'two' is not a valid integer value\nstill running\n"));
   EXPECT_TRUE(Has(out, "\nidle\n"));
   EXPECT_EQ(status, 0);
 }
 
 TEST_F(ZeptRun, MovieNotYetLoadedLosesItsEvents) {
-  write("cdrom/cdrom.swf.movie.xml",
-        R"(<movie readystate="2"><fscommand command="GetUserList"/><print variable="API._sCommand"/></movie>)");
+  write(
+      "cdrom/cdrom.swf.movie.xml",
+      R"(<movie readystate="2"><fscommand command="GetUserList"/><print variable="API._sCommand"/></movie>)");
   const std::string out = run();
   EXPECT_TRUE(Has(out, "API._sCommand = \n"));
   EXPECT_TRUE(Has(traceLog(), "<div>FlashPlayerControl.ReadyState=2</div>"));

@@ -16,9 +16,8 @@ struct ShellEnv : FakeEnv {
   static constexpr char16_t kFolder[] = u"C:\\Course\\";
   std::vector<std::string> lines;
   std::vector<std::string> errors;
-  std::function<void(const WideString&)> print = [this](const WideString& line) {
-    lines.push_back(WideToUtf8(line));
-  };
+  std::function<void(const WideString&)> print =
+      [this](const WideString& line) { lines.push_back(WideToUtf8(line)); };
   platform::HeadlessWindow window{1280, 1024, print};
   platform::ScriptedDialogs dialogs{print};
   platform::Timers timers;
@@ -27,11 +26,13 @@ struct ShellEnv : FakeEnv {
 
   // A course of n SCOs, each with its player; menu and SCO scripts empty.
   void addCourse(int scos, const std::string& title = "Intro") {
-    std::string manifest = "<manifest><organizations><organization><title>" + title + "</title>";
+    std::string manifest =
+        "<manifest><organizations><organization><title>" + title + "</title>";
     for (int i = 1; i <= scos; ++i) {
-      manifest += "<item identifier=\"i" + std::to_string(i) + "\"><title>Unit " +
-                  std::to_string(i) + "</title></item>";
-      fake.files.addFile(WideString(kFolder) + TSCO::FolderName(i) + u"\\player.swf", "");
+      manifest += "<item identifier=\"i" + std::to_string(i) +
+                  "\"><title>Unit " + std::to_string(i) + "</title></item>";
+      fake.files.addFile(
+          WideString(kFolder) + TSCO::FolderName(i) + u"\\player.swf", "");
     }
     manifest += "</organization></organizations></manifest>";
     fake.files.addFile(WideString(kFolder) + u"imsmanifest.xml", manifest);
@@ -45,8 +46,9 @@ struct ShellEnv : FakeEnv {
   }
   TFormZept& create() {
     form = std::make_unique<TFormZept>(
-        TFormZept::Services{ctx, window, movies, timers, dialogs,
-                            [this](const std::exception& e) { errors.push_back(e.what()); }},
+        TFormZept::Services{
+            ctx, window, movies, timers, dialogs,
+            [this](const std::exception& e) { errors.push_back(e.what()); }},
         kFolder);
     return *form;
   }

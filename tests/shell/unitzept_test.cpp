@@ -19,11 +19,15 @@ TEST_F(ShellTest, MenuUrlCarriesLoginParameterLanguageFolderAndTitle) {
   form->sCurrentLogin = u"jean a&b";
   form->sCurrentLang = u"fr";
   EXPECT_EQ(WideToUtf8(form->menuUrl(u"")),
-            "sLogin=jean a&b&sParam=&sLang=fr&sCdromPath=C%3A%5CCourse%5C&sTitle=Intro");
+            "sLogin=jean "
+            "a&b&sParam=&sLang=fr&sCdromPath=C%3A%5CCourse%5C&sTitle=Intro");
   EXPECT_EQ(line("movie: "),
-            "movie: C:\\Course\\cdrom\\cdrom.swf?sLogin=&sParam=&sLang=&sCdromPath=C%3A%5CCourse%5C"
+            "movie: "
+            "C:\\Course\\cdrom\\cdrom.swf?sLogin=&sParam=&sLang=&sCdromPath=C%"
+            "3A%5CCourse%5C"
             "&sTitle=Intro");
-  EXPECT_NE(WideToUtf8(form->menuUrl(u"é€")).find("&sParam=%E9%20AC&"), std::string::npos);
+  EXPECT_NE(WideToUtf8(form->menuUrl(u"é€")).find("&sParam=%E9%20AC&"),
+            std::string::npos);
 }
 
 TEST_F(ShellTest, CourseUrlItems) {
@@ -31,16 +35,20 @@ TEST_F(ShellTest, CourseUrlItems) {
   start();
   TFormZept& f = *form;
   f.iCurrentSco = 1;
-  EXPECT_EQ(WideToUtf8(f.courseUrl(u"C:\\Course\\SCO_0001\\", u"")),
-            "C:\\Course\\SCO_0001\\player.swf?bAPIBased=1&tracking=SCORM12&"
-            "sNavRequestValidContinue=true&sNavRequestValidPrevious=true&bIsCDRom=1");
+  EXPECT_EQ(
+      WideToUtf8(f.courseUrl(u"C:\\Course\\SCO_0001\\", u"")),
+      "C:\\Course\\SCO_0001\\player.swf?bAPIBased=1&tracking=SCORM12&"
+      "sNavRequestValidContinue=true&sNavRequestValidPrevious=true&bIsCDRom=1");
   f.iCurrentSco = 3;
   EXPECT_EQ(WideToUtf8(f.courseUrl(u"F\\", u"")),
-            "F\\player.swf?bAPIBased=1&tracking=SCORM12&sNavRequestValidPrevious=true&bIsCDRom=1");
+            "F\\player.swf?bAPIBased=1&tracking=SCORM12&"
+            "sNavRequestValidPrevious=true&bIsCDRom=1");
   // Untracked jump with a parameter.
   EXPECT_EQ(WideToUtf8(f.courseUrl(u"F\\", u"p1")),
-            "F\\player.swf?bAPIBased=1&tracking=SCORM12&sNavRequestValidPrevious=true&"
-            "sSuspendData=%2526%253D%2526%253D%2526%253D%2526%253Dp1%2526%253D%2526%253D&"
+            "F\\player.swf?bAPIBased=1&tracking=SCORM12&"
+            "sNavRequestValidPrevious=true&"
+            "sSuspendData=%2526%253D%2526%253D%2526%253D%2526%253Dp1%2526%253D%"
+            "2526%253D&"
             "sLessonLocation=p1&sLessonStatus=i&bIsCDRom=1");
   // Tracked: stored values, the location from the parameter when given.
   f.Api.TrackingId = u"c1";
@@ -49,10 +57,12 @@ TEST_F(ShellTest, CourseUrlItems) {
   f.Api.CurrentSCO = 3;
   f.Api.LMSSetValue(u"cmi.suspend_data", u"é;€");
   EXPECT_EQ(WideToUtf8(f.courseUrl(u"F\\", u"")),
-            "F\\player.swf?bAPIBased=1&tracking=SCORM12&sNavRequestValidPrevious=true&"
+            "F\\player.swf?bAPIBased=1&tracking=SCORM12&"
+            "sNavRequestValidPrevious=true&"
             "bTrackInteractions=1&sSuspendData=é%3B%20AC&sLessonLocation=1&"
             "sLessonStatus=not%20attempted&bIsCDRom=1");
-  EXPECT_NE(WideToUtf8(f.courseUrl(u"F\\", u"chap 2")).find("&sLessonLocation=chap%202&"),
+  EXPECT_NE(WideToUtf8(f.courseUrl(u"F\\", u"chap 2"))
+                .find("&sLessonLocation=chap%202&"),
             std::string::npos);
   EXPECT_TRUE(said("trackinteractions : True"));
 }
@@ -65,7 +75,8 @@ TEST_F(ShellTest, WindowGeometryRoundsHalvesToEven) {
   addFile(u"cdrom\\launch.ini", "FullScreen=0\r\nWindowSize=(790,573)\r\n");
   addFile(u"SCO_0001\\_course\\course.xml",
           "<course><design><look><![CDATA[blue]]></look></design></course>");
-  addFile(u"_shared\\blue\\look.xml", "<look width=\"800\" height=\"600\" bgcolor=\"\"/>");
+  addFile(u"_shared\\blue\\look.xml",
+          "<look width=\"800\" height=\"600\" bgcolor=\"\"/>");
   start();
   // (1280 - 790) / 2 = 245; (1024 - 573) / 2 = 225.5 goes to 226.
   EXPECT_EQ(window.state().left, 245);
@@ -84,11 +95,13 @@ TEST_F(ShellTest, WindowGeometryRoundsHalvesToEven) {
 
 TEST_F(ShellTest, WindowedLookFillsTheScreenUnlessOverridden) {
   addCourse(1);
-  addFile(u"cdrom\\launch.ini", "FullScreen=0\nOverRideLook=Both\nScaleMode=NoScale\n");
+  addFile(u"cdrom\\launch.ini",
+          "FullScreen=0\nOverRideLook=Both\nScaleMode=NoScale\n");
   addFile(u"SCO_0001\\_course\\course.xml",
           "<course><design><look>w</look></design></course>");
   addFile(u"_shared\\w\\look.xml",
-          "<look width=\"640\" height=\"480\" fullscreen=\"0\" scalemode=\"noborder\"/>");
+          "<look width=\"640\" height=\"480\" fullscreen=\"0\" "
+          "scalemode=\"noborder\"/>");
   start();
   form->openSco(u"1", u"");
   run();
@@ -130,11 +143,14 @@ TEST_F(ShellTest, LaunchSettings) {
 
 TEST_F(ShellTest, BadWindowSizeIsTracedAndSkipsTheRestOfFormCreate) {
   addCourse(1);
-  addFile(u"cdrom\\launch.ini", "WindowStyle=Standard\nWindowSize=(wide,600)\n");
+  addFile(u"cdrom\\launch.ini",
+          "WindowStyle=Standard\nWindowSize=(wide,600)\n");
   window.setSizeable(false);
   create();
-  EXPECT_NE(log().find("TFormZept.FormCreate - error : 'wide' is not a valid integer value"),
-            std::string::npos);
+  EXPECT_NE(
+      log().find(
+          "TFormZept.FormCreate - error : 'wide' is not a valid integer value"),
+      std::string::npos);
   EXPECT_FALSE(window.state().sizeable);  // the border step did not run
   form->FormShow();
   EXPECT_TRUE(form->MenuMovie);  // start-up goes on
@@ -220,12 +236,19 @@ TEST_F(ShellTest, MenuCommands) {
   f.menuCommand(u"GetUserData", u"never");
   EXPECT_EQ(f.MenuMovie->GetVariable(u"k"), u"v2");
   EXPECT_EQ(f.MenuMovie->GetVariable(u"never"), u"");
-  f.menuCommand(u"SetTrackPath", u"[$APPLICATION]\\t;[$MYDOCUMENTS];[$ROOT][$WINDOWS];[$mydocuments]");
-  EXPECT_EQ(f.Api.TrackPath, u"C:\\Course\\t;C:\\Users\\u\\Documents;C:C:\\WINDOWS;[$mydocuments]");
+  f.menuCommand(
+      u"SetTrackPath",
+      u"[$APPLICATION]\\t;[$MYDOCUMENTS];[$ROOT][$WINDOWS];[$mydocuments]");
+  EXPECT_EQ(
+      f.Api.TrackPath,
+      u"C:\\Course\\t;C:\\Users\\u\\Documents;C:C:\\WINDOWS;[$mydocuments]");
   f.menuCommand(u"SetLogin", u"anna");
   f.menuCommand(u"SetLang", u"de");
   f.startMenuMovie(u"");
-  EXPECT_NE(line("movie: C:\\Course\\cdrom\\cdrom.swf?sLogin=anna&sParam=&sLang=de").size(), 0u);
+  EXPECT_NE(
+      line("movie: C:\\Course\\cdrom\\cdrom.swf?sLogin=anna&sParam=&sLang=de")
+          .size(),
+      0u);
   f.menuCommand(u"AddUser", u"solo");
   EXPECT_TRUE(f.Api.Users.Users.empty());
   f.menuCommand(u"sendQuit", u"");
@@ -246,7 +269,9 @@ TEST_F(ShellTest, CourseCommands) {
   EXPECT_EQ(f.Api.LMSGetValue(u"cmi.core.lesson_location"), u"p1");
   f.courseCommand(u"LMSCommit", u"");  // not a course command
   f.courseCommand(u"sendGoToHome", u"");
-  EXPECT_NE(line("movie: C:\\Course\\cdrom\\cdrom.swf?sLogin=&sParam=back&").size(), 0u);
+  EXPECT_NE(
+      line("movie: C:\\Course\\cdrom\\cdrom.swf?sLogin=&sParam=back&").size(),
+      0u);
   EXPECT_TRUE(f.CourseMovie);  // freed at the tick
   run();
   EXPECT_FALSE(f.CourseMovie);
@@ -260,18 +285,23 @@ TEST_F(ShellTest, ExternalInterfaceRequests) {
   f.openSco(u"1", u"");
   run();
   f.courseCall(
-      u"<invoke name=\"LMSSetValue\" returntype=\"xml\"><arguments><string>cmi.suspend_data;"
-      u"a&amp;b &lt;&#233;&#x20AC;&#128512;&#0;&bogus;</string></arguments></invoke>");
+      u"<invoke name=\"LMSSetValue\" "
+      u"returntype=\"xml\"><arguments><string>cmi.suspend_data;"
+      u"a&amp;b "
+      u"&lt;&#233;&#x20AC;&#128512;&#0;&bogus;</string></arguments></invoke>");
   // The value ends at the next ";" (the character reference's own).
   EXPECT_EQ(f.Api.LMSGetValue(u"cmi.suspend_data"), u"a&b <é€\U0001F600&#0");
   f.courseCall(
-      u"<invoke name=\"doEICommand\" returntype=\"xml\"><arguments><string>sendChooseSCO"
+      u"<invoke name=\"doEICommand\" "
+      u"returntype=\"xml\"><arguments><string>sendChooseSCO"
       u"</string><string>3</string></arguments></invoke>");
   EXPECT_TRUE(f.bCourseStartPending);
   EXPECT_EQ(f.iCurrentSco, 3);
   f.courseCall(u"no marker at all");
-  f.menuCall(u"<invoke name=\"doEICommand\"><arguments><string>sendQuit</string><string>"
-             u"</string></arguments></invoke>");
+  f.menuCall(
+      u"<invoke "
+      u"name=\"doEICommand\"><arguments><string>sendQuit</string><string>"
+      u"</string></arguments></invoke>");
   EXPECT_FALSE(window.state().closed);
   EXPECT_TRUE(said("doEICommand : sendQuit</string><string>"));
 }
@@ -284,15 +314,18 @@ TEST_F(ShellTest, EventQueue) {
   f.menuCommand(u"GetUserList", u"");
   f.menuCommand(u"GetUserList", u"");
   const WideString users = f.Api.Users.ToXml(u"\t");
-  EXPECT_EQ(f.MenuMovie->GetVariable(u"API._sCommand"),
-            u"onUsersCompleteEvent;" + users + u"|onUsersCompleteEvent;" + users);
+  EXPECT_EQ(
+      f.MenuMovie->GetVariable(u"API._sCommand"),
+      u"onUsersCompleteEvent;" + users + u"|onUsersCompleteEvent;" + users);
   f.MenuMovie->SetVariable(u"API._sCommand", u"undefined");
   const WideString longData(1500, u'x');
   tellFlashCommand(ctx, f.MenuMovie.get(), u"onX", longData);
   EXPECT_EQ(f.MenuMovie->GetVariable(u"API._sCommand"), u"onX;" + longData);
-  EXPECT_NE(log().find("onX :: " + std::string(1024, 'x') + "</div>"), std::string::npos);
+  EXPECT_NE(log().find("onX :: " + std::string(1024, 'x') + "</div>"),
+            std::string::npos);
   tellFlashCommand(ctx, nullptr, u"onY", u"d");
-  EXPECT_NE(log().find("<div>FlashPlayerControl = nil </div>"), std::string::npos);
+  EXPECT_NE(log().find("<div>FlashPlayerControl = nil </div>"),
+            std::string::npos);
 }
 
 TEST_F(ShellTest, MovieNotYetLoadedLosesTheEvent) {
@@ -302,7 +335,8 @@ TEST_F(ShellTest, MovieNotYetLoadedLosesTheEvent) {
   start();
   form->menuCommand(u"GetUserList", u"");
   EXPECT_EQ(form->MenuMovie->GetVariable(u"API._sCommand"), u"");
-  EXPECT_NE(log().find("<div>FlashPlayerControl.ReadyState=3</div>"), std::string::npos);
+  EXPECT_NE(log().find("<div>FlashPlayerControl.ReadyState=3</div>"),
+            std::string::npos);
 }
 
 TEST_F(ShellTest, MalformedMovieScriptDoesNothingAndIsTraced) {
@@ -312,8 +346,60 @@ TEST_F(ShellTest, MalformedMovieScriptDoesNothingAndIsTraced) {
   run();
   EXPECT_FALSE(said("never"));
   EXPECT_TRUE(said("idle"));
-  EXPECT_NE(log().find("movie script is not well-formed XML: C:\\Course\\cdrom\\cdrom.swf.movie.xml"),
+  EXPECT_NE(log().find("movie script is not well-formed XML: "
+                       "C:\\Course\\cdrom\\cdrom.swf.movie.xml"),
             std::string::npos);
+}
+
+}  // namespace
+}  // namespace zept
+
+namespace zept {
+namespace {
+
+// A 1 x 1 GIF whose only pixel is red.
+const std::string kRedGif(
+    "GIF89a\x01\x00\x01\x00\x80\x00\x00\xff\x00\x00\x00\x00\x00"
+    "!\xf9\x04\x00\x00\x00\x00\x00,"
+    "\x00\x00\x00\x00\x01\x00\x01\x00\x00\x02\x02\x44\x01\x00;",
+    43);
+
+TEST_F(ShellTest, HeadlessFramesShowPicturesStretched) {
+  addCourse(1);
+  addFile(u"SCO_0001\\shots\\red.gif", kRedGif);
+  script(u"SCO_0001\\player.swf", "");
+  addFile(u"SCO_0001\\player.swf.movie.xml",
+          "<movie frame=\"shots\\red.gif\"/>");
+  start();
+  form->openSco(u"1", u"");
+  run();
+  ASSERT_TRUE(form->CourseMovie);
+  Bitmap frame = form->CourseMovie->GetFrameBitmap();
+  EXPECT_EQ(frame.width, window.state().width);
+  EXPECT_EQ(frame.height, window.state().height);
+  EXPECT_EQ(frame.pixels.front(), 0xFFFF0000u);
+  EXPECT_EQ(frame.pixels.back(), 0xFFFF0000u);
+
+  // A picture as the movie, with query variables.
+  std::unique_ptr<MovieHost> picture = movies.create();
+  picture->Width = 3;
+  picture->Height = 2;
+  picture->setMovie(u"C:\\Course\\SCO_0001\\shots\\red.gif?a=1&b=x%20y&c");
+  EXPECT_EQ(picture->GetFrameBitmap().pixels,
+            std::vector<std::uint32_t>(6, 0xFFFF0000u));
+  EXPECT_EQ(picture->GetVariable(u"b"), u"x%20y");
+  EXPECT_EQ(picture->ReadyState(), 4);
+  EXPECT_TRUE(
+      said("movie: C:\\Course\\SCO_0001\\shots\\red.gif?a=1&b=x%20y&c"));
+
+  // Neither: the background colour, white without one.
+  std::unique_ptr<MovieHost> plain = movies.create();
+  plain->Width = plain->Height = 1;
+  plain->setMovie(u"C:\\Course\\missing.swf");
+  EXPECT_EQ(plain->ReadyState(), 0);
+  EXPECT_EQ(plain->GetFrameBitmap().pixels[0], 0xFFFFFFFFu);
+  plain->BGColor = u"#1E3A5F";
+  EXPECT_EQ(plain->GetFrameBitmap().pixels[0], 0xFF1E3A5Fu);
 }
 
 }  // namespace
