@@ -404,3 +404,32 @@ TEST_F(ShellTest, HeadlessFramesShowPicturesStretched) {
 
 }  // namespace
 }  // namespace zept
+
+namespace zept {
+namespace {
+
+TEST_F(ShellTest, TopmostWindowAtEachMenuStart) {
+  addCourse(1);
+  addFile(u"cdrom\\launch.ini", "WindowZOrder=Top\n");
+  start();
+  EXPECT_TRUE(window.state().topMost);
+  EXPECT_EQ(window.state().caption, u"fennick");
+}
+
+TEST_F(ShellTest, DialogStepsQueueAnswersForTheNextDialogs) {
+  addCourse(1);
+  script(u"cdrom\\cdrom.swf",
+         "<dialog answer=\"ok\" file=\"out\\report.pdf\"/><dialog answer=\"cancel\"/>");
+  start();
+  run();
+  EXPECT_TRUE(dialogs.saveFile(u"pdf", u"*.pdf|*.pdf", u"", u"C:\\data").ok);
+  EXPECT_FALSE(dialogs.printSetup().ok);
+  EXPECT_FALSE(dialogs.printSetup().ok);  // unanswered: cancelled
+  EXPECT_TRUE(said("dialog: save ext=pdf filter=*.pdf|*.pdf name= folder=C:\\data"));
+  EXPECT_TRUE(said("dialog: answer ok C:\\Course\\out\\report.pdf"));
+  EXPECT_TRUE(said("dialog: print-setup"));
+  EXPECT_TRUE(said("dialog: answer cancel"));
+}
+
+}  // namespace
+}  // namespace zept
