@@ -2,6 +2,7 @@
 
 #include <libxml/parser.h>
 #include <libxml/tree.h>
+#include <libxml/xmlerror.h>
 
 #include <climits>
 #include <cstring>
@@ -236,8 +237,21 @@ std::unique_ptr<XmlDocument> XmlDocument::ParseDeclared(
   return Read(bytes, "WINDOWS-1252", kParseOptions | XML_PARSE_IGNORE_ENC);
 }
 
+std::unique_ptr<XmlDocument> XmlDocument::ParseAnsi(const AnsiString& bytes,
+                                                    std::string* error) {
+  EnsureXmlInit();
+  xmlResetLastError();
+  auto doc = Read(bytes, "WINDOWS-1252", kParseOptions | XML_PARSE_IGNORE_ENC);
+  if (!doc->root() && error) {
+    const xmlError* e = xmlGetLastError();
+    *error = e && e->message ? e->message : "the text is not an XML document";
+    while (!error->empty() && (error->back() == '\n' || error->back() == ' ')) error->pop_back();
+  }
+  return doc;
+}
+
 Utf8String FormatElement(XmlNode element) {
-  if (!element.isElement()) return "";
+  if (!element.node_) return "";
   xmlBufferPtr buffer = xmlBufferCreate();
   xmlNodeDump(buffer, element.node_->doc, element.node_, 0, 1);
   Utf8String out(reinterpret_cast<const char*>(xmlBufferContent(buffer)),

@@ -4,6 +4,7 @@
 // Parsing never reaches the network and never loads external entities.
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -38,8 +39,14 @@ class XmlNode {
   // All the character data below the node (entity references not expanded).
   WideString text() const;
   bool isCData() const;
-  // The value of a text or CDATA node; "" for other nodes.
+  bool isText() const;  // character data, not CDATA
+  // The value of a text, CDATA or comment node; "" for other nodes.
   WideString value() const;
+  // The attribute whose name matches without regard to ASCII letter case;
+  // nullopt when there is none.
+  std::optional<WideString> findAttribute(const char* name) const;
+  // The node written out by the library in its indented form.
+  Utf8String xml() const;
 
  private:
   friend Utf8String FormatElement(XmlNode element);
@@ -68,6 +75,9 @@ class XmlDocument {
   // Parses bytes in the encoding their declaration names (UTF-8 without
   // one); bytes that are not valid in it are read as Windows-1252.
   static std::unique_ptr<XmlDocument> ParseDeclared(const std::string& bytes);
+  // Parses Windows-1252 bytes whatever the declaration says; the library's
+  // error message when they are not well-formed.
+  static std::unique_ptr<XmlDocument> ParseAnsi(const AnsiString& bytes, std::string* error);
 
  private:
   xmlDoc* doc_ = nullptr;

@@ -1,0 +1,148 @@
+#pragma once
+// What a report needs of a rendering engine: the report canvas (cursor,
+// fonts, margins, pages, drawing), the paragraph buffer that wraps text
+// between two edges, and the report system that runs a print job. All
+// positions are inches from the page's top-left corner, y downwards.
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "engine/bitmap.h"
+#include "platform/text.h"
+
+namespace zept {
+
+class ReportCanvas {
+ public:
+  virtual ~ReportCanvas() = default;
+
+  double MarginTop = 0, MarginBottom = 0, MarginLeft = 0, MarginRight = 0;
+  // The cursor; y is the baseline of the current text line.
+  double x = 0, y = 0;
+
+  virtual double pageWidth() const = 0;
+  virtual double pageHeight() const = 0;
+  int currentPage() const { return page_; }
+
+  void goTo(double nx, double ny) {
+    x = nx;
+    y = ny;
+  }
+  // y grows by one line height; x returns to the left margin.
+  void newLine() {
+    y += lineHeight();
+    x = MarginLeft;
+  }
+
+  // The font: Helvetica (Arial's metrics), size in points.
+  double fontSize() const { return fontSize_; }
+  void setFontSize(double points) { fontSize_ = points; }
+  bool italic() const { return italic_; }
+  void setItalic(bool on) { italic_ = on; }
+  // Recomputes line height and ascent for the current font, unless the line
+  // height was fixed by writing it.
+  void updateLineMetrics() {
+    if (!fixedLineHeight_) lineHeight_ = fontSize_ * 1.2 / 72;
+  }
+  double lineHeight() const { return lineHeight_; }
+  void setLineHeight(double inches) {
+    lineHeight_ = inches;
+    fixedLineHeight_ = true;
+  }
+  double descent() const { return fontSize_ * 0.212 / 72; }
+
+  // Width of ANSI text at the current font, inches.
+  virtual double textWidth(const AnsiString& text) = 0;
+  // y := ny, then text left-aligned from nx, standing on the baseline.
+  void printText(double nx, double ny, const AnsiString& text) {
+    y = ny;
+    drawText(nx, ny, text);
+  }
+  void moveTo(double nx, double ny) {
+    penX_ = nx;
+    penY_ = ny;
+  }
+  void lineTo(double nx, double ny) {
+    drawLine(penX_, penY_, nx, ny);
+    penX_ = nx;
+    penY_ = ny;
+  }
+  virtual void drawBitmap(double x1, double y1, double x2, double y2, const Bitmap& bitmap) = 0;
+  // Finishes the page and begins the next; the cursor goes to the first
+  // line's baseline.
+  void newPage() {
+    endPage();
+    ++page_;
+    beginPage();
+    x = MarginLeft;
+    y = MarginTop + lineHeight() - descent();
+  }
+  // The first page begins: called by the report system before printing.
+  void start() {
+    page_ = 1;
+    beginPage();
+    x = MarginLeft;
+    y = MarginTop + lineHeight() - descent();
+  }
+  void finish() { endPage(); }
+
+ protected:
+  virtual void drawText(double x, double y, const AnsiString& text) = 0;
+  virtual void drawLine(double x1, double y1, double x2, double y2) = 0;
+  virtual void beginPage() = 0;
+  virtual void endPage() = 0;
+
+ private:
+  double fontSize_ = 10;
+  bool italic_ = false;
+  double lineHeight_ = 10 * 1.2 / 72;
+  bool fixedLineHeight_ = false;
+  double penX_ = 0, penY_ = 0;
+  int page_ = 1;
+};
+
+enum class Justify { Left, Center, Right };
+
+// A block of text wrapped between two x positions and printed line by line.
+class TMemoBuf {
+ public:
+  ReportCanvas* BaseReport = nullptr;
+  double PrintStart = 0, PrintEnd = 0;
+  Justify Justification = Justify::Left;
+
+  void appendText(const AnsiString& text) { text_ += text; wrapped_ = false; }
+  // The height the unprinted lines need.
+  double remainingHeight();
+  // Prints the whole remaining lines that fit into height h, from the
+  // current y down, then moves to a new line.
+  void printHeight(double h);
+  // Lines printed so far (the last call).
+  std::size_t lastPrinted() const { return lastPrinted_; }
+
+ private:
+  void check() const;
+  void wrap();
+
+  AnsiString text_;
+  std::vector<AnsiString> lines_;
+  std::size_t next_ = 0;
+  bool wrapped_ = false;
+  std::size_t lastPrinted_ = 0;
+};
+
+enum class ReportDestination { Printer, File };
+
+// One print job: opens a canvas for the destination, calls the print event
+// with it, finishes the last page and delivers the result.
+class ReportSystem {
+ public:
+  virtual ~ReportSystem() = default;
+  ReportDestination DefaultDest = ReportDestination::Printer;
+  WideString OutputFileName;
+  bool AllowSetup = true;
+  // Errors of the print event come out of execute; nothing is delivered.
+  virtual void execute(const std::function<void(ReportCanvas&)>& onPrint) = 0;
+};
+
+}  // namespace zept
