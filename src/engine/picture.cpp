@@ -288,3 +288,44 @@ std::optional<std::uint32_t> ParseColour(const WideString& text) {
 }
 
 }  // namespace zept
+
+namespace zept {
+
+std::string EncodeJpeg(const Bitmap& bitmap, int quality) {
+  if (bitmap.width <= 0 || bitmap.height <= 0) return "";
+  jpeg_compress_struct info;
+  jpeg_error_mgr error;
+  info.err = jpeg_std_error(&error);
+  jpeg_create_compress(&info);
+  unsigned char* buffer = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&info, &buffer, &size);
+  info.image_width = static_cast<JDIMENSION>(bitmap.width);
+  info.image_height = static_cast<JDIMENSION>(bitmap.height);
+  info.input_components = 4;
+  info.in_color_space = JCS_EXT_BGRX;
+  jpeg_set_defaults(&info);
+  jpeg_set_quality(&info, quality, TRUE);
+  jpeg_start_compress(&info, TRUE);
+  std::vector<std::uint32_t> row(static_cast<std::size_t>(bitmap.width));
+  while (info.next_scanline < info.image_height) {
+    // Transparent pixels are white on paper.
+    const std::uint32_t* source =
+        bitmap.pixels.data() + static_cast<std::size_t>(info.next_scanline) * bitmap.width;
+    for (int x = 0; x < bitmap.width; ++x) {
+      const std::uint32_t p = source[x];
+      const std::uint32_t a = p >> 24;
+      auto blend = [a](std::uint32_t c) { return (c * a + 255 * (255 - a)) / 255; };
+      row[x] = (blend((p >> 16) & 0xFF) << 16) | (blend((p >> 8) & 0xFF) << 8) | blend(p & 0xFF);
+    }
+    JSAMPROW p = reinterpret_cast<JSAMPROW>(row.data());
+    jpeg_write_scanlines(&info, &p, 1);
+  }
+  jpeg_finish_compress(&info);
+  jpeg_destroy_compress(&info);
+  std::string out(reinterpret_cast<char*>(buffer), size);
+  std::free(buffer);
+  return out;
+}
+
+}  // namespace zept

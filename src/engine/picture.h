@@ -32,3 +32,8 @@ Bitmap FilledBitmap(int width, int height, std::uint32_t argb);
 std::optional<std::uint32_t> ParseColour(const WideString& text);
 
 }  // namespace zept
+
+namespace zept {
+// JPEG bytes of the bitmap at the given quality (1-100).
+std::string EncodeJpeg(const Bitmap& bitmap, int quality);
+}  // namespace zept

@@ -206,9 +206,26 @@ bool XmlNode::isCData() const {
   return node_ && node_->type == XML_CDATA_SECTION_NODE;
 }
 
+bool XmlNode::isText() const { return node_ && node_->type == XML_TEXT_NODE; }
+
+std::optional<WideString> XmlNode::findAttribute(const char* name) const {
+  if (!isElement()) return std::nullopt;
+  for (xmlAttr* a = node_->properties; a; a = a->next) {
+    if (QualifiedNameIs(a->name, a->ns ? a->ns->prefix : nullptr, name)) {
+      Utf8String value;
+      AppendText(a->children, value);
+      return Utf8ToWide(value);
+    }
+  }
+  return std::nullopt;
+}
+
+Utf8String XmlNode::xml() const { return FormatElement(*this); }
+
 WideString XmlNode::value() const {
   if (!node_ ||
-      (node_->type != XML_TEXT_NODE && node_->type != XML_CDATA_SECTION_NODE) ||
+      (node_->type != XML_TEXT_NODE && node_->type != XML_CDATA_SECTION_NODE &&
+       node_->type != XML_COMMENT_NODE) ||
       !node_->content) {
     return u"";
   }

@@ -32,6 +32,10 @@ std::string RunningProgramPath();
 
 std::unique_ptr<Clock> NewPosixClock();
 
+// The system's default paper, width and height in inches (A4 when none is
+// set).
+std::pair<double, double> DefaultPaperInches();
+
 // One SQLite database per hive at the given files.
 std::unique_ptr<RegistryStore> NewSqliteRegistry(std::string currentUserFile,
                                                  std::string localMachineFile);
