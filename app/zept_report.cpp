@@ -13,11 +13,15 @@
 #include "report/ReportPrinter.h"
 
 int main(int argc, char** argv) {
-  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-    std::puts("usage: zept-report REPORT.xml OUT.pdf\n"
-              "Renders report XML (its bytes taken as Windows-1252 text) into a PDF on the\n"
-              "system's default paper (PAPERSIZE, /etc/papersize, else A4). An empty report\n"
-              "writes nothing.");
+  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 ||
+                    std::strcmp(argv[1], "-h") == 0)) {
+    std::puts(
+        "usage: zept-report REPORT.xml OUT.pdf\n"
+        "Renders report XML (its bytes taken as Windows-1252 text) into a PDF "
+        "on the\n"
+        "system's default paper (PAPERSIZE, /etc/papersize, else A4). An empty "
+        "report\n"
+        "writes nothing.");
     return 0;
   }
   if (argc != 3) {
@@ -26,7 +30,8 @@ int main(int argc, char** argv) {
   }
   const std::string programPath = zept::platform::RunningProgramPath();
   auto files = zept::platform::NewPosixFileSystem();
-  auto folders = zept::platform::NewPosixSystemFolders(programPath, std::getenv);
+  auto folders =
+      zept::platform::NewPosixSystemFolders(programPath, std::getenv);
   auto clock = zept::platform::NewPosixClock();
   auto registry = zept::platform::NewDefaultRegistry(std::getenv);
   zept::platform::Platform platform{*registry, *folders, *files, *clock};
@@ -35,15 +40,16 @@ int main(int argc, char** argv) {
   auto silent = [](const zept::WideString&) {};
   zept::platform::HeadlessWindow window(1280, 1024, silent);
   zept::platform::ScriptedDialogs dialogs(silent);
-  const zept::WideString programFolder =
-      zept::Utf8ToWide(std::filesystem::path(programPath).parent_path().string() + "/");
-  zept::HeadlessHostFactory movies({ctx, silent, dialogs, window, programFolder});
+  const zept::WideString programFolder = zept::Utf8ToWide(
+      std::filesystem::path(programPath).parent_path().string() + "/");
+  zept::HeadlessHostFactory movies(
+      {ctx, silent, dialogs, window, programFolder});
 
   try {
     std::optional<std::string> xml = files->readFile(zept::Utf8ToWide(argv[1]));
     if (!xml) {
-      throw zept::EFileError(
-          zept::SystemErrorMessage("open file", argv[1], std::strerror(ENOENT)));
+      throw zept::EFileError(zept::SystemErrorMessage("open file", argv[1],
+                                                      std::strerror(ENOENT)));
     }
     const auto [width, height] = zept::platform::DefaultPaperInches();
     zept::PdfReportSystem system(ctx, width, height);

@@ -5,13 +5,16 @@
 
 #include "engine/picture.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
+                                      std::size_t size) {
   using namespace zept;
   std::optional<Bitmap> picture =
       DecodePicture(std::string(reinterpret_cast<const char*>(data), size));
   if (!picture) return 0;
-  if (static_cast<std::int64_t>(picture->width) * picture->height > kMaxPicturePixels ||
-      picture->pixels.size() != static_cast<std::size_t>(picture->width) * picture->height) {
+  if (static_cast<std::int64_t>(picture->width) * picture->height >
+          kMaxPicturePixels ||
+      picture->pixels.size() !=
+          static_cast<std::size_t>(picture->width) * picture->height) {
     std::abort();
   }
   StretchBitmap(*picture, 7, 5);

@@ -41,17 +41,21 @@ class PdfCanvas final : public ReportCanvas {
   double textWidth(const AnsiString& text) override {
     if (text.empty()) return 0;
     const HPDF_TextWidth w = HPDF_Font_TextWidth(
-        font(), reinterpret_cast<const HPDF_BYTE*>(text.data()), static_cast<HPDF_UINT>(text.size()));
+        font(), reinterpret_cast<const HPDF_BYTE*>(text.data()),
+        static_cast<HPDF_UINT>(text.size()));
     return w.width / 1000.0 * fontSize() / 72;
   }
 
-  void drawBitmap(double x1, double y1, double x2, double y2, const Bitmap& bitmap) override {
+  void drawBitmap(double x1, double y1, double x2, double y2,
+                  const Bitmap& bitmap) override {
     const std::string jpeg = EncodeJpeg(bitmap, kJpegQuality);
     if (jpeg.empty()) return;
     HPDF_Image image = HPDF_LoadJpegImageFromMem(
-        doc_, reinterpret_cast<const HPDF_BYTE*>(jpeg.data()), static_cast<HPDF_UINT>(jpeg.size()));
+        doc_, reinterpret_cast<const HPDF_BYTE*>(jpeg.data()),
+        static_cast<HPDF_UINT>(jpeg.size()));
     check();
-    HPDF_Page_DrawImage(page_, image, pt(x1), pt(height_ - y2), pt(x2 - x1), pt(y2 - y1));
+    HPDF_Page_DrawImage(page_, image, pt(x1), pt(height_ - y2), pt(x2 - x1),
+                        pt(y2 - y1));
     check();
   }
 
@@ -80,13 +84,16 @@ class PdfCanvas final : public ReportCanvas {
   void endPage() override {}
 
  private:
-  static HPDF_REAL pt(double inches) { return static_cast<HPDF_REAL>(inches * 72); }
+  static HPDF_REAL pt(double inches) {
+    return static_cast<HPDF_REAL>(inches * 72);
+  }
   HPDF_Font font() const { return italic() ? oblique_ : regular_; }
   void check() {
     if (error_.code != HPDF_OK) {
       char text[96];
       std::snprintf(text, sizeof text, "PDF writer error 0x%04X (detail %u)",
-                    static_cast<unsigned>(error_.code), static_cast<unsigned>(error_.detail));
+                    static_cast<unsigned>(error_.code),
+                    static_cast<unsigned>(error_.detail));
       throw EZeptError(text);
     }
   }
@@ -108,11 +115,12 @@ struct HaruDoc {
 
 }  // namespace
 
-void PdfReportSystem::execute(const std::function<void(ReportCanvas&)>& onPrint) {
+void PdfReportSystem::execute(
+    const std::function<void(ReportCanvas&)>& onPrint) {
   HaruError error;
   HaruDoc pdf{HPDF_New(OnHaruError, &error)};
   if (!pdf.doc) throw EZeptError("cannot start a PDF document");
-  HPDF_SetCompressionMode(pdf.doc, HPDF_COMP_ALL);
+  HPDF_SetCompressionMode(pdf.doc, Compress ? HPDF_COMP_ALL : HPDF_COMP_NONE);
   PdfCanvas canvas(pdf.doc, error, paperWidth_, paperHeight_);
   canvas.start();
   onPrint(canvas);
@@ -120,7 +128,8 @@ void PdfReportSystem::execute(const std::function<void(ReportCanvas&)>& onPrint)
   HPDF_SaveToStream(pdf.doc);
   std::string bytes(HPDF_GetStreamSize(pdf.doc), '\0');
   HPDF_UINT32 size = static_cast<HPDF_UINT32>(bytes.size());
-  HPDF_ReadFromStream(pdf.doc, reinterpret_cast<HPDF_BYTE*>(bytes.data()), &size);
+  HPDF_ReadFromStream(pdf.doc, reinterpret_cast<HPDF_BYTE*>(bytes.data()),
+                      &size);
   if (error.code != HPDF_OK) {
     throw EZeptError("cannot write the PDF document");
   }

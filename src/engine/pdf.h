@@ -22,6 +22,8 @@ class PdfReportSystem final : public ReportSystem {
   int pages() const { return pages_; }
   // When set, the document is kept in memory and no file is written.
   bool KeepInMemory = false;
+  // Off, the page content stays readable text (for tests).
+  bool Compress = true;
 
  private:
   Context& ctx_;

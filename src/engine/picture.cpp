@@ -56,10 +56,12 @@ std::optional<Bitmap> DecodeJpeg(const std::string& bytes) {
   jpeg_start_decompress(&info);
   bitmap->width = static_cast<int>(info.output_width);
   bitmap->height = static_cast<int>(info.output_height);
-  bitmap->pixels.assign(static_cast<std::size_t>(bitmap->width) * bitmap->height, 0);
+  bitmap->pixels.assign(
+      static_cast<std::size_t>(bitmap->width) * bitmap->height, 0);
   while (info.output_scanline < info.output_height) {
     JSAMPROW row = reinterpret_cast<JSAMPROW>(
-        bitmap->pixels.data() + static_cast<std::size_t>(info.output_scanline) * bitmap->width);
+        bitmap->pixels.data() +
+        static_cast<std::size_t>(info.output_scanline) * bitmap->width);
     jpeg_read_scanlines(&info, &row, 1);
   }
   jpeg_finish_decompress(&info);
@@ -85,8 +87,10 @@ std::optional<Bitmap> DecodePng(const std::string& bytes) {
   Bitmap bitmap;
   bitmap.width = static_cast<int>(image.width);
   bitmap.height = static_cast<int>(image.height);
-  bitmap.pixels.assign(static_cast<std::size_t>(bitmap.width) * bitmap.height, 0);
-  if (!png_image_finish_read(&image, nullptr, bitmap.pixels.data(), 0, nullptr)) {
+  bitmap.pixels.assign(static_cast<std::size_t>(bitmap.width) * bitmap.height,
+                       0);
+  if (!png_image_finish_read(&image, nullptr, bitmap.pixels.data(), 0,
+                             nullptr)) {
     png_image_free(&image);
     return std::nullopt;
   }
@@ -134,12 +138,16 @@ std::optional<Bitmap> DecodeGif(const std::string& bytes) {
   for (int y = 0; y < d.Height; ++y) {
     for (int x = 0; x < d.Width; ++x) {
       const int cx = d.Left + x, cy = d.Top + y;
-      if (cx < 0 || cy < 0 || cx >= bitmap.width || cy >= bitmap.height) continue;
-      const int index = frame.RasterBits[static_cast<std::size_t>(y) * d.Width + x];
-      if (index == control.TransparentColor || index >= colours->ColorCount) continue;
+      if (cx < 0 || cy < 0 || cx >= bitmap.width || cy >= bitmap.height)
+        continue;
+      const int index =
+          frame.RasterBits[static_cast<std::size_t>(y) * d.Width + x];
+      if (index == control.TransparentColor || index >= colours->ColorCount)
+        continue;
       const GifColorType c = colours->Colors[index];
       bitmap.pixels[static_cast<std::size_t>(cy) * bitmap.width + cx] =
-          0xFF000000u | (std::uint32_t(c.Red) << 16) | (std::uint32_t(c.Green) << 8) | c.Blue;
+          0xFF000000u | (std::uint32_t(c.Red) << 16) |
+          (std::uint32_t(c.Green) << 8) | c.Blue;
     }
   }
   return bitmap;
@@ -149,7 +157,8 @@ std::optional<Bitmap> DecodeGif(const std::string& bytes) {
 
 std::uint32_t Le(const std::string& b, std::size_t at, int size) {
   std::uint32_t v = 0;
-  for (int i = size - 1; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(b[at + i]);
+  for (int i = size - 1; i >= 0; --i)
+    v = (v << 8) | static_cast<unsigned char>(b[at + i]);
   return v;
 }
 
@@ -180,26 +189,34 @@ std::optional<Bitmap> DecodeBmp(const std::string& b) {
   if (!WithinBudget(width, height)) return std::nullopt;
   // Uncompressed, or 32-bit bit fields taken as BGRA.
   if (compression != 0 && !(compression == 3 && bpp == 32)) return std::nullopt;
-  if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 24 && bpp != 32) return std::nullopt;
+  if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 24 && bpp != 32)
+    return std::nullopt;
 
   std::vector<std::uint32_t> palette;
   if (bpp <= 8) {
     const std::uint32_t count = paletteCount ? paletteCount : (1u << bpp);
     const std::size_t start = 14 + headerSize;
-    if (count > 256 || start + count * paletteEntry > b.size()) return std::nullopt;
+    if (count > 256 || start + count * paletteEntry > b.size())
+      return std::nullopt;
     for (std::uint32_t i = 0; i < count; ++i) {
-      palette.push_back(0xFF000000u | (Le(b, start + i * paletteEntry, 3) & 0xFFFFFFu));
+      palette.push_back(0xFF000000u |
+                        (Le(b, start + i * paletteEntry, 3) & 0xFFFFFFu));
     }
   }
-  const std::size_t stride = static_cast<std::size_t>((width * bpp + 31) / 32) * 4;
-  if (dataOffset > b.size() || stride * static_cast<std::size_t>(height) > b.size() - dataOffset) {
+  const std::size_t stride =
+      static_cast<std::size_t>((width * bpp + 31) / 32) * 4;
+  if (dataOffset > b.size() ||
+      stride * static_cast<std::size_t>(height) > b.size() - dataOffset) {
     return std::nullopt;
   }
-  Bitmap bitmap = FilledBitmap(static_cast<int>(width), static_cast<int>(height), 0);
+  Bitmap bitmap =
+      FilledBitmap(static_cast<int>(width), static_cast<int>(height), 0);
   for (std::int64_t row = 0; row < height; ++row) {
-    const std::size_t line = dataOffset + static_cast<std::size_t>(row) * stride;
+    const std::size_t line =
+        dataOffset + static_cast<std::size_t>(row) * stride;
     const std::int64_t y = topDown ? row : height - 1 - row;
-    std::uint32_t* out = bitmap.pixels.data() + static_cast<std::size_t>(y) * width;
+    std::uint32_t* out =
+        bitmap.pixels.data() + static_cast<std::size_t>(y) * width;
     for (std::int64_t x = 0; x < width; ++x) {
       std::uint32_t pixel;
       if (bpp == 24) {
@@ -209,7 +226,8 @@ std::optional<Bitmap> DecodeBmp(const std::string& b) {
       } else {
         const std::size_t bit = static_cast<std::size_t>(x) * bpp;
         const unsigned byte = static_cast<unsigned char>(b[line + bit / 8]);
-        const unsigned index = (byte >> (8 - bpp - bit % 8)) & ((1u << bpp) - 1);
+        const unsigned index =
+            (byte >> (8 - bpp - bit % 8)) & ((1u << bpp) - 1);
         pixel = index < palette.size() ? palette[index] : 0xFF000000u;
       }
       out[x] = pixel;
@@ -221,9 +239,12 @@ std::optional<Bitmap> DecodeBmp(const std::string& b) {
 }  // namespace
 
 PictureFormat DetectPictureFormat(const std::string& b) {
-  if (b.size() >= 3 && b.compare(0, 3, "\xFF\xD8\xFF") == 0) return PictureFormat::Jpeg;
-  if (b.size() >= 8 && b.compare(0, 8, "\x89PNG\r\n\x1A\n") == 0) return PictureFormat::Png;
-  if (b.size() >= 6 && (b.compare(0, 6, "GIF87a") == 0 || b.compare(0, 6, "GIF89a") == 0)) {
+  if (b.size() >= 3 && b.compare(0, 3, "\xFF\xD8\xFF") == 0)
+    return PictureFormat::Jpeg;
+  if (b.size() >= 8 && b.compare(0, 8, "\x89PNG\r\n\x1A\n") == 0)
+    return PictureFormat::Png;
+  if (b.size() >= 6 &&
+      (b.compare(0, 6, "GIF87a") == 0 || b.compare(0, 6, "GIF89a") == 0)) {
     return PictureFormat::Gif;
   }
   if (b.size() >= 2 && b.compare(0, 2, "BM") == 0) return PictureFormat::Bmp;
@@ -235,16 +256,22 @@ bool HasPictureExtension(const WideString& path) {
   if (dot == WideString::npos) return false;
   WideString ext = path.substr(dot + 1);
   for (char16_t& c : ext) c = (c >= u'A' && c <= u'Z') ? c + 32 : c;
-  return ext == u"jpg" || ext == u"jpeg" || ext == u"png" || ext == u"gif" || ext == u"bmp";
+  return ext == u"jpg" || ext == u"jpeg" || ext == u"png" || ext == u"gif" ||
+         ext == u"bmp";
 }
 
 std::optional<Bitmap> DecodePicture(const std::string& bytes) {
   switch (DetectPictureFormat(bytes)) {
-    case PictureFormat::Jpeg: return DecodeJpeg(bytes);
-    case PictureFormat::Png: return DecodePng(bytes);
-    case PictureFormat::Gif: return DecodeGif(bytes);
-    case PictureFormat::Bmp: return DecodeBmp(bytes);
-    default: return std::nullopt;
+    case PictureFormat::Jpeg:
+      return DecodeJpeg(bytes);
+    case PictureFormat::Png:
+      return DecodePng(bytes);
+    case PictureFormat::Gif:
+      return DecodeGif(bytes);
+    case PictureFormat::Bmp:
+      return DecodeBmp(bytes);
+    default:
+      return std::nullopt;
   }
 }
 
@@ -260,9 +287,11 @@ Bitmap StretchBitmap(const Bitmap& source, int width, int height) {
   Bitmap out = FilledBitmap(width, height, 0xFFFFFFFFu);
   if (source.width <= 0 || source.height <= 0) return out;
   for (int y = 0; y < out.height; ++y) {
-    const std::size_t sy = static_cast<std::size_t>(y) * source.height / out.height;
+    const std::size_t sy =
+        static_cast<std::size_t>(y) * source.height / out.height;
     for (int x = 0; x < out.width; ++x) {
-      const std::size_t sx = static_cast<std::size_t>(x) * source.width / out.width;
+      const std::size_t sx =
+          static_cast<std::size_t>(x) * source.width / out.width;
       out.pixels[static_cast<std::size_t>(y) * out.width + x] =
           source.pixels[sy * source.width + sx];
     }
@@ -272,15 +301,19 @@ Bitmap StretchBitmap(const Bitmap& source, int width, int height) {
 
 std::optional<std::uint32_t> ParseColour(const WideString& text) {
   std::size_t start = 0;
-  if (text.size() == 7 && text[0] == u'#') start = 1;
-  else if (text.size() == 8 && text[0] == u'0' && (text[1] == u'x' || text[1] == u'X')) start = 2;
-  else return std::nullopt;
+  if (text.size() == 7 && text[0] == u'#')
+    start = 1;
+  else if (text.size() == 8 && text[0] == u'0' &&
+           (text[1] == u'x' || text[1] == u'X'))
+    start = 2;
+  else
+    return std::nullopt;
   std::uint32_t value = 0;
   for (std::size_t i = start; i < text.size(); ++i) {
     const char16_t c = text[i] | 0x20;
     int digit = (text[i] >= u'0' && text[i] <= u'9') ? text[i] - u'0'
-                : (c >= u'a' && c <= u'f')            ? c - u'a' + 10
-                                                      : -1;
+                : (c >= u'a' && c <= u'f')           ? c - u'a' + 10
+                                                     : -1;
     if (digit < 0) return std::nullopt;
     value = value * 16 + static_cast<std::uint32_t>(digit);
   }
@@ -311,12 +344,16 @@ std::string EncodeJpeg(const Bitmap& bitmap, int quality) {
   while (info.next_scanline < info.image_height) {
     // Transparent pixels are white on paper.
     const std::uint32_t* source =
-        bitmap.pixels.data() + static_cast<std::size_t>(info.next_scanline) * bitmap.width;
+        bitmap.pixels.data() +
+        static_cast<std::size_t>(info.next_scanline) * bitmap.width;
     for (int x = 0; x < bitmap.width; ++x) {
       const std::uint32_t p = source[x];
       const std::uint32_t a = p >> 24;
-      auto blend = [a](std::uint32_t c) { return (c * a + 255 * (255 - a)) / 255; };
-      row[x] = (blend((p >> 16) & 0xFF) << 16) | (blend((p >> 8) & 0xFF) << 8) | blend(p & 0xFF);
+      auto blend = [a](std::uint32_t c) {
+        return (c * a + 255 * (255 - a)) / 255;
+      };
+      row[x] = (blend((p >> 16) & 0xFF) << 16) | (blend((p >> 8) & 0xFF) << 8) |
+               blend(p & 0xFF);
     }
     JSAMPROW p = reinterpret_cast<JSAMPROW>(row.data());
     jpeg_write_scanlines(&info, &p, 1);

@@ -11,7 +11,8 @@
 namespace zept {
 
 std::uint8_t TBitsEngine::ReadByte() {
-  if (at_ >= bytes_.size()) throw EFileError("unexpected end of the SWF header");
+  if (at_ >= bytes_.size())
+    throw EFileError("unexpected end of the SWF header");
   return static_cast<std::uint8_t>(bytes_[at_++]);
 }
 
@@ -75,7 +76,8 @@ std::string InflateHeader(const std::string& bytes) {
 }  // namespace
 
 void TSWFStreamReader::LoadFromBytes(const std::string& bytes) {
-  if (bytes.size() < 4 || (bytes.compare(0, 3, "FWS") != 0 && bytes.compare(0, 3, "CWS") != 0)) {
+  if (bytes.size() < 4 ||
+      (bytes.compare(0, 3, "FWS") != 0 && bytes.compare(0, 3, "CWS") != 0)) {
     Valid = false;
     return;
   }
@@ -96,29 +98,35 @@ void TSWFStreamReader::LoadFromBytes(const std::string& bytes) {
 
 std::optional<std::pair<int, int>> ReadPictureSize(const std::string& b) {
   auto be16 = [&b](std::size_t at) {
-    return (static_cast<unsigned char>(b[at]) << 8) | static_cast<unsigned char>(b[at + 1]);
+    return (static_cast<unsigned char>(b[at]) << 8) |
+           static_cast<unsigned char>(b[at + 1]);
   };
   auto le = [&b](std::size_t at, int n) {
     std::uint32_t v = 0;
-    for (int i = n - 1; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(b[at + i]);
+    for (int i = n - 1; i >= 0; --i)
+      v = (v << 8) | static_cast<unsigned char>(b[at + i]);
     return v;
   };
   switch (DetectPictureFormat(b)) {
     case PictureFormat::Png:
       if (b.size() < 24) return std::nullopt;
-      return std::make_pair(static_cast<int>((be16(16) << 16) | be16(18)) & 0x7FFFFFFF,
-                            static_cast<int>((be16(20) << 16) | be16(22)) & 0x7FFFFFFF);
+      return std::make_pair(
+          static_cast<int>((be16(16) << 16) | be16(18)) & 0x7FFFFFFF,
+          static_cast<int>((be16(20) << 16) | be16(22)) & 0x7FFFFFFF);
     case PictureFormat::Gif:
       if (b.size() < 10) return std::nullopt;
-      return std::make_pair(static_cast<int>(le(6, 2)), static_cast<int>(le(8, 2)));
+      return std::make_pair(static_cast<int>(le(6, 2)),
+                            static_cast<int>(le(8, 2)));
     case PictureFormat::Bmp: {
       if (b.size() < 26) return std::nullopt;
       if (le(14, 4) == 12) {
-        return std::make_pair(static_cast<int>(le(18, 2)), static_cast<int>(le(20, 2)));
+        return std::make_pair(static_cast<int>(le(18, 2)),
+                              static_cast<int>(le(20, 2)));
       }
       const auto h = static_cast<std::int32_t>(le(22, 4));
-      return std::make_pair(static_cast<int>(static_cast<std::int32_t>(le(18, 4))),
-                            h < 0 ? -h : h);
+      return std::make_pair(
+          static_cast<int>(static_cast<std::int32_t>(le(18, 4))),
+          h < 0 ? -h : h);
     }
     case PictureFormat::Jpeg: {
       // Walk the markers to the first frame header (SOF0-SOF15 but DHT,
@@ -131,8 +139,8 @@ std::optional<std::pair<int, int>> ReadPictureSize(const std::string& b) {
           ++at;
           continue;
         }
-        if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 &&
-            marker != 0xCC) {
+        if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 &&
+            marker != 0xC8 && marker != 0xCC) {
           return std::make_pair(be16(at + 7), be16(at + 5));
         }
         at += 2 + static_cast<std::size_t>(be16(at + 2));
@@ -144,7 +152,8 @@ std::optional<std::pair<int, int>> ReadPictureSize(const std::string& b) {
   }
 }
 
-bool GetMediaSize(Context& ctx, const WideString& path, int& width, int& height) {
+bool GetMediaSize(Context& ctx, const WideString& path, int& width,
+                  int& height) {
   platform::FileSystem& fs = ctx.platform.files;
   if (!fs.fileExists(path)) return false;
   const std::size_t dot = path.rfind(u'.');
@@ -176,7 +185,8 @@ bool GetMediaSize(Context& ctx, const WideString& path, int& width, int& height)
   return false;
 }
 
-TMediaConverter::TMediaConverter(MovieHostFactory& movies) : Player(movies.create()) {
+TMediaConverter::TMediaConverter(MovieHostFactory& movies)
+    : Player(movies.create()) {
   Player->Visible = false;
 }
 
@@ -190,19 +200,22 @@ void TMediaConverter::Load(const WideString& name) {
   Player->Width = PixelWidth;
   Player->Height = PixelHeight;
   Player->setMovie(BasePath + name);
-  if (ZoomWidth != 0 && ZoomHeight != 0) Player->SetZoomRect(0, 0, ZoomWidth, ZoomHeight);
+  if (ZoomWidth != 0 && ZoomHeight != 0)
+    Player->SetZoomRect(0, 0, ZoomWidth, ZoomHeight);
 }
 
 std::pair<int, int> CapPixelSize(double width, double height, double pageWidth,
                                  double pageHeight) {
   double w = std::nearbyint(width), h = std::nearbyint(height);
   if (!(w > 0) || !(h > 0)) return {0, 0};
-  const double maxW = 300 * std::max(pageWidth, 1.0), maxH = 300 * std::max(pageHeight, 1.0);
+  const double maxW = 300 * std::max(pageWidth, 1.0),
+               maxH = 300 * std::max(pageHeight, 1.0);
   double scale = std::min({1.0, maxW / w, maxH / h});
   if (w * scale * h * scale > static_cast<double>(kMaxPicturePixels)) {
     scale = std::sqrt(static_cast<double>(kMaxPicturePixels) / (w * h));
   }
-  return {std::max(1, static_cast<int>(w * scale)), std::max(1, static_cast<int>(h * scale))};
+  return {std::max(1, static_cast<int>(w * scale)),
+          std::max(1, static_cast<int>(h * scale))};
 }
 
 }  // namespace zept

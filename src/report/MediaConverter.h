@@ -16,7 +16,8 @@ namespace zept {
 // Reads bits most significant first from bytes in memory.
 class TBitsEngine {
  public:
-  explicit TBitsEngine(const std::string& bytes, std::size_t at = 0) : bytes_(bytes), at_(at) {}
+  explicit TBitsEngine(const std::string& bytes, std::size_t at = 0)
+      : bytes_(bytes), at_(at) {}
   // Unsigned, n >= 1; 0 for n <= 0. Reading past the end throws EFileError.
   std::uint32_t ReadBits(int n);
   std::int32_t ReadSignedBits(int n);
@@ -49,13 +50,18 @@ class TSWFStreamReader {
   // Reads the header; a file too short or of another kind is not valid.
   // Throws EFileError for a damaged compressed body.
   void LoadFromBytes(const std::string& bytes);
-  std::int32_t Width() const { return (FrameSize[2] - FrameSize[0]) / UnitDivisor; }
-  std::int32_t Height() const { return (FrameSize[3] - FrameSize[1]) / UnitDivisor; }
+  std::int32_t Width() const {
+    return (FrameSize[2] - FrameSize[0]) / UnitDivisor;
+  }
+  std::int32_t Height() const {
+    return (FrameSize[3] - FrameSize[1]) / UnitDivisor;
+  }
 };
 
 // The natural size in pixels of a picture (jpg, jpeg, bmp, gif, png) or SWF
 // file; false when the file is missing, unreadable or of another kind.
-bool GetMediaSize(Context& ctx, const WideString& path, int& width, int& height);
+bool GetMediaSize(Context& ctx, const WideString& path, int& width,
+                  int& height);
 
 // The picture's pixel size from its header alone.
 std::optional<std::pair<int, int>> ReadPictureSize(const std::string& bytes);

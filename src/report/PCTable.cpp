@@ -83,8 +83,8 @@ void TTableDivision::DrawCell(TReportPrinter& printer, double x, double y) {
     buffer.printHeight(ContentHeight);
   } else if (Kind == "img") {
     TMediaConverter converter(printer.services().movies);
-    const auto [pw, ph] =
-        CapPixelSize(96 * ContentWidth, 96 * ContentHeight, c.pageWidth(), c.pageHeight());
+    const auto [pw, ph] = CapPixelSize(96 * ContentWidth, 96 * ContentHeight,
+                                       c.pageWidth(), c.pageHeight());
     converter.SetSize(pw, ph);
     converter.SetBasePath(ExtractFilePath(Content));
     converter.Load(ExtractFileName(Content));
@@ -96,8 +96,8 @@ void TTableDivision::DrawCell(TReportPrinter& printer, double x, double y) {
   if (Border) DrawBorders(c, x, y, Width, Row ? Row->Height : Height);
 }
 
-void TTableDivision::DrawBorders(ReportCanvas& c, double x, double y, double width,
-                                 double height) {
+void TTableDivision::DrawBorders(ReportCanvas& c, double x, double y,
+                                 double width, double height) {
   if (BorderRight) {
     c.moveTo(x + width, y);
     c.lineTo(x + width, y + height);
@@ -153,8 +153,9 @@ void TPCTable::Layout() {
     for (std::size_t j = 0; j < row.CellCount(); ++j) {
       TTableDivision& cell = *row.GetCell(j);
       if (!cell.HasWidth) {
-        cell.Width = (u - row.Width) /
-                     static_cast<double>(row.CellCount() - row.FixedWidthCount());
+        cell.Width =
+            (u - row.Width) /
+            static_cast<double>(row.CellCount() - row.FixedWidthCount());
       }
       cell.Measure(printer);
       if (cell.RowSpan > 1) {

@@ -22,7 +22,8 @@ class TTableElement {
 class TTableDivision : public TTableElement {
  public:
   bool Border = false;
-  bool BorderRight = true, BorderTop = true, BorderLeft = true, BorderBottom = true;
+  bool BorderRight = true, BorderTop = true, BorderLeft = true,
+       BorderBottom = true;
   bool HasWidth = false;
   int RowSpan = 1;
   Utf8String Kind = "empty";
@@ -31,9 +32,11 @@ class TTableDivision : public TTableElement {
 
   double Measure(TReportPrinter& printer);
   void DrawCell(TReportPrinter& printer, double x, double y);
-  void DrawBorders(ReportCanvas& canvas, double x, double y, double width, double height);
+  void DrawBorders(ReportCanvas& canvas, double x, double y, double width,
+                   double height);
   void SetBorderSides(bool right, bool top, bool left, bool bottom) {
-    BorderRight = right, BorderTop = top, BorderLeft = left, BorderBottom = bottom;
+    BorderRight = right, BorderTop = top, BorderLeft = left,
+    BorderBottom = bottom;
   }
 };
 
@@ -54,7 +57,8 @@ class TTableRow : public TTableElement {
 
 class TPCTable {
  public:
-  TPCTable(TReportPrinter& printer, XmlNode node) : printer_(printer), Node(node) {}
+  TPCTable(TReportPrinter& printer, XmlNode node)
+      : printer_(printer), Node(node) {}
 
   double TotalHeight = 0;
   std::vector<std::unique_ptr<TTableRow>> Rows;

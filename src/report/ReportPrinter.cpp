@@ -37,7 +37,8 @@ std::optional<double> StrToFloat(const WideString& text, char16_t separator) {
   while (i < end && text[i] == u' ') ++i;
   while (end > i && text[end - 1] == u' ') --end;
   double sign = 1;
-  if (i < end && (text[i] == u'-' || text[i] == u'+')) sign = text[i++] == u'-' ? -1 : 1;
+  if (i < end && (text[i] == u'-' || text[i] == u'+'))
+    sign = text[i++] == u'-' ? -1 : 1;
   double value = 0, scale = 1;
   bool digits = false, fraction = false;
   for (; i < end; ++i) {
@@ -60,22 +61,27 @@ std::optional<double> StrToFloat(const WideString& text, char16_t separator) {
   return sign * value;
 }
 
-std::optional<double> TReportPrinter::Decimal(XmlNode element, const char* name) const {
+std::optional<double> TReportPrinter::Decimal(XmlNode element,
+                                              const char* name) const {
   std::optional<WideString> text = element.findAttribute(name);
   if (!text) return std::nullopt;
-  std::optional<double> value =
-      StrToFloat(*text, s_.ctx.platform.clock.regionalSettings().decimalSeparator);
+  std::optional<double> value = StrToFloat(
+      *text, s_.ctx.platform.clock.regionalSettings().decimalSeparator);
   if (!value) {
-    throw EConvertError("'" + WideToUtf8(*text) + "' is not a valid floating point value");
+    throw EConvertError("'" + WideToUtf8(*text) +
+                        "' is not a valid floating point value");
   }
   return value;
 }
 
-std::optional<std::int32_t> TReportPrinter::Integer(XmlNode element, const char* name) const {
+std::optional<std::int32_t> TReportPrinter::Integer(XmlNode element,
+                                                    const char* name) const {
   std::optional<WideString> text = element.findAttribute(name);
   if (!text) return std::nullopt;
   std::optional<std::int32_t> value = StrToInt(*text);
-  if (!value) throw EConvertError("'" + WideToUtf8(*text) + "' is not a valid integer value");
+  if (!value)
+    throw EConvertError("'" + WideToUtf8(*text) +
+                        "' is not a valid integer value");
   return value;
 }
 
@@ -83,7 +89,8 @@ void TReportPrinter::Print() {
   if (XmlText.empty()) return;
   std::string error;
   Xml = XmlDocument::ParseAnsi(XmlText, &error);
-  if (!Xml->root()) throw EXmlError("the report is not well-formed XML: " + error);
+  if (!Xml->root())
+    throw EXmlError("the report is not well-formed XML: " + error);
   if (!reportSystem) throw EZeptError("no report system to print with");
   reportSystem->execute([this](ReportCanvas& canvas) { DoPrint(canvas); });
 }
@@ -95,7 +102,8 @@ void TReportPrinter::DoPrint(ReportCanvas& canvas) {
   canvas.MarginLeft = Margins[2];
   canvas.MarginRight = Margins[0];
   // The first line starts below the margins just set.
-  canvas.goTo(canvas.MarginLeft, canvas.MarginTop + canvas.lineHeight() - canvas.descent());
+  canvas.goTo(canvas.MarginLeft,
+              canvas.MarginTop + canvas.lineHeight() - canvas.descent());
   PrintChildren(Xml->root());
   PrintPageNumber(true);
 }
@@ -126,7 +134,8 @@ void TReportPrinter::PrintPageNumber(bool last) {
   c.setItalic(true);
   const std::string number = std::to_string(PageNumber);
   if (last) {
-    c.printText(c.pageWidth() - 0.9, c.pageHeight() - 0.4, "Page " + number + " / " + number);
+    c.printText(c.pageWidth() - 0.9, c.pageHeight() - 0.4,
+                "Page " + number + " / " + number);
   } else {
     c.printText(c.pageWidth() - 0.8, c.pageHeight() - 0.4, "Page " + number);
   }
@@ -139,7 +148,8 @@ void TReportPrinter::PrintPageNumber(bool last) {
 
 bool TReportPrinter::IsBlockTag(const Utf8String& name) const {
   const unsigned char* n = reinterpret_cast<const unsigned char*>(name.c_str());
-  return QualifiedNameIs(n, nullptr, "table") || QualifiedNameIs(n, nullptr, "mathml");
+  return QualifiedNameIs(n, nullptr, "table") ||
+         QualifiedNameIs(n, nullptr, "mathml");
 }
 
 void TReportPrinter::PrintChildren(XmlNode element) {
@@ -190,7 +200,11 @@ void TReportPrinter::printText(XmlNode element) {
                          : align == u"right" ? Justify::Right
                                              : Justify::Left;
   WideString text = GetText(element);
-  // Line breaks and blanks that only close the element's layout are dropped.
+  // Line breaks and blanks that only open or close the element's layout are
+  // dropped; leading blanks on the first line are the author's and stay.
+  const std::size_t lead = text.find_first_not_of(u" \t\r\n");
+  if (lead != WideString::npos && text.find_first_of(u"\r\n") < lead)
+    text.erase(0, lead);
   while (!text.empty() && (text.back() == u' ' || text.back() == u'\n' ||
                            text.back() == u'\r' || text.back() == u'\t')) {
     text.pop_back();
@@ -250,7 +264,8 @@ void TReportPrinter::printImage(XmlNode element) {
   TMediaConverter converter(s_.movies);
   const WideString src = element.findAttribute("src").value_or(u"");
   double width, height;
-  std::optional<double> w = Decimal(element, "width"), h = Decimal(element, "height");
+  std::optional<double> w = Decimal(element, "width"),
+                        h = Decimal(element, "height");
   if (w && h) {
     width = *w / 96;
     height = *h / 96;
@@ -267,10 +282,12 @@ void TReportPrinter::printImage(XmlNode element) {
   }
   Integer(element, "proportional");  // read, and of no use for the layout
   const WideString align = element.findAttribute("align").value_or(u"");
-  const double left = align == u"center"  ? (c.pageWidth() - width) / 2
-                      : align == u"right" ? c.pageWidth() - width - c.MarginRight
-                                          : c.MarginLeft;
-  const auto [pw, ph] = CapPixelSize(96 * width, 96 * height, c.pageWidth(), c.pageHeight());
+  const double left = align == u"center" ? (c.pageWidth() - width) / 2
+                      : align == u"right"
+                          ? c.pageWidth() - width - c.MarginRight
+                          : c.MarginLeft;
+  const auto [pw, ph] =
+      CapPixelSize(96 * width, 96 * height, c.pageWidth(), c.pageHeight());
   converter.SetSize(pw, ph);
   converter.SetBasePath(ExtractFilePath(src));
   converter.Load(ExtractFileName(src));
@@ -282,7 +299,8 @@ void TReportPrinter::printImage(XmlNode element) {
     NewPage();
     top = c.MarginTop;
   }
-  if (width > 0 && height > 0) c.drawBitmap(left, top, left + width, top + height, bitmap);
+  if (width > 0 && height > 0)
+    c.drawBitmap(left, top, left + width, top + height, bitmap);
   c.goTo(0.5, top + height);
   c.newLine();
 }
@@ -297,7 +315,8 @@ void TReportPrinter::printFormula(XmlNode element) {
   converter.SetSize(200, 100);
   converter.SetZoom(200, 100);
   converter.SetBasePath(s_.formulaFolder);
-  converter.Load(u"MathMLPlayer.swf?sMML=" + source + u"&sWidth=200&sHeight=100");
+  converter.Load(u"MathMLPlayer.swf?sMML=" + source +
+                 u"&sWidth=200&sHeight=100");
   const Bitmap bitmap = converter.GetBitmap();
   const double left = c.MarginLeft;
   double top;

@@ -83,6 +83,7 @@ class TReportPrinter {
 // Text as the engine takes it: Windows-1252, "?" for what it cannot hold.
 AnsiString ReportText(const WideString& text);
 // A decimal number with the given decimal separator; nullopt otherwise.
-std::optional<double> StrToFloat(const WideString& text, char16_t decimalSeparator);
+std::optional<double> StrToFloat(const WideString& text,
+                                 char16_t decimalSeparator);
 
 }  // namespace zept

@@ -10,11 +10,12 @@ namespace zept {
 
 class RecordingCanvas final : public ReportCanvas {
  public:
-  RecordingCanvas(double width = 8.5, double height = 11) : width_(width), height_(height) {}
+  RecordingCanvas(double width = 8.5, double height = 11)
+      : width_(width), height_(height) {}
 
   // One entry per drawing, positions rounded to 1/1000 inch:
-  // "text P X Y SIZE[i] 'TEXT'", "line P X1 Y1 X2 Y2", "bitmap P X1 Y1 X2 Y2 WxH",
-  // "page P" when page P ends.
+  // "text P X Y SIZE[i] 'TEXT'", "line P X1 Y1 X2 Y2", "bitmap P X1 Y1 X2 Y2
+  // WxH", "page P" when page P ends.
   std::vector<std::string> ops;
 
   double pageWidth() const override { return width_; }
@@ -22,23 +23,28 @@ class RecordingCanvas final : public ReportCanvas {
   double textWidth(const AnsiString& text) override {
     return static_cast<double>(text.size()) * fontSize() * 0.5 / 72;
   }
-  void drawBitmap(double x1, double y1, double x2, double y2, const Bitmap& b) override {
-    ops.push_back("bitmap " + std::to_string(currentPage()) + " " + coords({x1, y1, x2, y2}) +
-                  " " + std::to_string(b.width) + "x" + std::to_string(b.height));
+  void drawBitmap(double x1, double y1, double x2, double y2,
+                  const Bitmap& b) override {
+    ops.push_back("bitmap " + std::to_string(currentPage()) + " " +
+                  coords({x1, y1, x2, y2}) + " " + std::to_string(b.width) +
+                  "x" + std::to_string(b.height));
   }
 
  protected:
   void drawText(double x, double y, const AnsiString& text) override {
     char size[32];
     std::snprintf(size, sizeof size, "%g%s", fontSize(), italic() ? "i" : "");
-    ops.push_back("text " + std::to_string(currentPage()) + " " + coords({x, y}) + " " + size +
-                  " '" + text + "'");
+    ops.push_back("text " + std::to_string(currentPage()) + " " +
+                  coords({x, y}) + " " + size + " '" + text + "'");
   }
   void drawLine(double x1, double y1, double x2, double y2) override {
-    ops.push_back("line " + std::to_string(currentPage()) + " " + coords({x1, y1, x2, y2}));
+    ops.push_back("line " + std::to_string(currentPage()) + " " +
+                  coords({x1, y1, x2, y2}));
   }
   void beginPage() override {}
-  void endPage() override { ops.push_back("page " + std::to_string(currentPage())); }
+  void endPage() override {
+    ops.push_back("page " + std::to_string(currentPage()));
+  }
 
  private:
   static std::string coords(std::initializer_list<double> values) {

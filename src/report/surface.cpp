@@ -9,7 +9,8 @@ namespace zept {
 void TMemoBuf::check() const {
   if (!BaseReport) throw EZeptError("TMemoBuf.BaseReport not assigned.");
   if (!(PrintEnd > PrintStart)) {
-    throw EZeptError("TMemoBuf.PrintEnd must be greater than TMemoBuf.PrintStart");
+    throw EZeptError(
+        "TMemoBuf.PrintEnd must be greater than TMemoBuf.PrintStart");
   }
 }
 
@@ -46,7 +47,9 @@ void TMemoBuf::wrap() {
         continue;
       }
       std::size_t n = 1;
-      while (n < word.size() && BaseReport->textWidth(word.substr(0, n + 1)) <= width) ++n;
+      while (n < word.size() &&
+             BaseReport->textWidth(word.substr(0, n + 1)) <= width)
+        ++n;
       lines_.push_back(word.substr(0, n));
       paragraph.erase(i, n);
     }
@@ -69,12 +72,14 @@ void TMemoBuf::printHeight(double h) {
   const double lh = c.lineHeight();
   lastPrinted_ = 0;
   // A tiny tolerance so that a height computed as n line heights holds n.
-  std::size_t fit = lh > 0 ? static_cast<std::size_t>(std::floor(h / lh + 1e-9)) : 0;
+  std::size_t fit =
+      lh > 0 ? static_cast<std::size_t>(std::floor(h / lh + 1e-9)) : 0;
   for (; fit > 0 && next_ < lines_.size(); --fit, ++next_, ++lastPrinted_) {
     const std::string& line = lines_[next_];
     const double w = c.textWidth(line);
     double lx = PrintStart;
-    if (Justification == Justify::Center) lx = PrintStart + (PrintEnd - PrintStart - w) / 2;
+    if (Justification == Justify::Center)
+      lx = PrintStart + (PrintEnd - PrintStart - w) / 2;
     if (Justification == Justify::Right) lx = PrintEnd - w;
     c.printText(lx, c.y, line);
     if (fit > 1 && next_ + 1 < lines_.size()) c.y += lh;

@@ -68,7 +68,8 @@ class ReportCanvas {
     penX_ = nx;
     penY_ = ny;
   }
-  virtual void drawBitmap(double x1, double y1, double x2, double y2, const Bitmap& bitmap) = 0;
+  virtual void drawBitmap(double x1, double y1, double x2, double y2,
+                          const Bitmap& bitmap) = 0;
   // Finishes the page and begins the next; the cursor goes to the first
   // line's baseline.
   void newPage() {
@@ -111,7 +112,10 @@ class TMemoBuf {
   double PrintStart = 0, PrintEnd = 0;
   Justify Justification = Justify::Left;
 
-  void appendText(const AnsiString& text) { text_ += text; wrapped_ = false; }
+  void appendText(const AnsiString& text) {
+    text_ += text;
+    wrapped_ = false;
+  }
   // The height the unprinted lines need.
   double remainingHeight();
   // Prints the whole remaining lines that fit into height h, from the

@@ -262,7 +262,8 @@ std::unique_ptr<XmlDocument> XmlDocument::ParseAnsi(const AnsiString& bytes,
   if (!doc->root() && error) {
     const xmlError* e = xmlGetLastError();
     *error = e && e->message ? e->message : "the text is not an XML document";
-    while (!error->empty() && (error->back() == '\n' || error->back() == ' ')) error->pop_back();
+    while (!error->empty() && (error->back() == '\n' || error->back() == ' '))
+      error->pop_back();
   }
   return doc;
 }

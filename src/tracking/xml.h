@@ -77,7 +77,8 @@ class XmlDocument {
   static std::unique_ptr<XmlDocument> ParseDeclared(const std::string& bytes);
   // Parses Windows-1252 bytes whatever the declaration says; the library's
   // error message when they are not well-formed.
-  static std::unique_ptr<XmlDocument> ParseAnsi(const AnsiString& bytes, std::string* error);
+  static std::unique_ptr<XmlDocument> ParseAnsi(const AnsiString& bytes,
+                                                std::string* error);
 
  private:
   xmlDoc* doc_ = nullptr;

@@ -1,18 +1,19 @@
 #include "engine/picture.h"
 
 #include <gtest/gtest.h>
+#include <jpeglib.h>
 #include <png.h>
 
 #include <cstdio>
 #include <cstring>
-#include <jpeglib.h>
 
 namespace zept {
 namespace {
 
 // Pictures are made here with the libraries' own writers, so the decoders
 // are checked against files they did not write.
-std::string PngOf(int width, int height, const std::vector<std::uint32_t>& bgra) {
+std::string PngOf(int width, int height,
+                  const std::vector<std::uint32_t>& bgra) {
   png_image image;
   std::memset(&image, 0, sizeof image);
   image.version = PNG_IMAGE_VERSION;
@@ -22,12 +23,14 @@ std::string PngOf(int width, int height, const std::vector<std::uint32_t>& bgra)
   png_alloc_size_t size = 0;
   png_image_write_to_memory(&image, nullptr, &size, 0, bgra.data(), 0, nullptr);
   std::string out(size, '\0');
-  png_image_write_to_memory(&image, out.data(), &size, 0, bgra.data(), 0, nullptr);
+  png_image_write_to_memory(&image, out.data(), &size, 0, bgra.data(), 0,
+                            nullptr);
   out.resize(size);
   return out;
 }
 
-std::string JpegOf(int width, int height, unsigned char r, unsigned char g, unsigned char b) {
+std::string JpegOf(int width, int height, unsigned char r, unsigned char g,
+                   unsigned char b) {
   jpeg_compress_struct info;
   jpeg_error_mgr error;
   info.err = jpeg_std_error(&error);
@@ -62,7 +65,8 @@ std::string JpegOf(int width, int height, unsigned char r, unsigned char g, unsi
 // A 1 x 1 GIF whose only pixel is colour 0 of its table, red.
 const std::string kRedGif(
     "GIF89a\x01\x00\x01\x00\x80\x00\x00\xff\x00\x00\x00\x00\x00"
-    "!\xf9\x04\x00\x00\x00\x00\x00,\x00\x00\x00\x00\x01\x00\x01\x00\x00\x02\x02\x44\x01\x00;",
+    "!\xf9\x04\x00\x00\x00\x00\x00,"
+    "\x00\x00\x00\x00\x01\x00\x01\x00\x00\x02\x02\x44\x01\x00;",
     43);
 
 // A 2 x 2 24-bit BMP stored bottom-up: blue, green above red, white.
@@ -74,8 +78,10 @@ std::string Bmp2x2() {
   le(54 + 16, 4), le(0, 4), le(54, 4);
   le(40, 4), le(2, 4), le(2, 4), le(1, 2), le(24, 2), le(0, 4), le(16, 4);
   le(0, 4), le(0, 4), le(0, 4), le(0, 4);
-  b += std::string("\x00\x00\xff\xff\xff\xff\x00\x00", 8);  // bottom row: red, white
-  b += std::string("\xff\x00\x00\x00\xff\x00\x00\x00", 8);  // top row: blue, green
+  b += std::string("\x00\x00\xff\xff\xff\xff\x00\x00",
+                   8);  // bottom row: red, white
+  b += std::string("\xff\x00\x00\x00\xff\x00\x00\x00",
+                   8);  // top row: blue, green
   return b;
 }
 
@@ -101,7 +107,8 @@ TEST(Pictures, DecodeEveryFormat) {
   auto bmp = DecodePicture(Bmp2x2());
   ASSERT_TRUE(bmp);
   EXPECT_EQ(bmp->pixels,
-            (std::vector<std::uint32_t>{0xFF0000FFu, 0xFF00FF00u, 0xFFFF0000u, 0xFFFFFFFFu}));
+            (std::vector<std::uint32_t>{0xFF0000FFu, 0xFF00FF00u, 0xFFFF0000u,
+                                        0xFFFFFFFFu}));
 }
 
 TEST(Pictures, LiesAndGarbageAreRefused) {

@@ -419,13 +419,15 @@ TEST_F(ShellTest, TopmostWindowAtEachMenuStart) {
 TEST_F(ShellTest, DialogStepsQueueAnswersForTheNextDialogs) {
   addCourse(1);
   script(u"cdrom\\cdrom.swf",
-         "<dialog answer=\"ok\" file=\"out\\report.pdf\"/><dialog answer=\"cancel\"/>");
+         "<dialog answer=\"ok\" file=\"out\\report.pdf\"/><dialog "
+         "answer=\"cancel\"/>");
   start();
   run();
   EXPECT_TRUE(dialogs.saveFile(u"pdf", u"*.pdf|*.pdf", u"", u"C:\\data").ok);
   EXPECT_FALSE(dialogs.printSetup().ok);
   EXPECT_FALSE(dialogs.printSetup().ok);  // unanswered: cancelled
-  EXPECT_TRUE(said("dialog: save ext=pdf filter=*.pdf|*.pdf name= folder=C:\\data"));
+  EXPECT_TRUE(
+      said("dialog: save ext=pdf filter=*.pdf|*.pdf name= folder=C:\\data"));
   EXPECT_TRUE(said("dialog: answer ok C:\\Course\\out\\report.pdf"));
   EXPECT_TRUE(said("dialog: print-setup"));
   EXPECT_TRUE(said("dialog: answer cancel"));
