@@ -4,12 +4,14 @@
 #include <cstdlib>
 
 #include "engine/picture.h"
+#include "report/MediaConverter.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                                       std::size_t size) {
   using namespace zept;
-  std::optional<Bitmap> picture =
-      DecodePicture(std::string(reinterpret_cast<const char*>(data), size));
+  const std::string bytes(reinterpret_cast<const char*>(data), size);
+  ReadPictureSize(bytes);
+  std::optional<Bitmap> picture = DecodePicture(bytes);
   if (!picture) return 0;
   if (static_cast<std::int64_t>(picture->width) * picture->height >
           kMaxPicturePixels ||
