@@ -25,17 +25,21 @@ std::string LongReport(const std::string& picture, int scale) {
   for (int i = 0; i < 20 * scale; ++i) {
     for (int p = 0; p < 100; ++p) {
       xml += "<p>Paragraph " + std::to_string(p) +
-             " of the learner's results: the unit was completed with a score of 92, "
-             "after two attempts and a total time of four minutes, well above the mastery "
-             "score of 80 that the course asks of every learner who takes it on this machine "
+             " of the learner's results: the unit was completed with a score "
+             "of 92, "
+             "after two attempts and a total time of four minutes, well above "
+             "the mastery "
+             "score of 80 that the course asks of every learner who takes it "
+             "on this machine "
              "or on any other one.</p>";
     }
     for (int t = 0; t < 5; ++t) {
       xml += "<table>";
       for (int r = 0; r < 10; ++r) {
-        xml += "<tr><td width=\"144\" border=\"1\"><s>Unit " + std::to_string(r) +
-               "</s></td><td border=\"1\"><s>completed</s></td><td border=\"1\" "
-               "align=\"right\"><s>92</s></td></tr>";
+        xml +=
+            "<tr><td width=\"144\" border=\"1\"><s>Unit " + std::to_string(r) +
+            "</s></td><td border=\"1\"><s>completed</s></td><td border=\"1\" "
+            "align=\"right\"><s>92</s></td></tr>";
       }
       xml += "</table>";
     }
@@ -52,7 +56,8 @@ void BM_ReportToPdf(benchmark::State& state) {
   photo.height = 600;
   photo.pixels.resize(800 * 600);
   for (std::size_t i = 0; i < photo.pixels.size(); ++i) {
-    photo.pixels[i] = 0xFF000000u | static_cast<std::uint32_t>(i * 2654435761u >> 8);
+    photo.pixels[i] =
+        0xFF000000u | static_cast<std::uint32_t>(i * 2654435761u >> 8);
   }
   std::ofstream(dir + "/photo.jpg", std::ios::binary) << EncodeJpeg(photo, 85);
 
@@ -66,7 +71,8 @@ void BM_ReportToPdf(benchmark::State& state) {
   platform::HeadlessWindow window(1280, 1024, print);
   platform::ScriptedDialogs dialogs(print);
   HeadlessHostFactory movies({ctx, print, dialogs, window, u"/app/"});
-  const std::string xml = LongReport(dir + "/photo.jpg", static_cast<int>(state.range(0)));
+  const std::string xml =
+      LongReport(dir + "/photo.jpg", static_cast<int>(state.range(0)));
 
   int pages = 0;
   std::size_t bytes = 0;

@@ -8,7 +8,8 @@
 #include "report/ReportPrinter.h"
 #include "report/recording.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
+                                      std::size_t size) {
   using namespace zept;
   platform::FakePlatform fake;
   Context ctx(fake.platform);

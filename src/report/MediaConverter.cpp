@@ -126,8 +126,9 @@ std::optional<std::pair<int, int>> ReadPictureSize(const std::string& b) {
       }
       // Bottom-up files give a negative height; INT_MIN has no positive twin.
       const std::int64_t h = static_cast<std::int32_t>(le(22, 4));
-      return std::make_pair(static_cast<int>(static_cast<std::int32_t>(le(18, 4))),
-                            static_cast<int>(std::min<std::int64_t>(h < 0 ? -h : h, INT32_MAX)));
+      return std::make_pair(
+          static_cast<int>(static_cast<std::int32_t>(le(18, 4))),
+          static_cast<int>(std::min<std::int64_t>(h < 0 ? -h : h, INT32_MAX)));
     }
     case PictureFormat::Jpeg: {
       // Walk the markers to the first frame header (SOF0-SOF15 but DHT,

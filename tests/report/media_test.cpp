@@ -1,8 +1,7 @@
-#include "report/MediaConverter.h"
-
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include "report/MediaConverter.h"
 #include "util/fake_env.h"
 
 namespace zept {
@@ -11,8 +10,8 @@ namespace {
 using testing::FakeEnv;
 
 // An SWF header written bit by bit: RECT with nbits, then rate and count.
-std::string SwfBody(int nbits, std::int32_t xmin, std::int32_t xmax, std::int32_t ymin,
-                    std::int32_t ymax) {
+std::string SwfBody(int nbits, std::int32_t xmin, std::int32_t xmax,
+                    std::int32_t ymin, std::int32_t ymax) {
   std::string out;
   std::uint32_t acc = 0;
   int used = 0;
@@ -27,7 +26,8 @@ std::string SwfBody(int nbits, std::int32_t xmin, std::int32_t xmax, std::int32_
     }
   };
   put(static_cast<std::uint32_t>(nbits), 5);
-  for (std::int32_t v : {xmin, xmax, ymin, ymax}) put(static_cast<std::uint32_t>(v), nbits);
+  for (std::int32_t v : {xmin, xmax, ymin, ymax})
+    put(static_cast<std::uint32_t>(v), nbits);
   if (used) out += static_cast<char>(acc << (8 - used));
   out += std::string("\x00\x18\x01\x00", 4);  // 24 fps, 1 frame
   return out;
@@ -37,7 +37,8 @@ std::string Swf(const std::string& body, bool compressed) {
   std::string header = compressed ? "CWS" : "FWS";
   header += '\x0a';
   const std::uint32_t length = static_cast<std::uint32_t>(8 + body.size());
-  for (int i = 0; i < 4; ++i) header += static_cast<char>((length >> (8 * i)) & 0xFF);
+  for (int i = 0; i < 4; ++i)
+    header += static_cast<char>((length >> (8 * i)) & 0xFF);
   if (!compressed) return header + body;
   uLongf size = compressBound(body.size());
   std::string packed(size, '\0');
@@ -49,7 +50,8 @@ std::string Swf(const std::string& body, bool compressed) {
 
 class MediaTest : public ::testing::Test, protected FakeEnv {
  protected:
-  std::pair<bool, std::pair<int, int>> measure(const WideString& path, const std::string& bytes) {
+  std::pair<bool, std::pair<int, int>> measure(const WideString& path,
+                                               const std::string& bytes) {
     fake.files.addFile(path, bytes);
     int w = 0, h = 0;
     const bool ok = GetMediaSize(ctx, path, w, h);
@@ -59,28 +61,38 @@ class MediaTest : public ::testing::Test, protected FakeEnv {
 
 TEST_F(MediaTest, SwfStageSizes) {
   const std::string stage = SwfBody(15, 0, 11000, 0, 8000);
-  EXPECT_EQ(measure(u"/m/a.swf", Swf(stage, false)), std::make_pair(true, std::make_pair(550, 400)));
-  EXPECT_EQ(measure(u"/m/b.SWF", Swf(stage, true)), std::make_pair(true, std::make_pair(550, 400)));
+  EXPECT_EQ(measure(u"/m/a.swf", Swf(stage, false)),
+            std::make_pair(true, std::make_pair(550, 400)));
+  EXPECT_EQ(measure(u"/m/b.SWF", Swf(stage, true)),
+            std::make_pair(true, std::make_pair(550, 400)));
   // Halves go to the even neighbour: 10.5 gives 10, 11.5 gives 12.
-  EXPECT_EQ(measure(u"/m/c.swf", Swf(SwfBody(12, 0, 200, 0, 210), false)).second,
-            std::make_pair(10, 10));
-  EXPECT_EQ(measure(u"/m/d.swf", Swf(SwfBody(12, 0, 200, 0, 230), false)).second,
-            std::make_pair(10, 12));
-  EXPECT_EQ(measure(u"/m/e.swf", "FWS"), std::make_pair(true, std::make_pair(0, 0)));
-  EXPECT_EQ(measure(u"/m/f.swf", "GIF89a..."), std::make_pair(true, std::make_pair(0, 0)));
+  EXPECT_EQ(
+      measure(u"/m/c.swf", Swf(SwfBody(12, 0, 200, 0, 210), false)).second,
+      std::make_pair(10, 10));
+  EXPECT_EQ(
+      measure(u"/m/d.swf", Swf(SwfBody(12, 0, 200, 0, 230), false)).second,
+      std::make_pair(10, 12));
+  EXPECT_EQ(measure(u"/m/e.swf", "FWS"),
+            std::make_pair(true, std::make_pair(0, 0)));
+  EXPECT_EQ(measure(u"/m/f.swf", "GIF89a..."),
+            std::make_pair(true, std::make_pair(0, 0)));
 }
 
 TEST_F(MediaTest, CompressedHeadersThatLieAboutTheirLength) {
   std::string swf = Swf(SwfBody(15, 0, 11000, 0, 8000), true);
   swf[4] = swf[5] = swf[6] = swf[7] = '\xff';  // 4 GB claimed
   EXPECT_EQ(measure(u"/m/big.swf", swf).second, std::make_pair(550, 400));
-  EXPECT_FALSE(measure(u"/m/broken.swf", "CWS\x0a\x10\x00\x00\x00garbage!").first);
-  EXPECT_FALSE(measure(u"/m/short.swf", Swf(SwfBody(31, 0, 1, 0, 1), false).substr(0, 10)).first);
+  EXPECT_FALSE(
+      measure(u"/m/broken.swf", "CWS\x0a\x10\x00\x00\x00garbage!").first);
+  EXPECT_FALSE(measure(u"/m/short.swf",
+                       Swf(SwfBody(31, 0, 1, 0, 1), false).substr(0, 10))
+                   .first);
 }
 
 TEST_F(MediaTest, PictureSizesAndOtherFiles) {
   const std::string gif("GIF89a\x20\x03\x58\x02", 10);
-  EXPECT_EQ(measure(u"/m/p.GIF", gif), std::make_pair(true, std::make_pair(800, 600)));
+  EXPECT_EQ(measure(u"/m/p.GIF", gif),
+            std::make_pair(true, std::make_pair(800, 600)));
   EXPECT_FALSE(measure(u"/m/p.jpg", "not a jpeg").first);
   EXPECT_FALSE(measure(u"/m/notes.txt", "hello").first);
   int w = 0, h = 0;

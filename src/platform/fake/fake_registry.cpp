@@ -102,4 +102,12 @@ std::vector<std::pair<WideString, WideString>> FakeRegistry::listValues(
   return values;
 }
 
+void FakePrinters::submitPdf(const WideString& name, const WideString& title,
+                             const std::string& pdf) {
+  if (refuse)
+    throw EZeptError(
+        "cannot print on the printer: The printer is not responding");
+  jobs.push_back({name, title, pdf});
+}
+
 }  // namespace zept::platform

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "platform/platform.h"
+#include "platform/printers.h"
 
 namespace zept::platform {
 
@@ -141,6 +142,27 @@ class FakeClock final : public Clock {
 
   DateTime now() override;
   RegionalSettings regionalSettings() override { return settings; }
+};
+
+// Printers that keep the documents they are sent.
+class FakePrinters final : public Printers {
+ public:
+  std::vector<WideString> names;
+  std::pair<double, double> paper{8.5, 11};
+  struct Job {
+    WideString printer, title;
+    std::string pdf;
+  };
+  std::vector<Job> jobs;
+  bool refuse = false;
+
+  std::vector<WideString> destinations() override { return names; }
+  std::optional<std::pair<double, double>> defaultPaper(
+      const WideString&) override {
+    return paper;
+  }
+  void submitPdf(const WideString& name, const WideString& title,
+                 const std::string& pdf) override;
 };
 
 // All fakes together, wired as a Platform.

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/printers.h"
 
 namespace zept::platform {
 
@@ -31,6 +32,9 @@ std::unique_ptr<SystemFolders> NewPosixSystemFolders(std::string programPath,
 std::string RunningProgramPath();
 
 std::unique_ptr<Clock> NewPosixClock();
+
+// The destinations of the CUPS server (CUPS_SERVER, else the system's).
+std::unique_ptr<Printers> NewCupsPrinters();
 
 // The system's default paper, width and height in inches (A4 when none is
 // set).
