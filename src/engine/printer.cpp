@@ -12,14 +12,15 @@ bool PrinterReportSystem::printSetup(platform::Dialogs& dialogs) {
   return true;
 }
 
-void PrinterReportSystem::execute(const std::function<void(ReportCanvas&)>& onPrint) {
+void PrinterReportSystem::execute(
+    const std::function<void(ReportCanvas&)>& onPrint) {
   if (destination_.empty()) {
     const std::vector<WideString> names = printers_.destinations();
     if (names.empty()) throw EZeptError("no printer is available");
     destination_ = names.front();
   }
-  const auto paper = printers_.defaultPaper(destination_).value_or(
-      std::make_pair(210 / 25.4, 297 / 25.4));
+  const auto paper = printers_.defaultPaper(destination_)
+                         .value_or(std::make_pair(210 / 25.4, 297 / 25.4));
   PdfReportSystem pdf(ctx_, paper.first, paper.second);
   pdf.KeepInMemory = true;
   pdf.execute(onPrint);

@@ -17,7 +17,8 @@ class Printers {
   // Names of the destinations; the default one first.
   virtual std::vector<WideString> destinations() = 0;
   // The destination's default paper in inches; nullopt when unknown.
-  virtual std::optional<std::pair<double, double>> defaultPaper(const WideString& name) = 0;
+  virtual std::optional<std::pair<double, double>> defaultPaper(
+      const WideString& name) = 0;
   // Submits a PDF document as one job; throws EZeptError with the system's
   // reason when the destination does not take it.
   virtual void submitPdf(const WideString& name, const WideString& title,

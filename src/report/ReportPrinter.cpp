@@ -210,26 +210,25 @@ void TReportPrinter::printText(XmlNode element) {
     text.pop_back();
   }
   buffer.appendText(ReportText(text));
+  // A line taller than a whole page can never fit: on a fresh page where
+  // nothing fits it is printed anyway, so the loop always ends.
   bool freshPage = false;
   while (buffer.remainingHeight() > 0) {
     const double h = buffer.remainingHeight();
     if (FitsOnPage(h)) {
       buffer.printHeight(h);
-    } else if (RemainingHeight() > 0.5) {
-      buffer.printHeight(RemainingHeight());
-      if (freshPage && buffer.lastPrinted() == 0) {
-        // A line taller than a whole page: print it anyway, and go on.
-        buffer.printHeight(c.lineHeight());
-      }
-      NewPage();
-      freshPage = true;
-      continue;
-    } else {
-      NewPage();
-      freshPage = true;
       continue;
     }
-    freshPage = false;
+    if (RemainingHeight() > 0.5) {
+      buffer.printHeight(RemainingHeight());
+      if (freshPage && buffer.lastPrinted() == 0)
+        buffer.printHeight(c.lineHeight());
+    } else if (freshPage) {
+      buffer.printHeight(c.lineHeight());
+    }
+    if (buffer.remainingHeight() <= 0) break;
+    NewPage();
+    freshPage = true;
   }
   c.setFontSize(10);
   c.updateLineMetrics();

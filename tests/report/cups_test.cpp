@@ -2,11 +2,10 @@
 // socket in a temporary folder, with a queue whose backend keeps each job's
 // document in a folder, and prints a report to it.
 
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <filesystem>
@@ -14,8 +13,8 @@
 #include <thread>
 
 #include "engine/printer.h"
-#include "platform/codepage.h"
 #include "moviehost/headless.h"
+#include "platform/codepage.h"
 #include "platform/posix/posix.h"
 #include "report/ReportPrinter.h"
 #include "util/fake_env.h"
@@ -30,37 +29,45 @@ class Scheduler {
   Scheduler() {
     char pattern[] = "/tmp/zept-cups-XXXXXX";
     root_ = ::mkdtemp(pattern);
-    for (const char* dir : {"spool", "tmp", "cache", "state", "log", "lib/backend", "out"}) {
+    for (const char* dir :
+         {"spool", "tmp", "cache", "state", "log", "lib/backend", "out"}) {
       fs::create_directories(root_ / dir);
     }
     fs::permissions(root_ / "out", fs::perms::all);
     fs::create_directory_symlink("/usr/lib/cups/daemon", root_ / "lib/daemon");
     std::ofstream(root_ / "cupsd.conf")
-        << "Listen " << socket() << "\nLogLevel warn\nWebInterface No\nBrowsing No\n"
+        << "Listen " << socket()
+        << "\nLogLevel warn\nWebInterface No\nBrowsing No\n"
         << "<Location />\n  Order allow,deny\n  Allow all\n</Location>\n"
         << "<Location /admin>\n  Order allow,deny\n  Allow all\n</Location>\n"
-        << "<Policy default>\n  <Limit All>\n    Order deny,allow\n  </Limit>\n</Policy>\n";
+        << "<Policy default>\n  <Limit All>\n    Order deny,allow\n  "
+           "</Limit>\n</Policy>\n";
     std::ofstream(root_ / "cups-files.conf")
-        << "ServerRoot " << root_.string() << "\nServerBin " << (root_ / "lib").string()
-        << "\nRequestRoot " << (root_ / "spool").string() << "\nTempDir "
-        << (root_ / "tmp").string() << "\nCacheDir " << (root_ / "cache").string()
-        << "\nStateDir " << (root_ / "state").string() << "\nErrorLog "
-        << (root_ / "log/error_log").string() << "\nAccessLog none\nPageLog none\n"
+        << "ServerRoot " << root_.string() << "\nServerBin "
+        << (root_ / "lib").string() << "\nRequestRoot "
+        << (root_ / "spool").string() << "\nTempDir "
+        << (root_ / "tmp").string() << "\nCacheDir "
+        << (root_ / "cache").string() << "\nStateDir "
+        << (root_ / "state").string() << "\nErrorLog "
+        << (root_ / "log/error_log").string()
+        << "\nAccessLog none\nPageLog none\n"
         << "Sandboxing Relaxed\n";
     const fs::path backend = root_ / "lib/backend/capture";
-    std::ofstream(backend) << "#!/bin/sh\n"
-                           << "[ $# -eq 0 ] && { echo 'file capture \"Unknown\" \"Capture\"'; exit 0; }\n"
-                           << "out=\"${DEVICE_URI#capture:}\"\n"
-                           << "if [ -n \"$6\" ]; then cat \"$6\" > \"$out/job-$1.pdf\"; "
-                           << "else cat > \"$out/job-$1.pdf\"; fi\n";
+    std::ofstream(backend)
+        << "#!/bin/sh\n"
+        << "[ $# -eq 0 ] && { echo 'file capture \"Unknown\" \"Capture\"'; "
+           "exit 0; }\n"
+        << "out=\"${DEVICE_URI#capture:}\"\n"
+        << "if [ -n \"$6\" ]; then cat \"$6\" > \"$out/job-$1.pdf\"; "
+        << "else cat > \"$out/job-$1.pdf\"; fi\n";
     fs::permissions(backend, fs::perms::owner_all, fs::perm_options::replace);
 
     pid_ = ::fork();
     if (pid_ == 0) {
       const std::string conf = (root_ / "cupsd.conf").string();
       const std::string files = (root_ / "cups-files.conf").string();
-      ::execl("/usr/sbin/cupsd", "cupsd", "-f", "-c", conf.c_str(), "-s", files.c_str(),
-              static_cast<char*>(nullptr));
+      ::execl("/usr/sbin/cupsd", "cupsd", "-f", "-c", conf.c_str(), "-s",
+              files.c_str(), static_cast<char*>(nullptr));
       ::_exit(127);
     }
     ::setenv("CUPS_SERVER", socket().c_str(), 1);
@@ -80,7 +87,8 @@ class Scheduler {
   std::string socket() const { return (root_ / "cups.sock").string(); }
   const fs::path& root() const { return root_; }
   int addQueue(const std::string& name) {
-    const std::string command = "CUPS_SERVER=" + socket() + " lpadmin -p " + name +
+    const std::string command = "CUPS_SERVER=" + socket() + " lpadmin -p " +
+                                name +
                                 " -E -v capture:" + (root_ / "out").string() +
                                 " -m raw >/dev/null 2>&1";
     return std::system(command.c_str());
@@ -91,7 +99,8 @@ class Scheduler {
       std::vector<std::string> found;
       for (const auto& entry : fs::directory_iterator(root_ / "out")) {
         std::ifstream in(entry.path(), std::ios::binary);
-        found.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        found.emplace_back(std::istreambuf_iterator<char>(in),
+                           std::istreambuf_iterator<char>());
       }
       if (!found.empty() && !found.front().empty()) return found;
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -119,8 +128,9 @@ TEST(CupsPrinting, AReportReachesTheSchedulersQueue) {
   auto print = [](const WideString&) {};
   platform::HeadlessWindow window(800, 600, print);
   std::vector<std::string> transcript;
-  platform::ScriptedDialogs dialogs(
-      [&transcript](const WideString& line) { transcript.push_back(WideToUtf8(line)); });
+  platform::ScriptedDialogs dialogs([&transcript](const WideString& line) {
+    transcript.push_back(WideToUtf8(line));
+  });
   HeadlessHostFactory movies({env.ctx, print, dialogs, window, u"/app/"});
 
   PrinterReportSystem system(env.ctx, *printers);
@@ -129,7 +139,9 @@ TEST(CupsPrinting, AReportReachesTheSchedulersQueue) {
   ASSERT_TRUE(system.printSetup(dialogs));
   EXPECT_EQ(system.destination(), u"zeptq");
   int printedPages = 0;
-  system.onPrinted = [&](const WideString&, int pages) { printedPages = pages; };
+  system.onPrinted = [&](const WideString&, int pages) {
+    printedPages = pages;
+  };
   TReportPrinter printer({env.ctx, movies, u"/app/bin/"});
   printer.SetXml("<r><p>Printed through CUPS</p><pg/><p>Page two</p></r>");
   printer.SetReportSystem(&system);
@@ -141,8 +153,9 @@ TEST(CupsPrinting, AReportReachesTheSchedulersQueue) {
   ASSERT_EQ(jobs.size(), 1u);
   EXPECT_EQ(jobs[0].rfind("%PDF-", 0), 0u);
   EXPECT_NE(jobs[0].find("/Count 2"), std::string::npos);
-  EXPECT_EQ(transcript, (std::vector<std::string>{"dialog: print-setup", "dialog: answer cancel",
-                                                  "dialog: print-setup", "dialog: answer ok "}));
+  EXPECT_EQ(transcript, (std::vector<std::string>{
+                            "dialog: print-setup", "dialog: answer cancel",
+                            "dialog: print-setup", "dialog: answer ok "}));
 }
 
 TEST(FakePrinting, NoDestinationIsACancelAndRefusalsAreErrors) {

@@ -219,3 +219,26 @@ TEST_F(ReportTest, PdfCarriesFontsByNameAndPicturesAsJpeg) {
 
 }  // namespace
 }  // namespace zept
+
+namespace zept {
+namespace {
+
+TEST_F(ReportTest,
+       ALineTallerThanAPageIsPrintedOnAFreshPageAndTheReportGoesOn) {
+  // One character at 1000 points: a line of nearly 17 inches.
+  const Ops ops =
+      texts("<r><p>first</p><p fontsize=\"1000\">i</p><p>after</p></r>");
+  ASSERT_EQ(ops.size(), 3u);
+  EXPECT_EQ(ops[1].substr(0, 7), "text 2 ");
+  EXPECT_NE(ops[1].find("1000 'i'"), std::string::npos);
+  EXPECT_EQ(ops[2].substr(0, 7), "text 3 ");
+}
+
+TEST_F(ReportTest, FormulasGoThroughTheFormulaPlayer) {
+  const Ops ops =
+      run("<r><mathml><math><mi>x</mi></math></mathml><mathml/></r>");
+  EXPECT_EQ(ops, (Ops{"bitmap 1 0.500 0.637 2.583 1.679 200x100", "page 1"}));
+}
+
+}  // namespace
+}  // namespace zept

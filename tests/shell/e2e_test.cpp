@@ -186,3 +186,42 @@ TEST_F(ZeptRun, MissingPlayerCodeStopsTheProgram) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ZeptReport, RendersTheExampleAndRefusesBrokenXml) {
+  char pattern[] = "/tmp/zept-report-e2e-XXXXXX";
+  const fs::path dir = ::mkdtemp(pattern);
+  auto run = [](const std::string& args, int* status) {
+    FILE* pipe = ::popen(
+        (std::string(ZEPT_REPORT_BINARY " ") + args + " 2>&1").c_str(), "r");
+    std::string out;
+    char buffer[1024];
+    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe))
+      out.append(buffer, n);
+    *status = WEXITSTATUS(::pclose(pipe));
+    return out;
+  };
+  int status = -1;
+  run(std::string(ZEPT_SOURCE_DIR "/examples/report/results.xml ") +
+          (dir / "ok.pdf").string(),
+      &status);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(Slurp(dir / "ok.pdf").rfind("%PDF-", 0), 0u);
+
+  std::ofstream(dir / "bad.xml") << "<export><p>never closed</export>";
+  const std::string out = run(
+      (dir / "bad.xml").string() + " " + (dir / "bad.pdf").string(), &status);
+  EXPECT_EQ(status, 1);
+  EXPECT_TRUE(Has(out, "zept-report: the report is not well-formed XML: "));
+  EXPECT_FALSE(fs::exists(dir / "bad.pdf"));
+
+  std::ofstream(dir / "empty.xml") << "";
+  run((dir / "empty.xml").string() + " " + (dir / "empty.pdf").string(),
+      &status);
+  EXPECT_EQ(status, 0);
+  EXPECT_FALSE(fs::exists(dir / "empty.pdf"));
+  fs::remove_all(dir);
+}
+
+}  // namespace

@@ -38,7 +38,8 @@ class CupsPrinters final : public Printers {
     return names;
   }
 
-  std::optional<std::pair<double, double>> defaultPaper(const WideString& name) override {
+  std::optional<std::pair<double, double>> defaultPaper(
+      const WideString& name) override {
     Dests dests;
     cups_dest_t* dest = dests.find(WideToUtf8(name));
     if (!dest) return std::nullopt;
@@ -46,9 +47,10 @@ class CupsPrinters final : public Printers {
     if (!info) return std::nullopt;
     cups_size_t size;
     std::optional<std::pair<double, double>> paper;
-    if (cupsGetDestMediaDefault(CUPS_HTTP_DEFAULT, dest, info, 0, &size) && size.width > 0 &&
-        size.length > 0) {
-      paper = std::make_pair(size.width / 2540.0, size.length / 2540.0);  // 1/100 mm
+    if (cupsGetDestMediaDefault(CUPS_HTTP_DEFAULT, dest, info, 0, &size) &&
+        size.width > 0 && size.length > 0) {
+      paper = std::make_pair(size.width / 2540.0,
+                             size.length / 2540.0);  // 1/100 mm
     }
     cupsFreeDestInfo(info);
     return paper;
@@ -63,25 +65,32 @@ class CupsPrinters final : public Printers {
     cups_dinfo_t* info = cupsCopyDestInfo(CUPS_HTTP_DEFAULT, dest);
     int job = 0;
     const std::string jobTitle = WideToUtf8(title);
-    if (!info || cupsCreateDestJob(CUPS_HTTP_DEFAULT, dest, info, &job, jobTitle.c_str(), 0,
-                                   nullptr) != IPP_STATUS_OK) {
+    if (!info ||
+        cupsCreateDestJob(CUPS_HTTP_DEFAULT, dest, info, &job, jobTitle.c_str(),
+                          0, nullptr) != IPP_STATUS_OK) {
       if (info) cupsFreeDestInfo(info);
-      throw EZeptError("cannot print on '" + printer + "': " + cupsLastErrorString());
+      throw EZeptError("cannot print on '" + printer +
+                       "': " + cupsLastErrorString());
     }
-    bool ok = cupsStartDestDocument(CUPS_HTTP_DEFAULT, dest, info, job, jobTitle.c_str(),
-                                    CUPS_FORMAT_PDF, 0, nullptr, 1) == HTTP_STATUS_CONTINUE;
-    ok = ok && cupsWriteRequestData(CUPS_HTTP_DEFAULT, pdf.data(), pdf.size()) ==
-                   HTTP_STATUS_CONTINUE;
-    const ipp_status_t finished = cupsFinishDestDocument(CUPS_HTTP_DEFAULT, dest, info);
+    bool ok = cupsStartDestDocument(CUPS_HTTP_DEFAULT, dest, info, job,
+                                    jobTitle.c_str(), CUPS_FORMAT_PDF, 0,
+                                    nullptr, 1) == HTTP_STATUS_CONTINUE;
+    ok = ok && cupsWriteRequestData(CUPS_HTTP_DEFAULT, pdf.data(),
+                                    pdf.size()) == HTTP_STATUS_CONTINUE;
+    const ipp_status_t finished =
+        cupsFinishDestDocument(CUPS_HTTP_DEFAULT, dest, info);
     cupsFreeDestInfo(info);
     if (!ok || finished > IPP_STATUS_OK_CONFLICTING) {
-      throw EZeptError("cannot print on '" + printer + "': " + cupsLastErrorString());
+      throw EZeptError("cannot print on '" + printer +
+                       "': " + cupsLastErrorString());
     }
   }
 };
 
 }  // namespace
 
-std::unique_ptr<Printers> NewCupsPrinters() { return std::make_unique<CupsPrinters>(); }
+std::unique_ptr<Printers> NewCupsPrinters() {
+  return std::make_unique<CupsPrinters>();
+}
 
 }  // namespace zept::platform
