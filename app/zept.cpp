@@ -112,11 +112,16 @@ int main(int argc, char** argv) {
 
   zept::TraceMessage(ctx, u"zept > Initialize");
   zept::TraceMessage(ctx, u"zept > CreateForm");
-  zept::TFormZept form({ctx, window, movies, timers, dialogs,
-                        [](const std::exception& e) {
-                          PrintLine(u"error: " + zept::Utf8ToWide(e.what()));
-                        }},
-                       programFolder);
+  // Headless, documents are not opened and printers are the CUPS server's.
+  zept::platform::HeadlessShellOpen shell(*files, PrintLine);
+  auto printers = zept::platform::NewCupsPrinters();
+  zept::TFormZept form(
+      {ctx, window, movies, timers, dialogs,
+       [](const std::exception& e) {
+         PrintLine(u"error: " + zept::Utf8ToWide(e.what()));
+       },
+       *printers, shell, zept::platform::DefaultPaperInches(), PrintLine},
+      programFolder);
   zept::TraceMessage(ctx, u"zept > Run");
   form.FormShow();
   zept::RunHeadless(movies, timers, window, PrintLine);

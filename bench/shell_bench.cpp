@@ -32,6 +32,8 @@ struct Course {
   platform::ScriptedDialogs dialogs{print};
   platform::Timers timers;
   std::unique_ptr<HeadlessHostFactory> movies;
+  platform::FakePrinters printers;
+  std::unique_ptr<platform::HeadlessShellOpen> shell;
   WideString folder;
 
   explicit Course(int scos) {
@@ -44,6 +46,7 @@ struct Course {
         platform::Platform{*registry, folders, *files, *clock});
     ctx = std::make_unique<Context>(*platform);
     folder = Utf8ToWide(dir + "/");
+    shell = std::make_unique<platform::HeadlessShellOpen>(*files, print);
     movies = std::make_unique<HeadlessHostFactory>(
         HeadlessHostFactory::Environment{*ctx, print, dialogs, window, folder});
     std::string manifest =
@@ -70,9 +73,17 @@ struct Course {
   ~Course() { std::filesystem::remove_all(dir); }
 
   std::unique_ptr<TFormZept> form() {
-    return std::make_unique<TFormZept>(
-        TFormZept::Services{*ctx, window, *movies, timers, dialogs, nullptr},
-        folder);
+    return std::make_unique<TFormZept>(TFormZept::Services{*ctx,
+                                                           window,
+                                                           *movies,
+                                                           timers,
+                                                           dialogs,
+                                                           nullptr,
+                                                           printers,
+                                                           *shell,
+                                                           {8.27, 11.69},
+                                                           print},
+                                       folder);
   }
 };
 

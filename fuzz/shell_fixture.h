@@ -15,6 +15,8 @@ struct Shell {
   platform::ScriptedDialogs dialogs{print};
   platform::Timers timers;
   HeadlessHostFactory movies{{ctx, print, dialogs, window, u"/c/"}};
+  platform::FakePrinters printers;
+  platform::HeadlessShellOpen shell{fake.files, print};
 
   Shell() {
     // No trace log: each input would otherwise build the day's head block.
@@ -35,9 +37,17 @@ struct Shell {
   }
 
   std::unique_ptr<TFormZept> create() {
-    return std::make_unique<TFormZept>(
-        TFormZept::Services{ctx, window, movies, timers, dialogs, nullptr},
-        u"/c/");
+    return std::make_unique<TFormZept>(TFormZept::Services{ctx,
+                                                           window,
+                                                           movies,
+                                                           timers,
+                                                           dialogs,
+                                                           nullptr,
+                                                           printers,
+                                                           shell,
+                                                           {8.5, 11},
+                                                           print},
+                                       u"/c/");
   }
 };
 

@@ -2,8 +2,12 @@
 
 #include <cmath>
 
+#include "engine/pdf.h"
+#include "engine/picture.h"
+#include "engine/printer.h"
 #include "platform/codepage.h"
 #include "platform/errors.h"
+#include "report/ReportPrinter.h"
 #include "shell/Course.h"
 #include "shell/api.h"
 #include "util/file_io.h"
@@ -386,10 +390,127 @@ WideString TFormZept::lookupUserData(const WideString& key) const {
   return i < 0 ? WideString() : UserDataValues[static_cast<std::size_t>(i)];
 }
 
-void TFormZept::notYetAvailable(const WideString& dispatcher,
-                                const WideString& command) {
-  WriteTrace(s_.ctx, u"TFormZept", dispatcher,
-             command + u" is not available in this build", 1, u"Warning");
+WideString TFormZept::documentPath(const WideString& base,
+                                   const WideString& text) const {
+  if (platform::HeadlessShellOpen::IsLink(text) ||
+      (text.size() >= 2 && text[1] == u':')) {
+    return text;
+  }
+  return base + ReplaceAll(text, u"/", u"\\");
+}
+
+void TFormZept::openResolved(const WideString& target) {
+  if (std::optional<WideString> error = s_.shell.open(target))
+    s_.dialogs.showMessage(*error);
+}
+
+void TFormZept::shellOpenDocument(const WideString& text) {
+  if (text.empty()) return;  // nothing to open
+  openResolved(documentPath(programFolder_, text));
+}
+
+void TFormZept::openCourseDocument(const WideString& text) {
+  if (text.empty()) return;
+  // The course movie's folder is already absolute: it is not taken from the
+  // program folder a second time.
+  openResolved(documentPath(ExtractFilePath(sCoursePlayerPath), text));
+}
+
+void TFormZept::writeTextToFile(const WideString& args) {
+  TWideStringArray pieces = Explode(args, u";");
+  if (pieces.empty()) return;
+  const WideString path = pieces.front();
+  ArrayDelete(pieces, 0);
+  if (pieces.empty()) return;  // only a path: nothing to write
+  writeText(path, Implode(pieces, u";"));
+}
+
+void TFormZept::writeTextToFileAs(const WideString& args) {
+  TWideStringArray pieces = Explode(args, u";");
+  if (pieces.size() < 2) return;  // no file name to propose
+  SaveDialog.DefaultExt = pieces[0];
+  SaveDialog.Filter = u"*." + pieces[0] + u"|*." + pieces[0];
+  SaveDialog.FileName = pieces[1];
+  ArrayDelete(pieces, 1);
+  ArrayDelete(pieces, 0);
+  const WideString text = Implode(pieces, u";");
+  if (executeSaveDialog()) writeText(SaveDialog.FileName, text);
+}
+
+void TFormZept::writeText(const WideString& path, const WideString& text) {
+  const WideString file = expandPathMacros(path);
+  const WideString folder = ExtractFilePath(file);
+  platform::FileSystem& fs = s_.ctx.platform.files;
+  if (!folder.empty() && !fs.directoryExists(folder)) {
+    try {
+      fs.createDirectories(folder);
+    } catch (const std::exception&) {
+      // A folder that cannot be created: nothing is written.
+    }
+  }
+  if (folder.empty() || fs.directoryExists(folder))
+    writeTextFile(s_.ctx, WideToAnsi(text), file);
+}
+
+bool TFormZept::executeSaveDialog() {
+  const platform::DialogAnswer answer =
+      s_.dialogs.saveFile(SaveDialog.DefaultExt, SaveDialog.Filter,
+                          SaveDialog.FileName, SaveDialog.InitialDir);
+  if (!answer.ok) return false;
+  SaveDialog.FileName = answer.file;
+  return true;
+}
+
+void TFormZept::printReport(const WideString& xml, ReportSystem& system) {
+  TReportPrinter printer({s_.ctx, s_.movies, programFolder_ + u"bin\\"});
+  printer.SetXml(WideToAnsi(xml));
+  printer.SetReportSystem(&system);
+  printer.SetMargins(0.5, 0.5, 0.5, 0.5);
+  printer.Print();
+}
+
+void TFormZept::saveReportAsPdf(const WideString& xml) {
+  SaveDialog.InitialDir = Api.TrackPath;
+  SaveDialog.DefaultExt = u".pdf";
+  SaveDialog.Filter = u"*.pdf|*.pdf";
+  if (!executeSaveDialog() || SaveDialog.FileName.empty()) return;
+  PdfReportSystem system(s_.ctx, s_.paper.first, s_.paper.second);
+  system.DefaultDest = ReportDestination::File;
+  system.AllowSetup = false;
+  system.OutputFileName = SaveDialog.FileName;
+  printReport(xml, system);
+}
+
+void TFormZept::printReportXml(const WideString& xml) {
+  PrinterReportSystem system(s_.ctx, s_.printers);
+  if (!system.printSetup(s_.dialogs)) return;
+  system.DefaultDest = ReportDestination::Printer;
+  system.AllowSetup = false;
+  system.onPrinted = [this](const WideString& destination, int pages) {
+    if (s_.transcript)
+      s_.transcript(u"print: " + destination + u" " + IntToStr(pages));
+  };
+  printReport(xml, system);
+}
+
+void TFormZept::capturePageToPdf() {
+  if (!CourseMovie) return;
+  const Bitmap bitmap = CourseMovie->GetFrameBitmap();
+  const WideString folder = CreateTempSubfolder(s_.ctx, u"fennick");
+  if (folder.empty() || !s_.ctx.platform.files.directoryExists(folder)) return;
+  // The folder goes whatever happens to the capture or the PDF.
+  struct Cleanup {
+    TFormZept& form;
+    WideString folder;
+    ~Cleanup() {
+      DeleteFolder(form.s_.ctx, folder.substr(0, folder.size() - 1), true);
+    }
+  } cleanup{*this, folder};
+  s_.ctx.platform.files.replaceFile(folder + u"capture.jpg",
+                                    EncodeJpeg(bitmap, 100));
+  journal(u"Capture dans : " + folder);
+  saveReportAsPdf(u"<export><img src=\"" + folder +
+                  u"capture.jpg\"/></export>");
 }
 
 void TFormZept::menuCommand(const WideString& command, const WideString& args) {
@@ -401,10 +522,12 @@ void TFormZept::menuCommand(const WideString& command, const WideString& args) {
   } else if (command == u"GoToSCO") {
     if (pieces.size() == 1) openSco(pieces[0], u"");
     if (pieces.size() == 2) openSco(pieces[0], pieces[1]);
-  } else if (command == u"OnOpenDocument" || command == u"PrintDocument" ||
-             command == u"PrintReport" || command == u"WriteTextFile" ||
-             command == u"WriteTextFileAs") {
-    notYetAvailable(u"menuCommand", command);
+  } else if (command == u"OnOpenDocument") {
+    shellOpenDocument(args);
+  } else if (command == u"PrintDocument") {
+    saveReportAsPdf(args);
+  } else if (command == u"PrintReport") {
+    printReportXml(args);
   } else if (command == u"LMSInitialize") {
     Api.LMSInitialize();
   } else if (command == u"LMSFinish") {
@@ -431,6 +554,10 @@ void TFormZept::menuCommand(const WideString& command, const WideString& args) {
                      Api.BuildTrackingsXml());
   } else if (command == u"SetTrackHistory") {
     if (auto limit = StrToInt(args)) Api.HistoryLimit = *limit;
+  } else if (command == u"WriteTextFile") {
+    writeTextToFile(args);
+  } else if (command == u"WriteTextFileAs") {
+    writeTextToFileAs(args);
   } else if (command == u"SetUserData") {
     if (pieces.size() >= 2) storeUserData(pieces[0], pieces[1]);
   } else if (command == u"GetUserData") {
@@ -458,8 +585,8 @@ void TFormZept::courseCommand(const WideString& command,
   journal(command + u" : " + args);
   if (command == u"sendAPILoaded") {
     // Only the journal line.
-  } else if (command == u"OnOpenDocument" || command == u"sendPrintPagePDF") {
-    notYetAvailable(u"courseCommand", command);
+  } else if (command == u"OnOpenDocument") {
+    openCourseDocument(args);
   } else if (command == u"sendQuit") {
     Api.LMSCommit();
     Api.LMSFinish();
@@ -473,6 +600,8 @@ void TFormZept::courseCommand(const WideString& command,
     openNextSco();
   } else if (command == u"sendPreviousSCO") {
     openPreviousSco();
+  } else if (command == u"sendPrintPagePDF") {
+    capturePageToPdf();
   } else if (command == u"LMSSetValue") {
     const TWideStringArray pieces = Explode(args, u";");
     if (pieces.size() >= 2) Api.LMSSetValue(pieces[0], pieces[1]);

@@ -8,8 +8,11 @@
 
 #include "moviehost/moviehost.h"
 #include "platform/dialogs.h"
+#include "platform/printers.h"
+#include "platform/shell_open.h"
 #include "platform/timers.h"
 #include "platform/window.h"
+#include "report/surface.h"
 #include "tracking/lms.h"
 #include "util/arraylib.h"
 
@@ -25,6 +28,20 @@ class TFormZept {
     platform::Dialogs& dialogs;
     // Reports an error that left a command handler.
     std::function<void(const std::exception&)> reportError;
+    platform::Printers& printers;
+    platform::ShellOpen& shell;
+    // The default paper of PDF files, inches.
+    std::pair<double, double> paper{210 / 25.4, 297 / 25.4};
+    // Transcript lines of the printer destination ("print: ...").
+    std::function<void(const WideString&)> transcript;
+  };
+
+  // The main window's file-save dialog; it keeps its settings between uses.
+  struct SaveDialogSettings {
+    WideString DefaultExt;
+    WideString Filter = u"XML|*.xml";
+    WideString FileName;
+    WideString InitialDir;
   };
 
   // Creates the window: runs FormCreate. programFolder ends with its
@@ -53,6 +70,17 @@ class TFormZept {
   void loadCourseLook(const WideString& scoFolder);
   WideString menuUrl(const WideString& param) const;
   WideString courseUrl(const WideString& folder, const WideString& param);
+
+  // Documents, links, text files, print and PDF requests, the capture.
+  void shellOpenDocument(const WideString& text);
+  void openCourseDocument(const WideString& text);
+  void writeTextToFile(const WideString& args);
+  void writeTextToFileAs(const WideString& args);
+  void writeText(const WideString& path, const WideString& text);
+  void saveReportAsPdf(const WideString& xml);
+  void printReportXml(const WideString& xml);
+  void capturePageToPdf();
+  SaveDialogSettings SaveDialog;
 
   // Commands and calls.
   void menuCommand(const WideString& command, const WideString& args);
@@ -94,9 +122,13 @@ class TFormZept {
   void journal(const WideString& line) { s_.window.appendJournal(line); }
   void enableTimer();
   std::unique_ptr<MovieHost> newMovie(bool menu);
-  // The documents, print and capture commands: this build cannot do them
-  // yet; they do nothing but leave a warning in the trace log.
-  void notYetAvailable(const WideString& dispatcher, const WideString& command);
+  // Relative document texts are taken from base; links and drive paths
+  // are left alone.
+  WideString documentPath(const WideString& base, const WideString& text) const;
+  void openResolved(const WideString& target);
+  // Shows the save dialog with its settings; true, with FileName set, on OK.
+  bool executeSaveDialog();
+  void printReport(const WideString& xml, ReportSystem& system);
 
   Services s_;
   WideString programFolder_;

@@ -22,6 +22,8 @@ struct ShellEnv : FakeEnv {
   platform::ScriptedDialogs dialogs{print};
   platform::Timers timers;
   HeadlessHostFactory movies{{ctx, print, dialogs, window, kFolder}};
+  platform::FakePrinters printers;
+  platform::HeadlessShellOpen shell{fake.files, print};
   std::unique_ptr<TFormZept> form;
 
   // A course of n SCOs, each with its player; menu and SCO scripts empty.
@@ -47,8 +49,16 @@ struct ShellEnv : FakeEnv {
   TFormZept& create() {
     form = std::make_unique<TFormZept>(
         TFormZept::Services{
-            ctx, window, movies, timers, dialogs,
-            [this](const std::exception& e) { errors.push_back(e.what()); }},
+            ctx,
+            window,
+            movies,
+            timers,
+            dialogs,
+            [this](const std::exception& e) { errors.push_back(e.what()); },
+            printers,
+            shell,
+            {8.5, 11},
+            print},
         kFolder);
     return *form;
   }

@@ -8,6 +8,7 @@
 
 #include "platform/platform.h"
 #include "platform/printers.h"
+#include "platform/shell_open.h"
 
 namespace zept::platform {
 
@@ -35,6 +36,9 @@ std::unique_ptr<Clock> NewPosixClock();
 
 // The destinations of the CUPS server (CUPS_SERVER, else the system's).
 std::unique_ptr<Printers> NewCupsPrinters();
+
+// Opens documents and links with xdg-open (no shell involved).
+std::unique_ptr<ShellOpen> NewXdgShellOpen();
 
 // The system's default paper, width and height in inches (A4 when none is
 // set).
