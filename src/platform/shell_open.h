@@ -19,12 +19,14 @@ class ShellOpen {
 // succeeds when it exists, anything else fails as a missing file would.
 class HeadlessShellOpen final : public ShellOpen {
  public:
-  HeadlessShellOpen(FileSystem& files, std::function<void(const WideString&)> print)
+  HeadlessShellOpen(FileSystem& files,
+                    std::function<void(const WideString&)> print)
       : files_(files), print_(std::move(print)) {}
 
   std::optional<WideString> open(const WideString& target) override {
     print_(u"open: " + target);
-    if (IsLink(target) || files_.fileExists(target) || files_.directoryExists(target)) {
+    if (IsLink(target) || files_.fileExists(target) ||
+        files_.directoryExists(target)) {
       return std::nullopt;
     }
     return WideString(u"No such file or directory");

@@ -90,6 +90,7 @@ TEST_F(ZeptRun, DemoJourneyInFileMode) {
                            "/cdrom\\cdrom.swf?sLogin=anna&sParam=back&"));
   EXPECT_TRUE(Has(out, "sendQuit : \n"));
   EXPECT_FALSE(Has(out, "idle"));
+  EXPECT_FALSE(fs::exists(root / "fennick1"));  // the capture's folder is gone
 
   const std::string tracking =
       Slurp(course / "tracking/demo-course/anna/tracking.xml");
@@ -99,6 +100,12 @@ TEST_F(ZeptRun, DemoJourneyInFileMode) {
       Has(tracking, "<suspend_data><![CDATA[q1=a,q2=c]]></suspend_data>"));
   EXPECT_TRUE(Has(Slurp(course / "tracking/demo-course/users.xml"),
                   "\t<user login=\"anna\" password=\"secret\" date=\""));
+  // The screen of unit 1 and the results page, saved as PDF files.
+  EXPECT_TRUE(
+      Has(out, "dialog: answer ok " + course.string() + "/unit1-screen.pdf\n"));
+  EXPECT_TRUE(Has(out, "Capture dans : "));
+  EXPECT_EQ(Slurp(course / "unit1-screen.pdf").rfind("%PDF-", 0), 0u);
+  EXPECT_EQ(Slurp(course / "results.pdf").rfind("%PDF-", 0), 0u);
   const std::string log = traceLog();
   EXPECT_TRUE(Has(log, "<div>zept &gt; Initialize</div>"));
   EXPECT_TRUE(Has(log, "<div>TFormZept.FormShow</div>"));
