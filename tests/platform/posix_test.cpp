@@ -333,3 +333,36 @@ TEST(PosixPlatform, TraceLogOpensAsATableHeadedByTheReport) {
 
 }  // namespace
 }  // namespace zept::platform
+
+namespace zept::platform {
+namespace {
+
+TEST(XdgShellOpen, HandsTheTargetOverAsOneArgument) {
+  TempDir dir;
+  const std::string script = dir.path() + "/xdg-open";
+  std::ofstream(script) << "#!/bin/sh\nprintf '%s|%s' \"$#\" \"$1\" > " << dir.path()
+                        << "/args\n[ \"$1\" != fail ] || exit 4\n";
+  fs::permissions(script, fs::perms::owner_all);
+  const char* old = std::getenv("PATH");
+  const std::string saved = old ? old : "";
+  ::setenv("PATH", (dir.path() + ":" + saved).c_str(), 1);
+
+  auto shell = NewXdgShellOpen();
+  EXPECT_EQ(shell->open(u"C:\\docs\\a b;$(touch x).pdf"), std::nullopt);
+  EXPECT_EQ(Slurp(dir.path() + "/args"), "1|C:/docs/a b;$(touch x).pdf");
+  EXPECT_EQ(shell->open(u"HTTP://example.org/a\\b"), std::nullopt);
+  EXPECT_EQ(Slurp(dir.path() + "/args"), "1|HTTP://example.org/a\\b");  // links untouched
+  std::optional<WideString> error = shell->open(u"fail");
+  ASSERT_TRUE(error.has_value());
+  EXPECT_NE(error->find(u"status 4"), WideString::npos);
+
+  ::setenv("PATH", dir.path().c_str(), 1);
+  fs::remove(script);
+  error = shell->open(u"x");
+  ASSERT_TRUE(error.has_value());
+  EXPECT_NE(error->find(u"cannot start xdg-open"), WideString::npos);
+  ::setenv("PATH", saved.c_str(), 1);
+}
+
+}  // namespace
+}  // namespace zept::platform
