@@ -340,7 +340,8 @@ namespace {
 TEST(XdgShellOpen, HandsTheTargetOverAsOneArgument) {
   TempDir dir;
   const std::string script = dir.path() + "/xdg-open";
-  std::ofstream(script) << "#!/bin/sh\nprintf '%s|%s' \"$#\" \"$1\" > " << dir.path()
+  std::ofstream(script) << "#!/bin/sh\nprintf '%s|%s' \"$#\" \"$1\" > "
+                        << dir.path()
                         << "/args\n[ \"$1\" != fail ] || exit 4\n";
   fs::permissions(script, fs::perms::owner_all);
   const char* old = std::getenv("PATH");
@@ -351,7 +352,8 @@ TEST(XdgShellOpen, HandsTheTargetOverAsOneArgument) {
   EXPECT_EQ(shell->open(u"C:\\docs\\a b;$(touch x).pdf"), std::nullopt);
   EXPECT_EQ(Slurp(dir.path() + "/args"), "1|C:/docs/a b;$(touch x).pdf");
   EXPECT_EQ(shell->open(u"HTTP://example.org/a\\b"), std::nullopt);
-  EXPECT_EQ(Slurp(dir.path() + "/args"), "1|HTTP://example.org/a\\b");  // links untouched
+  EXPECT_EQ(Slurp(dir.path() + "/args"),
+            "1|HTTP://example.org/a\\b");  // links untouched
   std::optional<WideString> error = shell->open(u"fail");
   ASSERT_TRUE(error.has_value());
   EXPECT_NE(error->find(u"status 4"), WideString::npos);

@@ -178,3 +178,46 @@ TEST(FakePrinting, NoDestinationIsACancelAndRefusalsAreErrors) {
 
 }  // namespace
 }  // namespace zept
+
+#include "shell/shell_fixture.h"
+
+namespace zept {
+namespace {
+
+// The shell's "PrintReport" command, through the print setup dialog, onto
+// the scheduler's queue.
+TEST(CupsPrinting, PrintReportCommandReachesTheQueue) {
+  if (::geteuid() != 0 || !fs::exists("/usr/sbin/cupsd")) {
+    GTEST_SKIP() << "needs root and the CUPS scheduler";
+  }
+  Scheduler cups;
+  ASSERT_TRUE(fs::exists(cups.socket())) << "cupsd did not start";
+  ASSERT_EQ(cups.addQueue("shellq"), 0);
+  auto printers = platform::NewCupsPrinters();
+
+  testing::ShellEnv env;
+  env.addCourse(1);
+  TFormZept form(TFormZept::Services{env.ctx,
+                                     env.window,
+                                     env.movies,
+                                     env.timers,
+                                     env.dialogs,
+                                     nullptr,
+                                     *printers,
+                                     env.shell,
+                                     {8.5, 11},
+                                     env.print},
+                 testing::ShellEnv::kFolder);
+  form.FormShow();
+  form.menuCommand(u"PrintReport", u"<export><p>cancelled</p></export>");
+  env.dialogs.queue({true, u""});
+  form.menuCommand(u"PrintReport",
+                   u"<export><p>From the menu movie</p></export>");
+  EXPECT_TRUE(env.said("print: shellq 1"));
+  const std::vector<std::string> jobs = cups.jobs();
+  ASSERT_EQ(jobs.size(), 1u);
+  EXPECT_EQ(jobs[0].rfind("%PDF-", 0), 0u);
+}
+
+}  // namespace
+}  // namespace zept

@@ -27,12 +27,15 @@ class DocumentsTest : public ::testing::Test, protected ShellEnv {
 TEST_F(DocumentsTest, WriteTextFile) {
   form->menuCommand(u"WriteTextFile", u"[$APPLICATION]\\out\\log.txt;a;b");
   EXPECT_EQ(file(u"C:\\Course\\out\\log.txt"), "a;b");
-  form->menuCommand(u"WriteTextFile", u"[$APPLICATION]/out/log.txt;caf\u00e9 \u20ac \u0141");
+  form->menuCommand(u"WriteTextFile",
+                    u"[$APPLICATION]/out/log.txt;caf\u00e9 \u20ac \u0141");
   EXPECT_EQ(file(u"C:\\Course\\out\\log.txt"), "caf\xE9 \x80 ?");  // ANSI text
   form->menuCommand(u"WriteTextFile", u"[$MYDOCUMENTS]\\notes.txt");
-  EXPECT_EQ(file(u"C:\\Users\\u\\Documents\\notes.txt"), "<missing>");  // only a path
+  EXPECT_EQ(file(u"C:\\Users\\u\\Documents\\notes.txt"),
+            "<missing>");  // only a path
   form->menuCommand(u"WriteTextFile", u"[$programfiles]\\x.txt;hello");
-  EXPECT_EQ(file(u"[$programfiles]\\x.txt"), "hello");  // lower case is no macro
+  EXPECT_EQ(file(u"[$programfiles]\\x.txt"),
+            "hello");  // lower case is no macro
   // A folder that cannot be created: nothing written, nothing raised.
   fake.files.failWritesUnder(u"C:\\Locked");
   form->menuCommand(u"WriteTextFile", u"C:\\Locked\\sub\\x.txt;hello");
@@ -42,7 +45,8 @@ TEST_F(DocumentsTest, WriteTextFile) {
 TEST_F(DocumentsTest, WriteTextFileAsKeepsTheDialogSettings) {
   answer(u"C:\\Course\\chosen.txt");
   form->menuCommand(u"WriteTextFileAs", u"txt;notes.txt;hello;world");
-  EXPECT_TRUE(said("dialog: save ext=txt filter=*.txt|*.txt name=notes.txt folder="));
+  EXPECT_TRUE(
+      said("dialog: save ext=txt filter=*.txt|*.txt name=notes.txt folder="));
   EXPECT_EQ(file(u"C:\\Course\\chosen.txt"), "hello;world");
   EXPECT_EQ(form->SaveDialog.FileName, u"C:\\Course\\chosen.txt");
   form->menuCommand(u"WriteTextFileAs", u"txt");  // too few pieces: nothing
@@ -55,27 +59,34 @@ TEST_F(DocumentsTest, PrintDocumentSavesAPdfAndOffersTheSameNameNextTime) {
   form->menuCommand(u"SetTrackPath", u"[$APPLICATION]\\tracking");
   answer(u"C:\\Course\\results.pdf");
   form->menuCommand(u"PrintDocument", u"<export><p>Results: 92</p></export>");
-  EXPECT_TRUE(said("dialog: save ext=.pdf filter=*.pdf|*.pdf name= folder=C:\\Course\\tracking"));
+  EXPECT_TRUE(
+      said("dialog: save ext=.pdf filter=*.pdf|*.pdf name= "
+           "folder=C:\\Course\\tracking"));
   EXPECT_EQ(file(u"C:\\Course\\results.pdf").rfind("%PDF-", 0), 0u);
-  form->menuCommand(u"PrintDocument", u"<export><p>Again</p></export>");  // cancelled
-  EXPECT_TRUE(said("dialog: save ext=.pdf filter=*.pdf|*.pdf name=C:\\Course\\results.pdf "
-                   "folder=C:\\Course\\tracking"));
+  form->menuCommand(u"PrintDocument",
+                    u"<export><p>Again</p></export>");  // cancelled
+  EXPECT_TRUE(said(
+      "dialog: save ext=.pdf filter=*.pdf|*.pdf name=C:\\Course\\results.pdf "
+      "folder=C:\\Course\\tracking"));
   answer(u"C:\\Course\\broken.pdf");
   // The error leaves the command (the movie host's handler reports it).
-  EXPECT_THROW(form->menuCommand(u"PrintDocument", u"<export><p>never closed</export>"),
-               EXmlError);
+  EXPECT_THROW(
+      form->menuCommand(u"PrintDocument", u"<export><p>never closed</export>"),
+      EXmlError);
   EXPECT_EQ(file(u"C:\\Course\\broken.pdf"), "<missing>");
 }
 
 TEST_F(DocumentsTest, PrintReportGoesToThePrinterOrNowhere) {
-  form->menuCommand(u"PrintReport", u"<export><p>x</p></export>");  // no printer
+  form->menuCommand(u"PrintReport",
+                    u"<export><p>x</p></export>");  // no printer
   EXPECT_FALSE(said("dialog: print-setup"));
   printers.names = {u"office", u"lab"};
   form->menuCommand(u"PrintReport", u"<export><p>x</p></export>");  // cancelled
   EXPECT_TRUE(said("dialog: print-setup"));
   EXPECT_TRUE(printers.jobs.empty());
   answer(u"");
-  form->menuCommand(u"PrintReport", u"<export><p>one</p><pg/><p>two</p></export>");
+  form->menuCommand(u"PrintReport",
+                    u"<export><p>one</p><pg/><p>two</p></export>");
   ASSERT_EQ(printers.jobs.size(), 1u);
   EXPECT_EQ(printers.jobs[0].printer, u"office");
   EXPECT_TRUE(said("print: office 2"));

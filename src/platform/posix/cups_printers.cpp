@@ -22,6 +22,10 @@ struct Dests {
 
 class CupsPrinters final : public Printers {
  public:
+  // libcups keeps the server it first used; start from CUPS_SERVER (or the
+  // system's configuration) as it is now.
+  CupsPrinters() { cupsSetServer(nullptr); }
+
   std::vector<WideString> destinations() override {
     Dests dests;
     std::vector<WideString> names;
