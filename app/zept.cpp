@@ -82,13 +82,9 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  auto files = zept::platform::NewPosixFileSystem();
-  auto folders =
-      zept::platform::NewPosixSystemFolders(programPath, std::getenv);
-  auto clock = zept::platform::NewPosixClock();
-  auto registry = zept::platform::NewDefaultRegistry(std::getenv);
-  zept::platform::Platform platform{*registry, *folders, *files, *clock};
-  zept::Context ctx(platform);
+  zept::platform::PosixPlatform posix(programPath);
+  zept::platform::FileSystem* files = posix.files.get();
+  zept::Context ctx(posix.platform);
 
   zept::platform::HeadlessWindow window(screenWidth, screenHeight, PrintLine);
   zept::platform::ScriptedDialogs dialogs(PrintLine);

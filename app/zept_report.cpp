@@ -29,13 +29,9 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::string programPath = zept::platform::RunningProgramPath();
-  auto files = zept::platform::NewPosixFileSystem();
-  auto folders =
-      zept::platform::NewPosixSystemFolders(programPath, std::getenv);
-  auto clock = zept::platform::NewPosixClock();
-  auto registry = zept::platform::NewDefaultRegistry(std::getenv);
-  zept::platform::Platform platform{*registry, *folders, *files, *clock};
-  zept::Context ctx(platform);
+  zept::platform::PosixPlatform posix(programPath);
+  zept::platform::FileSystem* files = posix.files.get();
+  zept::Context ctx(posix.platform);
 
   auto silent = [](const zept::WideString&) {};
   zept::platform::HeadlessWindow window(1280, 1024, silent);

@@ -290,18 +290,7 @@ void TReportPrinter::printImage(XmlNode element) {
   converter.SetSize(pw, ph);
   converter.SetBasePath(ExtractFilePath(src));
   converter.Load(ExtractFileName(src));
-  const Bitmap bitmap = converter.GetBitmap();
-  double top;
-  if (FitsOnPage(height)) {
-    top = c.y;
-  } else {
-    NewPage();
-    top = c.MarginTop;
-  }
-  if (width > 0 && height > 0)
-    c.drawBitmap(left, top, left + width, top + height, bitmap);
-  c.goTo(0.5, top + height);
-  c.newLine();
+  placeBitmap(left, width, height, converter.GetBitmap());
 }
 
 void TReportPrinter::printFormula(XmlNode element) {
@@ -316,8 +305,12 @@ void TReportPrinter::printFormula(XmlNode element) {
   converter.SetBasePath(s_.formulaFolder);
   converter.Load(u"MathMLPlayer.swf?sMML=" + source +
                  u"&sWidth=200&sHeight=100");
-  const Bitmap bitmap = converter.GetBitmap();
-  const double left = c.MarginLeft;
+  placeBitmap(c.MarginLeft, width, height, converter.GetBitmap());
+}
+
+void TReportPrinter::placeBitmap(double left, double width, double height,
+                                 const Bitmap& bitmap) {
+  ReportCanvas& c = *Report;
   double top;
   if (FitsOnPage(height)) {
     top = c.y;
@@ -325,7 +318,10 @@ void TReportPrinter::printFormula(XmlNode element) {
     NewPage();
     top = c.MarginTop;
   }
-  c.drawBitmap(left, top, left + width, top + height, bitmap);
+  if (width > 0 && height > 0) {
+    c.drawBitmap(left, top, left + width, top + height, bitmap);
+  }
+  // Pictures and formulas end at a fixed half inch, not at the margin.
   c.goTo(0.5, top + height);
   c.newLine();
 }

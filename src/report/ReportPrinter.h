@@ -76,6 +76,10 @@ class TReportPrinter {
   void printRule(XmlNode element);
   void printImage(XmlNode element);
   void printFormula(XmlNode element);
+  // Draws a picture or formula at the current y, or at the top of a new
+  // page when it does not fit, then feeds a line below it.
+  void placeBitmap(double left, double width, double height,
+                   const Bitmap& bitmap);
 
   ReportServices s_;
 };

@@ -34,6 +34,18 @@ std::string RunningProgramPath();
 
 std::unique_ptr<Clock> NewPosixClock();
 
+// The POSIX services a program runs on, owned together: the file system,
+// the system folders (getenv for the environment), the clock and the
+// registry store at its usual places.
+struct PosixPlatform {
+  explicit PosixPlatform(const std::string& programPath);
+  std::unique_ptr<FileSystem> files;
+  std::unique_ptr<SystemFolders> folders;
+  std::unique_ptr<Clock> clock;
+  std::unique_ptr<RegistryStore> registry;
+  Platform platform;
+};
+
 // The destinations of the CUPS server (CUPS_SERVER, else the system's).
 std::unique_ptr<Printers> NewCupsPrinters();
 

@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
@@ -114,5 +115,12 @@ std::string RunningProgramPath() {
   return n > 0 ? std::string(buffer, static_cast<std::size_t>(n))
                : std::string();
 }
+
+PosixPlatform::PosixPlatform(const std::string& programPath)
+    : files(NewPosixFileSystem()),
+      folders(NewPosixSystemFolders(programPath, std::getenv)),
+      clock(NewPosixClock()),
+      registry(NewDefaultRegistry(std::getenv)),
+      platform{*registry, *folders, *files, *clock} {}
 
 }  // namespace zept::platform
