@@ -17,6 +17,7 @@
 #include "platform/codepage.h"
 #include "platform/posix/posix.h"
 #include "report/ReportPrinter.h"
+#include "shell/shell_fixture.h"
 #include "util/fake_env.h"
 
 namespace zept {
@@ -178,8 +179,6 @@ TEST(FakePrinting, NoDestinationIsACancelAndRefusalsAreErrors) {
 
 }  // namespace
 }  // namespace zept
-
-#include "shell/shell_fixture.h"
 
 namespace zept {
 namespace {

@@ -3,7 +3,6 @@
 #include "platform/codepage.h"
 #include "platform/errors.h"
 #include "platform/fake/fakes.h"
-#include "util/datetime.h"
 
 namespace zept::platform {
 namespace {
@@ -150,22 +149,6 @@ WideString FakeSystemFolders::shortPathName(const WideString& path) {
   if (!files_.fileExists(path) && !files_.directoryExists(path)) return u"";
   auto it = shortNames.find(path);
   return it == shortNames.end() ? path : it->second;
-}
-
-DateTime FakeClock::now() {
-  DateTime current = time;
-  if (stepMilliseconds != 0) {
-    long ms = ((time.hour * 60L + time.minute) * 60 + time.second) * 1000 +
-              time.millisecond + stepMilliseconds;
-    long days = ms / 86400000;
-    ms %= 86400000;
-    time = zept::AddDays(time, days);
-    time.hour = static_cast<int>(ms / 3600000);
-    time.minute = static_cast<int>(ms / 60000 % 60);
-    time.second = static_cast<int>(ms / 1000 % 60);
-    time.millisecond = static_cast<int>(ms % 1000);
-  }
-  return current;
 }
 
 }  // namespace zept::platform
