@@ -206,6 +206,9 @@ void TFormZept::startMenuMovie(const WideString& param) {
                 iWindowWidth, iWindowHeight);
   }
   w.setCaption(sWindowTitle);
+  // The movie fills the window's client area, whatever size it now has.
+  MenuMovie->Width = w.state().width;
+  MenuMovie->Height = w.state().height;
 }
 
 void TFormZept::openSco(const WideString& numberText, const WideString& param) {
