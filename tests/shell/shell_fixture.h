@@ -67,6 +67,15 @@ struct ShellEnv : FakeEnv {
     form->FormShow();
   }
   void run() { RunHeadless(movies, timers, window, print); }
+  // A three-SCO course started, a session begun and SCO 1 playing.
+  TFormZept& sessionInFirstSco() {
+    addCourse(3);
+    start();
+    form->Api.LMSInitialize();
+    form->openSco(u"1", u"");
+    run();
+    return *form;
+  }
   bool said(const std::string& line) const {
     for (const std::string& l : lines) {
       if (l == line) return true;

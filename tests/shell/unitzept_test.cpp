@@ -256,12 +256,7 @@ TEST_F(ShellTest, MenuCommands) {
 }
 
 TEST_F(ShellTest, CourseCommands) {
-  addCourse(3);
-  start();
-  TFormZept& f = *form;
-  f.Api.LMSInitialize();
-  f.openSco(u"1", u"");
-  run();
+  TFormZept& f = sessionInFirstSco();
   f.courseCommand(u"sendAPILoaded", u"");
   f.courseCommand(u"LMSSetValue", u"cmi.core.lesson_location;p1;p2");
   EXPECT_EQ(f.Api.LMSGetValue(u"cmi.core.lesson_location"), u"p1");
@@ -278,12 +273,7 @@ TEST_F(ShellTest, CourseCommands) {
 }
 
 TEST_F(ShellTest, ExternalInterfaceRequests) {
-  addCourse(3);
-  start();
-  TFormZept& f = *form;
-  f.Api.LMSInitialize();
-  f.openSco(u"1", u"");
-  run();
+  TFormZept& f = sessionInFirstSco();
   f.courseCall(
       u"<invoke name=\"LMSSetValue\" "
       u"returntype=\"xml\"><arguments><string>cmi.suspend_data;"
