@@ -32,6 +32,8 @@ ZEPT_ERROR_CLASS(ERegistryError);
 ZEPT_ERROR_CLASS(EConvertError);
 // An XML document could not be read.
 ZEPT_ERROR_CLASS(EXmlError);
+// The movie player could not do what was asked of a movie.
+ZEPT_ERROR_CLASS(EMovieError);
 
 #undef ZEPT_ERROR_CLASS
 

@@ -1,0 +1,229 @@
+#include "desktop/bridge_movie.h"
+
+#include <zlib.h>
+
+#include <cmath>
+
+#include "swf/avm1.h"
+#include "swf/swf.h"
+
+namespace zept::desktop {
+
+namespace {
+
+constexpr std::size_t kHeaderBytesWanted = 4096;
+
+// Up to limit bytes of the inflated body of a CWS movie.
+std::optional<std::string> InflatePrefix(const std::string& bytes,
+                                         std::size_t limit) {
+  z_stream stream{};
+  if (inflateInit(&stream) != Z_OK) return std::nullopt;
+  std::string out(limit, '\0');
+  stream.next_in =
+      reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data() + 8));
+  stream.avail_in = static_cast<uInt>(bytes.size() - 8);
+  stream.next_out = reinterpret_cast<Bytef*>(out.data());
+  stream.avail_out = static_cast<uInt>(limit);
+  const int result = inflate(&stream, Z_SYNC_FLUSH);
+  const std::size_t produced = limit - stream.avail_out;
+  inflateEnd(&stream);
+  if (result != Z_OK && result != Z_STREAM_END && result != Z_BUF_ERROR)
+    return std::nullopt;
+  out.resize(produced);
+  return out;
+}
+
+class BitReader {
+ public:
+  explicit BitReader(const std::string& bytes, std::size_t at)
+      : bytes_(bytes), at_(at) {}
+  bool bits(int n, std::uint32_t& value) {
+    value = 0;
+    for (int i = 0; i < n; ++i) {
+      if (bit_ == 0) {
+        if (at_ >= bytes_.size()) return false;
+        current_ = static_cast<unsigned char>(bytes_[at_++]);
+        bit_ = 8;
+      }
+      --bit_;
+      value = (value << 1) | ((current_ >> bit_) & 1);
+    }
+    return true;
+  }
+  bool signedBits(int n, std::int32_t& value) {
+    std::uint32_t raw;
+    if (!bits(n, raw)) return false;
+    if (n > 0 && (raw >> (n - 1)) & 1) raw |= ~0u << n;
+    value = static_cast<std::int32_t>(raw);
+    return true;
+  }
+  std::size_t next() const { return at_; }  // first byte after the bits
+
+ private:
+  const std::string& bytes_;
+  std::size_t at_;
+  unsigned current_ = 0;
+  int bit_ = 0;
+};
+
+}  // namespace
+
+std::optional<SwfStage> ReadSwfStage(const std::string& bytes) {
+  if (bytes.size() < 9) return std::nullopt;
+  const std::string signature = bytes.substr(0, 3);
+  std::string body;
+  if (signature == "FWS") {
+    body = bytes.substr(8, kHeaderBytesWanted);
+  } else if (signature == "CWS") {
+    std::optional<std::string> inflated =
+        InflatePrefix(bytes, kHeaderBytesWanted);
+    if (!inflated) return std::nullopt;
+    body = std::move(*inflated);
+  } else {
+    return std::nullopt;
+  }
+  BitReader reader(body, 0);
+  std::uint32_t nbits;
+  std::int32_t rect[4];
+  if (!reader.bits(5, nbits)) return std::nullopt;
+  for (std::int32_t& v : rect) {
+    if (!reader.signedBits(static_cast<int>(nbits), v)) return std::nullopt;
+  }
+  SwfStage stage;
+  const double width = (static_cast<double>(rect[1]) - rect[0]) / 20.0;
+  const double height = (static_cast<double>(rect[3]) - rect[2]) / 20.0;
+  if (width >= 1 && width <= 8192 && height >= 1 && height <= 8192) {
+    stage.width = static_cast<int>(std::lround(width));
+    stage.height = static_cast<int>(std::lround(height));
+  }
+  std::size_t at = reader.next();
+  if (at + 4 > body.size()) return stage;
+  const auto byte = [&](std::size_t i) {
+    return static_cast<unsigned char>(body[i]);
+  };
+  const double rate = byte(at + 1) + byte(at) / 256.0;
+  if (rate > 0) stage.frameRate = rate;
+  at += 4;
+  // The background is one of the first tags; look at a few.
+  for (int tags = 0; tags < 16 && at + 2 <= body.size(); ++tags) {
+    const unsigned header = byte(at) | (byte(at + 1) << 8);
+    at += 2;
+    const unsigned code = header >> 6;
+    std::size_t length = header & 0x3F;
+    if (length == 0x3F) {
+      if (at + 4 > body.size()) break;
+      length = byte(at) | (byte(at + 1) << 8) | (byte(at + 2) << 16) |
+               (std::size_t{byte(at + 3)} << 24);
+      at += 4;
+    }
+    if (code == 9 && length >= 3 && at + 3 <= body.size()) {
+      stage.red = byte(at);
+      stage.green = byte(at + 1);
+      stage.blue = byte(at + 2);
+      break;
+    }
+    if (code == 0 || length > body.size() - at) break;
+    at += length;
+  }
+  return stage;
+}
+
+std::string BuildBridgeMovie(const std::string& id, const std::string& movieUrl,
+                             const SwfStage& stage) {
+  using swf::Assembler;
+  Assembler a;
+  const auto pushGlobalEI = [](Assembler& code) {
+    code.pushString("_global").getVariable().pushString("zeptEI").getMember();
+  };
+
+  // get(path): "v" + value, or "u" when the variable is undefined.
+  Assembler get;
+  const Assembler::Label undefinedValue = get.newLabel();
+  get.pushString("value")
+      .pushString("_level1.")
+      .pushString("path")
+      .getVariable()
+      .add2()
+      .getVariable()
+      .defineLocal();
+  get.pushString("value").getVariable().typeOf().pushString("undefined")
+      .equals2()
+      .ifTrue(undefinedValue);
+  get.pushString("v").pushString("value").getVariable().add2().return_();
+  get.bind(undefinedValue).pushString("u").return_();
+  a.defineFunction("", {"path"}, get).addCallback("zeptGet" + id);
+
+  // set(path, value)
+  Assembler set;
+  set.pushString("_level1.")
+      .pushString("path")
+      .getVariable()
+      .add2()
+      .pushString("value")
+      .getVariable()
+      .setVariable()
+      .pushBool(true)
+      .return_();
+  a.defineFunction("", {"path", "value"}, set).addCallback("zeptSet" + id);
+
+  // state(): "_framesloaded/_totalframes" of the real movie.
+  Assembler state;
+  state.pushString("_level1").pushInt(12).getProperty().pushString("/").add2()
+      .pushString("_level1").pushInt(5).getProperty().add2().return_();
+  a.defineFunction("", {}, state).addCallback("zeptState" + id);
+
+  // The real movie's calls name their player: ExternalInterface becomes an
+  // object whose call() goes to zeptCall(id, name, ...) through the original.
+  a.pushString("_global").getVariable().pushString("zeptEI")
+      .pushString("flash").getVariable().pushString("external").getMember()
+      .pushString("ExternalInterface").getMember()
+      .setMember();
+  a.pushString("zeptWrapper").pushInt(0).pushString("Object").newObject()
+      .setVariable();
+  a.pushString("zeptWrapper").getVariable().pushString("available")
+      .pushBool(true).setMember();
+
+  Assembler addCallback;
+  addCallback.pushString("method").getVariable()
+      .pushString("instance").getVariable()
+      .pushString("name").getVariable()
+      .pushInt(3);
+  pushGlobalEI(addCallback);
+  addCallback.pushString("addCallback").callMethod().return_();
+  a.pushString("zeptWrapper").getVariable().pushString("addCallback");
+  a.defineFunction("", {"name", "instance", "method"}, addCallback);
+  a.setMember();
+
+  Assembler call;
+  for (const std::string& first : {id, std::string("zeptCall")}) {
+    call.pushString(first).pushInt(1).pushString("arguments").getVariable()
+        .pushString("unshift").callMethod().pop();
+  }
+  call.pushString("arguments").getVariable();
+  pushGlobalEI(call);
+  call.pushInt(2);
+  pushGlobalEI(call);
+  call.pushString("call").getMember().pushString("apply").callMethod()
+      .return_();
+  a.pushString("zeptWrapper").getVariable().pushString("call");
+  a.defineFunction("", {}, call);
+  a.setMember();
+
+  a.pushString("_global").getVariable().pushString("flash").getMember()
+      .pushString("external").getMember()
+      .pushString("ExternalInterface")
+      .pushString("zeptWrapper").getVariable()
+      .setMember();
+
+  // loadMovieNum(url, 1)
+  a.pushString(movieUrl).pushString("_level1").getUrl2(0, false, false);
+  a.stop();
+
+  swf::MovieWriter movie(stage.width, stage.height, stage.frameRate,
+                         swf::Rgb{stage.red, stage.green, stage.blue});
+  movie.doAction(a);
+  movie.showFrame();
+  return movie.bytes(false);
+}
+
+}  // namespace zept::desktop

@@ -1,0 +1,31 @@
+#pragma once
+// The bridge movie: the emulator has no GetVariable or SetVariable, so every
+// movie is played inside a small movie of its own stage size, frame rate
+// and background that sits at _level0, loads the real movie into _level1
+// and answers the page's reads and writes of _level1's variables.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace zept::desktop {
+
+struct SwfStage {
+  int width = 550, height = 400;  // pixels
+  double frameRate = 12;
+  std::uint8_t red = 255, green = 255, blue = 255;
+};
+
+// The stage of an FWS or CWS movie; nullopt for anything else. Reads no
+// more of the body than the header and the first tags need.
+std::optional<SwfStage> ReadSwfStage(const std::string& bytes);
+
+// The bridge of player id for the movie at movieUrl (with its query). Its
+// callbacks are "zeptGet" + id (path -> "v" + value, or "u" when
+// undefined), "zeptSet" + id (path, value) and "zeptState" + id (->
+// "framesloaded/totalframes"); the real movie's ExternalInterface calls go
+// to the page's zeptCall(id, name, ...).
+std::string BuildBridgeMovie(const std::string& id, const std::string& movieUrl,
+                             const SwfStage& stage);
+
+}  // namespace zept::desktop

@@ -1,0 +1,415 @@
+#include "desktop/page.h"
+
+#include <climits>
+#include <cstdlib>
+#include <filesystem>
+
+#include "desktop/json_strings.h"
+#include "desktop/page_resources.h"
+#include "platform/errors.h"
+
+namespace zept::desktop {
+
+namespace {
+
+constexpr char kPageUri[] = "zept://z/app/page.html";
+// How long the program waits on the page before it gives an op up.
+constexpr int kOpTimeoutMs = 10000;
+// How long a waiting message waits for an earlier one that has not come.
+constexpr int kGapMs = 500;
+
+std::string ContentType(const std::string& path) {
+  const std::string ext = std::filesystem::path(path).extension().string();
+  static const std::pair<const char*, const char*> kTypes[] = {
+      {".html", "text/html"},       {".js", "text/javascript"},
+      {".wasm", "application/wasm"}, {".swf", "application/x-shockwave-flash"},
+      {".png", "image/png"},         {".jpg", "image/jpeg"},
+      {".jpeg", "image/jpeg"},       {".gif", "image/gif"},
+      {".xml", "text/xml"},          {".json", "application/json"},
+      {".mp3", "audio/mpeg"},        {".flv", "video/x-flv"},
+      {".txt", "text/plain"}};
+  for (const auto& [e, type] : kTypes) {
+    if (g_ascii_strcasecmp(ext.c_str(), e) == 0) return type;
+  }
+  return "application/octet-stream";
+}
+
+// The resolved path when it lies inside folder (both resolved), else "".
+std::string ResolveInside(const std::string& path, const std::string& folder) {
+  char resolved[PATH_MAX];
+  char base[PATH_MAX];
+  if (!realpath(path.c_str(), resolved) || !realpath(folder.c_str(), base))
+    return "";
+  std::string inside = base;
+  if (inside.back() != '/') inside += '/';
+  const std::string file = resolved;
+  return file.compare(0, inside.size(), inside) == 0 ? file : "";
+}
+
+void FinishError(WebKitURISchemeRequest* request, GQuark domain, int code,
+                 const std::string& message) {
+  GError* error = g_error_new_literal(domain, code, message.c_str());
+  webkit_uri_scheme_request_finish_error(request, error);
+  g_error_free(error);
+}
+
+void FinishBytes(WebKitURISchemeRequest* request, std::string bytes,
+                 const std::string& type) {
+  auto* owned = new std::string(std::move(bytes));
+  GBytes* data = g_bytes_new_with_free_func(
+      owned->data(), owned->size(),
+      [](gpointer text) { delete static_cast<std::string*>(text); }, owned);
+  GObjectPtr<GInputStream> stream(g_memory_input_stream_new_from_bytes(data));
+  const gint64 length = static_cast<gint64>(g_bytes_get_size(data));
+  g_bytes_unref(data);
+  GObjectPtr<WebKitURISchemeResponse> response(
+      webkit_uri_scheme_response_new(stream.get(), length));
+  webkit_uri_scheme_response_set_content_type(response.get(), type.c_str());
+  webkit_uri_scheme_request_finish_with_response(request, response.get());
+}
+
+std::string ReadBody(WebKitURISchemeRequest* request) {
+  GObjectPtr<GInputStream> body(webkit_uri_scheme_request_get_http_body(request));
+  std::string out;
+  if (!body) return out;
+  char buffer[16384];
+  for (;;) {
+    const gssize n = g_input_stream_read(body.get(), buffer, sizeof buffer,
+                                         nullptr, nullptr);
+    if (n <= 0) break;
+    out.append(buffer, static_cast<std::size_t>(n));
+  }
+  return out;
+}
+
+struct EvalContext {
+  MoviePage* page;
+  std::string seq;
+};
+
+}  // namespace
+
+MoviePage::MoviePage(std::string ruffleDir, std::vector<std::string> roots)
+    : ruffleDir_(std::move(ruffleDir)), roots_(std::move(roots)) {
+  context_.reset(webkit_web_context_new());
+  // The emulator stops on an empty language list.
+  const char* const languages[] = {"en-US", nullptr};
+  webkit_web_context_set_preferred_languages(context_.get(), languages);
+  webkit_web_context_register_uri_scheme(context_.get(), "zept", HandleScheme,
+                                         this, nullptr);
+  WebKitSecurityManager* security =
+      webkit_web_context_get_security_manager(context_.get());
+  webkit_security_manager_register_uri_scheme_as_secure(security, "zept");
+  webkit_security_manager_register_uri_scheme_as_cors_enabled(security, "zept");
+
+  view_ = GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context",
+                                  context_.get(), nullptr));
+  viewRef_.reset(GTK_WIDGET(g_object_ref_sink(view_)));
+  WebKitSettings* settings =
+      webkit_web_view_get_settings(WEBKIT_WEB_VIEW(view_));
+  webkit_settings_set_enable_javascript(settings, TRUE);
+  webkit_settings_set_hardware_acceleration_policy(
+      settings, WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER);
+  webkit_settings_set_enable_write_console_messages_to_stdout(
+      settings, std::getenv("ZEPT_PAGE_CONSOLE") != nullptr);
+  webkit_settings_set_enable_back_forward_navigation_gestures(settings, FALSE);
+
+  g_signal_connect(view_, "load-changed",
+                   G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent event,
+                                  gpointer self) {
+                     if (event == WEBKIT_LOAD_FINISHED)
+                       static_cast<MoviePage*>(self)->loaded_ = true;
+                   }),
+                   this);
+  g_signal_connect(view_, "load-failed",
+                   G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent, char*,
+                                  GError*, gpointer self) -> gboolean {
+                     static_cast<MoviePage*>(self)->loadFailed_ = true;
+                     return FALSE;
+                   }),
+                   this);
+  // The page never leaves itself: movies open documents and links through
+  // the shell's commands, not by navigating.
+  g_signal_connect(
+      view_, "decide-policy",
+      G_CALLBACK(+[](WebKitWebView*, WebKitPolicyDecision* decision,
+                     WebKitPolicyDecisionType type, gpointer) -> gboolean {
+        if (type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE) return FALSE;
+        if (type == WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION) {
+          WebKitNavigationAction* action =
+              webkit_navigation_policy_decision_get_navigation_action(
+                  WEBKIT_NAVIGATION_POLICY_DECISION(decision));
+          const char* uri = webkit_uri_request_get_uri(
+              webkit_navigation_action_get_request(action));
+          if (uri && g_strcmp0(uri, kPageUri) == 0) return FALSE;
+        }
+        webkit_policy_decision_ignore(decision);
+        return TRUE;
+      }),
+      nullptr);
+  g_signal_connect(view_, "context-menu",
+                   G_CALLBACK(+[](WebKitWebView*, WebKitContextMenu*,
+                                  GdkEvent*, WebKitHitTestResult*, gpointer) {
+                     return TRUE;
+                   }),
+                   nullptr);
+}
+
+MoviePage::~MoviePage() {
+  if (parked_) answer(parked_.get(), {"done", ""});
+}
+
+GtkWidget* MoviePage::widget() const { return view_; }
+
+std::string MoviePage::FileUrl(const std::string& nativePath) {
+  GCharPtr escaped(g_uri_escape_string(nativePath.c_str(), "/", FALSE));
+  return std::string("zept://z/file") + escaped.get();
+}
+
+void MoviePage::setVirtualFile(const std::string& path, std::string bytes) {
+  virtualFiles_[path] = std::move(bytes);
+}
+
+void MoviePage::removeVirtualFile(const std::string& path) {
+  virtualFiles_.erase(path);
+}
+
+bool MoviePage::load(int timeoutMs) {
+  loaded_ = loadFailed_ = false;
+  webkit_web_view_load_uri(WEBKIT_WEB_VIEW(view_), kPageUri);
+  if (!waitFor([this] { return loaded_ || loadFailed_; }, timeoutMs) ||
+      loadFailed_)
+    return false;
+  try {
+    return op({"ready", ""}) == "1";
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+void MoviePage::HandleScheme(WebKitURISchemeRequest* request, gpointer self) {
+  static_cast<MoviePage*>(self)->serve(request);
+}
+
+void MoviePage::serve(WebKitURISchemeRequest* request) {
+  const std::string uri = webkit_uri_scheme_request_get_uri(request);
+  const char* method = webkit_uri_scheme_request_get_http_method(request);
+  constexpr std::string_view kPrefix = "zept://z/";
+  if (uri.compare(0, kPrefix.size(), kPrefix) != 0) {
+    FinishError(request, G_IO_ERROR, G_IO_ERROR_PERMISSION_DENIED,
+                "refused: " + uri);
+    return;
+  }
+  std::string rest = uri.substr(kPrefix.size());
+  rest = rest.substr(0, rest.find_first_of("?#"));
+  if (rest == "call") {
+    if (g_strcmp0(method, "POST") == 0) {
+      receive(request);
+    } else {
+      FinishError(request, G_IO_ERROR, G_IO_ERROR_INVALID_ARGUMENT,
+                  "calls are POSTed");
+    }
+    return;
+  }
+  GCharPtr decoded(g_uri_unescape_string(rest.c_str(), nullptr));
+  const std::string path = decoded ? decoded.get() : "";
+  if (path == "app/page.html") return FinishBytes(request, kPageHtml, "text/html");
+  if (path == "app/page.js")
+    return FinishBytes(request, kPageJs, "text/javascript");
+  if (path.rfind("ruffle/", 0) == 0) {
+    const std::string file = ResolveInside(ruffleDir_ + "/" + path.substr(7),
+                                           ruffleDir_);
+    if (!file.empty()) return serveFile(request, file);
+  } else if (path.rfind("file/", 0) == 0) {
+    const std::string native =
+        std::filesystem::path(path.substr(4)).lexically_normal().string();
+    if (auto it = virtualFiles_.find(native); it != virtualFiles_.end())
+      return FinishBytes(request, it->second, ContentType(native));
+    for (const std::string& root : roots_) {
+      const std::string file = ResolveInside(native, root);
+      if (!file.empty()) return serveFile(request, file);
+    }
+    char resolved[PATH_MAX];
+    if (realpath(native.c_str(), resolved) && allowedFiles_.count(resolved))
+      return serveFile(request, resolved);
+  }
+  FinishError(request, G_IO_ERROR, G_IO_ERROR_NOT_FOUND, "not served: " + uri);
+}
+
+void MoviePage::serveFile(WebKitURISchemeRequest* request,
+                          const std::string& path) {
+  gchar* contents = nullptr;
+  gsize length = 0;
+  GError* error = nullptr;
+  if (!g_file_get_contents(path.c_str(), &contents, &length, &error)) {
+    webkit_uri_scheme_request_finish_error(request, error);
+    g_error_free(error);
+    return;
+  }
+  std::string bytes(contents, length);
+  g_free(contents);
+  FinishBytes(request, std::move(bytes), ContentType(path));
+}
+
+void MoviePage::answer(WebKitURISchemeRequest* request,
+                       const std::vector<std::string>& items) {
+  FinishBytes(request, EncodeStringArray(items), "application/json");
+}
+
+void MoviePage::receive(WebKitURISchemeRequest* request) {
+  std::optional<std::vector<std::string>> items =
+      DecodeStringArray(ReadBody(request));
+  if (!items || items->empty()) return answer(request, {"done", ""});
+  const std::string& kind = items->front();
+  if (kind == "reply") {
+    if (op_ && op_->sent && !op_->done && items->size() >= 4 &&
+        (*items)[1] == op_->items[1]) {
+      op_->done = true;
+      op_->ok = (*items)[2] == "1";
+      op_->value = (*items)[3];
+      parked_ = RefObject(request);
+    } else {
+      answer(request, {"done", ""});
+    }
+    return;
+  }
+  char* end = nullptr;
+  const long n = items->size() >= 3 ? std::strtol((*items)[1].c_str(), &end, 10) : 0;
+  if ((kind != "fscommand" && kind != "call") || n <= 0 || !end || *end) {
+    return answer(request, {"done", ""});
+  }
+  const bool waited = kind == "call";
+  if (!waited) {
+    answer(request, {"done", ""});
+  } else {
+    if (parked_) answer(parked_.get(), {"done", ""});  // cannot happen
+    parked_ = RefObject(request);
+    // An op waiting on a script the page cannot run now goes this way.
+    if (op_ && !op_->sent && !op_->done) sendOp(parked_.get());
+  }
+  queue_[n] = Message{std::move(*items), waited};
+  if (busy()) {
+    schedulePending();
+  } else {
+    handlePending();
+  }
+}
+
+void MoviePage::schedulePending() {
+  if (idleScheduled_) return;
+  idleScheduled_ = true;
+  g_timeout_add(
+      1,
+      [](gpointer self) -> gboolean {
+        auto* page = static_cast<MoviePage*>(self);
+        page->idleScheduled_ = false;
+        page->handlePending();
+        return G_SOURCE_REMOVE;
+      },
+      this);
+}
+
+void MoviePage::handlePending() {
+  while (!queue_.empty()) {
+    if (busy()) return schedulePending();
+    auto next = queue_.begin();
+    if (next->first != nextMessage_) {
+      // An earlier message is still on its way; one lost must not hold a
+      // waiting page for ever.
+      if (!(next->second.waited && parked_)) return;
+      if (gapSince_ == 0) gapSince_ = g_get_monotonic_time();
+      if (g_get_monotonic_time() - gapSince_ < kGapMs * 1000)
+        return schedulePending();
+    }
+    gapSince_ = 0;
+    nextMessage_ = next->first + 1;
+    Message message = std::move(next->second);
+    queue_.erase(next);
+    std::string value;
+    handling_ = true;
+    try {
+      if (onMessage) value = onMessage(message.items);
+    } catch (const std::exception&) {
+      value.clear();
+    }
+    handling_ = false;
+    if (message.waited && parked_) {
+      GObjectPtr<WebKitURISchemeRequest> request = std::move(parked_);
+      answer(request.get(), {"done", value});
+    }
+    if (afterMessage) afterMessage();
+  }
+}
+
+void MoviePage::sendOp(WebKitURISchemeRequest* request) {
+  op_->sent = true;
+  GObjectPtr<WebKitURISchemeRequest> keep = std::move(parked_);
+  answer(request, op_->items);
+}
+
+std::string MoviePage::op(const std::vector<std::string>& args) {
+  Op op;
+  op.items = {"op", std::to_string(++opSeq_)};
+  op.items.insert(op.items.end(), args.begin(), args.end());
+  Op* outer = op_;
+  op_ = &op;
+  if (parked_) {
+    sendOp(parked_.get());
+  } else {
+    std::string json = EncodeStringArray(
+        std::vector<std::string>(op.items.begin() + 1, op.items.end()));
+    const std::string script =
+        "zeptOp(" + json.substr(1, json.size() - 2) + ")";
+    auto* eval = new EvalContext{this, op.items[1]};
+    webkit_web_view_evaluate_javascript(
+        WEBKIT_WEB_VIEW(view_), script.c_str(),
+        static_cast<gssize>(script.size()), nullptr, nullptr, nullptr,
+        [](GObject* view, GAsyncResult* result, gpointer data) {
+          std::unique_ptr<EvalContext> eval(static_cast<EvalContext*>(data));
+          GError* error = nullptr;
+          JSCValue* value = webkit_web_view_evaluate_javascript_finish(
+              WEBKIT_WEB_VIEW(view), result, &error);
+          std::string json;
+          if (value) {
+            GCharPtr text(jsc_value_to_string(value));
+            json = text ? text.get() : "";
+            g_object_unref(value);
+          } else if (error) {
+            g_error_free(error);
+          }
+          MoviePage* page = eval->page;
+          Op* current = page->op_;
+          if (!current || current->done || current->items[1] != eval->seq)
+            return;
+          std::optional<std::vector<std::string>> items =
+              DecodeStringArray(json);
+          current->done = true;
+          current->ok = items && items->size() >= 2 && (*items)[0] == "1";
+          current->value = items && items->size() >= 2
+                               ? (*items)[1]
+                               : std::string("the page did not run the op");
+        },
+        eval);
+  }
+  const bool answered = waitFor([&op] { return op.done; }, kOpTimeoutMs);
+  op_ = outer;
+  if (!queue_.empty()) schedulePending();
+  if (!answered) throw EMovieError("the movie page did not answer");
+  if (!op.ok) throw EMovieError(op.value);
+  return op.value;
+}
+
+bool MoviePage::waitFor(const std::function<bool()>& done, int timeoutMs) {
+  ++waits_;
+  const gint64 deadline = g_get_monotonic_time() + gint64{timeoutMs} * 1000;
+  // Wakes the loop now and then so that the deadline is seen.
+  const guint tick = g_timeout_add(
+      50, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
+  while (!done() && g_get_monotonic_time() < deadline)
+    g_main_context_iteration(nullptr, TRUE);
+  g_source_remove(tick);
+  --waits_;
+  return done();
+}
+
+}  // namespace zept::desktop

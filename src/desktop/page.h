@@ -1,0 +1,106 @@
+#pragma once
+// The one web page that plays every movie, and the ordered channel between
+// it and the program (see page/page.js for the page's side).
+
+#include <gtk/gtk.h>
+#include <webkit2/webkit2.h>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "desktop/gobject.h"
+
+namespace zept::desktop {
+
+class MoviePage {
+ public:
+  // ruffleDir: the Flash emulator's web build; roots: folders whose files
+  // the page may load (the program folder). Both native, absolute.
+  MoviePage(std::string ruffleDir, std::vector<std::string> roots);
+  ~MoviePage();
+  MoviePage(const MoviePage&) = delete;
+  MoviePage& operator=(const MoviePage&) = delete;
+
+  GtkWidget* widget() const;
+
+  // Loads the page and waits (running the main loop) until its script and
+  // the emulator are there. False after timeoutMs or on a load failure.
+  bool load(int timeoutMs);
+
+  // One message of a movie: {"fscommand", id, command, args} or
+  // {"call", id, invokeXml}; returns the call's answer (the return value).
+  std::function<std::string(const std::vector<std::string>& message)>
+      onMessage;
+  // Runs after each message has been answered.
+  std::function<void()> afterMessage;
+
+  // Runs an op of the page (kind, player id, arguments) and returns its
+  // value. Throws EMovieError when the page refuses it or does not answer.
+  std::string op(const std::vector<std::string>& args);
+
+  // True while the program waits on the page or handles a message: timers
+  // and window events must wait.
+  bool busy() const { return waits_ > 0 || handling_; }
+
+  // Files the page may load besides the roots (a capture), and files that
+  // exist only in memory (the bridge movies), both by native path.
+  void allowFile(const std::string& path) { allowedFiles_.insert(path); }
+  void setVirtualFile(const std::string& path, std::string bytes);
+  void removeVirtualFile(const std::string& path);
+
+  // The URL the page loads a native file by.
+  static std::string FileUrl(const std::string& nativePath);
+
+ private:
+  static void HandleScheme(WebKitURISchemeRequest* request, gpointer self);
+  void serve(WebKitURISchemeRequest* request);
+  void serveFile(WebKitURISchemeRequest* request, const std::string& path);
+  void receive(WebKitURISchemeRequest* request);
+  void handlePending();
+  void schedulePending();
+  void answer(WebKitURISchemeRequest* request,
+              const std::vector<std::string>& items);
+  void sendOp(WebKitURISchemeRequest* request);
+  bool waitFor(const std::function<bool()>& done, int timeoutMs);
+
+  std::string ruffleDir_;
+  std::vector<std::string> roots_;
+  std::set<std::string> allowedFiles_;
+  std::map<std::string, std::string> virtualFiles_;
+  GObjectPtr<WebKitWebContext> context_;
+  GtkWidget* view_ = nullptr;  // owned by its GTK parent once placed
+  GObjectPtr<GtkWidget> viewRef_;
+
+  // The request the page is blocked on, if any; the messages not handled
+  // yet, by number.
+  struct Message {
+    std::vector<std::string> items;
+    bool waited = false;  // the page waits on its answer
+  };
+  GObjectPtr<WebKitURISchemeRequest> parked_;
+  std::map<long, Message> queue_;
+  long nextMessage_ = 1;
+  gint64 gapSince_ = 0;
+  bool handling_ = false;
+  bool idleScheduled_ = false;
+  int waits_ = 0;
+
+  struct Op {
+    std::vector<std::string> items;  // "op", seq, kind, id, ...
+    bool sent = false;               // asked through a blocked request
+    bool done = false;
+    bool ok = false;
+    std::string value;
+  };
+  Op* op_ = nullptr;
+  long opSeq_ = 0;
+  bool loaded_ = false;
+  bool loadFailed_ = false;
+};
+
+}  // namespace zept::desktop

@@ -1,0 +1,270 @@
+// The page that holds every movie of the program: one player element per
+// movie host control. It talks to the program over one ordered channel:
+// POSTs to zept://z/call, each a JSON array of strings.
+//
+// Page to program:  ["fscommand", n, id, command, args]   (not waited on)
+//                   ["call", n, id, invokeXml]             (waited on)
+//                   ["reply", opSeq, ok, value]            (waited on)
+// Program to page:  ["done", value]  or  ["op", opSeq, kind, id, ...]
+//
+// n numbers the messages in the order the movies made them; the program
+// handles them in that order. While the page waits on a call, anything the
+// program needs of a movie (a variable, a frame) comes back as an "op" that
+// the page runs and answers before it waits again.
+"use strict";
+
+// Every command a movie may call by name through ExternalInterface.
+const ZEPT_COMMANDS = [
+  "AddUser", "GetTracking", "GetUserData", "GetUserList", "GetUserSessionByName",
+  "GetUsersSessions", "GoToSCO", "LMSCommit", "LMSFinish", "LMSInitialize",
+  "LMSLoad", "LMSSetValue", "LMSGetValue", "OnOpenDocument", "PrintDocument",
+  "PrintReport", "SetLang", "SetLogin", "SetSCO", "SetTrackHistory",
+  "SetTrackInteractions", "SetTrackMode", "SetTrackPath", "SetTrackingId",
+  "SetUserData", "WriteTextFile", "WriteTextFileAs", "sendAPILoaded",
+  "sendChooseSCO", "sendContinueSCO", "sendGoToHome", "sendPreviousSCO",
+  "sendPrintPagePDF", "sendQuit", "doEICommand",
+];
+
+const players = new Map();  // id -> {element, api, box, config, zoom}
+let messageNumber = 0;
+let lastOp = {seq: 0, result: null};
+let newestVisible = null;
+let topZ = 0;
+
+function post(message) {
+  const xhr = new XMLHttpRequest();
+  xhr.open("POST", "zept://z/call", false);
+  xhr.send(JSON.stringify(message));
+  return JSON.parse(xhr.responseText);
+}
+
+// One message and the ops the program asks for before it answers.
+function exchange(message) {
+  let answer = post(message);
+  while (answer[0] === "op") {
+    const result = runOp(answer.slice(1));
+    answer = post(["reply", answer[1], result[0], result[1]]);
+  }
+  return answer[1];
+}
+
+function postWithoutWaiting(message) {
+  const xhr = new XMLHttpRequest();
+  xhr.open("POST", "zept://z/call", true);
+  xhr.send(JSON.stringify(message));
+}
+
+function escapeXml(text) {
+  return String(text).replace(/&/g, "&amp;").replace(/</g, "&lt;")
+      .replace(/>/g, "&gt;").replace(/"/g, "&quot;").replace(/'/g, "&apos;");
+}
+
+function unescapeXml(text) {
+  return text.replace(/&(lt|gt|quot|apos|amp|#x[0-9a-fA-F]+|#[0-9]+);/g,
+                      (all, name) => {
+                        switch (name) {
+                          case "lt": return "<";
+                          case "gt": return ">";
+                          case "quot": return "\"";
+                          case "apos": return "'";
+                          case "amp": return "&";
+                        }
+                        const code = name[1] === "x" ? parseInt(name.slice(2), 16)
+                                                     : parseInt(name.slice(1), 10);
+                        return code <= 0x10ffff ? String.fromCodePoint(code) : all;
+                      });
+}
+
+// A value in the ExternalInterface XML form, as the Flash control sends it.
+function toXml(value) {
+  if (value === null) return "<null/>";
+  switch (typeof value) {
+    case "undefined": return "<undefined/>";
+    case "boolean": return value ? "<true/>" : "<false/>";
+    case "number": return "<number>" + value + "</number>";
+    case "string": return "<string>" + escapeXml(value) + "</string>";
+  }
+  const open = Array.isArray(value) ? "<array>" : "<object>";
+  const close = Array.isArray(value) ? "</array>" : "</object>";
+  let body = "";
+  for (const key of Object.keys(value)) {
+    body += "<property id=\"" + escapeXml(key) + "\">" + toXml(value[key]) +
+            "</property>";
+  }
+  return open + body + close;
+}
+
+function fromXml(text) {
+  let m;
+  if ((m = /^<string>([\s\S]*)<\/string>$/.exec(text))) return unescapeXml(m[1]);
+  if ((m = /^<number>([\s\S]*)<\/number>$/.exec(text))) return Number(m[1]);
+  if (text === "<true/>") return true;
+  if (text === "<false/>") return false;
+  if (text === "<null/>") return null;
+  if (text === "" || text === "<undefined/>") return undefined;
+  return text;
+}
+
+// Every ExternalInterface call of a movie arrives here: the bridge movie of
+// each player routes the calls of its movie through this one function.
+window.zeptCall = function(id, name, ...args) {
+  const xml = "<invoke name=\"" + escapeXml(name) +
+              "\" returntype=\"xml\"><arguments>" + args.map(toXml).join("") +
+              "</arguments></invoke>";
+  return fromXml(exchange(["call", String(++messageNumber), String(id), xml]));
+};
+
+// A movie that calls the page by a command's own name, past its bridge.
+for (const name of ZEPT_COMMANDS) {
+  window[name] = (...args) => window.zeptCall(newestVisible, name, ...args);
+}
+
+function callBridge(player, name, ...args) {
+  const value = player.api.callExternalInterface(name + player.id, ...args);
+  if (value === undefined || value === null) {
+    throw new Error("the movie is not ready");
+  }
+  return value;
+}
+
+function place(player) {
+  const box = player.box.style;
+  if (player.visible) {
+    box.left = "0"; box.top = "0"; box.width = "100%"; box.height = "100%";
+    box.visibility = "visible";
+    newestVisible = player.id;
+  } else {
+    // Hidden players keep drawing off the page, at their own size.
+    box.left = "0"; box.top = "-20000px";
+    box.width = player.width + "px"; box.height = player.height + "px";
+    box.visibility = "visible";
+  }
+}
+
+const ops = {
+  create(id) {
+    const element = window.RufflePlayer.newest().createPlayer();
+    const box = document.createElement("div");
+    box.className = "movie";
+    box.style.zIndex = String(++topZ);
+    box.appendChild(element);
+    document.body.appendChild(box);
+    const player = {id, element, box, api: element.ruffle(), visible: false,
+                    width: 0, height: 0, zoom: null};
+    player.api.addFSCommandHandler((command, args) => {
+      postWithoutWaiting(["fscommand", String(++messageNumber), id,
+                          String(command), String(args)]);
+    });
+    players.set(id, player);
+    place(player);
+    return "";
+  },
+  layout(player, visible, width, height) {
+    player.visible = visible === "1";
+    player.width = Number(width);
+    player.height = Number(height);
+    place(player);
+    applyZoom(player);
+    return "";
+  },
+  load(player, url, config) {
+    player.api.load(Object.assign(JSON.parse(config), {url}));
+    return "";
+  },
+  state(player) {
+    let text;
+    try {
+      text = player.api.callExternalInterface("zeptState" + player.id);
+    } catch (e) {
+      text = undefined;
+    }
+    if (typeof text !== "string") return "0";
+    const [loaded, total] = text.split("/").map(Number);
+    if (total > 0 && loaded >= total) return "4";
+    return loaded > 0 ? "3" : "1";
+  },
+  get(player, name) {
+    const value = String(callBridge(player, "zeptGet", name));
+    return value[0] === "v" ? value.slice(1) : "";
+  },
+  set(player, name, value) {
+    callBridge(player, "zeptSet", name, value);
+    return "";
+  },
+  zoom(player, left, top, right, bottom) {
+    player.zoom = [left, top, right, bottom].map(Number);
+    applyZoom(player);
+    return "";
+  },
+  frame(player, width, height) {
+    const canvas = player.element.shadowRoot &&
+                   player.element.shadowRoot.querySelector("canvas");
+    const out = document.createElement("canvas");
+    out.width = Number(width);
+    out.height = Number(height);
+    const context = out.getContext("2d");
+    context.fillStyle = player.background || "#ffffff";
+    context.fillRect(0, 0, out.width, out.height);
+    if (canvas && canvas.width > 0 && canvas.height > 0) {
+      context.drawImage(canvas, 0, 0, out.width, out.height);
+    }
+    return out.toDataURL("image/png");
+  },
+  background(player, color) {
+    player.background = color;
+    return "";
+  },
+  free(player) {
+    player.box.remove();
+    players.delete(player.id);
+    if (newestVisible === player.id) newestVisible = null;
+    return "";
+  },
+};
+
+// The given stage rectangle (twips) shown at the control's size.
+function applyZoom(player) {
+  const style = player.element.style;
+  const metadata = player.api.metadata;
+  if (!player.zoom || !metadata || !(player.zoom[2] > player.zoom[0]) ||
+      !(player.zoom[3] > player.zoom[1])) {
+    style.position = "absolute";
+    style.left = "0"; style.top = "0"; style.width = "100%"; style.height = "100%";
+    return;
+  }
+  const [left, top, right, bottom] = player.zoom.map((t) => t / 20);
+  const sx = player.width / (right - left), sy = player.height / (bottom - top);
+  style.position = "absolute";
+  style.left = (-left * sx) + "px";
+  style.top = (-top * sy) + "px";
+  style.width = (metadata.width * sx) + "px";
+  style.height = (metadata.height * sy) + "px";
+}
+
+function runOp(op) {
+  const [seqText, kind, id, ...args] = op;
+  // The program may ask for an op twice (once through a script it sent, once
+  // in answer to a message); it runs once, and never after a later one.
+  const seq = Number(seqText);
+  if (seq <= lastOp.seq) {
+    return seq === lastOp.seq ? lastOp.result : ["0", "stale"];
+  }
+  let result;
+  try {
+    if (kind === "ready") {
+      result = ["1", window.RufflePlayer && window.RufflePlayer.newest() ? "1" : "0"];
+    } else if (kind === "create") {
+      result = ["1", ops.create(id)];
+    } else {
+      const player = players.get(id);
+      if (!player) throw new Error("no such movie");
+      result = ["1", String(ops[kind](player, ...args))];
+    }
+  } catch (e) {
+    result = ["0", String((e && e.message) || e)];
+  }
+  lastOp = {seq, result};
+  return result;
+}
+
+window.zeptOp = (...op) => JSON.stringify(runOp(op));

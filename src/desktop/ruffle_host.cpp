@@ -1,0 +1,230 @@
+#include "desktop/ruffle_host.h"
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "desktop/bridge_movie.h"
+#include "desktop/json_strings.h"
+#include "engine/picture.h"
+#include "platform/codepage.h"
+#include "platform/errors.h"
+
+namespace zept::desktop {
+
+namespace {
+
+std::string ReadFilePrefix(const std::string& path, std::size_t limit) {
+  std::ifstream in(path, std::ios::binary);
+  std::string bytes(limit, '\0');
+  in.read(bytes.data(), static_cast<std::streamsize>(limit));
+  bytes.resize(static_cast<std::size_t>(in.gcount()));
+  return bytes;
+}
+
+const char* ScaleName(int mode) {
+  switch (mode) {
+    case 1: return "noBorder";
+    case 2: return "exactFit";
+    case 3: return "noScale";
+    default: return "showAll";
+  }
+}
+
+// "#RRGGBB" from the shell's colour text, or "" when it is none.
+std::string CssColour(const WideString& text) {
+  const std::optional<std::uint32_t> argb = ParseColour(text);
+  if (!argb) return "";
+  char out[8];
+  std::snprintf(out, sizeof out, "#%06x", *argb & 0xFFFFFF);
+  return out;
+}
+
+}  // namespace
+
+class RuffleMovieHost final : public MovieHost {
+ public:
+  RuffleMovieHost(RuffleHostFactory& factory, std::string id)
+      : factory_(factory), id_(std::move(id)) {
+    factory_.page_.op({"create", id_});
+    applyLayout();
+  }
+
+  ~RuffleMovieHost() override {
+    factory_.live_.erase(id_);
+    if (!bridgePath_.empty()) factory_.page_.removeVirtualFile(bridgePath_);
+    try {
+      factory_.page_.op({"free", id_});
+    } catch (const std::exception&) {
+      // The page is gone or stuck; the player goes with it.
+    }
+  }
+
+  void setMovie(const WideString& url) override {
+    const std::string text = WideToUtf8(url);
+    const std::size_t mark = text.find('?');
+    const std::string path = text.substr(0, mark);
+    const std::string query = mark == std::string::npos ? "" : text.substr(mark);
+    SwfStage stage;
+    if (std::optional<SwfStage> read = ReadSwfStage(ReadFilePrefix(path, 1 << 16)))
+      stage = *read;
+    else if (Width > 0 && Height > 0)
+      stage.width = Width, stage.height = Height;
+    const std::string folder =
+        std::filesystem::path(path).parent_path().string();
+    if (!bridgePath_.empty()) factory_.page_.removeVirtualFile(bridgePath_);
+    bridgePath_ = folder + "/.zept-bridge-" + id_ + ".swf";
+    factory_.page_.setVirtualFile(
+        bridgePath_,
+        BuildBridgeMovie(id_, MoviePage::FileUrl(path) + EscapeQuery(query),
+                         stage));
+    applyLayout();
+    factory_.page_.op({"background", id_, CssColour(BGColor)});
+    factory_.page_.op({"load", id_, MoviePage::FileUrl(bridgePath_), config()});
+  }
+
+  void SetReturnValue(const WideString& value) override {
+    returnValue_ = WideToUtf8(value);
+  }
+
+  int ReadyState() override {
+    try {
+      return std::stoi(factory_.page_.op({"state", id_}));
+    } catch (const std::exception&) {
+      return 0;
+    }
+  }
+
+  WideString GetVariable(const WideString& name) override {
+    return Utf8ToWide(factory_.page_.op({"get", id_, WideToUtf8(name)}));
+  }
+
+  void SetVariable(const WideString& name, const WideString& value) override {
+    factory_.page_.op({"set", id_, WideToUtf8(name), WideToUtf8(value)});
+  }
+
+  void SetZoomRect(int left, int top, int right, int bottom) override {
+    factory_.page_.op({"zoom", id_, std::to_string(left), std::to_string(top),
+                       std::to_string(right), std::to_string(bottom)});
+  }
+
+  Bitmap GetFrameBitmap() override {
+    const int width = std::max(Width, 1), height = std::max(Height, 1);
+    std::optional<Bitmap> frame;
+    try {
+      const std::string url = factory_.page_.op(
+          {"frame", id_, std::to_string(width), std::to_string(height)});
+      const std::size_t comma = url.find(',');
+      if (comma != std::string::npos) {
+        gsize length = 0;
+        guchar* png = g_base64_decode(url.c_str() + comma + 1, &length);
+        frame = DecodePicture(std::string(reinterpret_cast<char*>(png), length));
+        g_free(png);
+      }
+    } catch (const std::exception&) {
+    }
+    if (frame && frame->width == width && frame->height == height) return *frame;
+    return FilledBitmap(width, height,
+                        ParseColour(BGColor).value_or(0xFFFFFFFF) | 0xFF000000);
+  }
+
+  // The answer of an ExternalInterface call made by this movie.
+  std::string call(const WideString& request) {
+    returnValue_.clear();
+    if (OnFlashCall) OnFlashCall(*this, request);
+    return returnValue_;
+  }
+
+  void applyLayout() {
+    if (applied_ && appliedVisible_ == Visible && appliedWidth_ == Width &&
+        appliedHeight_ == Height)
+      return;
+    factory_.page_.op({"layout", id_, Visible ? "1" : "0",
+                       std::to_string(Width), std::to_string(Height)});
+    applied_ = true;
+    appliedVisible_ = Visible;
+    appliedWidth_ = Width;
+    appliedHeight_ = Height;
+  }
+
+ private:
+  // Characters a URL cannot carry as they are; "%" stays, as the shell has
+  // already encoded what it means to.
+  static std::string EscapeQuery(const std::string& query) {
+    GCharPtr escaped(g_uri_escape_string(query.c_str(),
+                                         "!#$%&'()*+,-./:;=?@[]_~", TRUE));
+    return escaped.get();
+  }
+
+  std::string config() const {
+    std::ostringstream json;
+    const std::string background = CssColour(BGColor);
+    json << "{\"autoplay\":\"on\",\"unmuteOverlay\":\"hidden\","
+            "\"allowScriptAccess\":true,\"polyfills\":false,"
+            "\"splashScreen\":false,\"preloader\":false,"
+            "\"publicPath\":\"zept://z/ruffle/\","
+            "\"preferredRenderer\":\"canvas\",\"letterbox\":\"off\","
+            "\"warnOnUnsupportedContent\":false,\"openUrlMode\":\"deny\","
+            "\"logLevel\":\"error\",\"quality\":\"high\","
+         << "\"scale\":\"" << ScaleName(ScaleMode) << "\","
+         << "\"contextMenu\":\"" << (StandartMenu ? "on" : "off") << "\","
+         << "\"menu\":" << (StandartMenu ? "true" : "false") << ","
+         << "\"backgroundColor\":"
+         << (background.empty() ? "null" : "\"" + background + "\"") << "}";
+    return json.str();
+  }
+
+  RuffleHostFactory& factory_;
+  std::string id_;
+  std::string bridgePath_;
+  std::string returnValue_;
+  bool applied_ = false;
+  bool appliedVisible_ = false;
+  int appliedWidth_ = 0, appliedHeight_ = 0;
+};
+
+RuffleHostFactory::RuffleHostFactory(MoviePage& page) : page_(page) {
+  page_.onMessage = [this](const std::vector<std::string>& message) {
+    return handle(message);
+  };
+  page_.afterMessage = [this] { syncLayout(); };
+}
+
+RuffleHostFactory::~RuffleHostFactory() {
+  page_.onMessage = nullptr;
+  page_.afterMessage = nullptr;
+}
+
+std::unique_ptr<MovieHost> RuffleHostFactory::create() {
+  const std::string id = std::to_string(nextId_++);
+  auto host = std::make_unique<RuffleMovieHost>(*this, id);
+  live_[id] = host.get();
+  return host;
+}
+
+void RuffleHostFactory::syncLayout() {
+  if (page_.busy()) return;
+  for (auto& [id, host] : live_) {
+    try {
+      host->applyLayout();
+    } catch (const std::exception&) {
+    }
+  }
+}
+
+std::string RuffleHostFactory::handle(const std::vector<std::string>& message) {
+  // {"fscommand", n, id, command, args} or {"call", n, id, request}
+  if (message.size() < 4) return "";
+  auto it = live_.find(message[2]);
+  if (it == live_.end()) return "";
+  RuffleMovieHost& host = *it->second;
+  if (message[0] == "fscommand" && message.size() >= 5) {
+    if (host.OnFSCommand)
+      host.OnFSCommand(host, Utf8ToWide(message[3]), Utf8ToWide(message[4]));
+    return "";
+  }
+  if (message[0] == "call") return host.call(Utf8ToWide(message[3]));
+  return "";
+}
+
+}  // namespace zept::desktop

@@ -1,0 +1,38 @@
+#pragma once
+// The movie host on the Flash emulator: each control is a player element of
+// the one movie page, which plays the movie inside its bridge movie.
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "desktop/page.h"
+#include "moviehost/moviehost.h"
+
+namespace zept::desktop {
+
+class RuffleMovieHost;
+
+class RuffleHostFactory final : public MovieHostFactory {
+ public:
+  explicit RuffleHostFactory(MoviePage& page);
+  ~RuffleHostFactory() override;
+
+  // The emulator plays the movies; the course's player code is not run.
+  void LoadFlashCodeFromStream(const std::string&) override {}
+  std::unique_ptr<MovieHost> create() override;
+
+  // Shows, hides and sizes the players whose settings the shell changed.
+  void syncLayout();
+
+ private:
+  friend class RuffleMovieHost;
+  std::string handle(const std::vector<std::string>& message);
+
+  MoviePage& page_;
+  std::map<std::string, RuffleMovieHost*> live_;
+  long nextId_ = 1;
+};
+
+}  // namespace zept::desktop
