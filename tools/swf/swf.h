@@ -37,6 +37,7 @@ class Timeline {
   int frameCount() const { return frames_; }
 
  protected:
+  friend class MovieWriter;
   void tag(std::uint16_t code, const std::vector<std::uint8_t>& body);
   std::vector<std::uint8_t> tags_;
   int frames_ = 0;
