@@ -146,7 +146,10 @@ std::string BuildBridgeMovie(const std::string& id, const std::string& movieUrl,
       .add2()
       .getVariable()
       .defineLocal();
-  get.pushString("value").getVariable().typeOf().pushString("undefined")
+  get.pushString("value")
+      .getVariable()
+      .typeOf()
+      .pushString("undefined")
       .equals2()
       .ifTrue(undefinedValue);
   get.pushString("v").pushString("value").getVariable().add2().return_();
@@ -168,25 +171,48 @@ std::string BuildBridgeMovie(const std::string& id, const std::string& movieUrl,
 
   // state(): "_framesloaded/_totalframes" of the real movie.
   Assembler state;
-  state.pushString("_level1").pushInt(12).getProperty().pushString("/").add2()
-      .pushString("_level1").pushInt(5).getProperty().add2().return_();
+  state.pushString("_level1")
+      .pushInt(12)
+      .getProperty()
+      .pushString("/")
+      .add2()
+      .pushString("_level1")
+      .pushInt(5)
+      .getProperty()
+      .add2()
+      .return_();
   a.defineFunction("", {}, state).addCallback("zeptState" + id);
 
   // The real movie's calls name their player: ExternalInterface becomes an
   // object whose call() goes to zeptCall(id, name, ...) through the original.
-  a.pushString("_global").getVariable().pushString("zeptEI")
-      .pushString("flash").getVariable().pushString("external").getMember()
-      .pushString("ExternalInterface").getMember()
+  a.pushString("_global")
+      .getVariable()
+      .pushString("zeptEI")
+      .pushString("flash")
+      .getVariable()
+      .pushString("external")
+      .getMember()
+      .pushString("ExternalInterface")
+      .getMember()
       .setMember();
-  a.pushString("zeptWrapper").pushInt(0).pushString("Object").newObject()
+  a.pushString("zeptWrapper")
+      .pushInt(0)
+      .pushString("Object")
+      .newObject()
       .setVariable();
-  a.pushString("zeptWrapper").getVariable().pushString("available")
-      .pushBool(true).setMember();
+  a.pushString("zeptWrapper")
+      .getVariable()
+      .pushString("available")
+      .pushBool(true)
+      .setMember();
 
   Assembler addCallback;
-  addCallback.pushString("method").getVariable()
-      .pushString("instance").getVariable()
-      .pushString("name").getVariable()
+  addCallback.pushString("method")
+      .getVariable()
+      .pushString("instance")
+      .getVariable()
+      .pushString("name")
+      .getVariable()
       .pushInt(3);
   pushGlobalEI(addCallback);
   addCallback.pushString("addCallback").callMethod().return_();
@@ -196,23 +222,36 @@ std::string BuildBridgeMovie(const std::string& id, const std::string& movieUrl,
 
   Assembler call;
   for (const std::string& first : {id, std::string("zeptCall")}) {
-    call.pushString(first).pushInt(1).pushString("arguments").getVariable()
-        .pushString("unshift").callMethod().pop();
+    call.pushString(first)
+        .pushInt(1)
+        .pushString("arguments")
+        .getVariable()
+        .pushString("unshift")
+        .callMethod()
+        .pop();
   }
   call.pushString("arguments").getVariable();
   pushGlobalEI(call);
   call.pushInt(2);
   pushGlobalEI(call);
-  call.pushString("call").getMember().pushString("apply").callMethod()
+  call.pushString("call")
+      .getMember()
+      .pushString("apply")
+      .callMethod()
       .return_();
   a.pushString("zeptWrapper").getVariable().pushString("call");
   a.defineFunction("", {}, call);
   a.setMember();
 
-  a.pushString("_global").getVariable().pushString("flash").getMember()
-      .pushString("external").getMember()
+  a.pushString("_global")
+      .getVariable()
+      .pushString("flash")
+      .getMember()
+      .pushString("external")
+      .getMember()
       .pushString("ExternalInterface")
-      .pushString("zeptWrapper").getVariable()
+      .pushString("zeptWrapper")
+      .getVariable()
       .setMember();
 
   // loadMovieNum(url, 1)

@@ -21,7 +21,7 @@ constexpr int kGapMs = 500;
 std::string ContentType(const std::string& path) {
   const std::string ext = std::filesystem::path(path).extension().string();
   static const std::pair<const char*, const char*> kTypes[] = {
-      {".html", "text/html"},       {".js", "text/javascript"},
+      {".html", "text/html"},        {".js", "text/javascript"},
       {".wasm", "application/wasm"}, {".swf", "application/x-shockwave-flash"},
       {".png", "image/png"},         {".jpg", "image/jpeg"},
       {".jpeg", "image/jpeg"},       {".gif", "image/gif"},
@@ -65,11 +65,18 @@ void FinishBytes(WebKitURISchemeRequest* request, std::string bytes,
   GObjectPtr<WebKitURISchemeResponse> response(
       webkit_uri_scheme_response_new(stream.get(), length));
   webkit_uri_scheme_response_set_content_type(response.get(), type.c_str());
+  // Streaming compilation of the emulator reads the type from the headers.
+  SoupMessageHeaders* headers =
+      soup_message_headers_new(SOUP_MESSAGE_HEADERS_RESPONSE);
+  soup_message_headers_replace(headers, "Content-Type", type.c_str());
+  soup_message_headers_replace(headers, "Cache-Control", "no-store");
+  webkit_uri_scheme_response_set_http_headers(response.get(), headers);
   webkit_uri_scheme_request_finish_with_response(request, response.get());
 }
 
 std::string ReadBody(WebKitURISchemeRequest* request) {
-  GObjectPtr<GInputStream> body(webkit_uri_scheme_request_get_http_body(request));
+  GObjectPtr<GInputStream> body(
+      webkit_uri_scheme_request_get_http_body(request));
   std::string out;
   if (!body) return out;
   char buffer[16384];
@@ -114,13 +121,13 @@ MoviePage::MoviePage(std::string ruffleDir, std::vector<std::string> roots)
       settings, std::getenv("ZEPT_PAGE_CONSOLE") != nullptr);
   webkit_settings_set_enable_back_forward_navigation_gestures(settings, FALSE);
 
-  g_signal_connect(view_, "load-changed",
-                   G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent event,
-                                  gpointer self) {
-                     if (event == WEBKIT_LOAD_FINISHED)
-                       static_cast<MoviePage*>(self)->loaded_ = true;
-                   }),
-                   this);
+  g_signal_connect(
+      view_, "load-changed",
+      G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent event, gpointer self) {
+        if (event == WEBKIT_LOAD_FINISHED)
+          static_cast<MoviePage*>(self)->loaded_ = true;
+      }),
+      this);
   g_signal_connect(view_, "load-failed",
                    G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent, char*,
                                   GError*, gpointer self) -> gboolean {
@@ -147,12 +154,11 @@ MoviePage::MoviePage(std::string ruffleDir, std::vector<std::string> roots)
         return TRUE;
       }),
       nullptr);
-  g_signal_connect(view_, "context-menu",
-                   G_CALLBACK(+[](WebKitWebView*, WebKitContextMenu*,
-                                  GdkEvent*, WebKitHitTestResult*, gpointer) {
-                     return TRUE;
-                   }),
-                   nullptr);
+  g_signal_connect(
+      view_, "context-menu",
+      G_CALLBACK(+[](WebKitWebView*, WebKitContextMenu*, GdkEvent*,
+                     WebKitHitTestResult*, gpointer) { return TRUE; }),
+      nullptr);
 }
 
 MoviePage::~MoviePage() {
@@ -213,12 +219,13 @@ void MoviePage::serve(WebKitURISchemeRequest* request) {
   }
   GCharPtr decoded(g_uri_unescape_string(rest.c_str(), nullptr));
   const std::string path = decoded ? decoded.get() : "";
-  if (path == "app/page.html") return FinishBytes(request, kPageHtml, "text/html");
+  if (path == "app/page.html")
+    return FinishBytes(request, kPageHtml, "text/html");
   if (path == "app/page.js")
     return FinishBytes(request, kPageJs, "text/javascript");
   if (path.rfind("ruffle/", 0) == 0) {
-    const std::string file = ResolveInside(ruffleDir_ + "/" + path.substr(7),
-                                           ruffleDir_);
+    const std::string file =
+        ResolveInside(ruffleDir_ + "/" + path.substr(7), ruffleDir_);
     if (!file.empty()) return serveFile(request, file);
   } else if (path.rfind("file/", 0) == 0) {
     const std::string native =
@@ -274,7 +281,8 @@ void MoviePage::receive(WebKitURISchemeRequest* request) {
     return;
   }
   char* end = nullptr;
-  const long n = items->size() >= 3 ? std::strtol((*items)[1].c_str(), &end, 10) : 0;
+  const long n =
+      items->size() >= 3 ? std::strtol((*items)[1].c_str(), &end, 10) : 0;
   if ((kind != "fscommand" && kind != "call") || n <= 0 || !end || *end) {
     return answer(request, {"done", ""});
   }

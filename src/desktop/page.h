@@ -34,8 +34,7 @@ class MoviePage {
 
   // One message of a movie: {"fscommand", id, command, args} or
   // {"call", id, invokeXml}; returns the call's answer (the return value).
-  std::function<std::string(const std::vector<std::string>& message)>
-      onMessage;
+  std::function<std::string(const std::vector<std::string>& message)> onMessage;
   // Runs after each message has been answered.
   std::function<void()> afterMessage;
 

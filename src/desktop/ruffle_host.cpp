@@ -24,10 +24,14 @@ std::string ReadFilePrefix(const std::string& path, std::size_t limit) {
 
 const char* ScaleName(int mode) {
   switch (mode) {
-    case 1: return "noBorder";
-    case 2: return "exactFit";
-    case 3: return "noScale";
-    default: return "showAll";
+    case 1:
+      return "noBorder";
+    case 2:
+      return "exactFit";
+    case 3:
+      return "noScale";
+    default:
+      return "showAll";
   }
 }
 
@@ -64,9 +68,11 @@ class RuffleMovieHost final : public MovieHost {
     const std::string text = WideToUtf8(url);
     const std::size_t mark = text.find('?');
     const std::string path = text.substr(0, mark);
-    const std::string query = mark == std::string::npos ? "" : text.substr(mark);
+    const std::string query =
+        mark == std::string::npos ? "" : text.substr(mark);
     SwfStage stage;
-    if (std::optional<SwfStage> read = ReadSwfStage(ReadFilePrefix(path, 1 << 16)))
+    if (std::optional<SwfStage> read =
+            ReadSwfStage(ReadFilePrefix(path, 1 << 16)))
       stage = *read;
     else if (Width > 0 && Height > 0)
       stage.width = Width, stage.height = Height;
@@ -118,12 +124,14 @@ class RuffleMovieHost final : public MovieHost {
       if (comma != std::string::npos) {
         gsize length = 0;
         guchar* png = g_base64_decode(url.c_str() + comma + 1, &length);
-        frame = DecodePicture(std::string(reinterpret_cast<char*>(png), length));
+        frame =
+            DecodePicture(std::string(reinterpret_cast<char*>(png), length));
         g_free(png);
       }
     } catch (const std::exception&) {
     }
-    if (frame && frame->width == width && frame->height == height) return *frame;
+    if (frame && frame->width == width && frame->height == height)
+      return *frame;
     return FilledBitmap(width, height,
                         ParseColour(BGColor).value_or(0xFFFFFFFF) | 0xFF000000);
   }
@@ -151,8 +159,8 @@ class RuffleMovieHost final : public MovieHost {
   // Characters a URL cannot carry as they are; "%" stays, as the shell has
   // already encoded what it means to.
   static std::string EscapeQuery(const std::string& query) {
-    GCharPtr escaped(g_uri_escape_string(query.c_str(),
-                                         "!#$%&'()*+,-./:;=?@[]_~", TRUE));
+    GCharPtr escaped(
+        g_uri_escape_string(query.c_str(), "!#$%&'()*+,-./:;=?@[]_~", TRUE));
     return escaped.get();
   }
 
@@ -161,7 +169,7 @@ class RuffleMovieHost final : public MovieHost {
     const std::string background = CssColour(BGColor);
     json << "{\"autoplay\":\"on\",\"unmuteOverlay\":\"hidden\","
             "\"allowScriptAccess\":true,\"polyfills\":false,"
-            "\"splashScreen\":false,\"preloader\":false,"
+            "\"splashScreen\":false,"
             "\"publicPath\":\"zept://z/ruffle/\","
             "\"preferredRenderer\":\"canvas\",\"letterbox\":\"off\","
             "\"warnOnUnsupportedContent\":false,\"openUrlMode\":\"deny\","

@@ -1,0 +1,124 @@
+// The movie page with real movies made by the SWF writer, played by the
+// Flash emulator in a real window (under Xvfb in CI).
+
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+
+#include "desktop/page.h"
+#include "desktop/ruffle_host.h"
+#include "platform/codepage.h"
+#include "swf/avm1.h"
+#include "swf/swf.h"
+
+namespace zept::desktop {
+namespace {
+
+namespace fs = std::filesystem;
+using swf::Assembler;
+
+class MoviePageTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    if (!gtk_init_check(nullptr, nullptr)) return;
+    folder_ = new fs::path(fs::temp_directory_path() /
+                           ("zept-page-" + std::to_string(getpid())));
+    fs::create_directories(*folder_);
+    window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    gtk_window_set_default_size(GTK_WINDOW(window_), 400, 300);
+    page_ = new MoviePage(ZEPT_RUFFLE_DIR, {folder_->string()});
+    gtk_container_add(GTK_CONTAINER(window_), page_->widget());
+    gtk_widget_show_all(window_);
+    loaded_ = page_->load(30000);
+  }
+  static void TearDownTestSuite() {
+    delete page_;
+    page_ = nullptr;
+    if (window_) gtk_widget_destroy(window_);
+    if (folder_) fs::remove_all(*folder_);
+    delete folder_;
+  }
+  void SetUp() override {
+    if (!page_) GTEST_SKIP() << "no display: run under xvfb-run";
+    ASSERT_TRUE(loaded_) << "the movie page did not load";
+  }
+
+  static std::string write(const std::string& name,
+                           const swf::MovieWriter& movie) {
+    const fs::path path = *folder_ / name;
+    std::ofstream(path, std::ios::binary) << movie.bytes(true);
+    return path.string();
+  }
+
+  // Runs the main loop until done() or the time is up.
+  static bool runUntil(const std::function<bool()>& done, int ms = 15000) {
+    const auto end =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (!done() && std::chrono::steady_clock::now() < end) {
+      if (!g_main_context_iteration(nullptr, FALSE)) g_usleep(1000);
+    }
+    return done();
+  }
+
+  static inline GtkWidget* window_ = nullptr;
+  static inline MoviePage* page_ = nullptr;
+  static inline fs::path* folder_ = nullptr;
+  static inline bool loaded_ = false;
+};
+
+TEST_F(MoviePageTest, FsCommandsAndCallsArriveInOrderAndCallsAreAnswered) {
+  Assembler a;
+  // API = new Object(); API._sCommand = "";
+  a.pushString("API").pushInt(0).pushString("Object").newObject().setVariable();
+  a.pushString("API")
+      .getVariable()
+      .pushString("_sCommand")
+      .pushString("")
+      .setMember();
+  a.fscommand("sendAPILoaded", "first");
+  a.pushString("answer");
+  a.pushString("cmi.core.lesson_status;completed");
+  a.callExternal("LMSSetValue", 1);
+  a.setVariable();
+  a.pushString("answer").getVariable().pushString("seen").swap().fscommand(
+      "dummy", "");
+  a.stop();
+  swf::MovieWriter movie(320, 240, 24, {10, 20, 30});
+  movie.doAction(a);
+  movie.showFrame();
+  const std::string path = write("order.swf", movie);
+
+  RuffleHostFactory factory(*page_);
+  std::unique_ptr<MovieHost> host = factory.create();
+  host->Width = 400;
+  host->Height = 300;
+  std::vector<std::string> seen;
+  host->OnFSCommand = [&](MovieHost&, const WideString& c,
+                          const WideString& a) {
+    seen.push_back("fs " + WideToUtf8(c) + " " + WideToUtf8(a));
+  };
+  host->OnFlashCall = [&](MovieHost& sender, const WideString& request) {
+    seen.push_back("call " + WideToUtf8(request));
+    sender.SetReturnValue(u"<string>1</string>");
+  };
+  host->setMovie(Utf8ToWide(path) + u"?sParam=x");
+  ASSERT_TRUE(runUntil([&] { return seen.size() >= 3; })) << seen.size();
+  EXPECT_EQ(seen[0], "fs sendAPILoaded first");
+  EXPECT_EQ(
+      seen[1],
+      "call <invoke name=\"LMSSetValue\" returntype=\"xml\"><arguments>"
+      "<string>cmi.core.lesson_status;completed</string></arguments></invoke>");
+  ASSERT_TRUE(runUntil([&] { return host->ReadyState() == 4; }));
+  EXPECT_EQ(host->GetVariable(u"answer"), u"1");
+  EXPECT_EQ(host->GetVariable(u"sParam"), u"x");
+  host->SetVariable(u"API._sCommand", u"onUsersCompleteEvent;<users/>");
+  EXPECT_EQ(host->GetVariable(u"API._sCommand"),
+            u"onUsersCompleteEvent;<users/>");
+  EXPECT_EQ(host->GetVariable(u"nothing"), u"");
+}
+
+}  // namespace
+}  // namespace zept::desktop
