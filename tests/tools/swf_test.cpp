@@ -105,6 +105,47 @@ TEST(SwfWriter, DefinitionTags) {
             "00 00");
 }
 
+TEST(SwfWriter, SpritesAndTextOptions) {
+  MovieWriter movie(100, 100, 12, {});
+  Timeline clip;
+  Assembler play;
+  play.play();
+  clip.frameLabel("go");
+  clip.doAction(play);
+  clip.showFrame();
+  clip.removeObject(2);
+  clip.showFrame();
+  EXPECT_EQ(movie.defineSprite(clip), 1);
+  movie.doInitAction(1, play);
+  MovieWriter::TextOptions options;
+  options.readOnly = false;
+  options.multiline = options.wordWrap = options.border = true;
+  options.password = options.selectable = options.html = true;
+  options.align = 2;
+  EXPECT_EQ(
+      movie.defineEditText({0, 0, 10, 10}, 0, 12, {1, 2, 3}, "", "", options),
+      2);
+  EXPECT_EQ(Hex(movie.bytes(false).substr(30)),
+            // DefineSprite: id, 2 frames, FrameLabel, DoAction, ShowFrame,
+            // RemoveObject2, ShowFrame, End.
+            "D7 09 01 00 02 00 C3 0A 67 6F 00 02 03 06 00 40 00 "
+            "02 07 02 00 40 00 00 00 "
+            "C4 0E 01 00 06 00 "  // DoInitAction for sprite 1
+            // DefineEditText without font or text; the layout centred.
+            "58 09 02 00 48 01 90 00 64 00 74 2A 01 02 03 FF "
+            "02 00 00 00 00 00 00 00 00 00 "
+            "00 00");
+
+  EXPECT_THROW(movie.defineRectangle({0, 0, -1, 5}, {}), std::invalid_argument);
+  EXPECT_THROW(movie.defineDeviceFont(std::string("a\0b", 3)),
+               std::invalid_argument);
+  options.align = 4;
+  EXPECT_THROW(movie.defineEditText({}, 0, 12, {}, "", "", options),
+               std::invalid_argument);
+  EXPECT_THROW(MovieWriter(10, 10, 256, {}), std::invalid_argument);
+  EXPECT_THROW(movie.frameLabel(std::string("\0", 1)), std::invalid_argument);
+}
+
 TEST(Avm1Assembler, PushesAndGetUrl) {
   Assembler a;
   a.pushString("a").pushNumber(1.5).pushInt(-2).pushBool(true).pushNull();

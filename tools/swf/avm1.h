@@ -76,7 +76,7 @@ class Assembler {
   Assembler& newObject();
   // [argN .. arg1, argc, object, name] -> [object]
   Assembler& newMethod();
-  // [valueN, nameN .. value1, name1, count] -> [object]
+  // [name1, value1 .. nameN, valueN, count] -> [object]
   Assembler& initObject();
   // [elementN .. element1, count] -> [array]
   Assembler& initArray();

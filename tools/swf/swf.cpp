@@ -301,11 +301,12 @@ std::uint16_t MovieWriter::defineEditText(Rect bounds, std::uint16_t fontId,
   const int height = twips(fontHeightPx);
   if (height < 0 || height > 0xFFFF)
     throw std::invalid_argument("SWF font height out of range");
+  const int x0 = twips(bounds.x), y0 = twips(bounds.y);
+  const int x1 = x0 + twips(bounds.width), y1 = y0 + twips(bounds.height);
   auto id = nextId();
   Bytes body;
   putU16(body, id);
-  const int x0 = twips(bounds.x), y0 = twips(bounds.y);
-  putRect(body, x0, x0 + twips(bounds.width), y0, y0 + twips(bounds.height));
+  putRect(body, x0, x1, y0, y1);
   std::uint16_t flags = 0x0004;  // text colour
   if (fontId != 0) flags |= 0x0001;
   if (options.readOnly) flags |= 0x0008;
