@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "swf/avm1.h"
@@ -101,8 +102,9 @@ std::optional<SwfStage> ReadSwfStage(const std::string& bytes) {
   const auto byte = [&](std::size_t i) {
     return static_cast<unsigned char>(body[i]);
   };
+  // 8.8 fixed point; the bridge's writer takes whole rates up to 255.
   const double rate = byte(at + 1) + byte(at) / 256.0;
-  if (rate > 0) stage.frameRate = rate;
+  if (rate >= 1) stage.frameRate = std::min(rate, 255.0);
   at += 4;
   // The background is one of the first tags; look at a few.
   for (int tags = 0; tags < 16 && at + 2 <= body.size(); ++tags) {

@@ -334,13 +334,13 @@ void MoviePage::handlePending() {
     Message message = std::move(next->second);
     queue_.erase(next);
     std::string value;
-    handling_ = true;
+    enter(handling_);
     try {
       if (onMessage) value = onMessage(message.items);
     } catch (const std::exception&) {
       value.clear();
     }
-    handling_ = false;
+    leave(handling_);
     if (message.waited && parked_) {
       GObjectPtr<WebKitURISchemeRequest> request = std::move(parked_);
       answer(request.get(), {"done", value});
@@ -407,8 +407,19 @@ std::string MoviePage::op(const std::vector<std::string>& args) {
   return op.value;
 }
 
+void MoviePage::enter(int& counter) {
+  const bool was = busy();
+  ++counter;
+  if (!was && onBusy) onBusy(true);
+}
+
+void MoviePage::leave(int& counter) {
+  --counter;
+  if (!busy() && onBusy) onBusy(false);
+}
+
 bool MoviePage::waitFor(const std::function<bool()>& done, int timeoutMs) {
-  ++waits_;
+  enter(waits_);
   const gint64 deadline = g_get_monotonic_time() + gint64{timeoutMs} * 1000;
   // Wakes the loop now and then so that the deadline is seen.
   const guint tick = g_timeout_add(
@@ -416,7 +427,7 @@ bool MoviePage::waitFor(const std::function<bool()>& done, int timeoutMs) {
   while (!done() && g_get_monotonic_time() < deadline)
     g_main_context_iteration(nullptr, TRUE);
   g_source_remove(tick);
-  --waits_;
+  leave(waits_);
   return done();
 }
 

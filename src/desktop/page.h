@@ -45,6 +45,8 @@ class MoviePage {
   // True while the program waits on the page or handles a message: timers
   // and window events must wait.
   bool busy() const { return waits_ > 0 || handling_; }
+  // Called when busy() changes.
+  std::function<void(bool busy)> onBusy;
 
   // Files the page may load besides the roots (a capture), and files that
   // exist only in memory (the bridge movies), both by native path.
@@ -65,6 +67,9 @@ class MoviePage {
   void answer(WebKitURISchemeRequest* request,
               const std::vector<std::string>& items);
   void sendOp(WebKitURISchemeRequest* request);
+  // Counts a wait or a handled message in or out of busy().
+  void enter(int& counter);
+  void leave(int& counter);
   bool waitFor(const std::function<bool()>& done, int timeoutMs);
 
   std::string ruffleDir_;
@@ -85,7 +90,7 @@ class MoviePage {
   std::map<long, Message> queue_;
   long nextMessage_ = 1;
   gint64 gapSince_ = 0;
-  bool handling_ = false;
+  int handling_ = 0;
   bool idleScheduled_ = false;
   int waits_ = 0;
 

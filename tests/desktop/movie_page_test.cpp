@@ -120,5 +120,122 @@ TEST_F(MoviePageTest, FsCommandsAndCallsArriveInOrderAndCallsAreAnswered) {
   EXPECT_EQ(host->GetVariable(u"nothing"), u"");
 }
 
+// The menu movie's start: an empty event queue API._sCommand.
+void DeclareQueue(Assembler& a) {
+  a.pushString("API").pushInt(0).pushString("Object").newObject().setVariable();
+  a.pushString("API")
+      .getVariable()
+      .pushString("_sCommand")
+      .pushString("")
+      .setMember();
+}
+
+// Appends an event to the movie's queue, as the shell does.
+void Tell(MovieHost& movie, const WideString& entry) {
+  const WideString queue = movie.GetVariable(u"API._sCommand");
+  movie.SetVariable(u"API._sCommand",
+                    queue.empty() ? entry : queue + u"|" + entry);
+}
+
+TEST_F(MoviePageTest, EventsQueuedWhileTheMovieWaitsInItsOwnCallReachIt) {
+  // The movie calls GetUserList, then reports its queue: the handler has
+  // read and written the queue of the very movie that is blocked in the call.
+  Assembler a;
+  DeclareQueue(a);
+  a.callExternal("GetUserList", 0).pop();
+  a.callExternal("GetUserList", 0).pop();
+  a.pushString("API").getVariable().pushString("_sCommand").getMember();
+  a.pushString("queue").swap().setVariable();
+  a.stop();
+  swf::MovieWriter movie(200, 100, 24, {255, 255, 255});
+  movie.doAction(a);
+  movie.showFrame();
+  const std::string path = write("reentry.swf", movie);
+
+  RuffleHostFactory factory(*page_);
+  std::unique_ptr<MovieHost> host = factory.create();
+  int calls = 0;
+  host->OnFlashCall = [&](MovieHost& sender, const WideString&) {
+    Tell(sender, u"onUsersCompleteEvent;<users/>");
+    sender.SetReturnValue(u"<string>1</string>");
+    ++calls;
+  };
+  host->setMovie(Utf8ToWide(path));
+  ASSERT_TRUE(runUntil([&] { return calls == 2 && host->ReadyState() == 4; }));
+  EXPECT_EQ(host->GetVariable(u"queue"),
+            u"onUsersCompleteEvent;<users/>|onUsersCompleteEvent;<users/>");
+}
+
+TEST_F(MoviePageTest, AnEventSentForAnFsCommandIsReadByTheMovieOnALaterFrame) {
+  Assembler start;
+  DeclareQueue(start);
+  start.fscommand("GetUserList", "");
+  // Frame 2 reports the queue once it holds something; frame 3 goes back.
+  Assembler poll;
+  const Assembler::Label empty = poll.newLabel();
+  poll.pushString("API")
+      .getVariable()
+      .pushString("_sCommand")
+      .getMember()
+      .pushString("")
+      .equals2()
+      .ifTrue(empty);
+  poll.pushString("FSCommand:got")
+      .pushString("API")
+      .getVariable()
+      .pushString("_sCommand")
+      .getMember()
+      .getUrl2(0, false, false);
+  poll.stop();
+  poll.bind(empty);
+  Assembler loop;
+  loop.gotoFrame(1).play();
+  swf::MovieWriter movie(200, 100, 30, {255, 255, 255});
+  movie.doAction(start);
+  movie.showFrame();
+  movie.doAction(poll);
+  movie.showFrame();
+  movie.doAction(loop);
+  movie.showFrame();
+  const std::string path = write("poll.swf", movie);
+
+  RuffleHostFactory factory(*page_);
+  std::unique_ptr<MovieHost> host = factory.create();
+  std::vector<std::string> commands;
+  host->OnFSCommand = [&](MovieHost& sender, const WideString& c,
+                          const WideString& a) {
+    commands.push_back(WideToUtf8(c) + ":" + WideToUtf8(a));
+    if (c == u"GetUserList") Tell(sender, u"onUsersCompleteEvent;<users/>");
+  };
+  host->setMovie(Utf8ToWide(path));
+  ASSERT_TRUE(runUntil([&] { return commands.size() >= 2; }));
+  EXPECT_EQ(commands[0], "GetUserList:");
+  EXPECT_EQ(commands[1], "got:onUsersCompleteEvent;<users/>");
+}
+
+TEST_F(MoviePageTest, TheFrameIsTheRenderedMovieAtTheControlSize) {
+  swf::MovieWriter movie(200, 100, 24, {0, 0, 255});
+  const std::uint16_t red =
+      movie.defineRectangle({0, 0, 100, 100}, {255, 0, 0});
+  movie.placeObject(red, 1);
+  movie.showFrame();
+  const std::string path = write("frame.swf", movie);
+
+  RuffleHostFactory factory(*page_);
+  std::unique_ptr<MovieHost> host = factory.create();
+  host->Visible = false;  // hidden players draw too
+  host->Width = 200;
+  host->Height = 100;
+  host->setMovie(Utf8ToWide(path));
+  ASSERT_TRUE(runUntil([&] { return host->ReadyState() == 4; }));
+  // Give the emulator a few frames to draw.
+  runUntil([] { return false; }, 300);
+  const Bitmap frame = host->GetFrameBitmap();
+  ASSERT_EQ(frame.width, 200);
+  ASSERT_EQ(frame.height, 100);
+  EXPECT_EQ(frame.pixels[50 * 200 + 50] & 0xFFFFFF, 0xFF0000u);
+  EXPECT_EQ(frame.pixels[50 * 200 + 150] & 0xFFFFFF, 0x0000FFu);
+}
+
 }  // namespace
 }  // namespace zept::desktop

@@ -1,0 +1,22 @@
+// The page channel's messages and the header read of a movie the bridge is
+// built for: both take bytes from files and pages the program does not own.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "desktop/bridge_movie.h"
+#include "desktop/json_strings.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
+                                      std::size_t size) {
+  const std::string input(reinterpret_cast<const char*>(data), size);
+  if (auto items = zept::desktop::DecodeStringArray(input)) {
+    const std::string again = zept::desktop::EncodeStringArray(*items);
+    if (zept::desktop::DecodeStringArray(again) != items) __builtin_trap();
+  }
+  if (auto stage = zept::desktop::ReadSwfStage(input)) {
+    zept::desktop::BuildBridgeMovie("1", "zept://z/file/x.swf", *stage);
+  }
+  return 0;
+}
