@@ -1,0 +1,170 @@
+#include "democourse/ui.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "swf/script.h"
+
+namespace zept::democourse {
+
+namespace {
+
+constexpr double kFrameRate = 24;
+
+// A text field is about this much taller than its font: the player's
+// gutters and the line's descent.
+int LineHeight(int size) { return size + size / 2 + 4; }
+
+}  // namespace
+
+std::string AsString(const std::string& text) {
+  std::string out = "\"";
+  for (const char c : text) {
+    switch (c) {
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      default:
+        out += c;
+    }
+  }
+  return out + "\"";
+}
+
+MovieBuilder::MovieBuilder(int width, int height, Rgb background)
+    : width_(width),
+      height_(height),
+      movie_(width, height, kFrameRate, background),
+      plain_(movie_.defineDeviceFont("_sans")),
+      bold_(movie_.defineDeviceFont("_sans", true)) {}
+
+Screen& MovieBuilder::screen(const std::string& name) {
+  for (const auto& s : screens_)
+    if (s->name() == name) throw std::invalid_argument("two screens " + name);
+  screens_.push_back(std::unique_ptr<Screen>(new Screen(name)));
+  return *screens_.back();
+}
+
+void MovieBuilder::place(Screen* on, std::uint16_t character, int x, int y,
+                         const std::string& name) {
+  if (on)
+    on->timeline_.placeObject(character, ++on->depth_, x, y, name);
+  else
+    movie_.placeObject(character, ++stageDepth_, x, y, name);
+}
+
+void MovieBuilder::panel(Screen* on, Rect r, Rgb fill,
+                         std::optional<Rgb> line) {
+  place(on, movie_.defineRectangle(r, fill, line), 0, 0, {});
+}
+
+void MovieBuilder::label(Screen* on, Rect r, const std::string& text,
+                         const TextStyle& style, const std::string& name) {
+  swf::MovieWriter::TextOptions options;
+  options.multiline = options.wordWrap = style.wrap;
+  options.align = style.align;
+  const std::uint16_t id =
+      movie_.defineEditText({0, 0, r.width, r.height}, font(style.bold),
+                            style.size, style.color, text, {}, options);
+  place(on, id, r.x, r.y, name);
+}
+
+void MovieBuilder::button(Screen* on, const std::string& name, Rect r,
+                          const std::string& caption, const std::string& action,
+                          const ButtonStyle& style) {
+  if (name.empty()) throw std::invalid_argument("a button needs a name");
+  // A clip of its own: the box, the box when the pointer is over it, and
+  // the caption, centred.
+  swf::Timeline clip;
+  const Rect box{0, 0, r.width, r.height};
+  clip.placeObject(movie_.defineRectangle(box, style.fill, style.line), 1);
+  // Shapes have no object of their own in the script; the lit box is a
+  // clip so that it can be shown and hidden.
+  swf::Timeline lit;
+  lit.placeObject(movie_.defineRectangle(box, style.hover, style.line), 1);
+  lit.showFrame();
+  clip.placeObject(movie_.defineSprite(lit), 2, 0, 0, "hover");
+  const int textHeight = LineHeight(style.textSize);
+  swf::MovieWriter::TextOptions options;
+  options.align = 2;
+  clip.placeObject(
+      movie_.defineEditText({0, 0, r.width - 8, textHeight}, bold_,
+                            style.textSize, style.text, caption, {}, options),
+      3, 4, (r.height - textHeight) / 2, "caption");
+  clip.showFrame();
+  place(on, movie_.defineSprite(clip), r.x, r.y, name);
+  const std::string path = on ? on->name() + "." + name : name;
+  wiring_ += "makeButton(" + path + ", function () {\n" + action + "\n});\n";
+}
+
+void MovieBuilder::input(Screen* on, const std::string& name, Rect r,
+                         bool password) {
+  swf::MovieWriter::TextOptions options;
+  options.readOnly = false;
+  options.border = true;
+  options.selectable = true;
+  options.password = password;
+  const int size = 18;
+  const std::uint16_t id =
+      movie_.defineEditText({0, 0, r.width, r.height}, plain_, size,
+                            {0x11, 0x11, 0x11}, {}, {}, options);
+  place(on, id, r.x, r.y, name);
+}
+
+void MovieBuilder::script(const std::string& name, const std::string& source) {
+  scripts_.emplace_back(name, source);
+}
+
+std::string MovieBuilder::bytes() {
+  std::string screens;
+  for (const auto& s : screens_) {
+    s->timeline_.showFrame();
+    place(nullptr, movie_.defineSprite(s->timeline_), 0, 0, s->name());
+    screens += (screens.empty() ? "" : ", ") + s->name();
+  }
+  scripts_.emplace(
+      scripts_.begin(),
+      "the wiring of " + std::to_string(screens_.size()) + " screens",
+      "var screens = [" + screens + "];\nhideScreens();\n" + wiring_);
+  // One program, so that every function is known everywhere; an error is
+  // told by the piece and the line in it.
+  std::string source;
+  std::vector<int> firstLines;
+  int lines = 0;
+  for (const auto& [name, text] : scripts_) {
+    firstLines.push_back(lines + 1);
+    source += text + "\n";
+    lines += static_cast<int>(std::count(text.begin(), text.end(), '\n')) + 1;
+  }
+  swf::Assembler code;
+  try {
+    code = swf::CompileScript(source);
+  } catch (const swf::ScriptError& e) {
+    const std::string what = e.what();
+    const int line = std::stoi(what.substr(5));
+    std::size_t piece = 0;
+    while (piece + 1 < firstLines.size() && firstLines[piece + 1] <= line)
+      ++piece;
+    throw swf::ScriptError(scripts_[piece].first + ": line " +
+                           std::to_string(line - firstLines[piece] + 1) +
+                           what.substr(what.find(':')));
+  }
+  code.stop();
+  movie_.doAction(code);
+  movie_.showFrame();
+  return movie_.bytes(true);
+}
+
+}  // namespace zept::democourse
