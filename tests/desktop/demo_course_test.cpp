@@ -1,0 +1,506 @@
+// The demo course's movies played by the Flash emulator in a real window
+// (under Xvfb in CI): the pointer and the keyboard drive them as a learner
+// would, the test plays the shell's part, answering through the event
+// queue, and checks the commands the movies send and what they show.
+//
+// With ZEPT_SCREENSHOTS set to a folder, each test leaves PNG pictures of
+// the screens it went through there.
+
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+
+#include "desktop/page.h"
+#include "desktop/ruffle_host.h"
+#include "platform/codepage.h"
+#include "swf/script.h"
+#include "swf/swf.h"
+
+namespace zept::desktop {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kWidth = 1024, kHeight = 768;
+const fs::path kCourse = ZEPT_DEMO_COURSE;
+
+// A users document as the shell writes it, and the trackings document of a
+// learner who finished unit 1 and started unit 2.
+const char* const kUsers =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
+    "<!-- Utilisateur du cdrom : demo-course-->\r\n"
+    "<users cdrom_id=\"demo-course\">\r\n"
+    "\t<user login=\"anna\" password=\"secret\" date=\"01/02/2026\" />\r\n"
+    "\t<user login=\"bob|by\" password=\"pw\" date=\"01/02/2026\" />\r\n"
+    "</users>";
+
+std::string Unit(int id, const std::string& status, const std::string& score) {
+  return "\t\t\t\t\t<sco id=\"" + std::to_string(id) +
+         "\" date=\"01/02/2026\">\r\n\t\t\t\t\t\t<cmi>\r\n"
+         "\t\t\t\t\t\t\t<lesson_location><![CDATA[1]]></lesson_location>\r\n"
+         "\t\t\t\t\t\t\t<lesson_status><![CDATA[" +
+         status +
+         "]]></lesson_status>\r\n"
+         "\t\t\t\t\t\t\t<score><![CDATA[" +
+         score +
+         "]]></score>\r\n"
+         "\t\t\t\t\t\t\t<session_time><![CDATA[00:00:00]]></session_time>\r\n"
+         "\t\t\t\t\t\t\t<suspend_data><![CDATA[]]></suspend_data>\r\n"
+         "\t\t\t\t\t\t</cmi>\r\n\t\t\t\t\t\t<manifest>\r\n"
+         "\t\t\t\t\t\t\t<title><![CDATA[Unit]]></title>\r\n"
+         "\t\t\t\t\t\t</manifest>\r\n\t\t\t\t\t</sco>\r\n";
+}
+
+std::string Trackings(const std::string& units) {
+  return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n\r\n"
+         "<!-- Made with Tormack 1r0 -->\r\n<trackings>\r\n"
+         "\t<tracking id=\"demo-course\" login=\"anna\">\r\n\t\t<sessions>\r\n"
+         "\t\t\t<session id=\"1\" date=\"01/02/2026\">\r\n\t\t\t\t<units>\r\n" +
+         Unit(1, "incomplete", "0") + Unit(2, "not attempted", "0") +
+         Unit(3, "not attempted", "0") +
+         "\t\t\t\t</units>\r\n\t\t\t</session>\r\n"
+         "\t\t\t<session id=\"2\" date=\"02/02/2026\">\r\n\t\t\t\t<units>\r\n" +
+         units + "\t\t\t\t</units>\r\n\t\t\t</session>\r\n" +
+         "\t\t</sessions>\r\n\t</tracking>\r\n</trackings>\r\n";
+}
+
+class DemoCourseWindowTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    if (!gtk_init_check(nullptr, nullptr)) return;
+    window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    gtk_window_set_default_size(GTK_WINDOW(window_), kWidth, kHeight);
+    scratch_ = new fs::path(fs::temp_directory_path() /
+                            ("zept-demo-window-" + std::to_string(getpid())));
+    fs::create_directories(*scratch_);
+    page_ =
+        new MoviePage(ZEPT_RUFFLE_DIR, {kCourse.string(), scratch_->string()});
+    gtk_container_add(GTK_CONTAINER(window_), page_->widget());
+    gtk_widget_show_all(window_);
+    loaded_ = page_->load(30000);
+  }
+  static void TearDownTestSuite() {
+    delete page_;
+    page_ = nullptr;
+    if (window_) gtk_widget_destroy(window_);
+    window_ = nullptr;
+    if (scratch_) fs::remove_all(*scratch_);
+    delete scratch_;
+    scratch_ = nullptr;
+  }
+  void SetUp() override {
+    if (!page_) GTEST_SKIP() << "no display: run under xvfb-run";
+    ASSERT_TRUE(loaded_) << "the movie page did not load";
+    ASSERT_TRUE(fs::exists(kCourse / "cdrom/cdrom.swf"));
+  }
+  void TearDown() override {
+    host_.reset();
+    factory_.reset();
+  }
+
+  // Plays a movie of the course (or any movie by its absolute path) with
+  // its stage size, recording what it sends: "fs COMMAND ARGS" or
+  // "call REQUEST".
+  void play(const fs::path& movie, const std::string& query, int stageW,
+            int stageH) {
+    stageW_ = stageW;
+    stageH_ = stageH;
+    factory_ = std::make_unique<RuffleHostFactory>(*page_);
+    host_ = factory_->create();
+    host_->Width = kWidth;
+    host_->Height = kHeight;
+    host_->OnFSCommand = [this](MovieHost&, const WideString& command,
+                                const WideString& args) {
+      sent_.push_back("fs " + WideToUtf8(command) + " " + WideToUtf8(args));
+    };
+    host_->OnFlashCall = [this](MovieHost& sender, const WideString& request) {
+      sent_.push_back("call " + WideToUtf8(request));
+      sender.SetReturnValue(u"<string>1</string>");
+    };
+    host_->setMovie(Utf8ToWide((kCourse / movie).string() + "?" + query));
+    factory_->syncLayout();
+    ASSERT_TRUE(runUntil([&] { return host_->ReadyState() == 4; }));
+  }
+
+  static bool runUntil(const std::function<bool()>& done, int ms = 10000) {
+    const auto end =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (!done() && std::chrono::steady_clock::now() < end) {
+      if (!g_main_context_iteration(nullptr, FALSE)) g_usleep(2000);
+    }
+    return done();
+  }
+  static void settle(int ms) {
+    runUntil([] { return false; }, ms);
+  }
+
+  std::string get(const std::string& name) {
+    return WideToUtf8(host_->GetVariable(Utf8ToWide(name)));
+  }
+  void queue(const std::string& event, const std::string& data) {
+    host_->SetVariable(u"API._sCommand", Utf8ToWide(event + ";" + data));
+  }
+  bool sentLine(const std::string& line) {
+    return std::find(sent_.begin(), sent_.end(), line) != sent_.end();
+  }
+  // Waits for the line, and takes it and what came before off the record.
+  ::testing::AssertionResult expectSent(const std::string& line) {
+    if (!runUntil([&] { return sentLine(line); }, 5000)) {
+      std::string all;
+      for (const std::string& s : sent_) all += "\n  " + s;
+      return ::testing::AssertionFailure()
+             << "not sent: " << line << "\nsent:" << all;
+    }
+    sent_.erase(sent_.begin(), std::find(sent_.begin(), sent_.end(), line) + 1);
+    return ::testing::AssertionSuccess();
+  }
+  static std::string setValue(const std::string& pair) {
+    return "call <invoke name=\"LMSSetValue\" returntype=\"xml\"><arguments>"
+           "<string>" +
+           pair + "</string></arguments></invoke>";
+  }
+  ::testing::AssertionResult shows(const std::string& screen) {
+    if (runUntil([&] { return get("currentScreen") == "_level1." + screen; },
+                 5000))
+      return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure()
+           << "shows " << get("currentScreen") << ", not " << screen;
+  }
+
+  // The pointer onto the middle of the clip at path, then a click.
+  void click(const std::string& path) {
+    const double x =
+        std::stod(get(path + "._x")) + std::stod(get(path + "._width")) / 2;
+    const double y =
+        std::stod(get(path + "._y")) + std::stod(get(path + "._height")) / 2;
+    const double scale =
+        std::min(double(kWidth) / stageW_, double(kHeight) / stageH_);
+    clickAt((kWidth - stageW_ * scale) / 2 + x * scale,
+            (kHeight - stageH_ * scale) / 2 + y * scale);
+  }
+  void clickAt(double x, double y) {
+    for (GdkEventType type :
+         {GDK_MOTION_NOTIFY, GDK_BUTTON_PRESS, GDK_BUTTON_RELEASE}) {
+      GdkEvent* e = gdk_event_new(type);
+      GdkWindow* target = gtk_widget_get_window(page_->widget());
+      if (type == GDK_MOTION_NOTIFY) {
+        e->motion.window = GDK_WINDOW(g_object_ref(target));
+        e->motion.x = e->motion.x_root = x;
+        e->motion.y = e->motion.y_root = y;
+      } else {
+        e->button.window = GDK_WINDOW(g_object_ref(target));
+        e->button.x = e->button.x_root = x;
+        e->button.y = e->button.y_root = y;
+        e->button.button = 1;
+        if (type == GDK_BUTTON_RELEASE) e->button.state = GDK_BUTTON1_MASK;
+      }
+      gdk_event_set_device(e, gdk_seat_get_pointer(gdk_display_get_default_seat(
+                                  gdk_display_get_default())));
+      gtk_main_do_event(e);
+      gdk_event_free(e);
+      settle(40);
+    }
+  }
+  // Keys into the field that has the focus; "\n" is Return, "\b" BackSpace.
+  void type(const std::string& text) {
+    gtk_widget_grab_focus(page_->widget());
+    GdkKeymap* keymap = gdk_keymap_get_for_display(gdk_display_get_default());
+    for (const char c : text) {
+      const guint keyval = c == '\n'   ? GDK_KEY_Return
+                           : c == '\b' ? GDK_KEY_BackSpace
+                                       : gdk_unicode_to_keyval(c);
+      GdkKeymapKey* keys = nullptr;
+      gint count = 0;
+      gdk_keymap_get_entries_for_keyval(keymap, keyval, &keys, &count);
+      for (GdkEventType type : {GDK_KEY_PRESS, GDK_KEY_RELEASE}) {
+        GdkEvent* e = gdk_event_new(type);
+        e->key.window =
+            GDK_WINDOW(g_object_ref(gtk_widget_get_window(page_->widget())));
+        e->key.keyval = keyval;
+        if (count > 0) e->key.hardware_keycode = keys[0].keycode;
+        gdk_event_set_device(
+            e, gdk_seat_get_keyboard(
+                   gdk_display_get_default_seat(gdk_display_get_default())));
+        gtk_main_do_event(e);
+        gdk_event_free(e);
+        settle(10);
+      }
+      g_free(keys);
+    }
+    settle(100);
+  }
+
+  void screenshot(const std::string& name) {
+    const char* folder = std::getenv("ZEPT_SCREENSHOTS");
+    if (!folder) return;
+    settle(150);
+    GdkPixbuf* shot = gdk_pixbuf_get_from_window(gtk_widget_get_window(window_),
+                                                 0, 0, kWidth, kHeight);
+    if (!shot) return;
+    fs::create_directories(folder);
+    gdk_pixbuf_save(shot, (fs::path(folder) / (name + ".png")).c_str(), "png",
+                    nullptr, nullptr);
+    g_object_unref(shot);
+  }
+
+  static inline GtkWidget* window_ = nullptr;
+  static inline MoviePage* page_ = nullptr;
+  static inline bool loaded_ = false;
+  static inline fs::path* scratch_ = nullptr;
+  std::unique_ptr<RuffleHostFactory> factory_;
+  std::unique_ptr<MovieHost> host_;
+  std::vector<std::string> sent_;
+  int stageW_ = kWidth, stageH_ = kHeight;
+};
+
+TEST_F(DemoCourseWindowTest, CompiledScriptRunsInThePlayer) {
+  const std::string script = R"(
+    function report(name, value) { fscommand("r", name + "=" + value); }
+    var total = 0;
+    for (var i = 0; i < 6; i++) { if (i == 2) continue; if (i == 5) break; total += i; }
+    report("loop", total);
+    report("logic", (0 || "a") + (1 && "b") + (null && 1) + (3 > 2 ? "c" : "d"));
+    report("compare", [1 < 2, 2 <= 2, 3 >= 4, "a" != "b", 1 === "1"].join());
+    function Box(v) { this.v = v; }
+    Box.prototype.twice = function () { return this.v * 2; };
+    var box = new Box(21);
+    report("method", box.twice() + " " + {k: [7, 8]}.k[1]);
+    var n = 5; n -= 2; n *= 4; n /= 3; n++;
+    report("update", n + " " + typeof n + " " + -n);
+    var counter = function () { var c = 0; return function () { c++; return c; }; }();
+    counter();
+    report("closure", counter());
+    report("string", "a;b|c;d".split("|")[1].substr(2) + " \u00e9\t".length);
+    report("external", flash.external.ExternalInterface.call("LMSSetValue", "x;1"));
+    report("timer", typeof getTimer());
+  )";
+  swf::MovieWriter movie(kWidth, kHeight, 24, {255, 255, 255});
+  movie.doAction(swf::CompileScript(script));
+  movie.showFrame();
+  const fs::path path = *scratch_ / "compiled.swf";
+  std::ofstream(path, std::ios::binary) << movie.bytes(true);
+  play(path, "", kWidth, kHeight);
+  EXPECT_TRUE(expectSent("fs r loop=8"));
+  EXPECT_TRUE(expectSent("fs r logic=abnullc"));
+  EXPECT_TRUE(expectSent("fs r compare=true,true,false,true,false"));
+  EXPECT_TRUE(expectSent("fs r method=42 8"));
+  EXPECT_TRUE(expectSent("fs r update=5 number -5"));
+  EXPECT_TRUE(expectSent("fs r closure=2"));
+  EXPECT_TRUE(expectSent("fs r string=d3"));
+  EXPECT_TRUE(expectSent(setValue("x;1")));
+  EXPECT_TRUE(expectSent("fs r external=1"));
+  EXPECT_TRUE(expectSent("fs r timer=number"));
+}
+
+TEST_F(DemoCourseWindowTest, MenuLogsInAndShowsTheUnits) {
+  play("cdrom/cdrom.swf", "sLogin=&sParam=&sLang=&sTitle=x", kWidth, kHeight);
+  EXPECT_TRUE(expectSent("fs SetTrackMode file"));
+  EXPECT_TRUE(expectSent("fs SetTrackPath [$APPLICATION]\\tracking"));
+  EXPECT_TRUE(expectSent("fs SetTrackingId demo-course"));
+  EXPECT_TRUE(expectSent("fs GetUserList "));
+  EXPECT_TRUE(shows("loadingScreen"));
+  // Two answers at once; a "|" inside a login does not split an entry.
+  queue("onUsersCompleteEvent",
+        std::string(kUsers) + "|onUsersSessionInfoLoadedEvent;<users/>");
+  ASSERT_TRUE(shows("usersScreen"));
+  EXPECT_EQ(get("API._sCommand"), "");
+  EXPECT_EQ(get("usersScreen.user0.caption.text"), "anna");
+  EXPECT_EQ(get("usersScreen.user1.caption.text"), "bob|by");
+  EXPECT_EQ(get("usersScreen.user2._visible"), "false");
+  screenshot("menu-users");
+
+  click("usersScreen.user0");
+  ASSERT_TRUE(shows("passwordScreen"));
+  EXPECT_EQ(get("passwordScreen.greeting.text"), "Hello, anna");
+  type("wrong\n");
+  EXPECT_EQ(get("passwordScreen.message.text"),
+            "That is not the password. Please try again.");
+  screenshot("menu-password");
+  EXPECT_FALSE(sentLine("fs SetLogin anna"));
+  type("secret");
+  click("passwordScreen.logIn");
+  EXPECT_TRUE(expectSent("fs SetLogin anna"));
+  EXPECT_TRUE(expectSent("fs LMSLoad "));
+  EXPECT_TRUE(expectSent("fs LMSInitialize "));
+  EXPECT_TRUE(expectSent("fs GetTracking "));
+
+  // The last session's values are the learner's.
+  queue("onLoadTrackingCompleteEvent",
+        Trackings(Unit(1, "completed", "92") + Unit(2, "failed", "67") +
+                  Unit(3, "not attempted", "0")));
+  ASSERT_TRUE(shows("unitsScreen"));
+  EXPECT_EQ(get("learner.text"), "Learner: anna");
+  EXPECT_EQ(get("unitsScreen.unit1.caption.text"), "1. Why fires start");
+  EXPECT_EQ(get("unitsScreen.unit2.caption.text"), "2. Raising the alarm");
+  EXPECT_EQ(get("unitsScreen.status1.text"), "Completed");
+  EXPECT_EQ(get("unitsScreen.score1.text"), "92 %");
+  EXPECT_EQ(get("unitsScreen.status2.text"), "Failed");
+  EXPECT_EQ(get("unitsScreen.score2.text"), "67 %");
+  EXPECT_EQ(get("unitsScreen.status3.text"), "Not started");
+  EXPECT_EQ(get("unitsScreen.score3.text"), "-");
+  screenshot("menu-units");
+
+  click("unitsScreen.results");
+  ASSERT_TRUE(runUntil([&] {
+    return !sent_.empty() && sent_.back().rfind("fs PrintDocument ", 0) == 0;
+  }));
+  const std::string report = sent_.back();
+  EXPECT_NE(report.find("<export><p fontsize=\"16\" align=\"center\">Fire "
+                        "safety at work \xE2\x80\x93 results</p>"),
+            std::string::npos);
+  EXPECT_NE(report.find("<p>Learner: anna</p>"), std::string::npos);
+  EXPECT_NE(report.find("<s>2 \xE2\x80\x93 Raising the alarm</s></td><td "
+                        "border=\"1\"><s>Failed</s></td><td width=\"72\" "
+                        "border=\"1\" align=\"right\"><s>67 %</s>"),
+            std::string::npos);
+  click("unitsScreen.guide");
+  EXPECT_TRUE(expectSent("fs OnOpenDocument docs/guide.html"));
+  click("unitsScreen.unit2");
+  EXPECT_TRUE(expectSent("fs GoToSCO 2"));
+  click("unitsScreen.quit");
+  EXPECT_TRUE(expectSent("fs sendQuit "));
+}
+
+TEST_F(DemoCourseWindowTest, MenuAddsANewLearnerWithACleanName) {
+  play("cdrom/cdrom.swf", "sParam=", kWidth, kHeight);
+  EXPECT_TRUE(expectSent("fs GetUserList "));
+  queue("onUsersCompleteEvent", kUsers);
+  ASSERT_TRUE(shows("usersScreen"));
+  click("usersScreen.newName");
+  type("  anna ");
+  click("usersScreen.newPassword");
+  type("x\n");
+  EXPECT_EQ(get("usersScreen.newMessage.text"),
+            "There is already a learner called anna. Pick the name on the "
+            "left.");
+  click("usersScreen.newName");
+  type(std::string(7, '\b') + "Carl <C>");
+  click("usersScreen.create");
+  EXPECT_EQ(get("usersScreen.newMessage.text"),
+            "Names and passwords cannot contain ; | \" < > or &.");
+  click("usersScreen.newName");
+  type(std::string(8, '\b') + "Carl");
+  screenshot("menu-new-learner");
+  click("usersScreen.create");
+  EXPECT_TRUE(expectSent("fs AddUser Carl;x"));
+  EXPECT_TRUE(expectSent("fs SetLogin Carl"));
+  EXPECT_TRUE(expectSent("fs GetTracking "));
+  EXPECT_EQ(get("usersScreen.user2.caption.text"), "Carl");
+}
+
+TEST_F(DemoCourseWindowTest, MenuBackFromAUnitShowsTheUnitsAgain) {
+  play("cdrom/cdrom.swf", "sLogin=anna&sParam=back&sLang=", kWidth, kHeight);
+  EXPECT_TRUE(expectSent("fs GetUserList "));
+  EXPECT_TRUE(expectSent("fs GetTracking "));
+  EXPECT_FALSE(sentLine("fs SetTrackMode file"));
+  queue("onUsersCompleteEvent", kUsers);
+  settle(200);
+  EXPECT_TRUE(shows("loadingScreen"));
+  queue("onLoadTrackingCompleteEvent",
+        Trackings(Unit(1, "completed", "0") + Unit(2, "passed", "100") +
+                  Unit(3, "incomplete", "0")));
+  ASSERT_TRUE(shows("unitsScreen"));
+  EXPECT_EQ(get("learner.text"), "Learner: anna");
+  EXPECT_EQ(get("unitsScreen.score1.text"), "-");
+  EXPECT_EQ(get("unitsScreen.status2.text"), "Passed");
+  EXPECT_EQ(get("unitsScreen.status3.text"), "In progress");
+  click("unitsScreen.changeLearner");
+  EXPECT_TRUE(shows("usersScreen"));
+  EXPECT_EQ(get("learner.text"), "");
+}
+
+TEST_F(DemoCourseWindowTest, UnitQuizRecordsItsScoreAndStatus) {
+  play("SCO_0002/player.swf",
+       "bAPIBased=1&tracking=SCORM12&sNavRequestValidContinue=true&"
+       "sNavRequestValidPrevious=true&sSuspendData=&sLessonLocation=1&"
+       "sLessonStatus=not%20attempted&bIsCDRom=1",
+       800, 600);
+  EXPECT_TRUE(expectSent("fs sendAPILoaded "));
+  EXPECT_TRUE(expectSent(setValue("cmi.core.lesson_status;incomplete")));
+  EXPECT_TRUE(expectSent(setValue("cmi.core.lesson_location;page 1")));
+  EXPECT_EQ(get("previousButton._visible"), "false");
+  screenshot("unit2-page1");
+  click("nextButton");
+  click("nextButton");
+  EXPECT_TRUE(expectSent(setValue("cmi.core.lesson_location;page 3")));
+  // A question page lets the learner on only once answered.
+  EXPECT_EQ(get("nextButton._visible"), "false");
+  click("page3.b");
+  EXPECT_TRUE(expectSent(setValue("cmi.suspend_data;q1=b")));
+  EXPECT_EQ(get("page3.feedback.text"),
+            "Not quite: the answer is a. Raising the alarm first gets "
+            "everyone moving.");
+  EXPECT_EQ(get("page3.b.hover._visible"), "true");
+  click("page3.a");
+  EXPECT_TRUE(expectSent(setValue("cmi.suspend_data;q1=a")));
+  // The answer given stays lit, the one before does not.
+  EXPECT_EQ(get("page3.b.hover._visible"), "false");
+  EXPECT_EQ(get("page3.a.selected"), "true");
+  screenshot("unit2-question");
+  click("nextButton");
+  click("page4.b");
+  click("nextButton");
+  click("page5.a");
+  EXPECT_TRUE(expectSent(setValue("cmi.suspend_data;q1=a,q2=b,q3=a")));
+  click("nextButton");
+  EXPECT_TRUE(expectSent(setValue("cmi.core.lesson_location;page 6")));
+  EXPECT_TRUE(expectSent(setValue("cmi.core.score.raw;67")));
+  EXPECT_TRUE(expectSent(setValue("cmi.core.lesson_status;failed")));
+  EXPECT_EQ(get("page6.score.text"), "2 of 3 right: 67 %");
+  screenshot("unit2-result");
+  // Another go at the last question passes.
+  click("previousButton");
+  click("page5.c");
+  click("nextButton");
+  EXPECT_TRUE(expectSent(setValue("cmi.core.score.raw;100")));
+  EXPECT_TRUE(expectSent(setValue("cmi.core.lesson_status;passed")));
+  click("homeButton");
+  ASSERT_TRUE(runUntil([&] { return sentLine("fs sendGoToHome "); }));
+  ASSERT_EQ(sent_.size(), 2u);
+  const std::string time = setValue("cmi.core.session_time;00:00:0");
+  EXPECT_EQ(sent_[0].substr(0, time.find("</string>")),
+            time.substr(0, time.find("</string>")));
+}
+
+TEST_F(DemoCourseWindowTest, UnitQuizKeepsTheAnswersGivenBefore) {
+  play("SCO_0002/player.swf",
+       "sSuspendData=q1%3Da%2Cq2%3Dc%2Cq9%3Db&sLessonLocation=page%204&"
+       "sLessonStatus=incomplete",
+       800, 600);
+  EXPECT_TRUE(expectSent(setValue("cmi.core.lesson_location;page 4")));
+  EXPECT_EQ(get("page4.c.selected"), "true");
+  EXPECT_EQ(get("page4.b.selected"), "false");
+  EXPECT_EQ(get("nextButton._visible"), "true");
+  click("nextButton");
+  EXPECT_EQ(get("nextButton._visible"), "false");
+  click("page5.c");
+  EXPECT_TRUE(expectSent(setValue("cmi.suspend_data;q1=a,q2=c,q3=c")));
+}
+
+TEST_F(DemoCourseWindowTest, UnitResumesWhereTheLearnerLeftAndSavesItsScreen) {
+  play("SCO_0001/player.swf",
+       "bAPIBased=1&tracking=SCORM12&sNavRequestValidContinue=true&"
+       "sSuspendData=&sLessonLocation=page%203&sLessonStatus=incomplete&"
+       "bIsCDRom=1",
+       800, 600);
+  EXPECT_TRUE(expectSent("fs sendAPILoaded "));
+  EXPECT_TRUE(expectSent(setValue("cmi.core.lesson_location;page 3")));
+  EXPECT_FALSE(sentLine(setValue("cmi.core.lesson_status;incomplete")));
+  EXPECT_EQ(get("pageNumber.text"), "Page 3 of 4");
+  click("saveButton");
+  EXPECT_TRUE(expectSent("fs sendPrintPagePDF "));
+  click("nextButton");
+  EXPECT_TRUE(expectSent(setValue("cmi.core.lesson_location;page 4")));
+  EXPECT_TRUE(expectSent(setValue("cmi.core.lesson_status;completed")));
+  EXPECT_EQ(get("nextButton._visible"), "false");
+  screenshot("unit1-last-page");
+  click("nextUnitButton");
+  EXPECT_TRUE(expectSent("fs sendContinueSCO "));
+}
+
+}  // namespace
+}  // namespace zept::desktop
