@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <vector>
 // jpeglib.h needs FILE and size_t declared first.
 #include <jpeglib.h>
 
@@ -114,6 +115,24 @@ int GifRead(GifFileType* gif, GifByteType* out, int length) {
   return static_cast<int>(n);
 }
 
+// The graphics control block among the extensions before the first frame.
+bool ReadGifExtensions(GifFileType* gif, GraphicsControlBlock& control,
+                       bool& haveControl) {
+  int code = 0;
+  GifByteType* block = nullptr;
+  if (DGifGetExtension(gif, &code, &block) != GIF_OK) return false;
+  if (code == GRAPHICS_EXT_FUNC_CODE && block && !haveControl) {
+    haveControl = DGifExtensionToGCB(block[0], block + 1, &control) == GIF_OK;
+  }
+  while (block) {
+    if (DGifGetExtensionNext(gif, &block) != GIF_OK) return false;
+  }
+  return true;
+}
+
+// The first frame only, read record by record: a frame's size is checked
+// against the budget before its pixels are allocated, and later frames are
+// never read (DGifSlurp would allocate what every descriptor claims).
 std::optional<Bitmap> DecodeGif(const std::string& bytes) {
   GifSource source{&bytes, 0};
   int error = 0;
@@ -124,24 +143,50 @@ std::optional<Bitmap> DecodeGif(const std::string& bytes) {
     ~Closer() { DGifCloseFile(gif, nullptr); }
   } closer{gif};
   if (!WithinBudget(gif->SWidth, gif->SHeight)) return std::nullopt;
-  if (DGifSlurp(gif) != GIF_OK || gif->ImageCount < 1) return std::nullopt;
-  const SavedImage& frame = gif->SavedImages[0];
-  const ColorMapObject* colours =
-      frame.ImageDesc.ColorMap ? frame.ImageDesc.ColorMap : gif->SColorMap;
-  if (!colours) return std::nullopt;
   GraphicsControlBlock control;
   control.TransparentColor = NO_TRANSPARENT_COLOR;
-  DGifSavedExtensionToGCB(gif, 0, &control);
+  bool haveControl = false;
+  for (;;) {
+    GifRecordType type;
+    if (DGifGetRecordType(gif, &type) != GIF_OK) return std::nullopt;
+    if (type == IMAGE_DESC_RECORD_TYPE) break;
+    if (type != EXTENSION_RECORD_TYPE ||
+        !ReadGifExtensions(gif, control, haveControl)) {
+      return std::nullopt;  // no frame, or a damaged extension
+    }
+  }
+  if (DGifGetImageDesc(gif) != GIF_OK) return std::nullopt;
+  const GifImageDesc& d = gif->Image;
+  if (!WithinBudget(d.Width, d.Height)) return std::nullopt;
+  const ColorMapObject* colours = d.ColorMap ? d.ColorMap : gif->SColorMap;
+  if (!colours) return std::nullopt;
+  std::vector<GifPixelType> raster(static_cast<std::size_t>(d.Width) *
+                                   d.Height);
+  auto readRow = [&](int y) {
+    return DGifGetLine(gif,
+                       raster.data() + static_cast<std::size_t>(y) * d.Width,
+                       d.Width) == GIF_OK;
+  };
+  if (d.Interlace) {
+    constexpr int kStart[] = {0, 4, 2, 1}, kStep[] = {8, 8, 4, 2};
+    for (int pass = 0; pass < 4; ++pass) {
+      for (int y = kStart[pass]; y < d.Height; y += kStep[pass]) {
+        if (!readRow(y)) return std::nullopt;
+      }
+    }
+  } else {
+    for (int y = 0; y < d.Height; ++y) {
+      if (!readRow(y)) return std::nullopt;
+    }
+  }
 
   Bitmap bitmap = FilledBitmap(gif->SWidth, gif->SHeight, 0);
-  const GifImageDesc& d = frame.ImageDesc;
   for (int y = 0; y < d.Height; ++y) {
     for (int x = 0; x < d.Width; ++x) {
       const int cx = d.Left + x, cy = d.Top + y;
       if (cx < 0 || cy < 0 || cx >= bitmap.width || cy >= bitmap.height)
         continue;
-      const int index =
-          frame.RasterBits[static_cast<std::size_t>(y) * d.Width + x];
+      const int index = raster[static_cast<std::size_t>(y) * d.Width + x];
       if (index == control.TransparentColor || index >= colours->ColorCount)
         continue;
       const GifColorType c = colours->Colors[index];

@@ -167,7 +167,12 @@ class HeadlessMovieHost final : public MovieHost {
     } else if (name == "dialog") {
       platform::DialogAnswer answer;
       answer.ok = node.attribute("answer") == u"ok";
-      if (answer.ok) answer.file = env().programFolder + node.attribute("file");
+      // A real dialog answers with a native path; so does this one, even
+      // for a script written with "\".
+      if (answer.ok) {
+        answer.file = env().ctx.platform.files.nativePath(
+            env().programFolder + node.attribute("file"));
+      }
       env().dialogs.queue(answer);
     } else if (name == "window") {
       env().print(DescribeWindow(env().window.state()));

@@ -1,6 +1,7 @@
 #pragma once
 // The file system. Paths are the core's text: "\" and "/" both separate
-// names, and an implementation maps them to its own form.
+// names, and an implementation maps them to its own form. nativePath is the
+// one place where that form is made for paths leaving the core.
 
 #include <optional>
 #include <string>
@@ -18,6 +19,11 @@ struct DirEntry {
 class FileSystem {
  public:
   virtual ~FileSystem() = default;
+
+  // The path as this system writes it, for whatever is handed outside the
+  // core (movie host, dialogs, shell open, journal). Only a path: a query
+  // or other text after it must not be passed.
+  virtual WideString nativePath(const WideString& path) const = 0;
 
   // True for an existing entry that is not a folder.
   virtual bool fileExists(const WideString& path) = 0;

@@ -11,7 +11,8 @@ namespace zept::platform {
 class ShellOpen {
  public:
   virtual ~ShellOpen() = default;
-  // nullopt when the target was opened; otherwise the system's reason.
+  // target is a link or a native path (FileSystem::nativePath), handed on
+  // as it is. nullopt when it was opened; otherwise the system's reason.
   virtual std::optional<WideString> open(const WideString& target) = 0;
 };
 

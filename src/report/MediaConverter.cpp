@@ -187,8 +187,9 @@ bool GetMediaSize(Context& ctx, const WideString& path, int& width,
   return false;
 }
 
-TMediaConverter::TMediaConverter(MovieHostFactory& movies)
-    : Player(movies.create()) {
+TMediaConverter::TMediaConverter(MovieHostFactory& movies,
+                                 platform::FileSystem& files)
+    : Player(movies.create()), files_(files) {
   Player->Visible = false;
 }
 
@@ -201,7 +202,10 @@ void TMediaConverter::Load(const WideString& name) {
   FileName = name;
   Player->Width = PixelWidth;
   Player->Height = PixelHeight;
-  Player->setMovie(BasePath + name);
+  const std::size_t query = name.find(u'?');
+  Player->setMovie(
+      files_.nativePath(BasePath + name.substr(0, query)) +
+      (query == WideString::npos ? WideString() : name.substr(query)));
   if (ZoomWidth != 0 && ZoomHeight != 0)
     Player->SetZoomRect(0, 0, ZoomWidth, ZoomHeight);
 }

@@ -69,7 +69,8 @@ std::optional<std::pair<int, int>> ReadPictureSize(const std::string& bytes);
 // Draws a file into a bitmap of a chosen size through a hidden movie host.
 class TMediaConverter {
  public:
-  explicit TMediaConverter(MovieHostFactory& movies);
+  // files gives the native form of the paths the movie host is handed.
+  TMediaConverter(MovieHostFactory& movies, platform::FileSystem& files);
 
   WideString BasePath, FileName;
   int PixelWidth = 0, PixelHeight = 0;
@@ -81,11 +82,14 @@ class TMediaConverter {
     ZoomHeight = 20 * height;
   }
   void SetBasePath(const WideString& path) { BasePath = path; }
+  // Loads BasePath + name; name may end with a query ("?a=b"), which the
+  // movie host receives as it is.
   void Load(const WideString& name);
   Bitmap GetBitmap() { return Player->GetFrameBitmap(); }
 
  private:
   std::unique_ptr<MovieHost> Player;
+  platform::FileSystem& files_;
 };
 
 // A bitmap is never larger than the page can show: at most 300 pixels an

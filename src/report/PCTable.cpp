@@ -82,7 +82,8 @@ void TTableDivision::DrawCell(TReportPrinter& printer, double x, double y) {
     buffer.appendText(ReportText(Content));
     buffer.printHeight(ContentHeight);
   } else if (Kind == "img") {
-    TMediaConverter converter(printer.services().movies);
+    TMediaConverter converter(printer.services().movies,
+                              printer.services().ctx.platform.files);
     const auto [pw, ph] = CapPixelSize(96 * ContentWidth, 96 * ContentHeight,
                                        c.pageWidth(), c.pageHeight());
     converter.SetSize(pw, ph);

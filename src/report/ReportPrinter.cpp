@@ -260,7 +260,7 @@ void TReportPrinter::printRule(XmlNode element) {
 
 void TReportPrinter::printImage(XmlNode element) {
   ReportCanvas& c = *Report;
-  TMediaConverter converter(s_.movies);
+  TMediaConverter converter(s_.movies, s_.ctx.platform.files);
   const WideString src = element.findAttribute("src").value_or(u"");
   double width, height;
   std::optional<double> w = Decimal(element, "width"),
@@ -299,7 +299,7 @@ void TReportPrinter::printFormula(XmlNode element) {
   if (children.empty()) return;  // no formula to draw
   const double width = 200.0 / 96, height = 100.0 / 96;
   const WideString source = Utf8ToWide(children.front().xml());
-  TMediaConverter converter(s_.movies);
+  TMediaConverter converter(s_.movies, s_.ctx.platform.files);
   converter.SetSize(200, 100);
   converter.SetZoom(200, 100);
   converter.SetBasePath(s_.formulaFolder);

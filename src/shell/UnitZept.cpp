@@ -36,6 +36,35 @@ std::int32_t ToInt(const WideString& text) {
   return *value;
 }
 
+// An attribute value that survives the report's ANSI text: markup escaped,
+// and every character beyond ASCII as a numeric reference, so that a TEMP
+// folder such as "/home/józef/tmp" or "/tmp/a&b" still names the picture.
+WideString XmlAttributeText(const WideString& text) {
+  WideString out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char16_t c = text[i];
+    if (c == u'&') {
+      out += u"&amp;";
+    } else if (c == u'<') {
+      out += u"&lt;";
+    } else if (c == u'>') {
+      out += u"&gt;";
+    } else if (c == u'"') {
+      out += u"&quot;";
+    } else if (c < 0x80) {
+      out += c;
+    } else {
+      char32_t code = c;
+      if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() &&
+          text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
+        code = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
+      }
+      out += u"&#" + IntToStr(static_cast<std::int32_t>(code)) + u";";
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
 int RoundHalfEven(double value) {
@@ -195,7 +224,7 @@ void TFormZept::startMenuMovie(const WideString& param) {
   MenuMovie->ScaleMode = iScaleMode;
   MenuMovie->Width = s_.window.state().width;
   MenuMovie->Height = s_.window.state().height;
-  MenuMovie->setMovie(path + u"?" + menuUrl(param));
+  MenuMovie->setMovie(native(path) + u"?" + menuUrl(param));
   if (bTopMost) s_.window.makeTopMost();
   platform::Window& w = s_.window;
   if (bFullScreen) {
@@ -305,7 +334,8 @@ void TFormZept::loadCourseLook(const WideString& scoFolder) {
 
 WideString TFormZept::courseUrl(const WideString& folder,
                                 const WideString& param) {
-  WideString url = folder + u"player.swf?bAPIBased=1&tracking=SCORM12&";
+  WideString url =
+      native(folder + u"player.swf") + u"?bAPIBased=1&tracking=SCORM12&";
   const std::int64_t last = static_cast<std::int64_t>(Parcours.count()) - 1;
   if (last >= iCurrentSco) url += u"sNavRequestValidContinue=true&";
   if (iCurrentSco > 0) url += u"sNavRequestValidPrevious=true&";
@@ -403,7 +433,9 @@ WideString TFormZept::documentPath(const WideString& base,
 }
 
 void TFormZept::openResolved(const WideString& target) {
-  if (std::optional<WideString> error = s_.shell.open(target))
+  const bool link = platform::HeadlessShellOpen::IsLink(target);
+  if (std::optional<WideString> error =
+          s_.shell.open(link ? target : native(target)))
     s_.dialogs.showMessage(*error);
 }
 
@@ -456,9 +488,9 @@ void TFormZept::writeText(const WideString& path, const WideString& text) {
 }
 
 bool TFormZept::executeSaveDialog() {
-  const platform::DialogAnswer answer =
-      s_.dialogs.saveFile(SaveDialog.DefaultExt, SaveDialog.Filter,
-                          SaveDialog.FileName, SaveDialog.InitialDir);
+  const platform::DialogAnswer answer = s_.dialogs.saveFile(
+      SaveDialog.DefaultExt, SaveDialog.Filter, native(SaveDialog.FileName),
+      native(SaveDialog.InitialDir));
   if (!answer.ok) return false;
   SaveDialog.FileName = answer.file;
   return true;
@@ -511,9 +543,10 @@ void TFormZept::capturePageToPdf() {
   } cleanup{*this, folder};
   s_.ctx.platform.files.replaceFile(folder + u"capture.jpg",
                                     EncodeJpeg(bitmap, 100));
-  journal(u"Capture dans : " + folder);
-  saveReportAsPdf(u"<export><img src=\"" + folder +
-                  u"capture.jpg\"/></export>");
+  journal(u"Capture dans : " + native(folder));
+  saveReportAsPdf(u"<export><img src=\"" +
+                  XmlAttributeText(native(folder) + u"capture.jpg") +
+                  u"\"/></export>");
 }
 
 void TFormZept::menuCommand(const WideString& command, const WideString& args) {

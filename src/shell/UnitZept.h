@@ -120,13 +120,19 @@ class TFormZept {
 
  private:
   void journal(const WideString& line) { s_.window.appendJournal(line); }
+  // The native form of a path the shell hands outside the core.
+  WideString native(const WideString& path) const {
+    return s_.ctx.platform.files.nativePath(path);
+  }
   void enableTimer();
   std::unique_ptr<MovieHost> newMovie(bool menu);
   // Relative document texts are taken from base; links and drive paths
   // are left alone.
   WideString documentPath(const WideString& base, const WideString& text) const;
+  // Links go to the shell as they are, paths in their native form.
   void openResolved(const WideString& target);
-  // Shows the save dialog with its settings; true, with FileName set, on OK.
+  // Shows the save dialog with its settings, its folder and file name in
+  // their native form; true, with FileName set, on OK.
   bool executeSaveDialog();
   void printReport(const WideString& xml, ReportSystem& system);
 

@@ -21,6 +21,146 @@ WideString Place(WideString base, const WideString& trackingId,
   return base;
 }
 
+enum class StoreKind { Folder, Key };
+
+bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c < 0xDC00; }
+bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c < 0xE000; }
+
+int HexValue(char16_t c) {
+  if (c >= u'0' && c <= u'9') return c - u'0';
+  if (c >= u'A' && c <= u'F') return c - u'A' + 10;
+  if (c >= u'a' && c <= u'f') return c - u'a' + 10;
+  return -1;
+}
+
+bool EscapeAt(const WideString& text, std::size_t i) {
+  return text[i] == u'%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
+         HexValue(text[i + 2]) >= 0;
+}
+
+// A character that cannot stand in a name of this kind of store. A lone
+// surrogate has no UTF-8 form of its own: two of them would meet as U+FFFD.
+bool Unsafe(StoreKind kind, const WideString& name, std::size_t i) {
+  const char16_t c = name[i];
+  if (c < 0x20 || c == 0x7F || c == u'\\') return true;
+  if (IsHighSurrogate(c))
+    return i + 1 >= name.size() || !IsLowSurrogate(name[i + 1]);
+  if (IsLowSurrogate(c)) return i == 0 || !IsHighSurrogate(name[i - 1]);
+  return kind == StoreKind::Folder &&
+         WideString(u"/:*?\"<>|").find(c) != WideString::npos;
+}
+
+// Windows keeps these names for devices, with any extension.
+bool IsDeviceName(const WideString& name) {
+  WideString base = name.substr(0, name.find(u'.'));
+  while (!base.empty() && base.back() == u' ') base.pop_back();
+  for (char16_t& c : base) {
+    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - 32);
+  }
+  if (base == u"CON" || base == u"PRN" || base == u"AUX" || base == u"NUL" ||
+      base == u"CONIN$" || base == u"CONOUT$") {
+    return true;
+  }
+  if (base.size() != 4 ||
+      (base.compare(0, 3, u"COM") != 0 && base.compare(0, 3, u"LPT") != 0)) {
+    return false;
+  }
+  const char16_t digit = base[3];
+  return (digit >= u'0' && digit <= u'9') || digit == u'\u00B9' ||
+         digit == u'\u00B2' || digit == u'\u00B3';
+}
+
+// "%" and the UTF-8 bytes of one code unit (three for a lone surrogate).
+void AppendEscaped(WideString& out, char16_t c) {
+  unsigned char bytes[3];
+  int n;
+  if (c < 0x80) {
+    bytes[0] = static_cast<unsigned char>(c);
+    n = 1;
+  } else if (c < 0x800) {
+    bytes[0] = static_cast<unsigned char>(0xC0 | (c >> 6));
+    bytes[1] = static_cast<unsigned char>(0x80 | (c & 0x3F));
+    n = 2;
+  } else {
+    bytes[0] = static_cast<unsigned char>(0xE0 | (c >> 12));
+    bytes[1] = static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F));
+    bytes[2] = static_cast<unsigned char>(0x80 | (c & 0x3F));
+    n = 3;
+  }
+  constexpr char16_t kHex[] = u"0123456789ABCDEF";
+  for (int i = 0; i < n; ++i) {
+    out += u'%';
+    out += kHex[bytes[i] >> 4];
+    out += kHex[bytes[i] & 0xF];
+  }
+}
+
+WideString StorageName(StoreKind kind, const WideString& name) {
+  const std::size_t n = name.size();
+  std::vector<bool> encode(n, false);
+  bool needed = false;
+  for (std::size_t i = 0; i < n; ++i) {
+    encode[i] = Unsafe(kind, name, i);
+    needed = needed || encode[i] || EscapeAt(name, i);
+  }
+  if (kind == StoreKind::Folder && n > 0) {
+    // Windows drops a trailing dot or blank ("anna." would be "anna"), and
+    // "." and ".." are no names at all.
+    if (name.front() == u'.' || name.front() == u' ' || IsDeviceName(name))
+      encode.front() = true;
+    if (name.back() == u'.' || name.back() == u' ') encode.back() = true;
+    needed = needed || encode.front() || encode.back();
+  }
+  if (!needed) return name;
+  WideString out;
+  out.reserve(n + n / 2);
+  for (std::size_t i = 0; i < n; ++i) {
+    if (encode[i] || name[i] == u'%')
+      AppendEscaped(out, name[i]);
+    else
+      out += name[i];
+  }
+  return out;
+}
+
+// Decodes a run of escaped bytes; surrogates come back as the lone units
+// they were written from.
+void AppendDecoded(WideString& out, const std::string& bytes) {
+  std::size_t i = 0;
+  while (i < bytes.size()) {
+    const unsigned char b = static_cast<unsigned char>(bytes[i]);
+    const int extra = b < 0x80    ? 0
+                      : b >= 0xF0 ? 3
+                      : b >= 0xE0 ? 2
+                      : b >= 0xC0 ? 1
+                                  : -1;
+    char32_t code = extra == 0   ? b
+                    : extra == 1 ? (b & 0x1F)
+                    : extra == 2 ? (b & 0x0F)
+                                 : (b & 0x07);
+    bool valid =
+        extra >= 0 && i + static_cast<std::size_t>(extra) < bytes.size();
+    for (int k = 1; valid && k <= extra; ++k) {
+      const unsigned char next = static_cast<unsigned char>(bytes[i + k]);
+      valid = (next & 0xC0) == 0x80;
+      code = (code << 6) | (next & 0x3F);
+    }
+    if (!valid || code > 0x10FFFF) {
+      out += u'\uFFFD';
+      ++i;
+      continue;
+    }
+    i += static_cast<std::size_t>(extra) + 1;
+    if (code >= 0x10000) {
+      code -= 0x10000;
+      out += static_cast<char16_t>(0xD800 | (code >> 10));
+      out += static_cast<char16_t>(0xDC00 | (code & 0x3FF));
+    } else {
+      out += static_cast<char16_t>(code);
+    }
+  }
+}
+
 // The field a SCORM element name sets; nullptr for any other name.
 WideString* SettableField(TSCOTracking& r, const WideString& element) {
   if (element == u"cmi.core.lesson_location" || element == u"lesson_location") {
@@ -39,6 +179,32 @@ WideString* SettableField(TSCOTracking& r, const WideString& element) {
 }
 
 }  // namespace
+
+WideString StorageFolderName(const WideString& name) {
+  return StorageName(StoreKind::Folder, name);
+}
+
+WideString StorageKeyName(const WideString& name) {
+  return StorageName(StoreKind::Key, name);
+}
+
+WideString DecodeStorageName(const WideString& stored) {
+  WideString out;
+  std::string bytes;
+  for (std::size_t i = 0; i < stored.size(); ++i) {
+    if (EscapeAt(stored, i)) {
+      bytes += static_cast<char>(HexValue(stored[i + 1]) * 16 +
+                                 HexValue(stored[i + 2]));
+      i += 2;
+      continue;
+    }
+    AppendDecoded(out, bytes);
+    bytes.clear();
+    out += stored[i];
+  }
+  AppendDecoded(out, bytes);
+  return out;
+}
 
 TLMSAPI::TLMSAPI(Context& ctx, const TParcours& parcours)
     : Parcours(parcours), Users(ctx.platform.clock), ctx_(ctx) {}
@@ -150,19 +316,21 @@ bool TLMSAPI::ParseTrackings(const WideString& text) {
 }
 
 WideString TLMSAPI::TrackingKey(const WideString& login) const {
-  return Place(kBaseKey, TrackingId, login.empty() ? Login : login);
+  return Place(kBaseKey, StorageKeyName(TrackingId),
+               StorageKeyName(login.empty() ? Login : login));
 }
 
 WideString TLMSAPI::UsersKey() const {
-  return Place(kBaseKey, TrackingId, u"");
+  return Place(kBaseKey, StorageKeyName(TrackingId), u"");
 }
 
 WideString TLMSAPI::TrackingFolder(const WideString& login) const {
-  return Place(TrackPath, TrackingId, login.empty() ? Login : login);
+  return Place(TrackPath, StorageFolderName(TrackingId),
+               StorageFolderName(login.empty() ? Login : login));
 }
 
 WideString TLMSAPI::UsersFolder() const {
-  return Place(TrackPath, TrackingId, u"");
+  return Place(TrackPath, StorageFolderName(TrackingId), u"");
 }
 
 bool TLMSAPI::ensureFolder(const WideString& folder) {

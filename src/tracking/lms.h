@@ -9,6 +9,24 @@
 
 namespace zept {
 
+// A tracking id or a login as one name of its storage place, whatever it
+// holds. A name that is already safe there is used unchanged, so existing
+// stores are found where they are; any other is percent-encoded (UTF-8 bytes,
+// "%" and two upper-case hex digits), "%" itself included, which is
+// reversible, so two names never share a place.
+//
+// Folder names: encoded are \ / : * ? " < > |, control characters, a
+// leading or trailing dot or blank, and the first letter of a Windows device
+// name (CON, PRN, AUX, NUL, COM0-9, LPT0-9, CONIN$, CONOUT$, with or without
+// an extension). Key names: \ and control characters. In both, a lone UTF-16
+// surrogate, and a "%" as soon as anything is encoded; and a name that
+// already holds "%" and two hex digits is encoded, so that it never equals
+// another name's encoded form.
+WideString StorageFolderName(const WideString& name);
+WideString StorageKeyName(const WideString& name);
+// The name that a folder or key name stands for (the inverse of both).
+WideString DecodeStorageName(const WideString& stored);
+
 class TLMSAPI {
  public:
   TLMSAPI(Context& ctx, const TParcours& parcours);
@@ -51,6 +69,8 @@ class TLMSAPI {
   WideString UserTrackingXml(const WideString& login, bool reformat);
   WideString UsersSessionsXml();
 
+  // The places; the tracking id and the login are one name each, made with
+  // StorageKeyName or StorageFolderName.
   WideString TrackingKey(const WideString& login) const;
   WideString UsersKey() const;
   WideString TrackingFolder(const WideString& login) const;

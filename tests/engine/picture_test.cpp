@@ -1,5 +1,6 @@
 #include "engine/picture.h"
 
+#include <gif_lib.h>
 #include <gtest/gtest.h>
 #include <jpeglib.h>
 #include <png.h>
@@ -69,6 +70,58 @@ const std::string kRedGif(
     "\x00\x00\x00\x00\x01\x00\x01\x00\x00\x02\x02\x44\x01\x00;",
     43);
 
+// A GIF written by giflib: a screen with a four-colour table (black, red,
+// green, blue) and frames, each at left, top, its rows of colour indexes,
+// interlaced or not, with colour `transparent` transparent (-1: none).
+struct GifFrame {
+  int left, top;
+  std::vector<std::vector<GifPixelType>> rows;
+  bool interlace = false;
+  int transparent = -1;
+};
+std::string GifOf(int width, int height, const std::vector<GifFrame>& frames) {
+  std::string out;
+  int error = 0;
+  GifFileType* gif = EGifOpen(
+      &out,
+      [](GifFileType* g, const GifByteType* data, int n) {
+        static_cast<std::string*>(g->UserData)
+            ->append(reinterpret_cast<const char*>(data), n);
+        return n;
+      },
+      &error);
+  const GifColorType colours[] = {
+      {0, 0, 0}, {255, 0, 0}, {0, 255, 0}, {0, 0, 255}};
+  ColorMapObject* map = GifMakeMapObject(4, colours);
+  EGifSetGifVersion(gif, true);
+  EGifPutScreenDesc(gif, width, height, 2, 0, map);
+  for (const GifFrame& f : frames) {
+    GraphicsControlBlock control{};
+    control.TransparentColor = f.transparent;
+    GifByteType block[4];
+    EGifGCBToExtension(&control, block);
+    EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE, 4, block);
+    const int w = static_cast<int>(f.rows[0].size()),
+              h = static_cast<int>(f.rows.size());
+    EGifPutImageDesc(gif, f.left, f.top, w, h, f.interlace, nullptr);
+    std::vector<int> order;
+    if (f.interlace) {
+      for (auto [start, step] : {std::pair{0, 8}, {4, 8}, {2, 4}, {1, 2}}) {
+        for (int y = start; y < h; y += step) order.push_back(y);
+      }
+    } else {
+      for (int y = 0; y < h; ++y) order.push_back(y);
+    }
+    for (int y : order) {
+      std::vector<GifPixelType> row = f.rows[static_cast<std::size_t>(y)];
+      EGifPutLine(gif, row.data(), w);
+    }
+  }
+  EGifCloseFile(gif, &error);
+  GifFreeMapObject(map);
+  return out;
+}
+
 // A 2 x 2 24-bit BMP stored bottom-up: blue, green above red, white.
 std::string Bmp2x2() {
   std::string b = "BM";
@@ -126,6 +179,51 @@ TEST(Pictures, LiesAndGarbageAreRefused) {
   std::string png = PngOf(1, 1, {0});
   png[16] = '\x7f';  // width 2 billion: the header check refuses it
   EXPECT_FALSE(DecodePicture(png));
+}
+
+TEST(Pictures, GifShowsItsFirstFrameOnTheScreen) {
+  constexpr std::uint32_t k = 0xFF000000u, r = 0xFFFF0000u, g = 0xFF00FF00u,
+                          b = 0xFF0000FFu;
+  // Interlaced rows come back in their places; a frame reaching past the
+  // screen is cut; the transparent colour and the uncovered pixels stay 0;
+  // a second frame is not shown.
+  auto gif = DecodePicture(
+      GifOf(3, 6,
+            {{1,
+              0,
+              {{1, 2}, {2, 3}, {3, 0}, {0, 1}, {1, 1}, {2, 2}, {3, 3}},
+              true,
+              0},
+             {0, 0, {{3, 3, 3}}}}));
+  ASSERT_TRUE(gif);
+  EXPECT_EQ(gif->width, 3);
+  EXPECT_EQ(gif->pixels,
+            (std::vector<std::uint32_t>{0, r, g, 0, g, b, 0, b, 0, 0, 0, r, 0,
+                                        r, r, 0, g, g}));
+  auto plain = DecodePicture(GifOf(2, 1, {{0, 0, {{0, 3}}}}));
+  ASSERT_TRUE(plain);
+  EXPECT_EQ(plain->pixels, (std::vector<std::uint32_t>{k, b}));
+}
+
+TEST(Pictures, AGifFrameLargerThanTheBudgetIsNeverAllocated) {
+  // 31 bytes: a 1025 x 1 screen and a 65377 x 30642 frame (2 GB of pixels).
+  const std::string lie(
+      "GIF89a\x01\x04\x01\x00\x00\x00\x00,\x04\x00\x00\x00"
+      "\x61\xff\xb2\x77\x00\x00\x02\x02\x44\x01\x27\x00;",
+      31);
+  EXPECT_FALSE(DecodePicture(lie));
+  // The same lie with a colour table, and one just over the budget.
+  std::string coloured = GifOf(2, 2, {{0, 0, {{1, 2}, {3, 0}}}});
+  const std::size_t desc = coloured.find(',', 13 + 12);
+  ASSERT_NE(desc, std::string::npos);
+  coloured.replace(desc + 5, 4, "\x61\xff\xb2\x77");
+  EXPECT_FALSE(DecodePicture(coloured));
+  coloured.replace(desc + 5, 4, "\xb5\x18\xb5\x18");  // 6325 x 6325
+  EXPECT_FALSE(DecodePicture(coloured));
+  // A frame larger than its screen but within the budget is cut, not refused.
+  auto big = DecodePicture(GifOf(1, 1, {{0, 0, {{2, 1}, {1, 1}}}}));
+  ASSERT_TRUE(big);
+  EXPECT_EQ(big->pixels, (std::vector<std::uint32_t>{0xFF00FF00u}));
 }
 
 TEST(Pictures, StretchFillAndColours) {

@@ -59,6 +59,9 @@ TEST(PosixFiles, BackslashPathsMapToNativeOnes) {
   EXPECT_EQ(files->readFile(dir.wide("\\a\\missing.txt")), std::nullopt);
   EXPECT_THROW(files->createDirectories(dir.wide("\\a\\b c\\d\\f.txt\\sub")),
                EFileError);
+  // What leaves the core: every separator native, the text otherwise kept.
+  EXPECT_EQ(files->nativePath(u"/c/course\\SCO_0001\\é b/x.swf"),
+            u"/c/course/SCO_0001/é b/x.swf");
 }
 
 TEST(PosixFiles, ListsInNameOrderAndKeepsReadOnlyFiles) {
@@ -349,8 +352,8 @@ TEST(XdgShellOpen, HandsTheTargetOverAsOneArgument) {
   ::setenv("PATH", (dir.path() + ":" + saved).c_str(), 1);
 
   auto shell = NewXdgShellOpen();
-  EXPECT_EQ(shell->open(u"C:\\docs\\a b;$(touch x).pdf"), std::nullopt);
-  EXPECT_EQ(Slurp(dir.path() + "/args"), "1|C:/docs/a b;$(touch x).pdf");
+  EXPECT_EQ(shell->open(u"/docs/a b;$(touch x).pdf"), std::nullopt);
+  EXPECT_EQ(Slurp(dir.path() + "/args"), "1|/docs/a b;$(touch x).pdf");
   EXPECT_EQ(shell->open(u"HTTP://example.org/a\\b"), std::nullopt);
   EXPECT_EQ(Slurp(dir.path() + "/args"),
             "1|HTTP://example.org/a\\b");  // links untouched

@@ -61,13 +61,13 @@ TEST_F(DocumentsTest, PrintDocumentSavesAPdfAndOffersTheSameNameNextTime) {
   form->menuCommand(u"PrintDocument", u"<export><p>Results: 92</p></export>");
   EXPECT_TRUE(
       said("dialog: save ext=.pdf filter=*.pdf|*.pdf name= "
-           "folder=C:\\Course\\tracking"));
+           "folder=C:/Course/tracking"));
   EXPECT_EQ(file(u"C:\\Course\\results.pdf").rfind("%PDF-", 0), 0u);
   form->menuCommand(u"PrintDocument",
                     u"<export><p>Again</p></export>");  // cancelled
   EXPECT_TRUE(said(
-      "dialog: save ext=.pdf filter=*.pdf|*.pdf name=C:\\Course\\results.pdf "
-      "folder=C:\\Course\\tracking"));
+      "dialog: save ext=.pdf filter=*.pdf|*.pdf name=C:/Course/results.pdf "
+      "folder=C:/Course/tracking"));
   answer(u"C:\\Course\\broken.pdf");
   // The error leaves the command (the movie host's handler reports it).
   EXPECT_THROW(
@@ -99,7 +99,7 @@ TEST_F(DocumentsTest, DocumentsAndLinks) {
   fake.files.addFile(u"C:\\Course\\docs\\guide.pdf", "");
   fake.files.addFile(u"C:\\Course\\SCO_0002\\docs\\guide.pdf", "");
   form->menuCommand(u"OnOpenDocument", u"docs/guide.pdf");
-  EXPECT_TRUE(said("open: C:\\Course\\docs\\guide.pdf"));
+  EXPECT_TRUE(said("open: C:/Course/docs/guide.pdf"));
   form->menuCommand(u"OnOpenDocument", u"HTTP://example.org/Page");
   EXPECT_TRUE(said("open: HTTP://example.org/Page"));
   form->menuCommand(u"OnOpenDocument", u"mailto:team@example.org");
@@ -107,7 +107,7 @@ TEST_F(DocumentsTest, DocumentsAndLinks) {
   form->menuCommand(u"OnOpenDocument", u"see http://example.org/x");
   EXPECT_TRUE(said("open: see http://example.org/x"));
   form->menuCommand(u"OnOpenDocument", u"D:\\elsewhere\\a.doc");
-  EXPECT_TRUE(said("open: D:\\elsewhere\\a.doc"));
+  EXPECT_TRUE(said("open: D:/elsewhere/a.doc"));
   EXPECT_TRUE(said("message: No such file or directory"));
   form->menuCommand(u"OnOpenDocument", u"");
   EXPECT_EQ(line("open: ").size() > 0, true);
@@ -115,17 +115,18 @@ TEST_F(DocumentsTest, DocumentsAndLinks) {
   form->openSco(u"2", u"");
   run();
   form->courseCommand(u"OnOpenDocument", u"docs/guide.pdf");
-  EXPECT_TRUE(said("open: C:\\Course\\SCO_0002\\docs\\guide.pdf"));
+  EXPECT_TRUE(said("open: C:/Course/SCO_0002/docs/guide.pdf"));
 }
 
 TEST_F(DocumentsTest, CaptureUsesAFreshNumberedFolderAndDeletesIt) {
   const WideString temp = u"C:\\Users\\u\\AppData\\Local\\Temp\\";
+  const std::string shown = "Capture dans : C:/Users/u/AppData/Local/Temp/";
   addFile(u"SCO_0001\\player.swf.movie.xml", "<movie/>");
   form->openSco(u"1", u"");
   run();
   answer(u"C:\\Course\\screen.pdf");
   form->courseCommand(u"sendPrintPagePDF", u"");
-  EXPECT_TRUE(said("Capture dans : " + WideToUtf8(temp) + "fennick1\\"));
+  EXPECT_TRUE(said(shown + "fennick1/"));
   const std::string pdf = file(u"C:\\Course\\screen.pdf");
   EXPECT_EQ(pdf.rfind("%PDF-", 0), 0u);
   EXPECT_NE(pdf.find("/DCTDecode"), std::string::npos);
@@ -133,16 +134,24 @@ TEST_F(DocumentsTest, CaptureUsesAFreshNumberedFolderAndDeletesIt) {
 
   // Cancelled: no PDF, the folder goes all the same; fennick1 again.
   form->courseCommand(u"sendPrintPagePDF", u"");
-  EXPECT_EQ(std::count(lines.begin(), lines.end(),
-                       "Capture dans : " + WideToUtf8(temp) + "fennick1\\"),
-            2);
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), shown + "fennick1/"), 2);
   EXPECT_FALSE(fake.files.directoryExists(temp + u"fennick1"));
 
   // A fennick1 left over (its deletion failed): the next one is fennick2.
   fake.files.addFile(temp + u"fennick1\\locked.txt", "", /*readOnly=*/true);
   form->courseCommand(u"sendPrintPagePDF", u"");
-  EXPECT_TRUE(said("Capture dans : " + WideToUtf8(temp) + "fennick2\\"));
+  EXPECT_TRUE(said(shown + "fennick2/"));
   EXPECT_FALSE(fake.files.directoryExists(temp + u"fennick2"));
+
+  // A TEMP folder whose name is no plain XML text still gives the picture.
+  fake.folders.temp = u"C:\\Temp & <Co> \"\u0142\u00e9\u20ac\U0001F600\"";
+  fake.files.addDirectory(fake.folders.temp);
+  answer(u"C:\\Course\\odd.pdf");
+  form->courseCommand(u"sendPrintPagePDF", u"");
+  EXPECT_TRUE(
+      said("Capture dans : C:/Temp & <Co> "
+           "\"\u0142\u00e9\u20ac\U0001F600\"/fennick1/"));
+  EXPECT_NE(file(u"C:\\Course\\odd.pdf").find("/DCTDecode"), std::string::npos);
 
   // No TEMP folder: nothing happens.
   fake.folders.temp = u"C:\\NoTemp";

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 namespace {
@@ -79,7 +80,7 @@ TEST_F(ZeptRun, DemoJourneyInFileMode) {
                   "caption=Fire safety at work\n"));
   EXPECT_TRUE(Has(
       out, "GoToSCO : 1\ntrackinteractions : False\nmovie: " + course.string() +
-               "/SCO_0001\\player.swf?bAPIBased=1&tracking=SCORM12&"
+               "/SCO_0001/player.swf?bAPIBased=1&tracking=SCORM12&"
                "sNavRequestValidContinue=true&sNavRequestValidPrevious=true&"
                "sSuspendData=&sLessonLocation=1&sLessonStatus=not%20attempted&"
                "bIsCDRom=1\n"));
@@ -87,7 +88,7 @@ TEST_F(ZeptRun, DemoJourneyInFileMode) {
                   "LMSSetValue : cmi.core.lesson_status;completed\nreturn: "
                   "<string>1</string>\n"));
   EXPECT_TRUE(Has(out, "movie: " + course.string() +
-                           "/cdrom\\cdrom.swf?sLogin=anna&sParam=back&"));
+                           "/cdrom/cdrom.swf?sLogin=anna&sParam=back&"));
   EXPECT_TRUE(Has(out, "sendQuit : \n"));
   EXPECT_FALSE(Has(out, "idle"));
   EXPECT_FALSE(fs::exists(root / "fennick1"));  // the capture's folder is gone
@@ -127,6 +128,82 @@ TEST_F(ZeptRun, RegistryModeResumesWhereTheLastRunStopped) {
   EXPECT_TRUE(Has(db, "<lesson_status><![CDATA[completed]]></lesson_status>"));
 }
 
+// A learner whose login and course id are made of "..\" and a course whose
+// movies write "\" paths everywhere: what the shell hands out is native,
+// what the movies sent is echoed as sent, and everything stays in place.
+TEST_F(ZeptRun, BackslashesNeverLeaveTheCoreAndNamesStayOneLevel) {
+  menuScript(R"(<unless variable="sParam" equals="back">
+    <fscommand command="SetTrackMode">file</fscommand>
+    <fscommand command="SetTrackPath">[$APPLICATION]\data\a\b</fscommand>
+    <fscommand command="SetTrackingId">..\..\evil</fscommand>
+    <fscommand command="GetUserList"/>
+    <externalcall name="AddUser"><arg>..\..\..\pwn;pw</arg></externalcall>
+    <fscommand command="SetLogin">..\..\..\pwn</fscommand>
+    <fscommand command="LMSLoad"/><fscommand command="LMSInitialize"/>
+    <fscommand command="OnOpenDocument">docs\guide.txt</fscommand>
+    <dialog answer="ok" file="out\notes.txt"/>
+    <fscommand command="WriteTextFileAs">txt;notes\today.txt;hello</fscommand>
+    <fscommand command="GoToSCO">1</fscommand>
+  </unless><if variable="sParam" equals="back">
+    <dialog answer="ok" file="results.pdf"/>
+    <fscommand command="PrintDocument"><![CDATA[<export><img src=")" +
+             course.string() + R"(\SCO_0001\screens\unit1.png"/>
+      <mathml><math><mi>a\b</mi></math></mathml></export>]]></fscommand>
+    <fscommand command="sendQuit"/></if>)");
+  write("SCO_0001/player.swf.movie.xml", R"(<movie>
+    <fscommand command="LMSSetValue">cmi.core.lesson_status;completed</fscommand>
+    <fscommand command="OnOpenDocument">docs\unit.txt</fscommand>
+    <dialog answer="ok" file="screen.pdf"/>
+    <fscommand command="sendPrintPagePDF"/>
+    <fscommand command="sendGoToHome"/></movie>)");
+  fs::create_directories(course / "docs");
+  fs::create_directories(course / "SCO_0001/docs");
+  write("docs/guide.txt", "");
+  write("SCO_0001/docs/unit.txt", "");
+  const std::string out = run();
+
+  std::map<std::string, int> seen;
+  std::istringstream lines(out);
+  for (std::string line; std::getline(lines, line);) {
+    for (const char* prefix : {"movie: ", "open: ", "Capture dans : ",
+                               "dialog: answer ok ", "dialog: save "}) {
+      if (line.rfind(prefix, 0) != 0) continue;
+      ++seen[prefix];
+      std::string handed = line.substr(std::string(prefix).size());
+      if (handed.find(" name=") != std::string::npos)
+        handed = handed.substr(handed.find(" name="));  // after ext and filter
+      // A movie URL's query holds values, not the path: they are as sent.
+      EXPECT_EQ(handed.substr(0, handed.find('?')).find('\\'),
+                std::string::npos)
+          << line;
+    }
+  }
+  EXPECT_EQ(seen["movie: "], 6);  // menu, unit, capture, menu, picture, formula
+  EXPECT_EQ(seen["open: "], 2);
+  EXPECT_EQ(seen["Capture dans : "], 1);
+  EXPECT_EQ(seen["dialog: save "], 3);
+  EXPECT_EQ(seen["dialog: answer ok "], 3);
+  EXPECT_FALSE(Has(out, "message: "));  // both documents were found
+  EXPECT_TRUE(Has(out, "SetTrackPath : [$APPLICATION]\\data\\a\\b\n"));
+  EXPECT_TRUE(Has(out, "cdrom.swf?sLogin=..\\..\\..\\pwn&sParam=back&"));
+  EXPECT_TRUE(Has(out, "MathMLPlayer.swf?sMML=<math>\n  <mi>a\\b</mi>"));
+  EXPECT_EQ(Slurp(course / "out/notes.txt"), "hello");
+  EXPECT_EQ(Slurp(course / "screen.pdf").rfind("%PDF-", 0), 0u);
+
+  const fs::path place = course / "data/a/b/%2E.%5C..%5Cevil";
+  EXPECT_TRUE(Has(Slurp(place / "%2E.%5C..%5C..%5Cpwn/tracking.xml"),
+                  "<lesson_status><![CDATA[completed]]></lesson_status>"));
+  EXPECT_TRUE(Has(Slurp(place / "users.xml"),
+                  "<user login=\"..\\..\\..\\pwn\" password=\"pw\""));
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    const std::string name = entry.path().filename().string();
+    EXPECT_TRUE(name != "pwn" && name != "evil") << entry.path();
+    if (name == "tracking.xml" || name == "users.xml")
+      EXPECT_EQ(entry.path().parent_path().string().rfind(place.string(), 0),
+                0u);
+  }
+}
+
 TEST_F(ZeptRun, UntrackedJumpAndNavigation) {
   menuScript(R"(<fscommand command="GoToSCO">2;p1</fscommand>)");
   write("SCO_0002/player.swf.movie.xml",
@@ -136,7 +213,7 @@ TEST_F(ZeptRun, UntrackedJumpAndNavigation) {
       R"(<movie><print variable="sLessonLocation"/><fscommand command="sendQuit"/></movie>)");
   const std::string out = run();
   EXPECT_TRUE(Has(out,
-                  "/SCO_0002\\player.swf?bAPIBased=1&tracking=SCORM12&"
+                  "/SCO_0002/player.swf?bAPIBased=1&tracking=SCORM12&"
                   "sNavRequestValidContinue=true&sNavRequestValidPrevious=true&"
                   "sSuspendData=%2526%253D%2526%253D%2526%253D%2526%253Dp1%"
                   "2526%253D%2526%253D&"
@@ -144,7 +221,7 @@ TEST_F(ZeptRun, UntrackedJumpAndNavigation) {
   EXPECT_FALSE(Has(out, "trackinteractions"));
   EXPECT_TRUE(Has(out, "sendPreviousSCO : \nmovie: "));
   EXPECT_TRUE(Has(out,
-                  "/SCO_0001\\player.swf?bAPIBased=1&tracking=SCORM12&"
+                  "/SCO_0001/player.swf?bAPIBased=1&tracking=SCORM12&"
                   "sNavRequestValidContinue=true&sNavRequestValidPrevious=true&"
                   "bIsCDRom=1\n"));
   EXPECT_TRUE(Has(out, "sLessonLocation = \n"));

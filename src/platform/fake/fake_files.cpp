@@ -54,6 +54,12 @@ const FakeFileSystem::File* FakeFileSystem::file(const WideString& path) const {
   return it == files_.end() ? nullptr : &it->second;
 }
 
+WideString FakeFileSystem::nativePath(const WideString& path) const {
+  WideString native = path;
+  std::replace(native.begin(), native.end(), u'\\', u'/');
+  return native;
+}
+
 bool FakeFileSystem::fileExists(const WideString& path) {
   return files_.count(Normalize(path)) > 0;
 }

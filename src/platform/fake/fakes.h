@@ -12,7 +12,8 @@
 namespace zept::platform {
 
 // Paths are normalised: "/" and "\" both separate, doubled and trailing
-// separators are dropped. Names are case-sensitive.
+// separators are dropped. Names are case-sensitive. Native paths are this
+// platform's, with "/".
 class FakeFileSystem final : public FileSystem {
  public:
   struct File {
@@ -40,6 +41,7 @@ class FakeFileSystem final : public FileSystem {
   void failListing(const WideString& path) { failList_ = Normalize(path); }
   int appendCalls() const { return appendCalls_; }
 
+  WideString nativePath(const WideString& path) const override;
   bool fileExists(const WideString& path) override;
   bool directoryExists(const WideString& path) override;
   void createDirectories(const WideString& path) override;

@@ -12,7 +12,9 @@
 
 namespace zept::platform {
 
-// The native form of a core path: "\" becomes "/", text becomes UTF-8.
+// The native form of a core path: "\" becomes "/". The file system's
+// nativePath; NativePath gives it as the UTF-8 bytes the system calls take.
+WideString NativePathText(const WideString& path);
 std::string NativePath(const WideString& path);
 
 // System calls the file system makes for its atomic replacement, replaceable

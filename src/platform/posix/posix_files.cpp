@@ -15,10 +15,14 @@
 
 namespace zept::platform {
 
-std::string NativePath(const WideString& path) {
-  std::string native = WideToUtf8(path);
-  std::replace(native.begin(), native.end(), '\\', '/');
+WideString NativePathText(const WideString& path) {
+  WideString native = path;
+  std::replace(native.begin(), native.end(), u'\\', u'/');
   return native;
+}
+
+std::string NativePath(const WideString& path) {
+  return WideToUtf8(NativePathText(path));
 }
 
 namespace {
@@ -53,6 +57,10 @@ class PosixFileSystem final : public FileSystem {
   explicit PosixFileSystem(PosixFileHooks hooks) {
     write_ = hooks.write ? hooks.write : ::write;
     rename_ = hooks.rename ? hooks.rename : ::rename;
+  }
+
+  WideString nativePath(const WideString& path) const override {
+    return NativePathText(path);
   }
 
   bool fileExists(const WideString& path) override {

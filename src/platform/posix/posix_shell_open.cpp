@@ -18,9 +18,7 @@ namespace {
 class XdgShellOpen final : public ShellOpen {
  public:
   std::optional<WideString> open(const WideString& target) override {
-    const std::string native = HeadlessShellOpen::IsLink(target)
-                                   ? WideToUtf8(target)
-                                   : NativePath(target);
+    const std::string native = WideToUtf8(target);
     char program[] = "xdg-open";
     std::string argument = native;
     char* argv[] = {program, argument.data(), nullptr};
