@@ -397,9 +397,16 @@ TEST_F(DemoCourseWindowTest, MenuBackFromAUnitShowsTheUnitsAgain) {
   EXPECT_TRUE(expectSent("fs GetUserList "));
   EXPECT_TRUE(expectSent("fs GetTracking "));
   EXPECT_FALSE(sentLine("fs SetTrackMode file"));
-  queue("onUsersCompleteEvent", kUsers);
+  // Seven learners: six on the list, and a button for the next ones.
+  std::string users = "<users>";
+  for (int i = 1; i <= 7; ++i)
+    users += "<user login=\"u" + std::to_string(i) + "\" password=\"p\"/>";
+  queue("onUsersCompleteEvent", users + "</users>");
   settle(200);
   EXPECT_TRUE(shows("loadingScreen"));
+  // An answer that never came is asked for again.
+  host_->SetVariable(u"askedAt", u"-10000");
+  EXPECT_TRUE(expectSent("fs GetTracking "));
   queue("onLoadTrackingCompleteEvent",
         Trackings(Unit(1, "completed", "0") + Unit(2, "passed", "100") +
                   Unit(3, "incomplete", "0")));
@@ -411,6 +418,13 @@ TEST_F(DemoCourseWindowTest, MenuBackFromAUnitShowsTheUnitsAgain) {
   click("unitsScreen.changeLearner");
   EXPECT_TRUE(shows("usersScreen"));
   EXPECT_EQ(get("learner.text"), "");
+  EXPECT_EQ(get("usersScreen.user5.caption.text"), "u6");
+  click("usersScreen.moreUsers");
+  EXPECT_EQ(get("usersScreen.user0.caption.text"), "u7");
+  EXPECT_EQ(get("usersScreen.user1._visible"), "false");
+  click("usersScreen.user0");
+  EXPECT_TRUE(shows("passwordScreen"));
+  EXPECT_EQ(get("passwordScreen.greeting.text"), "Hello, u7");
 }
 
 TEST_F(DemoCourseWindowTest, UnitQuizRecordsItsScoreAndStatus) {

@@ -14,10 +14,25 @@ var chosen = null;     // the user whose password is asked
 var login = "";
 var units = [];        // {status, score} of each unit, from the tracking
 var waitingFor = "";   // the event whose answer moves to the next screen
+var askedWith = "";    // the command that asked for it
+var askedAt = 0;       // when, in milliseconds
 
 // ---------------------------------------------------------------- events
 
+// The shell drops an event when it finds the movie not ready; a question
+// left unanswered is asked again rather than leaving a screen that waits
+// for ever.
+function ask(command, event) {
+  waitingFor = event;
+  askedWith = command;
+  askedAt = getTimer();
+  fscommand(command, "");
+}
+
 function poll() {
+  if (waitingFor != "" && getTimer() - askedAt > 4000) {
+    ask(askedWith, waitingFor);
+  }
   var queue = API._sCommand;
   if (queue == undefined || queue == "" || queue == "undefined") return;
   API._sCommand = "";
@@ -244,8 +259,7 @@ function changeLearner() {
 function readTracking() {
   loadingScreen.message.text = "Loading your progress...";
   showScreen(loadingScreen);
-  waitingFor = "onLoadTrackingCompleteEvent";
-  fscommand("GetTracking", "");
+  ask("GetTracking", "onLoadTrackingCompleteEvent");
 }
 
 function statusText(status) {
@@ -346,6 +360,5 @@ if (sParam == "back") {
   fscommand("SetTrackMode", "file");
   fscommand("SetTrackPath", "[$APPLICATION]\\tracking");
   fscommand("SetTrackingId", "demo-course");
-  waitingFor = "onUsersCompleteEvent";
-  fscommand("GetUserList", "");
+  ask("GetUserList", "onUsersCompleteEvent");
 }
