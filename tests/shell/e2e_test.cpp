@@ -112,6 +112,24 @@ TEST_F(ZeptRun, DemoJourneyInFileMode) {
   EXPECT_TRUE(Has(log, "<div>TFormZept.FormShow</div>"));
 }
 
+// The course the build makes, with real movies beside the movie scripts,
+// plays headless as the example does.
+TEST_F(ZeptRun, BuiltDemoCoursePlaysHeadless) {
+  fs::remove_all(course);
+  fs::copy(ZEPT_DEMO_COURSE, course, fs::copy_options::recursive);
+  fs::remove_all(course / "tracking");  // a learner's, from a run by hand
+  ASSERT_EQ(Slurp(course / "cdrom/cdrom.swf").substr(0, 3), "CWS");
+  int status = -1;
+  const std::string out = run(&status);
+  EXPECT_EQ(status, 0);
+  EXPECT_TRUE(Has(out, "open: " + course.string() + "/docs/guide.html\n"));
+  EXPECT_FALSE(Has(out, "message: "));
+  EXPECT_TRUE(Has(out, "sendQuit : \n"));
+  EXPECT_TRUE(Has(Slurp(course / "tracking/demo-course/anna/tracking.xml"),
+                  "<suspend_data><![CDATA[q1=a,q2=c]]></suspend_data>"));
+  EXPECT_EQ(Slurp(course / "results.pdf").rfind("%PDF-", 0), 0u);
+}
+
 TEST_F(ZeptRun, RegistryModeResumesWhereTheLastRunStopped) {
   std::string menu = Slurp(course / "cdrom/cdrom.swf.movie.xml");
   menu.replace(menu.find(">file<"), 6, ">reg<");
