@@ -414,8 +414,9 @@ TEST_F(ShellTest, DialogStepsQueueAnswersForTheNextDialogs) {
   start();
   run();
   EXPECT_TRUE(dialogs.saveFile(u"pdf", u"*.pdf|*.pdf", u"", u"C:\\data").ok);
-  EXPECT_FALSE(dialogs.printSetup().ok);
-  EXPECT_FALSE(dialogs.printSetup().ok);  // unanswered: cancelled
+  EXPECT_FALSE(dialogs.printSetup({u"office"}, u"office").ok);
+  // Unanswered: cancelled.
+  EXPECT_FALSE(dialogs.printSetup({u"office"}, u"office").ok);
   EXPECT_TRUE(
       said("dialog: save ext=pdf filter=*.pdf|*.pdf name= folder=C:\\data"));
   EXPECT_TRUE(said("dialog: answer ok C:\\Course\\out\\report.pdf"));
