@@ -88,7 +88,7 @@ int main(int argc, char** argv) {
 
   zept::platform::HeadlessWindow window(screenWidth, screenHeight, PrintLine);
   zept::platform::ScriptedDialogs dialogs(PrintLine);
-  zept::platform::Timers timers;
+  zept::platform::VirtualTimers timers;
   zept::HeadlessHostFactory movies(
       {ctx, PrintLine, dialogs, window, programFolder});
 
