@@ -1,5 +1,7 @@
 // zept: the player shell. Plays the course beside the program (or in
-// --program-folder) with the headless movie host.
+// --program-folder) in a window, or with the headless movie host.
+
+#include <gtk/gtk.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -7,6 +9,7 @@
 #include <filesystem>
 #include <string>
 
+#include "app/zept_desktop.h"
 #include "moviehost/headless.h"
 #include "platform/codepage.h"
 #include "platform/errors.h"
@@ -23,13 +26,16 @@ constexpr char kUsage[] =
     "       zept --help | --version\n"
     "Plays the course in DIR (default: the program's folder): its "
     "imsmanifest.xml,\n"
-    "cdrom/cdrom.swf, the SCO_nnnn folders and bin/flash.ocx. Headless, no "
-    "display\n"
-    "is used: the movies follow their movie scripts (MOVIE.movie.xml) and "
-    "every\n"
-    "journal and transcript line goes to standard output. ZEPT_SCREEN sets "
-    "the\n"
-    "screen size (default 1280x1024); ZEPT_REGISTRY_DIR the registry store.\n";
+    "cdrom/cdrom.swf, the SCO_nnnn folders and bin/flash.ocx, in a window "
+    "where\n"
+    "there is a display. With --headless no display is used: the movies "
+    "follow\n"
+    "their movie scripts (MOVIE.movie.xml) and every journal and transcript "
+    "line\n"
+    "goes to standard output; ZEPT_SCREEN sets the screen size (default "
+    "1280x1024).\n"
+    "ZEPT_REGISTRY_DIR sets the registry store, ZEPT_RUFFLE_DIR the Flash "
+    "emulator.\n";
 
 void PrintLine(const WideString& line) {
   const std::string text = zept::WideToUtf8(line) + "\n";
@@ -47,6 +53,7 @@ bool ParseScreen(const char* text, int& width, int& height) {
 
 int main(int argc, char** argv) {
   std::string folder;
+  bool headless = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
@@ -58,7 +65,10 @@ int main(int argc, char** argv) {
                   ZEPT_VERSION_PATCH, ZEPT_VERSION_TWEAK);
       return 0;
     }
-    if (arg == "--headless") continue;  // the only mode of this build
+    if (arg == "--headless") {
+      headless = true;
+      continue;
+    }
     if (arg == "--program-folder" && i + 1 < argc) {
       folder = argv[++i];
       continue;
@@ -82,29 +92,63 @@ int main(int argc, char** argv) {
     return 2;
   }
 
+  std::string ruffleDir;
+  if (!headless) {
+    const char* display = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    if ((!display || !*display) && (!wayland || !*wayland)) {
+      std::fputs(
+          "zept: no display to open a window on; run with --headless, "
+          "or set DISPLAY\n",
+          stderr);
+      return 1;
+    }
+    ruffleDir = zept::FindRuffleDir(programPath);
+    if (ruffleDir.empty()) {
+      std::fputs(
+          "zept: the Flash emulator's web build is missing: set "
+          "ZEPT_RUFFLE_DIR to its folder\n",
+          stderr);
+      return 1;
+    }
+    if (!gtk_init_check(&argc, &argv)) {
+      std::fputs("zept: cannot open the display; run with --headless\n",
+                 stderr);
+      return 1;
+    }
+  }
+
   zept::platform::PosixPlatform posix(programPath);
   zept::platform::FileSystem* files = posix.files.get();
   zept::Context ctx(posix.platform);
 
-  zept::platform::HeadlessWindow window(screenWidth, screenHeight, PrintLine);
-  zept::platform::ScriptedDialogs dialogs(PrintLine);
-  zept::platform::Timers timers;
-  zept::HeadlessHostFactory movies(
-      {ctx, PrintLine, dialogs, window, programFolder});
-
   // The player code comes from the course itself; without it nothing plays.
+  // The emulator plays the movies in a window, but the course still has to
+  // carry the file, as it always did.
   const WideString ocx = programFolder + u"bin\\flash.ocx";
+  std::optional<std::string> code;
   try {
-    std::optional<std::string> code = files->readFile(ocx);
+    code = files->readFile(ocx);
     if (!code) {
       throw zept::EFileError(zept::SystemErrorMessage(
           "open file", zept::platform::NativePath(ocx), std::strerror(ENOENT)));
     }
-    movies.LoadFlashCodeFromStream(*code);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "zept: %s\n", e.what());
     return 1;
   }
+
+  if (!headless) {
+    zept::TraceMessage(ctx, u"zept > Initialize");
+    return zept::RunDesktop(ctx, programFolder, ruffleDir, PrintLine);
+  }
+
+  zept::platform::HeadlessWindow window(screenWidth, screenHeight, PrintLine);
+  zept::platform::ScriptedDialogs dialogs(PrintLine);
+  zept::platform::VirtualTimers timers;
+  zept::HeadlessHostFactory movies(
+      {ctx, PrintLine, dialogs, window, programFolder});
+  movies.LoadFlashCodeFromStream(*code);
 
   zept::TraceMessage(ctx, u"zept > Initialize");
   zept::TraceMessage(ctx, u"zept > CreateForm");

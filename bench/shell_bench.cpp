@@ -30,7 +30,7 @@ struct Course {
   std::function<void(const WideString&)> print = [](const WideString&) {};
   platform::HeadlessWindow window{1280, 1024, print};
   platform::ScriptedDialogs dialogs{print};
-  platform::Timers timers;
+  platform::VirtualTimers timers;
   std::unique_ptr<HeadlessHostFactory> movies;
   platform::FakePrinters printers;
   std::unique_ptr<platform::HeadlessShellOpen> shell;

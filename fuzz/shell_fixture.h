@@ -13,7 +13,7 @@ struct Shell {
   std::function<void(const WideString&)> print = [](const WideString&) {};
   platform::HeadlessWindow window{1280, 1024, print};
   platform::ScriptedDialogs dialogs{print};
-  platform::Timers timers;
+  platform::VirtualTimers timers;
   HeadlessHostFactory movies{{ctx, print, dialogs, window, u"/c/"}};
   platform::FakePrinters printers;
   platform::HeadlessShellOpen shell{fake.files, print};

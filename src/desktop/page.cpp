@@ -112,6 +112,7 @@ MoviePage::MoviePage(std::string ruffleDir, std::vector<std::string> roots)
   view_ = GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context",
                                   context_.get(), nullptr));
   viewRef_.reset(GTK_WIDGET(g_object_ref_sink(view_)));
+  gtk_widget_show(view_);
   WebKitSettings* settings =
       webkit_web_view_get_settings(WEBKIT_WEB_VIEW(view_));
   webkit_settings_set_enable_javascript(settings, TRUE);

@@ -1,5 +1,7 @@
 #include "desktop/ruffle_host.h"
 
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -33,6 +35,15 @@ const char* ScaleName(int mode) {
     default:
       return "showAll";
   }
+}
+
+// The emulator's log level: ZEPT_RUFFLE_LOG (error, warn, info, debug,
+// trace) for support, errors only otherwise.
+std::string LogLevel() {
+  const char* level = std::getenv("ZEPT_RUFFLE_LOG");
+  for (const char* known : {"warn", "info", "debug", "trace"})
+    if (level && std::strcmp(level, known) == 0) return known;
+  return "error";
 }
 
 // "#RRGGBB" from the shell's colour text, or "" when it is none.
@@ -173,7 +184,8 @@ class RuffleMovieHost final : public MovieHost {
             "\"publicPath\":\"zept://z/ruffle/\","
             "\"preferredRenderer\":\"canvas\",\"letterbox\":\"off\","
             "\"warnOnUnsupportedContent\":false,\"openUrlMode\":\"deny\","
-            "\"logLevel\":\"error\",\"quality\":\"high\","
+            "\"quality\":\"high\","
+         << "\"logLevel\":\"" << LogLevel() << "\","
          << "\"scale\":\"" << ScaleName(ScaleMode) << "\","
          << "\"contextMenu\":\"" << (StandartMenu ? "on" : "off") << "\","
          << "\"menu\":" << (StandartMenu ? "true" : "false") << ","

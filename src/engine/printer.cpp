@@ -7,8 +7,11 @@ namespace zept {
 bool PrinterReportSystem::printSetup(platform::Dialogs& dialogs) {
   const std::vector<WideString> names = printers_.destinations();
   if (names.empty()) return false;
-  if (!dialogs.printSetup().ok) return false;
-  destination_ = names.front();
+  // The system's default destination comes first.
+  const platform::DialogAnswer answer =
+      dialogs.printSetup(names, names.front());
+  if (!answer.ok) return false;
+  destination_ = answer.file.empty() ? names.front() : answer.file;
   return true;
 }
 

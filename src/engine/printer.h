@@ -16,8 +16,8 @@ class PrinterReportSystem final : public ReportSystem {
       : ctx_(ctx), printers_(printers) {}
 
   // The print setup dialog: false (a cancel) when the system has no
-  // destination or the user cancels; otherwise the default destination is
-  // chosen.
+  // destination or the user cancels; otherwise the destination chosen there
+  // (the system's default preselected) receives the jobs.
   bool printSetup(platform::Dialogs& dialogs);
   const WideString& destination() const { return destination_; }
   // Called after a job is submitted: the destination and the page count.

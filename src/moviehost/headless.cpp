@@ -213,7 +213,7 @@ bool HeadlessHostFactory::runTurn() {
   return progressed;
 }
 
-void RunHeadless(HeadlessHostFactory& movies, platform::Timers& timers,
+void RunHeadless(HeadlessHostFactory& movies, platform::VirtualTimers& timers,
                  const platform::Window& window,
                  const std::function<void(const WideString&)>& print) {
   while (!window.state().closed) {

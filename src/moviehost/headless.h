@@ -45,7 +45,7 @@ class HeadlessHostFactory final : public MovieHostFactory {
 
 // Runs until the window closes or nothing can happen any more: no script
 // can go on and no timer is pending (then it prints "idle").
-void RunHeadless(HeadlessHostFactory& movies, platform::Timers& timers,
+void RunHeadless(HeadlessHostFactory& movies, platform::VirtualTimers& timers,
                  const platform::Window& window,
                  const std::function<void(const WideString&)>& print);
 

@@ -5,6 +5,7 @@
 
 #include <deque>
 #include <functional>
+#include <vector>
 
 #include "platform/text.h"
 
@@ -24,7 +25,10 @@ class Dialogs {
                                 const WideString& filter,
                                 const WideString& fileName,
                                 const WideString& folder) = 0;
-  virtual DialogAnswer printSetup() = 0;
+  // Chooses among destinations (never empty), preselecting
+  // defaultDestination; the choice comes back in file.
+  virtual DialogAnswer printSetup(const std::vector<WideString>& destinations,
+                                  const WideString& defaultDestination) = 0;
 };
 
 // Answers from a queue and writes each dialog to the transcript.
@@ -45,9 +49,19 @@ class ScriptedDialogs final : public Dialogs {
            u" name=" + fileName + u" folder=" + folder);
     return answer();
   }
-  DialogAnswer printSetup() override {
+  // An ok answer picks the default destination unless its file names one
+  // (the headless host puts the program folder before a script's file).
+  DialogAnswer printSetup(const std::vector<WideString>& destinations,
+                          const WideString& defaultDestination) override {
     print_(u"dialog: print-setup");
-    return answer();
+    DialogAnswer a = answer();
+    if (!a.ok) return a;
+    WideString chosen = defaultDestination;
+    for (const WideString& name : destinations) {
+      if (a.file == name || EndsWithPathTo(a.file, name)) chosen = name;
+    }
+    a.file = chosen;
+    return a;
   }
 
  private:
@@ -60,6 +74,13 @@ class ScriptedDialogs final : public Dialogs {
     print_(a.ok ? u"dialog: answer ok " + a.file
                 : WideString(u"dialog: answer cancel"));
     return a;
+  }
+
+  static bool EndsWithPathTo(const WideString& file, const WideString& name) {
+    if (file.size() <= name.size()) return false;
+    const char16_t separator = file[file.size() - name.size() - 1];
+    return (separator == u'/' || separator == u'\\') &&
+           file.compare(file.size() - name.size(), name.size(), name) == 0;
   }
 
   std::function<void(const WideString&)> print_;

@@ -14,7 +14,8 @@ namespace zept::platform {
 class Printers {
  public:
   virtual ~Printers() = default;
-  // Names of the destinations; the default one first.
+  // Names of the destinations; the system's default one first when it has
+  // one.
   virtual std::vector<WideString> destinations() = 0;
   // The destination's default paper in inches; nullopt when unknown.
   virtual std::optional<std::pair<double, double>> defaultPaper(

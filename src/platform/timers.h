@@ -1,7 +1,7 @@
 #pragma once
-// One-shot timers on a virtual clock: the headless event loop fires the
-// earliest at once when nothing else can happen, so runs are fast and
-// repeatable.
+// One-shot timers. The desktop runs them on its main loop; headless runs,
+// tests and fuzz targets use VirtualTimers, whose clock only moves when the
+// loop fires the earliest timer, so runs are fast and repeatable.
 
 #include <cstdint>
 #include <functional>
@@ -11,13 +11,24 @@ namespace zept::platform {
 
 class Timers {
  public:
-  // Starts the timer id unless it is already running.
-  void start(int id, int milliseconds, std::function<void()> handler) {
+  virtual ~Timers() = default;
+  // Starts the one-shot timer id unless it is already running. The handler
+  // runs on the main thread, with the timer already stopped.
+  virtual void start(int id, int milliseconds,
+                     std::function<void()> handler) = 0;
+  virtual void stop(int id) = 0;
+  virtual bool pending() const = 0;
+};
+
+// Timers on a virtual clock that the headless loop advances.
+class VirtualTimers final : public Timers {
+ public:
+  void start(int id, int milliseconds, std::function<void()> handler) override {
     if (due_.count(id)) return;
     due_[id] = Entry{now_ + milliseconds, std::move(handler)};
   }
-  void stop(int id) { due_.erase(id); }
-  bool pending() const { return !due_.empty(); }
+  void stop(int id) override { due_.erase(id); }
+  bool pending() const override { return !due_.empty(); }
   std::int64_t now() const { return now_; }
 
   // Fires the earliest timer (stopping it first); false when none runs.

@@ -116,6 +116,19 @@ void TFormZept::FormShow() {
   }
 }
 
+void TFormZept::FormClose() {
+  TraceMessage(s_.ctx, u"TFormZept.FormClose");
+  // Open: a learner logged in and a session begun but not yet finished.
+  if (Api.Login.empty() || Api.CurrentSession <= 0) return;
+  try {
+    Api.LMSCommit();
+    Api.LMSFinish();
+  } catch (const std::exception& e) {
+    TraceMessage(s_.ctx,
+                 u"TFormZept.FormClose - error : " + Utf8ToWide(e.what()));
+  }
+}
+
 void TFormZept::readLaunchIni(const WideString& path) {
   iScaleMode = 0;
   bFullScreen = true;

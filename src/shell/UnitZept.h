@@ -51,6 +51,10 @@ class TFormZept {
 
   void FormCreate();
   void FormShow();
+  // The window is closing other than by "sendQuit" (the window manager's
+  // close button, the end of the session): an open learner's session is
+  // committed and finished as "sendQuit" does, so its progress is kept.
+  void FormClose();
   void readLaunchIni(const WideString& path);
   void applyLaunchSetting(const WideString& key, const WideString& value);
   void ButtonBackZeptClick();

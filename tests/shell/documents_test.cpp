@@ -93,6 +93,16 @@ TEST_F(DocumentsTest, PrintReportGoesToThePrinterOrNowhere) {
   answer(u"");
   form->menuCommand(u"PrintReport", u"");  // OK, then nothing to print
   EXPECT_EQ(printers.jobs.size(), 1u);
+  // A script's answer naming a destination picks it; the program folder the
+  // headless host puts before it is not part of the name.
+  answer(u"C:\\Course\\lab");
+  form->menuCommand(u"PrintReport", u"<export><p>lab</p></export>");
+  ASSERT_EQ(printers.jobs.size(), 2u);
+  EXPECT_EQ(printers.jobs[1].printer, u"lab");
+  EXPECT_TRUE(said("dialog: answer ok C:\\Course\\lab"));
+  answer(u"C:\\Course\\nolab");
+  form->menuCommand(u"PrintReport", u"<export><p>x</p></export>");
+  EXPECT_EQ(printers.jobs.back().printer, u"office");
 }
 
 TEST_F(DocumentsTest, DocumentsAndLinks) {

@@ -20,7 +20,7 @@ struct ShellEnv : FakeEnv {
       [this](const WideString& line) { lines.push_back(WideToUtf8(line)); };
   platform::HeadlessWindow window{1280, 1024, print};
   platform::ScriptedDialogs dialogs{print};
-  platform::Timers timers;
+  platform::VirtualTimers timers;
   HeadlessHostFactory movies{{ctx, print, dialogs, window, kFolder}};
   platform::FakePrinters printers;
   platform::HeadlessShellOpen shell{fake.files, print};

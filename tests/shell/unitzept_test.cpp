@@ -256,6 +256,53 @@ TEST_F(ShellTest, MenuCommands) {
   EXPECT_TRUE(window.state().closed);
 }
 
+// Closing the window keeps an open session's progress as "sendQuit" would.
+TEST_F(ShellTest, ClosingTheWindowCommitsAnOpenSession) {
+  const WideString stored = u"C:\\data\\c1\\anna\\tracking.xml";
+  auto storedText = [&] {
+    const auto* f = fake.files.file(stored);
+    return f ? f->bytes : std::string("<missing>");
+  };
+  addCourse(2);
+  start();
+  TFormZept& f = *form;
+  for (auto [command, args] : {std::pair{u"SetTrackMode", u"file"},
+                               {u"SetTrackPath", u"C:\\data"},
+                               {u"SetTrackingId", u"c1"},
+                               {u"GetUserList", u""},
+                               {u"AddUser", u"anna;pw"}}) {
+    f.menuCommand(command, args);
+  }
+  f.FormClose();  // no login, no session: nothing stored
+  EXPECT_EQ(storedText(), "<missing>");
+  f.menuCommand(u"SetLogin", u"anna");
+  f.menuCommand(u"LMSLoad", u"");
+  f.FormClose();  // logged in, no session begun
+  EXPECT_EQ(storedText(), "<missing>");
+  f.menuCommand(u"LMSInitialize", u"");
+  f.menuCommand(u"GoToSCO", u"2");
+  run();
+  ASSERT_TRUE(f.CourseMovie);
+  f.courseCommand(u"LMSSetValue", u"cmi.core.lesson_location;page 7");
+  f.courseCommand(u"LMSSetValue", u"cmi.suspend_data;a=1");
+  f.FormClose();
+  EXPECT_EQ(f.Api.CurrentSession, 0);  // finished
+  const std::string text = storedText();
+  EXPECT_NE(text.find("page 7"), std::string::npos) << text;
+  EXPECT_NE(text.find("a=1"), std::string::npos) << text;
+  EXPECT_NE(fake.files.file(u"C:\\data\\c1\\users.xml"), nullptr);
+  EXPECT_NE(log().find("TFormZept.FormClose"), std::string::npos);
+  // What was stored comes back as the next session's start.
+  f.menuCommand(u"LMSLoad", u"");
+  f.menuCommand(u"LMSInitialize", u"");
+  EXPECT_EQ(f.Api.LMSGetValue(u"cmi.core.lesson_location"), u"page 7");
+  // Finished (as "sendQuit" leaves it): closing stores nothing again.
+  f.courseCommand(u"sendQuit", u"");
+  ASSERT_TRUE(fake.files.deleteFile(stored));
+  f.FormClose();
+  EXPECT_EQ(storedText(), "<missing>");
+}
+
 TEST_F(ShellTest, CourseCommands) {
   TFormZept& f = sessionInFirstSco();
   f.courseCommand(u"sendAPILoaded", u"");
@@ -414,8 +461,9 @@ TEST_F(ShellTest, DialogStepsQueueAnswersForTheNextDialogs) {
   start();
   run();
   EXPECT_TRUE(dialogs.saveFile(u"pdf", u"*.pdf|*.pdf", u"", u"C:\\data").ok);
-  EXPECT_FALSE(dialogs.printSetup().ok);
-  EXPECT_FALSE(dialogs.printSetup().ok);  // unanswered: cancelled
+  EXPECT_FALSE(dialogs.printSetup({u"office"}, u"office").ok);
+  // Unanswered: cancelled.
+  EXPECT_FALSE(dialogs.printSetup({u"office"}, u"office").ok);
   EXPECT_TRUE(
       said("dialog: save ext=pdf filter=*.pdf|*.pdf name= folder=C:\\data"));
   // The answer is native, as a real dialog's, though the script wrote "\".

@@ -1,0 +1,23 @@
+#pragma once
+// The desktop run of zept: the GTK window, real dialogs and the movies
+// played by the Flash emulator in the movie page.
+
+#include <functional>
+#include <string>
+
+#include "platform/text.h"
+#include "util/context.h"
+
+namespace zept {
+
+// The emulator's web build: ZEPT_RUFFLE_DIR, else "ruffle" beside the
+// program, else "share/zept/ruffle" of its installation; "" when none has it.
+std::string FindRuffleDir(const std::string& programPath);
+
+// Runs the course in programFolder (native, trailing "/") in a window until
+// it closes. Returns the exit status.
+int RunDesktop(Context& ctx, const WideString& programFolder,
+               const std::string& ruffleDir,
+               const std::function<void(const WideString&)>& print);
+
+}  // namespace zept

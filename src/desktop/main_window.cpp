@@ -1,0 +1,263 @@
+#include "desktop/main_window.h"
+
+#include <algorithm>
+#include <exception>
+
+#include "desktop/gtk_text.h"
+#include "platform/codepage.h"
+
+namespace zept::desktop {
+namespace {
+
+constexpr char kBlackClass[] = "zept-black";
+constexpr char kSplitterClass[] = "zept-splitter";
+constexpr char kPanelClass[] = "zept-panel";
+// The developer panel keeps the theme's colour when the window turns black.
+constexpr char kCss[] =
+    ".zept-black { background-color: #000000; }\n"
+    ".zept-panel { background-color: @theme_bg_color; }\n"
+    "paned.zept-splitter > separator { min-height: 7px; }\n";
+
+}  // namespace
+
+DesktopWindow::DesktopWindow(std::function<void(const WideString&)> print)
+    : print_(std::move(print)) {
+  window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+  gtk_window_set_title(GTK_WINDOW(window_), ToGtkText(state_.caption).c_str());
+  gtk_window_set_default_size(GTK_WINDOW(window_), state_.width, state_.height);
+
+  css_ = gtk_css_provider_new();
+  gtk_css_provider_load_from_data(css_, kCss, -1, nullptr);
+  gtk_style_context_add_provider_for_screen(
+      gtk_widget_get_screen(window_), GTK_STYLE_PROVIDER(css_),
+      GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+
+  paned_ = gtk_paned_new(GTK_ORIENTATION_VERTICAL);
+  gtk_paned_set_wide_handle(GTK_PANED(paned_), TRUE);
+  gtk_style_context_add_class(gtk_widget_get_style_context(paned_),
+                              kSplitterClass);
+  gtk_container_add(GTK_CONTAINER(window_), paned_);
+
+  movieArea_ = gtk_overlay_new();
+  gtk_widget_set_hexpand(movieArea_, TRUE);
+  gtk_widget_set_vexpand(movieArea_, TRUE);
+  gtk_paned_pack1(GTK_PANED(paned_), movieArea_, TRUE, TRUE);
+
+  // The panel keeps its height when the window is resized; the movies take
+  // the rest.
+  panel_ = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
+  gtk_style_context_add_class(gtk_widget_get_style_context(panel_),
+                              kPanelClass);
+  GtkWidget* command = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 0);
+  gtk_widget_set_size_request(command, -1, 41);
+  GtkWidget* home = gtk_button_new_with_label("Home");
+  gtk_widget_set_valign(home, GTK_ALIGN_CENTER);
+  gtk_widget_set_margin_start(home, 8);
+  g_signal_connect(home, "clicked", G_CALLBACK(OnHomeClicked), this);
+  gtk_box_pack_start(GTK_BOX(command), home, FALSE, FALSE, 0);
+  gtk_box_pack_start(GTK_BOX(panel_), command, FALSE, FALSE, 0);
+  GtkWidget* scroller = gtk_scrolled_window_new(nullptr, nullptr);
+  gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scroller),
+                                 GTK_POLICY_NEVER, GTK_POLICY_ALWAYS);
+  gtk_widget_set_vexpand(scroller, TRUE);
+  journal_ = gtk_text_view_new();
+  gtk_text_view_set_editable(GTK_TEXT_VIEW(journal_), FALSE);
+  gtk_text_view_set_cursor_visible(GTK_TEXT_VIEW(journal_), FALSE);
+  gtk_text_view_set_wrap_mode(GTK_TEXT_VIEW(journal_), GTK_WRAP_WORD_CHAR);
+  GtkTextBuffer* buffer = gtk_text_view_get_buffer(GTK_TEXT_VIEW(journal_));
+  GtkTextIter end;
+  gtk_text_buffer_get_end_iter(buffer, &end);
+  gtk_text_buffer_create_mark(buffer, "journal-end", &end, FALSE);
+  gtk_container_add(GTK_CONTAINER(scroller), journal_);
+  gtk_box_pack_start(GTK_BOX(panel_), scroller, TRUE, TRUE, 0);
+  gtk_paned_pack2(GTK_PANED(paned_), panel_, FALSE, TRUE);
+  gtk_widget_show_all(panel_);
+  gtk_widget_hide(panel_);
+  gtk_widget_show(movieArea_);
+  gtk_widget_show(paned_);
+
+  g_signal_connect(window_, "delete-event", G_CALLBACK(OnDelete), this);
+  g_signal_connect(window_, "configure-event", G_CALLBACK(OnConfigure), this);
+  g_signal_connect(paned_, "size-allocate", G_CALLBACK(OnPanedAllocate), this);
+}
+
+DesktopWindow::~DesktopWindow() {
+  g_signal_handlers_disconnect_by_data(window_, this);
+  g_signal_handlers_disconnect_by_data(paned_, this);
+  gtk_style_context_remove_provider_for_screen(gtk_widget_get_screen(window_),
+                                               GTK_STYLE_PROVIDER(css_));
+  g_object_unref(css_);
+  gtk_widget_destroy(window_);
+}
+
+void DesktopWindow::show() { gtk_widget_show(window_); }
+
+GdkMonitor* DesktopWindow::monitor() const {
+  GdkDisplay* display = gtk_widget_get_display(window_);
+  if (GdkWindow* w = gtk_widget_get_window(window_))
+    return gdk_display_get_monitor_at_window(display, w);
+  if (GdkMonitor* primary = gdk_display_get_primary_monitor(display))
+    return primary;
+  return gdk_display_get_monitor(display, 0);
+}
+
+int DesktopWindow::screenWidth() {
+  GdkMonitor* m = monitor();
+  if (!m) return 0;
+  GdkRectangle area;
+  gdk_monitor_get_geometry(m, &area);
+  return area.width;
+}
+
+int DesktopWindow::screenHeight() {
+  GdkMonitor* m = monitor();
+  if (!m) return 0;
+  GdkRectangle area;
+  gdk_monitor_get_geometry(m, &area);
+  return area.height;
+}
+
+void DesktopWindow::setBounds(int left, int top, int width, int height) {
+  state_.left = left;
+  state_.top = top;
+  state_.width = width;
+  state_.height = height;
+  gtk_window_move(GTK_WINDOW(window_), left, top);
+  // GTK takes no empty window (a look without a size gives one).
+  gtk_window_resize(GTK_WINDOW(window_), std::max(1, width),
+                    std::max(1, height));
+  applySizeHints();
+}
+
+void DesktopWindow::applySizeHints() {
+  GdkGeometry hints{};
+  if (state_.sizeable) {
+    gtk_window_set_geometry_hints(GTK_WINDOW(window_), nullptr, &hints,
+                                  GdkWindowHints(0));
+    return;
+  }
+  hints.min_width = hints.max_width = std::max(1, state_.width);
+  hints.min_height = hints.max_height = std::max(1, state_.height);
+  gtk_window_set_geometry_hints(
+      GTK_WINDOW(window_), nullptr, &hints,
+      GdkWindowHints(GDK_HINT_MIN_SIZE | GDK_HINT_MAX_SIZE));
+}
+
+void DesktopWindow::setSizeable(bool sizeable) {
+  state_.sizeable = sizeable;
+  gtk_window_set_decorated(GTK_WINDOW(window_), sizeable);
+  applySizeHints();
+}
+
+void DesktopWindow::setCaption(const WideString& caption) {
+  state_.caption = caption;
+  gtk_window_set_title(GTK_WINDOW(window_), ToGtkText(caption).c_str());
+}
+
+void DesktopWindow::makeTopMost() {
+  state_.topMost = true;
+  gtk_window_set_keep_above(GTK_WINDOW(window_), TRUE);
+  gtk_widget_show(window_);
+  gtk_window_present(GTK_WINDOW(window_));
+}
+
+void DesktopWindow::setDebugPanelVisible(bool visible) {
+  state_.debugPanel = visible;
+  gtk_widget_set_visible(panel_, visible);
+}
+
+void DesktopWindow::OnPanedAllocate(GtkWidget*, GdkRectangle* area,
+                                    gpointer self) {
+  // The panel starts at its design height, at the bottom of whatever size
+  // the window has when the panel is first shown; later the splitter and
+  // the window's resizing move it.
+  auto* w = static_cast<DesktopWindow*>(self);
+  if (w->panelPlaced_ || !gtk_widget_get_visible(w->panel_)) return;
+  w->panelPlaced_ = true;
+  gtk_paned_set_position(
+      GTK_PANED(w->paned_),
+      std::max(0, area->height - kPanelHeight - kSplitterHeight));
+}
+
+void DesktopWindow::setBlack() {
+  state_.black = true;
+  gtk_style_context_add_class(gtk_widget_get_style_context(window_),
+                              kBlackClass);
+  gtk_style_context_add_class(gtk_widget_get_style_context(movieArea_),
+                              kBlackClass);
+}
+
+void DesktopWindow::appendJournal(const WideString& line) {
+  if (print_) print_(line);
+  GtkTextBuffer* buffer = gtk_text_view_get_buffer(GTK_TEXT_VIEW(journal_));
+  GtkTextIter end;
+  gtk_text_buffer_get_end_iter(buffer, &end);
+  if (gtk_text_buffer_get_char_count(buffer) > 0)
+    gtk_text_buffer_insert(buffer, &end, "\n", 1);  // end moves past it
+  const std::string text = ToGtkText(line);
+  gtk_text_buffer_insert(buffer, &end, text.data(),
+                         static_cast<gint>(text.size()));
+  gtk_text_view_scroll_mark_onscreen(
+      GTK_TEXT_VIEW(journal_), gtk_text_buffer_get_mark(buffer, "journal-end"));
+}
+
+WideString DesktopWindow::journal() const {
+  GtkTextBuffer* buffer = gtk_text_view_get_buffer(GTK_TEXT_VIEW(journal_));
+  GtkTextIter start, end;
+  gtk_text_buffer_get_bounds(buffer, &start, &end);
+  gchar* text = gtk_text_buffer_get_text(buffer, &start, &end, FALSE);
+  const WideString lines = Utf8ToWide(text);
+  g_free(text);
+  return lines;
+}
+
+void DesktopWindow::close() {
+  if (state_.closed) return;
+  state_.closed = true;
+  gtk_widget_hide(window_);
+  if (onClosed) onClosed();
+}
+
+namespace {
+
+// An exception must not cross GTK's C frames; it is reported like one that
+// leaves a command handler.
+template <typename F>
+void Guarded(const std::function<void(const WideString&)>& print, F&& f) {
+  try {
+    f();
+  } catch (const std::exception& e) {
+    if (print) print(u"error: " + Utf8ToWide(e.what()));
+  }
+}
+
+}  // namespace
+
+gboolean DesktopWindow::OnDelete(GtkWidget*, GdkEvent*, gpointer self) {
+  auto* w = static_cast<DesktopWindow*>(self);
+  Guarded(w->print_, [w] {
+    if (w->onCloseRequest)
+      w->onCloseRequest();
+    else
+      w->close();
+  });
+  return TRUE;  // the window is hidden by close(), never destroyed by GTK
+}
+
+gboolean DesktopWindow::OnConfigure(GtkWidget* widget, GdkEventConfigure* event,
+                                    gpointer self) {
+  auto* w = static_cast<DesktopWindow*>(self);
+  w->state_.width = event->width;
+  w->state_.height = event->height;
+  gtk_window_get_position(GTK_WINDOW(widget), &w->state_.left, &w->state_.top);
+  return FALSE;
+}
+
+void DesktopWindow::OnHomeClicked(GtkButton*, gpointer self) {
+  auto* w = static_cast<DesktopWindow*>(self);
+  Guarded(w->print_, [w] {
+    if (w->onHome) w->onHome();
+  });
+}
+
+}  // namespace zept::desktop

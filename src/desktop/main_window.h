@@ -1,0 +1,76 @@
+#pragma once
+// The main window on GTK 3: the movie area over the developer panel (journal
+// and Home button) with a splitter between them.
+
+#include <gtk/gtk.h>
+
+#include <functional>
+
+#include "platform/window.h"
+
+namespace zept::desktop {
+
+class DesktopWindow final : public platform::Window {
+ public:
+  // Journal lines also go to print, as they do headless. The window is
+  // created hidden; show() maps it.
+  explicit DesktopWindow(std::function<void(const WideString&)> print);
+  ~DesktopWindow() override;
+  DesktopWindow(const DesktopWindow&) = delete;
+  DesktopWindow& operator=(const DesktopWindow&) = delete;
+
+  GtkWindow* gtkWindow() const { return GTK_WINDOW(window_); }
+  // A GtkOverlay filling the client area (less the developer panel when it
+  // is shown): its main child and its overlays are the movies.
+  GtkWidget* movieArea() const { return movieArea_; }
+  void show();
+  // The developer journal's lines, joined by line feeds.
+  WideString journal() const;
+
+  // The window manager asks to close the window (delete-event). Unset, the
+  // window closes.
+  std::function<void()> onCloseRequest;
+  // The developer panel's Home button.
+  std::function<void()> onHome;
+  // After close(): the window is hidden; the program ends its loop here.
+  std::function<void()> onClosed;
+
+  int screenWidth() override;
+  int screenHeight() override;
+  // Position of the window, size of its client area.
+  void setBounds(int left, int top, int width, int height) override;
+  // Not sizeable: no frame and a fixed size.
+  void setSizeable(bool sizeable) override;
+  void setCaption(const WideString& caption) override;
+  void makeTopMost() override;
+  void setDebugPanelVisible(bool visible) override;
+  void setBlack() override;
+  void appendJournal(const WideString& line) override;
+  void close() override;
+  const platform::WindowState& state() const override { return state_; }
+
+  // Design heights of the developer panel and of its splitter, pixels.
+  static constexpr int kPanelHeight = 118;
+  static constexpr int kSplitterHeight = 7;
+
+ private:
+  static gboolean OnDelete(GtkWidget*, GdkEvent*, gpointer self);
+  static gboolean OnConfigure(GtkWidget*, GdkEventConfigure*, gpointer self);
+  static void OnHomeClicked(GtkButton*, gpointer self);
+  static void OnPanedAllocate(GtkWidget*, GdkRectangle*, gpointer self);
+  GdkMonitor* monitor() const;
+  // A non-sizeable window keeps exactly the client size it was given.
+  void applySizeHints();
+
+  std::function<void(const WideString&)> print_;
+  GtkWidget* window_;
+  GtkWidget* paned_;
+  GtkWidget* movieArea_;
+  GtkWidget* panel_;
+  GtkWidget* journal_;
+  GtkCssProvider* css_;
+  bool panelPlaced_ = false;
+  platform::WindowState state_;
+};
+
+}  // namespace zept::desktop

@@ -1,0 +1,253 @@
+#include "tests/desktop/display.h"
+
+#include <X11/Xlib.h>
+#include <fcntl.h>
+#include <gdk/gdkx.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <sstream>
+
+namespace zept::desktop::testing {
+namespace {
+
+std::mutex warningsLock;
+std::vector<std::string> warnings;
+
+GLogWriterOutput RecordWarnings(GLogLevelFlags level, const GLogField* fields,
+                                gsize count, gpointer) {
+  if (level & (G_LOG_LEVEL_CRITICAL | G_LOG_LEVEL_WARNING)) {
+    std::string domain, message;
+    for (gsize i = 0; i < count; ++i) {
+      const std::string key = fields[i].key;
+      const char* value = static_cast<const char*>(fields[i].value);
+      if (!value) continue;
+      const std::string text = fields[i].length < 0
+                                   ? std::string(value)
+                                   : std::string(value, fields[i].length);
+      if (key == "GLIB_DOMAIN") domain = text;
+      if (key == "MESSAGE") message = text;
+    }
+    std::lock_guard<std::mutex> hold(warningsLock);
+    warnings.push_back(domain + ": " + message);
+  }
+  return g_log_writer_default(level, fields, count, nullptr);
+}
+
+// The private X server, ended with the test program.
+struct Xvfb {
+  pid_t pid = -1;
+  ~Xvfb() {
+    if (pid > 0) {
+      ::kill(pid, SIGTERM);
+      ::waitpid(pid, nullptr, 0);
+    }
+  }
+  // The display number, or -1.
+  int start() {
+    int fds[2];
+    if (::pipe(fds) != 0) return -1;
+    pid = ::fork();
+    if (pid == 0) {
+      ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+      ::close(fds[0]);
+      const int devnull = ::open("/dev/null", O_WRONLY);
+      ::dup2(devnull, 1);
+      ::dup2(devnull, 2);
+      const std::string fd = std::to_string(fds[1]);
+      // -displayfd picks a free display number and reports it when ready;
+      // the root window is white.
+      ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0",
+               "1280x1024x24", "-wr", "-nolisten", "tcp", "-noreset", nullptr);
+      ::_exit(127);
+    }
+    ::close(fds[1]);
+    std::string number;
+    char c;
+    while (::read(fds[0], &c, 1) == 1 && c != '\n') number += c;
+    ::close(fds[0]);
+    if (pid < 0 || number.empty()) return -1;
+    return std::atoi(number.c_str());
+  }
+};
+
+Xvfb server;
+
+std::string Prepare() {
+  g_log_set_writer_func(RecordWarnings, nullptr, nullptr);
+  // Nothing of the user's desktop session is reached: no accessibility
+  // bus, no settings daemon, no file-system daemons, no recent files.
+  char scratch[] = "/tmp/zept-desktop-XXXXXX";
+  if (!::mkdtemp(scratch)) return "cannot make a scratch folder";
+  for (const char* name : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME",
+                           "XDG_RUNTIME_DIR", "HOME"})
+    ::setenv(name, scratch, 1);
+  ::setenv("NO_AT_BRIDGE", "1", 1);
+  ::setenv("GSETTINGS_BACKEND", "memory", 1);
+  ::setenv("GIO_USE_VFS", "local", 1);
+  ::setenv("GIO_USE_VOLUME_MONITOR", "unix", 1);
+  ::setenv("GDK_BACKEND", "x11", 1);
+  ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
+
+  if (HaveProgram("Xvfb")) {
+    const int display = server.start();
+    if (display < 0) return "Xvfb did not start";
+    ::setenv("DISPLAY", (":" + std::to_string(display)).c_str(), 1);
+  } else if (!std::getenv("DISPLAY") || !*std::getenv("DISPLAY")) {
+    return "no display: DISPLAY is not set and Xvfb is not installed";
+  }
+  if (!gtk_init_check(nullptr, nullptr)) return "GTK cannot open the display";
+  return "";
+}
+
+}  // namespace
+
+std::string EnsureDisplay() {
+  static const std::string why = Prepare();
+  return why;
+}
+
+std::vector<std::string> TakeWarnings() {
+  std::lock_guard<std::mutex> hold(warningsLock);
+  std::vector<std::string> taken;
+  taken.swap(warnings);
+  return taken;
+}
+
+std::string RunCommand(const std::string& command, int* status) {
+  std::string out;
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (!pipe) {
+    if (status) *status = -1;
+    return out;
+  }
+  char buffer[4096];
+  std::size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
+    out.append(buffer, n);
+  const int rc = ::pclose(pipe);
+  if (status) *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+  return out;
+}
+
+bool HaveProgram(const std::string& name) {
+  int status = 0;
+  RunCommand("command -v " + name + " >/dev/null 2>&1", &status);
+  return status == 0;
+}
+
+void PumpFor(int ms) {
+  const auto end =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (std::chrono::steady_clock::now() < end) {
+    if (!g_main_context_iteration(nullptr, FALSE)) g_usleep(1000);
+  }
+}
+
+bool PumpUntil(const std::function<bool()>& done, int timeoutMs) {
+  const auto end =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    if (!g_main_context_iteration(nullptr, FALSE)) g_usleep(1000);
+  }
+  return true;
+}
+
+Driver::Driver(std::vector<Step> steps) {
+  // Windows destroyed before (the last dialog) are gone from the server
+  // before the driver looks for the next one.
+  if (GdkDisplay* display = gdk_display_get_default())
+    gdk_display_sync(display);
+  thread_ = std::thread([this, steps = std::move(steps)] {
+    for (const Step& step : steps) {
+      if (const auto* command = std::get_if<std::string>(&step)) {
+        // A dialog that never shows must not hang the test.
+        RunCommand("timeout 15 sh -c '" + *command + "'", &status_);
+        if (status_ != 0) return;
+        continue;
+      }
+      const auto& condition = std::get<std::function<bool()>>(step);
+      const auto end =
+          std::chrono::steady_clock::now() + std::chrono::seconds(10);
+      while (!condition()) {
+        if (std::chrono::steady_clock::now() > end) {
+          status_ = 124;
+          return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      }
+    }
+    status_ = 0;
+  });
+}
+
+Driver::~Driver() { wait(); }
+
+XGeometry Geometry(unsigned long xid) {
+  XGeometry g;
+  std::istringstream lines(RunCommand("xwininfo -id " + std::to_string(xid)));
+  std::string line;
+  auto value = [&line](const char* label, int& out) {
+    const std::size_t at = line.find(label);
+    if (at != std::string::npos)
+      out = std::atoi(line.c_str() + at + std::strlen(label));
+  };
+  while (std::getline(lines, line)) {
+    value("Absolute upper-left X:", g.x);
+    value("Absolute upper-left Y:", g.y);
+    value("Width:", g.width);
+    value("Height:", g.height);
+    if (line.find("Map State: IsViewable") != std::string::npos)
+      g.viewable = true;
+  }
+  return g;
+}
+
+unsigned long XidOf(GtkWidget* toplevel) {
+  GdkWindow* window = gtk_widget_get_window(toplevel);
+  return window ? gdk_x11_window_get_xid(window) : 0;
+}
+
+std::string Properties(unsigned long xid) {
+  return RunCommand("xprop -id " + std::to_string(xid));
+}
+
+bool SendCloseRequest(unsigned long xid) {
+  Display* display = XOpenDisplay(nullptr);  // a client of its own
+  if (!display) return false;
+  XEvent event{};
+  event.xclient.type = ClientMessage;
+  event.xclient.window = xid;
+  event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
+  event.xclient.format = 32;
+  event.xclient.data.l[0] =
+      static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
+  event.xclient.data.l[1] = CurrentTime;
+  XSendEvent(display, xid, False, NoEventMask, &event);
+  XCloseDisplay(display);  // flushes
+  return true;
+}
+
+GdkPixbuf* Screenshot(const std::string& savedAs) {
+  int status = 0;
+  RunCommand("import -window root png:" + savedAs + " 2>&1", &status);
+  if (status != 0) return nullptr;
+  return gdk_pixbuf_new_from_file(savedAs.c_str(), nullptr);
+}
+
+Rgb PixelAt(GdkPixbuf* picture, int x, int y) {
+  const guchar* p = gdk_pixbuf_get_pixels(picture) +
+                    y * gdk_pixbuf_get_rowstride(picture) +
+                    x * gdk_pixbuf_get_n_channels(picture);
+  return Rgb{p[0], p[1], p[2]};
+}
+
+}  // namespace zept::desktop::testing

@@ -1,0 +1,84 @@
+#pragma once
+// What the desktop tests need around GTK: a private X server, the main loop
+// turned until something happens, the X tools run as a user would, and the
+// warnings GLib and GTK print.
+
+#include <gtk/gtk.h>
+
+#include <functional>
+#include <string>
+#include <thread>
+#include <variant>
+#include <vector>
+
+namespace zept::desktop::testing {
+
+// Starts a private Xvfb the first time it is called (or, without Xvfb, uses
+// DISPLAY) and initialises GTK on it. "" when ready, otherwise why not.
+std::string EnsureDisplay();
+
+#define ZEPT_NEED_DISPLAY()                                            \
+  do {                                                                 \
+    const std::string why = ::zept::desktop::testing::EnsureDisplay(); \
+    if (!why.empty()) GTEST_SKIP() << why;                             \
+  } while (false)
+
+// The critical and warning messages of GLib and GTK since the last call.
+std::vector<std::string> TakeWarnings();
+
+// Runs a command line through the shell; its standard output.
+std::string RunCommand(const std::string& command, int* status = nullptr);
+bool HaveProgram(const std::string& name);
+
+// Turns the main loop for about ms milliseconds.
+void PumpFor(int ms);
+// Turns the main loop until done() holds; false after timeoutMs.
+bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 5000);
+
+// Runs steps on a thread of its own while the test's thread is in a
+// dialog's nested loop; the destructor waits for it. A step is a command
+// line run through the shell, or a condition the driver waits for (it runs
+// on the driver's thread, so it only reads what the test's thread
+// publishes). The first failing step ends the run: its status, or 124 for
+// a condition not met within 10 s.
+class Driver {
+ public:
+  using Step = std::variant<std::string, std::function<bool()>>;
+  explicit Driver(std::vector<Step> steps);
+  ~Driver();
+  Driver(const Driver&) = delete;
+  Driver& operator=(const Driver&) = delete;
+  int status() {
+    wait();
+    return status_;
+  }
+  void wait() {
+    if (thread_.joinable()) thread_.join();
+  }
+
+ private:
+  std::thread thread_;
+  int status_ = -1;
+};
+
+// A window as the X server sees it (xwininfo).
+struct XGeometry {
+  int x = 0, y = 0, width = 0, height = 0;
+  bool viewable = false;
+};
+XGeometry Geometry(unsigned long xid);
+unsigned long XidOf(GtkWidget* toplevel);
+// The window's properties as xprop prints them.
+std::string Properties(unsigned long xid);
+// Sends WM_DELETE_WINDOW as a window manager's close button does.
+bool SendCloseRequest(unsigned long xid);
+
+// The screen as an RGB picture (ImageMagick's import); null on failure.
+GdkPixbuf* Screenshot(const std::string& savedAs);
+// Red, green and blue of a pixel.
+struct Rgb {
+  int r, g, b;
+};
+Rgb PixelAt(GdkPixbuf* picture, int x, int y);
+
+}  // namespace zept::desktop::testing
