@@ -122,6 +122,12 @@ void DesktopWindow::setBounds(int left, int top, int width, int height) {
   state_.top = top;
   state_.width = width;
   state_.height = height;
+  int current[2];
+  gtk_window_get_size(GTK_WINDOW(window_), &current[0], &current[1]);
+  // GTK sends no configure event for a size the window already has.
+  resizePending_ =
+      gtk_widget_get_realized(window_) &&
+      (current[0] != std::max(1, width) || current[1] != std::max(1, height));
   gtk_window_move(GTK_WINDOW(window_), left, top);
   // GTK takes no empty window (a look without a size gives one).
   gtk_window_resize(GTK_WINDOW(window_), std::max(1, width),
@@ -247,6 +253,14 @@ gboolean DesktopWindow::OnDelete(GtkWidget*, GdkEvent*, gpointer self) {
 gboolean DesktopWindow::OnConfigure(GtkWidget* widget, GdkEventConfigure* event,
                                     gpointer self) {
   auto* w = static_cast<DesktopWindow*>(self);
+  // Configure events of sizes asked for earlier may still be on their way
+  // after setBounds: until the one asked for last comes, they change nothing.
+  if (w->resizePending_) {
+    if (event->width == std::max(1, w->state_.width) &&
+        event->height == std::max(1, w->state_.height))
+      w->resizePending_ = false;
+    return FALSE;
+  }
   w->state_.width = event->width;
   w->state_.height = event->height;
   gtk_window_get_position(GTK_WINDOW(widget), &w->state_.left, &w->state_.top);

@@ -70,6 +70,7 @@ class DesktopWindow final : public platform::Window {
   GtkWidget* journal_;
   GtkCssProvider* css_;
   bool panelPlaced_ = false;
+  bool resizePending_ = false;
   platform::WindowState state_;
 };
 

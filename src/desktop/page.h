@@ -42,6 +42,13 @@ class MoviePage {
   // value. Throws EMovieError when the page refuses it or does not answer.
   std::string op(const std::vector<std::string>& args);
 
+  // True when the page is free to play its movies: no movie waits in a call.
+  bool canPlay() const { return !parked_; }
+  // Lets the page play for about ms milliseconds (the program waits).
+  void play(int ms) {
+    waitFor([] { return false; }, ms);
+  }
+
   // True while the program waits on the page or handles a message: timers
   // and window events must wait.
   bool busy() const { return waits_ > 0 || handling_; }

@@ -79,6 +79,10 @@ class RuffleMovieHost final : public MovieHost {
     const std::string text = WideToUtf8(url);
     const std::size_t mark = text.find('?');
     const std::string path = text.substr(0, mark);
+    picture_.reset();
+    drawn_ = false;
+    if (HasPictureExtension(Utf8ToWide(path)))
+      picture_ = DecodePicture(ReadFilePrefix(path, kMaxPictureFileBytes));
     const std::string query =
         mark == std::string::npos ? "" : text.substr(mark);
     SwfStage stage;
@@ -127,6 +131,9 @@ class RuffleMovieHost final : public MovieHost {
 
   Bitmap GetFrameBitmap() override {
     const int width = std::max(Width, 1), height = std::max(Height, 1);
+    // A picture is drawn as it is, stretched, without waiting on the player.
+    if (picture_) return StretchBitmap(*picture_, width, height);
+    waitForFirstFrames();
     std::optional<Bitmap> frame;
     try {
       const std::string url = factory_.page_.op(
@@ -194,8 +201,29 @@ class RuffleMovieHost final : public MovieHost {
     return json.str();
   }
 
+  // A movie just loaded has drawn nothing yet: its frame is taken once it is
+  // fully loaded and has had a few frames to draw, as long as the page can
+  // play meanwhile (it cannot while a movie waits in a call).
+  void waitForFirstFrames() {
+    if (drawn_) return;
+    for (int waited = 0; waited < kFirstFrameWaitMs && factory_.page_.canPlay();
+         waited += 50) {
+      if (ReadyState() == 4) {
+        factory_.page_.play(150);
+        drawn_ = true;
+        return;
+      }
+      factory_.page_.play(50);
+    }
+  }
+
+  static constexpr int kFirstFrameWaitMs = 5000;
+  static constexpr std::size_t kMaxPictureFileBytes = 64 << 20;
+
   RuffleHostFactory& factory_;
   std::string id_;
+  std::optional<Bitmap> picture_;
+  bool drawn_ = false;
   std::string bridgePath_;
   std::string returnValue_;
   bool applied_ = false;

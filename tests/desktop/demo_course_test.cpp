@@ -1,6 +1,6 @@
 // The demo course's movies played by the Flash emulator in a real window
-// (under Xvfb in CI): the pointer and the keyboard drive them as a learner
-// would, the test plays the shell's part, answering through the event
+// on the tests' own X server: the pointer and the keyboard drive them as a
+// learner would, the test plays the shell's part, answering through the event
 // queue, and checks the commands the movies send and what they show.
 //
 // With ZEPT_SCREENSHOTS set to a folder, each test leaves PNG pictures of
@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "desktop/display.h"
 #include "desktop/page.h"
 #include "desktop/ruffle_host.h"
 #include "platform/codepage.h"
@@ -71,7 +72,7 @@ std::string Trackings(const std::string& units) {
 class DemoCourseWindowTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    if (!gtk_init_check(nullptr, nullptr)) return;
+    if (!testing::EnsureDisplay().empty()) return;
     window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     gtk_window_set_default_size(GTK_WINDOW(window_), kWidth, kHeight);
     scratch_ = new fs::path(fs::temp_directory_path() /
@@ -93,7 +94,7 @@ class DemoCourseWindowTest : public ::testing::Test {
     scratch_ = nullptr;
   }
   void SetUp() override {
-    if (!page_) GTEST_SKIP() << "no display: run under xvfb-run";
+    ZEPT_NEED_DISPLAY();
     ASSERT_TRUE(loaded_) << "the movie page did not load";
     ASSERT_TRUE(fs::exists(kCourse / "cdrom/cdrom.swf"));
   }

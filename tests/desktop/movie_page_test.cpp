@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "desktop/display.h"
 #include "desktop/page.h"
 #include "desktop/ruffle_host.h"
 #include "platform/codepage.h"
@@ -23,7 +24,7 @@ using swf::Assembler;
 class MoviePageTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    if (!gtk_init_check(nullptr, nullptr)) return;
+    if (!testing::EnsureDisplay().empty()) return;
     folder_ = new fs::path(fs::temp_directory_path() /
                            ("zept-page-" + std::to_string(getpid())));
     fs::create_directories(*folder_);
@@ -42,7 +43,7 @@ class MoviePageTest : public ::testing::Test {
     delete folder_;
   }
   void SetUp() override {
-    if (!page_) GTEST_SKIP() << "no display: run under xvfb-run";
+    ZEPT_NEED_DISPLAY();
     ASSERT_TRUE(loaded_) << "the movie page did not load";
   }
 

@@ -3,7 +3,6 @@
 // emulator; the same journey runs headless from movie scripts, and both
 // must store the same progress.
 
-#include <X11/Xlib.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -19,6 +18,7 @@
 #include <sstream>
 #include <thread>
 
+#include "desktop/display.h"
 #include "swf/avm1.h"
 #include "swf/swf.h"
 
@@ -78,8 +78,7 @@ class WindowJourney : public ::testing::Test {
   fs::path root;
 
   void SetUp() override {
-    if (!std::getenv("DISPLAY"))
-      GTEST_SKIP() << "no display: run under xvfb-run";
+    ZEPT_NEED_DISPLAY();
     char pattern[] = "/tmp/zept-window-XXXXXX";
     root = ::mkdtemp(pattern);
   }
@@ -88,7 +87,8 @@ class WindowJourney : public ::testing::Test {
   }
 
   // A copy of the demo course named name, with this test's movies.
-  fs::path makeCourse(const std::string& name, bool finishCourse) {
+  fs::path makeCourse(const std::string& name, bool finishCourse,
+                      bool capture = false) {
     const fs::path course = root / name;
     fs::copy(ZEPT_SOURCE_DIR "/examples/demo-course", course,
              fs::copy_options::recursive);
@@ -96,14 +96,14 @@ class WindowJourney : public ::testing::Test {
         << menuMovie().bytes(true);
     std::ofstream(course / "cdrom/cdrom.swf.movie.xml") << kMenuScript;
     std::ofstream(course / "SCO_0001/player.swf", std::ios::binary)
-        << courseMovie(finishCourse).bytes(false);
+        << courseMovie(finishCourse, capture).bytes(false);
     std::ofstream(course / "SCO_0001/player.swf.movie.xml")
         << (finishCourse ? kCourseScript : kCourseScriptStaying);
     return course;
   }
 
   static MovieWriter menuMovie();
-  static MovieWriter courseMovie(bool finish);
+  static MovieWriter courseMovie(bool finish, bool capture = false);
   static const char kMenuScript[];
   static const char kCourseScript[];
   static const char kCourseScriptStaying[];
@@ -217,7 +217,7 @@ MovieWriter WindowJourney::menuMovie() {
   return movie;
 }
 
-MovieWriter WindowJourney::courseMovie(bool finish) {
+MovieWriter WindowJourney::courseMovie(bool finish, bool capture) {
   MovieWriter movie(800, 600, 30, {0xF0, 0xC0, 0x20});
   movie.placeObject(movie.defineRectangle({0, 0, 200, 200}, {0xF0, 0xC0, 0x20}),
                     1, 300, 200);
@@ -240,12 +240,20 @@ MovieWriter WindowJourney::courseMovie(bool finish) {
         .pushString("sendGoToHome")
         .callExternal("doEICommand", 2)
         .pop();
-  } else {
+  } else if (!capture) {
     a.fscommand("ready", "");
   }
-  a.stop();
+  if (!capture) a.stop();
   movie.doAction(a);
   movie.showFrame();
+  if (capture) {
+    // The learner saves the screen once it is shown, a few frames later.
+    for (int frame = 0; frame < 5; ++frame) movie.showFrame();
+    Assembler save;
+    save.fscommand("sendPrintPagePDF", "").fscommand("ready", "").stop();
+    movie.doAction(save);
+    movie.showFrame();
+  }
   return movie;
 }
 
@@ -343,23 +351,6 @@ std::string ScreenPixel(int x, int y) {
       std::to_string(x) + "," + std::to_string(y) + "}]' info:- 2>/dev/null");
 }
 
-// Asks the window to close as a window manager's close button does.
-void SendCloseRequest(unsigned long window) {
-  Display* display = XOpenDisplay(nullptr);
-  ASSERT_NE(display, nullptr);
-  XEvent event{};
-  event.xclient.type = ClientMessage;
-  event.xclient.window = window;
-  event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
-  event.xclient.format = 32;
-  event.xclient.data.l[0] =
-      static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
-  event.xclient.data.l[1] = CurrentTime;
-  XSendEvent(display, window, False, NoEventMask, &event);
-  XFlush(display);
-  XCloseDisplay(display);
-}
-
 // A learner in the middle of a unit: the window closes, by the window
 // manager's close button or by a signal, and the unit's progress is stored.
 TEST_F(WindowJourney, ClosingInTheMiddleOfAUnitKeepsItsProgress) {
@@ -380,7 +371,7 @@ TEST_F(WindowJourney, ClosingInTheMiddleOfAUnitKeepsItsProgress) {
       const std::string id =
           Capture("xdotool search --name '^Fire safety at work$' | head -n 1");
       ASSERT_FALSE(id.empty());
-      SendCloseRequest(std::stoul(id));
+      ASSERT_TRUE(zept::desktop::testing::SendCloseRequest(std::stoul(id)));
     }
     EXPECT_EQ(waitExit(zept), 0) << zept.text();
     const auto stored = StoredFiles(course);
@@ -388,6 +379,76 @@ TEST_F(WindowJourney, ClosingInTheMiddleOfAUnitKeepsItsProgress) {
     for (const auto& [path, text] : stored) all += text;
     EXPECT_TRUE(Has(all, "page 4")) << all;
     EXPECT_TRUE(Has(all, "<![CDATA[92]]>")) << all;
+  }
+}
+
+// Waits for the visible window titled title and gives it the keyboard (there
+// is no window manager to do it), then types keys as a person would.
+void Type(const std::string& title, const std::string& keys) {
+  const std::string command =
+      "for i in $(seq 200); do w=$(xdotool search --onlyvisible --name '^" +
+      title +
+      "$' | head -n 1); [ -n \"$w\" ] && break; sleep 0.05; done; "
+      "xdotool windowfocus --sync $w sleep 0.2 " +
+      keys;
+  ASSERT_EQ(std::system(command.c_str()), 0) << command;
+}
+
+// The colours of a PDF's first page, rendered as a person would see it.
+std::string PageColours(const fs::path& pdf) {
+  return Capture("pdftoppm -r 20 -png -f 1 -l 1 " + pdf.string() +
+                 " | convert png:- -format %c histogram:info:-");
+}
+
+// How many pixels of the histogram are within 24 of (r, g, b) in each.
+long CountNear(const std::string& histogram, int r, int g, int b) {
+  long total = 0;
+  std::istringstream lines(histogram);
+  std::string line;
+  while (std::getline(lines, line)) {
+    long count;
+    int cr, cg, cb;
+    if (std::sscanf(line.c_str(), " %ld: (%d,%d,%d", &count, &cr, &cg, &cb) ==
+            4 &&
+        std::abs(cr - r) <= 24 && std::abs(cg - g) <= 24 &&
+        std::abs(cb - b) <= 24)
+      total += count;
+  }
+  return total;
+}
+
+// "sendPrintPagePDF": the real save dialog asks for the file; the PDF holds
+// the frame the learner saw. Escape saves nothing.
+TEST_F(WindowJourney, TheScreenOfAUnitIsSavedAsAPdfPage) {
+  for (const bool save : {true, false}) {
+    SCOPED_TRACE(save ? "saved" : "cancelled");
+    const fs::path course =
+        makeCourse(save ? "capture" : "nocapture", false, true);
+    const fs::path pdf = root / (save ? "screen.pdf" : "never.pdf");
+    Running zept = start(course);
+    if (save) {
+      Type("Save As", "key ctrl+a type --delay 20 '" +
+                          pdf.parent_path().string() + "/screen'");
+      std::this_thread::sleep_for(std::chrono::milliseconds(500));
+      Type("Save As", "key Return");
+    } else {
+      Type("Save As", "key Escape");
+    }
+    ASSERT_TRUE(waitFor(zept, "ready : ")) << zept.text();
+    ::kill(zept.pid, SIGTERM);
+    EXPECT_EQ(waitExit(zept), 0) << zept.text();
+    if (!save) {
+      EXPECT_FALSE(fs::exists(pdf));
+      continue;
+    }
+    ASSERT_TRUE(fs::exists(pdf)) << zept.text();
+    if (const char* keep = std::getenv("ZEPT_KEEP_PDF"))
+      fs::copy_file(pdf, keep, fs::copy_options::overwrite_existing);
+    const std::string colours = PageColours(pdf);
+    // The unit's yellow square and the look's background around it.
+    EXPECT_GT(CountNear(colours, 0xF0, 0xC0, 0x20), 100)
+        << colours << zept.text();
+    EXPECT_GT(CountNear(colours, 0x1E, 0x3A, 0x5F), 100) << colours;
   }
 }
 
