@@ -496,6 +496,24 @@ TEST_F(DemoCourseWindowTest, UnitQuizKeepsTheAnswersGivenBefore) {
   EXPECT_TRUE(expectSent(setValue("cmi.suspend_data;q1=a,q2=c,q3=c")));
 }
 
+TEST_F(DemoCourseWindowTest, QuizWithoutAPassMarkIsCompletedWithItsScore) {
+  play("SCO_0003/player.swf",
+       "sSuspendData=q1%3Da%2Cq2%3Da&sLessonLocation=page%204&"
+       "sLessonStatus=incomplete",
+       800, 600);
+  EXPECT_TRUE(expectSent(setValue("cmi.core.lesson_location;page 4")));
+  click("page4.c");
+  click("nextButton");
+  EXPECT_TRUE(expectSent(setValue("cmi.core.lesson_location;page 5")));
+  EXPECT_TRUE(expectSent(setValue("cmi.core.score.raw;67")));
+  EXPECT_TRUE(expectSent(setValue("cmi.core.lesson_status;completed")));
+  EXPECT_EQ(get("page5.verdict.text"),
+            "Well done: you have finished the quiz.");
+  // The last unit offers no next one.
+  EXPECT_EQ(get("nextUnitButton._visible"), "false");
+  screenshot("unit3-result");
+}
+
 TEST_F(DemoCourseWindowTest, UnitResumesWhereTheLearnerLeftAndSavesItsScreen) {
   play("SCO_0001/player.swf",
        "bAPIBased=1&tracking=SCORM12&sNavRequestValidContinue=true&"
