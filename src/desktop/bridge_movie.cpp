@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "platform/codepage.h"
 #include "swf/avm1.h"
 #include "swf/swf.h"
 
@@ -67,7 +68,72 @@ class BitReader {
   int bit_ = 0;
 };
 
+bool IsUtf8(const std::string& bytes) {
+  std::size_t i = 0;
+  while (i < bytes.size()) {
+    const unsigned char lead = static_cast<unsigned char>(bytes[i]);
+    const int length = lead < 0x80           ? 1
+                       : (lead >> 5) == 0x6  ? 2
+                       : (lead >> 4) == 0xE  ? 3
+                       : (lead >> 3) == 0x1E ? 4
+                                             : 0;
+    if (length == 0 || i + length > bytes.size()) return false;
+    for (int k = 1; k < length; ++k) {
+      if ((static_cast<unsigned char>(bytes[i + k]) & 0xC0) != 0x80)
+        return false;
+    }
+    i += length;
+  }
+  return true;
+}
+
+int Hex(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+void AppendEncoded(std::string& out, unsigned char byte) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  out += '%';
+  out += kHex[byte >> 4];
+  out += kHex[byte & 0xF];
+}
+
 }  // namespace
+
+std::string QueryForEmulator(const std::string& query) {
+  std::string out;
+  std::size_t i = 0;
+  while (i < query.size()) {
+    const char c = query[i];
+    if (c == '%' && i + 2 < query.size() && Hex(query[i + 1]) >= 0 &&
+        Hex(query[i + 2]) >= 0) {
+      // A run of encoded bytes, decoded and checked as a whole.
+      std::string bytes;
+      while (i + 2 < query.size() && query[i] == '%' &&
+             Hex(query[i + 1]) >= 0 && Hex(query[i + 2]) >= 0) {
+        bytes += static_cast<char>(Hex(query[i + 1]) * 16 + Hex(query[i + 2]));
+        i += 3;
+      }
+      const std::string utf8 =
+          IsUtf8(bytes) ? bytes : WideToUtf8(AnsiToWide(bytes));
+      for (unsigned char byte : utf8) AppendEncoded(out, byte);
+      continue;
+    }
+    const unsigned char byte = static_cast<unsigned char>(c);
+    if (byte <= 0x20 || byte >= 0x7F || c == '#' || c == '"' || c == '<' ||
+        c == '>' || c == '%' || c == '\\' || c == '^' || c == '`' || c == '{' ||
+        c == '|' || c == '}') {
+      AppendEncoded(out, byte);
+    } else {
+      out += c;
+    }
+    ++i;
+  }
+  return out;
+}
 
 std::optional<SwfStage> ReadSwfStage(const std::string& bytes) {
   if (bytes.size() < 9) return std::nullopt;

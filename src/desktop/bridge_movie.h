@@ -28,4 +28,11 @@ std::optional<SwfStage> ReadSwfStage(const std::string& bytes);
 std::string BuildBridgeMovie(const std::string& id, const std::string& movieUrl,
                              const SwfStage& stage);
 
+// The query of a movie's URL ("?..." or "") as the emulator must get it:
+// characters a URL cannot carry are percent-encoded, and a run of encoded
+// bytes that is not UTF-8 (the shell encodes some start parameters in the
+// ANSI code page, which the Flash control read as such) is re-encoded from
+// Windows-1252 as UTF-8, since the emulator decodes queries as UTF-8.
+std::string QueryForEmulator(const std::string& query);
+
 }  // namespace zept::desktop

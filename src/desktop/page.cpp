@@ -163,6 +163,7 @@ MoviePage::MoviePage(std::string ruffleDir, std::vector<std::string> roots)
 }
 
 MoviePage::~MoviePage() {
+  g_cancellable_cancel(cancellable_.get());
   if (parked_) answer(parked_.get(), {"done", ""});
 }
 
@@ -372,7 +373,8 @@ std::string MoviePage::op(const std::vector<std::string>& args) {
     auto* eval = new EvalContext{this, op.items[1]};
     webkit_web_view_evaluate_javascript(
         WEBKIT_WEB_VIEW(view_), script.c_str(),
-        static_cast<gssize>(script.size()), nullptr, nullptr, nullptr,
+        static_cast<gssize>(script.size()), nullptr, nullptr,
+        cancellable_.get(),
         [](GObject* view, GAsyncResult* result, gpointer data) {
           std::unique_ptr<EvalContext> eval(static_cast<EvalContext*>(data));
           GError* error = nullptr;
@@ -384,7 +386,10 @@ std::string MoviePage::op(const std::vector<std::string>& args) {
             json = text ? text.get() : "";
             g_object_unref(value);
           } else if (error) {
+            const bool cancelled =
+                g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED);
             g_error_free(error);
+            if (cancelled) return;  // the page is gone
           }
           MoviePage* page = eval->page;
           Op* current = page->op_;

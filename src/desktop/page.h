@@ -84,6 +84,8 @@ class MoviePage {
   std::set<std::string> allowedFiles_;
   std::map<std::string, std::string> virtualFiles_;
   GObjectPtr<WebKitWebContext> context_;
+  // Cancels the scripts still running when the page goes.
+  GObjectPtr<GCancellable> cancellable_{g_cancellable_new()};
   GtkWidget* view_ = nullptr;  // owned by its GTK parent once placed
   GObjectPtr<GtkWidget> viewRef_;
 

@@ -97,8 +97,8 @@ class RuffleMovieHost final : public MovieHost {
     bridgePath_ = folder + "/.zept-bridge-" + id_ + ".swf";
     factory_.page_.setVirtualFile(
         bridgePath_,
-        BuildBridgeMovie(id_, MoviePage::FileUrl(path) + EscapeQuery(query),
-                         stage));
+        BuildBridgeMovie(
+            id_, MoviePage::FileUrl(path) + QueryForEmulator(query), stage));
     applyLayout();
     factory_.page_.op({"background", id_, CssColour(BGColor)});
     factory_.page_.op({"load", id_, MoviePage::FileUrl(bridgePath_), config()});
@@ -174,14 +174,6 @@ class RuffleMovieHost final : public MovieHost {
   }
 
  private:
-  // Characters a URL cannot carry as they are; "%" stays, as the shell has
-  // already encoded what it means to.
-  static std::string EscapeQuery(const std::string& query) {
-    GCharPtr escaped(
-        g_uri_escape_string(query.c_str(), "!#$%&'()*+,-./:;=?@[]_~", TRUE));
-    return escaped.get();
-  }
-
   std::string config() const {
     std::ostringstream json;
     const std::string background = CssColour(BGColor);

@@ -2,6 +2,8 @@
 // Conversions between wide text and the byte encodings. Pure functions: the
 // "system ANSI code page" of this platform is fixed at Windows-1252.
 
+#include <cstdint>
+
 #include "platform/text.h"
 
 namespace zept {
@@ -18,6 +20,17 @@ Utf8String WideToUtf8(const WideString& text);
 void AppendUtf8(Utf8String& out, const WideString& text);
 // Each malformed sequence becomes one U+FFFD.
 WideString Utf8ToWide(const Utf8String& text);
+
+// One code point (up to U+10FFFF) as one or two UTF-16 units.
+inline void AppendCodePoint(WideString& out, std::uint32_t code) {
+  if (code >= 0x10000) {
+    code -= 0x10000;
+    out += static_cast<char16_t>(0xD800 | (code >> 10));
+    out += static_cast<char16_t>(0xDC00 | (code & 0x3FF));
+  } else {
+    out += static_cast<char16_t>(code);
+  }
+}
 
 // Only for ASCII literals and numbers: each byte becomes one unit.
 WideString AsciiToWide(const std::string& ascii);

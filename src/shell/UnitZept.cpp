@@ -750,13 +750,7 @@ WideString UnescapeXml(const WideString& text) {
       out += text[i];
       continue;
     }
-    if (code >= 0x10000) {
-      code -= 0x10000;
-      out += static_cast<char16_t>(0xD800 | (code >> 10));
-      out += static_cast<char16_t>(0xDC00 | (code & 0x3FF));
-    } else {
-      out += static_cast<char16_t>(code);
-    }
+    AppendCodePoint(out, code);
     i = semi;
   }
   return out;

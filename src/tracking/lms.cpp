@@ -151,13 +151,7 @@ void AppendDecoded(WideString& out, const std::string& bytes) {
       continue;
     }
     i += static_cast<std::size_t>(extra) + 1;
-    if (code >= 0x10000) {
-      code -= 0x10000;
-      out += static_cast<char16_t>(0xD800 | (code >> 10));
-      out += static_cast<char16_t>(0xDC00 | (code & 0x3FF));
-    } else {
-      out += static_cast<char16_t>(code);
-    }
+    AppendCodePoint(out, code);
   }
 }
 

@@ -105,7 +105,8 @@ TEST_F(MoviePageTest, FsCommandsAndCallsArriveInOrderAndCallsAreAnswered) {
     seen.push_back("call " + WideToUtf8(request));
     sender.SetReturnValue(u"<string>1</string>");
   };
-  host->setMovie(Utf8ToWide(path) + u"?sParam=x");
+  host->setMovie(Utf8ToWide(path) +
+                 u"?sParam=x&latin=caf%E9&utf=caf%C3%A9&raw=a b#c&plus=a+b");
   ASSERT_TRUE(runUntil([&] { return seen.size() >= 3; })) << seen.size();
   EXPECT_EQ(seen[0], "fs sendAPILoaded first");
   EXPECT_EQ(
@@ -115,6 +116,12 @@ TEST_F(MoviePageTest, FsCommandsAndCallsArriveInOrderAndCallsAreAnswered) {
   ASSERT_TRUE(runUntil([&] { return host->ReadyState() == 4; }));
   EXPECT_EQ(host->GetVariable(u"answer"), u"1");
   EXPECT_EQ(host->GetVariable(u"sParam"), u"x");
+  // Start parameters as the movie reads them, whichever code page the
+  // shell encoded them in, and whatever the learner typed.
+  EXPECT_EQ(host->GetVariable(u"latin"), u"caf\u00e9");
+  EXPECT_EQ(host->GetVariable(u"utf"), u"caf\u00e9");
+  EXPECT_EQ(host->GetVariable(u"raw"), u"a b#c");
+  EXPECT_EQ(host->GetVariable(u"plus"), u"a b");
   host->SetVariable(u"API._sCommand", u"onUsersCompleteEvent;<users/>");
   EXPECT_EQ(host->GetVariable(u"API._sCommand"),
             u"onUsersCompleteEvent;<users/>");

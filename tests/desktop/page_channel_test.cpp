@@ -39,6 +39,17 @@ TEST(PageMessages, EncodeEscapesWhatJsonNeedsAndRepairsBadUtf8) {
   EXPECT_EQ(DecodeStringArray(EncodeStringArray(items)), items);
 }
 
+TEST(BridgeMovie, QueriesReachTheEmulatorAsUtf8) {
+  EXPECT_EQ(QueryForEmulator(""), "");
+  EXPECT_EQ(QueryForEmulator("?a=1&b=x%2Fy"), "?a=1&b=x%2Fy");
+  // Windows-1252 runs become UTF-8; UTF-8 runs stay.
+  EXPECT_EQ(QueryForEmulator("?s=caf%E9%20%80"), "?s=caf%C3%A9%20%E2%82%AC");
+  EXPECT_EQ(QueryForEmulator("?s=caf%C3%A9"), "?s=caf%C3%A9");
+  // What a URL cannot carry as it is: blanks, "#", raw UTF-8, a lone "%".
+  EXPECT_EQ(QueryForEmulator("?sLogin=Ann #1 jos\xC3\xA9&p=100%"),
+            "?sLogin=Ann%20%231%20jos%C3%A9&p=100%25");
+}
+
 TEST(BridgeMovie, CopiesTheStageOfTheRealMovie) {
   swf::MovieWriter movie(800, 600, 24.5, {0x1E, 0x3A, 0x5F});
   movie.showFrame();

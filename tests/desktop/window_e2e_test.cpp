@@ -114,6 +114,16 @@ class WindowJourney : public ::testing::Test {
            " NO_AT_BRIDGE=1 ";
   }
 
+  // Every trace log written by the run of the course named name.
+  std::string traceLog(const std::string& name) const {
+    std::string all;
+    const fs::path documents = root / ("home-" + name) / "Documents";
+    if (!fs::exists(documents)) return all;
+    for (const auto& entry : fs::recursive_directory_iterator(documents))
+      if (entry.is_regular_file()) all += Slurp(entry.path());
+    return all;
+  }
+
   // zept started in the background on course, its output going to a file.
   struct Running {
     pid_t pid = -1;
@@ -230,6 +240,15 @@ MovieWriter WindowJourney::courseMovie(bool finish, bool capture) {
       .pushString("answer")
       .getVariable()
       .getUrl2(0, false, false);
+  // A name no table knows is still answered.
+  a.pushString("unknown")
+      .pushString("x")
+      .callExternal("NoSuchCommand", 1)
+      .setVariable();
+  a.pushString("FSCommand:unknown")
+      .pushString("unknown")
+      .getVariable()
+      .getUrl2(0, false, false);
   a.pushString("cmi.core.lesson_status;completed")
       .callExternal("LMSSetValue", 1)
       .pop();
@@ -282,6 +301,8 @@ const char WindowJourney::kMenuScript[] = R"(<movie>
   "<externalcall name=\"LMSSetValue\"><arg>cmi.core.lesson_location;page " \
   "4</arg></externalcall>"                                                 \
   "<fscommand command=\"answer\">1</fscommand>"                            \
+  "<externalcall name=\"NoSuchCommand\"><arg>x</arg></externalcall>"       \
+  "<fscommand command=\"unknown\">1</fscommand>"                           \
   "<externalcall name=\"LMSSetValue\"><arg>cmi.core.lesson_status;"        \
   "completed</arg></externalcall>"                                         \
   "<externalcall name=\"LMSSetValue\"><arg>cmi.core.score.raw;92</arg>"    \
@@ -315,7 +336,16 @@ TEST_F(WindowJourney, StoresWhatTheHeadlessRunOfTheSameJourneyStores) {
   EXPECT_TRUE(Has(out, "tracking : onLoadTrackingCompleteEvent;")) << out;
   // ActionScript saw the answer of LMSSetValue as the string 1.
   EXPECT_TRUE(Has(out, "answer : 1\n")) << out;
+  EXPECT_TRUE(Has(out, "unknown : 1\n")) << out;
   EXPECT_TRUE(Has(out, "sendQuit : ")) << out;
+
+  // The events went into the queue as the headless run puts them, none lost
+  // for a movie not ready, no queue read or write failed.
+  const std::string trace = traceLog("windowed");
+  EXPECT_TRUE(Has(trace, "onUsersCompleteEvent :: ")) << trace;
+  EXPECT_TRUE(Has(trace, "onLoadTrackingCompleteEvent :: ")) << trace;
+  EXPECT_FALSE(Has(trace, "ReadyState=")) << trace;
+  EXPECT_FALSE(Has(trace, "1506150")) << trace;
 
   const fs::path headless = makeCourse("headless", true);
   const std::string transcript = run(headless, true, &status);
