@@ -99,9 +99,15 @@ int RunDesktop(Context& ctx, const WideString& programFolder,
     }
     window.close();
   };
-  window.onCloseRequest = closeWindow;
+  // A dialog left open would hold the end for ever: the learner asked to
+  // quit, so it is cancelled, and the session is kept as on any close.
+  const std::function<void()> quit = [&] {
+    dialogs.cancelAll();
+    closeWindow();
+  };
+  window.onCloseRequest = quit;
   window.onHome = [&] { form->ButtonBackZeptClick(); };
-  auto signals = desktop::InstallQuitSignals(closeWindow);
+  auto signals = desktop::InstallQuitSignals(quit);
 
   if (!page.load(kPageLoadMs)) {
     std::fprintf(stderr,

@@ -224,14 +224,19 @@ std::string BuildBridgeMovie(const std::string& id, const std::string& movieUrl,
   get.bind(undefinedValue).pushString("u").return_();
   a.defineFunction("", {"path"}, get).addCallback("zeptGet" + id);
 
-  // set(path, value)
+  // set(path, "v" + value): the emulator hands an empty string over as null,
+  // so every value comes with one character in front.
   Assembler set;
   set.pushString("_level1.")
       .pushString("path")
       .getVariable()
       .add2()
+      .pushInt(1)
+      .pushInt(1)
       .pushString("value")
       .getVariable()
+      .pushString("substring")
+      .callMethod()
       .setVariable()
       .pushBool(true)
       .return_();

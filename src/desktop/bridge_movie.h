@@ -22,7 +22,7 @@ std::optional<SwfStage> ReadSwfStage(const std::string& bytes);
 
 // The bridge of player id for the movie at movieUrl (with its query). Its
 // callbacks are "zeptGet" + id (path -> "v" + value, or "u" when
-// undefined), "zeptSet" + id (path, value) and "zeptState" + id (->
+// undefined), "zeptSet" + id (path, "v" + value) and "zeptState" + id (->
 // "framesloaded/totalframes"); the real movie's ExternalInterface calls go
 // to the page's zeptCall(id, name, ...).
 std::string BuildBridgeMovie(const std::string& id, const std::string& movieUrl,

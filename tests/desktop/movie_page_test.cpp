@@ -126,6 +126,8 @@ TEST_F(MoviePageTest, FsCommandsAndCallsArriveInOrderAndCallsAreAnswered) {
   EXPECT_EQ(host->GetVariable(u"API._sCommand"),
             u"onUsersCompleteEvent;<users/>");
   EXPECT_EQ(host->GetVariable(u"nothing"), u"");
+  host->SetVariable(u"API._sCommand", u"");
+  EXPECT_EQ(host->GetVariable(u"API._sCommand"), u"");
 }
 
 // The menu movie's start: an empty event queue API._sCommand.

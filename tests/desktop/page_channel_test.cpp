@@ -77,7 +77,7 @@ TEST(BridgeMovie, CopiesTheStageOfTheRealMovie) {
 }
 
 TEST(BridgeMovie, RefusesWhatIsNotAMovie) {
-  for (const std::string bad :
+  for (const std::string& bad :
        {std::string(), std::string("GIF89a"), std::string("FWS\x08\0\0\0\0", 8),
         std::string("CWS\x08\x10\0\0\0garbage", 15)}) {
     EXPECT_EQ(ReadSwfStage(bad), std::nullopt);

@@ -381,6 +381,34 @@ std::string ScreenPixel(int x, int y) {
       std::to_string(x) + "," + std::to_string(y) + "}]' info:- 2>/dev/null");
 }
 
+// What read() gives once it gives expected (a frame or a configure event
+// may still be on its way), within a few seconds; the last one otherwise.
+std::string Eventually(const std::function<std::string()>& read,
+                       const std::string& expected) {
+  std::string seen;
+  for (int tries = 0; tries < 50; ++tries) {
+    seen = read();
+    if (seen == expected) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  return seen;
+}
+
+std::string PixelOnceShown(int x, int y, const std::string& expected) {
+  return Eventually([=] { return ScreenPixel(x, y); }, expected);
+}
+
+// The window's position and client size as xdotool gives them.
+std::string WindowGeometryOnceShown(const std::string& expected) {
+  return Eventually(
+      [] {
+        return Capture(
+            "xdotool search --name '^Fire safety at work$' "
+            "getwindowgeometry --shell | grep -v WINDOW");
+      },
+      expected);
+}
+
 // A learner in the middle of a unit: the window closes, by the window
 // manager's close button or by a signal, and the unit's progress is stored.
 TEST_F(WindowJourney, ClosingInTheMiddleOfAUnitKeepsItsProgress) {
@@ -392,10 +420,11 @@ TEST_F(WindowJourney, ClosingInTheMiddleOfAUnitKeepsItsProgress) {
     if (bySignal) {
       // What the learner sees: the unit above the menu's place, in the
       // look's window, centred on the screen.
-      EXPECT_EQ(ScreenPixel(640, 512), "srgb(240,192,32)");
-      EXPECT_EQ(Capture("xdotool search --name '^Fire safety at work$' "
-                        "getwindowgeometry --shell | grep -v WINDOW"),
-                "X=240\nY=212\nWIDTH=800\nHEIGHT=600\nSCREEN=0");
+      EXPECT_EQ(PixelOnceShown(640, 512, "srgb(240,192,32)"),
+                "srgb(240,192,32)");
+      const std::string course =
+          "X=240\nY=212\nWIDTH=800\nHEIGHT=600\nSCREEN=0";
+      EXPECT_EQ(WindowGeometryOnceShown(course), course);
       ::kill(zept.pid, SIGTERM);
     } else {
       const std::string id =
@@ -482,6 +511,22 @@ TEST_F(WindowJourney, TheScreenOfAUnitIsSavedAsAPdfPage) {
   }
 }
 
+// Ending the program while a dialog waits for the learner: the dialog is
+// cancelled and the session kept.
+TEST_F(WindowJourney, ASignalEndsTheProgramWhileADialogIsOpen) {
+  const fs::path course = makeCourse("dialog", false, true);
+  Running zept = start(course);
+  const std::string wait =
+      "for i in $(seq 200); do xdotool search --onlyvisible --name '^Save As$' "
+      ">/dev/null && exit 0; sleep 0.05; done; exit 1";
+  ASSERT_EQ(std::system(wait.c_str()), 0) << zept.text();
+  ::kill(zept.pid, SIGTERM);
+  EXPECT_EQ(waitExit(zept), 0) << zept.text();
+  std::string all;
+  for (const auto& [path, text] : StoredFiles(course)) all += text;
+  EXPECT_TRUE(Has(all, "page 4")) << all;
+}
+
 TEST_F(WindowJourney, TheMenuShowsInTheLaunchSettingsWindow) {
   const fs::path course = makeCourse("menu", true);
   MovieWriter menu(640, 480, 30, {0x20, 0x60, 0xA0});
@@ -493,11 +538,11 @@ TEST_F(WindowJourney, TheMenuShowsInTheLaunchSettingsWindow) {
       << menu.bytes(true);
   Running zept = start(course);
   ASSERT_TRUE(waitFor(zept, "shown : ")) << zept.text();
-  EXPECT_EQ(Capture("xdotool search --name '^Fire safety at work$' "
-                    "getwindowgeometry --shell | grep -v WINDOW"),
-            "X=128\nY=128\nWIDTH=1024\nHEIGHT=768\nSCREEN=0");
+  const std::string menuWindow =
+      "X=128\nY=128\nWIDTH=1024\nHEIGHT=768\nSCREEN=0";
+  EXPECT_EQ(WindowGeometryOnceShown(menuWindow), menuWindow);
   // The menu movie's background, letterboxed in the window.
-  EXPECT_EQ(ScreenPixel(640, 512), "srgb(32,96,160)");
+  EXPECT_EQ(PixelOnceShown(640, 512, "srgb(32,96,160)"), "srgb(32,96,160)");
   if (const char* shot = std::getenv("ZEPT_SCREENSHOT"))
     std::system(("import -window root " + std::string(shot)).c_str());
   ::kill(zept.pid, SIGTERM);

@@ -216,9 +216,10 @@ TEST_F(ZeptRun, BackslashesNeverLeaveTheCoreAndNamesStayOneLevel) {
   for (const auto& entry : fs::recursive_directory_iterator(root)) {
     const std::string name = entry.path().filename().string();
     EXPECT_TRUE(name != "pwn" && name != "evil") << entry.path();
-    if (name == "tracking.xml" || name == "users.xml")
+    if (name == "tracking.xml" || name == "users.xml") {
       EXPECT_EQ(entry.path().parent_path().string().rfind(place.string(), 0),
                 0u);
+    }
   }
 }
 

@@ -188,7 +188,7 @@ const ops = {
     return value[0] === "v" ? value.slice(1) : "";
   },
   set(player, name, value) {
-    callBridge(player, "zeptSet", name, value);
+    callBridge(player, "zeptSet", name, "v" + value);
     return "";
   },
   zoom(player, left, top, right, bottom) {
