@@ -5,10 +5,10 @@
 
 #include "engine/picture.h"
 #include "platform/codepage.h"
-#include "tracking/xml.h"
 #include "util/arraylib.h"
 #include "util/file_io.h"
 #include "util/textlib.h"
+#include "util/xml.h"
 
 namespace zept {
 

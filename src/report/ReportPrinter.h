@@ -8,7 +8,7 @@
 
 #include "report/MediaConverter.h"
 #include "report/surface.h"
-#include "tracking/xml.h"
+#include "util/xml.h"
 
 namespace zept {
 
