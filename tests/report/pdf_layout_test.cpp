@@ -1,0 +1,215 @@
+// The PDF of a small report with pictures, read back: where every text and
+// picture stands, page by page. The expected positions are literal; they
+// must not move when the PDF writer or the picture path changes.
+
+#include <gtest/gtest.h>
+#include <png.h>
+
+#include <cstring>
+#include <sstream>
+
+#include "engine/pdf.h"
+#include "engine/picture.h"
+#include "moviehost/headless.h"
+#include "report/ReportPrinter.h"
+#include "util/fake_env.h"
+
+namespace zept {
+namespace {
+
+using testing::FakeEnv;
+using Lines = std::vector<std::string>;
+
+std::string PngFile(int width, int height) {
+  std::vector<std::uint32_t> pixels(static_cast<std::size_t>(width) * height);
+  for (std::size_t i = 0; i < pixels.size(); ++i)
+    pixels[i] = 0xFF000000u | static_cast<std::uint32_t>(i * 2654435761u >> 8);
+  png_image image;
+  std::memset(&image, 0, sizeof image);
+  image.version = PNG_IMAGE_VERSION;
+  image.width = width;
+  image.height = height;
+  image.format = PNG_FORMAT_BGRA;
+  png_alloc_size_t size = 0;
+  png_image_write_to_memory(&image, nullptr, &size, 0, pixels.data(), 0,
+                            nullptr);
+  std::string out(size, '\0');
+  png_image_write_to_memory(&image, out.data(), &size, 0, pixels.data(), 0,
+                            nullptr);
+  out.resize(size);
+  return out;
+}
+
+std::string JpegFile(int width, int height) {
+  Bitmap b = FilledBitmap(width, height, 0xFF336699u);
+  for (int x = 0; x < width; ++x) b.pixels[x] = 0xFFFFCC00u;
+  return EncodeJpeg(b, 80);
+}
+
+// Each page's drawing, from an uncompressed PDF: "x y 'text'" for a text
+// and "picture x y width height" for a picture, in points from the bottom
+// left, as the content stream writes them. Image streams are skipped; the
+// other streams are the pages' contents, in page order.
+std::vector<Lines> PagesOf(const std::string& pdf) {
+  std::vector<Lines> pages;
+  std::size_t at = 0;
+  for (;;) {
+    const std::size_t start = pdf.find("stream\r\n", at);
+    if (start == std::string::npos) break;
+    const std::size_t end = pdf.find("endstream", start);
+    const std::size_t dict = pdf.rfind("obj", start);
+    at = end;
+    if (pdf.substr(dict, start - dict).find("/Image") != std::string::npos)
+      continue;
+    Lines drawn;
+    std::istringstream content(pdf.substr(start + 8, end - start - 8));
+    std::string line, position;
+    while (std::getline(content, line)) {
+      const auto ends = [&line](const char* op) {
+        const std::size_t n = std::strlen(op);
+        return line.size() > n && line.compare(line.size() - n, n, op) == 0;
+      };
+      if (ends(" Td")) {
+        position = line.substr(0, line.size() - 3);
+      } else if (ends(" Tj")) {
+        drawn.push_back(position + " " + line.substr(0, line.size() - 3));
+      } else if (ends(" cm")) {
+        std::istringstream m(line);
+        std::string w, b, c, h, x, y;
+        m >> w >> b >> c >> h >> x >> y;
+        drawn.push_back("picture " + x + " " + y + " " + w + " " + h);
+      }
+    }
+    pages.push_back(drawn);
+  }
+  return pages;
+}
+
+class PdfLayoutTest : public ::testing::Test, protected FakeEnv {
+ protected:
+  std::function<void(const WideString&)> print = [](const WideString&) {};
+  platform::HeadlessWindow window{1280, 1024, print};
+  platform::ScriptedDialogs dialogs{print};
+  HeadlessHostFactory movies{{ctx, print, dialogs, window, u"/app/"}};
+
+  PdfLayoutTest() {
+    fake.files.addDirectory(u"/pics");
+    fake.files.addFile(u"/pics/photo.jpg", JpegFile(120, 80));
+    fake.files.addFile(u"/pics/chart.png", PngFile(300, 150));
+  }
+
+  std::vector<Lines> render(const std::string& xml, int* pageCount) {
+    PdfReportSystem pdf(ctx, 8.5, 11);
+    pdf.KeepInMemory = true;
+    pdf.Compress = false;
+    TReportPrinter printer({ctx, movies, u"/app/bin/"});
+    printer.SetXml(xml);
+    printer.SetReportSystem(&pdf);
+    printer.SetMargins(0.5, 0.5, 0.5, 0.5);
+    printer.Print();
+    *pageCount = pdf.pages();
+    return PagesOf(pdf.document());
+  }
+};
+
+const std::string kSentence =
+    "the unit was completed with a score of 92 after two attempts and a "
+    "total time of four minutes.";
+
+std::string Para(const std::string& position, int n) {
+  return position + " (Paragraph " + std::to_string(n) + ": " + kSentence + ")";
+}
+
+std::string Filler(int paragraphs) {
+  std::string xml;
+  for (int i = 0; i < paragraphs; ++i)
+    xml += "<p>Paragraph " + std::to_string(i) + ": " + kSentence + "</p>";
+  return xml;
+}
+
+TEST_F(PdfLayoutTest, TextAndPicturesKeepTheirPlaces) {
+  const std::string xml =
+      "<report><p fontsize=\"14\">Results of the unit</p>"
+      "<p>Every picture below is drawn from a file: a JPEG at its own size, "
+      "a PNG made smaller, the same files again in a table, and a JPEG made "
+      "larger.</p>"
+      "<img src=\"/pics/photo.jpg\"/>"
+      "<p align=\"center\">A centred caption</p>"
+      "<img src=\"/pics/chart.png\" width=\"200\" height=\"100\" "
+      "align=\"right\"/>"
+      "<table>"
+      "<tr><td width=\"144\" border=\"1\"><s>Unit 1</s></td>"
+      "<td border=\"1\"><img src=\"/pics/chart.png\" width=\"300\" "
+      "height=\"150\"/></td>"
+      "<td border=\"1\" align=\"right\"><s>92</s></td></tr>"
+      "<tr><td width=\"144\" border=\"1\"><s>Unit 2</s></td>"
+      "<td border=\"1\"><img src=\"/pics/photo.jpg\"/></td>"
+      "<td border=\"1\" align=\"right\"><s>80</s></td></tr>"
+      "</table>" +
+      Filler(23) + "<p>A long paragraph that does not fit on the first page: " +
+      std::string(120, 'x') + " " + kSentence + " " + kSentence + " " +
+      kSentence + "</p>" +
+      "<img src=\"/pics/photo.jpg\" width=\"240\" height=\"160\"/>"
+      "<img src=\"/pics/missing.png\" width=\"48\" height=\"48\"/>"
+      "<p>The end</p></report>";
+  int pageCount = 0;
+  const std::vector<Lines> pages = render(xml, &pageCount);
+  // Points from the bottom left of Letter paper (612 x 792).
+  const Lines page1 = {
+      "36 746.12 (Results of the unit)",
+      "36 729.32001 (Every picture below is drawn from a file: a JPEG at its "
+      "own size, a PNG made smaller, the same files again in a table, and)",
+      "36 717.32001 (a JPEG made larger.)",
+      "picture 36 645.32001 90 60",
+      "267.09 633.32001 (A centred caption)",
+      "picture 426 546.32001 150 75",
+      "40 522.32001 (Unit 1)",
+      "picture 184 431.32001 190 99",
+      "560.88 522.32001 (92)",
+      "40 415.32001 (Unit 2)",
+      "picture 184 363.32001 90 60",
+      "560.88 415.32001 (80)",
+      Para("36 359.32001", 0),
+      Para("36 347.32001", 1),
+      Para("36 335.32001", 2),
+      Para("36 323.32001", 3),
+      Para("36 311.32001", 4),
+      Para("36 299.32001", 5),
+      Para("36 287.32001", 6),
+      Para("36 275.32001", 7),
+      Para("36 263.32001", 8),
+      Para("36 251.32001", 9),
+      Para("36 239.32001", 10),
+      Para("36 227.32001", 11),
+      Para("36 215.32001", 12),
+      Para("36 203.32001", 13),
+      Para("36 191.32001", 14),
+      Para("36 179.32001", 15),
+      Para("36 167.32001", 16),
+      Para("36 155.32001", 17),
+      Para("36 143.32001", 18),
+      Para("36 131.32001", 19),
+      Para("36 119.32", 20),
+      Para("36 107.32", 21),
+      Para("36 95.32", 22),
+      "36 83.32 (A long paragraph that does not fit on the first page:)",
+      "36 71.32 (" + std::string(108, 'x') + ")",
+      "36 59.32 (xxxxxxxxxxxx the unit was completed with a score of 92 after "
+      "two attempts and a total time of four minutes. the unit was)",
+  };
+  const Lines page2 = {
+      "36 746.12 (completed with a score of 92 after two attempts and a total "
+      "time of four minutes. the unit was completed with a score of 92)",
+      "36 734.12 (after two attempts and a total time of four minutes.)",
+      "picture 36 602.12 180 120",
+      "picture 36 554.12 36 36",
+      "36 542.12 (The end)",
+  };
+  EXPECT_EQ(pageCount, 2);
+  ASSERT_EQ(pages.size(), 2u);
+  EXPECT_EQ(pages[0], page1);
+  EXPECT_EQ(pages[1], page2);
+}
+
+}  // namespace
+}  // namespace zept
