@@ -1,6 +1,8 @@
 #pragma once
 // The file system. Paths are the core's text: "\" and "/" both separate
-// names, and an implementation maps them to its own form.
+// names, and an implementation maps them to its own form. fileExists and
+// readFile may be called from several threads at once (report pictures are
+// read by worker threads) as long as nothing writes meanwhile.
 
 #include <optional>
 #include <string>

@@ -290,7 +290,7 @@ void TReportPrinter::printImage(XmlNode element) {
   converter.SetSize(pw, ph);
   converter.SetBasePath(ExtractFilePath(src));
   converter.Load(ExtractFileName(src));
-  placeBitmap(left, width, height, converter.GetBitmap());
+  placeBitmap(left, width, height, converter);
 }
 
 void TReportPrinter::printFormula(XmlNode element) {
@@ -305,11 +305,11 @@ void TReportPrinter::printFormula(XmlNode element) {
   converter.SetBasePath(s_.formulaFolder);
   converter.Load(u"MathMLPlayer.swf?sMML=" + source +
                  u"&sWidth=200&sHeight=100");
-  placeBitmap(c.MarginLeft, width, height, converter.GetBitmap());
+  placeBitmap(c.MarginLeft, width, height, converter);
 }
 
 void TReportPrinter::placeBitmap(double left, double width, double height,
-                                 const Bitmap& bitmap) {
+                                 TMediaConverter& converter) {
   ReportCanvas& c = *Report;
   double top;
   if (FitsOnPage(height)) {
@@ -319,7 +319,7 @@ void TReportPrinter::placeBitmap(double left, double width, double height,
     top = c.MarginTop;
   }
   if (width > 0 && height > 0) {
-    c.drawBitmap(left, top, left + width, top + height, bitmap);
+    converter.DrawInto(c, left, top, left + width, top + height);
   }
   // Pictures and formulas end at a fixed half inch, not at the margin.
   c.goTo(0.5, top + height);

@@ -79,7 +79,7 @@ class TReportPrinter {
   // Draws a picture or formula at the current y, or at the top of a new
   // page when it does not fit, then feeds a line below it.
   void placeBitmap(double left, double width, double height,
-                   const Bitmap& bitmap);
+                   TMediaConverter& converter);
 
   ReportServices s_;
 };

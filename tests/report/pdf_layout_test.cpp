@@ -11,6 +11,7 @@
 #include "engine/pdf.h"
 #include "engine/picture.h"
 #include "moviehost/headless.h"
+#include "platform/errors.h"
 #include "report/ReportPrinter.h"
 #include "util/fake_env.h"
 
@@ -98,7 +99,7 @@ class PdfLayoutTest : public ::testing::Test, protected FakeEnv {
     fake.files.addFile(u"/pics/chart.png", PngFile(300, 150));
   }
 
-  std::vector<Lines> render(const std::string& xml, int* pageCount) {
+  std::string pdf(const std::string& xml, int* pageCount = nullptr) {
     PdfReportSystem pdf(ctx, 8.5, 11);
     pdf.KeepInMemory = true;
     pdf.Compress = false;
@@ -107,8 +108,11 @@ class PdfLayoutTest : public ::testing::Test, protected FakeEnv {
     printer.SetReportSystem(&pdf);
     printer.SetMargins(0.5, 0.5, 0.5, 0.5);
     printer.Print();
-    *pageCount = pdf.pages();
-    return PagesOf(pdf.document());
+    if (pageCount) *pageCount = pdf.pages();
+    return pdf.document();
+  }
+  std::vector<Lines> render(const std::string& xml, int* pageCount) {
+    return PagesOf(pdf(xml, pageCount));
   }
 };
 
@@ -127,33 +131,36 @@ std::string Filler(int paragraphs) {
   return xml;
 }
 
+std::string SmallReport() {
+  return "<report><p fontsize=\"14\">Results of the unit</p>"
+         "<p>Every picture below is drawn from a file: a JPEG at its own size, "
+         "a PNG made smaller, the same files again in a table, and a JPEG made "
+         "larger.</p>"
+         "<img src=\"/pics/photo.jpg\"/>"
+         "<p align=\"center\">A centred caption</p>"
+         "<img src=\"/pics/chart.png\" width=\"200\" height=\"100\" "
+         "align=\"right\"/>"
+         "<table>"
+         "<tr><td width=\"144\" border=\"1\"><s>Unit 1</s></td>"
+         "<td border=\"1\"><img src=\"/pics/chart.png\" width=\"300\" "
+         "height=\"150\"/></td>"
+         "<td border=\"1\" align=\"right\"><s>92</s></td></tr>"
+         "<tr><td width=\"144\" border=\"1\"><s>Unit 2</s></td>"
+         "<td border=\"1\"><img src=\"/pics/photo.jpg\"/></td>"
+         "<td border=\"1\" align=\"right\"><s>80</s></td></tr>"
+         "</table>" +
+         Filler(23) +
+         "<p>A long paragraph that does not fit on the first page: " +
+         std::string(120, 'x') + " " + kSentence + " " + kSentence + " " +
+         kSentence + "</p>" +
+         "<img src=\"/pics/photo.jpg\" width=\"240\" height=\"160\"/>"
+         "<img src=\"/pics/missing.png\" width=\"48\" height=\"48\"/>"
+         "<p>The end</p></report>";
+}
+
 TEST_F(PdfLayoutTest, TextAndPicturesKeepTheirPlaces) {
-  const std::string xml =
-      "<report><p fontsize=\"14\">Results of the unit</p>"
-      "<p>Every picture below is drawn from a file: a JPEG at its own size, "
-      "a PNG made smaller, the same files again in a table, and a JPEG made "
-      "larger.</p>"
-      "<img src=\"/pics/photo.jpg\"/>"
-      "<p align=\"center\">A centred caption</p>"
-      "<img src=\"/pics/chart.png\" width=\"200\" height=\"100\" "
-      "align=\"right\"/>"
-      "<table>"
-      "<tr><td width=\"144\" border=\"1\"><s>Unit 1</s></td>"
-      "<td border=\"1\"><img src=\"/pics/chart.png\" width=\"300\" "
-      "height=\"150\"/></td>"
-      "<td border=\"1\" align=\"right\"><s>92</s></td></tr>"
-      "<tr><td width=\"144\" border=\"1\"><s>Unit 2</s></td>"
-      "<td border=\"1\"><img src=\"/pics/photo.jpg\"/></td>"
-      "<td border=\"1\" align=\"right\"><s>80</s></td></tr>"
-      "</table>" +
-      Filler(23) + "<p>A long paragraph that does not fit on the first page: " +
-      std::string(120, 'x') + " " + kSentence + " " + kSentence + " " +
-      kSentence + "</p>" +
-      "<img src=\"/pics/photo.jpg\" width=\"240\" height=\"160\"/>"
-      "<img src=\"/pics/missing.png\" width=\"48\" height=\"48\"/>"
-      "<p>The end</p></report>";
   int pageCount = 0;
-  const std::vector<Lines> pages = render(xml, &pageCount);
+  const std::vector<Lines> pages = render(SmallReport(), &pageCount);
   // Points from the bottom left of Letter paper (612 x 792).
   const Lines page1 = {
       "36 746.12 (Results of the unit)",
@@ -209,6 +216,34 @@ TEST_F(PdfLayoutTest, TextAndPicturesKeepTheirPlaces) {
   ASSERT_EQ(pages.size(), 2u);
   EXPECT_EQ(pages[0], page1);
   EXPECT_EQ(pages[1], page2);
+}
+
+TEST_F(PdfLayoutTest, EachPictureAtEachSizeIsOneImageAndJpegsKeepTheirData) {
+  const std::string doc = pdf(SmallReport());
+  // Six pictures drawn: the photo twice at its own size, the chart at two
+  // sizes, the photo enlarged and a missing file.
+  std::size_t images = 0;
+  for (std::size_t at = doc.find("/Subtype /Image"); at != std::string::npos;
+       at = doc.find("/Subtype /Image", at + 1)) {
+    ++images;
+  }
+  EXPECT_EQ(images, 5u);
+  EXPECT_NE(doc.find(JpegFile(120, 80)), std::string::npos);
+}
+
+TEST_F(PdfLayoutTest, FontSizesTheWriterRefusesEndTheReport) {
+  for (const char* size : {"601", "1000"}) {
+    try {
+      pdf("<r><p>fine</p><p fontsize=\"" + std::string(size) +
+          "\">too big</p></r>");
+      ADD_FAILURE() << size;
+    } catch (const EZeptError& e) {
+      EXPECT_EQ(std::string(e.what()).rfind("PDF writer error 0x1050", 0), 0u)
+          << e.what();
+    }
+  }
+  const std::string largest = pdf("<r><p fontsize=\"600\">x</p></r>");
+  EXPECT_NE(largest.find("/F1 600 Tf"), std::string::npos);
 }
 
 }  // namespace
