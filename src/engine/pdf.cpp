@@ -4,11 +4,12 @@
 #include <hpdf_pages.h>
 #include <hpdf_streams.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <deque>
 #include <map>
 
-#include "engine/pdf_pictures.h"
+#include "engine/pdf_workers.h"
 #include "engine/picture.h"
 #include "platform/errors.h"
 
@@ -16,9 +17,9 @@ namespace zept {
 namespace {
 
 constexpr int kJpegQuality = 90;
-// Pictures drawn but not yet handed to the writer, at most: each may hold
-// its JPEG data.
-constexpr std::size_t kPicturesAhead = 4;
+// Pictures and pages drawn but not yet handed to the writer, at most: each
+// holds its JPEG data or its content.
+constexpr std::size_t kWaiting = 6;
 
 struct HaruError {
   HPDF_STATUS code = HPDF_OK;
@@ -124,19 +125,30 @@ void Text(std::string& out, std::string_view text) {
 
 HPDF_REAL Pt(double inches) { return static_cast<HPDF_REAL>(inches * 72); }
 
-// The canvas keeps what is drawn in order and hands it to libharu as soon as
-// the pictures before it are encoded, so the writer sees exactly the calls,
-// in the order, that drawing straight through would make. Text and lines
-// become content bytes at once; pictures are encoded on the workers.
+// Writes "/Filter [ /FlateDecode ]" for a page whose content is compressed
+// already, exactly where libharu writes it for a stream it compresses.
+HPDF_STATUS WriteFlateFilter(HPDF_Dict, HPDF_Stream stream) {
+  static const char kFilter[] = "/Filter [ /FlateDecode ]\012";
+  return HPDF_Stream_Write(stream, reinterpret_cast<const HPDF_BYTE*>(kFilter),
+                           sizeof kFilter - 1);
+}
+
+// The canvas writes each page's content itself and keeps, in order, what
+// libharu must see: pages begun, fonts and images first used on a page,
+// and each page's content once it is complete. Pictures are made and page
+// contents compressed on the workers; the writer gets its calls in the
+// order that drawing straight through makes them, as soon as what they
+// need is ready, so the document comes out as it would without workers.
 class PdfCanvas final : public ReportCanvas {
  public:
   PdfCanvas(HPDF_Doc doc, HaruError& error, double width, double height,
-            platform::FileSystem& files)
+            platform::FileSystem& files, bool compress)
       : doc_(doc),
         error_(error),
         width_(width),
         height_(height),
-        pictures_(files, kJpegQuality, PdfPictures::DefaultThreads()) {
+        compress_(compress),
+        workers_(files, kJpegQuality, PdfWorkers::DefaultThreads()) {
     regular_.font = HPDF_GetFont(doc, "Helvetica", "WinAnsiEncoding");
     oblique_.font = HPDF_GetFont(doc, "Helvetica-Oblique", "WinAnsiEncoding");
     check();
@@ -158,16 +170,18 @@ class PdfCanvas final : public ReportCanvas {
 
   void drawBitmap(double x1, double y1, double x2, double y2,
                   const Bitmap& bitmap) override {
-    drawJob(pictures_.bitmap(bitmap), x1, y1, x2, y2);
+    // An empty bitmap makes no picture.
+    if (bitmap.width <= 0 || bitmap.height <= 0) return;
+    drawImage(workers_.bitmap(bitmap), x1, y1, x2, y2);
   }
   void drawPicture(double x1, double y1, double x2, double y2,
                    const WideString& file, int width, int height) override {
-    drawJob(pictures_.file(file, width, height), x1, y1, x2, y2);
+    if (width <= 0 || height <= 0) return;
+    drawImage(workers_.file(file, width, height), x1, y1, x2, y2);
   }
 
   // Everything drawn is in the writer.
   void flush() {
-    closeContent();
     while (!ops_.empty()) apply(true);
   }
 
@@ -206,9 +220,19 @@ class PdfCanvas final : public ReportCanvas {
   }
   void beginPage() override {
     pageFonts_.clear();
+    pageImages_.clear();
     push(Op(Op::Page));
   }
-  void endPage() override {}
+  void endPage() override {
+    Op op(Op::Content);
+    if (compress_ && !content_.empty()) {
+      op.job = workers_.deflate(std::move(content_));
+    } else {
+      op.bytes = std::move(content_);
+    }
+    content_.clear();
+    push(std::move(op));
+  }
 
  private:
   struct Font {
@@ -216,65 +240,75 @@ class PdfCanvas final : public ReportCanvas {
     CharWidths widths{};
   };
   struct Op {
-    enum Kind { Page, Content, UseFont, Picture };
+    enum Kind { Page, Content, UseFont, UseImage };
     explicit Op(Kind k) : kind(k) {}
     Kind kind;
-    std::string bytes;  // content, or the font's name on the page
+    std::string bytes;  // the content, or the name on the page
     HPDF_Font font = nullptr;
-    PdfPictures::Ticket picture;
-    HPDF_REAL x = 0, y = 0, w = 0, h = 0;
+    PdfWorkers::Ticket job;  // the picture, or the compressed content
   };
 
   const Font& font() const { return italic() ? oblique_ : regular_; }
 
-  // The page's name for the font: F1, F2, ... in the order of first use,
-  // as libharu names them when they are added to the page's resources.
+  // The page's name for a font: F1, F2, ... in the order of first use, as
+  // libharu names them when they join the page's resources.
   std::string fontName(const Font& f) {
-    for (std::size_t i = 0; i < pageFonts_.size(); ++i) {
-      if (pageFonts_[i] == f.font) return "F" + std::to_string(i + 1);
-    }
+    const auto at = std::find(pageFonts_.begin(), pageFonts_.end(), f.font);
+    if (at != pageFonts_.end())
+      return "F" + std::to_string(at - pageFonts_.begin() + 1);
     pageFonts_.push_back(f.font);
-    const std::string name = "F" + std::to_string(pageFonts_.size());
     Op use(Op::UseFont);
     use.font = f.font;
-    use.bytes = name;
+    use.bytes = "F" + std::to_string(pageFonts_.size());
+    const std::string name = use.bytes;
     push(std::move(use));
     return name;
   }
 
-  void drawJob(PdfPictures::Ticket job, double x1, double y1, double x2,
-               double y2) {
-    Op op(Op::Picture);
-    op.picture = std::move(job);
-    op.x = Pt(x1);
-    op.y = Pt(height_ - y2);
-    op.w = Pt(x2 - x1);
-    op.h = Pt(y2 - y1);
-    ++picturesAhead_;
-    push(std::move(op));
-    while (picturesAhead_ > kPicturesAhead) apply(true);
+  // As HPDF_Page_DrawImage writes it; the image's name on the page is X1,
+  // X2, ... in the order of first use.
+  void drawImage(PdfWorkers::Ticket job, double x1, double y1, double x2,
+                 double y2) {
+    const auto at = std::find(pageImages_.begin(), pageImages_.end(), job);
+    std::string name;
+    if (at != pageImages_.end()) {
+      name = "X" + std::to_string(at - pageImages_.begin() + 1);
+    } else {
+      pageImages_.push_back(job);
+      Op use(Op::UseImage);
+      use.job = std::move(job);
+      use.bytes = "X" + std::to_string(pageImages_.size());
+      name = use.bytes;
+      push(std::move(use));
+    }
+    std::string& out = content_;
+    out += "q\012";
+    content::Real(out, Pt(x2 - x1));
+    out += " 0 0 ";
+    content::Real(out, Pt(y2 - y1));
+    out += ' ';
+    content::Pair(out, Pt(x1), Pt(height_ - y2), " cm\012/");
+    out += name;
+    out += " Do\012Q\012";
   }
 
-  void closeContent() {
-    if (content_.empty()) return;
-    Op op(Op::Content);
-    op.bytes = std::move(content_);
-    content_.clear();
-    ops_.push_back(std::move(op));
-  }
-  // What is ready goes to the writer at once, so that pictures' data is
-  // freed early and content is not kept twice.
+  // What is ready goes to the writer at once, so that data is freed early;
+  // no more than a few pictures and pages wait for the workers.
   void push(Op op) {
-    closeContent();
+    if (op.job) ++waiting_;
     ops_.push_back(std::move(op));
-    while (!ops_.empty() && apply(false)) {
+    while (!ops_.empty() && apply(waiting_ > kWaiting)) {
     }
   }
 
-  // Hands the first operation to the writer; false when it is a picture
-  // still being encoded and wait is false.
+  // Hands the first operation to the writer; false when it waits for a
+  // worker and wait is false.
   bool apply(bool wait) {
     Op& op = ops_.front();
+    if (op.job && !wait && !workers_.done(op.job) &&
+        !(op.kind == Op::UseImage && images_.count(op.job.get()))) {
+      return false;
+    }
     switch (op.kind) {
       case Op::Page:
         page_ = HPDF_AddPage(doc_);
@@ -283,47 +317,58 @@ class PdfCanvas final : public ReportCanvas {
         HPDF_Page_SetHeight(page_, Pt(height_));
         ++started_;
         break;
-      case Op::Content: {
-        auto* attr = static_cast<HPDF_PageAttr>(page_->attr);
-        const HPDF_STATUS written = HPDF_Stream_Write(
-            attr->stream, reinterpret_cast<const HPDF_BYTE*>(op.bytes.data()),
-            static_cast<HPDF_UINT>(op.bytes.size()));
-        if (written != HPDF_OK) ThrowHaruError(written, 0);
+      case Op::Content:
+        writeContent(op);
         break;
-      }
-      case Op::UseFont: {
-        const char* name = HPDF_Page_GetLocalFontName(page_, op.font);
-        check();
-        if (!name || op.bytes != name)
-          throw EZeptError("PDF writer: unexpected font name");
+      case Op::UseFont:
+        expectName(HPDF_Page_GetLocalFontName(page_, op.font), op.bytes);
         break;
-      }
-      case Op::Picture: {
-        auto known = images_.find(op.picture.get());
-        if (known == images_.end()) {
-          if (!wait && !pictures_.done(op.picture)) return false;
-          const std::string& jpeg = pictures_.result(op.picture);
-          HPDF_Image image = nullptr;
-          if (!jpeg.empty()) {
-            image = HPDF_LoadJpegImageFromMem(
-                doc_, reinterpret_cast<const HPDF_BYTE*>(jpeg.data()),
-                static_cast<HPDF_UINT>(jpeg.size()));
-            check();
-          }
-          pictures_.release(op.picture);
-          known = images_.emplace(op.picture.get(), image).first;
-          keep_.push_back(op.picture);
-        }
-        if (known->second) {
-          HPDF_Page_DrawImage(page_, known->second, op.x, op.y, op.w, op.h);
-        }
-        --picturesAhead_;
+      case Op::UseImage:
+        expectName(HPDF_Page_GetXObjectName(page_, image(op.job)), op.bytes);
         break;
-      }
     }
     check();
+    if (op.job) --waiting_;
     ops_.pop_front();
     return true;
+  }
+
+  // The document's image for a picture, loaded when first used: each
+  // picture job is one image, however often it is drawn.
+  HPDF_Image image(const PdfWorkers::Ticket& job) {
+    auto known = images_.find(job.get());
+    if (known != images_.end()) return known->second;
+    const std::string& jpeg = workers_.result(job);
+    HPDF_Image loaded = HPDF_LoadJpegImageFromMem(
+        doc_, reinterpret_cast<const HPDF_BYTE*>(jpeg.data()),
+        static_cast<HPDF_UINT>(jpeg.size()));
+    check();
+    workers_.release(job);
+    images_.emplace(job.get(), loaded);
+    loadedJobs_.push_back(job);
+    return loaded;
+  }
+
+  void writeContent(Op& op) {
+    auto* attr = static_cast<HPDF_PageAttr>(page_->attr);
+    const std::string& bytes = op.job ? workers_.result(op.job) : op.bytes;
+    if (!bytes.empty()) {
+      const HPDF_STATUS written = HPDF_Stream_Write(
+          attr->stream, reinterpret_cast<const HPDF_BYTE*>(bytes.data()),
+          static_cast<HPDF_UINT>(bytes.size()));
+      if (written != HPDF_OK) ThrowHaruError(written, 0);
+    }
+    if (compress_) {
+      attr->contents->filter = HPDF_STREAM_FILTER_NONE;
+      attr->contents->write_fn = WriteFlateFilter;
+    }
+    if (op.job) workers_.release(op.job);
+  }
+
+  void expectName(const char* name, const std::string& expected) {
+    check();
+    if (!name || expected != name)
+      throw EZeptError("PDF writer: unexpected resource name");
   }
 
   void check() {
@@ -333,15 +378,16 @@ class PdfCanvas final : public ReportCanvas {
   HPDF_Doc doc_;
   HaruError& error_;
   double width_, height_;
+  bool compress_;
   Font regular_, oblique_;
-  PdfPictures pictures_;
+  PdfWorkers workers_;
   std::deque<Op> ops_;
-  std::string content_;  // drawn on the last page, not yet an operation
+  std::size_t waiting_ = 0;  // operations in ops_ with a job
+  std::string content_;      // of the page being drawn
   std::vector<HPDF_Font> pageFonts_;
-  std::size_t picturesAhead_ = 0;
-  // Each picture job is one image of the document, however often drawn.
-  std::map<const PdfPictures::Job*, HPDF_Image> images_;
-  std::vector<PdfPictures::Ticket> keep_;
+  std::vector<PdfWorkers::Ticket> pageImages_;
+  std::map<const PdfWorkers::Job*, HPDF_Image> images_;
+  std::vector<PdfWorkers::Ticket> loadedJobs_;  // keeps images_' keys alive
   HPDF_Page page_ = nullptr;
   int started_ = 0;
 };
@@ -364,7 +410,7 @@ void PdfReportSystem::execute(
   int pages = 0;
   {
     PdfCanvas canvas(pdf.doc, error, paperWidth_, paperHeight_,
-                     ctx_.platform.files);
+                     ctx_.platform.files, Compress);
     canvas.start();
     onPrint(canvas);
     canvas.finish();

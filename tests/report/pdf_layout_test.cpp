@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <png.h>
+#include <zlib.h>
 
 #include <cstring>
 #include <sstream>
@@ -99,10 +100,11 @@ class PdfLayoutTest : public ::testing::Test, protected FakeEnv {
     fake.files.addFile(u"/pics/chart.png", PngFile(300, 150));
   }
 
-  std::string pdf(const std::string& xml, int* pageCount = nullptr) {
+  std::string pdf(const std::string& xml, int* pageCount = nullptr,
+                  bool compress = false) {
     PdfReportSystem pdf(ctx, 8.5, 11);
     pdf.KeepInMemory = true;
-    pdf.Compress = false;
+    pdf.Compress = compress;
     TReportPrinter printer({ctx, movies, u"/app/bin/"});
     printer.SetXml(xml);
     printer.SetReportSystem(&pdf);
@@ -229,6 +231,44 @@ TEST_F(PdfLayoutTest, EachPictureAtEachSizeIsOneImageAndJpegsKeepTheirData) {
   }
   EXPECT_EQ(images, 5u);
   EXPECT_NE(doc.find(JpegFile(120, 80)), std::string::npos);
+}
+
+// The data of each stream that is not an image, in order.
+std::vector<std::string> ContentStreams(const std::string& pdf) {
+  std::vector<std::string> streams;
+  for (std::size_t at = pdf.find("stream\r\n"); at != std::string::npos;
+       at = pdf.find("stream\r\n", at + 1)) {
+    const std::size_t dict = pdf.rfind("obj", at);
+    if (pdf.compare(at - 3, 3, "end") == 0 ||
+        pdf.substr(dict, at - dict).find("/Image") != std::string::npos) {
+      continue;
+    }
+    streams.push_back(pdf.substr(at + 8, pdf.find("endstream", at) - at - 9));
+  }
+  return streams;
+}
+
+TEST_F(PdfLayoutTest, CompressedPagesHoldTheSameContent) {
+  std::string xml = SmallReport();
+  xml.insert(xml.rfind("</report>"), "<pg/>");  // and an empty page
+  const std::string plain = pdf(xml), packed = pdf(xml, nullptr, true);
+  const std::vector<std::string> pages = ContentStreams(plain);
+  const std::vector<std::string> compressed = ContentStreams(packed);
+  ASSERT_EQ(pages.size(), 3u);  // the last one empty
+  ASSERT_EQ(compressed.size(), 3u);
+  EXPECT_TRUE(compressed[2].empty());
+  for (std::size_t i = 0; i < 2; ++i) {
+    std::string inflated(pages[i].size(), '\0');
+    uLongf size = inflated.size();
+    ASSERT_EQ(uncompress(reinterpret_cast<Bytef*>(inflated.data()), &size,
+                         reinterpret_cast<const Bytef*>(compressed[i].data()),
+                         compressed[i].size()),
+              Z_OK);
+    EXPECT_EQ(inflated.substr(0, size), pages[i]);
+  }
+  EXPECT_NE(packed.find("/Length 8 0 R\n/Filter [ /FlateDecode ]\n>>"),
+            std::string::npos);
+  EXPECT_EQ(plain.find("/FlateDecode"), std::string::npos);
 }
 
 TEST_F(PdfLayoutTest, FontSizesTheWriterRefusesEndTheReport) {

@@ -1,4 +1,6 @@
-#include "engine/pdf_pictures.h"
+#include "engine/pdf_workers.h"
+
+#include <zlib.h>
 
 #include <algorithm>
 
@@ -6,23 +8,45 @@
 
 namespace zept {
 
-struct PdfPictures::Job {
+struct PdfWorkers::Job {
+  enum Kind { File, Picture, Deflate } kind = File;
   WideString path;
   int width = 0, height = 0;
-  std::unique_ptr<Bitmap> bitmap;  // set for bitmap jobs until encoded
+  std::unique_ptr<Bitmap> bitmap;  // until encoded
+  std::string input;               // until compressed
   bool done = false;
-  std::string jpeg;
+  std::string output;
   std::exception_ptr error;
 };
 
-PdfPictures::PdfPictures(platform::FileSystem& files, int quality,
-                         unsigned threads)
+namespace {
+
+std::string Deflate(const std::string& bytes) {
+  z_stream z{};
+  if (deflateInit(&z, Z_DEFAULT_COMPRESSION) != Z_OK)
+    throw std::runtime_error("cannot compress a page");
+  std::string out(deflateBound(&z, static_cast<uLong>(bytes.size())), '\0');
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
+  z.avail_in = static_cast<uInt>(bytes.size());
+  z.next_out = reinterpret_cast<Bytef*>(out.data());
+  z.avail_out = static_cast<uInt>(out.size());
+  const int rc = deflate(&z, Z_FINISH);
+  out.resize(out.size() - z.avail_out);
+  deflateEnd(&z);
+  if (rc != Z_STREAM_END) throw std::runtime_error("cannot compress a page");
+  return out;
+}
+
+}  // namespace
+
+PdfWorkers::PdfWorkers(platform::FileSystem& files, int quality,
+                       unsigned threads)
     : files_(files), quality_(quality) {
   for (unsigned i = 0; i < std::max(threads, 1u); ++i)
     workers_.emplace_back([this] { work(); });
 }
 
-PdfPictures::~PdfPictures() {
+PdfWorkers::~PdfWorkers() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     stopping_ = true;
@@ -31,12 +55,12 @@ PdfPictures::~PdfPictures() {
   for (std::thread& worker : workers_) worker.join();
 }
 
-unsigned PdfPictures::DefaultThreads() {
+unsigned PdfWorkers::DefaultThreads() {
   return std::clamp(std::thread::hardware_concurrency(), 1u, 2u);
 }
 
-PdfPictures::Ticket PdfPictures::file(const WideString& path, int width,
-                                      int height) {
+PdfWorkers::Ticket PdfWorkers::file(const WideString& path, int width,
+                                    int height) {
   std::lock_guard<std::mutex> lock(mutex_);
   Ticket& known = byFile_[{path, width, height}];
   if (known) return known;
@@ -49,33 +73,45 @@ PdfPictures::Ticket PdfPictures::file(const WideString& path, int width,
   return known;
 }
 
-PdfPictures::Ticket PdfPictures::bitmap(Bitmap bitmap) {
+PdfWorkers::Ticket PdfWorkers::bitmap(Bitmap bitmap) {
   auto job = std::make_shared<Job>();
+  job->kind = Job::Picture;
   job->bitmap = std::make_unique<Bitmap>(std::move(bitmap));
+  return queue(std::move(job));
+}
+
+PdfWorkers::Ticket PdfWorkers::deflate(std::string bytes) {
+  auto job = std::make_shared<Job>();
+  job->kind = Job::Deflate;
+  job->input = std::move(bytes);
+  return queue(std::move(job));
+}
+
+PdfWorkers::Ticket PdfWorkers::queue(Ticket job) {
   std::lock_guard<std::mutex> lock(mutex_);
   queue_.push_back(job);
   queued_.notify_one();
   return job;
 }
 
-bool PdfPictures::done(const Ticket& job) {
+bool PdfWorkers::done(const Ticket& job) {
   std::lock_guard<std::mutex> lock(mutex_);
   return job->done;
 }
 
-const std::string& PdfPictures::result(const Ticket& job) {
+const std::string& PdfWorkers::result(const Ticket& job) {
   std::unique_lock<std::mutex> lock(mutex_);
   finished_.wait(lock, [&job] { return job->done; });
   if (job->error) std::rethrow_exception(job->error);
-  return job->jpeg;
+  return job->output;
 }
 
-void PdfPictures::release(const Ticket& job) {
+void PdfWorkers::release(const Ticket& job) {
   std::lock_guard<std::mutex> lock(mutex_);
-  std::string().swap(job->jpeg);
+  std::string().swap(job->output);
 }
 
-void PdfPictures::work() {
+void PdfWorkers::work() {
   for (;;) {
     Ticket job;
     {
@@ -85,16 +121,16 @@ void PdfPictures::work() {
       job = std::move(queue_.front());
       queue_.pop_front();
     }
-    std::string jpeg;
+    std::string output;
     std::exception_ptr error;
     try {
-      jpeg = make(*job);
+      output = make(*job);
     } catch (...) {
       error = std::current_exception();
     }
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      job->jpeg = std::move(jpeg);
+      job->output = std::move(output);
       job->error = error;
       job->done = true;
     }
@@ -102,8 +138,12 @@ void PdfPictures::work() {
   }
 }
 
-std::string PdfPictures::make(Job& job) {
-  if (job.bitmap) {
+std::string PdfWorkers::make(Job& job) {
+  if (job.kind == Job::Deflate) {
+    const std::string input = std::move(job.input);
+    return Deflate(input);
+  }
+  if (job.kind == Job::Picture) {
     const std::unique_ptr<Bitmap> bitmap = std::move(job.bitmap);
     return EncodeJpeg(*bitmap, quality_);
   }
@@ -116,16 +156,17 @@ std::string PdfPictures::make(Job& job) {
         PdfReadsJpegHeader(*bytes)) {
       return std::move(*bytes);
     }
-    if (bytes) picture = DecodePicture(*bytes);
+    if (bytes) {
+      picture = DecodePicture(*bytes);
+    }
   } catch (const std::exception&) {
     picture.reset();
   }
-  if (!picture)
-    return EncodeJpeg(FilledBitmap(job.width, job.height, 0xFFFFFFFFu),
-                      quality_);
-  const Bitmap stretched = StretchBitmap(*picture, job.width, job.height);
+  const Bitmap drawn = picture
+                           ? StretchBitmap(*picture, job.width, job.height)
+                           : FilledBitmap(job.width, job.height, 0xFFFFFFFFu);
   picture.reset();
-  return EncodeJpeg(stretched, quality_);
+  return EncodeJpeg(drawn, quality_);
 }
 
 bool PdfReadsJpegHeader(const std::string& b) {

@@ -1,7 +1,8 @@
 #pragma once
-// The pictures of one PDF, made into the JPEG data the PDF carries on a few
-// worker threads while the pages are laid out. Workers only read files and
-// run the picture codecs; the PDF writer stays on the caller's thread.
+// The heavy parts of one PDF made on a few worker threads while the pages are
+// laid out: pictures made into the JPEG data the PDF carries, and page
+// contents compressed. Workers only read files and run the codecs; the PDF
+// writer stays on the caller's thread.
 
 #include <condition_variable>
 #include <deque>
@@ -19,18 +20,18 @@
 
 namespace zept {
 
-class PdfPictures {
+class PdfWorkers {
  public:
   struct Job;
   using Ticket = std::shared_ptr<Job>;
 
   // files must allow readFile from several threads at once. At most
   // `threads` pictures (at least one) are decoded at a time.
-  PdfPictures(platform::FileSystem& files, int quality, unsigned threads);
+  PdfWorkers(platform::FileSystem& files, int quality, unsigned threads);
   // Jobs not started are dropped; the running ones are waited for.
-  ~PdfPictures();
-  PdfPictures(const PdfPictures&) = delete;
-  PdfPictures& operator=(const PdfPictures&) = delete;
+  ~PdfWorkers();
+  PdfWorkers(const PdfWorkers&) = delete;
+  PdfWorkers& operator=(const PdfWorkers&) = delete;
 
   // The picture file stretched to width x height pixels, white when it is
   // no readable picture. A JPEG file of exactly that size that a PDF can
@@ -39,21 +40,24 @@ class PdfPictures {
   Ticket file(const WideString& path, int width, int height);
   // The bitmap as it is.
   Ticket bitmap(Bitmap bitmap);
+  // The bytes compressed as libharu compresses a stream (zlib, default
+  // level), so the PDF reads as if it had compressed them itself.
+  Ticket deflate(std::string bytes);
 
   bool done(const Ticket& job);
-  // Waits for the job: its JPEG data, empty when there is nothing to draw.
-  // What failed the job is thrown here. The data stays valid until
-  // release().
+  // Waits for the job: its JPEG data (empty when there is nothing to draw)
+  // or its compressed bytes. What failed the job is thrown here. The data
+  // stays valid until release().
   const std::string& result(const Ticket& job);
   // Frees the job's data once the PDF holds its own copy.
   void release(const Ticket& job);
 
-  // As many workers as the machine has cores, two at most: each holds one
-  // decoded picture.
+  // As many workers as the machine has cores, two at most: each may hold
+  // one decoded picture.
   static unsigned DefaultThreads();
 
  private:
-  Ticket submit(Ticket job);
+  Ticket queue(Ticket job);
   void work();
   std::string make(Job& job);
 

@@ -1,7 +1,8 @@
-#include "engine/pdf_pictures.h"
+#include "engine/pdf_workers.h"
 
 #include <gtest/gtest.h>
 #include <jpeglib.h>
+#include <zlib.h>
 
 #include <cstdio>
 
@@ -46,18 +47,18 @@ std::string Jpeg(Kind kind) {
   return out;
 }
 
-class PdfPicturesTest : public ::testing::Test {
+class PdfWorkersTest : public ::testing::Test {
  protected:
   platform::FakeFileSystem files;
-  PdfPictures pictures{files, 90, 2};
+  PdfWorkers workers{files, 90, 2};
 
-  PdfPicturesTest() { files.addDirectory(u"/p"); }
+  PdfWorkersTest() { files.addDirectory(u"/p"); }
   std::string made(const WideString& path, int width, int height) {
-    return pictures.result(pictures.file(path, width, height));
+    return workers.result(workers.file(path, width, height));
   }
 };
 
-TEST_F(PdfPicturesTest, AJpegDrawnAtItsOwnSizeIsCarriedAsItIs) {
+TEST_F(PdfWorkersTest, AJpegDrawnAtItsOwnSizeIsCarriedAsItIs) {
   for (Kind kind : {Kind::Baseline, Kind::Progressive, Kind::Grey, Kind::Rgb}) {
     const std::string file = Jpeg(kind);
     const WideString path = u"/p/" + IntToStr(static_cast<int>(kind)) + u".jpg";
@@ -76,7 +77,7 @@ TEST_F(PdfPicturesTest, AJpegDrawnAtItsOwnSizeIsCarriedAsItIs) {
   EXPECT_EQ(decoded->height, 8);
 }
 
-TEST_F(PdfPicturesTest, JpegsAPdfCannotCarryAreEncodedAgain) {
+TEST_F(PdfWorkersTest, JpegsAPdfCannotCarryAreEncodedAgain) {
   EXPECT_FALSE(JpegFitsAsIs(Jpeg(Kind::Arithmetic), 32, 16));
   EXPECT_FALSE(JpegFitsAsIs(Jpeg(Kind::Cmyk), 32, 16));
   EXPECT_FALSE(JpegFitsAsIs("\xFF\xD8\xFF", 32, 16));
@@ -97,19 +98,19 @@ TEST_F(PdfPicturesTest, JpegsAPdfCannotCarryAreEncodedAgain) {
   EXPECT_FALSE(PdfReadsJpegHeader(plain.substr(0, 20)));
 }
 
-TEST_F(PdfPicturesTest, OneFileAtOneSizeIsOneJob) {
+TEST_F(PdfWorkersTest, OneFileAtOneSizeIsOneJob) {
   files.addFile(u"/p/a.jpg", Jpeg(Kind::Baseline));
-  const PdfPictures::Ticket first = pictures.file(u"/p/a.jpg", 32, 16);
-  EXPECT_EQ(pictures.file(u"/p/a.jpg", 32, 16), first);
-  EXPECT_NE(pictures.file(u"/p/a.jpg", 16, 8), first);
-  EXPECT_NE(pictures.file(u"/p/b.jpg", 32, 16), first);
-  EXPECT_FALSE(pictures.result(first).empty());
-  EXPECT_TRUE(pictures.done(first));
-  pictures.release(first);
-  EXPECT_TRUE(pictures.result(first).empty());
+  const PdfWorkers::Ticket first = workers.file(u"/p/a.jpg", 32, 16);
+  EXPECT_EQ(workers.file(u"/p/a.jpg", 32, 16), first);
+  EXPECT_NE(workers.file(u"/p/a.jpg", 16, 8), first);
+  EXPECT_NE(workers.file(u"/p/b.jpg", 32, 16), first);
+  EXPECT_FALSE(workers.result(first).empty());
+  EXPECT_TRUE(workers.done(first));
+  workers.release(first);
+  EXPECT_TRUE(workers.result(first).empty());
 }
 
-TEST_F(PdfPicturesTest, UnreadablePicturesAreWhiteAndEmptyOnesNothing) {
+TEST_F(PdfWorkersTest, UnreadablePicturesAreWhiteAndEmptyOnesNothing) {
   files.addFile(u"/p/bad.png", "not a picture");
   for (const char16_t* path : {u"/p/bad.png", u"/p/missing.png"}) {
     std::optional<Bitmap> white = DecodePicture(made(path, 6, 4));
@@ -119,16 +120,30 @@ TEST_F(PdfPicturesTest, UnreadablePicturesAreWhiteAndEmptyOnesNothing) {
     for (std::uint32_t p : white->pixels) EXPECT_GE(p & 0xFF, 0xF8u);
   }
   EXPECT_EQ(made(u"/p/missing.png", 0, 4), "");
-  EXPECT_EQ(pictures.result(pictures.bitmap(Bitmap{})), "");
+  EXPECT_EQ(workers.result(workers.bitmap(Bitmap{})), "");
   const Bitmap red = FilledBitmap(3, 2, 0xFFFF0000u);
-  EXPECT_EQ(pictures.result(pictures.bitmap(red)), EncodeJpeg(red, 90));
+  EXPECT_EQ(workers.result(workers.bitmap(red)), EncodeJpeg(red, 90));
 }
 
-TEST_F(PdfPicturesTest, JobsNotStartedAreDroppedWithThePool) {
+TEST_F(PdfWorkersTest, PageContentsAreCompressedAtTheDefaultLevel) {
+  std::string content;
+  for (int i = 0; i < 500; ++i) content += "BT\n/F1 10 Tf\n36 746.12 Td\n";
+  const std::string packed = workers.result(workers.deflate(content));
+  EXPECT_EQ(packed.substr(0, 2), "\x78\x9c");  // zlib, default level
+  std::string back(content.size(), '\0');
+  uLongf size = back.size();
+  ASSERT_EQ(
+      uncompress(reinterpret_cast<Bytef*>(back.data()), &size,
+                 reinterpret_cast<const Bytef*>(packed.data()), packed.size()),
+      Z_OK);
+  EXPECT_EQ(back, content);
+}
+
+TEST_F(PdfWorkersTest, JobsNotStartedAreDroppedWithThePool) {
   files.addFile(u"/p/a.jpg", Jpeg(Kind::Baseline));
-  auto pool = std::make_unique<PdfPictures>(files, 90, 1);
+  auto pool = std::make_unique<PdfWorkers>(files, 90, 1);
   for (int i = 1; i <= 50; ++i) pool->file(u"/p/a.jpg", i, i);
-  pool.reset();  // returns without waiting for fifty pictures
+  pool.reset();  // returns without waiting for fifty workers
 }
 
 }  // namespace
