@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "engine/picture.h"
+#include "engine/png_fast.h"
 
 namespace zept {
 
@@ -157,6 +158,8 @@ std::string PdfWorkers::make(Job& job) {
       return std::move(*bytes);
     }
     if (bytes) {
+      picture = DecodePlainPngStretched(*bytes, job.width, job.height);
+      if (picture) return EncodeJpeg(*picture, quality_);
       picture = DecodePicture(*bytes);
     }
   } catch (const std::exception&) {
