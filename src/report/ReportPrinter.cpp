@@ -65,8 +65,12 @@ std::optional<double> TReportPrinter::Decimal(XmlNode element,
                                               const char* name) const {
   std::optional<WideString> text = element.findAttribute(name);
   if (!text) return std::nullopt;
-  std::optional<double> value = StrToFloat(
-      *text, s_.ctx.platform.clock.regionalSettings().decimalSeparator);
+  // Looked up once a report: the system answers slowly.
+  if (!decimalSeparator_) {
+    decimalSeparator_ =
+        s_.ctx.platform.clock.regionalSettings().decimalSeparator;
+  }
+  std::optional<double> value = StrToFloat(*text, *decimalSeparator_);
   if (!value) {
     throw EConvertError("'" + WideToUtf8(*text) +
                         "' is not a valid floating point value");

@@ -82,6 +82,7 @@ class TReportPrinter {
                    TMediaConverter& converter);
 
   ReportServices s_;
+  mutable std::optional<char16_t> decimalSeparator_;
 };
 
 // Text as the engine takes it: Windows-1252, "?" for what it cannot hold.
