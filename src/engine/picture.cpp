@@ -349,6 +349,10 @@ std::string EncodeJpeg(const Bitmap& bitmap, int quality) {
     for (int x = 0; x < bitmap.width; ++x) {
       const std::uint32_t p = source[x];
       const std::uint32_t a = p >> 24;
+      if (a == 0xFF) {
+        row[x] = p & 0xFFFFFF;
+        continue;
+      }
       auto blend = [a](std::uint32_t c) {
         return (c * a + 255 * (255 - a)) / 255;
       };

@@ -1,7 +1,6 @@
 #include "engine/png_fast.h"
 
 #include <libdeflate.h>
-#include <zlib.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -104,8 +103,8 @@ std::optional<Bitmap> DecodePlainPngStretched(const std::string& bytes,
       const unsigned char c = type[i] & ~0x20;
       if (c < 'A' || c > 'Z') return std::nullopt;
     }
-    const uLong crc = crc32(0, type, length + 4);
-    if (crc != Be32(type + 4 + length)) return std::nullopt;
+    if (libdeflate_crc32(0, type, length + 4) != Be32(type + 4 + length))
+      return std::nullopt;
     const unsigned char* chunk = type + 4;
     const bool first = at == 8;
     if (first != TypeIs(type, "IHDR")) return std::nullopt;
