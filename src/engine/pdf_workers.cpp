@@ -1,6 +1,6 @@
 #include "engine/pdf_workers.h"
 
-#include <zlib.h>
+#include <libdeflate.h>
 
 #include <algorithm>
 
@@ -22,21 +22,23 @@ struct PdfWorkers::Job {
 
 namespace {
 
-std::string Deflate(const std::string& bytes) {
-  z_stream z{};
-  if (deflateInit(&z, Z_DEFAULT_COMPRESSION) != Z_OK)
-    throw std::runtime_error("cannot compress a page");
-  std::string out(deflateBound(&z, static_cast<uLong>(bytes.size())), '\0');
-  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
-  z.avail_in = static_cast<uInt>(bytes.size());
-  z.next_out = reinterpret_cast<Bytef*>(out.data());
-  z.avail_out = static_cast<uInt>(out.size());
-  const int rc = deflate(&z, Z_FINISH);
-  out.resize(out.size() - z.avail_out);
-  deflateEnd(&z);
-  if (rc != Z_STREAM_END) throw std::runtime_error("cannot compress a page");
-  return out;
-}
+// One per worker: a compressor holds large tables.
+class Compressor {
+ public:
+  std::string deflate(const std::string& bytes) {
+    if (!c_) c_ = libdeflate_alloc_compressor(6);
+    if (!c_) throw std::bad_alloc();
+    std::string out(libdeflate_zlib_compress_bound(c_, bytes.size()), '\0');
+    out.resize(libdeflate_zlib_compress(c_, bytes.data(), bytes.size(),
+                                        out.data(), out.size()));
+    if (out.empty()) throw std::runtime_error("cannot compress a page");
+    return out;
+  }
+  ~Compressor() { libdeflate_free_compressor(c_); }
+
+ private:
+  libdeflate_compressor* c_ = nullptr;
+};
 
 }  // namespace
 
@@ -113,6 +115,7 @@ void PdfWorkers::release(const Ticket& job) {
 }
 
 void PdfWorkers::work() {
+  Compressor compressor;
   for (;;) {
     Ticket job;
     {
@@ -125,7 +128,9 @@ void PdfWorkers::work() {
     std::string output;
     std::exception_ptr error;
     try {
-      output = make(*job);
+      output = job->kind == Job::Deflate ? compressor.deflate(job->input)
+                                         : make(*job);
+      std::string().swap(job->input);
     } catch (...) {
       error = std::current_exception();
     }
@@ -140,10 +145,6 @@ void PdfWorkers::work() {
 }
 
 std::string PdfWorkers::make(Job& job) {
-  if (job.kind == Job::Deflate) {
-    const std::string input = std::move(job.input);
-    return Deflate(input);
-  }
   if (job.kind == Job::Picture) {
     const std::unique_ptr<Bitmap> bitmap = std::move(job.bitmap);
     return EncodeJpeg(*bitmap, quality_);
