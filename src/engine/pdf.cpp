@@ -17,9 +17,10 @@ namespace zept {
 namespace {
 
 constexpr int kJpegQuality = 90;
-// Pictures and pages drawn but not yet handed to the writer, at most: each
-// holds its JPEG data or its content.
-constexpr std::size_t kWaiting = 6;
+// Pictures and pages drawn but not yet handed to the writer, at most: a
+// picture holds its JPEG data, a page its content (a few kilobytes).
+constexpr std::size_t kPicturesWaiting = 4;
+constexpr std::size_t kPagesWaiting = 64;
 
 struct HaruError {
   HPDF_STATUS code = HPDF_OK;
@@ -295,9 +296,10 @@ class PdfCanvas final : public ReportCanvas {
   // What is ready goes to the writer at once, so that data is freed early;
   // no more than a few pictures and pages wait for the workers.
   void push(Op op) {
-    if (op.job) ++waiting_;
+    if (op.job) ++(op.kind == Op::Content ? pagesWaiting_ : picturesWaiting_);
     ops_.push_back(std::move(op));
-    while (!ops_.empty() && apply(waiting_ > kWaiting)) {
+    while (!ops_.empty() && apply(picturesWaiting_ > kPicturesWaiting ||
+                                  pagesWaiting_ > kPagesWaiting)) {
     }
   }
 
@@ -328,7 +330,7 @@ class PdfCanvas final : public ReportCanvas {
         break;
     }
     check();
-    if (op.job) --waiting_;
+    if (op.job) --(op.kind == Op::Content ? pagesWaiting_ : picturesWaiting_);
     ops_.pop_front();
     return true;
   }
@@ -382,8 +384,9 @@ class PdfCanvas final : public ReportCanvas {
   Font regular_, oblique_;
   PdfWorkers workers_;
   std::deque<Op> ops_;
-  std::size_t waiting_ = 0;  // operations in ops_ with a job
-  std::string content_;      // of the page being drawn
+  // Operations in ops_ with a job.
+  std::size_t picturesWaiting_ = 0, pagesWaiting_ = 0;
+  std::string content_;  // of the page being drawn
   std::vector<HPDF_Font> pageFonts_;
   std::vector<PdfWorkers::Ticket> pageImages_;
   std::map<const PdfWorkers::Job*, HPDF_Image> images_;
