@@ -108,17 +108,18 @@ bool NeedsEscape(unsigned char c) {
 // A literal string: other bytes as three-digit octal escapes.
 void Text(std::string& out, std::string_view text) {
   out += '(';
-  for (char ch : text) {
-    const unsigned char c = static_cast<unsigned char>(ch);
-    if (NeedsEscape(c)) {
-      out += '\\';
-      out += static_cast<char>('0' + (c >> 6));
-      out += static_cast<char>('0' + ((c >> 3) & 7));
-      out += static_cast<char>('0' + (c & 7));
-    } else {
-      out += static_cast<char>(c);
-    }
+  std::size_t plain = 0;  // start of the bytes not yet written
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (!NeedsEscape(c)) continue;
+    out.append(text, plain, i - plain);
+    const char escape[4] = {'\\', static_cast<char>('0' + (c >> 6)),
+                            static_cast<char>('0' + ((c >> 3) & 7)),
+                            static_cast<char>('0' + (c & 7))};
+    out.append(escape, 4);
+    plain = i + 1;
   }
+  out.append(text, plain, text.size() - plain);
   out += ')';
 }
 
