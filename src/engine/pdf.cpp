@@ -1,6 +1,8 @@
 #include "engine/pdf.h"
 
 #include <hpdf.h>
+// libharu's page and stream records (installed with it): the canvas writes
+// page contents into them itself.
 #include <hpdf_pages.h>
 #include <hpdf_streams.h>
 
@@ -154,6 +156,7 @@ class PdfCanvas final : public ReportCanvas {
     regular_.font = HPDF_GetFont(doc, "Helvetica", "WinAnsiEncoding");
     oblique_.font = HPDF_GetFont(doc, "Helvetica-Oblique", "WinAnsiEncoding");
     check();
+    // A text's width in these fonts is the sum of its characters' widths.
     for (Font* f : {&regular_, &oblique_}) {
       for (int b = 0; b < 256; ++b) {
         const HPDF_BYTE byte = static_cast<HPDF_BYTE>(b);
@@ -197,6 +200,7 @@ class PdfCanvas final : public ReportCanvas {
     }
     const Font& f = font();
     const std::string name = fontName(f);
+    // As libharu takes a text: up to a NUL, 65535 bytes at most.
     text = text.substr(0, std::min(text.find('\0'), std::size_t{65535}));
     std::string& out = content_;
     out += "BT\012/";
