@@ -45,11 +45,18 @@ class Compressor {
 PdfWorkers::PdfWorkers(platform::FileSystem& files, int quality,
                        unsigned threads)
     : files_(files), quality_(quality) {
-  for (unsigned i = 0; i < std::max(threads, 1u); ++i)
-    workers_.emplace_back([this] { work(); });
+  try {
+    for (unsigned i = 0; i < std::max(threads, 1u); ++i)
+      workers_.emplace_back([this] { work(); });
+  } catch (...) {
+    stop();
+    throw;
+  }
 }
 
-PdfWorkers::~PdfWorkers() {
+PdfWorkers::~PdfWorkers() { stop(); }
+
+void PdfWorkers::stop() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     stopping_ = true;

@@ -58,6 +58,7 @@ class PdfWorkers {
 
  private:
   Ticket queue(Ticket job);
+  void stop();
   void work();
   std::string make(Job& job);
 
