@@ -233,6 +233,44 @@ TEST_F(PdfLayoutTest, EachPictureAtEachSizeIsOneImageAndJpegsKeepTheirData) {
   EXPECT_NE(doc.find(JpegFile(120, 80)), std::string::npos);
 }
 
+// The document's objects in order: their /Type (and /Subtype), "stream" or
+// "value" for the others.
+std::vector<std::string> ObjectsOf(const std::string& pdf) {
+  std::vector<std::string> kinds;
+  for (std::size_t at = pdf.find(" 0 obj\n"); at != std::string::npos;
+       at = pdf.find(" 0 obj\n", at + 1)) {
+    const std::string body = pdf.substr(at, pdf.find("endobj", at) - at);
+    auto name = [&body](const char* key) {
+      const std::size_t k = body.find(key);
+      if (k == std::string::npos) return std::string();
+      const std::size_t from = k + std::strlen(key);
+      return body.substr(from, body.find_first_of(" \n", from) - from);
+    };
+    std::string kind = name("/Type /");
+    if (const std::string sub = name("/Subtype /"); !sub.empty())
+      kind += "/" + sub;
+    if (kind.empty())
+      kind = body.find("stream\r\n") != std::string::npos ? "stream" : "value";
+    kinds.push_back(kind);
+  }
+  return kinds;
+}
+
+TEST_F(PdfLayoutTest, ObjectsComeInTheOrderTheyAreDrawn) {
+  // Pages, their contents and lengths, fonts, and each picture's image with
+  // its length where it is first drawn; the photo drawn again on page 1 is
+  // the same image.
+  using Kinds = std::vector<std::string>;
+  EXPECT_EQ(
+      ObjectsOf(pdf(SmallReport())),
+      (Kinds{"Catalog",       "Pages",         "value",         "Font/Type1",
+             "Font/Type1",    "Page",          "stream",        "value",
+             "XObject/Image", "value",         "XObject/Image", "value",
+             "XObject/Image", "value",         "Page",          "stream",
+             "value",         "XObject/Image", "value",         "XObject/Image",
+             "value"}));
+}
+
 // The data of each stream that is not an image, in order.
 std::vector<std::string> ContentStreams(const std::string& pdf) {
   std::vector<std::string> streams;
