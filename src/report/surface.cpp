@@ -1,5 +1,6 @@
 #include "report/surface.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "platform/errors.h"
@@ -31,12 +32,6 @@ void TMemoBuf::wrap() {
   const CharWidths& widths = c.charWidths();
   const double width = PrintEnd - PrintStart;
   auto fits = [&](std::uint64_t units) { return c.widthOf(units) <= width; };
-  auto unitsOf = [&](std::size_t from, std::size_t to) {
-    std::uint64_t units = 0;
-    for (; from < to; ++from)
-      units += widths[static_cast<unsigned char>(text_[from])];
-    return units;
-  };
   const std::uint64_t space = widths[' '];
   std::size_t start = 0;
   while (start <= text_.size()) {
@@ -47,46 +42,43 @@ void TMemoBuf::wrap() {
     // Words are added while the line still fits; a word wider than the
     // whole width is cut where it must be. Words are split at every
     // blank, so a line keeps the blanks between its words but none before
-    // its first word. Each character is measured once: a line's width is
-    // the sum of its characters'.
+    // its first word. A line's width is the sum of its characters', and a
+    // word is measured only as far as it fits.
     Line line{start, 0};
     std::uint64_t lineUnits = 0;
-    std::size_t i = start;
+    std::size_t i = start, wordEnd = start;
     while (i < stop) {
-      const std::size_t blank =
-          std::string_view(text_).substr(i, stop - i).find(' ');
-      const std::size_t wordEnd =
-          blank == std::string_view::npos ? stop : i + blank;
-      const std::uint64_t wordUnits = unitsOf(i, wordEnd);
-      if (line.length == 0) {
-        if (fits(wordUnits)) {
-          line = {i, wordEnd - i};
-          lineUnits = wordUnits;
-          i = wordEnd + 1;
-          continue;
-        }
-        std::size_t n = 1;
-        std::uint64_t prefix = unitsOf(i, i + 1);
-        while (n < wordEnd - i) {
-          const std::uint64_t longer =
-              prefix + widths[static_cast<unsigned char>(text_[i + n])];
-          if (!fits(longer)) break;
-          prefix = longer;
-          ++n;
-        }
-        lines_.push_back({i, n});
-        i += n;
-        continue;
+      if (i > wordEnd || i == start || text_[i - 1] == ' ') {
+        const std::size_t blank =
+            std::string_view(text_).substr(i, stop - i).find(' ');
+        wordEnd = blank == std::string_view::npos ? stop : i + blank;
       }
-      if (fits(lineUnits + space + wordUnits)) {
-        line.length = wordEnd - line.start;
-        lineUnits += space + wordUnits;
+      const std::uint64_t base = line.length == 0 ? 0 : lineUnits + space;
+      std::uint64_t units = base;
+      std::size_t k = i;
+      for (; k < wordEnd; ++k) {
+        const std::uint64_t more =
+            units + widths[static_cast<unsigned char>(text_[k])];
+        if (!fits(more)) break;
+        units = more;
+      }
+      if (k == wordEnd && (k > i || fits(base))) {
+        line = line.length == 0 ? Line{i, wordEnd - i}
+                                : Line{line.start, wordEnd - line.start};
+        lineUnits = units;
         i = wordEnd + 1;
         continue;
       }
-      lines_.push_back(line);
-      line = {i, 0};
-      lineUnits = 0;
+      if (line.length != 0) {
+        lines_.push_back(line);
+        line = {i, 0};
+        lineUnits = 0;
+        continue;
+      }
+      // The longest part of the word that fits, one character at least.
+      const std::size_t n = std::max<std::size_t>(k - i, 1);
+      lines_.push_back({i, n});
+      i += n;
     }
     lines_.push_back(line);
     if (end >= text_.size()) break;

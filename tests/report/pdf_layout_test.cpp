@@ -309,6 +309,14 @@ TEST_F(PdfLayoutTest, CompressedPagesHoldTheSameContent) {
   EXPECT_EQ(plain.find("/FlateDecode"), std::string::npos);
 }
 
+TEST_F(PdfLayoutTest, AWordLongerThanTheWritersLongestTextIsCutIntoLines) {
+  int pages = 0;
+  const std::vector<Lines> drawn =
+      render("<r><p>" + std::string(70000, 'W') + "</p></r>", &pages);
+  EXPECT_GT(pages, 10);
+  EXPECT_EQ(drawn[0][0], "36 746.12 (" + std::string(57, 'W') + ")");
+}
+
 TEST_F(PdfLayoutTest, FontSizesTheWriterRefusesEndTheReport) {
   for (const char* size : {"601", "1000"}) {
     try {
