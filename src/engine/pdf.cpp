@@ -1,9 +1,17 @@
 #include "engine/pdf.h"
 
 #include <hpdf.h>
+// libharu's page and stream records (installed with it): the canvas writes
+// page contents into them itself.
+#include <hpdf_pages.h>
+#include <hpdf_streams.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <deque>
+#include <map>
 
+#include "engine/pdf_workers.h"
 #include "engine/picture.h"
 #include "platform/errors.h"
 
@@ -11,6 +19,10 @@ namespace zept {
 namespace {
 
 constexpr int kJpegQuality = 90;
+// Pictures and pages drawn but not yet handed to the writer, at most: a
+// picture holds its JPEG data, a page its content (a few kilobytes).
+constexpr std::size_t kPicturesWaiting = 4;
+constexpr std::size_t kPagesWaiting = 64;
 
 struct HaruError {
   HPDF_STATUS code = HPDF_OK;
@@ -25,12 +37,133 @@ void OnHaruError(HPDF_STATUS code, HPDF_STATUS detail, void* user) {
   }
 }
 
+[[noreturn]] void ThrowHaruError(HPDF_STATUS code, HPDF_STATUS detail) {
+  char text[96];
+  std::snprintf(text, sizeof text, "PDF writer error 0x%04X (detail %u)",
+                static_cast<unsigned>(code), static_cast<unsigned>(detail));
+  throw EZeptError(text);
+}
+
+// Page content written the way libharu's own operators write it, byte for
+// byte, without a library call (and its scratch buffers) per operator.
+namespace content {
+
+// A number as HPDF_FToA writes it: at most five decimals, computed in the
+// library's float arithmetic, trailing zeros and point dropped.
+void Real(std::string& out, HPDF_REAL val) {
+  if (val > HPDF_LIMIT_MAX_REAL)
+    val = HPDF_LIMIT_MAX_REAL;
+  else if (val < HPDF_LIMIT_MIN_REAL)
+    val = HPDF_LIMIT_MIN_REAL;
+  char digits[HPDF_REAL_LEN + 1];
+  char* t = digits + HPDF_REAL_LEN;
+  *t-- = 0;
+  char text[HPDF_REAL_LEN + 2];
+  char* s = text;
+  if (val < 0) {
+    *s++ = '-';
+    val = -val;
+  }
+  HPDF_INT32 intPart = static_cast<HPDF_INT32>(val + 0.000005);
+  HPDF_INT32 fraction = static_cast<HPDF_INT32>(
+      static_cast<HPDF_REAL>(val - intPart + 0.000005) * 100000);
+  for (int i = 0; i < 5; ++i) {
+    *t-- = static_cast<char>(fraction % 10 + '0');
+    fraction /= 10;
+  }
+  *t-- = '.';
+  *t = '0';
+  if (intPart == 0) t--;
+  while (intPart > 0) {
+    *t-- = static_cast<char>(intPart % 10 + '0');
+    intPart /= 10;
+  }
+  ++t;
+  while (*t != 0) *s++ = *t++;
+  // Drop the zeros that end the decimals, and the point when none is left.
+  const char* first = text;
+  --s;
+  while (s > first) {
+    if (*s == '0') {
+      --s;
+      continue;
+    }
+    if (*s == '.') --s;
+    break;
+  }
+  out.append(text, static_cast<std::size_t>(s + 1 - text));
+}
+
+void Pair(std::string& out, HPDF_REAL x, HPDF_REAL y, const char* op) {
+  Real(out, x);
+  out += ' ';
+  Real(out, y);
+  out += op;
+}
+
+bool NeedsEscape(unsigned char c) {
+  return c < 0x20 || c > 0x7e || c == '\\' || c == '%' || c == '#' ||
+         c == '/' || c == '(' || c == ')' || c == '<' || c == '>' || c == '[' ||
+         c == ']' || c == '{' || c == '}';
+}
+
+// A literal string: other bytes as three-digit octal escapes.
+void Text(std::string& out, std::string_view text) {
+  out += '(';
+  std::size_t plain = 0;  // start of the bytes not yet written
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (!NeedsEscape(c)) continue;
+    out.append(text, plain, i - plain);
+    const char escape[4] = {'\\', static_cast<char>('0' + (c >> 6)),
+                            static_cast<char>('0' + ((c >> 3) & 7)),
+                            static_cast<char>('0' + (c & 7))};
+    out.append(escape, 4);
+    plain = i + 1;
+  }
+  out.append(text, plain, text.size() - plain);
+  out += ')';
+}
+
+}  // namespace content
+
+HPDF_REAL Pt(double inches) { return static_cast<HPDF_REAL>(inches * 72); }
+
+// Writes "/Filter [ /FlateDecode ]" for a page whose content is compressed
+// already, exactly where libharu writes it for a stream it compresses.
+HPDF_STATUS WriteFlateFilter(HPDF_Dict, HPDF_Stream stream) {
+  static const char kFilter[] = "/Filter [ /FlateDecode ]\012";
+  return HPDF_Stream_Write(stream, reinterpret_cast<const HPDF_BYTE*>(kFilter),
+                           sizeof kFilter - 1);
+}
+
+// The canvas writes each page's content itself and keeps, in order, what
+// libharu must see: pages begun, fonts and images first used on a page,
+// and each page's content once it is complete. Pictures are made and page
+// contents compressed on the workers; the writer gets its calls in the
+// order that drawing straight through makes them, as soon as what they
+// need is ready, so the document comes out as it would without workers.
 class PdfCanvas final : public ReportCanvas {
  public:
-  PdfCanvas(HPDF_Doc doc, HaruError& error, double width, double height)
-      : doc_(doc), error_(error), width_(width), height_(height) {
-    regular_ = HPDF_GetFont(doc, "Helvetica", "WinAnsiEncoding");
-    oblique_ = HPDF_GetFont(doc, "Helvetica-Oblique", "WinAnsiEncoding");
+  PdfCanvas(HPDF_Doc doc, HaruError& error, double width, double height,
+            platform::FileSystem& files, bool compress)
+      : doc_(doc),
+        error_(error),
+        width_(width),
+        height_(height),
+        compress_(compress),
+        workers_(files, kJpegQuality, PdfWorkers::DefaultThreads()) {
+    regular_.font = HPDF_GetFont(doc, "Helvetica", "WinAnsiEncoding");
+    oblique_.font = HPDF_GetFont(doc, "Helvetica-Oblique", "WinAnsiEncoding");
+    check();
+    // A text's width in these fonts is the sum of its characters' widths.
+    for (Font* f : {&regular_, &oblique_}) {
+      for (int b = 0; b < 256; ++b) {
+        const HPDF_BYTE byte = static_cast<HPDF_BYTE>(b);
+        f->widths[b] = static_cast<std::uint16_t>(
+            HPDF_Font_TextWidth(f->font, &byte, 1).width);
+      }
+    }
     check();
   }
 
@@ -38,70 +171,231 @@ class PdfCanvas final : public ReportCanvas {
   double pageHeight() const override { return height_; }
   int pagesStarted() const { return started_; }
 
-  double textWidth(const AnsiString& text) override {
-    if (text.empty()) return 0;
-    const HPDF_TextWidth w = HPDF_Font_TextWidth(
-        font(), reinterpret_cast<const HPDF_BYTE*>(text.data()),
-        static_cast<HPDF_UINT>(text.size()));
-    return w.width / 1000.0 * fontSize() / 72;
-  }
+  const CharWidths& charWidths() const override { return font().widths; }
 
   void drawBitmap(double x1, double y1, double x2, double y2,
                   const Bitmap& bitmap) override {
-    const std::string jpeg = EncodeJpeg(bitmap, kJpegQuality);
-    if (jpeg.empty()) return;
-    HPDF_Image image = HPDF_LoadJpegImageFromMem(
-        doc_, reinterpret_cast<const HPDF_BYTE*>(jpeg.data()),
-        static_cast<HPDF_UINT>(jpeg.size()));
-    check();
-    HPDF_Page_DrawImage(page_, image, pt(x1), pt(height_ - y2), pt(x2 - x1),
-                        pt(y2 - y1));
-    check();
+    // An empty bitmap makes no picture.
+    if (bitmap.width <= 0 || bitmap.height <= 0) return;
+    drawImage(workers_.bitmap(bitmap), x1, y1, x2, y2);
+  }
+  void drawPicture(double x1, double y1, double x2, double y2,
+                   const WideString& file, int width, int height) override {
+    if (width <= 0 || height <= 0) return;
+    drawImage(workers_.file(file, width, height), x1, y1, x2, y2);
+  }
+
+  // Everything drawn is in the writer.
+  void flush() {
+    while (!ops_.empty()) apply(true);
   }
 
  protected:
-  void drawText(double x, double y, const AnsiString& text) override {
-    HPDF_Page_BeginText(page_);
-    HPDF_Page_SetFontAndSize(page_, font(), static_cast<HPDF_REAL>(fontSize()));
-    HPDF_Page_TextOut(page_, pt(x), pt(height_ - y), text.c_str());
-    HPDF_Page_EndText(page_);
-    check();
+  void drawText(double x, double y, std::string_view text) override {
+    // libharu's limits, checked as HPDF_Page_SetFontAndSize checks them.
+    const HPDF_REAL size = static_cast<HPDF_REAL>(fontSize());
+    if (size <= 0 || size > HPDF_MAX_FONTSIZE) {
+      ThrowHaruError(HPDF_PAGE_INVALID_FONT_SIZE,
+                     static_cast<HPDF_STATUS>(static_cast<std::int64_t>(size)));
+    }
+    const Font& f = font();
+    const std::string name = fontName(f);
+    // As libharu takes a text: up to a NUL, 65535 bytes at most.
+    text = text.substr(0, std::min(text.find('\0'), std::size_t{65535}));
+    std::string& out = content_;
+    out += "BT\012/";
+    out += name;
+    out += ' ';
+    content::Real(out, size);
+    out += " Tf\012";
+    content::Pair(out, Pt(x), Pt(height_ - y), " Td\012");
+    // A text of no width is not shown.
+    std::uint64_t units = 0;
+    for (char ch : text) units += f.widths[static_cast<unsigned char>(ch)];
+    if (units > 0) {
+      content::Text(out, text);
+      out += " Tj\012";
+    }
+    out += "ET\012";
   }
   void drawLine(double x1, double y1, double x2, double y2) override {
-    HPDF_Page_SetLineWidth(page_, 0.75f);
-    HPDF_Page_MoveTo(page_, pt(x1), pt(height_ - y1));
-    HPDF_Page_LineTo(page_, pt(x2), pt(height_ - y2));
-    HPDF_Page_Stroke(page_);
-    check();
+    content_ += "0.75 w\012";
+    content::Pair(content_, Pt(x1), Pt(height_ - y1), " m\012");
+    content::Pair(content_, Pt(x2), Pt(height_ - y2), " l\012");
+    content_ += "S\012";
   }
   void beginPage() override {
-    page_ = HPDF_AddPage(doc_);
-    HPDF_Page_SetWidth(page_, pt(width_));
-    HPDF_Page_SetHeight(page_, pt(height_));
-    ++started_;
-    check();
+    pageFonts_.clear();
+    pageImages_.clear();
+    push(Op(Op::Page));
   }
-  void endPage() override {}
+  void endPage() override {
+    Op op(Op::Content);
+    if (compress_ && !content_.empty()) {
+      op.job = workers_.deflate(std::move(content_));
+    } else {
+      op.bytes = std::move(content_);
+    }
+    content_.clear();
+    push(std::move(op));
+  }
 
  private:
-  static HPDF_REAL pt(double inches) {
-    return static_cast<HPDF_REAL>(inches * 72);
+  struct Font {
+    HPDF_Font font = nullptr;
+    CharWidths widths{};
+  };
+  struct Op {
+    enum Kind { Page, Content, UseFont, UseImage };
+    explicit Op(Kind k) : kind(k) {}
+    Kind kind;
+    std::string bytes;  // the content, or the name on the page
+    HPDF_Font font = nullptr;
+    PdfWorkers::Ticket job;  // the picture, or the compressed content
+  };
+
+  const Font& font() const { return italic() ? oblique_ : regular_; }
+
+  // The page's name for a font: F1, F2, ... in the order of first use, as
+  // libharu names them when they join the page's resources.
+  std::string fontName(const Font& f) {
+    const auto at = std::find(pageFonts_.begin(), pageFonts_.end(), f.font);
+    if (at != pageFonts_.end())
+      return "F" + std::to_string(at - pageFonts_.begin() + 1);
+    pageFonts_.push_back(f.font);
+    Op use(Op::UseFont);
+    use.font = f.font;
+    use.bytes = "F" + std::to_string(pageFonts_.size());
+    const std::string name = use.bytes;
+    push(std::move(use));
+    return name;
   }
-  HPDF_Font font() const { return italic() ? oblique_ : regular_; }
-  void check() {
-    if (error_.code != HPDF_OK) {
-      char text[96];
-      std::snprintf(text, sizeof text, "PDF writer error 0x%04X (detail %u)",
-                    static_cast<unsigned>(error_.code),
-                    static_cast<unsigned>(error_.detail));
-      throw EZeptError(text);
+
+  // As HPDF_Page_DrawImage writes it; the image's name on the page is X1,
+  // X2, ... in the order of first use.
+  void drawImage(PdfWorkers::Ticket job, double x1, double y1, double x2,
+                 double y2) {
+    const auto at = std::find(pageImages_.begin(), pageImages_.end(), job);
+    std::string name;
+    if (at != pageImages_.end()) {
+      name = "X" + std::to_string(at - pageImages_.begin() + 1);
+    } else {
+      pageImages_.push_back(job);
+      Op use(Op::UseImage);
+      use.job = std::move(job);
+      use.bytes = "X" + std::to_string(pageImages_.size());
+      name = use.bytes;
+      push(std::move(use));
     }
+    std::string& out = content_;
+    out += "q\012";
+    content::Real(out, Pt(x2 - x1));
+    out += " 0 0 ";
+    content::Real(out, Pt(y2 - y1));
+    out += ' ';
+    content::Pair(out, Pt(x1), Pt(height_ - y2), " cm\012/");
+    out += name;
+    out += " Do\012Q\012";
+  }
+
+  // What is ready goes to the writer at once, so that data is freed early;
+  // no more than a few pictures and pages wait for the workers.
+  void push(Op op) {
+    if (op.job) ++(op.kind == Op::Content ? pagesWaiting_ : picturesWaiting_);
+    ops_.push_back(std::move(op));
+    while (!ops_.empty() && apply(picturesWaiting_ > kPicturesWaiting ||
+                                  pagesWaiting_ > kPagesWaiting)) {
+    }
+  }
+
+  // Hands the first operation to the writer; false when it waits for a
+  // worker and wait is false.
+  bool apply(bool wait) {
+    Op& op = ops_.front();
+    if (op.job && !wait && !workers_.done(op.job) &&
+        !(op.kind == Op::UseImage && images_.count(op.job.get()))) {
+      return false;
+    }
+    switch (op.kind) {
+      case Op::Page:
+        page_ = HPDF_AddPage(doc_);
+        check();
+        HPDF_Page_SetWidth(page_, Pt(width_));
+        HPDF_Page_SetHeight(page_, Pt(height_));
+        ++started_;
+        break;
+      case Op::Content:
+        writeContent(op);
+        break;
+      case Op::UseFont:
+        expectName(HPDF_Page_GetLocalFontName(page_, op.font), op.bytes);
+        break;
+      case Op::UseImage:
+        expectName(HPDF_Page_GetXObjectName(page_, image(op.job)), op.bytes);
+        break;
+    }
+    check();
+    if (op.job) --(op.kind == Op::Content ? pagesWaiting_ : picturesWaiting_);
+    ops_.pop_front();
+    return true;
+  }
+
+  // The document's image for a picture, loaded when first used: each
+  // picture job is one image, however often it is drawn.
+  HPDF_Image image(const PdfWorkers::Ticket& job) {
+    auto known = images_.find(job.get());
+    if (known != images_.end()) return known->second;
+    const std::string& jpeg = workers_.result(job);
+    HPDF_Image loaded = HPDF_LoadJpegImageFromMem(
+        doc_, reinterpret_cast<const HPDF_BYTE*>(jpeg.data()),
+        static_cast<HPDF_UINT>(jpeg.size()));
+    check();
+    workers_.release(job);
+    images_.emplace(job.get(), loaded);
+    loadedJobs_.push_back(job);
+    return loaded;
+  }
+
+  void writeContent(Op& op) {
+    auto* attr = static_cast<HPDF_PageAttr>(page_->attr);
+    const std::string& bytes = op.job ? workers_.result(op.job) : op.bytes;
+    if (!bytes.empty()) {
+      const HPDF_STATUS written = HPDF_Stream_Write(
+          attr->stream, reinterpret_cast<const HPDF_BYTE*>(bytes.data()),
+          static_cast<HPDF_UINT>(bytes.size()));
+      if (written != HPDF_OK) ThrowHaruError(written, 0);
+    }
+    if (compress_) {
+      attr->contents->filter = HPDF_STREAM_FILTER_NONE;
+      attr->contents->write_fn = WriteFlateFilter;
+    }
+    if (op.job) workers_.release(op.job);
+  }
+
+  void expectName(const char* name, const std::string& expected) {
+    check();
+    if (!name || expected != name)
+      throw EZeptError("PDF writer: unexpected resource name");
+  }
+
+  void check() {
+    if (error_.code != HPDF_OK) ThrowHaruError(error_.code, error_.detail);
   }
 
   HPDF_Doc doc_;
   HaruError& error_;
   double width_, height_;
-  HPDF_Font regular_ = nullptr, oblique_ = nullptr;
+  bool compress_;
+  Font regular_, oblique_;
+  PdfWorkers workers_;
+  std::deque<Op> ops_;
+  // Operations in ops_ with a job.
+  std::size_t picturesWaiting_ = 0, pagesWaiting_ = 0;
+  std::string content_;  // of the page being drawn
+  std::vector<HPDF_Font> pageFonts_;
+  std::vector<PdfWorkers::Ticket> pageImages_;
+  std::map<const PdfWorkers::Job*, HPDF_Image> images_;
+  std::vector<PdfWorkers::Ticket> loadedJobs_;  // keeps images_' keys alive
   HPDF_Page page_ = nullptr;
   int started_ = 0;
 };
@@ -121,10 +415,16 @@ void PdfReportSystem::execute(
   HaruDoc pdf{HPDF_New(OnHaruError, &error)};
   if (!pdf.doc) throw EZeptError("cannot start a PDF document");
   HPDF_SetCompressionMode(pdf.doc, Compress ? HPDF_COMP_ALL : HPDF_COMP_NONE);
-  PdfCanvas canvas(pdf.doc, error, paperWidth_, paperHeight_);
-  canvas.start();
-  onPrint(canvas);
-  canvas.finish();
+  int pages = 0;
+  {
+    PdfCanvas canvas(pdf.doc, error, paperWidth_, paperHeight_,
+                     ctx_.platform.files, Compress);
+    canvas.start();
+    onPrint(canvas);
+    canvas.finish();
+    canvas.flush();
+    pages = canvas.pagesStarted();
+  }
   HPDF_SaveToStream(pdf.doc);
   std::string bytes(HPDF_GetStreamSize(pdf.doc), '\0');
   HPDF_UINT32 size = static_cast<HPDF_UINT32>(bytes.size());
@@ -135,7 +435,7 @@ void PdfReportSystem::execute(
   }
   bytes.resize(size);
   document_ = std::move(bytes);
-  pages_ = canvas.pagesStarted();
+  pages_ = pages;
   if (!KeepInMemory) ctx_.platform.files.replaceFile(OutputFileName, document_);
 }
 

@@ -1,7 +1,9 @@
 #pragma once
 // The PDF destination of the rendering engine, on libharu: fonts referenced
 // by name (Helvetica, metrically Arial, in WinAnsiEncoding, not embedded)
-// and pictures written as JPEG at quality 90.
+// and pictures written as JPEG at quality 90, but for a JPEG file drawn at
+// its own size, which is written as it is. Pictures and page contents are
+// made on worker threads while the report is laid out.
 
 #include "report/surface.h"
 #include "util/context.h"

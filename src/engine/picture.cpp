@@ -394,6 +394,10 @@ std::string EncodeJpeg(const Bitmap& bitmap, int quality) {
     for (int x = 0; x < bitmap.width; ++x) {
       const std::uint32_t p = source[x];
       const std::uint32_t a = p >> 24;
+      if (a == 0xFF) {
+        row[x] = p & 0xFFFFFF;
+        continue;
+      }
       auto blend = [a](std::uint32_t c) {
         return (c * a + 255 * (255 - a)) / 255;
       };
@@ -408,6 +412,41 @@ std::string EncodeJpeg(const Bitmap& bitmap, int quality) {
   std::string out(reinterpret_cast<char*>(buffer), size);
   std::free(buffer);
   return out;
+}
+
+}  // namespace zept
+
+namespace zept {
+
+bool JpegFitsAsIs(const std::string& bytes, int width, int height) {
+  if (DetectPictureFormat(bytes) != PictureFormat::Jpeg) return false;
+  jpeg_decompress_struct info;
+  JpegError error;
+  info.err = jpeg_std_error(&error.base);
+  error.base.error_exit = JpegFail;
+  error.base.emit_message = JpegSilent;
+  if (setjmp(error.jump)) {
+    jpeg_destroy_decompress(&info);
+    return false;
+  }
+  jpeg_create_decompress(&info);
+  jpeg_mem_src(&info, reinterpret_cast<const unsigned char*>(bytes.data()),
+               static_cast<unsigned long>(bytes.size()));
+  jpeg_read_header(&info, TRUE);
+  // Three components are YCbCr to a PDF reader unless an Adobe marker
+  // says they are not transformed.
+  const bool colours =
+      (info.num_components == 1 && info.jpeg_color_space == JCS_GRAYSCALE) ||
+      (info.num_components == 3 &&
+       (info.jpeg_color_space == JCS_YCbCr ||
+        (info.jpeg_color_space == JCS_RGB && info.saw_Adobe_marker &&
+         info.Adobe_transform == 0)));
+  const bool fits = colours && !info.arith_code && info.data_precision == 8 &&
+                    WithinBudget(info.image_width, info.image_height) &&
+                    static_cast<std::int64_t>(info.image_width) == width &&
+                    static_cast<std::int64_t>(info.image_height) == height;
+  jpeg_destroy_decompress(&info);
+  return fits;
 }
 
 }  // namespace zept

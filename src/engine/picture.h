@@ -37,3 +37,11 @@ namespace zept {
 // JPEG bytes of the bitmap at the given quality (1-100).
 std::string EncodeJpeg(const Bitmap& bitmap, int quality);
 }  // namespace zept
+
+namespace zept {
+// True when the JPEG bytes are a picture of exactly width x height pixels
+// in 8-bit grey or colour that a PDF can carry as they are (DCT data
+// without arithmetic coding, in the colour space a PDF reader assumes):
+// decoding and encoding them again would only lose quality.
+bool JpegFitsAsIs(const std::string& bytes, int width, int height);
+}  // namespace zept

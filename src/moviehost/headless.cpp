@@ -5,10 +5,10 @@
 
 #include "engine/picture.h"
 #include "platform/codepage.h"
-#include "tracking/xml.h"
 #include "util/arraylib.h"
 #include "util/file_io.h"
 #include "util/textlib.h"
+#include "util/xml.h"
 
 namespace zept {
 
@@ -37,11 +37,14 @@ class HeadlessMovieHost final : public MovieHost {
     frames_.clear();
     script_.reset();
     picture_.reset();
+    picturePath_.clear();
+    pictureRead_ = false;
     frame_.reset();
     loadedTurn_ = factory_.turn_;
     platform::FileSystem& fs = env().ctx.platform.files;
     readyState_ = fs.fileExists(path) ? 4 : 0;
-    if (HasPictureExtension(path)) picture_ = readPicture(path);
+    // A picture is decoded when its frame is first asked for.
+    if (HasPictureExtension(path)) picturePath_ = path;
     const WideString scriptPath = path + u".movie.xml";
     std::optional<std::string> bytes;
     try {
@@ -82,9 +85,17 @@ class HeadlessMovieHost final : public MovieHost {
   // the client size; else the background colour (white when none is set).
   Bitmap GetFrameBitmap() override {
     if (frame_) return StretchBitmap(*frame_, Width, Height);
+    if (!picturePath_.empty() && !pictureRead_) {
+      picture_ = readPicture(picturePath_);
+      pictureRead_ = true;
+    }
     if (picture_) return StretchBitmap(*picture_, Width, Height);
-    return FilledBitmap(Width, Height,
-                        ParseColour(BGColor).value_or(0xFFFFFFFFu));
+    return FilledBitmap(Width, Height, background());
+  }
+  WideString PlainPicture() const override {
+    if (frame_ || picturePath_.empty() || background() != 0xFFFFFFFFu)
+      return u"";
+    return picturePath_;
   }
 
   // Runs one step when the script can go on; false otherwise.
@@ -116,6 +127,9 @@ class HeadlessMovieHost final : public MovieHost {
   };
 
   HeadlessHostFactory::Environment& env() { return factory_.env_; }
+  std::uint32_t background() const {
+    return ParseColour(BGColor).value_or(0xFFFFFFFFu);
+  }
 
   std::optional<Bitmap> readPicture(const WideString& path) {
     try {
@@ -188,6 +202,8 @@ class HeadlessMovieHost final : public MovieHost {
 
   HeadlessHostFactory& factory_;
   std::unique_ptr<XmlDocument> script_;
+  WideString picturePath_;
+  bool pictureRead_ = false;
   std::optional<Bitmap> picture_;
   std::optional<Bitmap> frame_;
   std::vector<Frame> frames_;

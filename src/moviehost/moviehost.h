@@ -47,6 +47,11 @@ class MovieHost {
   virtual void SetZoomRect(int left, int top, int right, int bottom) = 0;
   // The current frame at the client size.
   virtual Bitmap GetFrameBitmap() = 0;
+  // The picture file loaded, when the frame is nothing but that file's
+  // pixels stretched to the client size (white where the file is no
+  // readable picture); empty otherwise. A caller may then draw the file
+  // itself instead of taking the frame.
+  virtual WideString PlainPicture() const { return u""; }
 };
 
 // Makes movie host instances; holds the player code they all run.

@@ -1,7 +1,9 @@
 #pragma once
 // The file system. Paths are the core's text: "\" and "/" both separate
 // names, and an implementation maps them to its own form. nativePath is the
-// one place where that form is made for paths leaving the core.
+// one place where that form is made for paths leaving the core. fileExists
+// and readFile may be called from several threads at once (report pictures
+// are read by worker threads) as long as nothing writes meanwhile.
 
 #include <optional>
 #include <string>

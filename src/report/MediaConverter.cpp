@@ -210,6 +210,16 @@ void TMediaConverter::Load(const WideString& name) {
     Player->SetZoomRect(0, 0, ZoomWidth, ZoomHeight);
 }
 
+void TMediaConverter::DrawInto(ReportCanvas& canvas, double x1, double y1,
+                               double x2, double y2) {
+  const WideString picture = PlainPicture();
+  if (picture.empty()) {
+    canvas.drawBitmap(x1, y1, x2, y2, GetBitmap());
+  } else {
+    canvas.drawPicture(x1, y1, x2, y2, picture, PixelWidth, PixelHeight);
+  }
+}
+
 std::pair<int, int> CapPixelSize(double width, double height, double pageWidth,
                                  double pageHeight) {
   double w = std::nearbyint(width), h = std::nearbyint(height);

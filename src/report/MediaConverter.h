@@ -9,6 +9,7 @@
 #include <string>
 
 #include "moviehost/moviehost.h"
+#include "report/surface.h"
 #include "util/context.h"
 
 namespace zept {
@@ -86,6 +87,14 @@ class TMediaConverter {
   // movie host receives as it is.
   void Load(const WideString& name);
   Bitmap GetBitmap() { return Player->GetFrameBitmap(); }
+  // The picture file the player shows as it is, stretched to its size;
+  // empty when the player draws anything else.
+  WideString PlainPicture() const { return Player->PlainPicture(); }
+  // What the player shows, drawn stretched into the rectangle: the picture
+  // file itself when that is all it shows (so the canvas may keep or reuse
+  // it), otherwise its bitmap.
+  void DrawInto(ReportCanvas& canvas, double x1, double y1, double x2,
+                double y2);
 
  private:
   std::unique_ptr<MovieHost> Player;

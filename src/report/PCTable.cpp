@@ -90,8 +90,8 @@ void TTableDivision::DrawCell(TReportPrinter& printer, double x, double y) {
     converter.SetBasePath(ExtractFilePath(Content));
     converter.Load(ExtractFileName(Content));
     if (ContentWidth > 0 && ContentHeight > 0) {
-      c.drawBitmap(x + p, y + p, x + p + ContentWidth, y + p + ContentHeight,
-                   converter.GetBitmap());
+      converter.DrawInto(c, x + p, y + p, x + p + ContentWidth,
+                         y + p + ContentHeight);
     }
   }
   if (Border) DrawBorders(c, x, y, Width, Row ? Row->Height : Height);

@@ -65,8 +65,12 @@ std::optional<double> TReportPrinter::Decimal(XmlNode element,
                                               const char* name) const {
   std::optional<WideString> text = element.findAttribute(name);
   if (!text) return std::nullopt;
-  std::optional<double> value = StrToFloat(
-      *text, s_.ctx.platform.clock.regionalSettings().decimalSeparator);
+  // Looked up once a report: the system answers slowly.
+  if (!decimalSeparator_) {
+    decimalSeparator_ =
+        s_.ctx.platform.clock.regionalSettings().decimalSeparator;
+  }
+  std::optional<double> value = StrToFloat(*text, *decimalSeparator_);
   if (!value) {
     throw EConvertError("'" + WideToUtf8(*text) +
                         "' is not a valid floating point value");
@@ -290,7 +294,7 @@ void TReportPrinter::printImage(XmlNode element) {
   converter.SetSize(pw, ph);
   converter.SetBasePath(ExtractFilePath(src));
   converter.Load(ExtractFileName(src));
-  placeBitmap(left, width, height, converter.GetBitmap());
+  placeBitmap(left, width, height, converter);
 }
 
 void TReportPrinter::printFormula(XmlNode element) {
@@ -305,11 +309,11 @@ void TReportPrinter::printFormula(XmlNode element) {
   converter.SetBasePath(s_.formulaFolder);
   converter.Load(u"MathMLPlayer.swf?sMML=" + source +
                  u"&sWidth=200&sHeight=100");
-  placeBitmap(c.MarginLeft, width, height, converter.GetBitmap());
+  placeBitmap(c.MarginLeft, width, height, converter);
 }
 
 void TReportPrinter::placeBitmap(double left, double width, double height,
-                                 const Bitmap& bitmap) {
+                                 TMediaConverter& converter) {
   ReportCanvas& c = *Report;
   double top;
   if (FitsOnPage(height)) {
@@ -319,7 +323,7 @@ void TReportPrinter::placeBitmap(double left, double width, double height,
     top = c.MarginTop;
   }
   if (width > 0 && height > 0) {
-    c.drawBitmap(left, top, left + width, top + height, bitmap);
+    converter.DrawInto(c, left, top, left + width, top + height);
   }
   // Pictures and formulas end at a fixed half inch, not at the margin.
   c.goTo(0.5, top + height);

@@ -8,7 +8,7 @@
 
 #include "report/MediaConverter.h"
 #include "report/surface.h"
-#include "tracking/xml.h"
+#include "util/xml.h"
 
 namespace zept {
 
@@ -79,9 +79,10 @@ class TReportPrinter {
   // Draws a picture or formula at the current y, or at the top of a new
   // page when it does not fit, then feeds a line below it.
   void placeBitmap(double left, double width, double height,
-                   const Bitmap& bitmap);
+                   TMediaConverter& converter);
 
   ReportServices s_;
+  mutable std::optional<char16_t> decimalSeparator_;
 };
 
 // Text as the engine takes it: Windows-1252, "?" for what it cannot hold.

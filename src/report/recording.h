@@ -20,22 +20,30 @@ class RecordingCanvas final : public ReportCanvas {
 
   double pageWidth() const override { return width_; }
   double pageHeight() const override { return height_; }
-  double textWidth(const AnsiString& text) override {
-    return static_cast<double>(text.size()) * fontSize() * 0.5 / 72;
+  const CharWidths& charWidths() const override {
+    static const CharWidths halfEm = [] {
+      CharWidths w;
+      w.fill(500);
+      return w;
+    }();
+    return halfEm;
   }
   void drawBitmap(double x1, double y1, double x2, double y2,
                   const Bitmap& b) override {
-    ops.push_back("bitmap " + std::to_string(currentPage()) + " " +
-                  coords({x1, y1, x2, y2}) + " " + std::to_string(b.width) +
-                  "x" + std::to_string(b.height));
+    recordBitmap(x1, y1, x2, y2, b.width, b.height);
+  }
+  // A picture file is recorded as the bitmap it would be.
+  void drawPicture(double x1, double y1, double x2, double y2,
+                   const WideString&, int width, int height) override {
+    recordBitmap(x1, y1, x2, y2, width, height);
   }
 
  protected:
-  void drawText(double x, double y, const AnsiString& text) override {
+  void drawText(double x, double y, std::string_view text) override {
     char size[32];
     std::snprintf(size, sizeof size, "%g%s", fontSize(), italic() ? "i" : "");
     ops.push_back("text " + std::to_string(currentPage()) + " " +
-                  coords({x, y}) + " " + size + " '" + text + "'");
+                  coords({x, y}) + " " + size + " '" + std::string(text) + "'");
   }
   void drawLine(double x1, double y1, double x2, double y2) override {
     ops.push_back("line " + std::to_string(currentPage()) + " " +
@@ -47,6 +55,12 @@ class RecordingCanvas final : public ReportCanvas {
   }
 
  private:
+  void recordBitmap(double x1, double y1, double x2, double y2, int width,
+                    int height) {
+    ops.push_back("bitmap " + std::to_string(currentPage()) + " " +
+                  coords({x1, y1, x2, y2}) + " " + std::to_string(width) + "x" +
+                  std::to_string(height));
+  }
   static std::string coords(std::initializer_list<double> values) {
     std::string out;
     for (double v : values) {

@@ -1,10 +1,18 @@
 #include "report/surface.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "platform/errors.h"
 
 namespace zept {
+
+double ReportCanvas::textWidth(std::string_view text) const {
+  const CharWidths& widths = charWidths();
+  std::uint64_t units = 0;
+  for (char ch : text) units += widths[static_cast<unsigned char>(ch)];
+  return widthOf(units);
+}
 
 void TMemoBuf::check() const {
   if (!BaseReport) throw EZeptError("TMemoBuf.BaseReport not assigned.");
@@ -20,38 +28,57 @@ void TMemoBuf::wrap() {
   lines_.clear();
   next_ = 0;
   if (text_.empty()) return;
+  const ReportCanvas& c = *BaseReport;
+  const CharWidths& widths = c.charWidths();
   const double width = PrintEnd - PrintStart;
+  auto fits = [&](std::uint64_t units) { return c.widthOf(units) <= width; };
+  const std::uint64_t space = widths[' '];
   std::size_t start = 0;
   while (start <= text_.size()) {
     std::size_t end = text_.find('\n', start);
     if (end == std::string::npos) end = text_.size();
-    std::string paragraph = text_.substr(start, end - start);
-    if (!paragraph.empty() && paragraph.back() == '\r') paragraph.pop_back();
+    std::size_t stop = end;
+    if (stop > start && text_[stop - 1] == '\r') --stop;
     // Words are added while the line still fits; a word wider than the
-    // whole width is cut where it must be.
-    std::string line;
-    std::size_t i = 0;
-    while (i < paragraph.size()) {
-      std::size_t wordEnd = paragraph.find(' ', i);
-      if (wordEnd == std::string::npos) wordEnd = paragraph.size();
-      const std::string word = paragraph.substr(i, wordEnd - i);
-      const std::string candidate = line.empty() ? word : line + " " + word;
-      if (BaseReport->textWidth(candidate) <= width) {
-        line = candidate;
+    // whole width is cut where it must be. Words are split at every
+    // blank, so a line keeps the blanks between its words but none before
+    // its first word. A line's width is the sum of its characters', and a
+    // word is measured only as far as it fits.
+    Line line{start, 0};
+    std::uint64_t lineUnits = 0;
+    std::size_t i = start, wordEnd = start;
+    while (i < stop) {
+      if (i > wordEnd || i == start || text_[i - 1] == ' ') {
+        const std::size_t blank =
+            std::string_view(text_).substr(i, stop - i).find(' ');
+        wordEnd = blank == std::string_view::npos ? stop : i + blank;
+      }
+      const std::uint64_t base = line.length == 0 ? 0 : lineUnits + space;
+      std::uint64_t units = base;
+      std::size_t k = i;
+      for (; k < wordEnd; ++k) {
+        const std::uint64_t more =
+            units + widths[static_cast<unsigned char>(text_[k])];
+        if (!fits(more)) break;
+        units = more;
+      }
+      if (k == wordEnd && (k > i || fits(base))) {
+        line = line.length == 0 ? Line{i, wordEnd - i}
+                                : Line{line.start, wordEnd - line.start};
+        lineUnits = units;
         i = wordEnd + 1;
         continue;
       }
-      if (!line.empty()) {
+      if (line.length != 0) {
         lines_.push_back(line);
-        line.clear();
+        line = {i, 0};
+        lineUnits = 0;
         continue;
       }
-      std::size_t n = 1;
-      while (n < word.size() &&
-             BaseReport->textWidth(word.substr(0, n + 1)) <= width)
-        ++n;
-      lines_.push_back(word.substr(0, n));
-      paragraph.erase(i, n);
+      // The longest part of the word that fits, one character at least.
+      const std::size_t n = std::max<std::size_t>(k - i, 1);
+      lines_.push_back({i, n});
+      i += n;
     }
     lines_.push_back(line);
     if (end >= text_.size()) break;
@@ -75,12 +102,12 @@ void TMemoBuf::printHeight(double h) {
   std::size_t fit =
       lh > 0 ? static_cast<std::size_t>(std::floor(h / lh + 1e-9)) : 0;
   for (; fit > 0 && next_ < lines_.size(); --fit, ++next_, ++lastPrinted_) {
-    const std::string& line = lines_[next_];
-    const double w = c.textWidth(line);
+    const std::string_view line(text_.data() + lines_[next_].start,
+                                lines_[next_].length);
     double lx = PrintStart;
     if (Justification == Justify::Center)
-      lx = PrintStart + (PrintEnd - PrintStart - w) / 2;
-    if (Justification == Justify::Right) lx = PrintEnd - w;
+      lx = PrintStart + (PrintEnd - PrintStart - c.textWidth(line)) / 2;
+    if (Justification == Justify::Right) lx = PrintEnd - c.textWidth(line);
     c.printText(lx, c.y, line);
     if (fit > 1 && next_ + 1 < lines_.size()) c.y += lh;
   }

@@ -4,14 +4,21 @@
 // between two edges, and the report system that runs a print job. All
 // positions are inches from the page's top-left corner, y downwards.
 
+#include <array>
+#include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/bitmap.h"
 #include "platform/text.h"
 
 namespace zept {
+
+// Advance widths of the 256 ANSI characters of a font, in thousandths of
+// the font size.
+using CharWidths = std::array<std::uint16_t, 256>;
 
 class ReportCanvas {
  public:
@@ -52,10 +59,16 @@ class ReportCanvas {
   }
   double descent() const { return fontSize_ * 0.212 / 72; }
 
+  // The current font's widths; a text is as wide as its characters.
+  virtual const CharWidths& charWidths() const = 0;
+  // Inches of a width in thousandths of the font size, at the current font.
+  double widthOf(std::uint64_t units) const {
+    return static_cast<double>(units) / 1000.0 * fontSize() / 72;
+  }
   // Width of ANSI text at the current font, inches.
-  virtual double textWidth(const AnsiString& text) = 0;
+  double textWidth(std::string_view text) const;
   // y := ny, then text left-aligned from nx, standing on the baseline.
-  void printText(double nx, double ny, const AnsiString& text) {
+  void printText(double nx, double ny, std::string_view text) {
     y = ny;
     drawText(nx, ny, text);
   }
@@ -70,6 +83,11 @@ class ReportCanvas {
   }
   virtual void drawBitmap(double x1, double y1, double x2, double y2,
                           const Bitmap& bitmap) = 0;
+  // The picture file stretched to width x height pixels (white when it is
+  // no readable picture), drawn stretched into the rectangle: what a movie
+  // host that shows only that file would give as its bitmap.
+  virtual void drawPicture(double x1, double y1, double x2, double y2,
+                           const WideString& file, int width, int height) = 0;
   // Finishes the page and begins the next; the cursor goes to the first
   // line's baseline.
   void newPage() {
@@ -89,7 +107,7 @@ class ReportCanvas {
   void finish() { endPage(); }
 
  protected:
-  virtual void drawText(double x, double y, const AnsiString& text) = 0;
+  virtual void drawText(double x, double y, std::string_view text) = 0;
   virtual void drawLine(double x1, double y1, double x2, double y2) = 0;
   virtual void beginPage() = 0;
   virtual void endPage() = 0;
@@ -128,8 +146,13 @@ class TMemoBuf {
   void check() const;
   void wrap();
 
+  // A wrapped line: a piece of text_.
+  struct Line {
+    std::size_t start, length;
+  };
+
   AnsiString text_;
-  std::vector<AnsiString> lines_;
+  std::vector<Line> lines_;
   std::size_t next_ = 0;
   bool wrapped_ = false;
   std::size_t lastPrinted_ = 0;

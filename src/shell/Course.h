@@ -5,8 +5,8 @@
 #include <memory>
 #include <vector>
 
-#include "tracking/xml.h"
 #include "util/context.h"
+#include "util/xml.h"
 
 namespace zept {
 

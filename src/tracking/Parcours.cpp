@@ -2,8 +2,8 @@
 
 #include "platform/codepage.h"
 #include "platform/errors.h"
-#include "tracking/xml.h"
 #include "util/textlib.h"
+#include "util/xml.h"
 
 namespace zept {
 namespace {

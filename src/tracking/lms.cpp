@@ -1,11 +1,11 @@
 #include "tracking/lms.h"
 
 #include "platform/codepage.h"
-#include "tracking/xml.h"
 #include "util/FileVersion.h"
 #include "util/datetime.h"
 #include "util/file_io.h"
 #include "util/reglib.h"
+#include "util/xml.h"
 
 namespace zept {
 namespace {

@@ -1,8 +1,8 @@
 #include "tracking/scotracking.h"
 
 #include "platform/codepage.h"
-#include "tracking/xml.h"
 #include "util/textlib.h"
+#include "util/xml.h"
 
 namespace zept {
 namespace {

@@ -14,7 +14,7 @@
 
 #include "platform/codepage.h"
 #include "tracking/sessiontracking.h"
-#include "tracking/xml.h"
+#include "util/xml.h"
 
 namespace zept {
 namespace {

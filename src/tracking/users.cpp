@@ -1,8 +1,8 @@
 #include "tracking/users.h"
 
 #include "platform/codepage.h"
-#include "tracking/xml.h"
 #include "util/datetime.h"
+#include "util/xml.h"
 
 namespace zept {
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include "moviehost/headless.h"
 #include "report/MediaConverter.h"
 #include "util/fake_env.h"
 
@@ -97,6 +98,36 @@ TEST_F(MediaTest, PictureSizesAndOtherFiles) {
   EXPECT_FALSE(measure(u"/m/notes.txt", "hello").first);
   int w = 0, h = 0;
   EXPECT_FALSE(GetMediaSize(ctx, u"/m/missing.png", w, h));
+}
+
+TEST_F(MediaTest, APlayerShowingJustAPictureLetsTheCallerDrawTheFile) {
+  std::function<void(const WideString&)> print = [](const WideString&) {};
+  platform::HeadlessWindow window{1280, 1024, print};
+  platform::ScriptedDialogs dialogs{print};
+  HeadlessHostFactory movies{{ctx, print, dialogs, window, u"/app/"}};
+  fake.files.addFile(u"/m/p.gif",
+                     std::string("GIF89a\x01\x00\x01\x00\x80\x00\x00"
+                                 "\xff\x00\x00\x00\x00\x00,"
+                                 "\x00\x00\x00\x00\x01\x00\x01\x00"
+                                 "\x00\x02\x02\x44\x01\x00;",
+                                 36));
+  fake.files.addFile(u"/m/s.gif.movie.xml", "<movie frame=\"p.gif\"/>");
+  fake.files.addFile(u"/m/s.gif", "");
+  TMediaConverter converter(movies, fake.files);
+  converter.SetSize(4, 2);
+  converter.SetBasePath(u"/m/");
+  converter.Load(u"p.gif");
+  EXPECT_EQ(converter.PlainPicture(), u"/m/p.gif");
+  // The frame is still the picture stretched, decoded when asked for.
+  EXPECT_EQ(converter.GetBitmap().pixels,
+            std::vector<std::uint32_t>(8, 0xFFFF0000u));
+  converter.Load(u"missing.png");
+  EXPECT_EQ(converter.PlainPicture(), u"/m/missing.png");
+  // A script's frame, or a movie, is not a plain picture.
+  converter.Load(u"s.gif");
+  EXPECT_EQ(converter.PlainPicture(), u"");
+  converter.Load(u"movie.swf");
+  EXPECT_EQ(converter.PlainPicture(), u"");
 }
 
 TEST(BitsEngine, ReadsMostSignificantBitFirst) {

@@ -101,6 +101,16 @@ TEST_F(ReportTest, LongParagraphsBreakAcrossPages) {
   EXPECT_EQ(late[1].substr(0, 23), "text 2 0.500 0.637 10 '");
 }
 
+TEST_F(ReportTest, LinesKeepTheBlanksBetweenWordsButNoneBeforeTheirFirst) {
+  // 108 characters fill a line: the blank after the 107th still fits, the
+  // next word does not.
+  const std::string a107(107, 'a');
+  EXPECT_EQ(texts("<r><p>  a  b</p><p>" + a107 + "  b</p></r>"),
+            (Ops{"text 1 0.500 0.637 10 'a  b'",
+                 "text 1 0.500 0.804 10 '" + a107 + " '",
+                 "text 1 0.500 0.971 10 'b'"}));
+}
+
 TEST_F(ReportTest, Rules) {
   const Ops ops =
       run("<r><hr/><hr width=\"150\"/><hr width=\"-50\" align=\"left\"/>"

@@ -4,7 +4,7 @@
 
 #include "platform/errors.h"
 #include "tracking/course_fixture.h"
-#include "tracking/xml.h"
+#include "util/xml.h"
 
 namespace zept {
 namespace {

@@ -1,4 +1,4 @@
-#include "tracking/xml.h"
+#include "util/xml.h"
 
 #include <libxml/parser.h>
 #include <libxml/tree.h>
