@@ -185,14 +185,19 @@ TEST_F(CourseChooserTest, EscapeCancels) {
 // build/zept and no --program-folder.
 class ChooserAtStartTest : public CourseChooserTest {
  protected:
-  // Starts zept with its output going to a file; runs steps meanwhile,
-  // turning this process's main loop (it serves the clipboard); returns the
-  // exit status, or -1 when it has not ended within 30 s.
-  int run(std::vector<Driver::Step> steps) {
+  // Starts zept with its output going to a file, with environment added;
+  // runs steps meanwhile, turning this process's main loop (it serves the
+  // clipboard); returns the exit status, or -1 when it has not ended within
+  // 30 s. Under LeakSanitizer, its note of the suppressions used is left
+  // out of the output.
+  int run(std::vector<Driver::Step> steps,
+          const std::string& environment = "") {
     output = root / "zept.out";
     const std::string command =
-        "ZEPT_REGISTRY_DIR=" + (root / "registry").string() +
-        " NO_AT_BRIDGE=1 exec " ZEPT_BINARY " >" + output.string() + " 2>&1";
+        "LSAN_OPTIONS=${LSAN_OPTIONS:+$LSAN_OPTIONS:}print_suppressions=0 "
+        "ZEPT_REGISTRY_DIR=" +
+        (root / "registry").string() + " NO_AT_BRIDGE=1 " + environment +
+        " exec " ZEPT_BINARY " >" + output.string() + " 2>&1";
     const pid_t pid = ::fork();
     if (pid == 0) {
       ::execl("/bin/sh", "sh", "-c", command.c_str(), nullptr);
@@ -241,7 +246,13 @@ TEST_F(ChooserAtStartTest, TheChosenCourseIsPlayedAfterAFolderThatIsNone) {
   steps.push_back(
       "w=$(xdotool search --sync --onlyvisible --name \"^Fire safety at "
       "work$\") && kill -TERM $(xdotool getwindowpid ${w%%[!0-9]*})");
-  EXPECT_EQ(run(steps), 0) << text();
+  // WebKit's JavaScriptCore and GLib keep allocations for the life of the
+  // process that LeakSanitizer reports at exit; the chooser's own are
+  // checked in process above.
+  EXPECT_EQ(
+      run(steps, "ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0"),
+      0)
+      << text();
   EXPECT_EQ(text().find("error"), std::string::npos) << text();
 }
 
