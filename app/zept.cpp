@@ -10,11 +10,13 @@
 #include <string>
 
 #include "app/zept_desktop.h"
+#include "desktop/course_chooser.h"
 #include "moviehost/headless.h"
 #include "platform/codepage.h"
 #include "platform/errors.h"
 #include "platform/posix/posix.h"
 #include "shell/UnitZept.h"
+#include "shell/course_folder.h"
 #include "util/file_io.h"
 
 namespace {
@@ -28,7 +30,9 @@ constexpr char kUsage[] =
     "imsmanifest.xml,\n"
     "cdrom/cdrom.swf, the SCO_nnnn folders and bin/flash.ocx, in a window "
     "where\n"
-    "there is a display. With --headless no display is used: the movies "
+    "there is a display; without DIR and with no course beside the program, "
+    "it asks\n"
+    "for the course's folder. With --headless no display is used: the movies "
     "follow\n"
     "their movie scripts (MOVIE.movie.xml) and every journal and transcript "
     "line\n"
@@ -53,6 +57,7 @@ bool ParseScreen(const char* text, int& width, int& height) {
 
 int main(int argc, char** argv) {
   std::string folder;
+  bool folderGiven = false;
   bool headless = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -71,6 +76,7 @@ int main(int argc, char** argv) {
     }
     if (arg == "--program-folder" && i + 1 < argc) {
       folder = argv[++i];
+      folderGiven = true;
       continue;
     }
     std::fprintf(stderr, "zept: unknown option '%s'\n%s", arg.c_str(), kUsage);
@@ -82,7 +88,7 @@ int main(int argc, char** argv) {
     folder = std::filesystem::path(programPath).parent_path().string();
   folder = std::filesystem::absolute(folder).lexically_normal().string();
   if (folder.empty() || folder.back() != '/') folder += '/';
-  const WideString programFolder = zept::Utf8ToWide(folder);
+  WideString programFolder = zept::Utf8ToWide(folder);
 
   int screenWidth = 1280, screenHeight = 1024;
   if (const char* screen = std::getenv("ZEPT_SCREEN");
@@ -116,11 +122,28 @@ int main(int argc, char** argv) {
                  stderr);
       return 1;
     }
+    // The installed icon, as the desktop entry shows it.
+    gtk_window_set_default_icon_name("zept");
   }
 
   zept::platform::PosixPlatform posix(programPath);
   zept::platform::FileSystem* files = posix.files.get();
   zept::Context ctx(posix.platform);
+
+  // Installed apart from any course, or started from the desktop menu: the
+  // course is wherever the user says, a disc's mount point for example.
+  if (!headless && !folderGiven &&
+      !zept::MissingCourseFiles(*files, programFolder).empty()) {
+    const std::optional<std::string> chosen =
+        zept::desktop::ChooseCourseFolder([files](const std::string& dir) {
+          const WideString wide = zept::Utf8ToWide(dir);
+          return zept::WideToUtf8(zept::NotACourseMessage(
+              wide, zept::MissingCourseFiles(*files, wide)));
+        });
+    if (!chosen) return 0;
+    programFolder =
+        zept::Utf8ToWide(chosen->back() == '/' ? *chosen : *chosen + '/');
+  }
 
   // The player code comes from the course itself; without it nothing plays.
   // The emulator plays the movies in a window, but the course still has to

@@ -1,0 +1,47 @@
+#include "desktop/course_chooser.h"
+
+#include <gtk/gtk.h>
+
+#include "desktop/gobject.h"
+
+namespace zept::desktop {
+
+std::optional<std::string> ChooseCourseFolder(
+    const std::function<std::string(const std::string& folder)>& check) {
+  GtkWidget* dialog = gtk_file_chooser_dialog_new(
+      kCourseChooserTitle, nullptr, GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER,
+      "_Cancel", GTK_RESPONSE_CANCEL, "_Select", GTK_RESPONSE_ACCEPT, nullptr);
+  gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_ACCEPT);
+  GtkFileChooser* chooser = GTK_FILE_CHOOSER(dialog);
+  // The course is read with plain file calls: a disc must be mounted, not
+  // merely reachable through a GIO location.
+  gtk_file_chooser_set_local_only(chooser, TRUE);
+  // Opened on recent files, as GTK does by default, the chooser has no
+  // folder to select. The current folder is the home folder when the
+  // desktop menu starts zept, and where the user is in a terminal.
+  const GCharPtr current(g_get_current_dir());
+  gtk_file_chooser_set_current_folder(chooser, current.get());
+
+  std::optional<std::string> chosen;
+  while (gtk_dialog_run(GTK_DIALOG(dialog)) == GTK_RESPONSE_ACCEPT) {
+    const GCharPtr folder(gtk_file_chooser_get_filename(chooser));
+    if (!folder) continue;
+    const std::string problem = check(folder.get());
+    if (problem.empty()) {
+      chosen = folder.get();
+      break;
+    }
+    // Back to the same chooser afterwards, still in the folder the user
+    // was looking at.
+    GtkWidget* message = gtk_message_dialog_new(
+        GTK_WINDOW(dialog), GTK_DIALOG_MODAL, GTK_MESSAGE_ERROR, GTK_BUTTONS_OK,
+        "%s", problem.c_str());
+    gtk_window_set_title(GTK_WINDOW(message), "Zept");
+    gtk_dialog_run(GTK_DIALOG(message));
+    gtk_widget_destroy(message);
+  }
+  gtk_widget_destroy(dialog);
+  return chosen;
+}
+
+}  // namespace zept::desktop
