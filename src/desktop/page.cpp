@@ -188,8 +188,14 @@ bool MoviePage::load(int timeoutMs) {
   if (!waitFor([this] { return loaded_ || loadFailed_; }, timeoutMs) ||
       loadFailed_)
     return false;
+  const gint64 deadline = g_get_monotonic_time() + gint64{timeoutMs} * 1000;
   try {
-    return op({"ready", ""}) == "1";
+    for (;;) {
+      const std::string ready = op({"ready", ""});
+      if (ready != "warming") return ready == "1";
+      if (g_get_monotonic_time() >= deadline) return false;
+      play(20);
+    }
   } catch (const std::exception&) {
     return false;
   }

@@ -29,7 +29,8 @@ class MoviePage {
   GtkWidget* widget() const;
 
   // Loads the page and waits (running the main loop) until its script and
-  // the emulator are there. False after timeoutMs or on a load failure.
+  // the emulator are there and the emulator has compiled its module. False
+  // after timeoutMs or on a load failure.
   bool load(int timeoutMs);
 
   // One message of a movie: {"fscommand", id, command, args} or

@@ -30,6 +30,7 @@ let messageNumber = 0;
 let lastOp = {seq: 0, result: null};
 let newestVisible = null;
 let topZ = 0;
+let warmedUp = false;
 
 function post(message) {
   const xhr = new XMLHttpRequest();
@@ -252,7 +253,8 @@ function runOp(op) {
   let result;
   try {
     if (kind === "ready") {
-      result = ["1", window.RufflePlayer && window.RufflePlayer.newest() ? "1" : "0"];
+      const present = window.RufflePlayer && window.RufflePlayer.newest();
+      result = ["1", !present ? "0" : warmedUp ? "1" : "warming"];
     } else if (kind === "create") {
       result = ["1", ops.create(id)];
     } else {
@@ -268,3 +270,35 @@ function runOp(op) {
 }
 
 window.zeptOp = (...op) => JSON.stringify(runOp(op));
+
+// The emulator compiles its module, and its code warms up, when its first
+// player builds an instance: most of a second on a small machine, paid
+// once per page. A throwaway player does it while the page loads, so that
+// the program shows its window with the emulator ready for the first movie.
+// Given up on after a while: a movie then pays for it, as it would have.
+document.addEventListener("DOMContentLoaded", () => {
+  const element = window.RufflePlayer && window.RufflePlayer.newest() &&
+                  window.RufflePlayer.newest().createPlayer();
+  if (!element) return;
+  const box = document.createElement("div");
+  box.className = "movie";
+  box.style.cssText = "left: 0; top: -20000px; width: 1px; height: 1px";
+  box.appendChild(element);
+  document.body.appendChild(box);
+  let timer = 0;
+  const done = () => {
+    clearTimeout(timer);
+    box.remove();
+    warmedUp = true;
+  };
+  timer = setTimeout(done, 10000);
+  // "FWS", version 8, 17 bytes, an empty stage at 12 frames a second, one
+  // empty frame.
+  const movie = new Uint8Array([0x46, 0x57, 0x53, 8, 17, 0, 0, 0, 0, 0, 12, 1,
+                                0, 0x40, 0, 0, 0]);
+  element.ruffle().load({data: movie, autoplay: "on", unmuteOverlay: "hidden",
+                         splashScreen: false, polyfills: false,
+                         preferredRenderer: "canvas", logLevel: "error",
+                         allowScriptAccess: false})
+      .then(done, done);
+});
