@@ -1,5 +1,6 @@
-// The page channel's messages and the header read of a movie the bridge is
-// built for: both take bytes from files and pages the program does not own.
+// The page channel's messages, a movie's query on its way to the emulator
+// and the header read of a movie the bridge is built for: all take bytes
+// from files and pages the program does not own.
 
 #include <cstddef>
 #include <cstdint>
@@ -15,6 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
     const std::string again = zept::desktop::EncodeStringArray(*items);
     if (zept::desktop::DecodeStringArray(again) != items) __builtin_trap();
   }
+  zept::desktop::QueryForEmulator(input);
   if (auto stage = zept::desktop::ReadSwfStage(input)) {
     zept::desktop::BuildBridgeMovie("1", "zept://z/file/x.swf", *stage);
   }
