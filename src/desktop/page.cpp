@@ -163,6 +163,7 @@ MoviePage::MoviePage(std::string ruffleDir, std::vector<std::string> roots)
 }
 
 MoviePage::~MoviePage() {
+  if (pendingSource_) g_source_remove(pendingSource_);
   g_cancellable_cancel(cancellable_.get());
   if (parked_) answer(parked_.get(), {"done", ""});
 }
@@ -312,13 +313,12 @@ void MoviePage::receive(WebKitURISchemeRequest* request) {
 }
 
 void MoviePage::schedulePending() {
-  if (idleScheduled_) return;
-  idleScheduled_ = true;
-  g_timeout_add(
+  if (pendingSource_) return;
+  pendingSource_ = g_timeout_add(
       1,
       [](gpointer self) -> gboolean {
         auto* page = static_cast<MoviePage*>(self);
-        page->idleScheduled_ = false;
+        page->pendingSource_ = 0;
         page->handlePending();
         return G_SOURCE_REMOVE;
       },

@@ -101,7 +101,7 @@ class MoviePage {
   long nextMessage_ = 1;
   gint64 gapSince_ = 0;
   int handling_ = 0;
-  bool idleScheduled_ = false;
+  guint pendingSource_ = 0;  // the timeout that handles queued messages
   int waits_ = 0;
 
   struct Op {
