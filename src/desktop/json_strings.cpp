@@ -2,27 +2,11 @@
 
 #include <cstdint>
 
+#include "platform/codepage.h"
+
 namespace zept::desktop {
 
 namespace {
-
-void AppendUtf8(std::string& out, std::uint32_t code) {
-  if (code < 0x80) {
-    out += static_cast<char>(code);
-  } else if (code < 0x800) {
-    out += static_cast<char>(0xC0 | (code >> 6));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  } else if (code < 0x10000) {
-    out += static_cast<char>(0xE0 | (code >> 12));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (code >> 18));
-    out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  }
-}
 
 // The code point at text[i] (advancing i), or U+FFFD for a bad sequence.
 std::uint32_t NextCodePoint(std::string_view text, std::size_t& i) {
@@ -105,7 +89,7 @@ class Parser {
       }
       if (static_cast<unsigned char>(c) < 0x20) return std::nullopt;
       if (c != '\\') {
-        AppendUtf8(out, NextCodePoint(text_, at_));
+        AppendUtf8CodePoint(out, NextCodePoint(text_, at_));
         continue;
       }
       if (++at_ >= text_.size()) return std::nullopt;
@@ -147,7 +131,7 @@ class Parser {
           } else if (code >= 0xDC00 && code < 0xE000) {
             return std::nullopt;
           }
-          AppendUtf8(out, code);
+          AppendUtf8CodePoint(out, code);
           break;
         }
         default:
@@ -206,7 +190,7 @@ std::string EncodeStringArray(const std::vector<std::string>& items) {
         for (int shift = 12; shift >= 0; shift -= 4)
           out += kHex[(code >> shift) & 0xF];
       } else {
-        AppendUtf8(out, code);
+        AppendUtf8CodePoint(out, code);
       }
     }
     out += '"';

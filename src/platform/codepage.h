@@ -32,6 +32,25 @@ inline void AppendCodePoint(WideString& out, std::uint32_t code) {
   }
 }
 
+// One code point (up to U+10FFFF, not a surrogate) as UTF-8.
+inline void AppendUtf8CodePoint(Utf8String& out, std::uint32_t code) {
+  if (code < 0x80) {
+    out += static_cast<char>(code);
+  } else if (code < 0x800) {
+    out += static_cast<char>(0xC0 | (code >> 6));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else if (code < 0x10000) {
+    out += static_cast<char>(0xE0 | (code >> 12));
+    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (code >> 18));
+    out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  }
+}
+
 // Only for ASCII literals and numbers: each byte becomes one unit.
 WideString AsciiToWide(const std::string& ascii);
 
