@@ -13,8 +13,10 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 
 #include "desktop/display.h"
+#include "desktop/gobject.h"
 #include "desktop/page.h"
 #include "desktop/ruffle_host.h"
 #include "platform/codepage.h"
@@ -95,6 +97,7 @@ class DemoCourseWindowTest : public ::testing::Test {
   }
   void SetUp() override {
     ZEPT_NEED_DISPLAY();
+    if (!testing::HaveProgram("xdotool")) GTEST_SKIP() << "xdotool is missing";
     ASSERT_TRUE(loaded_) << "the movie page did not load";
     ASSERT_TRUE(fs::exists(kCourse / "cdrom/cdrom.swf"));
   }
@@ -178,8 +181,11 @@ class DemoCourseWindowTest : public ::testing::Test {
            << "shows " << get("currentScreen") << ", not " << screen;
   }
 
-  // The pointer onto the middle of the clip at path, then a click.
+  // The pointer onto the middle of the clip at path, then a click, once the
+  // clip and every clip around it are shown.
   void click(const std::string& path) {
+    ASSERT_TRUE(runUntil([&] { return shown(path); }, 5000))
+        << path << " is not shown";
     const double x =
         std::stod(get(path + "._x")) + std::stod(get(path + "._width")) / 2;
     const double y =
@@ -188,6 +194,14 @@ class DemoCourseWindowTest : public ::testing::Test {
         std::min(double(kWidth) / stageW_, double(kHeight) / stageH_);
     clickAt((kWidth - stageW_ * scale) / 2 + x * scale,
             (kHeight - stageH_ * scale) / 2 + y * scale);
+  }
+  bool shown(const std::string& path) {
+    for (std::size_t end = path.size(); end != std::string::npos;
+         end = end == 0 ? std::string::npos : path.rfind('.', end - 1)) {
+      if (get(path.substr(0, end) + "._visible") != "true") return false;
+      if (end == 0) break;
+    }
+    return true;
   }
   void clickAt(double x, double y) {
     for (GdkEventType type :
@@ -212,33 +226,39 @@ class DemoCourseWindowTest : public ::testing::Test {
       settle(40);
     }
   }
-  // Keys into the field that has the focus; "\n" is Return, "\b" BackSpace.
-  void type(const std::string& text) {
+  // Clicks into the field at path, waits until the movie says the field
+  // has the keyboard, and types keys into it through the X server as a
+  // person would ("\n" is Return, "\b" BackSpace). With then, waits until
+  // the field shows it, so that what is clicked next does not overtake a
+  // key still on its way: then must be what only the last key makes
+  // (clearing "Carl <C>" with BackSpace shows "Carl" on the way).
+  void typeInto(const std::string& field, const std::string& keys,
+                const std::optional<std::string>& then = std::nullopt) {
+    click(field);
+    ASSERT_TRUE(
+        runUntil([&] { return get("focusedField") == "_level1." + field; }))
+        << "the keyboard is at " << get("focusedField") << ", not " << field;
     gtk_widget_grab_focus(page_->widget());
-    GdkKeymap* keymap = gdk_keymap_get_for_display(gdk_display_get_default());
-    for (const char c : text) {
-      const guint keyval = c == '\n'   ? GDK_KEY_Return
-                           : c == '\b' ? GDK_KEY_BackSpace
-                                       : gdk_unicode_to_keyval(c);
-      GdkKeymapKey* keys = nullptr;
-      gint count = 0;
-      gdk_keymap_get_entries_for_keyval(keymap, keyval, &keys, &count);
-      for (GdkEventType type : {GDK_KEY_PRESS, GDK_KEY_RELEASE}) {
-        GdkEvent* e = gdk_event_new(type);
-        e->key.window =
-            GDK_WINDOW(g_object_ref(gtk_widget_get_window(page_->widget())));
-        e->key.keyval = keyval;
-        if (count > 0) e->key.hardware_keycode = keys[0].keycode;
-        gdk_event_set_device(
-            e, gdk_seat_get_keyboard(
-                   gdk_display_get_default_seat(gdk_display_get_default())));
-        gtk_main_do_event(e);
-        gdk_event_free(e);
-        settle(10);
+    std::string command =
+        "xdotool windowfocus --sync " + std::to_string(testing::XidOf(window_));
+    // "type" takes the rest of its command line as text.
+    for (std::size_t at = 0; at < keys.size();) {
+      const std::size_t end = keys.find_first_of("\n\b", at);
+      if (end != at) {
+        GCharPtr quoted(g_shell_quote(keys.substr(at, end - at).c_str()));
+        command += " && xdotool type --delay 0 " + std::string(quoted.get());
+        at = end;
+      } else {
+        command += keys[at++] == '\n' ? " && xdotool key Return"
+                                       : " && xdotool key BackSpace";
       }
-      g_free(keys);
     }
-    settle(100);
+    int status = 0;
+    testing::RunCommand(command, &status);
+    ASSERT_EQ(status, 0) << command;
+    if (then) {
+      EXPECT_EQ(settled(field + ".text", *then), *then);
+    }
   }
 
   void screenshot(const std::string& name) {
@@ -324,13 +344,17 @@ TEST_F(DemoCourseWindowTest, MenuLogsInAndShowsTheUnits) {
   ASSERT_TRUE(shows("passwordScreen"));
   EXPECT_EQ(settled("passwordScreen.greeting.text", "Hello, anna"),
             "Hello, anna");
-  type("wrong\n");
+  typeInto("passwordScreen.password", "wrong\n");
   EXPECT_EQ(settled("passwordScreen.message.text",
                     "That is not the password. Please try again."),
             "That is not the password. Please try again.");
   screenshot("menu-password");
   EXPECT_FALSE(sentLine("fs SetLogin anna"));
-  type("secret");
+  // The field keeps the keyboard for another try.
+  EXPECT_EQ(settled("focusedField", "_level1.passwordScreen.password"),
+            "_level1.passwordScreen.password");
+  EXPECT_EQ(settled("passwordScreen.password.text", ""), "");
+  typeInto("passwordScreen.password", "secret", "secret");
   click("passwordScreen.logIn");
   EXPECT_TRUE(expectSent("fs SetLogin anna"));
   EXPECT_TRUE(expectSent("fs LMSLoad "));
@@ -381,24 +405,22 @@ TEST_F(DemoCourseWindowTest, MenuAddsANewLearnerWithACleanName) {
   EXPECT_TRUE(expectSent("fs GetUserList "));
   queue("onUsersCompleteEvent", kUsers);
   ASSERT_TRUE(shows("usersScreen"));
-  click("usersScreen.newName");
-  type("  anna ");
-  click("usersScreen.newPassword");
-  type("x\n");
+  typeInto("usersScreen.newName", "  anna ", "  anna ");
+  typeInto("usersScreen.newPassword", "x\n");
   EXPECT_EQ(
       settled("usersScreen.newMessage.text",
               "There is already a learner called anna. Pick the name on the "
               "left."),
       "There is already a learner called anna. Pick the name on the "
       "left.");
-  click("usersScreen.newName");
-  type(std::string(7, '\b') + "Carl <C>");
+  typeInto("usersScreen.newName", std::string(7, '\b'), "");
+  typeInto("usersScreen.newName", "Carl <C>", "Carl <C>");
   click("usersScreen.create");
   EXPECT_EQ(settled("usersScreen.newMessage.text",
                     "Names and passwords cannot contain ; | \" < > or &."),
             "Names and passwords cannot contain ; | \" < > or &.");
-  click("usersScreen.newName");
-  type(std::string(8, '\b') + "Carl");
+  typeInto("usersScreen.newName", std::string(8, '\b'), "");
+  typeInto("usersScreen.newName", "Carl", "Carl");
   screenshot("menu-new-learner");
   click("usersScreen.create");
   EXPECT_TRUE(expectSent("fs AddUser Carl;x"));
@@ -417,7 +439,7 @@ TEST_F(DemoCourseWindowTest, MenuBackFromAUnitShowsTheUnitsAgain) {
   for (int i = 1; i <= 7; ++i)
     users += "<user login=\"u" + std::to_string(i) + "\" password=\"p\"/>";
   queue("onUsersCompleteEvent", users + "</users>");
-  settle(200);
+  EXPECT_EQ(settled("API._sCommand", ""), "");
   EXPECT_TRUE(shows("loadingScreen"));
   // An answer that never came is asked for again.
   host_->SetVariable(u"askedAt", u"-10000");

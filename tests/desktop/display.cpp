@@ -169,14 +169,16 @@ Driver::Driver(std::vector<Step> steps) {
   thread_ = std::thread([this, steps = std::move(steps)] {
     for (const Step& step : steps) {
       if (const auto* command = std::get_if<std::string>(&step)) {
-        // A dialog that never shows must not hang the test.
-        RunCommand("timeout 15 sh -c '" + *command + "'", &status_);
+        // A dialog that never shows must not hang the test; a window that
+        // waits on the emulator's compilation under the sanitizers on a
+        // busy machine may take most of a minute.
+        RunCommand("timeout 60 sh -c '" + *command + "'", &status_);
         if (status_ != 0) return;
         continue;
       }
       const auto& condition = std::get<std::function<bool()>>(step);
       const auto end =
-          std::chrono::steady_clock::now() + std::chrono::seconds(10);
+          std::chrono::steady_clock::now() + std::chrono::seconds(30);
       while (!condition()) {
         if (std::chrono::steady_clock::now() > end) {
           status_ = 124;

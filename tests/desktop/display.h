@@ -40,7 +40,7 @@ bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 5000);
 // line run through the shell, or a condition the driver waits for (it runs
 // on the driver's thread, so it only reads what the test's thread
 // publishes). The first failing step ends the run: its status, or 124 for
-// a condition not met within 10 s.
+// a condition not met within 30 s (a command is given 60 s).
 class Driver {
  public:
   using Step = std::variant<std::string, std::function<bool()>>;

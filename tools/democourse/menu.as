@@ -16,6 +16,13 @@ var units = [];        // {status, score} of each unit, from the tracking
 var waitingFor = "";   // the event whose answer moves to the next screen
 var askedWith = "";    // the command that asked for it
 var askedAt = 0;       // when, in milliseconds
+var focusedField = ""; // the field that has the keyboard, as Selection names it
+
+// Whoever drives the menu from outside (a test, an accessibility tool) can
+// tell where the keys will go.
+Selection.addListener({onSetFocus: function () {
+  focusedField = "" + Selection.getFocus();
+}});
 
 // ---------------------------------------------------------------- events
 
@@ -192,6 +199,8 @@ function checkPassword() {
   } else {
     passwordScreen.message.text = "That is not the password. Please try again.";
     passwordScreen.password.text = "";
+    // The learner types the password again without reaching for the mouse.
+    Selection.setFocus(passwordScreen.password);
   }
 }
 
