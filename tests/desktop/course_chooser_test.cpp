@@ -31,19 +31,6 @@ std::string Focus(const std::string& title) {
          "${w%%[!0-9]*} sleep 0.1";
 }
 
-std::string Visible(const std::string& title) {
-  return "xdotool search --onlyvisible --name \"^" + title + "$\" >/dev/null";
-}
-
-// Return in the chooser until condition (a shell command) holds. The
-// chooser drops an Enter that comes while its field still looks for
-// completions, and the field of another process cannot be watched; each
-// Enter is given two seconds to show its effect before the next.
-std::string ReturnUntil(const std::string& condition) {
-  return "for t in 1 2 3 4 5; do xdotool key Return; for i in $(seq 40); do " +
-         condition + " && exit 0; sleep 0.05; done; done; exit 1";
-}
-
 class CourseChooserTest : public ::testing::Test {
  protected:
   void SetUp() override {

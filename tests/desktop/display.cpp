@@ -245,6 +245,29 @@ GdkPixbuf* Screenshot(const std::string& savedAs) {
   return gdk_pixbuf_new_from_file(savedAs.c_str(), nullptr);
 }
 
+GdkPixbuf* ScreenshotWhen(const std::string& savedAs,
+                          const std::function<bool(GdkPixbuf*)>& shows,
+                          int timeoutMs) {
+  GdkPixbuf* last = nullptr;
+  PumpUntil(
+      [&] {
+        if (last) g_object_unref(last);
+        last = Screenshot(savedAs);
+        return last && shows(last);
+      },
+      timeoutMs);
+  return last;
+}
+
+std::string Visible(const std::string& title) {
+  return "xdotool search --onlyvisible --name \"^" + title + "$\" >/dev/null";
+}
+
+std::string ReturnUntil(const std::string& condition) {
+  return "for t in 1 2 3 4 5; do xdotool key Return; for i in $(seq 40); do " +
+         condition + " && exit 0; sleep 0.05; done; done; exit 1";
+}
+
 Rgb PixelAt(GdkPixbuf* picture, int x, int y) {
   const guchar* p = gdk_pixbuf_get_pixels(picture) +
                     y * gdk_pixbuf_get_rowstride(picture) +

@@ -75,6 +75,19 @@ bool SendCloseRequest(unsigned long xid);
 
 // The screen as an RGB picture (ImageMagick's import); null on failure.
 GdkPixbuf* Screenshot(const std::string& savedAs);
+// Screenshots, turning the main loop between them, until shows accepts one
+// (a frame may still be on its way); the last one taken, null on failure.
+GdkPixbuf* ScreenshotWhen(const std::string& savedAs,
+                          const std::function<bool(GdkPixbuf*)>& shows,
+                          int timeoutMs = 5000);
+
+// Shell commands for the driver: the test of a visible window titled
+// title, and Return pressed until condition (a shell command) holds. A
+// file chooser drops an Enter that comes while its field still looks for
+// completions, and the field of another process cannot be watched, so each
+// Enter is given two seconds to show its effect before the next.
+std::string Visible(const std::string& title);
+std::string ReturnUntil(const std::string& condition);
 // Red, green and blue of a pixel.
 struct Rgb {
   int r, g, b;

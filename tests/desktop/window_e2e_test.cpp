@@ -488,8 +488,10 @@ TEST_F(WindowJourney, TheScreenOfAUnitIsSavedAsAPdfPage) {
     if (save) {
       Type("Save As", "key ctrl+a type --delay 20 '" +
                           pdf.parent_path().string() + "/screen'");
-      std::this_thread::sleep_for(std::chrono::milliseconds(500));
-      Type("Save As", "key Return");
+      const std::string saved =
+          zept::desktop::testing::ReturnUntil(
+              "! " + zept::desktop::testing::Visible("Save As"));
+      ASSERT_EQ(std::system(saved.c_str()), 0);
     } else {
       Type("Save As", "key Escape");
     }

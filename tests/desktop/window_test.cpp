@@ -162,9 +162,13 @@ TEST_F(WindowTest, BlackClientAreaOnTheScreen) {
   window->setBounds(200, 150, 400, 300);
   window->show();
   placed(200, 150, 400, 300);
-  PumpFor(100);
   const std::string file = ::testing::TempDir() + "zept-window.png";
-  GdkPixbuf* before = Screenshot(file);
+  const auto sum = [](GdkPixbuf* picture, int x, int y) {
+    const Rgb p = PixelAt(picture, x, y);
+    return p.r + p.g + p.b;
+  };
+  GdkPixbuf* before = ScreenshotWhen(
+      file, [&](GdkPixbuf* shot) { return sum(shot, 400, 300) > 300; });
   ASSERT_NE(before, nullptr);
   const Rgb theme = PixelAt(before, 400, 300);
   EXPECT_GT(theme.r + theme.g + theme.b, 300);  // the theme's light grey
@@ -172,8 +176,9 @@ TEST_F(WindowTest, BlackClientAreaOnTheScreen) {
 
   window->setBlack();
   EXPECT_TRUE(window->state().black);
-  PumpFor(150);
-  GdkPixbuf* after = Screenshot(file);
+  GdkPixbuf* after = ScreenshotWhen(file, [&](GdkPixbuf* shot) {
+    return sum(shot, 200, 150) + sum(shot, 400, 300) + sum(shot, 599, 449) == 0;
+  });
   ASSERT_NE(after, nullptr);
   for (auto [x, y] : {std::pair{200, 150}, {400, 300}, {599, 449}}) {
     const Rgb p = PixelAt(after, x, y);
