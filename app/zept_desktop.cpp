@@ -5,12 +5,12 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "desktop/dialogs.h"
+#include "desktop/gtk_dialogs.h"
 #include "desktop/main_window.h"
 #include "desktop/page.h"
 #include "desktop/ruffle_host.h"
 #include "desktop/signals.h"
-#include "desktop/timers.h"
+#include "desktop/glib_timers.h"
 #include "platform/codepage.h"
 #include "platform/posix/posix.h"
 #include "shell/UnitZept.h"

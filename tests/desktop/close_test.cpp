@@ -6,7 +6,7 @@
 
 #include "desktop/main_window.h"
 #include "desktop/signals.h"
-#include "desktop/timers.h"
+#include "desktop/glib_timers.h"
 #include "moviehost/headless.h"
 #include "platform/codepage.h"
 #include "shell/UnitZept.h"

@@ -1,4 +1,4 @@
-#include "desktop/dialogs.h"
+#include "desktop/gtk_dialogs.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "desktop/dialogs.h"
+#include "desktop/gtk_dialogs.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,4 +1,4 @@
-#include "desktop/timers.h"
+#include "desktop/glib_timers.h"
 
 #include <cstdio>
 
