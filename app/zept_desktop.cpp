@@ -79,19 +79,23 @@ int RunDesktop(Context& ctx, const WideString& programFolder,
 
   GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
   window.onClosed = [loop] { g_main_loop_quit(loop); };
+  // True when the core is free; otherwise action runs again a moment later:
+  // like a timer, what the learner or the system asks never enters the core
+  // while the program waits on the page or on a dialog.
+  const auto coreFree = [&](std::function<void()>* action) {
+    if (!page.busy() && holds == 0) return true;
+    g_timeout_add(
+        20,
+        [](gpointer again) -> gboolean {
+          (*static_cast<std::function<void()>*>(again))();
+          return G_SOURCE_REMOVE;
+        },
+        action);
+    return false;
+  };
   // Closing other than by "sendQuit" keeps an open session's progress.
   std::function<void()> closeWindow = [&] {
-    if (page.busy() || holds > 0) {
-      g_timeout_add(
-          20,
-          [](gpointer close) -> gboolean {
-            (*static_cast<std::function<void()>*>(close))();
-            return G_SOURCE_REMOVE;
-          },
-          &closeWindow);
-      return;
-    }
-    if (window.state().closed) return;
+    if (!coreFree(&closeWindow) || window.state().closed) return;
     try {
       form->FormClose();
     } catch (const std::exception& e) {
@@ -106,7 +110,48 @@ int RunDesktop(Context& ctx, const WideString& programFolder,
     closeWindow();
   };
   window.onCloseRequest = quit;
-  window.onHome = [&] { form->ButtonBackZeptClick(); };
+  std::function<void()> home = [&] {
+    if (coreFree(&home) && !window.state().closed) form->ButtonBackZeptClick();
+  };
+  window.onHome = [&] { home(); };
+
+  // The page's web process can end under the course (a crash, out of
+  // memory, killed): the program stays, keeps the learner's progress at
+  // once, says so, and starts the menu on a new page. Like a timer, this
+  // waits until the core is not entered.
+  std::function<void()> recover = [&] {
+    if (!coreFree(&recover) || window.state().closed || !page.processEnded())
+      return;
+    const bool stored = form->StoreOpenSession();
+    TraceMessage(ctx, stored ? u"zept > the open session is stored"
+                             : u"zept > no session was open");
+    dialogs.showMessage(
+        stored ? u"The course stopped unexpectedly. Your progress is saved; "
+                 u"the course starts again at its menu."
+               : u"The course stopped unexpectedly and starts again at its "
+                 u"menu.");
+    if (window.state().closed) return;
+    if (!page.load(kPageLoadMs)) {
+      window.appendJournal(u"error: the movie page could not be loaded again");
+      return;
+    }
+    form->RestartMenu();
+  };
+  page.onWarning = [&](const std::string& line) {
+    window.appendJournal(u"page: " + Utf8ToWide(line));
+  };
+  page.onProcessEnded = [&](const std::string& reason) {
+    const WideString line =
+        u"The movie page's process ended (" + Utf8ToWide(reason) + u")";
+    window.appendJournal(line);
+    TraceMessage(ctx, u"zept > " + line);
+    g_idle_add(
+        [](gpointer again) -> gboolean {
+          (*static_cast<std::function<void()>*>(again))();
+          return G_SOURCE_REMOVE;
+        },
+        &recover);
+  };
   auto signals = desktop::InstallQuitSignals(quit);
 
   if (!page.load(kPageLoadMs)) {

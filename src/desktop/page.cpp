@@ -1,5 +1,6 @@
 #include "desktop/page.h"
 
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <filesystem>
@@ -15,8 +16,10 @@ namespace {
 constexpr char kPageUri[] = "zept://z/app/page.html";
 // How long the program waits on the page before it gives an op up.
 constexpr int kOpTimeoutMs = 10000;
-// How long a waiting message waits for an earlier one that has not come.
+// How long a message waits for an earlier one that has not come.
 constexpr int kGapMs = 500;
+// How far ahead of the next expected number a message may be.
+constexpr long kMaxAhead = 1 << 20;
 
 std::string ContentType(const std::string& path) {
   const std::string ext = std::filesystem::path(path).extension().string();
@@ -155,6 +158,13 @@ MoviePage::MoviePage(std::string ruffleDir, std::vector<std::string> roots)
         return TRUE;
       }),
       nullptr);
+  g_signal_connect(view_, "web-process-terminated",
+                   G_CALLBACK(+[](WebKitWebView*,
+                                  WebKitWebProcessTerminationReason reason,
+                                  gpointer self) {
+                     static_cast<MoviePage*>(self)->processEnded(reason);
+                   }),
+                   this);
   g_signal_connect(
       view_, "context-menu",
       G_CALLBACK(+[](WebKitWebView*, WebKitContextMenu*, GdkEvent*,
@@ -183,8 +193,36 @@ void MoviePage::removeVirtualFile(const std::string& path) {
   virtualFiles_.erase(path);
 }
 
+void MoviePage::processEnded(WebKitWebProcessTerminationReason reason) {
+  ended_ = true;
+  // Nothing the ended process asked or was asked is answered any more: the
+  // program stops waiting now rather than at its timeout.
+  if (op_ && !op_->done) {
+    op_->done = true;
+    op_->ok = false;
+    op_->value = "the movie page has ended";
+  }
+  if (parked_) {
+    GObjectPtr<WebKitURISchemeRequest> request = std::move(parked_);
+    FinishError(request.get(), G_IO_ERROR, G_IO_ERROR_CLOSED, "ended");
+  }
+  queue_.clear();
+  gapSince_ = 0;
+  const char* why = reason == WEBKIT_WEB_PROCESS_EXCEEDED_MEMORY_LIMIT
+                        ? "out of memory"
+                    : reason == WEBKIT_WEB_PROCESS_TERMINATED_BY_API
+                        ? "ended by the program"
+                        : "crashed";
+  if (onProcessEnded) onProcessEnded(why);
+}
+
 bool MoviePage::load(int timeoutMs) {
   loaded_ = loadFailed_ = false;
+  ended_ = false;
+  ++generation_;
+  queue_.clear();
+  nextMessage_ = 1;
+  nestedUpTo_ = 0;
   webkit_web_view_load_uri(WEBKIT_WEB_VIEW(view_), kPageUri);
   if (!waitFor([this] { return loaded_ || loadFailed_; }, timeoutMs) ||
       loadFailed_)
@@ -290,32 +328,51 @@ void MoviePage::receive(WebKitURISchemeRequest* request) {
     return;
   }
   char* end = nullptr;
+  errno = 0;
   const long n =
       items->size() >= 3 ? std::strtol((*items)[1].c_str(), &end, 10) : 0;
   if ((kind != "fscommand" && kind != "call") || n <= 0 || !end || *end) {
     return answer(request, {"done", ""});
   }
   const bool waited = kind == "call";
+  // A number already used, or far ahead of any the page can have reached,
+  // is not the page's own counting: taken, it would stall or reorder the
+  // messages after it.
+  if (errno == ERANGE || n < nextMessage_ || queue_.count(n) ||
+      n - nextMessage_ > kMaxAhead) {
+    warn("a message of the page numbered " + (*items)[1] +
+         " is out of order (next: " + std::to_string(nextMessage_) +
+         "); it is ignored");
+    return answer(request, {"done", ""});
+  }
+  // A call made while an op of the program runs in the page (a watch on a
+  // variable the op set, say) is answered before that op can end.
+  const bool nested = waited && op_ && !op_->done && items->size() >= 5 &&
+                      (*items)[4] == op_->items[1];
   if (!waited) {
     answer(request, {"done", ""});
   } else {
     if (parked_) answer(parked_.get(), {"done", ""});  // cannot happen
     parked_ = RefObject(request);
-    // An op waiting on a script the page cannot run now goes this way.
-    if (op_ && !op_->sent && !op_->done) sendOp(parked_.get());
+    if (nested) {
+      nestedUpTo_ = n;
+    } else if (op_ && !op_->sent && !op_->done) {
+      // An op waiting on a script the page cannot run now goes this way.
+      sendOp(parked_.get());
+    }
   }
   queue_[n] = Message{std::move(*items), waited};
-  if (busy()) {
+  if (busy() && n > nestedUpTo_) {
     schedulePending();
   } else {
     handlePending();
   }
 }
 
-void MoviePage::schedulePending() {
+void MoviePage::schedulePending(int ms) {
   if (pendingSource_) return;
   pendingSource_ = g_timeout_add(
-      1,
+      static_cast<guint>(ms),
       [](gpointer self) -> gboolean {
         auto* page = static_cast<MoviePage*>(self);
         page->pendingSource_ = 0;
@@ -327,15 +384,19 @@ void MoviePage::schedulePending() {
 
 void MoviePage::handlePending() {
   while (!queue_.empty()) {
-    if (busy()) return schedulePending();
     auto next = queue_.begin();
+    // Messages up to a nested call are handled inside the op that waits on
+    // it; the others wait until the program is free.
+    if (busy() && next->first > nestedUpTo_) return schedulePending();
     if (next->first != nextMessage_) {
-      // An earlier message is still on its way; one lost must not hold a
-      // waiting page for ever.
-      if (!(next->second.waited && parked_)) return;
-      if (gapSince_ == 0) gapSince_ = g_get_monotonic_time();
-      if (g_get_monotonic_time() - gapSince_ < kGapMs * 1000)
-        return schedulePending();
+      // An earlier message is still on its way; one lost must not hold the
+      // messages after it for ever.
+      const gint64 now = g_get_monotonic_time();
+      if (gapSince_ == 0) gapSince_ = now;
+      const gint64 left = gint64{kGapMs} * 1000 - (now - gapSince_);
+      if (left > 0) return schedulePending(static_cast<int>(left / 1000) + 1);
+      warn("the page's messages " + std::to_string(nextMessage_) + " to " +
+           std::to_string(next->first - 1) + " never came");
     }
     gapSince_ = 0;
     nextMessage_ = next->first + 1;
@@ -357,6 +418,10 @@ void MoviePage::handlePending() {
   }
 }
 
+void MoviePage::warn(const std::string& line) {
+  if (onWarning) onWarning(line);
+}
+
 void MoviePage::sendOp(WebKitURISchemeRequest* request) {
   op_->sent = true;
   GObjectPtr<WebKitURISchemeRequest> keep = std::move(parked_);
@@ -364,6 +429,7 @@ void MoviePage::sendOp(WebKitURISchemeRequest* request) {
 }
 
 std::string MoviePage::op(const std::vector<std::string>& args) {
+  if (ended_) throw EMovieError("the movie page has ended");
   Op op;
   op.items = {"op", std::to_string(++opSeq_)};
   op.items.insert(op.items.end(), args.begin(), args.end());

@@ -38,6 +38,8 @@ class MoviePage {
   std::function<std::string(const std::vector<std::string>& message)> onMessage;
   // Runs after each message has been answered.
   std::function<void()> afterMessage;
+  // What the page did wrong and the program put right, for the journal.
+  std::function<void(const std::string& line)> onWarning;
 
   // Runs an op of the page (kind, player id, arguments) and returns its
   // value. Throws EMovieError when the page refuses it or does not answer.
@@ -49,6 +51,14 @@ class MoviePage {
   void play(int ms) {
     waitFor([] { return false; }, ms);
   }
+
+  // The page's web process has ended (a crash, out of memory, killed): its
+  // players are gone, ops fail at once, and onProcessEnded runs with the
+  // reason. load() brings a new process and a new page.
+  bool processEnded() const { return ended_; }
+  std::function<void(const std::string& reason)> onProcessEnded;
+  // Counts the loads of the page: a player made on an earlier one is gone.
+  int generation() const { return generation_; }
 
   // True while the program waits on the page or handles a message: timers
   // and window events must wait.
@@ -71,7 +81,9 @@ class MoviePage {
   void serveFile(WebKitURISchemeRequest* request, const std::string& path);
   void receive(WebKitURISchemeRequest* request);
   void handlePending();
-  void schedulePending();
+  void schedulePending(int ms = 1);
+  void warn(const std::string& line);
+  void processEnded(WebKitWebProcessTerminationReason reason);
   void answer(WebKitURISchemeRequest* request,
               const std::vector<std::string>& items);
   void sendOp(WebKitURISchemeRequest* request);
@@ -99,6 +111,7 @@ class MoviePage {
   GObjectPtr<WebKitURISchemeRequest> parked_;
   std::map<long, Message> queue_;
   long nextMessage_ = 1;
+  long nestedUpTo_ = 0;  // the newest call made inside an op
   gint64 gapSince_ = 0;
   int handling_ = 0;
   guint pendingSource_ = 0;  // the timeout that handles queued messages
@@ -115,6 +128,8 @@ class MoviePage {
   long opSeq_ = 0;
   bool loaded_ = false;
   bool loadFailed_ = false;
+  bool ended_ = false;
+  int generation_ = 0;
 };
 
 }  // namespace zept::desktop

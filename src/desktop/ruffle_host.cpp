@@ -60,7 +60,9 @@ std::string CssColour(const WideString& text) {
 class RuffleMovieHost final : public MovieHost {
  public:
   RuffleMovieHost(RuffleHostFactory& factory, std::string id)
-      : factory_(factory), id_(std::move(id)) {
+      : factory_(factory),
+        id_(std::move(id)),
+        generation_(factory.page_.generation()) {
     factory_.page_.op({"create", id_});
     applyLayout();
   }
@@ -68,6 +70,7 @@ class RuffleMovieHost final : public MovieHost {
   ~RuffleMovieHost() override {
     factory_.live_.erase(id_);
     if (!bridgePath_.empty()) factory_.page_.removeVirtualFile(bridgePath_);
+    if (gone()) return;
     try {
       factory_.page_.op({"free", id_});
     } catch (const std::exception&) {
@@ -124,6 +127,11 @@ class RuffleMovieHost final : public MovieHost {
     factory_.page_.op({"set", id_, WideToUtf8(name), WideToUtf8(value)});
   }
 
+  bool AppendEntry(const WideString& name, const WideString& entry) override {
+    factory_.page_.op({"append", id_, WideToUtf8(name), WideToUtf8(entry)});
+    return true;
+  }
+
   void SetZoomRect(int left, int top, int right, int bottom) override {
     factory_.page_.op({"zoom", id_, std::to_string(left), std::to_string(top),
                        std::to_string(right), std::to_string(bottom)});
@@ -161,7 +169,14 @@ class RuffleMovieHost final : public MovieHost {
     return returnValue_;
   }
 
+  // The player went with the page that played it.
+  bool gone() const {
+    return factory_.page_.processEnded() ||
+           generation_ != factory_.page_.generation();
+  }
+
   void applyLayout() {
+    if (gone()) return;
     if (applied_ && appliedVisible_ == Visible && appliedWidth_ == Width &&
         appliedHeight_ == Height)
       return;
@@ -214,6 +229,7 @@ class RuffleMovieHost final : public MovieHost {
 
   RuffleHostFactory& factory_;
   std::string id_;
+  int generation_;
   std::optional<Bitmap> picture_;
   bool drawn_ = false;
   std::string bridgePath_;

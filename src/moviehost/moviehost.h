@@ -43,6 +43,14 @@ class MovieHost {
   // "" when the variable is absent. Throw on the player's failure.
   virtual WideString GetVariable(const WideString& name) = 0;
   virtual void SetVariable(const WideString& name, const WideString& value) = 0;
+  // Adds entry to the queue variable name (entries joined by "|"; empty or
+  // "undefined" is an empty queue) in one step, so that the movie cannot
+  // take the queue between a read and a write. False when the host cannot:
+  // the caller reads and writes it.
+  virtual bool AppendEntry(const WideString& /*name*/,
+                           const WideString& /*entry*/) {
+    return false;
+  }
   // The part of the stage shown, in twips.
   virtual void SetZoomRect(int left, int top, int right, int bottom) = 0;
   // The current frame at the client size.

@@ -129,6 +129,26 @@ void TFormZept::FormClose() {
   }
 }
 
+bool TFormZept::StoreOpenSession() {
+  TraceMessage(s_.ctx, u"TFormZept.StoreOpenSession");
+  if (Api.Login.empty() || Api.CurrentSession <= 0) return false;
+  try {
+    Api.LMSCommit();
+  } catch (const std::exception& e) {
+    TraceMessage(s_.ctx, u"TFormZept.StoreOpenSession - error : " +
+                             Utf8ToWide(e.what()));
+    return false;
+  }
+  return true;
+}
+
+void TFormZept::RestartMenu() {
+  CourseMovie.reset();
+  MenuMovie.reset();
+  retiredMovies_.clear();
+  startMenuMovie(Api.Login.empty() ? WideString() : WideString(u"back"));
+}
+
 void TFormZept::readLaunchIni(const WideString& path) {
   iScaleMode = 0;
   bFullScreen = true;

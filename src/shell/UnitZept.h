@@ -55,6 +55,12 @@ class TFormZept {
   // close button, the end of the session): an open learner's session is
   // committed and finished as "sendQuit" does, so its progress is kept.
   void FormClose();
+  // The movies were lost with what played them (the desktop's page ended):
+  // an open learner's session is committed now, as "sendGoToHome" does;
+  // true when there was one. RestartMenu then starts the menu movie again,
+  // back at the learner's units when one is logged in.
+  bool StoreOpenSession();
+  void RestartMenu();
   void readLaunchIni(const WideString& path);
   void applyLaunchSetting(const WideString& key, const WideString& value);
   void ButtonBackZeptClick();

@@ -20,6 +20,14 @@ void tellFlashCommand(Context& ctx, MovieHost* movie, const WideString& event,
                u"FlashPlayerControl.ReadyState=" + IntToStr(state), 1, u"");
     return;
   }
+  const WideString entry = event + u";" + data;
+  try {
+    if (movie->AppendEntry(u"API._sCommand", entry)) return;
+  } catch (const std::exception& e) {
+    LogError(ctx, e, u"api", u"tellFlashCommand", 15061506,
+             u"SetVariable('API._sCommand', " + entry + u")");
+    return;
+  }
   WideString queue;
   try {
     queue = movie->GetVariable(u"API._sCommand");
@@ -29,7 +37,7 @@ void tellFlashCommand(Context& ctx, MovieHost* movie, const WideString& event,
     queue.clear();
   }
   queue = queue.empty() || queue == u"undefined" ? WideString() : queue + u"|";
-  queue += event + u";" + data;
+  queue += entry;
   try {
     movie->SetVariable(u"API._sCommand", queue);
   } catch (const std::exception& e) {

@@ -323,6 +323,56 @@ TEST_F(DemoCourseWindowTest, CompiledScriptRunsInThePlayer) {
   EXPECT_TRUE(expectSent("fs r timer=number"));
 }
 
+// A watch on the event queue calls the shell while the shell is setting
+// the queue, and the shell reads the movie inside that call: each call is
+// answered inside the op that caused it, at once and with its own answer,
+// and an entry added to the queue is seen once.
+TEST_F(DemoCourseWindowTest, CallsMadeInsideAnOpAreAnsweredInIt) {
+  const std::string script = R"(
+    var API = new Object();
+    API._sCommand = "";
+    API.watch("_sCommand", function (name, before, after) {
+      var answer = flash.external.ExternalInterface.call("Watched", after);
+      fscommand("r", "watched " + after + " = " + answer);
+      return after;
+    });
+    var seen = "";
+    this.onEnterFrame = function () {
+      if (API._sCommand == "") return;
+      seen += "[" + API._sCommand + "]";
+      API._sCommand = "";
+    };
+    fscommand("r", "ready");
+  )";
+  swf::MovieWriter movie(kWidth, kHeight, 24, {255, 255, 255});
+  movie.doAction(swf::CompileScript(script));
+  movie.showFrame();
+  const fs::path path = *scratch_ / "watched.swf";
+  std::ofstream(path, std::ios::binary) << movie.bytes(true);
+  play(path, "", kWidth, kHeight);
+  ASSERT_TRUE(expectSent("fs r ready"));
+  int depth = 0;
+  host_->OnFlashCall = [&](MovieHost& sender, const WideString& request) {
+    sent_.push_back("call " + WideToUtf8(request));
+    // A second level: the shell reads the movie inside the call.
+    sender.SetReturnValue(u"<string>" + std::u16string(depth++ ? u"2" : u"1") +
+                          u"</string>");
+    if (depth == 1) sender.GetVariable(u"seen");
+  };
+  const auto started = std::chrono::steady_clock::now();
+  queue("onUsersCompleteEvent", "<users/>");
+  EXPECT_LT(std::chrono::steady_clock::now() - started,
+            std::chrono::seconds(3));
+  EXPECT_TRUE(expectSent("fs r watched onUsersCompleteEvent;<users/> = 1"));
+  // The movie takes the entry, and its own emptying calls too.
+  EXPECT_TRUE(expectSent("fs r watched  = 2"));
+  depth = 0;
+  ASSERT_TRUE(host_->AppendEntry(u"API._sCommand", u"onLoadEvent;x"));
+  EXPECT_TRUE(expectSent("fs r watched onLoadEvent;x = 1"));
+  EXPECT_EQ(settled("seen", "[onUsersCompleteEvent;<users/>][onLoadEvent;x]"),
+            "[onUsersCompleteEvent;<users/>][onLoadEvent;x]");
+}
+
 TEST_F(DemoCourseWindowTest, MenuLogsInAndShowsTheUnits) {
   play("cdrom/cdrom.swf", "sLogin=&sParam=&sLang=&sTitle=x", kWidth, kHeight);
   EXPECT_TRUE(expectSent("fs SetTrackMode file"));

@@ -70,6 +70,44 @@ class MoviePageTest : public ::testing::Test {
   static inline bool loaded_ = false;
 };
 
+// Message numbers the page's own counting cannot give (a gap, one used
+// already, one too large) are put right with a line each, and the messages
+// after them still arrive.
+TEST_F(MoviePageTest, MessagesOutOfOrderNeverStallTheOnesAfter) {
+  RuffleHostFactory factory(*page_);
+  std::unique_ptr<MovieHost> host = factory.create();
+  std::vector<std::string> seen, warnings;
+  host->OnFSCommand = [&](MovieHost&, const WideString& c, const WideString&) {
+    seen.push_back(WideToUtf8(c));
+  };
+  page_->onWarning = [&](const std::string& line) { warnings.push_back(line); };
+  // The factory's first movie is "1".
+  const std::string script =
+      "const send = (n, c) => { const x = new XMLHttpRequest();"
+      "  x.open('POST', 'zept://z/call', false);"
+      "  x.send(JSON.stringify(['fscommand', String(n), '1', c, '']));"
+      "};"
+      "const n = messageNumber + 1;"
+      "send(n, 'first');"
+      "send(n + 2, 'after a gap');"
+      "send(n, 'a number used');"
+      "send('99999999999999999999999', 'too large');"
+      "send(n + 3, 'next');"
+      "messageNumber = n + 3;";
+  webkit_web_view_evaluate_javascript(WEBKIT_WEB_VIEW(page_->widget()),
+                                      script.c_str(), -1, nullptr, nullptr,
+                                      nullptr, nullptr, nullptr);
+  EXPECT_TRUE(runUntil([&] { return seen.size() >= 3; }, 5000));
+  EXPECT_EQ(seen,
+            (std::vector<std::string>{"first", "after a gap", "next"}));
+  ASSERT_EQ(warnings.size(), 3u) << ::testing::PrintToString(warnings);
+  EXPECT_NE(warnings[0].find("out of order"), std::string::npos);
+  EXPECT_NE(warnings[1].find("99999999999999999999999 is out of order"),
+            std::string::npos);
+  EXPECT_NE(warnings[2].find("never came"), std::string::npos);
+  page_->onWarning = nullptr;
+}
+
 TEST_F(MoviePageTest, FsCommandsAndCallsArriveInOrderAndCallsAreAnswered) {
   Assembler a;
   // API = new Object(); API._sCommand = "";

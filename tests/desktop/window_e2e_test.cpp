@@ -441,6 +441,45 @@ TEST_F(WindowJourney, ClosingInTheMiddleOfAUnitKeepsItsProgress) {
   }
 }
 
+// The page's web process ends in the middle of a unit (killed, as the
+// system does when memory runs out): zept stays, the unit's values are
+// stored at once, the learner is told, and the menu comes back, here to
+// read the stored tracking and quit.
+TEST_F(WindowJourney, TheUnitsProgressIsKeptWhenThePagesProcessEnds) {
+  const fs::path course = makeCourse("ended", true);
+  std::ofstream(course / "SCO_0001/player.swf", std::ios::binary)
+      << courseMovie(false).bytes(false);
+  Running zept = start(course);
+  ASSERT_TRUE(waitFor(zept, "ready : ")) << zept.text();
+  const std::string web =
+      Capture("pgrep -P " + std::to_string(zept.pid) + " WebKitWebProces");
+  ASSERT_FALSE(web.empty()) << zept.text();
+  ::kill(std::stoi(web), SIGKILL);
+  ASSERT_TRUE(waitFor(zept, "The movie page's process ended (crashed)"))
+      << zept.text();
+  std::string all;
+  for (int tries = 0; tries < 50 && !Has(all, "<![CDATA[92]]>"); ++tries) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    all.clear();
+    for (const auto& [path, text] : StoredFiles(course)) all += text;
+  }
+  EXPECT_TRUE(Has(all, "page 4")) << all;
+  EXPECT_TRUE(Has(all, "<![CDATA[92]]>")) << all;
+  EXPECT_TRUE(Has(traceLog("ended"), "The movie page's process ended"));
+  // The message box, over the course's window and titled as it is.
+  const std::string windows =
+      "xdotool search --onlyvisible --name '^Fire safety at work$'";
+  const std::string answer =
+      "for i in $(seq 600); do [ $(" + windows +
+      " | wc -l) -ge 2 ] && break; sleep 0.05; done; xdotool windowfocus "
+      "--sync $(" + windows + " | tail -n 1) key Return";
+  ASSERT_EQ(std::system(answer.c_str()), 0);
+  EXPECT_EQ(waitExit(zept, 60000), 0) << zept.text();
+  const std::string out = zept.text();
+  EXPECT_TRUE(Has(out.substr(out.find("process ended")), "GetTracking : "))
+      << out;
+}
+
 // Waits for the visible window titled title and gives it the keyboard (there
 // is no window manager to do it), then types keys as a person would.
 void Type(const std::string& title, const std::string& keys) {

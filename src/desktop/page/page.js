@@ -3,12 +3,13 @@
 // POSTs to zept://z/call, each a JSON array of strings.
 //
 // Page to program:  ["fscommand", n, id, command, args]   (not waited on)
-//                   ["call", n, id, invokeXml]             (waited on)
+//                   ["call", n, id, invokeXml, within]     (waited on)
 //                   ["reply", opSeq, ok, value]            (waited on)
 // Program to page:  ["done", value]  or  ["op", opSeq, kind, id, ...]
 //
 // n numbers the messages in the order the movies made them; the program
-// handles them in that order. While the page waits on a call, anything the
+// handles them in that order. within is the op that was running in the page
+// when the movie called ("0" for none): such a call is answered inside it. While the page waits on a call, anything the
 // program needs of a movie (a variable, a frame) comes back as an "op" that
 // the page runs and answers before it waits again.
 "use strict";
@@ -28,6 +29,7 @@ const ZEPT_COMMANDS = [
 const players = new Map();  // id -> {element, api, box, config, zoom}
 let messageNumber = 0;
 let lastOp = {seq: 0, result: null};
+const runningOps = [];  // the ops being run, innermost last
 let newestVisible = null;
 let topZ = 0;
 let warmedUp = false;
@@ -112,7 +114,9 @@ window.zeptCall = function(id, name, ...args) {
   const xml = "<invoke name=\"" + escapeXml(name) +
               "\" returntype=\"xml\"><arguments>" + args.map(toXml).join("") +
               "</arguments></invoke>";
-  return fromXml(exchange(["call", String(++messageNumber), String(id), xml]));
+  const within = runningOps.length ? runningOps[runningOps.length - 1] : 0;
+  return fromXml(exchange(["call", String(++messageNumber), String(id), xml,
+                           String(within)]));
 };
 
 // A movie that calls the page by a command's own name, past its bridge.
@@ -192,6 +196,16 @@ const ops = {
     callBridge(player, "zeptSet", name, "v" + value);
     return "";
   },
+  // Adds an entry to a queue of entries joined by "|" in one step: no frame
+  // of the movie runs between the read and the write.
+  append(player, name, entry) {
+    const read = String(callBridge(player, "zeptGet", name));
+    const queue = read[0] === "v" ? read.slice(1) : "";
+    const joined = queue === "" || queue === "undefined" ? entry
+                                                          : queue + "|" + entry;
+    callBridge(player, "zeptSet", name, "v" + joined);
+    return "";
+  },
   zoom(player, left, top, right, bottom) {
     player.zoom = [left, top, right, bottom].map(Number);
     applyZoom(player);
@@ -251,6 +265,7 @@ function runOp(op) {
     return seq === lastOp.seq ? lastOp.result : ["0", "stale"];
   }
   let result;
+  runningOps.push(seq);
   try {
     if (kind === "ready") {
       const present = window.RufflePlayer && window.RufflePlayer.newest();
@@ -265,7 +280,10 @@ function runOp(op) {
   } catch (e) {
     result = ["0", String((e && e.message) || e)];
   }
-  lastOp = {seq, result};
+  runningOps.pop();
+  // An op run inside another ends first; the outer one must not move the
+  // record back.
+  if (seq > lastOp.seq) lastOp = {seq, result};
   return result;
 }
 
