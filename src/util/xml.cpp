@@ -167,18 +167,19 @@ WideString ControlReferences::hide(const WideString& text) {
     if (c >= kFirst && c < kFirst + 32 * kBlocks) used.set((c - kFirst) / 32);
   }
   base_ = 0;
-  // With every block in use the references stay, and the parser refuses them.
-  if (!found || used.all()) return text;
+  if (!found) return text;
   std::size_t block = 0;
-  while (used.test(block)) ++block;
-  base_ = static_cast<char16_t>(kFirst + 32 * block);
+  while (block < kBlocks && used.test(block)) ++block;
+  // With every block taken the controls read as U+FFFD, as other documents
+  // write them, rather than make the text unreadable.
+  if (block < kBlocks) base_ = static_cast<char16_t>(kFirst + 32 * block);
   WideString out;
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size();) {
     char32_t c = 0;
     const std::size_t length = text[i] == u'&' ? ReferenceAt(text, i, &c) : 0;
     if (length > 0 && ForbiddenControl(c)) {
-      out += static_cast<char16_t>(base_ + c);
+      out += base_ != 0 ? static_cast<char16_t>(base_ + c) : u'\uFFFD';
       i += length;
     } else {
       out += text[i++];

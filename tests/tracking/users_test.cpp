@@ -93,6 +93,14 @@ TEST_F(UsersTest, MarkupAndControlsAreWrittenAsReferences) {
   other.LoadFromXml(
       u"<users><user login=\"x&#x1f;&#xE000;\" password=\"p\"/></users>");
   EXPECT_EQ(other.Logins(), (TWideStringArray{u"x\x1F\uE000"}));
+  // A login that leaves the reader no private-use character to stand in for
+  // its control loses the control, not the document.
+  WideString crowded = u"\x01";
+  for (char16_t c = 0xE000; c < 0xF900; c += 32) crowded += c;
+  users.AddUser(crowded, u"pw", u"");
+  ASSERT_TRUE(other.LoadFromXml(users.ToXml(u"\t")));
+  ASSERT_EQ(other.Users.size(), 2u);
+  EXPECT_EQ(other.Users[1].Login, u"\uFFFD" + crowded.substr(1));
 }
 
 TEST_F(UsersTest, WhatALearnerTypesReadsBackUnchanged) {
