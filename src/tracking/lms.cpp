@@ -364,9 +364,9 @@ std::optional<std::string> TLMSAPI::readStoredFile(const WideString& path) {
   }
 }
 
-void TLMSAPI::keepUnreadable(const WideString& path) {
-  if (unreadableFile_.empty() || unreadableFile_ != path) return;
-  unreadableFile_.clear();
+void TLMSAPI::keepUnreadable(WideString& found, const WideString& path) {
+  if (found.empty() || found != path) return;
+  found.clear();
   std::optional<std::string> bytes = readStoredFile(path);
   if (!bytes) return;
   const WideString stamp =
@@ -379,7 +379,7 @@ void TLMSAPI::LMSCommit() {
     storeValue(TrackingKey(u""), u"tracking", BuildTrackingsXml());
   } else if (StorageMode == u"file") {
     const WideString folder = TrackingFolder(u"");
-    keepUnreadable(folder + u"\\" + TrackingFileName);
+    keepUnreadable(unreadableTracking_, folder + u"\\" + TrackingFileName);
     storeFile(folder, TrackingFileName, BuildTrackingsXmlUtf8());
   }
   SaveUsers();
@@ -389,13 +389,15 @@ void TLMSAPI::SaveUsers() {
   if (StorageMode == u"reg") {
     storeValue(UsersKey(), u"users", Users.ToXml(u"\t"));
   } else {
-    storeFile(UsersFolder(), UsersFileName, Users.ToXmlUtf8(u"\t"));
+    const WideString folder = UsersFolder();
+    keepUnreadable(unreadableUsers_, folder + u"\\" + UsersFileName);
+    storeFile(folder, UsersFileName, Users.ToXmlUtf8(u"\t"));
   }
 }
 
 void TLMSAPI::LMSLoad() {
   Sessions.clear();
-  unreadableFile_.clear();
+  unreadableTracking_.clear();
   if (Login.empty()) return;
   if (StorageMode == u"reg") {
     const WideString text = RegReadString(ctx_.platform.registry,
@@ -406,16 +408,18 @@ void TLMSAPI::LMSLoad() {
     if (!ctx_.platform.files.fileExists(path)) return;
     std::optional<std::string> bytes = readStoredFile(path);
     if (bytes && !bytes->empty() && !ParseTrackingsUtf8(*bytes))
-      unreadableFile_ = path;
+      unreadableTracking_ = path;
   }
 }
 
 void TLMSAPI::LoadUsers() {
+  unreadableUsers_.clear();
   WideString text;
+  WideString path;
   if (StorageMode == u"reg") {
     text = RegReadString(ctx_.platform.registry, UsersKey(), u"users", u"");
   } else if (StorageMode == u"file") {
-    const WideString path = UsersFolder() + u"\\" + UsersFileName;
+    path = UsersFolder() + u"\\" + UsersFileName;
     if (ctx_.platform.files.fileExists(path)) {
       if (std::optional<std::string> bytes = readStoredFile(path))
         text = Utf8ToWide(*bytes);
@@ -424,7 +428,7 @@ void TLMSAPI::LoadUsers() {
     return;
   }
   Users.CdromId = TrackingId;
-  if (!text.empty()) Users.LoadFromXml(text);
+  if (!text.empty() && !Users.LoadFromXml(text)) unreadableUsers_ = path;
 }
 
 WideString TLMSAPI::EmptyTrackingXml(const WideString& login) {

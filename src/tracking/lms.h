@@ -89,13 +89,16 @@ class TLMSAPI {
   void storeValue(const WideString& key, const WideString& name,
                   const WideString& text);
   std::optional<std::string> readStoredFile(const WideString& path);
-  // Keeps an unreadable tracking file beside the place it is about to be
-  // replaced, so a damaged history can still be recovered by hand.
-  void keepUnreadable(const WideString& path);
+  // Keeps the file found unreadable beside it when path, about to be
+  // replaced, is that file, so a damaged history or list of learners can
+  // still be recovered by hand; forgets it then.
+  void keepUnreadable(WideString& found, const WideString& path);
 
   Context& ctx_;
-  // The tracking file LMSLoad found unreadable, if any.
-  WideString unreadableFile_;
+  // The tracking file LMSLoad and the users file LoadUsers found unreadable,
+  // if any.
+  WideString unreadableTracking_;
+  WideString unreadableUsers_;
 };
 
 }  // namespace zept

@@ -16,17 +16,22 @@ TUser::TUser(const WideString& login, const WideString& password,
 
 namespace {
 
+// A login may hold any character the learner typed; the document keeps
+// even the controls XML forbids, so that the login reads back unchanged and
+// still names the learner's own tracking.
+constexpr bool kKeepControls = true;
+
 void AppendUserXml(Utf8String& out, const TUser& user,
                    const Utf8String& indent) {
   out += indent;
   out += '<';
   AppendUtf8(out, user.ElementName);
   out += " login=\"";
-  AppendXmlAttributeValue(out, user.Login);
+  AppendXmlAttributeValue(out, user.Login, kKeepControls);
   out += "\" password=\"";
-  AppendXmlAttributeValue(out, user.Password);
+  AppendXmlAttributeValue(out, user.Password, kKeepControls);
   out += "\" date=\"";
-  AppendXmlAttributeValue(out, user.Date);
+  AppendXmlAttributeValue(out, user.Date, kKeepControls);
   out += "\" />";
 }
 
@@ -45,15 +50,19 @@ void TUsers::AddUser(const WideString& login, const WideString& password,
                      clock_.regionalSettings());
 }
 
-void TUsers::LoadFromXml(const WideString& text) {
+bool TUsers::LoadFromXml(const WideString& text) {
   Users.clear();
-  std::unique_ptr<XmlDocument> doc = XmlDocument::ParseUtf8(WideToUtf8(text));
+  ControlReferences controls;
+  std::unique_ptr<XmlDocument> doc =
+      XmlDocument::ParseUtf8(WideToUtf8(controls.hide(text)));
   XmlNode root = doc->root();
-  if (!root) return;
+  if (!root) return false;
   for (XmlNode child : root.childNodes()) {
-    AddUser(child.attribute("login"), child.attribute("password"),
-            child.attribute("date"));
+    AddUser(controls.restore(child.attribute("login")),
+            controls.restore(child.attribute("password")),
+            controls.restore(child.attribute("date")));
   }
+  return true;
 }
 
 Utf8String TUsers::ToXmlUtf8(const WideString& indent) const {
@@ -64,7 +73,7 @@ Utf8String TUsers::ToXmlUtf8(const WideString& indent) const {
   out += "-->\r\n<";
   AppendUtf8(out, RootName);
   out += " cdrom_id=\"";
-  AppendXmlAttributeValue(out, CdromId);
+  AppendXmlAttributeValue(out, CdromId, kKeepControls);
   out += "\">\r\n";
   const Utf8String T = WideToUtf8(indent);
   for (const TUser& user : Users) {

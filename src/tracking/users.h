@@ -38,8 +38,9 @@ class TUsers {
   void AddUser(const WideString& login, const WideString& password,
                const WideString& date);
   // Replaces the list with the users of a stored document: every child node
-  // of its root, whatever its name. An unreadable text leaves no users.
-  void LoadFromXml(const WideString& text);
+  // of its root, whatever its name. An unreadable text leaves no users and
+  // gives false.
+  bool LoadFromXml(const WideString& text);
   // The users document.
   WideString ToXml(const WideString& indent) const;
   Utf8String ToXmlUtf8(const WideString& indent) const;

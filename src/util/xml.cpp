@@ -4,6 +4,8 @@
 #include <libxml/tree.h>
 #include <libxml/xmlerror.h>
 
+#include <algorithm>
+#include <bitset>
 #include <climits>
 #include <cstring>
 #include <mutex>
@@ -86,14 +88,16 @@ bool IsXmlChar(char16_t c) {
 }
 
 // The value with characters XML cannot carry replaced; surrogates are kept
-// only in pairs.
-WideString XmlSafe(const WideString& value) {
+// only in pairs, C0 controls when keepControls says so.
+WideString XmlSafe(const WideString& value, bool keepControls = false) {
   WideString out = value;
   for (std::size_t i = 0; i < out.size(); ++i) {
     char16_t c = out[i];
     if (c >= 0xD800 && c <= 0xDBFF && i + 1 < out.size() &&
         out[i + 1] >= 0xDC00 && out[i + 1] <= 0xDFFF) {
       ++i;
+    } else if (keepControls && c < 0x20) {
+      continue;
     } else if (!IsXmlChar(c) || (c >= 0xD800 && c <= 0xDFFF)) {
       out[i] = 0xFFFD;
     }
@@ -112,7 +116,86 @@ bool NeedsCare(const WideString& value, bool attribute) {
   return false;
 }
 
+// The length of the character reference "&#N;" or "&#xN;" at text[at],
+// whose code point goes to *value (0x110000 for any beyond Unicode); 0 when
+// there is none.
+std::size_t ReferenceAt(const WideString& text, std::size_t at,
+                        char32_t* value) {
+  if (text.compare(at, 2, u"&#") != 0) return 0;
+  std::size_t i = at + 2;
+  const bool hex = i < text.size() && text[i] == u'x';
+  if (hex) ++i;
+  const std::size_t digits = i;
+  char32_t n = 0;
+  for (; i < text.size(); ++i) {
+    const char16_t c = text[i];
+    unsigned digit;
+    if (c >= u'0' && c <= u'9') {
+      digit = c - u'0';
+    } else if (hex && c >= u'a' && c <= u'f') {
+      digit = c - u'a' + 10;
+    } else if (hex && c >= u'A' && c <= u'F') {
+      digit = c - u'A' + 10;
+    } else {
+      break;
+    }
+    n = std::min<char32_t>(n * (hex ? 16 : 10) + digit, 0x110000);
+  }
+  if (i == digits || i >= text.size() || text[i] != u';') return 0;
+  *value = n;
+  return i + 1 - at;
+}
+
+// A control that XML forbids even as a reference.
+bool ForbiddenControl(char32_t c) {
+  return c < 0x20 && !IsXmlChar(static_cast<char16_t>(c));
+}
+
 }  // namespace
+
+WideString ControlReferences::hide(const WideString& text) {
+  // The private-use area in blocks of 32, one stand-in for each control. A
+  // block that the text holds, as a character or a reference, is not taken.
+  constexpr char16_t kFirst = 0xE000;
+  constexpr std::size_t kBlocks = (0xF900 - kFirst) / 32;
+  std::bitset<kBlocks> used;
+  bool found = false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char32_t c = text[i];
+    if (c == u'&' && ReferenceAt(text, i, &c) > 0 && ForbiddenControl(c))
+      found = true;
+    if (c >= kFirst && c < kFirst + 32 * kBlocks) used.set((c - kFirst) / 32);
+  }
+  base_ = 0;
+  if (!found) return text;
+  std::size_t block = 0;
+  while (block < kBlocks && used.test(block)) ++block;
+  // With every block taken the controls read as U+FFFD, as other documents
+  // write them, rather than make the text unreadable.
+  if (block < kBlocks) base_ = static_cast<char16_t>(kFirst + 32 * block);
+  WideString out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    char32_t c = 0;
+    const std::size_t length = text[i] == u'&' ? ReferenceAt(text, i, &c) : 0;
+    if (length > 0 && ForbiddenControl(c)) {
+      out += base_ != 0 ? static_cast<char16_t>(base_ + c) : u'\uFFFD';
+      i += length;
+    } else {
+      out += text[i++];
+    }
+  }
+  return out;
+}
+
+WideString ControlReferences::restore(const WideString& value) const {
+  if (base_ == 0) return value;
+  WideString out = value;
+  for (char16_t& c : out) {
+    if (c >= base_ && c < base_ + 32) c = static_cast<char16_t>(c - base_);
+  }
+  return out;
+}
 
 bool QualifiedNameIs(const unsigned char* localname,
                      const unsigned char* prefix, const char* name) {
@@ -312,13 +395,15 @@ WideString NodeText(XmlNode element) {
   return out;
 }
 
-void AppendXmlAttributeValue(Utf8String& out, const WideString& value) {
+void AppendXmlAttributeValue(Utf8String& out, const WideString& value,
+                             bool keepControls) {
   if (!NeedsCare(value, true)) {
     AppendUtf8(out, value);
     return;
   }
-  const WideString safe = XmlSafe(value);
+  const WideString safe = XmlSafe(value, keepControls);
   std::size_t start = 0;
+  std::string number;
   for (std::size_t i = 0; i < safe.size(); ++i) {
     const char* entity = nullptr;
     switch (safe[i]) {
@@ -345,7 +430,10 @@ void AppendXmlAttributeValue(Utf8String& out, const WideString& value) {
         entity = "&#13;";
         break;
       default:
-        continue;
+        // Left in by XmlSafe only when keepControls says so.
+        if (safe[i] >= 0x20) continue;
+        number = "&#" + std::to_string(static_cast<int>(safe[i])) + ";";
+        entity = number.c_str();
     }
     AppendUtf8(out, safe.substr(start, i - start));
     out += entity;

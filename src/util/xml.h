@@ -104,11 +104,27 @@ WideString NodeText(XmlNode element);
 // Writing. Characters XML 1.0 cannot carry (most C0 controls, lone
 // surrogates, U+FFFE and U+FFFF) are written as U+FFFD.
 // An attribute value: "&", "<", ">" and '"' become entity references.
-void AppendXmlAttributeValue(Utf8String& out, const WideString& value);
+// keepControls writes the other C0 controls as character references too,
+// which XML 1.0 forbids: such a document is read through ControlReferences.
+void AppendXmlAttributeValue(Utf8String& out, const WideString& value,
+                             bool keepControls = false);
 // A CDATA section holding value. "]]>" splits the section and a carriage
 // return is written as a character reference between two sections, so that
 // every value reads back exactly.
 void AppendCData(Utf8String& out, const WideString& value);
+
+// Reads the control references that keepControls writes, which the parser
+// refuses: hide() swaps each for a private-use character that the text does
+// not hold, so the text parses, and restore() swaps them back in the
+// attribute values read from it.
+class ControlReferences {
+ public:
+  WideString hide(const WideString& text);
+  WideString restore(const WideString& value) const;
+
+ private:
+  char16_t base_ = 0;  // the stand-in for U+0000; 0 when nothing is hidden
+};
 
 // True when prefix:localname (localname alone without prefix) equals name,
 // without regard to ASCII letter case.

@@ -209,6 +209,50 @@ TEST_F(LmsTest, UnreadableTrackingFileIsKeptBeforeItIsReplaced) {
   EXPECT_EQ(fake.files.fileCount(), files);
 }
 
+TEST_F(LmsTest, UnreadableUsersFileIsKeptBeforeItIsReplaced) {
+  placeAt(u"file");
+  const WideString path = u"C:\\data\\course1\\users.xml";
+  // As stored by a writer that did not escape its values.
+  const std::string unescaped =
+      "<users cdrom_id=\"course1\">\r\n"
+      "\t<user login=\"Tom & Jerry\" password=\"pw\" date=\"01/01/2020\" />"
+      "\r\n</users>";
+  fake.files.addFile(path, unescaped);
+  api.LoadUsers();
+  EXPECT_TRUE(api.Users.Users.empty());
+  firstVisit();  // loads the learner's tracking before it saves the users
+  EXPECT_EQ(file(path + u".unreadable-20261206-103015250"), unescaped);
+  EXPECT_NE(file(path).find("login=\"anna\""), std::string::npos);
+  const std::size_t files = fake.files.fileCount();
+  api.SaveUsers();
+  EXPECT_EQ(fake.files.fileCount(), files);
+}
+
+// Learners added one by one, whatever their names, then one more at the
+// next start: all of them remain.
+TEST_F(LmsTest, EveryLearnerRemainsAfterTheNextStart) {
+  const WideString logins[] = {u"anna", u"Tom & Jerry", u"a<b", u"say \"hi\"",
+                               u"eve"};
+  auto start = [&] {
+    auto runtime = std::make_unique<TLMSAPI>(ctx, parcours);
+    runtime->StorageMode = u"file";
+    runtime->TrackPath = u"C:\\data";
+    runtime->TrackingId = u"course1";
+    runtime->LoadUsers();
+    return runtime;
+  };
+  auto first = start();
+  for (int i = 0; i < 4; ++i) {
+    first->Users.AddUser(logins[i], u"pw", u"");
+    first->SaveUsers();
+  }
+  auto second = start();
+  second->Users.AddUser(logins[4], u"pw", u"");
+  second->SaveUsers();
+  EXPECT_EQ(start()->Users.Logins(),
+            TWideStringArray(std::begin(logins), std::end(logins)));
+}
+
 TEST_F(LmsTest, FailedWritesKeepTheStoredDocument) {
   placeAt(u"file");
   firstVisit();

@@ -204,10 +204,11 @@ function checkPassword() {
   }
 }
 
-// Names and passwords end up in the users document and in commands, whose
-// formats have no escapes for these characters.
+// Names and passwords travel in "AddUser", whose argument ";" splits, and
+// in the event queue, whose entries "|" joins; neither has an escape. The
+// shell escapes what XML gives a meaning to.
 function badCharacter(text) {
-  var refused = ";|\"<>&";
+  var refused = ";|";
   for (var i = 0; i < refused.length; i++) {
     if (text.indexOf(refused.charAt(i)) >= 0) return true;
   }
@@ -229,7 +230,7 @@ function createLearner() {
   if (name == "" || password == "") {
     message = "Please type a name and a password.";
   } else if (badCharacter(name) || badCharacter(password)) {
-    message = "Names and passwords cannot contain ; | \" < > or &.";
+    message = "Names and passwords cannot contain ; or |.";
   } else {
     for (var i = 0; i < users.length; i++) {
       if (users[i].login == name) {
