@@ -7,7 +7,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "app/zept_desktop.h"
 #include "desktop/course_chooser.h"
@@ -99,6 +101,7 @@ int main(int argc, char** argv) {
   }
 
   std::string ruffleDir;
+  std::optional<zept::desktop::MoviePage> page;
   if (!headless) {
     const char* display = std::getenv("DISPLAY");
     const char* wayland = std::getenv("WAYLAND_DISPLAY");
@@ -124,6 +127,10 @@ int main(int argc, char** argv) {
     }
     // The installed icon, as the desktop entry shows it.
     gtk_window_set_default_icon_name("zept");
+    // The page's process starts and the emulator compiles now, while the
+    // course is found and read.
+    page.emplace(ruffleDir, std::vector<std::string>{});
+    page->beginLoad();
   }
 
   zept::platform::PosixPlatform posix(programPath);
@@ -163,7 +170,7 @@ int main(int argc, char** argv) {
 
   if (!headless) {
     zept::TraceMessage(ctx, u"zept > Initialize");
-    return zept::RunDesktop(ctx, programFolder, ruffleDir, PrintLine);
+    return zept::RunDesktop(ctx, programFolder, *page, PrintLine);
   }
 
   zept::platform::HeadlessWindow window(screenWidth, screenHeight, PrintLine);

@@ -4,7 +4,9 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 
+#include "desktop/bridge_movie.h"
 #include "desktop/gtk_dialogs.h"
 #include "desktop/main_window.h"
 #include "desktop/page.h"
@@ -21,7 +23,22 @@ namespace zept {
 namespace {
 
 // How long the page may take to load the emulator's script.
-constexpr int kPageLoadMs = 30000;
+constexpr int kPageLoadMs = 60000;
+// How long the loading note may stay when the menu never shows.
+constexpr int kNoteMaxMs = 15000;
+
+// The stage colour of the menu movie (0xRRGGBB), black when it cannot be
+// read, as the window is between movies.
+unsigned MenuColour(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::string head(1 << 16, '\0');
+  in.read(head.data(), static_cast<std::streamsize>(head.size()));
+  head.resize(static_cast<std::size_t>(in.gcount()));
+  const std::optional<desktop::SwfStage> stage = desktop::ReadSwfStage(head);
+  if (!stage) return 0;
+  return (unsigned{stage->red} << 16) | (unsigned{stage->green} << 8) |
+         stage->blue;
+}
 
 bool HasEmulator(const std::filesystem::path& folder) {
   std::error_code error;
@@ -43,14 +60,14 @@ std::string FindRuffleDir(const std::string& programPath) {
 }
 
 int RunDesktop(Context& ctx, const WideString& programFolder,
-               const std::string& ruffleDir,
+               desktop::MoviePage& page,
                const std::function<void(const WideString&)>& print) {
   desktop::DesktopWindow window(print);
   desktop::GtkDialogs dialogs(&window);
   desktop::GLibTimers timers;
   std::string root = WideToUtf8(programFolder);
   if (root.size() > 1 && root.back() == '/') root.pop_back();
-  desktop::MoviePage page(ruffleDir, {root});
+  page.addRoot(root);
   gtk_container_add(GTK_CONTAINER(window.movieArea()), page.widget());
   desktop::RuffleHostFactory movies(page);
 
@@ -154,18 +171,42 @@ int RunDesktop(Context& ctx, const WideString& programFolder,
   };
   auto signals = desktop::InstallQuitSignals(quit);
 
-  if (!page.load(kPageLoadMs)) {
+  // The window shows at once where the menu will play, in the menu's
+  // colour, and stays responsive while the emulator finishes compiling.
+  form->placeMenuWindow();
+  window.showLoading(MenuColour(root + "/cdrom/cdrom.swf"),
+                     u"Loading the course\u2026");
+  window.show();
+  if (!page.waitReady(kPageLoadMs)) {
     std::fprintf(stderr,
                  "zept: the movie page could not load the Flash "
-                 "emulator from %s\n",
-                 ruffleDir.c_str());
+                 "emulator\n");
     g_main_loop_unref(loop);
     return 1;
   }
   TraceMessage(ctx, u"zept > Run");
-  window.show();
   form->FormShow();
+  // The note goes once the menu is there to be seen (or, whatever happens
+  // to the menu, after a while).
+  const gint64 noteUntil = g_get_monotonic_time() + kNoteMaxMs * 1000;
+  std::function<bool()> menuShown = [&] {
+    if (!window.loading()) return true;
+    if (g_get_monotonic_time() < noteUntil &&
+        (page.busy() || holds > 0 || !movies.shownMovieReady()))
+      return false;
+    window.hideLoading();
+    return true;
+  };
+  const guint noteWatch = g_timeout_add(
+      50,
+      [](gpointer shown) -> gboolean {
+        return (*static_cast<std::function<bool()>*>(shown))()
+                   ? G_SOURCE_REMOVE
+                   : G_SOURCE_CONTINUE;
+      },
+      &menuShown);
   if (!window.state().closed) g_main_loop_run(loop);
+  if (window.loading()) g_source_remove(noteWatch);
   form.reset();  // the movies go before the page
   g_main_loop_unref(loop);
   return 0;

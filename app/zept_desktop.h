@@ -5,6 +5,7 @@
 #include <functional>
 #include <string>
 
+#include "desktop/page.h"
 #include "platform/text.h"
 #include "util/context.h"
 
@@ -15,9 +16,10 @@ namespace zept {
 std::string FindRuffleDir(const std::string& programPath);
 
 // Runs the course in programFolder (native, trailing "/") in a window until
-// it closes. Returns the exit status.
+// it closes, on page, whose loading the caller began as early as it could.
+// Returns the exit status.
 int RunDesktop(Context& ctx, const WideString& programFolder,
-               const std::string& ruffleDir,
+               desktop::MoviePage& page,
                const std::function<void(const WideString&)>& print);
 
 }  // namespace zept

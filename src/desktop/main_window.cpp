@@ -1,6 +1,7 @@
 #include "desktop/main_window.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <exception>
 
 #include "desktop/gtk_text.h"
@@ -91,6 +92,37 @@ DesktopWindow::~DesktopWindow() {
 }
 
 void DesktopWindow::show() { gtk_widget_show(window_); }
+
+void DesktopWindow::showLoading(unsigned colour, const WideString& note) {
+  hideLoading();
+  const unsigned r = (colour >> 16) & 0xFF, g = (colour >> 8) & 0xFF,
+                 b = colour & 0xFF;
+  // Dark text on a light colour, light text on a dark one.
+  const bool light = r * 299 + g * 587 + b * 114 > 128000;
+  char css[160];
+  std::snprintf(css, sizeof css,
+                "* { background-color: #%06x; color: %s; font-size: 15px; }",
+                colour & 0xFFFFFF, light ? "#333333" : "#e8e8e8");
+  loading_ = gtk_event_box_new();
+  GtkWidget* label = gtk_label_new(ToGtkText(note).c_str());
+  for (GtkWidget* widget : {loading_, label}) {
+    GtkCssProvider* provider = gtk_css_provider_new();
+    gtk_css_provider_load_from_data(provider, css, -1, nullptr);
+    gtk_style_context_add_provider(gtk_widget_get_style_context(widget),
+                                   GTK_STYLE_PROVIDER(provider),
+                                   GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+    g_object_unref(provider);
+  }
+  gtk_container_add(GTK_CONTAINER(loading_), label);
+  gtk_overlay_add_overlay(GTK_OVERLAY(movieArea_), loading_);
+  gtk_widget_show_all(loading_);
+}
+
+void DesktopWindow::hideLoading() {
+  if (!loading_) return;
+  gtk_widget_destroy(loading_);
+  loading_ = nullptr;
+}
 
 GdkMonitor* DesktopWindow::monitor() const {
   GdkDisplay* display = gtk_widget_get_display(window_);

@@ -24,6 +24,12 @@ class DesktopWindow final : public platform::Window {
   // is shown): its main child and its overlays are the movies.
   GtkWidget* movieArea() const { return movieArea_; }
   void show();
+  // Covers the movie area with colour (0xRRGGBB) and a short note until
+  // hideLoading(): what the learner sees while the first movie is made
+  // ready.
+  void showLoading(unsigned colour, const WideString& note);
+  void hideLoading();
+  bool loading() const { return loading_ != nullptr; }
   // The developer journal's lines, joined by line feeds.
   WideString journal() const;
 
@@ -69,6 +75,7 @@ class DesktopWindow final : public platform::Window {
   GtkWidget* panel_;
   GtkWidget* journal_;
   GtkCssProvider* css_;
+  GtkWidget* loading_ = nullptr;
   bool panelPlaced_ = false;
   bool resizePending_ = false;
   platform::WindowState state_;

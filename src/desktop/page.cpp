@@ -217,6 +217,11 @@ void MoviePage::processEnded(WebKitWebProcessTerminationReason reason) {
 }
 
 bool MoviePage::load(int timeoutMs) {
+  beginLoad();
+  return waitReady(timeoutMs);
+}
+
+void MoviePage::beginLoad() {
   loaded_ = loadFailed_ = false;
   ended_ = false;
   ++generation_;
@@ -224,20 +229,24 @@ bool MoviePage::load(int timeoutMs) {
   nextMessage_ = 1;
   nestedUpTo_ = 0;
   webkit_web_view_load_uri(WEBKIT_WEB_VIEW(view_), kPageUri);
+}
+
+bool MoviePage::waitReady(int timeoutMs) {
+  const gint64 deadline = g_get_monotonic_time() + gint64{timeoutMs} * 1000;
   if (!waitFor([this] { return loaded_ || loadFailed_; }, timeoutMs) ||
       loadFailed_)
     return false;
-  const gint64 deadline = g_get_monotonic_time() + gint64{timeoutMs} * 1000;
-  try {
-    for (;;) {
+  // On a busy machine the page may be slow to answer while the emulator
+  // compiles: only the deadline, or the page's process ending, gives up.
+  while (g_get_monotonic_time() < deadline && !ended_) {
+    try {
       const std::string ready = op({"ready", ""});
       if (ready != "warming") return ready == "1";
-      if (g_get_monotonic_time() >= deadline) return false;
-      play(20);
+    } catch (const std::exception&) {
     }
-  } catch (const std::exception&) {
-    return false;
+    play(20);
   }
+  return false;
 }
 
 void MoviePage::HandleScheme(WebKitURISchemeRequest* request, gpointer self) {

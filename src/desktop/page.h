@@ -32,6 +32,12 @@ class MoviePage {
   // the emulator are there and the emulator has compiled its module. False
   // after timeoutMs or on a load failure.
   bool load(int timeoutMs);
+  // The same in two steps: the page's process starts and the emulator
+  // compiles while the program does other work, such as reading the course.
+  void beginLoad();
+  bool waitReady(int timeoutMs);
+  // A folder whose files the page may load, added once it is known.
+  void addRoot(std::string root) { roots_.push_back(std::move(root)); }
 
   // One message of a movie: {"fscommand", id, command, args} or
   // {"call", id, invokeXml}; returns the call's answer (the return value).

@@ -268,6 +268,13 @@ void RuffleHostFactory::syncLayout() {
   }
 }
 
+bool RuffleHostFactory::shownMovieReady() {
+  for (auto& [id, host] : live_) {
+    if (host->Visible && host->ReadyState() == 4) return true;
+  }
+  return false;
+}
+
 std::string RuffleHostFactory::handle(const std::vector<std::string>& message) {
   // {"fscommand", n, id, command, args} or {"call", n, id, request}
   if (message.size() < 4) return "";

@@ -25,6 +25,8 @@ class RuffleHostFactory final : public MovieHostFactory {
 
   // Shows, hides and sizes the players whose settings the shell changed.
   void syncLayout();
+  // True once a shown movie is fully loaded, so that its frames are drawn.
+  bool shownMovieReady();
 
  private:
   friend class RuffleMovieHost;

@@ -258,6 +258,13 @@ void TFormZept::startMenuMovie(const WideString& param) {
   MenuMovie->Width = s_.window.state().width;
   MenuMovie->Height = s_.window.state().height;
   MenuMovie->setMovie(native(path) + u"?" + menuUrl(param));
+  placeMenuWindow();
+  // The movie fills the window's client area, whatever size it now has.
+  MenuMovie->Width = s_.window.state().width;
+  MenuMovie->Height = s_.window.state().height;
+}
+
+void TFormZept::placeMenuWindow() {
   if (bTopMost) s_.window.makeTopMost();
   platform::Window& w = s_.window;
   if (bFullScreen) {
@@ -268,9 +275,6 @@ void TFormZept::startMenuMovie(const WideString& param) {
                 iWindowWidth, iWindowHeight);
   }
   w.setCaption(sWindowTitle);
-  // The movie fills the window's client area, whatever size it now has.
-  MenuMovie->Width = w.state().width;
-  MenuMovie->Height = w.state().height;
 }
 
 void TFormZept::openSco(const WideString& numberText, const WideString& param) {

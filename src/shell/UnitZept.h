@@ -67,6 +67,10 @@ class TFormZept {
 
   // Movies (start parameters, navigation, the deferred swaps).
   void startMenuMovie(const WideString& param);
+  // The window placed, sized and titled for the menu movie, as the launch
+  // settings ask; startMenuMovie does it, and a front end that shows the
+  // window before the menu can play does it first.
+  void placeMenuWindow();
   void openSco(const WideString& numberText, const WideString& param);
   void openNextSco();
   void openPreviousSco();

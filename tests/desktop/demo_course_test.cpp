@@ -84,7 +84,7 @@ class DemoCourseWindowTest : public ::testing::Test {
         new MoviePage(ZEPT_RUFFLE_DIR, {kCourse.string(), scratch_->string()});
     gtk_container_add(GTK_CONTAINER(window_), page_->widget());
     gtk_widget_show_all(window_);
-    loaded_ = page_->load(30000);
+    loaded_ = page_->load(60000);
   }
   static void TearDownTestSuite() {
     delete page_;

@@ -33,7 +33,7 @@ class MoviePageTest : public ::testing::Test {
     page_ = new MoviePage(ZEPT_RUFFLE_DIR, {folder_->string()});
     gtk_container_add(GTK_CONTAINER(window_), page_->widget());
     gtk_widget_show_all(window_);
-    loaded_ = page_->load(30000);
+    loaded_ = page_->load(60000);
   }
   static void TearDownTestSuite() {
     delete page_;
