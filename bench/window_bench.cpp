@@ -2,7 +2,10 @@
 // started on a copy of the demo course whose movies are made here, played
 // by the Flash emulator in its window. Three figures, each the median of
 // several runs, printed with their targets:
-//   start-up     zept started, window mapped, menu movie's first frame;
+//   start-up     zept started, window mapped, menu movie's first frame,
+//                beside a bare WebKitGTK page playing the same movie with
+//                the same emulator files (bench/bare_page.cpp), the two
+//                started in turn;
 //   round trip   one ExternalInterface call of the menu movie, answered,
 //                once the emulator's code has been optimised (and, for
 //                comparison, in the first calls after start-up);
@@ -13,6 +16,7 @@
 // DISPLAY, or on an Xvfb of its own (on a free display) when it is unset.
 //
 //   build/bench/zept_window_bench [--runs N] [--only start|calls|memory]
+//                                 [--env NAME=VALUE]...
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -47,6 +51,9 @@ using zept::swf::Assembler;
 using zept::swf::MovieWriter;
 
 constexpr double kStartTargetMs = 1000;
+constexpr double kWindowTargetMs = 500;
+// zept's first frame against the bare page's.
+constexpr double kFloorRatio = 1.1;
 constexpr double kRoundTripTargetMs = 0.5;
 constexpr double kMemoryTargetMb = 400;
 constexpr int kCalls = 2000;
@@ -249,7 +256,10 @@ MovieWriter StayingCourse() {
 // zept started on a course, its standard output read as it comes.
 class Zept {
  public:
-  Zept(const fs::path& scratch, const fs::path& course) {
+  Zept(const fs::path& scratch, const fs::path& course)
+      : Zept(scratch, {ZEPT_BINARY, "--program-folder", course.string()}) {}
+  // Any program, started the same way (the bare page).
+  Zept(const fs::path& scratch, const std::vector<std::string>& command) {
     fs::create_directories(scratch / "home");
     fs::create_directories(scratch / "registry");
     int fds[2];
@@ -265,7 +275,11 @@ class Zept {
       ::setenv("HOME", (scratch / "home").c_str(), 1);
       ::setenv("ZEPT_REGISTRY_DIR", (scratch / "registry").c_str(), 1);
       ::setenv("NO_AT_BRIDGE", "1", 1);
-      ::execl(ZEPT_BINARY, "zept", "--program-folder", course.c_str(), nullptr);
+      std::vector<char*> args;
+      for (const std::string& arg : command)
+        args.push_back(const_cast<char*>(arg.c_str()));
+      args.push_back(nullptr);
+      ::execv(args[0], args.data());
       ::_exit(127);
     }
     ::close(fds[1]);
@@ -477,6 +491,18 @@ void StartUp(MapWatch& watch, Figure& total, Figure& beforeWindow,
   }
 }
 
+// The bare page on the same menu movie, in a window of the menu's size.
+void BareStartUp(Figure& total) {
+  Scratch scratch;
+  const fs::path movie = scratch.path / "menu.swf";
+  std::ofstream(movie, std::ios::binary) << FirstFrameMenu().bytes(true);
+  Zept bare(scratch.path, {ZEPT_BARE_PAGE, ZEPT_RUFFLE_BUILT, movie.string(),
+                           "1024", "768"});
+  const auto frame = bare.waitFor("firstFrame : ");
+  if (!frame) return Fail("no first frame in the bare page", bare, scratch.path);
+  total.values.push_back(MsBetween(bare.started(), *frame));
+}
+
 void RoundTrip(Figure& first, Figure& settled) {
   Scratch scratch;
   const fs::path course = MakeCourse(scratch.path, RoundTripMenu());
@@ -544,8 +570,12 @@ int main(int argc, char** argv) {
       runs = std::max(1, std::atoi(argv[++i]));
     } else if (std::strcmp(argv[i], "--only") == 0 && i + 1 < argc) {
       only = argv[++i];
+    } else if (std::strcmp(argv[i], "--env") == 0 && i + 1 < argc) {
+      // For both programs and their web processes: JSC_useOMGJIT=0, say.
+      ::putenv(argv[++i]);
     } else {
-      std::fprintf(stderr, "usage: %s [--runs N] [--only start|calls|memory]\n",
+      std::fprintf(stderr, "usage: %s [--runs N] [--only start|calls|memory] "
+                   "[--env NAME=VALUE]...\n",
                    argv[0]);
       return 2;
     }
@@ -568,8 +598,11 @@ int main(int argc, char** argv) {
     return 1;
   }
 
+  Figure beforeWindow{
+      "start-up: zept started to window mapped", "ms", kWindowTargetMs, {}};
   Figure total{"start-up: zept started to frame 1", "ms", 0, {}};
-  Figure beforeWindow{"start-up: zept started to window", "ms", 0, {}};
+  Figure bare{"start-up: bare page started to frame 1", "ms", 0, {}};
+  Figure ratio{"start-up: zept / bare page, frame 1", "x", kFloorRatio, {}};
   Figure windowToFrame{
       "start-up: window shown to frame 1", "ms", kStartTargetMs, {}};
   Figure firstCalls{"ExternalInterface: first calls", "ms", 0, {}};
@@ -590,10 +623,18 @@ int main(int argc, char** argv) {
                 return load;
               }());
   if (only.empty() || only == "start") {
-    for (int run = 0; run < runs; ++run)
+    // Alternating, so that both see the same machine.
+    for (int run = 0; run < runs; ++run) {
+      const std::size_t before = total.values.size() + bare.values.size();
       StartUp(watch, total, beforeWindow, windowToFrame);
-    total.print();
+      BareStartUp(bare);
+      if (total.values.size() + bare.values.size() == before + 2)
+        ratio.values.push_back(total.values.back() / bare.values.back());
+    }
     beforeWindow.print();
+    total.print();
+    bare.print();
+    ratio.print();
     windowToFrame.print();
   }
   if (only.empty() || only == "calls") {

@@ -218,7 +218,16 @@ void MoviePage::processEnded(WebKitWebProcessTerminationReason reason) {
 
 bool MoviePage::load(int timeoutMs) {
   beginLoad();
-  return waitReady(timeoutMs);
+  const gint64 deadline = g_get_monotonic_time() + gint64{timeoutMs} * 1000;
+  if (!waitReady(timeoutMs)) return false;
+  while (g_get_monotonic_time() < deadline && !ended_) {
+    try {
+      if (op({"warm", ""}) == "1") return true;
+    } catch (const std::exception&) {
+    }
+    play(20);
+  }
+  return false;
 }
 
 void MoviePage::beginLoad() {
@@ -240,8 +249,7 @@ bool MoviePage::waitReady(int timeoutMs) {
   // compiles: only the deadline, or the page's process ending, gives up.
   while (g_get_monotonic_time() < deadline && !ended_) {
     try {
-      const std::string ready = op({"ready", ""});
-      if (ready != "warming") return ready == "1";
+      return op({"ready", ""}) == "1";
     } catch (const std::exception&) {
     }
     play(20);

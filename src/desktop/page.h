@@ -32,8 +32,9 @@ class MoviePage {
   // the emulator are there and the emulator has compiled its module. False
   // after timeoutMs or on a load failure.
   bool load(int timeoutMs);
-  // The same in two steps: the page's process starts and the emulator
-  // compiles while the program does other work, such as reading the course.
+  // Loading in two steps, without the warm-up: the page's process starts
+  // while the program does other work, such as reading the course, and the
+  // first movie compiles the emulator as it starts.
   void beginLoad();
   bool waitReady(int timeoutMs);
   // A folder whose files the page may load, added once it is known.
