@@ -24,8 +24,13 @@ namespace {
 
 // How long the page may take to load the emulator's script.
 constexpr int kPageLoadMs = 60000;
-// How long the loading note may stay when the menu never shows.
+// How long the loading note may stay when the menu never shows, and the
+// picture of a movie that goes when the next never gets ready.
 constexpr int kNoteMaxMs = 15000;
+constexpr int kHoldMaxMs = 5000;
+// How many ticks of the movie watch (30 ms) a movie is given to be drawn
+// at its pinned size.
+constexpr int kPinnedFrames = 3;
 
 // The stage colour of the menu movie (0xRRGGBB), black when it cannot be
 // read, as the window is between movies.
@@ -186,27 +191,85 @@ int RunDesktop(Context& ctx, const WideString& programFolder,
   }
   TraceMessage(ctx, u"zept > Run");
   form->FormShow();
-  // The note goes once the menu is there to be seen (or, whatever happens
-  // to the menu, after a while).
+  // The loading note goes once the menu is there to be seen; between two
+  // movies the window keeps the last picture, place and size of the one
+  // that goes until the next is ready. Either way, whatever happens to the
+  // movie, only for a while.
   const gint64 noteUntil = g_get_monotonic_time() + kNoteMaxMs * 1000;
-  std::function<bool()> menuShown = [&] {
-    if (!window.loading()) return true;
-    if (g_get_monotonic_time() < noteUntil &&
-        (page.busy() || holds > 0 || !movies.shownMovieReady()))
-      return false;
-    window.hideLoading();
-    return true;
+  enum class Change { none, held, pinned, resizing, drawing } change =
+      Change::none;
+  int ticks = 0;
+  window.holdOnPlacement(true);
+  movies.onMovieStarting = [&] {
+    if (window.loading()) return;
+    window.hold();
+    change = Change::none;
   };
-  const guint noteWatch = g_timeout_add(
-      50,
-      [](gpointer shown) -> gboolean {
-        return (*static_cast<std::function<bool()>*>(shown))()
-                   ? G_SOURCE_REMOVE
-                   : G_SOURCE_CONTINUE;
+  // Once the next movie is ready it is drawn, under the picture, at the
+  // size the window is about to take (pinned); a few frames later the
+  // window takes its place and size and the movie's background replaces the
+  // picture, in one step; once the page has been drawn at that size, the
+  // movie shows and the movies fill the page again.
+  const auto pin = [&](std::vector<std::string> size) {
+    size.insert(size.begin(), {"pin", ""});
+    try {
+      page.op(size);
+    } catch (const std::exception&) {
+    }
+  };
+  const auto drawn = [&] {
+    const auto [width, height] = movies.newestMovieSize();
+    try {
+      return page.op({"drawn", "", std::to_string(width),
+                      std::to_string(height)}) == "1";
+    } catch (const std::exception&) {
+      return true;
+    }
+  };
+  std::function<void()> watchMovies = [&] {
+    const gint64 now = g_get_monotonic_time();
+    const bool free = !page.busy() && holds == 0;
+    if (window.loading() &&
+        (now > noteUntil || (free && movies.shownMovieReady())))
+      window.hideLoading();
+    if (!free) return;
+    if (change == Change::none && window.held()) change = Change::held;
+    if (change == Change::held &&
+        now > window.heldSince() + kHoldMaxMs * 1000) {
+      window.release(movies.newestMovieBackground());
+      window.uncover();
+      change = Change::none;
+    } else if (change == Change::held && movies.newestMovieReady()) {
+      const auto [width, height] = movies.newestMovieSize();
+      if (width > 0 && height > 0)
+        pin({std::to_string(width), std::to_string(height)});
+      change = Change::pinned;
+      ticks = 0;
+    } else if (change == Change::pinned && ++ticks >= kPinnedFrames) {
+      window.release(movies.newestMovieBackground());
+      change = Change::resizing;
+      ticks = 0;
+    } else if (change == Change::resizing &&
+               (!window.resizing() || ++ticks > 30)) {
+      window.showMovies();
+      change = Change::drawing;
+      ticks = 0;
+    } else if (change == Change::drawing && (drawn() || ++ticks > 30)) {
+      window.uncover();
+      pin({});
+      change = Change::none;
+    }
+  };
+  const guint moviesWatch = g_timeout_add(
+      30,
+      [](gpointer watch) -> gboolean {
+        (*static_cast<std::function<void()>*>(watch))();
+        return G_SOURCE_CONTINUE;
       },
-      &menuShown);
+      &watchMovies);
   if (!window.state().closed) g_main_loop_run(loop);
-  if (window.loading()) g_source_remove(noteWatch);
+  g_source_remove(moviesWatch);
+  movies.onMovieStarting = nullptr;
   form.reset();  // the movies go before the page
   g_main_loop_unref(loop);
   return 0;

@@ -83,6 +83,7 @@ DesktopWindow::DesktopWindow(std::function<void(const WideString&)> print)
 }
 
 DesktopWindow::~DesktopWindow() {
+  g_clear_object(&heldPicture_);
   g_signal_handlers_disconnect_by_data(window_, this);
   g_signal_handlers_disconnect_by_data(paned_, this);
   gtk_style_context_remove_provider_for_screen(gtk_widget_get_screen(window_),
@@ -149,11 +150,85 @@ int DesktopWindow::screenHeight() {
   return area.height;
 }
 
+void DesktopWindow::hold() {
+  if (held_ || loading_ || !gtk_widget_get_mapped(window_)) return;
+  GtkAllocation area;
+  gtk_widget_get_allocation(movieArea_, &area);
+  GdkPixbuf* shot = gdk_pixbuf_get_from_window(
+      gtk_widget_get_window(window_), area.x, area.y, std::max(1, area.width),
+      std::max(1, area.height));
+  if (!shot) return;
+  uncover();
+  held_ = true;
+  heldSince_ = g_get_monotonic_time();
+  heldPicture_ = shot;
+  picture_ = gtk_drawing_area_new();
+  g_signal_connect(
+      picture_, "draw",
+      G_CALLBACK(+[](GtkWidget*, cairo_t* cr, gpointer self) -> gboolean {
+        auto* w = static_cast<DesktopWindow*>(self);
+        if (w->heldPicture_) {
+          gdk_cairo_set_source_pixbuf(cr, w->heldPicture_, 0, 0);
+        } else {
+          cairo_set_source_rgb(cr, ((w->background_ >> 16) & 0xFF) / 255.0,
+                               ((w->background_ >> 8) & 0xFF) / 255.0,
+                               (w->background_ & 0xFF) / 255.0);
+        }
+        cairo_paint(cr);
+        return TRUE;
+      }),
+      this);
+  gtk_overlay_add_overlay(GTK_OVERLAY(movieArea_), picture_);
+  gtk_widget_show(picture_);
+}
+
+void DesktopWindow::release(unsigned background) {
+  if (!held_) return;
+  held_ = false;
+  if (heldSizeable_) setSizeable(state_.sizeable);
+  if (heldBounds_) applyBounds();
+  heldSizeable_ = heldBounds_ = false;
+  background_ = background;
+  g_clear_object(&heldPicture_);
+  gtk_widget_queue_draw(picture_);
+  // A web view that changes size waits for its page to be drawn at the new
+  // size before the window draws anything: hidden, it lets the background
+  // show at once.
+  if (GtkWidget* movies = gtk_bin_get_child(GTK_BIN(movieArea_)))
+    gtk_widget_hide(movies);
+}
+
+void DesktopWindow::showMovies() {
+  if (GtkWidget* movies = gtk_bin_get_child(GTK_BIN(movieArea_)))
+    gtk_widget_show(movies);
+}
+
+void DesktopWindow::uncover() {
+  showMovies();
+  held_ = false;
+  g_clear_object(&heldPicture_);
+  if (picture_) gtk_widget_destroy(picture_);
+  picture_ = nullptr;
+}
+
 void DesktopWindow::setBounds(int left, int top, int width, int height) {
+  // The shell places the window as a movie starts: the movie on show may
+  // stay until the next is ready.
+  if (holdOnPlacement_) hold();
   state_.left = left;
   state_.top = top;
   state_.width = width;
   state_.height = height;
+  if (held_) {
+    heldBounds_ = true;
+    return;
+  }
+  applyBounds();
+}
+
+void DesktopWindow::applyBounds() {
+  const int left = state_.left, top = state_.top, width = state_.width,
+            height = state_.height;
   int current[2];
   gtk_window_get_size(GTK_WINDOW(window_), &current[0], &current[1]);
   // GTK sends no configure event for a size the window already has.
@@ -165,6 +240,11 @@ void DesktopWindow::setBounds(int left, int top, int width, int height) {
   gtk_window_resize(GTK_WINDOW(window_), std::max(1, width),
                     std::max(1, height));
   applySizeHints();
+  // GTK may move now and resize later: shown, the window changes both in
+  // one request, so that it is never seen at one place with the other size.
+  if (gtk_widget_get_mapped(window_))
+    gdk_window_move_resize(gtk_widget_get_window(window_), left, top,
+                           std::max(1, width), std::max(1, height));
 }
 
 void DesktopWindow::applySizeHints() {
@@ -183,6 +263,10 @@ void DesktopWindow::applySizeHints() {
 
 void DesktopWindow::setSizeable(bool sizeable) {
   state_.sizeable = sizeable;
+  if (held_) {
+    heldSizeable_ = true;
+    return;
+  }
   gtk_window_set_decorated(GTK_WINDOW(window_), sizeable);
   applySizeHints();
 }
@@ -285,6 +369,8 @@ gboolean DesktopWindow::OnDelete(GtkWidget*, GdkEvent*, gpointer self) {
 gboolean DesktopWindow::OnConfigure(GtkWidget* widget, GdkEventConfigure* event,
                                     gpointer self) {
   auto* w = static_cast<DesktopWindow*>(self);
+  // Held, the window's state is the place and size asked for.
+  if (w->held_) return FALSE;
   // Configure events of sizes asked for earlier may still be on their way
   // after setBounds: until the one asked for last comes, they change nothing.
   if (w->resizePending_) {

@@ -30,6 +30,23 @@ class DesktopWindow final : public platform::Window {
   void showLoading(unsigned colour, const WideString& note);
   void hideLoading();
   bool loading() const { return loading_ != nullptr; }
+  // Between two movies: the movie area keeps a picture of what it shows and
+  // the window keeps its place and size, whatever is asked meanwhile, until
+  // release(), which gives the window the place and size asked for last and
+  // shows the background colour (0xRRGGBB) instead of the picture and the
+  // movies in one step; showMovies() brings the movies back under it once
+  // the window has its size, and uncover() takes the background away.
+  void hold();
+  // Whether placing the window (setBounds) holds it first: the shell
+  // places it as each movie starts.
+  void holdOnPlacement(bool on) { holdOnPlacement_ = on; }
+  void release(unsigned background);
+  void showMovies();
+  void uncover();
+  bool held() const { return held_; }
+  gint64 heldSince() const { return heldSince_; }  // monotonic, µs
+  // True from a change of size until the window has it.
+  bool resizing() const { return resizePending_; }
   // The developer journal's lines, joined by line feeds.
   WideString journal() const;
 
@@ -65,6 +82,8 @@ class DesktopWindow final : public platform::Window {
   static void OnHomeClicked(GtkButton*, gpointer self);
   static void OnPanedAllocate(GtkWidget*, GdkRectangle*, gpointer self);
   GdkMonitor* monitor() const;
+  // Moves and sizes the window as its state says.
+  void applyBounds();
   // A non-sizeable window keeps exactly the client size it was given.
   void applySizeHints();
 
@@ -78,6 +97,13 @@ class DesktopWindow final : public platform::Window {
   GtkWidget* loading_ = nullptr;
   bool panelPlaced_ = false;
   bool resizePending_ = false;
+  bool held_ = false;
+  bool holdOnPlacement_ = false;
+  gint64 heldSince_ = 0;
+  bool heldBounds_ = false, heldSizeable_ = false;
+  GtkWidget* picture_ = nullptr;  // the held picture, over the movie area
+  GdkPixbuf* heldPicture_ = nullptr;
+  unsigned background_ = 0;  // drawn instead once released
   platform::WindowState state_;
 };
 

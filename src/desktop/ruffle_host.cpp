@@ -94,6 +94,8 @@ class RuffleMovieHost final : public MovieHost {
       stage = *read;
     else if (Width > 0 && Height > 0)
       stage.width = Width, stage.height = Height;
+    stageColour_ = (unsigned{stage.red} << 16) | (unsigned{stage.green} << 8) |
+                   stage.blue;
     const std::string folder =
         std::filesystem::path(path).parent_path().string();
     if (!bridgePath_.empty()) factory_.page_.removeVirtualFile(bridgePath_);
@@ -103,6 +105,8 @@ class RuffleMovieHost final : public MovieHost {
         BuildBridgeMovie(
             id_, MoviePage::FileUrl(path) + QueryForEmulator(query), stage));
     applyLayout();
+    factory_.newest_ = id_;
+    if (factory_.onMovieStarting) factory_.onMovieStarting();
     factory_.page_.op({"background", id_, CssColour(BGColor)});
     factory_.page_.op({"load", id_, MoviePage::FileUrl(bridgePath_), config()});
   }
@@ -169,6 +173,12 @@ class RuffleMovieHost final : public MovieHost {
     return returnValue_;
   }
 
+  unsigned background() const {
+    if (const std::optional<std::uint32_t> argb = ParseColour(BGColor))
+      return *argb & 0xFFFFFF;
+    return stageColour_;
+  }
+
   // The player went with the page that played it.
   bool gone() const {
     return factory_.page_.processEnded() ||
@@ -230,6 +240,7 @@ class RuffleMovieHost final : public MovieHost {
   RuffleHostFactory& factory_;
   std::string id_;
   int generation_;
+  unsigned stageColour_ = 0xFFFFFF;
   std::optional<Bitmap> picture_;
   bool drawn_ = false;
   std::string bridgePath_;
@@ -273,6 +284,23 @@ bool RuffleHostFactory::shownMovieReady() {
     if (host->Visible && host->ReadyState() == 4) return true;
   }
   return false;
+}
+
+bool RuffleHostFactory::newestMovieReady() {
+  auto it = live_.find(newest_);
+  return it == live_.end() ||
+         (it->second->Visible && it->second->ReadyState() == 4);
+}
+
+std::pair<int, int> RuffleHostFactory::newestMovieSize() const {
+  auto it = live_.find(newest_);
+  if (it == live_.end()) return {0, 0};
+  return {it->second->Width, it->second->Height};
+}
+
+unsigned RuffleHostFactory::newestMovieBackground() const {
+  auto it = live_.find(newest_);
+  return it == live_.end() ? 0 : it->second->background();
 }
 
 std::string RuffleHostFactory::handle(const std::vector<std::string>& message) {

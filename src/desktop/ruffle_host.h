@@ -2,6 +2,7 @@
 // The movie host on the Flash emulator: each control is a player element of
 // the one movie page, which plays the movie inside its bridge movie.
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -27,6 +28,15 @@ class RuffleHostFactory final : public MovieHostFactory {
   void syncLayout();
   // True once a shown movie is fully loaded, so that its frames are drawn.
   bool shownMovieReady();
+  // Runs when a movie starts loading, the one before it still on show.
+  std::function<void()> onMovieStarting;
+  // True once the movie that started last is shown and fully loaded, or is
+  // gone.
+  bool newestMovieReady();
+  // The size of the movie that started last (0 x 0 when it is gone), and
+  // its background (0xRRGGBB): the control's colour, else the stage's.
+  std::pair<int, int> newestMovieSize() const;
+  unsigned newestMovieBackground() const;
 
  private:
   friend class RuffleMovieHost;
@@ -34,6 +44,7 @@ class RuffleHostFactory final : public MovieHostFactory {
 
   MoviePage& page_;
   std::map<std::string, RuffleMovieHost*> live_;
+  std::string newest_;  // the movie that started loading last
   long nextId_ = 1;
 };
 

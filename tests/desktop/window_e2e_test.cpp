@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -21,6 +22,10 @@
 #include "desktop/display.h"
 #include "swf/avm1.h"
 #include "swf/swf.h"
+
+// After gtest, whose names X11's macros would take.
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
 
 namespace {
 
@@ -478,6 +483,82 @@ TEST_F(WindowJourney, TheUnitsProgressIsKeptWhenThePagesProcessEnds) {
   const std::string out = zept.text();
   EXPECT_TRUE(Has(out.substr(out.find("process ended")), "GetTracking : "))
       << out;
+}
+
+// Opening a unit, the window keeps the menu's place, size and picture
+// until the unit is ready, then has the unit's, in one step: it never shows
+// a blank, nor one movie's picture at the other's place. What lasts less
+// than a tenth of a second (the X server showing the old pixels of a window
+// just resized until they are drawn again, longer on a busy machine) is not
+// counted; before, the window jumped and stayed blank for a second.
+TEST_F(WindowJourney, OpeningAUnitChangesTheWindowInOneStep) {
+  const fs::path course = makeCourse("steps", false);
+  Running zept = start(course);
+  Display* display = XOpenDisplay(nullptr);
+  ASSERT_NE(display, nullptr);
+  const Window root = DefaultRootWindow(display);
+  Window window = 0;
+  std::vector<std::pair<std::string, double>> seen;  // state, since (ms)
+  const auto started = std::chrono::steady_clock::now();
+  const auto ms = [&] {
+    return std::chrono::duration<double, std::milli>(
+               std::chrono::steady_clock::now() - started)
+        .count();
+  };
+  double readyAt = -1;
+  while (ms() < 60000 && (readyAt < 0 || ms() < readyAt + 1500)) {
+    if (readyAt < 0 && Has(zept.text(), "ready : ")) readyAt = ms();
+    if (!window) {
+      const std::string id = Capture(
+          "xdotool search --onlyvisible --name '^Fire safety at work$' | "
+          "head -n 1");
+      if (!id.empty()) window = std::stoul(id);
+      continue;
+    }
+    XWindowAttributes a;
+    if (!XGetWindowAttributes(display, window, &a)) break;
+    // A point near the corner and the middle of the window.
+    unsigned long p[2] = {0, 0};
+    for (int i = 0; i < 2; ++i) {
+      XImage* pixel =
+          XGetImage(display, root, i ? a.x + a.width / 2 : a.x + 100,
+                    i ? a.y + a.height / 2 : a.y + 100, 1, 1, AllPlanes,
+                    ZPixmap);
+      if (!pixel) continue;
+      p[i] = XGetPixel(pixel, 0, 0) & 0xFFFFFF;
+      XDestroyImage(pixel);
+    }
+    char state[96];
+    std::snprintf(state, sizeof state, "%d,%d %dx%d #%06lx #%06lx", a.x, a.y,
+                  a.width, a.height, p[0], p[1]);
+    // The menu, whose middle may hold the loading note, and the unit, in
+    // the look's window, on its background before it is drawn.
+    const std::string menu = "128,128 1024x768 #2060a0";
+    if (std::string(state).rfind(menu, 0) == 0) std::strcpy(state, "menu");
+    if (seen.empty() || seen.back().first != state)
+      seen.emplace_back(state, ms());
+  }
+  XCloseDisplay(display);
+  ::kill(zept.pid, SIGTERM);
+  EXPECT_EQ(waitExit(zept), 0) << zept.text();
+  // The states that lasted, in order, each once.
+  std::vector<std::string> lasting;
+  for (std::size_t i = 0; i < seen.size(); ++i) {
+    const double until = i + 1 < seen.size() ? seen[i + 1].second : ms();
+    if (until - seen[i].second < 100) continue;
+    if (lasting.empty() || lasting.back() != seen[i].first)
+      lasting.push_back(seen[i].first);
+  }
+  std::string all;
+  for (const auto& [state, since] : seen)
+    all += "\n  " + std::to_string(int(since)) + " ms: " + state;
+  if (std::getenv("ZEPT_SHOW_STATES")) std::printf("%s\n", all.c_str());
+  const std::string background = "240,212 800x600 #1e3a5f #1e3a5f";
+  if (lasting.size() == 3 && lasting[1] == background)
+    lasting.erase(lasting.begin() + 1);
+  EXPECT_EQ(lasting, (std::vector<std::string>{
+                         "menu", "240,212 800x600 #1e3a5f #f0c020"}))
+      << all;
 }
 
 // Waits for the visible window titled title and gives it the keyboard (there

@@ -132,10 +132,28 @@ function callBridge(player, name, ...args) {
   return value;
 }
 
+// How many frames the page has drawn since the window last changed size.
+let viewport = "";
+let framesAtSize = 0;
+function countFrames() {
+  const now = window.innerWidth + "x" + window.innerHeight;
+  framesAtSize = now === viewport ? framesAtSize + 1 : 0;
+  viewport = now;
+  requestAnimationFrame(countFrames);
+}
+requestAnimationFrame(countFrames);
+
+// The size visible players are drawn at when the program has pinned it
+// (the window's next size, while the window still has the last one), else
+// null: they fill the page.
+let pinned = null;
+
 function place(player) {
   const box = player.box.style;
   if (player.visible) {
-    box.left = "0"; box.top = "0"; box.width = "100%"; box.height = "100%";
+    box.left = "0"; box.top = "0";
+    box.width = pinned ? pinned[0] + "px" : "100%";
+    box.height = pinned ? pinned[1] + "px" : "100%";
     box.visibility = "visible";
     newestVisible = player.id;
   } else {
@@ -270,6 +288,14 @@ function runOp(op) {
     if (kind === "ready") {
       const present = window.RufflePlayer && window.RufflePlayer.newest();
       result = ["1", present ? "1" : "0"];
+    } else if (kind === "pin") {
+      pinned = args.length === 2 ? args.map(Number) : null;
+      for (const player of players.values()) place(player);
+      result = ["1", ""];
+    } else if (kind === "drawn") {
+      // The page has been drawn at the size given, twice to be sure.
+      result = ["1", viewport === args.join("x") && framesAtSize >= 2 ? "1"
+                                                                      : "0"];
     } else if (kind === "warm") {
       warmUp();
       result = ["1", warmedUp ? "1" : "warming"];
