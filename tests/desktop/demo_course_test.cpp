@@ -181,13 +181,14 @@ class DemoCourseWindowTest : public ::testing::Test {
            << "shows " << get("currentScreen") << ", not " << screen;
   }
 
-  // The pointer onto the middle of the clip at path, then a click, once the
-  // clip and every clip around it are shown.
-  void click(const std::string& path) {
+  // The pointer onto the middle of the clip at path (or at that fraction of
+  // its width), then a click, once the clip and every clip around it are
+  // shown.
+  void click(const std::string& path, double across = 0.5) {
     ASSERT_TRUE(runUntil([&] { return shown(path); }, 5000))
         << path << " is not shown";
-    const double x =
-        std::stod(get(path + "._x")) + std::stod(get(path + "._width")) / 2;
+    const double x = std::stod(get(path + "._x")) +
+                     std::stod(get(path + "._width")) * across;
     const double y =
         std::stod(get(path + "._y")) + std::stod(get(path + "._height")) / 2;
     const double scale =
@@ -394,6 +395,11 @@ TEST_F(DemoCourseWindowTest, MenuLogsInAndShowsTheUnits) {
   ASSERT_TRUE(shows("passwordScreen"));
   EXPECT_EQ(settled("passwordScreen.greeting.text", "Hello, anna"),
             "Hello, anna");
+  // The field has the keyboard at once, and its box shows it.
+  EXPECT_EQ(settled("focusedField", "_level1.passwordScreen.password"),
+            "_level1.passwordScreen.password");
+  EXPECT_EQ(settled("passwordScreen.passwordBox.focus._visible", "true"),
+            "true");
   typeInto("passwordScreen.password", "wrong\n");
   EXPECT_EQ(settled("passwordScreen.message.text",
                     "That is not the password. Please try again."),
@@ -404,6 +410,7 @@ TEST_F(DemoCourseWindowTest, MenuLogsInAndShowsTheUnits) {
   EXPECT_EQ(settled("focusedField", "_level1.passwordScreen.password"),
             "_level1.passwordScreen.password");
   EXPECT_EQ(settled("passwordScreen.password.text", ""), "");
+  EXPECT_EQ(get("passwordScreen.passwordBox.focus._visible"), "true");
   typeInto("passwordScreen.password", "secret", "secret");
   click("passwordScreen.logIn");
   EXPECT_TRUE(expectSent("fs SetLogin anna"));
@@ -455,7 +462,16 @@ TEST_F(DemoCourseWindowTest, MenuAddsANewLearnerWithACleanName) {
   EXPECT_TRUE(expectSent("fs GetUserList "));
   queue("onUsersCompleteEvent", kUsers);
   ASSERT_TRUE(shows("usersScreen"));
+  EXPECT_EQ(settled("usersScreen.newNameBox.focus._visible", "false"), "false");
   typeInto("usersScreen.newName", "  anna ", "  anna ");
+  EXPECT_EQ(settled("usersScreen.newNameBox.focus._visible", "true"), "true");
+  // A click on the box beside the text moves the keyboard there too.
+  click("usersScreen.newPasswordBox", 0.01);
+  EXPECT_EQ(settled("focusedField", "_level1.usersScreen.newPassword"),
+            "_level1.usersScreen.newPassword");
+  EXPECT_EQ(settled("usersScreen.newNameBox.focus._visible", "false"), "false");
+  EXPECT_EQ(settled("usersScreen.newPasswordBox.focus._visible", "true"),
+            "true");
   typeInto("usersScreen.newPassword", "x\n");
   EXPECT_EQ(
       settled("usersScreen.newMessage.text",

@@ -133,6 +133,11 @@ const ButtonStyle kPrimary{
     {0x2F, 0x6F, 0xB0}, {0x3F, 0x86, 0xCC}, kWhite, {0x24, 0x57, 0x8C}, 17};
 const ButtonStyle kSecondary{
     {0xE4, 0xE9, 0xEF}, {0xD0, 0xDA, 0xE6}, kNavy, {0xB8, 0xC4, 0xD2}, 17};
+const InputStyle kInput{kWhite,
+                        {0xB8, 0xC4, 0xD2},
+                        {0x11, 0x11, 0x11},
+                        {0x2F, 0x6F, 0xB0},
+                        {0xD6, 0xE6, 0xF7}};
 
 TextStyle Heading(int size = 26) { return {size, kNavy, true, 0, false}; }
 TextStyle Body(int size = 19) { return {size, kInk, false, 0, true}; }
@@ -234,9 +239,9 @@ std::string BuildMenuMovie(const CourseInfo& course, const Scripts& scripts) {
            "More names", "nextUserPage();", kSecondary);
   m.label(&users, {right, 150, inner, 40}, "New learner", Heading());
   m.label(&users, {right, 210, inner, 28}, "Your name", Muted());
-  m.input(&users, "newName", {right, 240, inner, 36}, false);
+  m.input(&users, "newName", {right, 240, inner, 40}, false, kInput);
   m.label(&users, {right, 296, inner, 28}, "Choose a password", Muted());
-  m.input(&users, "newPassword", {right, 326, inner, 36}, true);
+  m.input(&users, "newPassword", {right, 326, inner, 40}, true, kInput);
   m.button(&users, "create", {right, 392, inner, 50}, "Create and start",
            "createLearner();", kPrimary);
   m.label(&users, {right, 456, inner, 90}, "", Warning(), "newMessage");
@@ -246,7 +251,7 @@ std::string BuildMenuMovie(const CourseInfo& course, const Scripts& scripts) {
   m.panel(&password, {px, 170, 520, 380}, kWhite, kPanelLine);
   m.label(&password, {px + 30, 200, 460, 40}, "", Heading(), "greeting");
   m.label(&password, {px + 30, 256, 460, 28}, "Type your password:", Muted());
-  m.input(&password, "password", {px + 30, 290, 460, 36}, true);
+  m.input(&password, "password", {px + 30, 290, 460, 40}, true, kInput);
   m.button(&password, "logIn", {px + 30, 346, 460, 50}, "Log in",
            "checkPassword();", kPrimary);
   m.button(&password, "back", {px + 30, 410, 460, 44}, "Back to the names",

@@ -1,4 +1,5 @@
-// Shared by the course's movies: screens shown one at a time, and buttons.
+// Shared by the course's movies: screens shown one at a time, buttons and
+// text inputs.
 // `screens` lists every screen clip; the movie builder sets it.
 
 var currentScreen = null;
@@ -7,8 +8,10 @@ function hideScreens() {
   for (var i = 0; i < screens.length; i++) screens[i]._visible = false;
 }
 
-// Shows one screen and hides the others.
+// Shows one screen and hides the others. The keyboard leaves the screen
+// that goes, so that nothing typed lands in a field no one sees.
 function showScreen(screen) {
+  if (screen != currentScreen) Selection.setFocus(null);
   for (var i = 0; i < screens.length; i++) {
     screens[i]._visible = screens[i] == screen;
   }
@@ -64,3 +67,23 @@ function escapeXml(text) {
 function startsWith(text, prefix) {
   return text.substr(0, prefix.length) == prefix;
 }
+
+// ---------------------------------------------------------------- inputs
+
+// A text input: its box shows a frame while the field has the keyboard,
+// and a click on the box's padding gives the field the keyboard too.
+function makeInput(field, box) {
+  box.focus._visible = false;
+  box.field = field;
+  box.useHandCursor = false;
+  box.onPress = function () {
+    Selection.setFocus(this.field);
+    Selection.setSelection(this.field.text.length, this.field.text.length);
+  };
+}
+
+// An input's box is its field's name with "Box", beside it.
+Selection.addListener({onSetFocus: function (before, after) {
+  before._parent[before._name + "Box"].focus._visible = false;
+  after._parent[after._name + "Box"].focus._visible = true;
+}});

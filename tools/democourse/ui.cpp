@@ -81,6 +81,22 @@ void MovieBuilder::label(Screen* on, Rect r, const std::string& text,
   place(on, id, r.x, r.y, name);
 }
 
+void MovieBuilder::frame(swf::Timeline& on, std::uint16_t& depth, Rect r,
+                         Rgb fill, Rgb line, int width) {
+  if (width <= 1) {
+    on.placeObject(movie_.defineRectangle(r, fill, line), ++depth);
+    return;
+  }
+  // A shape's line is one pixel: a wider one is the line's colour showing
+  // round a smaller fill.
+  on.placeObject(movie_.defineRectangle(r, line), ++depth);
+  on.placeObject(
+      movie_.defineRectangle(
+          {r.x + width, r.y + width, r.width - 2 * width, r.height - 2 * width},
+          fill),
+      ++depth);
+}
+
 void MovieBuilder::button(Screen* on, const std::string& name, Rect r,
                           const std::string& caption, const std::string& action,
                           const ButtonStyle& style) {
@@ -110,17 +126,40 @@ void MovieBuilder::button(Screen* on, const std::string& name, Rect r,
 }
 
 void MovieBuilder::input(Screen* on, const std::string& name, Rect r,
-                         bool password) {
+                         bool password, const InputStyle& style) {
+  if (name.empty()) throw std::invalid_argument("an input needs a name");
+  // The box, and over it the frame that tells where the keys go: a halo
+  // round the box and a stronger line.
+  swf::Timeline box;
+  std::uint16_t depth = 0;
+  const Rect whole{0, 0, r.width, r.height};
+  frame(box, depth, whole, style.fill, style.line, 1);
+  swf::Timeline focus;
+  std::uint16_t inner = 0;
+  constexpr int kHalo = 3;
+  focus.placeObject(movie_.defineRectangle({-kHalo, -kHalo, r.width + 2 * kHalo,
+                                            r.height + 2 * kHalo},
+                                           style.focusHalo),
+                    ++inner);
+  frame(focus, inner, whole, style.fill, style.focusLine, 2);
+  focus.showFrame();
+  box.placeObject(movie_.defineSprite(focus), ++depth, 0, 0, "focus");
+  box.showFrame();
+  place(on, movie_.defineSprite(box), r.x, r.y, name + "Box");
+
+  // The field itself, borderless, inset from the box's edges.
   swf::MovieWriter::TextOptions options;
   options.readOnly = false;
-  options.border = true;
   options.selectable = true;
   options.password = password;
-  const int size = 18;
+  const int size = 18, padding = 10;
+  const int height = std::min(LineHeight(size), r.height);
   const std::uint16_t id =
-      movie_.defineEditText({0, 0, r.width, r.height}, plain_, size,
-                            {0x11, 0x11, 0x11}, {}, {}, options);
-  place(on, id, r.x, r.y, name);
+      movie_.defineEditText({0, 0, r.width - 2 * padding, height}, plain_, size,
+                            style.text, {}, {}, options);
+  place(on, id, r.x + padding, r.y + (r.height - height) / 2, name);
+  const std::string screen = on ? on->name() + "." : "";
+  wiring_ += "makeInput(" + screen + name + ", " + screen + name + "Box);\n";
 }
 
 void MovieBuilder::script(const std::string& name, const std::string& source) {

@@ -37,6 +37,11 @@ struct ButtonStyle {
   int textSize = 16;
 };
 
+struct InputStyle {
+  Rgb fill, line, text;
+  Rgb focusLine, focusHalo;  // the frame shown while the field has the keys
+};
+
 class Screen {
  public:
   const std::string& name() const { return name_; }
@@ -67,8 +72,11 @@ class MovieBuilder {
   void button(Screen* on, const std::string& name, Rect r,
               const std::string& caption, const std::string& action,
               const ButtonStyle& style);
-  // A bordered text field the learner types in (screen.name.text).
-  void input(Screen* on, const std::string& name, Rect r, bool password);
+  // A text field the learner types in (screen.name.text), borderless and
+  // inset in a box (screen.nameBox) whose frame (nameBox.focus) the script
+  // shows while the field has the keyboard.
+  void input(Screen* on, const std::string& name, Rect r, bool password,
+             const InputStyle& style);
 
   // Script run once when the movie starts, after the objects exist. The
   // pieces are compiled together, in the order given, after the wiring of
@@ -86,6 +94,9 @@ class MovieBuilder {
   void place(Screen* on, std::uint16_t character, int x, int y,
              const std::string& name);
   std::uint16_t font(bool bold) const { return bold ? bold_ : plain_; }
+  // A filled rectangle with a border `width` pixels wide.
+  void frame(swf::Timeline& on, std::uint16_t& depth, Rect r, Rgb fill,
+             Rgb line, int width);
 
   int width_, height_;
   swf::MovieWriter movie_;
