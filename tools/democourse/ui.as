@@ -23,11 +23,12 @@ function showScreen(screen) {
 function makeButton(clip, action) {
   clip.hover._visible = false;
   clip.action = action;
+  // A disabled button does not light up.
   clip.onRollOver = function () {
-    this.hover._visible = true;
+    this.hover._visible = this.enabled;
   };
   clip.onRollOut = function () {
-    this.hover._visible = this.selected == true;
+    this.hover._visible = false;
   };
   clip.onReleaseOutside = clip.onRollOut;
   clip.onRelease = function () {
@@ -35,10 +36,13 @@ function makeButton(clip, action) {
   };
 }
 
-// A selected button stays lit, as the answer a learner gave.
-function selectButton(clip, selected) {
-  clip.selected = selected;
-  clip.hover._visible = selected;
+// A quiz answer: a button with the boxes "right" and "wrong" hidden until
+// the question is answered.
+function makeChoice(clip, action) {
+  makeButton(clip, action);
+  clip.selected = false;
+  clip.right._visible = false;
+  clip.wrong._visible = false;
 }
 
 function setCaption(button, text) {
