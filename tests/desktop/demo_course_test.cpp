@@ -449,6 +449,13 @@ TEST_F(DemoCourseWindowTest, MenuLogsInAndShowsTheUnits) {
                         "safety at work \xE2\x80\x93 results</p>"),
             std::string::npos);
   EXPECT_NE(report.find("<p>Learner: anna</p>"), std::string::npos);
+  // The report has no bold: the header is told by its capitals, in the
+  // element every cell's text is in.
+  EXPECT_NE(report.find("<tr><td width=\"216\" border=\"1\"><s>UNIT</s></td>"
+                        "<td border=\"1\"><s>STATUS</s></td><td width=\"72\" "
+                        "border=\"1\" align=\"right\"><s>SCORE</s></td></tr>"),
+            std::string::npos);
+  EXPECT_EQ(report.find("<b>"), std::string::npos);
   EXPECT_NE(report.find("<s>2 \xE2\x80\x93 Raising the alarm</s></td><td "
                         "border=\"1\"><s>Failed</s></td><td width=\"72\" "
                         "border=\"1\" align=\"right\"><s>67 %</s>"),
