@@ -111,6 +111,10 @@ class DemoCourseWindowTest : public ::testing::Test {
   // "call REQUEST".
   void play(const fs::path& movie, const std::string& query, int stageW,
             int stageH) {
+    // A movie played before goes first, its host before its factory.
+    host_.reset();
+    factory_.reset();
+    sent_.clear();
     stageW_ = stageW;
     stageH_ = stageH;
     factory_ = std::make_unique<RuffleHostFactory>(*page_);
@@ -181,13 +185,14 @@ class DemoCourseWindowTest : public ::testing::Test {
            << "shows " << get("currentScreen") << ", not " << screen;
   }
 
-  // The pointer onto the middle of the clip at path, then a click, once the
-  // clip and every clip around it are shown.
-  void click(const std::string& path) {
+  // The pointer onto the middle of the clip at path (or at that fraction of
+  // its width), then a click, once the clip and every clip around it are
+  // shown.
+  void click(const std::string& path, double across = 0.5) {
     ASSERT_TRUE(runUntil([&] { return shown(path); }, 5000))
         << path << " is not shown";
-    const double x =
-        std::stod(get(path + "._x")) + std::stod(get(path + "._width")) / 2;
+    const double x = std::stod(get(path + "._x")) +
+                     std::stod(get(path + "._width")) * across;
     const double y =
         std::stod(get(path + "._y")) + std::stod(get(path + "._height")) / 2;
     const double scale =
@@ -394,6 +399,11 @@ TEST_F(DemoCourseWindowTest, MenuLogsInAndShowsTheUnits) {
   ASSERT_TRUE(shows("passwordScreen"));
   EXPECT_EQ(settled("passwordScreen.greeting.text", "Hello, anna"),
             "Hello, anna");
+  // The field has the keyboard at once, and its box shows it.
+  EXPECT_EQ(settled("focusedField", "_level1.passwordScreen.password"),
+            "_level1.passwordScreen.password");
+  EXPECT_EQ(settled("passwordScreen.passwordBox.focus._visible", "true"),
+            "true");
   typeInto("passwordScreen.password", "wrong\n");
   EXPECT_EQ(settled("passwordScreen.message.text",
                     "That is not the password. Please try again."),
@@ -404,6 +414,7 @@ TEST_F(DemoCourseWindowTest, MenuLogsInAndShowsTheUnits) {
   EXPECT_EQ(settled("focusedField", "_level1.passwordScreen.password"),
             "_level1.passwordScreen.password");
   EXPECT_EQ(settled("passwordScreen.password.text", ""), "");
+  EXPECT_EQ(get("passwordScreen.passwordBox.focus._visible"), "true");
   typeInto("passwordScreen.password", "secret", "secret");
   click("passwordScreen.logIn");
   EXPECT_TRUE(expectSent("fs SetLogin anna"));
@@ -438,6 +449,13 @@ TEST_F(DemoCourseWindowTest, MenuLogsInAndShowsTheUnits) {
                         "safety at work \xE2\x80\x93 results</p>"),
             std::string::npos);
   EXPECT_NE(report.find("<p>Learner: anna</p>"), std::string::npos);
+  // The report has no bold: the header is told by its capitals, in the
+  // element every cell's text is in.
+  EXPECT_NE(report.find("<tr><td width=\"216\" border=\"1\"><s>UNIT</s></td>"
+                        "<td border=\"1\"><s>STATUS</s></td><td width=\"72\" "
+                        "border=\"1\" align=\"right\"><s>SCORE</s></td></tr>"),
+            std::string::npos);
+  EXPECT_EQ(report.find("<b>"), std::string::npos);
   EXPECT_NE(report.find("<s>2 \xE2\x80\x93 Raising the alarm</s></td><td "
                         "border=\"1\"><s>Failed</s></td><td width=\"72\" "
                         "border=\"1\" align=\"right\"><s>67 %</s>"),
@@ -455,7 +473,16 @@ TEST_F(DemoCourseWindowTest, MenuAddsANewLearnerWithACleanName) {
   EXPECT_TRUE(expectSent("fs GetUserList "));
   queue("onUsersCompleteEvent", kUsers);
   ASSERT_TRUE(shows("usersScreen"));
+  EXPECT_EQ(settled("usersScreen.newNameBox.focus._visible", "false"), "false");
   typeInto("usersScreen.newName", "  anna ", "  anna ");
+  EXPECT_EQ(settled("usersScreen.newNameBox.focus._visible", "true"), "true");
+  // A click on the box beside the text moves the keyboard there too.
+  click("usersScreen.newPasswordBox", 0.01);
+  EXPECT_EQ(settled("focusedField", "_level1.usersScreen.newPassword"),
+            "_level1.usersScreen.newPassword");
+  EXPECT_EQ(settled("usersScreen.newNameBox.focus._visible", "false"), "false");
+  EXPECT_EQ(settled("usersScreen.newPasswordBox.focus._visible", "true"),
+            "true");
   typeInto("usersScreen.newPassword", "x\n");
   EXPECT_EQ(
       settled("usersScreen.newMessage.text",
@@ -538,28 +565,50 @@ TEST_F(DemoCourseWindowTest, UnitQuizRecordsItsScoreAndStatus) {
                     "everyone moving."),
             "Not quite: the answer is a. Raising the alarm first gets "
             "everyone moving.");
-  EXPECT_EQ(settled("page3.b.hover._visible", "true"), "true");
-  click("page3.a");
-  EXPECT_TRUE(expectSent(setValue("cmi.suspend_data;q1=a")));
-  // The answer given stays lit, the one before does not.
-  EXPECT_EQ(settled("page3.b.hover._visible", "false"), "false");
-  EXPECT_EQ(settled("page3.a.selected", "true"), "true");
+  // The answer given and the right one are marked, and the answer stands.
+  EXPECT_EQ(settled("page3.b.wrong._visible", "true"), "true");
+  EXPECT_EQ(get("page3.b.wrong.label.text"), "Your answer");
+  EXPECT_EQ(get("page3.b.selected"), "true");
+  EXPECT_EQ(get("page3.a.right._visible"), "true");
+  EXPECT_EQ(get("page3.a.right.label.text"), "Right answer");
+  EXPECT_EQ(get("page3.a.enabled"), "false");
+  EXPECT_EQ(get("page3.c.right._visible") + get("page3.c.wrong._visible"),
+            "falsefalse");
   screenshot("unit2-question");
+  click("page3.a");
+  click("nextButton");
+  ASSERT_TRUE(runUntil(
+      [&] { return sentLine(setValue("cmi.core.lesson_location;page 4")); }));
+  EXPECT_FALSE(sentLine(setValue("cmi.suspend_data;q1=a")));
+  EXPECT_EQ(get("page3.a.selected"), "false");
+  click("page4.b");
+  EXPECT_EQ(settled("page4.b.right.label.text", "Your answer"), "Your answer");
+  click("nextButton");
+  click("page5.a");
+  EXPECT_TRUE(expectSent(setValue("cmi.suspend_data;q1=b,q2=b,q3=a")));
+  click("nextButton");
+  EXPECT_TRUE(expectSent(setValue("cmi.core.lesson_location;page 6")));
+  EXPECT_TRUE(expectSent(setValue("cmi.core.score.raw;33")));
+  EXPECT_TRUE(expectSent(setValue("cmi.core.lesson_status;failed")));
+  EXPECT_EQ(settled("page6.score.text", "1 of 3 right: 33 %"),
+            "1 of 3 right: 33 %");
+  screenshot("unit2-result");
+  // Another go clears every answer and starts at the first question.
+  click("page6.retry");
+  EXPECT_TRUE(expectSent(setValue("cmi.suspend_data;")));
+  EXPECT_TRUE(expectSent(setValue("cmi.core.lesson_location;page 3")));
+  EXPECT_EQ(settled("page3.b.selected", "false"), "false");
+  EXPECT_EQ(get("page3.b.wrong._visible") + get("page3.a.right._visible"),
+            "falsefalse");
+  EXPECT_EQ(get("page3.a.enabled"), "true");
+  EXPECT_EQ(get("page3.feedback.text"), "");
+  EXPECT_EQ(get("nextButton._visible"), "false");
+  click("page3.a");
   click("nextButton");
   click("page4.b");
   click("nextButton");
-  click("page5.a");
-  EXPECT_TRUE(expectSent(setValue("cmi.suspend_data;q1=a,q2=b,q3=a")));
-  click("nextButton");
-  EXPECT_TRUE(expectSent(setValue("cmi.core.lesson_location;page 6")));
-  EXPECT_TRUE(expectSent(setValue("cmi.core.score.raw;67")));
-  EXPECT_TRUE(expectSent(setValue("cmi.core.lesson_status;failed")));
-  EXPECT_EQ(settled("page6.score.text", "2 of 3 right: 67 %"),
-            "2 of 3 right: 67 %");
-  screenshot("unit2-result");
-  // Another go at the last question passes.
-  click("previousButton");
   click("page5.c");
+  EXPECT_TRUE(expectSent(setValue("cmi.suspend_data;q1=a,q2=b,q3=c")));
   click("nextButton");
   EXPECT_TRUE(expectSent(setValue("cmi.core.score.raw;100")));
   EXPECT_TRUE(expectSent(setValue("cmi.core.lesson_status;passed")));
@@ -573,14 +622,23 @@ TEST_F(DemoCourseWindowTest, UnitQuizRecordsItsScoreAndStatus) {
 
 TEST_F(DemoCourseWindowTest, UnitQuizKeepsTheAnswersGivenBefore) {
   play("SCO_0002/player.swf",
-       "sSuspendData=q1%3Da%2Cq2%3Dc%2Cq9%3Db&sLessonLocation=page%204&"
-       "sLessonStatus=incomplete",
+       "sSuspendData=q1%3Da%2Cq2%3Dc%2Cq3%3Dz%2Cq9%3Db&"
+       "sLessonLocation=page%204&sLessonStatus=incomplete",
        800, 600);
   EXPECT_TRUE(expectSent(setValue("cmi.core.lesson_location;page 4")));
   EXPECT_EQ(settled("page4.c.selected", "true"), "true");
   EXPECT_EQ(settled("page4.b.selected", "false"), "false");
   EXPECT_EQ(settled("nextButton._visible", "true"), "true");
+  // Marked and closed as when it was given.
+  EXPECT_EQ(get("page4.c.wrong._visible"), "true");
+  EXPECT_EQ(get("page4.b.right._visible"), "true");
+  EXPECT_EQ(get("page4.b.enabled"), "false");
+  EXPECT_EQ(get("page4.feedback.text"),
+            "Not quite: the answer is b. The nearest safe exit is the quickest "
+            "way out.");
   click("nextButton");
+  // "z" is none of the choices: the question is still open.
+  EXPECT_EQ(settled("page5.c.enabled", "true"), "true");
   EXPECT_EQ(settled("nextButton._visible", "false"), "false");
   click("page5.c");
   EXPECT_TRUE(expectSent(setValue("cmi.suspend_data;q1=a,q2=c,q3=c")));
@@ -600,9 +658,42 @@ TEST_F(DemoCourseWindowTest, QuizWithoutAPassMarkIsCompletedWithItsScore) {
   EXPECT_EQ(
       settled("page5.verdict.text", "Well done: you have finished the quiz."),
       "Well done: you have finished the quiz.");
-  // The last unit offers no next one.
+  // The last unit offers no next one, but another go at the questions.
   EXPECT_EQ(settled("nextUnitButton._visible", "false"), "false");
+  EXPECT_EQ(get("page5.retry._visible"), "true");
   screenshot("unit3-result");
+}
+
+// The verdict says the status in the menu's words; another go is offered
+// unless the quiz is passed or every answer is right.
+TEST_F(DemoCourseWindowTest, QuizResultSaysTheStatusAndOffersAnotherGo) {
+  struct Case {
+    std::string unit, lastQuestion, answer, score, status, verdict, retry;
+  };
+  const Case cases[] = {
+      {"SCO_0002", "5", "a", "67", "failed", "Failed: the pass mark is 70 %.",
+       "true"},
+      {"SCO_0002", "5", "c", "100", "passed", "Passed: the pass mark is 70 %.",
+       "false"},
+      {"SCO_0003", "4", "c", "100", "completed",
+       "Well done: you have finished the quiz.", "false"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.unit + " " + c.answer);
+    // In both units the first two questions were answered right before.
+    play(c.unit + "/player.swf",
+         "sSuspendData=q1%3Da%2Cq2%3Db&sLessonLocation=page%20" +
+             c.lastQuestion + "&sLessonStatus=incomplete",
+         800, 600);
+    click("page" + c.lastQuestion + "." + c.answer);
+    click("nextButton");
+    EXPECT_TRUE(expectSent(setValue("cmi.core.score.raw;" + c.score)));
+    EXPECT_TRUE(expectSent(setValue("cmi.core.lesson_status;" + c.status)));
+    const std::string result =
+        "page" + std::to_string(std::stoi(c.lastQuestion) + 1);
+    EXPECT_EQ(settled(result + ".verdict.text", c.verdict), c.verdict);
+    EXPECT_EQ(get(result + ".retry._visible"), c.retry);
+  }
 }
 
 TEST_F(DemoCourseWindowTest, UnitResumesWhereTheLearnerLeftAndSavesItsScreen) {

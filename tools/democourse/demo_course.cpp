@@ -133,6 +133,16 @@ const ButtonStyle kPrimary{
     {0x2F, 0x6F, 0xB0}, {0x3F, 0x86, 0xCC}, kWhite, {0x24, 0x57, 0x8C}, 17};
 const ButtonStyle kSecondary{
     {0xE4, 0xE9, 0xEF}, {0xD0, 0xDA, 0xE6}, kNavy, {0xB8, 0xC4, 0xD2}, 17};
+const ChoiceStyle kChoice{kSecondary,
+                          {0xE3, 0xF4, 0xE6},
+                          {0x2E, 0x7D, 0x32},
+                          {0xFB, 0xE9, 0xE7},
+                          kWarning};
+const InputStyle kInput{kWhite,
+                        {0xB8, 0xC4, 0xD2},
+                        {0x11, 0x11, 0x11},
+                        {0x2F, 0x6F, 0xB0},
+                        {0xD6, 0xE6, 0xF7}};
 
 TextStyle Heading(int size = 26) { return {size, kNavy, true, 0, false}; }
 TextStyle Body(int size = 19) { return {size, kInk, false, 0, true}; }
@@ -234,9 +244,9 @@ std::string BuildMenuMovie(const CourseInfo& course, const Scripts& scripts) {
            "More names", "nextUserPage();", kSecondary);
   m.label(&users, {right, 150, inner, 40}, "New learner", Heading());
   m.label(&users, {right, 210, inner, 28}, "Your name", Muted());
-  m.input(&users, "newName", {right, 240, inner, 36}, false);
+  m.input(&users, "newName", {right, 240, inner, 40}, false, kInput);
   m.label(&users, {right, 296, inner, 28}, "Choose a password", Muted());
-  m.input(&users, "newPassword", {right, 326, inner, 36}, true);
+  m.input(&users, "newPassword", {right, 326, inner, 40}, true, kInput);
   m.button(&users, "create", {right, 392, inner, 50}, "Create and start",
            "createLearner();", kPrimary);
   m.label(&users, {right, 456, inner, 90}, "", Warning(), "newMessage");
@@ -246,7 +256,7 @@ std::string BuildMenuMovie(const CourseInfo& course, const Scripts& scripts) {
   m.panel(&password, {px, 170, 520, 380}, kWhite, kPanelLine);
   m.label(&password, {px + 30, 200, 460, 40}, "", Heading(), "greeting");
   m.label(&password, {px + 30, 256, 460, 28}, "Type your password:", Muted());
-  m.input(&password, "password", {px + 30, 290, 460, 36}, true);
+  m.input(&password, "password", {px + 30, 290, 460, 40}, true, kInput);
   m.button(&password, "logIn", {px + 30, 346, 460, 50}, "Log in",
            "checkPassword();", kPrimary);
   m.button(&password, "back", {px + 30, 410, 460, 44}, "Back to the names",
@@ -364,10 +374,10 @@ std::string BuildUnitMovie(const CourseInfo& course, int number,
     for (std::size_t a = 0; a < question.answers.size(); ++a) {
       const std::string letter(1, static_cast<char>('a' + a));
       letters.push_back(AsString(letter));
-      m.button(&s, letter, {70, 190 + static_cast<int>(a) * 64, tw - 40, 52},
+      m.choice(&s, letter, {70, 190 + static_cast<int>(a) * 64, tw - 40, 52},
                letter + ")  " + question.answers[a],
                "answer(" + std::to_string(q) + ", \"" + letter + "\");",
-               kSecondary);
+               kChoice);
     }
     m.label(&s, {50, 390, tw, 90}, "", Body(18), "feedback");
     questions += std::string(questions.empty() ? "" : ",\n  ") +
@@ -383,8 +393,11 @@ std::string BuildUnitMovie(const CourseInfo& course, int number,
     resultPage = pages.size();
     m.label(&s, {50, 84, tw, 40}, "Your result", Heading());
     m.label(&s, {50, 150, tw, 50}, "", {30, kNavy, true, 0, false}, "score");
-    m.label(&s, {50, 220, tw, 90}, "", Body(20), "verdict");
-    m.label(&s, {50, 330, tw, 60},
+    m.label(&s, {50, 220, tw, 60}, "", Body(20), "verdict");
+    // Shown under the verdict it answers, when the script offers it.
+    m.button(&s, "retry", {50, 292, 280, 50}, "Try the questions again",
+             "retryQuiz();", kPrimary);
+    m.label(&s, {50, 372, tw, 60},
             "Home takes you back to the menu, where your score is shown.",
             {17, kMuted, false, 0, true});
   }

@@ -319,8 +319,10 @@ function resultsReport() {
   xml += "<p>Learner: " + escapeXml(login) + "</p>";
   xml += "<p>Date: " + today() + "</p>";
   xml += "<br/><table>";
-  xml += "<tr>" + wide + "<b>Unit</b></td>" + cell + "<b>Status</b></td>" +
-         right + "<b>Score</b></td></tr>";
+  // Table text has one face and size in the report: the header row stands
+  // out by its capitals.
+  xml += "<tr>" + wide + "<s>UNIT</s></td>" + cell + "<s>STATUS</s></td>" +
+         right + "<s>SCORE</s></td></tr>";
   for (var i = 0; i < unitTitles.length; i++) {
     var unit = i < units.length ? units[i] : {status: "", score: ""};
     xml += "<tr>" + wide + "<s>" + (i + 1) + " \u2013 " +

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <tuple>
 
 #include "swf/script.h"
 
@@ -81,12 +82,27 @@ void MovieBuilder::label(Screen* on, Rect r, const std::string& text,
   place(on, id, r.x, r.y, name);
 }
 
-void MovieBuilder::button(Screen* on, const std::string& name, Rect r,
-                          const std::string& caption, const std::string& action,
-                          const ButtonStyle& style) {
-  if (name.empty()) throw std::invalid_argument("a button needs a name");
-  // A clip of its own: the box, the box when the pointer is over it, and
-  // the caption, centred.
+void MovieBuilder::frame(swf::Timeline& on, std::uint16_t& depth, Rect r,
+                         Rgb fill, Rgb line, int width) {
+  if (width <= 1) {
+    on.placeObject(movie_.defineRectangle(r, fill, line), ++depth);
+    return;
+  }
+  // A shape's line is one pixel: a wider one is the line's colour showing
+  // round a smaller fill.
+  on.placeObject(movie_.defineRectangle(r, line), ++depth);
+  on.placeObject(
+      movie_.defineRectangle(
+          {r.x + width, r.y + width, r.width - 2 * width, r.height - 2 * width},
+          fill),
+      ++depth);
+}
+
+swf::Timeline MovieBuilder::buttonClip(Rect r, const std::string& caption,
+                                       const ButtonStyle& style,
+                                       int captionAlign) {
+  // The box, the box when the pointer is over it, and the caption on top
+  // at depth 100, above whatever the caller adds between them.
   swf::Timeline clip;
   const Rect box{0, 0, r.width, r.height};
   clip.placeObject(movie_.defineRectangle(box, style.fill, style.line), 1);
@@ -97,30 +113,94 @@ void MovieBuilder::button(Screen* on, const std::string& name, Rect r,
   lit.showFrame();
   clip.placeObject(movie_.defineSprite(lit), 2, 0, 0, "hover");
   const int textHeight = LineHeight(style.textSize);
+  // Left-aligned captions keep clear of the box's edge.
+  const int inset = captionAlign == 0 ? 16 : 4;
   swf::MovieWriter::TextOptions options;
-  options.align = 2;
+  options.align = captionAlign;
   clip.placeObject(
-      movie_.defineEditText({0, 0, r.width - 8, textHeight}, bold_,
+      movie_.defineEditText({0, 0, r.width - 2 * inset, textHeight}, bold_,
                             style.textSize, style.text, caption, {}, options),
-      3, 4, (r.height - textHeight) / 2, "caption");
+      100, inset, (r.height - textHeight) / 2, "caption");
+  return clip;
+}
+
+void MovieBuilder::button(Screen* on, const std::string& name, Rect r,
+                          const std::string& caption, const std::string& action,
+                          const ButtonStyle& style) {
+  if (name.empty()) throw std::invalid_argument("a button needs a name");
+  swf::Timeline clip = buttonClip(r, caption, style, 2);
   clip.showFrame();
   place(on, movie_.defineSprite(clip), r.x, r.y, name);
   const std::string path = on ? on->name() + "." + name : name;
   wiring_ += "makeButton(" + path + ", function () {\n" + action + "\n});\n";
 }
 
+void MovieBuilder::choice(Screen* on, const std::string& name, Rect r,
+                          const std::string& caption, const std::string& action,
+                          const ChoiceStyle& style) {
+  if (name.empty()) throw std::invalid_argument("a choice needs a name");
+  swf::Timeline clip = buttonClip(r, caption, style.button, 0);
+  const Rect box{0, 0, r.width, r.height};
+  const int markSize = 15, markWidth = 180;
+  const int markHeight = LineHeight(markSize);
+  std::uint16_t depth = 2;
+  for (const auto& [state, fill, line] :
+       {std::tuple{"right", style.rightFill, style.rightLine},
+        std::tuple{"wrong", style.wrongFill, style.wrongLine}}) {
+    swf::Timeline marked;
+    std::uint16_t inner = 0;
+    frame(marked, inner, box, fill, line, 2);
+    swf::MovieWriter::TextOptions options;
+    options.align = 1;
+    marked.placeObject(
+        movie_.defineEditText({0, 0, markWidth, markHeight}, bold_, markSize,
+                              line, {}, {}, options),
+        ++inner, r.width - 16 - markWidth, (r.height - markHeight) / 2,
+        "label");
+    marked.showFrame();
+    clip.placeObject(movie_.defineSprite(marked), ++depth, 0, 0, state);
+  }
+  clip.showFrame();
+  place(on, movie_.defineSprite(clip), r.x, r.y, name);
+  const std::string path = on ? on->name() + "." + name : name;
+  wiring_ += "makeChoice(" + path + ", function () {\n" + action + "\n});\n";
+}
+
 void MovieBuilder::input(Screen* on, const std::string& name, Rect r,
-                         bool password) {
+                         bool password, const InputStyle& style) {
+  if (name.empty()) throw std::invalid_argument("an input needs a name");
+  // The box, and over it the frame that tells where the keys go: a halo
+  // round the box and a stronger line.
+  swf::Timeline box;
+  std::uint16_t depth = 0;
+  const Rect whole{0, 0, r.width, r.height};
+  frame(box, depth, whole, style.fill, style.line, 1);
+  swf::Timeline focus;
+  std::uint16_t inner = 0;
+  constexpr int kHalo = 3;
+  focus.placeObject(movie_.defineRectangle({-kHalo, -kHalo, r.width + 2 * kHalo,
+                                            r.height + 2 * kHalo},
+                                           style.focusHalo),
+                    ++inner);
+  frame(focus, inner, whole, style.fill, style.focusLine, 2);
+  focus.showFrame();
+  box.placeObject(movie_.defineSprite(focus), ++depth, 0, 0, "focus");
+  box.showFrame();
+  place(on, movie_.defineSprite(box), r.x, r.y, name + "Box");
+
+  // The field itself, borderless, inset from the box's edges.
   swf::MovieWriter::TextOptions options;
   options.readOnly = false;
-  options.border = true;
   options.selectable = true;
   options.password = password;
-  const int size = 18;
+  const int size = 18, padding = 10;
+  const int height = std::min(LineHeight(size), r.height);
   const std::uint16_t id =
-      movie_.defineEditText({0, 0, r.width, r.height}, plain_, size,
-                            {0x11, 0x11, 0x11}, {}, {}, options);
-  place(on, id, r.x, r.y, name);
+      movie_.defineEditText({0, 0, r.width - 2 * padding, height}, plain_, size,
+                            style.text, {}, {}, options);
+  place(on, id, r.x + padding, r.y + (r.height - height) / 2, name);
+  const std::string screen = on ? on->name() + "." : "";
+  wiring_ += "makeInput(" + screen + name + ", " + screen + name + "Box);\n";
 }
 
 void MovieBuilder::script(const std::string& name, const std::string& source) {

@@ -37,6 +37,19 @@ struct ButtonStyle {
   int textSize = 16;
 };
 
+// A quiz answer: a button whose box turns to "right" or "wrong" once the
+// question is answered, with a word of its own on the right (the script
+// sets it).
+struct ChoiceStyle {
+  ButtonStyle button;
+  Rgb rightFill, rightLine, wrongFill, wrongLine;
+};
+
+struct InputStyle {
+  Rgb fill, line, text;
+  Rgb focusLine, focusHalo;  // the frame shown while the field has the keys
+};
+
 class Screen {
  public:
   const std::string& name() const { return name_; }
@@ -67,8 +80,17 @@ class MovieBuilder {
   void button(Screen* on, const std::string& name, Rect r,
               const std::string& caption, const std::string& action,
               const ButtonStyle& style);
-  // A bordered text field the learner types in (screen.name.text).
-  void input(Screen* on, const std::string& name, Rect r, bool password);
+  // An answer of a quiz (see ChoiceStyle): a button whose clips
+  // screen.name.right and screen.name.wrong, hidden at first, each hold a
+  // label (.label) at the right end of the box.
+  void choice(Screen* on, const std::string& name, Rect r,
+              const std::string& caption, const std::string& action,
+              const ChoiceStyle& style);
+  // A text field the learner types in (screen.name.text), borderless and
+  // inset in a box (screen.nameBox) whose frame (nameBox.focus) the script
+  // shows while the field has the keyboard.
+  void input(Screen* on, const std::string& name, Rect r, bool password,
+             const InputStyle& style);
 
   // Script run once when the movie starts, after the objects exist. The
   // pieces are compiled together, in the order given, after the wiring of
@@ -86,6 +108,12 @@ class MovieBuilder {
   void place(Screen* on, std::uint16_t character, int x, int y,
              const std::string& name);
   std::uint16_t font(bool bold) const { return bold ? bold_ : plain_; }
+  // The box, the lit box and the caption of a button, in a clip of its own.
+  swf::Timeline buttonClip(Rect r, const std::string& caption,
+                           const ButtonStyle& style, int captionAlign);
+  // A filled rectangle with a border `width` pixels wide.
+  void frame(swf::Timeline& on, std::uint16_t& depth, Rect r, Rgb fill,
+             Rgb line, int width);
 
   int width_, height_;
   swf::MovieWriter movie_;

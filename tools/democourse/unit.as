@@ -52,27 +52,59 @@ function startPage() {
 
 // ---------------------------------------------------------------- quiz
 
+// An answer stands once given: its feedback has shown the right one. The
+// result page offers the whole quiz again (retryQuiz).
 function answer(question, letter) {
+  if (answers[question] != "") return;
   answers[question] = letter;
   showAnswer(question);
-  var screen = questions[question].screen;
-  if (letter == questions[question].correct) {
-    screen.feedback.text = "Right. " + questions[question].why;
-  } else {
-    screen.feedback.text = "Not quite: the answer is " +
-                           questions[question].correct + ". " +
-                           questions[question].why;
-  }
   setValue("cmi.suspend_data", suspendData());
   nextButton._visible = page < pages.length;
 }
 
+// The answer given, or none: the chosen box and the right one marked, the
+// feedback said, and the choices closed; with none, all open again.
 function showAnswer(question) {
+  var q = questions[question];
+  var given = answers[question];
+  for (var i = 0; i < q.choices.length; i++) {
+    var letter = q.choices[i];
+    var clip = q.screen[letter];
+    clip.selected = letter == given;
+    clip.enabled = given == "";
+    clip.hover._visible = false;
+    clip.right._visible = given != "" && letter == q.correct;
+    clip.wrong._visible = letter == given && letter != q.correct;
+    clip.right.label.text = letter == given ? "Your answer" : "Right answer";
+    clip.wrong.label.text = "Your answer";
+  }
+  if (given == "") {
+    q.screen.feedback.text = "";
+  } else if (given == q.correct) {
+    q.screen.feedback.text = "Right. " + q.why;
+  } else {
+    q.screen.feedback.text = "Not quite: the answer is " + q.correct + ". " +
+                             q.why;
+  }
+}
+
+function isChoice(question, letter) {
   var choices = questions[question].choices;
   for (var i = 0; i < choices.length; i++) {
-    selectButton(questions[question].screen[choices[i]],
-                 choices[i] == answers[question]);
+    if (choices[i] == letter) return true;
   }
+  return false;
+}
+
+// Every answer cleared, from the first question on. The status and score
+// stored stay until the last page records the new ones.
+function retryQuiz() {
+  for (var i = 0; i < questions.length; i++) {
+    answers[i] = "";
+    showAnswer(i);
+  }
+  setValue("cmi.suspend_data", "");
+  goPage(questions[0].page);
 }
 
 // "q1=a,q2=c": the answers given so far.
@@ -89,7 +121,10 @@ function restoreAnswers(text) {
   for (var i = 0; i < parts.length; i++) {
     var pair = parts[i].split("=");
     var n = Number(pair[0].substr(1));
-    if (startsWith(pair[0], "q") && n >= 1 && n <= questions.length) {
+    // A letter that is none of the question's choices would close it
+    // unanswered.
+    if (startsWith(pair[0], "q") && n >= 1 && n <= questions.length &&
+        isChoice(n - 1, pair[1])) {
       answers[n - 1] = pair[1];
       showAnswer(n - 1);
     }
@@ -113,14 +148,18 @@ function showResult() {
   var screen = pages[resultPage - 1];
   screen.score.text = right + " of " + questions.length + " right: " +
                       score() + " %";
+  var passed = masteryScore <= 0 || score() >= masteryScore;
   if (masteryScore <= 0) {
     screen.verdict.text = "Well done: you have finished the quiz.";
-  } else if (score() >= masteryScore) {
+  } else if (passed) {
     screen.verdict.text = "Passed: the pass mark is " + masteryScore + " %.";
   } else {
-    screen.verdict.text = "Not passed yet: the pass mark is " + masteryScore +
-                          " %. Go back and try the questions again.";
+    // The word the menu shows for this status.
+    screen.verdict.text = "Failed: the pass mark is " + masteryScore + " %.";
   }
+  // A pass is kept: another go could lose it.
+  screen.retry._visible = right < questions.length &&
+                          (masteryScore <= 0 || !passed);
 }
 
 // The last page: a unit without a quiz is completed; with one, its score
