@@ -284,7 +284,8 @@ TEST(LmsPosix, StoresInARealFolderAndLoadsInAFreshRuntime) {
   platform::FakeSystemFolders folders(*files);
   folders.special[5] = Utf8ToWide(dir + "/Documents");
   platform::FakeClock clock;
-  platform::Platform p{*registry, folders, *files, clock};
+  auto locks = platform::NewPosixLocks(dir + "/locks");
+  platform::Platform p{*registry, folders, *files, clock, *locks};
   Context ctx(p);
   files->replaceFile(Utf8ToWide(dir + "/imsmanifest.xml"), testing::kManifest);
   TParcours parcours;
