@@ -92,6 +92,11 @@ DesktopWindow::~DesktopWindow() {
 
 void DesktopWindow::show() { gtk_widget_show(window_); }
 
+void DesktopWindow::present() {
+  if (state_.closed || !gtk_widget_get_visible(window_)) return;
+  gtk_window_present(GTK_WINDOW(window_));
+}
+
 GdkMonitor* DesktopWindow::monitor() const {
   GdkDisplay* display = gtk_widget_get_display(window_);
   if (GdkWindow* w = gtk_widget_get_window(window_))

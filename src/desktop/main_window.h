@@ -24,6 +24,9 @@ class DesktopWindow final : public platform::Window {
   // is shown): its main child and its overlays are the movies.
   GtkWidget* movieArea() const { return movieArea_; }
   void show();
+  // Brings the shown window to the front, mapped again if it was taken off
+  // the screen; nothing before show() or after close().
+  void present();
   // The developer journal's lines, joined by line feeds.
   WideString journal() const;
 
