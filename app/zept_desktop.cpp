@@ -7,12 +7,13 @@
 #include <fstream>
 
 #include "desktop/bridge_movie.h"
+#include "desktop/course_instance.h"
+#include "desktop/glib_timers.h"
 #include "desktop/gtk_dialogs.h"
 #include "desktop/main_window.h"
 #include "desktop/page.h"
 #include "desktop/ruffle_host.h"
 #include "desktop/signals.h"
-#include "desktop/glib_timers.h"
 #include "platform/codepage.h"
 #include "platform/posix/posix.h"
 #include "shell/UnitZept.h"
@@ -67,11 +68,29 @@ std::string FindRuffleDir(const std::string& programPath) {
 int RunDesktop(Context& ctx, const WideString& programFolder,
                desktop::MoviePage& page,
                const std::function<void(const WideString&)>& print) {
-  desktop::DesktopWindow window(print);
-  desktop::GtkDialogs dialogs(&window);
-  desktop::GLibTimers timers;
   std::string root = WideToUtf8(programFolder);
   if (root.size() > 1 && root.back() == '/') root.pop_back();
+  // One window per course: a second start on it brings the first forward.
+  // Without a session bus each start plays on its own, as it always did;
+  // the learner's store is kept safe by its lock either way.
+  std::error_code error;
+  const std::filesystem::path canonical =
+      std::filesystem::canonical(root, error);
+  desktop::CourseInstance instance(error ? root : canonical.string());
+  if (instance.role() == desktop::CourseInstance::Role::Forwarded) {
+    TraceMessage(ctx, u"zept > the course is open already");
+    print(u"The course in " + Utf8ToWide(root) +
+          u" is already open: its window was brought forward.");
+    return 0;
+  }
+
+  desktop::DesktopWindow window(print);
+  instance.onActivate = [&] {
+    TraceMessage(ctx, u"zept > another start brings the window forward");
+    window.present();
+  };
+  desktop::GtkDialogs dialogs(&window);
+  desktop::GLibTimers timers;
   page.addRoot(root);
   gtk_container_add(GTK_CONTAINER(window.movieArea()), page.widget());
   desktop::RuffleHostFactory movies(page);

@@ -65,7 +65,8 @@ void BM_ReportToPdf(benchmark::State& state) {
   platform::FakeRegistry registry;
   platform::FakeSystemFolders folders(*files);
   platform::FakeClock clock;
-  platform::Platform p{registry, folders, *files, clock};
+  platform::FakeLocks locks;
+  platform::Platform p{registry, folders, *files, clock, locks};
   Context ctx(p);
   auto print = [](const WideString&) {};
   platform::HeadlessWindow window(1280, 1024, print);

@@ -25,6 +25,7 @@ struct Course {
   std::unique_ptr<platform::RegistryStore> registry;
   platform::FakeSystemFolders folders{*files};
   std::unique_ptr<platform::Clock> clock = platform::NewPosixClock();
+  platform::FakeLocks locks;
   std::unique_ptr<platform::Platform> platform;
   std::unique_ptr<Context> ctx;
   std::function<void(const WideString&)> print = [](const WideString&) {};
@@ -43,7 +44,7 @@ struct Course {
         platform::NewSqliteRegistry(dir + "/reg/HKCU.db", dir + "/reg/HKLM.db");
     folders.special[5] = Utf8ToWide(dir + "/Documents");
     platform = std::make_unique<platform::Platform>(
-        platform::Platform{*registry, folders, *files, *clock});
+        platform::Platform{*registry, folders, *files, *clock, locks});
     ctx = std::make_unique<Context>(*platform);
     folder = Utf8ToWide(dir + "/");
     shell = std::make_unique<platform::HeadlessShellOpen>(*files, print);

@@ -33,7 +33,8 @@ struct History {
   platform::FakeRegistry registry;
   platform::FakeSystemFolders folders{*files};
   platform::FakeClock clock;
-  platform::Platform platform{registry, folders, *files, clock};
+  platform::FakeLocks locks;
+  platform::Platform platform{registry, folders, *files, clock, locks};
   Context ctx{platform};
   TParcours parcours;
   std::unique_ptr<TLMSAPI> api;

@@ -125,6 +125,11 @@ void DesktopWindow::hideLoading() {
   loading_ = nullptr;
 }
 
+void DesktopWindow::present() {
+  if (state_.closed || !gtk_widget_get_visible(window_)) return;
+  gtk_window_present(GTK_WINDOW(window_));
+}
+
 GdkMonitor* DesktopWindow::monitor() const {
   GdkDisplay* display = gtk_widget_get_display(window_);
   if (GdkWindow* w = gtk_widget_get_window(window_))

@@ -47,6 +47,9 @@ class DesktopWindow final : public platform::Window {
   gint64 heldSince() const { return heldSince_; }  // monotonic, µs
   // True from a change of size until the window has it.
   bool resizing() const { return resizePending_; }
+  // Brings the shown window to the front, mapped again if it was taken off
+  // the screen; nothing before show() or after close().
+  void present();
   // The developer journal's lines, joined by line feeds.
   WideString journal() const;
 

@@ -6,6 +6,7 @@
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/folders.h"
+#include "platform/locks.h"
 #include "platform/registry.h"
 
 namespace zept::platform {
@@ -15,6 +16,7 @@ struct Platform {
   SystemFolders& folders;
   FileSystem& files;
   Clock& clock;
+  Locks& locks;
 };
 
 }  // namespace zept::platform

@@ -41,6 +41,9 @@ class RegistryStore {
   // Name and value of every value of the key, in name order.
   virtual std::vector<std::pair<WideString, WideString>> listValues(
       RegistryRoot root, const WideString& key) = 0;
+  // Where the hive is kept (its file), so that other processes can name the
+  // same store; empty for a store no other process can reach.
+  virtual WideString location(RegistryRoot root) const = 0;
 };
 
 // Splits a key path into its names, dropping empty ones ("\A\\B\" gives A, B).

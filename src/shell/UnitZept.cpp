@@ -75,6 +75,9 @@ TFormZept::TFormZept(Services services, WideString programFolder)
     : Api(services.ctx, Parcours),
       s_(std::move(services)),
       programFolder_(std::move(programFolder)) {
+  Api.TellLearner = [this](const WideString& text) {
+    s_.dialogs.showMessage(text);
+  };
   enableTimer();  // enabled at creation; the first tick finds nothing to do
   FormCreate();
 }

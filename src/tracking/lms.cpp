@@ -13,6 +13,8 @@ namespace {
 constexpr char16_t kBaseKey[] = u"\\Software\\vardeno\\tracking";
 // Trace code of a registry write that failed after its key opened.
 constexpr int kRegistryWriteCode = 2404;
+// Trace code of a learner's store that this system cannot lock at all.
+constexpr int kStoreLockCode = 2406;
 
 WideString Place(WideString base, const WideString& trackingId,
                  const WideString& login) {
@@ -153,6 +155,34 @@ void AppendDecoded(WideString& out, const std::string& bytes) {
     i += static_cast<std::size_t>(extra) + 1;
     AppendCodePoint(out, code);
   }
+}
+
+// The path with single separators and "." and ".." resolved, so that every
+// spelling of a folder names the same lock.
+WideString LexicalPath(const WideString& path) {
+  const bool rooted =
+      !path.empty() && (path.front() == u'\\' || path.front() == u'/');
+  std::vector<WideString> names;
+  WideString name;
+  for (std::size_t i = 0; i <= path.size(); ++i) {
+    if (i < path.size() && path[i] != u'\\' && path[i] != u'/') {
+      name += path[i];
+      continue;
+    }
+    if (name == u"..") {
+      if (!names.empty() && names.back() != u"..")
+        names.pop_back();
+      else if (!rooted)
+        names.push_back(name);
+    } else if (!name.empty() && name != u".") {
+      names.push_back(name);
+    }
+    name.clear();
+  }
+  WideString out = rooted ? u"\\" : u"";
+  for (std::size_t i = 0; i < names.size(); ++i)
+    out += (i > 0 ? u"\\" : u"") + names[i];
+  return out;
 }
 
 // The field a SCORM element name sets; nullptr for any other name.
@@ -374,8 +404,57 @@ void TLMSAPI::keepUnreadable(WideString& found, const WideString& path) {
   writeTextFile(ctx_, *bytes, path + u".unreadable-" + stamp);
 }
 
-void TLMSAPI::LMSCommit() {
+WideString TLMSAPI::StoreLockName() const {
   if (StorageMode == u"reg") {
+    return ctx_.platform.registry.location(
+               platform::RegistryRoot::CurrentUser) +
+           platform::FoldName(TrackingKey(u""));
+  }
+  if (StorageMode == u"file")
+    return ctx_.platform.files.nativePath(LexicalPath(TrackingFolder(u"")));
+  return u"";
+}
+
+bool TLMSAPI::claimStore(const WideString& name, int waitMs,
+                         const WideString& from) {
+  if (!name.empty() && storeLock_ && lockedStore_ == name) return true;
+  storeLock_.reset();
+  lockedStore_.clear();
+  if (name.empty()) return true;
+  try {
+    storeLock_ = ctx_.platform.locks.tryLock(name, waitMs);
+  } catch (const std::exception& e) {
+    // Without locks the program stores as a lone one would.
+    LogError(ctx_, e, u"TLMSAPI", from, kStoreLockCode, name);
+    return true;
+  }
+  if (storeLock_) {
+    lockedStore_ = name;
+    return true;
+  }
+  refusedStore_ = name;
+  WriteTrace(ctx_, u"TLMSAPI", from,
+             name + u" is held by another process: the tracking of " + Login +
+                 u" is not stored by this one",
+             1, u"Warning");
+  if (TellLearner) {
+    TellLearner(u"This course is already open for \u201C" + Login +
+                u"\u201D elsewhere on this computer. Progress made here will "
+                u"not be saved: close the course there, then open it again "
+                u"here.");
+  }
+  return false;
+}
+
+void TLMSAPI::LMSCommit() {
+  const WideString lockName = StoreLockName();
+  if ((!lockName.empty() && lockName == refusedStore_) ||
+      !claimStore(lockName, 0, u"LMSCommit")) {
+    WriteTrace(ctx_, u"TLMSAPI", u"LMSCommit",
+               u"the tracking is not stored: " + lockName +
+                   u" is held by another process",
+               1, u"Warning");
+  } else if (StorageMode == u"reg") {
     storeValue(TrackingKey(u""), u"tracking", BuildTrackingsXml());
   } else if (StorageMode == u"file") {
     const WideString folder = TrackingFolder(u"");
@@ -398,6 +477,11 @@ void TLMSAPI::SaveUsers() {
 void TLMSAPI::LMSLoad() {
   Sessions.clear();
   unreadableTracking_.clear();
+  refusedStore_.clear();
+  // Taken before the store is read: what is read then stays what is stored
+  // until this runtime writes it.
+  claimStore(Login.empty() ? WideString() : StoreLockName(), kStoreWaitMs,
+             u"LMSLoad");
   if (Login.empty()) return;
   if (StorageMode == u"reg") {
     const WideString text = RegReadString(ctx_.platform.registry,

@@ -3,6 +3,8 @@
 // the learner's sessions, the five values of the current record, and their
 // storage in the registry store or in files.
 
+#include <functional>
+
 #include "tracking/Parcours.h"
 #include "tracking/sessiontracking.h"
 #include "tracking/users.h"
@@ -31,6 +33,10 @@ class TLMSAPI {
  public:
   TLMSAPI(Context& ctx, const TParcours& parcours);
 
+  // How long LMSLoad waits for another process to let go of the learner's
+  // store: it may be closing.
+  static constexpr int kStoreWaitMs = 3000;
+
   WideString TrackingId;
   WideString Login;
   std::int32_t CurrentSession = -1;
@@ -44,13 +50,20 @@ class TLMSAPI {
   TUsers Users;
   const WideString TrackingFileName = u"tracking.xml";
   const WideString UsersFileName = u"users.xml";
+  // Tells the learner something they must know: that their store is held by
+  // another process, so nothing of theirs is stored by this one.
+  std::function<void(const WideString&)> TellLearner;
 
   // Begins a session that starts from the values of the last one.
   void LMSInitialize();
   void LMSFinish() { CurrentSession = 0; }
-  // Stores the trackings of Login, then the users.
+  // Stores the trackings of Login, then the users. The trackings are
+  // stored only when this runtime holds their store (taken here when free).
   void LMSCommit();
-  // Replaces Sessions with the stored sessions of Login.
+  // Replaces Sessions with the stored sessions of Login, once this runtime
+  // holds their store: one process at a time writes a learner's trackings,
+  // so none overwrites the sessions of another. The store stays held until
+  // a load for another place, or the end of the runtime.
   void LMSLoad();
   void LMSSetValue(const WideString& element, const WideString& value);
   WideString LMSGetValue(const WideString& element);
@@ -79,6 +92,12 @@ class TLMSAPI {
   // The empty-tracking form for login.
   static WideString EmptyTrackingXml(const WideString& login);
 
+  // The name of the lock on Login's trackings: in file mode the native path
+  // of their folder, with "." and ".." resolved; in registry mode the
+  // user's hive location followed by their key, case-folded; empty for a
+  // mode that stores no trackings.
+  WideString StoreLockName() const;
+
  private:
   WideString today() const;
   // Creates the folder when missing; true when it exists afterwards.
@@ -93,12 +112,22 @@ class TLMSAPI {
   // replaced, is that file, so a damaged history or list of learners can
   // still be recovered by hand; forgets it then.
   void keepUnreadable(WideString& found, const WideString& path);
+  // Takes the lock called name unless it is held already, releasing the one
+  // held before. True when this runtime may write there: the lock is held,
+  // or this system has no locks. False when another holds it: the learner
+  // is told, and the store is refused until a load takes it.
+  bool claimStore(const WideString& name, int waitMs, const WideString& from);
 
   Context& ctx_;
   // The tracking file LMSLoad and the users file LoadUsers found unreadable,
   // if any.
   WideString unreadableTracking_;
   WideString unreadableUsers_;
+  // The learner's store held by this runtime, and its name; the one found
+  // held by another process.
+  std::unique_ptr<platform::HeldLock> storeLock_;
+  WideString lockedStore_;
+  WideString refusedStore_;
 };
 
 }  // namespace zept

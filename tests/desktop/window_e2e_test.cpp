@@ -3,6 +3,7 @@
 // emulator; the same journey runs headless from movie scripts, and both
 // must store the same progress.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -88,7 +89,44 @@ class WindowJourney : public ::testing::Test {
     root = ::mkdtemp(pattern);
   }
   void TearDown() override {
+    if (busInput_ >= 0) {
+      ::close(busInput_);  // the bus ends with its session's input
+      ::waitpid(busPid_, nullptr, 0);
+    }
     if (!root.empty()) fs::remove_all(root);
+  }
+
+  // A session bus of this test's own for the zept processes it starts;
+  // false when dbus-run-session is missing.
+  bool startSessionBus() {
+    if (std::system("command -v dbus-run-session >/dev/null") != 0)
+      return false;
+    const fs::path address = root / "bus-address";
+    int input[2];
+    if (::pipe2(input, O_CLOEXEC) != 0) return false;
+    busPid_ = ::fork();
+    if (busPid_ == 0) {
+      ::dup2(input[0], 0);
+      // The daemon's notes (services it starts) go beside the test's files.
+      const int log = ::open((root / "bus.log").c_str(),
+                             O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      if (log >= 0) ::dup2(log, 2);
+      const std::string session = "echo \"$DBUS_SESSION_BUS_ADDRESS\" >" +
+                                  address.string() + ".new && mv " +
+                                  address.string() + ".new " +
+                                  address.string() + " && exec cat >/dev/null";
+      ::execlp("dbus-run-session", "dbus-run-session", "--", "sh", "-c",
+               session.c_str(), nullptr);
+      ::_exit(127);
+    }
+    ::close(input[0]);
+    busInput_ = input[1];
+    for (int waited = 0; waited < 20000 && !fs::exists(address); waited += 50)
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    busAddress_ = Slurp(address);
+    while (!busAddress_.empty() && busAddress_.back() == '\n')
+      busAddress_.pop_back();
+    return !busAddress_.empty();
   }
 
   // A copy of the demo course named name, with this test's movies.
@@ -116,7 +154,10 @@ class WindowJourney : public ::testing::Test {
   std::string environment(const std::string& name) const {
     return "HOME=" + (root / ("home-" + name)).string() +
            " ZEPT_REGISTRY_DIR=" + (root / ("registry-" + name)).string() +
-           " NO_AT_BRIDGE=1 ";
+           " NO_AT_BRIDGE=1 " +
+           (busAddress_.empty()
+                ? std::string()
+                : "DBUS_SESSION_BUS_ADDRESS='" + busAddress_ + "' ");
   }
 
   // Every trace log written by the run of the course named name.
@@ -185,6 +226,11 @@ class WindowJourney : public ::testing::Test {
     *status = WEXITSTATUS(::pclose(pipe));
     return out;
   }
+
+ private:
+  pid_t busPid_ = -1;
+  int busInput_ = -1;
+  std::string busAddress_;
 };
 
 MovieWriter WindowJourney::menuMovie() {
@@ -477,7 +523,8 @@ TEST_F(WindowJourney, TheUnitsProgressIsKeptWhenThePagesProcessEnds) {
   const std::string answer =
       "for i in $(seq 600); do [ $(" + windows +
       " | wc -l) -ge 2 ] && break; sleep 0.05; done; xdotool windowfocus "
-      "--sync $(" + windows + " | tail -n 1) key Return";
+      "--sync $(" +
+      windows + " | tail -n 1) key Return";
   ASSERT_EQ(std::system(answer.c_str()), 0);
   EXPECT_EQ(waitExit(zept, 60000), 0) << zept.text();
   const std::string out = zept.text();
@@ -561,6 +608,43 @@ TEST_F(WindowJourney, OpeningAUnitChangesTheWindowInOneStep) {
       << all;
 }
 
+// A second start of a course that is open already, on the same session bus:
+// the first zept brings its window forward, here back onto the screen, and
+// the second ends at once with a line saying so.
+TEST_F(WindowJourney, ASecondStartBringsTheOpenCourseForward) {
+  if (!startSessionBus())
+    GTEST_SKIP() << "no session bus: dbus-run-session (Debian package "
+                    "dbus-bin) is missing or did not start";
+  const fs::path course = makeCourse("single", false);
+  Running first = start(course);
+  ASSERT_TRUE(waitFor(first, "ready : ")) << first.text();
+  const std::string window =
+      "xdotool search --onlyvisible --name "
+      "'^Fire safety at work$'";
+  const std::string id = Capture(window + " | head -n 1");
+  ASSERT_FALSE(id.empty());
+  ASSERT_EQ(std::system(("xdotool windowunmap --sync " + id).c_str()), 0);
+  ASSERT_TRUE(Capture(window).empty());
+
+  int status = -1;
+  const std::string out = run(course, false, &status);
+  EXPECT_EQ(status, 0) << out;
+  EXPECT_TRUE(Has(out, "The course in " + course.string() +
+                           " is already open: its window was brought "
+                           "forward.\n"))
+      << out;
+  EXPECT_FALSE(Has(out, "SetTrackMode")) << out;  // it played nothing
+  const std::string shown = "for i in $(seq 400); do " + window +
+                            " >/dev/null && exit 0; sleep 0.05; done; exit 1";
+  EXPECT_EQ(std::system(shown.c_str()), 0) << first.text();
+  EXPECT_EQ(Capture(window), id);
+
+  ::kill(first.pid, SIGTERM);
+  EXPECT_EQ(waitExit(first), 0) << first.text();
+  EXPECT_TRUE(
+      Has(traceLog("single"), "another start brings the window forward"));
+}
+
 // Waits for the visible window titled title and gives it the keyboard (there
 // is no window manager to do it), then types keys as a person would.
 void Type(const std::string& title, const std::string& keys) {
@@ -608,9 +692,8 @@ TEST_F(WindowJourney, TheScreenOfAUnitIsSavedAsAPdfPage) {
     if (save) {
       Type("Save As", "key ctrl+a type --delay 20 '" +
                           pdf.parent_path().string() + "/screen'");
-      const std::string saved =
-          zept::desktop::testing::ReturnUntil(
-              "! " + zept::desktop::testing::Visible("Save As"));
+      const std::string saved = zept::desktop::testing::ReturnUntil(
+          "! " + zept::desktop::testing::Visible("Save As"));
       ASSERT_EQ(std::system(saved.c_str()), 0);
     } else {
       Type("Save As", "key Escape");

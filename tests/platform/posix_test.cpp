@@ -10,10 +10,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
+#include <thread>
 
 #include "platform/codepage.h"
 #include "platform/errors.h"
@@ -282,6 +286,113 @@ TEST(PosixFolders, XdgFoldersAndTemp) {
   gEnvironment = nullptr;
 }
 
+// A learner's store held by one process: another is refused, even after its
+// wait, and has it once the holder ends, however it ends.
+TEST(PosixLocks, OneHolderAtATimeAcrossProcesses) {
+  TempDir dir;
+  const std::string folder = dir.path() + "/locks";
+  const WideString anna = u"/home/u/Documents/data/course/anna";
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    auto held = NewPosixLocks(folder)->tryLock(anna, 0);
+    const char answer = held ? '1' : '0';
+    if (::write(ready[1], &answer, 1) == 1) ::pause();
+    ::_exit(0);
+  }
+  char answer = 0;
+  ASSERT_EQ(::read(ready[0], &answer, 1), 1);
+  ASSERT_EQ(answer, '1');
+  auto locks = NewPosixLocks(folder);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(locks->tryLock(anna, 300), nullptr);
+  EXPECT_GE(std::chrono::steady_clock::now() - start,
+            std::chrono::milliseconds(300));
+  EXPECT_NE(locks->tryLock(anna + u"x", 0), nullptr);
+  ::kill(child, SIGKILL);
+  ::waitpid(child, nullptr, 0);
+  EXPECT_NE(locks->tryLock(anna, 0), nullptr);
+  ::close(ready[0]);
+  ::close(ready[1]);
+}
+
+// Two holders in one process exclude each other too; a wait ends as soon as
+// the lock is let go.
+TEST(PosixLocks, AWaitEndsWhenTheHolderLetsGo) {
+  TempDir dir;
+  auto locks = NewPosixLocks(dir.path() + "/locks");
+  const WideString name(5000, u'n');  // any length: the file is named by hash
+  auto first = locks->tryLock(name, 0);
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(locks->tryLock(name, 0), nullptr);
+  std::thread release([&first] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    first.reset();
+  });
+  const auto start = std::chrono::steady_clock::now();
+  auto second = locks->tryLock(name, 20000);
+  release.join();
+  EXPECT_NE(second, nullptr);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+}
+
+// The lock folder is the user's alone: made private, and refused when it is
+// not a folder of this user's.
+TEST(PosixLocks, TheFolderIsTheUsersAlone) {
+  TempDir dir;
+  struct Case {
+    const char* name;
+    std::function<bool(const std::string&)> prepare;  // false: skip
+    bool usable;
+  };
+  const Case cases[] = {
+      {"missing", [](const std::string&) { return true; }, true},
+      {"open to all",
+       [](const std::string& f) { return ::mkdir(f.c_str(), 0777) == 0; },
+       true},
+      {"a link to a folder",
+       [&dir](const std::string& f) {
+         return ::symlink(dir.path().c_str(), f.c_str()) == 0;
+       },
+       false},
+      {"another user's",
+       [](const std::string& f) {
+         return ::mkdir(f.c_str(), 0700) == 0 &&
+                ::chown(f.c_str(), 65534, 65534) == 0;
+       },
+       false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string folder = dir.path() + "/" + c.name;
+    if (!c.prepare(folder)) {
+      std::printf("skipped: %s (needs root)\n", c.name);
+      continue;
+    }
+    auto locks = NewPosixLocks(folder);
+    if (!c.usable) {
+      EXPECT_THROW(locks->tryLock(u"x", 0), EFileError);
+      continue;
+    }
+    EXPECT_NE(locks->tryLock(u"x", 0), nullptr);
+    struct stat st;
+    ASSERT_EQ(::lstat(folder.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+  }
+
+  std::map<std::string, std::string> env;
+  gEnvironment = &env;
+  const std::string tmp = "/tmp/zept-" + std::to_string(::geteuid());
+  EXPECT_EQ(DefaultLocksFolder(FakeGetEnv), tmp);
+  env["XDG_RUNTIME_DIR"] = "run/user";  // not absolute: ignored
+  EXPECT_EQ(DefaultLocksFolder(FakeGetEnv), tmp);
+  env["XDG_RUNTIME_DIR"] = "/run/user/1000";
+  EXPECT_EQ(DefaultLocksFolder(FakeGetEnv), "/run/user/1000/zept");
+  gEnvironment = nullptr;
+}
+
 TEST(PosixClock, RegionalSettingsFollowTheLocale) {
   const char* old = std::getenv("LC_ALL");
   const std::string saved = old ? old : "";
@@ -309,7 +420,8 @@ TEST(PosixPlatform, TraceLogOpensAsATableHeadedByTheReport) {
   auto clock = NewPosixClock();
   auto registry = NewSqliteRegistry(dir.path() + "/reg/HKCU.db",
                                     dir.path() + "/reg/HKLM.db");
-  Platform platform{*registry, *folders, *files, *clock};
+  auto locks = NewPosixLocks(dir.path() + "/locks");
+  Platform platform{*registry, *folders, *files, *clock, *locks};
   Context ctx(platform);
   TraceMessage(ctx, u"zept > Initialize");
   TraceMessage(ctx, u"zept > Run");

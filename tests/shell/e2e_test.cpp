@@ -8,8 +8,12 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <sstream>
+
+#include "platform/codepage.h"
+#include "platform/posix/posix.h"
 
 namespace {
 
@@ -30,6 +34,7 @@ class ZeptRun : public ::testing::Test {
   void SetUp() override {
     char pattern[] = "/tmp/zept-e2e-XXXXXX";
     root = ::mkdtemp(pattern);
+    fs::create_directory(root / "run");
     course = root / "course";
     fs::copy(ZEPT_SOURCE_DIR "/examples/demo-course", course,
              fs::copy_options::recursive);
@@ -42,12 +47,16 @@ class ZeptRun : public ::testing::Test {
   void menuScript(const std::string& steps) {
     write("cdrom/cdrom.swf.movie.xml", "<movie>" + steps + "</movie>");
   }
+  // The command that plays folder headless, for this test's user.
+  std::string zept(const fs::path& folder) const {
+    return "HOME=" + root.string() +
+           " XDG_RUNTIME_DIR=" + (root / "run").string() +
+           " ZEPT_REGISTRY_DIR=" + (root / "registry").string() +
+           " " ZEPT_BINARY " --headless --program-folder " + folder.string();
+  }
   // Runs zept on the course; returns its standard output and error.
   std::string run(int* status = nullptr) {
-    const std::string command =
-        "HOME=" + root.string() +
-        " ZEPT_REGISTRY_DIR=" + (root / "registry").string() + " " ZEPT_BINARY +
-        " --headless --program-folder " + course.string() + " 2>&1";
+    const std::string command = zept(course) + " 2>&1";
     FILE* pipe = ::popen(command.c_str(), "r");
     std::string out;
     char buffer[4096];
@@ -220,6 +229,100 @@ TEST_F(ZeptRun, BackslashesNeverLeaveTheCoreAndNamesStayOneLevel) {
       EXPECT_EQ(entry.path().parent_path().string().rfind(place.string(), 0),
                 0u);
     }
+  }
+}
+
+// Two copies of the course whose menus both track anna in the same folder of
+// her documents (or under the same registry key), each unit marking its
+// session with the copy's name. While another process holds her store, a
+// run tells her and stores nothing of hers; two runs at once keep every
+// session of each run that was not told.
+TEST_F(ZeptRun, OneLearnersStoreHasOneWriterAtATime) {
+  struct Case {
+    const char* mode;
+    std::string lockName;
+    // The stored trackings document; "" when there is none.
+    std::function<std::string()> stored;
+  };
+  const fs::path trackingFile =
+      root / "Documents/data/demo-course/anna/tracking.xml";
+  const std::string key =
+      "HKCU\\Software\\vardeno\\tracking\\demo-course\\anna";
+  const Case cases[] = {
+      {"file", (root / "Documents/data/demo-course/anna").string(),
+       [&] { return Slurp(trackingFile); }},
+      {"reg",
+       (root / "registry/HKCU.db").string() +
+           "\\SOFTWARE\\VARDENO\\TRACKING\\DEMO-COURSE\\ANNA",
+       [&] {
+         FILE* pipe =
+             ::popen(("ZEPT_REGISTRY_DIR=" + (root / "registry").string() +
+                      " " ZEPT_REG_BINARY " get '" + key + "' tracking")
+                         .c_str(),
+                     "r");
+         std::string out;
+         char buffer[4096];
+         while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe))
+           out.append(buffer, n);
+         ::pclose(pipe);
+         return out;
+       }},
+  };
+  const std::string told =
+      "message: This course is already open for \u201Canna\u201D elsewhere";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.mode);
+    std::string menu = Slurp(ZEPT_SOURCE_DIR
+                             "/examples/demo-course/cdrom/cdrom.swf.movie.xml");
+    const std::string place = "[$APPLICATION]\\tracking";
+    menu.replace(menu.find(place), place.size(), "[$MYDOCUMENTS]\\data");
+    menu.replace(menu.find(">file<"), 6, std::string(">") + c.mode + "<");
+    write("cdrom/cdrom.swf.movie.xml", menu);
+    const std::string unit = Slurp(course / "SCO_0001/player.swf.movie.xml");
+    std::string outs[2];
+    std::string commands;
+    for (int i = 0; i < 2; ++i) {
+      const fs::path copy = root / (std::string(c.mode) + std::to_string(i));
+      fs::copy(course, copy, fs::copy_options::recursive);
+      std::string marked = unit;
+      marked.replace(marked.find("page 4"), 6, "copy " + std::to_string(i));
+      std::ofstream(copy / "SCO_0001/player.swf.movie.xml") << marked;
+      outs[i] = (copy / "out.txt").string();
+      commands +=
+          zept(copy) + " >" + outs[i] + " 2>&1" + (i == 0 ? " & " : "; wait");
+    }
+
+    {
+      auto other = zept::platform::NewPosixLocks((root / "run/zept").string())
+                       ->tryLock(zept::Utf8ToWide(c.lockName), 0);
+      ASSERT_NE(other, nullptr);
+      int status = -1;
+      const std::string out = run(&status);
+      EXPECT_EQ(status, 0);
+      EXPECT_TRUE(Has(out, told)) << out;
+      EXPECT_TRUE(Has(out, "sendQuit : \n")) << out;  // the course still plays
+      EXPECT_EQ(c.stored(), "");
+      EXPECT_TRUE(Has(traceLog(), c.lockName + " is held by another process"));
+    }
+
+    ASSERT_EQ(std::system(commands.c_str()), 0);
+    const std::string stored = c.stored();
+    int kept = 0;
+    for (int i = 0; i < 2; ++i) {
+      const std::string out = Slurp(outs[i]);
+      const bool refused = Has(out, told);
+      kept += !refused;
+      EXPECT_TRUE(Has(out, "sendQuit : \n")) << out;
+      EXPECT_EQ(Has(stored, "<![CDATA[copy " + std::to_string(i) + "]]>"),
+                !refused)
+          << out;
+    }
+    EXPECT_GE(kept, 1);
+    std::size_t sessions = 0;
+    for (std::size_t at = 0;
+         (at = stored.find("<session id=", at)) != std::string::npos; ++at)
+      ++sessions;
+    EXPECT_EQ(sessions, static_cast<std::size_t>(kept)) << stored;
   }
 }
 

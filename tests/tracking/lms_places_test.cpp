@@ -90,7 +90,8 @@ class LmsPlacesOnDisk : public ::testing::Test, protected CourseEnv {
   std::string dir;
   std::unique_ptr<platform::FileSystem> disk = platform::NewPosixFileSystem();
   platform::FakeSystemFolders diskFolders{*disk};
-  platform::Platform onDisk{fake.registry, diskFolders, *disk, fake.clock};
+  platform::Platform onDisk{fake.registry, diskFolders, *disk, fake.clock,
+                            fake.locks};
   Context diskCtx{onDisk};
 
   void SetUp() override {

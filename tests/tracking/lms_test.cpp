@@ -106,6 +106,22 @@ TEST_F(LmsTest, PlacesLoseEmptyLevels) {
   EXPECT_EQ(api.UsersFolder(), u"C:\\data");
 }
 
+// Every spelling of a learner's folder names one lock: the native path.
+TEST_F(LmsTest, StoreLockNamesTheFolderOnce) {
+  placeAt(u"file");
+  for (const WideString path : {u"C:\\data", u"C:/data/", u"C:\\x\\..\\data\\.",
+                                u"C:\\\\data\\y\\z\\..\\.."}) {
+    api.TrackPath = path;
+    EXPECT_EQ(api.StoreLockName(), u"C:/data/course1/anna") << WideToUtf8(path);
+  }
+  api.TrackPath = u"/../srv/./data";
+  EXPECT_EQ(api.StoreLockName(), u"/srv/data/course1/anna");
+  api.TrackPath = u"../data";
+  EXPECT_EQ(api.StoreLockName(), u"../data/course1/anna");
+  api.StorageMode = u"cloud";
+  EXPECT_EQ(api.StoreLockName(), u"");
+}
+
 TEST_F(LmsTest, EmptyLoginLoadsNothingAndCommitsBesideTheUsers) {
   placeAt(u"file");
   api.Login = u"";
@@ -267,6 +283,139 @@ TEST_F(LmsTest, FailedWritesKeepTheStoredDocument) {
   api.LMSCommit();
 }
 
+// Two runtimes on one learner's store, as two processes on one machine: the
+// one that loaded it first writes; the other still shows the learner's
+// progress but is told, once, and never overwrites the first's sessions,
+// not even after the first let go, until a new load takes the store.
+TEST_F(LmsTest, OneRuntimeAtATimeWritesALearnersStore) {
+  struct Case {
+    const char16_t* mode;
+    const char16_t* trackingId;
+    const char16_t* lockName;
+    // The second names the same store, maybe spelled otherwise.
+    const char16_t* secondPath;
+    const char16_t* secondLogin;
+    // The first lets go by loading another learner, else by its end.
+    bool byLearnerChange;
+  };
+  const Case cases[] = {
+      {u"file", u"f1", u"C:/data/f1/anna", u"C:\\data", u"anna", false},
+      {u"file", u"f2", u"C:/data/f2/anna", u"C:/data//", u"anna", true},
+      {u"reg", u"r1", u"\\SOFTWARE\\VARDENO\\TRACKING\\R1\\ANNA", u"", u"Anna",
+       false},
+      {u"reg", u"r2", u"\\SOFTWARE\\VARDENO\\TRACKING\\R2\\ANNA", u"", u"anna",
+       true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(WideToUtf8(c.mode) + " " + WideToUtf8(c.secondPath) +
+                 (c.byLearnerChange ? ", learner change" : ", end"));
+    placeAt(c.mode);
+    api.TrackingId = c.trackingId;
+    std::vector<WideString> told;
+    auto runtime = [&](const WideString& path, const WideString& login) {
+      auto r = std::make_unique<TLMSAPI>(ctx, parcours);
+      r->StorageMode = c.mode;
+      r->TrackPath = path;
+      r->TrackingId = c.trackingId;
+      r->Login = login;
+      r->TellLearner = [&told](const WideString& text) {
+        told.push_back(text);
+      };
+      return r;
+    };
+    auto visit = [](TLMSAPI& r, const WideString& where) {
+      r.LMSInitialize();
+      r.CurrentSCO = 1;
+      r.LMSSetValue(u"cmi.core.lesson_location", where);
+      r.LMSCommit();
+    };
+    auto stored = [&] {
+      return WideToUtf8(api.UserTrackingXml(u"anna", false));
+    };
+    auto sessions = [&] {
+      const std::string text = stored();
+      std::size_t n = 0;
+      for (std::size_t at = 0;
+           (at = text.find("<session id=", at)) != std::string::npos; ++at)
+        ++n;
+      return n;
+    };
+
+    auto first = runtime(u"C:\\data", u"anna");
+    first->LMSLoad();
+    EXPECT_TRUE(fake.locks.held(c.lockName));
+    visit(*first, u"first 1");
+    auto second = runtime(c.secondPath, c.secondLogin);
+    second->LMSLoad();
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_NE(
+        told[0].find(u"already open for \u201C" + WideString(c.secondLogin)),
+        WideString::npos);
+    EXPECT_EQ(second->Sessions.size(), 1u);
+    const std::string before = stored();
+    visit(*second, u"second");
+    EXPECT_EQ(stored(), before);
+
+    visit(*first, u"first 2");
+    EXPECT_EQ(sessions(), 2u);
+    if (c.byLearnerChange) {
+      first->Login = u"bob";
+      first->LMSLoad();
+    } else {
+      first.reset();
+    }
+    EXPECT_FALSE(fake.locks.held(c.lockName));
+    second->LMSCommit();  // still holding what it read before "first 2"
+    EXPECT_EQ(sessions(), 2u);
+    second->LMSLoad();
+    visit(*second, u"second again");
+    EXPECT_EQ(sessions(), 3u);
+    EXPECT_NE(stored().find("first 2"), std::string::npos);
+    EXPECT_EQ(told.size(), 1u);
+    EXPECT_NE(
+        log().find(WideToUtf8(c.lockName) + " is held by another process"),
+        std::string::npos);
+  }
+}
+
+// A commit with no load before it takes a free store and keeps it; one held
+// elsewhere is not written; without locks on the system, it stores as a
+// lone program would.
+TEST_F(LmsTest, ACommitTakesOnlyAFreeStore) {
+  struct Case {
+    bool heldElsewhere;
+    bool noLocks;
+    bool stored;
+  };
+  for (const Case& c : {Case{false, false, true}, Case{true, false, false},
+                        Case{false, true, true}}) {
+    SCOPED_TRACE(::testing::Message() << c.heldElsewhere << c.noLocks);
+    TLMSAPI runtime(ctx, parcours);
+    runtime.StorageMode = u"file";
+    runtime.TrackPath = u"C:\\data";
+    runtime.TrackingId = c.heldElsewhere ? u"held"
+                         : c.noLocks     ? u"none"
+                                         : u"free";
+    runtime.Login = u"anna";
+    int told = 0;
+    runtime.TellLearner = [&told](const WideString&) { ++told; };
+    auto other = fake.locks.tryLock(runtime.StoreLockName(), 0);
+    if (!c.heldElsewhere) other.reset();
+    fake.locks.setBroken(c.noLocks);
+    runtime.LMSInitialize();
+    runtime.LMSCommit();
+    fake.locks.setBroken(false);
+    const WideString folder = runtime.TrackingFolder(u"");
+    EXPECT_EQ(file(folder + u"\\tracking.xml") != "<missing>", c.stored);
+    EXPECT_NE(file(runtime.UsersFolder() + u"\\users.xml"), "<missing>");
+    EXPECT_EQ(told, c.heldElsewhere ? 1 : 0);
+    // Once taken, the store stays this runtime's.
+    EXPECT_EQ(fake.locks.tryLock(runtime.StoreLockName(), 0) == nullptr,
+              !c.noLocks);
+  }
+  EXPECT_NE(log().find("error 2406 raised"), std::string::npos);
+}
+
 TEST_F(LmsTest, TrackInteractionsAndModeDefaults) {
   EXPECT_EQ(api.StorageMode, u"reg");
   EXPECT_EQ(api.CurrentSession, -1);
@@ -284,7 +433,8 @@ TEST(LmsPosix, StoresInARealFolderAndLoadsInAFreshRuntime) {
   platform::FakeSystemFolders folders(*files);
   folders.special[5] = Utf8ToWide(dir + "/Documents");
   platform::FakeClock clock;
-  platform::Platform p{*registry, folders, *files, clock};
+  auto locks = platform::NewPosixLocks(dir + "/locks");
+  platform::Platform p{*registry, folders, *files, clock, *locks};
   Context ctx(p);
   files->replaceFile(Utf8ToWide(dir + "/imsmanifest.xml"), testing::kManifest);
   TParcours parcours;

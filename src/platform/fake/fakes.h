@@ -3,6 +3,7 @@
 // up freely and told to fail where a test needs a failure.
 
 #include <map>
+#include <memory>
 #include <set>
 #include <utility>
 
@@ -88,6 +89,8 @@ class FakeRegistry final : public RegistryStore {
                                       const WideString& key) override;
   std::vector<std::pair<WideString, WideString>> listValues(
       RegistryRoot root, const WideString& key) override;
+  // Only this process sees it.
+  WideString location(RegistryRoot) const override { return u""; }
 
  private:
   struct Key {
@@ -104,6 +107,25 @@ class FakeRegistry final : public RegistryStore {
   bool readOnly_[2] = {false, false};
   bool broken_ = false;
   bool failWrites_ = false;
+};
+
+// Locks kept in memory and shared by everything on one fake platform, as a
+// user's processes share the real ones. A wait ends at once: nothing else
+// runs meanwhile that could let a lock go.
+class FakeLocks final : public Locks {
+ public:
+  // Locking is not possible: tryLock throws.
+  void setBroken(bool broken) { broken_ = broken; }
+  bool held(const WideString& name) const { return held_->count(name) > 0; }
+
+  std::unique_ptr<HeldLock> tryLock(const WideString& name,
+                                    int waitMs) override;
+
+ private:
+  // Shared with the held locks, which may outlive the fake.
+  std::shared_ptr<std::set<WideString>> held_ =
+      std::make_shared<std::set<WideString>>();
+  bool broken_ = false;
 };
 
 class FakeSystemFolders final : public SystemFolders {
@@ -171,7 +193,8 @@ struct FakePlatform {
   FakeRegistry registry;
   FakeSystemFolders folders{files};
   FakeClock clock;
-  Platform platform{registry, folders, files, clock};
+  FakeLocks locks;
+  Platform platform{registry, folders, files, clock, locks};
 };
 
 }  // namespace zept::platform

@@ -36,15 +36,22 @@ std::string RunningProgramPath();
 
 std::unique_ptr<Clock> NewPosixClock();
 
+// Locks as files in folder (made when missing, private to the user and
+// refused when another user owns it), one a name, taken with flock.
+std::unique_ptr<Locks> NewPosixLocks(std::string folder);
+// $XDG_RUNTIME_DIR/zept, else /tmp/zept-UID.
+std::string DefaultLocksFolder(GetEnvFunction getEnv);
+
 // The POSIX services a program runs on, owned together: the file system,
-// the system folders (getenv for the environment), the clock and the
-// registry store at its usual places.
+// the system folders (getenv for the environment), the clock, and the
+// registry store and the locks at their usual places.
 struct PosixPlatform {
   explicit PosixPlatform(const std::string& programPath);
   std::unique_ptr<FileSystem> files;
   std::unique_ptr<SystemFolders> folders;
   std::unique_ptr<Clock> clock;
   std::unique_ptr<RegistryStore> registry;
+  std::unique_ptr<Locks> locks;
   Platform platform;
 };
 

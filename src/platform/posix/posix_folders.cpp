@@ -121,6 +121,7 @@ PosixPlatform::PosixPlatform(const std::string& programPath)
       folders(NewPosixSystemFolders(programPath, std::getenv)),
       clock(NewPosixClock()),
       registry(NewDefaultRegistry(std::getenv)),
-      platform{*registry, *folders, *files, *clock} {}
+      locks(NewPosixLocks(DefaultLocksFolder(std::getenv))),
+      platform{*registry, *folders, *files, *clock, *locks} {}
 
 }  // namespace zept::platform

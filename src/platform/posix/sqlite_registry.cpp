@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 
 #include "platform/codepage.h"
 #include "platform/errors.h"
@@ -163,6 +164,8 @@ class Hive {
     }
   }
 
+  const std::string& file() const { return file_; }
+
   // Without a database only the root key exists.
   bool tableless() {
     sqlite3* d = db(false);
@@ -303,6 +306,17 @@ class SqliteRegistry final : public RegistryStore {
       values.emplace_back(Utf8ToWide(s.column(0)), Utf8ToWide(s.column(1)));
     }
     return values;
+  }
+
+  // The file's absolute path: a relative ZEPT_REGISTRY_DIR names the same
+  // store from any working folder.
+  WideString location(RegistryRoot root) const override {
+    const std::string& file =
+        (root == RegistryRoot::LocalMachine ? machine_ : user_).file();
+    std::error_code error;
+    const std::filesystem::path absolute =
+        std::filesystem::absolute(file, error);
+    return Utf8ToWide(error ? file : absolute.lexically_normal().string());
   }
 
  private:
