@@ -1,5 +1,9 @@
 #include "desktop/ruffle_host.h"
 
+#include <sys/random.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -22,6 +26,26 @@ std::string ReadFilePrefix(const std::string& path, std::size_t limit) {
   in.read(bytes.data(), static_cast<std::streamsize>(limit));
   bytes.resize(static_cast<std::size_t>(in.gcount()));
   return bytes;
+}
+
+// A new secret of 128 random bits, in hex.
+std::string NewToken() {
+  unsigned char bits[16];
+  std::size_t got = 0;
+  while (got < sizeof bits) {
+    const ssize_t n = ::getrandom(bits + got, sizeof bits - got, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0)
+      throw EMovieError(std::string("no random bits: ") + std::strerror(errno));
+    got += static_cast<std::size_t>(n);
+  }
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string token;
+  for (unsigned char byte : bits) {
+    token += kHex[byte >> 4];
+    token += kHex[byte & 0xF];
+  }
+  return token;
 }
 
 const char* ScaleName(int mode) {
@@ -60,10 +84,12 @@ std::string CssColour(const WideString& text) {
 class RuffleMovieHost final : public MovieHost {
  public:
   RuffleMovieHost(RuffleHostFactory& factory, std::string id)
-      : factory_(factory), id_(std::move(id)) {
-    factory_.page_.op({"create", id_});
+      : factory_(factory), id_(std::move(id)), token_(NewToken()) {
+    factory_.page_.op({"create", id_, token_});
     applyLayout();
   }
+
+  const std::string& token() const { return token_; }
 
   ~RuffleMovieHost() override {
     factory_.live_.erase(id_);
@@ -97,8 +123,9 @@ class RuffleMovieHost final : public MovieHost {
     bridgePath_ = folder + "/.zept-bridge-" + id_ + ".swf";
     factory_.page_.setVirtualFile(
         bridgePath_,
-        BuildBridgeMovie(
-            id_, MoviePage::FileUrl(path) + QueryForEmulator(query), stage));
+        BuildBridgeMovie(id_, token_,
+                         MoviePage::FileUrl(path) + QueryForEmulator(query),
+                         stage));
     applyLayout();
     factory_.page_.op({"background", id_, CssColour(BGColor)});
     factory_.page_.op({"load", id_, MoviePage::FileUrl(bridgePath_), config()});
@@ -214,6 +241,7 @@ class RuffleMovieHost final : public MovieHost {
 
   RuffleHostFactory& factory_;
   std::string id_;
+  std::string token_;  // what the page's messages for this movie carry
   std::optional<Bitmap> picture_;
   bool drawn_ = false;
   std::string bridgePath_;
@@ -253,9 +281,12 @@ void RuffleHostFactory::syncLayout() {
 }
 
 std::string RuffleHostFactory::handle(const std::vector<std::string>& message) {
-  // {"fscommand", n, id, command, args} or {"call", n, id, request}
+  // {"fscommand", n, token, command, args} or {"call", n, token, request}:
+  // a message that names no live movie by its secret is nobody's.
   if (message.size() < 4) return "";
-  auto it = live_.find(message[2]);
+  auto it = std::find_if(live_.begin(), live_.end(), [&](const auto& entry) {
+    return entry.second->token() == message[2];
+  });
   if (it == live_.end()) return "";
   RuffleMovieHost& host = *it->second;
   if (message[0] == "fscommand" && message.size() >= 5) {

@@ -7,12 +7,14 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 
 #include "desktop/display.h"
 #include "desktop/page.h"
 #include "desktop/ruffle_host.h"
 #include "platform/codepage.h"
 #include "swf/avm1.h"
+#include "swf/script.h"
 #include "swf/swf.h"
 
 namespace zept::desktop {
@@ -62,6 +64,39 @@ class MoviePageTest : public ::testing::Test {
       if (!g_main_context_iteration(nullptr, FALSE)) g_usleep(1000);
     }
     return done();
+  }
+
+  // Runs script in the page, as a script a movie got to run there would;
+  // its value as text.
+  static std::string evaluate(const std::string& script) {
+    struct Result {
+      bool done = false;
+      std::string value;
+    };
+    auto result = std::make_shared<Result>();
+    webkit_web_view_evaluate_javascript(
+        WEBKIT_WEB_VIEW(page_->widget()), script.c_str(), -1, nullptr, nullptr,
+        nullptr,
+        [](GObject* view, GAsyncResult* done, gpointer data) {
+          std::unique_ptr<std::shared_ptr<Result>> result(
+              static_cast<std::shared_ptr<Result>*>(data));
+          GError* error = nullptr;
+          JSCValue* value = webkit_web_view_evaluate_javascript_finish(
+              WEBKIT_WEB_VIEW(view), done, &error);
+          if (value) {
+            char* text = jsc_value_to_string(value);
+            (*result)->value = text;
+            g_free(text);
+            g_object_unref(value);
+          } else {
+            (*result)->value = std::string("error: ") + error->message;
+            g_error_free(error);
+          }
+          (*result)->done = true;
+        },
+        new std::shared_ptr<Result>(result));
+    runUntil([&] { return result->done; });
+    return result->value;
   }
 
   static inline GtkWidget* window_ = nullptr;
@@ -245,6 +280,73 @@ TEST_F(MoviePageTest, TheFrameIsTheRenderedMovieAtTheControlSize) {
   ASSERT_EQ(frame.height, 100);
   EXPECT_EQ(frame.pixels[50 * 200 + 50] & 0xFFFFFF, 0xFF0000u);
   EXPECT_EQ(frame.pixels[50 * 200 + 150] & 0xFFFFFF, 0x0000FFu);
+}
+
+// A movie speaks for itself alone: the second of two movies tries to call
+// the shell in the first one's name, and so does a script in the page.
+TEST_F(MoviePageTest, NoMovieCallsTheShellInAnotherMoviesName) {
+  swf::MovieWriter menu(200, 100, 24, {255, 255, 255});
+  menu.doAction(swf::CompileScript("stop();"));
+  menu.showFrame();
+  swf::MovieWriter unit(200, 100, 24, {255, 255, 255});
+  // The page's entry with the first movie's id, as the bridge once called
+  // it, and through the ExternalInterface it once left within reach.
+  Assembler javascript;
+  javascript.pushString("javascript:zeptCall('1', 'SetLogin', 'evil')")
+      .pushString("")
+      .getUrl2(0, false, false);
+  unit.doAction(javascript);
+  unit.doAction(swf::CompileScript(R"(
+    _global.zeptEI.call("zeptCall", "1", "SetLogin", "evil");
+    // What the bridge does with the call must not hand over the real
+    // ExternalInterface to functions of the movie's own.
+    var apply = Function.prototype.apply;
+    var unshift = Array.prototype.unshift;
+    Function.prototype.apply = function(self, list) { _global.stolen = self; };
+    Array.prototype.unshift = function() { _global.stolen2 = this; };
+    var ei = flash.external.ExternalInterface;
+    ei.call("probe");
+    Function.prototype.apply = apply;
+    Array.prototype.unshift = unshift;
+    if (typeof _global.stolen.call == "function")
+      _global.stolen.call("zeptCall", "1", "SetLogin", "evil");
+    // Through its own bridge a movie names only itself.
+    ei.call("zeptCall", "1", "SetLogin", "evil");
+    fscommand("done", ei.call("LMSSetValue", "x"));
+    stop();
+  )"));
+  unit.showFrame();
+
+  RuffleHostFactory factory(*page_);
+  std::vector<std::string> seen[2];
+  std::unique_ptr<MovieHost> hosts[2] = {factory.create(), factory.create()};
+  for (int i = 0; i < 2; ++i) {
+    hosts[i]->OnFSCommand = [&seen, i](MovieHost&, const WideString& c,
+                                       const WideString& a) {
+      seen[i].push_back(WideToUtf8(c) + " " + WideToUtf8(a));
+    };
+    hosts[i]->OnFlashCall = [&seen, i](MovieHost& sender,
+                                       const WideString& request) {
+      const std::string text = WideToUtf8(request);
+      seen[i].push_back(text.substr(0, text.find(" returntype")));
+      sender.SetReturnValue(u"<string>1</string>");
+    };
+  }
+  hosts[0]->setMovie(Utf8ToWide(write("menu.swf", menu)));
+  ASSERT_TRUE(runUntil([&] { return hosts[0]->ReadyState() == 4; }));
+  hosts[1]->setMovie(Utf8ToWide(write("unit.swf", unit)));
+  ASSERT_TRUE(
+      runUntil([&] { return !seen[1].empty() && seen[1].back() == "done 1"; }));
+  // The page's own entries cannot be replaced, and take no made-up token.
+  EXPECT_EQ(evaluate("try { window.zeptCall = window.zeptOp = null; } "
+                     "catch (e) {} typeof zeptCall + ' ' + typeof zeptOp"),
+            "function function");
+  EXPECT_EQ(evaluate("String(zeptCall('1', ['SetLogin', 'evil']))"),
+            "undefined");
+  EXPECT_EQ(seen[0], std::vector<std::string>{});
+  EXPECT_EQ(seen[1], (std::vector<std::string>{
+                         "<invoke name=\"probe\"", "<invoke name=\"zeptCall\"",
+                         "<invoke name=\"LMSSetValue\"", "done 1"}));
 }
 
 }  // namespace
