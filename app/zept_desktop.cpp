@@ -110,10 +110,7 @@ int RunDesktop(Context& ctx, const WideString& programFolder,
   auto signals = desktop::InstallQuitSignals(quit);
 
   if (!page.load(kPageLoadMs)) {
-    std::fprintf(stderr,
-                 "zept: the movie page could not load the Flash "
-                 "emulator from %s\n",
-                 ruffleDir.c_str());
+    std::fprintf(stderr, "zept: %s\n", page.loadError().c_str());
     g_main_loop_unref(loop);
     return 1;
   }

@@ -1,5 +1,6 @@
 #include "desktop/page.h"
 
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <filesystem>
@@ -17,6 +18,28 @@ constexpr char kPageUri[] = "zept://z/app/page.html";
 constexpr int kOpTimeoutMs = 10000;
 // How long a waiting message waits for an earlier one that has not come.
 constexpr int kGapMs = 500;
+
+// On every response of the scheme: the page and its workers load and
+// connect through the scheme alone (workers and media also from blob: URLs
+// the page makes). Scripts get no 'unsafe-inline', so a javascript: URL
+// does not run; the emulator compiles its wasm, and its ExternalInterface
+// makes a function of the name a movie calls ('unsafe-eval').
+constexpr char kContentSecurityPolicy[] =
+    "default-src 'none'; script-src zept: 'wasm-unsafe-eval' 'unsafe-eval'; "
+    "connect-src zept:; img-src zept: data: blob:; media-src zept: blob:; "
+    "font-src zept: data:; style-src zept: 'unsafe-inline'; "
+    "worker-src blob:; frame-src 'none'; object-src 'none'; base-uri 'none'; "
+    "form-action 'none'";
+
+// WebKit's content filter behind the policy: every load but those of the
+// scheme and of the blob: and data: URLs the page makes is blocked before
+// it leaves, whoever asks for it.
+constexpr char kContentFilter[] = R"([
+{"trigger": {"url-filter": ".*"}, "action": {"type": "block"}},
+{"trigger": {"url-filter": "^zept:"}, "action": {"type": "ignore-previous-rules"}},
+{"trigger": {"url-filter": "^blob:"}, "action": {"type": "ignore-previous-rules"}},
+{"trigger": {"url-filter": "^data:"}, "action": {"type": "ignore-previous-rules"}}
+])";
 
 std::string ContentType(const std::string& path) {
   const std::string ext = std::filesystem::path(path).extension().string();
@@ -70,6 +93,8 @@ void FinishBytes(WebKitURISchemeRequest* request, std::string bytes,
       soup_message_headers_new(SOUP_MESSAGE_HEADERS_RESPONSE);
   soup_message_headers_replace(headers, "Content-Type", type.c_str());
   soup_message_headers_replace(headers, "Cache-Control", "no-store");
+  soup_message_headers_replace(headers, "Content-Security-Policy",
+                               kContentSecurityPolicy);
   webkit_uri_scheme_response_set_http_headers(response.get(), headers);
   webkit_uri_scheme_request_finish_with_response(request, response.get());
 }
@@ -96,6 +121,118 @@ struct EvalContext {
 
 }  // namespace
 
+// The content filter on its way: loaded from its store, or compiled into it
+// when it is not there yet (or was made by another WebKit). The page it was
+// for is null once that page is gone.
+struct MoviePage::FilterJob {
+  MoviePage* page;
+  GObjectPtr<WebKitUserContentFilterStore> store;
+  std::string identifier;
+  bool temporary;  // the store is this page's own, in a temporary folder
+
+  void load() {
+    webkit_user_content_filter_store_load(
+        store.get(), identifier.c_str(), nullptr,
+        [](GObject* store, GAsyncResult* result, gpointer self) {
+          auto* job = static_cast<FilterJob*>(self);
+          GError* error = nullptr;
+          WebKitUserContentFilter* filter =
+              webkit_user_content_filter_store_load_finish(
+                  WEBKIT_USER_CONTENT_FILTER_STORE(store), result, &error);
+          if (error) g_error_free(error);
+          if (filter || !job->page) return job->finish(filter, nullptr);
+          job->save();
+        },
+        this);
+  }
+
+  void save() {
+    GBytes* rules =
+        g_bytes_new_static(kContentFilter, sizeof kContentFilter - 1);
+    webkit_user_content_filter_store_save(
+        store.get(), identifier.c_str(), rules, nullptr,
+        [](GObject* store, GAsyncResult* result, gpointer self) {
+          auto* job = static_cast<FilterJob*>(self);
+          GError* error = nullptr;
+          WebKitUserContentFilter* filter =
+              webkit_user_content_filter_store_save_finish(
+                  WEBKIT_USER_CONTENT_FILTER_STORE(store), result, &error);
+          // A cache folder it cannot write to: the page's own will do.
+          if (!filter && job->page && !job->temporary &&
+              job->page->useTemporaryFilterStore()) {
+            g_error_free(error);
+            job->store.reset(webkit_user_content_filter_store_new(
+                job->page->temporaryFilterDir_.c_str()));
+            job->temporary = true;
+            return job->save();
+          }
+          job->finish(filter, error);
+        },
+        this);
+    g_bytes_unref(rules);
+  }
+
+  // Hands the filter (or the error) over, and ends the job.
+  void finish(WebKitUserContentFilter* filter, GError* error) {
+    if (page) page->filterDone(filter, error);
+    if (filter) webkit_user_content_filter_unref(filter);
+    if (error) g_error_free(error);
+    if (page) page->filterJob_ = nullptr;
+    delete this;
+  }
+};
+
+void MoviePage::startFilter() {
+  // Compiled once, kept in the user's cache under a name that changes with
+  // the rules, and loaded from there by later starts.
+  GCharPtr digest(
+      g_compute_checksum_for_string(G_CHECKSUM_SHA256, kContentFilter, -1));
+  const std::string identifier =
+      std::string("zept-page-") + std::string(digest.get()).substr(0, 16);
+  GCharPtr folder(g_build_filename(g_get_user_cache_dir(), "zept",
+                                   "content-filters", nullptr));
+  auto* job = new FilterJob{this, nullptr, identifier, false};
+  filterJob_ = job;
+  if (g_mkdir_with_parents(folder.get(), 0700) == 0) {
+    job->store.reset(webkit_user_content_filter_store_new(folder.get()));
+  } else if (useTemporaryFilterStore()) {
+    job->store.reset(
+        webkit_user_content_filter_store_new(temporaryFilterDir_.c_str()));
+    job->temporary = true;
+  } else {
+    job->finish(nullptr,
+                g_error_new(G_IO_ERROR, g_io_error_from_errno(errno),
+                            "no folder to keep it in: %s", g_strerror(errno)));
+    return;
+  }
+  job->load();
+}
+
+bool MoviePage::useTemporaryFilterStore() {
+  if (!temporaryFilterDir_.empty()) return false;  // tried already
+  GError* error = nullptr;
+  GCharPtr folder(g_dir_make_tmp("zept-filter-XXXXXX", &error));
+  if (!folder) {
+    g_error_free(error);
+    return false;
+  }
+  temporaryFilterDir_ = folder.get();
+  return true;
+}
+
+void MoviePage::filterDone(WebKitUserContentFilter* filter, GError* error) {
+  if (filter) {
+    webkit_user_content_manager_add_filter(content_.get(), filter);
+    filter_ = FilterState::kInPlace;
+  } else {
+    filter_ = FilterState::kFailed;
+    filterError_ = std::string(
+                       "the movie page's content filter could not be "
+                       "made: ") +
+                   (error ? error->message : "unknown error");
+  }
+}
+
 MoviePage::MoviePage(std::string ruffleDir, std::vector<std::string> roots)
     : ruffleDir_(std::move(ruffleDir)), roots_(std::move(roots)) {
   context_.reset(webkit_web_context_new());
@@ -109,8 +246,12 @@ MoviePage::MoviePage(std::string ruffleDir, std::vector<std::string> roots)
   webkit_security_manager_register_uri_scheme_as_secure(security, "zept");
   webkit_security_manager_register_uri_scheme_as_cors_enabled(security, "zept");
 
+  content_.reset(webkit_user_content_manager_new());
+  startFilter();
+
   view_ = GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context",
-                                  context_.get(), nullptr));
+                                  context_.get(), "user-content-manager",
+                                  content_.get(), nullptr));
   viewRef_.reset(GTK_WIDGET(g_object_ref_sink(view_)));
   gtk_widget_show(view_);
   WebKitSettings* settings =
@@ -166,6 +307,11 @@ MoviePage::~MoviePage() {
   if (pendingSource_) g_source_remove(pendingSource_);
   g_cancellable_cancel(cancellable_.get());
   if (parked_) answer(parked_.get(), {"done", ""});
+  if (filterJob_) filterJob_->page = nullptr;
+  if (!temporaryFilterDir_.empty()) {
+    std::error_code ignored;
+    std::filesystem::remove_all(temporaryFilterDir_, ignored);
+  }
 }
 
 GtkWidget* MoviePage::widget() const { return view_; }
@@ -185,10 +331,22 @@ void MoviePage::removeVirtualFile(const std::string& path) {
 
 bool MoviePage::load(int timeoutMs) {
   loaded_ = loadFailed_ = false;
+  loadError_ =
+      "the movie page could not load the Flash emulator from " + ruffleDir_;
+  // The page loads while the content filter is made; no movie is played
+  // before the filter is in place.
   webkit_web_view_load_uri(WEBKIT_WEB_VIEW(view_), kPageUri);
-  if (!waitFor([this] { return loaded_ || loadFailed_; }, timeoutMs) ||
+  if (!waitFor(
+          [this] {
+            return (loaded_ || loadFailed_) && filter_ != FilterState::kPending;
+          },
+          timeoutMs) ||
       loadFailed_)
     return false;
+  if (filter_ == FilterState::kFailed) {
+    loadError_ = filterError_;
+    return false;
+  }
   const gint64 deadline = g_get_monotonic_time() + gint64{timeoutMs} * 1000;
   try {
     for (;;) {
@@ -364,6 +522,10 @@ void MoviePage::sendOp(WebKitURISchemeRequest* request) {
 }
 
 std::string MoviePage::op(const std::vector<std::string>& args) {
+  // No movie plays where it could reach the network.
+  if (!args.empty() && (args[0] == "create" || args[0] == "load") &&
+      filter_ != FilterState::kInPlace)
+    throw EMovieError("the movie page's content filter is not in place");
   Op op;
   op.items = {"op", std::to_string(++opSeq_)};
   op.items.insert(op.items.end(), args.begin(), args.end());

@@ -29,9 +29,11 @@ class MoviePage {
   GtkWidget* widget() const;
 
   // Loads the page and waits (running the main loop) until its script and
-  // the emulator are there and the emulator has compiled its module. False
-  // after timeoutMs or on a load failure.
+  // the emulator are there, the emulator has compiled its module and the
+  // page's content filter is in place. False after timeoutMs or on a load
+  // failure, with loadError() saying why.
   bool load(int timeoutMs);
+  const std::string& loadError() const { return loadError_; }
 
   // One message of a movie: {"fscommand", id, command, args} or
   // {"call", id, invokeXml}; returns the call's answer (the return value).
@@ -66,9 +68,16 @@ class MoviePage {
   static std::string FileUrl(const std::string& nativePath);
 
  private:
+  struct FilterJob;
+  enum class FilterState { kPending, kInPlace, kFailed };
+
   static void HandleScheme(WebKitURISchemeRequest* request, gpointer self);
   void serve(WebKitURISchemeRequest* request);
   void serveFile(WebKitURISchemeRequest* request, const std::string& path);
+  void startFilter();
+  // Makes temporaryFilterDir_; false when it cannot or did already.
+  bool useTemporaryFilterStore();
+  void filterDone(WebKitUserContentFilter* filter, GError* error);
   void receive(WebKitURISchemeRequest* request);
   void handlePending();
   void schedulePending();
@@ -85,6 +94,12 @@ class MoviePage {
   std::set<std::string> allowedFiles_;
   std::map<std::string, std::string> virtualFiles_;
   GObjectPtr<WebKitWebContext> context_;
+  GObjectPtr<WebKitUserContentManager> content_;
+  FilterState filter_ = FilterState::kPending;
+  FilterJob* filterJob_ = nullptr;  // while the filter is on its way
+  std::string filterError_;
+  std::string temporaryFilterDir_;  // removed with the page
+  std::string loadError_;
   // Cancels the scripts still running when the page goes.
   GObjectPtr<GCancellable> cancellable_{g_cancellable_new()};
   GtkWidget* view_ = nullptr;  // owned by its GTK parent once placed

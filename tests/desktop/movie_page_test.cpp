@@ -1,8 +1,12 @@
 // The movie page with real movies made by the SWF writer, played by the
 // Flash emulator in a real window (under Xvfb in CI).
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -280,6 +284,225 @@ TEST_F(MoviePageTest, TheFrameIsTheRenderedMovieAtTheControlSize) {
   ASSERT_EQ(frame.height, 100);
   EXPECT_EQ(frame.pixels[50 * 200 + 50] & 0xFFFFFF, 0xFF0000u);
   EXPECT_EQ(frame.pixels[50 * 200 + 150] & 0xFFFFFF, 0x0000FFu);
+}
+
+// A TCP listener on a free loopback port that never answers: a request that
+// leaves the page connects to it (the kernel completes the handshake), one
+// refused before it leaves never does.
+class Listener {
+ public:
+  Listener() {
+    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    if (fd_ < 0 ||
+        ::bind(fd_, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
+        ::listen(fd_, 64) != 0 ||
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size) != 0)
+      throw std::runtime_error("no loopback listener");
+    port_ = ntohs(address.sin_port);
+  }
+  ~Listener() {
+    for (int fd : accepted_) ::close(fd);
+    ::close(fd_);
+  }
+  int port() const { return port_; }
+  std::string url(const std::string& path) const {
+    return "http://127.0.0.1:" + std::to_string(port_) + "/" + path;
+  }
+  int connections() const {
+    for (int fd; (fd = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;)
+      accepted_.push_back(fd);
+    return static_cast<int>(accepted_.size());
+  }
+
+ private:
+  int fd_ = -1;
+  int port_ = 0;
+  mutable std::vector<int> accepted_;
+};
+
+// Every way a movie has to the network, each tried by a movie of its own
+// against a listener of its own; the movie then loads a file of its own
+// folder, calls the shell and reports.
+TEST_F(MoviePageTest, NoMovieReachesTheNetworkAndEachStillCallsTheShell) {
+  std::ofstream(*folder_ / "marker.txt") << "marker=1";
+  const std::string marker =
+      MoviePage::FileUrl((*folder_ / "marker.txt").string());
+  const auto getUrl2 = [](const std::string& url, const std::string& target,
+                          std::uint8_t method, bool loadTarget,
+                          bool variables) {
+    Assembler a;
+    a.pushString(url).pushString(target).getUrl2(method, loadTarget, variables);
+    return a;
+  };
+  using Attempt = std::function<Assembler(const Listener&)>;
+  const std::pair<const char*, Attempt> kAttempts[] = {
+      {"loadVariablesNum",
+       [&](const Listener& to) {
+         return getUrl2(to.url("vars"), "_level0", 0, false, true);
+       }},
+      {"loadVariables by POST",
+       [&](const Listener& to) {
+         return getUrl2(to.url("post"), "_level1", 2, true, true);
+       }},
+      {"loadMovieNum",
+       [&](const Listener& to) {
+         return getUrl2(to.url("movie.swf"), "_level7", 0, false, false);
+       }},
+      {"getURL javascript:",
+       [&](const Listener& to) {
+         return getUrl2("javascript:fetch('" + to.url("fetch") +
+                            "');new Image().src='" + to.url("image") + "'",
+                        "", 0, false, false);
+       }},
+      {"getURL to a window",
+       [&](const Listener& to) {
+         return getUrl2(to.url("page"), "_blank", 0, false, false);
+       }},
+      {"LoadVars",
+       [](const Listener& to) {
+         return swf::CompileScript("new LoadVars().load('" + to.url("vars") +
+                                   "');");
+       }},
+      {"Sound",
+       [](const Listener& to) {
+         return swf::CompileScript("new Sound().loadSound('" +
+                                   to.url("sound.mp3") + "', true);");
+       }},
+      {"XMLSocket",
+       [](const Listener& to) {
+         return swf::CompileScript("new XMLSocket().connect('127.0.0.1', " +
+                                   std::to_string(to.port()) + ");");
+       }},
+      // The real ExternalInterface runs any script in the page.
+      {"the bridge's ExternalInterface",
+       [](const Listener& to) {
+         return swf::CompileScript("_global.zeptEI.call('fetch', '" +
+                                   to.url("ei") + "');");
+       }},
+  };
+  std::vector<std::unique_ptr<Listener>> listeners;
+  for (const auto& [name, attempt] : kAttempts) {
+    SCOPED_TRACE(name);
+    const Listener& listener =
+        *listeners.emplace_back(std::make_unique<Listener>());
+    swf::MovieWriter movie(200, 100, 24, {255, 255, 255});
+    movie.doAction(attempt(listener));
+    movie.doAction(swf::CompileScript(R"(
+      var marker = new LoadVars();
+      marker.onLoad = function(ok) {
+        var answer = flash.external.ExternalInterface.call("LMSSetValue", "x");
+        fscommand("done", ok + " " + answer);
+      };
+      marker.load(")" + marker + R"(");
+      stop();
+    )"));
+    movie.showFrame();
+    const std::string path = write("network.swf", movie);
+
+    RuffleHostFactory factory(*page_);
+    std::unique_ptr<MovieHost> host = factory.create();
+    std::vector<std::string> seen;
+    host->OnFSCommand = [&](MovieHost&, const WideString& c,
+                            const WideString& a) {
+      seen.push_back(WideToUtf8(c) + " " + WideToUtf8(a));
+    };
+    host->OnFlashCall = [&](MovieHost& sender, const WideString& request) {
+      seen.push_back(WideToUtf8(request));
+      sender.SetReturnValue(u"<string>1</string>");
+    };
+    host->setMovie(Utf8ToWide(path));
+    EXPECT_TRUE(runUntil([&] { return seen.size() >= 2; }));
+    EXPECT_EQ(listeners.back()->connections(), 0);
+    EXPECT_EQ(seen, (std::vector<std::string>{
+                        "<invoke name=\"LMSSetValue\" returntype=\"xml\">"
+                        "<arguments><string>x</string></arguments></invoke>",
+                        "done true 1"}));
+  }
+  // Nothing came late either.
+  for (std::size_t i = 0; i < listeners.size(); ++i)
+    EXPECT_EQ(listeners[i]->connections(), 0) << kAttempts[i].first;
+}
+
+// The same for a script in the page, should a movie ever get one to run
+// there: every kind of request the page or a worker can make is refused
+// before it leaves. Each reports its failure (some as a policy violation).
+TEST_F(MoviePageTest, NoRequestOfAScriptInThePageReachesTheNetwork) {
+  Listener listener;
+  // U is the listener's URL, no() and yes() report.
+  const std::pair<const char*, const char*> kRequests[] = {
+      {"fetch", "fetch(U).then(yes, no)"},
+      {"xhr",
+       "const x = new XMLHttpRequest(); x.onload = yes; x.onerror = no;"
+       "x.open('GET', U); x.send()"},
+      {"websocket",
+       "const w = new WebSocket(U.replace('http', 'ws')); w.onopen = yes;"
+       "w.onerror = no"},
+      {"eventsource",
+       "const e = new EventSource(U); e.onopen = yes; "
+       "e.onerror = no"},
+      {"beacon", "navigator.sendBeacon(U, 'x')"},
+      {"image",
+       "const i = new Image(); i.onload = yes; i.onerror = no; "
+       "i.src = U"},
+      {"audio",
+       "const a = new Audio(); a.oncanplay = yes; a.onerror = no; "
+       "a.src = U"},
+      {"script",
+       "const s = document.createElement('script'); s.onload = yes;"
+       "s.onerror = no; s.src = U; document.head.append(s)"},
+      {"style",
+       "const l = document.createElement('link'); l.rel = "
+       "'stylesheet'; l.onload = yes; l.onerror = no; l.href = U;"
+       "document.head.append(l)"},
+      {"frame",
+       "const f = document.createElement('iframe'); f.src = U;"
+       "document.body.append(f)"},
+      {"form",
+       "const f = document.createElement('form'); f.method = 'POST';"
+       "f.action = U; document.body.append(f); f.submit()"},
+      {"worker",
+       "const w = new Worker(URL.createObjectURL(new Blob(["
+       "'fetch(\"' + U + '\").then(() => postMessage(1), () => "
+       "postMessage(0))'])));"
+       "w.onmessage = (m) => (m.data ? yes : no)()"},
+  };
+  std::string script =
+      "window.zeptTried = {};"
+      // A frame's violation names the listener's origin alone.
+      "document.addEventListener('securitypolicyviolation', (e) => {"
+      "  zeptTried[e.effectiveDirective === 'frame-src' ? 'frame' :"
+      "            e.blockedURI.split('/').pop()] = 'refused'; });";
+  for (const auto& [name, request] : kRequests) {
+    script += std::string("((U, yes, no) => { try {") + request +
+              "} catch (e) { no(); } })('" + listener.url(name) +
+              "', () => { zeptTried['" + name +
+              "'] = 'reached'; }, () => {"
+              "zeptTried['" +
+              name + "'] = 'refused'; });";
+  }
+  script += "'started'";
+  ASSERT_EQ(evaluate(script), "started");
+  std::string outcomes;
+  const std::string expected = [&] {
+    std::string all;
+    for (const auto& [name, request] : kRequests)
+      all += std::string(name) + "=refused ";
+    return all;
+  }();
+  runUntil([&] {
+    if (listener.connections() > 0) return true;
+    outcomes.clear();
+    for (const auto& [name, request] : kRequests)
+      outcomes += std::string(name) + "=" +
+                  evaluate(std::string("zeptTried['") + name + "']") + " ";
+    return outcomes == expected;
+  });
+  EXPECT_EQ(outcomes, expected);
+  EXPECT_EQ(listener.connections(), 0);
 }
 
 // A movie speaks for itself alone: the second of two movies tries to call

@@ -17,6 +17,10 @@
 // the tokens out of reach of anything else in the page, and the bridge
 // movie keeps its own out of reach of the movie it plays.
 
+// The emulator reads its settings when it loads, after this script.
+window.RufflePlayer = window.RufflePlayer || {};
+window.RufflePlayer.config = {publicPath: "zept://z/ruffle/", polyfills: false};
+
 (() => {
 "use strict";
 
