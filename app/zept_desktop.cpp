@@ -52,7 +52,12 @@ int RunDesktop(Context& ctx, const WideString& programFolder,
   if (root.size() > 1 && root.back() == '/') root.pop_back();
   desktop::MoviePage page(ruffleDir, {root});
   gtk_container_add(GTK_CONTAINER(window.movieArea()), page.widget());
-  desktop::RuffleHostFactory movies(page);
+  // A movie file that cannot be played is named in the journal and the
+  // trace log: the emulator would fail on it without a word.
+  desktop::RuffleHostFactory movies(page, [&](const WideString& line) {
+    window.appendJournal(line);
+    WriteTrace(ctx, u"TFlashPlayerControl", u"setMovie", line, 1, u"Error");
+  });
 
   // Timers wait while the program waits on the page or on a dialog: the
   // core is never entered twice.

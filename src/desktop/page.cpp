@@ -1,8 +1,12 @@
 #include "desktop/page.h"
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 
 #include "desktop/json_strings.h"
@@ -57,16 +61,22 @@ std::string ContentType(const std::string& path) {
   return "application/octet-stream";
 }
 
-// The resolved path when it lies inside folder (both resolved), else "".
-std::string ResolveInside(const std::string& path, const std::string& folder) {
+// The resolved path when it lies inside folder (both resolved), else ""
+// and why not.
+std::string ResolveInside(const std::string& path, const std::string& folder,
+                          std::string& why) {
   char resolved[PATH_MAX];
   char base[PATH_MAX];
-  if (!realpath(path.c_str(), resolved) || !realpath(folder.c_str(), base))
+  if (!realpath(path.c_str(), resolved) || !realpath(folder.c_str(), base)) {
+    why = std::strerror(errno);
     return "";
+  }
   std::string inside = base;
   if (inside.back() != '/') inside += '/';
   const std::string file = resolved;
-  return file.compare(0, inside.size(), inside) == 0 ? file : "";
+  if (file.compare(0, inside.size(), inside) == 0) return file;
+  why = "outside the folders the page may read";
+  return "";
 }
 
 void FinishError(WebKitURISchemeRequest* request, GQuark domain, int code,
@@ -76,6 +86,151 @@ void FinishError(WebKitURISchemeRequest* request, GQuark domain, int code,
   g_error_free(error);
 }
 
+// The next `remaining` bytes of a stream: one range of a file.
+struct RangeStream {
+  GFilterInputStream parent;
+  goffset remaining;
+};
+struct RangeStreamClass {
+  GFilterInputStreamClass parent;
+};
+G_DEFINE_TYPE(RangeStream, zept_range_stream, G_TYPE_FILTER_INPUT_STREAM)
+
+gssize RangeRead(GInputStream* stream, void* buffer, gsize count,
+                 GCancellable* cancellable, GError** error) {
+  auto* range = reinterpret_cast<RangeStream*>(stream);
+  if (range->remaining <= 0) return 0;
+  const gssize n = g_input_stream_read(
+      G_FILTER_INPUT_STREAM(stream)->base_stream, buffer,
+      std::min<goffset>(static_cast<goffset>(count), range->remaining),
+      cancellable, error);
+  if (n > 0) range->remaining -= n;
+  return n;
+}
+
+gssize RangeSkip(GInputStream* stream, gsize count, GCancellable* cancellable,
+                 GError** error) {
+  auto* range = reinterpret_cast<RangeStream*>(stream);
+  const gssize n = g_input_stream_skip(
+      G_FILTER_INPUT_STREAM(stream)->base_stream,
+      std::min<goffset>(static_cast<goffset>(count), range->remaining),
+      cancellable, error);
+  if (n > 0) range->remaining -= n;
+  return n;
+}
+
+void zept_range_stream_class_init(RangeStreamClass* type) {
+  GInputStreamClass* stream = G_INPUT_STREAM_CLASS(type);
+  stream->read_fn = RangeRead;
+  stream->skip = RangeSkip;
+}
+
+void zept_range_stream_init(RangeStream* range) { range->remaining = 0; }
+
+// A "Range" request header against a body of size bytes (RFC 9110): one
+// range of it, none that it can give (416), or the whole body, which is
+// also the answer to several ranges or to a header it cannot read.
+enum class Ranged { kWhole, kPart, kUnsatisfiable };
+Ranged ParseRange(const char* header, goffset size, goffset& first,
+                  goffset& last) {
+  std::string text = header;
+  text.erase(std::remove(text.begin(), text.end(), ' '), text.end());
+  if (text.compare(0, 6, "bytes=") != 0 || text.find(',') != std::string::npos)
+    return Ranged::kWhole;
+  text = text.substr(6);
+  const std::size_t dash = text.find('-');
+  if (dash == std::string::npos) return Ranged::kWhole;
+  // A number that does not fit is as good as infinite.
+  const auto number = [](const std::string& digits, goffset& value) {
+    if (digits.empty() ||
+        digits.find_first_not_of("0123456789") != std::string::npos)
+      return false;
+    value = 0;
+    for (char c : digits) {
+      value =
+          value > (G_MAXINT64 - 9) / 10 ? G_MAXINT64 : value * 10 + (c - '0');
+    }
+    return true;
+  };
+  const std::string from = text.substr(0, dash), to = text.substr(dash + 1);
+  goffset a = 0, b = 0;
+  if (from.empty()) {  // the last b bytes
+    if (!number(to, b)) return Ranged::kWhole;
+    if (b == 0 || size == 0) return Ranged::kUnsatisfiable;
+    first = size - std::min(b, size);
+    last = size - 1;
+    return Ranged::kPart;
+  }
+  if (!number(from, a)) return Ranged::kWhole;
+  if (to.empty()) {
+    b = G_MAXINT64;
+  } else if (!number(to, b) || b < a) {
+    return Ranged::kWhole;
+  }
+  if (a >= size) return Ranged::kUnsatisfiable;
+  first = a;
+  last = std::min(b, size - 1);
+  return Ranged::kPart;
+}
+
+// Answers with size bytes of stream (seekable, at its start), or with the
+// one range of them the request asks for.
+void Respond(WebKitURISchemeRequest* request, GInputStream* stream,
+             goffset size, const std::string& type) {
+  SoupMessageHeaders* asked =
+      webkit_uri_scheme_request_get_http_headers(request);
+  const char* range =
+      asked ? soup_message_headers_get_one(asked, "Range") : nullptr;
+  goffset first = 0, last = size - 1;
+  const Ranged ranged =
+      range ? ParseRange(range, size, first, last) : Ranged::kWhole;
+  GObjectPtr<GInputStream> body = RefObject(stream);
+  goffset length = size;
+  if (ranged == Ranged::kUnsatisfiable) {
+    body.reset(g_memory_input_stream_new());
+    length = 0;
+  } else if (ranged == Ranged::kPart) {
+    GError* error = nullptr;
+    if (!g_seekable_seek(G_SEEKABLE(stream), first, G_SEEK_SET, nullptr,
+                         &error)) {
+      webkit_uri_scheme_request_finish_error(request, error);
+      g_error_free(error);
+      return;
+    }
+    length = last - first + 1;
+    body.reset(G_INPUT_STREAM(g_object_new(zept_range_stream_get_type(),
+                                           "base-stream", stream, nullptr)));
+    reinterpret_cast<RangeStream*>(body.get())->remaining = length;
+  }
+  GObjectPtr<WebKitURISchemeResponse> response(
+      webkit_uri_scheme_response_new(body.get(), length));
+  SoupMessageHeaders* headers =
+      soup_message_headers_new(SOUP_MESSAGE_HEADERS_RESPONSE);
+  // Streaming compilation of the emulator reads the type from the headers.
+  soup_message_headers_replace(headers, "Content-Type", type.c_str());
+  soup_message_headers_replace(headers, "Cache-Control", "no-store");
+  soup_message_headers_replace(headers, "Content-Security-Policy",
+                               kContentSecurityPolicy);
+  soup_message_headers_replace(headers, "Accept-Ranges", "bytes");
+  soup_message_headers_replace(headers, "Content-Length",
+                               std::to_string(length).c_str());
+  if (ranged == Ranged::kPart) {
+    webkit_uri_scheme_response_set_status(response.get(), 206,
+                                          "Partial Content");
+    const std::string span = "bytes " + std::to_string(first) + "-" +
+                             std::to_string(last) + "/" + std::to_string(size);
+    soup_message_headers_replace(headers, "Content-Range", span.c_str());
+  } else if (ranged == Ranged::kUnsatisfiable) {
+    webkit_uri_scheme_response_set_status(response.get(), 416,
+                                          "Range Not Satisfiable");
+    const std::string span = "bytes */" + std::to_string(size);
+    soup_message_headers_replace(headers, "Content-Range", span.c_str());
+  }
+  webkit_uri_scheme_response_set_content_type(response.get(), type.c_str());
+  webkit_uri_scheme_response_set_http_headers(response.get(), headers);
+  webkit_uri_scheme_request_finish_with_response(request, response.get());
+}
+
 void FinishBytes(WebKitURISchemeRequest* request, std::string bytes,
                  const std::string& type) {
   auto* owned = new std::string(std::move(bytes));
@@ -83,20 +238,9 @@ void FinishBytes(WebKitURISchemeRequest* request, std::string bytes,
       owned->data(), owned->size(),
       [](gpointer text) { delete static_cast<std::string*>(text); }, owned);
   GObjectPtr<GInputStream> stream(g_memory_input_stream_new_from_bytes(data));
-  const gint64 length = static_cast<gint64>(g_bytes_get_size(data));
+  const goffset length = static_cast<goffset>(g_bytes_get_size(data));
   g_bytes_unref(data);
-  GObjectPtr<WebKitURISchemeResponse> response(
-      webkit_uri_scheme_response_new(stream.get(), length));
-  webkit_uri_scheme_response_set_content_type(response.get(), type.c_str());
-  // Streaming compilation of the emulator reads the type from the headers.
-  SoupMessageHeaders* headers =
-      soup_message_headers_new(SOUP_MESSAGE_HEADERS_RESPONSE);
-  soup_message_headers_replace(headers, "Content-Type", type.c_str());
-  soup_message_headers_replace(headers, "Cache-Control", "no-store");
-  soup_message_headers_replace(headers, "Content-Security-Policy",
-                               kContentSecurityPolicy);
-  webkit_uri_scheme_response_set_http_headers(response.get(), headers);
-  webkit_uri_scheme_request_finish_with_response(request, response.get());
+  Respond(request, stream.get(), length, type);
 }
 
 std::string ReadBody(WebKitURISchemeRequest* request) {
@@ -390,39 +534,69 @@ void MoviePage::serve(WebKitURISchemeRequest* request) {
     return FinishBytes(request, kPageHtml, "text/html");
   if (path == "app/page.js")
     return FinishBytes(request, kPageJs, "text/javascript");
+  std::string why = "not served";
   if (path.rfind("ruffle/", 0) == 0) {
     const std::string file =
-        ResolveInside(ruffleDir_ + "/" + path.substr(7), ruffleDir_);
-    if (!file.empty()) return serveFile(request, file);
+        ResolveInside(ruffleDir_ + "/" + path.substr(7), ruffleDir_, why);
+    if (!file.empty() && serveFile(request, file, why)) return;
   } else if (path.rfind("file/", 0) == 0) {
     const std::string native =
         std::filesystem::path(path.substr(4)).lexically_normal().string();
     if (auto it = virtualFiles_.find(native); it != virtualFiles_.end())
       return FinishBytes(request, it->second, ContentType(native));
     for (const std::string& root : roots_) {
-      const std::string file = ResolveInside(native, root);
-      if (!file.empty()) return serveFile(request, file);
+      const std::string file = ResolveInside(native, root, why);
+      if (!file.empty()) {
+        if (serveFile(request, file, why)) return;
+        break;
+      }
     }
     char resolved[PATH_MAX];
-    if (realpath(native.c_str(), resolved) && allowedFiles_.count(resolved))
-      return serveFile(request, resolved);
+    if (realpath(native.c_str(), resolved) && allowedFiles_.count(resolved) &&
+        serveFile(request, resolved, why))
+      return;
   }
-  FinishError(request, G_IO_ERROR, G_IO_ERROR_NOT_FOUND, "not served: " + uri);
+  FinishError(request, G_IO_ERROR, G_IO_ERROR_NOT_FOUND,
+              "not served: " + uri + ": " + why);
 }
 
-void MoviePage::serveFile(WebKitURISchemeRequest* request,
-                          const std::string& path) {
-  gchar* contents = nullptr;
-  gsize length = 0;
-  GError* error = nullptr;
-  if (!g_file_get_contents(path.c_str(), &contents, &length, &error)) {
-    webkit_uri_scheme_request_finish_error(request, error);
-    g_error_free(error);
-    return;
+bool MoviePage::serveFile(WebKitURISchemeRequest* request,
+                          const std::string& path, std::string& why) {
+  // Only a regular file: a FIFO or a device could block the program, or
+  // never end. What is opened is checked again, not only what the name
+  // pointed to a moment before.
+  struct stat info;
+  if (::stat(path.c_str(), &info) != 0) {
+    why = std::strerror(errno);
+    return false;
   }
-  std::string bytes(contents, length);
-  g_free(contents);
-  FinishBytes(request, std::move(bytes), ContentType(path));
+  if (!S_ISREG(info.st_mode)) {
+    why = "not a regular file";
+    return false;
+  }
+  GObjectPtr<GFile> file(g_file_new_for_path(path.c_str()));
+  GError* error = nullptr;
+  GObjectPtr<GFileInputStream> stream(g_file_read(file.get(), nullptr, &error));
+  GObjectPtr<GFileInfo> opened;
+  if (stream) {
+    opened.reset(g_file_input_stream_query_info(
+        stream.get(),
+        G_FILE_ATTRIBUTE_STANDARD_TYPE "," G_FILE_ATTRIBUTE_STANDARD_SIZE,
+        nullptr, &error));
+  }
+  if (!opened) {
+    why = error ? error->message : "cannot be read";
+    if (error) g_error_free(error);
+    return false;
+  }
+  if (g_file_info_get_file_type(opened.get()) != G_FILE_TYPE_REGULAR) {
+    why = "not a regular file";
+    return false;
+  }
+  // Read from disk as WebKit asks for it, off the main loop.
+  Respond(request, G_INPUT_STREAM(stream.get()),
+          g_file_info_get_size(opened.get()), ContentType(path));
+  return true;
 }
 
 void MoviePage::answer(WebKitURISchemeRequest* request,

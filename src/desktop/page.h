@@ -73,7 +73,10 @@ class MoviePage {
 
   static void HandleScheme(WebKitURISchemeRequest* request, gpointer self);
   void serve(WebKitURISchemeRequest* request);
-  void serveFile(WebKitURISchemeRequest* request, const std::string& path);
+  // False, with the reason in why, when path is not a regular file it can
+  // open; the request is not finished then.
+  bool serveFile(WebKitURISchemeRequest* request, const std::string& path,
+                 std::string& why);
   void startFilter();
   // Makes temporaryFilterDir_; false when it cannot or did already.
   bool useTemporaryFilterStore();

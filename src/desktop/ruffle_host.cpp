@@ -1,13 +1,15 @@
 #include "desktop/ruffle_host.h"
 
+#include <fcntl.h>
 #include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 
 #include "desktop/bridge_movie.h"
@@ -20,11 +22,35 @@ namespace zept::desktop {
 
 namespace {
 
-std::string ReadFilePrefix(const std::string& path, std::size_t limit) {
-  std::ifstream in(path, std::ios::binary);
-  std::string bytes(limit, '\0');
-  in.read(bytes.data(), static_cast<std::streamsize>(limit));
-  bytes.resize(static_cast<std::size_t>(in.gcount()));
+// Up to limit bytes from the start of the regular file at path; nullopt,
+// with the reason in why, for anything else. Opened without waiting, so
+// that a FIFO in a course folder cannot hold the program.
+std::optional<std::string> ReadFilePrefix(const std::string& path,
+                                          std::size_t limit, std::string& why) {
+  const int fd =
+      ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) {
+    why = std::strerror(errno);
+    return std::nullopt;
+  }
+  struct stat info;
+  std::optional<std::string> bytes;
+  if (::fstat(fd, &info) != 0) {
+    why = std::strerror(errno);
+  } else if (!S_ISREG(info.st_mode)) {
+    why = "not a regular file";
+  } else {
+    bytes.emplace(std::min<std::size_t>(limit, info.st_size), '\0');
+    std::size_t got = 0;
+    while (got < bytes->size()) {
+      const ssize_t n = ::read(fd, bytes->data() + got, bytes->size() - got);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      got += static_cast<std::size_t>(n);
+    }
+    bytes->resize(got);
+  }
+  ::close(fd);
   return bytes;
 }
 
@@ -107,13 +133,18 @@ class RuffleMovieHost final : public MovieHost {
     const std::string path = text.substr(0, mark);
     picture_.reset();
     drawn_ = false;
-    if (HasPictureExtension(Utf8ToWide(path)))
-      picture_ = DecodePicture(ReadFilePrefix(path, kMaxPictureFileBytes));
+    std::string why;
+    const std::optional<std::string> head = ReadFilePrefix(path, 1 << 16, why);
+    // The emulator fails on such a movie without a word.
+    if (!head && factory_.report_)
+      factory_.report_(Utf8ToWide(SystemErrorMessage("open movie", path, why)));
+    if (head && HasPictureExtension(Utf8ToWide(path)))
+      if (auto bytes = ReadFilePrefix(path, kMaxPictureFileBytes, why))
+        picture_ = DecodePicture(*bytes);
     const std::string query =
         mark == std::string::npos ? "" : text.substr(mark);
     SwfStage stage;
-    if (std::optional<SwfStage> read =
-            ReadSwfStage(ReadFilePrefix(path, 1 << 16)))
+    if (std::optional<SwfStage> read = ReadSwfStage(head.value_or("")))
       stage = *read;
     else if (Width > 0 && Height > 0)
       stage.width = Width, stage.height = Height;
@@ -251,7 +282,9 @@ class RuffleMovieHost final : public MovieHost {
   int appliedWidth_ = 0, appliedHeight_ = 0;
 };
 
-RuffleHostFactory::RuffleHostFactory(MoviePage& page) : page_(page) {
+RuffleHostFactory::RuffleHostFactory(
+    MoviePage& page, std::function<void(const WideString& line)> report)
+    : page_(page), report_(std::move(report)) {
   page_.onMessage = [this](const std::vector<std::string>& message) {
     return handle(message);
   };

@@ -2,6 +2,7 @@
 // The movie host on the Flash emulator: each control is a player element of
 // the one movie page, which plays the movie inside its bridge movie.
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -16,7 +17,11 @@ class RuffleMovieHost;
 
 class RuffleHostFactory final : public MovieHostFactory {
  public:
-  explicit RuffleHostFactory(MoviePage& page);
+  // report takes a line for the journal and the trace log: a movie that
+  // cannot be played, and why.
+  explicit RuffleHostFactory(
+      MoviePage& page,
+      std::function<void(const WideString& line)> report = nullptr);
   ~RuffleHostFactory() override;
 
   // The emulator plays the movies; the course's player code is not run.
@@ -31,6 +36,7 @@ class RuffleHostFactory final : public MovieHostFactory {
   std::string handle(const std::vector<std::string>& message);
 
   MoviePage& page_;
+  std::function<void(const WideString& line)> report_;
   std::map<std::string, RuffleMovieHost*> live_;
   long nextId_ = 1;
 };

@@ -6,6 +6,7 @@
 #include <gtk/gtk.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -570,6 +571,99 @@ TEST_F(MoviePageTest, NoMovieCallsTheShellInAnotherMoviesName) {
   EXPECT_EQ(seen[1], (std::vector<std::string>{
                          "<invoke name=\"probe\"", "<invoke name=\"zeptCall\"",
                          "<invoke name=\"LMSSetValue\"", "done 1"}));
+}
+
+// The page asks for a file of the course whole, or for one range of it as
+// media elements do: "STATUS CONTENT-RANGE BODY", or "refused".
+std::string Fetch(const std::string& url, const std::string& range) {
+  return "(() => { const x = new XMLHttpRequest(); x.open('GET', '" + url +
+         "', false); " +
+         (range.empty() ? ""
+                        : "x.setRequestHeader('Range', '" + range + "'); ") +
+         "try { x.send(); } catch (e) { return 'refused'; }"
+         "return x.status + ' ' + x.getResponseHeader('Content-Range') + ' ' +"
+         "x.responseText; })()";
+}
+
+TEST_F(MoviePageTest, FilesAreServedWholeOrByTheOneRangeAsked) {
+  std::ofstream(*folder_ / "digits.txt") << "0123456789";
+  std::string big;
+  while (big.size() < (3 << 20)) big += "0123456789";
+  std::ofstream(*folder_ / "big.txt") << big;
+  const std::string digits =
+      MoviePage::FileUrl((*folder_ / "digits.txt").string());
+  const struct {
+    const char* range;
+    const char* answer;
+  } kCases[] = {
+      {"", "200 null 0123456789"},
+      {"bytes=2-5", "206 bytes 2-5/10 2345"},
+      {"bytes=7-", "206 bytes 7-9/10 789"},
+      {"bytes=-3", "206 bytes 7-9/10 789"},
+      {"bytes=-30", "206 bytes 0-9/10 0123456789"},
+      {"bytes=5-99999999999999999999", "206 bytes 5-9/10 56789"},
+      {"bytes = 0-0", "206 bytes 0-0/10 0"},
+      {"bytes=10-", "416 bytes */10 "},
+      {"bytes=-0", "416 bytes */10 "},
+      // Several ranges, or one the page cannot mean: the whole file.
+      {"bytes=0-1,4-5", "200 null 0123456789"},
+      {"bytes=5-2", "200 null 0123456789"},
+      {"bytes=x-2", "200 null 0123456789"},
+      {"lines=1-2", "200 null 0123456789"},
+  };
+  for (const auto& [range, answer] : kCases) {
+    EXPECT_EQ(evaluate(Fetch(digits, range)), answer) << range;
+  }
+  // Far into a file larger than anything read in one piece.
+  EXPECT_EQ(evaluate(Fetch(MoviePage::FileUrl((*folder_ / "big.txt").string()),
+                           "bytes=2097151-2097160")),
+            "206 bytes 2097151-2097160/3145730 1234567890");
+}
+
+// A movie host handed something that is no movie file names it in its
+// report (the journal and the trace log), and the page refuses it at once:
+// a FIFO or a folder is never read. A picture plays as itself.
+TEST_F(MoviePageTest, WhatIsNoFileIsReportedAndRefused) {
+  const fs::path fifo = *folder_ / "fifo.swf";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  fs::create_directories(*folder_ / "folder.swf");
+  GdkPixbuf* red = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, 4, 2);
+  gdk_pixbuf_fill(red, 0xFF0000FF);
+  ASSERT_TRUE(gdk_pixbuf_save(red, (*folder_ / "red.png").c_str(), "png",
+                              nullptr, nullptr));
+  g_object_unref(red);
+  const struct {
+    const char* name;
+    const char* report;  // after the path
+  } kCases[] = {
+      {"missing.swf", "': No such file or directory"},
+      {"fifo.swf", "': not a regular file"},
+      {"folder.swf", "': not a regular file"},
+      {"red.png", nullptr},
+  };
+  std::vector<std::string> reported;
+  RuffleHostFactory factory(*page_, [&](const WideString& line) {
+    reported.push_back(WideToUtf8(line));
+  });
+  for (const auto& [name, report] : kCases) {
+    SCOPED_TRACE(name);
+    reported.clear();
+    const std::string path = (*folder_ / name).string();
+    std::unique_ptr<MovieHost> host = factory.create();
+    host->Width = 8;
+    host->Height = 4;
+    host->setMovie(Utf8ToWide(path) + u"?a=1");
+    if (report) {
+      EXPECT_EQ(reported, std::vector<std::string>{"cannot open movie '" +
+                                                   path + report});
+      EXPECT_EQ(evaluate(Fetch(MoviePage::FileUrl(path), "")), "refused");
+    } else {
+      EXPECT_EQ(reported, std::vector<std::string>{});
+      const Bitmap frame = host->GetFrameBitmap();
+      ASSERT_EQ(frame.pixels.size(), 32u);
+      EXPECT_EQ(frame.pixels[0] & 0xFFFFFF, 0xFF0000u);
+    }
+  }
 }
 
 }  // namespace
