@@ -477,6 +477,7 @@ bool MoviePage::load(int timeoutMs) {
   loaded_ = loadFailed_ = false;
   loadError_ =
       "the movie page could not load the Flash emulator from " + ruffleDir_;
+  emulatorProblem_.clear();
   // The page loads while the content filter is made; no movie is played
   // before the filter is in place.
   webkit_web_view_load_uri(WEBKIT_WEB_VIEW(view_), kPageUri);
@@ -495,7 +496,18 @@ bool MoviePage::load(int timeoutMs) {
   try {
     for (;;) {
       const std::string ready = op({"ready", ""});
-      if (ready != "warming") return ready == "1";
+      if (ready == "1") return true;
+      if (ready != "warming") {
+        // What the emulator could not read says more than how it failed.
+        if (!emulatorProblem_.empty()) {
+          loadError_ = "the Flash emulator did not start: " + emulatorProblem_;
+        } else if (ready.rfind("failed:", 0) == 0) {
+          loadError_ = "the Flash emulator did not start" +
+                       (wasmServed_.empty() ? "" : " from " + wasmServed_) +
+                       ": " + ready.substr(7);
+        }
+        return false;
+      }
       if (g_get_monotonic_time() >= deadline) return false;
       play(20);
     }
@@ -536,9 +548,16 @@ void MoviePage::serve(WebKitURISchemeRequest* request) {
     return FinishBytes(request, kPageJs, "text/javascript");
   std::string why = "not served";
   if (path.rfind("ruffle/", 0) == 0) {
-    const std::string file =
-        ResolveInside(ruffleDir_ + "/" + path.substr(7), ruffleDir_, why);
-    if (!file.empty() && serveFile(request, file, why)) return;
+    const std::string wanted = ruffleDir_ + "/" + path.substr(7);
+    const std::string file = ResolveInside(wanted, ruffleDir_, why);
+    if (!file.empty() && serveFile(request, file, why)) {
+      if (g_str_has_suffix(file.c_str(), ".wasm")) wasmServed_ = file;
+      return;
+    }
+    // The emulator does not start without its files: load() names the first
+    // one it could not have.
+    if (emulatorProblem_.empty())
+      emulatorProblem_ = SystemErrorMessage("read file", wanted, why);
   } else if (path.rfind("file/", 0) == 0) {
     const std::string native =
         std::filesystem::path(path.substr(4)).lexically_normal().string();

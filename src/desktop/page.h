@@ -103,6 +103,10 @@ class MoviePage {
   std::string filterError_;
   std::string temporaryFilterDir_;  // removed with the page
   std::string loadError_;
+  // The first file of the emulator the page asked for and did not get, and
+  // the last wasm file it got.
+  std::string emulatorProblem_;
+  std::string wasmServed_;
   // Cancels the scripts still running when the page goes.
   GObjectPtr<GCancellable> cancellable_{g_cancellable_new()};
   GtkWidget* view_ = nullptr;  // owned by its GTK parent once placed

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -547,6 +548,52 @@ TEST_F(WindowJourney, TheMenuShowsInTheLaunchSettingsWindow) {
     std::system(("import -window root " + std::string(shot)).c_str());
   ::kill(zept.pid, SIGTERM);
   EXPECT_EQ(waitExit(zept), 0) << zept.text();
+}
+
+// An emulator whose code is missing or cannot be read stops zept at start,
+// with the file named, instead of a window whose every movie fails.
+TEST_F(WindowJourney, AnEmulatorThatCannotStartStopsZeptNamingItsFile) {
+  const fs::path course = makeCourse("emulator", true);
+  const struct {
+    const char* name;
+    std::function<void(const fs::path&)> spoil;
+    const char* reason;
+  } kCases[] = {
+      {"missing", [](const fs::path& wasm) { fs::remove(wasm); },
+       "': No such file or directory"},
+      {"fifo",
+       [](const fs::path& wasm) {
+         fs::remove(wasm);
+         ::mkfifo(wasm.c_str(), 0600);
+       },
+       "': not a regular file"},
+      {"garbage",
+       [](const fs::path& wasm) {
+         std::ofstream(wasm, std::ios::trunc) << "not wasm";
+       },
+       ".wasm: "},
+  };
+  for (const auto& [name, spoil, reason] : kCases) {
+    SCOPED_TRACE(name);
+    const fs::path ruffle = root / (std::string("ruffle-") + name);
+    fs::create_directories(ruffle);
+    for (const auto& entry : fs::directory_iterator(ZEPT_RUFFLE_DIR)) {
+      const fs::path to = ruffle / entry.path().filename();
+      if (entry.path().extension() == ".wasm") {
+        spoil(to);
+      } else if (entry.path().extension() != ".map") {
+        fs::copy_file(entry.path(), to);
+      }
+    }
+    ::setenv("ZEPT_RUFFLE_DIR", ruffle.c_str(), 1);
+    Running zept = start(course);
+    ::unsetenv("ZEPT_RUFFLE_DIR");
+    EXPECT_EQ(waitExit(zept), 1) << zept.text();
+    const std::string out = zept.text();
+    EXPECT_TRUE(Has(out, "zept: the Flash emulator did not start")) << out;
+    EXPECT_TRUE(Has(out, ruffle.string() + "/")) << out;
+    EXPECT_TRUE(Has(out, reason)) << out;
+  }
 }
 
 }  // namespace

@@ -54,7 +54,7 @@ let messageNumber = 0;
 let lastOp = {seq: 0, result: null};
 let newestVisible = null;   // the player
 let topZ = 0;
-let warmedUp = false;
+let warmUp = "warming";     // then "1", or "failed:" and why
 
 // message: an array of strings, made for the call.
 function send(message, wait) {
@@ -291,7 +291,7 @@ function runOp(items, at) {
   try {
     if (kind === "ready") {
       const present = window.RufflePlayer && window.RufflePlayer.newest();
-      result = ["1", !present ? "0" : warmedUp ? "1" : "warming"];
+      result = ["1", present ? warmUp : "0"];
     } else if (kind === "create") {
       result = ["1", ops.create(id, String(items[at + 3]))];
     } else {
@@ -313,7 +313,8 @@ expose("zeptOp", (...op) => JSON.stringify(runOp(op, 0)));
 // player builds an instance: most of a second on a small machine, paid
 // once per page. A throwaway player does it while the page loads, so that
 // the program shows its window with the emulator ready for the first movie.
-// Given up on after a while: a movie then pays for it, as it would have.
+// Given up on after a while: a movie then pays for it, as it would have. An
+// emulator that cannot start (its code is missing or broken) says why.
 document.addEventListener("DOMContentLoaded", () => {
   const element = window.RufflePlayer && window.RufflePlayer.newest() &&
                   window.RufflePlayer.newest().createPlayer();
@@ -324,12 +325,12 @@ document.addEventListener("DOMContentLoaded", () => {
   box.appendChild(element);
   document.body.appendChild(box);
   let timer = 0;
-  const done = () => {
+  const done = (outcome) => {
     clearTimeout(timer);
     box.remove();
-    warmedUp = true;
+    if (warmUp === "warming") warmUp = outcome;
   };
-  timer = setTimeout(done, 10000);
+  timer = setTimeout(() => done("1"), 10000);
   // "FWS", version 8, 17 bytes, an empty stage at 12 frames a second, one
   // empty frame.
   const movie = new Uint8Array([0x46, 0x57, 0x53, 8, 17, 0, 0, 0, 0, 0, 12, 1,
@@ -338,6 +339,7 @@ document.addEventListener("DOMContentLoaded", () => {
                          splashScreen: false, polyfills: false,
                          preferredRenderer: "canvas", logLevel: "error",
                          allowScriptAccess: false})
-      .then(done, done);
+      .then(() => done("1"),
+            (e) => done("failed:" + String((e && e.message) || e)));
 });
 })();
