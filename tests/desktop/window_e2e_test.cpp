@@ -551,48 +551,34 @@ TEST_F(WindowJourney, TheMenuShowsInTheLaunchSettingsWindow) {
 }
 
 // An emulator whose code is missing or cannot be read stops zept at start,
-// with the file named, instead of a window whose every movie fails.
+// naming the file, instead of a window whose every movie fails.
 TEST_F(WindowJourney, AnEmulatorThatCannotStartStopsZeptNamingItsFile) {
   const fs::path course = makeCourse("emulator", true);
-  const struct {
-    const char* name;
-    std::function<void(const fs::path&)> spoil;
-    const char* reason;
-  } kCases[] = {
-      {"missing", [](const fs::path& wasm) { fs::remove(wasm); },
-       "': No such file or directory"},
-      {"fifo",
-       [](const fs::path& wasm) {
-         fs::remove(wasm);
-         ::mkfifo(wasm.c_str(), 0600);
-       },
-       "': not a regular file"},
-      {"garbage",
-       [](const fs::path& wasm) {
-         std::ofstream(wasm, std::ios::trunc) << "not wasm";
-       },
-       ".wasm: "},
+  const std::pair<const char*, const char*> kCases[] = {
+      {"missing", "': No such file or directory"},
+      {"fifo", "': not a regular file"},
+      {"garbage", ".wasm: "},
   };
-  for (const auto& [name, spoil, reason] : kCases) {
-    SCOPED_TRACE(name);
-    const fs::path ruffle = root / (std::string("ruffle-") + name);
+  for (const auto& [spoilt, reason] : kCases) {
+    SCOPED_TRACE(spoilt);
+    const fs::path ruffle = root / (std::string("ruffle-") + spoilt);
     fs::create_directories(ruffle);
     for (const auto& entry : fs::directory_iterator(ZEPT_RUFFLE_DIR)) {
       const fs::path to = ruffle / entry.path().filename();
-      if (entry.path().extension() == ".wasm") {
-        spoil(to);
-      } else if (entry.path().extension() != ".map") {
+      if (entry.path().extension() != ".wasm")
         fs::copy_file(entry.path(), to);
-      }
+      else if (spoilt == std::string("fifo"))
+        ::mkfifo(to.c_str(), 0600);
+      else if (spoilt == std::string("garbage"))
+        std::ofstream(to) << "not wasm";
     }
     ::setenv("ZEPT_RUFFLE_DIR", ruffle.c_str(), 1);
     Running zept = start(course);
     ::unsetenv("ZEPT_RUFFLE_DIR");
     EXPECT_EQ(waitExit(zept), 1) << zept.text();
-    const std::string out = zept.text();
-    EXPECT_TRUE(Has(out, "zept: the Flash emulator did not start")) << out;
-    EXPECT_TRUE(Has(out, ruffle.string() + "/")) << out;
-    EXPECT_TRUE(Has(out, reason)) << out;
+    EXPECT_TRUE(Has(zept.text(), "zept: the Flash emulator did not start"));
+    EXPECT_TRUE(Has(zept.text(), ruffle.string() + "/")) << zept.text();
+    EXPECT_TRUE(Has(zept.text(), reason)) << zept.text();
   }
 }
 
