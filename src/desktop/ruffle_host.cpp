@@ -159,7 +159,8 @@ class RuffleMovieHost final : public MovieHost {
                          stage));
     applyLayout();
     factory_.page_.op({"background", id_, CssColour(BGColor)});
-    factory_.page_.op({"load", id_, MoviePage::FileUrl(bridgePath_), config()});
+    factory_.page_.op({"load", id_, MoviePage::FileUrl(bridgePath_),
+                       config(MoviePage::FileUrl(folder) + "/")});
   }
 
   void SetReturnValue(const WideString& value) override {
@@ -232,10 +233,14 @@ class RuffleMovieHost final : public MovieHost {
   }
 
  private:
-  std::string config() const {
+  // base: the URL the movie's relative URLs are resolved against, its own
+  // folder as in the Flash control (the emulator would take the page's).
+  std::string config(const std::string& base) const {
     std::ostringstream json;
     const std::string background = CssColour(BGColor);
     json << "{\"autoplay\":\"on\",\"unmuteOverlay\":\"hidden\","
+         << "\"base\":\"" << base
+         << "\","
             "\"allowScriptAccess\":true,\"polyfills\":false,"
             "\"splashScreen\":false,"
             "\"publicPath\":\"zept://z/ruffle/\","
