@@ -35,8 +35,9 @@ class MoviePage {
   bool load(int timeoutMs);
   const std::string& loadError() const { return loadError_; }
 
-  // One message of a movie: {"fscommand", id, command, args} or
-  // {"call", id, invokeXml}; returns the call's answer (the return value).
+  // One message of a movie: {"fscommand", n, token, command, args} or
+  // {"call", n, token, invokeXml}, token naming the player by its secret;
+  // returns the call's answer (the return value).
   std::function<std::string(const std::vector<std::string>& message)> onMessage;
   // Runs after each message has been answered.
   std::function<void()> afterMessage;
