@@ -561,8 +561,13 @@ void MoviePage::serve(WebKitURISchemeRequest* request) {
   } else if (path.rfind("file/", 0) == 0) {
     const std::string native =
         std::filesystem::path(path.substr(4)).lexically_normal().string();
-    if (auto it = virtualFiles_.find(native); it != virtualFiles_.end())
-      return FinishBytes(request, it->second, ContentType(native));
+    if (auto it = virtualFiles_.find(native); it != virtualFiles_.end()) {
+      // Once: the emulator reads a bridge movie once, and nothing else in
+      // the page gets to read the player's token in it.
+      std::string bytes = std::move(it->second);
+      virtualFiles_.erase(it);
+      return FinishBytes(request, std::move(bytes), ContentType(native));
+    }
     for (const std::string& root : roots_) {
       const std::string file = ResolveInside(native, root, why);
       if (!file.empty()) {

@@ -60,7 +60,8 @@ class MoviePage {
   std::function<void(bool busy)> onBusy;
 
   // Files the page may load besides the roots (a capture), and files that
-  // exist only in memory (the bridge movies), both by native path.
+  // exist only in memory (the bridge movies), served once, both by native
+  // path.
   void allowFile(const std::string& path) { allowedFiles_.insert(path); }
   void setVirtualFile(const std::string& path, std::string bytes);
   void removeVirtualFile(const std::string& path);

@@ -434,6 +434,16 @@ TEST_F(MoviePageTest, NoRequestOfAScriptInThePageReachesTheNetwork) {
   EXPECT_EQ(listener.connections(), 0);
 }
 
+// A file of the course as the page gets it, whole or by one range as media
+// elements ask: "STATUS CONTENT-RANGE BODY", or "refused".
+std::string Fetch(const std::string& path, const std::string& range) {
+  return "(() => { const x = new XMLHttpRequest(); x.open('GET', '" +
+         MoviePage::FileUrl(path) + "', false); x.setRequestHeader('Range', '" +
+         range + "'); try { x.send(); } catch (e) { return 'refused'; }" +
+         "return x.status + ' ' + x.getResponseHeader('Content-Range') + ' ' +"
+         "x.responseText; })()";
+}
+
 // A movie speaks for itself alone: the second of two movies tries to call
 // the shell in the first one's name, and so does a script in the page.
 TEST_F(MoviePageTest, NoMovieCallsTheShellInAnotherMoviesName) {
@@ -495,20 +505,13 @@ TEST_F(MoviePageTest, NoMovieCallsTheShellInAnotherMoviesName) {
             "function function");
   EXPECT_EQ(evaluate("String(zeptCall('1', ['SetLogin', 'evil']))"),
             "undefined");
+  // Nor can a script read a token in a bridge movie the emulator has read.
+  EXPECT_EQ(evaluate(Fetch((*folder_ / ".zept-bridge-1.swf").string(), "")),
+            "refused");
   EXPECT_EQ(seen[0], std::vector<std::string>{});
   EXPECT_EQ(seen[1], (std::vector<std::string>{
                          "<invoke name=\"probe\"", "<invoke name=\"zeptCall\"",
                          "<invoke name=\"LMSSetValue\"", "done 1"}));
-}
-
-// A file of the course as the page gets it, whole or by one range as media
-// elements ask: "STATUS CONTENT-RANGE BODY", or "refused".
-std::string Fetch(const std::string& path, const std::string& range) {
-  return "(() => { const x = new XMLHttpRequest(); x.open('GET', '" +
-         MoviePage::FileUrl(path) + "', false); x.setRequestHeader('Range', '" +
-         range + "'); try { x.send(); } catch (e) { return 'refused'; }" +
-         "return x.status + ' ' + x.getResponseHeader('Content-Range') + ' ' +"
-         "x.responseText; })()";
 }
 
 TEST_F(MoviePageTest, FilesAreServedWholeOrByTheOneRangeAsked) {
