@@ -93,7 +93,12 @@ int RunDesktop(Context& ctx, const WideString& programFolder,
   desktop::GLibTimers timers;
   page.addRoot(root);
   gtk_container_add(GTK_CONTAINER(window.movieArea()), page.widget());
-  desktop::RuffleHostFactory movies(page);
+  // A movie file that cannot be played is named in the journal and the
+  // trace log: the emulator would fail on it without a word.
+  desktop::RuffleHostFactory movies(page, [&](const WideString& line) {
+    window.appendJournal(line);
+    WriteTrace(ctx, u"TFlashPlayerControl", u"setMovie", line, 1, u"Error");
+  });
 
   // Timers wait while the program waits on the page or on a dialog: the
   // core is never entered twice.
@@ -202,9 +207,7 @@ int RunDesktop(Context& ctx, const WideString& programFolder,
                      u"Loading the course\u2026");
   window.show();
   if (!page.waitReady(kPageLoadMs)) {
-    std::fprintf(stderr,
-                 "zept: the movie page could not load the Flash "
-                 "emulator\n");
+    std::fprintf(stderr, "zept: %s\n", page.loadError().c_str());
     g_main_loop_unref(loop);
     return 1;
   }
@@ -215,6 +218,7 @@ int RunDesktop(Context& ctx, const WideString& programFolder,
   // that goes until the next is ready. Either way, whatever happens to the
   // movie, only for a while.
   const gint64 noteUntil = g_get_monotonic_time() + kNoteMaxMs * 1000;
+  int status = 0;
   enum class Change { none, held, pinned, resizing, drawing } change =
       Change::none;
   int ticks = 0;
@@ -248,6 +252,17 @@ int RunDesktop(Context& ctx, const WideString& programFolder,
   std::function<void()> watchMovies = [&] {
     const gint64 now = g_get_monotonic_time();
     const bool free = !page.busy() && holds == 0;
+    // The first movie compiles the emulator: one that cannot start stops
+    // the program, naming what it lacks.
+    if (window.loading() && free) {
+      const std::string failure = page.emulatorFailure();
+      if (!failure.empty()) {
+        std::fprintf(stderr, "zept: %s\n", failure.c_str());
+        status = 1;
+        window.close();
+        return;
+      }
+    }
     if (window.loading() &&
         (now > noteUntil || (free && movies.shownMovieReady())))
       window.hideLoading();
@@ -291,7 +306,7 @@ int RunDesktop(Context& ctx, const WideString& programFolder,
   movies.onMovieStarting = nullptr;
   form.reset();  // the movies go before the page
   g_main_loop_unref(loop);
-  return 0;
+  return status;
 }
 
 }  // namespace zept

@@ -18,7 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   }
   zept::desktop::QueryForEmulator(input);
   if (auto stage = zept::desktop::ReadSwfStage(input)) {
-    zept::desktop::BuildBridgeMovie("1", "zept://z/file/x.swf", *stage);
+    zept::desktop::BuildBridgeMovie("1", "token", "zept://z/file/x.swf",
+                                    *stage);
   }
   return 0;
 }

@@ -196,13 +196,10 @@ std::optional<SwfStage> ReadSwfStage(const std::string& bytes) {
   return stage;
 }
 
-std::string BuildBridgeMovie(const std::string& id, const std::string& movieUrl,
+std::string BuildBridgeMovie(const std::string& id, const std::string& token,
+                             const std::string& movieUrl,
                              const SwfStage& stage) {
   using swf::Assembler;
-  Assembler a;
-  const auto pushGlobalEI = [](Assembler& code) {
-    code.pushString("_global").getVariable().pushString("zeptEI").getMember();
-  };
 
   // get(path): "v" + value, or "u" when the variable is undefined.
   Assembler get;
@@ -222,7 +219,6 @@ std::string BuildBridgeMovie(const std::string& id, const std::string& movieUrl,
       .ifTrue(undefinedValue);
   get.pushString("v").pushString("value").getVariable().add2().return_();
   get.bind(undefinedValue).pushString("u").return_();
-  a.defineFunction("", {"path"}, get).addCallback("zeptGet" + id);
 
   // set(path, "v" + value): the emulator hands an empty string over as null,
   // so every value comes with one character in front.
@@ -240,7 +236,6 @@ std::string BuildBridgeMovie(const std::string& id, const std::string& movieUrl,
       .setVariable()
       .pushBool(true)
       .return_();
-  a.defineFunction("", {"path", "value"}, set).addCallback("zeptSet" + id);
 
   // state(): "_framesloaded/_totalframes" of the real movie.
   Assembler state;
@@ -254,26 +249,34 @@ std::string BuildBridgeMovie(const std::string& id, const std::string& movieUrl,
       .getProperty()
       .add2()
       .return_();
-  a.defineFunction("", {}, state).addCallback("zeptState" + id);
 
-  // The real movie's calls name their player: ExternalInterface becomes an
-  // object whose call() goes to zeptCall(id, name, ...) through the original.
-  a.pushString("_global")
+  // The real ExternalInterface and the token live only in the locals of a
+  // function run once, seen by the closures made in it: the movie gets an
+  // object whose call() sends the token and its arguments to the page's
+  // zeptCall. Nothing on the way is looked up where the movie could put
+  // something of its own (no apply, no array methods).
+  Assembler setup;
+  setup.pushString("ei")
+      .pushString("_global")
       .getVariable()
-      .pushString("zeptEI")
       .pushString("flash")
-      .getVariable()
+      .getMember()
       .pushString("external")
       .getMember()
       .pushString("ExternalInterface")
       .getMember()
-      .setMember();
-  a.pushString("zeptWrapper")
+      .defineLocal();
+  setup.pushString("token").pushString(token).defineLocal();
+  setup.defineFunction("", {"path"}, get).addCallback("zeptGet" + id);
+  setup.defineFunction("", {"path", "value"}, set).addCallback("zeptSet" + id);
+  setup.defineFunction("", {}, state).addCallback("zeptState" + id);
+
+  setup.pushString("wrapper")
       .pushInt(0)
       .pushString("Object")
       .newObject()
-      .setVariable();
-  a.pushString("zeptWrapper")
+      .defineLocal();
+  setup.pushString("wrapper")
       .getVariable()
       .pushString("available")
       .pushBool(true)
@@ -286,47 +289,45 @@ std::string BuildBridgeMovie(const std::string& id, const std::string& movieUrl,
       .getVariable()
       .pushString("name")
       .getVariable()
-      .pushInt(3);
-  pushGlobalEI(addCallback);
-  addCallback.pushString("addCallback").callMethod().return_();
-  a.pushString("zeptWrapper").getVariable().pushString("addCallback");
-  a.defineFunction("", {"name", "instance", "method"}, addCallback);
-  a.setMember();
-
-  Assembler call;
-  for (const std::string& first : {id, std::string("zeptCall")}) {
-    call.pushString(first)
-        .pushInt(1)
-        .pushString("arguments")
-        .getVariable()
-        .pushString("unshift")
-        .callMethod()
-        .pop();
-  }
-  call.pushString("arguments").getVariable();
-  pushGlobalEI(call);
-  call.pushInt(2);
-  pushGlobalEI(call);
-  call.pushString("call")
-      .getMember()
-      .pushString("apply")
+      .pushInt(3)
+      .pushString("ei")
+      .getVariable()
+      .pushString("addCallback")
       .callMethod()
       .return_();
-  a.pushString("zeptWrapper").getVariable().pushString("call");
-  a.defineFunction("", {}, call);
-  a.setMember();
+  setup.pushString("wrapper").getVariable().pushString("addCallback");
+  setup.defineFunction("", {"name", "instance", "method"}, addCallback);
+  setup.setMember();
 
-  a.pushString("_global")
+  Assembler call;
+  call.pushString("arguments")
+      .getVariable()
+      .pushString("token")
+      .getVariable()
+      .pushString("zeptCall")
+      .pushInt(3)
+      .pushString("ei")
+      .getVariable()
+      .pushString("call")
+      .callMethod()
+      .return_();
+  setup.pushString("wrapper").getVariable().pushString("call");
+  setup.defineFunction("", {}, call);
+  setup.setMember();
+
+  setup.pushString("_global")
       .getVariable()
       .pushString("flash")
       .getMember()
       .pushString("external")
       .getMember()
       .pushString("ExternalInterface")
-      .pushString("zeptWrapper")
+      .pushString("wrapper")
       .getVariable()
       .setMember();
 
+  Assembler a;
+  a.pushInt(0).defineFunction("", {}, setup).pushUndefined().callMethod().pop();
   // loadMovieNum(url, 1)
   a.pushString(movieUrl).pushString("_level1").getUrl2(0, false, false);
   a.stop();

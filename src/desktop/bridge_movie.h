@@ -24,8 +24,10 @@ std::optional<SwfStage> ReadSwfStage(const std::string& bytes);
 // callbacks are "zeptGet" + id (path -> "v" + value, or "u" when
 // undefined), "zeptSet" + id (path, "v" + value) and "zeptState" + id (->
 // "framesloaded/totalframes"); the real movie's ExternalInterface calls go
-// to the page's zeptCall(id, name, ...).
-std::string BuildBridgeMovie(const std::string& id, const std::string& movieUrl,
+// to the page's zeptCall(token, [name, arg1, ...]), where token is the
+// player's secret, which the real movie cannot read.
+std::string BuildBridgeMovie(const std::string& id, const std::string& token,
+                             const std::string& movieUrl,
                              const SwfStage& stage);
 
 // The query of a movie's URL ("?..." or "") as the emulator must get it:

@@ -1,8 +1,12 @@
 #include "desktop/page.h"
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 
 #include "desktop/json_strings.h"
@@ -21,6 +25,28 @@ constexpr int kGapMs = 500;
 // How far ahead of the next expected number a message may be.
 constexpr long kMaxAhead = 1 << 20;
 
+// On every response of the scheme: the page and its workers load and
+// connect through the scheme alone (workers and media also from blob: URLs
+// the page makes). Scripts get no 'unsafe-inline', so a javascript: URL
+// does not run; the emulator compiles its wasm, and its ExternalInterface
+// makes a function of the name a movie calls ('unsafe-eval').
+constexpr char kContentSecurityPolicy[] =
+    "default-src 'none'; script-src zept: 'wasm-unsafe-eval' 'unsafe-eval'; "
+    "connect-src zept:; img-src zept: data: blob:; media-src zept: blob:; "
+    "font-src zept: data:; style-src zept: 'unsafe-inline'; "
+    "worker-src blob:; frame-src 'none'; object-src 'none'; base-uri 'none'; "
+    "form-action 'none'";
+
+// WebKit's content filter behind the policy: every load but those of the
+// scheme and of the blob: and data: URLs the page makes is blocked before
+// it leaves, whoever asks for it.
+constexpr char kContentFilter[] = R"([
+{"trigger": {"url-filter": ".*"}, "action": {"type": "block"}},
+{"trigger": {"url-filter": "^zept:"}, "action": {"type": "ignore-previous-rules"}},
+{"trigger": {"url-filter": "^blob:"}, "action": {"type": "ignore-previous-rules"}},
+{"trigger": {"url-filter": "^data:"}, "action": {"type": "ignore-previous-rules"}}
+])";
+
 std::string ContentType(const std::string& path) {
   const std::string ext = std::filesystem::path(path).extension().string();
   static const std::pair<const char*, const char*> kTypes[] = {
@@ -37,16 +63,22 @@ std::string ContentType(const std::string& path) {
   return "application/octet-stream";
 }
 
-// The resolved path when it lies inside folder (both resolved), else "".
-std::string ResolveInside(const std::string& path, const std::string& folder) {
+// The resolved path when it lies inside folder (both resolved), else ""
+// and why not.
+std::string ResolveInside(const std::string& path, const std::string& folder,
+                          std::string& why) {
   char resolved[PATH_MAX];
   char base[PATH_MAX];
-  if (!realpath(path.c_str(), resolved) || !realpath(folder.c_str(), base))
+  if (!realpath(path.c_str(), resolved) || !realpath(folder.c_str(), base)) {
+    why = std::strerror(errno);
     return "";
+  }
   std::string inside = base;
   if (inside.back() != '/') inside += '/';
   const std::string file = resolved;
-  return file.compare(0, inside.size(), inside) == 0 ? file : "";
+  if (file.compare(0, inside.size(), inside) == 0) return file;
+  why = "outside the folders the page may read";
+  return "";
 }
 
 void FinishError(WebKitURISchemeRequest* request, GQuark domain, int code,
@@ -56,6 +88,151 @@ void FinishError(WebKitURISchemeRequest* request, GQuark domain, int code,
   g_error_free(error);
 }
 
+// The next `remaining` bytes of a stream: one range of a file.
+struct RangeStream {
+  GFilterInputStream parent;
+  goffset remaining;
+};
+struct RangeStreamClass {
+  GFilterInputStreamClass parent;
+};
+G_DEFINE_TYPE(RangeStream, zept_range_stream, G_TYPE_FILTER_INPUT_STREAM)
+
+gssize RangeRead(GInputStream* stream, void* buffer, gsize count,
+                 GCancellable* cancellable, GError** error) {
+  auto* range = reinterpret_cast<RangeStream*>(stream);
+  if (range->remaining <= 0) return 0;
+  const gssize n = g_input_stream_read(
+      G_FILTER_INPUT_STREAM(stream)->base_stream, buffer,
+      std::min<goffset>(static_cast<goffset>(count), range->remaining),
+      cancellable, error);
+  if (n > 0) range->remaining -= n;
+  return n;
+}
+
+gssize RangeSkip(GInputStream* stream, gsize count, GCancellable* cancellable,
+                 GError** error) {
+  auto* range = reinterpret_cast<RangeStream*>(stream);
+  const gssize n = g_input_stream_skip(
+      G_FILTER_INPUT_STREAM(stream)->base_stream,
+      std::min<goffset>(static_cast<goffset>(count), range->remaining),
+      cancellable, error);
+  if (n > 0) range->remaining -= n;
+  return n;
+}
+
+void zept_range_stream_class_init(RangeStreamClass* type) {
+  GInputStreamClass* stream = G_INPUT_STREAM_CLASS(type);
+  stream->read_fn = RangeRead;
+  stream->skip = RangeSkip;
+}
+
+void zept_range_stream_init(RangeStream* range) { range->remaining = 0; }
+
+// A "Range" request header against a body of size bytes (RFC 9110): one
+// range of it, none that it can give (416), or the whole body, which is
+// also the answer to several ranges or to a header it cannot read.
+enum class Ranged { kWhole, kPart, kUnsatisfiable };
+Ranged ParseRange(const char* header, goffset size, goffset& first,
+                  goffset& last) {
+  std::string text = header;
+  text.erase(std::remove(text.begin(), text.end(), ' '), text.end());
+  if (text.compare(0, 6, "bytes=") != 0 || text.find(',') != std::string::npos)
+    return Ranged::kWhole;
+  text = text.substr(6);
+  const std::size_t dash = text.find('-');
+  if (dash == std::string::npos) return Ranged::kWhole;
+  // A number that does not fit is as good as infinite.
+  const auto number = [](const std::string& digits, goffset& value) {
+    if (digits.empty() ||
+        digits.find_first_not_of("0123456789") != std::string::npos)
+      return false;
+    value = 0;
+    for (char c : digits) {
+      value =
+          value > (G_MAXINT64 - 9) / 10 ? G_MAXINT64 : value * 10 + (c - '0');
+    }
+    return true;
+  };
+  const std::string from = text.substr(0, dash), to = text.substr(dash + 1);
+  goffset a = 0, b = 0;
+  if (from.empty()) {  // the last b bytes
+    if (!number(to, b)) return Ranged::kWhole;
+    if (b == 0 || size == 0) return Ranged::kUnsatisfiable;
+    first = size - std::min(b, size);
+    last = size - 1;
+    return Ranged::kPart;
+  }
+  if (!number(from, a)) return Ranged::kWhole;
+  if (to.empty()) {
+    b = G_MAXINT64;
+  } else if (!number(to, b) || b < a) {
+    return Ranged::kWhole;
+  }
+  if (a >= size) return Ranged::kUnsatisfiable;
+  first = a;
+  last = std::min(b, size - 1);
+  return Ranged::kPart;
+}
+
+// Answers with size bytes of stream (seekable, at its start), or with the
+// one range of them the request asks for.
+void Respond(WebKitURISchemeRequest* request, GInputStream* stream,
+             goffset size, const std::string& type) {
+  SoupMessageHeaders* asked =
+      webkit_uri_scheme_request_get_http_headers(request);
+  const char* range =
+      asked ? soup_message_headers_get_one(asked, "Range") : nullptr;
+  goffset first = 0, last = size - 1;
+  const Ranged ranged =
+      range ? ParseRange(range, size, first, last) : Ranged::kWhole;
+  GObjectPtr<GInputStream> body = RefObject(stream);
+  goffset length = size;
+  if (ranged == Ranged::kUnsatisfiable) {
+    body.reset(g_memory_input_stream_new());
+    length = 0;
+  } else if (ranged == Ranged::kPart) {
+    GError* error = nullptr;
+    if (!g_seekable_seek(G_SEEKABLE(stream), first, G_SEEK_SET, nullptr,
+                         &error)) {
+      webkit_uri_scheme_request_finish_error(request, error);
+      g_error_free(error);
+      return;
+    }
+    length = last - first + 1;
+    body.reset(G_INPUT_STREAM(g_object_new(zept_range_stream_get_type(),
+                                           "base-stream", stream, nullptr)));
+    reinterpret_cast<RangeStream*>(body.get())->remaining = length;
+  }
+  GObjectPtr<WebKitURISchemeResponse> response(
+      webkit_uri_scheme_response_new(body.get(), length));
+  SoupMessageHeaders* headers =
+      soup_message_headers_new(SOUP_MESSAGE_HEADERS_RESPONSE);
+  // Streaming compilation of the emulator reads the type from the headers.
+  soup_message_headers_replace(headers, "Content-Type", type.c_str());
+  soup_message_headers_replace(headers, "Cache-Control", "no-store");
+  soup_message_headers_replace(headers, "Content-Security-Policy",
+                               kContentSecurityPolicy);
+  soup_message_headers_replace(headers, "Accept-Ranges", "bytes");
+  soup_message_headers_replace(headers, "Content-Length",
+                               std::to_string(length).c_str());
+  if (ranged == Ranged::kPart) {
+    webkit_uri_scheme_response_set_status(response.get(), 206,
+                                          "Partial Content");
+    const std::string span = "bytes " + std::to_string(first) + "-" +
+                             std::to_string(last) + "/" + std::to_string(size);
+    soup_message_headers_replace(headers, "Content-Range", span.c_str());
+  } else if (ranged == Ranged::kUnsatisfiable) {
+    webkit_uri_scheme_response_set_status(response.get(), 416,
+                                          "Range Not Satisfiable");
+    const std::string span = "bytes */" + std::to_string(size);
+    soup_message_headers_replace(headers, "Content-Range", span.c_str());
+  }
+  webkit_uri_scheme_response_set_content_type(response.get(), type.c_str());
+  webkit_uri_scheme_response_set_http_headers(response.get(), headers);
+  webkit_uri_scheme_request_finish_with_response(request, response.get());
+}
+
 void FinishBytes(WebKitURISchemeRequest* request, std::string bytes,
                  const std::string& type) {
   auto* owned = new std::string(std::move(bytes));
@@ -63,18 +240,9 @@ void FinishBytes(WebKitURISchemeRequest* request, std::string bytes,
       owned->data(), owned->size(),
       [](gpointer text) { delete static_cast<std::string*>(text); }, owned);
   GObjectPtr<GInputStream> stream(g_memory_input_stream_new_from_bytes(data));
-  const gint64 length = static_cast<gint64>(g_bytes_get_size(data));
+  const goffset length = static_cast<goffset>(g_bytes_get_size(data));
   g_bytes_unref(data);
-  GObjectPtr<WebKitURISchemeResponse> response(
-      webkit_uri_scheme_response_new(stream.get(), length));
-  webkit_uri_scheme_response_set_content_type(response.get(), type.c_str());
-  // Streaming compilation of the emulator reads the type from the headers.
-  SoupMessageHeaders* headers =
-      soup_message_headers_new(SOUP_MESSAGE_HEADERS_RESPONSE);
-  soup_message_headers_replace(headers, "Content-Type", type.c_str());
-  soup_message_headers_replace(headers, "Cache-Control", "no-store");
-  webkit_uri_scheme_response_set_http_headers(response.get(), headers);
-  webkit_uri_scheme_request_finish_with_response(request, response.get());
+  Respond(request, stream.get(), length, type);
 }
 
 std::string ReadBody(WebKitURISchemeRequest* request) {
@@ -99,6 +267,118 @@ struct EvalContext {
 
 }  // namespace
 
+// The content filter on its way: loaded from its store, or compiled into it
+// when it is not there yet (or was made by another WebKit). The page it was
+// for is null once that page is gone.
+struct MoviePage::FilterJob {
+  MoviePage* page;
+  GObjectPtr<WebKitUserContentFilterStore> store;
+  std::string identifier;
+  bool temporary;  // the store is this page's own, in a temporary folder
+
+  void load() {
+    webkit_user_content_filter_store_load(
+        store.get(), identifier.c_str(), nullptr,
+        [](GObject* store, GAsyncResult* result, gpointer self) {
+          auto* job = static_cast<FilterJob*>(self);
+          GError* error = nullptr;
+          WebKitUserContentFilter* filter =
+              webkit_user_content_filter_store_load_finish(
+                  WEBKIT_USER_CONTENT_FILTER_STORE(store), result, &error);
+          if (error) g_error_free(error);
+          if (filter || !job->page) return job->finish(filter, nullptr);
+          job->save();
+        },
+        this);
+  }
+
+  void save() {
+    GBytes* rules =
+        g_bytes_new_static(kContentFilter, sizeof kContentFilter - 1);
+    webkit_user_content_filter_store_save(
+        store.get(), identifier.c_str(), rules, nullptr,
+        [](GObject* store, GAsyncResult* result, gpointer self) {
+          auto* job = static_cast<FilterJob*>(self);
+          GError* error = nullptr;
+          WebKitUserContentFilter* filter =
+              webkit_user_content_filter_store_save_finish(
+                  WEBKIT_USER_CONTENT_FILTER_STORE(store), result, &error);
+          // A cache folder it cannot write to: the page's own will do.
+          if (!filter && job->page && !job->temporary &&
+              job->page->useTemporaryFilterStore()) {
+            g_error_free(error);
+            job->store.reset(webkit_user_content_filter_store_new(
+                job->page->temporaryFilterDir_.c_str()));
+            job->temporary = true;
+            return job->save();
+          }
+          job->finish(filter, error);
+        },
+        this);
+    g_bytes_unref(rules);
+  }
+
+  // Hands the filter (or the error) over, and ends the job.
+  void finish(WebKitUserContentFilter* filter, GError* error) {
+    if (page) page->filterDone(filter, error);
+    if (filter) webkit_user_content_filter_unref(filter);
+    if (error) g_error_free(error);
+    if (page) page->filterJob_ = nullptr;
+    delete this;
+  }
+};
+
+void MoviePage::startFilter() {
+  // Compiled once, kept in the user's cache under a name that changes with
+  // the rules, and loaded from there by later starts.
+  GCharPtr digest(
+      g_compute_checksum_for_string(G_CHECKSUM_SHA256, kContentFilter, -1));
+  const std::string identifier =
+      std::string("zept-page-") + std::string(digest.get()).substr(0, 16);
+  GCharPtr folder(g_build_filename(g_get_user_cache_dir(), "zept",
+                                   "content-filters", nullptr));
+  auto* job = new FilterJob{this, nullptr, identifier, false};
+  filterJob_ = job;
+  if (g_mkdir_with_parents(folder.get(), 0700) == 0) {
+    job->store.reset(webkit_user_content_filter_store_new(folder.get()));
+  } else if (useTemporaryFilterStore()) {
+    job->store.reset(
+        webkit_user_content_filter_store_new(temporaryFilterDir_.c_str()));
+    job->temporary = true;
+  } else {
+    job->finish(nullptr,
+                g_error_new(G_IO_ERROR, g_io_error_from_errno(errno),
+                            "no folder to keep it in: %s", g_strerror(errno)));
+    return;
+  }
+  job->load();
+}
+
+bool MoviePage::useTemporaryFilterStore() {
+  if (!temporaryFilterDir_.empty()) return false;  // tried already
+  GError* error = nullptr;
+  GCharPtr folder(g_dir_make_tmp("zept-filter-XXXXXX", &error));
+  if (!folder) {
+    g_error_free(error);
+    return false;
+  }
+  temporaryFilterDir_ = folder.get();
+  return true;
+}
+
+void MoviePage::filterDone(WebKitUserContentFilter* filter, GError* error) {
+  if (filter) {
+    webkit_user_content_manager_add_filter(content_.get(), filter);
+    filter_ = FilterState::kInPlace;
+  } else {
+    filter_ = FilterState::kFailed;
+    filterError_ = std::string(
+                       "the movie page's content filter could not be "
+                       "made: ") +
+                   (error ? error->message : "unknown error");
+  }
+}
+
 MoviePage::MoviePage(std::string ruffleDir, std::vector<std::string> roots)
     : ruffleDir_(std::move(ruffleDir)), roots_(std::move(roots)) {
   context_.reset(webkit_web_context_new());
@@ -112,8 +392,12 @@ MoviePage::MoviePage(std::string ruffleDir, std::vector<std::string> roots)
   webkit_security_manager_register_uri_scheme_as_secure(security, "zept");
   webkit_security_manager_register_uri_scheme_as_cors_enabled(security, "zept");
 
+  content_.reset(webkit_user_content_manager_new());
+  startFilter();
+
   view_ = GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context",
-                                  context_.get(), nullptr));
+                                  context_.get(), "user-content-manager",
+                                  content_.get(), nullptr));
   viewRef_.reset(GTK_WIDGET(g_object_ref_sink(view_)));
   gtk_widget_show(view_);
   WebKitSettings* settings =
@@ -176,6 +460,11 @@ MoviePage::~MoviePage() {
   if (pendingSource_) g_source_remove(pendingSource_);
   g_cancellable_cancel(cancellable_.get());
   if (parked_) answer(parked_.get(), {"done", ""});
+  if (filterJob_) filterJob_->page = nullptr;
+  if (!temporaryFilterDir_.empty()) {
+    std::error_code ignored;
+    std::filesystem::remove_all(temporaryFilterDir_, ignored);
+  }
 }
 
 GtkWidget* MoviePage::widget() const { return view_; }
@@ -220,9 +509,16 @@ bool MoviePage::load(int timeoutMs) {
   beginLoad();
   const gint64 deadline = g_get_monotonic_time() + gint64{timeoutMs} * 1000;
   if (!waitReady(timeoutMs)) return false;
+  // The emulator compiles now, with a throwaway player, and says whether it
+  // could.
   while (g_get_monotonic_time() < deadline && !ended_) {
     try {
-      if (op({"warm", ""}) == "1") return true;
+      const std::string warm = op({"warm", ""});
+      if (warm == "1") return true;
+      if (warm != "warming") {
+        loadError_ = emulatorError(warm);
+        return false;
+      }
     } catch (const std::exception&) {
     }
     play(20);
@@ -237,14 +533,27 @@ void MoviePage::beginLoad() {
   queue_.clear();
   nextMessage_ = 1;
   nestedUpTo_ = 0;
+  loadError_ =
+      "the movie page could not load the Flash emulator from " + ruffleDir_;
+  emulatorProblem_.clear();
+  // The page loads while the content filter is made; no movie is played
+  // before the filter is in place.
   webkit_web_view_load_uri(WEBKIT_WEB_VIEW(view_), kPageUri);
 }
 
 bool MoviePage::waitReady(int timeoutMs) {
   const gint64 deadline = g_get_monotonic_time() + gint64{timeoutMs} * 1000;
-  if (!waitFor([this] { return loaded_ || loadFailed_; }, timeoutMs) ||
+  if (!waitFor(
+          [this] {
+            return (loaded_ || loadFailed_) && filter_ != FilterState::kPending;
+          },
+          timeoutMs) ||
       loadFailed_)
     return false;
+  if (filter_ == FilterState::kFailed) {
+    loadError_ = filterError_;
+    return false;
+  }
   // On a busy machine the page may be slow to answer while the emulator
   // compiles: only the deadline, or the page's process ending, gives up.
   while (g_get_monotonic_time() < deadline && !ended_) {
@@ -255,6 +564,25 @@ bool MoviePage::waitReady(int timeoutMs) {
     play(20);
   }
   return false;
+}
+
+std::string MoviePage::emulatorFailure() {
+  try {
+    const std::string failed = op({"failure", ""});
+    return failed.empty() ? "" : emulatorError(failed);
+  } catch (const std::exception&) {
+    return "";
+  }
+}
+
+std::string MoviePage::emulatorError(const std::string& failed) const {
+  // What the emulator could not read says more than how it failed.
+  if (!emulatorProblem_.empty())
+    return "the Flash emulator did not start: " + emulatorProblem_;
+  const std::string how =
+      failed.rfind("failed:", 0) == 0 ? failed.substr(7) : failed;
+  return "the Flash emulator did not start" +
+         (wasmServed_.empty() ? "" : " from " + wasmServed_) + ": " + how;
 }
 
 void MoviePage::HandleScheme(WebKitURISchemeRequest* request, gpointer self) {
@@ -287,39 +615,81 @@ void MoviePage::serve(WebKitURISchemeRequest* request) {
     return FinishBytes(request, kPageHtml, "text/html");
   if (path == "app/page.js")
     return FinishBytes(request, kPageJs, "text/javascript");
+  std::string why = "not served";
   if (path.rfind("ruffle/", 0) == 0) {
-    const std::string file =
-        ResolveInside(ruffleDir_ + "/" + path.substr(7), ruffleDir_);
-    if (!file.empty()) return serveFile(request, file);
+    const std::string wanted = ruffleDir_ + "/" + path.substr(7);
+    const std::string file = ResolveInside(wanted, ruffleDir_, why);
+    if (!file.empty() && serveFile(request, file, why)) {
+      if (g_str_has_suffix(file.c_str(), ".wasm")) wasmServed_ = file;
+      return;
+    }
+    // The emulator does not start without its files: load() names the first
+    // one it could not have.
+    if (emulatorProblem_.empty())
+      emulatorProblem_ = SystemErrorMessage("read file", wanted, why);
   } else if (path.rfind("file/", 0) == 0) {
     const std::string native =
         std::filesystem::path(path.substr(4)).lexically_normal().string();
-    if (auto it = virtualFiles_.find(native); it != virtualFiles_.end())
-      return FinishBytes(request, it->second, ContentType(native));
+    if (auto it = virtualFiles_.find(native); it != virtualFiles_.end()) {
+      // Once: the emulator reads a bridge movie once, and nothing else in
+      // the page gets to read the player's token in it.
+      std::string bytes = std::move(it->second);
+      virtualFiles_.erase(it);
+      return FinishBytes(request, std::move(bytes), ContentType(native));
+    }
     for (const std::string& root : roots_) {
-      const std::string file = ResolveInside(native, root);
-      if (!file.empty()) return serveFile(request, file);
+      const std::string file = ResolveInside(native, root, why);
+      if (!file.empty()) {
+        if (serveFile(request, file, why)) return;
+        break;
+      }
     }
     char resolved[PATH_MAX];
-    if (realpath(native.c_str(), resolved) && allowedFiles_.count(resolved))
-      return serveFile(request, resolved);
+    if (realpath(native.c_str(), resolved) && allowedFiles_.count(resolved) &&
+        serveFile(request, resolved, why))
+      return;
   }
-  FinishError(request, G_IO_ERROR, G_IO_ERROR_NOT_FOUND, "not served: " + uri);
+  FinishError(request, G_IO_ERROR, G_IO_ERROR_NOT_FOUND,
+              "not served: " + uri + ": " + why);
 }
 
-void MoviePage::serveFile(WebKitURISchemeRequest* request,
-                          const std::string& path) {
-  gchar* contents = nullptr;
-  gsize length = 0;
-  GError* error = nullptr;
-  if (!g_file_get_contents(path.c_str(), &contents, &length, &error)) {
-    webkit_uri_scheme_request_finish_error(request, error);
-    g_error_free(error);
-    return;
+bool MoviePage::serveFile(WebKitURISchemeRequest* request,
+                          const std::string& path, std::string& why) {
+  // Only a regular file: a FIFO or a device could block the program, or
+  // never end. What is opened is checked again, not only what the name
+  // pointed to a moment before.
+  struct stat info;
+  if (::stat(path.c_str(), &info) != 0) {
+    why = std::strerror(errno);
+    return false;
   }
-  std::string bytes(contents, length);
-  g_free(contents);
-  FinishBytes(request, std::move(bytes), ContentType(path));
+  if (!S_ISREG(info.st_mode)) {
+    why = "not a regular file";
+    return false;
+  }
+  GObjectPtr<GFile> file(g_file_new_for_path(path.c_str()));
+  GError* error = nullptr;
+  GObjectPtr<GFileInputStream> stream(g_file_read(file.get(), nullptr, &error));
+  GObjectPtr<GFileInfo> opened;
+  if (stream) {
+    opened.reset(g_file_input_stream_query_info(
+        stream.get(),
+        G_FILE_ATTRIBUTE_STANDARD_TYPE "," G_FILE_ATTRIBUTE_STANDARD_SIZE,
+        nullptr, &error));
+  }
+  if (!opened) {
+    why = error ? error->message : "cannot be read";
+    if (error) g_error_free(error);
+    return false;
+  }
+  if (g_file_info_get_file_type(opened.get()) != G_FILE_TYPE_REGULAR) {
+    why = "not a regular file";
+    return false;
+  }
+  // Read from disk as WebKit asks for it, off the main loop.
+  Respond(request, G_INPUT_STREAM(stream.get()),
+          g_file_info_get_size(opened.get()), ContentType(path));
+  return true;
 }
 
 void MoviePage::answer(WebKitURISchemeRequest* request,
@@ -447,6 +817,10 @@ void MoviePage::sendOp(WebKitURISchemeRequest* request) {
 
 std::string MoviePage::op(const std::vector<std::string>& args) {
   if (ended_) throw EMovieError("the movie page has ended");
+  // No movie plays where it could reach the network.
+  if (!args.empty() && (args[0] == "create" || args[0] == "load") &&
+      filter_ != FilterState::kInPlace)
+    throw EMovieError("the movie page's content filter is not in place");
   Op op;
   op.items = {"op", std::to_string(++opSeq_)};
   op.items.insert(op.items.end(), args.begin(), args.end());

@@ -29,19 +29,25 @@ class MoviePage {
   GtkWidget* widget() const;
 
   // Loads the page and waits (running the main loop) until its script and
-  // the emulator are there and the emulator has compiled its module. False
-  // after timeoutMs or on a load failure.
+  // the emulator are there, the emulator has compiled its module and the
+  // page's content filter is in place. False after timeoutMs or on a load
+  // failure, with loadError() saying why.
   bool load(int timeoutMs);
   // Loading in two steps, without the warm-up: the page's process starts
   // while the program does other work, such as reading the course, and the
-  // first movie compiles the emulator as it starts.
+  // first movie compiles the emulator as it starts (emulatorFailure() then
+  // says when it could not).
   void beginLoad();
   bool waitReady(int timeoutMs);
+  const std::string& loadError() const { return loadError_; }
+  // Why the emulator could not start for the movies, "" while it could.
+  std::string emulatorFailure();
   // A folder whose files the page may load, added once it is known.
   void addRoot(std::string root) { roots_.push_back(std::move(root)); }
 
-  // One message of a movie: {"fscommand", id, command, args} or
-  // {"call", id, invokeXml}; returns the call's answer (the return value).
+  // One message of a movie: {"fscommand", n, token, command, args} or
+  // {"call", n, token, invokeXml}, token naming the player by its secret;
+  // returns the call's answer (the return value).
   std::function<std::string(const std::vector<std::string>& message)> onMessage;
   // Runs after each message has been answered.
   std::function<void()> afterMessage;
@@ -74,7 +80,8 @@ class MoviePage {
   std::function<void(bool busy)> onBusy;
 
   // Files the page may load besides the roots (a capture), and files that
-  // exist only in memory (the bridge movies), both by native path.
+  // exist only in memory (the bridge movies), served once, both by native
+  // path.
   void allowFile(const std::string& path) { allowedFiles_.insert(path); }
   void setVirtualFile(const std::string& path, std::string bytes);
   void removeVirtualFile(const std::string& path);
@@ -83,13 +90,25 @@ class MoviePage {
   static std::string FileUrl(const std::string& nativePath);
 
  private:
+  struct FilterJob;
+  enum class FilterState { kPending, kInPlace, kFailed };
+
   static void HandleScheme(WebKitURISchemeRequest* request, gpointer self);
   void serve(WebKitURISchemeRequest* request);
-  void serveFile(WebKitURISchemeRequest* request, const std::string& path);
+  // False, with the reason in why, when path is not a regular file it can
+  // open; the request is not finished then.
+  bool serveFile(WebKitURISchemeRequest* request, const std::string& path,
+                 std::string& why);
+  void startFilter();
+  // Makes temporaryFilterDir_; false when it cannot or did already.
+  bool useTemporaryFilterStore();
+  void filterDone(WebKitUserContentFilter* filter, GError* error);
   void receive(WebKitURISchemeRequest* request);
   void handlePending();
   void schedulePending(int ms = 1);
   void warn(const std::string& line);
+  // The message for an emulator that could not start ("failed:" and how).
+  std::string emulatorError(const std::string& failed) const;
   void processEnded(WebKitWebProcessTerminationReason reason);
   void answer(WebKitURISchemeRequest* request,
               const std::vector<std::string>& items);
@@ -104,6 +123,16 @@ class MoviePage {
   std::set<std::string> allowedFiles_;
   std::map<std::string, std::string> virtualFiles_;
   GObjectPtr<WebKitWebContext> context_;
+  GObjectPtr<WebKitUserContentManager> content_;
+  FilterState filter_ = FilterState::kPending;
+  FilterJob* filterJob_ = nullptr;  // while the filter is on its way
+  std::string filterError_;
+  std::string temporaryFilterDir_;  // removed with the page
+  std::string loadError_;
+  // The first file of the emulator the page asked for and did not get, and
+  // the last wasm file it got.
+  std::string emulatorProblem_;
+  std::string wasmServed_;
   // Cancels the scripts still running when the page goes.
   GObjectPtr<GCancellable> cancellable_{g_cancellable_new()};
   GtkWidget* view_ = nullptr;  // owned by its GTK parent once placed

@@ -1,9 +1,15 @@
 #include "desktop/ruffle_host.h"
 
+#include <fcntl.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 
 #include "desktop/bridge_movie.h"
@@ -16,12 +22,56 @@ namespace zept::desktop {
 
 namespace {
 
-std::string ReadFilePrefix(const std::string& path, std::size_t limit) {
-  std::ifstream in(path, std::ios::binary);
-  std::string bytes(limit, '\0');
-  in.read(bytes.data(), static_cast<std::streamsize>(limit));
-  bytes.resize(static_cast<std::size_t>(in.gcount()));
+// Up to limit bytes from the start of the regular file at path; nullopt,
+// with the reason in why, for anything else. Opened without waiting, so
+// that a FIFO in a course folder cannot hold the program.
+std::optional<std::string> ReadFilePrefix(const std::string& path,
+                                          std::size_t limit, std::string& why) {
+  const int fd =
+      ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) {
+    why = std::strerror(errno);
+    return std::nullopt;
+  }
+  struct stat info;
+  std::optional<std::string> bytes;
+  if (::fstat(fd, &info) != 0) {
+    why = std::strerror(errno);
+  } else if (!S_ISREG(info.st_mode)) {
+    why = "not a regular file";
+  } else {
+    bytes.emplace(std::min<std::size_t>(limit, info.st_size), '\0');
+    std::size_t got = 0;
+    while (got < bytes->size()) {
+      const ssize_t n = ::read(fd, bytes->data() + got, bytes->size() - got);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      got += static_cast<std::size_t>(n);
+    }
+    bytes->resize(got);
+  }
+  ::close(fd);
   return bytes;
+}
+
+// A new secret of 128 random bits, in hex.
+std::string NewToken() {
+  unsigned char bits[16];
+  std::size_t got = 0;
+  while (got < sizeof bits) {
+    const ssize_t n = ::getrandom(bits + got, sizeof bits - got, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0)
+      throw EMovieError(std::string("no random bits: ") + std::strerror(errno));
+    got += static_cast<std::size_t>(n);
+  }
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string token;
+  for (unsigned char byte : bits) {
+    token += kHex[byte >> 4];
+    token += kHex[byte & 0xF];
+  }
+  return token;
 }
 
 const char* ScaleName(int mode) {
@@ -62,10 +112,13 @@ class RuffleMovieHost final : public MovieHost {
   RuffleMovieHost(RuffleHostFactory& factory, std::string id)
       : factory_(factory),
         id_(std::move(id)),
+        token_(NewToken()),
         generation_(factory.page_.generation()) {
-    factory_.page_.op({"create", id_});
+    factory_.page_.op({"create", id_, token_});
     applyLayout();
   }
+
+  const std::string& token() const { return token_; }
 
   ~RuffleMovieHost() override {
     factory_.live_.erase(id_);
@@ -84,13 +137,18 @@ class RuffleMovieHost final : public MovieHost {
     const std::string path = text.substr(0, mark);
     picture_.reset();
     drawn_ = false;
-    if (HasPictureExtension(Utf8ToWide(path)))
-      picture_ = DecodePicture(ReadFilePrefix(path, kMaxPictureFileBytes));
+    std::string why;
+    const std::optional<std::string> head = ReadFilePrefix(path, 1 << 16, why);
+    // The emulator fails on such a movie without a word.
+    if (!head && factory_.report_)
+      factory_.report_(Utf8ToWide(SystemErrorMessage("open movie", path, why)));
+    if (head && HasPictureExtension(Utf8ToWide(path)))
+      if (auto bytes = ReadFilePrefix(path, kMaxPictureFileBytes, why))
+        picture_ = DecodePicture(*bytes);
     const std::string query =
         mark == std::string::npos ? "" : text.substr(mark);
     SwfStage stage;
-    if (std::optional<SwfStage> read =
-            ReadSwfStage(ReadFilePrefix(path, 1 << 16)))
+    if (std::optional<SwfStage> read = ReadSwfStage(head.value_or("")))
       stage = *read;
     else if (Width > 0 && Height > 0)
       stage.width = Width, stage.height = Height;
@@ -102,13 +160,15 @@ class RuffleMovieHost final : public MovieHost {
     bridgePath_ = folder + "/.zept-bridge-" + id_ + ".swf";
     factory_.page_.setVirtualFile(
         bridgePath_,
-        BuildBridgeMovie(
-            id_, MoviePage::FileUrl(path) + QueryForEmulator(query), stage));
+        BuildBridgeMovie(id_, token_,
+                         MoviePage::FileUrl(path) + QueryForEmulator(query),
+                         stage));
     applyLayout();
     factory_.newest_ = id_;
     if (factory_.onMovieStarting) factory_.onMovieStarting();
     factory_.page_.op({"background", id_, CssColour(BGColor)});
-    factory_.page_.op({"load", id_, MoviePage::FileUrl(bridgePath_), config()});
+    factory_.page_.op({"load", id_, MoviePage::FileUrl(bridgePath_),
+                       config(MoviePage::FileUrl(folder) + "/")});
   }
 
   void SetReturnValue(const WideString& value) override {
@@ -199,10 +259,14 @@ class RuffleMovieHost final : public MovieHost {
   }
 
  private:
-  std::string config() const {
+  // base: the URL the movie's relative URLs are resolved against, its own
+  // folder as in the Flash control (the emulator would take the page's).
+  std::string config(const std::string& base) const {
     std::ostringstream json;
     const std::string background = CssColour(BGColor);
     json << "{\"autoplay\":\"on\",\"unmuteOverlay\":\"hidden\","
+         << "\"base\":\"" << base
+         << "\","
             "\"allowScriptAccess\":true,\"polyfills\":false,"
             "\"splashScreen\":false,"
             "\"publicPath\":\"zept://z/ruffle/\","
@@ -239,6 +303,7 @@ class RuffleMovieHost final : public MovieHost {
 
   RuffleHostFactory& factory_;
   std::string id_;
+  std::string token_;  // what the page's messages for this movie carry
   int generation_;
   unsigned stageColour_ = 0xFFFFFF;
   std::optional<Bitmap> picture_;
@@ -250,7 +315,9 @@ class RuffleMovieHost final : public MovieHost {
   int appliedWidth_ = 0, appliedHeight_ = 0;
 };
 
-RuffleHostFactory::RuffleHostFactory(MoviePage& page) : page_(page) {
+RuffleHostFactory::RuffleHostFactory(
+    MoviePage& page, std::function<void(const WideString& line)> report)
+    : page_(page), report_(std::move(report)) {
   page_.onMessage = [this](const std::vector<std::string>& message) {
     return handle(message);
   };
@@ -304,9 +371,12 @@ unsigned RuffleHostFactory::newestMovieBackground() const {
 }
 
 std::string RuffleHostFactory::handle(const std::vector<std::string>& message) {
-  // {"fscommand", n, id, command, args} or {"call", n, id, request}
+  // {"fscommand", n, token, command, args} or {"call", n, token, request}:
+  // a message that names no live movie by its secret is nobody's.
   if (message.size() < 4) return "";
-  auto it = live_.find(message[2]);
+  auto it = std::find_if(live_.begin(), live_.end(), [&](const auto& entry) {
+    return entry.second->token() == message[2];
+  });
   if (it == live_.end()) return "";
   RuffleMovieHost& host = *it->second;
   if (message[0] == "fscommand" && message.size() >= 5) {

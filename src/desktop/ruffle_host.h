@@ -17,7 +17,11 @@ class RuffleMovieHost;
 
 class RuffleHostFactory final : public MovieHostFactory {
  public:
-  explicit RuffleHostFactory(MoviePage& page);
+  // report takes a line for the journal and the trace log: a movie that
+  // cannot be played, and why.
+  explicit RuffleHostFactory(
+      MoviePage& page,
+      std::function<void(const WideString& line)> report = nullptr);
   ~RuffleHostFactory() override;
 
   // The emulator plays the movies; the course's player code is not run.
@@ -43,6 +47,7 @@ class RuffleHostFactory final : public MovieHostFactory {
   std::string handle(const std::vector<std::string>& message);
 
   MoviePage& page_;
+  std::function<void(const WideString& line)> report_;
   std::map<std::string, RuffleMovieHost*> live_;
   std::string newest_;  // the movie that started loading last
   long nextId_ = 1;

@@ -64,7 +64,8 @@ TEST(BridgeMovie, CopiesTheStageOfTheRealMovie) {
     EXPECT_EQ(stage->blue, 0x5F);
 
     const std::string bridge = BuildBridgeMovie(
-        "7", "zept://z/file/course/SCO_0001/player.swf?a=1", *stage);
+        "7", "0123456789abcdef", "zept://z/file/course/SCO_0001/player.swf?a=1",
+        *stage);
     const std::optional<SwfStage> copy = ReadSwfStage(bridge);
     ASSERT_TRUE(copy);
     EXPECT_EQ(copy->width, 800);

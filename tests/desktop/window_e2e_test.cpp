@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -762,6 +763,84 @@ TEST_F(WindowJourney, TheMenuShowsInTheLaunchSettingsWindow) {
     std::system(("import -window root " + std::string(shot)).c_str());
   ::kill(zept.pid, SIGTERM);
   EXPECT_EQ(waitExit(zept), 0) << zept.text();
+}
+
+// An emulator whose code is missing or cannot be read stops zept at start,
+// naming the file, instead of a window whose every movie fails.
+TEST_F(WindowJourney, AnEmulatorThatCannotStartStopsZeptNamingItsFile) {
+  const fs::path course = makeCourse("emulator", true);
+  const std::pair<const char*, const char*> kCases[] = {
+      {"missing", "': No such file or directory"},
+      {"fifo", "': not a regular file"},
+      {"garbage", ".wasm: "},
+  };
+  for (const auto& [spoilt, reason] : kCases) {
+    SCOPED_TRACE(spoilt);
+    const fs::path ruffle = root / (std::string("ruffle-") + spoilt);
+    fs::create_directories(ruffle);
+    for (const auto& entry : fs::directory_iterator(ZEPT_RUFFLE_DIR)) {
+      const fs::path to = ruffle / entry.path().filename();
+      if (entry.path().extension() != ".wasm")
+        fs::copy_file(entry.path(), to);
+      else if (spoilt == std::string("fifo"))
+        ::mkfifo(to.c_str(), 0600);
+      else if (spoilt == std::string("garbage"))
+        std::ofstream(to) << "not wasm";
+    }
+    ::setenv("ZEPT_RUFFLE_DIR", ruffle.c_str(), 1);
+    Running zept = start(course);
+    ::unsetenv("ZEPT_RUFFLE_DIR");
+    EXPECT_EQ(waitExit(zept), 1) << zept.text();
+    EXPECT_TRUE(Has(zept.text(), "zept: the Flash emulator did not start"));
+    EXPECT_TRUE(Has(zept.text(), ruffle.string() + "/")) << zept.text();
+    EXPECT_TRUE(Has(zept.text(), reason)) << zept.text();
+  }
+}
+
+// The page's content filter is compiled into the user's cache once and
+// loaded from there afterwards; with no cache to write to, into a
+// temporary folder that goes with the program.
+TEST_F(WindowJourney, TheContentFilterIsCompiledOnceAndKept) {
+  const fs::path course = makeCourse("filter", true);
+  MovieWriter menu(640, 480, 30, {0x20, 0x60, 0xA0});
+  Assembler shown;
+  shown.fscommand("shown", "").stop();
+  menu.doAction(shown);
+  menu.showFrame();
+  std::ofstream(course / "cdrom/cdrom.swf", std::ios::binary)
+      << menu.bytes(true);
+  const fs::path cache = root / "cache", tmp = root / "tmp";
+  std::ofstream(root / "not-a-folder") << "";
+  fs::create_directories(tmp);
+  const auto play = [&](const fs::path& cacheHome) {
+    fs::remove(root / "filter.out");  // the last run's "shown"
+    ::setenv("XDG_CACHE_HOME", cacheHome.c_str(), 1);
+    ::setenv("TMPDIR", tmp.c_str(), 1);
+    Running zept = start(course);
+    ::unsetenv("TMPDIR");
+    EXPECT_TRUE(waitFor(zept, "shown : ")) << zept.text();
+    ::kill(zept.pid, SIGTERM);
+    EXPECT_EQ(waitExit(zept), 0) << zept.text();
+  };
+  const char* const before = std::getenv("XDG_CACHE_HOME");
+  const std::string saved = before ? before : "";
+  const fs::path kept = cache / "zept" / "content-filters";
+  play(cache);
+  ASSERT_TRUE(fs::exists(kept));
+  std::map<fs::path, fs::file_time_type> compiled;
+  for (const auto& entry : fs::directory_iterator(kept))
+    compiled[entry.path()] = entry.last_write_time();
+  EXPECT_FALSE(compiled.empty());
+  play(cache);
+  for (const auto& entry : fs::directory_iterator(kept))
+    EXPECT_EQ(compiled[entry.path()], entry.last_write_time()) << entry.path();
+  play(root / "not-a-folder");
+  for (const auto& entry : fs::directory_iterator(tmp))
+    EXPECT_NE(entry.path().filename().string().rfind("zept-filter-", 0), 0u);
+  if (before)
+    ::setenv("XDG_CACHE_HOME", saved.c_str(), 1);
+  else
+    ::unsetenv("XDG_CACHE_HOME");
 }
 
 }  // namespace

@@ -2,16 +2,28 @@
 // movie host control. It talks to the program over one ordered channel:
 // POSTs to zept://z/call, each a JSON array of strings.
 //
-// Page to program:  ["fscommand", n, id, command, args]   (not waited on)
-//                   ["call", n, id, invokeXml, within]     (waited on)
-//                   ["reply", opSeq, ok, value]            (waited on)
+// Page to program:  ["fscommand", n, token, command, args]  (not waited on)
+//                   ["call", n, token, invokeXml, within]    (waited on)
+//                   ["reply", opSeq, ok, value]              (waited on)
 // Program to page:  ["done", value]  or  ["op", opSeq, kind, id, ...]
 //
 // n numbers the messages in the order the movies made them; the program
 // handles them in that order. within is the op that was running in the page
-// when the movie called ("0" for none): such a call is answered inside it. While the page waits on a call, anything the
+// when the movie called ("0" for none): such a call is answered inside it.
+// While the page waits on a call, anything the
 // program needs of a movie (a variable, a frame) comes back as an "op" that
 // the page runs and answers before it waits again.
+//
+// token is the secret the program gave the player when it made it: the
+// program takes a message for that player's only with it. The page keeps
+// the tokens out of reach of anything else in the page, and the bridge
+// movie keeps its own out of reach of the movie it plays.
+
+// The emulator reads its settings when it loads, after this script.
+window.RufflePlayer = window.RufflePlayer || {};
+window.RufflePlayer.config = {publicPath: "zept://z/ruffle/", polyfills: false};
+
+(() => {
 "use strict";
 
 // Every command a movie may call by name through ExternalInterface.
@@ -26,35 +38,45 @@ const ZEPT_COMMANDS = [
   "sendPrintPagePDF", "sendQuit", "doEICommand",
 ];
 
-const players = new Map();  // id -> {element, api, box, config, zoom}
+// Messages carrying a token are encoded and sent with the functions as they
+// were when the page loaded, so that a script that replaces them later does
+// not see the token go by.
+const apply = Reflect.apply;
+const stringify = JSON.stringify;
+const parse = JSON.parse;
+const setPrototypeOf = Object.setPrototypeOf;
+const Request = XMLHttpRequest;
+const openRequest = Request.prototype.open;
+const sendRequest = Request.prototype.send;
+const responseText =
+    Object.getOwnPropertyDescriptor(Request.prototype, "responseText").get;
+
+const players = new Map();  // id -> {id, token, element, api, box, ...}
 let messageNumber = 0;
 let lastOp = {seq: 0, result: null};
 const runningOps = [];  // the ops being run, innermost last
-let newestVisible = null;
+let newestVisible = null;   // the player
 let topZ = 0;
-let warmedUp = false;
+let warmed = "";            // "warming", then "1", or "failed:" and why
+let emulatorFailed = "";    // "failed:" and why, once a movie could not start
 
-function post(message) {
-  const xhr = new XMLHttpRequest();
-  xhr.open("POST", "zept://z/call", false);
-  xhr.send(JSON.stringify(message));
-  return JSON.parse(xhr.responseText);
+// message: an array of strings, made for the call.
+function send(message, wait) {
+  setPrototypeOf(message, null);  // no toJSON of anyone's
+  const xhr = new Request();
+  apply(openRequest, xhr, ["POST", "zept://z/call", !wait]);
+  apply(sendRequest, xhr, [stringify(message)]);
+  return wait ? parse(apply(responseText, xhr, [])) : null;
 }
 
 // One message and the ops the program asks for before it answers.
 function exchange(message) {
-  let answer = post(message);
+  let answer = send(message, true);
   while (answer[0] === "op") {
-    const result = runOp(answer.slice(1));
-    answer = post(["reply", answer[1], result[0], result[1]]);
+    const result = runOp(answer, 1);
+    answer = send(["reply", answer[1], result[0], result[1]], true);
   }
   return answer[1];
-}
-
-function postWithoutWaiting(message) {
-  const xhr = new XMLHttpRequest();
-  xhr.open("POST", "zept://z/call", true);
-  xhr.send(JSON.stringify(message));
 }
 
 function escapeXml(text) {
@@ -108,20 +130,34 @@ function fromXml(text) {
   return text;
 }
 
-// Every ExternalInterface call of a movie arrives here: the bridge movie of
-// each player routes the calls of its movie through this one function.
-window.zeptCall = function(id, name, ...args) {
+// An ExternalInterface call of a movie: the name, then the arguments.
+function call(token, name, args) {
   const xml = "<invoke name=\"" + escapeXml(name) +
               "\" returntype=\"xml\"><arguments>" + args.map(toXml).join("") +
               "</arguments></invoke>";
   const within = runningOps.length ? runningOps[runningOps.length - 1] : 0;
-  return fromXml(exchange(["call", String(++messageNumber), String(id), xml,
+  return fromXml(exchange(["call", String(++messageNumber), token, xml,
                            String(within)]));
-};
+}
 
-// A movie that calls the page by a command's own name, past its bridge.
+function expose(name, value) {
+  Object.defineProperty(window, name,
+                        {value, writable: false, configurable: false});
+}
+
+// Every ExternalInterface call of a movie arrives here: the bridge movie of
+// each player sends its token and the movie's arguments, the name first.
+expose("zeptCall", (token, list) => {
+  const items = Array.from(list == null ? [] : list);
+  return call(String(token), items.length ? items[0] : undefined,
+              items.slice(1));
+});
+
+// A movie that calls the page by a command's own name, past its bridge,
+// speaks for the player shown last.
 for (const name of ZEPT_COMMANDS) {
-  window[name] = (...args) => window.zeptCall(newestVisible, name, ...args);
+  expose(name, (...args) => newestVisible ? call(newestVisible.token, name, args)
+                                          : undefined);
 }
 
 function callBridge(player, name, ...args) {
@@ -155,7 +191,7 @@ function place(player) {
     box.width = pinned ? pinned[0] + "px" : "100%";
     box.height = pinned ? pinned[1] + "px" : "100%";
     box.visibility = "visible";
-    newestVisible = player.id;
+    newestVisible = player;
   } else {
     // Hidden players keep drawing off the page, at their own size.
     box.left = "0"; box.top = "-20000px";
@@ -165,18 +201,18 @@ function place(player) {
 }
 
 const ops = {
-  create(id) {
+  create(id, token) {
     const element = window.RufflePlayer.newest().createPlayer();
     const box = document.createElement("div");
     box.className = "movie";
     box.style.zIndex = String(++topZ);
     box.appendChild(element);
     document.body.appendChild(box);
-    const player = {id, element, box, api: element.ruffle(), visible: false,
-                    width: 0, height: 0, zoom: null};
+    const player = {id, token, element, box, api: element.ruffle(),
+                    visible: false, width: 0, height: 0, zoom: null};
     player.api.addFSCommandHandler((command, args) => {
-      postWithoutWaiting(["fscommand", String(++messageNumber), id,
-                          String(command), String(args)]);
+      send(["fscommand", String(++messageNumber), token, String(command),
+            String(args)], false);
     });
     players.set(id, player);
     place(player);
@@ -191,7 +227,9 @@ const ops = {
     return "";
   },
   load(player, url, config) {
-    player.api.load(Object.assign(JSON.parse(config), {url}));
+    player.api.load(Object.assign(JSON.parse(config), {url})).catch((e) => {
+      emulatorFailed = "failed:" + String((e && e.message) || e);
+    });
     return "";
   },
   state(player) {
@@ -250,7 +288,7 @@ const ops = {
   free(player) {
     player.box.remove();
     players.delete(player.id);
-    if (newestVisible === player.id) newestVisible = null;
+    if (newestVisible === player) newestVisible = null;
     return "";
   },
 };
@@ -274,20 +312,29 @@ function applyZoom(player) {
   style.height = (metadata.height * sy) + "px";
 }
 
-function runOp(op) {
-  const [seqText, kind, id, ...args] = op;
+// The op in items from index at: seq, kind, id, arguments. Read by index:
+// a "create" carries the player's token.
+function runOp(items, at) {
+  const seq = Number(items[at]);
+  const kind = items[at + 1];
+  const id = items[at + 2];
   // The program may ask for an op twice (once through a script it sent, once
   // in answer to a message); it runs once, and never after a later one.
-  const seq = Number(seqText);
   if (seq <= lastOp.seq) {
     return seq === lastOp.seq ? lastOp.result : ["0", "stale"];
   }
   let result;
   runningOps.push(seq);
   try {
+    const args = Array.prototype.slice.call(items, at + 3);
     if (kind === "ready") {
       const present = window.RufflePlayer && window.RufflePlayer.newest();
       result = ["1", present ? "1" : "0"];
+    } else if (kind === "warm") {
+      warmUp();
+      result = ["1", warmed];
+    } else if (kind === "failure") {
+      result = ["1", emulatorFailed];
     } else if (kind === "pin") {
       pinned = args.length === 2 ? args.map(Number) : null;
       for (const player of players.values()) place(player);
@@ -296,11 +343,8 @@ function runOp(op) {
       // The page has been drawn at the size given, twice to be sure.
       result = ["1", viewport === args.join("x") && framesAtSize >= 2 ? "1"
                                                                       : "0"];
-    } else if (kind === "warm") {
-      warmUp();
-      result = ["1", warmedUp ? "1" : "warming"];
     } else if (kind === "create") {
-      result = ["1", ops.create(id)];
+      result = ["1", ops.create(id, String(items[at + 3]))];
     } else {
       const player = players.get(id);
       if (!player) throw new Error("no such movie");
@@ -316,22 +360,22 @@ function runOp(op) {
   return result;
 }
 
-window.zeptOp = (...op) => JSON.stringify(runOp(op));
+expose("zeptOp", (...op) => JSON.stringify(runOp(op, 0)));
 
 // The emulator compiles its module, and its code warms up, when its first
 // player builds an instance: most of a second on a small machine, paid
 // once per page. Asked for, a throwaway player does it before any movie
 // needs it (the tests want every movie to start alike); the program itself
 // lets its first movie pay, which is sooner than warming up and then
-// starting it. Given up on after a while: a movie then pays for it.
-let warming = false;
+// starting it. Given up on after a while: a movie then pays for it. An
+// emulator that cannot start (its code is missing or broken) says why.
 function warmUp() {
-  if (warming || warmedUp) return;
-  warming = true;
+  if (warmed) return;
+  warmed = "warming";
   const element = window.RufflePlayer && window.RufflePlayer.newest() &&
                   window.RufflePlayer.newest().createPlayer();
   if (!element) {
-    warmedUp = true;
+    warmed = "failed:the emulator's script is missing";
     return;
   }
   const box = document.createElement("div");
@@ -340,12 +384,12 @@ function warmUp() {
   box.appendChild(element);
   document.body.appendChild(box);
   let timer = 0;
-  const done = () => {
+  const done = (outcome) => {
     clearTimeout(timer);
     box.remove();
-    warmedUp = true;
+    if (warmed === "warming") warmed = outcome;
   };
-  timer = setTimeout(done, 10000);
+  timer = setTimeout(() => done("1"), 10000);
   // "FWS", version 8, 17 bytes, an empty stage at 12 frames a second, one
   // empty frame.
   const movie = new Uint8Array([0x46, 0x57, 0x53, 8, 17, 0, 0, 0, 0, 0, 12, 1,
@@ -354,5 +398,7 @@ function warmUp() {
                          splashScreen: false, polyfills: false,
                          preferredRenderer: "canvas", logLevel: "error",
                          allowScriptAccess: false})
-      .then(done, done);
+      .then(() => done("1"),
+            (e) => done("failed:" + String((e && e.message) || e)));
 }
+})();
