@@ -385,8 +385,12 @@ MoviePage::MoviePage(std::string ruffleDir, std::vector<std::string> roots)
   // The emulator stops on an empty language list.
   const char* const languages[] = {"en-US", nullptr};
   webkit_web_context_set_preferred_languages(context_.get(), languages);
-  webkit_web_context_register_uri_scheme(context_.get(), "zept", HandleScheme,
-                                         this, nullptr);
+  // The context may outlive the page (the window holds the view a little
+  // longer): its handler reaches the page through a link the page cuts.
+  schemeLink_ = new MoviePage*(this);
+  webkit_web_context_register_uri_scheme(
+      context_.get(), "zept", HandleScheme, schemeLink_,
+      [](gpointer link) { delete static_cast<MoviePage**>(link); });
   WebKitSecurityManager* security =
       webkit_web_context_get_security_manager(context_.get());
   webkit_security_manager_register_uri_scheme_as_secure(security, "zept");
@@ -460,6 +464,11 @@ MoviePage::~MoviePage() {
   if (pendingSource_) g_source_remove(pendingSource_);
   g_cancellable_cancel(cancellable_.get());
   if (parked_) answer(parked_.get(), {"done", ""});
+  // Nothing of the view calls back into a page that is going; the view goes
+  // first, with its page process.
+  *schemeLink_ = nullptr;
+  g_signal_handlers_disconnect_by_data(view_, this);
+  gtk_widget_destroy(view_);
   if (filterJob_) filterJob_->page = nullptr;
   if (!temporaryFilterDir_.empty()) {
     std::error_code ignored;
@@ -585,8 +594,13 @@ std::string MoviePage::emulatorError(const std::string& failed) const {
          (wasmServed_.empty() ? "" : " from " + wasmServed_) + ": " + how;
 }
 
-void MoviePage::HandleScheme(WebKitURISchemeRequest* request, gpointer self) {
-  static_cast<MoviePage*>(self)->serve(request);
+void MoviePage::HandleScheme(WebKitURISchemeRequest* request, gpointer link) {
+  MoviePage* page = *static_cast<MoviePage**>(link);
+  if (!page) {
+    FinishError(request, G_IO_ERROR, G_IO_ERROR_CLOSED, "the page is gone");
+    return;
+  }
+  page->serve(request);
 }
 
 void MoviePage::serve(WebKitURISchemeRequest* request) {

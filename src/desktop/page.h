@@ -93,7 +93,7 @@ class MoviePage {
   struct FilterJob;
   enum class FilterState { kPending, kInPlace, kFailed };
 
-  static void HandleScheme(WebKitURISchemeRequest* request, gpointer self);
+  static void HandleScheme(WebKitURISchemeRequest* request, gpointer link);
   void serve(WebKitURISchemeRequest* request);
   // False, with the reason in why, when path is not a regular file it can
   // open; the request is not finished then.
@@ -123,6 +123,7 @@ class MoviePage {
   std::set<std::string> allowedFiles_;
   std::map<std::string, std::string> virtualFiles_;
   GObjectPtr<WebKitWebContext> context_;
+  MoviePage** schemeLink_ = nullptr;  // the scheme handler's way here
   GObjectPtr<WebKitUserContentManager> content_;
   FilterState filter_ = FilterState::kPending;
   FilterJob* filterJob_ = nullptr;  // while the filter is on its way
