@@ -20,8 +20,12 @@ namespace {
 constexpr char kPageUri[] = "zept://z/app/page.html";
 // How long the program waits on the page before it gives an op up.
 constexpr int kOpTimeoutMs = 10000;
-// How long a message waits for an earlier one that has not come.
+// How long a message waits for an earlier one that has not come: briefly
+// when the page waits on it, longer when nothing is held but the order.
 constexpr int kGapMs = 500;
+constexpr int kFreeGapMs = 3000;
+// How many numbers of a gap are remembered, to take their messages late.
+constexpr long kLateKept = 64;
 // How far ahead of the next expected number a message may be.
 constexpr long kMaxAhead = 1 << 20;
 
@@ -540,6 +544,7 @@ void MoviePage::beginLoad() {
   ended_ = false;
   ++generation_;
   queue_.clear();
+  skipped_.clear();
   nextMessage_ = 1;
   nestedUpTo_ = 0;
   loadError_ =
@@ -739,7 +744,12 @@ void MoviePage::receive(WebKitURISchemeRequest* request) {
   // A number already used, or far ahead of any the page can have reached,
   // is not the page's own counting: taken, it would stall or reorder the
   // messages after it.
-  if (errno == ERANGE || n < nextMessage_ || queue_.count(n) ||
+  // One given up on in a gap is taken late rather than lost.
+  const bool late = n < nextMessage_ && skipped_.erase(n) > 0;
+  if (late)
+    warn("the page's message " + std::to_string(n) +
+         " came late; it is handled now");
+  if (errno == ERANGE || (n < nextMessage_ && !late) || queue_.count(n) ||
       n - nextMessage_ > kMaxAhead) {
     warn("a message of the page numbered " + (*items)[1] +
          " is out of order (next: " + std::to_string(nextMessage_) +
@@ -789,18 +799,25 @@ void MoviePage::handlePending() {
     // Messages up to a nested call are handled inside the op that waits on
     // it; the others wait until the program is free.
     if (busy() && next->first > nestedUpTo_) return schedulePending();
-    if (next->first != nextMessage_) {
+    const bool late = next->first < nextMessage_;
+    if (!late && next->first != nextMessage_) {
       // An earlier message is still on its way; one lost must not hold the
       // messages after it for ever.
       const gint64 now = g_get_monotonic_time();
       if (gapSince_ == 0) gapSince_ = now;
-      const gint64 left = gint64{kGapMs} * 1000 - (now - gapSince_);
+      const int limit = next->second.waited && parked_ ? kGapMs : kFreeGapMs;
+      const gint64 left = gint64{limit} * 1000 - (now - gapSince_);
       if (left > 0) return schedulePending(static_cast<int>(left / 1000) + 1);
       warn("the page's messages " + std::to_string(nextMessage_) + " to " +
-           std::to_string(next->first - 1) + " never came");
+           std::to_string(next->first - 1) + " have not come");
+      for (long n = nextMessage_;
+           n < next->first && n < nextMessage_ + kLateKept; ++n)
+        skipped_.insert(n);
     }
-    gapSince_ = 0;
-    nextMessage_ = next->first + 1;
+    if (!late) {
+      gapSince_ = 0;
+      nextMessage_ = next->first + 1;
+    }
     Message message = std::move(next->second);
     queue_.erase(next);
     std::string value;

@@ -150,6 +150,7 @@ class MoviePage {
   long nextMessage_ = 1;
   long nestedUpTo_ = 0;  // the newest call made inside an op
   gint64 gapSince_ = 0;
+  std::set<long> skipped_;  // numbers given up on in a gap, taken late
   int handling_ = 0;
   guint pendingSource_ = 0;  // the timeout that handles queued messages
   int waits_ = 0;

@@ -29,6 +29,9 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr int kWidth = 1024, kHeight = 768;
+// How long a state the test waits for may take, at most: what the movie
+// does in a frame can take seconds on a machine busy with other work.
+constexpr int kWaitMs = 20000;
 const fs::path kCourse = ZEPT_DEMO_COURSE;
 
 // A users document as the shell writes it, and the trackings document of a
@@ -134,7 +137,7 @@ class DemoCourseWindowTest : public ::testing::Test {
     ASSERT_TRUE(runUntil([&] { return host_->ReadyState() == 4; }));
   }
 
-  static bool runUntil(const std::function<bool()>& done, int ms = 10000) {
+  static bool runUntil(const std::function<bool()>& done, int ms = kWaitMs) {
     const auto end =
         std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     while (!done() && std::chrono::steady_clock::now() < end) {
@@ -152,7 +155,7 @@ class DemoCourseWindowTest : public ::testing::Test {
   // The variable once it holds expected (the movie may take a frame or two
   // to answer a click or a key), within a few seconds; its value then.
   std::string settled(const std::string& name, const std::string& expected) {
-    runUntil([&] { return get(name) == expected; }, 5000);
+    runUntil([&] { return get(name) == expected; }, kWaitMs);
     return get(name);
   }
   void queue(const std::string& event, const std::string& data) {
@@ -163,7 +166,7 @@ class DemoCourseWindowTest : public ::testing::Test {
   }
   // Waits for the line, and takes it and what came before off the record.
   ::testing::AssertionResult expectSent(const std::string& line) {
-    if (!runUntil([&] { return sentLine(line); }, 5000)) {
+    if (!runUntil([&] { return sentLine(line); }, kWaitMs)) {
       std::string all;
       for (const std::string& s : sent_) all += "\n  " + s;
       return ::testing::AssertionFailure()
@@ -179,7 +182,7 @@ class DemoCourseWindowTest : public ::testing::Test {
   }
   ::testing::AssertionResult shows(const std::string& screen) {
     if (runUntil([&] { return get("currentScreen") == "_level1." + screen; },
-                 5000))
+                 kWaitMs))
       return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure()
            << "shows " << get("currentScreen") << ", not " << screen;
@@ -189,7 +192,7 @@ class DemoCourseWindowTest : public ::testing::Test {
   // its width), then a click, once the clip and every clip around it are
   // shown.
   void click(const std::string& path, double across = 0.5) {
-    ASSERT_TRUE(runUntil([&] { return shown(path); }, 5000))
+    ASSERT_TRUE(runUntil([&] { return shown(path); }, kWaitMs))
         << path << " is not shown";
     const double x = std::stod(get(path + "._x")) +
                      std::stod(get(path + "._width")) * across;
@@ -366,8 +369,9 @@ TEST_F(DemoCourseWindowTest, CallsMadeInsideAnOpAreAnsweredInIt) {
   };
   const auto started = std::chrono::steady_clock::now();
   queue("onUsersCompleteEvent", "<users/>");
+  // Not the op's timeout (10 s), which a call parked behind it waited out.
   EXPECT_LT(std::chrono::steady_clock::now() - started,
-            std::chrono::seconds(3));
+            std::chrono::seconds(8));
   EXPECT_TRUE(expectSent("fs r watched onUsersCompleteEvent;<users/> = 1"));
   // The movie takes the entry, and its own emptying calls too.
   EXPECT_TRUE(expectSent("fs r watched  = 2"));

@@ -146,6 +146,19 @@ class WindowJourney : public ::testing::Test {
     return course;
   }
 
+  // A copy whose menu only says "shown" in its first frame, and stays.
+  fs::path makeShownCourse(const std::string& name) {
+    const fs::path course = makeCourse(name, true);
+    MovieWriter menu(640, 480, 30, {0x20, 0x60, 0xA0});
+    Assembler shown;
+    shown.fscommand("shown", "").stop();
+    menu.doAction(shown);
+    menu.showFrame();
+    std::ofstream(course / "cdrom/cdrom.swf", std::ios::binary)
+        << menu.bytes(true);
+    return course;
+  }
+
   static MovieWriter menuMovie();
   static MovieWriter courseMovie(bool finish, bool capture = false);
   static const char kMenuScript[];
@@ -734,14 +747,7 @@ TEST_F(WindowJourney, ASignalEndsTheProgramWhileADialogIsOpen) {
 }
 
 TEST_F(WindowJourney, TheMenuShowsInTheLaunchSettingsWindow) {
-  const fs::path course = makeCourse("menu", true);
-  MovieWriter menu(640, 480, 30, {0x20, 0x60, 0xA0});
-  Assembler shown;
-  shown.fscommand("shown", "").stop();
-  menu.doAction(shown);
-  menu.showFrame();
-  std::ofstream(course / "cdrom/cdrom.swf", std::ios::binary)
-      << menu.bytes(true);
+  const fs::path course = makeShownCourse("menu");
   Running zept = start(course);
   const std::string menuWindow =
       "X=128\nY=128\nWIDTH=1024\nHEIGHT=768\nSCREEN=0";
@@ -801,14 +807,7 @@ TEST_F(WindowJourney, AnEmulatorThatCannotStartStopsZeptNamingItsFile) {
 // loaded from there afterwards; with no cache to write to, into a
 // temporary folder that goes with the program.
 TEST_F(WindowJourney, TheContentFilterIsCompiledOnceAndKept) {
-  const fs::path course = makeCourse("filter", true);
-  MovieWriter menu(640, 480, 30, {0x20, 0x60, 0xA0});
-  Assembler shown;
-  shown.fscommand("shown", "").stop();
-  menu.doAction(shown);
-  menu.showFrame();
-  std::ofstream(course / "cdrom/cdrom.swf", std::ios::binary)
-      << menu.bytes(true);
+  const fs::path course = makeShownCourse("filter");
   const fs::path cache = root / "cache", tmp = root / "tmp";
   std::ofstream(root / "not-a-folder") << "";
   fs::create_directories(tmp);
