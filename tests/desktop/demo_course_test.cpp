@@ -105,6 +105,7 @@ class DemoCourseWindowTest : public ::testing::Test {
     ASSERT_TRUE(fs::exists(kCourse / "cdrom/cdrom.swf"));
   }
   void TearDown() override {
+    if (page_) page_->onWarning = nullptr;
     host_.reset();
     factory_.reset();
   }
@@ -131,6 +132,10 @@ class DemoCourseWindowTest : public ::testing::Test {
     host_->OnFlashCall = [this](MovieHost& sender, const WideString& request) {
       sent_.push_back("call " + WideToUtf8(request));
       sender.SetReturnValue(u"<string>1</string>");
+    };
+    // What the page put right shows with what was sent when a test fails.
+    page_->onWarning = [this](const std::string& line) {
+      sent_.push_back("page: " + line);
     };
     host_->setMovie(Utf8ToWide((kCourse / movie).string() + "?" + query));
     factory_->syncLayout();
