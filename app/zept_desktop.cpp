@@ -33,6 +33,17 @@ constexpr int kHoldMaxMs = 5000;
 // at its pinned size.
 constexpr int kPinnedFrames = 3;
 
+// Runs action once, ms milliseconds from now, from the main loop.
+void RunLater(guint ms, std::function<void()>* action) {
+  g_timeout_add(
+      ms,
+      [](gpointer again) -> gboolean {
+        (*static_cast<std::function<void()>*>(again))();
+        return G_SOURCE_REMOVE;
+      },
+      action);
+}
+
 // The stage colour of the menu movie (0xRRGGBB), black when it cannot be
 // read, as the window is between movies.
 unsigned MenuColour(const std::string& path) {
@@ -130,13 +141,7 @@ int RunDesktop(Context& ctx, const WideString& programFolder,
   // while the program waits on the page or on a dialog.
   const auto coreFree = [&](std::function<void()>* action) {
     if (!page.busy() && holds == 0) return true;
-    g_timeout_add(
-        20,
-        [](gpointer again) -> gboolean {
-          (*static_cast<std::function<void()>*>(again))();
-          return G_SOURCE_REMOVE;
-        },
-        action);
+    RunLater(20, action);
     return false;
   };
   // Closing other than by "sendQuit" keeps an open session's progress.
@@ -191,12 +196,7 @@ int RunDesktop(Context& ctx, const WideString& programFolder,
         u"The movie page's process ended (" + Utf8ToWide(reason) + u")";
     window.appendJournal(line);
     TraceMessage(ctx, u"zept > " + line);
-    g_idle_add(
-        [](gpointer again) -> gboolean {
-          (*static_cast<std::function<void()>*>(again))();
-          return G_SOURCE_REMOVE;
-        },
-        &recover);
+    RunLater(0, &recover);
   };
   auto signals = desktop::InstallQuitSignals(quit);
 
