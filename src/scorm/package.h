@@ -1,0 +1,69 @@
+#pragma once
+// The files of a standard package, a folder or a .zip read in place. Paths
+// are the package's own: "/"-separated, relative, no "." or ".." parts.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/errors.h"
+
+namespace zept::scorm {
+
+// A package could not be opened or read (damaged .zip, unreadable folder).
+class EPackageError : public EZeptError {
+ public:
+  using EZeptError::EZeptError;
+  const char* className() const noexcept override { return "EPackageError"; }
+};
+
+struct PackageEntry {
+  std::string path;
+  std::uint64_t size = 0;
+  std::uint32_t crc = 0;  // 0 where the package does not know it (folders)
+};
+
+// Reads one file of the package from its start, in pieces.
+class EntryReader {
+ public:
+  virtual ~EntryReader() = default;
+  virtual std::uint64_t size() const = 0;
+  // Up to n bytes; 0 at the end. Throws EPackageError when the entry turns
+  // out damaged or inflates past its stated size.
+  virtual std::size_t read(char* buffer, std::size_t n) = 0;
+};
+
+class PackageFiles {
+ public:
+  virtual ~PackageFiles() = default;
+  // The folder or the .zip file, native, for messages and the journal.
+  virtual const std::string& location() const = 0;
+  // Every file the package serves, by path.
+  virtual std::vector<PackageEntry> entries() const = 0;
+  virtual bool exists(const std::string& path) const = 0;
+  // nullptr when the package has no such file or refuses it.
+  virtual std::unique_ptr<EntryReader> open(const std::string& path) const = 0;
+  // The whole file; nullopt as for open(). Throws EPackageError as read().
+  std::optional<std::string> read(const std::string& path) const;
+  // The native path of a plain file of a folder package, which can be served
+  // straight from disk; "" for a .zip entry or no such file.
+  virtual std::string nativeFile(const std::string& path) const = 0;
+  // Entries left out when the package was opened (names that climb out,
+  // absolute names, repeated names), one line each, for the journal.
+  virtual const std::vector<std::string>& warnings() const = 0;
+};
+
+// A package path made from a base and a reference inside the package: "%xx"
+// decoded, "." and ".." resolved; nullopt when it leaves the package or is
+// absolute.
+std::optional<std::string> PackagePath(const std::string& base,
+                                       const std::string& reference);
+
+// nativeFolder or nativeZip, absolute; throws EPackageError with a message
+// naming the file and what is wrong.
+std::unique_ptr<PackageFiles> OpenFolderPackage(const std::string& nativeFolder);
+std::unique_ptr<PackageFiles> OpenZipPackage(const std::string& nativeZip);
+
+}  // namespace zept::scorm

@@ -1,0 +1,92 @@
+#pragma once
+// The SCORM 1.2 runtime behind window.API: the state machine of the eight
+// functions and the cmi data model, for one launch of one item.
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace zept::scorm {
+
+// A learner's values of an item by full element name ("cmi.core.lesson_status"),
+// as the progress store keeps them.
+using Values = std::map<std::string, std::string>;
+
+// What the runtime provides rather than the SCO: from the learner and from
+// the item in the manifest.
+struct LaunchContext {
+  std::string studentId;
+  std::string studentName;
+  std::string launchData;       // adlcp:datafromlms
+  std::string masteryScore;     // adlcp:masteryscore
+  std::string maxTimeAllowed;   // adlcp:maxtimeallowed
+  std::string timeLimitAction;  // adlcp:timelimitaction
+};
+
+struct RuntimeOptions {
+  // The standard's limits (405 past them) instead of the lenient ones, and
+  // the record behind conformanceSummary().
+  bool strict = false;
+};
+
+class Runtime {
+ public:
+  enum class State { kNotInitialized, kRunning, kFinished };
+
+  // stored: what the store holds for the learner and item ({} the first
+  // time). A new Runtime is a new session.
+  Runtime(LaunchContext context, Values stored, RuntimeOptions options = {});
+
+  // The API, with the standard's names. Never throws.
+  std::string LMSInitialize(const std::string& parameter);
+  std::string LMSFinish(const std::string& parameter);
+  std::string LMSGetValue(const std::string& element);
+  std::string LMSSetValue(const std::string& element, const std::string& value);
+  std::string LMSCommit(const std::string& parameter);
+  std::string LMSGetLastError();
+  std::string LMSGetErrorString(const std::string& code);
+  std::string LMSGetDiagnostic(const std::string& code);
+  // The same by function name, arguments as the page passed them; an
+  // unknown name answers "false" and sets 401. Never throws.
+  std::string call(const std::string& function,
+                   const std::vector<std::string>& arguments);
+
+  State state() const { return state_; }
+
+  // The learner left while the session runs (another item, the menu, the
+  // window closed, a signal): closes it as LMSFinish would. Nothing when
+  // it is not running.
+  void end();
+
+  // What the store should hold for the learner and item now: the stored
+  // values with this session's. After LMSFinish or end(), the values of
+  // the next launch (total_time summed, entry, status settled).
+  Values toStore() const;
+  // Something was set or the session ended since markStored().
+  bool unstored() const { return unstored_; }
+  void markStored() { unstored_ = false; }
+
+  // One line each time a leniency is first used in this session (a
+  // suspend_data past 4,096 characters, say), for the journal and the
+  // trace log.
+  std::function<void(const std::string& line)> onLeniency;
+
+  // Strict mode: calls made, errors by code with the elements that caused
+  // them, elements used that a strict LMS refuses. Several lines of text.
+  std::string conformanceSummary() const;
+
+ private:
+  struct Impl;
+  State state_ = State::kNotInitialized;
+  bool unstored_ = false;
+  // The implementation's own members follow here.
+};
+
+// What LMSGetValue would give the SCO at its next launch (cmi.core.entry,
+// total_time, lesson_status, ...), with the last session's write-only values
+// as stored (cmi.core.exit, cmi.core.session_time, interactions), by full
+// element name: what the results show.
+Values NextLaunchValues(const Values& stored, const LaunchContext& context);
+
+}  // namespace zept::scorm
