@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/zept_desktop.h"
+#include "app/zept_package.h"
 #include "desktop/course_chooser.h"
 #include "moviehost/headless.h"
 #include "platform/codepage.h"
@@ -27,6 +28,7 @@ using zept::WideString;
 
 constexpr char kUsage[] =
     "usage: zept [--program-folder DIR] [--headless]\n"
+    "       zept [--learner NAME] [--item IDENTIFIER] [--strict] PACKAGE\n"
     "       zept --help | --version\n"
     "Plays the course in DIR (default: the program's folder): its "
     "imsmanifest.xml,\n"
@@ -41,7 +43,15 @@ constexpr char kUsage[] =
     "goes to standard output; ZEPT_SCREEN sets the screen size (default "
     "1280x1024).\n"
     "ZEPT_REGISTRY_DIR sets the registry store, ZEPT_RUFFLE_DIR the Flash "
-    "emulator.\n";
+    "emulator.\n"
+    "PACKAGE is a standard SCORM 1.2 package, a folder holding "
+    "imsmanifest.xml or a\n"
+    ".zip, played in a window; progress is kept in "
+    "$XDG_DATA_HOME/zept. --learner\n"
+    "opens as that learner (created when new), --item launches that item, "
+    "--strict\n"
+    "applies the standard's limits and prints a conformance summary at the "
+    "end.\n";
 
 void PrintLine(const WideString& line) {
   const std::string text = zept::WideToUtf8(line) + "\n";
@@ -61,6 +71,8 @@ int main(int argc, char** argv) {
   std::string folder;
   bool folderGiven = false;
   bool headless = false;
+  std::string course;
+  zept::PackageRunOptions packageOptions;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
@@ -81,7 +93,43 @@ int main(int argc, char** argv) {
       folderGiven = true;
       continue;
     }
+    if (arg == "--learner" && i + 1 < argc) {
+      packageOptions.learner = argv[++i];
+      continue;
+    }
+    if (arg == "--item" && i + 1 < argc) {
+      packageOptions.item = argv[++i];
+      continue;
+    }
+    if (arg == "--strict") {
+      packageOptions.strict = true;
+      continue;
+    }
+    if (!arg.empty() && arg[0] != '-' && course.empty()) {
+      course = arg;
+      continue;
+    }
     std::fprintf(stderr, "zept: unknown option '%s'\n%s", arg.c_str(), kUsage);
+    return 2;
+  }
+
+  // A course of the shell named as COURSE plays as --program-folder does.
+  bool package = false;
+  if (!course.empty()) {
+    std::error_code error;
+    if (!std::filesystem::exists(course, error)) {
+      std::fprintf(stderr, "zept: %s: no such file or folder\n", course.c_str());
+      return 1;
+    }
+    package = zept::IsPackagePath(course);
+    if (!package) {
+      folder = course;
+      folderGiven = true;
+    }
+  }
+  if (package && headless) {
+    std::fputs("zept: standard packages play in a window; --headless plays "
+               "the shell's courses\n", stderr);
     return 2;
   }
 
@@ -128,9 +176,9 @@ int main(int argc, char** argv) {
     // The installed icon, as the desktop entry shows it.
     gtk_window_set_default_icon_name("zept");
     // The page's process starts and the emulator compiles now, while the
-    // course is found and read.
+    // course is found and read. A package needs no emulator to start.
     page.emplace(ruffleDir, std::vector<std::string>{});
-    page->beginLoad();
+    if (!package) page->beginLoad();
   }
 
   zept::platform::PosixPlatform posix(programPath);
@@ -139,17 +187,36 @@ int main(int argc, char** argv) {
 
   // Installed apart from any course, or started from the desktop menu: the
   // course is wherever the user says, a disc's mount point for example.
-  if (!headless && !folderGiven &&
+  if (!headless && !folderGiven && !package &&
       !zept::MissingCourseFiles(*files, programFolder).empty()) {
     const std::optional<std::string> chosen =
         zept::desktop::ChooseCourseFolder([files](const std::string& dir) {
+          if (zept::IsPackagePath(dir)) return std::string();
           const WideString wide = zept::Utf8ToWide(dir);
           return zept::WideToUtf8(zept::NotACourseMessage(
               wide, zept::MissingCourseFiles(*files, wide)));
         });
     if (!chosen) return 0;
-    programFolder =
-        zept::Utf8ToWide(chosen->back() == '/' ? *chosen : *chosen + '/');
+    if (zept::IsPackagePath(*chosen)) {
+      package = true;
+      course = *chosen;
+    } else {
+      programFolder =
+          zept::Utf8ToWide(chosen->back() == '/' ? *chosen : *chosen + '/');
+    }
+  }
+
+  if (package) {
+    std::unique_ptr<zept::scorm::PackageFiles> packageFiles;
+    try {
+      packageFiles = zept::OpenPackage(
+          std::filesystem::absolute(course).lexically_normal().string());
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "zept: %s\n", e.what());
+      return 1;
+    }
+    return zept::RunPackage(ctx, *packageFiles, *page, packageOptions,
+                            PrintLine);
   }
 
   // The player code comes from the course itself; without it nothing plays.

@@ -6,11 +6,38 @@
 
 namespace zept::desktop {
 
+namespace {
+
+constexpr int kZipResponse = 1;
+
+char* ChooseZip(GtkWindow* parent, GtkFileChooser* folders) {
+  GtkWidget* dialog = gtk_file_chooser_dialog_new(
+      "Choose the package", parent, GTK_FILE_CHOOSER_ACTION_OPEN, "_Cancel",
+      GTK_RESPONSE_CANCEL, "_Open", GTK_RESPONSE_ACCEPT, nullptr);
+  gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_ACCEPT);
+  GtkFileChooser* chooser = GTK_FILE_CHOOSER(dialog);
+  gtk_file_chooser_set_local_only(chooser, TRUE);
+  GtkFileFilter* zips = gtk_file_filter_new();
+  gtk_file_filter_set_name(zips, "Packages (.zip)");
+  gtk_file_filter_add_pattern(zips, "*.[zZ][iI][pP]");
+  gtk_file_chooser_add_filter(chooser, zips);
+  const GCharPtr current(gtk_file_chooser_get_current_folder(folders));
+  if (current) gtk_file_chooser_set_current_folder(chooser, current.get());
+  char* chosen = gtk_dialog_run(GTK_DIALOG(dialog)) == GTK_RESPONSE_ACCEPT
+                     ? gtk_file_chooser_get_filename(chooser)
+                     : nullptr;
+  gtk_widget_destroy(dialog);
+  return chosen;
+}
+
+}  // namespace
+
 std::optional<std::string> ChooseCourseFolder(
     const std::function<std::string(const std::string& folder)>& check) {
   GtkWidget* dialog = gtk_file_chooser_dialog_new(
       kCourseChooserTitle, nullptr, GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER,
-      "_Cancel", GTK_RESPONSE_CANCEL, "_Select", GTK_RESPONSE_ACCEPT, nullptr);
+      "_Cancel", GTK_RESPONSE_CANCEL, "A ._zip Package\u2026", kZipResponse,
+      "_Select", GTK_RESPONSE_ACCEPT, nullptr);
   gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_ACCEPT);
   GtkFileChooser* chooser = GTK_FILE_CHOOSER(dialog);
   // The course is read with plain file calls: a disc must be mounted, not
@@ -23,8 +50,14 @@ std::optional<std::string> ChooseCourseFolder(
   gtk_file_chooser_set_current_folder(chooser, current.get());
 
   std::optional<std::string> chosen;
-  while (gtk_dialog_run(GTK_DIALOG(dialog)) == GTK_RESPONSE_ACCEPT) {
-    const GCharPtr folder(gtk_file_chooser_get_filename(chooser));
+  for (;;) {
+    const int response = gtk_dialog_run(GTK_DIALOG(dialog));
+    if (response != GTK_RESPONSE_ACCEPT && response != kZipResponse) break;
+    // A folder chooser selects no file: a package's .zip is picked in a
+    // file chooser of its own, opened where the user was looking.
+    const GCharPtr folder(response == kZipResponse
+                              ? ChooseZip(GTK_WINDOW(dialog), chooser)
+                              : gtk_file_chooser_get_filename(chooser));
     if (!folder) continue;
     const std::string problem = check(folder.get());
     if (problem.empty()) {

@@ -18,6 +18,40 @@ namespace zept::desktop {
 namespace {
 
 constexpr char kPageUri[] = "zept://z/app/page.html";
+constexpr char kPackagePageUri[] = "zept://z/app/package.html";
+
+// A package's page that embeds a movie (object or embed, now or later) gets
+// the emulator, which plays it in place; pages without one never load it.
+constexpr char kEmulatorInFrames[] = R"(
+(() => {
+  if (location.protocol !== "zept:" || !location.pathname.startsWith("/pkg/"))
+    return;
+  let loading = false;
+  const load = () => {
+    if (loading) return;
+    loading = true;
+    window.RufflePlayer = window.RufflePlayer || {};
+    window.RufflePlayer.config = Object.assign(
+        {publicPath: "zept://z/ruffle/", polyfills: true, autoplay: "on",
+         unmuteOverlay: "hidden", splashScreen: false, letterbox: "on",
+         allowScriptAccess: true, warnOnUnsupportedContent: false,
+         openUrlMode: "deny"},
+        window.RufflePlayer.config || {});
+    const script = document.createElement("script");
+    script.src = "zept://z/ruffle/ruffle.js";
+    (document.head || document.documentElement).appendChild(script);
+  };
+  const movies = "object, embed";
+  if (document.querySelector(movies)) return load();
+  const watch = new MutationObserver(() => {
+    if (document.querySelector(movies)) {
+      watch.disconnect();
+      load();
+    }
+  });
+  watch.observe(document.documentElement, {childList: true, subtree: true});
+})();
+)";
 // How long the program waits on the page before it gives an op up.
 constexpr int kOpTimeoutMs = 10000;
 // How long a message waits for an earlier one that has not come: briefly
@@ -41,6 +75,22 @@ constexpr char kContentSecurityPolicy[] =
     "worker-src blob:; frame-src 'none'; object-src 'none'; base-uri 'none'; "
     "form-action 'none'";
 
+// The package's screens: their own script and a frame for the SCO.
+constexpr char kPackagePagePolicy[] =
+    "default-src 'none'; script-src zept:; connect-src zept:; "
+    "style-src zept: 'unsafe-inline'; img-src zept: data:; frame-src zept:; "
+    "base-uri 'none'; form-action 'none'";
+// A package's own pages: what HTML content is written with (inline scripts
+// and handlers, eval, frames, forms), from the package only; the emulator
+// for the movies they embed.
+constexpr char kPackageContentPolicy[] =
+    "default-src zept: data: blob:; "
+    "script-src zept: 'unsafe-inline' 'unsafe-eval' 'wasm-unsafe-eval' blob:; "
+    "style-src zept: 'unsafe-inline'; img-src zept: data: blob:; "
+    "media-src zept: data: blob:; font-src zept: data:; "
+    "connect-src zept: data: blob:; frame-src zept: data: blob:; "
+    "worker-src zept: blob:; object-src zept:; form-action zept:";
+
 // WebKit's content filter behind the policy: every load but those of the
 // scheme and of the blob: and data: URLs the page makes is blocked before
 // it leaves, whoever asks for it.
@@ -60,7 +110,13 @@ std::string ContentType(const std::string& path) {
       {".jpeg", "image/jpeg"},       {".gif", "image/gif"},
       {".xml", "text/xml"},          {".json", "application/json"},
       {".mp3", "audio/mpeg"},        {".flv", "video/x-flv"},
-      {".txt", "text/plain"}};
+      {".txt", "text/plain"},        {".htm", "text/html"},
+      {".css", "text/css"},          {".svg", "image/svg+xml"},
+      {".mp4", "video/mp4"},         {".webm", "video/webm"},
+      {".ogg", "audio/ogg"},         {".wav", "audio/wav"},
+      {".woff", "font/woff"},        {".woff2", "font/woff2"},
+      {".ttf", "font/ttf"},          {".pdf", "application/pdf"},
+      {".xsd", "text/xml"},          {".dtd", "text/plain"}};
   for (const auto& [e, type] : kTypes) {
     if (g_ascii_strcasecmp(ext.c_str(), e) == 0) return type;
   }
@@ -182,7 +238,8 @@ Ranged ParseRange(const char* header, goffset size, goffset& first,
 // Answers with size bytes of stream (seekable, at its start), or with the
 // one range of them the request asks for.
 void Respond(WebKitURISchemeRequest* request, GInputStream* stream,
-             goffset size, const std::string& type) {
+             goffset size, const std::string& type,
+             const char* policy = kContentSecurityPolicy) {
   SoupMessageHeaders* asked =
       webkit_uri_scheme_request_get_http_headers(request);
   const char* range =
@@ -215,8 +272,7 @@ void Respond(WebKitURISchemeRequest* request, GInputStream* stream,
   // Streaming compilation of the emulator reads the type from the headers.
   soup_message_headers_replace(headers, "Content-Type", type.c_str());
   soup_message_headers_replace(headers, "Cache-Control", "no-store");
-  soup_message_headers_replace(headers, "Content-Security-Policy",
-                               kContentSecurityPolicy);
+  soup_message_headers_replace(headers, "Content-Security-Policy", policy);
   soup_message_headers_replace(headers, "Accept-Ranges", "bytes");
   soup_message_headers_replace(headers, "Content-Length",
                                std::to_string(length).c_str());
@@ -238,7 +294,8 @@ void Respond(WebKitURISchemeRequest* request, GInputStream* stream,
 }
 
 void FinishBytes(WebKitURISchemeRequest* request, std::string bytes,
-                 const std::string& type) {
+                 const std::string& type,
+                 const char* policy = kContentSecurityPolicy) {
   auto* owned = new std::string(std::move(bytes));
   GBytes* data = g_bytes_new_with_free_func(
       owned->data(), owned->size(),
@@ -246,7 +303,7 @@ void FinishBytes(WebKitURISchemeRequest* request, std::string bytes,
   GObjectPtr<GInputStream> stream(g_memory_input_stream_new_from_bytes(data));
   const goffset length = static_cast<goffset>(g_bytes_get_size(data));
   g_bytes_unref(data);
-  Respond(request, stream.get(), length, type);
+  Respond(request, stream.get(), length, type, policy);
 }
 
 std::string ReadBody(WebKitURISchemeRequest* request) {
@@ -436,7 +493,7 @@ MoviePage::MoviePage(std::string ruffleDir, std::vector<std::string> roots)
   g_signal_connect(
       view_, "decide-policy",
       G_CALLBACK(+[](WebKitWebView*, WebKitPolicyDecision* decision,
-                     WebKitPolicyDecisionType type, gpointer) -> gboolean {
+                     WebKitPolicyDecisionType type, gpointer self) -> gboolean {
         if (type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE) return FALSE;
         if (type == WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION) {
           WebKitNavigationAction* action =
@@ -445,11 +502,19 @@ MoviePage::MoviePage(std::string ruffleDir, std::vector<std::string> roots)
           const char* uri = webkit_uri_request_get_uri(
               webkit_navigation_action_get_request(action));
           if (uri && g_strcmp0(uri, kPageUri) == 0) return FALSE;
+          // A package's pages move between their own files.
+          if (uri && static_cast<MoviePage*>(self)->packageShown_ &&
+              g_str_has_prefix(uri, "zept://z/"))
+            return FALSE;
         }
+        // A package's page that opens a window gets one (see "create").
+        if (type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION &&
+            static_cast<MoviePage*>(self)->packageShown_)
+          return FALSE;
         webkit_policy_decision_ignore(decision);
         return TRUE;
       }),
-      nullptr);
+      this);
   g_signal_connect(view_, "web-process-terminated",
                    G_CALLBACK(+[](WebKitWebView*,
                                   WebKitWebProcessTerminationReason reason,
@@ -630,6 +695,10 @@ void MoviePage::serve(WebKitURISchemeRequest* request) {
   }
   GCharPtr decoded(g_uri_unescape_string(rest.c_str(), nullptr));
   const std::string path = decoded ? decoded.get() : "";
+  if (packageShown_ && (path.rfind("pkg/", 0) == 0 || path == "api" ||
+                        path.rfind("app/package.", 0) == 0 ||
+                        path == "app/blank.html"))
+    return servePackage(request, path);
   if (path == "app/page.html")
     return FinishBytes(request, kPageHtml, "text/html");
   if (path == "app/page.js")
@@ -673,7 +742,8 @@ void MoviePage::serve(WebKitURISchemeRequest* request) {
 }
 
 bool MoviePage::serveFile(WebKitURISchemeRequest* request,
-                          const std::string& path, std::string& why) {
+                          const std::string& path, std::string& why,
+                          const char* policy) {
   // Only a regular file: a FIFO or a device could block the program, or
   // never end. What is opened is checked again, not only what the name
   // pointed to a moment before.
@@ -707,8 +777,87 @@ bool MoviePage::serveFile(WebKitURISchemeRequest* request,
   }
   // Read from disk as WebKit asks for it, off the main loop.
   Respond(request, G_INPUT_STREAM(stream.get()),
-          g_file_info_get_size(opened.get()), ContentType(path));
+          g_file_info_get_size(opened.get()), ContentType(path),
+          policy ? policy : kContentSecurityPolicy);
   return true;
+}
+
+void MoviePage::servePackage(WebKitURISchemeRequest* request,
+                             const std::string& path) {
+  if (path == "api") {
+    const char* method = webkit_uri_scheme_request_get_http_method(request);
+    std::optional<std::vector<std::string>> items =
+        g_strcmp0(method, "POST") == 0 ? DecodeStringArray(ReadBody(request))
+                                       : std::nullopt;
+    std::string value;
+    if (items && onPackageCall) {
+      enter(handling_);
+      try {
+        value = onPackageCall(*items);
+      } catch (const std::exception& e) {
+        warn(std::string("a call of the package's page failed: ") + e.what());
+      }
+      leave(handling_);
+    }
+    return FinishBytes(request, std::move(value), "text/plain; charset=utf-8",
+                       kPackagePagePolicy);
+  }
+  static const std::pair<const char*, std::pair<const char*, const char*>>
+      kScreens[] = {{"app/package.html", {kPackageHtml, "text/html"}},
+                    {"app/package.js", {kPackageJs, "text/javascript"}},
+                    {"app/package.css", {kPackageCss, "text/css"}},
+                    {"app/blank.html", {kBlankHtml, "text/html"}}};
+  for (const auto& [name, file] : kScreens) {
+    if (path == name)
+      return FinishBytes(request, file.first, file.second, kPackagePagePolicy);
+  }
+  std::string why = "the package has no such file";
+  const std::string inPackage = path.substr(4);
+  std::optional<PackageFile> file;
+  try {
+    if (onPackageFile) file = onPackageFile(inPackage);
+  } catch (const std::exception& e) {
+    why = e.what();
+  }
+  if (file && !file->nativeFile.empty() &&
+      serveFile(request, file->nativeFile, why, kPackageContentPolicy))
+    return;
+  if (file && file->nativeFile.empty())
+    return FinishBytes(request, std::move(file->bytes), ContentType(inPackage),
+                       kPackageContentPolicy);
+  FinishError(request, G_IO_ERROR, G_IO_ERROR_NOT_FOUND,
+              "not served: " + path + ": " + why);
+}
+
+bool MoviePage::showPackage(int timeoutMs) {
+  if (!packageShown_) {
+    packageShown_ = true;
+    WebKitUserScript* script = webkit_user_script_new(
+        kEmulatorInFrames, WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
+        WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_END, nullptr, nullptr);
+    webkit_user_content_manager_add_script(content_.get(), script);
+    webkit_user_script_unref(script);
+  }
+  // Nothing of the package loads before the filter that keeps it off the
+  // network.
+  loadError_ = "the package's page could not be loaded";
+  if (!waitFor([this] { return filter_ != FilterState::kPending; },
+               timeoutMs))
+    return false;
+  if (filter_ == FilterState::kFailed) {
+    loadError_ = filterError_;
+    return false;
+  }
+  ended_ = false;
+  ++generation_;
+  webkit_web_view_load_uri(WEBKIT_WEB_VIEW(view_), kPackagePageUri);
+  return true;
+}
+
+void MoviePage::runScript(const std::string& script) {
+  webkit_web_view_evaluate_javascript(WEBKIT_WEB_VIEW(view_), script.c_str(),
+                                      -1, nullptr, nullptr, nullptr, nullptr,
+                                      nullptr);
 }
 
 void MoviePage::answer(WebKitURISchemeRequest* request,

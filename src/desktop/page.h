@@ -89,6 +89,27 @@ class MoviePage {
   // The URL the page loads a native file by.
   static std::string FileUrl(const std::string& nativePath);
 
+  // A standard package: the view shows the program's own screens (learner,
+  // menu, the controls) with the SCO in a frame of the same origin, instead
+  // of the movies. Loads them once the content filter is in place; false
+  // (loadError() says why) when it cannot be.
+  bool showPackage(int timeoutMs);
+  bool packageShown() const { return packageShown_; }
+  // A file of the package, by its path in the package: a file on disk or
+  // its bytes. nullopt when the package has no such file.
+  struct PackageFile {
+    std::string nativeFile;
+    std::string bytes;
+  };
+  std::function<std::optional<PackageFile>(const std::string& path)>
+      onPackageFile;
+  // One call of the package's page (window.API, its screens): an array of
+  // strings, answered with text at once.
+  std::function<std::string(const std::vector<std::string>& message)>
+      onPackageCall;
+  // Runs script in the page's top frame without waiting for it.
+  void runScript(const std::string& script);
+
  private:
   struct FilterJob;
   enum class FilterState { kPending, kInPlace, kFailed };
@@ -98,7 +119,9 @@ class MoviePage {
   // False, with the reason in why, when path is not a regular file it can
   // open; the request is not finished then.
   bool serveFile(WebKitURISchemeRequest* request, const std::string& path,
-                 std::string& why);
+                 std::string& why, const char* policy = nullptr);
+  // The package's requests: its screens, its files and its calls.
+  void servePackage(WebKitURISchemeRequest* request, const std::string& path);
   void startFilter();
   // Makes temporaryFilterDir_; false when it cannot or did already.
   bool useTemporaryFilterStore();
@@ -168,6 +191,7 @@ class MoviePage {
   bool loadFailed_ = false;
   bool ended_ = false;
   int generation_ = 0;
+  bool packageShown_ = false;
 };
 
 }  // namespace zept::desktop

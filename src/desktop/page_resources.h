@@ -1,9 +1,14 @@
 #pragma once
-// The movie page's own files, built into the program.
+// The pages' own files, built into the program.
 
 namespace zept::desktop {
 
 extern const char kPageHtml[];
 extern const char kPageJs[];
+// The screens of a standard package and the frame's empty page.
+extern const char kPackageHtml[];
+extern const char kPackageJs[];
+extern const char kPackageCss[];
+extern const char kBlankHtml[];
 
 }  // namespace zept::desktop

@@ -1,0 +1,41 @@
+#pragma once
+// The desktop run of a standard package: zept's own screens and the SCO's
+// pages in the movie page, window.API answered by the runtime, progress
+// kept in the user's data folder.
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "desktop/page.h"
+#include "platform/text.h"
+#include "scorm/package.h"
+#include "util/context.h"
+
+namespace zept {
+
+struct PackageRunOptions {
+  bool strict = false;
+  std::string learner;  // --learner
+  std::string item;     // --item
+};
+
+// True when path names a standard package rather than a course of the
+// shell: a .zip file, or a folder holding imsmanifest.xml without the
+// shell's menu movie.
+bool IsPackagePath(const std::string& nativePath);
+
+// The folder progress of standard packages is kept under:
+// $XDG_DATA_HOME/zept, else ~/.local/share/zept.
+std::string PackageDataFolder();
+
+// Opens the folder or .zip; throws EPackageError (EZeptError) naming what is
+// wrong.
+std::unique_ptr<scorm::PackageFiles> OpenPackage(const std::string& nativePath);
+
+// Plays the package in a window until it closes. Returns the exit status.
+int RunPackage(Context& ctx, scorm::PackageFiles& files,
+               desktop::MoviePage& page, const PackageRunOptions& options,
+               const std::function<void(const WideString&)>& print);
+
+}  // namespace zept

@@ -1,0 +1,264 @@
+// zept's own screens for a standard package (learner choice, course menu,
+// the controls around a SCO) and window.API, the SCORM 1.2 runtime that a
+// SCO in the frame finds by walking up its parents. Every call reaches the
+// program synchronously, in order, as a POST to zept://z/api of a JSON
+// array of strings; the answer is the call's text.
+(() => {
+"use strict";
+
+// Taken now, so that nothing the frames do later changes how we talk.
+const Request = XMLHttpRequest;
+const openRequest = Request.prototype.open;
+const sendRequest = Request.prototype.send;
+const apply = Reflect.apply;
+const stringify = JSON.stringify;
+
+function ask(message) {
+  const xhr = new Request();
+  apply(openRequest, xhr, ["POST", "zept://z/api", false]);
+  apply(sendRequest, xhr, [stringify(message)]);
+  return xhr.responseText;
+}
+
+function askJson(message) {
+  try {
+    return JSON.parse(ask(message));
+  } catch (e) {
+    return {ok: false, message: String(e)};
+  }
+}
+
+function text(value) {
+  return value === undefined || value === null ? "" : String(value);
+}
+
+// The API never throws into the content: a failure is "false" or "".
+function apiCall(name, args, failed) {
+  try {
+    return ask(["api", name].concat(Array.prototype.map.call(args, text)));
+  } catch (e) {
+    return failed;
+  }
+}
+
+const API = Object.freeze({
+  LMSInitialize() { return apiCall("LMSInitialize", arguments, "false"); },
+  LMSFinish() { return apiCall("LMSFinish", arguments, "false"); },
+  LMSGetValue() { return apiCall("LMSGetValue", arguments, ""); },
+  LMSSetValue() { return apiCall("LMSSetValue", arguments, "false"); },
+  LMSCommit() { return apiCall("LMSCommit", arguments, "false"); },
+  LMSGetLastError() { return apiCall("LMSGetLastError", arguments, "101"); },
+  LMSGetErrorString() { return apiCall("LMSGetErrorString", arguments, ""); },
+  LMSGetDiagnostic() { return apiCall("LMSGetDiagnostic", arguments, ""); },
+});
+Object.defineProperty(window, "API", {value: API, enumerable: true});
+
+const BLANK = "zept://z/app/blank.html";
+let frame = null;
+let playing = null;   // {id, previous, next} while a SCO plays
+let leaving = false;
+
+function $(id) { return document.getElementById(id); }
+
+function show(section) {
+  for (const id of ["learners", "menu", "player"]) $(id).hidden = id !== section;
+  $("controls").hidden = section !== "player";
+}
+
+// Unloads the SCO's page so that its own unload handlers reach the runtime,
+// then tells the program the page has gone.
+function leaveSco(then) {
+  if (!playing || leaving) {
+    if (!leaving) then();
+    return;
+  }
+  leaving = true;
+  const done = () => {
+    frame.removeEventListener("load", done);
+    leaving = false;
+    playing = null;
+    ask(["left"]);
+    then();
+  };
+  frame.addEventListener("load", done);
+  frame.src = BLANK;
+}
+// The program's way to end the SCO before the window closes.
+window.zeptLeave = () => leaveSco(() => {});
+
+function launch(id) {
+  leaveSco(() => {
+    const answer = askJson(["launch", id]);
+    if (!answer.ok) {
+      showMenu(answer.message);
+      return;
+    }
+    playing = {id, previous: answer.previous, next: answer.next};
+    $("item-title").textContent = answer.title;
+    $("previous").disabled = !answer.previous;
+    $("next").disabled = !answer.next;
+    show("player");
+    frame.src = answer.url;
+    frame.focus();
+  });
+}
+
+function cell(row, content) {
+  const td = document.createElement("td");
+  if (content instanceof Node) td.appendChild(content);
+  else td.textContent = content;
+  row.appendChild(td);
+  return td;
+}
+
+const STATUS_NAMES = {
+  "not attempted": "Not attempted", "incomplete": "Incomplete",
+  "completed": "Completed", "passed": "Passed", "failed": "Failed",
+  "browsed": "Browsed",
+};
+
+function showMenu(message) {
+  leaveSco(() => {
+    const menu = askJson(["menu"]);
+    $("who").textContent = menu.learner || "";
+    $("menu-message").textContent = message || "";
+    const body = $("items").tBodies[0];
+    body.textContent = "";
+    for (const item of menu.items || []) {
+      const row = document.createElement("tr");
+      row.dataset.id = item.id;
+      const title = document.createElement("span");
+      title.textContent = item.title;
+      title.style.paddingLeft = (item.depth * 20) + "px";
+      const first = cell(row, title);
+      if (!item.launchable) {
+        row.className = "folder";
+        cell(row, "");
+        cell(row, "");
+      } else {
+        row.className = item.reason ? "item held" : "item";
+        row.tabIndex = 0;
+        if (item.reason) {
+          row.setAttribute("aria-disabled", "true");
+          const why = document.createElement("span");
+          why.className = "reason";
+          why.textContent = item.reason;
+          first.appendChild(why);
+        }
+        cell(row, STATUS_NAMES[item.status] || item.status);
+        cell(row, item.score);
+        const open = () => {
+          if (item.reason) $("menu-message").textContent = item.reason;
+          else launch(item.id);
+        };
+        row.addEventListener("click", open);
+        row.addEventListener("keydown", (event) => {
+          if (event.key === "Enter" || event.key === " ") {
+            event.preventDefault();
+            open();
+          }
+        });
+      }
+      body.appendChild(row);
+    }
+    $("continue").disabled = !menu.continue;
+    $("continue").dataset.id = menu.continue || "";
+    show("menu");
+    $("continue").disabled ? $("results").focus() : $("continue").focus();
+  });
+}
+
+function login(name) {
+  const answer = askJson(["login", name]);
+  if (!answer.ok) {
+    $("learner-message").textContent = answer.message;
+    show("learners");
+    return false;
+  }
+  return true;
+}
+
+function showLearners(list) {
+  const box = $("learner-list");
+  box.textContent = "";
+  for (const name of list) {
+    const option = document.createElement("div");
+    option.setAttribute("role", "option");
+    option.tabIndex = 0;
+    option.textContent = name;
+    const pick = () => { if (login(name)) showMenu(); };
+    option.addEventListener("click", pick);
+    option.addEventListener("keydown", (event) => {
+      if (event.key === "Enter" || event.key === " ") {
+        event.preventDefault();
+        pick();
+      }
+    });
+    box.appendChild(option);
+  }
+  show("learners");
+  (box.firstChild || $("learner-name")).focus();
+}
+
+// Up and down move between the rows and options, as in a list of a
+// desktop program.
+function arrows(event) {
+  if (event.key !== "ArrowDown" && event.key !== "ArrowUp") return;
+  const here = document.activeElement;
+  if (!here || !here.parentElement) return;
+  const next = event.key === "ArrowDown" ? here.nextElementSibling
+                                         : here.previousElementSibling;
+  if (next && next.tabIndex >= 0) {
+    event.preventDefault();
+    next.focus();
+  }
+}
+
+function start() {
+  frame = $("sco");
+  frame.src = BLANK;
+  $("new-learner").addEventListener("submit", (event) => {
+    event.preventDefault();
+    if (login($("learner-name").value)) showMenu();
+  });
+  $("continue").addEventListener("click", () => {
+    if ($("continue").dataset.id) launch($("continue").dataset.id);
+  });
+  $("results").addEventListener("click", () => {
+    const answer = askJson(["results"]);
+    $("menu-message").textContent = answer.message || "";
+  });
+  $("change-learner").addEventListener("click", () => {
+    showLearners(askJson(["start"]).learners || []);
+  });
+  for (const id of ["exit", "menu-exit"])
+    $(id).addEventListener("click", () => leaveSco(() => ask(["exit"])));
+  $("to-menu").addEventListener("click", () => showMenu());
+  $("previous").addEventListener("click", () => {
+    if (playing && playing.previous) launch(playing.previous);
+  });
+  $("next").addEventListener("click", () => {
+    if (playing && playing.next) launch(playing.next);
+  });
+  $("items").addEventListener("keydown", arrows);
+  $("learner-list").addEventListener("keydown", arrows);
+
+  const begin = askJson(["start"]);
+  $("course").textContent = begin.title || "";
+  document.title = begin.title || "zept";
+  const problems = $("problems");
+  for (const line of begin.problems || []) {
+    const li = document.createElement("li");
+    li.textContent = line;
+    problems.appendChild(li);
+  }
+  if (begin.learner && login(begin.learner)) {
+    if (begin.item) launch(begin.item);
+    else showMenu();
+  } else {
+    showLearners(begin.learners || []);
+  }
+}
+
+document.addEventListener("DOMContentLoaded", start);
+})();

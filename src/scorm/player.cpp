@@ -1,0 +1,449 @@
+#include "scorm/player.h"
+
+#include <algorithm>
+#include <exception>
+
+namespace zept::scorm {
+
+namespace {
+
+// The page's frames load package files by this prefix.
+constexpr char kPackageUrl[] = "zept://z/pkg/";
+
+bool IsUnreserved(unsigned char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+         (c >= '0' && c <= '9') || c == '-' || c == '_' || c == '.' ||
+         c == '~' || c == '/';
+}
+
+// The package path escaped for a URL; what follows it (query, fragment) is
+// the manifest's own and goes as written.
+std::string LaunchUrl(const std::string& launch) {
+  const std::size_t cut = launch.find_first_of("?#");
+  std::string url = kPackageUrl;
+  static const char kHex[] = "0123456789ABCDEF";
+  for (std::size_t i = 0; i < std::min(cut, launch.size()); ++i) {
+    const auto c = static_cast<unsigned char>(launch[i]);
+    if (IsUnreserved(c)) {
+      url += static_cast<char>(c);
+    } else {
+      url += '%';
+      url += kHex[c >> 4];
+      url += kHex[c & 15];
+    }
+  }
+  if (cut != std::string::npos) url += launch.substr(cut);
+  return url;
+}
+
+bool Done(const std::string& status) {
+  return status == "completed" || status == "passed";
+}
+
+void Field(std::string& out, const char* name, const std::string& value) {
+  if (out.back() != '{') out += ',';
+  out += JsonQuote(name);
+  out += ':';
+  out += JsonQuote(value);
+}
+
+void Flag(std::string& out, const char* name, bool value) {
+  if (out.back() != '{') out += ',';
+  out += JsonQuote(name);
+  out += value ? ":true" : ":false";
+}
+
+// A learner's name as given: trimmed, control characters refused.
+std::optional<std::string> CleanLogin(const std::string& name) {
+  const std::size_t first = name.find_first_not_of(" \t");
+  if (first == std::string::npos) return std::nullopt;
+  const std::size_t last = name.find_last_not_of(" \t");
+  std::string login = name.substr(first, last - first + 1);
+  for (unsigned char c : login)
+    if (c < 0x20 || c == 0x7f) return std::nullopt;
+  if (login.size() > 255) return std::nullopt;
+  return login;
+}
+
+}  // namespace
+
+std::string JsonQuote(const std::string& text) {
+  std::string out = "\"";
+  static const char kHex[] = "0123456789abcdef";
+  for (std::size_t i = 0; i < text.size();) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c < 0x80) {
+      switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default:
+          if (c < 0x20 || c == 0x7f) {
+            out += "\\u00";
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+          } else {
+            out += static_cast<char>(c);
+          }
+      }
+      ++i;
+      continue;
+    }
+    // A whole, shortest-form UTF-8 sequence goes through; anything else is
+    // one U+FFFD per byte.
+    const int length = c >= 0xf0 ? 4 : c >= 0xe0 ? 3 : c >= 0xc2 ? 2 : 0;
+    bool valid = length > 0 && c <= 0xf4 && i + length <= text.size();
+    for (int k = 1; valid && k < length; ++k)
+      valid = (static_cast<unsigned char>(text[i + k]) & 0xc0) == 0x80;
+    if (valid && length == 3) {
+      const auto d = static_cast<unsigned char>(text[i + 1]);
+      valid = !(c == 0xe0 && d < 0xa0) && !(c == 0xed && d >= 0xa0);
+    }
+    if (valid && length == 4) {
+      const auto d = static_cast<unsigned char>(text[i + 1]);
+      valid = !(c == 0xf0 && d < 0x90) && !(c == 0xf4 && d >= 0x90);
+    }
+    if (valid) {
+      out.append(text, i, static_cast<std::size_t>(length));
+      i += static_cast<std::size_t>(length);
+    } else {
+      out += "\xEF\xBF\xBD";
+      ++i;
+    }
+  }
+  return out + "\"";
+}
+
+Player::Player(const Manifest& manifest, ProgressStore& store,
+               PlayerOptions options)
+    : manifest_(manifest),
+      store_(store),
+      options_(std::move(options)),
+      launchable_(LaunchableItems(manifest)) {}
+
+Player::~Player() = default;
+
+std::string Player::handle(const std::vector<std::string>& message) {
+  if (message.empty()) return "";
+  const std::string& kind = message[0];
+  try {
+    if (kind == "api") {
+      if (!runtime_ || message.size() < 2) return "false";
+      const std::vector<std::string> arguments(message.begin() + 2,
+                                               message.end());
+      std::string value = runtime_->call(message[1], arguments);
+      // What LMSCommit and LMSFinish ask for reaches the disk before the
+      // SCO is told it did.
+      if ((message[1] == "LMSCommit" || message[1] == "LMSFinish") &&
+          value == "true" && !storeOpen())
+        return "false";
+      return value;
+    }
+    if (kind == "start") return start();
+    if (kind == "login" && message.size() >= 2) return login(message[1]);
+    if (kind == "menu") return menu();
+    if (kind == "launch" && message.size() >= 2) return launch(message[1]);
+    if (kind == "left") {
+      closeSession();
+      return "";
+    }
+  } catch (const std::exception& e) {
+    if (onProblem) onProblem(e.what());
+    return "{\"ok\":false,\"message\":" + JsonQuote(e.what()) + "}";
+  }
+  return "";
+}
+
+std::string Player::start() {
+  std::string out = "{";
+  Field(out, "title", manifest_.title);
+  out += ",\"learners\":[";
+  bool first = true;
+  for (const std::string& login : store_.learners()) {
+    if (!first) out += ',';
+    first = false;
+    out += JsonQuote(login);
+  }
+  out += ']';
+  Field(out, "learner", options_.learner);
+  Field(out, "item", options_.item);
+  out += ",\"problems\":[";
+  first = true;
+  for (const std::string& line : manifest_.problems) {
+    if (!first) out += ',';
+    first = false;
+    out += JsonQuote(line);
+  }
+  return out + "]}";
+}
+
+std::string Player::login(const std::string& name) {
+  const std::optional<std::string> clean = CleanLogin(name);
+  if (!clean)
+    return "{\"ok\":false,\"message\":\"Type the learner's name (at most 255 "
+           "characters, on one line).\"}";
+  if (*clean != learner_) {
+    std::string why;
+    if (onTakeLearner && !onTakeLearner(*clean, why))
+      return "{\"ok\":false,\"message\":" + JsonQuote(why) + "}";
+    leave();
+    store_.addLearner(*clean);
+    learner_ = *clean;
+  }
+  return "{\"ok\":true}";
+}
+
+const Item* Player::find(const std::string& identifier) const {
+  for (const Item* item : launchable_)
+    if (item->identifier == identifier) return item;
+  return nullptr;
+}
+
+LaunchContext Player::contextFor(const Item& item) const {
+  LaunchContext context;
+  context.studentId = learner_;
+  context.studentName = learner_;
+  context.launchData = item.dataFromLms;
+  context.masteryScore = item.masteryScore;
+  context.maxTimeAllowed = item.maxTimeAllowed;
+  context.timeLimitAction = item.timeLimitAction;
+  return context;
+}
+
+std::string Player::status(const std::string& identifier) {
+  const Item* item = find(identifier);
+  if (!item || learner_.empty()) return "not attempted";
+  if (runtime_ && identifier == playing_) {
+    const Values now = NextLaunchValues(runtime_->toStore(), contextFor(*item));
+    if (auto it = now.find("cmi.core.lesson_status"); it != now.end())
+      return it->second;
+  }
+  const Values values =
+      NextLaunchValues(store_.load(learner_, identifier), contextFor(*item));
+  const auto it = values.find("cmi.core.lesson_status");
+  return it == values.end() || it->second.empty() ? "not attempted"
+                                                  : it->second;
+}
+
+const Prerequisites& Player::prerequisitesOf(const Item& item) {
+  auto it = prerequisites_.find(item.identifier);
+  if (it != prerequisites_.end()) return it->second;
+  Prerequisites parsed;
+  if (!item.prerequisites.empty()) {
+    try {
+      parsed = Prerequisites::Parse(item.prerequisites);
+    } catch (const std::exception& e) {
+      // The item stays playable: a prerequisite nobody can read holds
+      // nobody back.
+      const std::string line = "line " + std::to_string(item.line) +
+                               ": the prerequisites of item " +
+                               item.identifier + " do not parse (" +
+                               e.what() + "); they are ignored";
+      badPrerequisites_[item.identifier] = line;
+      if (onNote) onNote(line);
+    }
+  }
+  return prerequisites_.emplace(item.identifier, std::move(parsed))
+      .first->second;
+}
+
+std::string Player::heldBackBy(const Item& item) {
+  const Prerequisites& rule = prerequisitesOf(item);
+  if (rule.met([this](const std::string& id) { return status(id); }))
+    return "";
+  std::string names;
+  for (const std::string& id : rule.identifiers()) {
+    if (Done(status(id))) continue;
+    const Item* other = find(id);
+    if (!names.empty()) names += ", ";
+    names += other && !other->title.empty() ? other->title : id;
+  }
+  return "First complete: " + (names.empty() ? item.prerequisites : names);
+}
+
+std::string Player::continueItem() {
+  for (const Item* item : launchable_) {
+    const Values values =
+        NextLaunchValues(store_.load(learner_, item->identifier),
+                         contextFor(*item));
+    const auto entry = values.find("cmi.core.entry");
+    if (entry != values.end() && entry->second == "resume" &&
+        heldBackBy(*item).empty())
+      return item->identifier;
+  }
+  for (const Item* item : launchable_)
+    if (!Done(status(item->identifier)) && heldBackBy(*item).empty())
+      return item->identifier;
+  return launchable_.empty() ? "" : launchable_.front()->identifier;
+}
+
+std::string Player::menu() {
+  std::string out = "{";
+  Field(out, "title", manifest_.title);
+  Field(out, "learner", learner_);
+  Field(out, "continue", learner_.empty() ? "" : continueItem());
+  out += ",\"items\":[";
+  bool first = true;
+  std::function<void(const std::vector<Item>&, int)> walk =
+      [&](const std::vector<Item>& items, int depth) {
+        for (const Item& item : items) {
+          if (!item.visible) continue;
+          if (!first) out += ',';
+          first = false;
+          out += '{';
+          Field(out, "id", item.identifier);
+          Field(out, "title",
+                item.title.empty() ? item.identifier : item.title);
+          out += ",\"depth\":" + std::to_string(depth);
+          const bool launchable = !item.launch.empty();
+          Flag(out, "launchable", launchable);
+          if (launchable) {
+            const Values values =
+                NextLaunchValues(store_.load(learner_, item.identifier),
+                                 contextFor(item));
+            const auto score = values.find("cmi.core.score.raw");
+            Field(out, "status", status(item.identifier));
+            Field(out, "score", score == values.end() ? "" : score->second);
+            Field(out, "reason", heldBackBy(item));
+          }
+          out += '}';
+          walk(item.children, depth + 1);
+        }
+      };
+  walk(manifest_.items, 0);
+  return out + "]}";
+}
+
+std::string Player::launch(const std::string& identifier) {
+  if (learner_.empty())
+    return "{\"ok\":false,\"message\":\"Choose a learner first.\"}";
+  const Item* item = find(identifier);
+  if (!item)
+    return "{\"ok\":false,\"message\":" +
+           JsonQuote("The course has no item " + identifier + " to play.") +
+           "}";
+  if (const std::string reason = heldBackBy(*item); !reason.empty())
+    return "{\"ok\":false,\"message\":" + JsonQuote(reason) + "}";
+  closeSession();
+  if (runtime_)
+    return "{\"ok\":false,\"message\":\"What the learner did in this item "
+           "could not be stored; it is kept open until it can be.\"}";
+  RuntimeOptions options;
+  options.strict = options_.strict;
+  runtime_ = std::make_unique<Runtime>(
+      contextFor(*item), store_.load(learner_, identifier), options);
+  runtime_->onLeniency = [this, title = item->title](const std::string& line) {
+    if (onNote) onNote(title + ": " + line);
+  };
+  playing_ = identifier;
+  const auto at = std::find(launchable_.begin(), launchable_.end(), item);
+  std::string out = "{\"ok\":true";
+  Field(out, "url", LaunchUrl(item->launch));
+  Field(out, "title", item->title.empty() ? item->identifier : item->title);
+  Field(out, "previous",
+        at == launchable_.begin() ? "" : (*(at - 1))->identifier);
+  Field(out, "next", at + 1 == launchable_.end() ? "" : (*(at + 1))->identifier);
+  return out + "}";
+}
+
+bool Player::unstored() const { return runtime_ && runtime_->unstored(); }
+
+bool Player::storeOpen() {
+  if (!runtime_ || !runtime_->unstored()) return true;
+  try {
+    store_.save(learner_, playing_, runtime_->toStore());
+    runtime_->markStored();
+    return true;
+  } catch (const std::exception& e) {
+    if (onProblem) onProblem(e.what());
+    return false;
+  }
+}
+
+void Player::closeSession() {
+  if (!runtime_) return;
+  runtime_->end();
+  storeOpen();
+  if (options_.strict && onSessionSummary) {
+    const Item* item = find(playing_);
+    onSessionSummary(item ? item->title : playing_,
+                     runtime_->conformanceSummary());
+  }
+  // Kept while the store failed, so that a later store can still save it.
+  if (!runtime_->unstored()) {
+    runtime_.reset();
+    playing_.clear();
+  }
+}
+
+void Player::leave() { closeSession(); }
+
+namespace {
+
+// Text for the report's XML: markup escaped, and everything past ASCII as
+// a character reference, so the bytes read the same in any encoding.
+std::string ReportText(const std::string& text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size();) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    int length = c < 0x80 ? 1 : c >= 0xf0 ? 4 : c >= 0xe0 ? 3 : c >= 0xc0 ? 2 : 0;
+    if (length == 0 || i + length > text.size()) {
+      out += "&#65533;";
+      ++i;
+      continue;
+    }
+    if (length == 1) {
+      switch (c) {
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '&': out += "&amp;"; break;
+        case '"': out += "&quot;"; break;
+        default: out += c < 0x20 ? ' ' : static_cast<char>(c);
+      }
+      ++i;
+      continue;
+    }
+    unsigned code = c & (0x7f >> length);
+    for (int k = 1; k < length; ++k)
+      code = (code << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3f);
+    out += "&#" + std::to_string(code) + ";";
+    i += static_cast<std::size_t>(length);
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string Player::resultsReport() {
+  storeOpen();
+  std::string xml =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<export>\n"
+      "<p fontsize=\"16\">" + ReportText(manifest_.title) + "</p>\n<hr/>\n"
+      "<p>Learner: " + ReportText(learner_) + "</p>\n<br/>\n<table>\n"
+      "<tr><td width=\"260\" border=\"1\"><s>ITEM</s></td>"
+      "<td border=\"1\"><s>STATUS</s></td>"
+      "<td width=\"60\" border=\"1\" align=\"right\"><s>SCORE</s></td>"
+      "<td width=\"90\" border=\"1\" align=\"right\"><s>TIME</s></td></tr>\n";
+  for (const Item* item : launchable_) {
+    Values values = NextLaunchValues(store_.load(learner_, item->identifier),
+                                     contextFor(*item));
+    const auto value = [&values](const char* name) {
+      const auto it = values.find(name);
+      return it == values.end() ? std::string() : it->second;
+    };
+    const std::string status = value("cmi.core.lesson_status");
+    xml += "<tr><td width=\"260\" border=\"1\"><s>" +
+           ReportText(item->title.empty() ? item->identifier : item->title) +
+           "</s></td><td border=\"1\"><s>" +
+           ReportText(status.empty() ? "not attempted" : status) +
+           "</s></td><td width=\"60\" border=\"1\" align=\"right\"><s>" +
+           ReportText(value("cmi.core.score.raw")) +
+           "</s></td><td width=\"90\" border=\"1\" align=\"right\"><s>" +
+           ReportText(value("cmi.core.total_time")) + "</s></td></tr>\n";
+  }
+  return xml + "</table>\n</export>\n";
+}
+
+}  // namespace zept::scorm

@@ -1,0 +1,102 @@
+#pragma once
+// A standard package as a learner takes it: who the learner is, the menu
+// with each item's status and what its prerequisites hold back, the launch
+// of an item with a fresh runtime session, and the storing of what the
+// session set. Platform-neutral: the window's page talks to it in messages
+// (arrays of strings) and gets text back.
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "scorm/manifest.h"
+#include "scorm/package.h"
+#include "scorm/prerequisites.h"
+#include "scorm/progress_store.h"
+#include "scorm/runtime.h"
+
+namespace zept::scorm {
+
+struct PlayerOptions {
+  bool strict = false;
+  std::string learner;  // --learner: chosen already
+  std::string item;     // --item: launched straight away
+};
+
+class Player {
+ public:
+  Player(const Manifest& manifest, ProgressStore& store, PlayerOptions options);
+  ~Player();
+
+  // One message of the page, answered with text (JSON for the screens):
+  //   ["api", FUNCTION, ARG...]  a call of window.API by the SCO
+  //   ["start"]                  what to show first
+  //   ["login", NAME]            the learner chosen (created when new)
+  //   ["menu"]                   the course menu of the learner
+  //   ["launch", ITEM]           an item to play: its URL and neighbours
+  //   ["left"]                   the SCO's page has gone (unloaded)
+  // Others answer "". Never throws: a store that fails is reported through
+  // onProblem and the answer says so.
+  std::string handle(const std::vector<std::string>& message);
+
+  // Ends the open session as if the SCO had finished, and stores it.
+  void leave();
+  // Stores what the open session set since it was last stored; false when
+  // the store failed (onProblem told why).
+  bool storeOpen();
+  bool unstored() const;
+  // The session of the item playing, if any.
+  Runtime* runtime() { return runtime_.get(); }
+  const std::string& learner() const { return learner_; }
+  const std::string& playing() const { return playing_; }
+
+  // Lines for the journal and the trace log: leniencies of the runtime,
+  // prerequisites that do not parse, store failures.
+  std::function<void(const std::string& line)> onNote;
+  std::function<void(const std::string& message)> onProblem;
+  // Asked before a learner is taken: false (with a message) when another
+  // process has that learner's progress open.
+  std::function<bool(const std::string& login, std::string& message)>
+      onTakeLearner;
+  // The strict record of each session, when it closes.
+  std::function<void(const std::string& itemTitle, const std::string& summary)>
+      onSessionSummary;
+
+  // The lesson status of an item for the learner ("not attempted" when never
+  // stored), and why it cannot be launched now ("" when it can).
+  std::string status(const std::string& item);
+  std::string heldBackBy(const Item& item);
+  // The item to continue with: the one left suspended, else the first
+  // launchable one not completed or passed, else the first.
+  std::string continueItem();
+  // The learner's results as a report for the report printer: each item's
+  // status, score and time, in a table.
+  std::string resultsReport();
+
+ private:
+  std::string start();
+  std::string login(const std::string& name);
+  std::string menu();
+  std::string launch(const std::string& item);
+  void closeSession();
+  const Item* find(const std::string& identifier) const;
+  LaunchContext contextFor(const Item& item) const;
+  const Prerequisites& prerequisitesOf(const Item& item);
+
+  const Manifest& manifest_;
+  ProgressStore& store_;
+  PlayerOptions options_;
+  std::vector<const Item*> launchable_;
+  std::map<std::string, Prerequisites> prerequisites_;
+  std::map<std::string, std::string> badPrerequisites_;  // item -> why
+  std::string learner_;
+  std::string playing_;
+  std::unique_ptr<Runtime> runtime_;
+};
+
+// Text as a JSON string, quotes included; invalid UTF-8 becomes U+FFFD.
+std::string JsonQuote(const std::string& text);
+
+}  // namespace zept::scorm
