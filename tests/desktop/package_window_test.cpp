@@ -1,0 +1,290 @@
+// Standard packages played by zept in a window on the private X server:
+// packages written by the tests, HTML SCOs that drive window.API from their
+// own scripts, and what was stored read back with zept-results.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <zip.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <thread>
+
+#include "desktop/display.h"
+#include "swf/script.h"
+#include "swf/swf.h"
+
+namespace fs = std::filesystem;
+using namespace zept::desktop::testing;
+
+namespace {
+
+std::string Slurp(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// A manifest with one organization of the given items, each
+// {identifier, title, href, extra item elements}.
+struct TestItem {
+  std::string id, title, href, extra;
+};
+std::string Manifest(const std::string& title,
+                     const std::vector<TestItem>& items) {
+  std::string organization, resources;
+  for (const TestItem& item : items) {
+    organization += "<item identifier=\"" + item.id +
+                    "\" identifierref=\"R_" + item.id + "\"><title>" +
+                    item.title + "</title>" + item.extra + "</item>\n";
+    resources += "<resource identifier=\"R_" + item.id +
+                 "\" type=\"webcontent\" adlcp:scormtype=\"sco\" href=\"" +
+                 item.href + "\"><file href=\"" + item.href +
+                 "\"/></resource>\n";
+  }
+  return R"(<?xml version="1.0"?>
+<manifest identifier="TEST" version="1.0"
+ xmlns="http://www.imsproject.org/xsd/imscp_rootv1p1p2"
+ xmlns:adlcp="http://www.adlnet.org/xsd/adlcp_rootv1p2">
+<metadata><schema>ADL SCORM</schema><schemaversion>1.2</schemaversion></metadata>
+<organizations default="ORG"><organization identifier="ORG"><title>)" +
+         title + "</title>\n" + organization +
+         "</organization></organizations>\n<resources>\n" + resources +
+         "</resources></manifest>\n";
+}
+
+// Every SCO page finds the API as content does: up its parents, then its
+// opener. report() keeps what the SCO saw in cmi.core.lesson_location.
+constexpr char kScoHead[] = R"(<!DOCTYPE html><html><head><meta charset="utf-8">
+<script>
+function findApi(w) {
+  for (var n = 0; w && n < 10; n++) { if (w.API) return w.API; if (w.parent === w) break; w = w.parent; }
+  return null;
+}
+var A = findApi(window) || (window.opener && findApi(window.opener));
+function report(text) { A.LMSSetValue("cmi.core.lesson_location", text); A.LMSCommit(""); }
+</script>)";
+
+class PackageWindowTest : public ::testing::Test {
+ protected:
+  fs::path root;
+
+  void SetUp() override {
+    ZEPT_NEED_DISPLAY();
+    char pattern[] = "/tmp/zept-package-XXXXXX";
+    root = ::mkdtemp(pattern);
+  }
+  void TearDown() override {
+    if (running_ > 0) {
+      ::kill(running_, SIGKILL);
+      ::waitpid(running_, nullptr, 0);
+    }
+    if (!root.empty()) fs::remove_all(root);
+  }
+
+  // A package folder with these files (path -> content).
+  fs::path writePackage(const std::string& name,
+                        const std::map<std::string, std::string>& files) {
+    const fs::path folder = root / name;
+    for (const auto& [path, content] : files) {
+      fs::create_directories((folder / path).parent_path());
+      std::ofstream(folder / path, std::ios::binary) << content;
+    }
+    return folder;
+  }
+  // The same files as a .zip.
+  fs::path writeZip(const std::string& name,
+                    const std::map<std::string, std::string>& files) {
+    const fs::path path = root / name;
+    int error = 0;
+    zip_t* archive = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
+    for (const auto& [entry, content] : files) {
+      zip_source_t* source =
+          zip_source_buffer(archive, content.data(), content.size(), 0);
+      zip_file_add(archive, entry.c_str(), source, ZIP_FL_ENC_UTF_8);
+    }
+    zip_close(archive);
+    return path;
+  }
+
+  std::string environment() const {
+    return "HOME=" + (root / "home").string() +
+           " XDG_DATA_HOME=" + (root / "data").string() +
+           " ZEPT_REGISTRY_DIR=" + (root / "registry").string() +
+           " NO_AT_BRIDGE=1 DBUS_SESSION_BUS_ADDRESS=disabled: ";
+  }
+
+  // zept started in the background; its output goes to root/zept.out.
+  void start(const std::string& arguments) {
+    const std::string command = environment() + "exec " ZEPT_BINARY " " +
+                                arguments + " >" + output().string() + " 2>&1";
+    running_ = ::fork();
+    if (running_ == 0) {
+      ::execl("/bin/sh", "sh", "-c", command.c_str(), nullptr);
+      ::_exit(127);
+    }
+  }
+  fs::path output() const { return root / "zept.out"; }
+  // The exit status, or -1 when it has not ended within timeoutMs.
+  int waitExit(int timeoutMs = 20000) {
+    for (int waited = 0; waited < timeoutMs; waited += 50) {
+      int status = 0;
+      if (::waitpid(running_, &status, WNOHANG) == running_) {
+        running_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return -1;
+  }
+  void signal(int number) { ::kill(running_, number); }
+
+  std::string results(const fs::path& package, int* status = nullptr) {
+    return RunCommand(environment() + ZEPT_RESULTS_BINARY " " +
+                          package.string() + " 2>&1",
+                      status);
+  }
+  // Polls zept-results until its output holds part.
+  bool waitResults(const fs::path& package, const std::string& part,
+                   int timeoutMs = 20000) {
+    for (int waited = 0; waited < timeoutMs; waited += 100) {
+      if (results(package).find(part) != std::string::npos) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    ADD_FAILURE() << "never stored: " << part << "\nresults: "
+                  << results(package) << "\nzept: " << Slurp(output());
+    return false;
+  }
+
+ private:
+  pid_t running_ = -1;
+};
+
+// What the SCO saw, in order: LMSInitialize, entry, suspend_data, the
+// learner's name, a status outside the vocabulary and its error; then it
+// suspends with data of its own.
+const std::map<std::string, std::string> kResumeFiles = {
+    {"imsmanifest.xml",
+     Manifest("Resume course", {{"SCO1", "One", "sco1/index.html", ""}})},
+    {"sco1/index.html", std::string(kScoHead) + R"(</head><body><script>
+var seen = [A.LMSInitialize(""), A.LMSGetValue("cmi.core.entry"),
+            A.LMSGetValue("cmi.suspend_data"), A.LMSGetValue("cmi.core.student_name"),
+            A.LMSSetValue("cmi.core.lesson_status", "bogus"), A.LMSGetLastError()];
+A.LMSSetValue("cmi.suspend_data", "state-" + seen[1]);
+A.LMSSetValue("cmi.core.exit", "suspend");
+report(seen.join("|"));
+</script><p>One</p></body></html>)"}};
+
+TEST_F(PackageWindowTest, AnHtmlScoResumesWhereItWasLeft) {
+  const fs::path package = writePackage("resume", kResumeFiles);
+  start("--learner 'Anna & Ben' --item SCO1 " + package.string());
+  ASSERT_TRUE(waitResults(package, "true|ab-initio||Anna & Ben|false|405"));
+  signal(SIGTERM);
+  EXPECT_EQ(waitExit(), 0) << Slurp(output());
+  const std::string first = results(package);
+  EXPECT_NE(first.find("\"cmi.core.entry\": \"resume\""), std::string::npos)
+      << first;
+
+  start("--learner 'Anna & Ben' --item SCO1 " + package.string());
+  ASSERT_TRUE(waitResults(
+      package, "true|resume|state-ab-initio|Anna & Ben|false|405"));
+  signal(SIGHUP);
+  EXPECT_EQ(waitExit(), 0) << Slurp(output());
+}
+
+TEST_F(PackageWindowTest, AZipPackagePlaysInPlace) {
+  const fs::path package = writeZip("resume.zip", kResumeFiles);
+  start("--learner anna --item SCO1 " + package.string());
+  ASSERT_TRUE(waitResults(package, "true|ab-initio||anna|false|405"));
+  signal(SIGTERM);
+  EXPECT_EQ(waitExit(), 0) << Slurp(output());
+  EXPECT_FALSE(fs::exists(root / "resume")) << "nothing is extracted";
+}
+
+// A SCO that says everything from its unload handler, left by closing the
+// window as the learner would.
+TEST_F(PackageWindowTest, ClosingTheWindowLetsTheScoUnload) {
+  const fs::path package = writePackage(
+      "unload",
+      {{"imsmanifest.xml",
+        Manifest("Unload course", {{"U1", "Leaving", "u/index.html", ""}})},
+       {"u/index.html", std::string(kScoHead) + R"(</head><body><script>
+A.LMSInitialize("");
+report("loaded");
+window.addEventListener("unload", function () {
+  A.LMSSetValue("cmi.core.lesson_location", "unloaded");
+  A.LMSSetValue("cmi.core.lesson_status", "completed");
+  A.LMSFinish("");
+});
+</script></body></html>)"}});
+  start("--learner anna --item U1 " + package.string());
+  ASSERT_TRUE(waitResults(package, "\"loaded\""));
+  // The close button of a window manager: a request the window answers.
+  const std::string id =
+      RunCommand("xdotool search --onlyvisible --name '^Unload course$'");
+  ASSERT_FALSE(id.empty()) << Slurp(output());
+  ASSERT_TRUE(SendCloseRequest(std::stoul(id)));
+  EXPECT_EQ(waitExit(), 0) << Slurp(output());
+  const std::string stored = results(package);
+  EXPECT_NE(stored.find("\"unloaded\""), std::string::npos) << stored;
+  EXPECT_NE(stored.find("\"cmi.core.lesson_status\": \"completed\""),
+            std::string::npos)
+      << stored;
+}
+
+// A movie in the SCO's page reaches the page's functions, and through them
+// the API.
+TEST_F(PackageWindowTest, AMovieInTheScoPageReachesTheApi) {
+  zept::swf::MovieWriter movie(200, 100, 24, {255, 255, 255});
+  movie.doAction(zept::swf::CompileScript(
+      R"(flash.external.ExternalInterface.call("fromMovie", "from-movie");)"));
+  movie.showFrame();
+  const fs::path package = writePackage(
+      "movie",
+      {{"imsmanifest.xml",
+        Manifest("Movie course", {{"M1", "Movie", "m/index.html", ""}})},
+       {"m/talk.swf", movie.bytes(true)},
+       {"m/index.html", std::string(kScoHead) + R"(
+<script>A.LMSInitialize(""); function fromMovie(v) { report(v); return "ok"; }</script>
+</head><body><embed src="talk.swf" width="200" height="100"></body></html>)"}});
+  start("--learner anna --item M1 " + package.string());
+  EXPECT_TRUE(waitResults(package, "\"from-movie\"", 40000));
+  signal(SIGTERM);
+  EXPECT_EQ(waitExit(), 0) << Slurp(output());
+}
+
+// confirm() is a GTK dialog the learner answers with the keyboard.
+TEST_F(PackageWindowTest, ConfirmIsAnsweredInAGtkDialog) {
+  const fs::path package = writePackage(
+      "confirm",
+      {{"imsmanifest.xml",
+        Manifest("Confirm course", {{"C1", "Ask", "c/index.html", ""}})},
+       {"c/index.html", std::string(kScoHead) + R"(</head><body><script>
+A.LMSInitialize("");
+setTimeout(function () { report(confirm("Keep going?") ? "yes" : "no"); }, 100);
+</script></body></html>)"}});
+  start("--learner anna --item C1 " + package.string());
+  // The dialog is the smaller of the two windows with the course's title.
+  const std::string dialog =
+      "for w in $(xdotool search --onlyvisible --name '^Confirm course$'); do "
+      "[ \"$(xwininfo -id $w | awk '/Width:/ {print $2}')\" -lt 600 ] && "
+      "echo $w; done";
+  int status = 1;
+  for (int waited = 0; waited < 30000 && status != 0; waited += 200) {
+    const std::string id = RunCommand(dialog);
+    if (!id.empty())
+      RunCommand("xdotool windowfocus --sync " + id.substr(0, id.find('\n')) +
+                     " key Return",
+                 &status);
+    else
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  }
+  EXPECT_TRUE(waitResults(package, "\"yes\""));
+  signal(SIGTERM);
+  EXPECT_EQ(waitExit(), 0) << Slurp(output());
+}
+
+}  // namespace

@@ -1,0 +1,164 @@
+// The player of a standard package, as the window's page drives it: its
+// messages in, text out, and what reaches the store.
+
+#include "scorm/player.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+namespace zept::scorm {
+namespace {
+
+namespace fs = std::filesystem;
+
+Item Sco(const std::string& id, const std::string& title,
+         const std::string& prerequisites = "") {
+  Item item;
+  item.identifier = id;
+  item.title = title;
+  item.launch = id + "/index.html";
+  item.isSco = true;
+  item.prerequisites = prerequisites;
+  return item;
+}
+
+class PlayerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/zept-player-XXXXXX";
+    folder_ = ::mkdtemp(pattern);
+    manifest_.identifier = "M";
+    manifest_.title = "Caf\xC3\xA9 & co";
+    manifest_.items = {Sco("A", "First"), Sco("B", "Second", "A")};
+    Item chapter;
+    chapter.identifier = "F";
+    chapter.title = "Chapter";
+    chapter.children = {Sco("C", "Third", "A&B"), Sco("D", "Bad", "A &| (")};
+    manifest_.items.push_back(chapter);
+    store_ = std::make_unique<ProgressStore>(folder_ + "/p.sqlite");
+    player_ = std::make_unique<Player>(manifest_, *store_, PlayerOptions{});
+    player_->onNote = [this](const std::string& line) { notes_ += line + "\n"; };
+    ASSERT_EQ(send({"login", "anna"}), "{\"ok\":true}");
+  }
+  void TearDown() override { fs::remove_all(folder_); }
+
+  std::string send(const std::vector<std::string>& message) {
+    return player_->handle(message);
+  }
+  // Plays item with these API calls (function, arguments...), each
+  // expected to answer "true" or a value, without LMSFinish.
+  void play(const std::string& item,
+            const std::vector<std::vector<std::string>>& calls) {
+    ASSERT_NE(send({"launch", item}).find("\"ok\":true"), std::string::npos);
+    for (std::vector<std::string> call : calls) {
+      call.insert(call.begin(), "api");
+      ASSERT_EQ(send(call), "true") << call[1] << " " << call[2];
+    }
+  }
+
+  std::string folder_;
+  Manifest manifest_;
+  std::unique_ptr<ProgressStore> store_;
+  std::unique_ptr<Player> player_;
+  std::string notes_;
+};
+
+TEST_F(PlayerTest, PrerequisitesHoldItemsBackUntilMet) {
+  struct Case {
+    const char* item;
+    const char* reasonBefore;  // "" when launchable at first
+  };
+  const Case cases[] = {{"A", ""},
+                        {"B", "First complete: First"},
+                        {"C", "First complete: First, Second"},
+                        // A rule nobody can read holds nobody back.
+                        {"D", ""}};
+  for (const Case& c : cases) {
+    const std::string answer = send({"launch", c.item});
+    EXPECT_EQ(answer.find("\"ok\":true") != std::string::npos,
+              *c.reasonBefore == 0)
+        << c.item << ": " << answer;
+    if (*c.reasonBefore)
+      EXPECT_NE(answer.find(c.reasonBefore), std::string::npos) << answer;
+  }
+  EXPECT_NE(notes_.find("prerequisites of item D do not parse"),
+            std::string::npos)
+      << notes_;
+  play("A", {{"LMSInitialize", ""},
+             {"LMSSetValue", "cmi.core.lesson_status", "completed"},
+             {"LMSCommit", ""}});
+  EXPECT_EQ(store_->load("anna", "A").count("cmi.core.lesson_status"), 1u);
+  EXPECT_NE(send({"launch", "B"}).find("\"ok\":true"), std::string::npos);
+  EXPECT_NE(send({"menu"}).find("\"id\":\"C\",\"title\":\"Third\",\"depth\":1"),
+            std::string::npos)
+      << send({"menu"});
+}
+
+TEST_F(PlayerTest, LeavingStoresTheOpenSessionAndContinueFindsIt) {
+  EXPECT_EQ(player_->continueItem(), "A");
+  play("A", {{"LMSInitialize", ""},
+             {"LMSSetValue", "cmi.core.lesson_status", "completed"}});
+  player_->leave();
+  play("B", {{"LMSInitialize", ""},
+             {"LMSSetValue", "cmi.core.exit", "suspend"},
+             {"LMSSetValue", "cmi.suspend_data", "page=4"}});
+  send({"left"});  // the page has gone without LMSFinish
+  EXPECT_EQ(store_->load("anna", "A").at("cmi.core.lesson_status"),
+            "completed");
+  EXPECT_EQ(store_->load("anna", "B").at("cmi.suspend_data"), "page=4");
+  EXPECT_EQ(player_->continueItem(), "B");
+  EXPECT_TRUE(player_->playing().empty());
+}
+
+TEST_F(PlayerTest, AnswersTheScreensAndRefusesWhatItCannotTake) {
+  struct Case {
+    std::vector<std::string> message;
+    const char* contains;
+  };
+  const Case cases[] = {
+      {{"api", "LMSInitialize", ""}, "false"},  // nothing launched
+      {{"login", " \t "}, "\"ok\":false"},
+      {{"login", "tab\there"}, "\"ok\":false"},
+      {{"login", "Anna & \"Ben\""}, "\"ok\":true"},
+      {{"start"}, "\"learners\":[\"anna\",\"Anna & \\\"Ben\\\"\"]"},
+      {{"start"}, "\"title\":\"Caf\xC3\xA9 & co\""},
+      {{"launch", "F"}, "no item F"},  // a folder of the tree
+      {{"launch", "nowhere"}, "no item nowhere"},
+      {{"unknown"}, ""},
+  };
+  for (const Case& c : cases) {
+    const std::string answer = send(c.message);
+    EXPECT_NE(answer.find(c.contains), std::string::npos)
+        << c.message[0] << " -> " << answer;
+  }
+}
+
+TEST_F(PlayerTest, TheResultsReportIsPlainAsciiXml) {
+  play("A", {{"LMSInitialize", ""},
+             {"LMSSetValue", "cmi.core.score.raw", "85"}});
+  const std::string report = player_->resultsReport();
+  EXPECT_NE(report.find("<p fontsize=\"16\">Caf&#233; &amp; co</p>"),
+            std::string::npos)
+      << report;
+  EXPECT_NE(report.find("<s>First</s>"), std::string::npos);
+  EXPECT_NE(report.find("<s>85</s>"), std::string::npos) << report;
+  for (unsigned char c : report) EXPECT_LT(c, 0x80);
+}
+
+TEST(JsonQuoteTest, EscapesAndRepairs) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"", "\"\""},
+      {"a\"b\\c", "\"a\\\"b\\\\c\""},
+      {"\n\r\t\x01\x7f", "\"\\n\\r\\t\\u0001\\u007f\""},
+      {"\xC3\xA9\xF0\x9F\x98\x80", "\"\xC3\xA9\xF0\x9F\x98\x80\""},
+      {"\xC3", "\"\xEF\xBF\xBD\""},              // cut short
+      {"\xED\xA0\x80", "\"\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\""},  // surrogate
+      {"\xC0\xAF", "\"\xEF\xBF\xBD\xEF\xBF\xBD\""},  // overlong
+  };
+  for (const auto& [text, json] : cases) EXPECT_EQ(JsonQuote(text), json);
+}
+
+}  // namespace
+}  // namespace zept::scorm
