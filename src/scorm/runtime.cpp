@@ -43,9 +43,13 @@ std::string_view Get(const M& values, std::string_view element) {
   return it == values.end() ? std::string_view{} : std::string_view(it->second);
 }
 
+// A name from the page as messages show it: short, and valid UTF-8 even when
+// the cut splits a character.
 std::string Shortened(std::string_view text) {
-  if (text.size() <= kLongestName) return std::string(text);
-  return std::string(text.substr(0, kLongestName)) + "...";
+  const bool cut = text.size() > kLongestName;
+  if (cut) text = text.substr(0, kLongestName);
+  std::string out = RepairUtf8(text).value_or(std::string(text));
+  return cut ? out + "..." : out;
 }
 
 // The learner left: the session's time joins the total, the exit decides the
@@ -304,7 +308,8 @@ std::pair<int, std::string> ElementFault(const std::string& element,
       return {0, {}};
     case Fault::kUnknown:
       if (element.empty()) return {201, "no element named"};
-      if (auto hint = Scorm2004Hint(element)) return {401, std::move(*hint)};
+      if (auto hint = Scorm2004Hint(Shortened(element)))
+        return {401, std::move(*hint)};
       return {401, Shortened(element) +
                        " is not an element of the SCORM 1.2 data model"};
     case Fault::kBadIndex:
@@ -359,11 +364,13 @@ std::string Runtime::getValue(const std::string& element) {
           impl.count(std::string_view(element).substr(0, element.size() - 7)));
       break;
     default:
-      if (const auto it = impl.values.find(element); it != impl.values.end())
-        value = it->second;
-      else if (const auto from = impl.provided.find(element);
-               from != impl.provided.end())
+      // What the learner and the manifest provide wins over a stored copy.
+      if (const auto from = impl.provided.find(element);
+          from != impl.provided.end())
         value = from->second;
+      else if (const auto it = impl.values.find(element);
+               it != impl.values.end())
+        value = it->second;
   }
   succeed();
   return value;
@@ -556,12 +563,13 @@ std::string Runtime::conformanceSummary() const {
 Values NextLaunchValues(const Values& stored, const LaunchContext& context) {
   Map values(stored.begin(), stored.end());
   CloseSession(values, context);
-  const Map provided = Provided(context);
   Values next;
   for (const auto& [element, value] : values) {
     const ParsedElement parsed = ParseElement(element);
     if (parsed.rule && !parsed.keyword) next.emplace(element, value);
   }
+  for (const auto& [element, value] : Provided(context))
+    next.insert_or_assign(element, value);
   // Every element outside the arrays, as LMSGetValue would give it.
   for (const ElementRule& rule : DataModelRules()) {
     if (rule.access == Access::kWriteOnly ||
@@ -569,11 +577,7 @@ Values NextLaunchValues(const Values& stored, const LaunchContext& context) {
         rule.type == DataType::kChildren || rule.type == DataType::kCount ||
         rule.type == DataType::kVersion)
       continue;
-    const std::string element(rule.pattern);
-    if (next.contains(element)) continue;
-    const auto it = provided.find(element);
-    next.emplace(element, it != provided.end() ? it->second
-                                               : std::string(Default(element)));
+    next.try_emplace(std::string(rule.pattern), Default(rule.pattern));
   }
   return next;
 }

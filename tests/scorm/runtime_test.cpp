@@ -541,6 +541,8 @@ TEST(RuntimeTest, RelaunchAfterTheProgramDiedMidSession) {
     stored = first.api.toStore();  // and the program dies here
   }
   EXPECT_EQ(stored.at("zept.session"), "open");
+  // A stored copy of what the learner and the manifest provide is ignored.
+  stored["cmi.core.student_name"] = "stale";
   EXPECT_EQ(stored.at("cmi.core.total_time"), "0000:00:00");
 
   // Both a relaunch and the results close the session once.
@@ -559,6 +561,7 @@ TEST(RuntimeTest, RelaunchAfterTheProgramDiedMidSession) {
   EXPECT_EQ(second.api.LMSGetValue("cmi.core.total_time"), "0000:10:00");
   EXPECT_EQ(second.api.LMSGetValue("cmi.core.lesson_location"), "p3");
   EXPECT_EQ(second.api.LMSGetValue("cmi.suspend_data"), "state");
+  EXPECT_EQ(second.api.LMSGetValue("cmi.core.student_name"), "Doe, Jane");
   EXPECT_EQ(second.api.LMSGetValue("cmi.objectives._count"), "1");
   // Interactions are this session's journal; the last ones stay stored
   // until this session records its own.
