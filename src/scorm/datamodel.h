@@ -87,7 +87,8 @@ struct Verdict {
 Verdict CheckValue(const ElementRule& rule, std::string_view value,
                    std::string_view interactionType = {});
 
-// UTF-16 code units of UTF-8 text; an invalid byte counts as one.
+// UTF-16 code units of UTF-8 text, exact for valid UTF-8 (values are
+// repaired before they are counted).
 std::size_t Utf16Length(std::string_view utf8);
 // The text with every invalid UTF-8 sequence replaced by U+FFFD; nullopt when
 // it is valid already (the usual case, which copies nothing).
