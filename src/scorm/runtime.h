@@ -2,15 +2,18 @@
 // The SCORM 1.2 runtime behind window.API: the state machine of the eight
 // functions and the cmi data model, for one launch of one item.
 
+#include <cstddef>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace zept::scorm {
 
-// A learner's values of an item by full element name ("cmi.core.lesson_status"),
-// as the progress store keeps them.
+// A learner's values of an item by full element name
+// ("cmi.core.lesson_status"), as the progress store keeps them.
 using Values = std::map<std::string, std::string>;
 
 // What the runtime provides rather than the SCO: from the learner and from
@@ -22,12 +25,20 @@ struct LaunchContext {
   std::string masteryScore;     // adlcp:masteryscore
   std::string maxTimeAllowed;   // adlcp:maxtimeallowed
   std::string timeLimitAction;  // adlcp:timelimitaction
+  // cmi.core.credit and cmi.core.lesson_mode; the player always launches for
+  // credit in normal mode, the others are for tests and later use.
+  std::string credit = "credit";
+  std::string lessonMode = "normal";
 };
 
 struct RuntimeOptions {
   // The standard's limits (405 past them) instead of the lenient ones, and
   // the record behind conformanceSummary().
   bool strict = false;
+  // What the values of one item may take, in bytes of names and values
+  // (with a small charge per element): past it a set is refused (101) so a
+  // SCO cannot grow the store without bound. Far above what content needs.
+  std::size_t maxValueBytes = std::size_t{16} << 20;
 };
 
 class Runtime {
@@ -36,7 +47,12 @@ class Runtime {
 
   // stored: what the store holds for the learner and item ({} the first
   // time). A new Runtime is a new session.
+  // A session the store holds as still open (the program ended before the
+  // SCO finished) is closed first, as end() would have closed it.
   Runtime(LaunchContext context, Values stored, RuntimeOptions options = {});
+  ~Runtime();
+  Runtime(Runtime&&) noexcept;
+  Runtime& operator=(Runtime&&) noexcept;
 
   // The API, with the standard's names. Never throws.
   std::string LMSInitialize(const std::string& parameter);
@@ -61,7 +77,9 @@ class Runtime {
 
   // What the store should hold for the learner and item now: the stored
   // values with this session's. After LMSFinish or end(), the values of
-  // the next launch (total_time summed, entry, status settled).
+  // the next launch (total_time summed, entry, status settled). While the
+  // session runs it also holds "zept.session" = "open" and total_time
+  // without this session, so a relaunch from it closes the session once.
   Values toStore() const;
   // Something was set or the session ended since markStored().
   bool unstored() const { return unstored_; }
@@ -78,9 +96,15 @@ class Runtime {
 
  private:
   struct Impl;
+  std::string setValue(const std::string& element, const std::string& value);
+  std::string getValue(const std::string& element);
+  void fail(int code, std::string_view element, std::string diagnostic);
+  void succeed();
+  void close();
+
   State state_ = State::kNotInitialized;
   bool unstored_ = false;
-  // The implementation's own members follow here.
+  std::unique_ptr<Impl> impl_;
 };
 
 // What LMSGetValue would give the SCO at its next launch (cmi.core.entry,
