@@ -14,7 +14,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <set>
 
 #include "platform/codepage.h"
 #include "util/sha256.h"
@@ -32,7 +31,7 @@ constexpr char kSchema[] =
     "CREATE TABLE item_values(login TEXT NOT NULL, item TEXT NOT NULL,"
     " element TEXT NOT NULL, value TEXT NOT NULL,"
     " PRIMARY KEY(login, item, element));"
-    "PRAGMA user_version=1;";
+    "PRAGMA user_version=1;";  // kSchemaVersion
 
 void AppendNumber(std::string& out, std::uint64_t n, int bytes) {
   for (int i = 0; i < bytes; ++i) out += static_cast<char>(n >> (8 * i));
