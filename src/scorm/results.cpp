@@ -1,1 +1,187 @@
-// (being written)
+#include "scorm/results.h"
+
+#include <cstdint>
+
+namespace zept::scorm {
+namespace {
+
+// The length of the well-formed UTF-8 sequence at text[i], or, for a bad
+// one, minus the length of its longest valid start (at least 1): that many
+// bytes make one U+FFFD, as Unicode recommends.
+int Utf8Sequence(std::string_view text, std::size_t i) {
+  const auto at = [&](std::size_t k) {
+    return static_cast<unsigned char>(text[k]);
+  };
+  const unsigned char lead = at(i);
+  if (lead < 0x80) return 1;
+  int length;
+  unsigned char low = 0x80, high = 0xBF;  // the second byte's range
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;   // no overlong forms
+    if (lead == 0xED) high = 0x9F;  // no surrogates
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;  // nothing past U+10FFFF
+  } else {
+    return -1;
+  }
+  for (int k = 1; k < length; ++k) {
+    if (i + k >= text.size()) return -k;
+    const unsigned char c = at(i + k);
+    if (k == 1 ? (c < low || c > high) : (c < 0x80 || c > 0xBF)) return -k;
+  }
+  return length;
+}
+
+// Pretty-printed JSON, two spaces a level, written as it goes.
+class JsonWriter {
+ public:
+  std::string take() { return std::move(out_) + "\n"; }
+
+  void open(char bracket) {
+    next();
+    out_ += bracket;
+    ++depth_;
+    first_ = true;
+  }
+  void close(char bracket) {
+    --depth_;
+    if (!first_) newline();
+    out_ += bracket;
+    first_ = false;
+  }
+  void key(std::string_view name) {
+    next();
+    out_ += JsonString(name);
+    out_ += ": ";
+    keyed_ = true;
+  }
+  void string(std::string_view text) {
+    next();
+    out_ += JsonString(text);
+  }
+
+ private:
+  // Before a member or an element: the comma and the indentation, unless
+  // its key was just written.
+  void next() {
+    if (keyed_) {
+      keyed_ = false;
+      return;
+    }
+    if (!first_) out_ += ',';
+    if (depth_ > 0) newline();
+    first_ = false;
+  }
+  void newline() {
+    out_ += '\n';
+    out_.append(2 * depth_, ' ');
+  }
+
+  std::string out_;
+  int depth_ = 0;
+  bool first_ = true;
+  bool keyed_ = false;
+};
+
+}  // namespace
+
+std::string JsonString(std::string_view text) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string out = "\"";
+  out.reserve(text.size() + 2);
+  for (std::size_t i = 0; i < text.size();) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+      ++i;
+    } else if (c < 0x20) {
+      out += "\\u00";
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+      ++i;
+    } else if (const int n = Utf8Sequence(text, i); n > 0) {
+      out.append(text, i, n);
+      i += n;
+    } else {
+      out += "\xEF\xBF\xBD";
+      i += -n;
+    }
+  }
+  out += '"';
+  return out;
+}
+
+LaunchContext ContextFor(const std::string& login, const Item& item) {
+  LaunchContext context;
+  context.studentId = login;
+  context.studentName = login;
+  context.launchData = item.dataFromLms;
+  context.masteryScore = item.masteryScore;
+  context.maxTimeAllowed = item.maxTimeAllowed;
+  context.timeLimitAction = item.timeLimitAction;
+  return context;
+}
+
+std::string ResultsJson(const Manifest& manifest, ProgressStore& store,
+                        const std::string& learner,
+                        const NextValuesFunction& next) {
+  std::vector<std::string> logins;
+  if (learner.empty()) {
+    logins = store.learners();
+  } else if (store.hasLearner(learner)) {
+    logins.push_back(learner);
+  } else {
+    throw EUnknownLearner("no learner '" + learner +
+                          "' has progress stored for this package");
+  }
+  const std::vector<const Item*> items = LaunchableItems(manifest);
+
+  JsonWriter json;
+  json.open('{');
+  json.key("course");
+  json.open('{');
+  json.key("identifier");
+  json.string(manifest.identifier);
+  json.key("title");
+  json.string(manifest.title);
+  json.close('}');
+  json.key("learners");
+  json.open('[');
+  for (const std::string& login : logins) {
+    json.open('{');
+    json.key("login");
+    json.string(login);
+    json.key("items");
+    json.open('[');
+    for (const Item* item : items) {
+      json.open('{');
+      json.key("identifier");
+      json.string(item->identifier);
+      json.key("title");
+      json.string(item->title);
+      json.key("values");
+      json.open('{');
+      const Values values =
+          next(store.load(login, item->identifier), ContextFor(login, *item));
+      for (const auto& [element, value] : values) {
+        json.key(element);
+        json.string(value);
+      }
+      json.close('}');
+      json.close('}');
+    }
+    json.close(']');
+    json.close('}');
+  }
+  json.close(']');
+  json.close('}');
+  return json.take();
+}
+
+}  // namespace zept::scorm

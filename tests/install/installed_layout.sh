@@ -11,24 +11,26 @@ cmake --install "$build" --prefix "$prefix" >/dev/null
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 cd "$prefix"
-for f in bin/zept bin/zept-reg bin/zept-report \
+for f in bin/zept bin/zept-reg bin/zept-report bin/zept-results \
          share/applications/zept.desktop \
          share/icons/hicolor/scalable/apps/zept.svg \
          share/man/man1/zept.1 share/man/man1/zept-reg.1 share/man/man1/zept-report.1 \
+         share/man/man1/zept-results.1 \
          share/zept/ruffle/ruffle.js share/zept/ruffle/LICENSE_APACHE share/zept/ruffle/LICENSE_MIT; do
   [ -f "$f" ] || fail "$f is not installed"
 done
-for f in bin/zept bin/zept-reg bin/zept-report; do
+for f in bin/zept bin/zept-reg bin/zept-report bin/zept-results; do
   [ -x "$f" ] || fail "$f is not executable"
 done
 ls share/zept/ruffle/core.ruffle.*.js >/dev/null 2>&1 || fail "no core.ruffle.*.js"
 ls share/zept/ruffle/*.wasm >/dev/null 2>&1 || fail "no wasm"
 while read -r f; do
   case "$f" in
-    bin/zept | bin/zept-reg | bin/zept-report) ;;
+    bin/zept | bin/zept-reg | bin/zept-report | bin/zept-results) ;;
     share/applications/zept.desktop) ;;
     share/icons/hicolor/scalable/apps/zept.svg | share/icons/hicolor/48x48/apps/zept.png) ;;
     share/man/man1/zept.1 | share/man/man1/zept-reg.1 | share/man/man1/zept-report.1) ;;
+    share/man/man1/zept-results.1) ;;
     share/zept/ruffle/ruffle.js | share/zept/ruffle/core.ruffle.*.js) ;;
     share/zept/ruffle/*.wasm | share/zept/ruffle/LICENSE_*) ;;
     *) fail "$f should not be installed" ;;

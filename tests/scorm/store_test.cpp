@@ -1,1 +1,487 @@
 #include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "scorm/progress_store.h"
+#include "scorm/results.h"
+#include "util/sha256.h"
+
+namespace zept::scorm {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A scratch folder for the databases, removed afterwards.
+class StoreTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/zept-store-test-XXXXXX";
+    dir = ::mkdtemp(pattern);
+  }
+  void TearDown() override { fs::remove_all(dir); }
+
+  std::string path(const std::string& name = "p.sqlite") const {
+    return dir + "/" + name;
+  }
+  // A second connection beside the store's, as another process would have.
+  sqlite3* raw(const std::string& file) {
+    sqlite3* db = nullptr;
+    EXPECT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+    others.emplace_back(db, sqlite3_close);
+    return db;
+  }
+  static void Exec(sqlite3* db, const char* sql) {
+    ASSERT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK)
+        << sqlite3_errmsg(db);
+  }
+  static std::string Bytes(const std::string& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+  }
+
+  std::string dir;
+  std::vector<std::unique_ptr<sqlite3, int (*)(sqlite3*)>> others;
+};
+
+// What std::string makes of a literal with NUL bytes in it.
+template <std::size_t N>
+std::string Raw(const char (&text)[N]) {
+  return std::string(text, N - 1);
+}
+
+TEST(Sha256Test, StandardVectorsWholeAndByteByByte) {
+  const struct {
+    std::string input;
+    const char* hex;
+  } cases[] = {
+      {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+      {"abc",
+       "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+      {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+       "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+      {"abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmnoijklmn"
+       "opjklmnopqklmnopqrlmnopqrsmnopqrstnopqrstu",
+       "cf5b16a778af8380036ce59e7b0492370b249b11e8f07a51afac45037afee9d1"},
+      {std::string(55, 'a'),
+       "9f4390f8d30c2dd92ec9f095b65e2b9ae9b0a925a5258e241c9f1e910f734318"},
+      {std::string(64, 'a'),
+       "ffe054fe7ae0cb6dc65c3af9b61d5209f439851db43d0ba5997337df154668eb"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.input.size());
+    EXPECT_EQ(Sha256Hex(c.input), c.hex);
+    Sha256 pieces;
+    for (char ch : c.input) pieces.update(std::string_view(&ch, 1));
+    EXPECT_EQ(pieces.hexDigest(), c.hex);
+  }
+}
+
+// A string read in pieces.
+class StringReader final : public EntryReader {
+ public:
+  explicit StringReader(std::string bytes) : bytes_(std::move(bytes)) {}
+  std::uint64_t size() const override { return bytes_.size(); }
+  std::size_t read(char* buffer, std::size_t n) override {
+    n = std::min(n, bytes_.size() - at_);
+    std::copy_n(bytes_.data() + at_, n, buffer);
+    at_ += n;
+    return n;
+  }
+
+ private:
+  std::string bytes_;
+  std::size_t at_ = 0;
+};
+
+// A package held in memory: its entries and the manifest's bytes.
+class MemoryPackage final : public PackageFiles {
+ public:
+  const std::string& location() const override { return location_; }
+  std::vector<PackageEntry> entries() const override { return files; }
+  bool exists(const std::string& path) const override {
+    return path == "imsmanifest.xml" && manifest;
+  }
+  std::unique_ptr<EntryReader> open(const std::string& path) const override {
+    if (!exists(path)) return nullptr;
+    return std::make_unique<StringReader>(*manifest);
+  }
+  std::string nativeFile(const std::string&) const override { return ""; }
+  const std::vector<std::string>& warnings() const override {
+    return warnings_;
+  }
+
+  std::optional<std::string> manifest = "<manifest identifier=\"M\"/>";
+  std::vector<PackageEntry> files = {{"imsmanifest.xml", 26, 0x1111},
+                                     {"a/index.html", 100, 0x2222},
+                                     {"a/b.js", 7, 0x3333},
+                                     {"z.png", 5000, 0x4444}};
+
+ private:
+  std::string location_ = "/memory";
+  std::vector<std::string> warnings_;
+};
+
+TEST(PackageKeyTest, SameContentSameKeyAnyChangeAnother) {
+  const std::string base = PackageKey(MemoryPackage());
+  EXPECT_EQ(base.size(), 64u);
+  EXPECT_EQ(base.find_first_not_of("0123456789abcdef"), std::string::npos);
+  const struct {
+    const char* change;
+    std::function<void(MemoryPackage&)> apply;
+    bool sameKey;
+  } cases[] = {
+      {"nothing", [](MemoryPackage&) {}, true},
+      {"entries listed in another order",
+       [](MemoryPackage& p) { std::reverse(p.files.begin(), p.files.end()); },
+       true},
+      {"a size", [](MemoryPackage& p) { p.files[2].size = 8; }, false},
+      {"a checksum", [](MemoryPackage& p) { p.files[1].crc = 0; }, false},
+      {"a name", [](MemoryPackage& p) { p.files[3].path = "y.png"; }, false},
+      {"a file more",
+       [](MemoryPackage& p) {
+         p.files.push_back({"extra", 0, 0});
+       },
+       false},
+      {"the manifest's bytes",
+       [](MemoryPackage& p) { p.manifest = "<manifest identifier='M'/>"; },
+       false},
+      {"no manifest", [](MemoryPackage& p) { p.manifest.reset(); }, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.change);
+    MemoryPackage package;
+    c.apply(package);
+    EXPECT_EQ(PackageKey(package) == base, c.sameKey);
+  }
+  // Names that run together differently are told apart.
+  MemoryPackage joined, split;
+  joined.files = {{"ab", 1, 2}, {"c", 3, 4}};
+  split.files = {{"a", 1, 2}, {"bc", 3, 4}};
+  EXPECT_NE(PackageKey(joined), PackageKey(split));
+  EXPECT_EQ(StorePath("/data/zept", "k1"), "/data/zept/packages/k1.sqlite");
+}
+
+TEST_F(StoreTest, ValuesComeBackExactlyForAnyLoginAndItem) {
+  const std::string suspend(64000, 'x');
+  const struct {
+    std::string login, item;
+    Values values;
+  } cases[] = {
+      {"anna",
+       "ITEM1",
+       {{"cmi.suspend_data", suspend},
+        {"cmi.core.lesson_status", "incomplete"},
+        {"cmi.core.lesson_location", ""}}},
+      {"Zoë 日本", "ITEM1", {{"cmi.core.score.raw", "85"}}},
+      {"a&b<c>\"d\"'e'", "I&<'\"", {{"cmi.comments", "<&\"'>"}}},
+      {"x'); DROP TABLE learners; --", "ITEM2", {{"e", "v"}}},
+      {Raw("nul\0inside"), Raw("item\0"), {{Raw("e\0"), Raw("a\0b")}}},
+      {"ANNA", "ITEM1", {{"cmi.core.lesson_status", "passed"}}},
+      {"anna", "ITEM2", {}},
+  };
+  {
+    ProgressStore store(path());
+    for (const auto& c : cases) store.save(c.login, c.item, c.values);
+  }
+  ProgressStore store(path());
+  std::vector<std::string> logins;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.login);
+    EXPECT_EQ(store.load(c.login, c.item), c.values);
+    EXPECT_EQ(store.loadAll(c.login).count(c.item), c.values.empty() ? 0u : 1u);
+    EXPECT_TRUE(store.hasLearner(c.login));
+    if (std::find(logins.begin(), logins.end(), c.login) == logins.end())
+      logins.push_back(c.login);
+  }
+  EXPECT_EQ(store.learners(), logins);
+  EXPECT_FALSE(store.hasLearner("Anna"));
+  EXPECT_EQ(store.load("anna", "ITEM9"), Values{});
+  EXPECT_EQ(store.loadAll("nobody"), (std::map<std::string, Values>{}));
+  // addLearner keeps the first place of a learner already there.
+  store.addLearner("bob");
+  store.addLearner("anna");
+  logins.push_back("bob");
+  EXPECT_EQ(store.learners(), logins);
+  EXPECT_THROW(store.addLearner(""), EStoreError);
+  EXPECT_THROW(store.save("", "ITEM1", {}), EStoreError);
+}
+
+TEST_F(StoreTest, SaveReplacesTheItemsValues) {
+  ProgressStore store(path());
+  store.save("anna", "OTHER", {{"kept", "1"}});
+  const struct {
+    Values saved;
+  } steps[] = {
+      {{{"a", "1"}, {"b", "2"}, {"c", "3"}}},
+      {{{"b", "2 changed"}, {"d", "4"}}},
+      {{{"b", std::string(64000, 'y')}, {"d", "4"}}},
+      {{{"b", std::string(64000, 'y')}, {"d", ""}}},
+      {{}},
+      {{{"a", "again"}}},
+  };
+  for (const auto& step : steps) {
+    store.save("anna", "ITEM", step.saved);
+    EXPECT_EQ(store.load("anna", "ITEM"), step.saved);
+  }
+  EXPECT_EQ(store.load("anna", "OTHER"), (Values{{"kept", "1"}}));
+}
+
+// Opening, read-only or not, refuses what it cannot use with a message
+// naming the file, and leaves the file as it was.
+TEST_F(StoreTest, RefusedFilesAreNamedAndLeftAlone) {
+  const struct {
+    const char* what;
+    std::function<void(const std::string& file)> make;
+    const char* message;
+    bool writableToo;
+  } cases[] = {
+      {"missing", [](const std::string&) {}, "no progress is stored", false},
+      {"empty", [](const std::string& f) { std::ofstream{f}; },
+       "no progress is stored", false},
+      {"written by a newer zept",
+       [this](const std::string& f) {
+         { ProgressStore store(f); }
+         Exec(raw(f), "PRAGMA user_version=2");
+       },
+       "newer zept", true},
+      {"not a database",
+       [](const std::string& f) { std::ofstream(f) << std::string(5000, 'z'); },
+       "not a database", true},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string file = dir + "/case" + std::to_string(++n) + "/s.sqlite";
+    fs::create_directories(dir + "/case" + std::to_string(n));
+    c.make(file);
+    others.clear();
+    const bool existed = fs::exists(file);
+    const std::string before = Bytes(file);
+    for (bool readOnly : {true, false}) {
+      if (!readOnly && !c.writableToo) continue;
+      try {
+        ProgressStore store(file, readOnly);
+        ADD_FAILURE() << "opened, readOnly " << readOnly;
+      } catch (const EStoreError& e) {
+        EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos)
+            << e.what();
+        EXPECT_NE(std::string(e.what()).find(file), std::string::npos)
+            << e.what();
+      }
+      EXPECT_EQ(fs::exists(file), existed);
+      EXPECT_EQ(Bytes(file), before);
+    }
+  }
+  // Nor does a read-only store make the folder of a missing one.
+  EXPECT_THROW(ProgressStore(dir + "/packages/k.sqlite", true), EStoreError);
+  EXPECT_FALSE(fs::exists(dir + "/packages"));
+}
+
+TEST_F(StoreTest, ReadOnlyStoreReadsAndRefusesToWrite) {
+  const std::string file = dir + "/packages/k.sqlite";
+  // With the writer gone its log is gone too; the reader does without.
+  ProgressStore(file).save("anna", "ITEM1", {{"e", "v"}});
+  ASSERT_FALSE(fs::exists(file + "-wal"));
+  ProgressStore reader(file, true);
+  EXPECT_EQ(reader.learners(), std::vector<std::string>{"anna"});
+  EXPECT_EQ(reader.load("anna", "ITEM1"), (Values{{"e", "v"}}));
+  try {
+    reader.save("anna", "ITEM1", {});
+    ADD_FAILURE() << "a read-only store wrote";
+  } catch (const EStoreError& e) {
+    EXPECT_NE(std::string(e.what()).find(file), std::string::npos) << e.what();
+  }
+  EXPECT_THROW(reader.addLearner("bob"), EStoreError);
+  EXPECT_EQ(ProgressStore(file).load("anna", "ITEM1"), (Values{{"e", "v"}}));
+}
+
+// zept-results reads while zept writes: neither waits for the other.
+TEST_F(StoreTest, ReaderAndWriterDoNotWaitForEachOther) {
+  ProgressStore writer(path());
+  writer.save("anna", "ITEM1", {{"e", "old"}});
+  ProgressStore reader(path(), true);
+
+  // Another writer in the middle of a transaction: the reader sees the
+  // last commit at once.
+  sqlite3* other = raw(path());
+  Exec(other, "BEGIN IMMEDIATE");
+  Exec(other, "UPDATE item_values SET value='new'");
+  EXPECT_EQ(reader.load("anna", "ITEM1"), (Values{{"e", "old"}}));
+  Exec(other, "COMMIT");
+  EXPECT_EQ(reader.load("anna", "ITEM1"), (Values{{"e", "new"}}));
+
+  // A reader in the middle of a read: the writer commits, the reader keeps
+  // its snapshot until it ends.
+  Exec(other, "BEGIN");
+  Exec(other, "SELECT count(*) FROM item_values");
+  writer.save("anna", "ITEM1", {{"e", "newer"}});
+  EXPECT_EQ(reader.load("anna", "ITEM1"), (Values{{"e", "newer"}}));
+  Exec(other, "COMMIT");
+}
+
+TEST(JsonStringTest, EscapesAndAlwaysGivesValidUtf8) {
+  const struct {
+    std::string text;
+    const char* json;
+  } cases[] = {
+      {"", R"("")"},
+      {"plain & <b>'x'", R"("plain & <b>'x'")"},
+      {"\"quoted\" \\ /", R"("\"quoted\" \\ /")"},
+      {Raw("\n\r\t\b\f\0\x1f\x7f"),
+       R"("\u000a\u000d\u0009\u0008\u000c\u0000\u001f)"
+       "\x7f\""},
+      {"é 日本 \xF0\x9F\x98\x80", "\"é 日本 \xF0\x9F\x98\x80\""},
+      // Each bad sequence, or its longest valid start, is one U+FFFD.
+      {"a\xFF"
+       "b",
+       "\"a\xEF\xBF\xBD"
+       "b\""},
+      {"\xC0\xAF", "\"\xEF\xBF\xBD\xEF\xBF\xBD\""},
+      {"\xE2\x82", "\"\xEF\xBF\xBD\""},
+      {"\xE2\x82x", "\"\xEF\xBF\xBDx\""},
+      {"\xED\xA0\x80", "\"\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\""},
+      {"\xF4\x90\x80\x80",
+       "\"\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\""},
+      {"\xF0\x9F\x98", "\"\xEF\xBF\xBD\""},
+      {"\x80\"", "\"\xEF\xBF\xBD\\\"\""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.json);
+    EXPECT_EQ(JsonString(c.text), c.json);
+  }
+}
+
+// A stand-in for NextLaunchValues that shows the launch context it got.
+Values ShowContext(const Values& stored, const LaunchContext& c) {
+  Values values = stored;
+  values["launch"] = c.studentId + "|" + c.studentName + "|" + c.launchData +
+                     "|" + c.masteryScore + "|" + c.maxTimeAllowed + "|" +
+                     c.timeLimitAction;
+  return values;
+}
+
+Manifest CourseManifest() {
+  Manifest m;
+  m.identifier = "MANIFEST-1";
+  m.title = "Café \"Sécurité\" \\ 1";
+  Item module;
+  module.identifier = "MOD1";
+  module.title = "Module 1";
+  Item a;
+  a.identifier = "SCO-A";
+  a.title = "A\tone";
+  a.launch = "a/index.html";
+  a.isSco = true;
+  a.masteryScore = "80";
+  a.dataFromLms = "start=1";
+  module.children.push_back(a);
+  Item c;
+  c.identifier = "SCO-C";
+  c.title = "C";
+  c.launch = "c.html";
+  c.isSco = true;
+  c.maxTimeAllowed = "0000:30:00";
+  c.timeLimitAction = "exit,message";
+  m.items = {module, c};
+  return m;
+}
+
+TEST_F(StoreTest, ResultsJsonText) {
+  constexpr char kHead[] = R"({
+  "course": {
+    "identifier": "MANIFEST-1",
+    "title": "Café \"Sécurité\" \\ 1"
+  },
+  "learners": [)";
+  constexpr char kAnna[] = R"(
+    {
+      "login": "anna",
+      "items": [
+        {
+          "identifier": "SCO-A",
+          "title": "A\u0009one",
+          "values": {
+            "cmi.core.lesson_status": "passed",
+            "cmi.suspend_data": "a\"b\\c\u000a\u0001é)"
+                           "\xEF\xBF\xBD"
+                           R"(",
+            "launch": "anna|anna|start=1|80||"
+          }
+        },
+        {
+          "identifier": "SCO-C",
+          "title": "C",
+          "values": {
+            "launch": "anna|anna|||0000:30:00|exit,message"
+          }
+        }
+      ]
+    })";
+  constexpr char kBob[] = R"(
+    {
+      "login": "bob <&>",
+      "items": [
+        {
+          "identifier": "SCO-A",
+          "title": "A\u0009one",
+          "values": {
+            "launch": "bob <&>|bob <&>|start=1|80||"
+          }
+        },
+        {
+          "identifier": "SCO-C",
+          "title": "C",
+          "values": {
+            "cmi.core.exit": "suspend",
+            "cmi.core.score.raw": "70",
+            "launch": "bob <&>|bob <&>|||0000:30:00|exit,message"
+          }
+        }
+      ]
+    })";
+  const auto both = [](ProgressStore& store) {
+    store.save("anna", "SCO-A",
+               {{"cmi.suspend_data", "a\"b\\c\n\x01\xC3\xA9\xFF"},
+                {"cmi.core.lesson_status", "passed"}});
+    store.save("bob <&>", "SCO-C",
+               {{"cmi.core.score.raw", "70"}, {"cmi.core.exit", "suspend"}});
+    // Not an item of the organization: not shown.
+    store.save("anna", "GONE", {{"x", "y"}});
+  };
+  const struct {
+    const char* what;
+    std::function<void(ProgressStore&)> setup;
+    std::string learner;
+    std::string expected;  // "" when the learner is unknown
+  } cases[] = {
+      {"no learners", [](ProgressStore&) {}, "", std::string(kHead) + "]\n}\n"},
+      {"every learner, in the order they came", both, "",
+       std::string(kHead) + kAnna + "," + kBob + "\n  ]\n}\n"},
+      {"one learner", both, "bob <&>",
+       std::string(kHead) + kBob + "\n  ]\n}\n"},
+      {"a learner who never came", both, "carl", ""},
+      {"logins differ by case", both, "Anna", ""},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ProgressStore store(path("r" + std::to_string(++n) + ".sqlite"));
+    c.setup(store);
+    if (c.expected.empty()) {
+      EXPECT_THROW(ResultsJson(CourseManifest(), store, c.learner, ShowContext),
+                   EUnknownLearner);
+    } else {
+      EXPECT_EQ(ResultsJson(CourseManifest(), store, c.learner, ShowContext),
+                c.expected);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace zept::scorm
