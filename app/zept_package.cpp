@@ -19,6 +19,7 @@
 #include "scorm/manifest.h"
 #include "scorm/player.h"
 #include "scorm/progress_store.h"
+#include "scorm/results.h"
 #include "util/file_io.h"
 
 namespace zept {
@@ -45,13 +46,6 @@ bool IsPackagePath(const std::string& nativePath) {
   if (std::filesystem::is_regular_file(path, error)) return true;
   return std::filesystem::is_regular_file(path / "imsmanifest.xml", error) &&
          !std::filesystem::exists(path / "cdrom" / "cdrom.swf", error);
-}
-
-std::string PackageDataFolder() {
-  if (const char* data = std::getenv("XDG_DATA_HOME"); data && *data == '/')
-    return std::string(data) + "/zept";
-  const char* home = std::getenv("HOME");
-  return std::string(home && *home ? home : "/tmp") + "/.local/share/zept";
 }
 
 std::unique_ptr<scorm::PackageFiles> OpenPackage(const std::string& nativePath) {
@@ -84,7 +78,7 @@ int RunPackage(Context& ctx, scorm::PackageFiles& files,
     }
     key = scorm::PackageKey(files);
     store = std::make_unique<scorm::ProgressStore>(
-        scorm::StorePath(PackageDataFolder(), key));
+        scorm::StorePath(scorm::DataFolder(ctx.platform.folders), key));
   } catch (const std::exception& e) {
     return fail(e.what());
   }
@@ -207,10 +201,10 @@ int RunPackage(Context& ctx, scorm::PackageFiles& files,
         printer.SetMargins(0.5, 0.5, 0.5, 0.5);
         printer.Print();
         return "{\"message\":" +
-               scorm::JsonQuote("Saved to " + WideToUtf8(answer.file)) + "}";
+               scorm::JsonString("Saved to " + WideToUtf8(answer.file)) + "}";
       } catch (const std::exception& e) {
         return "{\"message\":" +
-               scorm::JsonQuote(std::string("The results were not saved: ") +
+               scorm::JsonString(std::string("The results were not saved: ") +
                                 e.what()) +
                "}";
       }

@@ -25,10 +25,6 @@ struct PackageRunOptions {
 // shell's menu movie.
 bool IsPackagePath(const std::string& nativePath);
 
-// The folder progress of standard packages is kept under:
-// $XDG_DATA_HOME/zept, else ~/.local/share/zept.
-std::string PackageDataFolder();
-
 // Opens the folder or .zip; throws EPackageError (EZeptError) naming what is
 // wrong.
 std::unique_ptr<scorm::PackageFiles> OpenPackage(const std::string& nativePath);

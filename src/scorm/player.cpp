@@ -1,5 +1,7 @@
 #include "scorm/player.h"
 
+#include "scorm/results.h"
+
 #include <algorithm>
 #include <exception>
 
@@ -42,14 +44,14 @@ bool Done(const std::string& status) {
 
 void Field(std::string& out, const char* name, const std::string& value) {
   if (out.back() != '{') out += ',';
-  out += JsonQuote(name);
+  out += JsonString(name);
   out += ':';
-  out += JsonQuote(value);
+  out += JsonString(value);
 }
 
 void Flag(std::string& out, const char* name, bool value) {
   if (out.back() != '{') out += ',';
-  out += JsonQuote(name);
+  out += JsonString(name);
   out += value ? ":true" : ":false";
 }
 
@@ -66,55 +68,6 @@ std::optional<std::string> CleanLogin(const std::string& name) {
 }
 
 }  // namespace
-
-std::string JsonQuote(const std::string& text) {
-  std::string out = "\"";
-  static const char kHex[] = "0123456789abcdef";
-  for (std::size_t i = 0; i < text.size();) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    if (c < 0x80) {
-      switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default:
-          if (c < 0x20 || c == 0x7f) {
-            out += "\\u00";
-            out += kHex[c >> 4];
-            out += kHex[c & 15];
-          } else {
-            out += static_cast<char>(c);
-          }
-      }
-      ++i;
-      continue;
-    }
-    // A whole, shortest-form UTF-8 sequence goes through; anything else is
-    // one U+FFFD per byte.
-    const int length = c >= 0xf0 ? 4 : c >= 0xe0 ? 3 : c >= 0xc2 ? 2 : 0;
-    bool valid = length > 0 && c <= 0xf4 && i + length <= text.size();
-    for (int k = 1; valid && k < length; ++k)
-      valid = (static_cast<unsigned char>(text[i + k]) & 0xc0) == 0x80;
-    if (valid && length == 3) {
-      const auto d = static_cast<unsigned char>(text[i + 1]);
-      valid = !(c == 0xe0 && d < 0xa0) && !(c == 0xed && d >= 0xa0);
-    }
-    if (valid && length == 4) {
-      const auto d = static_cast<unsigned char>(text[i + 1]);
-      valid = !(c == 0xf0 && d < 0x90) && !(c == 0xf4 && d >= 0x90);
-    }
-    if (valid) {
-      out.append(text, i, static_cast<std::size_t>(length));
-      i += static_cast<std::size_t>(length);
-    } else {
-      out += "\xEF\xBF\xBD";
-      ++i;
-    }
-  }
-  return out + "\"";
-}
 
 Player::Player(const Manifest& manifest, ProgressStore& store,
                PlayerOptions options)
@@ -151,7 +104,7 @@ std::string Player::handle(const std::vector<std::string>& message) {
     }
   } catch (const std::exception& e) {
     if (onProblem) onProblem(e.what());
-    return "{\"ok\":false,\"message\":" + JsonQuote(e.what()) + "}";
+    return "{\"ok\":false,\"message\":" + JsonString(e.what()) + "}";
   }
   return "";
 }
@@ -164,7 +117,7 @@ std::string Player::start() {
   for (const std::string& login : store_.learners()) {
     if (!first) out += ',';
     first = false;
-    out += JsonQuote(login);
+    out += JsonString(login);
   }
   out += ']';
   Field(out, "learner", options_.learner);
@@ -174,7 +127,7 @@ std::string Player::start() {
   for (const std::string& line : manifest_.problems) {
     if (!first) out += ',';
     first = false;
-    out += JsonQuote(line);
+    out += JsonString(line);
   }
   return out + "]}";
 }
@@ -187,7 +140,7 @@ std::string Player::login(const std::string& name) {
   if (*clean != learner_) {
     std::string why;
     if (onTakeLearner && !onTakeLearner(*clean, why))
-      return "{\"ok\":false,\"message\":" + JsonQuote(why) + "}";
+      return "{\"ok\":false,\"message\":" + JsonString(why) + "}";
     leave();
     store_.addLearner(*clean);
     learner_ = *clean;
@@ -201,27 +154,16 @@ const Item* Player::find(const std::string& identifier) const {
   return nullptr;
 }
 
-LaunchContext Player::contextFor(const Item& item) const {
-  LaunchContext context;
-  context.studentId = learner_;
-  context.studentName = learner_;
-  context.launchData = item.dataFromLms;
-  context.masteryScore = item.masteryScore;
-  context.maxTimeAllowed = item.maxTimeAllowed;
-  context.timeLimitAction = item.timeLimitAction;
-  return context;
-}
-
 std::string Player::status(const std::string& identifier) {
   const Item* item = find(identifier);
   if (!item || learner_.empty()) return "not attempted";
   if (runtime_ && identifier == playing_) {
-    const Values now = NextLaunchValues(runtime_->toStore(), contextFor(*item));
+    const Values now = NextLaunchValues(runtime_->toStore(), ContextFor(learner_, *item));
     if (auto it = now.find("cmi.core.lesson_status"); it != now.end())
       return it->second;
   }
   const Values values =
-      NextLaunchValues(store_.load(learner_, identifier), contextFor(*item));
+      NextLaunchValues(store_.load(learner_, identifier), ContextFor(learner_, *item));
   const auto it = values.find("cmi.core.lesson_status");
   return it == values.end() || it->second.empty() ? "not attempted"
                                                   : it->second;
@@ -267,7 +209,7 @@ std::string Player::continueItem() {
   for (const Item* item : launchable_) {
     const Values values =
         NextLaunchValues(store_.load(learner_, item->identifier),
-                         contextFor(*item));
+                         ContextFor(learner_, *item));
     const auto entry = values.find("cmi.core.entry");
     if (entry != values.end() && entry->second == "resume" &&
         heldBackBy(*item).empty())
@@ -302,7 +244,7 @@ std::string Player::menu() {
           if (launchable) {
             const Values values =
                 NextLaunchValues(store_.load(learner_, item.identifier),
-                                 contextFor(item));
+                                 ContextFor(learner_, item));
             const auto score = values.find("cmi.core.score.raw");
             Field(out, "status", status(item.identifier));
             Field(out, "score", score == values.end() ? "" : score->second);
@@ -322,10 +264,10 @@ std::string Player::launch(const std::string& identifier) {
   const Item* item = find(identifier);
   if (!item)
     return "{\"ok\":false,\"message\":" +
-           JsonQuote("The course has no item " + identifier + " to play.") +
+           JsonString("The course has no item " + identifier + " to play.") +
            "}";
   if (const std::string reason = heldBackBy(*item); !reason.empty())
-    return "{\"ok\":false,\"message\":" + JsonQuote(reason) + "}";
+    return "{\"ok\":false,\"message\":" + JsonString(reason) + "}";
   closeSession();
   if (runtime_)
     return "{\"ok\":false,\"message\":\"What the learner did in this item "
@@ -333,7 +275,7 @@ std::string Player::launch(const std::string& identifier) {
   RuntimeOptions options;
   options.strict = options_.strict;
   runtime_ = std::make_unique<Runtime>(
-      contextFor(*item), store_.load(learner_, identifier), options);
+      ContextFor(learner_, *item), store_.load(learner_, identifier), options);
   runtime_->onLeniency = [this, title = item->title](const std::string& line) {
     if (onNote) onNote(title + ": " + line);
   };
@@ -428,7 +370,7 @@ std::string Player::resultsReport() {
       "<td width=\"90\" border=\"1\" align=\"right\"><s>TIME</s></td></tr>\n";
   for (const Item* item : launchable_) {
     Values values = NextLaunchValues(store_.load(learner_, item->identifier),
-                                     contextFor(*item));
+                                     ContextFor(learner_, *item));
     const auto value = [&values](const char* name) {
       const auto it = values.find(name);
       return it == values.end() ? std::string() : it->second;

@@ -82,7 +82,6 @@ class Player {
   std::string launch(const std::string& item);
   void closeSession();
   const Item* find(const std::string& identifier) const;
-  LaunchContext contextFor(const Item& item) const;
   const Prerequisites& prerequisitesOf(const Item& item);
 
   const Manifest& manifest_;
@@ -95,8 +94,5 @@ class Player {
   std::string playing_;
   std::unique_ptr<Runtime> runtime_;
 };
-
-// Text as a JSON string, quotes included; invalid UTF-8 becomes U+FFFD.
-std::string JsonQuote(const std::string& text);
 
 }  // namespace zept::scorm

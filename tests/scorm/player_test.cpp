@@ -147,18 +147,5 @@ TEST_F(PlayerTest, TheResultsReportIsPlainAsciiXml) {
   for (unsigned char c : report) EXPECT_LT(c, 0x80);
 }
 
-TEST(JsonQuoteTest, EscapesAndRepairs) {
-  const std::pair<std::string, std::string> cases[] = {
-      {"", "\"\""},
-      {"a\"b\\c", "\"a\\\"b\\\\c\""},
-      {"\n\r\t\x01\x7f", "\"\\n\\r\\t\\u0001\\u007f\""},
-      {"\xC3\xA9\xF0\x9F\x98\x80", "\"\xC3\xA9\xF0\x9F\x98\x80\""},
-      {"\xC3", "\"\xEF\xBF\xBD\""},              // cut short
-      {"\xED\xA0\x80", "\"\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\""},  // surrogate
-      {"\xC0\xAF", "\"\xEF\xBF\xBD\xEF\xBF\xBD\""},  // overlong
-  };
-  for (const auto& [text, json] : cases) EXPECT_EQ(JsonQuote(text), json);
-}
-
 }  // namespace
 }  // namespace zept::scorm
