@@ -120,7 +120,7 @@ class FolderPackage final : public PackageFiles {
       if (entry.is_symlink(statError)) {
         std::error_code linkError;
         const fs::path real = fs::canonical(entry.path(), linkError);
-        if (linkError || !inside(real)) {
+        if (linkError || !(real == root_ || inside(real))) {
           warnings_.push_back("'" + relative +
                               "' left out: a link that leads outside the "
                               "package or nowhere");

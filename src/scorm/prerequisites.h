@@ -34,6 +34,7 @@ class Prerequisites {
   std::vector<std::string> identifiers() const;
 
   struct Node;
+
  private:
   std::shared_ptr<const Node> root_;
 };

@@ -12,14 +12,6 @@
 namespace zept::scorm {
 namespace {
 
-std::string ZipErrorText(int code) {
-  zip_error_t error;
-  zip_error_init_with_code(&error, code);
-  std::string text = zip_error_strerror(&error);
-  zip_error_fini(&error);
-  return text;
-}
-
 // Entry names go to the journal one per line: control characters there
 // would forge lines.
 std::string Printable(std::string_view name) {
@@ -195,13 +187,50 @@ EPackageError CannotOpen(const std::string& location,
   return EPackageError(SystemErrorMessage("open package", location, reason));
 }
 
+// libzip takes an empty file for an empty archive; as a package it is a
+// file that lost its content.
+zip_t* OpenArchive(zip_source_t* source, const std::string& location) {
+  zip_stat_t st;
+  zip_stat_init(&st);
+  if (zip_source_stat(source, &st) == 0 && (st.valid & ZIP_STAT_SIZE) &&
+      st.size == 0) {
+    zip_source_free(source);
+    throw CannotOpen(location, "the file is empty");
+  }
+  zip_error_t error;
+  zip_error_init(&error);
+  zip_t* zip = zip_open_from_source(source, ZIP_RDONLY, &error);
+  if (!zip) {
+    zip_source_free(source);
+    const std::string reason = zip_error_strerror(&error);
+    zip_error_fini(&error);
+    throw CannotOpen(location, reason);
+  }
+  zip_error_fini(&error);
+  return zip;
+}
+
+zip_source_t* SourceOrThrow(zip_source_t* source, zip_error_t* error,
+                            const std::string& location) {
+  if (source) {
+    zip_error_fini(error);
+    return source;
+  }
+  const std::string reason = zip_error_strerror(error);
+  zip_error_fini(error);
+  throw CannotOpen(location, reason);
+}
+
 }  // namespace
 
 std::unique_ptr<PackageFiles> OpenZipPackage(const std::string& nativeZip) {
   auto archive = std::make_shared<Archive>();
-  int code = 0;
-  archive->zip = zip_open(nativeZip.c_str(), ZIP_RDONLY, &code);
-  if (!archive->zip) throw CannotOpen(nativeZip, ZipErrorText(code));
+  zip_error_t error;
+  zip_error_init(&error);
+  archive->zip = OpenArchive(
+      SourceOrThrow(zip_source_file_create(nativeZip.c_str(), 0, -1, &error),
+                    &error, nativeZip),
+      nativeZip);
   return std::make_unique<ZipPackage>(nativeZip, std::move(archive));
 }
 
@@ -211,18 +240,11 @@ std::unique_ptr<PackageFiles> OpenZipPackageBytes(std::string bytes,
   archive->bytes = std::move(bytes);
   zip_error_t error;
   zip_error_init(&error);
-  zip_source_t* source = zip_source_buffer_create(
-      archive->bytes.data(), archive->bytes.size(), 0, &error);
-  if (source) {
-    archive->zip = zip_open_from_source(source, ZIP_RDONLY, &error);
-    if (!archive->zip) zip_source_free(source);
-  }
-  if (!archive->zip) {
-    const std::string reason = zip_error_strerror(&error);
-    zip_error_fini(&error);
-    throw CannotOpen(location, reason);
-  }
-  zip_error_fini(&error);
+  archive->zip = OpenArchive(
+      SourceOrThrow(zip_source_buffer_create(archive->bytes.data(),
+                                             archive->bytes.size(), 0, &error),
+                    &error, location),
+      location);
   return std::make_unique<ZipPackage>(location, std::move(archive));
 }
 
