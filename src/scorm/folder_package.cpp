@@ -121,7 +121,7 @@ class FolderPackage final : public PackageFiles {
         std::error_code linkError;
         const fs::path real = fs::canonical(entry.path(), linkError);
         if (linkError || !(real == root_ || inside(real))) {
-          warnings_.push_back("'" + relative +
+          warnings_.push_back("'" + PrintableName(relative) +
                               "' left out: a link that leads outside the "
                               "package or nowhere");
           continue;

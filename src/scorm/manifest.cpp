@@ -408,8 +408,7 @@ class Reader {
     }
     item.isSco = isSco(found->second);
     item.launch =
-        launch(found->second, Attribute(node, "parameters").value_or(""),
-               item.identifier);
+        launch(found->second, AttributeOr(node, "parameters"), item.identifier);
     return item;
   }
 

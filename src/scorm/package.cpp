@@ -131,6 +131,14 @@ std::optional<std::string> StoredName(std::string_view name) {
   return Joined(parts, false);
 }
 
+std::string PrintableName(std::string_view name) {
+  std::string out(name);
+  for (char& c : out) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+  }
+  return out;
+}
+
 std::optional<std::string> PackageFiles::read(const std::string& path,
                                               std::uint64_t limit) const {
   std::unique_ptr<EntryReader> reader = open(path);

@@ -17,6 +17,10 @@ namespace zept::scorm {
 // a drive letter, climbs out of the package or is a folder (ends with "/").
 std::optional<std::string> StoredName(std::string_view name);
 
+// A name for a warning line: control characters, which would break or forge
+// journal lines, become "?".
+std::string PrintableName(std::string_view name);
+
 // A .zip package read from memory; location names it in messages. Throws
 // EPackageError as OpenZipPackage.
 std::unique_ptr<PackageFiles> OpenZipPackageBytes(std::string bytes,

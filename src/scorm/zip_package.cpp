@@ -12,16 +12,6 @@
 namespace zept::scorm {
 namespace {
 
-// Entry names go to the journal one per line: control characters there
-// would forge lines.
-std::string Printable(std::string_view name) {
-  std::string out(name);
-  for (char& c : out) {
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
-  }
-  return out;
-}
-
 // libzip's archive handle is not safe to use from two threads at once;
 // the readers of one package share it under this lock.
 struct Archive {
@@ -139,14 +129,14 @@ class ZipPackage final : public PackageFiles {
         const bool absolute = name.empty() || name[0] == '/' ||
                               name[0] == '\\' ||
                               (name.size() >= 2 && name[1] == ':');
-        warnings_.push_back("entry '" + Printable(name) + "' left out: " +
+        warnings_.push_back("entry '" + PrintableName(name) + "' left out: " +
                             (absolute ? "its name is absolute"
                                       : "its name leaves the package"));
         continue;
       }
       if ((st.valid & ZIP_STAT_ENCRYPTION_METHOD) &&
           st.encryption_method != ZIP_EM_NONE) {
-        warnings_.push_back("entry '" + Printable(name) +
+        warnings_.push_back("entry '" + PrintableName(name) +
                             "' left out: it is encrypted");
         continue;
       }
@@ -162,7 +152,7 @@ class ZipPackage final : public PackageFiles {
     for (Candidate& candidate : candidates) {
       int& copies = seen[candidate.entry.path];
       if (copies > 1) {
-        warnings_.push_back("entry '" + Printable(candidate.entry.path) +
+        warnings_.push_back("entry '" + PrintableName(candidate.entry.path) +
                             "' left out: " + std::to_string(copies) +
                             " entries have that name");
         copies = -1;  // warned once
