@@ -63,7 +63,8 @@ class PackageFiles {
 // decoded in the reference ("%" without two hex digits stays as it is), "\"
 // read as "/", "." and ".." resolved, empty parts dropped. base is a package
 // folder ("" or "sco1/"; a missing last "/" is supplied) and is not decoded.
-// The result ends with "/" when the reference names a folder ("a/", "a/..").
+// The result ends with "/" when the reference names a folder ("a/", "a/b/..");
+// the package's root is "".
 // nullopt when the reference is absolute ("/x", "C:x"), has a scheme
 // ("http:"), holds "%00", or leaves the package.
 std::optional<std::string> PackagePath(const std::string& base,
