@@ -1,1 +1,524 @@
-// (being written)
+// The manifest is read on libxml2 directly, not through XmlDocument, for
+// what a message about it needs: the line of every element and of the first
+// well-formedness error. The safety options are the same: no network, no
+// external entities, no entity expansion.
+
+#include "scorm/manifest.h"
+
+#include <libxml/parser.h>
+#include <libxml/tree.h>
+#include <libxml/xmlerror.h>
+
+#include <climits>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "scorm/package.h"
+#include "scorm/prerequisites.h"
+
+namespace zept::scorm {
+namespace {
+
+// Bounds for hostile manifests: far beyond any real course.
+constexpr int kMaxDepth = 64;
+constexpr std::size_t kMaxItems = 100000;
+
+constexpr int kParseOptions = XML_PARSE_NONET | XML_PARSE_NOERROR |
+                              XML_PARSE_NOWARNING | XML_PARSE_BIG_LINES;
+
+char Lower(char c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; }
+
+bool SameLetters(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (Lower(a[i]) != Lower(b[i])) return false;
+  }
+  return true;
+}
+
+std::string Trimmed(std::string_view text) {
+  const auto blank = [](char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+  };
+  std::size_t begin = 0;
+  std::size_t end = text.size();
+  while (begin < end && blank(text[begin])) ++begin;
+  while (end > begin && blank(text[end - 1])) --end;
+  return std::string(text.substr(begin, end - begin));
+}
+
+// Elements and attributes are matched by local name, without regard to
+// case or namespace: real packages bind the adlcp prefix to many URIs, or
+// to none (then the parser keeps "adlcp:name" whole as the name).
+std::string_view LocalName(const xmlChar* name) {
+  std::string_view text = reinterpret_cast<const char*>(name);
+  const std::size_t colon = text.rfind(':');
+  return colon == std::string_view::npos ? text : text.substr(colon + 1);
+}
+
+bool IsElement(const xmlNode* node, std::string_view local) {
+  return node && node->type == XML_ELEMENT_NODE &&
+         SameLetters(LocalName(node->name), local);
+}
+
+std::vector<xmlNode*> Children(const xmlNode* parent, std::string_view local) {
+  std::vector<xmlNode*> found;
+  if (!parent) return found;
+  for (xmlNode* n = parent->children; n; n = n->next) {
+    if (IsElement(n, local)) found.push_back(n);
+  }
+  return found;
+}
+
+xmlNode* Child(const xmlNode* parent, std::string_view local) {
+  if (!parent) return nullptr;
+  for (xmlNode* n = parent->children; n; n = n->next) {
+    if (IsElement(n, local)) return n;
+  }
+  return nullptr;
+}
+
+// Character data below node; entity references are not followed, so no
+// document can make this expand.
+void AppendText(const xmlNode* node, std::string& out) {
+  for (; node; node = node->next) {
+    if ((node->type == XML_TEXT_NODE || node->type == XML_CDATA_SECTION_NODE) &&
+        node->content) {
+      out += reinterpret_cast<const char*>(node->content);
+    } else if (node->type == XML_ELEMENT_NODE) {
+      AppendText(node->children, out);
+    }
+  }
+}
+
+std::string Text(const xmlNode* element) {
+  std::string out;
+  if (element) AppendText(element->children, out);
+  return Trimmed(out);
+}
+
+bool IsXmlNamespace(const xmlNs* ns) {
+  return ns && ns->href &&
+         std::string_view(reinterpret_cast<const char*>(ns->href)) ==
+             reinterpret_cast<const char*>(XML_XML_NAMESPACE);
+}
+
+// The attribute by local name, one without a namespace first; the xml:
+// attributes are left to XmlBase.
+std::optional<std::string> Attribute(const xmlNode* node,
+                                     std::string_view local) {
+  if (!node) return std::nullopt;
+  const xmlAttr* found = nullptr;
+  for (const xmlAttr* a = node->properties; a; a = a->next) {
+    if (IsXmlNamespace(a->ns) || !SameLetters(LocalName(a->name), local))
+      continue;
+    if (!a->ns) {
+      found = a;
+      break;
+    }
+    if (!found) found = a;
+  }
+  if (!found) return std::nullopt;
+  std::string value;
+  AppendText(found->children, value);
+  return value;
+}
+
+std::string AttributeOr(const xmlNode* node, std::string_view local) {
+  return Trimmed(Attribute(node, local).value_or(""));
+}
+
+std::string XmlBase(const xmlNode* node) {
+  if (!node) return "";
+  for (const xmlAttr* a = node->properties; a; a = a->next) {
+    if (IsXmlNamespace(a->ns) &&
+        std::string_view(reinterpret_cast<const char*>(a->name)) == "base") {
+      std::string value;
+      AppendText(a->children, value);
+      return Trimmed(value);
+    }
+  }
+  return "";
+}
+
+std::string Line(const xmlNode* node) {
+  return "line " + std::to_string(xmlGetLineNo(node)) + ": ";
+}
+
+// What may stand in the path part of a launch location without being read
+// as the start of a query or fragment.
+std::string EscapedPath(const std::string& path) {
+  std::string out;
+  for (char c : path) {
+    if (c == '%') {
+      out += "%25";
+    } else if (c == '?') {
+      out += "%3F";
+    } else if (c == '#') {
+      out += "%23";
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+// The query and fragment of an href with the item's parameters added as
+// content packaging says: leading "?" and "&" dropped; a "#..." parameter
+// only where the href has no fragment yet; the rest joins the href's query
+// with "&", or starts one. Unlike plain appending, a query is kept before
+// the href's fragment, where a browser still reads it.
+std::string WithParameters(std::string_view suffix,
+                           std::string_view parameters) {
+  std::string query;
+  bool hasQuery = false;
+  std::string fragment;  // with its "#"
+  const std::size_t hash = suffix.find('#');
+  if (!suffix.empty() && suffix[0] == '?') {
+    hasQuery = true;
+    query = suffix.substr(1, hash == std::string_view::npos ? hash : hash - 1);
+  }
+  if (hash != std::string_view::npos) fragment = suffix.substr(hash);
+  while (!parameters.empty() &&
+         (parameters[0] == '?' || parameters[0] == '&')) {
+    parameters.remove_prefix(1);
+  }
+  if (!parameters.empty()) {
+    const std::size_t ownHash = parameters.find('#');
+    const std::string_view added = parameters.substr(0, ownHash);
+    if (!added.empty()) {
+      if (!query.empty()) query += '&';
+      query += added;
+      hasQuery = true;
+    }
+    if (ownHash != std::string_view::npos && fragment.empty())
+      fragment = parameters.substr(ownHash);
+  }
+  return (hasQuery ? "?" + query : std::string()) + fragment;
+}
+
+struct FirstError {
+  bool set = false;
+  int code = 0;
+  long line = 0;
+  std::string message;
+};
+
+void RecordError(void* userData, xmlErrorPtr error) {
+  auto* ctxt = static_cast<xmlParserCtxtPtr>(userData);
+  auto* first = static_cast<FirstError*>(ctxt->_private);
+  if (!first || first->set || !error || error->level != XML_ERR_FATAL) return;
+  first->set = true;
+  first->code = error->code;
+  first->line = error->line;
+  first->message = Trimmed(error->message ? error->message : "");
+}
+
+struct DocFree {
+  void operator()(xmlDoc* doc) const { xmlFreeDoc(doc); }
+};
+using DocPtr = std::unique_ptr<xmlDoc, DocFree>;
+
+DocPtr Parse(const std::string& bytes, const char* encoding,
+             FirstError* error) {
+  std::unique_ptr<xmlParserCtxt, decltype(&xmlFreeParserCtxt)> ctxt(
+      xmlNewParserCtxt(), &xmlFreeParserCtxt);
+  if (!ctxt) throw EManifestError("the manifest cannot be read: out of memory");
+  ctxt->_private = error;
+  ctxt->sax->serror = RecordError;
+  DocPtr doc(xmlCtxtReadMemory(ctxt.get(), bytes.data(),
+                               static_cast<int>(bytes.size()), nullptr,
+                               encoding, kParseOptions));
+  if (doc && !ctxt->wellFormed) doc.reset();
+  if (!doc && !error->set) {
+    error->set = true;
+    error->line = ctxt->lastError.line;
+    error->message = "the document cannot be parsed";
+  }
+  return doc;
+}
+
+DocPtr ParseManifest(const std::string& bytes) {
+  static const bool initialised = [] {
+    xmlInitParser();
+    return true;
+  }();
+  (void)initialised;
+  if (bytes.size() > INT_MAX) {
+    throw EManifestError("the manifest is larger than " +
+                         std::to_string(INT_MAX) + " bytes");
+  }
+  FirstError error;
+  DocPtr doc = Parse(bytes, nullptr, &error);
+  // Manifests written on Windows often hold Windows-1252 text without
+  // saying so; such a manifest is read as that rather than refused.
+  if (!doc && error.code == XML_ERR_INVALID_CHAR &&
+      error.message.find("UTF-8") != std::string::npos) {
+    FirstError again;
+    doc = Parse(bytes, "windows-1252", &again);
+  }
+  if (!doc) {
+    throw EManifestError("the manifest is not well-formed: line " +
+                         std::to_string(error.line) + ": " + error.message);
+  }
+  return doc;
+}
+
+class Reader {
+ public:
+  explicit Reader(Manifest& manifest) : m_(manifest) {}
+
+  void read(const xmlNode* root) {
+    m_.identifier = AttributeOr(root, "identifier");
+    manifestBase_ = XmlBase(root);
+    const xmlNode* resources = Child(root, "resources");
+    resourcesBase_ = XmlBase(resources);
+    for (const xmlNode* resource : Children(resources, "resource")) {
+      const std::string id = AttributeOr(resource, "identifier");
+      if (!resources_.emplace(id, resource).second) {
+        m_.problems.push_back(Line(resource) + "resource " + id +
+                              " repeats an identifier; the first is used");
+      }
+    }
+    const xmlNode* organizations = Child(root, "organizations");
+    const std::vector<xmlNode*> all = Children(organizations, "organization");
+    if (all.empty()) {
+      withoutOrganization(resources);
+      return;
+    }
+    const xmlNode* chosen = all[0];
+    const std::string preferred = AttributeOr(organizations, "default");
+    if (!preferred.empty()) {
+      const xmlNode* named = nullptr;
+      for (const xmlNode* organization : all) {
+        if (AttributeOr(organization, "identifier") == preferred) {
+          named = organization;
+          break;
+        }
+      }
+      if (named) {
+        chosen = named;
+      } else {
+        m_.problems.push_back(Line(organizations) +
+                              "the default organization " + preferred +
+                              " is missing; the first one is used");
+      }
+    }
+    m_.organization = AttributeOr(chosen, "identifier");
+    m_.title = Text(Child(chosen, "title"));
+    if (m_.title.empty()) m_.title = m_.identifier;
+    readItems(chosen, 1, m_.items);
+    checkPrerequisites(m_.items);
+  }
+
+ private:
+  // Each SCO resource in manifest order, as an item named by its resource.
+  void withoutOrganization(const xmlNode* resources) {
+    m_.title = m_.identifier;
+    for (const xmlNode* resource : Children(resources, "resource")) {
+      if (!isSco(resource)) continue;
+      if (m_.items.size() >= kMaxItems) {
+        tooMany(resource);
+        break;
+      }
+      Item item;
+      item.identifier = AttributeOr(resource, "identifier");
+      item.title = item.identifier;
+      item.resourceIdentifier = item.identifier;
+      item.isSco = true;
+      item.line = static_cast<int>(xmlGetLineNo(resource));
+      item.launch = launch(resource, "", item.identifier);
+      m_.items.push_back(std::move(item));
+    }
+  }
+
+  static bool isSco(const xmlNode* resource) {
+    return SameLetters(AttributeOr(resource, "scormtype"), "sco");
+  }
+
+  void tooMany(const xmlNode* where) {
+    if (tooMany_) return;
+    tooMany_ = true;
+    m_.problems.push_back(Line(where) + "more than " +
+                          std::to_string(kMaxItems) +
+                          " items; the rest are left out");
+  }
+
+  void readItems(const xmlNode* parent, int depth, std::vector<Item>& out) {
+    for (const xmlNode* node : Children(parent, "item")) {
+      if (depth > kMaxDepth) {
+        if (!tooDeep_) {
+          tooDeep_ = true;
+          m_.problems.push_back(Line(node) + "items nested deeper than " +
+                                std::to_string(kMaxDepth) + " are left out");
+        }
+        return;
+      }
+      if (itemCount_ >= kMaxItems) {
+        tooMany(node);
+        return;
+      }
+      ++itemCount_;
+      out.push_back(readItem(node));
+      readItems(node, depth + 1, out.back().children);
+    }
+  }
+
+  Item readItem(const xmlNode* node) {
+    Item item;
+    item.identifier = AttributeOr(node, "identifier");
+    item.line = static_cast<int>(xmlGetLineNo(node));
+    if (!itemIds_.insert(item.identifier).second) {
+      m_.problems.push_back(Line(node) + "item " + item.identifier +
+                            " repeats an identifier");
+    }
+    item.title = Text(Child(node, "title"));
+    if (item.title.empty()) item.title = item.identifier;
+    const std::string visible = AttributeOr(node, "isvisible");
+    item.visible = !(SameLetters(visible, "false") || visible == "0");
+    item.masteryScore = Text(Child(node, "masteryscore"));
+    item.dataFromLms = Text(Child(node, "datafromlms"));
+    item.maxTimeAllowed = Text(Child(node, "maxtimeallowed"));
+    item.timeLimitAction = Text(Child(node, "timelimitaction"));
+    if (const xmlNode* prerequisites = Child(node, "prerequisites")) {
+      // Packages that leave the type out mean the only type there is.
+      const std::string type = AttributeOr(prerequisites, "type");
+      if (type.empty() || SameLetters(type, "aicc_script")) {
+        item.prerequisites = Text(prerequisites);
+        try {
+          Prerequisites::Parse(item.prerequisites);
+        } catch (const EPrerequisitesError& e) {
+          m_.problems.push_back(Line(prerequisites) + "item " +
+                                item.identifier + ": " + e.what());
+        }
+      } else {
+        m_.problems.push_back(Line(prerequisites) + "item " + item.identifier +
+                              ": prerequisites of type '" + type +
+                              "' are not read; the item has none");
+      }
+    }
+    item.resourceIdentifier = AttributeOr(node, "identifierref");
+    if (item.resourceIdentifier.empty()) return item;
+    const auto found = resources_.find(item.resourceIdentifier);
+    if (found == resources_.end()) {
+      m_.problems.push_back(Line(node) + "item " + item.identifier +
+                            " names resource " + item.resourceIdentifier +
+                            ", which is missing");
+      return item;
+    }
+    item.isSco = isSco(found->second);
+    item.launch =
+        launch(found->second, AttributeOr(node, "parameters"), item.identifier);
+    return item;
+  }
+
+  // The launch location of resource with parameters; "" with a problem line
+  // when its href is no file of the package.
+  std::string launch(const xmlNode* resource, const std::string& parameters,
+                     const std::string& itemId) {
+    const std::string id = AttributeOr(resource, "identifier");
+    const std::string href = AttributeOr(resource, "href");
+    if (href.empty()) {
+      m_.problems.push_back(Line(resource) + "resource " + id +
+                            " has no href; item " + itemId +
+                            " cannot be launched");
+      return "";
+    }
+    // Each xml:base is a folder, even without its last "/", as authors
+    // mean it.
+    std::optional<std::string> folder = "";
+    for (const std::string& base :
+         {manifestBase_, resourcesBase_, XmlBase(resource)}) {
+      if (base.empty() || !folder) continue;
+      folder = PackagePath(*folder, base.back() == '/' ? base : base + "/");
+      if (!folder) {
+        m_.problems.push_back(Line(resource) + "resource " + id +
+                              ": xml:base '" + base +
+                              "' is not a folder of the package; item " +
+                              itemId + " cannot be launched");
+        return "";
+      }
+    }
+    const std::size_t cut = href.find_first_of("?#");
+    const std::optional<std::string> path =
+        PackagePath(*folder, href.substr(0, cut));
+    if (!path || path->empty() || path->back() == '/') {
+      m_.problems.push_back(Line(resource) + "resource " + id + ": href '" +
+                            href + "' is not a file of the package; item " +
+                            itemId + " cannot be launched");
+      return "";
+    }
+    return EscapedPath(*path) +
+           WithParameters(cut == std::string::npos
+                              ? std::string_view()
+                              : std::string_view(href).substr(cut),
+                          parameters);
+  }
+
+  void checkPrerequisites(const std::vector<Item>& items) {
+    for (const Item& item : items) {
+      try {
+        for (const std::string& id :
+             Prerequisites::Parse(item.prerequisites).identifiers()) {
+          if (!itemIds_.count(id)) {
+            m_.problems.push_back("line " + std::to_string(item.line) +
+                                  ": item " + item.identifier +
+                                  ": prerequisites name " + id +
+                                  ", which is not an item");
+          }
+        }
+      } catch (const EPrerequisitesError&) {
+        // Already a problem line.
+      }
+      checkPrerequisites(item.children);
+    }
+  }
+
+  Manifest& m_;
+  std::string manifestBase_;
+  std::string resourcesBase_;
+  std::unordered_map<std::string, const xmlNode*> resources_;
+  std::unordered_set<std::string> itemIds_;
+  std::size_t itemCount_ = 0;
+  bool tooDeep_ = false;
+  bool tooMany_ = false;
+};
+
+void AddLaunchable(const std::vector<Item>& items,
+                   std::vector<const Item*>& out) {
+  for (const Item& item : items) {
+    if (!item.launch.empty()) out.push_back(&item);
+    AddLaunchable(item.children, out);
+  }
+}
+
+}  // namespace
+
+Manifest ReadManifest(const std::string& bytes) {
+  DocPtr doc = ParseManifest(bytes);
+  const xmlNode* root = xmlDocGetRootElement(doc.get());
+  if (!root) throw EManifestError("the manifest has no root element");
+  if (!IsElement(root, "manifest")) {
+    throw EManifestError("line " + std::to_string(xmlGetLineNo(root)) +
+                         ": the root element is '" +
+                         reinterpret_cast<const char*>(root->name) +
+                         "', not 'manifest'");
+  }
+  Manifest manifest;
+  Reader(manifest).read(root);
+  // Names from the document may hold line breaks; a problem stays one line.
+  for (std::string& problem : manifest.problems) {
+    for (char& c : problem) {
+      if (static_cast<unsigned char>(c) < 0x20) c = ' ';
+    }
+  }
+  return manifest;
+}
+
+std::vector<const Item*> LaunchableItems(const Manifest& manifest) {
+  std::vector<const Item*> out;
+  AddLaunchable(manifest.items, out);
+  return out;
+}
+
+}  // namespace zept::scorm

@@ -18,21 +18,28 @@ class EManifestError : public EZeptError {
 
 struct Item {
   std::string identifier;
-  std::string title;
+  std::string title;    // its <title>, else its identifier
   bool visible = true;  // isvisible
   // The launch location inside the package, xml:base applied and the
   // item's parameters appended ("sco1/index.html?x=1"); "" for an item
-  // without a resource (a folder of the tree) or whose resource is missing.
+  // without a resource (a folder of the tree), whose resource is missing or
+  // whose href is not a file of the package. The path part is the package
+  // path with "%", "?" and "#" written "%25", "%3F" and "%23", so the first
+  // "?" or "#" starts the query or the fragment; PackagePath("", that part)
+  // gives the file back.
   std::string launch;
   bool isSco = false;  // adlcp:scormtype (or adlcp:scormType) "sco"
   std::string resourceIdentifier;
-  // The adlcp elements, as written ("" when absent).
+  // The adlcp elements, as written, blanks around them trimmed ("" when
+  // absent).
   std::string masteryScore;
   std::string dataFromLms;
   std::string maxTimeAllowed;
   std::string timeLimitAction;
-  std::string prerequisites;  // the aicc_script form only
-  int line = 0;               // where the item starts in the manifest
+  // The aicc_script form only; kept as written even when it does not parse
+  // (a problem line says so).
+  std::string prerequisites;
+  int line = 0;  // where the item starts in the manifest
   std::vector<Item> children;
 };
 

@@ -45,8 +45,12 @@ class PackageFiles {
   virtual bool exists(const std::string& path) const = 0;
   // nullptr when the package has no such file or refuses it.
   virtual std::unique_ptr<EntryReader> open(const std::string& path) const = 0;
-  // The whole file; nullopt as for open(). Throws EPackageError as read().
-  std::optional<std::string> read(const std::string& path) const;
+  // The whole file; nullopt as for open(). Throws EPackageError as read(),
+  // and when the file is larger than limit bytes (a bound on what one call
+  // can make the program hold; stream larger files through open()).
+  static constexpr std::uint64_t kReadLimit = std::uint64_t{512} << 20;
+  std::optional<std::string> read(const std::string& path,
+                                  std::uint64_t limit = kReadLimit) const;
   // The native path of a plain file of a folder package, which can be served
   // straight from disk; "" for a .zip entry or no such file.
   virtual std::string nativeFile(const std::string& path) const = 0;
@@ -56,14 +60,20 @@ class PackageFiles {
 };
 
 // A package path made from a base and a reference inside the package: "%xx"
-// decoded, "." and ".." resolved; nullopt when it leaves the package or is
-// absolute.
+// decoded in the reference ("%" without two hex digits stays as it is), "\"
+// read as "/", "." and ".." resolved, empty parts dropped. base is a package
+// folder ("" or "sco1/"; a missing last "/" is supplied) and is not decoded.
+// The result ends with "/" when the reference names a folder ("a/", "a/b/..");
+// the package's root is "".
+// nullopt when the reference is absolute ("/x", "C:x"), has a scheme
+// ("http:"), holds "%00", or leaves the package.
 std::optional<std::string> PackagePath(const std::string& base,
                                        const std::string& reference);
 
 // nativeFolder or nativeZip, absolute; throws EPackageError with a message
 // naming the file and what is wrong.
-std::unique_ptr<PackageFiles> OpenFolderPackage(const std::string& nativeFolder);
+std::unique_ptr<PackageFiles> OpenFolderPackage(
+    const std::string& nativeFolder);
 std::unique_ptr<PackageFiles> OpenZipPackage(const std::string& nativeZip);
 
 }  // namespace zept::scorm

@@ -1,7 +1,10 @@
 #pragma once
 // adlcp:prerequisites in the aicc_script form: item identifiers joined with
 // "&" (and), "|" (or), "~" (not), "=" and "<>" against a status,
-// parentheses, and "n*{a,b,c}" (at least n of the set).
+// parentheses, and "n*{a,b,c}" (at least n of the set). "=" and "<>" belong
+// to the identifier before them, "~" takes what follows it ("~a=failed" is
+// "not (a = failed)"), "&" binds tighter than "|". Statuses may be written
+// in any case or as their first letter ("p", "n" for "not attempted").
 
 #include <functional>
 #include <memory>
@@ -34,6 +37,7 @@ class Prerequisites {
   std::vector<std::string> identifiers() const;
 
   struct Node;
+
  private:
   std::shared_ptr<const Node> root_;
 };
