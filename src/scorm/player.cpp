@@ -15,11 +15,12 @@ constexpr char kPackageUrl[] = "zept://z/pkg/";
 bool IsUnreserved(unsigned char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
          (c >= '0' && c <= '9') || c == '-' || c == '_' || c == '.' ||
-         c == '~' || c == '/';
+         c == '~' || c == '/' || c == '%';
 }
 
-// The package path escaped for a URL; what follows it (query, fragment) is
-// the manifest's own and goes as written.
+// The package path escaped for a URL (the manifest reader has escaped "%",
+// "?" and "#" in it already); what follows it (query, fragment) is the
+// manifest's own and goes as written.
 std::string LaunchUrl(const std::string& launch) {
   const std::size_t cut = launch.find_first_of("?#");
   std::string url = kPackageUrl;

@@ -80,8 +80,9 @@ TEST_F(PlayerTest, PrerequisitesHoldItemsBackUntilMet) {
     EXPECT_EQ(answer.find("\"ok\":true") != std::string::npos,
               *c.reasonBefore == 0)
         << c.item << ": " << answer;
-    if (*c.reasonBefore)
+    if (*c.reasonBefore) {
       EXPECT_NE(answer.find(c.reasonBefore), std::string::npos) << answer;
+    }
   }
   EXPECT_NE(notes_.find("prerequisites of item D do not parse"),
             std::string::npos)
