@@ -209,6 +209,12 @@ int RunPackage(Context& ctx, scorm::PackageFiles& files,
                "}";
       }
     }
+    if (!message.empty() && message[0] == "left" && message.size() >= 2) {
+      // What the page's unload handlers posted comes before its leaving.
+      const long posted = std::strtol(message[1].c_str(), nullptr, 10);
+      if (!page.waitPostedCalls(posted, kUnloadMs))
+        Note(ctx, print, "calls the page posted while it was left did not all come");
+    }
     return player.handle(message);
   };
 

@@ -832,6 +832,12 @@ void MoviePage::servePackage(WebKitURISchemeRequest* request,
 bool MoviePage::showPackage(int timeoutMs) {
   if (!packageShown_) {
     packageShown_ = true;
+    // While a page is being left, WebKit refuses synchronous requests: the
+    // calls its unload handlers make come this way instead, unanswered.
+    webkit_user_content_manager_register_script_message_handler(content_.get(),
+                                                                "zeptApi");
+    g_signal_connect(content_.get(), "script-message-received::zeptApi",
+                     G_CALLBACK(OnPostedCall), this);
     WebKitUserScript* script = webkit_user_script_new(
         kEmulatorInFrames, WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
         WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_END, nullptr, nullptr);
@@ -850,8 +856,33 @@ bool MoviePage::showPackage(int timeoutMs) {
   }
   ended_ = false;
   ++generation_;
+  postedCalls_ = 0;
   webkit_web_view_load_uri(WEBKIT_WEB_VIEW(view_), kPackagePageUri);
   return true;
+}
+
+void MoviePage::OnPostedCall(WebKitUserContentManager*,
+                             WebKitJavascriptResult* result, gpointer self) {
+  auto* page = static_cast<MoviePage*>(self);
+  JSCValue* value = webkit_javascript_result_get_js_value(result);
+  if (!jsc_value_is_string(value)) return;
+  GCharPtr text(jsc_value_to_string(value));
+  std::optional<std::vector<std::string>> items =
+      DecodeStringArray(text.get());
+  ++page->postedCalls_;
+  if (!items || !page->onPackageCall) return;
+  page->enter(page->handling_);
+  try {
+    page->onPackageCall(*items);
+  } catch (const std::exception& e) {
+    page->warn(std::string("a call of the package's page failed: ") +
+               e.what());
+  }
+  page->leave(page->handling_);
+}
+
+bool MoviePage::waitPostedCalls(long count, int timeoutMs) {
+  return waitFor([this, count] { return postedCalls_ >= count; }, timeoutMs);
 }
 
 void MoviePage::runScript(const std::string& script) {

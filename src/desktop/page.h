@@ -107,6 +107,10 @@ class MoviePage {
   // strings, answered with text at once.
   std::function<std::string(const std::vector<std::string>& message)>
       onPackageCall;
+  // Calls the page could only post (from a page being left) reach
+  // onPackageCall too, unanswered, and are counted since the package's page
+  // loaded: waits until count of them have come.
+  bool waitPostedCalls(long count, int timeoutMs);
   // Runs script in the page's top frame without waiting for it.
   void runScript(const std::string& script);
 
@@ -122,6 +126,8 @@ class MoviePage {
                  std::string& why, const char* policy = nullptr);
   // The package's requests: its screens, its files and its calls.
   void servePackage(WebKitURISchemeRequest* request, const std::string& path);
+  static void OnPostedCall(WebKitUserContentManager*,
+                           WebKitJavascriptResult* result, gpointer self);
   void startFilter();
   // Makes temporaryFilterDir_; false when it cannot or did already.
   bool useTemporaryFilterStore();
@@ -192,6 +198,7 @@ class MoviePage {
   bool ended_ = false;
   int generation_ = 0;
   bool packageShown_ = false;
+  long postedCalls_ = 0;
 };
 
 }  // namespace zept::desktop

@@ -13,11 +13,26 @@ const sendRequest = Request.prototype.send;
 const apply = Reflect.apply;
 const stringify = JSON.stringify;
 
+const handlers = window.webkit && window.webkit.messageHandlers;
+const postHandler = handlers && handlers.zeptApi;
+const postMessage = postHandler && postHandler.postMessage;
+let posted = 0;
+
+// The answer, or null for a call that could only be posted: WebKit refuses
+// synchronous requests while a page is being left (unload handlers), and
+// such a call goes on its way unanswered, in order, counted.
 function ask(message) {
   const xhr = new Request();
-  apply(openRequest, xhr, ["POST", "zept://z/api", false]);
-  apply(sendRequest, xhr, [stringify(message)]);
-  return xhr.responseText;
+  try {
+    apply(openRequest, xhr, ["POST", "zept://z/api", false]);
+    apply(sendRequest, xhr, [stringify(message)]);
+    return xhr.responseText;
+  } catch (e) {
+    if (!postMessage) throw e;
+    apply(postMessage, postHandler, [stringify(message)]);
+    posted++;
+    return null;
+  }
 }
 
 function askJson(message) {
@@ -32,10 +47,20 @@ function text(value) {
   return value === undefined || value === null ? "" : String(value);
 }
 
+// What a posted call answers: what the call gives when it succeeds, as
+// the content cannot be told otherwise.
+const POSTED = {
+  LMSInitialize: "true", LMSFinish: "true", LMSGetValue: "", LMSSetValue: "true",
+  LMSCommit: "true", LMSGetLastError: "0", LMSGetErrorString: "No error",
+  LMSGetDiagnostic: "",
+};
+
 // The API never throws into the content: a failure is "false" or "".
 function apiCall(name, args, failed) {
   try {
-    return ask(["api", name].concat(Array.prototype.map.call(args, text)));
+    const answer =
+        ask(["api", name].concat(Array.prototype.map.call(args, text)));
+    return answer === null ? POSTED[name] : answer;
   } catch (e) {
     return failed;
   }
@@ -77,7 +102,7 @@ function leaveSco(then) {
     frame.removeEventListener("load", done);
     leaving = false;
     playing = null;
-    ask(["left"]);
+    ask(["left", String(posted)]);
     then();
   };
   frame.addEventListener("load", done);
