@@ -184,7 +184,8 @@ int RunPackage(Context& ctx, scorm::PackageFiles& files,
     }
     if (!message.empty() && message[0] == "results") {
       const platform::DialogAnswer answer = dialogs.saveFile(
-          u".pdf", u"PDF documents|*.pdf", u"results.pdf", u"");
+          u".pdf", u"PDF documents|*.pdf", u"results.pdf",
+          ctx.platform.folders.specialFolder(platform::kCsidlMyDocuments));
       if (!answer.ok) return std::string("{}");
       try {
         const auto [paperWidth, paperHeight] = platform::DefaultPaperInches();
@@ -200,7 +201,7 @@ int RunPackage(Context& ctx, scorm::PackageFiles& files,
         printer.SetReportSystem(&system);
         printer.SetMargins(0.5, 0.5, 0.5, 0.5);
         printer.Print();
-        return "{\"message\":" +
+        return "{\"ok\":true,\"message\":" +
                scorm::JsonString("Saved to " + WideToUtf8(answer.file)) + "}";
       } catch (const std::exception& e) {
         return "{\"message\":" +

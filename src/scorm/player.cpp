@@ -357,6 +357,14 @@ std::string ReportText(const std::string& text) {
   return out;
 }
 
+// A status as the learner reads it.
+std::string StatusName(const std::string& status) {
+  if (status.empty()) return "Not attempted";
+  std::string name = status;
+  if (name[0] >= 'a' && name[0] <= 'z') name[0] = static_cast<char>(name[0] - 32);
+  return name;
+}
+
 }  // namespace
 
 std::string Player::resultsReport() {
@@ -376,11 +384,11 @@ std::string Player::resultsReport() {
       const auto it = values.find(name);
       return it == values.end() ? std::string() : it->second;
     };
-    const std::string status = value("cmi.core.lesson_status");
+    const std::string status = StatusName(value("cmi.core.lesson_status"));
     xml += "<tr><td width=\"260\" border=\"1\"><s>" +
            ReportText(item->title.empty() ? item->identifier : item->title) +
            "</s></td><td border=\"1\"><s>" +
-           ReportText(status.empty() ? "not attempted" : status) +
+           ReportText(status) +
            "</s></td><td width=\"60\" border=\"1\" align=\"right\"><s>" +
            ReportText(value("cmi.core.score.raw")) +
            "</s></td><td width=\"90\" border=\"1\" align=\"right\"><s>" +

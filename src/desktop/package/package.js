@@ -147,15 +147,14 @@ function showMenu(message) {
     const menu = askJson(["menu"]);
     $("who").textContent = menu.learner || "";
     $("menu-message").textContent = message || "";
+    $("menu-message").classList.remove("done");
     const body = $("items").tBodies[0];
     body.textContent = "";
     for (const item of menu.items || []) {
       const row = document.createElement("tr");
       row.dataset.id = item.id;
-      const title = document.createElement("span");
-      title.textContent = item.title;
-      title.style.paddingLeft = (item.depth * 20) + "px";
-      const first = cell(row, title);
+      const first = cell(row, item.title);
+      first.style.paddingLeft = (12 + item.depth * 20) + "px";
       if (!item.launchable) {
         row.className = "folder";
         cell(row, "");
@@ -252,6 +251,7 @@ function start() {
   $("results").addEventListener("click", () => {
     const answer = askJson(["results"]);
     $("menu-message").textContent = answer.message || "";
+    $("menu-message").classList.toggle("done", !!answer.ok);
   });
   $("change-learner").addEventListener("click", () => {
     showLearners(askJson(["start"]).learners || []);
