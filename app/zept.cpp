@@ -68,6 +68,7 @@ bool ParseScreen(const char* text, int& width, int& height) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  const gint64 startedAt = g_get_monotonic_time();
   std::string folder;
   bool folderGiven = false;
   bool headless = false;
@@ -207,16 +208,10 @@ int main(int argc, char** argv) {
   }
 
   if (package) {
-    std::unique_ptr<zept::scorm::PackageFiles> packageFiles;
-    try {
-      packageFiles = zept::OpenPackage(
-          std::filesystem::absolute(course).lexically_normal().string());
-    } catch (const std::exception& e) {
-      std::fprintf(stderr, "zept: %s\n", e.what());
-      return 1;
-    }
-    return zept::RunPackage(ctx, *packageFiles, *page, packageOptions,
-                            PrintLine);
+    packageOptions.startedAt = startedAt;
+    return zept::RunPackage(
+        ctx, std::filesystem::absolute(course).lexically_normal().string(),
+        *page, packageOptions, PrintLine);
   }
 
   // The player code comes from the course itself; without it nothing plays.

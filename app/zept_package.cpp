@@ -55,14 +55,23 @@ std::unique_ptr<scorm::PackageFiles> OpenPackage(const std::string& nativePath) 
   return scorm::OpenZipPackage(nativePath);
 }
 
-int RunPackage(Context& ctx, scorm::PackageFiles& files,
-               desktop::MoviePage& page, const PackageRunOptions& options,
+int RunPackage(Context& ctx, const std::string& path, desktop::MoviePage& page,
+               const PackageRunOptions& options,
                const std::function<void(const WideString&)>& print) {
+  const gint64 startedAt = options.startedAt;
+  // Said where the learner looks, as well as on the terminal.
   const auto fail = [&](const std::string& message) {
     std::fprintf(stderr, "zept: %s\n", message.c_str());
     desktop::GtkDialogs(nullptr).showMessage(Utf8ToWide(message));
     return 1;
   };
+  std::unique_ptr<scorm::PackageFiles> opened;
+  try {
+    opened = OpenPackage(path);
+  } catch (const std::exception& e) {
+    return fail(e.what());
+  }
+  scorm::PackageFiles& files = *opened;
   scorm::Manifest manifest;
   std::string key;
   std::unique_ptr<scorm::ProgressStore> store;
@@ -209,6 +218,16 @@ int RunPackage(Context& ctx, scorm::PackageFiles& files,
                                 e.what()) +
                "}";
       }
+    }
+    if (!message.empty() && message[0] == "shown" && message.size() >= 2) {
+      const gint64 ms = (g_get_monotonic_time() - startedAt) / 1000;
+      if (message[1] == "menu")
+        Note(ctx, print, "The course menu is shown (" + std::to_string(ms) +
+                             " ms after start)");
+      else if (message.size() >= 3)
+        Note(ctx, print, "The SCO " + player.playing() + " has loaded (" +
+                             message[2] + " ms after its launch)");
+      return std::string();
     }
     if (!message.empty() && message[0] == "left" && message.size() >= 2) {
       // What the page's unload handlers posted comes before its leaving.

@@ -18,6 +18,7 @@ struct PackageRunOptions {
   bool strict = false;
   std::string learner;  // --learner
   std::string item;     // --item
+  long long startedAt = 0;  // the program's start, g_get_monotonic_time()
 };
 
 // True when path names a standard package rather than a course of the
@@ -29,8 +30,9 @@ bool IsPackagePath(const std::string& nativePath);
 // wrong.
 std::unique_ptr<scorm::PackageFiles> OpenPackage(const std::string& nativePath);
 
-// Plays the package in a window until it closes. Returns the exit status.
-int RunPackage(Context& ctx, scorm::PackageFiles& files,
+// Plays the package at nativePath (absolute) in a window until it closes.
+// Returns the exit status.
+int RunPackage(Context& ctx, const std::string& nativePath,
                desktop::MoviePage& page, const PackageRunOptions& options,
                const std::function<void(const WideString&)>& print);
 

@@ -123,6 +123,8 @@ std::string Player::start() {
   out += ']';
   Field(out, "learner", options_.learner);
   Field(out, "item", options_.item);
+  // Launched once: a page started again (its process ended) shows the menu.
+  options_.item.clear();
   out += ",\"problems\":[";
   first = true;
   for (const std::string& line : manifest_.problems) {

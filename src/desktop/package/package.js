@@ -82,6 +82,8 @@ const BLANK = "zept://z/app/blank.html";
 let frame = null;
 let playing = null;   // {id, previous, next} while a SCO plays
 let leaving = false;
+let launchedAt = 0;   // when the SCO now loading was asked for
+let menuShown = false;
 
 function $(id) { return document.getElementById(id); }
 
@@ -123,6 +125,7 @@ function launch(id) {
     $("previous").disabled = !answer.previous;
     $("next").disabled = !answer.next;
     show("player");
+    launchedAt = performance.now();
     frame.src = answer.url;
     frame.focus();
   });
@@ -188,6 +191,10 @@ function showMenu(message) {
     $("continue").disabled = !menu.continue;
     $("continue").dataset.id = menu.continue || "";
     show("menu");
+    if (!menuShown) {
+      menuShown = true;
+      ask(["shown", "menu"]);
+    }
     $("continue").disabled ? $("results").focus() : $("continue").focus();
   });
 }
@@ -241,6 +248,12 @@ function arrows(event) {
 function start() {
   frame = $("sco");
   frame.src = BLANK;
+  // How long a SCO took from the launch to its page's load event.
+  frame.addEventListener("load", () => {
+    if (!launchedAt || !playing) return;
+    ask(["shown", "sco", String(Math.round(performance.now() - launchedAt))]);
+    launchedAt = 0;
+  });
   $("new-learner").addEventListener("submit", (event) => {
     event.preventDefault();
     if (login($("learner-name").value)) showMenu();
