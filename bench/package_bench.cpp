@@ -1,0 +1,275 @@
+// Standard packages in the zept window, measured: window.API beside a bare
+// synchronous request to the scheme (10,000 of each, from the SCO's page),
+// SCO launches from the controls to their pages' load events, the memory of
+// zept and its web processes while a SCO plays, and a 200 MB .zip opened to
+// its menu beside a small folder package.
+//
+// Needs a display (xvfb-run build/bench/zept_package_bench).
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <zip.h>
+
+#include <algorithm>
+#include <cstring>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+std::string Slurp(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string Manifest(int items) {
+  std::string organization, resources;
+  for (int i = 1; i <= items; ++i) {
+    const std::string n = std::to_string(i);
+    organization += "<item identifier=\"S" + n + "\" identifierref=\"R" + n +
+                    "\"><title>Page " + n + "</title></item>";
+    resources += "<resource identifier=\"R" + n +
+                 "\" type=\"webcontent\" adlcp:scormtype=\"sco\" href=\"s" + n +
+                 ".html\"/>";
+  }
+  return "<?xml version=\"1.0\"?><manifest identifier=\"BENCH\" "
+         "xmlns=\"http://www.imsproject.org/xsd/imscp_rootv1p1p2\" "
+         "xmlns:adlcp=\"http://www.adlnet.org/xsd/adlcp_rootv1p2\">"
+         "<organizations default=\"O\"><organization identifier=\"O\"><title>"
+         "Bench</title>" +
+         organization + "</organization></organizations><resources>" +
+         resources + "</resources></manifest>";
+}
+
+// Page 1 times the calls side by side, in rounds, then moves on; pages 2
+// and 3 go back and forth through the controls, ten launches in all.
+const std::map<std::string, std::string> kPages = {
+    {"s1.html", R"(<!DOCTYPE html><html><body><script>
+var A = parent.API; A.LMSInitialize("");
+function bare() { var x = new XMLHttpRequest(); x.open("POST", "zept://z/api", false);
+  x.send('["noop"]'); return x.responseText; }
+var rounds = 10, per = 1000, set = 0, plain = 0;
+for (var r = 0; r < rounds; r++) {
+  var t = performance.now();
+  for (var i = 0; i < per; i++) A.LMSSetValue("cmi.core.lesson_location", "p" + i);
+  set += performance.now() - t;
+  t = performance.now();
+  for (var i = 0; i < per; i++) bare();
+  plain += performance.now() - t;
+}
+A.LMSSetValue("cmi.suspend_data", "set=" + (set / (rounds * per)).toFixed(4) +
+              " bare=" + (plain / (rounds * per)).toFixed(4));
+A.LMSFinish("");
+setTimeout(function () { parent.document.getElementById("next").click(); }, 50);
+</script></body></html>)"},
+    {"s2.html", R"(<!DOCTYPE html><html><body><p>Two</p><script>
+parent.API.LMSInitialize("");
+window.addEventListener("load", function () { setTimeout(function () {
+  parent.benchLaunches = (parent.benchLaunches || 0) + 1;
+  if (parent.benchLaunches < 10) parent.document.getElementById("next").click();
+}, 100); });
+</script></body></html>)"},
+    {"s3.html", R"(<!DOCTYPE html><html><body><p>Three</p><script>
+parent.API.LMSInitialize("");
+window.addEventListener("load", function () { setTimeout(function () {
+  parent.benchLaunches = (parent.benchLaunches || 0) + 1;
+  if (parent.benchLaunches < 10) parent.document.getElementById("previous").click();
+}, 100); });
+</script></body></html>)"}};
+
+struct Zept {
+  pid_t pid = -1;
+  fs::path output;
+  Clock::time_point started;
+};
+
+Zept Start(const fs::path& root, const std::string& arguments) {
+  Zept zept;
+  zept.output = root / "zept.out";
+  const std::string command =
+      "HOME=" + (root / "home").string() + " XDG_DATA_HOME=" +
+      (root / "data").string() +
+      " NO_AT_BRIDGE=1 DBUS_SESSION_BUS_ADDRESS=disabled: exec " ZEPT_BINARY
+      " " +
+      arguments + " >" + zept.output.string() + " 2>&1";
+  zept.started = Clock::now();
+  zept.pid = ::fork();
+  if (zept.pid == 0) {
+    ::execl("/bin/sh", "sh", "-c", command.c_str(), nullptr);
+    ::_exit(127);
+  }
+  return zept;
+}
+
+void Stop(Zept& zept) {
+  ::kill(zept.pid, SIGTERM);
+  ::waitpid(zept.pid, nullptr, 0);
+}
+
+// Every line of the output holding part, once it has count of them.
+std::vector<std::string> WaitLines(const Zept& zept, const std::string& part,
+                                   std::size_t count, int timeoutMs = 60000) {
+  std::vector<std::string> lines;
+  for (int waited = 0; waited < timeoutMs; waited += 20) {
+    lines.clear();
+    const std::string text = Slurp(zept.output);
+    std::size_t at = 0;
+    while ((at = text.find(part, at)) != std::string::npos) {
+      const std::size_t begin = text.rfind('\n', at) + 1;
+      lines.push_back(text.substr(begin, text.find('\n', at) - begin));
+      at += part.size();
+    }
+    if (lines.size() >= count) return lines;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return lines;
+}
+
+long NumberAfter(const std::string& line, const std::string& before) {
+  const std::size_t at = line.find(before);
+  return at == std::string::npos ? -1
+                                 : std::strtol(line.c_str() + at + before.size(),
+                                               nullptr, 10);
+}
+
+// Proportional set size of pid and every process below it, kB.
+long PssTree(pid_t pid) {
+  long total = 0;
+  std::map<pid_t, pid_t> parents;
+  for (const auto& entry : fs::directory_iterator("/proc")) {
+    const std::string name = entry.path().filename();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    const std::string stat = Slurp(entry.path() / "stat");
+    const std::size_t close = stat.rfind(')');
+    if (close == std::string::npos) continue;
+    int parent = 0;
+    std::sscanf(stat.c_str() + close + 2, "%*c %d", &parent);
+    parents[std::stoi(name)] = parent;
+  }
+  for (const auto& [child, parent] : parents) {
+    pid_t up = child;
+    while (up > 1 && up != pid) {
+      auto it = parents.find(up);
+      up = it == parents.end() ? 0 : it->second;
+    }
+    if (up != pid) continue;
+    const std::string rollup =
+        Slurp("/proc/" + std::to_string(child) + "/smaps_rollup");
+    const long pss = NumberAfter(rollup, "\nPss:");
+    if (pss > 0) total += pss;
+  }
+  return total;
+}
+
+long Median(std::vector<long> values) {
+  if (values.empty()) return -1;
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
+// A .zip of the package's pages and size bytes of incompressible files.
+void WriteBigZip(const fs::path& path, std::size_t size) {
+  int error = 0;
+  zip_t* archive = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
+  std::vector<std::string> keep;
+  keep.reserve(kPages.size() + 1 + size / (1 << 20));
+  const auto add = [&](const std::string& name, std::string bytes) {
+    keep.push_back(std::move(bytes));
+    zip_source_t* source =
+        zip_source_buffer(archive, keep.back().data(), keep.back().size(), 0);
+    const zip_int64_t index = zip_file_add(archive, name.c_str(), source, 0);
+    zip_set_file_compression(archive, static_cast<zip_uint64_t>(index),
+                             ZIP_CM_STORE, 0);
+  };
+  add("imsmanifest.xml", Manifest(3));
+  for (const auto& [name, page] : kPages) add(name, page);
+  std::mt19937_64 random(7);
+  for (std::size_t done = 0, n = 0; done < size; done += 1 << 20, ++n) {
+    std::string bytes(1 << 20, '\0');
+    for (std::size_t i = 0; i + 8 <= bytes.size(); i += 8) {
+      const std::uint64_t value = random();
+      std::memcpy(bytes.data() + i, &value, 8);
+    }
+    add("media/clip" + std::to_string(n) + ".bin", std::move(bytes));
+  }
+  zip_close(archive);
+}
+
+}  // namespace
+
+int main() {
+  if (!std::getenv("DISPLAY")) {
+    std::fprintf(stderr, "zept_package_bench: needs a display (xvfb-run)\n");
+    return 2;
+  }
+  char pattern[] = "/tmp/zept-package-bench-XXXXXX";
+  const fs::path root = ::mkdtemp(pattern);
+  const fs::path folder = root / "package";
+  fs::create_directories(folder);
+  std::ofstream(folder / "imsmanifest.xml") << Manifest(3);
+  for (const auto& [name, page] : kPages) std::ofstream(folder / name) << page;
+
+  // Calls, launches and memory.
+  Zept zept = Start(root, "--learner bench --item S1 " + folder.string());
+  const std::vector<std::string> launches =
+      WaitLines(zept, "has loaded (", 11, 180000);
+  const long pss = PssTree(zept.pid);
+  Stop(zept);
+  std::vector<long> launchMs;
+  for (std::size_t i = 1; i < launches.size(); ++i)  // the first is cold
+    launchMs.push_back(NumberAfter(launches[i], "has loaded ("));
+  const std::string stored = [&] {
+                      const std::string command =
+                          "XDG_DATA_HOME=" + (root / "data").string() +
+                          " " ZEPT_RESULTS_BINARY " " + folder.string();
+                      std::string out;
+                      FILE* pipe = ::popen(command.c_str(), "r");
+                      char buffer[4096];
+                      while (std::size_t n =
+                                 std::fread(buffer, 1, sizeof buffer, pipe))
+                        out.append(buffer, n);
+                      ::pclose(pipe);
+                      const std::size_t at = out.find("set=");
+                      return at == std::string::npos
+                                 ? std::string("(not stored)")
+                                 : out.substr(at, out.find('"', at) - at);
+                    }();
+  std::printf("window.API beside a bare request, ms a call: %s\n",
+              stored.c_str());
+  std::printf("SCO launch to its load event, median of %zu: %ld ms\n",
+              launchMs.size(), Median(launchMs));
+  std::printf("zept and its web processes with a SCO playing: %ld MB Pss\n",
+              pss / 1024);
+
+  // Opened to the menu: a 200 MB .zip beside the small folder.
+  const fs::path big = root / "big.zip";
+  WriteBigZip(big, std::size_t{200} << 20);
+  for (const auto& [name, path] :
+       {std::pair<const char*, fs::path>{"folder", folder}, {"200 MB zip", big}}) {
+    std::vector<long> times;
+    for (int run = 0; run < 5; ++run) {
+      fs::remove_all(root / "data");
+      Zept menu = Start(root, "--learner bench " + path.string());
+      const std::vector<std::string> shown =
+          WaitLines(menu, "The course menu is shown (", 1);
+      if (!shown.empty())
+        times.push_back(NumberAfter(shown[0], "is shown ("));
+      Stop(menu);
+    }
+    std::printf("%s opened to its menu, median of 5: %ld ms after start\n",
+                name, Median(times));
+  }
+  fs::remove_all(root);
+  return 0;
+}
