@@ -181,7 +181,8 @@ int RunPackage(Context& ctx, const std::string& path, desktop::MoviePage& page,
     window.close();
   };
   std::function<void()> finishLater = finish;
-  page.onPackageCall = [&](const std::vector<std::string>& message) {
+  std::function<std::string(const std::vector<std::string>&)> answer =
+      [&](const std::vector<std::string>& message) {
     if (!message.empty() && message[0] == "exit") {
       g_idle_add(
           [](gpointer action) -> gboolean {
@@ -236,6 +237,23 @@ int RunPackage(Context& ctx, const std::string& path, desktop::MoviePage& page,
         Note(ctx, print, "calls the page posted while it was left did not all come");
     }
     return player.handle(message);
+  };
+  page.onPackageCall = [&](const std::vector<std::string>& message) {
+    if (message.empty() || message[0] != "posted") return answer(message);
+    // A call the page could only post was answered "true" there: a failure
+    // is said here instead.
+    const std::vector<std::string> call(message.begin() + 1, message.end());
+    const std::string value = answer(call);
+    if (call.size() >= 2 && call[0] == "api" && value == "false" &&
+        player.runtime()) {
+      std::string line = "A call made while the SCO's page was left failed: " +
+                         call[1] + "(";
+      for (std::size_t i = 2; i < call.size(); ++i)
+        line += (i > 2 ? ", \"" : "\"") + call[i].substr(0, 80) + "\"";
+      Note(ctx, print,
+           line + ") gave error " + player.runtime()->LMSGetLastError());
+    }
+    return value;
   };
 
   window.onCloseRequest = finish;

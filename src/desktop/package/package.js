@@ -29,7 +29,7 @@ function ask(message) {
     return xhr.responseText;
   } catch (e) {
     if (!postMessage) throw e;
-    apply(postMessage, postHandler, [stringify(message)]);
+    apply(postMessage, postHandler, [stringify(["posted"].concat(message))]);
     posted++;
     return null;
   }
