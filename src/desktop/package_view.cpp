@@ -74,6 +74,7 @@ void OnReadyToShow(WebKitWebView* view, gpointer) {
   gtk_window_set_default_size(GTK_WINDOW(window),
                               geometry.width > 0 ? geometry.width : 800,
                               geometry.height > 0 ? geometry.height : 600);
+  gtk_window_set_position(GTK_WINDOW(window), GTK_WIN_POS_CENTER);
   gtk_container_add(GTK_CONTAINER(window), GTK_WIDGET(view));
   g_signal_connect(view, "notify::title", G_CALLBACK(OnTitle), window);
   OnTitle(view, nullptr, window);

@@ -838,6 +838,10 @@ bool MoviePage::showPackage(int timeoutMs) {
                                                                 "zeptApi");
     g_signal_connect(content_.get(), "script-message-received::zeptApi",
                      G_CALLBACK(OnPostedCall), this);
+    // Content that opens its pages in a window of their own does so as it
+    // loads, not only on a click.
+    webkit_settings_set_javascript_can_open_windows_automatically(
+        webkit_web_view_get_settings(WEBKIT_WEB_VIEW(view_)), TRUE);
     WebKitUserScript* script = webkit_user_script_new(
         kEmulatorInFrames, WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
         WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_END, nullptr, nullptr);

@@ -269,8 +269,10 @@ std::string Player::launch(const std::string& identifier) {
     return "{\"ok\":false,\"message\":" +
            JsonString("The course has no item " + identifier + " to play.") +
            "}";
-  if (const std::string reason = heldBackBy(*item); !reason.empty())
+  if (const std::string reason = heldBackBy(*item); !reason.empty()) {
+    if (onNote) onNote("Item " + identifier + " is held back: " + reason);
     return "{\"ok\":false,\"message\":" + JsonString(reason) + "}";
+  }
   closeSession();
   if (runtime_)
     return "{\"ok\":false,\"message\":\"What the learner did in this item "

@@ -3,7 +3,9 @@
 // own scripts, and what was stored read back with zept-results.
 
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <zip.h>
@@ -26,6 +28,24 @@ namespace {
 std::string Slurp(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+bool WaitForText(const fs::path& path, const std::string& part,
+                 int timeoutMs = 20000) {
+  for (int waited = 0; waited < timeoutMs; waited += 50) {
+    if (Slurp(path).find(part) != std::string::npos) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  ADD_FAILURE() << "never said: " << part << "\n" << Slurp(path);
+  return false;
+}
+
+int Count(const std::string& text, const std::string& part) {
+  int n = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos;
+       at = text.find(part, at + 1))
+    ++n;
+  return n;
 }
 
 // A manifest with one organization of the given items, each
@@ -283,6 +303,86 @@ setTimeout(function () { report(confirm("Keep going?") ? "yes" : "no"); }, 100);
       std::this_thread::sleep_for(std::chrono::milliseconds(200));
   }
   EXPECT_TRUE(waitResults(package, "\"yes\""));
+  signal(SIGTERM);
+  EXPECT_EQ(waitExit(), 0) << Slurp(output());
+}
+
+// Items held back by their prerequisites open once the items they wait on
+// are passed, and the menu's Continue reaches them.
+TEST_F(PackageWindowTest, PrerequisitesOpenAsItemsArePassed) {
+  const std::string finish = std::string(kScoHead) + R"(</head><body><script>
+A.LMSInitialize("");
+A.LMSSetValue("cmi.core.score.raw", "90");
+A.LMSSetValue("cmi.core.lesson_status", "passed");
+A.LMSFinish("");
+setTimeout(function () { parent.document.getElementById("next").click(); }, 50);
+</script></body></html>)";
+  const fs::path package = writePackage(
+      "prerequisites",
+      {{"imsmanifest.xml",
+        Manifest("Prerequisite course",
+                 {{"P1", "First", "p1.html", ""},
+                  {"P2", "Second", "p2.html",
+                   "<adlcp:prerequisites type=\"aicc_script\">P1</adlcp:prerequisites>"},
+                  {"P3", "Third", "p3.html",
+                   "<adlcp:prerequisites type=\"aicc_script\">P1 &amp; "
+                   "P2</adlcp:prerequisites>"}})},
+       {"p1.html", finish},
+       {"p2.html", finish},
+       {"p3.html", std::string(kScoHead) +
+                       "</head><body><script>A.LMSInitialize(\"\"); "
+                       "report(\"third\");</script></body></html>"}});
+  start("--learner anna --item P3 " + package.string());
+  ASSERT_TRUE(WaitForText(output(), "Item P3 is held back: First complete: "
+                                    "First, Second"));
+  // Continue, the menu's first button, opens the first item; each passes
+  // and moves on with Next.
+  const std::string id = RunCommand(
+      "xdotool search --sync --onlyvisible --name '^Prerequisite course$'");
+  ASSERT_FALSE(id.empty());
+  RunCommand("xdotool mousemove --window " + id.substr(0, id.find('\n')) +
+             " 75 57 click 1");
+  ASSERT_TRUE(waitResults(package, "\"third\""));
+  const std::string stored = results(package);
+  EXPECT_EQ(Count(stored, "\"cmi.core.lesson_status\": \"passed\""), 2)
+      << stored;
+  signal(SIGTERM);
+  EXPECT_EQ(waitExit(), 0) << Slurp(output());
+}
+
+// A page of a SCO that opens a window gets one, whose opener leads to the
+// API; nothing a page asks of the network leaves the machine.
+TEST_F(PackageWindowTest, OpenedWindowsFindTheApiAndTheNetworkStaysClosed) {
+  const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), length), 0);
+  ::listen(listener, 16);
+  ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+  const std::string far =
+      "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/";
+  const fs::path package = writePackage(
+      "opened",
+      {{"imsmanifest.xml",
+        Manifest("Opened course", {{"O1", "Opener", "o/index.html", ""}})},
+       {"o/index.html", std::string(kScoHead) + R"(</head><body>
+<img src=")" + far + R"(img"><script>
+A.LMSInitialize("");
+try { fetch(")" + far + R"(fetch").catch(function () {}); } catch (e) {}
+try { navigator.sendBeacon(")" + far + R"(beacon", "x"); } catch (e) {}
+try { new WebSocket(")" + far.substr(0, far.size()) + R"(".replace("http", "ws")); } catch (e) {}
+window.open("popup.html", "popup", "width=320,height=200");
+</script></body></html>)"},
+       {"o/popup.html", std::string(kScoHead) + R"(</head><body><script>
+report(window.opener ? "opened" : "no opener");
+</script></body></html>)"}});
+  start("--learner anna --item O1 " + package.string());
+  EXPECT_TRUE(waitResults(package, "\"opened\""));
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  EXPECT_LT(::accept(listener, nullptr, nullptr), 0) << "a page reached " << far;
+  ::close(listener);
   signal(SIGTERM);
   EXPECT_EQ(waitExit(), 0) << Slurp(output());
 }
