@@ -38,6 +38,17 @@ void Note(Context& ctx, const std::function<void(const WideString&)>& print,
   TraceMessage(ctx, u"zept > " + Utf8ToWide(line));
 }
 
+// Turns the main loop until done() holds or ms have passed.
+void PumpUntil(const std::function<bool()>& done, gint64 ms) {
+  const gint64 until = g_get_monotonic_time() + ms * 1000;
+  // A tick, so that waiting never outlasts the deadline for want of events.
+  const guint tick = g_timeout_add(
+      20, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
+  while (!done() && g_get_monotonic_time() < until)
+    g_main_context_iteration(nullptr, TRUE);
+  g_source_remove(tick);
+}
+
 }  // namespace
 
 bool IsPackagePath(const std::string& nativePath) {
@@ -48,7 +59,8 @@ bool IsPackagePath(const std::string& nativePath) {
          !std::filesystem::exists(path / "cdrom" / "cdrom.swf", error);
 }
 
-std::unique_ptr<scorm::PackageFiles> OpenPackage(const std::string& nativePath) {
+std::unique_ptr<scorm::PackageFiles> OpenPackage(
+    const std::string& nativePath) {
   std::error_code error;
   if (std::filesystem::is_directory(nativePath, error))
     return scorm::OpenFolderPackage(nativePath);
@@ -78,7 +90,8 @@ int RunPackage(Context& ctx, const std::string& path, desktop::MoviePage& page,
   try {
     const std::optional<std::string> bytes = files.read("imsmanifest.xml");
     if (!bytes)
-      return fail(files.location() + " is not a SCORM package: it has no "
+      return fail(files.location() +
+                  " is not a SCORM package: it has no "
                   "imsmanifest.xml");
     try {
       manifest = scorm::ReadManifest(*bytes);
@@ -107,16 +120,16 @@ int RunPackage(Context& ctx, const std::string& path, desktop::MoviePage& page,
   desktop::DesktopWindow window(print);
   instance.onActivate = [&] { window.present(); };
   desktop::GtkDialogs dialogs(&window);
-  window.setCaption(Utf8ToWide(manifest.title.empty() ? "zept" : manifest.title));
+  window.setCaption(
+      Utf8ToWide(manifest.title.empty() ? "zept" : manifest.title));
   window.setSizeable(true);
   const int width = std::min(1024, window.screenWidth());
   const int height = std::min(768, window.screenHeight() - 64);
   window.setBounds((window.screenWidth() - width) / 2,
                    (window.screenHeight() - height) / 2, width, height);
   gtk_container_add(GTK_CONTAINER(window.movieArea()), page.widget());
-  std::function<void(bool)> onModal;
   desktop::ConnectPackageView(WEBKIT_WEB_VIEW(page.widget()),
-                              window.gtkWindow(), &onModal);
+                              window.gtkWindow(), nullptr);
 
   scorm::Player player(manifest, *store,
                        {options.strict, options.learner, options.item});
@@ -137,7 +150,8 @@ int RunPackage(Context& ctx, const std::string& path, desktop::MoviePage& page,
       return true;  // nothing to lock with: as before locks existed
     }
     if (!lock) {
-      why = login + "'s progress in this course is open in another zept "
+      why = login +
+            "'s progress in this course is open in another zept "
             "window. Close it there first, or choose another learner.";
       return false;
     }
@@ -173,9 +187,7 @@ int RunPackage(Context& ctx, const std::string& path, desktop::MoviePage& page,
     dialogs.cancelAll();
     if (!player.playing().empty() && !page.processEnded()) {
       page.runScript("window.zeptLeave && zeptLeave()");
-      const gint64 until = g_get_monotonic_time() + kUnloadMs * 1000;
-      while (!player.playing().empty() && g_get_monotonic_time() < until)
-        g_main_context_iteration(nullptr, TRUE);
+      PumpUntil([&] { return player.playing().empty(); }, kUnloadMs);
     }
     player.leave();
     window.close();
@@ -183,61 +195,66 @@ int RunPackage(Context& ctx, const std::string& path, desktop::MoviePage& page,
   std::function<void()> finishLater = finish;
   std::function<std::string(const std::vector<std::string>&)> answer =
       [&](const std::vector<std::string>& message) {
-    if (!message.empty() && message[0] == "exit") {
-      g_idle_add(
-          [](gpointer action) -> gboolean {
-            (*static_cast<std::function<void()>*>(action))();
-            return G_SOURCE_REMOVE;
-          },
-          &finishLater);
-      return std::string();
-    }
-    if (!message.empty() && message[0] == "results") {
-      const platform::DialogAnswer answer = dialogs.saveFile(
-          u".pdf", u"PDF documents|*.pdf", u"results.pdf",
-          ctx.platform.folders.specialFolder(platform::kCsidlMyDocuments));
-      if (!answer.ok) return std::string("{}");
-      try {
-        const auto [paperWidth, paperHeight] = platform::DefaultPaperInches();
-        PdfReportSystem system(ctx, paperWidth, paperHeight);
-        system.DefaultDest = ReportDestination::File;
-        system.OutputFileName = answer.file;
-        auto silent = [](const WideString&) {};
-        platform::HeadlessWindow offscreen(1280, 1024, silent);
-        platform::ScriptedDialogs none(silent);
-        HeadlessHostFactory movies({ctx, silent, none, offscreen, u""});
-        TReportPrinter printer({ctx, movies, u""});
-        printer.SetXml(player.resultsReport());
-        printer.SetReportSystem(&system);
-        printer.SetMargins(0.5, 0.5, 0.5, 0.5);
-        printer.Print();
-        return "{\"ok\":true,\"message\":" +
-               scorm::JsonString("Saved to " + WideToUtf8(answer.file)) + "}";
-      } catch (const std::exception& e) {
-        return "{\"message\":" +
-               scorm::JsonString(std::string("The results were not saved: ") +
-                                e.what()) +
-               "}";
-      }
-    }
-    if (!message.empty() && message[0] == "shown" && message.size() >= 2) {
-      const gint64 ms = (g_get_monotonic_time() - startedAt) / 1000;
-      if (message[1] == "menu")
-        Note(ctx, print, "The course menu is shown (" + std::to_string(ms) +
-                             " ms after start)");
-      else if (message.size() >= 3)
-        Note(ctx, print, "The SCO " + player.playing() + " has loaded (" +
-                             message[2] + " ms after its launch)");
-      return std::string();
-    }
-    if (!message.empty() && message[0] == "left" && message.size() >= 2) {
-      // What the page's unload handlers posted comes before its leaving.
-      const long posted = std::strtol(message[1].c_str(), nullptr, 10);
-      if (!page.waitPostedCalls(posted, kUnloadMs))
-        Note(ctx, print, "calls the page posted while it was left did not all come");
-    }
-    return player.handle(message);
-  };
+        if (!message.empty() && message[0] == "exit") {
+          g_idle_add(
+              [](gpointer action) -> gboolean {
+                (*static_cast<std::function<void()>*>(action))();
+                return G_SOURCE_REMOVE;
+              },
+              &finishLater);
+          return std::string();
+        }
+        if (!message.empty() && message[0] == "results") {
+          const platform::DialogAnswer chosen = dialogs.saveFile(
+              u".pdf", u"PDF documents|*.pdf", u"results.pdf",
+              ctx.platform.folders.specialFolder(platform::kCsidlMyDocuments));
+          if (!chosen.ok) return std::string("{}");
+          try {
+            const auto [paperWidth, paperHeight] =
+                platform::DefaultPaperInches();
+            PdfReportSystem system(ctx, paperWidth, paperHeight);
+            system.DefaultDest = ReportDestination::File;
+            system.OutputFileName = chosen.file;
+            auto silent = [](const WideString&) {};
+            platform::HeadlessWindow offscreen(1280, 1024, silent);
+            platform::ScriptedDialogs none(silent);
+            HeadlessHostFactory movies({ctx, silent, none, offscreen, u""});
+            TReportPrinter printer({ctx, movies, u""});
+            printer.SetXml(player.resultsReport());
+            printer.SetReportSystem(&system);
+            printer.SetMargins(0.5, 0.5, 0.5, 0.5);
+            printer.Print();
+            return "{\"ok\":true,\"message\":" +
+                   scorm::JsonString("Saved to " + WideToUtf8(chosen.file)) +
+                   "}";
+          } catch (const std::exception& e) {
+            return "{\"message\":" +
+                   scorm::JsonString(
+                       std::string("The results were not saved: ") + e.what()) +
+                   "}";
+          }
+        }
+        if (!message.empty() && message[0] == "shown" && message.size() >= 2) {
+          const gint64 ms = (g_get_monotonic_time() - startedAt) / 1000;
+          if (message[1] == "menu")
+            Note(ctx, print,
+                 "The course menu is shown (" + std::to_string(ms) +
+                     " ms after start)");
+          else if (message.size() >= 3)
+            Note(ctx, print,
+                 "The SCO " + player.playing() + " has loaded (" + message[2] +
+                     " ms after its launch)");
+          return std::string();
+        }
+        if (!message.empty() && message[0] == "left" && message.size() >= 2) {
+          // What the page's unload handlers posted comes before its leaving.
+          const long posted = std::strtol(message[1].c_str(), nullptr, 10);
+          if (!page.waitPostedCalls(posted, kUnloadMs))
+            Note(ctx, print,
+                 "calls the page posted while it was left did not all come");
+        }
+        return player.handle(message);
+      };
   page.onPackageCall = [&](const std::vector<std::string>& message) {
     if (message.empty() || message[0] != "posted") return answer(message);
     // A call the page could only post was answered "true" there: a failure
@@ -246,8 +263,8 @@ int RunPackage(Context& ctx, const std::string& path, desktop::MoviePage& page,
     const std::string value = answer(call);
     if (call.size() >= 2 && call[0] == "api" && value == "false" &&
         player.runtime()) {
-      std::string line = "A call made while the SCO's page was left failed: " +
-                         call[1] + "(";
+      std::string line =
+          "A call made while the SCO's page was left failed: " + call[1] + "(";
       for (std::size_t i = 2; i < call.size(); ++i)
         line += (i > 2 ? ", \"" : "\"") + call[i].substr(0, 80) + "\"";
       Note(ctx, print,

@@ -16,8 +16,8 @@ namespace zept {
 
 struct PackageRunOptions {
   bool strict = false;
-  std::string learner;  // --learner
-  std::string item;     // --item
+  std::string learner;      // --learner
+  std::string item;         // --item
   long long startedAt = 0;  // the program's start, g_get_monotonic_time()
 };
 

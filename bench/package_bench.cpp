@@ -12,9 +12,9 @@
 #include <zip.h>
 
 #include <algorithm>
-#include <cstring>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -98,8 +98,8 @@ Zept Start(const fs::path& root, const std::string& arguments) {
   Zept zept;
   zept.output = root / "zept.out";
   const std::string command =
-      "HOME=" + (root / "home").string() + " XDG_DATA_HOME=" +
-      (root / "data").string() +
+      "HOME=" + (root / "home").string() +
+      " XDG_DATA_HOME=" + (root / "data").string() +
       " NO_AT_BRIDGE=1 DBUS_SESSION_BUS_ADDRESS=disabled: exec " ZEPT_BINARY
       " " +
       arguments + " >" + zept.output.string() + " 2>&1";
@@ -138,9 +138,9 @@ std::vector<std::string> WaitLines(const Zept& zept, const std::string& part,
 
 long NumberAfter(const std::string& line, const std::string& before) {
   const std::size_t at = line.find(before);
-  return at == std::string::npos ? -1
-                                 : std::strtol(line.c_str() + at + before.size(),
-                                               nullptr, 10);
+  return at == std::string::npos
+             ? -1
+             : std::strtol(line.c_str() + at + before.size(), nullptr, 10);
 }
 
 // Proportional set size of pid and every process below it, kB.
@@ -230,21 +230,18 @@ int main() {
   for (std::size_t i = 1; i < launches.size(); ++i)  // the first is cold
     launchMs.push_back(NumberAfter(launches[i], "has loaded ("));
   const std::string stored = [&] {
-                      const std::string command =
-                          "XDG_DATA_HOME=" + (root / "data").string() +
-                          " " ZEPT_RESULTS_BINARY " " + folder.string();
-                      std::string out;
-                      FILE* pipe = ::popen(command.c_str(), "r");
-                      char buffer[4096];
-                      while (std::size_t n =
-                                 std::fread(buffer, 1, sizeof buffer, pipe))
-                        out.append(buffer, n);
-                      ::pclose(pipe);
-                      const std::size_t at = out.find("set=");
-                      return at == std::string::npos
-                                 ? std::string("(not stored)")
-                                 : out.substr(at, out.find('"', at) - at);
-                    }();
+    const std::string command = "XDG_DATA_HOME=" + (root / "data").string() +
+                                " " ZEPT_RESULTS_BINARY " " + folder.string();
+    std::string out;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    char buffer[4096];
+    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe))
+      out.append(buffer, n);
+    ::pclose(pipe);
+    const std::size_t at = out.find("set=");
+    return at == std::string::npos ? std::string("(not stored)")
+                                   : out.substr(at, out.find('"', at) - at);
+  }();
   std::printf("window.API beside a bare request, ms a call: %s\n",
               stored.c_str());
   std::printf("SCO launch to its load event, median of %zu: %ld ms\n",
@@ -256,15 +253,15 @@ int main() {
   const fs::path big = root / "big.zip";
   WriteBigZip(big, std::size_t{200} << 20);
   for (const auto& [name, path] :
-       {std::pair<const char*, fs::path>{"folder", folder}, {"200 MB zip", big}}) {
+       {std::pair<const char*, fs::path>{"folder", folder},
+        {"200 MB zip", big}}) {
     std::vector<long> times;
     for (int run = 0; run < 5; ++run) {
       fs::remove_all(root / "data");
       Zept menu = Start(root, "--learner bench " + path.string());
       const std::vector<std::string> shown =
           WaitLines(menu, "The course menu is shown (", 1);
-      if (!shown.empty())
-        times.push_back(NumberAfter(shown[0], "is shown ("));
+      if (!shown.empty()) times.push_back(NumberAfter(shown[0], "is shown ("));
       Stop(menu);
     }
     std::printf("%s opened to its menu, median of 5: %ld ms after start\n",

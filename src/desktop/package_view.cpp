@@ -21,7 +21,8 @@ int RunModal(GtkWidget* dialog, const ViewLink& link) {
 gboolean OnScriptDialog(WebKitWebView*, WebKitScriptDialog* dialog,
                         gpointer data) {
   const ViewLink& link = *static_cast<ViewLink*>(data);
-  const WebKitScriptDialogType type = webkit_script_dialog_get_dialog_type(dialog);
+  const WebKitScriptDialogType type =
+      webkit_script_dialog_get_dialog_type(dialog);
   // Leaving a page is always what the learner asked for here (another
   // item, the menu, closing): the page's own question is not asked.
   if (type == WEBKIT_SCRIPT_DIALOG_BEFORE_UNLOAD_CONFIRM) {
@@ -30,7 +31,8 @@ gboolean OnScriptDialog(WebKitWebView*, WebKitScriptDialog* dialog,
   }
   const bool asks = type != WEBKIT_SCRIPT_DIALOG_ALERT;
   GtkWidget* box = gtk_message_dialog_new(
-      link.parent, GtkDialogFlags(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT),
+      link.parent,
+      GtkDialogFlags(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT),
       asks ? GTK_MESSAGE_QUESTION : GTK_MESSAGE_INFO,
       asks ? GTK_BUTTONS_OK_CANCEL : GTK_BUTTONS_OK, "%s",
       webkit_script_dialog_get_message(dialog));

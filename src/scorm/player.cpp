@@ -1,9 +1,9 @@
 #include "scorm/player.h"
 
-#include "scorm/results.h"
-
 #include <algorithm>
 #include <exception>
+
+#include "scorm/results.h"
 
 namespace zept::scorm {
 
@@ -141,10 +141,11 @@ std::string Player::login(const std::string& name) {
     return "{\"ok\":false,\"message\":\"Type the learner's name (at most 255 "
            "characters, on one line).\"}";
   if (*clean != learner_) {
+    // The learner before is stored while their lock is still held.
+    leave();
     std::string why;
     if (onTakeLearner && !onTakeLearner(*clean, why))
       return "{\"ok\":false,\"message\":" + JsonString(why) + "}";
-    leave();
     store_.addLearner(*clean);
     learner_ = *clean;
   }
@@ -161,12 +162,13 @@ std::string Player::status(const std::string& identifier) {
   const Item* item = find(identifier);
   if (!item || learner_.empty()) return "not attempted";
   if (runtime_ && identifier == playing_) {
-    const Values now = NextLaunchValues(runtime_->toStore(), ContextFor(learner_, *item));
+    const Values now =
+        NextLaunchValues(runtime_->toStore(), ContextFor(learner_, *item));
     if (auto it = now.find("cmi.core.lesson_status"); it != now.end())
       return it->second;
   }
-  const Values values =
-      NextLaunchValues(store_.load(learner_, identifier), ContextFor(learner_, *item));
+  const Values values = NextLaunchValues(store_.load(learner_, identifier),
+                                         ContextFor(learner_, *item));
   const auto it = values.find("cmi.core.lesson_status");
   return it == values.end() || it->second.empty() ? "not attempted"
                                                   : it->second;
@@ -184,8 +186,8 @@ const Prerequisites& Player::prerequisitesOf(const Item& item) {
       // nobody back.
       const std::string line = "line " + std::to_string(item.line) +
                                ": the prerequisites of item " +
-                               item.identifier + " do not parse (" +
-                               e.what() + "); they are ignored";
+                               item.identifier + " do not parse (" + e.what() +
+                               "); they are ignored";
       badPrerequisites_[item.identifier] = line;
       if (onNote) onNote(line);
     }
@@ -196,8 +198,7 @@ const Prerequisites& Player::prerequisitesOf(const Item& item) {
 
 std::string Player::heldBackBy(const Item& item) {
   const Prerequisites& rule = prerequisitesOf(item);
-  if (rule.met([this](const std::string& id) { return status(id); }))
-    return "";
+  if (rule.met([this](const std::string& id) { return status(id); })) return "";
   std::string names;
   for (const std::string& id : rule.identifiers()) {
     if (Done(status(id))) continue;
@@ -210,9 +211,8 @@ std::string Player::heldBackBy(const Item& item) {
 
 std::string Player::continueItem() {
   for (const Item* item : launchable_) {
-    const Values values =
-        NextLaunchValues(store_.load(learner_, item->identifier),
-                         ContextFor(learner_, *item));
+    const Values values = NextLaunchValues(
+        store_.load(learner_, item->identifier), ContextFor(learner_, *item));
     const auto entry = values.find("cmi.core.entry");
     if (entry != values.end() && entry->second == "resume" &&
         heldBackBy(*item).empty())
@@ -291,7 +291,8 @@ std::string Player::launch(const std::string& identifier) {
   Field(out, "title", item->title.empty() ? item->identifier : item->title);
   Field(out, "previous",
         at == launchable_.begin() ? "" : (*(at - 1))->identifier);
-  Field(out, "next", at + 1 == launchable_.end() ? "" : (*(at + 1))->identifier);
+  Field(out, "next",
+        at + 1 == launchable_.end() ? "" : (*(at + 1))->identifier);
   return out + "}";
 }
 
@@ -335,7 +336,11 @@ std::string ReportText(const std::string& text) {
   std::string out;
   for (std::size_t i = 0; i < text.size();) {
     const auto c = static_cast<unsigned char>(text[i]);
-    int length = c < 0x80 ? 1 : c >= 0xf0 ? 4 : c >= 0xe0 ? 3 : c >= 0xc0 ? 2 : 0;
+    int length = c < 0x80    ? 1
+                 : c >= 0xf0 ? 4
+                 : c >= 0xe0 ? 3
+                 : c >= 0xc0 ? 2
+                             : 0;
     if (length == 0 || i + length > text.size()) {
       out += "&#65533;";
       ++i;
@@ -343,11 +348,20 @@ std::string ReportText(const std::string& text) {
     }
     if (length == 1) {
       switch (c) {
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '&': out += "&amp;"; break;
-        case '"': out += "&quot;"; break;
-        default: out += c < 0x20 ? ' ' : static_cast<char>(c);
+        case '<':
+          out += "&lt;";
+          break;
+        case '>':
+          out += "&gt;";
+          break;
+        case '&':
+          out += "&amp;";
+          break;
+        case '"':
+          out += "&quot;";
+          break;
+        default:
+          out += c < 0x20 ? ' ' : static_cast<char>(c);
       }
       ++i;
       continue;
@@ -365,7 +379,8 @@ std::string ReportText(const std::string& text) {
 std::string StatusName(const std::string& status) {
   if (status.empty()) return "Not attempted";
   std::string name = status;
-  if (name[0] >= 'a' && name[0] <= 'z') name[0] = static_cast<char>(name[0] - 32);
+  if (name[0] >= 'a' && name[0] <= 'z')
+    name[0] = static_cast<char>(name[0] - 32);
   return name;
 }
 
@@ -375,8 +390,12 @@ std::string Player::resultsReport() {
   storeOpen();
   std::string xml =
       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<export>\n"
-      "<p fontsize=\"16\">" + ReportText(manifest_.title) + "</p>\n<hr/>\n"
-      "<p>Learner: " + ReportText(learner_) + "</p>\n<br/>\n<table>\n"
+      "<p fontsize=\"16\">" +
+      ReportText(manifest_.title) +
+      "</p>\n<hr/>\n"
+      "<p>Learner: " +
+      ReportText(learner_) +
+      "</p>\n<br/>\n<table>\n"
       "<tr><td width=\"260\" border=\"1\"><s>ITEM</s></td>"
       "<td border=\"1\"><s>STATUS</s></td>"
       "<td width=\"60\" border=\"1\" align=\"right\"><s>SCORE</s></td>"
@@ -391,8 +410,7 @@ std::string Player::resultsReport() {
     const std::string status = StatusName(value("cmi.core.lesson_status"));
     xml += "<tr><td width=\"260\" border=\"1\"><s>" +
            ReportText(item->title.empty() ? item->identifier : item->title) +
-           "</s></td><td border=\"1\"><s>" +
-           ReportText(status) +
+           "</s></td><td border=\"1\"><s>" + ReportText(status) +
            "</s></td><td width=\"60\" border=\"1\" align=\"right\"><s>" +
            ReportText(value("cmi.core.score.raw")) +
            "</s></td><td width=\"90\" border=\"1\" align=\"right\"><s>" +

@@ -57,9 +57,9 @@ std::string Manifest(const std::string& title,
                      const std::vector<TestItem>& items) {
   std::string organization, resources;
   for (const TestItem& item : items) {
-    organization += "<item identifier=\"" + item.id +
-                    "\" identifierref=\"R_" + item.id + "\"><title>" +
-                    item.title + "</title>" + item.extra + "</item>\n";
+    organization += "<item identifier=\"" + item.id + "\" identifierref=\"R_" +
+                    item.id + "\"><title>" + item.title + "</title>" +
+                    item.extra + "</item>\n";
     resources += "<resource identifier=\"R_" + item.id +
                  "\" type=\"webcontent\" adlcp:scormtype=\"sco\" href=\"" +
                  item.href + "\"><file href=\"" + item.href +
@@ -163,9 +163,9 @@ class PackageWindowTest : public ::testing::Test {
   void signal(int number) { ::kill(running_, number); }
 
   std::string results(const fs::path& package, int* status = nullptr) {
-    return RunCommand(environment() + ZEPT_RESULTS_BINARY " " +
-                          package.string() + " 2>&1",
-                      status);
+    return RunCommand(
+        environment() + ZEPT_RESULTS_BINARY " " + package.string() + " 2>&1",
+        status);
   }
   // Polls zept-results until its output holds part.
   bool waitResults(const fs::path& package, const std::string& part,
@@ -174,8 +174,9 @@ class PackageWindowTest : public ::testing::Test {
       if (results(package).find(part) != std::string::npos) return true;
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
-    ADD_FAILURE() << "never stored: " << part << "\nresults: "
-                  << results(package) << "\nzept: " << Slurp(output());
+    ADD_FAILURE() << "never stored: " << part
+                  << "\nresults: " << results(package)
+                  << "\nzept: " << Slurp(output());
     return false;
   }
 
@@ -209,8 +210,8 @@ TEST_F(PackageWindowTest, AnHtmlScoResumesWhereItWasLeft) {
       << first;
 
   start("--learner 'Anna & Ben' --item SCO1 " + package.string());
-  ASSERT_TRUE(waitResults(
-      package, "true|resume|state-ab-initio|Anna & Ben|false|405"));
+  ASSERT_TRUE(
+      waitResults(package, "true|resume|state-ab-initio|Anna & Ben|false|405"));
   signal(SIGHUP);
   EXPECT_EQ(waitExit(), 0) << Slurp(output());
 }
@@ -323,7 +324,8 @@ setTimeout(function () { parent.document.getElementById("next").click(); }, 50);
         Manifest("Prerequisite course",
                  {{"P1", "First", "p1.html", ""},
                   {"P2", "Second", "p2.html",
-                   "<adlcp:prerequisites type=\"aicc_script\">P1</adlcp:prerequisites>"},
+                   "<adlcp:prerequisites "
+                   "type=\"aicc_script\">P1</adlcp:prerequisites>"},
                   {"P3", "Third", "p3.html",
                    "<adlcp:prerequisites type=\"aicc_script\">P1 &amp; "
                    "P2</adlcp:prerequisites>"}})},
@@ -333,8 +335,9 @@ setTimeout(function () { parent.document.getElementById("next").click(); }, 50);
                        "</head><body><script>A.LMSInitialize(\"\"); "
                        "report(\"third\");</script></body></html>"}});
   start("--learner anna --item P3 " + package.string());
-  ASSERT_TRUE(WaitForText(output(), "Item P3 is held back: First complete: "
-                                    "First, Second"));
+  ASSERT_TRUE(WaitForText(output(),
+                          "Item P3 is held back: First complete: "
+                          "First, Second"));
   // Continue, the menu's first button, opens the first item; each passes
   // and moves on with Next.
   const std::string id = RunCommand(
@@ -371,8 +374,10 @@ TEST_F(PackageWindowTest, OpenedWindowsFindTheApiAndTheNetworkStaysClosed) {
 <img src=")" + far + R"(img"><script>
 A.LMSInitialize("");
 try { fetch(")" + far + R"(fetch").catch(function () {}); } catch (e) {}
-try { navigator.sendBeacon(")" + far + R"(beacon", "x"); } catch (e) {}
-try { new WebSocket(")" + far.substr(0, far.size()) + R"(".replace("http", "ws")); } catch (e) {}
+try { navigator.sendBeacon(")" +
+                            far + R"(beacon", "x"); } catch (e) {}
+try { new WebSocket(")" + far.substr(0, far.size()) +
+                            R"(".replace("http", "ws")); } catch (e) {}
 window.open("popup.html", "popup", "width=320,height=200");
 </script></body></html>)"},
        {"o/popup.html", std::string(kScoHead) + R"(</head><body><script>
@@ -381,7 +386,8 @@ report(window.opener ? "opened" : "no opener");
   start("--learner anna --item O1 " + package.string());
   EXPECT_TRUE(waitResults(package, "\"opened\""));
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
-  EXPECT_LT(::accept(listener, nullptr, nullptr), 0) << "a page reached " << far;
+  EXPECT_LT(::accept(listener, nullptr, nullptr), 0)
+      << "a page reached " << far;
   ::close(listener);
   signal(SIGTERM);
   EXPECT_EQ(waitExit(), 0) << Slurp(output());

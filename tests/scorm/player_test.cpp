@@ -39,7 +39,9 @@ class PlayerTest : public ::testing::Test {
     manifest_.items.push_back(chapter);
     store_ = std::make_unique<ProgressStore>(folder_ + "/p.sqlite");
     player_ = std::make_unique<Player>(manifest_, *store_, PlayerOptions{});
-    player_->onNote = [this](const std::string& line) { notes_ += line + "\n"; };
+    player_->onNote = [this](const std::string& line) {
+      notes_ += line + "\n";
+    };
     ASSERT_EQ(send({"login", "anna"}), "{\"ok\":true}");
   }
   void TearDown() override { fs::remove_all(folder_); }
@@ -137,8 +139,8 @@ TEST_F(PlayerTest, AnswersTheScreensAndRefusesWhatItCannotTake) {
 }
 
 TEST_F(PlayerTest, TheResultsReportIsPlainAsciiXml) {
-  play("A", {{"LMSInitialize", ""},
-             {"LMSSetValue", "cmi.core.score.raw", "85"}});
+  play("A",
+       {{"LMSInitialize", ""}, {"LMSSetValue", "cmi.core.score.raw", "85"}});
   const std::string report = player_->resultsReport();
   EXPECT_NE(report.find("<p fontsize=\"16\">Caf&#233; &amp; co</p>"),
             std::string::npos)
