@@ -119,7 +119,8 @@ int main(int argc, char** argv) {
   if (!course.empty()) {
     std::error_code error;
     if (!std::filesystem::exists(course, error)) {
-      std::fprintf(stderr, "zept: %s: no such file or folder\n", course.c_str());
+      std::fprintf(stderr, "zept: %s: no such file or folder\n",
+                   course.c_str());
       return 1;
     }
     package = zept::IsPackagePath(course);
@@ -129,8 +130,10 @@ int main(int argc, char** argv) {
     }
   }
   if (package && headless) {
-    std::fputs("zept: standard packages play in a window; --headless plays "
-               "the shell's courses\n", stderr);
+    std::fputs(
+        "zept: standard packages play in a window; --headless plays "
+        "the shell's courses\n",
+        stderr);
     return 2;
   }
 

@@ -515,13 +515,13 @@ MoviePage::MoviePage(std::string ruffleDir, std::vector<std::string> roots)
         return TRUE;
       }),
       this);
-  g_signal_connect(view_, "web-process-terminated",
-                   G_CALLBACK(+[](WebKitWebView*,
-                                  WebKitWebProcessTerminationReason reason,
-                                  gpointer self) {
-                     static_cast<MoviePage*>(self)->processEnded(reason);
-                   }),
-                   this);
+  g_signal_connect(
+      view_, "web-process-terminated",
+      G_CALLBACK(+[](WebKitWebView*, WebKitWebProcessTerminationReason reason,
+                     gpointer self) {
+        static_cast<MoviePage*>(self)->processEnded(reason);
+      }),
+      this);
   g_signal_connect(
       view_, "context-menu",
       G_CALLBACK(+[](WebKitWebView*, WebKitContextMenu*, GdkEvent*,
@@ -575,11 +575,10 @@ void MoviePage::processEnded(WebKitWebProcessTerminationReason reason) {
   }
   queue_.clear();
   gapSince_ = 0;
-  const char* why = reason == WEBKIT_WEB_PROCESS_EXCEEDED_MEMORY_LIMIT
-                        ? "out of memory"
-                    : reason == WEBKIT_WEB_PROCESS_TERMINATED_BY_API
-                        ? "ended by the program"
-                        : "crashed";
+  const char* why =
+      reason == WEBKIT_WEB_PROCESS_EXCEEDED_MEMORY_LIMIT ? "out of memory"
+      : reason == WEBKIT_WEB_PROCESS_TERMINATED_BY_API ? "ended by the program"
+                                                       : "crashed";
   if (onProcessEnded) onProcessEnded(why);
 }
 
@@ -695,9 +694,9 @@ void MoviePage::serve(WebKitURISchemeRequest* request) {
   }
   GCharPtr decoded(g_uri_unescape_string(rest.c_str(), nullptr));
   const std::string path = decoded ? decoded.get() : "";
-  if (packageShown_ && (path.rfind("pkg/", 0) == 0 || path == "api" ||
-                        path.rfind("app/package.", 0) == 0 ||
-                        path == "app/blank.html"))
+  if (packageShown_ &&
+      (path.rfind("pkg/", 0) == 0 || path == "api" ||
+       path.rfind("app/package.", 0) == 0 || path == "app/blank.html"))
     return servePackage(request, path);
   if (path == "app/page.html")
     return FinishBytes(request, kPageHtml, "text/html");
@@ -851,8 +850,7 @@ bool MoviePage::showPackage(int timeoutMs) {
   // Nothing of the package loads before the filter that keeps it off the
   // network.
   loadError_ = "the package's page could not be loaded";
-  if (!waitFor([this] { return filter_ != FilterState::kPending; },
-               timeoutMs))
+  if (!waitFor([this] { return filter_ != FilterState::kPending; }, timeoutMs))
     return false;
   if (filter_ == FilterState::kFailed) {
     loadError_ = filterError_;
@@ -871,16 +869,14 @@ void MoviePage::OnPostedCall(WebKitUserContentManager*,
   JSCValue* value = webkit_javascript_result_get_js_value(result);
   if (!jsc_value_is_string(value)) return;
   GCharPtr text(jsc_value_to_string(value));
-  std::optional<std::vector<std::string>> items =
-      DecodeStringArray(text.get());
+  std::optional<std::vector<std::string>> items = DecodeStringArray(text.get());
   ++page->postedCalls_;
   if (!items || !page->onPackageCall) return;
   page->enter(page->handling_);
   try {
     page->onPackageCall(*items);
   } catch (const std::exception& e) {
-    page->warn(std::string("a call of the package's page failed: ") +
-               e.what());
+    page->warn(std::string("a call of the package's page failed: ") + e.what());
   }
   page->leave(page->handling_);
 }
