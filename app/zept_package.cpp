@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 
 #include "desktop/course_instance.h"
 #include "desktop/gtk_dialogs.h"
@@ -165,8 +166,25 @@ int RunPackage(Context& ctx, const std::string& path, desktop::MoviePage& page,
     if (!summaries.empty() && summaries.back() != '\n') summaries += '\n';
   };
 
-  page.onPackageFile = [&files](const std::string& path)
+  // Packages made on systems whose names ignore case refer to "Index.html"
+  // for "index.html": a name not found as written is looked up that way.
+  std::map<std::string, std::string> byLowerName;
+  const auto lower = [](std::string name) {
+    for (char& c : name)
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return name;
+  };
+  page.onPackageFile = [&](const std::string& asked)
       -> std::optional<desktop::MoviePage::PackageFile> {
+    std::string path = asked;
+    if (!files.exists(path)) {
+      if (byLowerName.empty())
+        for (const scorm::PackageEntry& entry : files.entries())
+          byLowerName.emplace(lower(entry.path), entry.path);
+      const auto it = byLowerName.find(lower(path));
+      if (it == byLowerName.end()) return std::nullopt;
+      path = it->second;
+    }
     desktop::MoviePage::PackageFile file;
     file.nativeFile = files.nativeFile(path);
     if (!file.nativeFile.empty()) return file;

@@ -839,8 +839,13 @@ bool MoviePage::showPackage(int timeoutMs) {
                      G_CALLBACK(OnPostedCall), this);
     // Content that opens its pages in a window of their own does so as it
     // loads, not only on a click.
-    webkit_settings_set_javascript_can_open_windows_automatically(
-        webkit_web_view_get_settings(WEBKIT_WEB_VIEW(view_)), TRUE);
+    WebKitSettings* settings =
+        webkit_web_view_get_settings(WEBKIT_WEB_VIEW(view_));
+    webkit_settings_set_javascript_can_open_windows_automatically(settings,
+                                                                  TRUE);
+    // Pages that do not say their encoding were mostly written on Windows,
+    // and are read as browsers read them.
+    webkit_settings_set_default_charset(settings, "windows-1252");
     WebKitUserScript* script = webkit_user_script_new(
         kEmulatorInFrames, WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
         WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_END, nullptr, nullptr);

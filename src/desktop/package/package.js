@@ -17,22 +17,35 @@ const handlers = window.webkit && window.webkit.messageHandlers;
 const postHandler = handlers && handlers.zeptApi;
 const postMessage = postHandler && postHandler.postMessage;
 let posted = 0;
+// True for the rest of a task in which a synchronous request was refused:
+// WebKit refuses them while a page is being left, and after a few refusals
+// in one task it drops the next ones without a word.
+let posting = false;
 
-// The answer, or null for a call that could only be posted: WebKit refuses
-// synchronous requests while a page is being left (unload handlers), and
-// such a call goes on its way unanswered, in order, counted.
+function post(message) {
+  if (!posting) {
+    posting = true;
+    setTimeout(() => { posting = false; }, 0);
+  }
+  apply(postMessage, postHandler, [stringify(["posted"].concat(message))]);
+  posted++;
+  return null;
+}
+
+// The answer, or null for a call that could only be posted (from unload
+// handlers): such a call goes on its way unanswered, in order, counted.
 function ask(message) {
+  if (posting && postMessage) return post(message);
   const xhr = new Request();
   try {
     apply(openRequest, xhr, ["POST", "zept://z/api", false]);
     apply(sendRequest, xhr, [stringify(message)]);
-    return xhr.responseText;
+    if (xhr.status === 200) return xhr.responseText;
   } catch (e) {
     if (!postMessage) throw e;
-    apply(postMessage, postHandler, [stringify(["posted"].concat(message))]);
-    posted++;
-    return null;
   }
+  if (!postMessage) throw new Error("the program did not answer");
+  return post(message);
 }
 
 function askJson(message) {
@@ -60,6 +73,7 @@ function apiCall(name, args, failed) {
   try {
     const answer =
         ask(["api", name].concat(Array.prototype.map.call(args, text)));
+    if (name === "LMSFinish" && answer === "true") ended();
     return answer === null ? POSTED[name] : answer;
   } catch (e) {
     return failed;
@@ -84,6 +98,7 @@ let playing = null;   // {id, previous, next} while a SCO plays
 let leaving = false;
 let launchedAt = 0;   // when the SCO now loading was asked for
 let menuShown = false;
+let pendingItem = "";  // --item, launched once a learner is chosen
 
 function $(id) { return document.getElementById(id); }
 
@@ -100,18 +115,29 @@ function leaveSco(then) {
     return;
   }
   leaving = true;
+  // In a task of its own, after those of the page's leaving.
   const done = () => {
     frame.removeEventListener("load", done);
-    leaving = false;
-    playing = null;
-    ask(["left", String(posted)]);
-    then();
+    setTimeout(() => {
+      leaving = false;
+      playing = null;
+      ask(["left", String(posted)]);
+      then();
+    }, 0);
   };
   frame.addEventListener("load", done);
   frame.src = BLANK;
 }
 // The program's way to end the SCO before the window closes.
 window.zeptLeave = () => leaveSco(() => {});
+
+// The SCO has finished while its page stays: the controls say so, and the
+// way on (Next, else Menu) is the one to take.
+function ended() {
+  if (!playing || leaving) return;
+  $("controls").classList.add("ended");
+  (playing.next ? $("next") : $("to-menu")).classList.add("default");
+}
 
 function launch(id) {
   leaveSco(() => {
@@ -121,6 +147,9 @@ function launch(id) {
       return;
     }
     playing = {id, previous: answer.previous, next: answer.next};
+    $("controls").classList.remove("ended");
+    $("next").classList.remove("default");
+    $("to-menu").classList.remove("default");
     $("item-title").textContent = answer.title;
     $("previous").disabled = !answer.previous;
     $("next").disabled = !answer.next;
@@ -199,6 +228,15 @@ function showMenu(message) {
   });
 }
 
+// Where a learner starts: the item asked for on the command line, once,
+// else the menu.
+function enter() {
+  const item = pendingItem;
+  pendingItem = "";
+  if (item) launch(item);
+  else showMenu();
+}
+
 function login(name) {
   const answer = askJson(["login", name]);
   if (!answer.ok) {
@@ -217,7 +255,7 @@ function showLearners(list) {
     option.setAttribute("role", "option");
     option.tabIndex = 0;
     option.textContent = name;
-    const pick = () => { if (login(name)) showMenu(); };
+    const pick = () => { if (login(name)) enter(); };
     option.addEventListener("click", pick);
     option.addEventListener("keydown", (event) => {
       if (event.key === "Enter" || event.key === " ") {
@@ -256,7 +294,7 @@ function start() {
   });
   $("new-learner").addEventListener("submit", (event) => {
     event.preventDefault();
-    if (login($("learner-name").value)) showMenu();
+    if (login($("learner-name").value)) enter();
   });
   $("continue").addEventListener("click", () => {
     if ($("continue").dataset.id) launch($("continue").dataset.id);
@@ -290,9 +328,9 @@ function start() {
     li.textContent = line;
     problems.appendChild(li);
   }
+  pendingItem = begin.item || "";
   if (begin.learner && login(begin.learner)) {
-    if (begin.item) launch(begin.item);
-    else showMenu();
+    enter();
   } else {
     showLearners(begin.learners || []);
   }
