@@ -160,6 +160,17 @@ function launch(id) {
   });
 }
 
+// A row or option that acts like a button: a click, Enter or Space.
+function activates(element, action) {
+  element.addEventListener("click", action);
+  element.addEventListener("keydown", (event) => {
+    if (event.key === "Enter" || event.key === " ") {
+      event.preventDefault();
+      action();
+    }
+  });
+}
+
 function cell(row, content) {
   const td = document.createElement("td");
   if (content instanceof Node) td.appendChild(content);
@@ -207,13 +218,7 @@ function showMenu(message) {
           if (item.reason) $("menu-message").textContent = item.reason;
           else launch(item.id);
         };
-        row.addEventListener("click", open);
-        row.addEventListener("keydown", (event) => {
-          if (event.key === "Enter" || event.key === " ") {
-            event.preventDefault();
-            open();
-          }
-        });
+        activates(row, open);
       }
       body.appendChild(row);
     }
@@ -256,13 +261,7 @@ function showLearners(list) {
     option.tabIndex = 0;
     option.textContent = name;
     const pick = () => { if (login(name)) enter(); };
-    option.addEventListener("click", pick);
-    option.addEventListener("keydown", (event) => {
-      if (event.key === "Enter" || event.key === " ") {
-        event.preventDefault();
-        pick();
-      }
-    });
+    activates(option, pick);
     box.appendChild(option);
   }
   show("learners");
