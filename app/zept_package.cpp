@@ -264,6 +264,14 @@ int RunPackage(Context& ctx, const std::string& path, desktop::MoviePage& page,
                      " ms after its launch)");
           return std::string();
         }
+        if (!message.empty() && message[0] == "blocked" &&
+            message.size() >= 2) {
+          Note(ctx, print,
+               "A page of the package asked for " + message[1].substr(0, 200) +
+                   ", which is not part of it: zept plays offline, so it was "
+                   "refused");
+          return std::string();
+        }
         if (!message.empty() && message[0] == "left" && message.size() >= 2) {
           // What the page's unload handlers posted comes before its leaving.
           const long posted = std::strtol(message[1].c_str(), nullptr, 10);

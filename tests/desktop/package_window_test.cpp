@@ -401,6 +401,10 @@ report(window.opener ? "opened" : "no opener");
   EXPECT_LT(::accept(listener, nullptr, nullptr), 0)
       << "a page reached " << far;
   ::close(listener);
+  // What was refused is named for the course team.
+  EXPECT_TRUE(WaitForText(output(), "asked for " +
+                                        far.substr(0, far.size() - 1) +
+                                        ", which is not part of it"));
   signal(SIGTERM);
   EXPECT_EQ(waitExit(), 0) << Slurp(output());
 }

@@ -128,6 +128,18 @@ function leaveSco(then) {
   frame.addEventListener("load", done);
   frame.src = BLANK;
 }
+// An address outside the package that a page asked for, once per origin.
+const blocked = new Set();
+window.zeptBlocked = (uri) => {
+  let origin = uri;
+  try { origin = new URL(uri).origin; } catch (e) {}
+  if (!origin || origin === "null" || origin.startsWith("zept:") ||
+      blocked.has(origin) || blocked.size >= 20)
+    return;
+  blocked.add(origin);
+  setTimeout(() => ask(["blocked", origin]), 0);
+};
+
 // The program's way to end the SCO before the window closes.
 window.zeptLeave = () => leaveSco(() => {});
 
