@@ -50,10 +50,11 @@ function ask(message) {
 
 function askJson(message) {
   try {
-    return JSON.parse(ask(message));
+    const answer = JSON.parse(ask(message));
+    if (answer && typeof answer === "object") return answer;
   } catch (e) {
-    return {ok: false, message: String(e)};
   }
+  return {ok: false, message: "zept did not answer in time; try again."};
 }
 
 function text(value) {
@@ -128,6 +129,7 @@ function leaveSco(then) {
   frame.addEventListener("load", done);
   frame.src = BLANK;
 }
+
 // An address outside the package that a page asked for, once per origin.
 const blocked = new Set();
 window.zeptBlocked = (uri) => {
@@ -185,8 +187,7 @@ function activates(element, action) {
 
 function cell(row, content) {
   const td = document.createElement("td");
-  if (content instanceof Node) td.appendChild(content);
-  else td.textContent = content;
+  td.textContent = content;
   row.appendChild(td);
   return td;
 }
