@@ -150,5 +150,25 @@ TEST_F(PlayerTest, TheResultsReportIsPlainAsciiXml) {
   for (unsigned char c : report) EXPECT_LT(c, 0x80);
 }
 
+// The example package reads as its authors meant: no problems, the quiz
+// behind both other items, its mastery score.
+TEST(ExamplePackageTest, ReadsWithoutProblems) {
+  const std::unique_ptr<PackageFiles> files =
+      OpenFolderPackage(ZEPT_SOURCE_DIR "/examples/scorm12-package");
+  const Manifest manifest = ReadManifest(*files->read("imsmanifest.xml"));
+  EXPECT_TRUE(manifest.problems.empty());
+  std::string launches;
+  for (const Item* item : LaunchableItems(manifest))
+    launches += item->identifier + "=" + item->launch + " ";
+  EXPECT_EQ(launches,
+            "INTRO=intro/index.html TECHNIQUE=technique/index.html "
+            "QUIZ=quiz/index.html ");
+  const Item& quiz = manifest.items[1].children[1];
+  EXPECT_EQ(quiz.prerequisites, "INTRO & TECHNIQUE");
+  EXPECT_EQ(quiz.masteryScore, "80");
+  for (const Item* item : LaunchableItems(manifest))
+    EXPECT_TRUE(files->exists(item->launch)) << item->launch;
+}
+
 }  // namespace
 }  // namespace zept::scorm
