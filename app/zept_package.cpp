@@ -323,6 +323,7 @@ int RunPackage(Context& ctx, const std::string& path, desktop::MoviePage& page,
     if (!window.state().closed && !page.showPackage(kPageLoadMs))
       Note(ctx, print, "error: " + page.loadError());
   };
+  page.onWarning = [&](const std::string& line) { Note(ctx, print, line); };
   page.onProcessEnded = [&](const std::string& reason) {
     Note(ctx, print, "The page's process ended (" + reason + ")");
     g_idle_add(

@@ -22,15 +22,39 @@ constexpr char kPackagePageUri[] = "zept://z/app/package.html";
 
 // A package's page that embeds a movie (object or embed, now or later) gets
 // the emulator, which plays it in place; pages without one never load it.
-// What a package's page asks of the network is named to the program, so a
-// course team sees why a page looks bare: zept plays offline.
-constexpr char kBlockedInFrames[] = R"(
+// Before a package's page runs: what it asks of the network is named to the
+// program, so a course team sees why a page looks bare (zept plays offline);
+// and the browser says it has the Flash plugin, as the scripts that write a
+// page's movie (SWFObject and the like) look for it before they write the
+// element the emulator then plays.
+constexpr char kAtStartInFrames[] = R"(
 if (location.protocol === "zept:" && location.pathname.startsWith("/pkg/")) {
   document.addEventListener("securitypolicyviolation", (event) => {
     try {
       if (window.top.zeptBlocked) window.top.zeptBlocked(String(event.blockedURI));
     } catch (e) {}
   });
+  const plugin = {name: "Shockwave Flash", filename: "ruffle.js",
+                  description: "Shockwave Flash 32.0 r0", version: "32.0.0.0",
+                  length: 1};
+  const mime = {type: "application/x-shockwave-flash", suffixes: "swf",
+                description: "Shockwave Flash", enabledPlugin: plugin};
+  plugin[0] = mime;
+  plugin.item = () => mime;
+  plugin.namedItem = () => mime;
+  const list = (entry, name) => {
+    const all = {length: 1, 0: entry, refresh() {},
+                 item: (i) => (i === 0 ? entry : null),
+                 namedItem: (n) => (n === name ? entry : null)};
+    all[name] = entry;
+    return all;
+  };
+  const plugins = list(plugin, "Shockwave Flash");
+  const mimeTypes = list(mime, "application/x-shockwave-flash");
+  try {
+    Object.defineProperty(Navigator.prototype, "plugins", {get: () => plugins});
+    Object.defineProperty(Navigator.prototype, "mimeTypes", {get: () => mimeTypes});
+  } catch (e) {}
 }
 )";
 
@@ -514,10 +538,15 @@ MoviePage::MoviePage(std::string ruffleDir, std::vector<std::string> roots)
           const char* uri = webkit_uri_request_get_uri(
               webkit_navigation_action_get_request(action));
           if (uri && g_strcmp0(uri, kPageUri) == 0) return FALSE;
-          // A package's pages move between their own files.
-          if (uri && static_cast<MoviePage*>(self)->packageShown_ &&
-              g_str_has_prefix(uri, "zept://z/"))
+          // A package's pages move between their own files; a link out of
+          // the package is named, for the course team.
+          auto* page = static_cast<MoviePage*>(self);
+          if (uri && page->packageShown_ && g_str_has_prefix(uri, "zept://z/"))
             return FALSE;
+          if (uri && page->packageShown_)
+            page->warn(std::string("a page of the package tried to open ") +
+                       std::string(uri).substr(0, 200) +
+                       ", which is not part of it: zept plays offline");
         }
         // A package's page that opens a window gets one (see "create").
         if (type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION &&
@@ -864,7 +893,7 @@ bool MoviePage::showPackage(int timeoutMs) {
     webkit_user_content_manager_add_script(content_.get(), script);
     webkit_user_script_unref(script);
     script = webkit_user_script_new(
-        kBlockedInFrames, WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
+        kAtStartInFrames, WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
         WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
     webkit_user_content_manager_add_script(content_.get(), script);
     webkit_user_script_unref(script);

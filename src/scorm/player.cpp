@@ -149,7 +149,7 @@ std::string Player::login(const std::string& name) {
     store_.addLearner(*clean);
     learner_ = *clean;
   }
-  return "{\"ok\":true}";
+  return "{\"ok\":true,\"learner\":" + JsonString(learner_) + "}";
 }
 
 const Item* Player::find(const std::string& identifier) const {
@@ -285,6 +285,15 @@ std::string Player::launch(const std::string& identifier) {
     if (onNote) onNote(title + ": " + line);
   };
   playing_ = identifier;
+  // An asset says nothing to the runtime: being opened is all it asks.
+  if (!item->isSco) {
+    Values values = store_.load(learner_, identifier);
+    std::string& status = values["cmi.core.lesson_status"];
+    if (status.empty() || status == "not attempted") {
+      status = "completed";
+      store_.save(learner_, identifier, values);
+    }
+  }
   const auto at = std::find(launchable_.begin(), launchable_.end(), item);
   std::string out = "{\"ok\":true";
   Field(out, "url", LaunchUrl(item->launch));

@@ -1,5 +1,6 @@
 #include "scorm/results.h"
 
+#include <algorithm>
 #include <cstdint>
 
 namespace zept::scorm {
@@ -117,6 +118,31 @@ std::string JsonString(std::string_view text) {
   return out;
 }
 
+bool ElementBefore(std::string_view a, std::string_view b) {
+  std::size_t i = 0, j = 0;
+  const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+  while (i < a.size() && j < b.size()) {
+    if (digit(a[i]) && digit(b[j])) {
+      // Array indexes in number order: objectives.2 before objectives.10.
+      std::size_t ei = i, ej = j;
+      while (ei < a.size() && digit(a[ei])) ++ei;
+      while (ej < b.size() && digit(b[ej])) ++ej;
+      std::string_view x = a.substr(i, ei - i), y = b.substr(j, ej - j);
+      while (x.size() > 1 && x[0] == '0') x.remove_prefix(1);
+      while (y.size() > 1 && y[0] == '0') y.remove_prefix(1);
+      if (x.size() != y.size()) return x.size() < y.size();
+      if (x != y) return x < y;
+      i = ei;
+      j = ej;
+      continue;
+    }
+    if (a[i] != b[j]) return a[i] < b[j];
+    ++i;
+    ++j;
+  }
+  return a.size() - i < b.size() - j;
+}
+
 LaunchContext ContextFor(const std::string& login, const Item& item) {
   LaunchContext context;
   context.studentId = login;
@@ -169,9 +195,15 @@ std::string ResultsJson(const Manifest& manifest, ProgressStore& store,
       json.open('{');
       const Values values =
           next(store.load(login, item->identifier), ContextFor(login, *item));
-      for (const auto& [element, value] : values) {
-        json.key(element);
-        json.string(value);
+      std::vector<const Values::value_type*> ordered;
+      for (const auto& entry : values) ordered.push_back(&entry);
+      std::stable_sort(ordered.begin(), ordered.end(),
+                       [](const auto* a, const auto* b) {
+                         return ElementBefore(a->first, b->first);
+                       });
+      for (const auto* entry : ordered) {
+        json.key(entry->first);
+        json.string(entry->second);
       }
       json.close('}');
       json.close('}');

@@ -35,6 +35,10 @@ std::string ResultsJson(const Manifest& manifest, ProgressStore& store,
                         const std::string& learner = "",
                         const NextValuesFunction& next = NextLaunchValues);
 
+// The order of element names in the results: as text, but array indexes
+// by number ("cmi.objectives.2" before "cmi.objectives.10").
+bool ElementBefore(std::string_view a, std::string_view b);
+
 // The LaunchContext of a learner's launch of an item: the login is both the
 // student id and name; the rest comes from the manifest.
 LaunchContext ContextFor(const std::string& login, const Item& item);

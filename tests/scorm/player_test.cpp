@@ -35,14 +35,17 @@ class PlayerTest : public ::testing::Test {
     Item chapter;
     chapter.identifier = "F";
     chapter.title = "Chapter";
-    chapter.children = {Sco("C", "Third", "A&B"), Sco("D", "Bad", "A &| (")};
+    Item asset = Sco("E", "Glossary");
+    asset.isSco = false;
+    chapter.children = {Sco("C", "Third", "A&B"), Sco("D", "Bad", "A &| ("),
+                        asset};
     manifest_.items.push_back(chapter);
     store_ = std::make_unique<ProgressStore>(folder_ + "/p.sqlite");
     player_ = std::make_unique<Player>(manifest_, *store_, PlayerOptions{});
     player_->onNote = [this](const std::string& line) {
       notes_ += line + "\n";
     };
-    ASSERT_EQ(send({"login", "anna"}), "{\"ok\":true}");
+    ASSERT_EQ(send({"login", "anna"}), "{\"ok\":true,\"learner\":\"anna\"}");
   }
   void TearDown() override { fs::remove_all(folder_); }
 
@@ -136,6 +139,13 @@ TEST_F(PlayerTest, AnswersTheScreensAndRefusesWhatItCannotTake) {
     EXPECT_NE(answer.find(c.contains), std::string::npos)
         << c.message[0] << " -> " << answer;
   }
+}
+
+TEST_F(PlayerTest, AnAssetIsCompletedByBeingOpened) {
+  EXPECT_EQ(player_->status("E"), "not attempted");
+  EXPECT_NE(send({"launch", "E"}).find("\"ok\":true"), std::string::npos);
+  send({"left"});
+  EXPECT_EQ(player_->status("E"), "completed");
 }
 
 TEST_F(PlayerTest, TheResultsReportIsPlainAsciiXml) {

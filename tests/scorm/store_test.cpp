@@ -483,5 +483,19 @@ TEST_F(StoreTest, ResultsJsonText) {
   }
 }
 
+TEST(ElementOrderTest, IndexesGoByNumber) {
+  const std::vector<std::string> sorted = {
+      "cmi.core.entry",          "cmi.core.exit",
+      "cmi.interactions.0.id",   "cmi.interactions.2.id",
+      "cmi.interactions.10.id",  "cmi.objectives.1.id",
+      "cmi.objectives.1.status", "cmi.objectives.02.x",
+      "cmi.objectives.9",        "cmi.objectives.11.id",
+      "cmi.suspend_data"};
+  for (std::size_t i = 0; i < sorted.size(); ++i)
+    for (std::size_t j = 0; j < sorted.size(); ++j)
+      EXPECT_EQ(ElementBefore(sorted[i], sorted[j]), i < j)
+          << sorted[i] << " / " << sorted[j];
+}
+
 }  // namespace
 }  // namespace zept::scorm

@@ -262,6 +262,7 @@ function login(name) {
     show("learners");
     return false;
   }
+  $("who").textContent = answer.learner;
   return true;
 }
 
