@@ -260,7 +260,7 @@ int RunPackage(Context& ctx, const std::string& path, desktop::MoviePage& page,
                      " ms after start)");
           else if (message.size() >= 3)
             Note(ctx, print,
-                 "The SCO " + player.playing() + " has loaded (" + message[2] +
+                 "Item " + player.playing() + " has loaded (" + message[2] +
                      " ms after its launch)");
           return std::string();
         }

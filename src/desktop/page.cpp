@@ -541,7 +541,10 @@ MoviePage::MoviePage(std::string ruffleDir, std::vector<std::string> roots)
           // A package's pages move between their own files; a link out of
           // the package is named, for the course team.
           auto* page = static_cast<MoviePage*>(self);
-          if (uri && page->packageShown_ && g_str_has_prefix(uri, "zept://z/"))
+          // about:blank is no place: frames start there.
+          if (uri && page->packageShown_ &&
+              (g_str_has_prefix(uri, "zept://z/") ||
+               g_str_has_prefix(uri, "about:")))
             return FALSE;
           if (uri && page->packageShown_)
             page->warn(std::string("a page of the package tried to open ") +
