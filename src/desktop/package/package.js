@@ -297,8 +297,9 @@ function arrows(event) {
 }
 
 function start() {
+  // The frame starts empty, with no load of its own under way: a launch
+  // made while one was would be lost to it.
   frame = $("sco");
-  frame.src = BLANK;
   // How long a SCO took from the launch to its page's load event.
   frame.addEventListener("load", () => {
     if (!launchedAt || !playing) return;
