@@ -228,15 +228,20 @@ void Runtime::close() {
   unstored_ = true;
 }
 
+bool Runtime::outsideSession(std::string_view function,
+                             std::string_view element) {
+  if (state_ == State::kRunning) return false;
+  fail(301, element,
+       std::string(function) +
+           (state_ == State::kNotInitialized
+                ? " before LMSInitialize"
+                : " after LMSFinish: the session has ended"));
+  return true;
+}
+
 std::string Runtime::LMSFinish(const std::string& parameter) try {
   ++impl_->calls[kFinish];
-  if (state_ != State::kRunning) {
-    fail(301, "LMSFinish",
-         state_ == State::kNotInitialized
-             ? "LMSFinish before LMSInitialize"
-             : "LMSFinish was already called in this session");
-    return "false";
-  }
+  if (outsideSession("LMSFinish", "LMSFinish")) return "false";
   if (!parameter.empty()) {
     fail(201, "LMSFinish", "LMSFinish takes \"\"");
     return "false";
@@ -259,12 +264,7 @@ void Runtime::end() {
 
 std::string Runtime::LMSCommit(const std::string& parameter) try {
   ++impl_->calls[kCommit];
-  if (state_ != State::kRunning) {
-    fail(301, "LMSCommit",
-         state_ == State::kNotInitialized ? "LMSCommit before LMSInitialize"
-                                          : "LMSCommit after LMSFinish");
-    return "false";
-  }
+  if (outsideSession("LMSCommit", "LMSCommit")) return "false";
   if (!parameter.empty()) {
     fail(201, "LMSCommit", "LMSCommit takes \"\"");
     return "false";
@@ -325,13 +325,7 @@ std::pair<int, std::string> ElementFault(const std::string& element,
 }  // namespace
 
 std::string Runtime::getValue(const std::string& element) {
-  if (state_ != State::kRunning) {
-    fail(301, element,
-         state_ == State::kNotInitialized
-             ? "LMSGetValue before LMSInitialize"
-             : "LMSGetValue after LMSFinish: the session has ended");
-    return "";
-  }
+  if (outsideSession("LMSGetValue", element)) return "";
   const ParsedElement parsed = ParseElement(element);
   if (auto [code, why] = ElementFault(element, parsed, false); code) {
     fail(code, element, std::move(why));
@@ -378,13 +372,7 @@ std::string Runtime::getValue(const std::string& element) {
 
 std::string Runtime::setValue(const std::string& element,
                               const std::string& given) {
-  if (state_ != State::kRunning) {
-    fail(301, element,
-         state_ == State::kNotInitialized
-             ? "LMSSetValue before LMSInitialize"
-             : "LMSSetValue after LMSFinish: the session has ended");
-    return "false";
-  }
+  if (outsideSession("LMSSetValue", element)) return "false";
   const ParsedElement parsed = ParseElement(element);
   if (auto [code, why] = ElementFault(element, parsed, true); code) {
     fail(code, element, std::move(why));

@@ -100,6 +100,8 @@ class Runtime {
   std::string getValue(const std::string& element);
   void fail(int code, std::string_view element, std::string diagnostic);
   void succeed();
+  // Fails with 301 (naming function) and true when no session runs.
+  bool outsideSession(std::string_view function, std::string_view element);
   void close();
 
   State state_ = State::kNotInitialized;
