@@ -127,6 +127,25 @@ void GtkDialogs::showMessage(const WideString& text) {
   gtk_widget_destroy(dialog);
 }
 
+int GtkDialogs::choose(const std::string& text,
+                       const std::vector<std::string>& buttons) {
+  if (ending_) return -1;
+  Modal modal(*this);
+  GtkWidget* dialog = gtk_message_dialog_new(
+      parent(),
+      GtkDialogFlags(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT),
+      GTK_MESSAGE_WARNING, GTK_BUTTONS_NONE, "%s", text.c_str());
+  gtk_window_set_title(GTK_WINDOW(dialog), caption().c_str());
+  for (std::size_t i = 0; i < buttons.size(); ++i)
+    gtk_dialog_add_button(GTK_DIALOG(dialog), buttons[i].c_str(),
+                          static_cast<int>(i));
+  if (!buttons.empty()) gtk_dialog_set_default_response(GTK_DIALOG(dialog), 0);
+  const int response = run(dialog);
+  gtk_widget_destroy(dialog);
+  return response >= 0 && response < static_cast<int>(buttons.size()) ? response
+                                                                      : -1;
+}
+
 platform::DialogAnswer GtkDialogs::saveFile(const WideString& defaultExt,
                                             const WideString& filter,
                                             const WideString& fileName,

@@ -51,6 +51,11 @@ class GtkDialogs final : public platform::Dialogs {
       const std::vector<WideString>& destinations,
       const WideString& defaultDestination) override;
 
+  // A warning with a button for each choice (GTK mnemonics, "_Retry");
+  // the index of the one chosen, or -1 when the box was closed otherwise
+  // or the program is ending.
+  int choose(const std::string& text, const std::vector<std::string>& buttons);
+
   // The program is ending: cancels the dialogs that are running and every
   // later one.
   void cancelAll();

@@ -123,13 +123,20 @@ class Parser {
           std::optional<std::uint32_t> unit = hex4();
           if (!unit) return std::nullopt;
           std::uint32_t code = *unit;
+          // A surrogate without its pair (JSON.stringify of a string cut
+          // inside a character) is taken as U+FFFD, as other bad text is.
           if (code >= 0xD800 && code < 0xDC00) {
-            if (!take('\\') || !take('u')) return std::nullopt;
-            std::optional<std::uint32_t> low = hex4();
-            if (!low || *low < 0xDC00 || *low >= 0xE000) return std::nullopt;
-            code = 0x10000 + ((code - 0xD800) << 10) + (*low - 0xDC00);
+            const std::size_t at = at_;
+            std::optional<std::uint32_t> low;
+            if (take('\\') && take('u')) low = hex4();
+            if (low && *low >= 0xDC00 && *low < 0xE000) {
+              code = 0x10000 + ((code - 0xD800) << 10) + (*low - 0xDC00);
+            } else {
+              at_ = at;
+              code = 0xFFFD;
+            }
           } else if (code >= 0xDC00 && code < 0xE000) {
-            return std::nullopt;
+            code = 0xFFFD;
           }
           AppendUtf8CodePoint(out, code);
           break;

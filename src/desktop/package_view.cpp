@@ -1,43 +1,54 @@
 #include "desktop/package_view.h"
 
+#include <algorithm>
 #include <string>
 
 namespace zept::desktop {
 
 namespace {
 
-struct ViewLink {
-  GtkWindow* parent;
-  std::function<void(bool)>* onModal;
-};
-
-int RunModal(GtkWidget* dialog, const ViewLink& link) {
-  if (link.onModal && *link.onModal) (*link.onModal)(true);
-  const int response = gtk_dialog_run(GTK_DIALOG(dialog));
-  if (link.onModal && *link.onModal) (*link.onModal)(false);
-  return response;
+void OnTitle(WebKitWebView* view, GParamSpec*, gpointer window) {
+  const char* title = webkit_web_view_get_title(view);
+  gtk_window_set_title(GTK_WINDOW(window), title ? title : "");
 }
 
-gboolean OnScriptDialog(WebKitWebView*, WebKitScriptDialog* dialog,
-                        gpointer data) {
-  const ViewLink& link = *static_cast<ViewLink*>(data);
+template <typename T>
+void Forget(std::vector<T>& list, T item) {
+  list.erase(std::remove(list.begin(), list.end(), item), list.end());
+}
+
+}  // namespace
+
+PackageViews::~PackageViews() {
+  closeDialogs();
+  closeWindows();
+}
+
+gboolean PackageViews::OnScriptDialog(WebKitWebView*,
+                                      WebKitScriptDialog* dialog,
+                                      gpointer data) {
+  auto& self = *static_cast<PackageViews*>(data);
   const WebKitScriptDialogType type =
       webkit_script_dialog_get_dialog_type(dialog);
   // Leaving a page is always what the learner asked for here (another
-  // item, the menu, closing): the page's own question is not asked.
-  if (type == WEBKIT_SCRIPT_DIALOG_BEFORE_UNLOAD_CONFIRM) {
-    webkit_script_dialog_confirm_set_confirmed(dialog, TRUE);
+  // item, the menu, closing): the page's own question is not asked; nor is
+  // any while the program ends.
+  if (type == WEBKIT_SCRIPT_DIALOG_BEFORE_UNLOAD_CONFIRM || self.closing_) {
+    if (type != WEBKIT_SCRIPT_DIALOG_ALERT &&
+        type != WEBKIT_SCRIPT_DIALOG_PROMPT)
+      webkit_script_dialog_confirm_set_confirmed(
+          dialog, type == WEBKIT_SCRIPT_DIALOG_BEFORE_UNLOAD_CONFIRM);
     return TRUE;
   }
   const bool asks = type != WEBKIT_SCRIPT_DIALOG_ALERT;
   GtkWidget* box = gtk_message_dialog_new(
-      link.parent,
+      self.parent_,
       GtkDialogFlags(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT),
       asks ? GTK_MESSAGE_QUESTION : GTK_MESSAGE_INFO,
       asks ? GTK_BUTTONS_OK_CANCEL : GTK_BUTTONS_OK, "%s",
       webkit_script_dialog_get_message(dialog));
-  if (link.parent)
-    gtk_window_set_title(GTK_WINDOW(box), gtk_window_get_title(link.parent));
+  if (self.parent_)
+    gtk_window_set_title(GTK_WINDOW(box), gtk_window_get_title(self.parent_));
   GtkWidget* entry = nullptr;
   if (type == WEBKIT_SCRIPT_DIALOG_PROMPT) {
     entry = gtk_entry_new();
@@ -50,7 +61,11 @@ gboolean OnScriptDialog(WebKitWebView*, WebKitScriptDialog* dialog,
     gtk_widget_show(entry);
   }
   gtk_dialog_set_default_response(GTK_DIALOG(box), GTK_RESPONSE_OK);
-  const bool ok = RunModal(box, link) == GTK_RESPONSE_OK;
+  self.dialogs_.push_back(box);
+  if (self.onModal) self.onModal(true);
+  const bool ok = gtk_dialog_run(GTK_DIALOG(box)) == GTK_RESPONSE_OK;
+  if (self.onModal) self.onModal(false);
+  Forget(self.dialogs_, box);
   if (type == WEBKIT_SCRIPT_DIALOG_CONFIRM)
     webkit_script_dialog_confirm_set_confirmed(dialog, ok);
   // A prompt cancelled answers null, which WebKit gives for no text set.
@@ -61,14 +76,10 @@ gboolean OnScriptDialog(WebKitWebView*, WebKitScriptDialog* dialog,
   return TRUE;
 }
 
-void OnTitle(WebKitWebView* view, GParamSpec*, gpointer window) {
-  const char* title = webkit_web_view_get_title(view);
-  gtk_window_set_title(GTK_WINDOW(window), title ? title : "");
-}
-
 // The opened page is ready: it gets a window of its own, at the size it
 // asked for.
-void OnReadyToShow(WebKitWebView* view, gpointer) {
+void PackageViews::OnReadyToShow(WebKitWebView* view, gpointer data) {
+  auto& self = *static_cast<PackageViews*>(data);
   GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
   GdkRectangle geometry{0, 0, 0, 0};
   webkit_window_properties_get_geometry(
@@ -80,36 +91,55 @@ void OnReadyToShow(WebKitWebView* view, gpointer) {
   gtk_container_add(GTK_CONTAINER(window), GTK_WIDGET(view));
   g_signal_connect(view, "notify::title", G_CALLBACK(OnTitle), window);
   OnTitle(view, nullptr, window);
+  self.windows_.push_back(window);
+  g_signal_connect(window, "destroy", G_CALLBACK(OnWindowGone), data);
   gtk_widget_show_all(window);
 }
 
+void PackageViews::OnWindowGone(GtkWidget* window, gpointer data) {
+  Forget(static_cast<PackageViews*>(data)->windows_, window);
+}
+
 // window.close() of the opened page closes its window.
-void OnClose(WebKitWebView* view, gpointer) {
+void PackageViews::OnClose(WebKitWebView* view, gpointer) {
   GtkWidget* window = gtk_widget_get_toplevel(GTK_WIDGET(view));
   if (GTK_IS_WINDOW(window)) gtk_widget_destroy(window);
 }
 
-GtkWidget* OnCreate(WebKitWebView* view, WebKitNavigationAction*,
-                    gpointer data) {
-  const ViewLink& link = *static_cast<ViewLink*>(data);
+GtkWidget* PackageViews::OnCreate(WebKitWebView* view, WebKitNavigationAction*,
+                                  gpointer data) {
+  auto& self = *static_cast<PackageViews*>(data);
+  if (self.closing_) return nullptr;
+  if (self.windows_.size() >= kMaxWindows) {
+    if (self.onNote)
+      self.onNote("A page of the package tried to open a window while " +
+                  std::to_string(kMaxWindows) +
+                  " of its windows were open: it was refused");
+    return nullptr;
+  }
   GtkWidget* opened = webkit_web_view_new_with_related_view(view);
-  ConnectPackageView(WEBKIT_WEB_VIEW(opened), link.parent, link.onModal);
-  g_signal_connect(opened, "ready-to-show", G_CALLBACK(OnReadyToShow), nullptr);
+  self.connect(WEBKIT_WEB_VIEW(opened));
+  g_signal_connect(opened, "ready-to-show", G_CALLBACK(OnReadyToShow), data);
   g_signal_connect(opened, "close", G_CALLBACK(OnClose), nullptr);
   return opened;
 }
 
-}  // namespace
+void PackageViews::connect(WebKitWebView* view) {
+  g_signal_connect(view, "script-dialog", G_CALLBACK(OnScriptDialog), this);
+  g_signal_connect(view, "create", G_CALLBACK(OnCreate), this);
+}
 
-void ConnectPackageView(WebKitWebView* view, GtkWindow* parent,
-                        std::function<void(bool)>* onModal) {
-  auto* link = new ViewLink{parent, onModal};
-  g_signal_connect_data(view, "script-dialog", G_CALLBACK(OnScriptDialog), link,
-                        nullptr, GConnectFlags(0));
-  g_signal_connect_data(
-      view, "create", G_CALLBACK(OnCreate), link,
-      [](gpointer data, GClosure*) { delete static_cast<ViewLink*>(data); },
-      GConnectFlags(0));
+void PackageViews::closeWindows() {
+  const std::vector<GtkWidget*> windows = windows_;
+  for (GtkWidget* window : windows) gtk_widget_destroy(window);
+  windows_.clear();
+}
+
+std::size_t PackageViews::closeDialogs() {
+  closing_ = true;
+  for (GtkWidget* box : dialogs_)
+    gtk_dialog_response(GTK_DIALOG(box), GTK_RESPONSE_CANCEL);
+  return dialogs_.size();
 }
 
 }  // namespace zept::desktop

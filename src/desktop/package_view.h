@@ -7,12 +7,53 @@
 #include <webkit2/webkit2.h>
 
 #include <functional>
+#include <string>
+#include <vector>
 
 namespace zept::desktop {
 
-// Connects the view's script dialogs and new windows; the dialogs belong
-// to parent. onModal runs with true before a dialog runs and false after.
-void ConnectPackageView(WebKitWebView* view, GtkWindow* parent,
-                        std::function<void(bool)>* onModal);
+class PackageViews {
+ public:
+  // How many windows the pages may keep open at once: enough for a glossary
+  // and a help page, not for a page that opens them in a loop.
+  static constexpr std::size_t kMaxWindows = 4;
+
+  // The dialogs belong to parent.
+  explicit PackageViews(GtkWindow* parent) : parent_(parent) {}
+  ~PackageViews();
+  PackageViews(const PackageViews&) = delete;
+  PackageViews& operator=(const PackageViews&) = delete;
+
+  // Connects the view's script dialogs and new windows.
+  void connect(WebKitWebView* view);
+  // Closes every window the pages opened (the learner left the SCO that
+  // opened them).
+  void closeWindows();
+  // The program ends: answers every alert, confirm and prompt box that is
+  // open as cancelled, and every later one at once, so that it never waits
+  // on a page that waits on a box.
+  // The number of boxes that were open.
+  std::size_t closeDialogs();
+  std::size_t openWindows() const { return windows_.size(); }
+
+  // Runs with true before a dialog runs and false after.
+  std::function<void(bool running)> onModal;
+  // A line for the journal: a window refused.
+  std::function<void(const std::string& line)> onNote;
+
+ private:
+  static gboolean OnScriptDialog(WebKitWebView*, WebKitScriptDialog* dialog,
+                                 gpointer self);
+  static GtkWidget* OnCreate(WebKitWebView* view, WebKitNavigationAction*,
+                             gpointer self);
+  static void OnReadyToShow(WebKitWebView* view, gpointer self);
+  static void OnClose(WebKitWebView* view, gpointer self);
+  static void OnWindowGone(GtkWidget* window, gpointer self);
+
+  GtkWindow* parent_;
+  std::vector<GtkWidget*> windows_;  // toplevels of opened pages
+  std::vector<GtkWidget*> dialogs_;  // script dialog boxes running
+  bool closing_ = false;
+};
 
 }  // namespace zept::desktop

@@ -512,10 +512,25 @@ MoviePage::MoviePage(std::string ruffleDir, std::vector<std::string> roots)
 
   g_signal_connect(
       view_, "load-changed",
-      G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent event, gpointer self) {
-        if (event == WEBKIT_LOAD_FINISHED)
-          static_cast<MoviePage*>(self)->loaded_ = true;
-      }),
+      G_CALLBACK(
+          +[](WebKitWebView* view, WebKitLoadEvent event, gpointer self) {
+            auto* page = static_cast<MoviePage*>(self);
+            // A SCO that sets top.location (a frame-busting script, say) would
+            // take the window from zept's screens: the load is stopped before
+            // anything of the screens is left.
+            if (event == WEBKIT_LOAD_STARTED && page->packageShown_ &&
+                !page->ownLoad_) {
+              page->warn(
+                  "a page of the package tried to load a page in place of "
+                  "zept's screens: it was stopped");
+              webkit_web_view_stop_loading(view);
+              return;
+            }
+            if (event == WEBKIT_LOAD_FINISHED) {
+              page->loaded_ = true;
+              page->ownLoad_ = false;
+            }
+          }),
       this);
   g_signal_connect(view_, "load-failed",
                    G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent, char*,
@@ -913,6 +928,7 @@ bool MoviePage::showPackage(int timeoutMs) {
   ended_ = false;
   ++generation_;
   postedCalls_ = 0;
+  ownLoad_ = true;
   webkit_web_view_load_uri(WEBKIT_WEB_VIEW(view_), kPackagePageUri);
   return true;
 }

@@ -198,6 +198,9 @@ class MoviePage {
   bool ended_ = false;
   int generation_ = 0;
   bool packageShown_ = false;
+  // The program's own load of the package's page is under way: any other
+  // load of the top page is content taking the window, and is stopped.
+  bool ownLoad_ = false;
   long postedCalls_ = 0;
 };
 

@@ -83,18 +83,7 @@ std::string Player::handle(const std::vector<std::string>& message) {
   if (message.empty()) return "";
   const std::string& kind = message[0];
   try {
-    if (kind == "api") {
-      if (!runtime_ || message.size() < 2) return "false";
-      const std::vector<std::string> arguments(message.begin() + 2,
-                                               message.end());
-      std::string value = runtime_->call(message[1], arguments);
-      // What LMSCommit and LMSFinish ask for reaches the disk before the
-      // SCO is told it did.
-      if ((message[1] == "LMSCommit" || message[1] == "LMSFinish") &&
-          value == "true" && !storeOpen())
-        return "false";
-      return value;
-    }
+    if (kind == "api") return api(message);
     if (kind == "start") return start();
     if (kind == "login" && message.size() >= 2) return login(message[1]);
     if (kind == "menu") return menu();
@@ -108,6 +97,37 @@ std::string Player::handle(const std::vector<std::string>& message) {
     return "{\"ok\":false,\"message\":" + JsonString(e.what()) + "}";
   }
   return "";
+}
+
+std::string Player::api(const std::vector<std::string>& message) {
+  const std::string function = message.size() >= 3 ? message[2] : "";
+  const std::vector<std::string> arguments(
+      message.begin() + std::min<std::size_t>(3, message.size()),
+      message.end());
+  const bool current = runtime_ && message.size() >= 3 &&
+                       message[1] == std::to_string(launches_);
+  if (!current) {
+    const bool earlier = message.size() >= 3 && !message[1].empty() &&
+                         message[1] != std::to_string(launches_);
+    if (earlier && onNote)
+      onNote("A call of " + function.substr(0, 40) +
+             " through the API of an earlier launch was refused: it does not "
+             "reach the item playing now");
+    return AnswerOutsideSession(
+        function, arguments,
+        earlier ? "this API belongs to a launch that has ended"
+                : "no item of the course is playing");
+  }
+  std::string value = runtime_->call(function, arguments);
+  // What LMSCommit and LMSFinish ask for reaches the disk before the SCO is
+  // told it did; when it cannot, they fail and the values wait for the next
+  // chance (a retry, the periodic store, leaving).
+  if ((function == "LMSCommit" || function == "LMSFinish") && value == "true" &&
+      !storeOpen()) {
+    runtime_->storeFailed(function, lastProblem_);
+    return "false";
+  }
+  return value;
 }
 
 std::string Player::start() {
@@ -141,8 +161,15 @@ std::string Player::login(const std::string& name) {
     return "{\"ok\":false,\"message\":\"Type the learner's name (at most 255 "
            "characters, on one line).\"}";
   if (*clean != learner_) {
-    // The learner before is stored while their lock is still held.
+    // The learner before is stored while their lock is still held, and
+    // keeps it (and their values) until that has worked.
     leave();
+    if (unstored())
+      return "{\"ok\":false,\"message\":" +
+             JsonString(learner_ + "'s progress could not be saved (" +
+                        lastProblem_ +
+                        "). It is kept; try again once it can be saved.") +
+             "}";
     std::string why;
     if (onTakeLearner && !onTakeLearner(*clean, why))
       return "{\"ok\":false,\"message\":" + JsonString(why) + "}";
@@ -275,8 +302,11 @@ std::string Player::launch(const std::string& identifier) {
   }
   closeSession();
   if (runtime_)
-    return "{\"ok\":false,\"message\":\"What the learner did in this item "
-           "could not be stored; it is kept open until it can be.\"}";
+    return "{\"ok\":false,\"message\":" +
+           JsonString("What you did in this course could not be saved (" +
+                      lastProblem_ +
+                      "). It is kept; try again once it can be saved.") +
+           "}";
   RuntimeOptions options;
   options.strict = options_.strict;
   runtime_ = std::make_unique<Runtime>(
@@ -285,6 +315,7 @@ std::string Player::launch(const std::string& identifier) {
     if (onNote) onNote(title + ": " + line);
   };
   playing_ = identifier;
+  ++launches_;
   // An asset says nothing to the runtime: being opened is all it asks.
   if (!item->isSco) {
     Values values = store_.load(learner_, identifier);
@@ -302,7 +333,22 @@ std::string Player::launch(const std::string& identifier) {
         at == launchable_.begin() ? "" : (*(at - 1))->identifier);
   Field(out, "next",
         at + 1 == launchable_.end() ? "" : (*(at + 1))->identifier);
-  return out + "}";
+  out += ",\"launch\":" + JsonString(std::to_string(launches_));
+  out += ",\"values\":{";
+  bool first = true;
+  for (const auto& [name, value] : NextLaunchValues(
+           store_.load(learner_, identifier), ContextFor(learner_, *item))) {
+    // What LMSGetValue gives: the write-only values of the last session and
+    // zept's own keys are not among them.
+    if (!name.starts_with("cmi.") || name == "cmi.core.exit" ||
+        name == "cmi.core.session_time" ||
+        name.starts_with("cmi.interactions."))
+      continue;
+    if (!first) out += ',';
+    first = false;
+    out += JsonString(name) + ":" + JsonString(value);
+  }
+  return out + "}}";
 }
 
 bool Player::unstored() const { return runtime_ && runtime_->unstored(); }
@@ -312,9 +358,11 @@ bool Player::storeOpen() {
   try {
     store_.save(learner_, playing_, runtime_->toStore());
     runtime_->markStored();
+    lastProblem_.clear();
     return true;
   } catch (const std::exception& e) {
-    if (onProblem) onProblem(e.what());
+    lastProblem_ = e.what();
+    if (onProblem) onProblem(lastProblem_);
     return false;
   }
 }
@@ -322,7 +370,8 @@ bool Player::storeOpen() {
 void Player::closeSession() {
   if (!runtime_) return;
   runtime_->end();
-  storeOpen();
+  while (!storeOpen() && onRetryStore && onRetryStore(lastProblem_)) {
+  }
   if (options_.strict && onSessionSummary) {
     const Item* item = find(playing_);
     onSessionSummary(item ? item->title : playing_,

@@ -31,11 +31,18 @@ class Player {
   ~Player();
 
   // One message of the page, answered with text (JSON for the screens):
-  //   ["api", FUNCTION, ARG...]  a call of window.API by the SCO
+  //   ["api", LAUNCH, FUNCTION, ARG...]
+  //                              a call of the API the page made for launch
+  //                              number LAUNCH; one of an earlier launch (a
+  //                              window the SCO opened, a timer of a page
+  //                              left) never reaches the item playing now
   //   ["start"]                  what to show first
   //   ["login", NAME]            the learner chosen (created when new)
   //   ["menu"]                   the course menu of the learner
-  //   ["launch", ITEM]           an item to play: its URL and neighbours
+  //   ["launch", ITEM]           an item to play: its URL, neighbours, the
+  //                              launch's number and the values LMSGetValue
+  //                              would give now (for calls the page can only
+  //                              post while it is left)
   //   ["left"]                   the SCO's page has gone (unloaded)
   // Others answer "". Never throws: a store that fails is reported through
   // onProblem and the answer says so.
@@ -44,9 +51,12 @@ class Player {
   // Ends the open session as if the SCO had finished, and stores it.
   void leave();
   // Stores what the open session set since it was last stored; false when
-  // the store failed (onProblem told why).
+  // the store failed (onProblem told why, lastProblem() keeps it). A session
+  // that could not be stored stays with its learner and item: the learner
+  // cannot change, nor another item start, until it is stored.
   bool storeOpen();
   bool unstored() const;
+  const std::string& lastProblem() const { return lastProblem_; }
   // The session of the item playing, if any.
   Runtime* runtime() { return runtime_.get(); }
   const std::string& learner() const { return learner_; }
@@ -60,6 +70,9 @@ class Player {
   // process has that learner's progress open.
   std::function<bool(const std::string& login, std::string& message)>
       onTakeLearner;
+  // Asked when what the learner did could not be stored as a session
+  // closed (why: the store's message): true to try again at once.
+  std::function<bool(const std::string& why)> onRetryStore;
   // The strict record of each session, when it closes.
   std::function<void(const std::string& itemTitle, const std::string& summary)>
       onSessionSummary;
@@ -76,6 +89,7 @@ class Player {
   std::string resultsReport();
 
  private:
+  std::string api(const std::vector<std::string>& message);
   std::string start();
   std::string login(const std::string& name);
   std::string menu();
@@ -92,6 +106,9 @@ class Player {
   std::map<std::string, std::string> badPrerequisites_;  // item -> why
   std::string learner_;
   std::string playing_;
+  // Numbers each launch, so calls through an earlier launch's API are told.
+  unsigned launches_ = 0;
+  std::string lastProblem_;
   std::unique_ptr<Runtime> runtime_;
 };
 

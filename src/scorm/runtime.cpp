@@ -228,6 +228,11 @@ void Runtime::close() {
   unstored_ = true;
 }
 
+void Runtime::storeFailed(std::string_view function, const std::string& why) {
+  fail(101, function,
+       std::string(function) + " could not store the values: " + why);
+}
+
 bool Runtime::outsideSession(std::string_view function,
                              std::string_view element) {
   if (state_ == State::kRunning) return false;
@@ -568,6 +573,23 @@ Values NextLaunchValues(const Values& stored, const LaunchContext& context) {
     next.try_emplace(std::string(rule.pattern), Default(rule.pattern));
   }
   return next;
+}
+
+std::string AnswerOutsideSession(const std::string& function,
+                                 const std::vector<std::string>& arguments,
+                                 const std::string& why) {
+  const std::string code = arguments.empty() ? "" : arguments[0];
+  if (function == "LMSGetLastError") return "301";
+  if (function == "LMSGetValue") return "";
+  if (function == "LMSGetErrorString" || function == "LMSGetDiagnostic") {
+    if (function == "LMSGetDiagnostic" && (code.empty() || code == "301"))
+      return why;
+    if (code.empty() || code.size() > 3 ||
+        code.find_first_not_of("0123456789") != std::string::npos)
+      return "";
+    return std::string(ErrorString(std::stoi(code)));
+  }
+  return "false";
 }
 
 }  // namespace zept::scorm

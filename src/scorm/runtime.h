@@ -84,6 +84,9 @@ class Runtime {
   // Something was set or the session ended since markStored().
   bool unstored() const { return unstored_; }
   void markStored() { unstored_ = false; }
+  // LMSCommit or LMSFinish answered "false" because what they asked for
+  // could not be stored: error 101, with why as the diagnostic.
+  void storeFailed(std::string_view function, const std::string& why);
 
   // One line each time a leniency is first used in this session (a
   // suspend_data past 4,096 characters, say), for the journal and the
@@ -114,5 +117,13 @@ class Runtime {
 // as stored (cmi.core.exit, cmi.core.session_time, interactions), by full
 // element name: what the results show.
 Values NextLaunchValues(const Values& stored, const LaunchContext& context);
+
+// What a call answers where no session of its API is running (nothing
+// launched, or an API of an earlier launch): "false", "" for LMSGetValue,
+// "301" for LMSGetLastError, the standard's text for LMSGetErrorString, and
+// why for LMSGetDiagnostic.
+std::string AnswerOutsideSession(const std::string& function,
+                                 const std::vector<std::string>& arguments,
+                                 const std::string& why);
 
 }  // namespace zept::scorm

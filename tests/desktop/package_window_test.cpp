@@ -11,6 +11,7 @@
 #include <zip.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -329,12 +330,14 @@ setTimeout(function () { report(confirm("Keep going?") ? "yes" : "no"); }, 100);
 // Items held back by their prerequisites open once the items they wait on
 // are passed, and the menu's Continue reaches them.
 TEST_F(PackageWindowTest, PrerequisitesOpenAsItemsArePassed) {
+  // Each SCO passes and puts the focus on Next, which the learner presses
+  // (a click a script makes is not the learner's and changes nothing).
   const std::string finish = std::string(kScoHead) + R"(</head><body><script>
 A.LMSInitialize("");
 A.LMSSetValue("cmi.core.score.raw", "90");
 A.LMSSetValue("cmi.core.lesson_status", "passed");
+parent.document.getElementById("next").focus();
 A.LMSFinish("");
-setTimeout(function () { parent.document.getElementById("next").click(); }, 50);
 </script></body></html>)";
   const fs::path package = writePackage(
       "prerequisites",
@@ -362,8 +365,15 @@ setTimeout(function () { parent.document.getElementById("next").click(); }, 50);
   const std::string id = RunCommand(
       "xdotool search --sync --onlyvisible --name '^Prerequisite course$'");
   ASSERT_FALSE(id.empty());
-  RunCommand("xdotool mousemove --window " + id.substr(0, id.find('\n')) +
-             " 75 57 click 1");
+  const std::string window = id.substr(0, id.find('\n'));
+  RunCommand("xdotool mousemove --window " + window + " 75 57 click 1");
+  for (int passed = 1; passed <= 2; ++passed) {
+    for (int waited = 0; waited < 20000; waited += 100) {
+      if (Count(results(package), "\"passed\"") >= passed) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    RunCommand("xdotool windowfocus --sync " + window + " key Return");
+  }
   ASSERT_TRUE(waitResults(package, "\"third\""));
   const std::string stored = results(package);
   EXPECT_EQ(Count(stored, "\"cmi.core.lesson_status\": \"passed\""), 2)
@@ -414,6 +424,184 @@ report(window.opener ? "opened" : "no opener");
                                         ", which is not part of it"));
   signal(SIGTERM);
   EXPECT_EQ(waitExit(), 0) << Slurp(output());
+}
+
+// A SCO that tries everything zept's screens do: their messages (by the
+// scheme and by the message handler), their buttons by script, a hook to
+// read what the screens send, the top page's address. Nothing changes: the
+// learner, the item and zept stay, and the journal names what was refused.
+TEST_F(PackageWindowTest, AScoCannotWorkZeptsScreens) {
+  const fs::path package = writePackage(
+      "hostile",
+      {{"imsmanifest.xml",
+        Manifest("Hostile course", {{"H1", "Hostile", "h/index.html", ""},
+                                    {"H2", "Other", "h/other.html", ""}})},
+       {"h/other.html",
+        std::string(kScoHead) +
+            "</head><body><script>A.LMSInitialize(\"\"); "
+            "report(\"other-launched\");</script></body></html>"},
+       {"h/index.html", std::string(kScoHead) + R"(</head><body><script>
+A.LMSInitialize("");
+var stolen = [];
+top.Array.prototype.toJSON = function () { stolen.push(this.join(",")); return this; };
+top.String.prototype.toJSON = function () { stolen.push(String(this)); return this; };
+function send(list) {
+  var x = new XMLHttpRequest();
+  x.open("POST", "zept://z/api", false);
+  x.send(JSON.stringify(list));
+  return x.responseText;
+}
+var answers = [];
+[["login", "mallory"], ["launch", "H2"], ["menu"], ["left", "0"], ["exit"],
+ ["screen", "guess", "exit"], ["screen", "", "launch", "H2"]].forEach(function (m) {
+  try { answers.push(send(m)); } catch (e) { answers.push("threw"); }
+});
+try {
+  window.webkit.messageHandlers.zeptApi.postMessage(
+      JSON.stringify(["posted", "screen", "guess", "exit"]));
+} catch (e) {}
+for (var id of ["exit", "menu-exit", "to-menu", "next", "change-learner"]) {
+  var b = top.document.getElementById(id);
+  b.disabled = false;
+  b.click();
+  b.dispatchEvent(new KeyboardEvent("keydown", {key: "Enter", bubbles: true}));
+}
+try { top.zeptLeave("guess"); } catch (e) {}
+setTimeout(function () {
+  top.location = "zept://z/pkg/h/other.html";
+  setTimeout(function () {
+    report("still-here|" + stolen.length + "|" + answers.join(";").indexOf("\"ok\":true"));
+  }, 1500);
+}, 300);
+</script></body></html>)"}});
+  start("--learner anna --item H1 " + package.string());
+  ASSERT_TRUE(waitResults(package, "\"still-here|0|-1\"", 40000));
+  const std::string out = Slurp(output());
+  EXPECT_NE(out.find("only zept's own screens may send: it changed nothing"),
+            std::string::npos)
+      << out;
+  EXPECT_NE(out.find("in place of zept's screens: it was stopped"),
+            std::string::npos)
+      << out;
+  const std::string stored = results(package);
+  EXPECT_EQ(stored.find("mallory"), std::string::npos) << stored;
+  EXPECT_EQ(stored.find("other-launched"), std::string::npos) << stored;
+  EXPECT_EQ(waitExit(100), -1) << "zept ended: " << out;
+  signal(SIGTERM);
+  EXPECT_EQ(waitExit(), 0) << Slurp(output());
+}
+
+// The API an earlier item's page kept (as a window it opened would) answers
+// as outside a session, and never reaches the item playing now; the windows
+// of an item close when the learner leaves it.
+TEST_F(PackageWindowTest, AnEarlierItemsApiAndWindowsCannotTouchTheNextItem) {
+  const fs::path package = writePackage(
+      "earlier",
+      {{"imsmanifest.xml",
+        Manifest("Earlier course", {{"E1", "First", "e/one.html", ""},
+                                    {"E2", "Second", "e/two.html", ""}})},
+       {"e/one.html", std::string(kScoHead) + R"(</head><body><script>
+A.LMSInitialize("");
+top.keptApi = A;
+window.open("popup.html", "popup", "width=320,height=200");
+parent.document.getElementById("next").focus();
+</script></body></html>)"},
+       {"e/popup.html",
+        "<!DOCTYPE html><title>Popup of one</title>"
+        "<script>opener.report('popup-open');</script>"},
+       {"e/two.html", std::string(kScoHead) + R"(</head><body><script>
+A.LMSInitialize("");
+var old = top.keptApi;
+var r = [old.LMSSetValue("cmi.core.lesson_location", "stale"),
+         old.LMSGetLastError(), old.LMSFinish(""), old.LMSGetValue("cmi.core.lesson_status")];
+report("two:" + r.join(","));
+</script></body></html>)"}});
+  start("--learner anna --item E1 " + package.string());
+  ASSERT_TRUE(waitResults(package, "\"popup-open\""));
+  ASSERT_FALSE(
+      RunCommand("xdotool search --onlyvisible --name '^Popup of one$'")
+          .empty());
+  const std::string id = RunCommand(
+      "xdotool search --onlyvisible --name '^Earlier course$' | head -n 1");
+  ASSERT_FALSE(id.empty());
+  RunCommand("xdotool windowfocus --sync " + id.substr(0, id.find('\n')) +
+             " key Return");
+  ASSERT_TRUE(waitResults(package, "\"two:false,301,false,\""));
+  EXPECT_TRUE(RunCommand("xdotool search --onlyvisible --name '^Popup of one$'")
+                  .empty());
+  EXPECT_TRUE(WaitForText(output(),
+                          "through the API of an earlier launch was refused"));
+  signal(SIGTERM);
+  EXPECT_EQ(waitExit(), 0) << Slurp(output());
+}
+
+// A disk that fills up while a SCO plays: LMSCommit says so (101), the
+// values wait, and closing the window asks to retry; once there is room,
+// Retry stores them under the learner and item they belong to.
+TEST_F(PackageWindowTest, AFullDiskKeepsTheValuesUntilTheyCanBeStored) {
+  const fs::path data = root / "data";
+  fs::create_directories(data);
+  if (std::system(
+          ("mount -t tmpfs -o size=1m tmpfs " + data.string() + " 2>/dev/null")
+              .c_str()) != 0)
+    GTEST_SKIP() << "a tmpfs cannot be mounted here";
+  struct Unmount {
+    fs::path data;
+    ~Unmount() { std::system(("umount -l " + data.string()).c_str()); }
+  } unmount{data};
+  const fs::path package = writePackage(
+      "full",
+      {{"imsmanifest.xml",
+        Manifest("Full course", {{"F1", "Filling", "f/index.html", ""}})},
+       {"f/index.html", std::string(kScoHead) + R"(</head><body><script>
+A.LMSInitialize("");
+report("started");
+var n = 0, said = false;
+setInterval(function () {
+  // Different and large each time, so the store needs new room each time.
+  A.LMSSetValue("cmi.suspend_data", ((++n) + "-").repeat(900));
+  if (A.LMSCommit("") === "false" && !said) {
+    said = true;
+    A.LMSSetValue("cmi.core.lesson_location",
+                  "failed-" + A.LMSGetLastError() + "-" + A.LMSGetDiagnostic(""));
+  }
+}, 100);
+</script></body></html>)"}});
+  start("--learner anna --item F1 " + package.string());
+  ASSERT_TRUE(waitResults(package, "\"started\""));
+  {
+    std::ofstream filler(data / "filler", std::ios::binary);
+    const std::string block(4096, 'x');
+    while (filler.write(block.data(), block.size())) {
+    }
+  }
+  ASSERT_TRUE(WaitForText(output(), "disk is full"));
+  const std::string id =
+      RunCommand("xdotool search --onlyvisible --name '^Full course$'");
+  ASSERT_FALSE(id.empty());
+  ASSERT_TRUE(SendCloseRequest(std::stoul(id)));
+  // The question: the smaller of the windows with the course's title.
+  const std::string dialog =
+      "for w in $(xdotool search --onlyvisible --name '^Full course$'); do "
+      "[ \"$(xwininfo -id $w | awk '/Width:/ {print $2}')\" -lt 600 ] && "
+      "echo $w; done";
+  std::string box;
+  for (int waited = 0; waited < 20000 && box.empty(); waited += 200) {
+    box = RunCommand(dialog);
+    if (box.empty())
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  }
+  ASSERT_FALSE(box.empty()) << Slurp(output());
+  EXPECT_EQ(waitExit(300), -1) << "zept quit without asking";
+  fs::remove(data / "filler");
+  RunCommand("xdotool windowfocus --sync " + box.substr(0, box.find('\n')) +
+             " key Return");  // Retry, the default
+  EXPECT_EQ(waitExit(), 0) << Slurp(output());
+  const std::string stored = results(package);
+  EXPECT_NE(stored.find("\"failed-101-LMSCommit could not store the values"),
+            std::string::npos)
+      << stored;
+  EXPECT_NE(stored.find("\"anna\""), std::string::npos) << stored;
 }
 
 }  // namespace

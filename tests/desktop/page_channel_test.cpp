@@ -19,10 +19,17 @@ TEST(PageMessages, DecodeJsonArraysOfStringsOnly) {
       (Items{"\n\r\t\b\f", "\xC3\xA9\xE2\x82\xAC", "\xF0\x9F\x98\x80"}));
   EXPECT_EQ(DecodeStringArray("[]"), Items{});
   EXPECT_EQ(DecodeStringArray("[\"caf\xC3\xA9\"]"), Items{"caf\xC3\xA9"});
-  for (const char* bad :
-       {"", "[", "[\"a\"", "[\"a\",]", "[1]", "[\"a\"] x", "{\"a\":1}",
-        "[\"\\ud83d\"]", "[\"\\ude00\"]", "[\"\\x\"]", "[\"\\u12\"]",
-        "[\"tab\there\"]", "[null]"}) {
+  // A surrogate without its pair (a string cut inside an emoji) is U+FFFD;
+  // the call is taken, not dropped.
+  EXPECT_EQ(DecodeStringArray(R"(["a\ud83d","\ude00b","\ud83d\u0041"])"),
+            (Items{"a\xEF\xBF\xBD",
+                   "\xEF\xBF\xBD"
+                   "b",
+                   "\xEF\xBF\xBD"
+                   "A"}));
+  for (const char* bad : {"", "[", "[\"a\"", "[\"a\",]", "[1]", "[\"a\"] x",
+                          "{\"a\":1}", "[\"\\ud83d\\u12\"]", "[\"\\x\"]",
+                          "[\"\\u12\"]", "[\"tab\there\"]", "[null]"}) {
     EXPECT_EQ(DecodeStringArray(bad), std::nullopt) << bad;
   }
 }

@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 
 namespace zept::scorm {
 namespace {
@@ -56,11 +58,19 @@ class PlayerTest : public ::testing::Test {
   // expected to answer "true" or a value, without LMSFinish.
   void play(const std::string& item,
             const std::vector<std::vector<std::string>>& calls) {
-    ASSERT_NE(send({"launch", item}).find("\"ok\":true"), std::string::npos);
-    for (std::vector<std::string> call : calls) {
-      call.insert(call.begin(), "api");
-      ASSERT_EQ(send(call), "true") << call[1] << " " << call[2];
-    }
+    const std::string answer = send({"launch", item});
+    ASSERT_NE(answer.find("\"ok\":true"), std::string::npos) << answer;
+    const std::size_t at = answer.find("\"launch\":\"");
+    ASSERT_NE(at, std::string::npos) << answer;
+    launch_ = answer.substr(at + 10, answer.find('"', at + 10) - at - 10);
+    for (const std::vector<std::string>& call : calls)
+      ASSERT_EQ(api(call), "true") << call[0] << " " << call[1];
+  }
+  // A call through the API of the last launch (or of launch, when given).
+  std::string api(std::vector<std::string> call, std::string launch = "") {
+    call.insert(call.begin(), launch.empty() ? launch_ : launch);
+    call.insert(call.begin(), "api");
+    return send(call);
   }
 
   std::string folder_;
@@ -68,6 +78,7 @@ class PlayerTest : public ::testing::Test {
   std::unique_ptr<ProgressStore> store_;
   std::unique_ptr<Player> player_;
   std::string notes_;
+  std::string launch_;
 };
 
 TEST_F(PlayerTest, PrerequisitesHoldItemsBackUntilMet) {
@@ -124,7 +135,10 @@ TEST_F(PlayerTest, AnswersTheScreensAndRefusesWhatItCannotTake) {
     const char* contains;
   };
   const Case cases[] = {
-      {{"api", "LMSInitialize", ""}, "false"},  // nothing launched
+      {{"api", "", "LMSInitialize", ""}, "false"},  // nothing launched
+      {{"api", "", "LMSGetValue", "cmi.core.lesson_status"}, ""},
+      {{"api", "", "LMSGetLastError"}, "301"},
+      {{"api", "", "LMSGetErrorString", "301"}, "Not initialized"},
       {{"login", " \t "}, "\"ok\":false"},
       {{"login", "tab\there"}, "\"ok\":false"},
       {{"login", "Anna & \"Ben\""}, "\"ok\":true"},
@@ -138,6 +152,112 @@ TEST_F(PlayerTest, AnswersTheScreensAndRefusesWhatItCannotTake) {
     const std::string answer = send(c.message);
     EXPECT_NE(answer.find(c.contains), std::string::npos)
         << c.message[0] << " -> " << answer;
+  }
+}
+
+TEST_F(PlayerTest, AnEarlierLaunchsApiNeverReachesTheItemPlayingNow) {
+  play("A", {{"LMSInitialize", ""}});
+  const std::string first = launch_;
+  send({"left"});
+  play("B", {{"LMSInitialize", ""},
+             {"LMSSetValue", "cmi.core.lesson_status", "incomplete"}});
+  // A window of A's, or a timer of its page, still calling A's API.
+  struct Case {
+    std::vector<std::string> call;
+    const char* answer;
+  };
+  const Case cases[] = {
+      {{"LMSSetValue", "cmi.core.lesson_status", "completed"}, "false"},
+      {{"LMSGetLastError"}, "301"},
+      {{"LMSGetValue", "cmi.core.lesson_status"}, ""},
+      {{"LMSFinish", ""}, "false"},
+      {{"LMSGetErrorString", "301"}, "Not initialized"},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(api(c.call, first), c.answer) << c.call[0];
+  EXPECT_EQ(api({"LMSGetValue", "cmi.core.lesson_status"}), "incomplete");
+  EXPECT_EQ(api({"LMSGetLastError"}), "0");
+  EXPECT_NE(notes_.find("API of an earlier launch was refused"),
+            std::string::npos)
+      << notes_;
+}
+
+TEST_F(PlayerTest, TheLaunchCarriesWhatGetValueGivesForCallsOnlyPosted) {
+  play("A", {{"LMSInitialize", ""},
+             {"LMSSetValue", "cmi.core.lesson_status", "completed"},
+             {"LMSSetValue", "cmi.core.exit", "suspend"},
+             {"LMSSetValue", "cmi.core.session_time", "00:01:00"}});
+  send({"left"});
+  const std::string answer = send({"launch", "A"});
+  EXPECT_NE(answer.find("\"cmi.core.lesson_status\":\"completed\""),
+            std::string::npos)
+      << answer;
+  EXPECT_NE(answer.find("\"cmi.core.entry\":\"resume\""), std::string::npos);
+  // Write-only values are not readable.
+  EXPECT_EQ(answer.find("cmi.core.exit"), std::string::npos) << answer;
+  EXPECT_EQ(answer.find("cmi.core.session_time"), std::string::npos);
+}
+
+// A disk that fills up (a small tmpfs): what failed to be stored stays with
+// its learner and item, the SCO is told, and it lands once there is room.
+TEST(PlayerFullDiskTest, ValuesStayWithTheirLearnerUntilStored) {
+  char pattern[] = "/tmp/zept-full-XXXXXX";
+  const std::string folder = ::mkdtemp(pattern);
+  if (std::system(
+          ("mount -t tmpfs -o size=256k tmpfs " + folder + " 2>/dev/null")
+              .c_str()) != 0) {
+    fs::remove(folder);
+    GTEST_SKIP() << "a tmpfs cannot be mounted here";
+  }
+  struct Unmount {
+    std::string folder;
+    ~Unmount() {
+      std::system(("umount " + folder).c_str());
+      fs::remove(folder);
+    }
+  } unmount{folder};
+  Manifest manifest;
+  manifest.items = {Sco("A", "First")};
+  std::string notes;
+  {
+    ProgressStore store(folder + "/p.sqlite");
+    Player player(manifest, store, PlayerOptions{});
+    int asked = 0;
+    player.onRetryStore = [&](const std::string&) { return ++asked < 2; };
+    ASSERT_NE(player.handle({"login", "anna"}).find("\"ok\":true"),
+              std::string::npos);
+    const std::string launched = player.handle({"launch", "A"});
+    const std::string number =
+        launched.substr(launched.find("\"launch\":\"") + 10, 1);
+    const auto api = [&](std::vector<std::string> call) {
+      call.insert(call.begin(), {"api", number});
+      return player.handle(call);
+    };
+    ASSERT_EQ(api({"LMSInitialize", ""}), "true");
+    ASSERT_EQ(api({"LMSSetValue", "cmi.suspend_data", "page=7"}), "true");
+    {
+      std::ofstream filler(folder + "/filler", std::ios::binary);
+      const std::string block(4096, 'x');
+      while (filler.write(block.data(), block.size())) {
+      }
+    }
+    EXPECT_EQ(api({"LMSCommit", ""}), "false");
+    EXPECT_EQ(api({"LMSGetLastError"}), "101");
+    EXPECT_NE(api({"LMSGetDiagnostic", ""}).find("full"), std::string::npos)
+        << api({"LMSGetDiagnostic", ""});
+    // Leaving asks to retry (twice here), then keeps the session.
+    player.handle({"left"});
+    EXPECT_EQ(asked, 2);
+    EXPECT_TRUE(player.unstored());
+    const std::string other = player.handle({"login", "ben"});
+    EXPECT_NE(other.find("\"ok\":false"), std::string::npos) << other;
+    EXPECT_EQ(player.learner(), "anna");
+    fs::remove(folder + "/filler");
+    EXPECT_TRUE(player.storeOpen());
+    EXPECT_NE(player.handle({"login", "ben"}).find("\"ok\":true"),
+              std::string::npos);
+    EXPECT_EQ(store.load("anna", "A").at("cmi.suspend_data"), "page=7");
+    EXPECT_TRUE(store.load("ben", "A").empty());
   }
 }
 

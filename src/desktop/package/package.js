@@ -3,6 +3,14 @@
 // SCO in the frame finds by walking up its parents. Every call reaches the
 // program synchronously, in order, as a POST to zept://z/api of a JSON
 // array of strings; the answer is the call's text.
+//
+// The SCO's pages share this page's origin (content finds window.API by
+// walking up its parents), so they can reach everything of it. What keeps
+// the screens zept's: the screen messages carry a secret the program learns
+// from the first one and that lives only in this closure; every message is
+// built and sent with functions taken before any content ran, as arrays
+// without a prototype (JSON.stringify would call a toJSON the content put
+// there); and the screens act on the learner's own input only.
 (() => {
 "use strict";
 
@@ -12,6 +20,32 @@ const openRequest = Request.prototype.open;
 const sendRequest = Request.prototype.send;
 const apply = Reflect.apply;
 const stringify = JSON.stringify;
+const parse = JSON.parse;
+const setPrototype = Object.setPrototypeOf;
+const defineProperty = Object.defineProperty;
+const freeze = Object.freeze;
+const toText = String;
+
+const secret = (() => {
+  const words = new Uint32Array(4);
+  crypto.getRandomValues(words);
+  let text = "";
+  for (let i = 0; i < 4; i++) text += words[i].toString(16).padStart(8, "0");
+  return text;
+})();
+
+// A message as the program reads it: a JSON array of strings, made from
+// head and the items of rest (an array-like) without calling anything the
+// content can replace.
+function message(head, rest) {
+  const list = [];
+  setPrototype(list, null);
+  let n = 0;
+  for (let i = 0; i < head.length; i++) list[n++] = head[i];
+  if (rest)
+    for (let i = 0; i < rest.length; i++) list[n++] = rest[i];
+  return stringify(list);
+}
 
 const handlers = window.webkit && window.webkit.messageHandlers;
 const postHandler = handlers && handlers.zeptApi;
@@ -22,35 +56,45 @@ let posted = 0;
 // in one task it drops the next ones without a word.
 let posting = false;
 
-function post(message) {
+function post(head, rest) {
   if (!posting) {
     posting = true;
     setTimeout(() => { posting = false; }, 0);
   }
-  apply(postMessage, postHandler, [stringify(["posted"].concat(message))]);
+  const posted1 = ["posted"];
+  setPrototype(posted1, null);
+  for (let i = 0; i < head.length; i++) posted1[i + 1] = head[i];
+  apply(postMessage, postHandler, [message(posted1, rest)]);
   posted++;
   return null;
 }
 
 // The answer, or null for a call that could only be posted (from unload
 // handlers): such a call goes on its way unanswered, in order, counted.
-function ask(message) {
-  if (posting && postMessage) return post(message);
+function send(head, rest) {
+  if (posting && postMessage) return post(head, rest);
   const xhr = new Request();
   try {
     apply(openRequest, xhr, ["POST", "zept://z/api", false]);
-    apply(sendRequest, xhr, [stringify(message)]);
+    apply(sendRequest, xhr, [message(head, rest)]);
     if (xhr.status === 200) return xhr.responseText;
   } catch (e) {
     if (!postMessage) throw e;
   }
   if (!postMessage) throw new Error("the program did not answer");
-  return post(message);
+  return post(head, rest);
 }
 
-function askJson(message) {
+// A screen message: what the program takes from zept's own script only.
+function ask(list) {
+  const head = ["screen", secret];
+  setPrototype(head, null);
+  return send(head, list);
+}
+
+function askJson(list) {
   try {
-    const answer = JSON.parse(ask(message));
+    const answer = parse(ask(list));
     if (answer && typeof answer === "object") return answer;
   } catch (e) {
   }
@@ -58,40 +102,65 @@ function askJson(message) {
 }
 
 function text(value) {
-  return value === undefined || value === null ? "" : String(value);
+  return value === undefined || value === null ? "" : toText(value);
 }
 
 // What a posted call answers: what the call gives when it succeeds, as
-// the content cannot be told otherwise.
+// the content cannot be told otherwise; LMSGetValue gives the value as the
+// runtime last said it (the launch's values, then each answer and set).
 const POSTED = {
-  LMSInitialize: "true", LMSFinish: "true", LMSGetValue: "", LMSSetValue: "true",
+  LMSInitialize: "true", LMSFinish: "true", LMSSetValue: "true",
   LMSCommit: "true", LMSGetLastError: "0", LMSGetErrorString: "No error",
   LMSGetDiagnostic: "",
 };
 
-// The API never throws into the content: a failure is "false" or "".
-function apiCall(name, args, failed) {
-  try {
-    const answer =
-        ask(["api", name].concat(Array.prototype.map.call(args, text)));
-    if (name === "LMSFinish" && answer === "true") ended();
-    return answer === null ? POSTED[name] : answer;
-  } catch (e) {
-    return failed;
+// The API of one launch ("" before any: every call answers as outside a
+// session). Calls through it name the launch, so one kept by a window the
+// SCO opened or by a timer of a page left never reaches a later item.
+function makeApi(launch, values) {
+  const known = Object.create(null);
+  for (const name in values) known[name] = text(values[name]);
+  // The API never throws into the content: a failure is "false" or "".
+  function call(name, args, failed) {
+    try {
+      const list = [];
+      setPrototype(list, null);
+      for (let i = 0; i < args.length; i++) list[i] = text(args[i]);
+      const head = ["api", launch, name];
+      setPrototype(head, null);
+      const answer = send(head, list);
+      if (name === "LMSGetValue") {
+        if (answer === null) return list[0] in known ? known[list[0]] : "";
+        known[list[0]] = answer;
+      }
+      if (name === "LMSSetValue" && answer !== "false") known[list[0]] = list[1];
+      if (name === "LMSFinish" && answer === "true" && launch === current)
+        ended();
+      return answer === null ? POSTED[name] : answer;
+    } catch (e) {
+      return failed;
+    }
   }
+  return freeze({
+    LMSInitialize() { return call("LMSInitialize", arguments, "false"); },
+    LMSFinish() { return call("LMSFinish", arguments, "false"); },
+    LMSGetValue() { return call("LMSGetValue", arguments, ""); },
+    LMSSetValue() { return call("LMSSetValue", arguments, "false"); },
+    LMSCommit() { return call("LMSCommit", arguments, "false"); },
+    LMSGetLastError() { return call("LMSGetLastError", arguments, "101"); },
+    LMSGetErrorString() { return call("LMSGetErrorString", arguments, ""); },
+    LMSGetDiagnostic() { return call("LMSGetDiagnostic", arguments, ""); },
+  });
 }
 
-const API = Object.freeze({
-  LMSInitialize() { return apiCall("LMSInitialize", arguments, "false"); },
-  LMSFinish() { return apiCall("LMSFinish", arguments, "false"); },
-  LMSGetValue() { return apiCall("LMSGetValue", arguments, ""); },
-  LMSSetValue() { return apiCall("LMSSetValue", arguments, "false"); },
-  LMSCommit() { return apiCall("LMSCommit", arguments, "false"); },
-  LMSGetLastError() { return apiCall("LMSGetLastError", arguments, "101"); },
-  LMSGetErrorString() { return apiCall("LMSGetErrorString", arguments, ""); },
-  LMSGetDiagnostic() { return apiCall("LMSGetDiagnostic", arguments, ""); },
-});
-Object.defineProperty(window, "API", {value: API, enumerable: true});
+let current = "";
+function useApi(launch, values) {
+  current = launch;
+  defineProperty(window, "API", {
+    value: makeApi(launch, values), enumerable: true, configurable: true,
+  });
+}
+useApi("", {});
 
 const BLANK = "zept://z/app/blank.html";
 let frame = null;
@@ -142,8 +211,9 @@ window.zeptBlocked = (uri) => {
   setTimeout(() => ask(["blocked", origin]), 0);
 };
 
-// The program's way to end the SCO before the window closes.
-window.zeptLeave = () => leaveSco(() => {});
+// The program's way to end the SCO before the window closes; it knows the
+// secret, the content does not.
+window.zeptLeave = (key) => { if (key === secret) leaveSco(() => {}); };
 
 // The SCO has finished while its page stays: the controls say so, and the
 // way on (Next, else Menu) is the one to take.
@@ -161,6 +231,7 @@ function launch(id) {
       return;
     }
     playing = {id, previous: answer.previous, next: answer.next};
+    useApi(text(answer.launch), answer.values || {});
     $("controls").classList.remove("ended");
     $("next").classList.remove("default");
     $("to-menu").classList.remove("default");
@@ -174,10 +245,18 @@ function launch(id) {
   });
 }
 
+// What the learner does, never what a script makes up: a SCO calling
+// top.document.getElementById("exit").click() changes nothing.
+function on(element, type, handler) {
+  element.addEventListener(type, (event) => {
+    if (event.isTrusted) handler(event);
+  });
+}
+
 // A row or option that acts like a button: a click, Enter or Space.
 function activates(element, action) {
-  element.addEventListener("click", action);
-  element.addEventListener("keydown", (event) => {
+  on(element, "click", action);
+  on(element, "keydown", (event) => {
     if (event.key === "Enter" || event.key === " ") {
       event.preventDefault();
       action();
@@ -306,32 +385,39 @@ function start() {
     ask(["shown", "sco", String(Math.round(performance.now() - launchedAt))]);
     launchedAt = 0;
   });
-  $("new-learner").addEventListener("submit", (event) => {
-    event.preventDefault();
-    if (login($("learner-name").value)) enter();
+  // The form is taken by the learner's click on Start or Enter in the name,
+  // never by a submission a script makes.
+  $("new-learner").addEventListener("submit", (event) => event.preventDefault());
+  const takeName = () => { if (login($("learner-name").value)) enter(); };
+  on($("start"), "click", takeName);
+  on($("learner-name"), "keydown", (event) => {
+    if (event.key === "Enter") {
+      event.preventDefault();
+      takeName();
+    }
   });
-  $("continue").addEventListener("click", () => {
+  on($("continue"), "click", () => {
     if ($("continue").dataset.id) launch($("continue").dataset.id);
   });
-  $("results").addEventListener("click", () => {
+  on($("results"), "click", () => {
     const answer = askJson(["results"]);
     $("menu-message").textContent = answer.message || "";
     $("menu-message").classList.toggle("done", !!answer.ok);
   });
-  $("change-learner").addEventListener("click", () => {
+  on($("change-learner"), "click", () => {
     showLearners(askJson(["start"]).learners || []);
   });
   for (const id of ["exit", "menu-exit"])
-    $(id).addEventListener("click", () => leaveSco(() => ask(["exit"])));
-  $("to-menu").addEventListener("click", () => showMenu());
-  $("previous").addEventListener("click", () => {
+    on($(id), "click", () => leaveSco(() => ask(["exit"])));
+  on($("to-menu"), "click", () => showMenu());
+  on($("previous"), "click", () => {
     if (playing && playing.previous) launch(playing.previous);
   });
-  $("next").addEventListener("click", () => {
+  on($("next"), "click", () => {
     if (playing && playing.next) launch(playing.next);
   });
-  $("items").addEventListener("keydown", arrows);
-  $("learner-list").addEventListener("keydown", arrows);
+  on($("items"), "keydown", arrows);
+  on($("learner-list"), "keydown", arrows);
 
   const begin = askJson(["start"]);
   $("course").textContent = begin.title || "";

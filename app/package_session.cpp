@@ -1,0 +1,433 @@
+#include "app/package_session.h"
+
+#include <gtk/gtk.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "engine/pdf.h"
+#include "moviehost/headless.h"
+#include "platform/codepage.h"
+#include "platform/posix/posix.h"
+#include "report/ReportPrinter.h"
+#include "scorm/results.h"
+#include "util/file_io.h"
+
+namespace zept {
+
+namespace {
+
+// How often what a SCO set is stored while it plays, and how long its page
+// is given to unload (its handlers calling the API) when the learner leaves.
+constexpr guint kStoreEveryMs = 60000;
+constexpr gint64 kUnloadMs = 3000;
+constexpr int kPageLoadMs = 60000;
+// Refused screen messages said in the journal, per page: a page that sends
+// them in a loop does not fill it.
+constexpr int kRefusalsSaid = 20;
+
+// Turns the main loop until done() holds or ms have passed.
+void PumpUntil(const std::function<bool()>& done, gint64 ms) {
+  const gint64 until = g_get_monotonic_time() + ms * 1000;
+  // A tick, so that waiting never outlasts the deadline for want of events.
+  const guint tick = g_timeout_add(
+      20, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
+  while (!done() && g_get_monotonic_time() < until)
+    g_main_context_iteration(nullptr, TRUE);
+  g_source_remove(tick);
+}
+
+}  // namespace
+
+std::string JournalLine(const std::string& line) {
+  std::string out;
+  out.reserve(line.size());
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    const auto c = static_cast<unsigned char>(line[i]);
+    if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else if (c < 0x20 || c == 0x7f) {
+      static const char kHex[] = "0123456789abcdef";
+      out += "\\x";
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    } else if (c == 0xe2 && i + 2 < line.size() &&
+               static_cast<unsigned char>(line[i + 1]) == 0x80 &&
+               (static_cast<unsigned char>(line[i + 2]) == 0xa8 ||
+                static_cast<unsigned char>(line[i + 2]) == 0xa9)) {
+      out += line[i + 2] == '\xa8' ? "\\u2028" : "\\u2029";
+      i += 2;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
+namespace {
+
+std::string AsciiLower(std::string text) {
+  for (char& c : text)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return text;
+}
+
+// Why a store failed, as the learner can act on it.
+std::string StoreFailureReason(const std::string& why,
+                               const std::string& folder) {
+  const auto has = [&why](const char* part) {
+    return why.find(part) != std::string::npos;
+  };
+  if (has("full") || has("No space"))
+    return "there is no space left on the disk that holds " + folder;
+  if (has("readonly") || has("read-only") || has("Read-only") ||
+      has("unable to open") || has("ermission"))
+    return "the folder " + folder + " is not writable";
+  return why;
+}
+
+}  // namespace
+
+PackageSession::PackageSession(Context& ctx, desktop::MoviePage& page,
+                               scorm::PackageFiles& files,
+                               const scorm::Manifest& manifest,
+                               scorm::ProgressStore& store, std::string key,
+                               const PackageRunOptions& options,
+                               std::function<void(const WideString&)> print)
+    : ctx_(ctx),
+      page_(page),
+      files_(files),
+      manifest_(manifest),
+      key_(std::move(key)),
+      options_(options),
+      print_(std::move(print)),
+      window_(print_),
+      dialogs_(&window_),
+      views_(window_.gtkWindow()),
+      player_(manifest, store,
+              {options.strict, options.learner, options.item}) {
+  window_.setCaption(
+      Utf8ToWide(manifest.title.empty() ? "zept" : manifest.title));
+  window_.setSizeable(true);
+  const int width = std::min(1024, window_.screenWidth());
+  const int height = std::min(768, window_.screenHeight() - 64);
+  window_.setBounds((window_.screenWidth() - width) / 2,
+                    (window_.screenHeight() - height) / 2, width, height);
+  gtk_container_add(GTK_CONTAINER(window_.movieArea()), page.widget());
+  views_.connect(WEBKIT_WEB_VIEW(page.widget()));
+  views_.onNote = [this](const std::string& line) { note(line); };
+
+  player_.onNote = [this](const std::string& line) { note(line); };
+  player_.onProblem = [this](const std::string& message) {
+    print_(u"error: " + Utf8ToWide(JournalLine(message)));
+    WriteTrace(ctx_, u"zept", u"store", Utf8ToWide(JournalLine(message)), 1,
+               u"Error");
+  };
+  player_.onTakeLearner = [this](const std::string& login, std::string& why) {
+    return takeLearner(login, why);
+  };
+  player_.onRetryStore = [this](const std::string& why) {
+    return retryStore(why);
+  };
+  player_.onSessionSummary = [this](const std::string& title,
+                                    const std::string& summary) {
+    summaries_ += "Conformance of " + title + ":\n" + summary;
+    if (!summaries_.empty() && summaries_.back() != '\n') summaries_ += '\n';
+  };
+  page_.onPackageFile = [this](const std::string& asked) {
+    return packageFile(asked);
+  };
+  page_.onPackageCall = [this](const std::vector<std::string>& message) {
+    return received(message);
+  };
+  page_.onWarning = [this](const std::string& line) { note(line); };
+  page_.onProcessEnded = [this](const std::string& reason) {
+    note("The page's process ended (" + reason + ")");
+    later([](PackageSession& self) { self.recover(); });
+  };
+  window_.onCloseRequest = [this] { finish(false); };
+  signals_ = desktop::InstallQuitSignals([this] { finish(true); });
+}
+
+PackageSession::~PackageSession() {
+  if (storeTimer_) g_source_remove(storeTimer_);
+  page_.onPackageCall = nullptr;
+  page_.onPackageFile = nullptr;
+  page_.onWarning = nullptr;
+  page_.onProcessEnded = nullptr;
+  if (loop_) g_main_loop_unref(loop_);
+}
+
+void PackageSession::later(void (*action)(PackageSession&)) {
+  struct Job {
+    PackageSession* self;
+    void (*action)(PackageSession&);
+  };
+  g_idle_add_full(
+      G_PRIORITY_DEFAULT_IDLE,
+      [](gpointer data) -> gboolean {
+        const auto* job = static_cast<Job*>(data);
+        job->action(*job->self);
+        return G_SOURCE_REMOVE;
+      },
+      new Job{this, action},
+      [](gpointer data) { delete static_cast<Job*>(data); });
+}
+
+void PackageSession::note(const std::string& line) {
+  const std::string safe = JournalLine(line);
+  print_(Utf8ToWide(safe));
+  TraceMessage(ctx_, u"zept > " + Utf8ToWide(safe));
+}
+
+// A learner's progress is written by one process at a time.
+bool PackageSession::takeLearner(const std::string& login, std::string& why) {
+  std::unique_ptr<platform::HeldLock> lock;
+  try {
+    lock = ctx_.platform.locks.tryLock(
+        Utf8ToWide("package-" + key_ + "-" + login), 0);
+  } catch (const std::exception& e) {
+    note(e.what());
+    return true;  // nothing to lock with: as before locks existed
+  }
+  if (!lock) {
+    why = login +
+          "'s progress in this course is open in another zept "
+          "window. Close it there first, or choose another learner.";
+    return false;
+  }
+  learnerLock_ = std::move(lock);
+  return true;
+}
+
+// Packages made on systems whose names ignore case refer to "Index.html"
+// for "index.html": a name not found as written is looked up that way.
+std::optional<desktop::MoviePage::PackageFile> PackageSession::packageFile(
+    const std::string& asked) {
+  std::string path = asked;
+  if (!files_.exists(path)) {
+    if (byLowerName_.empty())
+      for (const scorm::PackageEntry& entry : files_.entries())
+        byLowerName_.emplace(AsciiLower(entry.path), entry.path);
+    const auto it = byLowerName_.find(AsciiLower(path));
+    if (it == byLowerName_.end()) return std::nullopt;
+    path = it->second;
+  }
+  desktop::MoviePage::PackageFile file;
+  file.nativeFile = files_.nativeFile(path);
+  if (!file.nativeFile.empty()) return file;
+  std::optional<std::string> bytes = files_.read(path);
+  if (!bytes) return std::nullopt;
+  file.bytes = std::move(*bytes);
+  return file;
+}
+
+std::string PackageSession::received(const std::vector<std::string>& message) {
+  // A call the page could only post was answered "true" there: a failure
+  // is said here instead.
+  const bool posted = !message.empty() && message[0] == "posted";
+  const std::vector<std::string> inner(message.begin() + (posted ? 1 : 0),
+                                       message.end());
+  if (!inner.empty() && inner[0] == "api") {
+    const std::string value = player_.handle(inner);
+    if (posted && inner.size() >= 3 && value == "false" && player_.runtime()) {
+      std::string line =
+          "A call made while the SCO's page was left failed: " + inner[2] + "(";
+      for (std::size_t i = 3; i < inner.size(); ++i)
+        line += (i > 3 ? ", \"" : "\"") + inner[i].substr(0, 80) + "\"";
+      note(line + ") gave error " + player_.runtime()->LMSGetLastError());
+    }
+    return value;
+  }
+  if (inner.size() >= 3 && inner[0] == "screen") {
+    // The page's own script speaks first, before any content can run.
+    if (secret_.empty() && !inner[1].empty()) secret_ = inner[1];
+    if (inner[1] == secret_)
+      return screen(std::vector<std::string>(inner.begin() + 2, inner.end()));
+  }
+  if (refused_++ < kRefusalsSaid) {
+    const std::string what = inner.size() >= 3 && inner[0] == "screen"
+                                 ? inner[2]
+                             : inner.empty() ? std::string()
+                                             : inner[0];
+    note("A page of the package sent zept the message \"" + what.substr(0, 40) +
+         "\", which only zept's own screens may send: it changed nothing");
+  }
+  return std::string();
+}
+
+std::string PackageSession::screen(const std::vector<std::string>& message) {
+  const std::string& kind = message[0];
+  if (kind == "exit") {
+    later([](PackageSession& self) { self.finish(false); });
+    return std::string();
+  }
+  if (kind == "results") return saveResults();
+  if (kind == "shown" && message.size() >= 2) {
+    const gint64 ms = (g_get_monotonic_time() - options_.startedAt) / 1000;
+    if (message[1] == "menu")
+      note("The course menu is shown (" + std::to_string(ms) +
+           " ms after start)");
+    else if (message.size() >= 3)
+      note("Item " + player_.playing() + " has loaded (" + message[2] +
+           " ms after its launch)");
+    return std::string();
+  }
+  if (kind == "blocked" && message.size() >= 2) {
+    note("A page of the package asked for " + message[1].substr(0, 200) +
+         ", which is not part of it: zept plays offline, so it was refused");
+    return std::string();
+  }
+  if (kind == "left") {
+    // What the page's unload handlers posted comes before its leaving.
+    const long posted =
+        message.size() >= 2 ? std::strtol(message[1].c_str(), nullptr, 10) : 0;
+    if (!page_.waitPostedCalls(posted, kUnloadMs))
+      note("calls the page posted while it was left did not all come");
+    // The windows of a SCO go with it.
+    views_.closeWindows();
+  }
+  return player_.handle(message);
+}
+
+std::string PackageSession::saveResults() {
+  const platform::DialogAnswer chosen = dialogs_.saveFile(
+      u".pdf", u"PDF documents|*.pdf", u"results.pdf",
+      ctx_.platform.folders.specialFolder(platform::kCsidlMyDocuments));
+  if (!chosen.ok) return std::string("{}");
+  try {
+    const auto [paperWidth, paperHeight] = platform::DefaultPaperInches();
+    PdfReportSystem system(ctx_, paperWidth, paperHeight);
+    system.DefaultDest = ReportDestination::File;
+    system.OutputFileName = chosen.file;
+    auto silent = [](const WideString&) {};
+    platform::HeadlessWindow offscreen(1280, 1024, silent);
+    platform::ScriptedDialogs none(silent);
+    HeadlessHostFactory movies({ctx_, silent, none, offscreen, u""});
+    TReportPrinter printer({ctx_, movies, u""});
+    printer.SetXml(player_.resultsReport());
+    printer.SetReportSystem(&system);
+    printer.SetMargins(0.5, 0.5, 0.5, 0.5);
+    printer.Print();
+    return "{\"ok\":true,\"message\":" +
+           scorm::JsonString("Saved to " + WideToUtf8(chosen.file)) + "}";
+  } catch (const std::exception& e) {
+    return "{\"message\":" +
+           scorm::JsonString(std::string("The results were not saved: ") +
+                             e.what()) +
+           "}";
+  }
+}
+
+bool PackageSession::retryStore(const std::string& why) {
+  std::string folder;
+  try {
+    folder = scorm::DataFolder(ctx_.platform.folders);
+  } catch (const std::exception&) {
+    folder = "zept's data folder";
+  }
+  const std::string reason = StoreFailureReason(why, folder);
+  note("error: " + player_.learner() +
+       "'s progress could not be saved: " + reason);
+  // A signal ends the program with nobody to answer a question.
+  if (bySignal_ || quitUnsaved_) return false;
+  const std::string text =
+      player_.learner() + "'s progress could not be saved: " + reason +
+      ".\n\n" +
+      (leaving_ ? "Make room or make the folder writable, then choose Retry. "
+                  "Quit without saving loses what was done since it was "
+                  "last saved."
+                : "It is kept until it can be saved. Make room or make the "
+                  "folder writable, then choose Retry.");
+  const int chosen = dialogs_.choose(
+      text, leaving_
+                ? std::vector<std::string>{"_Retry", "_Quit without saving"}
+                : std::vector<std::string>{"_Retry", "_Not now"});
+  if (chosen != 0 && leaving_) {
+    quitUnsaved_ = true;
+    note("error: the learner quit without saving " + player_.learner() +
+         "'s progress");
+  }
+  return chosen == 0;
+}
+
+void PackageSession::finish(bool bySignal) {
+  if (leaving_ || window_.state().closed) return;
+  // A box of the page's (alert, confirm) is answered first; the page goes
+  // on once its loop has returned, so the rest waits for that.
+  const bool boxes = views_.closeDialogs() > 0;
+  if (bySignal) {
+    bySignal_ = true;
+    dialogs_.cancelAll();
+  }
+  if (boxes || g_main_depth() > 1) {
+    if (bySignal)
+      later([](PackageSession& self) { self.finish(true); });
+    else
+      later([](PackageSession& self) { self.finish(false); });
+    return;
+  }
+  leaving_ = true;
+  if (!player_.playing().empty() && !page_.processEnded()) {
+    page_.runScript("window.zeptLeave && zeptLeave(" +
+                    scorm::JsonString(secret_) + ")");
+    PumpUntil([this] { return player_.playing().empty() || quitUnsaved_; },
+              kUnloadMs);
+  }
+  player_.leave();
+  dialogs_.cancelAll();
+  views_.closeWindows();
+  window_.close();
+}
+
+// The page's process ending loses nothing: the open session is stored, the
+// learner told, and the menu comes back on a new page.
+void PackageSession::recover() {
+  if (window_.state().closed || !page_.processEnded()) return;
+  const bool open = !player_.playing().empty();
+  player_.leave();
+  views_.closeWindows();
+  dialogs_.showMessage(
+      open ? u"The course stopped unexpectedly. Your progress is saved; "
+             u"the course starts again at its menu."
+           : u"The course stopped unexpectedly and starts again at its "
+             u"menu.");
+  if (!window_.state().closed && !showPage())
+    note("error: " + page_.loadError());
+}
+
+bool PackageSession::showPage() {
+  secret_.clear();
+  refused_ = 0;
+  return page_.showPackage(kPageLoadMs);
+}
+
+int PackageSession::run() {
+  loop_ = g_main_loop_new(nullptr, FALSE);
+  window_.onClosed = [this] { g_main_loop_quit(loop_); };
+  storeTimer_ = g_timeout_add(
+      kStoreEveryMs,
+      [](gpointer self) -> gboolean {
+        static_cast<PackageSession*>(self)->player_.storeOpen();
+        return G_SOURCE_CONTINUE;
+      },
+      this);
+  TraceMessage(ctx_, u"zept > Run package " + Utf8ToWide(files_.location()));
+  window_.show();
+  if (!showPage()) {
+    const std::string message = page_.loadError();
+    std::fprintf(stderr, "zept: %s\n", message.c_str());
+    dialogs_.showMessage(Utf8ToWide(message));
+    return 1;
+  }
+  if (!window_.state().closed) g_main_loop_run(loop_);
+  if (options_.strict && !summaries_.empty())
+    std::fputs(summaries_.c_str(), stdout);
+  return 0;
+}
+
+}  // namespace zept

@@ -1,0 +1,96 @@
+#pragma once
+// One package played in the window: zept's screens and the SCO's pages in
+// the movie page, what they send answered by the player, the learner's
+// store lock, the periodic store, and every way out (Exit, closing the
+// window, a signal, the page's process ending).
+
+#include <glib.h>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/zept_package.h"
+#include "desktop/gtk_dialogs.h"
+#include "desktop/main_window.h"
+#include "desktop/package_view.h"
+#include "desktop/page.h"
+#include "desktop/signals.h"
+#include "platform/locks.h"
+#include "scorm/manifest.h"
+#include "scorm/player.h"
+#include "scorm/progress_store.h"
+
+namespace zept {
+
+// A line as the journal shows it: control characters and line separators
+// written as escapes, so text from a package never starts a line of its own.
+std::string JournalLine(const std::string& line);
+
+class PackageSession {
+ public:
+  PackageSession(Context& ctx, desktop::MoviePage& page,
+                 scorm::PackageFiles& files, const scorm::Manifest& manifest,
+                 scorm::ProgressStore& store, std::string key,
+                 const PackageRunOptions& options,
+                 std::function<void(const WideString&)> print);
+  ~PackageSession();
+  PackageSession(const PackageSession&) = delete;
+  PackageSession& operator=(const PackageSession&) = delete;
+
+  // Shows the window and plays until it closes; the exit status.
+  int run();
+  desktop::DesktopWindow& window() { return window_; }
+
+ private:
+  // A line for the journal and the trace log; text from the content in it
+  // is escaped, so no page can write a line of its own.
+  void note(const std::string& line);
+  bool takeLearner(const std::string& login, std::string& why);
+  std::optional<desktop::MoviePage::PackageFile> packageFile(
+      const std::string& asked);
+  // What the page sent: a call of window.API, or one of zept's screens
+  // (only with the secret of this page's own script).
+  std::string received(const std::vector<std::string>& message);
+  std::string screen(const std::vector<std::string>& message);
+  std::string saveResults();
+  // Asked when what the learner did could not be stored: true to try again.
+  bool retryStore(const std::string& why);
+  // Every way out: unloads the SCO's page, so that its own handlers reach
+  // the runtime, stores, and closes the window.
+  void finish(bool bySignal);
+  void recover();
+  bool showPage();
+  // Runs action once on the main loop.
+  void later(void (*action)(PackageSession&));
+
+  Context& ctx_;
+  desktop::MoviePage& page_;
+  scorm::PackageFiles& files_;
+  const scorm::Manifest& manifest_;
+  std::string key_;
+  PackageRunOptions options_;
+  std::function<void(const WideString&)> print_;
+  desktop::DesktopWindow window_;
+  desktop::GtkDialogs dialogs_;
+  desktop::PackageViews views_;
+  scorm::Player player_;
+  std::unique_ptr<platform::HeldLock> learnerLock_;
+  std::unique_ptr<desktop::QuitSignals> signals_;
+  std::string summaries_;
+  std::map<std::string, std::string> byLowerName_;
+  GMainLoop* loop_ = nullptr;
+  guint storeTimer_ = 0;
+  bool leaving_ = false;
+  bool bySignal_ = false;
+  bool quitUnsaved_ = false;  // the learner chose to quit without saving
+  // The key of zept's own screen script on the page now: learnt from its
+  // first message, forgotten when the page starts again.
+  std::string secret_;
+  int refused_ = 0;  // screen messages refused, said in the journal
+};
+
+}  // namespace zept
