@@ -22,6 +22,7 @@
 #include "scorm/progress_store.h"
 #include "scorm/results.h"
 #include "util/file_io.h"
+#include "util/utf8.h"
 
 namespace zept {
 
@@ -169,19 +170,14 @@ int RunPackage(Context& ctx, const std::string& path, desktop::MoviePage& page,
   // Packages made on systems whose names ignore case refer to "Index.html"
   // for "index.html": a name not found as written is looked up that way.
   std::map<std::string, std::string> byLowerName;
-  const auto lower = [](std::string name) {
-    for (char& c : name)
-      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return name;
-  };
   page.onPackageFile = [&](const std::string& asked)
       -> std::optional<desktop::MoviePage::PackageFile> {
     std::string path = asked;
     if (!files.exists(path)) {
       if (byLowerName.empty())
         for (const scorm::PackageEntry& entry : files.entries())
-          byLowerName.emplace(lower(entry.path), entry.path);
-      const auto it = byLowerName.find(lower(path));
+          byLowerName.emplace(AsciiLower(entry.path), entry.path);
+      const auto it = byLowerName.find(AsciiLower(path));
       if (it == byLowerName.end()) return std::nullopt;
       path = it->second;
     }
