@@ -12,6 +12,7 @@
 #include "report/ReportPrinter.h"
 #include "scorm/results.h"
 #include "util/file_io.h"
+#include "util/utf8.h"
 
 namespace zept {
 
@@ -69,12 +70,6 @@ std::string JournalLine(const std::string& line) {
 }
 
 namespace {
-
-std::string AsciiLower(std::string text) {
-  for (char& c : text)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return text;
-}
 
 // Why a store failed, as the learner can act on it.
 std::string StoreFailureReason(const std::string& why,

@@ -8,6 +8,7 @@
 #include "platform/codepage.h"
 #include "swf/avm1.h"
 #include "swf/swf.h"
+#include "util/utf8.h"
 
 namespace zept::desktop {
 
@@ -68,25 +69,6 @@ class BitReader {
   int bit_ = 0;
 };
 
-bool IsUtf8(const std::string& bytes) {
-  std::size_t i = 0;
-  while (i < bytes.size()) {
-    const unsigned char lead = static_cast<unsigned char>(bytes[i]);
-    const int length = lead < 0x80           ? 1
-                       : (lead >> 5) == 0x6  ? 2
-                       : (lead >> 4) == 0xE  ? 3
-                       : (lead >> 3) == 0x1E ? 4
-                                             : 0;
-    if (length == 0 || i + length > bytes.size()) return false;
-    for (int k = 1; k < length; ++k) {
-      if ((static_cast<unsigned char>(bytes[i + k]) & 0xC0) != 0x80)
-        return false;
-    }
-    i += length;
-  }
-  return true;
-}
-
 int Hex(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -118,7 +100,7 @@ std::string QueryForEmulator(const std::string& query) {
         i += 3;
       }
       const std::string utf8 =
-          IsUtf8(bytes) ? bytes : WideToUtf8(AnsiToWide(bytes));
+          IsValidUtf8(bytes) ? bytes : WideToUtf8(AnsiToWide(bytes));
       for (unsigned char byte : utf8) AppendEncoded(out, byte);
       continue;
     }

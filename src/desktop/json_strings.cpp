@@ -3,44 +3,18 @@
 #include <cstdint>
 
 #include "platform/codepage.h"
+#include "util/utf8.h"
 
 namespace zept::desktop {
 
 namespace {
 
-// The code point at text[i] (advancing i), or U+FFFD for a bad sequence.
+// The code point at text[i] (advancing i), or U+FFFD for a bad sequence,
+// read as the program's other text is (Utf8ToWide).
 std::uint32_t NextCodePoint(std::string_view text, std::size_t& i) {
-  const auto byte = [&](std::size_t k) {
-    return static_cast<unsigned char>(text[k]);
-  };
-  const unsigned char lead = byte(i);
-  int length = lead < 0x80           ? 1
-               : (lead >> 5) == 0x6  ? 2
-               : (lead >> 4) == 0xE  ? 3
-               : (lead >> 3) == 0x1E ? 4
-                                     : 0;
-  if (length == 1) {
-    ++i;
-    return lead;
-  }
-  if (length == 0 || i + length > text.size()) {
-    ++i;
-    return 0xFFFD;
-  }
-  std::uint32_t code = lead & (0x7F >> length);
-  for (int k = 1; k < length; ++k) {
-    if ((byte(i + k) & 0xC0) != 0x80) {
-      ++i;
-      return 0xFFFD;
-    }
-    code = (code << 6) | (byte(i + k) & 0x3F);
-  }
-  static constexpr std::uint32_t kMin[] = {0, 0, 0x80, 0x800, 0x10000};
-  i += length;
-  if (code < kMin[length] || code > 0x10FFFF ||
-      (code >= 0xD800 && code < 0xE000))
-    return 0xFFFD;
-  return code;
+  const Utf8Char c = ReadUtf8(text, i, Utf8Bad::kSequence);
+  i += c.length;
+  return c.code;
 }
 
 int HexValue(char c) {

@@ -1,6 +1,9 @@
 #pragma once
 // The one web page that plays every movie, and the ordered channel between
-// it and the program (see page/page.js for the page's side).
+// it and the program (see page/page.js for the page's side). Its members
+// are defined by part: page.cpp (the view, loading, the scheme's requests),
+// movie_channel.cpp, package_channel.cpp and content_policy.cpp (the
+// content filter); scheme_files.h serves the files.
 
 #include <gtk/gtk.h>
 #include <webkit2/webkit2.h>
@@ -120,10 +123,6 @@ class MoviePage {
 
   static void HandleScheme(WebKitURISchemeRequest* request, gpointer link);
   void serve(WebKitURISchemeRequest* request);
-  // False, with the reason in why, when path is not a regular file it can
-  // open; the request is not finished then.
-  bool serveFile(WebKitURISchemeRequest* request, const std::string& path,
-                 std::string& why, const char* policy = nullptr);
   // The package's requests: its screens, its files and its calls.
   void servePackage(WebKitURISchemeRequest* request, const std::string& path);
   static void OnPostedCall(WebKitUserContentManager*,
@@ -132,6 +131,9 @@ class MoviePage {
   // Makes temporaryFilterDir_; false when it cannot or did already.
   bool useTemporaryFilterStore();
   void filterDone(WebKitUserContentFilter* filter, GError* error);
+  // As the page goes: a filter still on its way is not handed to it, and
+  // its temporary store is removed.
+  void endFilter();
   void receive(WebKitURISchemeRequest* request);
   void handlePending();
   void schedulePending(int ms = 1);

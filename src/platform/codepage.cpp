@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "util/utf8.h"
+
 namespace zept {
 namespace {
 
@@ -109,43 +111,11 @@ Utf8String WideToUtf8(const WideString& text) {
 WideString Utf8ToWide(const Utf8String& text) {
   WideString out;
   out.reserve(text.size());
-  const auto* s = reinterpret_cast<const unsigned char*>(text.data());
-  const std::size_t n = text.size();
-  std::size_t i = 0;
-  while (i < n) {
-    unsigned char b = s[i];
-    if (b < 0x80) {
-      out += static_cast<char16_t>(b);
-      ++i;
-      continue;
-    }
-    int len = 0;
-    char32_t cp = 0;
-    char32_t min = 0;
-    if (b >= 0xC2 && b <= 0xDF) {
-      len = 2, cp = b & 0x1F, min = 0x80;
-    } else if (b >= 0xE0 && b <= 0xEF) {
-      len = 3, cp = b & 0x0F, min = 0x800;
-    } else if (b >= 0xF0 && b <= 0xF4) {
-      len = 4, cp = b & 0x07, min = 0x10000;
-    }
-    if (len == 0) {
-      out += u'\uFFFD';
-      ++i;
-      continue;
-    }
-    int k = 1;
-    for (; k < len && i + k < n && (s[i + k] & 0xC0) == 0x80; ++k) {
-      cp = (cp << 6) | (s[i + k] & 0x3F);
-    }
-    if (k < len || cp < min || cp > 0x10FFFF ||
-        (cp >= 0xD800 && cp <= 0xDFFF)) {
-      out += u'\uFFFD';
-      i += k;  // skip the bad lead and the continuation bytes read so far
-      continue;
-    }
-    AppendUtf16(out, cp);
-    i += len;
+  for (std::size_t i = 0; i < text.size();) {
+    // An overlong form or an encoded surrogate is one U+FFFD.
+    const Utf8Char c = ReadUtf8(text, i, Utf8Bad::kSequence);
+    AppendUtf16(out, c.code);
+    i += c.length;
   }
   return out;
 }

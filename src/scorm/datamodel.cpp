@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "util/utf8.h"
+
 namespace zept::scorm {
 namespace {
 
@@ -497,31 +499,8 @@ std::size_t Utf16Length(std::string_view utf8) {
 std::optional<std::string> RepairUtf8(std::string_view text) {
   // The length of a valid sequence at i, or 0.
   const auto sequence = [&text](std::size_t i) -> std::size_t {
-    const auto at = [&text](std::size_t j) {
-      return static_cast<unsigned char>(text[j]);
-    };
-    const unsigned char c = at(i);
-    if (c < 0x80) return 1;
-    std::size_t n;
-    unsigned char low = 0x80, high = 0xBF;
-    if (c >= 0xC2 && c <= 0xDF) {
-      n = 2;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      n = 3;
-      if (c == 0xE0) low = 0xA0;   // overlong
-      if (c == 0xED) high = 0x9F;  // surrogates
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      n = 4;
-      if (c == 0xF0) low = 0x90;
-      if (c == 0xF4) high = 0x8F;  // past U+10FFFF
-    } else {
-      return 0;
-    }
-    if (i + n > text.size()) return 0;
-    if (at(i + 1) < low || at(i + 1) > high) return 0;
-    for (std::size_t k = 2; k < n; ++k)
-      if (at(i + k) < 0x80 || at(i + k) > 0xBF) return 0;
-    return n;
+    const Utf8Char read = ReadUtf8(text, i, Utf8Bad::kByte);
+    return read.valid ? read.length : 0;
   };
   std::size_t i = 0;
   while (i < text.size()) {

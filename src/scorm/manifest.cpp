@@ -15,6 +15,7 @@
 
 #include "scorm/package.h"
 #include "scorm/prerequisites.h"
+#include "util/utf8.h"
 
 namespace zept::scorm {
 namespace {
@@ -26,12 +27,10 @@ constexpr std::size_t kMaxItems = 100000;
 constexpr int kParseOptions = XML_PARSE_NONET | XML_PARSE_NOERROR |
                               XML_PARSE_NOWARNING | XML_PARSE_BIG_LINES;
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; }
-
 bool SameLetters(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
-    if (Lower(a[i]) != Lower(b[i])) return false;
+    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
   }
   return true;
 }

@@ -4,6 +4,7 @@
 #include <exception>
 
 #include "scorm/results.h"
+#include "util/utf8.h"
 
 namespace zept::scorm {
 
@@ -393,42 +394,29 @@ namespace {
 std::string ReportText(const std::string& text) {
   std::string out;
   for (std::size_t i = 0; i < text.size();) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    int length = c < 0x80    ? 1
-                 : c >= 0xf0 ? 4
-                 : c >= 0xe0 ? 3
-                 : c >= 0xc0 ? 2
-                             : 0;
-    if (length == 0 || i + length > text.size()) {
-      out += "&#65533;";
-      ++i;
-      continue;
+    const Utf8Char c = ReadUtf8(text, i, Utf8Bad::kByte);
+    i += c.length;
+    switch (c.code) {
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '&':
+        out += "&amp;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      default:
+        if (c.code < 0x20)
+          out += ' ';
+        else if (c.code < 0x80)
+          out += static_cast<char>(c.code);
+        else
+          out += "&#" + std::to_string(c.code) + ";";
     }
-    if (length == 1) {
-      switch (c) {
-        case '<':
-          out += "&lt;";
-          break;
-        case '>':
-          out += "&gt;";
-          break;
-        case '&':
-          out += "&amp;";
-          break;
-        case '"':
-          out += "&quot;";
-          break;
-        default:
-          out += c < 0x20 ? ' ' : static_cast<char>(c);
-      }
-      ++i;
-      continue;
-    }
-    unsigned code = c & (0x7f >> length);
-    for (int k = 1; k < length; ++k)
-      code = (code << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3f);
-    out += "&#" + std::to_string(code) + ";";
-    i += static_cast<std::size_t>(length);
   }
   return out;
 }

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "util/utf8.h"
+
 namespace zept::scorm {
 
 struct Prerequisites::Node {
@@ -44,7 +46,7 @@ std::string StatusName(std::string_view text) {
     if (IsBlank(c)) {
       if (!words.empty() && words.back() != ' ') words += ' ';
     } else {
-      words += static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+      words += AsciiLower(c);
     }
   }
   static constexpr std::string_view kStatuses[] = {"passed",  "completed",

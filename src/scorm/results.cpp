@@ -3,40 +3,10 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "util/utf8.h"
+
 namespace zept::scorm {
 namespace {
-
-// The length of the well-formed UTF-8 sequence at text[i], or, for a bad
-// one, minus the length of its longest valid start (at least 1): that many
-// bytes make one U+FFFD, as Unicode recommends.
-int Utf8Sequence(std::string_view text, std::size_t i) {
-  const auto at = [&](std::size_t k) {
-    return static_cast<unsigned char>(text[k]);
-  };
-  const unsigned char lead = at(i);
-  if (lead < 0x80) return 1;
-  int length;
-  unsigned char low = 0x80, high = 0xBF;  // the second byte's range
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    if (lead == 0xE0) low = 0xA0;   // no overlong forms
-    if (lead == 0xED) high = 0x9F;  // no surrogates
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;  // nothing past U+10FFFF
-  } else {
-    return -1;
-  }
-  for (int k = 1; k < length; ++k) {
-    if (i + k >= text.size()) return -k;
-    const unsigned char c = at(i + k);
-    if (k == 1 ? (c < low || c > high) : (c < 0x80 || c > 0xBF)) return -k;
-  }
-  return length;
-}
 
 // Pretty-printed JSON, two spaces a level, written as it goes.
 class JsonWriter {
@@ -106,12 +76,14 @@ std::string JsonString(std::string_view text) {
       out += kHex[c >> 4];
       out += kHex[c & 15];
       ++i;
-    } else if (const int n = Utf8Sequence(text, i); n > 0) {
-      out.append(text, i, n);
-      i += n;
+    } else if (const Utf8Char read = ReadUtf8(text, i); read.valid) {
+      out.append(text, i, read.length);
+      i += read.length;
     } else {
+      // A bad sequence, or its longest valid start, is one U+FFFD, as
+      // Unicode recommends.
       out += "\xEF\xBF\xBD";
-      i += -n;
+      i += read.length;
     }
   }
   out += '"';

@@ -5,6 +5,7 @@
 #include "util/datetime.h"
 #include "util/file_io.h"
 #include "util/reglib.h"
+#include "util/utf8.h"
 #include "util/xml.h"
 
 namespace zept {
@@ -128,32 +129,10 @@ WideString StorageName(StoreKind kind, const WideString& name) {
 // Decodes a run of escaped bytes; surrogates come back as the lone units
 // they were written from.
 void AppendDecoded(WideString& out, const std::string& bytes) {
-  std::size_t i = 0;
-  while (i < bytes.size()) {
-    const unsigned char b = static_cast<unsigned char>(bytes[i]);
-    const int extra = b < 0x80    ? 0
-                      : b >= 0xF0 ? 3
-                      : b >= 0xE0 ? 2
-                      : b >= 0xC0 ? 1
-                                  : -1;
-    char32_t code = extra == 0   ? b
-                    : extra == 1 ? (b & 0x1F)
-                    : extra == 2 ? (b & 0x0F)
-                                 : (b & 0x07);
-    bool valid =
-        extra >= 0 && i + static_cast<std::size_t>(extra) < bytes.size();
-    for (int k = 1; valid && k <= extra; ++k) {
-      const unsigned char next = static_cast<unsigned char>(bytes[i + k]);
-      valid = (next & 0xC0) == 0x80;
-      code = (code << 6) | (next & 0x3F);
-    }
-    if (!valid || code > 0x10FFFF) {
-      out += u'\uFFFD';
-      ++i;
-      continue;
-    }
-    i += static_cast<std::size_t>(extra) + 1;
-    AppendCodePoint(out, code);
+  for (std::size_t i = 0; i < bytes.size();) {
+    const Utf8Char c = ReadUtf8(bytes, i, Utf8Bad::kByte, true);
+    AppendCodePoint(out, c.code);
+    i += c.length;
   }
 }
 

@@ -13,6 +13,7 @@
 #include "platform/codepage.h"
 #include "util/file_io.h"
 #include "util/textlib.h"
+#include "util/utf8.h"
 
 namespace zept {
 namespace {
@@ -199,13 +200,10 @@ WideString ControlReferences::restore(const WideString& value) const {
 
 bool QualifiedNameIs(const unsigned char* localname,
                      const unsigned char* prefix, const char* name) {
-  auto lower = [](unsigned char c) {
-    return c >= 'A' && c <= 'Z' ? c + 32 : c;
-  };
   // Compares one part of name from *at; true when it matches to its end.
   auto part = [&](const unsigned char* text, const char*& at, char stop) {
     for (; *text; ++text, ++at) {
-      if (*at == 0 || lower(*text) != lower(static_cast<unsigned char>(*at)))
+      if (*at == 0 || AsciiLower(static_cast<char>(*text)) != AsciiLower(*at))
         return false;
     }
     return *at == stop;

@@ -1,0 +1,255 @@
+#include "desktop/content_policy.h"
+
+#include <cerrno>
+#include <filesystem>
+#include <string>
+
+#include "desktop/gobject.h"
+#include "desktop/page.h"
+
+namespace zept::desktop {
+
+// On every response of the scheme: the page and its workers load and
+// connect through the scheme alone (workers and media also from blob: URLs
+// the page makes). Scripts get no 'unsafe-inline', so a javascript: URL
+// does not run; the emulator compiles its wasm, and its ExternalInterface
+// makes a function of the name a movie calls ('unsafe-eval').
+const char kContentSecurityPolicy[] =
+    "default-src 'none'; script-src zept: 'wasm-unsafe-eval' 'unsafe-eval'; "
+    "connect-src zept:; img-src zept: data: blob:; media-src zept: blob:; "
+    "font-src zept: data:; style-src zept: 'unsafe-inline'; "
+    "worker-src blob:; frame-src 'none'; object-src 'none'; base-uri 'none'; "
+    "form-action 'none'";
+
+// The package's screens: their own script and a frame for the SCO.
+const char kPackagePagePolicy[] =
+    "default-src 'none'; script-src zept:; connect-src zept:; "
+    "style-src zept: 'unsafe-inline'; img-src zept: data:; frame-src zept:; "
+    "base-uri 'none'; form-action 'none'";
+// A package's own pages: what HTML content is written with (inline scripts
+// and handlers, eval, frames, forms), from the package only; the emulator
+// for the movies they embed.
+const char kPackageContentPolicy[] =
+    "default-src zept: data: blob:; "
+    "script-src zept: 'unsafe-inline' 'unsafe-eval' 'wasm-unsafe-eval' blob:; "
+    "style-src zept: 'unsafe-inline'; img-src zept: data: blob:; "
+    "media-src zept: data: blob:; font-src zept: data:; "
+    "connect-src zept: data: blob:; frame-src zept: data: blob:; "
+    "worker-src zept: blob:; object-src zept:; form-action zept:";
+
+namespace {
+
+// WebKit's content filter behind the policy: every load but those of the
+// scheme and of the blob: and data: URLs the page makes is blocked before
+// it leaves, whoever asks for it.
+constexpr char kContentFilter[] = R"([
+{"trigger": {"url-filter": ".*"}, "action": {"type": "block"}},
+{"trigger": {"url-filter": "^zept:"}, "action": {"type": "ignore-previous-rules"}},
+{"trigger": {"url-filter": "^blob:"}, "action": {"type": "ignore-previous-rules"}},
+{"trigger": {"url-filter": "^data:"}, "action": {"type": "ignore-previous-rules"}}
+])";
+
+// A package's page that embeds a movie (object or embed, now or later) gets
+// the emulator, which plays it in place; pages without one never load it.
+// Before a package's page runs: what it asks of the network is named to the
+// program, so a course team sees why a page looks bare (zept plays offline);
+// and the browser says it has the Flash plugin, as the scripts that write a
+// page's movie (SWFObject and the like) look for it before they write the
+// element the emulator then plays.
+constexpr char kAtStartInFrames[] = R"(
+if (location.protocol === "zept:" && location.pathname.startsWith("/pkg/")) {
+  document.addEventListener("securitypolicyviolation", (event) => {
+    try {
+      if (window.top.zeptBlocked) window.top.zeptBlocked(String(event.blockedURI));
+    } catch (e) {}
+  });
+  const plugin = {name: "Shockwave Flash", filename: "ruffle.js",
+                  description: "Shockwave Flash 32.0 r0", version: "32.0.0.0",
+                  length: 1};
+  const mime = {type: "application/x-shockwave-flash", suffixes: "swf",
+                description: "Shockwave Flash", enabledPlugin: plugin};
+  plugin[0] = mime;
+  plugin.item = () => mime;
+  plugin.namedItem = () => mime;
+  const list = (entry, name) => {
+    const all = {length: 1, 0: entry, refresh() {},
+                 item: (i) => (i === 0 ? entry : null),
+                 namedItem: (n) => (n === name ? entry : null)};
+    all[name] = entry;
+    return all;
+  };
+  const plugins = list(plugin, "Shockwave Flash");
+  const mimeTypes = list(mime, "application/x-shockwave-flash");
+  try {
+    Object.defineProperty(Navigator.prototype, "plugins", {get: () => plugins});
+    Object.defineProperty(Navigator.prototype, "mimeTypes", {get: () => mimeTypes});
+  } catch (e) {}
+}
+)";
+constexpr char kEmulatorInFrames[] = R"(
+(() => {
+  if (location.protocol !== "zept:" || !location.pathname.startsWith("/pkg/"))
+    return;
+  let loading = false;
+  const load = () => {
+    if (loading) return;
+    loading = true;
+    window.RufflePlayer = window.RufflePlayer || {};
+    window.RufflePlayer.config = Object.assign(
+        {publicPath: "zept://z/ruffle/", polyfills: true, autoplay: "on",
+         unmuteOverlay: "hidden", splashScreen: false, letterbox: "on",
+         allowScriptAccess: true, warnOnUnsupportedContent: false,
+         openUrlMode: "deny"},
+        window.RufflePlayer.config || {});
+    const script = document.createElement("script");
+    script.src = "zept://z/ruffle/ruffle.js";
+    (document.head || document.documentElement).appendChild(script);
+  };
+  const movies = "object, embed";
+  if (document.querySelector(movies)) return load();
+  const watch = new MutationObserver(() => {
+    if (document.querySelector(movies)) {
+      watch.disconnect();
+      load();
+    }
+  });
+  watch.observe(document.documentElement, {childList: true, subtree: true});
+})();
+)";
+
+}  // namespace
+
+void AddPackageFrameScripts(WebKitUserContentManager* content) {
+  WebKitUserScript* script = webkit_user_script_new(
+      kEmulatorInFrames, WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
+      WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_END, nullptr, nullptr);
+  webkit_user_content_manager_add_script(content, script);
+  webkit_user_script_unref(script);
+  script = webkit_user_script_new(
+      kAtStartInFrames, WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
+      WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
+  webkit_user_content_manager_add_script(content, script);
+  webkit_user_script_unref(script);
+}
+
+// The content filter on its way: loaded from its store, or compiled into it
+// when it is not there yet (or was made by another WebKit). The page it was
+// for is null once that page is gone.
+struct MoviePage::FilterJob {
+  MoviePage* page;
+  GObjectPtr<WebKitUserContentFilterStore> store;
+  std::string identifier;
+  bool temporary;  // the store is this page's own, in a temporary folder
+
+  void load() {
+    webkit_user_content_filter_store_load(
+        store.get(), identifier.c_str(), nullptr,
+        [](GObject* store, GAsyncResult* result, gpointer self) {
+          auto* job = static_cast<FilterJob*>(self);
+          GError* error = nullptr;
+          WebKitUserContentFilter* filter =
+              webkit_user_content_filter_store_load_finish(
+                  WEBKIT_USER_CONTENT_FILTER_STORE(store), result, &error);
+          if (error) g_error_free(error);
+          if (filter || !job->page) return job->finish(filter, nullptr);
+          job->save();
+        },
+        this);
+  }
+
+  void save() {
+    GBytes* rules =
+        g_bytes_new_static(kContentFilter, sizeof kContentFilter - 1);
+    webkit_user_content_filter_store_save(
+        store.get(), identifier.c_str(), rules, nullptr,
+        [](GObject* store, GAsyncResult* result, gpointer self) {
+          auto* job = static_cast<FilterJob*>(self);
+          GError* error = nullptr;
+          WebKitUserContentFilter* filter =
+              webkit_user_content_filter_store_save_finish(
+                  WEBKIT_USER_CONTENT_FILTER_STORE(store), result, &error);
+          // A cache folder it cannot write to: the page's own will do.
+          if (!filter && job->page && !job->temporary &&
+              job->page->useTemporaryFilterStore()) {
+            g_error_free(error);
+            job->store.reset(webkit_user_content_filter_store_new(
+                job->page->temporaryFilterDir_.c_str()));
+            job->temporary = true;
+            return job->save();
+          }
+          job->finish(filter, error);
+        },
+        this);
+    g_bytes_unref(rules);
+  }
+
+  // Hands the filter (or the error) over, and ends the job.
+  void finish(WebKitUserContentFilter* filter, GError* error) {
+    if (page) page->filterDone(filter, error);
+    if (filter) webkit_user_content_filter_unref(filter);
+    if (error) g_error_free(error);
+    if (page) page->filterJob_ = nullptr;
+    delete this;
+  }
+};
+
+void MoviePage::startFilter() {
+  // Compiled once, kept in the user's cache under a name that changes with
+  // the rules, and loaded from there by later starts.
+  GCharPtr digest(
+      g_compute_checksum_for_string(G_CHECKSUM_SHA256, kContentFilter, -1));
+  const std::string identifier =
+      std::string("zept-page-") + std::string(digest.get()).substr(0, 16);
+  GCharPtr folder(g_build_filename(g_get_user_cache_dir(), "zept",
+                                   "content-filters", nullptr));
+  auto* job = new FilterJob{this, nullptr, identifier, false};
+  filterJob_ = job;
+  if (g_mkdir_with_parents(folder.get(), 0700) == 0) {
+    job->store.reset(webkit_user_content_filter_store_new(folder.get()));
+  } else if (useTemporaryFilterStore()) {
+    job->store.reset(
+        webkit_user_content_filter_store_new(temporaryFilterDir_.c_str()));
+    job->temporary = true;
+  } else {
+    job->finish(nullptr,
+                g_error_new(G_IO_ERROR, g_io_error_from_errno(errno),
+                            "no folder to keep it in: %s", g_strerror(errno)));
+    return;
+  }
+  job->load();
+}
+
+bool MoviePage::useTemporaryFilterStore() {
+  if (!temporaryFilterDir_.empty()) return false;  // tried already
+  GError* error = nullptr;
+  GCharPtr folder(g_dir_make_tmp("zept-filter-XXXXXX", &error));
+  if (!folder) {
+    g_error_free(error);
+    return false;
+  }
+  temporaryFilterDir_ = folder.get();
+  return true;
+}
+
+void MoviePage::endFilter() {
+  if (filterJob_) filterJob_->page = nullptr;
+  if (!temporaryFilterDir_.empty()) {
+    std::error_code ignored;
+    std::filesystem::remove_all(temporaryFilterDir_, ignored);
+  }
+}
+
+void MoviePage::filterDone(WebKitUserContentFilter* filter, GError* error) {
+  if (filter) {
+    webkit_user_content_manager_add_filter(content_.get(), filter);
+    filter_ = FilterState::kInPlace;
+  } else {
+    filter_ = FilterState::kFailed;
+    filterError_ = std::string(
+                       "the movie page's content filter could not be "
+                       "made: ") +
+                   (error ? error->message : "unknown error");
+  }
+}
+
+}  // namespace zept::desktop

@@ -1,0 +1,23 @@
+#pragma once
+// What the page and a package's pages may load and run: the content
+// security policies the scheme's answers carry, WebKit's content filter
+// behind them (built in MoviePage's filter functions) and the scripts put
+// into a package's frames.
+
+#include <webkit2/webkit2.h>
+
+namespace zept::desktop {
+
+// On every answer of the scheme to the movie page.
+extern const char kContentSecurityPolicy[];
+// The package's screens: their own script and a frame for the SCO.
+extern const char kPackagePagePolicy[];
+// A package's own pages.
+extern const char kPackageContentPolicy[];
+
+// Puts the scripts a package's frames run into content: the Flash plugin
+// they look for, the emulator for the movies they embed, and what they ask
+// of the network named to the program.
+void AddPackageFrameScripts(WebKitUserContentManager* content);
+
+}  // namespace zept::desktop

@@ -1,0 +1,36 @@
+#pragma once
+// The files the zept: scheme answers with: regular files read from disk as
+// WebKit asks for them, bytes held in memory, one byte range of either when
+// the request asks for it, each with its content type and a policy.
+
+#include <webkit2/webkit2.h>
+
+#include <string>
+
+namespace zept::desktop {
+
+// The content type of a file by its extension; unknown ones are bytes.
+std::string ContentType(const std::string& path);
+
+// The resolved path when it lies inside folder (both resolved), else ""
+// and why not.
+std::string ResolveInside(const std::string& path, const std::string& folder,
+                          std::string& why);
+
+void FinishError(WebKitURISchemeRequest* request, GQuark domain, int code,
+                 const std::string& message);
+
+// Answers with bytes (or the range of them asked for), under the content
+// security policy given.
+void FinishBytes(WebKitURISchemeRequest* request, std::string bytes,
+                 const std::string& type, const char* policy);
+
+// Answers with the file at path. False, with the reason in why, when path
+// is not a regular file it can open; the request is not finished then.
+bool ServeFile(WebKitURISchemeRequest* request, const std::string& path,
+               std::string& why, const char* policy);
+
+// The body of a request (a POST), all of it.
+std::string ReadBody(WebKitURISchemeRequest* request);
+
+}  // namespace zept::desktop

@@ -1,0 +1,64 @@
+#include "util/utf8.h"
+
+namespace zept {
+
+Utf8Char ReadUtf8(std::string_view text, std::size_t at, Utf8Bad bad,
+                  bool surrogates) {
+  const auto byte = [&text](std::size_t i) {
+    return static_cast<unsigned char>(text[i]);
+  };
+  const unsigned char lead = byte(at);
+  if (lead < 0x80) return {lead, 1, true};
+  std::size_t length;
+  char32_t code;
+  // The second byte's range, narrowed where the lead alone would allow an
+  // overlong form, a surrogate or a code point past U+10FFFF.
+  unsigned char low = 0x80, high = 0xBF;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2, code = lead & 0x1F;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3, code = lead & 0x0F;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED && !surrogates) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4, code = lead & 0x07;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return {0xFFFD, 1, false};
+  }
+  std::size_t k = 1;
+  bool inRange = true;  // the second byte, when it is a continuation byte
+  for (; k < length && at + k < text.size(); ++k) {
+    const unsigned char c = byte(at + k);
+    if (c < 0x80 || c > 0xBF) break;
+    if (k == 1 && (c < low || c > high)) inRange = false;
+    code = (code << 6) | (c & 0x3F);
+  }
+  if (k == length && inRange) return {code, length, true};
+  switch (bad) {
+    case Utf8Bad::kByte:
+      return {0xFFFD, 1, false};
+    case Utf8Bad::kSubpart:
+      return {0xFFFD, inRange ? k : 1, false};
+    case Utf8Bad::kSequence:
+      break;
+  }
+  return {0xFFFD, k, false};
+}
+
+bool IsValidUtf8(std::string_view text) {
+  for (std::size_t i = 0; i < text.size();) {
+    const Utf8Char c = ReadUtf8(text, i);
+    if (!c.valid) return false;
+    i += c.length;
+  }
+  return true;
+}
+
+std::string AsciiLower(std::string text) {
+  for (char& c : text) c = AsciiLower(c);
+  return text;
+}
+
+}  // namespace zept

@@ -1,0 +1,57 @@
+#include "util/utf8.h"
+
+#include <gtest/gtest.h>
+
+namespace zept {
+namespace {
+
+// How much of each bad sequence one U+FFFD takes, under each measure.
+TEST(ReadUtf8, ReadsValidFormsAndMeasuresBadOnes) {
+  struct Case {
+    const char* bytes;
+    bool surrogates;
+    char32_t code;  // U+FFFD when bad
+    std::size_t byByte, bySubpart, bySequence;
+  };
+  const Case kCases[] = {
+      {"A", false, 0x41, 1, 1, 1},
+      {"\xC3\xA9", false, 0xE9, 2, 2, 2},
+      {"\xE2\x82\xAC", false, 0x20AC, 3, 3, 3},
+      {"\xF0\x9F\x98\x80", false, 0x1F600, 4, 4, 4},
+      {"\x80", false, 0xFFFD, 1, 1, 1},              // a continuation byte
+      {"\xC0\xAF", false, 0xFFFD, 1, 1, 1},          // never a lead
+      {"\xF5\x80\x80\x80", false, 0xFFFD, 1, 1, 1},  // never a lead
+      {"\xE0\x80\xAF", false, 0xFFFD, 1, 1, 3},      // overlong
+      {"\xED\xA0\x80", false, 0xFFFD, 1, 1, 3},      // a surrogate
+      {"\xED\xA0\x80", true, 0xD800, 3, 3, 3},
+      {"\xF4\x90\x80\x80", false, 0xFFFD, 1, 1, 4},  // past U+10FFFF
+      {"\xE2\x82", false, 0xFFFD, 1, 2, 2},          // cut short
+      {"\xF0\x9F\x98", false, 0xFFFD, 1, 3, 3},
+      {"\xE2\x82"
+       "A",
+       false, 0xFFFD, 1, 2, 2},
+  };
+  for (const Case& c : kCases) {
+    const std::string_view text = c.bytes;
+    SCOPED_TRACE(testing::PrintToString(std::string(text)));
+    const std::pair<Utf8Bad, std::size_t> kMeasures[] = {
+        {Utf8Bad::kByte, c.byByte},
+        {Utf8Bad::kSubpart, c.bySubpart},
+        {Utf8Bad::kSequence, c.bySequence}};
+    for (const auto& [bad, length] : kMeasures) {
+      const Utf8Char read = ReadUtf8(text, 0, bad, c.surrogates);
+      EXPECT_EQ(read.code, c.code);
+      EXPECT_EQ(read.valid, c.code != 0xFFFD);
+      EXPECT_EQ(read.length, length);
+    }
+  }
+  EXPECT_TRUE(IsValidUtf8("a\xC3\xA9\xF0\x9F\x98\x80"));
+  EXPECT_FALSE(IsValidUtf8("a\xED\xA0\x80"));
+}
+
+TEST(AsciiLower, LowersOnlyAsciiLetters) {
+  EXPECT_EQ(AsciiLower("Index.HTML \xC3\x89@[Z]"), "index.html \xC3\x89@[z]");
+}
+
+}  // namespace
+}  // namespace zept
