@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 
 #include "platform/codepage.h"
 #include "util/sha256.h"
@@ -437,9 +438,10 @@ bool MoveNoReplace(const std::string& from, const std::string& to) {
   fs::create_hard_link(from, to, error);
   if (!error) {
     fs::remove(from, error);
-    if (error)
-      throw EStoreError(SystemErrorMessage("move", from, error.message()));
-    return true;
+    if (!error) return true;
+    std::error_code ignored;
+    fs::remove(to, ignored);
+    throw EStoreError(SystemErrorMessage("move", from, error.message()));
   }
   if (error == std::errc::file_exists) return false;
   if (fs::exists(to, error)) return false;
@@ -541,20 +543,25 @@ CourseStore OpenCourseStore(const std::string& dataFolder,
     return StorePath(dataFolder, found.key);
   };
   // Every store of these identifiers first: one made before a gap counts.
+  // A damaged one may be another course's, which this one's must not hide:
+  // it is set aside when its place is wanted, and its learner told then.
+  std::optional<EStoreDamaged> damage;
   for (int n = 1; n <= kMaxCourses; ++n) {
     const std::string path = pathOf(n);
     if (!fs::exists(path, error)) continue;
-    if (readOnly) {
-      found.store = std::make_unique<ProgressStore>(path, true);
-      if (found.store->holds(marks)) return found;
-    } else {
-      found.store = OpenOrSetAside(path, found.note);
-      if (found.store->claim(marks)) return found;
+    try {
+      found.store = std::make_unique<ProgressStore>(path, readOnly);
+    } catch (const EStoreDamaged& e) {
+      if (!damage) damage = e;
+      continue;
     }
+    if (readOnly ? found.store->holds(marks) : found.store->claim(marks))
+      return found;
   }
   const std::string contentKey = ContentKey(files);
   const std::string earlier = StorePath(dataFolder, contentKey);
   if (readOnly) {
+    if (damage) throw *damage;
     if (!fs::exists(earlier, error)) {
       throw EStoreError("no progress is stored for this package (none of '" +
                         dataFolder + "/packages' holds it)");

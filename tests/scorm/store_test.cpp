@@ -371,6 +371,23 @@ TEST_F(StoreTest, DamagedStoresAreSetAside) {
     }
     EXPECT_EQ(kept, ++keptBefore);
   }
+  // The damaged store of another course with the same identifiers hides
+  // nothing: this one's is found after it, and the other's learner is told.
+  const std::string data = dir + "/shared";
+  MemoryPackage other;
+  other.manifest = ManifestXml("MANIFEST1", "ORG1", "Data protection",
+                               {{"SCO1", "Principles"}});
+  const std::string otherKey = Open(data, other).key;
+  Open(data, package).store->save("anna", "SCO1", {{"e", "v"}});
+  std::ofstream(StorePath(data, otherKey)) << std::string(5000, 'z');
+  for (bool readOnly : {true, false}) {
+    CourseStore opened = Open(data, package, readOnly);
+    EXPECT_EQ(opened.key, otherKey + "-2");
+    EXPECT_EQ(opened.store->load("anna", "SCO1"), (Values{{"e", "v"}}));
+    EXPECT_TRUE(opened.note.empty());
+  }
+  EXPECT_THROW(Open(data, other, true), EStoreDamaged);
+  EXPECT_NE(Open(data, other).note.find("damaged"), std::string::npos);
 }
 
 TEST_F(StoreTest, ValuesComeBackExactlyForAnyLoginAndItem) {
