@@ -115,10 +115,12 @@ struct CourseStore {
 // The store of a course under dataFolder: the one under PackageKey (or
 // PackageKey + "-2", "-3"... for other courses with the same identifiers)
 // that holds it, else the store an earlier zept made for this very content
-// (moved under the new key, never over another), else a new one. A damaged
-// store is moved aside under a dated name and replaced by an empty one.
-// readOnly: creates, moves and writes nothing, and throws EStoreDamaged for
-// a damaged store, EStoreError when none holds the course.
+// (moved under the new key, never over another; used where it is while an
+// earlier zept has it open), else a new one in the first free or damaged
+// place. A damaged store is moved aside under a dated name (note says so)
+// only then: it may be another course's. readOnly: creates, moves and
+// writes nothing, and throws EStoreDamaged when a damaged store may be the
+// course's, EStoreError when none holds it.
 CourseStore OpenCourseStore(const std::string& dataFolder,
                             const Manifest& manifest, const PackageFiles& files,
                             bool readOnly = false);
