@@ -413,6 +413,7 @@ int PackageSession::run() {
       this);
   TraceMessage(ctx_, u"zept > Run package " + Utf8ToWide(files_.location()));
   window_.show();
+  if (!noticeAtStart.empty()) dialogs_.showMessage(Utf8ToWide(noticeAtStart));
   if (!showPage()) {
     const std::string message = page_.loadError();
     std::fprintf(stderr, "zept: %s\n", message.c_str());

@@ -43,6 +43,8 @@ class PackageSession {
 
   // Shows the window and plays until it closes; the exit status.
   int run();
+  // Said in a message box once the window shows (a damaged store set aside).
+  std::string noticeAtStart;
   desktop::DesktopWindow& window() { return window_; }
 
  private:

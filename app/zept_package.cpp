@@ -59,6 +59,7 @@ int RunPackage(Context& ctx, const std::string& path, desktop::MoviePage& page,
   scorm::Manifest manifest;
   std::string key;
   std::unique_ptr<scorm::ProgressStore> store;
+  std::string storeNote;
   try {
     const std::optional<std::string> bytes = files.read("imsmanifest.xml");
     if (!bytes)
@@ -70,9 +71,11 @@ int RunPackage(Context& ctx, const std::string& path, desktop::MoviePage& page,
     } catch (const scorm::EManifestError& e) {
       return fail(files.location() + "/imsmanifest.xml: " + e.what());
     }
-    key = scorm::PackageKey(files);
-    store = std::make_unique<scorm::ProgressStore>(
-        scorm::StorePath(scorm::DataFolder(ctx.platform.folders), key));
+    scorm::CourseStore found = scorm::OpenCourseStore(
+        scorm::DataFolder(ctx.platform.folders), manifest, files);
+    key = found.key;
+    store = std::move(found.store);
+    storeNote = found.note;
   } catch (const std::exception& e) {
     return fail(e.what());
   }
@@ -80,6 +83,7 @@ int RunPackage(Context& ctx, const std::string& path, desktop::MoviePage& page,
     Note(ctx, print, files.location() + ": " + line);
   for (const std::string& line : manifest.problems)
     Note(ctx, print, "imsmanifest.xml: " + line);
+  if (!storeNote.empty()) Note(ctx, print, storeNote);
 
   // One window per package: a second start brings the first forward.
   desktop::CourseInstance instance("package/" + key);
@@ -91,6 +95,7 @@ int RunPackage(Context& ctx, const std::string& path, desktop::MoviePage& page,
   PackageSession session(ctx, page, files, manifest, *store, key, options,
                          print);
   instance.onActivate = [&session] { session.window().present(); };
+  session.noticeAtStart = storeNote;
   return session.run();
 }
 

@@ -61,9 +61,9 @@ std::string Results(const std::string& course, const std::string& learner) {
   const Manifest parsed = ReadManifest(*manifest);
   const auto folders = zept::platform::NewPosixSystemFolders(
       zept::platform::RunningProgramPath(), std::getenv);
-  ProgressStore store(StorePath(DataFolder(*folders), PackageKey(*files)),
-                      /*readOnly=*/true);
-  return ResultsJson(parsed, store, learner);
+  const CourseStore found =
+      OpenCourseStore(DataFolder(*folders), parsed, *files, /*readOnly=*/true);
+  return ResultsJson(parsed, *found.store, learner);
 }
 
 }  // namespace

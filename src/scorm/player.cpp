@@ -186,17 +186,56 @@ const Item* Player::find(const std::string& identifier) const {
   return nullptr;
 }
 
+namespace {
+
+// A folder of the tree by identifier, first in tree order.
+const Item* FindFolder(const std::vector<Item>& items,
+                       const std::string& identifier) {
+  for (const Item& item : items) {
+    if (item.launch.empty() && !item.children.empty() &&
+        item.identifier == identifier)
+      return &item;
+    if (const Item* found = FindFolder(item.children, identifier)) return found;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
 std::string Player::status(const std::string& identifier) {
-  const Item* item = find(identifier);
-  if (!item || learner_.empty()) return "not attempted";
+  if (learner_.empty()) return "not attempted";
+  if (const Item* item = find(identifier)) return statusOf(*item);
+  if (const Item* folder = FindFolder(manifest_.items, identifier)) {
+    // A folder stands for what is under it: done when all of it is done,
+    // started when any of it is.
+    bool all = true, any = false;
+    std::function<void(const std::vector<Item>&)> walk =
+        [&](const std::vector<Item>& items) {
+          for (const Item& item : items) {
+            if (!item.launch.empty()) {
+              const std::string s = statusOf(item);
+              all = all && Done(s);
+              any = any || s != "not attempted";
+            }
+            walk(item.children);
+          }
+        };
+    walk(folder->children);
+    return all ? "completed" : any ? "incomplete" : "not attempted";
+  }
+  return "not attempted";
+}
+
+std::string Player::statusOf(const Item& item) {
+  const std::string& identifier = item.identifier;
   if (runtime_ && identifier == playing_) {
     const Values now =
-        NextLaunchValues(runtime_->toStore(), ContextFor(learner_, *item));
+        NextLaunchValues(runtime_->toStore(), ContextFor(learner_, item));
     if (auto it = now.find("cmi.core.lesson_status"); it != now.end())
       return it->second;
   }
   const Values values = NextLaunchValues(store_.load(learner_, identifier),
-                                         ContextFor(learner_, *item));
+                                         ContextFor(learner_, item));
   const auto it = values.find("cmi.core.lesson_status");
   return it == values.end() || it->second.empty() ? "not attempted"
                                                   : it->second;
@@ -231,6 +270,7 @@ std::string Player::heldBackBy(const Item& item) {
   for (const std::string& id : rule.identifiers()) {
     if (Done(status(id))) continue;
     const Item* other = find(id);
+    if (!other) other = FindFolder(manifest_.items, id);
     if (!names.empty()) names += ", ";
     names += other && !other->title.empty() ? other->title : id;
   }

@@ -78,7 +78,9 @@ class Player {
       onSessionSummary;
 
   // The lesson status of an item for the learner ("not attempted" when never
-  // stored), and why it cannot be launched now ("" when it can).
+  // stored), and why it cannot be launched now ("" when it can). A folder
+  // of the tree is "completed" when every launchable item under it is
+  // completed or passed, "incomplete" when one was attempted.
   std::string status(const std::string& item);
   std::string heldBackBy(const Item& item);
   // The item to continue with: the one left suspended, else the first
@@ -96,6 +98,7 @@ class Player {
   std::string launch(const std::string& item);
   void closeSession();
   const Item* find(const std::string& identifier) const;
+  std::string statusOf(const Item& launchable);
   const Prerequisites& prerequisitesOf(const Item& item);
 
   const Manifest& manifest_;

@@ -13,7 +13,10 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <filesystem>
+#include <optional>
 
 #include "platform/codepage.h"
 #include "util/sha256.h"
@@ -33,6 +36,13 @@ constexpr char kSchema[] =
     " PRIMARY KEY(login, item, element));"
     "PRAGMA user_version=1;";  // kSchemaVersion
 
+// Added within layout 1: an earlier zept reads such a store as before, and a
+// store it made gets the tables at its next writable open.
+constexpr char kMarksSchema[] =
+    "CREATE TABLE IF NOT EXISTS course(title TEXT NOT NULL);"
+    "CREATE TABLE IF NOT EXISTS course_items(item TEXT NOT NULL,"
+    " title TEXT NOT NULL, PRIMARY KEY(item, title));";
+
 void AppendNumber(std::string& out, std::uint64_t n, int bytes) {
   for (int i = 0; i < bytes; ++i) out += static_cast<char>(n >> (8 * i));
 }
@@ -45,7 +55,12 @@ void AppendText(std::string& out, const std::string& text) {
 
 [[noreturn]] void Fail(sqlite3* db, const std::string& path,
                        const std::string& operation) {
-  throw EStoreError(SystemErrorMessage(operation, path, sqlite3_errmsg(db)));
+  const std::string message =
+      SystemErrorMessage(operation, path, sqlite3_errmsg(db));
+  const int code = sqlite3_errcode(db) & 0xff;
+  if (code == SQLITE_CORRUPT || code == SQLITE_NOTADB)
+    throw EStoreDamaged(message);
+  throw EStoreError(message);
 }
 
 // A prepared statement whose failures name the store.
@@ -93,7 +108,33 @@ class Statement {
 
 }  // namespace
 
-std::string PackageKey(const PackageFiles& files) {
+std::string PackageKey(const Manifest& manifest) {
+  // Tagged: a course key and a content key never hash the same bytes.
+  std::string part;
+  AppendText(part, "zept course");
+  AppendText(part, manifest.identifier);
+  AppendText(part, manifest.organization);
+  return Sha256Hex(part);
+}
+
+CourseMarks MarksOf(const Manifest& manifest) {
+  CourseMarks marks;
+  marks.title = manifest.title;
+  for (const Item* item : LaunchableItems(manifest))
+    marks.items.emplace(item->identifier, item->title);
+  return marks;
+}
+
+bool SameCourse(const CourseMarks& a, const CourseMarks& b) {
+  std::size_t shared = 0;
+  for (const auto& item : a.items) shared += b.items.count(item);
+  if (a.title == b.title)
+    return shared > 0 || a.items.empty() || b.items.empty();
+  // The titles differ: the items must carry the likeness on their own.
+  return shared * 2 > std::max(a.items.size(), b.items.size()) + 1;
+}
+
+std::string ContentKey(const PackageFiles& files) {
   std::vector<PackageEntry> entries = files.entries();
   std::sort(entries.begin(), entries.end(),
             [](const PackageEntry& a, const PackageEntry& b) {
@@ -167,6 +208,18 @@ struct ProgressStore::Impl {
     }
   }
 
+  // A file that is a database but whose pages do not hold together.
+  void checkIntact() {
+    Statement s = query("PRAGMA quick_check", "check progress store");
+    const std::string result = s.step() ? s.text(0) : "no answer";
+    if (result != "ok") {
+      throw EStoreDamaged("the progress store '" + path +
+                          "' is damaged: " + result.substr(0, 200));
+    }
+  }
+  // {} when the store holds no marks.
+  std::optional<CourseMarks> marks();
+
   // Runs body in one write transaction; rolls back when anything throws.
   template <typename Body>
   void write(Body body) {
@@ -226,6 +279,7 @@ ProgressStore::ProgressStore(const std::string& nativePath, bool readOnly)
   // Checked before anything is written: a newer layout is refused whole.
   const int version = d.userVersion();
   d.checkVersion(version);
+  d.checkIntact();
   if (readOnly) {
     if (version == 0) {
       throw EStoreError("no progress is stored for this package ('" +
@@ -246,6 +300,7 @@ ProgressStore::ProgressStore(const std::string& nativePath, bool readOnly)
     const int now = d.userVersion();
     d.checkVersion(now);
     if (now == 0) d.exec(kSchema, "create progress store");
+    d.exec(kMarksSchema, "create progress store");
   });
 }
 
@@ -322,6 +377,217 @@ void ProgressStore::save(const std::string& login, const std::string& item,
       put.reset();
     }
   });
+}
+
+std::optional<CourseMarks> ProgressStore::Impl::marks() {
+  // A store of an earlier zept opened read-only may lack the tables.
+  if (!query("SELECT 1 FROM sqlite_master WHERE name='course'", kRead).step())
+    return std::nullopt;
+  CourseMarks marks;
+  {
+    Statement s = query("SELECT title FROM course", kRead);
+    if (!s.step()) return std::nullopt;
+    marks.title = s.text(0);
+  }
+  Statement s = query("SELECT item, title FROM course_items", kRead);
+  while (s.step()) marks.items.emplace(s.text(0), s.text(1));
+  return marks;
+}
+
+bool ProgressStore::holds(const CourseMarks& marks) {
+  const std::optional<CourseMarks> stored = impl_->marks();
+  return !stored || SameCourse(*stored, marks);
+}
+
+bool ProgressStore::claim(const CourseMarks& marks) {
+  Impl& d = *impl_;
+  bool held = false;
+  d.write([&] {
+    const std::optional<CourseMarks> stored = d.marks();
+    if (stored && !SameCourse(*stored, marks)) return;
+    held = true;
+    // The latest version's marks, so that the next one is likened to it.
+    if (stored && stored->title == marks.title && stored->items == marks.items)
+      return;
+    d.exec("DELETE FROM course; DELETE FROM course_items", kWrite);
+    d.query("INSERT INTO course(title) VALUES(?)", kWrite)
+        .bind(1, marks.title)
+        .step();
+    Statement put =
+        d.query("INSERT INTO course_items(item, title) VALUES(?,?)", kWrite);
+    for (const auto& [item, title] : marks.items) {
+      put.bind(1, item).bind(2, title).step();
+      put.reset();
+    }
+  });
+  return held;
+}
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Beyond any real clash of identifiers between a learner's courses.
+constexpr int kMaxCourses = 64;
+
+// Moves from to to, never over a file there: false (nothing moved) when to
+// exists. A hard link makes the check and the move one step; filesystems
+// without them get a look, then a rename.
+bool MoveNoReplace(const std::string& from, const std::string& to) {
+  std::error_code error;
+  fs::create_hard_link(from, to, error);
+  if (!error) {
+    fs::remove(from, error);
+    if (!error) return true;
+    std::error_code ignored;
+    fs::remove(to, ignored);
+    throw EStoreError(SystemErrorMessage("move", from, error.message()));
+  }
+  if (error == std::errc::file_exists) return false;
+  if (fs::exists(to, error)) return false;
+  fs::rename(from, to, error);
+  if (error)
+    throw EStoreError(SystemErrorMessage("move", from, error.message()));
+  return true;
+}
+
+// "20261208-160501", in UTC.
+std::string Stamp() {
+  using namespace std::chrono;
+  const auto now = floor<seconds>(system_clock::now());
+  const auto day = floor<days>(now);
+  const year_month_day date(day);
+  const hh_mm_ss time(now - day);
+  char text[32];
+  std::snprintf(
+      text, sizeof text, "%04d%02d%02d-%02d%02d%02d",
+      static_cast<int>(date.year()), static_cast<unsigned>(date.month()),
+      static_cast<unsigned>(date.day()), static_cast<int>(time.hours().count()),
+      static_cast<int>(time.minutes().count()),
+      static_cast<int>(time.seconds().count()));
+  return text;
+}
+
+// Moves a damaged store, with its log, to "NAME.damaged-STAMP.sqlite" (or
+// "...-2.sqlite" and on, never over another) beside it; its new name, or ""
+// when another zept has moved it already.
+std::string SetAside(const std::string& path) {
+  std::string stem = path;
+  if (stem.ends_with(".sqlite")) stem.resize(stem.size() - 7);
+  stem += ".damaged-" + Stamp();
+  for (int n = 1; n <= kMaxCourses; ++n) {
+    const std::string aside =
+        stem + (n == 1 ? "" : "-" + std::to_string(n)) + ".sqlite";
+    std::error_code error;
+    if (!fs::exists(path, error)) return "";
+    if (fs::exists(aside + "-wal", error) || !MoveNoReplace(path, aside))
+      continue;
+    for (const char* log : {"-wal", "-shm"}) {
+      if (fs::exists(path + log, error)) MoveNoReplace(path + log, aside + log);
+    }
+    return aside;
+  }
+  throw EStoreError("the damaged progress store '" + path +
+                    "' cannot be moved aside: too many are there already");
+}
+
+void SetAsideAndTell(const std::string& path, const EStoreDamaged& damage,
+                     std::string& note) {
+  const std::string aside = SetAside(path);
+  if (aside.empty()) return;
+  note = "The progress stored for this course is damaged and cannot be read (" +
+         std::string(damage.what()) + "). It was kept as '" + aside +
+         "', and the course starts again with no progress.";
+}
+
+// A writable store at path; a damaged one is set aside, note says so, and an
+// empty one takes its place.
+std::unique_ptr<ProgressStore> OpenOrSetAside(const std::string& path,
+                                              std::string& note) {
+  try {
+    return std::make_unique<ProgressStore>(path);
+  } catch (const EStoreDamaged& e) {
+    SetAsideAndTell(path, e, note);
+    return std::make_unique<ProgressStore>(path);
+  }
+}
+
+// Readies the store an earlier zept kept for this content and moves it to
+// path: false when it stays where it is, an earlier zept having it open.
+bool TakeOver(const std::string& earlier, const std::string& path,
+              std::string& note) {
+  // Closed by the last connection, its log is written into it and removed.
+  try {
+    ProgressStore store(earlier);
+  } catch (const EStoreDamaged& e) {
+    SetAsideAndTell(earlier, e, note);
+    return true;  // nothing worth taking: the course starts afresh
+  }
+  std::error_code error;
+  if (fs::exists(earlier + "-wal", error)) return false;
+  MoveNoReplace(earlier, path);  // when path came meanwhile, it is opened
+  return true;
+}
+
+}  // namespace
+
+CourseStore OpenCourseStore(const std::string& dataFolder,
+                            const Manifest& manifest, const PackageFiles& files,
+                            bool readOnly) {
+  const std::string base = PackageKey(manifest);
+  const CourseMarks marks = MarksOf(manifest);
+  CourseStore found;
+  std::error_code error;
+  const auto pathOf = [&](int n) {
+    found.key = n == 1 ? base : base + "-" + std::to_string(n);
+    return StorePath(dataFolder, found.key);
+  };
+  // Every store of these identifiers first: one made before a gap counts.
+  // A damaged one may be another course's, which this one's must not hide:
+  // it is set aside when its place is wanted, and its learner told then.
+  std::optional<EStoreDamaged> damage;
+  for (int n = 1; n <= kMaxCourses; ++n) {
+    const std::string path = pathOf(n);
+    if (!fs::exists(path, error)) continue;
+    try {
+      found.store = std::make_unique<ProgressStore>(path, readOnly);
+    } catch (const EStoreDamaged& e) {
+      if (!damage) damage = e;
+      continue;
+    }
+    if (readOnly ? found.store->holds(marks) : found.store->claim(marks))
+      return found;
+  }
+  const std::string contentKey = ContentKey(files);
+  const std::string earlier = StorePath(dataFolder, contentKey);
+  if (readOnly) {
+    if (damage) throw *damage;
+    if (!fs::exists(earlier, error)) {
+      throw EStoreError("no progress is stored for this package (none of '" +
+                        dataFolder + "/packages' holds it)");
+    }
+    found.key = contentKey;
+    found.store = std::make_unique<ProgressStore>(earlier, true);
+    return found;
+  }
+  // The first free place, unless another zept takes it meanwhile: the claim
+  // decides.
+  for (int n = 1; n <= kMaxCourses; ++n) {
+    const std::string path = pathOf(n);
+    if (!fs::exists(path, error) && fs::exists(earlier, error) &&
+        !TakeOver(earlier, path, found.note)) {
+      found.key = contentKey;
+      found.store = OpenOrSetAside(earlier, found.note);
+      found.store->claim(marks);
+      return found;
+    }
+    found.store = OpenOrSetAside(path, found.note);
+    if (found.store->claim(marks)) return found;
+  }
+  throw EStoreError("more than " + std::to_string(kMaxCourses) +
+                    " courses with the identifiers of this one have progress "
+                    "under '" +
+                    dataFolder + "/packages'");
 }
 
 }  // namespace zept::scorm

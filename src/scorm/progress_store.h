@@ -5,11 +5,13 @@
 
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "platform/errors.h"
 #include "platform/folders.h"
+#include "scorm/manifest.h"
 #include "scorm/package.h"
 #include "scorm/runtime.h"
 
@@ -21,12 +23,37 @@ class EStoreError : public EZeptError {
   const char* className() const noexcept override { return "EStoreError"; }
 };
 
-// A key of the package's content (manifest and every file's name, size and
-// checksum where known), hex: a package moved or copied keeps it, two
-// packages that differ do not share it. A folder's files carry no checksum,
-// so a folder and the same files zipped have different keys. Throws
-// EPackageError as PackageFiles::read().
-std::string PackageKey(const PackageFiles& files);
+// A progress store that is not a database or fails its check. Opened
+// through OpenCourseStore for writing, it is set aside and replaced.
+class EStoreDamaged : public EStoreError {
+ public:
+  using EStoreError::EStoreError;
+  const char* className() const noexcept override { return "EStoreDamaged"; }
+};
+
+// The key of a course, hex: the SHA-256 of its manifest's identifier and
+// its organization's. A new version of the course (pages changed, files
+// added or removed, stray files, zipped or not) keeps it; courses whose
+// authoring tool wrote the same identifiers share it, and are told apart
+// by their marks (see CourseMarks).
+std::string PackageKey(const Manifest& manifest);
+
+// The key earlier zepts gave a package: its manifest and every file's name,
+// size and checksum. Only to find their stores. Throws EPackageError as
+// PackageFiles::read().
+std::string ContentKey(const PackageFiles& files);
+
+// What tells one course from another under the same key: its title and
+// its launchable items' identifiers and titles.
+struct CourseMarks {
+  std::string title;
+  std::set<std::pair<std::string, std::string>> items;
+};
+CourseMarks MarksOf(const Manifest& manifest);
+// One course, two versions: the same title and an item in common (or no
+// items on a side), or, titles differing, more than half of the marks of
+// each (title and items) in common.
+bool SameCourse(const CourseMarks& a, const CourseMarks& b);
 
 // The folder of zept's own data, native: the application data folder and
 // "zept" ("$XDG_DATA_HOME/zept", else "~/.local/share/zept"). zept and
@@ -43,7 +70,8 @@ class ProgressStore {
   // Opens or creates the database (and its folder). readOnly: never creates
   // or writes (results); a missing database is "no progress is stored".
   // Throws EStoreError naming the path, also for a database written by a
-  // newer zept, which is left untouched.
+  // newer zept, which is left untouched, and EStoreDamaged for a file that
+  // is not a database or fails its check, left untouched too.
   ProgressStore(const std::string& nativePath, bool readOnly = false);
   ~ProgressStore();
   ProgressStore(const ProgressStore&) = delete;
@@ -64,9 +92,37 @@ class ProgressStore {
   void save(const std::string& login, const std::string& item,
             const Values& values);
 
+  // Whether the store holds the course marked so (a store without marks
+  // holds any). claim() also makes it the course's, with these marks, in one
+  // transaction: false, having changed nothing, when it holds another.
+  bool holds(const CourseMarks& marks);
+  bool claim(const CourseMarks& marks);
+
  private:
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };
+
+struct CourseStore {
+  std::unique_ptr<ProgressStore> store;
+  // Names the store (its file is StorePath(dataFolder, key)): the window of
+  // the course and the learners' locks go by it.
+  std::string key;
+  // For the learner when a damaged store was set aside; "" otherwise.
+  std::string note;
+};
+
+// The store of a course under dataFolder: the one under PackageKey (or
+// PackageKey + "-2", "-3"... for other courses with the same identifiers)
+// that holds it, else the store an earlier zept made for this very content
+// (moved under the new key, never over another; used where it is while an
+// earlier zept has it open), else a new one in the first free or damaged
+// place. A damaged store is moved aside under a dated name (note says so)
+// only then: it may be another course's. readOnly: creates, moves and
+// writes nothing, and throws EStoreDamaged when a damaged store may be the
+// course's, EStoreError when none holds it.
+CourseStore OpenCourseStore(const std::string& dataFolder,
+                            const Manifest& manifest, const PackageFiles& files,
+                            bool readOnly = false);
 
 }  // namespace zept::scorm

@@ -113,6 +113,49 @@ TEST_F(PlayerTest, PrerequisitesHoldItemsBackUntilMet) {
       << send({"menu"});
 }
 
+// A prerequisite naming a folder is met once everything under it is done.
+TEST_F(PlayerTest, AFolderHasTheStatusOfWhatIsUnderIt) {
+  Item section;
+  section.identifier = "S";
+  section.title = "Section";
+  section.children = {Sco("H", "Nested")};
+  manifest_.items[2].children.push_back(section);
+  manifest_.items.push_back(Sco("G", "After the chapter", "F"));
+  manifest_.items.push_back(Sco("K", "Started", "F=incomplete"));
+  player_ = std::make_unique<Player>(manifest_, *store_, PlayerOptions{});
+  send({"login", "anna"});
+  struct Step {
+    const char* item;
+    const char* status;  // stored for the item
+    const char* chapter;
+    const char* section;
+  };
+  const Step steps[] = {
+      {"", "", "not attempted", "not attempted"},
+      {"C", "failed", "incomplete", "not attempted"},
+      {"C", "passed", "incomplete", "not attempted"},
+      {"D", "completed", "incomplete", "not attempted"},
+      {"E", "completed", "incomplete", "not attempted"},
+      {"H", "browsed", "incomplete", "incomplete"},
+      {"H", "passed", "completed", "completed"},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(std::string(step.item) + " " + step.status);
+    if (*step.item)
+      store_->save("anna", step.item,
+                   {{"cmi.core.lesson_status", step.status}});
+    EXPECT_EQ(player_->status("F"), step.chapter);
+    EXPECT_EQ(player_->status("S"), step.section);
+    const std::string held = player_->heldBackBy(manifest_.items[3]);
+    EXPECT_EQ(held.empty(), step.chapter == std::string("completed")) << held;
+    if (!held.empty()) {
+      EXPECT_EQ(held, "First complete: Chapter");
+    }
+    EXPECT_EQ(player_->heldBackBy(manifest_.items[4]).empty(),
+              step.chapter == std::string("incomplete"));
+  }
+}
+
 TEST_F(PlayerTest, LeavingStoresTheOpenSessionAndContinueFindsIt) {
   EXPECT_EQ(player_->continueItem(), "A");
   play("A", {{"LMSInitialize", ""},

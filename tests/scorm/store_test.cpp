@@ -127,44 +127,267 @@ class MemoryPackage final : public PackageFiles {
   std::vector<std::string> warnings_;
 };
 
-TEST(PackageKeyTest, SameContentSameKeyAnyChangeAnother) {
-  const std::string base = PackageKey(MemoryPackage());
-  EXPECT_EQ(base.size(), 64u);
-  EXPECT_EQ(base.find_first_not_of("0123456789abcdef"), std::string::npos);
+// A manifest with these identifiers, title and SCOs ({identifier, title}).
+std::string ManifestXml(
+    const std::string& id, const std::string& org, const std::string& title,
+    const std::vector<std::pair<std::string, std::string>>& items) {
+  std::string xml =
+      "<manifest identifier='" + id + "'><organizations default='" + org +
+      "'><organization identifier='" + org + "'><title>" + title + "</title>";
+  for (const auto& [item, itemTitle] : items)
+    xml += "<item identifier='" + item + "' identifierref='R" + item +
+           "'><title>" + itemTitle + "</title></item>";
+  xml += "</organization></organizations><resources>";
+  for (const auto& [item, itemTitle] : items)
+    xml += "<resource identifier='R" + item + "' adlcp:scormtype='sco' href='" +
+           item + ".html'/>";
+  return xml + "</resources></manifest>";
+}
+
+const std::string kFireSafety =
+    ManifestXml("MANIFEST1", "ORG1", "Fire safety",
+                {{"SCO1", "Exits"}, {"SCO2", "Extinguishers"}});
+
+// Opens the course store of package under the data folder.
+CourseStore Open(const std::string& data, const MemoryPackage& package,
+                 bool readOnly = false) {
+  return OpenCourseStore(data, ReadManifest(*package.manifest), package,
+                         readOnly);
+}
+
+TEST_F(StoreTest, PackageKeyFollowsTheCourseNotItsFiles) {
   const struct {
     const char* change;
     std::function<void(MemoryPackage&)> apply;
-    bool sameKey;
+    bool sameCourse;
   } cases[] = {
       {"nothing", [](MemoryPackage&) {}, true},
-      {"entries listed in another order",
-       [](MemoryPackage& p) { std::reverse(p.files.begin(), p.files.end()); },
+      {"a page changed", [](MemoryPackage& p) { p.files[1].crc = 0x5555; },
        true},
-      {"a size", [](MemoryPackage& p) { p.files[2].size = 8; }, false},
-      {"a checksum", [](MemoryPackage& p) { p.files[1].crc = 0; }, false},
-      {"a name", [](MemoryPackage& p) { p.files[3].path = "y.png"; }, false},
-      {"a file more",
+      {"a file added and one gone",
        [](MemoryPackage& p) {
-         p.files.push_back({"extra", 0, 0});
+         p.files.push_back({"b/new.html", 10, 0x6666});
+         p.files.erase(p.files.begin() + 2);
+       },
+       true},
+      {"Thumbs.db in the folder",
+       [](MemoryPackage& p) {
+         p.files.push_back({"Thumbs.db", 7168, 0});
+       },
+       true},
+      {"unzipped: no checksums",
+       [](MemoryPackage& p) {
+         for (PackageEntry& e : p.files) e.crc = 0;
+       },
+       true},
+      {"an item added, one gone",
+       [](MemoryPackage& p) {
+         p.manifest =
+             ManifestXml("MANIFEST1", "ORG1", "Fire safety",
+                         {{"SCO2", "Extinguishers"}, {"SCO3", "Drill"}});
+       },
+       true},
+      {"the title fixed",
+       [](MemoryPackage& p) {
+         p.manifest =
+             ManifestXml("MANIFEST1", "ORG1", "Fire Safety",
+                         {{"SCO1", "Exits"}, {"SCO2", "Extinguishers"}});
+       },
+       true},
+      {"another course with the same generic identifiers",
+       [](MemoryPackage& p) {
+         p.manifest = ManifestXml("MANIFEST1", "ORG1", "Data protection",
+                                  {{"SCO1", "Principles"}, {"SCO2", "Rights"}});
        },
        false},
-      {"the manifest's bytes",
-       [](MemoryPackage& p) { p.manifest = "<manifest identifier='M'/>"; },
+      {"another course sharing an item",
+       [](MemoryPackage& p) {
+         p.manifest = ManifestXml("MANIFEST1", "ORG1", "Evacuation",
+                                  {{"SCO1", "Exits"}, {"SCO2", "Assembly"}});
+       },
        false},
-      {"no manifest", [](MemoryPackage& p) { p.manifest.reset(); }, false},
+      {"other identifiers",
+       [](MemoryPackage& p) {
+         p.manifest =
+             ManifestXml("MANIFEST2", "ORG1", "Fire safety",
+                         {{"SCO1", "Exits"}, {"SCO2", "Extinguishers"}});
+       },
+       false},
   };
+  int n = 0;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.change);
-    MemoryPackage package;
-    c.apply(package);
-    EXPECT_EQ(PackageKey(package) == base, c.sameKey);
+    const std::string data = dir + "/d" + std::to_string(++n);
+    MemoryPackage first;
+    first.manifest = kFireSafety;
+    // Held open throughout, as a zept playing it would.
+    CourseStore held = Open(data, first);
+    const std::string& key = held.key;
+    EXPECT_EQ(key, PackageKey(ReadManifest(kFireSafety)));
+    EXPECT_EQ(key.find_first_not_of("0123456789abcdef"), std::string::npos);
+    held.store->save("anna", "SCO1", {{"e", "v"}});
+    MemoryPackage next = first;
+    c.apply(next);
+    CourseStore opened = Open(data, next);
+    EXPECT_EQ(opened.key == key, c.sameCourse) << opened.key;
+    EXPECT_TRUE(opened.note.empty());
+    // Values of items gone from the course stay.
+    EXPECT_EQ(opened.store->load("anna", "SCO1").size(),
+              c.sameCourse ? 1u : 0u);
+    // Both find their own store again, whichever came last.
+    EXPECT_EQ(Open(data, first).key, key);
+    EXPECT_EQ(Open(data, next, true).key == key, c.sameCourse);
   }
-  // Names that run together differently are told apart.
+  // Content keys, which find the stores of earlier zepts, tell apart names
+  // that run together differently.
   MemoryPackage joined, split;
   joined.files = {{"ab", 1, 2}, {"c", 3, 4}};
   split.files = {{"a", 1, 2}, {"bc", 3, 4}};
-  EXPECT_NE(PackageKey(joined), PackageKey(split));
+  EXPECT_NE(ContentKey(joined), ContentKey(split));
   EXPECT_EQ(StorePath("/data/zept", "k1"), "/data/zept/packages/k1.sqlite");
+}
+
+// The store an earlier zept kept under the package's content key is found
+// again, moved under the course key unless that would lose or overwrite
+// something.
+TEST_F(StoreTest, StoresOfEarlierZeptsAreTakenOver) {
+  MemoryPackage package;
+  package.manifest = kFireSafety;
+  const std::string key = PackageKey(ReadManifest(kFireSafety));
+  const struct {
+    const char* what;
+    std::function<void(const std::string& data)> also;
+    bool readOnly;
+    bool underCourseKey;
+    bool moved;
+    const char* value;  // anna's SCO1 value found
+  } cases[] = {
+      {"no store under the course key", [](const std::string&) {}, false, true,
+       true, "earlier"},
+      {"read by zept-results, which moves nothing", [](const std::string&) {},
+       true, false, false, "earlier"},
+      {"one under the course key already",
+       [&](const std::string& data) {
+         ProgressStore(StorePath(data, key))
+             .save("anna", "SCO1", {{"e", "new"}});
+       },
+       false, true, false, "new"},
+      {"the earlier zept still playing it",
+       [this, &package](const std::string& data) {
+         Exec(raw(StorePath(data, ContentKey(package))),
+              "SELECT count(*) FROM learners");
+       },
+       false, false, false, "earlier"},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string data = dir + "/m" + std::to_string(++n);
+    const std::string earlier = StorePath(data, ContentKey(package));
+    ProgressStore(earlier).save("anna", "SCO1", {{"e", "earlier"}});
+    c.also(data);
+    {
+      CourseStore opened = Open(data, package, c.readOnly);
+      EXPECT_EQ(opened.store->load("anna", "SCO1"), (Values{{"e", c.value}}));
+      EXPECT_EQ(opened.key, c.underCourseKey ? key : ContentKey(package));
+    }
+    others.clear();
+    EXPECT_EQ(fs::exists(earlier), !c.moved);
+    EXPECT_EQ(fs::exists(StorePath(data, key)), c.underCourseKey);
+  }
+}
+
+// A store that cannot be read is kept aside under a dated name, the learner
+// is told, and the course plays on an empty one; zept-results reports it.
+TEST_F(StoreTest, DamagedStoresAreSetAside) {
+  MemoryPackage package;
+  package.manifest = kFireSafety;
+  const std::string slot =
+      StorePath(dir, PackageKey(ReadManifest(kFireSafety)));
+  const struct {
+    const char* what;
+    std::function<void()> make;
+    bool setAside;
+  } cases[] = {
+      {"not a database",
+       [&] {
+         fs::create_directories(dir + "/packages");
+         std::ofstream(slot) << std::string(5000, 'z');
+       },
+       true},
+      {"truncated",
+       [&] {
+         {
+           ProgressStore store(slot);
+           for (int i = 0; i < 20; ++i)
+             store.save("anna", "I" + std::to_string(i),
+                        {{"cmi.suspend_data", std::string(20000, 'a' + i)}});
+         }
+         fs::resize_file(slot, fs::file_size(slot) / 2);
+       },
+       true},
+      {"written by a newer zept",
+       [&] {
+         { ProgressStore store(slot); }
+         Exec(raw(slot), "PRAGMA user_version=2");
+         others.clear();
+       },
+       false},
+  };
+  int keptBefore = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove(slot);
+    c.make();
+    const std::string before = Bytes(slot);
+    try {
+      Open(dir, package, true);
+      ADD_FAILURE() << "opened";
+    } catch (const EStoreDamaged& e) {
+      EXPECT_TRUE(c.setAside) << e.what();
+      EXPECT_NE(std::string(e.what()).find(slot), std::string::npos);
+    } catch (const EStoreError& e) {
+      EXPECT_FALSE(c.setAside) << e.what();
+    }
+    EXPECT_EQ(Bytes(slot), before);
+    if (!c.setAside) {
+      EXPECT_THROW(Open(dir, package), EStoreError);
+      EXPECT_EQ(Bytes(slot), before);
+      continue;
+    }
+    CourseStore opened = Open(dir, package);
+    opened.store->save("bob", "SCO1", {{"e", "v"}});
+    EXPECT_EQ(opened.store->learners(), std::vector<std::string>{"bob"});
+    // Kept beside it, and never over the one kept before.
+    int kept = 0;
+    for (const auto& entry : fs::directory_iterator(dir + "/packages")) {
+      const std::string name = entry.path().string();
+      if (name.find(".damaged-") == std::string::npos) continue;
+      ++kept;
+      if (opened.note.find("'" + name + "'") != std::string::npos)
+        EXPECT_EQ(Bytes(name), before);
+      else
+        EXPECT_NE(Bytes(name), before);
+    }
+    EXPECT_EQ(kept, ++keptBefore);
+  }
+  // The damaged store of another course with the same identifiers hides
+  // nothing: this one's is found after it, and the other's learner is told.
+  const std::string data = dir + "/shared";
+  MemoryPackage other;
+  other.manifest = ManifestXml("MANIFEST1", "ORG1", "Data protection",
+                               {{"SCO1", "Principles"}});
+  const std::string otherKey = Open(data, other).key;
+  Open(data, package).store->save("anna", "SCO1", {{"e", "v"}});
+  std::ofstream(StorePath(data, otherKey)) << std::string(5000, 'z');
+  for (bool readOnly : {true, false}) {
+    CourseStore opened = Open(data, package, readOnly);
+    EXPECT_EQ(opened.key, otherKey + "-2");
+    EXPECT_EQ(opened.store->load("anna", "SCO1"), (Values{{"e", "v"}}));
+    EXPECT_TRUE(opened.note.empty());
+  }
+  EXPECT_THROW(Open(data, other, true), EStoreDamaged);
+  EXPECT_NE(Open(data, other).note.find("damaged"), std::string::npos);
 }
 
 TEST_F(StoreTest, ValuesComeBackExactlyForAnyLoginAndItem) {
