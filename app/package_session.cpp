@@ -227,7 +227,7 @@ std::string PackageSession::received(const std::vector<std::string>& message) {
   const bool posted = !message.empty() && message[0] == "posted";
   const std::vector<std::string> inner(message.begin() + (posted ? 1 : 0),
                                        message.end());
-  if (!inner.empty() && inner[0] == "api") {
+  if (!inner.empty() && (inner[0] == "api" || inner[0] == "api-too-large")) {
     const std::string value = player_.handle(inner);
     if (posted && inner.size() >= 3 && value == "false" && player_.runtime()) {
       std::string line =

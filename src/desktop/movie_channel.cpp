@@ -43,7 +43,7 @@ void MoviePage::answer(WebKitURISchemeRequest* request,
 
 void MoviePage::receive(WebKitURISchemeRequest* request) {
   std::optional<std::vector<std::string>> items =
-      DecodeStringArray(ReadBody(request));
+      DecodeStringArray(ReadBody(request).value_or(""));
   if (!items || items->empty()) return answer(request, {"done", ""});
   const std::string& kind = items->front();
   if (kind == "reply") {

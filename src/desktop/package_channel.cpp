@@ -1,6 +1,7 @@
 // The package's side of the page: its screens, its files and the calls of
 // its page (window.API), answered at once or posted from a page being left.
 
+#include <cstring>
 #include <optional>
 
 #include "desktop/content_policy.h"
@@ -14,6 +15,10 @@ namespace zept::desktop {
 namespace {
 
 constexpr char kPackagePageUri[] = "zept://z/app/package.html";
+// What one call of the package's page may carry. The page's own API sends
+// nothing near it (it refuses longer calls itself, with an error code);
+// a page that posts more is runaway or hostile.
+constexpr std::size_t kMaxCallBytes = std::size_t{8} << 20;
 
 }  // namespace
 
@@ -21,9 +26,15 @@ void MoviePage::servePackage(WebKitURISchemeRequest* request,
                              const std::string& path) {
   if (path == "api") {
     const char* method = webkit_uri_scheme_request_get_http_method(request);
+    std::optional<std::string> body;
+    if (g_strcmp0(method, "POST") == 0) {
+      body = ReadBody(request, kMaxCallBytes);
+      if (!body)
+        warn("a page of the package sent a call of more than " +
+             std::to_string(kMaxCallBytes >> 20) + " MiB: it was refused");
+    }
     std::optional<std::vector<std::string>> items =
-        g_strcmp0(method, "POST") == 0 ? DecodeStringArray(ReadBody(request))
-                                       : std::nullopt;
+        body ? DecodeStringArray(*body) : std::nullopt;
     std::string value;
     if (items && onPackageCall) {
       enter(handling_);
@@ -107,6 +118,12 @@ void MoviePage::OnPostedCall(WebKitUserContentManager*,
   JSCValue* value = webkit_javascript_result_get_js_value(result);
   if (!jsc_value_is_string(value)) return;
   GCharPtr text(jsc_value_to_string(value));
+  if (std::strlen(text.get()) > kMaxCallBytes) {
+    ++page->postedCalls_;
+    page->warn("a page of the package posted a call of more than " +
+               std::to_string(kMaxCallBytes >> 20) + " MiB: it was refused");
+    return;
+  }
   std::optional<std::vector<std::string>> items = DecodeStringArray(text.get());
   ++page->postedCalls_;
   if (!items || !page->onPackageCall) return;

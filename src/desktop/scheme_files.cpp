@@ -257,7 +257,8 @@ bool ServeFile(WebKitURISchemeRequest* request, const std::string& path,
   return true;
 }
 
-std::string ReadBody(WebKitURISchemeRequest* request) {
+std::optional<std::string> ReadBody(WebKitURISchemeRequest* request,
+                                    std::size_t limit) {
   GObjectPtr<GInputStream> body(
       webkit_uri_scheme_request_get_http_body(request));
   std::string out;
@@ -267,6 +268,7 @@ std::string ReadBody(WebKitURISchemeRequest* request) {
     const gssize n = g_input_stream_read(body.get(), buffer, sizeof buffer,
                                          nullptr, nullptr);
     if (n <= 0) break;
+    if (static_cast<std::size_t>(n) > limit - out.size()) return std::nullopt;
     out.append(buffer, static_cast<std::size_t>(n));
   }
   return out;

@@ -5,6 +5,8 @@
 
 #include <webkit2/webkit2.h>
 
+#include <limits>
+#include <optional>
 #include <string>
 
 namespace zept::desktop {
@@ -31,6 +33,9 @@ bool ServeFile(WebKitURISchemeRequest* request, const std::string& path,
                std::string& why, const char* policy);
 
 // The body of a request (a POST), all of it.
-std::string ReadBody(WebKitURISchemeRequest* request);
+// nullopt when it is longer than limit bytes (what is past it is not read).
+std::optional<std::string> ReadBody(
+    WebKitURISchemeRequest* request,
+    std::size_t limit = std::numeric_limits<std::size_t>::max());
 
 }  // namespace zept::desktop

@@ -84,7 +84,7 @@ std::string Player::handle(const std::vector<std::string>& message) {
   if (message.empty()) return "";
   const std::string& kind = message[0];
   try {
-    if (kind == "api") return api(message);
+    if (kind == "api" || kind == "api-too-large") return api(message);
     if (kind == "start") return start();
     if (kind == "login" && message.size() >= 2) return login(message[1]);
     if (kind == "menu") return menu();
@@ -119,13 +119,19 @@ std::string Player::api(const std::vector<std::string>& message) {
         earlier ? "this API belongs to a launch that has ended"
                 : "no item of the course is playing");
   }
+  if (message[0] == "api-too-large") {
+    runtime_->refuse(function == "LMSSetValue" ? 405 : 201, function,
+                     "the call was too large for zept to take");
+    return "false";
+  }
   std::string value = runtime_->call(function, arguments);
   // What LMSCommit and LMSFinish ask for reaches the disk before the SCO is
   // told it did; when it cannot, they fail and the values wait for the next
   // chance (a retry, the periodic store, leaving).
   if ((function == "LMSCommit" || function == "LMSFinish") && value == "true" &&
       !storeOpen()) {
-    runtime_->storeFailed(function, lastProblem_);
+    runtime_->refuse(101, function,
+                     function + " could not store the values: " + lastProblem_);
     return "false";
   }
   return value;

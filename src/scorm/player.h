@@ -43,6 +43,9 @@ class Player {
   //                              launch's number and the values LMSGetValue
   //                              would give now (for calls the page can only
   //                              post while it is left)
+  //   ["api-too-large", LAUNCH, FUNCTION]
+  //                              a call the page refused as too large: the
+  //                              runtime's error says so
   //   ["left"]                   the SCO's page has gone (unloaded)
   // Others answer "". Never throws: a store that fails is reported through
   // onProblem and the answer says so.

@@ -228,9 +228,9 @@ void Runtime::close() {
   unstored_ = true;
 }
 
-void Runtime::storeFailed(std::string_view function, const std::string& why) {
-  fail(101, function,
-       std::string(function) + " could not store the values: " + why);
+void Runtime::refuse(int code, std::string_view function,
+                     std::string diagnostic) {
+  fail(code, function, std::move(diagnostic));
 }
 
 bool Runtime::outsideSession(std::string_view function,

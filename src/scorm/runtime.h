@@ -84,9 +84,10 @@ class Runtime {
   // Something was set or the session ended since markStored().
   bool unstored() const { return unstored_; }
   void markStored() { unstored_ = false; }
-  // LMSCommit or LMSFinish answered "false" because what they asked for
-  // could not be stored: error 101, with why as the diagnostic.
-  void storeFailed(std::string_view function, const std::string& why);
+  // A call the program answered "false" itself (what LMSCommit asked for
+  // could not be stored; a call too large to take): LMSGetLastError gives
+  // code and LMSGetDiagnostic diagnostic.
+  void refuse(int code, std::string_view function, std::string diagnostic);
 
   // One line each time a leniency is first used in this session (a
   // suspend_data past 4,096 characters, say), for the journal and the

@@ -235,13 +235,16 @@ TEST_F(PackageWindowTest, ClosingTheWindowLetsTheScoUnload) {
         Manifest("Unload course", {{"U1", "Leaving", "u/index.html", ""}})},
        {"u/index.html", std::string(kScoHead) + R"(</head><body><script>
 A.LMSInitialize("");
+A.LMSSetValue("cmi.core.lesson_status", "completed");
 report("loaded");
 // As many calls as authoring tools make when their pages go: more than
-// WebKit lets a page make before it drops them unsaid.
+// WebKit lets a page make before it drops them unsaid; and the status read
+// as content does before it leaves, which must not regress it.
 window.addEventListener("unload", function () {
+  if (A.LMSGetValue("cmi.core.lesson_status") !== "completed")
+    A.LMSSetValue("cmi.core.lesson_status", "incomplete");
   for (var n = 0; n < 12; n++) A.LMSSetValue("cmi.objectives." + n + ".id", "o" + n);
   A.LMSSetValue("cmi.core.lesson_location", "unloaded");
-  A.LMSSetValue("cmi.core.lesson_status", "completed");
   A.LMSCommit("");
   A.LMSFinish("");
 });
@@ -262,7 +265,7 @@ window.addEventListener("unload", function () {
   EXPECT_NE(stored.find("\"cmi.objectives.11.id\": \"o11\""), std::string::npos)
       << stored;
   // Every call of the page's leaving reached the runtime.
-  EXPECT_NE(Slurp(output()).find("LMSFinish 1, LMSGetValue 0, LMSSetValue 15, "
+  EXPECT_NE(Slurp(output()).find("LMSFinish 1, LMSGetValue 1, LMSSetValue 15, "
                                  "LMSCommit 2"),
             std::string::npos)
       << Slurp(output());
@@ -467,20 +470,27 @@ for (var id of ["exit", "menu-exit", "to-menu", "next", "change-learner"]) {
   b.dispatchEvent(new KeyboardEvent("keydown", {key: "Enter", bubbles: true}));
 }
 try { top.zeptLeave("guess"); } catch (e) {}
+// Runaway content: a value of 3 Mi characters, a call of 9 MiB.
+var big = A.LMSSetValue("cmi.suspend_data", "x".repeat(3 << 20)) + A.LMSGetLastError();
+try { send(["api", "1", "LMSSetValue", "cmi.suspend_data", "y".repeat(9 << 20)]); } catch (e) {}
 setTimeout(function () {
   top.location = "zept://z/pkg/h/other.html";
   setTimeout(function () {
-    report("still-here|" + stolen.length + "|" + answers.join(";").indexOf("\"ok\":true"));
+    report("still-here|" + stolen.length + "|" +
+           answers.join(";").indexOf("\"ok\":true") + "|" + big);
   }, 1500);
 }, 300);
 </script></body></html>)"}});
   start("--learner anna --item H1 " + package.string());
-  ASSERT_TRUE(waitResults(package, "\"still-here|0|-1\"", 40000));
+  ASSERT_TRUE(waitResults(package, "\"still-here|0|-1|false405\"", 40000));
   const std::string out = Slurp(output());
   EXPECT_NE(out.find("only zept's own screens may send: it changed nothing"),
             std::string::npos)
       << out;
   EXPECT_NE(out.find("in place of zept's screens: it was stopped"),
+            std::string::npos)
+      << out;
+  EXPECT_NE(out.find("a call of more than 8 MiB: it was refused"),
             std::string::npos)
       << out;
   const std::string stored = results(package);
@@ -602,6 +612,39 @@ setInterval(function () {
             std::string::npos)
       << stored;
   EXPECT_NE(stored.find("\"anna\""), std::string::npos) << stored;
+}
+
+// A SIGTERM while a SCO's alert box waits on the learner: the box closes,
+// the page unloads, its values are stored, and zept ends at once.
+TEST_F(PackageWindowTest, ASignalEndsZeptWhileAnAlertIsOpen) {
+  const fs::path package = writePackage(
+      "alert",
+      {{"imsmanifest.xml",
+        Manifest("Alert course", {{"A1", "Alerting", "a/index.html", ""}})},
+       {"a/index.html", std::string(kScoHead) + R"(</head><body><script>
+A.LMSInitialize("");
+report("before-alert");
+window.addEventListener("unload", function () {
+  A.LMSSetValue("cmi.suspend_data", "unloaded");
+  A.LMSFinish("");
+});
+setTimeout(function () { alert("Read this first"); }, 100);
+</script></body></html>)"}});
+  start("--learner anna --item A1 " + package.string());
+  ASSERT_TRUE(waitResults(package, "\"before-alert\""));
+  const std::string box =
+      "for w in $(xdotool search --onlyvisible --name '^Alert course$'); do "
+      "[ \"$(xwininfo -id $w | awk '/Width:/ {print $2}')\" -lt 600 ] && "
+      "echo $w; done";
+  for (int waited = 0; waited < 20000 && RunCommand(box).empty(); waited += 200)
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  ASSERT_FALSE(RunCommand(box).empty()) << Slurp(output());
+  const auto asked = std::chrono::steady_clock::now();
+  signal(SIGTERM);
+  EXPECT_EQ(waitExit(), 0) << Slurp(output());
+  EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(10));
+  EXPECT_NE(results(package).find("\"unloaded\""), std::string::npos)
+      << results(package);
 }
 
 }  // namespace

@@ -220,6 +220,9 @@ TEST_F(PlayerTest, AnEarlierLaunchsApiNeverReachesTheItemPlayingNow) {
     EXPECT_EQ(api(c.call, first), c.answer) << c.call[0];
   EXPECT_EQ(api({"LMSGetValue", "cmi.core.lesson_status"}), "incomplete");
   EXPECT_EQ(api({"LMSGetLastError"}), "0");
+  // A call the page refused as too large still has its error code.
+  EXPECT_EQ(send({"api-too-large", launch_, "LMSSetValue"}), "false");
+  EXPECT_EQ(api({"LMSGetLastError"}), "405");
   EXPECT_NE(notes_.find("API of an earlier launch was refused"),
             std::string::npos)
       << notes_;

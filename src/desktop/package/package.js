@@ -25,6 +25,7 @@ const setPrototype = Object.setPrototypeOf;
 const defineProperty = Object.defineProperty;
 const freeze = Object.freeze;
 const toText = String;
+const substring = String.prototype.substring;
 
 const secret = (() => {
   const words = new Uint32Array(4);
@@ -56,15 +57,18 @@ let posted = 0;
 // in one task it drops the next ones without a word.
 let posting = false;
 
-function post(head, rest) {
+// A call longer than this (in UTF-16 units, at most 6 MiB of UTF-8) is
+// refused here with an error code; the program takes no more than 8 MiB.
+const MAX_CALL = 2 * 1024 * 1024;
+const TOO_LARGE = {};
+
+function post(text) {
   if (!posting) {
     posting = true;
     setTimeout(() => { posting = false; }, 0);
   }
-  const posted1 = ["posted"];
-  setPrototype(posted1, null);
-  for (let i = 0; i < head.length; i++) posted1[i + 1] = head[i];
-  apply(postMessage, postHandler, [message(posted1, rest)]);
+  apply(postMessage, postHandler,
+        ["[\"posted\"," + apply(substring, text, [1])]);
   posted++;
   return null;
 }
@@ -72,17 +76,19 @@ function post(head, rest) {
 // The answer, or null for a call that could only be posted (from unload
 // handlers): such a call goes on its way unanswered, in order, counted.
 function send(head, rest) {
-  if (posting && postMessage) return post(head, rest);
+  const text = message(head, rest);
+  if (text.length > MAX_CALL) throw TOO_LARGE;
+  if (posting && postMessage) return post(text);
   const xhr = new Request();
   try {
     apply(openRequest, xhr, ["POST", "zept://z/api", false]);
-    apply(sendRequest, xhr, [message(head, rest)]);
+    apply(sendRequest, xhr, [text]);
     if (xhr.status === 200) return xhr.responseText;
   } catch (e) {
     if (!postMessage) throw e;
   }
   if (!postMessage) throw new Error("the program did not answer");
-  return post(head, rest);
+  return post(text);
 }
 
 // A screen message: what the program takes from zept's own script only.
@@ -138,6 +144,10 @@ function makeApi(launch, values) {
         ended();
       return answer === null ? POSTED[name] : answer;
     } catch (e) {
+      // The runtime is told, so that LMSGetLastError says why.
+      if (e === TOO_LARGE) {
+        try { send(["api-too-large", launch, name], null); } catch (e2) {}
+      }
       return failed;
     }
   }
