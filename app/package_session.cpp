@@ -38,39 +38,6 @@ void PumpUntil(const std::function<bool()>& done, gint64 ms) {
   g_source_remove(tick);
 }
 
-}  // namespace
-
-std::string JournalLine(const std::string& line) {
-  std::string out;
-  out.reserve(line.size());
-  for (std::size_t i = 0; i < line.size(); ++i) {
-    const auto c = static_cast<unsigned char>(line[i]);
-    if (c == '\n') {
-      out += "\\n";
-    } else if (c == '\r') {
-      out += "\\r";
-    } else if (c == '\t') {
-      out += "\\t";
-    } else if (c < 0x20 || c == 0x7f) {
-      static const char kHex[] = "0123456789abcdef";
-      out += "\\x";
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    } else if (c == 0xe2 && i + 2 < line.size() &&
-               static_cast<unsigned char>(line[i + 1]) == 0x80 &&
-               (static_cast<unsigned char>(line[i + 2]) == 0xa8 ||
-                static_cast<unsigned char>(line[i + 2]) == 0xa9)) {
-      out += line[i + 2] == '\xa8' ? "\\u2028" : "\\u2029";
-      i += 2;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out;
-}
-
-namespace {
-
 // Why a store failed, as the learner can act on it.
 std::string StoreFailureReason(const std::string& why,
                                const std::string& folder) {
@@ -118,8 +85,8 @@ PackageSession::PackageSession(Context& ctx, desktop::MoviePage& page,
 
   player_.onNote = [this](const std::string& line) { note(line); };
   player_.onProblem = [this](const std::string& message) {
-    print_(u"error: " + Utf8ToWide(JournalLine(message)));
-    WriteTrace(ctx_, u"zept", u"store", Utf8ToWide(JournalLine(message)), 1,
+    print_(u"error: " + Utf8ToWide(OneLine(message)));
+    WriteTrace(ctx_, u"zept", u"store", Utf8ToWide(OneLine(message)), 1,
                u"Error");
   };
   player_.onTakeLearner = [this](const std::string& login, std::string& why) {
@@ -174,7 +141,7 @@ void PackageSession::later(void (*action)(PackageSession&)) {
 }
 
 void PackageSession::note(const std::string& line) {
-  const std::string safe = JournalLine(line);
+  const std::string safe = OneLine(line);
   print_(Utf8ToWide(safe));
   TraceMessage(ctx_, u"zept > " + Utf8ToWide(safe));
 }

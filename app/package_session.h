@@ -26,10 +26,6 @@
 
 namespace zept {
 
-// A line as the journal shows it: control characters and line separators
-// written as escapes, so text from a package never starts a line of its own.
-std::string JournalLine(const std::string& line);
-
 class PackageSession {
  public:
   PackageSession(Context& ctx, desktop::MoviePage& page,

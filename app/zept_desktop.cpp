@@ -219,8 +219,13 @@ int RunDesktop(Context& ctx, const WideString& programFolder,
   // movie, only for a while.
   const gint64 noteUntil = g_get_monotonic_time() + kNoteMaxMs * 1000;
   int status = 0;
-  enum class Change { none, held, pinned, resizing, drawing } change =
-      Change::none;
+  enum class Change {
+    none,
+    held,
+    pinned,
+    resizing,
+    drawing
+  } change = Change::none;
   int ticks = 0;
   window.holdOnPlacement(true);
   movies.onMovieStarting = [&] {

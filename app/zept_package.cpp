@@ -10,6 +10,7 @@
 #include "scorm/manifest.h"
 #include "scorm/progress_store.h"
 #include "util/file_io.h"
+#include "util/utf8.h"
 
 namespace zept {
 
@@ -17,7 +18,7 @@ namespace {
 
 void Note(Context& ctx, const std::function<void(const WideString&)>& print,
           const std::string& line) {
-  const std::string safe = JournalLine(line);
+  const std::string safe = OneLine(line);
   print(Utf8ToWide(safe));
   TraceMessage(ctx, u"zept > " + Utf8ToWide(safe));
 }

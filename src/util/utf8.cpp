@@ -61,4 +61,33 @@ std::string AsciiLower(std::string text) {
   return text;
 }
 
+std::string OneLine(std::string_view line) {
+  std::string out;
+  out.reserve(line.size());
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    const auto c = static_cast<unsigned char>(line[i]);
+    if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else if (c < 0x20 || c == 0x7f) {
+      static const char kHex[] = "0123456789abcdef";
+      out += "\\x";
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    } else if (c == 0xe2 && i + 2 < line.size() &&
+               static_cast<unsigned char>(line[i + 1]) == 0x80 &&
+               (static_cast<unsigned char>(line[i + 2]) == 0xa8 ||
+                static_cast<unsigned char>(line[i + 2]) == 0xa9)) {
+      out += line[i + 2] == '\xa8' ? "\\u2028" : "\\u2029";
+      i += 2;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
 }  // namespace zept

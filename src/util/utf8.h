@@ -40,4 +40,9 @@ constexpr char AsciiLower(char c) {
 }
 std::string AsciiLower(std::string text);
 
+// The text on one line, for a journal or a log: control characters and
+// the Unicode line and paragraph separators written as escapes ("\n",
+// "\x1b", "\u2028"), so text from a package never starts a line of its own.
+std::string OneLine(std::string_view line);
+
 }  // namespace zept

@@ -49,6 +49,17 @@ TEST(ReadUtf8, ReadsValidFormsAndMeasuresBadOnes) {
   EXPECT_FALSE(IsValidUtf8("a\xED\xA0\x80"));
 }
 
+TEST(OneLine, EscapesWhatWouldStartALine) {
+  const std::pair<const char*, const char*> kCases[] = {
+      {"plain caf\xC3\xA9", "plain caf\xC3\xA9"},
+      {"a\nzept > forged", "a\\nzept > forged"},
+      {"\r\t\x1b[2J\x7f", "\\r\\t\\x1b[2J\\x7f"},
+      {"x\xE2\x80\xA8y\xE2\x80\xA9", "x\\u2028y\\u2029"},
+      {"\xE2\x80", "\xE2\x80"},  // cut short: left to the UTF-8 reader
+  };
+  for (const auto& [text, line] : kCases) EXPECT_EQ(OneLine(text), line);
+}
+
 TEST(AsciiLower, LowersOnlyAsciiLetters) {
   EXPECT_EQ(AsciiLower("Index.HTML \xC3\x89@[Z]"), "index.html \xC3\x89@[z]");
 }
