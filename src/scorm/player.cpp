@@ -110,10 +110,14 @@ std::string Player::api(const std::vector<std::string>& message) {
   if (!current) {
     const bool earlier = message.size() >= 3 && !message[1].empty() &&
                          message[1] != std::to_string(launches_);
-    if (earlier && onNote)
+    // Said once per launch: a window calling in a loop does not fill the
+    // journal.
+    if (earlier && onNote && refusedLaunch_ != message[1]) {
+      refusedLaunch_ = message[1];
       onNote("A call of " + function.substr(0, 40) +
              " through the API of an earlier launch was refused: it does not "
              "reach the item playing now");
+    }
     return AnswerOutsideSession(
         function, arguments,
         earlier ? "this API belongs to a launch that has ended"

@@ -114,6 +114,7 @@ class Player {
   std::string playing_;
   // Numbers each launch, so calls through an earlier launch's API are told.
   unsigned launches_ = 0;
+  std::string refusedLaunch_;  // the last earlier launch said in the journal
   std::string lastProblem_;
   std::unique_ptr<Runtime> runtime_;
 };

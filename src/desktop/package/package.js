@@ -222,8 +222,11 @@ window.zeptBlocked = (uri) => {
 };
 
 // The program's way to end the SCO before the window closes; it knows the
-// secret, the content does not.
-window.zeptLeave = (key) => { if (key === secret) leaveSco(() => {}); };
+// secret, the content does not, nor can it put a function of its own here
+// to learn it.
+defineProperty(window, "zeptLeave", {
+  value: (key) => { if (key === secret) leaveSco(() => {}); },
+});
 
 // The SCO has finished while its page stays: the controls say so, and the
 // way on (Next, else Menu) is the one to take.
