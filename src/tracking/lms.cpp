@@ -348,19 +348,21 @@ bool TLMSAPI::ensureFolder(const WideString& folder) {
   return fs.directoryExists(folder);
 }
 
-void TLMSAPI::storeFile(const WideString& folder, const WideString& name,
+bool TLMSAPI::storeFile(const WideString& folder, const WideString& name,
                         const Utf8String& text) {
-  if (ensureFolder(folder)) writeTextFile(ctx_, text, folder + u"\\" + name);
+  return ensureFolder(folder) &&
+         writeTextFile(ctx_, text, folder + u"\\" + name);
 }
 
-void TLMSAPI::storeValue(const WideString& key, const WideString& name,
+bool TLMSAPI::storeValue(const WideString& key, const WideString& name,
                          const WideString& text) {
   try {
-    RegWriteString(ctx_.platform.registry, key, name, text,
-                   u"HKEY_CURRENT_USER");
+    return RegWriteString(ctx_.platform.registry, key, name, text,
+                          u"HKEY_CURRENT_USER");
   } catch (const std::exception& e) {
     // The movie is never told; the support log is.
     LogError(ctx_, e, u"TLMSAPI", u"storeValue", kRegistryWriteCode, name);
+    return false;
   }
 }
 
@@ -373,14 +375,35 @@ std::optional<std::string> TLMSAPI::readStoredFile(const WideString& path) {
   }
 }
 
+std::optional<WideString> TLMSAPI::readStoredUsers(std::string& bytes) {
+  bytes.clear();
+  if (StorageMode == u"reg") {
+    try {
+      return RegReadString(ctx_.platform.registry, UsersKey(), u"users", u"");
+    } catch (const std::exception& e) {
+      LogError(ctx_, e, u"TLMSAPI", u"readStoredUsers", kRegistryWriteCode + 1);
+      return std::nullopt;
+    }
+  }
+  const WideString path = UsersFolder() + u"\\" + UsersFileName;
+  if (!ctx_.platform.files.fileExists(path)) return WideString();
+  std::optional<std::string> read = readStoredFile(path);
+  if (!read) return std::nullopt;
+  bytes = std::move(*read);
+  return Utf8ToWide(bytes);
+}
+
+void TLMSAPI::keepAside(const WideString& path, const std::string& bytes) {
+  const WideString stamp =
+      FormatDateTime(u"yyyymmdd-hhnnsszzz", ctx_.platform.clock.now(), {});
+  writeTextFile(ctx_, bytes, path + u".unreadable-" + stamp);
+}
+
 void TLMSAPI::keepUnreadable(WideString& found, const WideString& path) {
   if (found.empty() || found != path) return;
   found.clear();
-  std::optional<std::string> bytes = readStoredFile(path);
-  if (!bytes) return;
-  const WideString stamp =
-      FormatDateTime(u"yyyymmdd-hhnnsszzz", ctx_.platform.clock.now(), {});
-  writeTextFile(ctx_, *bytes, path + u".unreadable-" + stamp);
+  if (std::optional<std::string> bytes = readStoredFile(path))
+    keepAside(path, *bytes);
 }
 
 WideString TLMSAPI::StoreLockName() const {
@@ -392,6 +415,16 @@ WideString TLMSAPI::StoreLockName() const {
   if (StorageMode == u"file")
     return ctx_.platform.files.nativePath(LexicalPath(TrackingFolder(u"")));
   return u"";
+}
+
+WideString TLMSAPI::UsersLockName() const {
+  const WideString place =
+      StorageMode == u"reg"
+          ? ctx_.platform.registry.location(
+                platform::RegistryRoot::CurrentUser) +
+                platform::FoldName(UsersKey())
+          : ctx_.platform.files.nativePath(LexicalPath(UsersFolder()));
+  return place + u"\nusers";
 }
 
 bool TLMSAPI::claimStore(const WideString& name, int waitMs,
@@ -444,13 +477,39 @@ void TLMSAPI::LMSCommit() {
 }
 
 void TLMSAPI::SaveUsers() {
+  const WideString lockName = UsersLockName();
+  std::unique_ptr<platform::HeldLock> held;
+  try {
+    held = ctx_.platform.locks.tryLock(lockName, kUsersWaitMs);
+    if (!held) {
+      WriteTrace(ctx_, u"TLMSAPI", u"SaveUsers",
+                 lockName +
+                     u" is held by another process: the users added "
+                     u"are stored by the next save",
+                 1, u"Warning");
+      return;
+    }
+  } catch (const std::exception& e) {
+    // Without locks the program stores as a lone one would.
+    LogError(ctx_, e, u"TLMSAPI", u"SaveUsers", kStoreLockCode, lockName);
+  }
+  // A list that cannot be read is not replaced.
+  std::string bytes;
+  const std::optional<WideString> stored = readStoredUsers(bytes);
+  if (!stored) return;
+  Users.CdromId = TrackingId;
+  const bool readable = Users.LoadFromXml(*stored);
+  bool saved;
   if (StorageMode == u"reg") {
-    storeValue(UsersKey(), u"users", Users.ToXml(u"\t"));
+    saved = storeValue(UsersKey(), u"users", Users.ToXml(u"\t"));
   } else {
     const WideString folder = UsersFolder();
-    keepUnreadable(unreadableUsers_, folder + u"\\" + UsersFileName);
-    storeFile(folder, UsersFileName, Users.ToXmlUtf8(u"\t"));
+    // A damaged list of learners can still be recovered by hand.
+    if (!readable && !bytes.empty())
+      keepAside(folder + u"\\" + UsersFileName, bytes);
+    saved = storeFile(folder, UsersFileName, Users.ToXmlUtf8(u"\t"));
   }
+  if (saved) Users.ForgetAdded();
 }
 
 void TLMSAPI::LMSLoad() {
@@ -476,22 +535,12 @@ void TLMSAPI::LMSLoad() {
 }
 
 void TLMSAPI::LoadUsers() {
-  unreadableUsers_.clear();
-  WideString text;
-  WideString path;
-  if (StorageMode == u"reg") {
-    text = RegReadString(ctx_.platform.registry, UsersKey(), u"users", u"");
-  } else if (StorageMode == u"file") {
-    path = UsersFolder() + u"\\" + UsersFileName;
-    if (ctx_.platform.files.fileExists(path)) {
-      if (std::optional<std::string> bytes = readStoredFile(path))
-        text = Utf8ToWide(*bytes);
-    }
-  } else {
-    return;
-  }
+  if (StorageMode != u"reg" && StorageMode != u"file") return;
+  std::string bytes;
+  const std::optional<WideString> stored = readStoredUsers(bytes);
+  if (!stored) return;
   Users.CdromId = TrackingId;
-  if (!text.empty() && !Users.LoadFromXml(text)) unreadableUsers_ = path;
+  Users.LoadFromXml(*stored);
 }
 
 WideString TLMSAPI::EmptyTrackingXml(const WideString& login) {

@@ -75,7 +75,13 @@ class TLMSAPI {
   bool ParseTrackingsUtf8(const Utf8String& text);
   void AddSession(std::unique_ptr<TSessionTracking> session);
 
+  // The stored users followed by the ones added here and not stored yet.
   void LoadUsers();
+  // Stores the users: under the lock of the list, the stored list is read
+  // again and the users added here since the last save join it, so that a
+  // list never read here, or grown by another process meanwhile, keeps
+  // every learner. When the list cannot be read or locked, nothing is
+  // written and the additions wait for the next save.
   void SaveUsers();
   // The stored trackings document of login; the empty-tracking form when
   // nothing is stored. reformat writes its root element out indented.
@@ -97,21 +103,33 @@ class TLMSAPI {
   // user's hive location followed by their key, case-folded; empty for a
   // mode that stores no trackings.
   WideString StoreLockName() const;
+  // The name of the lock on the users of the course: their place, the way
+  // StoreLockName names a place, and a line of its own, which no learner's
+  // place holds.
+  WideString UsersLockName() const;
+  // How long a save of the users waits for another process's save.
+  static constexpr int kUsersWaitMs = 2000;
 
  private:
   WideString today() const;
   // Creates the folder when missing; true when it exists afterwards.
   bool ensureFolder(const WideString& folder);
-  // Stores a document: atomically in a file, or as a registry value.
-  void storeFile(const WideString& folder, const WideString& name,
+  // Stores a document: atomically in a file, or as a registry value. True
+  // when it is stored.
+  bool storeFile(const WideString& folder, const WideString& name,
                  const Utf8String& text);
-  void storeValue(const WideString& key, const WideString& name,
+  bool storeValue(const WideString& key, const WideString& name,
                   const WideString& text);
   std::optional<std::string> readStoredFile(const WideString& path);
+  // The stored users document, empty when there is none; nullopt when it
+  // cannot be read. A file's bytes are kept in bytes as they are.
+  std::optional<WideString> readStoredUsers(std::string& bytes);
   // Keeps the file found unreadable beside it when path, about to be
-  // replaced, is that file, so a damaged history or list of learners can
-  // still be recovered by hand; forgets it then.
+  // replaced, is that file, so a damaged history can still be recovered by
+  // hand; forgets it then.
   void keepUnreadable(WideString& found, const WideString& path);
+  // Writes bytes, an unreadable document about to be replaced, beside path.
+  void keepAside(const WideString& path, const std::string& bytes);
   // Takes the lock called name unless it is held already, releasing the one
   // held before. True when this runtime may write there: the lock is held,
   // or this system has no locks. False when another holds it: the learner
@@ -119,10 +137,8 @@ class TLMSAPI {
   bool claimStore(const WideString& name, int waitMs, const WideString& from);
 
   Context& ctx_;
-  // The tracking file LMSLoad and the users file LoadUsers found unreadable,
-  // if any.
+  // The tracking file LMSLoad found unreadable, if any.
   WideString unreadableTracking_;
-  WideString unreadableUsers_;
   // The learner's store held by this runtime, and its name; the one found
   // held by another process.
   std::unique_ptr<platform::HeldLock> storeLock_;

@@ -43,11 +43,18 @@ WideString TUser::ToXml(const WideString& indent) const {
   return Utf8ToWide(out);
 }
 
-void TUsers::AddUser(const WideString& login, const WideString& password,
-                     const WideString& date) {
+void TUsers::append(const WideString& login, const WideString& password,
+                    const WideString& date) {
   if (login.empty() || password.empty()) return;
   Users.emplace_back(login, password, date, clock_.now(),
                      clock_.regionalSettings());
+}
+
+void TUsers::AddUser(const WideString& login, const WideString& password,
+                     const WideString& date) {
+  const std::size_t before = Users.size();
+  append(login, password, date);
+  if (Users.size() > before) added_.push_back(Users.back());
 }
 
 bool TUsers::LoadFromXml(const WideString& text) {
@@ -56,13 +63,15 @@ bool TUsers::LoadFromXml(const WideString& text) {
   std::unique_ptr<XmlDocument> doc =
       XmlDocument::ParseUtf8(WideToUtf8(controls.hide(text)));
   XmlNode root = doc->root();
-  if (!root) return false;
-  for (XmlNode child : root.childNodes()) {
-    AddUser(controls.restore(child.attribute("login")),
-            controls.restore(child.attribute("password")),
-            controls.restore(child.attribute("date")));
+  if (root) {
+    for (XmlNode child : root.childNodes()) {
+      append(controls.restore(child.attribute("login")),
+             controls.restore(child.attribute("password")),
+             controls.restore(child.attribute("date")));
+    }
   }
-  return true;
+  Users.insert(Users.end(), added_.begin(), added_.end());
+  return static_cast<bool>(root);
 }
 
 Utf8String TUsers::ToXmlUtf8(const WideString& indent) const {

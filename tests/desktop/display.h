@@ -32,8 +32,9 @@ bool HaveProgram(const std::string& name);
 
 // Turns the main loop for about ms milliseconds.
 void PumpFor(int ms);
-// Turns the main loop until done() holds; false after timeoutMs.
-bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 5000);
+// Turns the main loop until done() holds; false after timeoutMs, which is
+// long: what takes milliseconds may take seconds on a busy machine.
+bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 20000);
 
 // Runs steps on a thread of its own while the test's thread is in a
 // dialog's nested loop; the destructor waits for it. A step is a command
@@ -79,7 +80,7 @@ GdkPixbuf* Screenshot(const std::string& savedAs);
 // (a frame may still be on its way); the last one taken, null on failure.
 GdkPixbuf* ScreenshotWhen(const std::string& savedAs,
                           const std::function<bool(GdkPixbuf*)>& shows,
-                          int timeoutMs = 5000);
+                          int timeoutMs = 20000);
 
 // Shell commands for the driver: the test of a visible window titled
 // title, and Return pressed until condition (a shell command) holds. A

@@ -72,7 +72,7 @@ class Scheduler {
       ::_exit(127);
     }
     ::setenv("CUPS_SERVER", socket().c_str(), 1);
-    for (int i = 0; i < 100 && !fs::exists(socket()); ++i) {
+    for (int i = 0; i < 600 && !fs::exists(socket()); ++i) {
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
   }
@@ -94,9 +94,10 @@ class Scheduler {
                                 " -m raw >/dev/null 2>&1";
     return std::system(command.c_str());
   }
-  // The documents the queue received, waiting up to five seconds for one.
+  // The documents the queue received, waiting up to half a minute for one
+  // (seconds on a busy machine).
   std::vector<std::string> jobs() const {
-    for (int i = 0; i < 100; ++i) {
+    for (int i = 0; i < 600; ++i) {
       std::vector<std::string> found;
       for (const auto& entry : fs::directory_iterator(root_ / "out")) {
         std::ifstream in(entry.path(), std::ios::binary);

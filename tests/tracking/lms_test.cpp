@@ -1,7 +1,10 @@
 #include "tracking/lms.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "platform/codepage.h"
@@ -269,6 +272,59 @@ TEST_F(LmsTest, EveryLearnerRemainsAfterTheNextStart) {
             TWideStringArray(std::begin(logins), std::end(logins)));
 }
 
+// Learners stored before stay when others are added: by a runtime that
+// never read the list (the menu's AddUser before any GetUserList), and by
+// two runtimes on one store, as two processes add them. A login added again
+// is a second entry; an entry stored already is never copied.
+TEST_F(LmsTest, AddedLearnersJoinTheStoredOnes) {
+  for (const WideString mode : {u"file", u"reg"}) {
+    SCOPED_TRACE(WideToUtf8(mode));
+    auto runtime = [&] {
+      auto r = std::make_unique<TLMSAPI>(ctx, parcours);
+      r->StorageMode = mode;
+      r->TrackPath = u"C:\\data";
+      r->TrackingId = u"course1";
+      return r;
+    };
+    auto add = [](TLMSAPI& r, const WideString& login) {
+      r.Users.AddUser(login, u"pw", u"");
+      r.SaveUsers();
+    };
+    auto stored = [&] {
+      auto r = runtime();
+      r->LoadUsers();
+      return r->Users.Logins();
+    };
+    auto seed = runtime();
+    for (const WideString login : {u"bob", u"bob", u"carl"})
+      seed->Users.AddUser(login, u"pw", u"");
+    seed->SaveUsers();
+    auto first = runtime();
+    auto second = runtime();
+    second->LoadUsers();
+    add(*first, u"anna");
+    add(*second, u"zoe");
+    add(*first, u"anna");
+    first->SaveUsers();
+    TWideStringArray all{u"bob", u"bob", u"carl", u"anna", u"zoe", u"anna"};
+    EXPECT_EQ(stored(), all);
+    EXPECT_EQ(first->Users.Logins(), all);
+
+    // While another process saves the list, an addition waits for the next
+    // save of this one.
+    auto other = fake.locks.tryLock(first->UsersLockName(), 0);
+    add(*first, u"eve");
+    EXPECT_EQ(stored(), all);
+    other.reset();
+    first->SaveUsers();
+    first->SaveUsers();
+    all.push_back(u"eve");
+    EXPECT_EQ(stored(), all);
+  }
+  EXPECT_NE(log().find("is held by another process: the users added"),
+            std::string::npos);
+}
+
 TEST_F(LmsTest, FailedWritesKeepTheStoredDocument) {
   placeAt(u"file");
   firstVisit();
@@ -424,27 +480,42 @@ TEST_F(LmsTest, TrackInteractionsAndModeDefaults) {
   EXPECT_FALSE(api.TrackInteractions);
 }
 
+// The POSIX platform on a temporary folder: files, registry store, locks.
+struct PosixCourse {
+  explicit PosixCourse(const std::string& dir)
+      : registry(platform::NewSqliteRegistry(dir + "/reg/HKCU.db",
+                                             dir + "/reg/HKLM.db")),
+        locks(platform::NewPosixLocks(dir + "/locks")) {
+    folders.special[5] = Utf8ToWide(dir + "/Documents");
+    files->replaceFile(Utf8ToWide(dir + "/imsmanifest.xml"),
+                       testing::kManifest);
+    parcours.LoadManifest(ctx, Utf8ToWide(dir + "/imsmanifest.xml"));
+  }
+  std::unique_ptr<TLMSAPI> runtime(const WideString& mode,
+                                   const WideString& path) {
+    auto api = std::make_unique<TLMSAPI>(ctx, parcours);
+    api->StorageMode = mode;
+    api->TrackPath = path;
+    api->TrackingId = u"course1";
+    return api;
+  }
+
+  std::unique_ptr<platform::FileSystem> files = platform::NewPosixFileSystem();
+  std::unique_ptr<platform::RegistryStore> registry;
+  platform::FakeSystemFolders folders{*files};
+  platform::FakeClock clock;
+  std::unique_ptr<platform::Locks> locks;
+  platform::Platform p{*registry, folders, *files, clock, *locks};
+  Context ctx{p};
+  TParcours parcours;
+};
+
 TEST(LmsPosix, StoresInARealFolderAndLoadsInAFreshRuntime) {
   char pattern[] = "/tmp/zept-lms-XXXXXX";
   const std::string dir = ::mkdtemp(pattern);
-  auto files = platform::NewPosixFileSystem();
-  auto registry =
-      platform::NewSqliteRegistry(dir + "/reg/HKCU.db", dir + "/reg/HKLM.db");
-  platform::FakeSystemFolders folders(*files);
-  folders.special[5] = Utf8ToWide(dir + "/Documents");
-  platform::FakeClock clock;
-  auto locks = platform::NewPosixLocks(dir + "/locks");
-  platform::Platform p{*registry, folders, *files, clock, *locks};
-  Context ctx(p);
-  files->replaceFile(Utf8ToWide(dir + "/imsmanifest.xml"), testing::kManifest);
-  TParcours parcours;
-  parcours.LoadManifest(ctx, Utf8ToWide(dir + "/imsmanifest.xml"));
-
+  PosixCourse course(dir);
   auto runtime = [&](const WideString& mode) {
-    auto api = std::make_unique<TLMSAPI>(ctx, parcours);
-    api->StorageMode = mode;
-    api->TrackPath = Utf8ToWide(dir) + u"\\store";
-    api->TrackingId = u"course1";
+    auto api = course.runtime(mode, Utf8ToWide(dir) + u"\\store");
     api->Login = u"Łukasz";
     api->LMSLoad();
     return api;
@@ -464,6 +535,53 @@ TEST(LmsPosix, StoresInARealFolderAndLoadsInAFreshRuntime) {
   }
   EXPECT_TRUE(
       std::filesystem::exists(dir + "/store/course1/Łukasz/tracking.xml"));
+  std::filesystem::remove_all(dir);
+}
+
+// Two processes adding learners to one course at the same moment, each
+// saving after every one: no learner of either is lost, none is doubled.
+// (The lock is the same in registry mode; a file store is the quicker.)
+TEST(LmsPosix, TwoProcessesAddingLearnersKeepEveryOne) {
+  char pattern[] = "/tmp/zept-lms-XXXXXX";
+  const std::string dir = ::mkdtemp(pattern);
+  constexpr int kEach = 60;
+  auto addLearners = [&](const std::string& who) {
+    PosixCourse course(dir);
+    auto api = course.runtime(u"file", Utf8ToWide(dir));
+    api->LoadUsers();
+    for (int i = 0; i < kEach; ++i) {
+      api->Users.AddUser(Utf8ToWide(who + std::to_string(i)), u"pw", u"");
+      api->SaveUsers();
+    }
+  };
+  int go[2];
+  ASSERT_EQ(::pipe(go), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    char start = 0;
+    if (::read(go[0], &start, 1) == 1) addLearners("child ");
+    ::_exit(0);
+  }
+  ASSERT_EQ(::write(go[1], "g", 1), 1);
+  addLearners("parent ");
+  int status = -1;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_EQ(status, 0);
+  ::close(go[0]);
+  ::close(go[1]);
+  PosixCourse course(dir);
+  auto api = course.runtime(u"file", Utf8ToWide(dir));
+  api->LoadUsers();
+  TWideStringArray logins = api->Users.Logins();
+  std::sort(logins.begin(), logins.end());
+  TWideStringArray expected;
+  for (const char* who : {"child ", "parent "}) {
+    for (int i = 0; i < kEach; ++i)
+      expected.push_back(Utf8ToWide(who + std::to_string(i)));
+  }
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(logins, expected);
   std::filesystem::remove_all(dir);
 }
 
