@@ -103,6 +103,13 @@ GtkWidget* OnCreate(WebKitWebView* view, WebKitNavigationAction*,
 
 void ConnectPackageView(WebKitWebView* view, GtkWindow* parent,
                         std::function<void(bool)>* onModal) {
+  // Package pages may force composited drawing (a view transition does, as
+  // authoring tools use between screens); a view that refuses acceleration
+  // then shows nothing at all, so these pages get it, in software where
+  // there is no GPU. Set before the view's first load.
+  webkit_settings_set_hardware_acceleration_policy(
+      webkit_web_view_get_settings(view),
+      WEBKIT_HARDWARE_ACCELERATION_POLICY_ALWAYS);
   auto* link = new ViewLink{parent, onModal};
   g_signal_connect_data(view, "script-dialog", G_CALLBACK(OnScriptDialog), link,
                         nullptr, GConnectFlags(0));
