@@ -174,17 +174,24 @@ int RunPackage(Context& ctx, const std::string& path, desktop::MoviePage& page,
       if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     return name;
   };
+  const auto locate =
+      [&](const std::string& asked) -> std::optional<std::string> {
+    if (files.exists(asked)) return asked;
+    if (byLowerName.empty())
+      for (const scorm::PackageEntry& entry : files.entries())
+        byLowerName.emplace(lower(entry.path), entry.path);
+    const auto it = byLowerName.find(lower(asked));
+    if (it == byLowerName.end()) return std::nullopt;
+    return it->second;
+  };
+  player.hasFile = [&](const std::string& path) {
+    return locate(path).has_value();
+  };
   page.onPackageFile = [&](const std::string& asked)
       -> std::optional<desktop::MoviePage::PackageFile> {
-    std::string path = asked;
-    if (!files.exists(path)) {
-      if (byLowerName.empty())
-        for (const scorm::PackageEntry& entry : files.entries())
-          byLowerName.emplace(lower(entry.path), entry.path);
-      const auto it = byLowerName.find(lower(path));
-      if (it == byLowerName.end()) return std::nullopt;
-      path = it->second;
-    }
+    const std::optional<std::string> found = locate(asked);
+    if (!found) return std::nullopt;
+    const std::string& path = *found;
     desktop::MoviePage::PackageFile file;
     file.nativeFile = files.nativeFile(path);
     if (!file.nativeFile.empty()) return file;

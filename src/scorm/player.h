@@ -35,7 +35,8 @@ class Player {
   //   ["start"]                  what to show first
   //   ["login", NAME]            the learner chosen (created when new)
   //   ["menu"]                   the course menu of the learner
-  //   ["launch", ITEM]           an item to play: its URL and neighbours
+  //   ["launch", ITEM]           an item to play: its URL and neighbours,
+  //                              or the launch file the package lacks
   //   ["left"]                   the SCO's page has gone (unloaded)
   // Others answer "". Never throws: a store that fails is reported through
   // onProblem and the answer says so.
@@ -60,6 +61,9 @@ class Player {
   // process has that learner's progress open.
   std::function<bool(const std::string& login, std::string& message)>
       onTakeLearner;
+  // Whether the package holds a file (a package path); unset, every file
+  // is taken to be there.
+  std::function<bool(const std::string& path)> hasFile;
   // The strict record of each session, when it closes.
   std::function<void(const std::string& itemTitle, const std::string& summary)>
       onSessionSummary;

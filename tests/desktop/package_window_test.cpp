@@ -481,4 +481,58 @@ document.addEventListener("click", function () {
   EXPECT_EQ(waitExit(), 0) << Slurp(output());
 }
 
+// An item whose launch page the package lacks is named in the journal and
+// where its page would show; it has not loaded, and an asset is not
+// completed by it. Next leads on to an item that plays.
+TEST_F(PackageWindowTest, AMissingLaunchPageIsNamed) {
+  if (!HaveProgram("import")) GTEST_SKIP() << "ImageMagick's import is missing";
+  std::string manifest = Manifest(
+      "Missing course",
+      {{"M1", "Gone", "m/gone.html", ""}, {"M2", "Here", "m/here.html", ""}});
+  manifest.replace(manifest.find("\"sco\""), 5, "\"asset\"");
+  const fs::path package = writePackage(
+      "missing",
+      {{"imsmanifest.xml", manifest},
+       {"m/here.html", std::string(kScoHead) +
+                           "</head><body><script>A.LMSInitialize(\"\"); "
+                           "report(\"here\");</script></body></html>"}});
+  start("--learner anna --item M1 " + package.string());
+  ASSERT_TRUE(WaitForText(output(),
+                          "Item M1 cannot start: its launch page m/gone.html "
+                          "is missing from the package"));
+  const std::string id = RunCommand(
+      "xdotool search --onlyvisible --name '^Missing course$' | head -1");
+  ASSERT_FALSE(id.empty()) << Slurp(output());
+  const XGeometry window = Geometry(std::stoul(id));
+  // The file's name is written in red where the SCO would show.
+  const auto named = [&](GdkPixbuf* shot) {
+    int red = 0;
+    for (int y = 30; y < 200; ++y)
+      for (int x = 0; x < 600; ++x) {
+        const Rgb p = PixelAt(shot, window.x + x, window.y + y);
+        red += p.r > 150 && p.g < 90 && p.b < 90;
+      }
+    return red > 40;
+  };
+  const std::string file = (root / "missing.png").string();
+  GdkPixbuf* shot = ScreenshotWhen(file, named, 10000);
+  ASSERT_NE(shot, nullptr);
+  EXPECT_TRUE(named(shot)) << file;
+  g_object_unref(shot);
+  // Next, the last but one button of the controls.
+  RunCommand("xdotool mousemove --window " + id.substr(0, id.find('\n')) + " " +
+             std::to_string(window.width - 186) + " " +
+             std::to_string(window.height - 20) + " click 1");
+  ASSERT_TRUE(waitResults(package, "\"here\""));
+  const std::string said = Slurp(output());
+  EXPECT_EQ(said.find("Item M1 has loaded"), std::string::npos) << said;
+  EXPECT_NE(said.find("Item M2 has loaded"), std::string::npos) << said;
+  const std::string stored = results(package);
+  EXPECT_NE(stored.find("\"cmi.core.lesson_status\": \"not attempted\""),
+            std::string::npos)
+      << stored;
+  signal(SIGTERM);
+  EXPECT_EQ(waitExit(), 0) << Slurp(output());
+}
+
 }  // namespace
