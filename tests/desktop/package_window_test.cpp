@@ -535,4 +535,35 @@ TEST_F(PackageWindowTest, AMissingLaunchPageIsNamed) {
   EXPECT_EQ(waitExit(), 0) << Slurp(output());
 }
 
+// A SCORM 2004 package is refused, where the learner looks, with its
+// version: its SCOs would play with nothing recorded.
+TEST_F(PackageWindowTest, AScorm2004PackageIsRefusedWithItsVersion) {
+  std::string manifest =
+      Manifest("Later course", {{"L1", "One", "l.html", ""}});
+  manifest.replace(manifest.find("<schemaversion>1.2"), 18,
+                   "<schemaversion>2004 4th Edition");
+  const fs::path package = writePackage(
+      "later", {{"imsmanifest.xml", manifest}, {"l.html", kScoHead}});
+  start("--learner anna " + package.string());
+  ASSERT_TRUE(WaitForText(output(), package.string() +
+                                        " is a SCORM 2004 package (2004 4th "
+                                        "Edition). zept plays SCORM 1.2 "
+                                        "packages only"));
+  // The message box is answered with the keyboard.
+  int status = 1;
+  for (int waited = 0; waited < 20000 && status != 0; waited += 200) {
+    const std::string id =
+        RunCommand("xdotool search --onlyvisible --name '^Zept$' | head -1");
+    if (!id.empty())
+      RunCommand("xdotool windowfocus --sync " + id.substr(0, id.find('\n')) +
+                     " key Return",
+                 &status);
+    else
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  }
+  EXPECT_EQ(waitExit(), 1) << Slurp(output());
+  EXPECT_FALSE(fs::exists(root / "data" / "zept" / "packages"))
+      << "nothing is stored";
+}
+
 }  // namespace
