@@ -138,6 +138,7 @@ int RunPackage(Context& ctx, const std::string& path, desktop::MoviePage& page,
   gtk_container_add(GTK_CONTAINER(window.movieArea()), page.widget());
   desktop::ConnectPackageView(WEBKIT_WEB_VIEW(page.widget()),
                               window.gtkWindow(), nullptr);
+  desktop::LetPackageViewDraw(WEBKIT_WEB_VIEW(page.widget()));
 
   scorm::Player player(manifest, *store,
                        {options.strict, options.learner, options.item});

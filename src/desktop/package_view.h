@@ -10,10 +10,13 @@
 
 namespace zept::desktop {
 
-// Connects the view's script dialogs and new windows, and lets it draw
-// composited; the dialogs belong to parent. onModal runs with true before a
-// dialog runs and false after.
+// Connects the view's script dialogs and new windows; the dialogs belong
+// to parent. onModal runs with true before a dialog runs and false after.
 void ConnectPackageView(WebKitWebView* view, GtkWindow* parent,
                         std::function<void(bool)>* onModal);
+
+// Lets the view (and the windows its pages open) draw what package pages
+// draw composited; before its first load.
+void LetPackageViewDraw(WebKitWebView* view);
 
 }  // namespace zept::desktop
