@@ -81,6 +81,7 @@ PackageSession::PackageSession(Context& ctx, desktop::MoviePage& page,
                     (window_.screenHeight() - height) / 2, width, height);
   gtk_container_add(GTK_CONTAINER(window_.movieArea()), page.widget());
   views_.connect(WEBKIT_WEB_VIEW(page.widget()));
+  desktop::LetPackageViewDraw(WEBKIT_WEB_VIEW(page.widget()));
   views_.onNote = [this](const std::string& line) { note(line); };
 
   player_.onNote = [this](const std::string& line) { note(line); };
@@ -94,6 +95,9 @@ PackageSession::PackageSession(Context& ctx, desktop::MoviePage& page,
   };
   player_.onRetryStore = [this](const std::string& why) {
     return retryStore(why);
+  };
+  player_.hasFile = [this](const std::string& path) {
+    return locate(path).has_value();
   };
   player_.onSessionSummary = [this](const std::string& title,
                                     const std::string& summary) {
@@ -168,17 +172,21 @@ bool PackageSession::takeLearner(const std::string& login, std::string& why) {
 
 // Packages made on systems whose names ignore case refer to "Index.html"
 // for "index.html": a name not found as written is looked up that way.
+std::optional<std::string> PackageSession::locate(const std::string& asked) {
+  if (files_.exists(asked)) return asked;
+  if (byLowerName_.empty())
+    for (const scorm::PackageEntry& entry : files_.entries())
+      byLowerName_.emplace(AsciiLower(entry.path), entry.path);
+  const auto it = byLowerName_.find(AsciiLower(asked));
+  if (it == byLowerName_.end()) return std::nullopt;
+  return it->second;
+}
+
 std::optional<desktop::MoviePage::PackageFile> PackageSession::packageFile(
     const std::string& asked) {
-  std::string path = asked;
-  if (!files_.exists(path)) {
-    if (byLowerName_.empty())
-      for (const scorm::PackageEntry& entry : files_.entries())
-        byLowerName_.emplace(AsciiLower(entry.path), entry.path);
-    const auto it = byLowerName_.find(AsciiLower(path));
-    if (it == byLowerName_.end()) return std::nullopt;
-    path = it->second;
-  }
+  const std::optional<std::string> found = locate(asked);
+  if (!found) return std::nullopt;
+  const std::string& path = *found;
   desktop::MoviePage::PackageFile file;
   file.nativeFile = files_.nativeFile(path);
   if (!file.nativeFile.empty()) return file;

@@ -48,6 +48,9 @@ class PackageSession {
   // is escaped, so no page can write a line of its own.
   void note(const std::string& line);
   bool takeLearner(const std::string& login, std::string& why);
+  // The package's own name of a file asked for, found regardless of case
+  // when not as written.
+  std::optional<std::string> locate(const std::string& asked);
   std::optional<desktop::MoviePage::PackageFile> packageFile(
       const std::string& asked);
   // What the page sent: a call of window.API, or one of zept's screens

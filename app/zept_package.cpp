@@ -72,6 +72,13 @@ int RunPackage(Context& ctx, const std::string& path, desktop::MoviePage& page,
     } catch (const scorm::EManifestError& e) {
       return fail(files.location() + "/imsmanifest.xml: " + e.what());
     }
+    // Its SCOs would find no API of their version and play untracked.
+    if (!manifest.scorm2004.empty())
+      return fail(files.location() + " is a SCORM 2004 package (" +
+                  manifest.scorm2004 +
+                  "). zept plays SCORM 1.2 packages only, so it is not "
+                  "opened: the learner's progress in it would not be "
+                  "recorded.");
     scorm::CourseStore found = scorm::OpenCourseStore(
         scorm::DataFolder(ctx.platform.folders), manifest, files);
     key = found.key;

@@ -1,6 +1,8 @@
 #include "desktop/package_view.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 
 namespace zept::desktop {
@@ -140,6 +142,33 @@ std::size_t PackageViews::closeDialogs() {
   for (GtkWidget* box : dialogs_)
     gtk_dialog_response(GTK_DIALOG(box), GTK_RESPONSE_CANCEL);
   return dialogs_.size();
+}
+
+void LetPackageViewDraw(WebKitWebView* view) {
+  // Package pages may force composited drawing (a view transition does, as
+  // authoring tools use between screens); a view that refuses acceleration
+  // then shows nothing at all, so these pages get it, in software where
+  // there is no GPU. Set before the view's first load.
+  webkit_settings_set_hardware_acceleration_policy(
+      webkit_web_view_get_settings(view),
+      WEBKIT_HARDWARE_ACCELERATION_POLICY_ALWAYS);
+  // With composited drawing turned off from the environment, WebKit ends the
+  // program when a view transition starts: the pages go without them, as in
+  // browsers that have none.
+  bool off = false;
+  for (const char* name :
+       {"WEBKIT_DISABLE_COMPOSITING_MODE", "WEBKIT_DISABLE_DMABUF_RENDERER"}) {
+    const char* value = std::getenv(name);
+    off = off || (value && *value && std::strcmp(value, "0") != 0);
+  }
+  if (!off) return;
+  WebKitUserScript* script = webkit_user_script_new(
+      "try { delete Document.prototype.startViewTransition; } catch (e) {}",
+      WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
+      WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
+  webkit_user_content_manager_add_script(
+      webkit_web_view_get_user_content_manager(view), script);
+  webkit_user_script_unref(script);
 }
 
 }  // namespace zept::desktop

@@ -56,4 +56,8 @@ class PackageViews {
   bool closing_ = false;
 };
 
+// Lets the view (and the windows its pages open) draw what package pages
+// draw composited; before its first load.
+void LetPackageViewDraw(WebKitWebView* view);
+
 }  // namespace zept::desktop

@@ -483,6 +483,48 @@ class Reader {
   bool tooMany_ = false;
 };
 
+// The namespaces of SCORM 2004's own elements: content packaging,
+// sequencing and navigation.
+bool Is2004Namespace(const xmlNs* ns) {
+  if (!ns || !ns->href) return false;
+  const std::string uri =
+      AsciiLower(reinterpret_cast<const char*>(ns->href));
+  for (const char* part : {"adlcp_v1p3", "adlseq_v1p3", "adlnav_v1p3",
+                           "imsglobal.org/xsd/imsss"}) {
+    if (uri.find(part) != std::string::npos) return true;
+  }
+  return false;
+}
+
+// See Manifest::scorm2004. A schemaversion of 1.2 stands against stray 2004
+// namespaces: a package that says it is 1.2 plays as before.
+std::string Scorm2004(const xmlNode* root) {
+  const std::string version =
+      Text(Child(Child(root, "metadata"), "schemaversion"));
+  if (version == "1.2") return "";
+  if ((version.size() >= 4 && SameLetters(version.substr(0, 4), "2004")) ||
+      SameLetters(version, "CAM 1.3") || version == "1.3")
+    return version;
+  // Every element, in document order, without recursion.
+  const xmlNode* node = root;
+  while (node) {
+    if (node->type == XML_ELEMENT_NODE) {
+      for (const xmlNs* ns = node->nsDef; ns; ns = ns->next) {
+        if (Is2004Namespace(ns))
+          return std::string("namespace ") +
+                 reinterpret_cast<const char*>(ns->href);
+      }
+    }
+    if (node->children && node->type == XML_ELEMENT_NODE) {
+      node = node->children;
+      continue;
+    }
+    while (node && node != root && !node->next) node = node->parent;
+    node = node && node != root ? node->next : nullptr;
+  }
+  return "";
+}
+
 void AddLaunchable(const std::vector<Item>& items,
                    std::vector<const Item*>& out) {
   for (const Item& item : items) {
@@ -505,12 +547,15 @@ Manifest ReadManifest(const std::string& bytes) {
   }
   Manifest manifest;
   Reader(manifest).read(root);
-  // Names from the document may hold line breaks; a problem stays one line.
-  for (std::string& problem : manifest.problems) {
-    for (char& c : problem) {
+  manifest.scorm2004 = Scorm2004(root).substr(0, 200);
+  // Text from the document may hold line breaks; a message stays one line.
+  const auto oneLine = [](std::string& text) {
+    for (char& c : text) {
       if (static_cast<unsigned char>(c) < 0x20) c = ' ';
     }
-  }
+  };
+  for (std::string& problem : manifest.problems) oneLine(problem);
+  oneLine(manifest.scorm2004);
   return manifest;
 }
 

@@ -49,6 +49,10 @@ struct Manifest {
   std::string title;
   std::string organization;  // its identifier; "" for a package without one
   std::vector<Item> items;
+  // What makes it a SCORM 2004 package, which zept does not play: the
+  // version its metadata names ("2004 4th Edition", "CAM 1.3"), else a
+  // namespace only 2004 packages use ("namespace URI"); "" for SCORM 1.2.
+  std::string scorm2004;
   // Faults that leave the rest playable, one line each, naming the place
   // ("line 12: item ITEM2 names resource RES9, which is missing").
   std::vector<std::string> problems;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <exception>
 
+#include "scorm/package.h"
 #include "scorm/results.h"
 #include "util/utf8.h"
 
@@ -358,6 +359,27 @@ std::string Player::launch(const std::string& identifier) {
                       lastProblem_ +
                       "). It is kept; try again once it can be saved.") +
            "}";
+  const auto at = std::find(launchable_.begin(), launchable_.end(), item);
+  const auto neighbours = [&](std::string& out) {
+    Field(out, "title", item->title.empty() ? item->identifier : item->title);
+    Field(out, "previous",
+          at == launchable_.begin() ? "" : (*(at - 1))->identifier);
+    Field(out, "next",
+          at + 1 == launchable_.end() ? "" : (*(at + 1))->identifier);
+  };
+  // An item whose page is not there gets no session: nothing it cannot
+  // show is attempted or, for an asset, completed.
+  const std::optional<std::string> file =
+      PackagePath("", item->launch.substr(0, item->launch.find_first_of("?#")));
+  if (hasFile && file && !hasFile(*file)) {
+    if (onNote)
+      onNote("Item " + identifier + " cannot start: its launch page " + *file +
+             " is missing from the package");
+    std::string out = "{\"ok\":true";
+    Field(out, "missing", *file);
+    neighbours(out);
+    return out + "}";
+  }
   RuntimeOptions options;
   options.strict = options_.strict;
   runtime_ = std::make_unique<Runtime>(
@@ -376,14 +398,9 @@ std::string Player::launch(const std::string& identifier) {
       store_.save(learner_, identifier, values);
     }
   }
-  const auto at = std::find(launchable_.begin(), launchable_.end(), item);
   std::string out = "{\"ok\":true";
   Field(out, "url", LaunchUrl(item->launch));
-  Field(out, "title", item->title.empty() ? item->identifier : item->title);
-  Field(out, "previous",
-        at == launchable_.begin() ? "" : (*(at - 1))->identifier);
-  Field(out, "next",
-        at + 1 == launchable_.end() ? "" : (*(at + 1))->identifier);
+  neighbours(out);
   out += ",\"launch\":" + JsonString(std::to_string(launches_));
   out += ",\"values\":{";
   bool first = true;

@@ -42,7 +42,8 @@ class Player {
   //   ["launch", ITEM]           an item to play: its URL, neighbours, the
   //                              launch's number and the values LMSGetValue
   //                              would give now (for calls the page can only
-  //                              post while it is left)
+  //                              post while it is left); or the launch file
+  //                              the package lacks
   //   ["api-too-large", LAUNCH, FUNCTION]
   //                              a call the page refused as too large: the
   //                              runtime's error says so
@@ -76,6 +77,9 @@ class Player {
   // Asked when what the learner did could not be stored as a session
   // closed (why: the store's message): true to try again at once.
   std::function<bool(const std::string& why)> onRetryStore;
+  // Whether the package holds a file (a package path); unset, every file
+  // is taken to be there.
+  std::function<bool(const std::string& path)> hasFile;
   // The strict record of each session, when it closes.
   std::function<void(const std::string& itemTitle, const std::string& summary)>
       onSessionSummary;

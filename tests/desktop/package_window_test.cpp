@@ -138,9 +138,10 @@ class PackageWindowTest : public ::testing::Test {
            " NO_AT_BRIDGE=1 DBUS_SESSION_BUS_ADDRESS=disabled: ";
   }
 
-  // zept started in the background; its output goes to root/zept.out.
-  void start(const std::string& arguments) {
-    const std::string command = environment() + "exec " ZEPT_BINARY " " +
+  // zept started in the background, with more of the environment if given
+  // ("NAME=VALUE "); its output goes to root/zept.out.
+  void start(const std::string& arguments, const std::string& more = "") {
+    const std::string command = environment() + more + "exec " ZEPT_BINARY " " +
                                 arguments + " >" + output().string() + " 2>&1";
     running_ = ::fork();
     if (running_ == 0) {
@@ -645,6 +646,163 @@ setTimeout(function () { alert("Read this first"); }, 100);
   EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(10));
   EXPECT_NE(results(package).find("\"unloaded\""), std::string::npos)
       << results(package);
+}
+
+// What authoring tools draw with: layers larger than the window, transforms
+// and will-change, and a click that changes the page in a view transition,
+// which draws composited. The SCO's frame shows the page after it, and
+// zept's own screens around it still draw; also where the environment turns
+// composited drawing off (the page then changes without the transition).
+TEST_F(PackageWindowTest, ACompositedScoDrawsAfterAViewTransition) {
+  if (!HaveProgram("import")) GTEST_SKIP() << "ImageMagick's import is missing";
+  const std::string page = std::string(kScoHead) + R"(<style>
+html, body { margin: 0; height: 100%; overflow: hidden; }
+#back { position: absolute; width: 2400px; height: 2400px; background: #c03020;
+        will-change: transform; transform: translate3d(0, 0, 0); }
+#card { position: absolute; left: 40px; top: 40px; width: 300px; height: 200px;
+        background: #2050c0; will-change: transform; transition: transform .2s; }
+.moved #card { transform: translateX(400px); }
+.moved #back { background: #20a040; }
+</style></head><body><div id="back"></div><div id="card"></div><script>
+A.LMSInitialize("");
+report("ready");
+document.addEventListener("click", function () {
+  var move = function () { document.body.className = "moved"; };
+  document.startViewTransition ? document.startViewTransition(move) : move();
+  report("clicked");
+});
+</script></body></html>)";
+  const auto near = [](Rgb p, Rgb q) {
+    return std::abs(p.r - q.r) + std::abs(p.g - q.g) + std::abs(p.b - q.b) < 24;
+  };
+  const Rgb green{32, 160, 64}, blue{32, 80, 192};
+  int run = 0;
+  for (const std::string more : {"", "WEBKIT_DISABLE_COMPOSITING_MODE=1 "}) {
+    SCOPED_TRACE(more);
+    // A package of its own each time (its store goes by its content).
+    const std::string name = "composited" + std::to_string(++run);
+    const fs::path package = writePackage(
+        name,
+        {{"imsmanifest.xml", Manifest("Composited course",
+                                      {{"V1", "Layers", "v/index.html", ""}})},
+         {"v/index.html", page + "<!-- " + name + " -->"}});
+    start("--learner anna --item V1 " + package.string(), more);
+    ASSERT_TRUE(waitResults(package, "\"ready\""));
+    const std::string id = RunCommand(
+        "xdotool search --onlyvisible --name '^Composited course$' | head -1");
+    ASSERT_FALSE(id.empty()) << Slurp(output());
+    const XGeometry window = Geometry(std::stoul(id));
+    RunCommand("xdotool mousemove --window " + id.substr(0, id.find('\n')) +
+               " 900 500 click 1");
+    ASSERT_TRUE(waitResults(package, "\"clicked\""));
+    // Points of the window: the frame starts below zept's header.
+    const auto at = [&](GdkPixbuf* shot, int x, int y) {
+      return PixelAt(shot, window.x + x, window.y + y);
+    };
+    const std::string file = (root / (name + ".png")).string();
+    GdkPixbuf* shot = ScreenshotWhen(
+        file,
+        [&](GdkPixbuf* p) {
+          return near(at(p, 900, 500), green) && near(at(p, 590, 170), blue);
+        },
+        15000);
+    ASSERT_NE(shot, nullptr);
+    EXPECT_TRUE(near(at(shot, 900, 500), green)) << file;
+    EXPECT_TRUE(near(at(shot, 190, 170), green)) << "the card has moved";
+    EXPECT_TRUE(near(at(shot, 590, 170), blue)) << file;
+    // The header is zept's own, not the window's bare background.
+    const Rgb header = at(shot, 300, 8);
+    EXPECT_FALSE(near(header, {246, 245, 244})) << file;
+    EXPECT_FALSE(near(header, green)) << file;
+    g_object_unref(shot);
+    signal(SIGTERM);
+    EXPECT_EQ(waitExit(), 0) << Slurp(output());
+  }
+}
+
+// An item whose launch page the package lacks is named in the journal and
+// where its page would show; it has not loaded, and an asset is not
+// completed by it. Next leads on to an item that plays.
+TEST_F(PackageWindowTest, AMissingLaunchPageIsNamed) {
+  if (!HaveProgram("import")) GTEST_SKIP() << "ImageMagick's import is missing";
+  std::string manifest = Manifest(
+      "Missing course",
+      {{"M1", "Gone", "m/gone.html", ""}, {"M2", "Here", "m/here.html", ""}});
+  manifest.replace(manifest.find("\"sco\""), 5, "\"asset\"");
+  const fs::path package = writePackage(
+      "missing",
+      {{"imsmanifest.xml", manifest},
+       {"m/here.html", std::string(kScoHead) +
+                           "</head><body><script>A.LMSInitialize(\"\"); "
+                           "report(\"here\");</script></body></html>"}});
+  start("--learner anna --item M1 " + package.string());
+  ASSERT_TRUE(WaitForText(output(),
+                          "Item M1 cannot start: its launch page m/gone.html "
+                          "is missing from the package"));
+  const std::string id = RunCommand(
+      "xdotool search --onlyvisible --name '^Missing course$' | head -1");
+  ASSERT_FALSE(id.empty()) << Slurp(output());
+  const XGeometry window = Geometry(std::stoul(id));
+  // The file's name is written in red where the SCO would show.
+  const auto named = [&](GdkPixbuf* shot) {
+    int red = 0;
+    for (int y = 30; y < 200; ++y)
+      for (int x = 0; x < 600; ++x) {
+        const Rgb p = PixelAt(shot, window.x + x, window.y + y);
+        red += p.r > 150 && p.g < 90 && p.b < 90;
+      }
+    return red > 40;
+  };
+  const std::string file = (root / "missing.png").string();
+  GdkPixbuf* shot = ScreenshotWhen(file, named, 10000);
+  ASSERT_NE(shot, nullptr);
+  EXPECT_TRUE(named(shot)) << file;
+  g_object_unref(shot);
+  // Next, the last but one button of the controls.
+  RunCommand("xdotool mousemove --window " + id.substr(0, id.find('\n')) + " " +
+             std::to_string(window.width - 186) + " " +
+             std::to_string(window.height - 20) + " click 1");
+  ASSERT_TRUE(waitResults(package, "\"here\""));
+  const std::string said = Slurp(output());
+  EXPECT_EQ(said.find("Item M1 has loaded"), std::string::npos) << said;
+  EXPECT_NE(said.find("Item M2 has loaded"), std::string::npos) << said;
+  const std::string stored = results(package);
+  EXPECT_NE(stored.find("\"cmi.core.lesson_status\": \"not attempted\""),
+            std::string::npos)
+      << stored;
+  signal(SIGTERM);
+  EXPECT_EQ(waitExit(), 0) << Slurp(output());
+}
+
+// A SCORM 2004 package is refused, where the learner looks, with its
+// version: its SCOs would play with nothing recorded.
+TEST_F(PackageWindowTest, AScorm2004PackageIsRefusedWithItsVersion) {
+  std::string manifest =
+      Manifest("Later course", {{"L1", "One", "l.html", ""}});
+  manifest.replace(manifest.find("<schemaversion>1.2"), 18,
+                   "<schemaversion>2004 4th Edition");
+  const fs::path package = writePackage(
+      "later", {{"imsmanifest.xml", manifest}, {"l.html", kScoHead}});
+  start("--learner anna " + package.string());
+  ASSERT_TRUE(WaitForText(output(), package.string() +
+                                        " is a SCORM 2004 package (2004 4th "
+                                        "Edition). zept plays SCORM 1.2 "
+                                        "packages only"));
+  // The message box is answered with the keyboard.
+  int status = 1;
+  for (int waited = 0; waited < 20000 && status != 0; waited += 200) {
+    const std::string id =
+        RunCommand("xdotool search --onlyvisible --name '^Zept$' | head -1");
+    if (!id.empty())
+      RunCommand("xdotool windowfocus --sync " + id.substr(0, id.find('\n')) +
+                     " key Return",
+                 &status);
+    else
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  }
+  EXPECT_EQ(waitExit(), 1) << Slurp(output());
+  EXPECT_FALSE(fs::exists(root / "data" / "zept" / "packages"))
+      << "nothing is stored";
 }
 
 }  // namespace

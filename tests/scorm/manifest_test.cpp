@@ -236,6 +236,55 @@ TEST(ManifestTest, LaunchableItemsAreTheTreeInOrder) {
   EXPECT_EQ(manifest.items[0].children[0].line, 4);
 }
 
+// A SCORM 2004 package is told by its metadata's version, else by a
+// namespace of 2004's own; one that says it is 1.2 is read as 1.2.
+TEST(ManifestTest, Scorm2004PackagesAreRecognised) {
+  const std::string metadata = "<metadata><schema>ADL SCORM</schema>";
+  const std::string org = Org("<item identifier=\"I1\" identifierref=\"R1\"/>");
+  const std::string sequencing =
+      "<organizations default=\"O1\"><organization identifier=\"O1\">"
+      "<title>C</title><item identifier=\"I1\" identifierref=\"R1\"/>"
+      "<imsss:sequencing xmlns:imsss=\"http://www.imsglobal.org/xsd/imsss\"/>"
+      "</organization></organizations>";
+  const std::pair<std::string, std::string> cases[] = {
+      {Doc(metadata + "<schemaversion>1.2</schemaversion></metadata>" + org +
+           kResources),
+       ""},
+      {Doc(org + kResources), ""},
+      {Doc(metadata + "<schemaversion> 1.2 </schemaversion></metadata>" + org +
+               kResources,
+           " xmlns:adlseq=\"http://www.adlnet.org/xsd/adlseq_v1p3\""),
+       ""},
+      {"<?xml version=\"1.0\"?>\n<manifest identifier=\"M\" "
+       "xmlns=\"http://www.imsglobal.org/xsd/imscp_v1p1\" "
+       "xmlns:adlcp=\"http://www.adlnet.org/xsd/adlcp_v1p3\" "
+       "xmlns:adlseq=\"http://www.adlnet.org/xsd/adlseq_v1p3\" "
+       "xmlns:adlnav=\"http://www.adlnet.org/xsd/adlnav_v1p3\" "
+       "xmlns:imsss=\"http://www.imsglobal.org/xsd/imsss\">" +
+           metadata + "<schemaversion>2004 4th Edition</schemaversion>" +
+           "</metadata>" + org + kResources + "</manifest>",
+       "2004 4th Edition"},
+      {Doc(metadata + "<schemaversion>2004 3rd Edition</schemaversion>" +
+           "</metadata>" + org + kResources),
+       "2004 3rd Edition"},
+      {Doc(metadata + "<schemaversion>CAM 1.3</schemaversion></metadata>" +
+           org + kResources),
+       "CAM 1.3"},
+      {Doc(org + kResources,
+           " xmlns:adlnav=\"http://www.adlnet.org/xsd/adlnav_v1p3\""),
+       "namespace http://www.adlnet.org/xsd/adlnav_v1p3"},
+      {Doc(metadata + "<schemaversion>1.1</schemaversion></metadata>" +
+           sequencing + kResources),
+       "namespace http://www.imsglobal.org/xsd/imsss"},
+  };
+  for (const auto& [xml, version] : cases) {
+    SCOPED_TRACE(xml);
+    const Manifest manifest = ReadManifest(xml);
+    EXPECT_EQ(manifest.scorm2004, version);
+    EXPECT_EQ(LaunchableItems(manifest).size(), 1u);
+  }
+}
+
 TEST(ManifestTest, HostileNestingIsCutAtItsBound) {
   std::string items;
   for (int i = 0; i < 200; ++i)

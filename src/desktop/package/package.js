@@ -252,6 +252,16 @@ function launch(id) {
     $("previous").disabled = !answer.previous;
     $("next").disabled = !answer.next;
     show("player");
+    // A launch page the package lacks is named where the SCO would show;
+    // no page loads, so none is said to have loaded.
+    const missing = answer.missing || "";
+    $("missing").hidden = !missing;
+    frame.hidden = !!missing;
+    if (missing) {
+      $("missing-file").textContent = missing;
+      (answer.next ? $("next") : $("to-menu")).focus();
+      return;
+    }
     launchedAt = performance.now();
     frame.src = answer.url;
     frame.focus();
