@@ -34,6 +34,7 @@
     return blob;
   };
   const packageUrl = (value) => {
+    if (String(value).trim() === "") return null;
     try {
       const url = new URL(String(value), document.baseURI);
       return url.protocol === "zept:" ? url.href : null;
@@ -133,6 +134,13 @@
       return state && state.enough && now === 3 && srcOf(this) ? 4 : now;
     },
   });
+  Element.prototype.removeAttribute = function (name) {
+    if (this instanceof HTMLMediaElement && String(name).toLowerCase() === "src") {
+      abortPlay(taken.get(this), "The source was removed.");
+      taken.delete(this);
+    }
+    return nativeRemoveAttribute.call(this, name);
+  };
   media.play = function () {
     const state = taken.get(this);
     if (!state || state.blob !== null) return nativePlay.call(this);
