@@ -417,9 +417,10 @@ report(window.opener ? "opened" : "no opener");
 }
 
 // Narrated pages: an MP3 and an MP4 (H.264 and AAC) play to their end
-// through the scheme, with no sound card; the page reads back the URL it
-// set. The media are encoded here by GStreamer's own tools, from its test
-// sources.
+// through the scheme, with no sound card: one started by a script, one by
+// autoplay after a <source> the package lacks. The page reads back the URL
+// it set. The media are encoded here by GStreamer's own tools, from its
+// test sources.
 TEST_F(PackageWindowTest, AudioAndVideoPlayToTheirEnd) {
   if (!HaveProgram("gst-launch-1.0"))
     GTEST_SKIP() << "gst-launch-1.0 (gstreamer1.0-tools) is not installed";

@@ -58,7 +58,8 @@
     nativeRemoveAttribute.call(element, "src");
     const settle = (src) => {
       nativeSetAttribute.call(element, "src", src);
-      if (src === state.blob) element.addEventListener("canplay", () => enough(element, state), {once: true});
+      if (src === state.blob)
+        element.addEventListener("canplay", () => enough(element, state), {once: true});
       const play = state.play;
       state.play = null;
       if (play) nativePlay.call(element).then(play.resolve, play.reject);
