@@ -41,9 +41,14 @@ MoviePage::MoviePage(std::string ruffleDir, std::vector<std::string> roots)
   content_.reset(webkit_user_content_manager_new());
   startFilter();
 
+  // Narrated pages start their sound themselves, with no click first.
+  GObjectPtr<WebKitWebsitePolicies> policies(WEBKIT_WEBSITE_POLICIES(
+      g_object_new(WEBKIT_TYPE_WEBSITE_POLICIES, "autoplay",
+                   WEBKIT_AUTOPLAY_ALLOW, nullptr)));
   view_ = GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context",
                                   context_.get(), "user-content-manager",
-                                  content_.get(), nullptr));
+                                  content_.get(), "website-policies",
+                                  policies.get(), nullptr));
   viewRef_.reset(GTK_WIDGET(g_object_ref_sink(view_)));
   gtk_widget_show(view_);
   WebKitSettings* settings =

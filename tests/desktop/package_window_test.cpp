@@ -805,4 +805,61 @@ TEST_F(PackageWindowTest, AScorm2004PackageIsRefusedWithItsVersion) {
       << "nothing is stored";
 }
 
+// Narrated pages: an MP3 and an MP4 (H.264 and AAC) play to their end
+// through the scheme, with no sound card: one started by a script, one by
+// autoplay after a <source> the package lacks. The page reads back the URL
+// it set. The media are encoded here by GStreamer's own tools, from its
+// test sources.
+TEST_F(PackageWindowTest, AudioAndVideoPlayToTheirEnd) {
+  if (!HaveProgram("gst-launch-1.0"))
+    GTEST_SKIP() << "gst-launch-1.0 (gstreamer1.0-tools) is not installed";
+  const fs::path package = writePackage(
+      "media",
+      {{"imsmanifest.xml",
+        Manifest("Media course", {{"V1", "Narrated", "v/index.html", ""}})},
+       {"v/index.html", std::string(kScoHead) + R"(</head><body>
+<video id="mp4" width="160" height="120" autoplay>
+<source src="clip.webm" type="video/webm"><source src="clip.mp4" type="video/mp4">
+</video>
+<script>
+A.LMSInitialize("");
+var ended = [];
+function watch(id, media) {
+  media.addEventListener("ended", function () {
+    ended.push(id);
+    if (ended.length == 2) report("ended " + ended.sort().join(" "));
+  });
+  media.addEventListener("error", function () {
+    report(id + " error " + media.error.code + " " + media.error.message);
+  });
+}
+watch("mp4", document.getElementById("mp4"));
+var narration = new Audio("tone.mp3");
+watch(/tone\.mp3$/.test(narration.src) ? "mp3" : narration.src, narration);
+narration.play();
+</script></body></html>)"}});
+  // A quarter of a second each: twelve buffers of 1024 samples, twelve
+  // frames at 48 per second.
+  const std::string tone =
+      "audiotestsrc num-buffers=12 ! audio/x-raw,rate=44100,channels=1 ! "
+      "audioconvert ! ";
+  const std::string media = (package / "v").string();
+  int status = 1;
+  RunCommand("gst-launch-1.0 -q " + tone +
+                 "lamemp3enc ! filesink location=" + media + "/tone.mp3 2>&1",
+             &status);
+  ASSERT_EQ(status, 0);
+  RunCommand(
+      "gst-launch-1.0 -q videotestsrc num-buffers=12 ! "
+      "video/x-raw,width=160,height=120,framerate=48/1 ! openh264enc ! "
+      "h264parse ! mp4mux name=mux ! filesink location=" +
+          media + "/clip.mp4 " + tone + "voaacenc ! aacparse ! mux. 2>&1",
+      &status);
+  ASSERT_EQ(status, 0);
+  start("--learner anna --item V1 " + package.string());
+  EXPECT_TRUE(waitResults(package, "\"ended mp3 mp4\"", 10000));
+  signal(SIGTERM);
+  EXPECT_EQ(waitExit(), 0) << Slurp(output());
+}
+
 }  // namespace
