@@ -487,8 +487,7 @@ class Reader {
 // sequencing and navigation.
 bool Is2004Namespace(const xmlNs* ns) {
   if (!ns || !ns->href) return false;
-  const std::string uri =
-      AsciiLower(reinterpret_cast<const char*>(ns->href));
+  const std::string uri = AsciiLower(reinterpret_cast<const char*>(ns->href));
   for (const char* part : {"adlcp_v1p3", "adlseq_v1p3", "adlnav_v1p3",
                            "imsglobal.org/xsd/imsss"}) {
     if (uri.find(part) != std::string::npos) return true;
