@@ -93,13 +93,11 @@ void PackageViews::OnReadyToShow(WebKitWebView* view, gpointer data) {
   gtk_container_add(GTK_CONTAINER(window), GTK_WIDGET(view));
   g_signal_connect(view, "notify::title", G_CALLBACK(OnTitle), window);
   OnTitle(view, nullptr, window);
-  self.windows_.push_back(window);
-  g_signal_connect(window, "destroy", G_CALLBACK(OnWindowGone), data);
   gtk_widget_show_all(window);
 }
 
-void PackageViews::OnWindowGone(GtkWidget* window, gpointer data) {
-  Forget(static_cast<PackageViews*>(data)->windows_, window);
+void PackageViews::OnWindowGone(GtkWidget* view, gpointer data) {
+  Forget(static_cast<PackageViews*>(data)->windows_, view);
 }
 
 // window.close() of the opened page closes its window.
@@ -120,6 +118,9 @@ GtkWidget* PackageViews::OnCreate(WebKitWebView* view, WebKitNavigationAction*,
     return nullptr;
   }
   GtkWidget* opened = webkit_web_view_new_with_related_view(view);
+  // Counted from now: a page opening several in one go is held to them too.
+  self.windows_.push_back(opened);
+  g_signal_connect(opened, "destroy", G_CALLBACK(OnWindowGone), data);
   self.connect(WEBKIT_WEB_VIEW(opened));
   g_signal_connect(opened, "ready-to-show", G_CALLBACK(OnReadyToShow), data);
   g_signal_connect(opened, "close", G_CALLBACK(OnClose), nullptr);
@@ -132,9 +133,12 @@ void PackageViews::connect(WebKitWebView* view) {
 }
 
 void PackageViews::closeWindows() {
-  const std::vector<GtkWidget*> windows = windows_;
-  for (GtkWidget* window : windows) gtk_widget_destroy(window);
+  const std::vector<GtkWidget*> views = windows_;
   windows_.clear();
+  for (GtkWidget* view : views) {
+    GtkWidget* window = gtk_widget_get_toplevel(view);
+    gtk_widget_destroy(GTK_IS_WINDOW(window) ? window : view);
+  }
 }
 
 std::size_t PackageViews::closeDialogs() {

@@ -34,7 +34,6 @@ class PackageViews {
   // on a page that waits on a box.
   // The number of boxes that were open.
   std::size_t closeDialogs();
-  std::size_t openWindows() const { return windows_.size(); }
 
   // Runs with true before a dialog runs and false after.
   std::function<void(bool running)> onModal;
@@ -48,10 +47,10 @@ class PackageViews {
                              gpointer self);
   static void OnReadyToShow(WebKitWebView* view, gpointer self);
   static void OnClose(WebKitWebView* view, gpointer self);
-  static void OnWindowGone(GtkWidget* window, gpointer self);
+  static void OnWindowGone(GtkWidget* view, gpointer self);
 
   GtkWindow* parent_;
-  std::vector<GtkWidget*> windows_;  // toplevels of opened pages
+  std::vector<GtkWidget*> windows_;  // views of the opened pages
   std::vector<GtkWidget*> dialogs_;  // script dialog boxes running
   bool closing_ = false;
 };
