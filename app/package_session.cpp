@@ -120,6 +120,7 @@ PackageSession::PackageSession(Context& ctx, desktop::MoviePage& page,
 }
 
 PackageSession::~PackageSession() {
+  for (const guint id : pending_) g_source_remove(id);
   if (storeTimer_) g_source_remove(storeTimer_);
   page_.onPackageCall = nullptr;
   page_.onPackageFile = nullptr;
@@ -128,20 +129,23 @@ PackageSession::~PackageSession() {
   if (loop_) g_main_loop_unref(loop_);
 }
 
-void PackageSession::later(void (*action)(PackageSession&)) {
+void PackageSession::later(void (*action)(PackageSession&), guint ms) {
   struct Job {
     PackageSession* self;
     void (*action)(PackageSession&);
   };
-  g_idle_add_full(
-      G_PRIORITY_DEFAULT_IDLE,
+  const guint id = g_timeout_add_full(
+      G_PRIORITY_DEFAULT_IDLE, ms,
       [](gpointer data) -> gboolean {
         const auto* job = static_cast<Job*>(data);
+        std::erase(job->self->pending_,
+                   g_source_get_id(g_main_current_source()));
         job->action(*job->self);
         return G_SOURCE_REMOVE;
       },
       new Job{this, action},
       [](gpointer data) { delete static_cast<Job*>(data); });
+  pending_.push_back(id);
 }
 
 void PackageSession::note(const std::string& line) {
@@ -334,11 +338,13 @@ void PackageSession::finish(bool bySignal) {
     bySignal_ = true;
     dialogs_.cancelAll();
   }
+  // Tried again on a tick rather than at idle: a loop of a dialog that is
+  // still open would run an idle at once, again and again.
   if (boxes || g_main_depth() > 1) {
     if (bySignal)
-      later([](PackageSession& self) { self.finish(true); });
+      later([](PackageSession& self) { self.finish(true); }, 50);
     else
-      later([](PackageSession& self) { self.finish(false); });
+      later([](PackageSession& self) { self.finish(false); }, 50);
     return;
   }
   leaving_ = true;

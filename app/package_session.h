@@ -65,8 +65,8 @@ class PackageSession {
   void finish(bool bySignal);
   void recover();
   bool showPage();
-  // Runs action once on the main loop.
-  void later(void (*action)(PackageSession&));
+  // Runs action once on the main loop, after ms.
+  void later(void (*action)(PackageSession&), guint ms = 0);
 
   Context& ctx_;
   desktop::MoviePage& page_;
@@ -85,6 +85,7 @@ class PackageSession {
   std::map<std::string, std::string> byLowerName_;
   GMainLoop* loop_ = nullptr;
   guint storeTimer_ = 0;
+  std::vector<guint> pending_;  // sources of later()
   bool leaving_ = false;
   bool bySignal_ = false;
   bool quitUnsaved_ = false;  // the learner chose to quit without saving
