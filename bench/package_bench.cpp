@@ -250,6 +250,8 @@ function ms(list) { return list.map(function (v) { return v.toFixed(0); }).join(
   for (var name of ["stored.bin", "packed.bin"]) {
     stall = 0;
     var got = [await get(name, size - MB, size - 1)];
+    var firstStall = stall;
+    stall = 0;
     for (var i = 0; i < 8; i++) {
       var at = Math.floor(random() * (size - MB));
       got.push(await get(name, at, at + MB - 1));
@@ -262,7 +264,7 @@ function ms(list) { return list.map(function (v) { return v.toFixed(0); }).join(
                " all=" + ms(got.map(function (r) { return r.all; })) +
                " left=" + ms(left.map(function (r) { return r.first; })) +
                " leftok=" + left.every(function (r) { return r.ok; }) +
-               " stall=" + stall.toFixed(0));
+               " stall=" + firstStall.toFixed(0) + "," + stall.toFixed(0));
   }
   clearInterval(tick);
   A.LMSSetValue("cmi.suspend_data", "seekbench " + lines.join(" | ") + " calls=" + calls);
@@ -356,7 +358,8 @@ void SeekBench(const fs::path& root) {
       "300 MB entries of a .zip, 1 MB ranges (ms to first byte, to last; "
       "the first near the end, then 8 at random), ranges to the end given "
       "up at their first byte (left: ms to it); stall: the longest "
-      "window.API call meanwhile, ms:\n  %s\n",
+      "window.API call meanwhile, ms (during the first range, then the "
+      "rest):\n  %s\n",
       found.empty() ? "(no result)" : found.c_str());
   std::printf(
       "zept and its web processes while seeking: %ld MB Pss at most, "
