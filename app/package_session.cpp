@@ -27,6 +27,26 @@ constexpr int kPageLoadMs = 60000;
 // them in a loop does not fill it.
 constexpr int kRefusalsSaid = 20;
 
+// Files of a .zip up to this size are inflated at once, on the main loop;
+// larger ones are streamed to the page.
+constexpr std::uint64_t kInMemoryBytes = 1 << 20;
+
+// A reader of the package as the window's streams read it.
+class EntryPieces final : public desktop::EntryPieces {
+ public:
+  explicit EntryPieces(std::unique_ptr<scorm::EntryReader> reader)
+      : reader_(std::move(reader)) {}
+  std::uint64_t size() const override { return reader_->size(); }
+  std::size_t read(char* buffer, std::size_t n) override {
+    return reader_->read(buffer, n);
+  }
+  bool canSeek() const override { return reader_->canSeek(); }
+  void seek(std::uint64_t offset) override { reader_->seek(offset); }
+
+ private:
+  std::unique_ptr<scorm::EntryReader> reader_;
+};
+
 // Turns the main loop until done() holds or ms have passed.
 void PumpUntil(const std::function<bool()>& done, gint64 ms) {
   const gint64 until = g_get_monotonic_time() + ms * 1000;
@@ -194,6 +214,18 @@ std::optional<desktop::MoviePage::PackageFile> PackageSession::packageFile(
   desktop::MoviePage::PackageFile file;
   file.nativeFile = files_.nativeFile(path);
   if (!file.nativeFile.empty()) return file;
+  std::unique_ptr<scorm::EntryReader> reader = files_.open(path);
+  if (!reader) return std::nullopt;
+  if (reader->size() > kInMemoryBytes) {
+    file.size = static_cast<goffset>(reader->size());
+    std::string why;
+    file.stream = streams_.open(
+        path, std::make_unique<EntryPieces>(std::move(reader)), why);
+    if (!file.stream)
+      throw scorm::EPackageError("cannot serve '" + path + "' of package '" +
+                                 files_.location() + "': " + why);
+    return file;
+  }
   std::optional<std::string> bytes = files_.read(path);
   if (!bytes) return std::nullopt;
   file.bytes = std::move(*bytes);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app/zept_package.h"
+#include "desktop/entry_streams.h"
 #include "desktop/gtk_dialogs.h"
 #include "desktop/main_window.h"
 #include "desktop/package_view.h"
@@ -83,6 +84,8 @@ class PackageSession {
   std::unique_ptr<desktop::QuitSignals> signals_;
   std::string summaries_;
   std::map<std::string, std::string> byLowerName_;
+  // The large files of a .zip, streamed to the page.
+  desktop::EntryStreams streams_;
   GMainLoop* loop_ = nullptr;
   guint storeTimer_ = 0;
   std::vector<guint> pending_;  // sources of later()

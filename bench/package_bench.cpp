@@ -2,9 +2,13 @@
 // synchronous request to the scheme (10,000 of each, from the SCO's page),
 // SCO launches from the controls to their pages' load events, the memory of
 // zept and its web processes while a SCO plays, and a 200 MB .zip opened to
-// its menu beside a small folder package.
+// its menu beside a small folder package; and a SCO seeking by ranges in a
+// 300 MB entry of a .zip, stored and deflated: the time to each range's
+// first byte, the longest a window.API call waited meanwhile (the main loop
+// of zept answers it), and the memory of zept and its web processes.
 //
-// Needs a display (xvfb-run build/bench/zept_package_bench).
+// Needs a display (xvfb-run build/bench/zept_package_bench [seek]; "seek"
+// runs only the last).
 
 #include <signal.h>
 #include <sys/wait.h>
@@ -206,15 +210,177 @@ void WriteBigZip(const fs::path& path, std::size_t size) {
   zip_close(archive);
 }
 
+// The seeking SCO: a while idle, then for each entry a range of 1 MB near
+// its end and eight at random places, each timed from its request to its
+// first byte and to its last, then eight ranges to the end at random places
+// given up at their first byte, as a media element seeks; all the while a
+// window.API call every 20 ms is timed.
+constexpr char kSeekPage[] = R"(<!DOCTYPE html><html><body><script>
+var A = parent.API; A.LMSInitialize("");
+var size = SIZE, MB = 1048576, stall = 0, calls = 0;
+function call() {
+  var t = performance.now(); A.LMSGetValue("cmi.core.lesson_location");
+  stall = Math.max(stall, performance.now() - t); calls++;
+}
+var tick = setInterval(call, 20);
+function get(name, first, last, leave) {
+  return new Promise(function (done) {
+    var x = new XMLHttpRequest(), t = performance.now(), firstByte = 0;
+    x.open("GET", "media/" + name);
+    x.responseType = "arraybuffer";
+    x.setRequestHeader("Range", "bytes=" + first + "-" + (leave ? "" : last));
+    x.onreadystatechange = function () {
+      if (x.readyState < 3 || firstByte) return;
+      firstByte = performance.now() - t;
+      if (leave) { done({ok: x.status == 206, first: firstByte, all: 0}); x.abort(); }
+    };
+    x.onloadend = function () {
+      if (!leave) done({ok: x.status == 206 && x.response && x.response.byteLength == last - first + 1,
+            first: firstByte, all: performance.now() - t});
+    };
+    x.send();
+  });
+}
+var seed = 12345;
+function random() { seed = (seed * 1103515245 + 12345) % 2147483648; return seed / 2147483648; }
+function ms(list) { return list.map(function (v) { return v.toFixed(0); }).join(","); }
+(async function () {
+  await new Promise(function (done) { setTimeout(done, 2000); });
+  var lines = ["idle stall=" + stall.toFixed(0)];
+  for (var name of ["stored.bin", "packed.bin"]) {
+    stall = 0;
+    var got = [await get(name, size - MB, size - 1)];
+    var firstStall = stall;
+    stall = 0;
+    for (var i = 0; i < 8; i++) {
+      var at = Math.floor(random() * (size - MB));
+      got.push(await get(name, at, at + MB - 1));
+    }
+    var left = [];
+    for (var i = 0; i < 8; i++)
+      left.push(await get(name, Math.floor(random() * size), 0, true));
+    lines.push(name + " ok=" + got.every(function (r) { return r.ok; }) +
+               " first=" + ms(got.map(function (r) { return r.first; })) +
+               " all=" + ms(got.map(function (r) { return r.all; })) +
+               " left=" + ms(left.map(function (r) { return r.first; })) +
+               " leftok=" + left.every(function (r) { return r.ok; }) +
+               " stall=" + firstStall.toFixed(0) + "," + stall.toFixed(0));
+  }
+  clearInterval(tick);
+  A.LMSSetValue("cmi.suspend_data", "seekbench " + lines.join(" | ") + " calls=" + calls);
+  A.LMSCommit("");
+})();
+</script></body></html>)";
+
+// size bytes of made-up data in a file: pseudo-random, or lines of text
+// that deflate well.
+void WriteData(const fs::path& path, std::uint64_t size, bool random) {
+  std::ofstream out(path, std::ios::binary);
+  std::mt19937_64 generator(11);
+  std::string piece;
+  std::uint64_t line = 0;
+  for (std::uint64_t done = 0; done < size; done += piece.size()) {
+    piece.clear();
+    if (random) {
+      piece.resize(1 << 20);
+      for (std::size_t i = 0; i + 8 <= piece.size(); i += 8) {
+        const std::uint64_t value = generator();
+        std::memcpy(piece.data() + i, &value, 8);
+      }
+    } else {
+      char text[64];
+      while (piece.size() < (1 << 20)) {
+        std::snprintf(text, sizeof text, "line %012llu of the bench video\n",
+                      static_cast<unsigned long long>(line++));
+        piece += text;
+      }
+    }
+    piece.resize(std::min<std::uint64_t>(piece.size(), size - done));
+    out.write(piece.data(), static_cast<std::streamsize>(piece.size()));
+  }
+}
+
+// The seeking SCO with its 300 MB entries, stored and deflated.
+void SeekBench(const fs::path& root) {
+  constexpr std::uint64_t kSize = std::uint64_t{300} << 20;
+  const fs::path zipPath = root / "media.zip";
+  WriteData(root / "stored.bin", kSize, true);
+  WriteData(root / "packed.bin", kSize, false);
+  std::string page = kSeekPage;
+  page.replace(page.find("SIZE"), 4, std::to_string(kSize));
+  const std::string manifest = Manifest(1);
+  int error = 0;
+  zip_t* archive = zip_open(zipPath.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
+  zip_file_add(archive, "imsmanifest.xml",
+               zip_source_buffer(archive, manifest.data(), manifest.size(), 0),
+               0);
+  zip_file_add(archive, "s1.html",
+               zip_source_buffer(archive, page.data(), page.size(), 0), 0);
+  for (const char* name : {"stored.bin", "packed.bin"}) {
+    const zip_int64_t index =
+        zip_file_add(archive, (std::string("media/") + name).c_str(),
+                     zip_source_file(archive, (root / name).c_str(), 0, -1), 0);
+    zip_set_file_compression(archive, static_cast<zip_uint64_t>(index),
+                             name[0] == 's' ? ZIP_CM_STORE : ZIP_CM_DEFLATE, 0);
+  }
+  if (zip_close(archive) != 0) {
+    std::fprintf(stderr, "cannot write %s\n", zipPath.c_str());
+    return;
+  }
+  fs::remove(root / "stored.bin");
+  fs::remove(root / "packed.bin");
+
+  fs::remove_all(root / "data");
+  Zept zept = Start(root, "--learner bench --item S1 " + zipPath.string());
+  const std::string results = "XDG_DATA_HOME=" + (root / "data").string() +
+                              " " ZEPT_RESULTS_BINARY " " + zipPath.string() +
+                              " 2>/dev/null";
+  long peak = 0;
+  std::string found;
+  const auto until = Clock::now() + std::chrono::minutes(3);
+  while (found.empty() && Clock::now() < until) {
+    for (int i = 0; i < 10; ++i) {
+      peak = std::max(peak, PssTree(zept.pid));
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    std::string out;
+    FILE* pipe = ::popen(results.c_str(), "r");
+    char buffer[4096];
+    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe))
+      out.append(buffer, n);
+    ::pclose(pipe);
+    const std::size_t at = out.find("seekbench ");
+    if (at != std::string::npos) found = out.substr(at, out.find('"', at) - at);
+  }
+  const long after = PssTree(zept.pid);
+  Stop(zept);
+  std::printf(
+      "300 MB entries of a .zip, 1 MB ranges (ms to first byte, to last; "
+      "the first near the end, then 8 at random), ranges to the end given "
+      "up at their first byte (left: ms to it); stall: the longest "
+      "window.API call meanwhile, ms (during the first range, then the "
+      "rest):\n  %s\n",
+      found.empty() ? "(no result)" : found.c_str());
+  std::printf(
+      "zept and its web processes while seeking: %ld MB Pss at most, "
+      "%ld MB after\n",
+      peak / 1024, after / 1024);
+}
+
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
   if (!std::getenv("DISPLAY")) {
     std::fprintf(stderr, "zept_package_bench: needs a display (xvfb-run)\n");
     return 2;
   }
   char pattern[] = "/tmp/zept-package-bench-XXXXXX";
   const fs::path root = ::mkdtemp(pattern);
+  if (argc > 1 && std::strcmp(argv[1], "seek") == 0) {
+    SeekBench(root);
+    fs::remove_all(root);
+    return 0;
+  }
   const fs::path folder = root / "package";
   fs::create_directories(folder);
   std::ofstream(folder / "imsmanifest.xml") << Manifest(3);
@@ -267,6 +433,7 @@ int main() {
     std::printf("%s opened to its menu, median of 5: %ld ms after start\n",
                 name, Median(times));
   }
+  SeekBench(root);
   fs::remove_all(root);
   return 0;
 }

@@ -68,6 +68,9 @@ void MoviePage::servePackage(WebKitURISchemeRequest* request,
   if (file && !file->nativeFile.empty() &&
       ServeFile(request, file->nativeFile, why, kPackageContentPolicy))
     return;
+  if (file && file->stream)
+    return ServeStream(request, file->stream.get(), file->size,
+                       ContentType(inPackage), kPackageContentPolicy);
   if (file && file->nativeFile.empty())
     return FinishBytes(request, std::move(file->bytes), ContentType(inPackage),
                        kPackageContentPolicy);

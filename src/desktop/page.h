@@ -98,11 +98,14 @@ class MoviePage {
   // (loadError() says why) when it cannot be.
   bool showPackage(int timeoutMs);
   bool packageShown() const { return packageShown_; }
-  // A file of the package, by its path in the package: a file on disk or
-  // its bytes. nullopt when the package has no such file.
+  // A file of the package, by its path in the package: a file on disk, its
+  // bytes, or a seekable stream of size bytes (a large file of a .zip).
+  // nullopt when the package has no such file.
   struct PackageFile {
     std::string nativeFile;
     std::string bytes;
+    GObjectPtr<GInputStream> stream;
+    goffset size = 0;
   };
   std::function<std::optional<PackageFile>(const std::string& path)>
       onPackageFile;

@@ -102,10 +102,10 @@ Ranged ParseRange(const char* header, goffset size, goffset& first,
   return Ranged::kPart;
 }
 
-// Answers with size bytes of stream (seekable, at its start), or with the
-// one range of them the request asks for.
-void Respond(WebKitURISchemeRequest* request, GInputStream* stream,
-             goffset size, const std::string& type, const char* policy) {
+}  // namespace
+
+void ServeStream(WebKitURISchemeRequest* request, GInputStream* stream,
+                 goffset size, const std::string& type, const char* policy) {
   SoupMessageHeaders* asked =
       webkit_uri_scheme_request_get_http_headers(request);
   const char* range =
@@ -158,8 +158,6 @@ void Respond(WebKitURISchemeRequest* request, GInputStream* stream,
   webkit_uri_scheme_response_set_http_headers(response.get(), headers);
   webkit_uri_scheme_request_finish_with_response(request, response.get());
 }
-
-}  // namespace
 
 std::string ContentType(const std::string& path) {
   const std::string ext = std::filesystem::path(path).extension().string();
@@ -215,7 +213,7 @@ void FinishBytes(WebKitURISchemeRequest* request, std::string bytes,
   GObjectPtr<GInputStream> stream(g_memory_input_stream_new_from_bytes(data));
   const goffset length = static_cast<goffset>(g_bytes_get_size(data));
   g_bytes_unref(data);
-  Respond(request, stream.get(), length, type, policy);
+  ServeStream(request, stream.get(), length, type, policy);
 }
 
 bool ServeFile(WebKitURISchemeRequest* request, const std::string& path,
@@ -252,8 +250,8 @@ bool ServeFile(WebKitURISchemeRequest* request, const std::string& path,
     return false;
   }
   // Read from disk as WebKit asks for it, off the main loop.
-  Respond(request, G_INPUT_STREAM(stream.get()),
-          g_file_info_get_size(opened.get()), ContentType(path), policy);
+  ServeStream(request, G_INPUT_STREAM(stream.get()),
+              g_file_info_get_size(opened.get()), ContentType(path), policy);
   return true;
 }
 

@@ -22,6 +22,12 @@ std::string ResolveInside(const std::string& path, const std::string& folder,
 void FinishError(WebKitURISchemeRequest* request, GQuark domain, int code,
                  const std::string& message);
 
+// Answers with size bytes of stream (seekable, at its start), or with the
+// one range of them the request asks for. WebKit reads the stream on its
+// own threads; only the seek to a range's start is made here.
+void ServeStream(WebKitURISchemeRequest* request, GInputStream* stream,
+                 goffset size, const std::string& type, const char* policy);
+
 // Answers with bytes (or the range of them asked for), under the content
 // security policy given.
 void FinishBytes(WebKitURISchemeRequest* request, std::string bytes,

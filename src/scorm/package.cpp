@@ -139,6 +139,10 @@ std::string PrintableName(std::string_view name) {
   return out;
 }
 
+void EntryReader::seek(std::uint64_t) {
+  throw EPackageError("this file of the package reads only from its start");
+}
+
 std::optional<std::string> PackageFiles::read(const std::string& path,
                                               std::uint64_t limit) const {
   std::unique_ptr<EntryReader> reader = open(path);

@@ -33,6 +33,12 @@ class EntryReader {
   // Up to n bytes; 0 at the end. Throws EPackageError when the entry turns
   // out damaged or inflates past its stated size.
   virtual std::size_t read(char* buffer, std::size_t n) = 0;
+  // True when seek() works: a .zip entry stored as it is. An inflated one
+  // reads only onwards from its start.
+  virtual bool canSeek() const { return false; }
+  // The next read starts at offset (up to size()). Throws EPackageError
+  // when it cannot.
+  virtual void seek(std::uint64_t offset);
 };
 
 class PackageFiles {

@@ -26,10 +26,11 @@ struct Archive {
 class ZipEntryReader final : public EntryReader {
  public:
   ZipEntryReader(std::shared_ptr<Archive> archive, zip_uint64_t index,
-                 std::uint64_t size, std::string what)
+                 std::uint64_t size, bool stored, std::string what)
       : archive_(std::move(archive)),
         index_(index),
         size_(size),
+        stored_(stored),
         what_(std::move(what)) {}
   ~ZipEntryReader() override {
     if (file_) {
@@ -39,14 +40,27 @@ class ZipEntryReader final : public EntryReader {
   }
 
   std::uint64_t size() const override { return size_; }
+  bool canSeek() const override { return stored_; }
+
+  // Only the window onto the stored bytes moves: nothing is read up to
+  // offset. Bytes read after a seek escape the entry's CRC check, which
+  // needs the whole entry read in order.
+  void seek(std::uint64_t offset) override {
+    if (!stored_) EntryReader::seek(offset);
+    if (offset > size_)
+      throw Damaged("no byte " + std::to_string(offset) + " in its " +
+                    std::to_string(size_));
+    std::lock_guard<std::mutex> lock(archive_->mutex);
+    openFile();
+    if (zip_fseek(file_, static_cast<zip_int64_t>(offset), SEEK_SET) != 0)
+      throw Damaged(zip_file_strerror(file_));
+    done_ = offset;
+  }
 
   std::size_t read(char* buffer, std::size_t n) override {
     if (n == 0) return 0;
     std::lock_guard<std::mutex> lock(archive_->mutex);
-    if (!file_) {
-      file_ = zip_fopen_index(archive_->zip, index_, 0);
-      if (!file_) throw Damaged(zip_strerror(archive_->zip));
-    }
+    openFile();
     // One byte more than the stated size may be asked for: if it arrives,
     // the entry lies about its size and is refused there, however far it
     // would inflate.
@@ -66,6 +80,13 @@ class ZipEntryReader final : public EntryReader {
   }
 
  private:
+  // Under the archive's lock.
+  void openFile() {
+    if (file_) return;
+    file_ = zip_fopen_index(archive_->zip, index_, 0);
+    if (!file_) throw Damaged(zip_strerror(archive_->zip));
+  }
+
   EPackageError Damaged(const std::string& reason) const {
     return EPackageError("cannot read " + what_ + ": " + reason);
   }
@@ -73,6 +94,7 @@ class ZipEntryReader final : public EntryReader {
   std::shared_ptr<Archive> archive_;
   zip_uint64_t index_;
   std::uint64_t size_;
+  bool stored_;
   std::string what_;  // "'PATH' of package 'LOCATION'", for messages
   zip_file_t* file_ = nullptr;
   std::uint64_t done_ = 0;
@@ -95,6 +117,7 @@ class ZipPackage final : public PackageFiles {
     if (found == byPath_.end()) return nullptr;
     return std::make_unique<ZipEntryReader>(
         archive_, indexes_[found->second], entries_[found->second].size,
+        stored_[found->second],
         "'" + path + "' of package '" + location_ + "'");
   }
   std::string nativeFile(const std::string&) const override { return ""; }
@@ -107,6 +130,7 @@ class ZipPackage final : public PackageFiles {
     struct Candidate {
       PackageEntry entry;
       zip_uint64_t index;
+      bool stored;
     };
     std::vector<Candidate> candidates;
     std::unordered_map<std::string, int> seen;
@@ -145,7 +169,9 @@ class ZipPackage final : public PackageFiles {
       entry.path = *path;
       entry.size = st.size;
       entry.crc = (st.valid & ZIP_STAT_CRC) ? st.crc : 0;
-      candidates.push_back({std::move(entry), index});
+      const bool stored =
+          (st.valid & ZIP_STAT_COMP_METHOD) && st.comp_method == ZIP_CM_STORE;
+      candidates.push_back({std::move(entry), index, stored});
     }
     // A repeated name would be served from whichever copy a reader picks;
     // none of them is served rather than guess which one the author meant.
@@ -160,6 +186,7 @@ class ZipPackage final : public PackageFiles {
       if (copies < 0) continue;
       byPath_.emplace(candidate.entry.path, entries_.size());
       indexes_.push_back(candidate.index);
+      stored_.push_back(candidate.stored);
       entries_.push_back(std::move(candidate.entry));
     }
   }
@@ -168,6 +195,7 @@ class ZipPackage final : public PackageFiles {
   std::shared_ptr<Archive> archive_;
   std::vector<PackageEntry> entries_;
   std::vector<zip_uint64_t> indexes_;  // beside entries_
+  std::vector<bool> stored_;           // beside entries_: not compressed
   std::unordered_map<std::string, std::size_t> byPath_;
   std::vector<std::string> warnings_;
 };

@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <thread>
 
 #include "desktop/display.h"
@@ -97,6 +98,7 @@ class PackageWindowTest : public ::testing::Test {
     ZEPT_NEED_DISPLAY();
     char pattern[] = "/tmp/zept-package-XXXXXX";
     root = ::mkdtemp(pattern);
+    fs::create_directories(root / "tmp");
   }
   void TearDown() override {
     if (running_ > 0) {
@@ -116,16 +118,21 @@ class PackageWindowTest : public ::testing::Test {
     }
     return folder;
   }
-  // The same files as a .zip.
+  // The same files as a .zip, deflated but for the entries named stored.
   fs::path writeZip(const std::string& name,
-                    const std::map<std::string, std::string>& files) {
+                    const std::map<std::string, std::string>& files,
+                    const std::set<std::string>& stored = {}) {
     const fs::path path = root / name;
     int error = 0;
     zip_t* archive = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
     for (const auto& [entry, content] : files) {
       zip_source_t* source =
           zip_source_buffer(archive, content.data(), content.size(), 0);
-      zip_file_add(archive, entry.c_str(), source, ZIP_FL_ENC_UTF_8);
+      const zip_int64_t index =
+          zip_file_add(archive, entry.c_str(), source, ZIP_FL_ENC_UTF_8);
+      if (stored.count(entry))
+        zip_set_file_compression(archive, static_cast<zip_uint64_t>(index),
+                                 ZIP_CM_STORE, 0);
     }
     zip_close(archive);
     return path;
@@ -135,6 +142,7 @@ class PackageWindowTest : public ::testing::Test {
     return "HOME=" + (root / "home").string() +
            " XDG_DATA_HOME=" + (root / "data").string() +
            " ZEPT_REGISTRY_DIR=" + (root / "registry").string() +
+           " TMPDIR=" + (root / "tmp").string() +
            " NO_AT_BRIDGE=1 DBUS_SESSION_BUS_ADDRESS=disabled: ";
   }
 
@@ -246,6 +254,70 @@ TEST_F(PackageWindowTest, AZipPackagePlaysInPlace) {
   signal(SIGTERM);
   EXPECT_EQ(waitExit(), 0) << Slurp(output());
   EXPECT_FALSE(fs::exists(root / "resume")) << "nothing is extracted";
+}
+
+// Files of a .zip larger than what is read at once are streamed: a range
+// of a stored entry and of a deflated one (inflated once into a temporary
+// file, gone when zept ends) is exactly the bytes asked for. Both entries
+// hold lines "0000000\n", "0000001\n", ... so the page knows every byte.
+TEST_F(PackageWindowTest, RangesOfLargeZipEntriesAreTheBytesAsked) {
+  std::string lines;
+  char line[16];
+  for (int i = 0; i < 375000; ++i) {
+    std::snprintf(line, sizeof line, "%07d\n", i);
+    lines += line;
+  }
+  const fs::path package = writeZip(
+      "media.zip",
+      {{"imsmanifest.xml",
+        Manifest("Media course", {{"V1", "Video", "v/index.html", ""}})},
+       {"v/stored.bin", lines},
+       {"v/packed.bin", lines},
+       {"v/index.html", std::string(kScoHead) + R"(</head><body><script>
+A.LMSInitialize("");
+function bytes(first, last) {
+  var out = "";
+  for (var i = first - first % 8; i <= last; i += 8)
+    out += ("000000" + i / 8).slice(-7) + "\n";
+  return out.substring(first % 8, first % 8 + last - first + 1);
+}
+var size = 3000000, seen = [];
+[["bytes=2999990-", 2999990, 2999999], ["bytes=1048570-1310729", 1048570, 1310729],
+ ["bytes=-5", 2999995, 2999999], ["bytes=3000000-", -1, -1], ["", 0, 2999999]]
+.forEach(function (c) {
+  ["stored", "packed"].forEach(function (name) {
+    var x = new XMLHttpRequest();
+    x.open("GET", name + ".bin", false);
+    if (c[0]) x.setRequestHeader("Range", c[0]);
+    x.send();
+    var right = c[1] < 0 ? x.responseText === "" : x.responseText === bytes(c[1], c[2]);
+    seen.push(name + " " + x.status + " " + x.getResponseHeader("Content-Range") +
+              " " + x.getResponseHeader("Content-Length") + (right ? " right" : " wrong"));
+  });
+});
+A.LMSSetValue("cmi.suspend_data", seen.join(";"));
+report("done");
+</script></body></html>)"}},
+      {"v/stored.bin"});
+  start("--learner anna --item V1 " + package.string());
+  ASSERT_TRUE(waitResults(package, "\"done\""));
+  EXPECT_NE(results(package).find(
+                "stored 206 bytes 2999990-2999999/3000000 10 right;"
+                "packed 206 bytes 2999990-2999999/3000000 10 right;"
+                "stored 206 bytes 1048570-1310729/3000000 262160 right;"
+                "packed 206 bytes 1048570-1310729/3000000 262160 right;"
+                "stored 206 bytes 2999995-2999999/3000000 5 right;"
+                "packed 206 bytes 2999995-2999999/3000000 5 right;"
+                "stored 416 bytes */3000000 0 right;"
+                "packed 416 bytes */3000000 0 right;"
+                "stored 200 null 3000000 right;packed 200 null 3000000 right"),
+            std::string::npos)
+      << results(package);
+  signal(SIGTERM);
+  EXPECT_EQ(waitExit(), 0) << Slurp(output());
+  for (const auto& left : fs::directory_iterator(root / "tmp"))
+    EXPECT_NE(left.path().filename().string().rfind("zept-entries-", 0), 0u)
+        << "left behind: " << left.path();
 }
 
 // A SCO that says everything from its unload handler, left by closing the

@@ -219,6 +219,27 @@ TEST_F(PackageTest, AnEntryIsCutAtItsStatedSizeWhateverItInflatesTo) {
   EXPECT_THROW(OpenZipPackage(zip)->read("bomb.txt", 5), EPackageError);
 }
 
+TEST_F(PackageTest, AStoredEntrySeeksAndAnInflatedOneReadsFromItsStart) {
+  std::string data;
+  for (int i = 0; data.size() < 5000; ++i) data += std::to_string(i) + ",";
+  const std::unique_ptr<PackageFiles> package = OpenZipPackage(
+      write("seek.zip", ZipBytes({{"stored.bin", data},
+                                  {"packed.bin", data, /*deflated=*/true}})));
+  const std::unique_ptr<EntryReader> stored = package->open("stored.bin");
+  ASSERT_TRUE(stored->canSeek());
+  for (const std::size_t offset :
+       {data.size() - 7, std::size_t{0}, 1234ul, data.size()}) {
+    stored->seek(offset);
+    char buffer[16];
+    const std::size_t n = stored->read(buffer, sizeof buffer);
+    EXPECT_EQ(std::string(buffer, n), data.substr(offset, 16)) << offset;
+  }
+  EXPECT_THROW(stored->seek(data.size() + 1), EPackageError);
+  const std::unique_ptr<EntryReader> packed = package->open("packed.bin");
+  EXPECT_FALSE(packed->canSeek());
+  EXPECT_THROW(packed->seek(10), EPackageError);
+}
+
 TEST_F(PackageTest, ADamagedZipIsAnErrorNamingTheFile) {
   const std::string good = ZipBytes({{"a.txt", "some text"}});
   std::string tooMany = good;
