@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -57,12 +58,15 @@ std::string Manifest(int items) {
 }
 
 // Page 1 times the calls side by side, in rounds, then moves on; pages 2
-// and 3 go back and forth through the controls, ten launches in all.
+// and 3 go back and forth through the controls, ten launches in all. Each
+// page puts the focus on the control to take, which the bench presses as
+// a learner would (zept's controls do not answer a script's clicks). The
+// bare request is one the program answers at once, outside any session.
 const std::map<std::string, std::string> kPages = {
     {"s1.html", R"(<!DOCTYPE html><html><body><script>
 var A = parent.API; A.LMSInitialize("");
 function bare() { var x = new XMLHttpRequest(); x.open("POST", "zept://z/api", false);
-  x.send('["noop"]'); return x.responseText; }
+  x.send('["api","bare","LMSGetLastError"]'); return x.responseText; }
 var rounds = 10, per = 1000, set = 0, plain = 0;
 for (var r = 0; r < rounds; r++) {
   var t = performance.now();
@@ -74,22 +78,16 @@ for (var r = 0; r < rounds; r++) {
 }
 A.LMSSetValue("cmi.suspend_data", "set=" + (set / (rounds * per)).toFixed(4) +
               " bare=" + (plain / (rounds * per)).toFixed(4));
+parent.document.getElementById("next").focus();
 A.LMSFinish("");
-setTimeout(function () { parent.document.getElementById("next").click(); }, 50);
 </script></body></html>)"},
     {"s2.html", R"(<!DOCTYPE html><html><body><p>Two</p><script>
 parent.API.LMSInitialize("");
-window.addEventListener("load", function () { setTimeout(function () {
-  parent.benchLaunches = (parent.benchLaunches || 0) + 1;
-  if (parent.benchLaunches < 10) parent.document.getElementById("next").click();
-}, 100); });
+parent.document.getElementById("next").focus();
 </script></body></html>)"},
     {"s3.html", R"(<!DOCTYPE html><html><body><p>Three</p><script>
 parent.API.LMSInitialize("");
-window.addEventListener("load", function () { setTimeout(function () {
-  parent.benchLaunches = (parent.benchLaunches || 0) + 1;
-  if (parent.benchLaunches < 10) parent.document.getElementById("previous").click();
-}, 100); });
+parent.document.getElementById("previous").focus();
 </script></body></html>)"}};
 
 struct Zept {
@@ -388,8 +386,14 @@ int main(int argc, char** argv) {
 
   // Calls, launches and memory.
   Zept zept = Start(root, "--learner bench --item S1 " + folder.string());
-  const std::vector<std::string> launches =
-      WaitLines(zept, "has loaded (", 11, 180000);
+  std::vector<std::string> launches;
+  for (std::size_t n = 1; n <= 11; ++n) {
+    launches = WaitLines(zept, "has loaded (", n, 180000);
+    if (launches.size() < n || n == 11) break;
+    [[maybe_unused]] const int pressed = std::system(
+        "xdotool windowfocus --sync $(xdotool search --onlyvisible --name "
+        "'^Bench$' | head -n 1) key Return");
+  }
   const long pss = PssTree(zept.pid);
   Stop(zept);
   std::vector<long> launchMs;
