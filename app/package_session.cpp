@@ -136,6 +136,8 @@ PackageSession::PackageSession(Context& ctx, desktop::MoviePage& page,
     later([](PackageSession& self) { self.recover(); });
   };
   window_.onCloseRequest = [this] { finish(false); };
+  g_signal_connect(window_.gtkWindow(), "key-press-event", G_CALLBACK(OnKey),
+                   this);
   signals_ = desktop::InstallQuitSignals([this] { finish(true); });
 }
 
@@ -390,6 +392,35 @@ void PackageSession::finish(bool bySignal) {
   dialogs_.cancelAll();
   views_.closeWindows();
   window_.close();
+}
+
+gboolean PackageSession::OnKey(GtkWidget*, GdkEventKey* event, gpointer data) {
+  auto& self = *static_cast<PackageSession*>(data);
+  const GdkModifierType held = GdkModifierType(
+      event->state & (GDK_MOD1_MASK | GDK_CONTROL_MASK | GDK_SUPER_MASK));
+  if (held != GDK_MOD1_MASK || self.secret_.empty() || self.leaving_)
+    return FALSE;
+  const char* control = nullptr;
+  switch (gdk_keyval_to_lower(event->keyval)) {
+    case GDK_KEY_p:
+      control = "previous";
+      break;
+    case GDK_KEY_n:
+      control = "next";
+      break;
+    case GDK_KEY_m:
+      control = "to-menu";
+      break;
+    case GDK_KEY_x:
+      control = "exit";
+      break;
+    default:
+      return FALSE;
+  }
+  self.page_.runScript("window.zeptControl && zeptControl(\"" +
+                       std::string(control) + "\", " +
+                       scorm::JsonString(self.secret_) + ")");
+  return TRUE;
 }
 
 // The page's process ending loses nothing: the open session is stored, the

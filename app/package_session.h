@@ -65,6 +65,9 @@ class PackageSession {
   // the runtime, stores, and closes the window.
   void finish(bool bySignal);
   void recover();
+  // Alt+P, Alt+N, Alt+M, Alt+X: the controls around a SCO, wherever the
+  // focus is (a SCO's frame keeps the page's access keys from them).
+  static gboolean OnKey(GtkWidget*, GdkEventKey* event, gpointer self);
   bool showPage();
   // Runs action once on the main loop, after ms.
   void later(void (*action)(PackageSession&), guint ms = 0);

@@ -579,6 +579,13 @@ setTimeout(function () {
   EXPECT_EQ(stored.find("mallory"), std::string::npos) << stored;
   EXPECT_EQ(stored.find("other-launched"), std::string::npos) << stored;
   EXPECT_EQ(waitExit(100), -1) << "zept ended: " << out;
+  // The screens still answer the learner: Alt+M, with the focus in the SCO.
+  const std::string id =
+      RunCommand("xdotool search --onlyvisible --name '^Hostile course$'");
+  ASSERT_FALSE(id.empty());
+  RunCommand("xdotool windowfocus --sync " + id.substr(0, id.find('\n')) +
+             " key alt+m");
+  EXPECT_TRUE(WaitForText(output(), "The course menu is shown"));
   signal(SIGTERM);
   EXPECT_EQ(waitExit(), 0) << Slurp(output());
 }

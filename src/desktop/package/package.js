@@ -228,6 +228,25 @@ defineProperty(window, "zeptLeave", {
   value: (key) => { if (key === secret) leaveSco(() => {}); },
 });
 
+// The controls around a SCO, by the id of their button.
+const controls = {
+  previous: () => { if (playing && playing.previous) launch(playing.previous); },
+  next: () => { if (playing && playing.next) launch(playing.next); },
+  "to-menu": () => showMenu(),
+  exit: () => leaveSco(() => ask(["exit"])),
+};
+
+// Alt+P, Alt+N, Alt+M and Alt+X reach the program's window whichever frame
+// has the focus; the program, which knows the secret, presses the control.
+defineProperty(window, "zeptControl", {
+  value: (id, key) => {
+    if (key !== secret || $("controls").hidden || !(id in controls) ||
+        $(id).disabled)
+      return;
+    controls[id]();
+  },
+});
+
 // The SCO has finished while its page stays: the controls say so, and the
 // way on (Next, else Menu) is the one to take.
 function ended() {
@@ -430,15 +449,9 @@ function start() {
   on($("change-learner"), "click", () => {
     showLearners(askJson(["start"]).learners || []);
   });
-  for (const id of ["exit", "menu-exit"])
-    on($(id), "click", () => leaveSco(() => ask(["exit"])));
-  on($("to-menu"), "click", () => showMenu());
-  on($("previous"), "click", () => {
-    if (playing && playing.previous) launch(playing.previous);
-  });
-  on($("next"), "click", () => {
-    if (playing && playing.next) launch(playing.next);
-  });
+  on($("menu-exit"), "click", () => leaveSco(() => ask(["exit"])));
+  for (const [id, action] of Object.entries(controls))
+    on($(id), "click", action);
   on($("items"), "keydown", arrows);
   on($("learner-list"), "keydown", arrows);
 
