@@ -254,7 +254,7 @@ std::string PackageSession::received(const std::vector<std::string>& message) {
   if (inner.size() >= 3 && inner[0] == "screen") {
     // The page's own script speaks first, before any content can run.
     if (secret_.empty() && !inner[1].empty()) secret_ = inner[1];
-    if (inner[1] == secret_)
+    if (!secret_.empty() && inner[1] == secret_)
       return screen(std::vector<std::string>(inner.begin() + 2, inner.end()));
   }
   if (refused_++ < kRefusalsSaid) {
