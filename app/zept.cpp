@@ -182,6 +182,15 @@ int main(int argc, char** argv) {
     // The page's process starts and the emulator compiles now, while the
     // course is found and read. A package needs no emulator to start.
     page.emplace(ruffleDir, std::vector<std::string>{});
+    // Audio and video of package pages play from the package through it.
+    if (const std::string media = zept::FindMediaExtensionDir(programPath);
+        !media.empty())
+      page->useMediaExtension(media);
+    else if (package)
+      std::fputs(
+          "zept: the media extension (libzept-media.so) is missing: audio "
+          "and video in the package's pages will not play\n",
+          stderr);
     if (!package) page->beginLoad();
   }
 

@@ -76,6 +76,23 @@ std::string FindRuffleDir(const std::string& programPath) {
   return "";
 }
 
+std::string FindMediaExtensionDir(const std::string& programPath) {
+  const auto holds = [](const std::filesystem::path& dir) {
+    std::error_code error;
+    return std::filesystem::is_regular_file(dir / "libzept-media.so", error);
+  };
+  if (const char* dir = std::getenv("ZEPT_WEB_EXTENSIONS_DIR"); dir && *dir)
+    return holds(dir) ? std::filesystem::absolute(dir).string() : "";
+  const std::filesystem::path bin =
+      std::filesystem::absolute(programPath).parent_path();
+  for (const std::filesystem::path& candidate :
+       {bin / "web-extensions",
+        bin.parent_path() / "lib" / "zept" / "web-extensions"}) {
+    if (holds(candidate)) return candidate.lexically_normal().string();
+  }
+  return "";
+}
+
 int RunDesktop(Context& ctx, const WideString& programFolder,
                desktop::MoviePage& page,
                const std::function<void(const WideString&)>& print) {

@@ -15,6 +15,11 @@ namespace zept {
 // program, else "share/zept/ruffle" of its installation; "" when none has it.
 std::string FindRuffleDir(const std::string& programPath);
 
+// The folder of zept's media extension for WebKit's web process:
+// ZEPT_WEB_EXTENSIONS_DIR, else "web-extensions" beside the program, else
+// lib/zept/web-extensions of the installation; "" when none holds it.
+std::string FindMediaExtensionDir(const std::string& programPath);
+
 // Runs the course in programFolder (native, trailing "/") in a window until
 // it closes, on page, whose loading the caller began as early as it could.
 // Returns the exit status.

@@ -6,7 +6,6 @@
 
 #include "desktop/gobject.h"
 #include "desktop/page.h"
-#include "desktop/page_resources.h"
 
 namespace zept::desktop {
 
@@ -128,13 +127,6 @@ void AddPackageFrameScripts(WebKitUserContentManager* content) {
   webkit_user_script_unref(script);
   script = webkit_user_script_new(
       kAtStartInFrames, WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
-      WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
-  webkit_user_content_manager_add_script(content, script);
-  webkit_user_script_unref(script);
-  // Media of the package reach WebKit's player as blob: URLs of their bytes:
-  // it plays no other scheme of ours.
-  script = webkit_user_script_new(
-      kPackageMediaJs, WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
       WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
   webkit_user_content_manager_add_script(content, script);
   webkit_user_script_unref(script);

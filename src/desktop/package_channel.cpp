@@ -1,8 +1,17 @@
 // The package's side of the page: its screens, its files and the calls of
 // its page (window.API), answered at once or posted from a page being left.
 
+#include <fcntl.h>
+#include <gio/gunixfdlist.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
+#include <thread>
 
 #include "desktop/content_policy.h"
 #include "desktop/json_strings.h"
@@ -20,7 +29,133 @@ constexpr char kPackagePageUri[] = "zept://z/app/package.html";
 // a page that posts more is runaway or hostile.
 constexpr std::size_t kMaxCallBytes = std::size_t{8} << 20;
 
+constexpr char kMediaOpen[] = "zept-media-open";
+
+void ReplyMedia(WebKitUserMessage* message, guint64 size, bool seekable,
+                const std::string& why, int fd) {
+  GUnixFDList* fds = nullptr;
+  if (fd >= 0) {
+    fds = g_unix_fd_list_new();
+    g_unix_fd_list_append(fds, fd, nullptr);
+    ::close(fd);
+  }
+  webkit_user_message_send_reply(
+      message, webkit_user_message_new_with_fd_list(
+                   kMediaOpen,
+                   g_variant_new("(tbs)", size, seekable, why.c_str()), fds));
+  if (fds) g_object_unref(fds);
+}
+
+// Writes what stream gives (or bytes) into the socket until the end, or
+// until the web process closes its side (a seek, the page gone); on a
+// thread of its own, as reads may wait on an entry being inflated.
+void Pump(GObjectPtr<GInputStream> stream, std::string bytes, int socket) {
+  std::thread([stream = std::move(stream), bytes = std::move(bytes), socket] {
+    const auto send = [socket](const char* data, std::size_t n) {
+      while (n > 0) {
+        const ssize_t sent = ::send(socket, data, n, MSG_NOSIGNAL);
+        if (sent < 0 && errno == EINTR) continue;
+        if (sent <= 0) return false;
+        data += sent;
+        n -= static_cast<std::size_t>(sent);
+      }
+      return true;
+    };
+    if (!stream) {
+      send(bytes.data(), bytes.size());
+    } else {
+      char buffer[64 * 1024];
+      for (;;) {
+        const gssize n = g_input_stream_read(stream.get(), buffer,
+                                             sizeof buffer, nullptr, nullptr);
+        if (n <= 0 || !send(buffer, static_cast<std::size_t>(n))) break;
+      }
+    }
+    ::close(socket);
+  }).detach();
+}
+
 }  // namespace
+
+void MoviePage::useMediaExtension(const std::string& extensionsDir) {
+  // WebKit's player refuses schemes it does not know unless they are named
+  // here, read as the web process starts.
+  std::string allowed = "zept";
+  if (const char* before = std::getenv("WEBKIT_GST_ALLOWED_URI_PROTOCOLS");
+      before && *before)
+    allowed = std::string(before) + ",zept";
+  ::setenv("WEBKIT_GST_ALLOWED_URI_PROTOCOLS", allowed.c_str(), 1);
+  webkit_web_context_set_web_extensions_directory(context_.get(),
+                                                  extensionsDir.c_str());
+  g_signal_connect(context_.get(), "user-message-received",
+                   G_CALLBACK(OnMediaMessage), this);
+}
+
+gboolean MoviePage::OnMediaMessage(WebKitWebContext*,
+                                   WebKitUserMessage* message, gpointer self) {
+  if (g_strcmp0(webkit_user_message_get_name(message), kMediaOpen) != 0)
+    return FALSE;
+  auto* page = static_cast<MoviePage*>(self);
+  GVariant* parameters = webkit_user_message_get_parameters(message);
+  const char* uri = "";
+  guint64 offset = 0;
+  if (parameters && g_variant_is_of_type(parameters, G_VARIANT_TYPE("(st)")))
+    g_variant_get(parameters, "(&st)", &uri, &offset);
+  // The same files as the scheme serves, found the same way.
+  constexpr std::string_view kPrefix = "zept://z/pkg/";
+  std::string rest = uri;
+  if (!page->packageShown_ || rest.compare(0, kPrefix.size(), kPrefix) != 0) {
+    ReplyMedia(message, 0, false, "not a file of the package", -1);
+    return TRUE;
+  }
+  rest = rest.substr(kPrefix.size());
+  rest = rest.substr(0, rest.find_first_of("?#"));
+  GCharPtr decoded(g_uri_unescape_string(rest.c_str(), nullptr));
+  std::optional<PackageFile> file;
+  std::string why = "the package has no such file";
+  try {
+    if (decoded && page->onPackageFile)
+      file = page->onPackageFile(decoded.get());
+  } catch (const std::exception& e) {
+    why = e.what();
+  }
+  if (file && !file->nativeFile.empty()) {
+    // A file on disk: its own descriptor, read at any offset.
+    const int fd = ::open(file->nativeFile.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat info;
+    if (fd >= 0 && ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+      ReplyMedia(message, static_cast<guint64>(info.st_size), true, "", fd);
+      return TRUE;
+    }
+    if (fd >= 0) ::close(fd);
+    file.reset();
+    why = "not a regular file";
+  }
+  int sockets[2] = {-1, -1};
+  if (file &&
+      ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sockets) == 0) {
+    guint64 size = 0;
+    if (file->stream) {
+      size = static_cast<guint64>(file->size);
+      if (offset > 0 && !g_seekable_seek(G_SEEKABLE(file->stream.get()),
+                                         static_cast<goffset>(offset),
+                                         G_SEEK_SET, nullptr, nullptr)) {
+        ::close(sockets[0]);
+        ::close(sockets[1]);
+        ReplyMedia(message, 0, false, "the file cannot be read there", -1);
+        return TRUE;
+      }
+    } else {
+      size = file->bytes.size();
+      file->bytes.erase(0, std::min<std::size_t>(offset, file->bytes.size()));
+    }
+    ReplyMedia(message, size, false, "", sockets[0]);
+    Pump(std::move(file->stream), std::move(file->bytes), sockets[1]);
+    return TRUE;
+  }
+  ReplyMedia(message, 0, false, why, -1);
+  return TRUE;
+}
 
 void MoviePage::servePackage(WebKitURISchemeRequest* request,
                              const std::string& path) {

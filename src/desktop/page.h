@@ -101,6 +101,11 @@ class MoviePage {
   // A file of the package, by its path in the package: a file on disk, its
   // bytes, or a seekable stream of size bytes (a large file of a .zip).
   // nullopt when the package has no such file.
+  // Lets the audio and video of package pages stream from the package: the
+  // web process loads zept's media source from extensionsDir (absolute),
+  // which asks the page for each file as it plays. Before the first load.
+  void useMediaExtension(const std::string& extensionsDir);
+
   struct PackageFile {
     std::string nativeFile;
     std::string bytes;
@@ -127,6 +132,8 @@ class MoviePage {
   static void HandleScheme(WebKitURISchemeRequest* request, gpointer link);
   void serve(WebKitURISchemeRequest* request);
   // The package's requests: its screens, its files and its calls.
+  static gboolean OnMediaMessage(WebKitWebContext*, WebKitUserMessage* message,
+                                 gpointer self);
   void servePackage(WebKitURISchemeRequest* request, const std::string& path);
   static void OnPostedCall(WebKitUserContentManager*,
                            WebKitJavascriptResult* result, gpointer self);

@@ -10,7 +10,5 @@ extern const char kPackageHtml[];
 extern const char kPackageJs[];
 extern const char kPackageCss[];
 extern const char kBlankHtml[];
-// Hands the media of a package's pages to WebKit's player.
-extern const char kPackageMediaJs[];
 
 }  // namespace zept::desktop

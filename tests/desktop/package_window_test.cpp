@@ -883,19 +883,47 @@ TEST_F(PackageWindowTest, AScorm2004PackageIsRefusedWithItsVersion) {
       << "nothing is stored";
 }
 
-// Narrated pages: an MP3 and an MP4 (H.264 and AAC) play to their end
-// through the scheme, with no sound card: one started by a script, one by
-// autoplay after a <source> the package lacks. The page reads back the URL
-// it set. The media are encoded here by GStreamer's own tools, from its
-// test sources.
+// Narrated pages: an MP3 and an MP4 (H.264 and AAC) play from the package
+// as they are read, with no sound card: one started by a script and sought
+// into, one by autoplay after a <source> the package lacks. The page reads
+// back the URL it set. Played from a folder (the files themselves) and from
+// a .zip (their bytes handed over). The media are encoded here by
+// GStreamer's own tools, from its test sources.
 TEST_F(PackageWindowTest, AudioAndVideoPlayToTheirEnd) {
   if (!HaveProgram("gst-launch-1.0"))
     GTEST_SKIP() << "gst-launch-1.0 (gstreamer1.0-tools) is not installed";
-  const fs::path package = writePackage(
-      "media",
-      {{"imsmanifest.xml",
-        Manifest("Media course", {{"V1", "Narrated", "v/index.html", ""}})},
-       {"v/index.html", std::string(kScoHead) + R"(</head><body>
+  const fs::path made = root / "made";
+  fs::create_directories(made);
+  // The MP3 long enough for its length to be known from its bitrate; the
+  // MP4 a quarter of a second.
+  const std::string tone =
+      "audiotestsrc num-buffers=%d ! audio/x-raw,rate=44100,channels=1 ! "
+      "audioconvert ! ";
+  const auto source = [&tone](int buffers) {
+    std::string out = tone;
+    out.replace(out.find("%d"), 2, std::to_string(buffers));
+    return out;
+  };
+  int status = 1;
+  RunCommand("gst-launch-1.0 -q " + source(100) +
+                 "lamemp3enc ! filesink location=" +
+                 (made / "tone.mp3").string() + " 2>&1",
+             &status);
+  ASSERT_EQ(status, 0);
+  RunCommand(
+      "gst-launch-1.0 -q videotestsrc num-buffers=12 ! "
+      "video/x-raw,width=160,height=120,framerate=48/1 ! openh264enc ! "
+      "h264parse ! mp4mux name=mux ! filesink location=" +
+          (made / "clip.mp4").string() + " " + source(12) +
+          "voaacenc ! aacparse ! mux. 2>&1",
+      &status);
+  ASSERT_EQ(status, 0);
+  const std::map<std::string, std::string> files = {
+      {"imsmanifest.xml",
+       Manifest("Media course", {{"V1", "Narrated", "v/index.html", ""}})},
+      {"v/tone.mp3", Slurp(made / "tone.mp3")},
+      {"v/clip.mp4", Slurp(made / "clip.mp4")},
+      {"v/index.html", std::string(kScoHead) + R"(</head><body>
 <video id="mp4" width="160" height="120" autoplay>
 <source src="clip.webm" type="video/webm"><source src="clip.mp4" type="video/mp4">
 </video>
@@ -905,7 +933,9 @@ var ended = [];
 function watch(id, media) {
   media.addEventListener("ended", function () {
     ended.push(id);
-    if (ended.length == 2) report("ended " + ended.sort().join(" "));
+    if (ended.length == 2)
+      report("ended " + ended.sort().join(" ") + " " +
+             A.LMSGetValue("cmi.core.student_name") + " " + sought);
   });
   media.addEventListener("error", function () {
     report(id + " error " + media.error.code + " " + media.error.message);
@@ -913,31 +943,32 @@ function watch(id, media) {
 }
 watch("mp4", document.getElementById("mp4"));
 var narration = new Audio("tone.mp3");
-watch(/tone\.mp3$/.test(narration.src) ? "mp3" : narration.src, narration);
+// Sought into once its length is known, as a learner drags the slider.
+var sought = "not sought";
+narration.addEventListener("timeupdate", function () {
+  if (sought == "not sought" && isFinite(narration.duration) &&
+      narration.currentTime < 1) {
+    sought = "seeking";
+    narration.currentTime = 1.5;
+  }
+});
+narration.addEventListener("seeked", function () { sought = "sought"; });
+watch("mp3", narration);
+if (!/tone\.mp3$/.test(narration.src)) report("src " + narration.src);
 narration.play();
-</script></body></html>)"}});
-  // A quarter of a second each: twelve buffers of 1024 samples, twelve
-  // frames at 48 per second.
-  const std::string tone =
-      "audiotestsrc num-buffers=12 ! audio/x-raw,rate=44100,channels=1 ! "
-      "audioconvert ! ";
-  const std::string media = (package / "v").string();
-  int status = 1;
-  RunCommand("gst-launch-1.0 -q " + tone +
-                 "lamemp3enc ! filesink location=" + media + "/tone.mp3 2>&1",
-             &status);
-  ASSERT_EQ(status, 0);
-  RunCommand(
-      "gst-launch-1.0 -q videotestsrc num-buffers=12 ! "
-      "video/x-raw,width=160,height=120,framerate=48/1 ! openh264enc ! "
-      "h264parse ! mp4mux name=mux ! filesink location=" +
-          media + "/clip.mp4 " + tone + "voaacenc ! aacparse ! mux. 2>&1",
-      &status);
-  ASSERT_EQ(status, 0);
-  start("--learner anna --item V1 " + package.string());
-  EXPECT_TRUE(waitResults(package, "\"ended mp3 mp4\"", 10000));
-  signal(SIGTERM);
-  EXPECT_EQ(waitExit(), 0) << Slurp(output());
+</script></body></html>)"}};
+  // The same course either way, so each has a learner of its own.
+  const std::pair<fs::path, std::string> runs[] = {
+      {writePackage("media", files), "anna"},
+      {writeZip("media.zip", files), "ben"}};
+  for (const auto& [package, learner] : runs) {
+    SCOPED_TRACE(package.string());
+    start("--learner " + learner + " --item V1 " + package.string());
+    EXPECT_TRUE(waitResults(package, "\"ended mp3 mp4 " + learner + " sought\"",
+                            15000));
+    signal(SIGTERM);
+    EXPECT_EQ(waitExit(), 0) << Slurp(output());
+  }
 }
 
 }  // namespace

@@ -16,7 +16,8 @@ for f in bin/zept bin/zept-reg bin/zept-report bin/zept-results \
          share/icons/hicolor/scalable/apps/zept.svg \
          share/man/man1/zept.1 share/man/man1/zept-reg.1 share/man/man1/zept-report.1 \
          share/man/man1/zept-results.1 \
-         share/zept/ruffle/ruffle.js share/zept/ruffle/LICENSE_APACHE share/zept/ruffle/LICENSE_MIT; do
+         share/zept/ruffle/ruffle.js share/zept/ruffle/LICENSE_APACHE share/zept/ruffle/LICENSE_MIT \
+         lib/zept/web-extensions/libzept-media.so; do
   [ -f "$f" ] || fail "$f is not installed"
 done
 for f in bin/zept bin/zept-reg bin/zept-report bin/zept-results; do
@@ -33,6 +34,7 @@ while read -r f; do
     share/man/man1/zept-results.1) ;;
     share/zept/ruffle/ruffle.js | share/zept/ruffle/core.ruffle.*.js) ;;
     share/zept/ruffle/*.wasm | share/zept/ruffle/LICENSE_*) ;;
+    lib/zept/web-extensions/libzept-media.so) ;;
     *) fail "$f should not be installed" ;;
   esac
 done < <(find . -type f -printf '%P\n')
