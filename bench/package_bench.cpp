@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -298,6 +299,43 @@ void WriteData(const fs::path& path, std::uint64_t size, bool random) {
   }
 }
 
+struct Played {
+  std::string found;  // the text stored from marker on
+  long peak = 0;      // kB of Pss, at most
+  long after = 0;     // once found
+};
+
+// Plays the package as learner "bench" until its first item stores text
+// beginning with marker (3 minutes at most), sampling the Pss meanwhile.
+Played PlayUntil(const fs::path& root, const fs::path& package,
+                 const std::string& marker) {
+  fs::remove_all(root / "data");
+  Zept zept = Start(root, "--learner bench --item S1 " + package.string());
+  const std::string results = "XDG_DATA_HOME=" + (root / "data").string() +
+                              " " ZEPT_RESULTS_BINARY " " + package.string() +
+                              " 2>/dev/null";
+  Played played;
+  const auto until = Clock::now() + std::chrono::minutes(3);
+  while (played.found.empty() && Clock::now() < until) {
+    for (int i = 0; i < 10; ++i) {
+      played.peak = std::max(played.peak, PssTree(zept.pid));
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    std::string out;
+    FILE* pipe = ::popen(results.c_str(), "r");
+    char buffer[4096];
+    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe))
+      out.append(buffer, n);
+    ::pclose(pipe);
+    const std::size_t at = out.find(marker);
+    if (at != std::string::npos)
+      played.found = out.substr(at, out.find('"', at) - at);
+  }
+  played.after = PssTree(zept.pid);
+  Stop(zept);
+  return played;
+}
+
 // The seeking SCO with its 300 MB entries, stored and deflated.
 void SeekBench(const fs::path& root) {
   constexpr std::uint64_t kSize = std::uint64_t{300} << 20;
@@ -328,41 +366,90 @@ void SeekBench(const fs::path& root) {
   fs::remove(root / "stored.bin");
   fs::remove(root / "packed.bin");
 
-  fs::remove_all(root / "data");
-  Zept zept = Start(root, "--learner bench --item S1 " + zipPath.string());
-  const std::string results = "XDG_DATA_HOME=" + (root / "data").string() +
-                              " " ZEPT_RESULTS_BINARY " " + zipPath.string() +
-                              " 2>/dev/null";
-  long peak = 0;
-  std::string found;
-  const auto until = Clock::now() + std::chrono::minutes(3);
-  while (found.empty() && Clock::now() < until) {
-    for (int i = 0; i < 10; ++i) {
-      peak = std::max(peak, PssTree(zept.pid));
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    std::string out;
-    FILE* pipe = ::popen(results.c_str(), "r");
-    char buffer[4096];
-    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe))
-      out.append(buffer, n);
-    ::pclose(pipe);
-    const std::size_t at = out.find("seekbench ");
-    if (at != std::string::npos) found = out.substr(at, out.find('"', at) - at);
-  }
-  const long after = PssTree(zept.pid);
-  Stop(zept);
+  const Played played = PlayUntil(root, zipPath, "seekbench ");
   std::printf(
       "300 MB entries of a .zip, 1 MB ranges (ms to first byte, to last; "
       "the first near the end, then 8 at random), ranges to the end given "
       "up at their first byte (left: ms to it); stall: the longest "
       "window.API call meanwhile, ms (during the first range, then the "
       "rest):\n  %s\n",
-      found.empty() ? "(no result)" : found.c_str());
+      played.found.empty() ? "(no result)" : played.found.c_str());
   std::printf(
       "zept and its web processes while seeking: %ld MB Pss at most, "
       "%ld MB after\n",
-      peak / 1024, after / 1024);
+      played.peak / 1024, played.after / 1024);
+}
+
+// A real video of about 300 MB (90 s of H.264 at 26 Mbit/s with AAC, its
+// index at the end), stored in a .zip: the SCO plays it, seeks to 60 s, 10 s
+// and 80 s, each timed to its "seeked", and plays on 2 s after the last.
+constexpr char kVideoPage[] = R"(<!DOCTYPE html><html><body>
+<video id="v" width="320" height="180" autoplay muted src="video.mp4"></video>
+<script>
+var A = parent.API; A.LMSInitialize("");
+var v = document.getElementById("v"), t0 = performance.now(), log = [];
+var seeks = [60, 10, 80], asked = 0;
+function next() { asked = performance.now(); v.currentTime = seeks.shift(); }
+v.addEventListener("playing", function once() {
+  v.removeEventListener("playing", once);
+  log.push("playing=" + Math.round(performance.now() - t0)); next();
+});
+v.addEventListener("seeked", function () {
+  log.push("seeked=" + Math.round(performance.now() - asked));
+  if (seeks.length) return next();
+  var at = v.currentTime;
+  setTimeout(function () {
+    log.push("played=" + (v.currentTime - at).toFixed(1) + "s");
+    A.LMSSetValue("cmi.suspend_data", "videobench " + log.join(" ")); A.LMSCommit("");
+  }, 2000);
+});
+v.addEventListener("error", function () {
+  A.LMSSetValue("cmi.suspend_data", "videobench error " + v.error.code); A.LMSCommit("");
+});
+</script></body></html>)";
+
+void VideoBench(const fs::path& root) {
+  const fs::path video = root / "video.mp4";
+  const std::string encode =
+      "gst-launch-1.0 -q videotestsrc pattern=snow num-buffers=2700 ! "
+      "video/x-raw,width=640,height=360,framerate=30/1 ! videoconvert ! "
+      "openh264enc bitrate=26000000 rate-control=bitrate complexity=low ! "
+      "h264parse ! mp4mux name=m ! filesink location=" +
+      video.string() +
+      " audiotestsrc num-buffers=3876 ! audioconvert ! voaacenc ! m. "
+      ">/dev/null 2>&1";
+  if (std::system(encode.c_str()) != 0 || !fs::exists(video)) {
+    std::printf("video: gst-launch-1.0 could not make the video\n");
+    return;
+  }
+  const fs::path zipPath = root / "video.zip";
+  const std::string manifest = Manifest(1);
+  const std::string page = kVideoPage;
+  int error = 0;
+  zip_t* archive = zip_open(zipPath.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
+  zip_file_add(archive, "imsmanifest.xml",
+               zip_source_buffer(archive, manifest.data(), manifest.size(), 0),
+               0);
+  zip_file_add(archive, "s1.html",
+               zip_source_buffer(archive, page.data(), page.size(), 0), 0);
+  const zip_int64_t index = zip_file_add(
+      archive, "video.mp4", zip_source_file(archive, video.c_str(), 0, -1), 0);
+  zip_set_file_compression(archive, static_cast<zip_uint64_t>(index),
+                           ZIP_CM_STORE, 0);
+  if (zip_close(archive) != 0) {
+    std::fprintf(stderr, "cannot write %s\n", zipPath.c_str());
+    return;
+  }
+  const auto size = fs::file_size(video);
+  fs::remove(video);
+  const Played played = PlayUntil(root, zipPath, "videobench ");
+  std::printf(
+      "a %ju MB video stored in a .zip, in a <video> (ms to playing, to each "
+      "seeked: 60 s, 10 s, 80 s):\n  %s\nzept and its web processes: %ld MB "
+      "Pss at most\n",
+      static_cast<std::uintmax_t>(size >> 20),
+      played.found.empty() ? "(no result)" : played.found.c_str(),
+      played.peak / 1024);
 }
 
 }  // namespace
@@ -376,6 +463,11 @@ int main(int argc, char** argv) {
   const fs::path root = ::mkdtemp(pattern);
   if (argc > 1 && std::strcmp(argv[1], "seek") == 0) {
     SeekBench(root);
+    fs::remove_all(root);
+    return 0;
+  }
+  if (argc > 1 && std::strcmp(argv[1], "video") == 0) {
+    VideoBench(root);
     fs::remove_all(root);
     return 0;
   }
@@ -438,6 +530,7 @@ int main(int argc, char** argv) {
                 name, Median(times));
   }
   SeekBench(root);
+  VideoBench(root);
   fs::remove_all(root);
   return 0;
 }
