@@ -80,8 +80,7 @@ gboolean PackageViews::OnScriptDialog(WebKitWebView*,
 
 // The opened page is ready: it gets a window of its own, at the size it
 // asked for.
-void PackageViews::OnReadyToShow(WebKitWebView* view, gpointer data) {
-  auto& self = *static_cast<PackageViews*>(data);
+void PackageViews::OnReadyToShow(WebKitWebView* view, gpointer) {
   GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
   GdkRectangle geometry{0, 0, 0, 0};
   webkit_window_properties_get_geometry(
