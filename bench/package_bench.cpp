@@ -27,6 +27,7 @@
 #include <random>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -336,14 +337,12 @@ Played PlayUntil(const fs::path& root, const fs::path& package,
   return played;
 }
 
-// The seeking SCO with its 300 MB entries, stored and deflated.
-void SeekBench(const fs::path& root) {
-  constexpr std::uint64_t kSize = std::uint64_t{300} << 20;
-  const fs::path zipPath = root / "media.zip";
-  WriteData(root / "stored.bin", kSize, true);
-  WriteData(root / "packed.bin", kSize, false);
-  std::string page = kSeekPage;
-  page.replace(page.find("SIZE"), 4, std::to_string(kSize));
+// A one-item package as a .zip: its manifest, page as "s1.html", and files
+// on disk (entry name, path, stored or deflated). False, having said why,
+// when it cannot be written.
+bool WriteOneItemZip(
+    const fs::path& zipPath, const std::string& page,
+    const std::vector<std::tuple<std::string, fs::path, bool>>& files) {
   const std::string manifest = Manifest(1);
   int error = 0;
   zip_t* archive = zip_open(zipPath.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
@@ -352,17 +351,32 @@ void SeekBench(const fs::path& root) {
                0);
   zip_file_add(archive, "s1.html",
                zip_source_buffer(archive, page.data(), page.size(), 0), 0);
-  for (const char* name : {"stored.bin", "packed.bin"}) {
+  for (const auto& [name, path, stored] : files) {
     const zip_int64_t index =
-        zip_file_add(archive, (std::string("media/") + name).c_str(),
-                     zip_source_file(archive, (root / name).c_str(), 0, -1), 0);
+        zip_file_add(archive, name.c_str(),
+                     zip_source_file(archive, path.c_str(), 0, -1), 0);
     zip_set_file_compression(archive, static_cast<zip_uint64_t>(index),
-                             name[0] == 's' ? ZIP_CM_STORE : ZIP_CM_DEFLATE, 0);
+                             stored ? ZIP_CM_STORE : ZIP_CM_DEFLATE, 0);
   }
   if (zip_close(archive) != 0) {
     std::fprintf(stderr, "cannot write %s\n", zipPath.c_str());
-    return;
+    return false;
   }
+  return true;
+}
+
+// The seeking SCO with its 300 MB entries, stored and deflated.
+void SeekBench(const fs::path& root) {
+  constexpr std::uint64_t kSize = std::uint64_t{300} << 20;
+  const fs::path zipPath = root / "media.zip";
+  WriteData(root / "stored.bin", kSize, true);
+  WriteData(root / "packed.bin", kSize, false);
+  std::string page = kSeekPage;
+  page.replace(page.find("SIZE"), 4, std::to_string(kSize));
+  if (!WriteOneItemZip(zipPath, page,
+                       {{"media/stored.bin", root / "stored.bin", true},
+                        {"media/packed.bin", root / "packed.bin", false}}))
+    return;
   fs::remove(root / "stored.bin");
   fs::remove(root / "packed.bin");
 
@@ -423,23 +437,8 @@ void VideoBench(const fs::path& root) {
     return;
   }
   const fs::path zipPath = root / "video.zip";
-  const std::string manifest = Manifest(1);
-  const std::string page = kVideoPage;
-  int error = 0;
-  zip_t* archive = zip_open(zipPath.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
-  zip_file_add(archive, "imsmanifest.xml",
-               zip_source_buffer(archive, manifest.data(), manifest.size(), 0),
-               0);
-  zip_file_add(archive, "s1.html",
-               zip_source_buffer(archive, page.data(), page.size(), 0), 0);
-  const zip_int64_t index = zip_file_add(
-      archive, "video.mp4", zip_source_file(archive, video.c_str(), 0, -1), 0);
-  zip_set_file_compression(archive, static_cast<zip_uint64_t>(index),
-                           ZIP_CM_STORE, 0);
-  if (zip_close(archive) != 0) {
-    std::fprintf(stderr, "cannot write %s\n", zipPath.c_str());
+  if (!WriteOneItemZip(zipPath, kVideoPage, {{"video.mp4", video, true}}))
     return;
-  }
   const auto size = fs::file_size(video);
   fs::remove(video);
   const Played played = PlayUntil(root, zipPath, "videobench ");
