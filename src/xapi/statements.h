@@ -1,0 +1,74 @@
+#pragma once
+// What a learner did in an item, as xAPI statements of the SCORM profile.
+// The runtimes (a package's SCORM 1.2 runtime, the shell's LMSSetValue
+// commands) report their events here and store what take() gives in the
+// same transaction as the values; the statement texts are final when taken.
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "xapi/outbox.h"
+
+namespace zept::xapi {
+
+struct Activity {
+  std::string id;    // IRI
+  std::string name;  // its title, as definition.name ("en-US")
+};
+
+// Who and what the statements of one item's session are about.
+struct SessionContext {
+  std::string login;
+  std::string homePage;
+  std::string registration;  // UUID of the learner in the course
+  Activity course;
+  Activity item;
+};
+
+// The IRIs: the course is activityBase + the manifest identifier (or the
+// shell course's tracking id) percent-encoded; an item is the course's id +
+// "/" + its identifier, percent-encoded.
+std::string CourseIri(const std::string& activityBase,
+                      const std::string& identifier);
+std::string ItemIri(const std::string& courseIri,
+                    const std::string& identifier);
+
+// A new random (version 4) UUID, lower-case.
+std::string NewUuid();
+// Now, ISO 8601 in UTC with milliseconds: "2026-12-08T18:40:02.123Z".
+std::string UtcTimestamp();
+
+// Values by SCORM 1.2 element name ("cmi.core.lesson_status").
+using ElementValues = std::map<std::string, std::string>;
+
+class SessionStatements {
+ public:
+  // newId and now default to NewUuid and UtcTimestamp; tests pass their own.
+  explicit SessionStatements(SessionContext context,
+                             std::function<std::string()> newId = {},
+                             std::function<std::string()> now = {});
+
+  // LMSInitialize succeeded; entry is the cmi.core.entry the item was given
+  // ("resume" reports the session as resumed).
+  void initialized(const std::string& entry);
+  // An LMSSetValue the runtime took. Cheap: called on every set.
+  void valueSet(const std::string& element, const std::string& value);
+  // The values are about to be stored (LMSCommit, a periodic store): what
+  // waits for a store point is captured now.
+  void storing(const ElementValues& values);
+  // The session ended (LMSFinish, or the learner left): values as they
+  // will be stored, with cmi.core.exit and cmi.core.session_time.
+  void terminated(const ElementValues& values);
+
+  // The statements captured since the last take, in capture order.
+  std::vector<Statement> take();
+
+ private:
+  struct Impl;
+  std::shared_ptr<Impl> impl_;
+};
+
+}  // namespace zept::xapi
