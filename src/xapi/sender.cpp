@@ -1,0 +1,1 @@
+#include "xapi/sender.h"
