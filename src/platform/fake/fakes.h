@@ -2,11 +2,14 @@
 // In-memory stand-ins for the platform services, for tests. Each can be set
 // up freely and told to fail where a test needs a failure.
 
+#include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
 #include <utility>
 
+#include "platform/http.h"
 #include "platform/platform.h"
 #include "platform/printers.h"
 
@@ -185,6 +188,22 @@ class FakePrinters final : public Printers {
   }
   void submitPdf(const WideString& name, const WideString& title,
                  const std::string& pdf) override;
+};
+
+// An HTTP server played from a script: each request is recorded and gets the
+// next scripted answer; when the script is used up, a transport failure.
+class FakeHttp final : public Http {
+ public:
+  static HttpResponse Answer(int status, std::string body = "",
+                             std::map<std::string, std::string> headers = {});
+  static HttpResponse Failure(std::string error);
+
+  std::deque<HttpResponse> script;
+  // When set, answers instead of the script.
+  std::function<HttpResponse(const HttpRequest&)> answer;
+  std::vector<HttpRequest> requests;
+
+  HttpResponse send(const HttpRequest& request) override;
 };
 
 // All fakes together, wired as a Platform.
