@@ -1,1 +1,699 @@
 #include "xapi/statements.h"
+
+#include <algorithm>
+#include <charconv>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <initializer_list>
+#include <optional>
+#include <random>
+#include <string_view>
+#include <thread>
+#include <utility>
+
+#include "util/utf8.h"
+
+namespace zept::xapi {
+
+namespace {
+
+constexpr std::string_view kVerbBase = "http://adlnet.gov/expapi/verbs/";
+constexpr std::string_view kInteractions = "cmi.interactions.";
+constexpr std::string_view kScorePrefix = "cmi.core.score.";
+constexpr char kLessonStatus[] = "cmi.core.lesson_status";
+
+// Content's text goes into the statement as it came, but always as valid
+// JSON: a bad UTF-8 sequence becomes one U+FFFD.
+void AppendJson(std::string& out, std::string_view text) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  out += '"';
+  for (std::size_t i = 0; i < text.size();) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+      ++i;
+    } else if (c < 0x20) {
+      out += "\\u00";
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+      ++i;
+    } else if (c < 0x80) {
+      out += static_cast<char>(c);
+      ++i;
+    } else if (const Utf8Char read = ReadUtf8(text, i); read.valid) {
+      out.append(text, i, read.length);
+      i += read.length;
+    } else {
+      out += "\xEF\xBF\xBD";
+      i += read.length;
+    }
+  }
+  out += '"';
+}
+
+std::string Json(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() + 2);
+  AppendJson(out, text);
+  return out;
+}
+
+// RFC 3986 unreserved characters stay, every other byte is %XX, so any
+// identifier makes one valid path segment.
+std::string PercentEncode(std::string_view text) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(text.size());
+  for (const char ch : text) {
+    const unsigned char c = static_cast<unsigned char>(ch);
+    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+        (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_' ||
+        c == '~') {
+      out += ch;
+    } else {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    }
+  }
+  return out;
+}
+
+// A SCORM decimal ("95", "-1.5", "+.5"), surrounding blanks allowed. Not
+// "1e3", "nan" or "inf": what content sends as a score is rarely meant so.
+std::optional<double> ParseDecimal(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
+    text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
+    text.remove_suffix(1);
+  bool negative = false;
+  if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
+    negative = text.front() == '-';
+    text.remove_prefix(1);
+  }
+  std::size_t digits = 0, dots = 0;
+  for (const char c : text) {
+    if (c >= '0' && c <= '9') {
+      ++digits;
+    } else if (c == '.' && dots == 0) {
+      ++dots;
+    } else {
+      return std::nullopt;
+    }
+  }
+  if (digits == 0) return std::nullopt;
+  double value = 0;
+  std::string plain(text);
+  if (plain.front() == '.') plain.insert(0, "0");
+  if (plain.back() == '.') plain.pop_back();
+  const auto [end, ec] =
+      std::from_chars(plain.data(), plain.data() + plain.size(), value);
+  if (ec != std::errc() || end != plain.data() + plain.size()) {
+    return std::nullopt;  // out of range
+  }
+  return negative ? -value : value;
+}
+
+// The shortest text that reads back as the number; always a JSON number.
+std::string Number(double value) {
+  char buffer[64];
+  const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
+  return ec == std::errc() ? std::string(buffer, end) : "0";
+}
+
+// A SCORM 1.2 timespan "HHHH:MM:SS.SS" as an ISO 8601 duration
+// ("PT1H2M3.5S"); none for anything else.
+std::optional<std::string> Duration(std::string_view span) {
+  const std::size_t c1 = span.find(':');
+  if (c1 == std::string_view::npos) return std::nullopt;
+  const std::size_t c2 = span.find(':', c1 + 1);
+  if (c2 == std::string_view::npos) return std::nullopt;
+  const std::string_view hours = span.substr(0, c1);
+  const std::string_view minutes = span.substr(c1 + 1, c2 - c1 - 1);
+  std::string_view seconds = span.substr(c2 + 1);
+  std::string_view fraction;
+  if (const std::size_t dot = seconds.find('.');
+      dot != std::string_view::npos) {
+    fraction = seconds.substr(dot + 1);
+    seconds = seconds.substr(0, dot);
+    if (fraction.empty()) return std::nullopt;
+  }
+  const auto digits = [](std::string_view part, std::size_t min,
+                         std::size_t max) {
+    return part.size() >= min && part.size() <= max &&
+           std::all_of(part.begin(), part.end(),
+                       [](char c) { return c >= '0' && c <= '9'; });
+  };
+  if (!digits(hours, 1, 9) || !digits(minutes, 2, 2) ||
+      !digits(seconds, 2, 2) || !digits(fraction, 0, 9)) {
+    return std::nullopt;
+  }
+  const auto integer = [](std::string_view part) {
+    while (part.size() > 1 && part.front() == '0') part.remove_prefix(1);
+    return std::string(part);
+  };
+  while (!fraction.empty() && fraction.back() == '0') fraction.remove_suffix(1);
+  std::string out = "PT";
+  if (integer(hours) != "0") out += integer(hours) + "H";
+  if (integer(minutes) != "0") out += integer(minutes) + "M";
+  if (integer(seconds) != "0" || !fraction.empty()) {
+    out += integer(seconds);
+    if (!fraction.empty()) {
+      out += '.';
+      out += fraction;
+    }
+    out += 'S';
+  }
+  if (out == "PT") out += "0S";
+  return out;
+}
+
+// result.score from SCORM 1.2's raw, min and max; none without a numeric
+// raw. The range is [min, max], SCORM 1.2's 0 and 100 standing in for a
+// bound not set; scaled only when raw lies in it. min and max contradicting
+// raw or each other would be refused by the LRS: they are dropped, and with
+// the range unknown so is scaled.
+std::optional<std::string> Score(const std::string& rawText,
+                                 const std::string& minText,
+                                 const std::string& maxText) {
+  const std::optional<double> raw = ParseDecimal(rawText);
+  if (!raw) return std::nullopt;
+  const std::optional<double> minSet = ParseDecimal(minText);
+  const std::optional<double> maxSet = ParseDecimal(maxText);
+  bool hasMin = minSet.has_value(), hasMax = maxSet.has_value();
+  const double min = minSet.value_or(0), max = maxSet.value_or(100);
+  const bool contradict = (hasMin && *raw < min) || (hasMax && *raw > max) ||
+                          (hasMin && hasMax && min >= max);
+  if (contradict) hasMin = hasMax = false;
+  std::string out = "{";
+  if (!contradict && max > min && *raw >= min && *raw <= max) {
+    out += "\"scaled\":" + Number((*raw - min) / (max - min)) + ",";
+  }
+  out += "\"raw\":" + Number(*raw);
+  if (hasMin) out += ",\"min\":" + Number(min);
+  if (hasMax) out += ",\"max\":" + Number(max);
+  return out + "}";
+}
+
+std::string Verb(std::string_view name) {
+  std::string out = "{\"id\":";
+  AppendJson(out, std::string(kVerbBase) + std::string(name));
+  out += ",\"display\":{\"en-US\":";
+  AppendJson(out, name);
+  return out + "}}";
+}
+
+std::string ActivityJson(const Activity& activity, std::string_view type) {
+  std::string out = "{\"id\":";
+  AppendJson(out, activity.id);
+  out += ",\"definition\":{";
+  if (!activity.name.empty()) {
+    out += "\"name\":{\"en-US\":";
+    AppendJson(out, activity.name);
+    out += "},";
+  }
+  out += "\"type\":";
+  AppendJson(out, type);
+  return out + "}}";
+}
+
+bool IsUuid(std::string_view text) {
+  if (text.size() != 36) return false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (i == 8 || i == 13 || i == 18 || i == 23) {
+      if (c != '-') return false;
+    } else if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') ||
+                 (c >= 'A' && c <= 'F'))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+std::vector<std::string> Split(std::string_view text, char at) {
+  std::vector<std::string> parts;
+  std::size_t from = 0;
+  for (;;) {
+    const std::size_t to = text.find(at, from);
+    parts.emplace_back(text.substr(from, to - from));
+    if (to == std::string_view::npos) return parts;
+    from = to + 1;
+  }
+}
+
+std::string Join(const std::vector<std::string>& parts, std::string_view with) {
+  std::string out;
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    if (i > 0) out += with;
+    out += parts[i];
+  }
+  return out;
+}
+
+// The SCORM 1.2 interaction types: their xAPI interactionType has the same
+// name.
+bool KnownType(std::string_view type) {
+  static constexpr std::string_view kTypes[] = {
+      "true-false",  "choice",     "fill-in", "matching",
+      "performance", "sequencing", "likert",  "numeric"};
+  return std::find(std::begin(kTypes), std::end(kTypes), type) !=
+         std::end(kTypes);
+}
+
+// A SCORM 1.2 response or correct response pattern in xAPI's format for
+// the type. Text already in xAPI's form ("a[,]b") is kept.
+std::string XapiResponse(std::string_view type, std::string text,
+                         bool pattern) {
+  if (text.find("[,]") != std::string::npos ||
+      text.find("[.]") != std::string::npos ||
+      text.find("[:]") != std::string::npos) {
+    return text;
+  }
+  if (type == "true-false") {
+    if (text == "t" || text == "1" || text == "true") return "true";
+    if (text == "f" || text == "0" || text == "false") return "false";
+    return text;
+  }
+  if (type == "numeric") return pattern ? text + "[:]" + text : text;
+  if (type != "choice" && type != "sequencing" && type != "matching") {
+    return text;
+  }
+  // A set may come in braces: "{a,b}".
+  if (text.size() >= 2 && text.front() == '{' && text.back() == '}') {
+    text = text.substr(1, text.size() - 2);
+  }
+  std::vector<std::string> items = Split(text, ',');
+  if (type == "matching") {
+    for (std::string& item : items) {
+      if (const std::size_t dot = item.find('.'); dot != std::string::npos) {
+        item.replace(dot, 1, "[.]");
+      }
+    }
+  }
+  return Join(items, "[,]");
+}
+
+}  // namespace
+
+std::string CourseIri(const std::string& activityBase,
+                      const std::string& identifier) {
+  return activityBase + PercentEncode(identifier);
+}
+
+std::string ItemIri(const std::string& courseIri,
+                    const std::string& identifier) {
+  return courseIri + "/" + PercentEncode(identifier);
+}
+
+std::string NewUuid() {
+  // Seeded once per thread from the system's entropy, with the time and
+  // the thread mixed in should random_device be weak.
+  thread_local std::mt19937_64 engine = [] {
+    std::random_device device;
+    const auto ticks = static_cast<std::uint64_t>(
+        std::chrono::high_resolution_clock::now().time_since_epoch().count());
+    const auto thread = static_cast<std::uint64_t>(
+        std::hash<std::thread::id>{}(std::this_thread::get_id()));
+    std::seed_seq seeds{device(),
+                        device(),
+                        device(),
+                        device(),
+                        device(),
+                        device(),
+                        static_cast<unsigned>(ticks),
+                        static_cast<unsigned>(ticks >> 32),
+                        static_cast<unsigned>(thread),
+                        static_cast<unsigned>(thread >> 32)};
+    return std::mt19937_64(seeds);
+  }();
+  std::uint64_t high = engine(), low = engine();
+  high = (high & ~std::uint64_t{0xF000}) | 0x4000;  // version 4
+  low = (low & ~(std::uint64_t{3} << 62)) | (std::uint64_t{2} << 62);
+  char text[37];
+  std::snprintf(text, sizeof text, "%08x-%04x-%04x-%04x-%012llx",
+                static_cast<unsigned>(high >> 32),
+                static_cast<unsigned>((high >> 16) & 0xFFFF),
+                static_cast<unsigned>(high & 0xFFFF),
+                static_cast<unsigned>(low >> 48),
+                static_cast<unsigned long long>(low & 0xFFFFFFFFFFFFull));
+  return text;
+}
+
+std::string UtcTimestamp() {
+  using namespace std::chrono;
+  const auto now = time_point_cast<milliseconds>(system_clock::now());
+  const auto day = floor<days>(now);
+  const year_month_day date{day};
+  const hh_mm_ss time{now - day};
+  char text[32];
+  std::snprintf(
+      text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02d.%03dZ",
+      static_cast<int>(date.year()), static_cast<unsigned>(date.month()),
+      static_cast<unsigned>(date.day()), static_cast<int>(time.hours().count()),
+      static_cast<int>(time.minutes().count()),
+      static_cast<int>(time.seconds().count()),
+      static_cast<int>(time.subseconds().count()));
+  return text;
+}
+
+struct SessionStatements::Impl {
+  SessionContext context;
+  std::function<std::string()> newId;
+  std::function<std::string()> now;
+
+  // What waits for the next store point: the set that last changed it
+  // (its order and time).
+  struct Change {
+    std::uint64_t seq = 0;
+    std::string at;
+  };
+  std::uint64_t seq = 0;
+  std::optional<Change> score, status;
+  std::map<std::uint32_t, Change> interactions;
+  struct Comment {
+    Change change;
+    std::string text;
+  };
+  std::vector<Comment> comments;
+
+  // The last value set of the elements statements come from.
+  ElementValues set;
+  // What was reported at the last store point.
+  std::string reportedScore, reportedStatus;
+  std::map<std::uint32_t, ElementValues> reportedInteractions;
+
+  std::vector<Statement> captured;
+  bool ended = false;
+
+  Change next() { return Change{++seq, now()}; }
+
+  // An element's value at a store point: as it will be stored, else as
+  // last set.
+  std::string value(const ElementValues& values,
+                    const std::string& name) const {
+    if (const auto it = values.find(name); it != values.end()) {
+      return it->second;
+    }
+    if (const auto it = set.find(name); it != set.end()) return it->second;
+    return {};
+  }
+
+  // The elements under prefix, by name.
+  ElementValues under(const ElementValues& values, const std::string& prefix) {
+    ElementValues out;
+    for (const ElementValues* from :
+         std::initializer_list<const ElementValues*>{&set, &values}) {
+      for (auto it = from->lower_bound(prefix);
+           it != from->end() &&
+           it->first.compare(0, prefix.size(), prefix) == 0;
+           ++it) {
+        out[it->first.substr(prefix.size())] = it->second;
+      }
+    }
+    return out;
+  }
+
+  std::string contextJson(const std::optional<Activity>& parent) const {
+    std::string out = "{";
+    if (IsUuid(context.registration)) {
+      out += "\"registration\":";
+      AppendJson(out, context.registration);
+      out += ',';
+    }
+    out += "\"contextActivities\":{";
+    if (parent) {
+      out +=
+          "\"parent\":[" +
+          ActivityJson(*parent, "http://adlnet.gov/expapi/activities/lesson") +
+          "],";
+    }
+    out += "\"grouping\":[" +
+           ActivityJson(context.course,
+                        "http://adlnet.gov/expapi/activities/course") +
+           "],\"category\":[{\"id\":\"https://w3id.org/xapi/scorm\","
+           "\"definition\":{\"type\":"
+           "\"http://adlnet.gov/expapi/activities/profile\"}}]},"
+           "\"platform\":\"zept\"}";
+    return out;
+  }
+
+  void capture(std::string_view verb, const std::string& at,
+               const std::string& object, const std::string& result,
+               bool inItem = false) {
+    Statement statement;
+    statement.id = newId();
+    std::string& out = statement.json;
+    out = "{\"id\":";
+    AppendJson(out, statement.id);
+    out += ",\"timestamp\":";
+    AppendJson(out, at);
+    out += ",\"actor\":{\"objectType\":\"Agent\",\"name\":";
+    AppendJson(out, context.login);
+    out += ",\"account\":{\"homePage\":";
+    AppendJson(out, context.homePage);
+    out += ",\"name\":";
+    AppendJson(out, context.login);
+    out += "}},\"verb\":" + Verb(verb) + ",\"object\":" + object;
+    if (!result.empty()) out += ",\"result\":" + result;
+    out += ",\"context\":" +
+           contextJson(inItem ? std::optional<Activity>(context.item)
+                              : std::nullopt) +
+           "}";
+    captured.push_back(std::move(statement));
+  }
+
+  std::string itemJson() const {
+    return ActivityJson(context.item,
+                        "http://adlnet.gov/expapi/activities/lesson");
+  }
+
+  std::string scoreJson(const ElementValues& values) {
+    const std::string prefix(kScorePrefix);
+    return Score(value(values, prefix + "raw"), value(values, prefix + "min"),
+                 value(values, prefix + "max"))
+        .value_or("");
+  }
+
+  void captureScore(const ElementValues& values, const Change& change) {
+    const std::string score = scoreJson(values);
+    if (score == reportedScore) return;
+    reportedScore = score;
+    if (!score.empty()) {
+      capture("scored", change.at, itemJson(), "{\"score\":" + score + "}");
+    }
+  }
+
+  void captureStatus(const ElementValues& values, const Change& change) {
+    const std::string status = value(values, kLessonStatus);
+    if (status == reportedStatus) return;
+    reportedStatus = status;
+    if (status == "completed" || status == "passed" || status == "failed") {
+      capture(status, change.at, itemJson(), "");
+    }
+  }
+
+  void captureInteraction(const ElementValues& values, std::uint32_t n,
+                          const Change& change) {
+    ElementValues fields =
+        under(values, std::string(kInteractions) + std::to_string(n) + ".");
+    ElementValues& reported = reportedInteractions[n];
+    if (fields == reported) return;
+    reported = fields;
+    const std::string& id = fields["id"];
+    if (id.empty()) return;
+
+    const std::string type = fields["type"];
+    std::string object = "{\"id\":";
+    AppendJson(object, context.item.id + "/interactions/" + PercentEncode(id));
+    object += ",\"definition\":{\"name\":{\"en-US\":";
+    AppendJson(object, id);
+    object +=
+        "},\"type\":\"http://adlnet.gov/expapi/activities/cmi.interaction\"";
+    if (KnownType(type)) {
+      object += ",\"interactionType\":";
+      AppendJson(object, type);
+      // correct_responses.N.pattern, in the order of N.
+      std::map<std::uint32_t, std::string> patterns;
+      for (const auto& [name, text] : fields) {
+        constexpr std::string_view kPrefix = "correct_responses.";
+        constexpr std::string_view kSuffix = ".pattern";
+        if (name.size() <= kPrefix.size() + kSuffix.size() ||
+            name.compare(0, kPrefix.size(), kPrefix) != 0 ||
+            name.compare(name.size() - kSuffix.size(), kSuffix.size(),
+                         kSuffix) != 0) {
+          continue;
+        }
+        const std::string_view index(
+            name.data() + kPrefix.size(),
+            name.size() - kPrefix.size() - kSuffix.size());
+        std::uint32_t k = 0;
+        const auto [end, ec] =
+            std::from_chars(index.data(), index.data() + index.size(), k);
+        if (ec == std::errc() && end == index.data() + index.size()) {
+          patterns[k] = XapiResponse(type, text, true);
+        }
+      }
+      if (!patterns.empty()) {
+        object += ",\"correctResponsesPattern\":[";
+        bool first = true;
+        for (const auto& [k, pattern] : patterns) {
+          if (!first) object += ',';
+          first = false;
+          AppendJson(object, pattern);
+        }
+        object += ']';
+      }
+    }
+    object += "}}";
+
+    std::vector<std::string> result;
+    if (const auto it = fields.find("student_response"); it != fields.end()) {
+      result.push_back("\"response\":" +
+                       Json(XapiResponse(type, it->second, false)));
+    }
+    if (fields["result"] == "correct") result.push_back("\"success\":true");
+    if (fields["result"] == "wrong") result.push_back("\"success\":false");
+    if (const auto duration = Duration(fields["latency"])) {
+      result.push_back("\"duration\":" + Json(*duration));
+    }
+    capture("responded", change.at, object,
+            result.empty() ? "" : "{" + Join(result, ",") + "}", true);
+  }
+
+  // A store point: what changed since the last one, in the order of the
+  // sets that changed it.
+  void storePoint(const ElementValues& values) {
+    enum Kind { kScore, kStatus, kInteraction, kComment };
+    struct Pending {
+      std::uint64_t seq;
+      Kind kind;
+      std::size_t index;
+    };
+    std::vector<Pending> pending;
+    if (score) pending.push_back({score->seq, kScore, 0});
+    if (status) pending.push_back({status->seq, kStatus, 0});
+    for (const auto& [n, change] : interactions) {
+      pending.push_back({change.seq, kInteraction, n});
+    }
+    for (std::size_t i = 0; i < comments.size(); ++i) {
+      pending.push_back({comments[i].change.seq, kComment, i});
+    }
+    std::sort(pending.begin(), pending.end(),
+              [](const Pending& a, const Pending& b) { return a.seq < b.seq; });
+    for (const Pending& p : pending) {
+      switch (p.kind) {
+        case kScore:
+          captureScore(values, *score);
+          break;
+        case kStatus:
+          captureStatus(values, *status);
+          break;
+        case kInteraction:
+          captureInteraction(values, static_cast<std::uint32_t>(p.index),
+                             interactions[static_cast<std::uint32_t>(p.index)]);
+          break;
+        case kComment:
+          capture("commented", comments[p.index].change.at, itemJson(),
+                  "{\"response\":" + Json(comments[p.index].text) + "}");
+          break;
+      }
+    }
+    score.reset();
+    status.reset();
+    interactions.clear();
+    comments.clear();
+  }
+
+  void valueSet(const std::string& element, const std::string& value) {
+    if (element == "cmi.comments") {
+      if (!value.empty()) comments.push_back({next(), value});
+      return;
+    }
+    const bool isScore =
+        element.compare(0, kScorePrefix.size(), kScorePrefix) == 0;
+    const bool isStatus = element == kLessonStatus;
+    std::optional<std::uint32_t> interaction;
+    if (element.compare(0, kInteractions.size(), kInteractions) == 0) {
+      const char* begin = element.data() + kInteractions.size();
+      const char* end = element.data() + element.size();
+      std::uint32_t n = 0;
+      const auto [at, ec] = std::from_chars(begin, end, n);
+      if (ec == std::errc() && at != begin && at != end && *at == '.') {
+        interaction = n;
+      }
+    }
+    if (!isScore && !isStatus && !interaction) return;
+    std::string& last = set[element];
+    if (last == value) return;
+    last = value;
+    if (isScore) score = next();
+    if (isStatus) status = next();
+    if (interaction) interactions[*interaction] = next();
+  }
+
+  void terminated(const ElementValues& values) {
+    storePoint(values);
+    std::vector<std::string> result;
+    const std::string status = value(values, kLessonStatus);
+    if (status == "passed") result.push_back("\"success\":true");
+    if (status == "failed") result.push_back("\"success\":false");
+    if (status == "completed" || status == "passed" || status == "failed") {
+      result.push_back("\"completion\":true");
+    } else if (status == "incomplete") {
+      result.push_back("\"completion\":false");
+    }
+    if (const std::string score = scoreJson(values); !score.empty()) {
+      result.insert(result.begin(), "\"score\":" + score);
+    }
+    if (const auto duration =
+            Duration(value(values, "cmi.core.session_time"))) {
+      result.push_back("\"duration\":" + Json(*duration));
+    }
+    capture(value(values, "cmi.core.exit") == "suspend" ? "suspended"
+                                                        : "terminated",
+            now(), itemJson(),
+            result.empty() ? "" : "{" + Join(result, ",") + "}");
+  }
+};
+
+SessionStatements::SessionStatements(SessionContext context,
+                                     std::function<std::string()> newId,
+                                     std::function<std::string()> now)
+    : impl_(std::make_shared<Impl>()) {
+  impl_->context = std::move(context);
+  impl_->newId = newId ? std::move(newId) : NewUuid;
+  impl_->now = now ? std::move(now) : UtcTimestamp;
+}
+
+void SessionStatements::initialized(const std::string& entry) {
+  impl_->ended = false;
+  impl_->capture(entry == "resume" ? "resumed" : "initialized", impl_->now(),
+                 impl_->itemJson(), "");
+}
+
+void SessionStatements::valueSet(const std::string& element,
+                                 const std::string& value) {
+  if (!impl_->ended) impl_->valueSet(element, value);
+}
+
+void SessionStatements::storing(const ElementValues& values) {
+  if (!impl_->ended) impl_->storePoint(values);
+}
+
+void SessionStatements::terminated(const ElementValues& values) {
+  if (impl_->ended) return;
+  impl_->terminated(values);
+  impl_->ended = true;
+}
+
+std::vector<Statement> SessionStatements::take() {
+  std::vector<Statement> out;
+  out.swap(impl_->captured);
+  return out;
+}
+
+}  // namespace zept::xapi
