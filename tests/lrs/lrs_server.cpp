@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -159,11 +160,15 @@ void LrsServer::start() {
   fs::remove(portFile);
   const std::string script = ScriptPath();
   const std::string port = std::to_string(port_);
+  const pid_t parent = getpid();
   pid_ = fork();
   if (pid_ < 0) throw std::runtime_error("LRS: fork failed");
   if (pid_ == 0) {
     // Its own process group, so that stop() ends whatever it started.
     setpgid(0, 0);
+    // Nor does it outlive a test program that crashed.
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (getppid() != parent) _exit(1);
     execl(script.c_str(), script.c_str(), "--port", port.c_str(), "--key",
           key_.c_str(), "--secret", secret_.c_str(), "--port-file",
           portFile.c_str(), nullptr);
