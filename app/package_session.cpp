@@ -91,7 +91,8 @@ PackageSession::PackageSession(Context& ctx, desktop::MoviePage& page,
       dialogs_(&window_),
       views_(window_.gtkWindow()),
       player_(manifest, store,
-              {options.strict, options.learner, options.item}) {
+              {options.strict, options.learner, options.item,
+               options.lrsConfig}) {
   window_.setCaption(
       Utf8ToWide(manifest.title.empty() ? "zept" : manifest.title));
   window_.setSizeable(true);
@@ -135,6 +136,11 @@ PackageSession::PackageSession(Context& ctx, desktop::MoviePage& page,
     note("The page's process ended (" + reason + ")");
     later([](PackageSession& self) { self.recover(); });
   };
+  if (options.lrsConfig) {
+    sender_ = std::make_unique<ResultsSender>(options.storePath,
+                                              *options.lrsConfig);
+    player_.onStatements = [this] { sender_->notify(); };
+  }
   window_.onCloseRequest = [this] { finish(false); };
   g_signal_connect(window_.gtkWindow(), "key-press-event", G_CALLBACK(OnKey),
                    this);
@@ -144,6 +150,7 @@ PackageSession::PackageSession(Context& ctx, desktop::MoviePage& page,
 PackageSession::~PackageSession() {
   for (const guint id : pending_) g_source_remove(id);
   if (storeTimer_) g_source_remove(storeTimer_);
+  if (senderTimer_) g_source_remove(senderTimer_);
   page_.onPackageCall = nullptr;
   page_.onPackageFile = nullptr;
   page_.onWarning = nullptr;
@@ -299,6 +306,7 @@ std::string PackageSession::screen(const std::vector<std::string>& message) {
     // The windows of a SCO go with it.
     views_.closeWindows();
   }
+  if (kind == "menu" && sender_) player_.setResultsNote(sender_->menuNote());
   return player_.handle(message);
 }
 
@@ -455,6 +463,18 @@ int PackageSession::run() {
         return G_SOURCE_CONTINUE;
       },
       this);
+  if (sender_) {
+    // What the sending thread has to say reaches the journal from here.
+    senderTimer_ = g_timeout_add(
+        1000,
+        [](gpointer data) -> gboolean {
+          auto& self = *static_cast<PackageSession*>(data);
+          for (const std::string& line : self.sender_->takeLines())
+            self.note(line);
+          return G_SOURCE_CONTINUE;
+        },
+        this);
+  }
   TraceMessage(ctx_, u"zept > Run package " + Utf8ToWide(files_.location()));
   window_.show();
   if (!noticeAtStart.empty()) dialogs_.showMessage(Utf8ToWide(noticeAtStart));

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "app/results_sender.h"
 #include "app/zept_package.h"
 #include "desktop/entry_streams.h"
 #include "desktop/gtk_dialogs.h"
@@ -91,6 +92,10 @@ class PackageSession {
   desktop::EntryStreams streams_;
   GMainLoop* loop_ = nullptr;
   guint storeTimer_ = 0;
+  // Sends the course's statements while the learner plays; none without
+  // an LRS configured.
+  std::unique_ptr<ResultsSender> sender_;
+  guint senderTimer_ = 0;
   std::vector<guint> pending_;  // sources of later()
   bool leaving_ = false;
   bool bySignal_ = false;

@@ -28,7 +28,8 @@ using zept::WideString;
 
 constexpr char kUsage[] =
     "usage: zept [--program-folder DIR] [--headless]\n"
-    "       zept [--learner NAME] [--item IDENTIFIER] [--strict] PACKAGE\n"
+    "       zept [--learner NAME] [--item IDENTIFIER] [--strict] [--lrs FILE]\n"
+    "            PACKAGE\n"
     "       zept --help | --version\n"
     "Plays the course in DIR (default: the program's folder): its "
     "imsmanifest.xml,\n"
@@ -51,7 +52,12 @@ constexpr char kUsage[] =
     "opens as that learner (created when new), --item launches that item, "
     "--strict\n"
     "applies the standard's limits and prints a conformance summary at the "
-    "end.\n";
+    "end.\n"
+    "Results go as xAPI statements to the LRS that --lrs FILE configures, "
+    "else\n"
+    "$XDG_CONFIG_HOME/zept/lrs.conf, else zept-lrs.conf beside the course; "
+    "zept-sync\n"
+    "sends what is still pending.\n";
 
 void PrintLine(const WideString& line) {
   const std::string text = zept::WideToUtf8(line) + "\n";
@@ -100,6 +106,10 @@ int main(int argc, char** argv) {
     }
     if (arg == "--item" && i + 1 < argc) {
       packageOptions.item = argv[++i];
+      continue;
+    }
+    if (arg == "--lrs" && i + 1 < argc) {
+      packageOptions.lrs = argv[++i];
       continue;
     }
     if (arg == "--strict") {

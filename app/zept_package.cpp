@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "app/package_session.h"
+#include "app/results_sender.h"
 #include "desktop/course_instance.h"
 #include "desktop/gtk_dialogs.h"
 #include "platform/codepage.h"
@@ -61,6 +62,7 @@ int RunPackage(Context& ctx, const std::string& path, desktop::MoviePage& page,
   std::string key;
   std::unique_ptr<scorm::ProgressStore> store;
   std::string storeNote;
+  PackageRunOptions run = options;
   try {
     const std::optional<std::string> bytes = files.read("imsmanifest.xml");
     if (!bytes)
@@ -79,9 +81,11 @@ int RunPackage(Context& ctx, const std::string& path, desktop::MoviePage& page,
                   "). zept plays SCORM 1.2 packages only, so it is not "
                   "opened: the learner's progress in it would not be "
                   "recorded.");
-    scorm::CourseStore found = scorm::OpenCourseStore(
-        scorm::DataFolder(ctx.platform.folders), manifest, files);
+    const std::string dataFolder = scorm::DataFolder(ctx.platform.folders);
+    scorm::CourseStore found =
+        scorm::OpenCourseStore(dataFolder, manifest, files);
     key = found.key;
+    run.storePath = scorm::StorePath(dataFolder, key);
     store = std::move(found.store);
     storeNote = found.note;
   } catch (const std::exception& e) {
@@ -92,6 +96,23 @@ int RunPackage(Context& ctx, const std::string& path, desktop::MoviePage& page,
   for (const std::string& line : manifest.problems)
     Note(ctx, print, "imsmanifest.xml: " + line);
   if (!storeNote.empty()) Note(ctx, print, storeNote);
+  {
+    // zept-lrs.conf stands in a package folder's root, or beside a .zip.
+    std::error_code error;
+    const std::filesystem::path at(path);
+    const std::string beside = std::filesystem::is_directory(at, error)
+                                   ? at.string()
+                                   : at.parent_path().string();
+    std::string problem;
+    run.lrsConfig = FindLrsConfig(options.lrs, beside, problem);
+    if (!problem.empty()) Note(ctx, print, problem + "; results are not sent");
+    try {
+      // So that zept-sync finds it later, wherever it is run from.
+      if (run.lrsConfig) store->rememberLrsFile(run.lrsConfig->file);
+    } catch (const std::exception& e) {
+      Note(ctx, print, e.what());
+    }
+  }
 
   // One window per package: a second start brings the first forward.
   desktop::CourseInstance instance("package/" + key);
@@ -100,8 +121,7 @@ int RunPackage(Context& ctx, const std::string& path, desktop::MoviePage& page,
           u" is already open: its window was brought forward.");
     return 0;
   }
-  PackageSession session(ctx, page, files, manifest, *store, key, options,
-                         print);
+  PackageSession session(ctx, page, files, manifest, *store, key, run, print);
   instance.onActivate = [&session] { session.window().present(); };
   session.noticeAtStart = storeNote;
   return session.run();

@@ -5,12 +5,14 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "desktop/page.h"
 #include "platform/text.h"
 #include "scorm/package.h"
 #include "util/context.h"
+#include "xapi/config.h"
 
 namespace zept {
 
@@ -18,6 +20,10 @@ struct PackageRunOptions {
   bool strict = false;
   std::string learner;      // --learner
   std::string item;         // --item
+  std::string lrs;          // --lrs
+  // Found by RunPackage: where the course's results go.
+  std::optional<xapi::LrsConfig> lrsConfig;
+  std::string storePath;
   long long startedAt = 0;  // the program's start, g_get_monotonic_time()
 };
 

@@ -39,6 +39,9 @@ class Http {
   virtual ~Http() = default;
   // Never throws: every failure is a response with status 0.
   virtual HttpResponse send(const HttpRequest& request) = 0;
+  // From any thread: ends the request in flight, and every later one, at
+  // once with status 0, for a program that quits while a send is under way.
+  virtual void cancel() {}
 };
 
 }  // namespace zept::platform

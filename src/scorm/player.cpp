@@ -130,6 +130,14 @@ std::string Player::api(const std::vector<std::string>& message) {
     return "false";
   }
   std::string value = runtime_->call(function, arguments);
+  if (statements_ && value == "true") {
+    if (function == "LMSInitialize" && !begun_) {
+      begun_ = true;
+      statements_->initialized(entry_);
+    } else if (function == "LMSSetValue" && arguments.size() >= 2) {
+      statements_->valueSet(arguments[0], arguments[1]);
+    }
+  }
   // What LMSCommit and LMSFinish ask for reaches the disk before the SCO is
   // told it did; when it cannot, they fail and the values wait for the next
   // chance (a retry, the periodic store, leaving).
@@ -308,6 +316,7 @@ std::string Player::menu() {
   Field(out, "title", manifest_.title);
   Field(out, "learner", learner_);
   Field(out, "continue", learner_.empty() ? "" : continueItem());
+  Field(out, "note", resultsNote_);
   out += ",\"items\":[";
   bool first = true;
   std::function<void(const std::vector<Item>&, int)> walk =
@@ -388,6 +397,22 @@ std::string Player::launch(const std::string& identifier) {
     if (onNote) onNote(title + ": " + line);
   };
   playing_ = identifier;
+  statements_.reset();
+  begun_ = ended_ = false;
+  if (options_.lrs && item->isSco) {
+    xapi::SessionContext context;
+    context.login = learner_;
+    context.homePage = options_.lrs->homePage;
+    context.registration = store_.registration(learner_);
+    context.course = {
+        xapi::CourseIri(options_.lrs->activityBase, manifest_.identifier),
+        manifest_.title};
+    context.item = {xapi::ItemIri(context.course.id, identifier),
+                    item->title.empty() ? identifier : item->title};
+    statements_ = std::make_unique<xapi::SessionStatements>(context);
+    entry_ = NextLaunchValues(store_.load(learner_, identifier),
+                              ContextFor(learner_, *item))["cmi.core.entry"];
+  }
   ++launches_;
   // An asset says nothing to the runtime: being opened is all it asks.
   if (!item->isSco) {
@@ -424,9 +449,24 @@ bool Player::unstored() const { return runtime_ && runtime_->unstored(); }
 bool Player::storeOpen() {
   if (!runtime_ || !runtime_->unstored()) return true;
   try {
-    store_.save(learner_, playing_, runtime_->toStore());
+    const Values values = runtime_->toStore();
+    if (statements_ && begun_) {
+      if (runtime_->state() == Runtime::State::kFinished && !ended_) {
+        ended_ = true;
+        statements_->terminated(values);
+      } else {
+        statements_->storing(values);
+      }
+      for (xapi::Statement& statement : statements_->take())
+        captured_.push_back(std::move(statement));
+    }
+    store_.save(learner_, playing_, values, captured_);
     runtime_->markStored();
     lastProblem_.clear();
+    if (!captured_.empty()) {
+      captured_.clear();
+      if (onStatements) onStatements();
+    }
     return true;
   } catch (const std::exception& e) {
     lastProblem_ = e.what();

@@ -16,6 +16,8 @@
 #include "scorm/prerequisites.h"
 #include "scorm/progress_store.h"
 #include "scorm/runtime.h"
+#include "xapi/config.h"
+#include "xapi/statements.h"
 
 namespace zept::scorm {
 
@@ -23,6 +25,9 @@ struct PlayerOptions {
   bool strict = false;
   std::string learner;  // --learner: chosen already
   std::string item;     // --item: launched straight away
+  // Where statements of what the learner does are for; none are captured
+  // without it.
+  std::optional<xapi::LrsConfig> lrs;
 };
 
 class Player {
@@ -80,6 +85,10 @@ class Player {
   // Whether the package holds a file (a package path); unset, every file
   // is taken to be there.
   std::function<bool(const std::string& path)> hasFile;
+  // Statements were added to the outbox.
+  std::function<void()> onStatements;
+  // A line for the menu about results that cannot be sent ("" for none).
+  void setResultsNote(std::string note) { resultsNote_ = std::move(note); }
   // The strict record of each session, when it closes.
   std::function<void(const std::string& itemTitle, const std::string& summary)>
       onSessionSummary;
@@ -121,6 +130,14 @@ class Player {
   std::string refusedLaunch_;  // the last earlier launch said in the journal
   std::string lastProblem_;
   std::unique_ptr<Runtime> runtime_;
+  // The statements of the session playing, and those captured but not yet
+  // stored (a store that failed keeps them for the next).
+  std::unique_ptr<xapi::SessionStatements> statements_;
+  std::vector<xapi::Statement> captured_;
+  std::string entry_;  // the cmi.core.entry of the launch
+  bool begun_ = false;  // initialized was captured
+  bool ended_ = false;  // terminated was captured
+  std::string resultsNote_;
 };
 
 }  // namespace zept::scorm

@@ -20,6 +20,7 @@
 
 #include "platform/codepage.h"
 #include "util/sha256.h"
+#include "xapi/statements.h"
 
 namespace zept::scorm {
 namespace {
@@ -41,7 +42,17 @@ constexpr char kSchema[] =
 constexpr char kMarksSchema[] =
     "CREATE TABLE IF NOT EXISTS course(title TEXT NOT NULL);"
     "CREATE TABLE IF NOT EXISTS course_items(item TEXT NOT NULL,"
-    " title TEXT NOT NULL, PRIMARY KEY(item, title));";
+    " title TEXT NOT NULL, PRIMARY KEY(item, title));"
+    // The outbox of statements for the LRS, in capture order: state 0 to
+    // send, 1 sent, 2 refused as invalid (reason says why). Sent ones stay,
+    // so that the record of what left the machine is whole.
+    "CREATE TABLE IF NOT EXISTS statements(seq INTEGER PRIMARY KEY"
+    " AUTOINCREMENT, id TEXT NOT NULL UNIQUE, login TEXT NOT NULL,"
+    " json TEXT NOT NULL, state INTEGER NOT NULL DEFAULT 0, reason TEXT);"
+    "CREATE INDEX IF NOT EXISTS statements_by_state ON statements(state, seq);"
+    "CREATE TABLE IF NOT EXISTS registrations(login TEXT PRIMARY KEY NOT NULL,"
+    " registration TEXT NOT NULL);"
+    "CREATE TABLE IF NOT EXISTS lrs(file TEXT NOT NULL);";
 
 void AppendNumber(std::string& out, std::uint64_t n, int bytes) {
   for (int i = 0; i < bytes; ++i) out += static_cast<char>(n >> (8 * i));
@@ -97,7 +108,14 @@ class Statement {
     return p ? std::string(p, sqlite3_column_bytes(stmt_, column))
              : std::string();
   }
+  Statement& bind(int index, std::int64_t n) {
+    sqlite3_bind_int64(stmt_, index, n);
+    return *this;
+  }
   int integer(int column) { return sqlite3_column_int(stmt_, column); }
+  std::int64_t integer64(int column) {
+    return sqlite3_column_int64(stmt_, column);
+  }
 
  private:
   sqlite3* db_;
@@ -167,10 +185,17 @@ std::string StorePath(const std::string& dataFolder, const std::string& key) {
   return dataFolder + "/packages/" + key + ".sqlite";
 }
 
-struct ProgressStore::Impl {
+struct ProgressStore::Impl : xapi::Outbox {
   std::string path;
   bool readOnly = false;
   sqlite3* db = nullptr;
+
+  std::vector<xapi::OutboxEntry> pending(std::size_t limit) override;
+  void markSent(const std::vector<std::int64_t>& seqs) override;
+  void markRefused(std::int64_t seq, const std::string& reason) override;
+  std::size_t pendingCount() override;
+  // A store of an earlier zept opened read-only lacks the newer tables.
+  bool hasTable(const char* name);
 
   ~Impl() { sqlite3_close_v2(db); }
 
@@ -343,11 +368,24 @@ std::map<std::string, Values> ProgressStore::loadAll(const std::string& login) {
 }
 
 void ProgressStore::save(const std::string& login, const std::string& item,
-                         const Values& values) {
+                         const Values& values,
+                         const std::vector<xapi::Statement>& statements) {
   CheckLogin(login);
   Impl& d = *impl_;
   d.write([&] {
     d.insertLearner(login);
+    if (!statements.empty()) {
+      // A statement captured twice (a store retried after a failure that
+      // did commit) is kept once.
+      Statement add = d.query(
+          "INSERT INTO statements(id, login, json) VALUES(?,?,?) "
+          "ON CONFLICT(id) DO NOTHING",
+          kWrite);
+      for (const xapi::Statement& statement : statements) {
+        add.bind(1, statement.id).bind(2, login).bind(3, statement.json).step();
+        add.reset();
+      }
+    }
     std::vector<std::string> gone;
     {
       Statement s = d.query(
@@ -379,6 +417,118 @@ void ProgressStore::save(const std::string& login, const std::string& item,
   });
 }
 
+std::string ProgressStore::registration(const std::string& login) {
+  CheckLogin(login);
+  Impl& d = *impl_;
+  const auto stored = [&]() -> std::optional<std::string> {
+    Statement s = d.query(
+        "SELECT registration FROM registrations WHERE login=?", kRead);
+    if (s.bind(1, login).step()) return s.text(0);
+    return std::nullopt;
+  };
+  if (auto found = stored()) return *found;
+  d.write([&] {
+    d.query(
+         "INSERT INTO registrations(login, registration) VALUES(?,?) "
+         "ON CONFLICT(login) DO NOTHING",
+         kWrite)
+        .bind(1, login)
+        .bind(2, xapi::NewUuid())
+        .step();
+  });
+  return stored().value_or("");
+}
+
+std::string ProgressStore::lrsFile() {
+  if (!impl_->hasTable("lrs")) return "";
+  Statement s = impl_->query("SELECT file FROM lrs", kRead);
+  return s.step() ? s.text(0) : "";
+}
+
+void ProgressStore::rememberLrsFile(const std::string& nativePath) {
+  if (lrsFile() == nativePath) return;
+  Impl& d = *impl_;
+  d.write([&] {
+    d.exec("DELETE FROM lrs", kWrite);
+    d.query("INSERT INTO lrs(file) VALUES(?)", kWrite)
+        .bind(1, nativePath)
+        .step();
+  });
+}
+
+std::size_t ProgressStore::pendingStatements(const std::string& login) {
+  if (!impl_->hasTable("statements")) return 0;
+  Statement s = impl_->query(
+      "SELECT count(*) FROM statements WHERE state=0 AND (?1='' OR login=?1)",
+      kRead);
+  return s.bind(1, login).step() ? static_cast<std::size_t>(s.integer64(0))
+                                 : 0;
+}
+
+std::vector<std::pair<std::string, std::string>>
+ProgressStore::refusedStatements() {
+  std::vector<std::pair<std::string, std::string>> refused;
+  if (!impl_->hasTable("statements")) return refused;
+  Statement s = impl_->query(
+      "SELECT id, ifnull(reason, '') FROM statements WHERE state=2 "
+      "ORDER BY seq",
+      kRead);
+  while (s.step()) refused.emplace_back(s.text(0), s.text(1));
+  return refused;
+}
+
+xapi::Outbox& ProgressStore::outbox() { return *impl_; }
+
+bool ProgressStore::Impl::hasTable(const char* name) {
+  return query("SELECT 1 FROM sqlite_master WHERE type='table' AND name=?",
+               kRead)
+      .bind(1, std::string(name))
+      .step();
+}
+
+std::vector<xapi::OutboxEntry> ProgressStore::Impl::pending(
+    std::size_t limit) {
+  std::vector<xapi::OutboxEntry> entries;
+  if (!hasTable("statements")) return entries;
+  Statement s = query(
+      "SELECT seq, id, json FROM statements WHERE state=0 ORDER BY seq "
+      "LIMIT ?",
+      kRead);
+  s.bind(1, static_cast<std::int64_t>(limit));
+  while (s.step()) {
+    entries.push_back({s.integer64(0), {s.text(1), s.text(2)}});
+  }
+  return entries;
+}
+
+void ProgressStore::Impl::markSent(const std::vector<std::int64_t>& seqs) {
+  if (seqs.empty()) return;
+  write([&] {
+    Statement mark = query("UPDATE statements SET state=1 WHERE seq=?", kWrite);
+    for (std::int64_t seq : seqs) {
+      mark.bind(1, seq).step();
+      mark.reset();
+    }
+  });
+}
+
+void ProgressStore::Impl::markRefused(std::int64_t seq,
+                                      const std::string& reason) {
+  write([&] {
+    query("UPDATE statements SET state=2, reason=? WHERE seq=?", kWrite)
+        .bind(1, reason)
+        .bind(2, seq)
+        .step();
+  });
+}
+
+std::size_t ProgressStore::Impl::pendingCount() {
+  if (!hasTable("statements")) return 0;
+  Statement s =
+      query("SELECT count(*) FROM statements WHERE state=0", kRead);
+  return s.step() ? static_cast<std::size_t>(s.integer64(0)) : 0;
+}
+
 std::optional<CourseMarks> ProgressStore::Impl::marks() {
   // A store of an earlier zept opened read-only may lack the tables.
   if (!query("SELECT 1 FROM sqlite_master WHERE name='course'", kRead).step())
@@ -392,6 +542,11 @@ std::optional<CourseMarks> ProgressStore::Impl::marks() {
   Statement s = query("SELECT item, title FROM course_items", kRead);
   while (s.step()) marks.items.emplace(s.text(0), s.text(1));
   return marks;
+}
+
+std::string ProgressStore::courseTitle() {
+  const std::optional<CourseMarks> stored = impl_->marks();
+  return stored ? stored->title : "";
 }
 
 bool ProgressStore::holds(const CourseMarks& marks) {

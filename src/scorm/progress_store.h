@@ -14,6 +14,7 @@
 #include "scorm/manifest.h"
 #include "scorm/package.h"
 #include "scorm/runtime.h"
+#include "xapi/outbox.h"
 
 namespace zept::scorm {
 
@@ -87,15 +88,34 @@ class ProgressStore {
   // Every stored item of the learner.
   std::map<std::string, Values> loadAll(const std::string& login);
   // Replaces the item's values in one transaction (adding the learner when
-  // new): a crash keeps the old ones or the new ones. Throws EStoreError,
-  // having changed nothing.
+  // new), with the statements they caused added to the outbox: a crash
+  // keeps the old ones or the new ones, statements with their values.
+  // Throws EStoreError, having changed nothing.
   void save(const std::string& login, const std::string& item,
-            const Values& values);
+            const Values& values,
+            const std::vector<xapi::Statement>& statements = {});
+
+  // The learner's registration in the course for the LRS (a UUID), made
+  // and kept the first time it is asked for.
+  std::string registration(const std::string& login);
+  // The LRS configuration file the course's statements are for, as the
+  // program last found it ("" when never).
+  std::string lrsFile();
+  void rememberLrsFile(const std::string& nativePath);
+  // Statements still to send: of a learner, or of everyone ("").
+  std::size_t pendingStatements(const std::string& login = "");
+  // Statements the LRS refused as invalid: id and its reason.
+  std::vector<std::pair<std::string, std::string>> refusedStatements();
+  // The outbox for the sender: it may run on another thread with a store of
+  // its own opened on the same file.
+  xapi::Outbox& outbox();
 
   // Whether the store holds the course marked so (a store without marks
   // holds any). claim() also makes it the course's, with these marks, in one
   // transaction: false, having changed nothing, when it holds another.
   bool holds(const CourseMarks& marks);
+  // The title of the course the store holds ("" when it has no marks).
+  std::string courseTitle();
   bool claim(const CourseMarks& marks);
 
  private:

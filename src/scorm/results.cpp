@@ -35,6 +35,10 @@ class JsonWriter {
     next();
     out_ += JsonString(text);
   }
+  void number(std::size_t n) {
+    next();
+    out_ += std::to_string(n);
+  }
 
  private:
   // Before a member or an element: the comma and the indentation, unless
@@ -155,6 +159,8 @@ std::string ResultsJson(const Manifest& manifest, ProgressStore& store,
     json.open('{');
     json.key("login");
     json.string(login);
+    json.key("pending_statements");
+    json.number(store.pendingStatements(login));
     json.key("items");
     json.open('[');
     for (const Item* item : items) {

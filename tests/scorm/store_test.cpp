@@ -455,6 +455,50 @@ TEST_F(StoreTest, SaveReplacesTheItemsValues) {
   EXPECT_EQ(store.load("anna", "OTHER"), (Values{{"kept", "1"}}));
 }
 
+// Statements go in with their values or not at all, come out in capture
+// order from another connection, and leave the queue as the LRS answers.
+TEST_F(StoreTest, OutboxKeepsStatementsWithTheirValues) {
+  ProgressStore store(path());
+  store.save("anna", "A", {{"v", "1"}}, {{"s1", "{1}"}, {"s2", "{2}"}});
+  store.save("bob", "A", {{"v", "2"}}, {{"s3", "{3}"}});
+  // A store retried after one that did commit: each statement stays once.
+  store.save("anna", "A", {{"v", "3"}}, {{"s2", "{2}"}, {"s4", "{4}"}});
+  // A store that fails takes neither its values nor its statements.
+  Exec(raw(path()), "CREATE TRIGGER full BEFORE INSERT ON item_values "
+                    "BEGIN SELECT RAISE(ABORT, 'disk full'); END");
+  EXPECT_THROW(store.save("anna", "B", {{"v", "4"}}, {{"s5", "{5}"}}),
+               EStoreError);
+  EXPECT_EQ(store.load("anna", "B"), Values{});
+
+  ProgressStore sender(path());
+  xapi::Outbox& outbox = sender.outbox();
+  const auto ids = [&] {
+    std::string out;
+    for (const xapi::OutboxEntry& e : outbox.pending(10))
+      out += e.statement.id + "=" + e.statement.json + " ";
+    return out;
+  };
+  EXPECT_EQ(ids(), "s1={1} s2={2} s3={3} s4={4} ");
+  EXPECT_EQ(store.pendingStatements("anna"), 3u);
+  const std::vector<xapi::OutboxEntry> first = outbox.pending(2);
+  ASSERT_EQ(first.size(), 2u);
+  outbox.markSent({first[0].seq});
+  outbox.markRefused(first[1].seq, "bad score");
+  EXPECT_EQ(ids(), "s3={3} s4={4} ");
+  EXPECT_EQ(outbox.pendingCount(), 2u);
+  EXPECT_EQ(store.pendingStatements("anna"), 1u);
+  EXPECT_EQ(store.refusedStatements(),
+            (std::vector<std::pair<std::string, std::string>>{
+                {"s2", "bad score"}}));
+
+  const std::string registration = store.registration("anna");
+  EXPECT_EQ(registration.size(), 36u);
+  EXPECT_EQ(sender.registration("anna"), registration);
+  EXPECT_NE(store.registration("bob"), registration);
+  store.rememberLrsFile("/etc/lrs.conf");
+  EXPECT_EQ(sender.lrsFile(), "/etc/lrs.conf");
+}
+
 // Opening, read-only or not, refuses what it cannot use with a message
 // naming the file, and leaves the file as it was.
 TEST_F(StoreTest, RefusedFilesAreNamedAndLeftAlone) {
@@ -625,6 +669,7 @@ TEST_F(StoreTest, ResultsJsonText) {
   constexpr char kAnna[] = R"(
     {
       "login": "anna",
+      "pending_statements": 2,
       "items": [
         {
           "identifier": "SCO-A",
@@ -649,6 +694,7 @@ TEST_F(StoreTest, ResultsJsonText) {
   constexpr char kBob[] = R"(
     {
       "login": "bob <&>",
+      "pending_statements": 0,
       "items": [
         {
           "identifier": "SCO-A",
@@ -671,7 +717,8 @@ TEST_F(StoreTest, ResultsJsonText) {
   const auto both = [](ProgressStore& store) {
     store.save("anna", "SCO-A",
                {{"cmi.suspend_data", "a\"b\\c\n\x01\xC3\xA9\xFF"},
-                {"cmi.core.lesson_status", "passed"}});
+                {"cmi.core.lesson_status", "passed"}},
+               {{"s-1", "{}"}, {"s-2", "{}"}});
     store.save("bob <&>", "SCO-C",
                {{"cmi.core.score.raw", "70"}, {"cmi.core.exit", "suspend"}});
     // Not an item of the organization: not shown.

@@ -325,6 +325,7 @@ function showMenu(message) {
     $("who").textContent = menu.learner || "";
     $("menu-message").textContent = message || "";
     $("menu-message").classList.remove("done");
+    $("results-note").textContent = menu.note || "";
     const body = $("items").tBodies[0];
     body.textContent = "";
     for (const item of menu.items || []) {

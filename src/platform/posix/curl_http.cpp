@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <atomic>
 #include <mutex>
 
 namespace zept::platform {
@@ -82,11 +83,17 @@ class CurlHttp final : public Http {
     GlobalInit();
     curl_ = curl_easy_init();
   }
+  void cancel() override { cancelled_ = true; }
   ~CurlHttp() override {
     if (curl_) curl_easy_cleanup(curl_);
   }
 
   HttpResponse send(const HttpRequest& request) override {
+    if (cancelled_) {
+      HttpResponse failed;
+      failed.error = "cancelled";
+      return failed;
+    }
     try {
       std::lock_guard<std::mutex> lock(mutex_);
       return exchange(request);
@@ -121,6 +128,10 @@ class CurlHttp final : public Http {
     curl_easy_setopt(c, CURLOPT_WRITEDATA, &x);
     curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, OnHeader);
     curl_easy_setopt(c, CURLOPT_HEADERDATA, &x);
+    // Checked while the transfer runs, so cancel() ends it within moments.
+    curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, OnProgress);
+    curl_easy_setopt(c, CURLOPT_XFERINFODATA, &cancelled_);
 
     if (request.method == "GET") {
       curl_easy_setopt(c, CURLOPT_HTTPGET, 1L);
@@ -176,6 +187,12 @@ class CurlHttp final : public Http {
     return x.response;
   }
 
+  static int OnProgress(void* cancelled, curl_off_t, curl_off_t, curl_off_t,
+                        curl_off_t) {
+    return static_cast<std::atomic<bool>*>(cancelled)->load() ? 1 : 0;
+  }
+
+  std::atomic<bool> cancelled_{false};
   std::mutex mutex_;
   CURL* curl_ = nullptr;
 };

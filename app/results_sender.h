@@ -1,0 +1,50 @@
+#pragma once
+// Results to the course team's LRS, for zept and zept-sync: where the
+// configuration is found, and a course's outbox sent from a thread of its
+// own while the learner plays.
+
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "xapi/config.h"
+#include "xapi/sender.h"
+
+namespace zept {
+
+// The configuration of the first place that has one (see LrsConfigPlaces):
+// option is --lrs (""), courseFolder the folder a zept-lrs.conf would stand
+// in beside the course. nullopt with problem "" when there is none, or with
+// problem in one line when the file found cannot be read or is malformed,
+// or the --lrs file is missing.
+std::optional<xapi::LrsConfig> FindLrsConfig(const std::string& option,
+                                             const std::string& courseFolder,
+                                             std::string& problem);
+// The configuration in the file at nativePath, as FindLrsConfig.
+std::optional<xapi::LrsConfig> ReadLrsConfig(const std::string& nativePath,
+                                             std::string& problem);
+
+class ResultsSender {
+ public:
+  // Sends the outbox of the progress store at storePath (opened on the
+  // sending thread) to the LRS of config, at once and after each notify().
+  ResultsSender(std::string storePath, xapi::LrsConfig config);
+  ~ResultsSender();
+  ResultsSender(const ResultsSender&) = delete;
+  ResultsSender& operator=(const ResultsSender&) = delete;
+
+  // New statements are in the outbox.
+  void notify();
+  // For the learner menu: "" while results go out.
+  std::string menuNote();
+  // Lines for the journal since the last call (from the main loop).
+  std::vector<std::string> takeLines();
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace zept
