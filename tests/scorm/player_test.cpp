@@ -26,6 +26,28 @@ Item Sco(const std::string& id, const std::string& title,
   return item;
 }
 
+// The verbs of the statements waiting in the store, in capture order.
+std::string Verbs(ProgressStore& store) {
+  std::string verbs;
+  for (const xapi::OutboxEntry& entry : store.outbox().pending(100)) {
+    const std::string& json = entry.statement.json;
+    const std::string mark = "/expapi/verbs/";
+    const std::size_t at = json.find(mark);
+    verbs += json.substr(at + mark.size(),
+                         json.find('"', at) - at - mark.size()) +
+             " ";
+  }
+  return verbs;
+}
+
+PlayerOptions SendingResults() {
+  PlayerOptions options;
+  options.lrs = xapi::LrsConfig{"http://127.0.0.1:9/xAPI/", "k", "s",
+                                "https://learners.example.org",
+                                "https://courses.example.org/", ""};
+  return options;
+}
+
 class PlayerTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -267,7 +289,7 @@ TEST(PlayerFullDiskTest, ValuesStayWithTheirLearnerUntilStored) {
   std::string notes;
   {
     ProgressStore store(folder + "/p.sqlite");
-    Player player(manifest, store, PlayerOptions{});
+    Player player(manifest, store, SendingResults());
     int asked = 0;
     player.onRetryStore = [&](const std::string&) { return ++asked < 2; };
     ASSERT_NE(player.handle({"login", "anna"}).find("\"ok\":true"),
@@ -304,7 +326,38 @@ TEST(PlayerFullDiskTest, ValuesStayWithTheirLearnerUntilStored) {
               std::string::npos);
     EXPECT_EQ(store.load("anna", "A").at("cmi.suspend_data"), "page=7");
     EXPECT_TRUE(store.load("ben", "A").empty());
+    // The statements of the stores that failed waited with the values.
+    EXPECT_EQ(Verbs(store), "initialized terminated ");
   }
+}
+
+// Statements reach the outbox with the values that caused them: a set is
+// only in the outbox once it is committed; leaving ends the session.
+TEST_F(PlayerTest, StatementsAreStoredWithTheirValues) {
+  player_ = std::make_unique<Player>(manifest_, *store_, SendingResults());
+  int told = 0;
+  player_->onStatements = [&] { ++told; };
+  ASSERT_EQ(send({"login", "anna"}), "{\"ok\":true,\"learner\":\"anna\"}");
+  play("A", {{"LMSInitialize", ""},
+             {"LMSSetValue", "cmi.core.score.raw", "80"},
+             {"LMSSetValue", "cmi.core.lesson_status", "passed"}});
+  EXPECT_EQ(Verbs(*store_), "");
+  ASSERT_EQ(api({"LMSCommit", ""}), "true");
+  EXPECT_EQ(Verbs(*store_), "initialized scored passed ");
+  ASSERT_EQ(api({"LMSSetValue", "cmi.core.exit", "suspend"}), "true");
+  send({"left"});
+  EXPECT_EQ(Verbs(*store_), "initialized scored passed suspended ");
+  EXPECT_EQ(told, 2);
+  // The next session resumes; nothing is captured for a session that
+  // never began.
+  play("A", {{"LMSInitialize", ""}, {"LMSFinish", ""}});
+  play("B", {});
+  send({"left"});
+  EXPECT_EQ(Verbs(*store_),
+            "initialized scored passed suspended resumed terminated ");
+  const std::string registration = store_->registration("anna");
+  for (const xapi::OutboxEntry& entry : store_->outbox().pending(100))
+    EXPECT_NE(entry.statement.json.find(registration), std::string::npos);
 }
 
 TEST_F(PlayerTest, AnAssetIsCompletedByBeingOpened) {
