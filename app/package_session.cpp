@@ -21,6 +21,8 @@ namespace {
 // How often what a SCO set is stored while it plays, and how long its page
 // is given to unload (its handlers calling the API) when the learner leaves.
 constexpr guint kStoreEveryMs = 60000;
+// How long the end of the program waits for the last statements to go.
+constexpr int kFlushMs = 3000;
 constexpr gint64 kUnloadMs = 3000;
 constexpr int kPageLoadMs = 60000;
 // Refused screen messages said in the journal, per page: a page that sends
@@ -90,9 +92,9 @@ PackageSession::PackageSession(Context& ctx, desktop::MoviePage& page,
       window_(print_),
       dialogs_(&window_),
       views_(window_.gtkWindow()),
-      player_(manifest, store,
-              {options.strict, options.learner, options.item,
-               options.lrsConfig}) {
+      player_(
+          manifest, store,
+          {options.strict, options.learner, options.item, options.lrsConfig}) {
   window_.setCaption(
       Utf8ToWide(manifest.title.empty() ? "zept" : manifest.title));
   window_.setSizeable(true);
@@ -137,8 +139,8 @@ PackageSession::PackageSession(Context& ctx, desktop::MoviePage& page,
     later([](PackageSession& self) { self.recover(); });
   };
   if (options.lrsConfig) {
-    sender_ = std::make_unique<ResultsSender>(options.storePath,
-                                              *options.lrsConfig);
+    sender_ =
+        std::make_unique<ResultsSender>(options.storePath, *options.lrsConfig);
     player_.onStatements = [this] { sender_->notify(); };
   }
   window_.onCloseRequest = [this] { finish(false); };
@@ -449,6 +451,7 @@ void PackageSession::recover() {
 
 bool PackageSession::showPage() {
   secret_.clear();
+  resultsNote_.clear();
   refused_ = 0;
   return page_.showPackage(kPageLoadMs);
 }
@@ -471,6 +474,13 @@ int PackageSession::run() {
           auto& self = *static_cast<PackageSession*>(data);
           for (const std::string& line : self.sender_->takeLines())
             self.note(line);
+          std::string shown = self.sender_->menuNote();
+          if (shown != self.resultsNote_ && !self.secret_.empty()) {
+            self.page_.runScript("window.zeptNote && zeptNote(" +
+                                 scorm::JsonString(self.secret_) + "," +
+                                 scorm::JsonString(shown) + ")");
+            self.resultsNote_ = std::move(shown);
+          }
           return G_SOURCE_CONTINUE;
         },
         this);
@@ -485,6 +495,13 @@ int PackageSession::run() {
     return 1;
   }
   if (!window_.state().closed) g_main_loop_run(loop_);
+  if (sender_) {
+    // The window is gone: the last statements get a moment to leave rather
+    // than wait for the next start.
+    if (!sender_->flush(kFlushMs))
+      note("Results: statements wait for the next start of zept or zept-sync");
+    for (const std::string& line : sender_->takeLines()) note(line);
+  }
   if (options_.strict && !summaries_.empty())
     std::fputs(summaries_.c_str(), stdout);
   return 0;

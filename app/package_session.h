@@ -96,6 +96,7 @@ class PackageSession {
   // an LRS configured.
   std::unique_ptr<ResultsSender> sender_;
   guint senderTimer_ = 0;
+  std::string resultsNote_;     // as the page shows it
   std::vector<guint> pending_;  // sources of later()
   bool leaving_ = false;
   bool bySignal_ = false;

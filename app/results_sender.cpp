@@ -81,10 +81,9 @@ struct ResultsSender::Impl {
       lines.push_back("Results: " + std::to_string(report.sent) +
                       " statements sent to " + config.endpoint);
     if (report.refused > 0)
-      lines.push_back("Results: the LRS refused " +
-                      std::to_string(report.refused) +
-                      " statements as invalid; they are set aside (" +
-                      report.reason + ")");
+      lines.push_back(
+          "Results: the LRS refused " + std::to_string(report.refused) +
+          " statements as invalid; they are set aside (" + report.reason + ")");
     note = report.outcome == xapi::SendOutcome::kCredentials
                ? "Results not sent: the LRS refused zept's credentials"
                : "";
@@ -113,6 +112,10 @@ ResultsSender::~ResultsSender() {
 }
 
 void ResultsSender::notify() { impl_->loop->notify(); }
+
+bool ResultsSender::flush(int limitMs) {
+  return impl_->loop->flush(std::chrono::milliseconds(limitMs));
+}
 
 std::string ResultsSender::menuNote() {
   std::lock_guard<std::mutex> lock(impl_->mutex);

@@ -37,6 +37,10 @@ class ResultsSender {
 
   // New statements are in the outbox.
   void notify();
+  // Sends what is pending now and waits for it, at most limitMs: for the
+  // end of the program, so the last statements need not wait for its next
+  // start. False when some are left.
+  bool flush(int limitMs);
   // For the learner menu: "" while results go out.
   std::string menuNote();
   // Lines for the journal since the last call (from the main loop).

@@ -18,9 +18,9 @@ namespace zept {
 
 struct PackageRunOptions {
   bool strict = false;
-  std::string learner;      // --learner
-  std::string item;         // --item
-  std::string lrs;          // --lrs
+  std::string learner;  // --learner
+  std::string item;     // --item
+  std::string lrs;      // --lrs
   // Found by RunPackage: where the course's results go.
   std::optional<xapi::LrsConfig> lrsConfig;
   std::string storePath;

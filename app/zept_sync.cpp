@@ -81,8 +81,7 @@ int main(int argc, char** argv) {
     std::string problem;
     given = zept::FindLrsConfig(option, "", problem);
     if (!given) {
-      std::fprintf(stderr, "zept-sync: %s\n",
-                   zept::OneLine(problem).c_str());
+      std::fprintf(stderr, "zept-sync: %s\n", zept::OneLine(problem).c_str());
       return 1;
     }
   }

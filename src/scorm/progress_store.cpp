@@ -421,8 +421,8 @@ std::string ProgressStore::registration(const std::string& login) {
   CheckLogin(login);
   Impl& d = *impl_;
   const auto stored = [&]() -> std::optional<std::string> {
-    Statement s = d.query(
-        "SELECT registration FROM registrations WHERE login=?", kRead);
+    Statement s =
+        d.query("SELECT registration FROM registrations WHERE login=?", kRead);
     if (s.bind(1, login).step()) return s.text(0);
     return std::nullopt;
   };
@@ -461,8 +461,7 @@ std::size_t ProgressStore::pendingStatements(const std::string& login) {
   Statement s = impl_->query(
       "SELECT count(*) FROM statements WHERE state=0 AND (?1='' OR login=?1)",
       kRead);
-  return s.bind(1, login).step() ? static_cast<std::size_t>(s.integer64(0))
-                                 : 0;
+  return s.bind(1, login).step() ? static_cast<std::size_t>(s.integer64(0)) : 0;
 }
 
 std::vector<std::pair<std::string, std::string>>
@@ -486,8 +485,7 @@ bool ProgressStore::Impl::hasTable(const char* name) {
       .step();
 }
 
-std::vector<xapi::OutboxEntry> ProgressStore::Impl::pending(
-    std::size_t limit) {
+std::vector<xapi::OutboxEntry> ProgressStore::Impl::pending(std::size_t limit) {
   std::vector<xapi::OutboxEntry> entries;
   if (!hasTable("statements")) return entries;
   Statement s = query(
@@ -524,8 +522,7 @@ void ProgressStore::Impl::markRefused(std::int64_t seq,
 
 std::size_t ProgressStore::Impl::pendingCount() {
   if (!hasTable("statements")) return 0;
-  Statement s =
-      query("SELECT count(*) FROM statements WHERE state=0", kRead);
+  Statement s = query("SELECT count(*) FROM statements WHERE state=0", kRead);
   return s.step() ? static_cast<std::size_t>(s.integer64(0)) : 0;
 }
 

@@ -25,6 +25,17 @@ void SendLoop::notify() {
   wake_.notify_all();
 }
 
+bool SendLoop::flush(std::chrono::milliseconds limit) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (!thread_.joinable() || refused_) return false;
+  // A send under way may have read the outbox before the last store.
+  const unsigned after = begun_ + 1;
+  hurry_ = notified_ = true;
+  wake_.notify_all();
+  return sent_.wait_for(lock, limit, [&] { return ended_ >= after; }) &&
+         emptied_;
+}
+
 void SendLoop::stop() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -41,7 +52,8 @@ void SendLoop::run() {
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
     // Statements stored from here on wait for the next send.
-    notified_ = false;
+    notified_ = hurry_ = false;
+    ++begun_;
     lock.unlock();
     SendReport report;
     try {
@@ -59,11 +71,16 @@ void SendLoop::run() {
       // The report is for the learner's information only.
     }
     lock.lock();
+    ++ended_;
+    emptied_ = report.outcome == SendOutcome::kDone;
+    sent_.notify_all();
     if (stopping_) return;
 
     if (report.outcome == SendOutcome::kCredentials) {
       // Nothing will go until the configuration changes: the learner was
       // told; the next session reads the configuration again.
+      refused_ = true;
+      sent_.notify_all();
       wake_.wait(lock, [&] { return stopping_; });
       return;
     }
@@ -73,14 +90,16 @@ void SendLoop::run() {
       auto due = Clock::now() +
                  timing_.second *
                      RetryDelaySeconds(failures, report.retryAfterSeconds);
-      if (wake_.wait_until(lock, due, [&] { return stopping_; })) return;
+      wake_.wait_until(lock, due, [&] { return stopping_ || hurry_; });
+      if (stopping_) return;
       continue;
     }
     failures = 0;
     wake_.wait(lock, [&] { return stopping_ || notified_; });
     if (stopping_) return;
     // Later notifies in the settle time join this send.
-    if (wake_.wait_for(lock, timing_.settle, [&] { return stopping_; })) return;
+    wake_.wait_for(lock, timing_.settle, [&] { return stopping_ || hurry_; });
+    if (stopping_) return;
   }
 }
 

@@ -34,6 +34,10 @@ class SendLoop {
   // New statements are stored. Ignored while waiting after a failure (the
   // next try sends them) and after the LRS refused the credentials.
   void notify();
+  // Sends at once, cutting a wait short, and returns when that send has
+  // ended or after limit: false when it did not end, or the outbox is not
+  // empty. For a program about to end with statements just stored.
+  bool flush(std::chrono::milliseconds limit);
   // Returns once the thread ended: a send in flight finishes first (its
   // requests are bounded by their timeouts).
   void stop();
@@ -48,6 +52,13 @@ class SendLoop {
   std::condition_variable wake_;
   bool stopping_ = false;
   bool notified_ = false;
+  bool hurry_ = false;
+  // Sends begun and ended, for flush().
+  unsigned begun_ = 0;
+  unsigned ended_ = 0;
+  bool emptied_ = false;  // the last send ended with nothing pending
+  bool refused_ = false;  // the LRS refused the credentials: no more sends
+  std::condition_variable sent_;
   std::thread thread_;
 };
 

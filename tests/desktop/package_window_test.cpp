@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "desktop/display.h"
+#include "lrs/lrs_server.h"
 #include "swf/script.h"
 #include "swf/swf.h"
 
@@ -969,6 +970,109 @@ narration.play();
     signal(SIGTERM);
     EXPECT_EQ(waitExit(), 0) << Slurp(output());
   }
+}
+
+}  // namespace
+
+namespace {
+
+// Results go to the LRS named in zept-lrs.conf beside the course while the
+// learner plays, and the last ones as zept ends; credentials the LRS
+// refuses are said in the journal and under the menu.
+TEST_F(PackageWindowTest, ResultsReachTheLrsWhileTheLearnerPlays) {
+  if (const std::string why = zept::testing::LrsServer::missing(); !why.empty())
+    GTEST_SKIP() << why;
+  zept::testing::LrsServer lrs;
+  lrs.start();
+  const fs::path package = writePackage(
+      "lrs",
+      {{"imsmanifest.xml",
+        Manifest("LRS course", {{"SCO1", "One", "one.html", ""}})},
+       {"zept-lrs.conf", "[lrs]\nendpoint=" + lrs.endpoint() + "\nusername=" +
+                             lrs.key() + "\npassword=" + lrs.secret() +
+                             "\nhomepage=https://learners.example.org\n"
+                             "activity-base=https://courses.example.org/\n"},
+       {"one.html", std::string(kScoHead) + R"(</head><body><script>
+A.LMSInitialize("");
+A.LMSSetValue("cmi.core.score.raw", "90");
+A.LMSSetValue("cmi.core.lesson_status", "passed");
+A.LMSSetValue("cmi.core.session_time", "0000:01:30");
+report("done");
+</script><p>One</p></body></html>)"}});
+  const auto verbs = [&] {
+    std::string out;
+    for (const std::string& statement : lrs.statements()) {
+      const std::size_t at = statement.find("/expapi/verbs/");
+      out += statement.substr(at + 14, statement.find('"', at) - at - 14) + " ";
+    }
+    return out;
+  };
+  start("--learner anna --item SCO1 " + package.string());
+  ASSERT_TRUE(waitResults(package, "\"done\""));
+  std::string sent;
+  for (int waited = 0; waited < 15000; waited += 200) {
+    if ((sent = verbs()) == "initialized scored passed ") break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  }
+  EXPECT_EQ(sent, "initialized scored passed ") << Slurp(output());
+  signal(SIGTERM);
+  EXPECT_EQ(waitExit(), 0) << Slurp(output());
+  EXPECT_EQ(verbs(), "initialized scored passed terminated ")
+      << Slurp(output());
+  const std::vector<std::string> statements = lrs.statements();
+  ASSERT_EQ(statements.size(), 4u);
+  EXPECT_NE(
+      statements[3].find(
+          R"("account":{"homePage":"https://learners.example.org","name":"anna"})"),
+      std::string::npos)
+      << statements[3];
+  EXPECT_NE(statements[3].find(R"("duration":"PT1M30S")"), std::string::npos)
+      << statements[3];
+  EXPECT_NE(statements[3].find("https://courses.example.org/TEST/SCO1"),
+            std::string::npos)
+      << statements[3];
+  EXPECT_NE(results(package).find("\"pending_statements\": 0"),
+            std::string::npos);
+
+  // The statements of the next session wait while the LRS refuses the
+  // credentials; the learner sees why at the menu.
+  lrs.refuseCredentials(true);
+  start("--learner anna --item SCO1 " + package.string());
+  ASSERT_TRUE(WaitForText(output(), "the LRS refused zept's credentials"))
+      << Slurp(output());
+  const std::string id = RunCommand(
+      "xdotool search --sync --onlyvisible --name '^LRS course$' | head -1");
+  RunCommand("xdotool windowfocus --sync " + id.substr(0, id.find('\n')) +
+             " key alt+m");
+  // The note, in the messages' red, under the menu's buttons.
+  const auto red = [](GdkPixbuf* shot) {
+    int count = 0;
+    for (int y = 0; y < gdk_pixbuf_get_height(shot); ++y)
+      for (int x = 0; x < gdk_pixbuf_get_width(shot); ++x) {
+        const Rgb p = PixelAt(shot, x, y);
+        count += p.r > 150 && p.g < 80 && p.b < 80;
+      }
+    return count;
+  };
+  const std::string file = (root / "note.png").string();
+  GdkPixbuf* shot = ScreenshotWhen(
+      file, [&](GdkPixbuf* p) { return red(p) > 200; }, 10000);
+  ASSERT_NE(shot, nullptr);
+  EXPECT_GT(red(shot), 200) << file;
+  g_object_unref(shot);
+  signal(SIGTERM);
+  EXPECT_EQ(waitExit(), 0) << Slurp(output());
+  EXPECT_EQ(results(package).find("\"pending_statements\": 0"),
+            std::string::npos);
+  // Accepted again: the next start sends what waited, each once.
+  lrs.refuseCredentials(false);
+  start("--learner anna " + package.string());
+  ASSERT_TRUE(waitResults(package, "\"pending_statements\": 0"));
+  signal(SIGTERM);
+  EXPECT_EQ(waitExit(), 0) << Slurp(output());
+  EXPECT_EQ(verbs(),
+            "initialized scored passed terminated initialized scored passed "
+            "terminated ");
 }
 
 }  // namespace

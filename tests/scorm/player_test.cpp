@@ -33,18 +33,18 @@ std::string Verbs(ProgressStore& store) {
     const std::string& json = entry.statement.json;
     const std::string mark = "/expapi/verbs/";
     const std::size_t at = json.find(mark);
-    verbs += json.substr(at + mark.size(),
-                         json.find('"', at) - at - mark.size()) +
-             " ";
+    verbs +=
+        json.substr(at + mark.size(), json.find('"', at) - at - mark.size()) +
+        " ";
   }
   return verbs;
 }
 
 PlayerOptions SendingResults() {
   PlayerOptions options;
-  options.lrs = xapi::LrsConfig{"http://127.0.0.1:9/xAPI/", "k", "s",
-                                "https://learners.example.org",
-                                "https://courses.example.org/", ""};
+  options.lrs = xapi::LrsConfig{
+      "http://127.0.0.1:9/xAPI/",     "k", "s", "https://learners.example.org",
+      "https://courses.example.org/", ""};
   return options;
 }
 

@@ -464,8 +464,9 @@ TEST_F(StoreTest, OutboxKeepsStatementsWithTheirValues) {
   // A store retried after one that did commit: each statement stays once.
   store.save("anna", "A", {{"v", "3"}}, {{"s2", "{2}"}, {"s4", "{4}"}});
   // A store that fails takes neither its values nor its statements.
-  Exec(raw(path()), "CREATE TRIGGER full BEFORE INSERT ON item_values "
-                    "BEGIN SELECT RAISE(ABORT, 'disk full'); END");
+  Exec(raw(path()),
+       "CREATE TRIGGER full BEFORE INSERT ON item_values "
+       "BEGIN SELECT RAISE(ABORT, 'disk full'); END");
   EXPECT_THROW(store.save("anna", "B", {{"v", "4"}}, {{"s5", "{5}"}}),
                EStoreError);
   EXPECT_EQ(store.load("anna", "B"), Values{});
@@ -487,9 +488,9 @@ TEST_F(StoreTest, OutboxKeepsStatementsWithTheirValues) {
   EXPECT_EQ(ids(), "s3={3} s4={4} ");
   EXPECT_EQ(outbox.pendingCount(), 2u);
   EXPECT_EQ(store.pendingStatements("anna"), 1u);
-  EXPECT_EQ(store.refusedStatements(),
-            (std::vector<std::pair<std::string, std::string>>{
-                {"s2", "bad score"}}));
+  EXPECT_EQ(
+      store.refusedStatements(),
+      (std::vector<std::pair<std::string, std::string>>{{"s2", "bad score"}}));
 
   const std::string registration = store.registration("anna");
   EXPECT_EQ(registration.size(), 36u);

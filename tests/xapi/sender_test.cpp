@@ -448,5 +448,24 @@ TEST(SendLoop, StopsWaitingAtOnceAndRefusedCredentialsEndTheTries) {
   }
 }
 
+// At the program's end: a flush cuts the wait after a failure short and
+// says whether the outbox emptied; after refused credentials it is no use.
+TEST(SendLoop, FlushSendsAtOnce) {
+  for (SendOutcome outcome : {SendOutcome::kBusy, SendOutcome::kCredentials}) {
+    LoopProbe probe;
+    probe.script = {outcome};
+    SendLoop loop =
+        probe.loop({std::chrono::seconds(10), std::chrono::seconds(10)});
+    loop.start();
+    ASSERT_TRUE(Eventually([&] { return probe.reportCount() == 1; }));
+    const auto before = std::chrono::steady_clock::now();
+    EXPECT_EQ(loop.flush(std::chrono::seconds(5)),
+              outcome == SendOutcome::kBusy);
+    EXPECT_LT(std::chrono::steady_clock::now() - before,
+              std::chrono::milliseconds(500));
+    EXPECT_EQ(probe.sends, outcome == SendOutcome::kBusy ? 2 : 1);
+  }
+}
+
 }  // namespace
 }  // namespace zept::xapi

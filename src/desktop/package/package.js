@@ -228,6 +228,14 @@ defineProperty(window, "zeptLeave", {
   value: (key) => { if (key === secret) leaveSco(() => {}); },
 });
 
+// A line about results that cannot be sent, shown under the menu's buttons
+// as soon as the program learns it.
+defineProperty(window, "zeptNote", {
+  value: (key, text) => {
+    if (key === secret) $("results-note").textContent = String(text);
+  },
+});
+
 // The controls around a SCO, by the id of their button.
 const controls = {
   previous: () => { if (playing && playing.previous) launch(playing.previous); },
