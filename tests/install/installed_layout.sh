@@ -11,27 +11,27 @@ cmake --install "$build" --prefix "$prefix" >/dev/null
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 cd "$prefix"
-for f in bin/zept bin/zept-reg bin/zept-report bin/zept-results \
+for f in bin/zept bin/zept-reg bin/zept-report bin/zept-results bin/zept-sync \
          share/applications/zept.desktop \
          share/icons/hicolor/scalable/apps/zept.svg \
          share/man/man1/zept.1 share/man/man1/zept-reg.1 share/man/man1/zept-report.1 \
-         share/man/man1/zept-results.1 \
+         share/man/man1/zept-results.1 share/man/man1/zept-sync.1 \
          share/zept/ruffle/ruffle.js share/zept/ruffle/LICENSE_APACHE share/zept/ruffle/LICENSE_MIT \
          lib/zept/web-extensions/libzept-media.so; do
   [ -f "$f" ] || fail "$f is not installed"
 done
-for f in bin/zept bin/zept-reg bin/zept-report bin/zept-results; do
+for f in bin/zept bin/zept-reg bin/zept-report bin/zept-results bin/zept-sync; do
   [ -x "$f" ] || fail "$f is not executable"
 done
 ls share/zept/ruffle/core.ruffle.*.js >/dev/null 2>&1 || fail "no core.ruffle.*.js"
 ls share/zept/ruffle/*.wasm >/dev/null 2>&1 || fail "no wasm"
 while read -r f; do
   case "$f" in
-    bin/zept | bin/zept-reg | bin/zept-report | bin/zept-results) ;;
+    bin/zept | bin/zept-reg | bin/zept-report | bin/zept-results | bin/zept-sync) ;;
     share/applications/zept.desktop) ;;
     share/icons/hicolor/scalable/apps/zept.svg | share/icons/hicolor/48x48/apps/zept.png) ;;
     share/man/man1/zept.1 | share/man/man1/zept-reg.1 | share/man/man1/zept-report.1) ;;
-    share/man/man1/zept-results.1) ;;
+    share/man/man1/zept-results.1 | share/man/man1/zept-sync.1) ;;
     share/zept/ruffle/ruffle.js | share/zept/ruffle/core.ruffle.*.js) ;;
     share/zept/ruffle/*.wasm | share/zept/ruffle/LICENSE_*) ;;
     lib/zept/web-extensions/libzept-media.so) ;;
