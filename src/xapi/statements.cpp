@@ -491,8 +491,13 @@ struct SessionStatements::Impl {
     const std::string status = value(values, kLessonStatus);
     if (status == reportedStatus) return;
     reportedStatus = status;
-    if (status == "completed" || status == "passed" || status == "failed") {
-      capture(status, change.at, itemJson(), "");
+    // Reports read the outcome off the statement itself.
+    if (status == "completed") {
+      capture(status, change.at, itemJson(), "{\"completion\":true}");
+    } else if (status == "passed" || status == "failed") {
+      capture(status, change.at, itemJson(),
+              status == "passed" ? "{\"success\":true,\"completion\":true}"
+                                 : "{\"success\":false,\"completion\":true}");
     }
   }
 

@@ -29,6 +29,11 @@ const std::string kGroupingCategory =
     R"({"type":"http://adlnet.gov/expapi/activities/profile"}}]},)"
     R"("platform":"zept"}})";
 
+// The results of the status verbs.
+const std::string kPassed = R"({"success":true,"completion":true})";
+const std::string kFailed = R"({"success":false,"completion":true})";
+const std::string kCompleted = R"({"completion":true})";
+
 // A whole statement as the LRS gets it; parent is for responded.
 std::string Expected(const std::string& id, const std::string& timestamp,
                      const std::string& verb, const std::string& object,
@@ -118,7 +123,7 @@ TEST(SessionStatementsTest, SessionsGiveTheProfilesStatements) {
        {Expected("id-1", Ts(1), "initialized", kItem, ""),
         Expected("id-2", Ts(3), "scored", kItem,
                  R"({"score":{"scaled":0.8,"raw":80}})"),
-        Expected("id-3", Ts(4), "passed", kItem, ""),
+        Expected("id-3", Ts(4), "passed", kItem, kPassed),
         Expected("id-4", Ts(5), "terminated", kItem,
                  R"({"score":{"scaled":0.8,"raw":80},"success":true,)"
                  R"("completion":true,"duration":"PT12M30S"})")}},
@@ -145,14 +150,14 @@ TEST(SessionStatementsTest, SessionsGiveTheProfilesStatements) {
         Set("cmi.core.lesson_status", "incomplete"), Store(),
         Set("cmi.core.lesson_status", "completed"), Store(),
         End({{"cmi.core.lesson_status", "completed"}})},
-       {Expected("id-1", Ts(1), "failed", kItem, ""),
-        Expected("id-2", Ts(3), "completed", kItem, ""),
+       {Expected("id-1", Ts(1), "failed", kItem, kFailed),
+        Expected("id-2", Ts(3), "completed", kItem, kCompleted),
         Expected("id-3", Ts(4), "terminated", kItem,
                  R"({"completion":true})")}},
       {"values as stored win over values as set",
        {Set("cmi.core.lesson_status", "completed"),
         Store({{"cmi.core.lesson_status", "passed"}})},
-       {Expected("id-1", Ts(1), "passed", kItem, "")}},
+       {Expected("id-1", Ts(1), "passed", kItem, kPassed)}},
       {"interactions: one responded each, in the order of their sets",
        {Set("cmi.interactions.1.id", "q 2"),
         Set("cmi.interactions.1.type", "true-false"),
