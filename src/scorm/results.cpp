@@ -65,35 +65,6 @@ class JsonWriter {
 
 }  // namespace
 
-std::string JsonString(std::string_view text) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string out = "\"";
-  out.reserve(text.size() + 2);
-  for (std::size_t i = 0; i < text.size();) {
-    const unsigned char c = static_cast<unsigned char>(text[i]);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-      ++i;
-    } else if (c < 0x20) {
-      out += "\\u00";
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-      ++i;
-    } else if (const Utf8Char read = ReadUtf8(text, i); read.valid) {
-      out.append(text, i, read.length);
-      i += read.length;
-    } else {
-      // A bad sequence, or its longest valid start, is one U+FFFD, as
-      // Unicode recommends.
-      out += "\xEF\xBF\xBD";
-      i += read.length;
-    }
-  }
-  out += '"';
-  return out;
-}
-
 bool ElementBefore(std::string_view a, std::string_view b) {
   std::size_t i = 0, j = 0;
   const auto digit = [](char c) { return c >= '0' && c <= '9'; };

@@ -11,6 +11,7 @@
 #include "scorm/manifest.h"
 #include "scorm/progress_store.h"
 #include "scorm/runtime.h"
+#include "util/utf8.h"
 
 namespace zept::scorm {
 
@@ -43,9 +44,7 @@ bool ElementBefore(std::string_view a, std::string_view b);
 // student id and name; the rest comes from the manifest.
 LaunchContext ContextFor(const std::string& login, const Item& item);
 
-// text as a JSON string, quotes included: control characters as \u00XX,
-// UTF-8 kept, each bad UTF-8 sequence replaced by U+FFFD, so the result is
-// always valid JSON.
-std::string JsonString(std::string_view text);
+// JSON strings are written alike everywhere (util/utf8.h).
+using ::zept::JsonString;
 
 }  // namespace zept::scorm

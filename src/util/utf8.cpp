@@ -90,4 +90,41 @@ std::string OneLine(std::string_view line) {
   return out;
 }
 
+void AppendJsonString(std::string& out, std::string_view text) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  out += '"';
+  for (std::size_t i = 0; i < text.size();) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+      ++i;
+    } else if (c < 0x20) {
+      out += "\\u00";
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+      ++i;
+    } else if (c < 0x80) {
+      out += static_cast<char>(c);
+      ++i;
+    } else if (const Utf8Char read = ReadUtf8(text, i); read.valid) {
+      out.append(text, i, read.length);
+      i += read.length;
+    } else {
+      // A bad sequence, or its longest valid start, is one U+FFFD, as
+      // Unicode recommends.
+      out += "\xEF\xBF\xBD";
+      i += read.length;
+    }
+  }
+  out += '"';
+}
+
+std::string JsonString(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() + 2);
+  AppendJsonString(out, text);
+  return out;
+}
+
 }  // namespace zept

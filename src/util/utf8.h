@@ -45,4 +45,10 @@ std::string AsciiLower(std::string text);
 // "\x1b", "\u2028"), so text from a package never starts a line of its own.
 std::string OneLine(std::string_view line);
 
+// text as a JSON string, quotes included: control characters as \u00XX,
+// UTF-8 kept, each bad UTF-8 sequence replaced by U+FFFD, so the result is
+// always valid JSON.
+std::string JsonString(std::string_view text);
+void AppendJsonString(std::string& out, std::string_view text);
+
 }  // namespace zept

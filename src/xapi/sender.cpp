@@ -7,6 +7,9 @@
 #include <exception>
 #include <optional>
 
+#include "platform/codepage.h"
+#include "util/utf8.h"
+
 namespace zept::xapi {
 namespace {
 
@@ -14,12 +17,6 @@ namespace {
 // request in flight.
 constexpr int kRequestTimeoutMs = 15000;
 constexpr std::size_t kReasonMax = 500;
-
-std::string Lower(std::string s) {
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return s;
-}
 
 // Text in one line of at most kReasonMax bytes, cut between characters.
 std::string OneLine(const std::string& text) {
@@ -45,24 +42,6 @@ std::string OneLine(const std::string& text) {
     out = out.substr(0, cut) + "...";
   }
   return out;
-}
-
-void AppendUtf8(std::string& out, std::uint32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
 }
 
 // The "message" string of a JSON error object, as LRSs explain a refusal.
@@ -118,7 +97,7 @@ std::optional<std::string> JsonMessage(const std::string& body) {
           }
           i += 4;
           // Halves of a pair are not worth joining for a line of text.
-          AppendUtf8(text, cp >= 0xD800 && cp < 0xE000 ? 0xFFFD : cp);
+          AppendUtf8CodePoint(text, cp >= 0xD800 && cp < 0xE000 ? 0xFFFD : cp);
           break;
         }
         default:
@@ -153,7 +132,7 @@ int RetryAfter(const platform::HttpResponse& r) {
   std::string token;
   auto take = [&]() {
     if (token.empty()) return;
-    std::string t = Lower(token);
+    std::string t = AsciiLower(token);
     token.clear();
     if (t.size() == 8 && t[2] == ':' && t[5] == ':') {
       hh = std::stoi(t.substr(0, 2));

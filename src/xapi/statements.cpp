@@ -27,31 +27,7 @@ constexpr char kLessonStatus[] = "cmi.core.lesson_status";
 // Content's text goes into the statement as it came, but always as valid
 // JSON: a bad UTF-8 sequence becomes one U+FFFD.
 void AppendJson(std::string& out, std::string_view text) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  out += '"';
-  for (std::size_t i = 0; i < text.size();) {
-    const unsigned char c = static_cast<unsigned char>(text[i]);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-      ++i;
-    } else if (c < 0x20) {
-      out += "\\u00";
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-      ++i;
-    } else if (c < 0x80) {
-      out += static_cast<char>(c);
-      ++i;
-    } else if (const Utf8Char read = ReadUtf8(text, i); read.valid) {
-      out.append(text, i, read.length);
-      i += read.length;
-    } else {
-      out += "\xEF\xBF\xBD";
-      i += read.length;
-    }
-  }
-  out += '"';
+  AppendJsonString(out, text);
 }
 
 std::string Json(std::string_view text) {
