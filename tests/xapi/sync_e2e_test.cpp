@@ -17,8 +17,6 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <map>
-#include <sstream>
 #include <string>
 #include <string_view>
 #include <thread>
