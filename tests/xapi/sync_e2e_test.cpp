@@ -1,0 +1,497 @@
+// zept-sync and zept-results run as a learner's machine runs them: progress
+// a player stored with its statements, sent to the real LRS through faults
+// (stopped, busy, wrong credentials, lost answers, a kill mid-send, an
+// invalid statement), each statement arriving once and in capture order.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "lrs/lrs_server.h"
+#include "scorm/player.h"
+#include "scorm/progress_store.h"
+#include "xapi/statements.h"
+
+extern char** environ;
+
+namespace zept {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::LrsServer;
+
+constexpr char kLogin[] = "anna";
+constexpr char kHomePage[] = "https://learners.example.org";
+constexpr char kCourseIri[] = "https://courses.example.org/SYNC-COURSE";
+constexpr char kCourseTitle[] = "Sync course";
+// What the player's two sessions capture, in order.
+constexpr char kPlayedVerbs[] =
+    "initialized scored passed responded responded terminated initialized "
+    "suspended ";
+
+std::string Slurp(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// End of the JSON value starting at i.
+std::size_t ValueEnd(std::string_view s, std::size_t i) {
+  int depth = 0;
+  for (; i < s.size(); ++i) {
+    const char c = s[i];
+    if (c == '"') {
+      for (++i; i < s.size() && s[i] != '"'; ++i)
+        if (s[i] == '\\') ++i;
+      if (depth == 0) return i + 1;
+    } else if (c == '{' || c == '[') {
+      ++depth;
+    } else if (c == '}' || c == ']') {
+      if (depth == 0) return i;
+      if (--depth == 0) return i + 1;
+    } else if (depth == 0 && (c == ',' || c == ' ' || c == '\n')) {
+      return i;
+    }
+  }
+  return i;
+}
+
+// The JSON text of the member at path ("context.registration") of an
+// object, "" when absent; strings lose their quotes.
+std::string Field(std::string_view json, std::string_view path) {
+  const auto space = [&](std::size_t i) {
+    while (i < json.size() && std::isspace(static_cast<unsigned char>(json[i])))
+      ++i;
+    return i;
+  };
+  const std::string_view name = path.substr(0, path.find('.'));
+  std::size_t i = space(0);
+  if (i >= json.size() || json[i] != '{') return "";
+  for (i = space(i + 1); i < json.size() && json[i] == '"';) {
+    const std::size_t keyEnd = ValueEnd(json, i);
+    const std::string_view key = json.substr(i + 1, keyEnd - i - 2);
+    const std::size_t value = space(space(keyEnd) + 1);
+    const std::size_t end = ValueEnd(json, value);
+    if (key == name) {
+      const std::string_view text = json.substr(value, end - value);
+      if (name.size() < path.size())
+        return Field(text, path.substr(name.size() + 1));
+      return std::string(text.front() == '"' ? text.substr(1, text.size() - 2)
+                                             : text);
+    }
+    i = space(end);
+    if (i < json.size() && json[i] == ',') i = space(i + 1);
+  }
+  return "";
+}
+
+std::string Verbs(const std::vector<std::string>& statements) {
+  std::string verbs;
+  for (const std::string& s : statements) {
+    const std::string id = Field(s, "verb.id");
+    verbs += id.substr(std::min<std::size_t>(31, id.size())) +
+             " ";  // after .../verbs/
+  }
+  return verbs;
+}
+
+std::vector<std::string> Ids(const std::vector<std::string>& statements) {
+  std::vector<std::string> ids;
+  for (const std::string& s : statements) ids.push_back(Field(s, "id"));
+  return ids;
+}
+
+struct Ran {
+  int exit = -1;
+  std::string out, err;
+};
+
+class SyncTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (auto why = LrsServer::missing(); !why.empty()) GTEST_SKIP() << why;
+    char pattern[] = "/tmp/zept-sync-e2e-XXXXXX";
+    root_ = ::mkdtemp(pattern);
+    course_ = root_ / "course";
+    fs::create_directories(course_);
+    std::ofstream(course_ / "imsmanifest.xml")
+        << "<?xml version=\"1.0\"?><manifest identifier=\"SYNC-COURSE\" "
+           "xmlns=\"http://www.imsproject.org/xsd/imscp_rootv1p1p2\" "
+           "xmlns:adlcp=\"http://www.adlnet.org/xsd/adlcp_rootv1p2\">"
+           "<organizations default=\"O\"><organization identifier=\"O\">"
+           "<title>"
+        << kCourseTitle
+        << "</title><item identifier=\"ITEM-1\" identifierref=\"R1\">"
+           "<title>One</title></item><item identifier=\"ITEM-2\" "
+           "identifierref=\"R2\"><title>Two</title></item></organization>"
+           "</organizations><resources><resource identifier=\"R1\" "
+           "type=\"webcontent\" adlcp:scormtype=\"sco\" href=\"1.html\"/>"
+           "<resource identifier=\"R2\" type=\"webcontent\" "
+           "adlcp:scormtype=\"sco\" href=\"2.html\"/></resources></manifest>";
+    std::ofstream(course_ / "1.html") << "<html></html>";
+    std::ofstream(course_ / "2.html") << "<html></html>";
+    lrs_.start();
+    lrsFile_ = root_ / "lrs.conf";
+    writeConfig(lrs_.secret());
+
+    files_ = scorm::OpenFolderPackage(course_.string());
+    manifest_ = scorm::ReadManifest(*files_->read("imsmanifest.xml"));
+    scorm::CourseStore opened = scorm::OpenCourseStore(
+        (root_ / "data" / "zept").string(), manifest_, *files_);
+    ASSERT_EQ(opened.key, scorm::PackageKey(manifest_));
+    store_ = std::move(opened.store);
+  }
+  void TearDown() override {
+    store_.reset();
+    lrs_.stop();  // a restart empties it
+    if (!root_.empty()) fs::remove_all(root_);
+  }
+
+  void writeConfig(const std::string& secret) {
+    std::ofstream(lrsFile_)
+        << "[lrs]\nendpoint=" << lrs_.endpoint() << "\nusername=" << lrs_.key()
+        << "\npassword=" << secret << "\nhomepage=" << kHomePage
+        << "\nactivity-base=https://courses.example.org/\n";
+  }
+
+  // The learner passes item 1 with a score and two answers, and leaves
+  // item 2 suspended, as a SCO's page would through the player.
+  void play() {
+    scorm::PlayerOptions options;
+    std::string error;
+    options.lrs = xapi::ParseLrsConfig(Slurp(lrsFile_), lrsFile_, error);
+    ASSERT_TRUE(options.lrs) << error;
+    scorm::Player player(manifest_, *store_, options);
+    ASSERT_NE(player.handle({"login", kLogin}).find("\"ok\":true"),
+              std::string::npos);
+    using Calls = std::vector<std::vector<std::string>>;
+    const std::pair<const char*, Calls> sessions[] = {
+        {"ITEM-1",
+         {{"LMSInitialize", ""},
+          {"LMSSetValue", "cmi.core.score.raw", "80"},
+          {"LMSSetValue", "cmi.core.score.min", "0"},
+          {"LMSSetValue", "cmi.core.score.max", "100"},
+          {"LMSSetValue", "cmi.core.lesson_status", "passed"},
+          {"LMSSetValue", "cmi.interactions.0.id", "q1"},
+          {"LMSSetValue", "cmi.interactions.0.type", "choice"},
+          {"LMSSetValue", "cmi.interactions.0.student_response", "a"},
+          {"LMSSetValue", "cmi.interactions.0.result", "correct"},
+          {"LMSSetValue", "cmi.interactions.1.id", "q2"},
+          {"LMSSetValue", "cmi.interactions.1.type", "true-false"},
+          {"LMSSetValue", "cmi.interactions.1.student_response", "t"},
+          {"LMSSetValue", "cmi.interactions.1.result", "wrong"},
+          {"LMSSetValue", "cmi.core.session_time", "0000:01:30"},
+          {"LMSFinish", ""}}},
+        {"ITEM-2",
+         {{"LMSInitialize", ""},
+          {"LMSSetValue", "cmi.core.lesson_status", "incomplete"},
+          {"LMSSetValue", "cmi.core.exit", "suspend"},
+          {"LMSFinish", ""}}},
+    };
+    for (const auto& [item, calls] : sessions) {
+      const std::string launched = player.handle({"launch", item});
+      const std::size_t at = launched.find("\"launch\":\"");
+      ASSERT_NE(at, std::string::npos) << launched;
+      const std::string number =
+          launched.substr(at + 10, launched.find('"', at + 10) - at - 10);
+      for (std::vector<std::string> call : calls) {
+        call.insert(call.begin(), {"api", number});
+        ASSERT_EQ(player.handle(call), "true") << call[2] << " " << call[3];
+      }
+    }
+    ASSERT_EQ(Verbs(outbox()), kPlayedVerbs);
+  }
+
+  // The statements pending in the outbox, in capture order.
+  std::vector<std::string> outbox() {
+    std::vector<std::string> texts;
+    for (const xapi::OutboxEntry& e : store_->outbox().pending(1000000))
+      texts.push_back(e.statement.json);
+    return texts;
+  }
+
+  // Starts a program with the test's data and configuration folders.
+  pid_t spawn(const std::vector<std::string>& args) {
+    std::vector<std::string> env = {
+        "XDG_DATA_HOME=" + (root_ / "data").string(),
+        "XDG_CONFIG_HOME=" + (root_ / "config").string(),
+        "HOME=" + root_.string()};
+    for (char** e = environ; *e; ++e) {
+      const std::string_view var = *e;
+      if (!var.starts_with("XDG_DATA_HOME=") &&
+          !var.starts_with("XDG_CONFIG_HOME=") && !var.starts_with("HOME="))
+        env.emplace_back(var);
+    }
+    std::vector<char*> argv, envp;
+    for (const std::string& a : args)
+      argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    for (const std::string& e : env)
+      envp.push_back(const_cast<char*>(e.c_str()));
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, (root_ / "out").c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, (root_ / "err").c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    pid_t pid = -1;
+    const int failed =
+        posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    return failed ? -1 : pid;
+  }
+  Ran wait(pid_t pid) {
+    Ran ran;
+    int status = 0;
+    if (pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status))
+      ran.exit = WEXITSTATUS(status);
+    ran.out = Slurp(root_ / "out");
+    ran.err = Slurp(root_ / "err");
+    return ran;
+  }
+  // zept-sync, with --lrs FILE or the configuration the store remembers.
+  Ran sync(bool remembered) {
+    std::vector<std::string> args = {ZEPT_SYNC_BINARY};
+    if (!remembered) args.insert(args.end(), {"--lrs", lrsFile_.string()});
+    return wait(spawn(args));
+  }
+  std::string pendingInResults() {
+    const Ran ran = wait(spawn({ZEPT_RESULTS_BINARY, course_.string()}));
+    const std::size_t at = ran.out.find("\"pending_statements\": ");
+    if (ran.exit != 0 || at == std::string::npos) return ran.out + ran.err;
+    return ran.out.substr(at + 22, ran.out.find(',', at) - at - 22);
+  }
+
+  // The LRS holds exactly the statements of ids, once each, in their order.
+  void expectHeldOnce(const std::vector<std::string>& ids) {
+    const std::vector<std::string> held = Ids(lrs_.statements());
+    EXPECT_EQ(held.size(), ids.size());
+    EXPECT_TRUE(held == ids) << "held in another order or more than once";
+  }
+  // What the LRS holds of the player's two sessions reads as they went.
+  void expectPlayedAsCaptured(const std::vector<std::string>& held) {
+    EXPECT_EQ(Verbs(held), kPlayedVerbs);
+    const std::string registration = store_->registration(kLogin);
+    for (const std::string& s : held) {
+      EXPECT_EQ(Field(s, "actor.objectType"), "Agent");
+      EXPECT_EQ(Field(s, "actor.name"), kLogin);
+      EXPECT_EQ(Field(s, "actor.account.homePage"), kHomePage);
+      EXPECT_EQ(Field(s, "actor.account.name"), kLogin);
+      EXPECT_EQ(Field(s, "context.registration"), registration);
+      EXPECT_NE(Field(s, "context.contextActivities.grouping")
+                    .find(std::string("\"id\":\"") + kCourseIri + "\""),
+                std::string::npos)
+          << s;
+    }
+    ASSERT_EQ(held.size(), 8u);
+    for (const std::string& scored : {held[1], held[5]}) {
+      EXPECT_EQ(Field(scored, "result.score.raw"), "80");
+      EXPECT_EQ(Field(scored, "result.score.min"), "0");
+      EXPECT_EQ(Field(scored, "result.score.max"), "100");
+      EXPECT_EQ(Field(scored, "result.score.scaled"), "0.8");
+    }
+    EXPECT_EQ(Field(held[0], "object.id"), std::string(kCourseIri) + "/ITEM-1");
+    EXPECT_EQ(Field(held[3], "result.success"), "true");
+    EXPECT_EQ(Field(held[4], "result.success"), "false");
+    EXPECT_EQ(Field(held[5], "result.duration"), "PT1M30S");
+    EXPECT_EQ(Field(held[5], "result.success"), "true");
+    EXPECT_EQ(Field(held[7], "object.id"), std::string(kCourseIri) + "/ITEM-2");
+    EXPECT_EQ(Field(held[7], "result.completion"), "false");
+  }
+
+  fs::path root_, course_, lrsFile_;
+  LrsServer lrs_;
+  std::unique_ptr<scorm::PackageFiles> files_;
+  scorm::Manifest manifest_;
+  std::unique_ptr<scorm::ProgressStore> store_;
+};
+
+// Whatever keeps the statements from the LRS, nothing is marked sent; once
+// it is put right, everything arrives once, and a later run sends nothing.
+TEST_F(SyncTest, SendsEverythingOnceWhenTheLrsIsPutRight) {
+  struct Case {
+    const char* name;
+    bool remembered;  // the store's configuration rather than --lrs
+    std::function<void()> breakIt, mendIt;
+    const char* why;  // on stderr
+    bool readable;    // the LRS can be read while broken
+  };
+  const Case cases[] = {
+      {"stopped", false, [this] { lrs_.stop(); }, [this] { lrs_.start(); },
+       "no answer from http://127.0.0.1", false},
+      {"busy", true, [this] { lrs_.failNext(1, 500); }, [] {},
+       "the LRS answered 500", true},
+      {"refusing", false, [this] { lrs_.refuseCredentials(true); },
+       [this] { lrs_.refuseCredentials(false); },
+       "the LRS refused zept's credentials", false},
+      {"wrong secret", true, [this] { writeConfig("wrong"); },
+       [this] { writeConfig(lrs_.secret()); },
+       "the LRS refused zept's credentials", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TearDown();
+    SetUp();
+    if (c.remembered) store_->rememberLrsFile(lrsFile_.string());
+    play();
+    if (HasFatalFailure()) return;
+    const std::vector<std::string> ids = Ids(outbox());
+    EXPECT_EQ(pendingInResults(), "8");
+
+    c.breakIt();
+    Ran ran = sync(c.remembered);
+    EXPECT_EQ(ran.exit, 1);
+    EXPECT_EQ(ran.out, "sent 0, pending 8, refused 0\n");
+    EXPECT_NE(
+        ran.err.find(std::string("zept-sync: ") + kCourseTitle + ": " + c.why),
+        std::string::npos)
+        << ran.err;
+    EXPECT_EQ(store_->pendingStatements(), 8u);
+    if (c.readable) {
+      EXPECT_TRUE(lrs_.statements().empty());
+    }
+
+    c.mendIt();
+    ran = sync(c.remembered);
+    EXPECT_EQ(ran.exit, 0) << ran.err;
+    EXPECT_EQ(ran.out, "sent 8, pending 0, refused 0\n");
+    EXPECT_EQ(ran.err, "");
+    expectHeldOnce(ids);
+    expectPlayedAsCaptured(lrs_.statements());
+
+    ran = sync(c.remembered);
+    EXPECT_EQ(ran.exit, 0) << ran.err;
+    EXPECT_EQ(ran.out, "sent 0, pending 0, refused 0\n");
+    EXPECT_EQ(lrs_.statements().size(), 8u);
+    EXPECT_EQ(pendingInResults(), "0");
+  }
+}
+
+// The LRS stored a batch zept never heard about, or zept-sync was killed
+// while sending: the next run sends the rest and the LRS has each once.
+TEST_F(SyncTest, ALostAnswerOrAKillSendsNothingTwice) {
+  struct Case {
+    const char* name;
+    int more;  // statements added to the player's, to make the send long
+    bool kill;
+  };
+  for (const Case& c :
+       {Case{"lost answer", 0, false}, Case{"killed", 3000, true}}) {
+    SCOPED_TRACE(c.name);
+    TearDown();
+    SetUp();
+    play();
+    if (HasFatalFailure()) return;
+    if (c.more) {
+      xapi::SessionStatements more(
+          {kLogin,
+           kHomePage,
+           store_->registration(kLogin),
+           {kCourseIri, kCourseTitle},
+           {std::string(kCourseIri) + "/ITEM-2", "Two"}});
+      std::vector<xapi::Statement> added;
+      for (int i = 0; i < c.more; ++i) {
+        more.valueSet("cmi.core.lesson_location", std::to_string(i));
+        more.valueSet("cmi.comments", "note " + std::to_string(i));
+        more.storing({});
+        for (xapi::Statement& s : more.take()) added.push_back(std::move(s));
+      }
+      store_->save(kLogin, "ITEM-2", store_->load(kLogin, "ITEM-2"), added);
+    }
+    const std::vector<std::string> ids = Ids(outbox());
+    ASSERT_EQ(ids.size(), 8u + c.more);
+
+    std::size_t left = 0;  // pending after the run that failed
+    if (c.kill) {
+      const pid_t pid = spawn({ZEPT_SYNC_BINARY, "--lrs", lrsFile_.string()});
+      const auto deadline =
+          std::chrono::steady_clock::now() + std::chrono::seconds(20);
+      while (
+          lrs_.request("GET", "/xAPI/statements?limit=1").body.find("\"id\"") ==
+              std::string::npos &&
+          std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      }
+      ::kill(pid, SIGKILL);
+      EXPECT_EQ(wait(pid).exit, -1) << "the send ended before the kill";
+      left = store_->pendingStatements();
+      EXPECT_GT(left, 0u);
+      EXPECT_LT(left, ids.size());
+    } else {
+      lrs_.dropNext(1);
+      const Ran ran = sync(false);
+      EXPECT_EQ(ran.exit, 1);
+      EXPECT_EQ(ran.out, "sent 0, pending 8, refused 0\n");
+      EXPECT_NE(ran.err.find("no answer from"), std::string::npos) << ran.err;
+      EXPECT_EQ(lrs_.statements().size(), 8u);
+      left = 8;
+    }
+    // What the LRS already held counts as sent.
+    const Ran ran = sync(false);
+    EXPECT_EQ(ran.exit, 0) << ran.err;
+    EXPECT_EQ(ran.out,
+              "sent " + std::to_string(left) + ", pending 0, refused 0\n");
+    expectHeldOnce(ids);
+    EXPECT_EQ(store_->pendingStatements(), 0u);
+  }
+}
+
+// One invalid statement among valid ones is set aside and listed; the
+// others go in order and zept-sync has nothing left to do.
+TEST_F(SyncTest, AStatementTheLrsRefusesIsSetAsideAndListed) {
+  play();
+  if (HasFatalFailure()) return;
+  std::vector<std::string> ids = Ids(outbox());
+  const std::string bad = xapi::NewUuid();
+  const std::string json =
+      "{\"id\":\"" + bad +
+      "\",\"actor\":{\"objectType\":\"Agent\",\"account\":{\"homePage\":\"" +
+      kHomePage + "\",\"name\":\"" + kLogin +
+      "\"}},\"verb\":{\"id\":\"http://adlnet.gov/expapi/verbs/scored\"},"
+      "\"object\":{\"id\":\"" +
+      kCourseIri +
+      "/ITEM-1\"},\"result\":{\"score\":{\"raw\":150,\"min\":0,\"max\":100}}}";
+  store_->save(kLogin, "ITEM-1", store_->load(kLogin, "ITEM-1"), {{bad, json}});
+  // A valid statement captured after it still goes, after the others.
+  xapi::SessionStatements after({kLogin,
+                                 kHomePage,
+                                 store_->registration(kLogin),
+                                 {kCourseIri, kCourseTitle},
+                                 {std::string(kCourseIri) + "/ITEM-2", "Two"}});
+  after.initialized("resume");
+  const std::vector<xapi::Statement> resumed = after.take();
+  store_->save(kLogin, "ITEM-2", store_->load(kLogin, "ITEM-2"), resumed);
+  ids.push_back(resumed[0].id);
+
+  const Ran ran = sync(false);
+  EXPECT_EQ(ran.exit, 0) << ran.err;
+  const std::string listed =
+      "refused " + bad + " (" + kCourseTitle + "): the LRS answered 400";
+  EXPECT_EQ(ran.out.rfind(listed, 0), 0u) << ran.out;
+  EXPECT_NE(ran.out.find("\nsent 9, pending 0, refused 1\n"), std::string::npos)
+      << ran.out;
+  expectHeldOnce(ids);
+  ASSERT_EQ(store_->refusedStatements().size(), 1u);
+  EXPECT_EQ(store_->refusedStatements()[0].first, bad);
+  // Listed again by later runs, never sent again.
+  EXPECT_NE(sync(false).out.find(listed), std::string::npos);
+  EXPECT_EQ(lrs_.statements().size(), 9u);
+}
+
+}  // namespace
+}  // namespace zept
