@@ -7,8 +7,11 @@
 // first byte, the longest a window.API call waited meanwhile (the main loop
 // of zept answers it), and the memory of zept and its web processes.
 //
-// Needs a display (xvfb-run build/bench/zept_package_bench [seek]; "seek"
-// runs only the last).
+// "capture" compares window.API's LMSSetValue with and without results
+// being captured for an LRS (an lrs.conf for a closed port), in turns.
+//
+// Needs a display (xvfb-run build/bench/zept_package_bench [seek|capture];
+// "seek" runs only the seeking SCO).
 
 #include <signal.h>
 #include <sys/wait.h>
@@ -17,6 +20,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -453,6 +457,55 @@ void VideoBench(const fs::path& root) {
 
 }  // namespace
 
+// What the calls page stored: "set=MS bare=MS".
+std::string StoredTimes(const fs::path& root, const fs::path& folder) {
+  const std::string command = "XDG_DATA_HOME=" + (root / "data").string() +
+                              " " ZEPT_RESULTS_BINARY " " + folder.string();
+  std::string out;
+  FILE* pipe = ::popen(command.c_str(), "r");
+  char buffer[4096];
+  while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe))
+    out.append(buffer, n);
+  ::pclose(pipe);
+  const std::size_t at = out.find("set=");
+  return at == std::string::npos ? std::string("(not stored)")
+                                 : out.substr(at, out.find('"', at) - at);
+}
+
+// The calls page played with and without statements captured, in turns,
+// each in a zept of its own from an empty store.
+void CaptureBench(const fs::path& root, const fs::path& folder) {
+  const fs::path conf = root / "home/.config/zept/lrs.conf";
+  std::vector<long> without, with;
+  for (int round = 0; round < 10; ++round) {
+    const bool capture = round % 2 == 1;
+    fs::remove_all(root / "data");
+    fs::remove(conf);
+    if (capture) {
+      fs::create_directories(conf.parent_path());
+      std::ofstream(conf)
+          << "[lrs]\nendpoint=http://127.0.0.1:9/xAPI/\nusername=k\n"
+             "password=s\nhomepage=https://learners.example.org\n"
+             "activity-base=https://courses.example.org/\n";
+    }
+    Zept zept = Start(root, "--learner bench --item S1 " + folder.string());
+    std::string times;
+    for (int waited = 0; waited < 120000; waited += 200) {
+      if ((times = StoredTimes(root, folder)).starts_with("set=")) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    Stop(zept);
+    // Microseconds a call, from "set=0.2071 bare=...".
+    const long us = std::lround(std::atof(times.c_str() + 4) * 1000);
+    (capture ? with : without).push_back(us);
+  }
+  const long a = Median(without), b = Median(with);
+  std::printf(
+      "window.API LMSSetValue, median of %zu runs of 10,000: %ld us a call "
+      "without capture, %ld us with (%.3fx)\n",
+      with.size(), a, b, a > 0 ? static_cast<double>(b) / a : 0.0);
+}
+
 int main(int argc, char** argv) {
   if (!std::getenv("DISPLAY")) {
     std::fprintf(stderr, "zept_package_bench: needs a display (xvfb-run)\n");
@@ -474,6 +527,11 @@ int main(int argc, char** argv) {
   fs::create_directories(folder);
   std::ofstream(folder / "imsmanifest.xml") << Manifest(3);
   for (const auto& [name, page] : kPages) std::ofstream(folder / name) << page;
+  if (argc > 1 && std::strcmp(argv[1], "capture") == 0) {
+    CaptureBench(root, folder);
+    fs::remove_all(root);
+    return 0;
+  }
 
   // Calls, launches and memory.
   Zept zept = Start(root, "--learner bench --item S1 " + folder.string());
@@ -490,19 +548,7 @@ int main(int argc, char** argv) {
   std::vector<long> launchMs;
   for (std::size_t i = 1; i < launches.size(); ++i)  // the first is cold
     launchMs.push_back(NumberAfter(launches[i], "has loaded ("));
-  const std::string stored = [&] {
-    const std::string command = "XDG_DATA_HOME=" + (root / "data").string() +
-                                " " ZEPT_RESULTS_BINARY " " + folder.string();
-    std::string out;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    char buffer[4096];
-    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe))
-      out.append(buffer, n);
-    ::pclose(pipe);
-    const std::size_t at = out.find("set=");
-    return at == std::string::npos ? std::string("(not stored)")
-                                   : out.substr(at, out.find('"', at) - at);
-  }();
+  const std::string stored = StoredTimes(root, folder);
   std::printf("window.API beside a bare request, ms a call: %s\n",
               stored.c_str());
   std::printf("SCO launch to its load event, median of %zu: %ld ms\n",

@@ -322,6 +322,10 @@ std::string NewUuid() {
 std::string UtcTimestamp() {
   using namespace std::chrono;
   const auto now = time_point_cast<milliseconds>(system_clock::now());
+  // Sets come in bursts within one millisecond: written once for them all.
+  thread_local milliseconds lastAt{-1};
+  thread_local std::string last;
+  if (now.time_since_epoch() == lastAt) return last;
   const auto day = floor<days>(now);
   const year_month_day date{day};
   const hh_mm_ss time{now - day};
@@ -333,7 +337,9 @@ std::string UtcTimestamp() {
       static_cast<int>(time.minutes().count()),
       static_cast<int>(time.seconds().count()),
       static_cast<int>(time.subseconds().count()));
-  return text;
+  lastAt = now.time_since_epoch();
+  last = text;
+  return last;
 }
 
 struct SessionStatements::Impl {
