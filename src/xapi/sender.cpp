@@ -44,15 +44,17 @@ std::string OneLine(const std::string& text) {
   return out;
 }
 
-// The "message" string of a JSON error object, as LRSs explain a refusal.
-std::optional<std::string> JsonMessage(const std::string& body) {
+// A string member of a JSON error object, as LRSs explain a refusal: its
+// "message", or the first of its "warnings".
+std::optional<std::string> JsonMessage(const std::string& body,
+                                       const std::string& key = "\"message\"") {
   std::size_t at = 0;
-  while ((at = body.find("\"message\"", at)) != std::string::npos) {
+  while ((at = body.find(key, at)) != std::string::npos) {
     std::size_t before = at;
     while (before > 0 &&
            std::isspace(static_cast<unsigned char>(body[before - 1])))
       --before;
-    std::size_t i = at + 9;
+    std::size_t i = at + key.size();
     at = i;
     if (before == 0 || (body[before - 1] != '{' && body[before - 1] != ','))
       continue;
@@ -60,7 +62,9 @@ std::optional<std::string> JsonMessage(const std::string& body) {
       ++i;
     if (i >= body.size() || body[i] != ':') continue;
     ++i;
-    while (i < body.size() && std::isspace(static_cast<unsigned char>(body[i])))
+    while (
+        i < body.size() &&
+        (std::isspace(static_cast<unsigned char>(body[i])) || body[i] == '['))
       ++i;
     if (i >= body.size() || body[i] != '"') continue;
     std::string text;
@@ -110,7 +114,9 @@ std::optional<std::string> JsonMessage(const std::string& body) {
 }
 
 std::string Refusal(const platform::HttpResponse& r) {
-  std::string why = OneLine(JsonMessage(r.body).value_or(r.body));
+  std::optional<std::string> said = JsonMessage(r.body);
+  if (!said) said = JsonMessage(r.body, "\"warnings\"");
+  std::string why = OneLine(said.value_or(r.body));
   std::string line = "the LRS answered " + std::to_string(r.status);
   return why.empty() ? line : line + ": " + why;
 }
