@@ -45,7 +45,9 @@ constexpr char kMarksSchema[] =
     " title TEXT NOT NULL, PRIMARY KEY(item, title));"
     // The outbox of statements for the LRS, in capture order: state 0 to
     // send, 1 sent, 2 refused as invalid (reason says why). Sent ones stay,
-    // so that the record of what left the machine is whole.
+    // so that the record of what left the machine is whole. State 3 is
+    // staged: held back until its values are stored (reason holds their
+    // token, see stage()); never sent in that state.
     "CREATE TABLE IF NOT EXISTS statements(seq INTEGER PRIMARY KEY"
     " AUTOINCREMENT, id TEXT NOT NULL UNIQUE, login TEXT NOT NULL,"
     " json TEXT NOT NULL, state INTEGER NOT NULL DEFAULT 0, reason TEXT);"
@@ -421,8 +423,8 @@ std::string ProgressStore::registration(const std::string& login) {
   CheckLogin(login);
   Impl& d = *impl_;
   const auto stored = [&]() -> std::optional<std::string> {
-    Statement s = d.query(
-        "SELECT registration FROM registrations WHERE login=?", kRead);
+    Statement s =
+        d.query("SELECT registration FROM registrations WHERE login=?", kRead);
     if (s.bind(1, login).step()) return s.text(0);
     return std::nullopt;
   };
@@ -456,13 +458,56 @@ void ProgressStore::rememberLrsFile(const std::string& nativePath) {
   });
 }
 
+void ProgressStore::stage(const std::string& login,
+                          const std::vector<xapi::Statement>& statements,
+                          const std::string& token) {
+  CheckLogin(login);
+  if (statements.empty()) return;
+  Impl& d = *impl_;
+  d.write([&] {
+    // One already pending, sent or refused stays as it is: never twice.
+    Statement add = d.query(
+        "INSERT INTO statements(id, login, json, state, reason) "
+        "VALUES(?,?,?,3,?) ON CONFLICT(id) DO UPDATE SET "
+        "reason=excluded.reason WHERE state=3",
+        kWrite);
+    for (const xapi::Statement& statement : statements) {
+      add.bind(1, statement.id)
+          .bind(2, login)
+          .bind(3, statement.json)
+          .bind(4, token)
+          .step();
+      add.reset();
+    }
+  });
+}
+
+std::size_t ProgressStore::settle(const std::string& login,
+                                  const std::string& token) {
+  Impl& d = *impl_;
+  std::size_t promoted = 0;
+  d.write([&] {
+    d.query(
+         "UPDATE statements SET state=0, reason=NULL "
+         "WHERE state=3 AND login=? AND reason=?",
+         kWrite)
+        .bind(1, login)
+        .bind(2, token)
+        .step();
+    promoted = static_cast<std::size_t>(sqlite3_changes(d.db));
+    d.query("DELETE FROM statements WHERE state=3 AND login=?", kWrite)
+        .bind(1, login)
+        .step();
+  });
+  return promoted;
+}
+
 std::size_t ProgressStore::pendingStatements(const std::string& login) {
   if (!impl_->hasTable("statements")) return 0;
   Statement s = impl_->query(
       "SELECT count(*) FROM statements WHERE state=0 AND (?1='' OR login=?1)",
       kRead);
-  return s.bind(1, login).step() ? static_cast<std::size_t>(s.integer64(0))
-                                 : 0;
+  return s.bind(1, login).step() ? static_cast<std::size_t>(s.integer64(0)) : 0;
 }
 
 std::vector<std::pair<std::string, std::string>>
@@ -486,8 +531,7 @@ bool ProgressStore::Impl::hasTable(const char* name) {
       .step();
 }
 
-std::vector<xapi::OutboxEntry> ProgressStore::Impl::pending(
-    std::size_t limit) {
+std::vector<xapi::OutboxEntry> ProgressStore::Impl::pending(std::size_t limit) {
   std::vector<xapi::OutboxEntry> entries;
   if (!hasTable("statements")) return entries;
   Statement s = query(
@@ -524,8 +568,7 @@ void ProgressStore::Impl::markRefused(std::int64_t seq,
 
 std::size_t ProgressStore::Impl::pendingCount() {
   if (!hasTable("statements")) return 0;
-  Statement s =
-      query("SELECT count(*) FROM statements WHERE state=0", kRead);
+  Statement s = query("SELECT count(*) FROM statements WHERE state=0", kRead);
   return s.step() ? static_cast<std::size_t>(s.integer64(0)) : 0;
 }
 
