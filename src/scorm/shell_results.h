@@ -2,7 +2,9 @@
 // The results of the shell's own courses, as packages give theirs: xAPI
 // statements from the LMSSetValue commands and the session ends, one
 // statement session per SCO touched in a course session, kept in an outbox
-// of zept's data folder ("shell-" + SHA-256 of the tracking id).
+// of zept's data folder ("shell-" + SHA-256 of the tracking id). A SCO is
+// touched by its first value set, not by becoming the current one: menus
+// select SCOs only to read their values.
 //
 // The values live in the trackings document (a file or a registry value),
 // the statements in the outbox: two stores, so a commit stages the
