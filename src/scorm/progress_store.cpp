@@ -47,7 +47,7 @@ constexpr char kMarksSchema[] =
     // send, 1 sent, 2 refused as invalid (reason says why). Sent ones stay,
     // so that the record of what left the machine is whole. State 3 is
     // staged: held back until its values are stored (reason holds their
-    // token, see stage()); never sent in that state.
+    // place and token, see stage()); never sent in that state.
     "CREATE TABLE IF NOT EXISTS statements(seq INTEGER PRIMARY KEY"
     " AUTOINCREMENT, id TEXT NOT NULL UNIQUE, login TEXT NOT NULL,"
     " json TEXT NOT NULL, state INTEGER NOT NULL DEFAULT 0, reason TEXT);"
@@ -458,7 +458,8 @@ void ProgressStore::rememberLrsFile(const std::string& nativePath) {
   });
 }
 
-void ProgressStore::stage(const std::string& login,
+// The reason of a staged statement: its place and token, "\n" between.
+void ProgressStore::stage(const std::string& login, const std::string& place,
                           const std::vector<xapi::Statement>& statements,
                           const std::string& token) {
   CheckLogin(login);
@@ -475,7 +476,7 @@ void ProgressStore::stage(const std::string& login,
       add.bind(1, statement.id)
           .bind(2, login)
           .bind(3, statement.json)
-          .bind(4, token)
+          .bind(4, place + "\n" + token)
           .step();
       add.reset();
     }
@@ -483,20 +484,28 @@ void ProgressStore::stage(const std::string& login,
 }
 
 std::size_t ProgressStore::settle(const std::string& login,
+                                  const std::string& place,
                                   const std::string& token) {
   Impl& d = *impl_;
   std::size_t promoted = 0;
+  const std::string scope = place + "\n";
   d.write([&] {
     d.query(
          "UPDATE statements SET state=0, reason=NULL "
          "WHERE state=3 AND login=? AND reason=?",
          kWrite)
         .bind(1, login)
-        .bind(2, token)
+        .bind(2, scope + token)
         .step();
     promoted = static_cast<std::size_t>(sqlite3_changes(d.db));
-    d.query("DELETE FROM statements WHERE state=3 AND login=?", kWrite)
+    // Another place of the learner's (another copy of the course) settles
+    // its own.
+    d.query(
+         "DELETE FROM statements WHERE state=3 AND login=? AND "
+         "substr(reason, 1, length(?2))=?2",
+         kWrite)
         .bind(1, login)
+        .bind(2, scope)
         .step();
   });
   return promoted;

@@ -67,7 +67,8 @@ void ShellResults::loaded(TLMSAPI& api, const Utf8String& stored) {
   try {
     // A crash between a commit's steps left these: kept when their values
     // were stored, gone when not.
-    if (s->settle(login_, *storedToken_) > 0 && onStatements_)
+    if (s->settle(login_, WideToUtf8(place_), *storedToken_) > 0 &&
+        onStatements_)
       onStatements_(path_);
   } catch (const std::exception& e) {
     report(e);
@@ -176,7 +177,7 @@ void ShellResults::committing(TLMSAPI& api, const Utf8String& document) {
   ProgressStore* s = store(api);
   if (!s) return;
   try {
-    s->stage(login_, waiting_, committing_);
+    s->stage(login_, WideToUtf8(api.StoreLockName()), waiting_, committing_);
     staged_ = true;
   } catch (const std::exception& e) {
     // They wait, and are staged with the next store of their values.
@@ -200,7 +201,8 @@ void ShellResults::settle(TLMSAPI& api, const std::string& token) {
   ProgressStore* s = store(api);
   if (!s) return;
   try {
-    const std::size_t ready = s->settle(login_, *storedToken_);
+    const std::size_t ready =
+        s->settle(login_, WideToUtf8(place_), *storedToken_);
     // Not stored: removed, they wait for the next store of their values.
     if (staged_ && token == *storedToken_) waiting_.clear();
     if (ready > 0 && onStatements_) onStatements_(path_);
@@ -221,7 +223,7 @@ void ShellResults::keepIfStored(TLMSAPI& api) {
   ProgressStore* s = store(api);
   if (!s) return;
   try {
-    s->stage(login_, waiting_, token);
+    s->stage(login_, WideToUtf8(place_), waiting_, token);
     staged_ = true;
   } catch (const std::exception& e) {
     report(e);

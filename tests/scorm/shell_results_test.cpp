@@ -180,12 +180,13 @@ TEST_F(ShellResultsTest, StatementsGoOnlyWithTheValuesThatCausedThem) {
 
 // A crash between a commit's steps leaves statements staged: the next load
 // of the learner keeps those whose values are the stored ones, and only
-// those, whether the trackings are a file or a registry value.
+// those of its place, whether the trackings are a file or a registry value.
 TEST_F(ShellResultsTest, LoadSettlesWhatACrashLeftStaged) {
   for (const WideString mode : {u"file", u"reg"}) {
     SCOPED_TRACE(WideToUtf8(mode));
     fs::remove_all(dir + "/packages");
     std::string token;
+    WideString place;
     {
       TLMSAPI first(ctx, parcours);
       first.StorageMode = mode;
@@ -197,15 +198,21 @@ TEST_F(ShellResultsTest, LoadSettlesWhatACrashLeftStaged) {
       first.LMSSetValue(u"cmi.core.lesson_status", u"caf\u00e9 passed");
       first.LMSCommit();
       token = Sha256Hex(first.BuildTrackingsXmlUtf8());
+      place = first.StoreLockName();
     }
     {
       ProgressStore store(storePath());
-      store.stage("anna", {{"00000000-0000-4000-8000-00000000000a", "{}"}},
-                  token);
-      store.stage("anna", {{"00000000-0000-4000-8000-00000000000b", "{}"}},
-                  Sha256Hex("a document never stored"));
-      store.stage("bob", {{"00000000-0000-4000-8000-00000000000c", "{}"}},
-                  token);
+      const auto stage = [&](const char* login, const WideString& place,
+                             char id, const std::string& token) {
+        store.stage(
+            login, WideToUtf8(place),
+            {{std::string("00000000-0000-4000-8000-00000000000") + id, "{}"}},
+            token);
+      };
+      stage("anna", place, 'a', token);
+      stage("anna", place, 'b', Sha256Hex("a document never stored"));
+      stage("bob", place, 'c', token);
+      stage("anna", u"another copy's place", 'd', Sha256Hex("theirs"));
     }
     Run run(*this, mode);
     run.api.LMSLoad();
@@ -213,7 +220,8 @@ TEST_F(ShellResultsTest, LoadSettlesWhatACrashLeftStaged) {
     const std::vector<xapi::OutboxEntry> ready = store.outbox().pending(10);
     ASSERT_EQ(ready.size(), 1u);
     EXPECT_EQ(ready[0].statement.id, "00000000-0000-4000-8000-00000000000a");
-    EXPECT_EQ(staged(), 1);  // bob's wait for bob's load
+    // Bob's wait for his load, the other copy's for its own.
+    EXPECT_EQ(staged(), 2);
   }
 }
 
