@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/shell_lrs.h"
 #include "app/zept_desktop.h"
 #include "app/zept_package.h"
 #include "desktop/course_chooser.h"
@@ -27,7 +28,7 @@ namespace {
 using zept::WideString;
 
 constexpr char kUsage[] =
-    "usage: zept [--program-folder DIR] [--headless]\n"
+    "usage: zept [--program-folder DIR] [--headless] [--lrs FILE]\n"
     "       zept [--learner NAME] [--item IDENTIFIER] [--strict] [--lrs FILE]\n"
     "            PACKAGE\n"
     "       zept --help | --version\n"
@@ -254,7 +255,8 @@ int main(int argc, char** argv) {
 
   if (!headless) {
     zept::TraceMessage(ctx, u"zept > Initialize");
-    return zept::RunDesktop(ctx, programFolder, *page, PrintLine);
+    return zept::RunDesktop(ctx, programFolder, *page, PrintLine,
+                            packageOptions.lrs);
   }
 
   zept::platform::HeadlessWindow window(screenWidth, screenHeight, PrintLine);
@@ -276,8 +278,14 @@ int main(int argc, char** argv) {
        },
        *printers, shell, zept::platform::DefaultPaperInches(), PrintLine},
       programFolder);
+  // Headless, the course's results are sent once it ends.
+  std::string root = zept::WideToUtf8(programFolder);
+  if (root.size() > 1 && root.back() == '/') root.pop_back();
+  zept::ShellLrs lrs(ctx, packageOptions.lrs, root, PrintLine, false);
+  lrs.attach(form.Api);
   zept::TraceMessage(ctx, u"zept > Run");
   form.FormShow();
   zept::RunHeadless(movies, timers, window, PrintLine);
+  lrs.end(form.Api);
   return 0;
 }

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "app/shell_lrs.h"
 #include "desktop/bridge_movie.h"
 #include "desktop/course_instance.h"
 #include "desktop/glib_timers.h"
@@ -95,7 +96,8 @@ std::string FindMediaExtensionDir(const std::string& programPath) {
 
 int RunDesktop(Context& ctx, const WideString& programFolder,
                desktop::MoviePage& page,
-               const std::function<void(const WideString&)>& print) {
+               const std::function<void(const WideString&)>& print,
+               const std::string& lrsOption) {
   std::string root = WideToUtf8(programFolder);
   if (root.size() > 1 && root.back() == '/') root.pop_back();
   // One window per course: a second start on it brings the first forward.
@@ -150,6 +152,23 @@ int RunDesktop(Context& ctx, const WideString& programFolder,
                           *printers, *shell, platform::DefaultPaperInches(),
                           print},
       programFolder);
+
+  // The course's results go to the LRS while the learner plays; what the
+  // sending thread says reaches the journal from here.
+  ShellLrs lrs(
+      ctx, lrsOption, root,
+      [&window](const WideString& line) { window.appendJournal(line); }, true);
+  lrs.attach(form->Api);
+  std::function<void()> pollLrs = [&lrs] { lrs.poll(); };
+  const guint lrsWatch =
+      lrs.active() ? g_timeout_add(
+                         1000,
+                         [](gpointer poll) -> gboolean {
+                           (*static_cast<std::function<void()>*>(poll))();
+                           return G_SOURCE_CONTINUE;
+                         },
+                         &pollLrs)
+                   : 0;
 
   GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
   window.onClosed = [loop] { g_main_loop_quit(loop); };
@@ -325,7 +344,9 @@ int RunDesktop(Context& ctx, const WideString& programFolder,
       &watchMovies);
   if (!window.state().closed) g_main_loop_run(loop);
   g_source_remove(moviesWatch);
+  if (lrsWatch) g_source_remove(lrsWatch);
   movies.onMovieStarting = nullptr;
+  lrs.end(form->Api);
   form.reset();  // the movies go before the page
   g_main_loop_unref(loop);
   return status;

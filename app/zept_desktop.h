@@ -22,9 +22,10 @@ std::string FindMediaExtensionDir(const std::string& programPath);
 
 // Runs the course in programFolder (native, trailing "/") in a window until
 // it closes, on page, whose loading the caller began as early as it could.
-// Returns the exit status.
+// Returns the exit status. lrsOption is --lrs ("" when not given).
 int RunDesktop(Context& ctx, const WideString& programFolder,
                desktop::MoviePage& page,
-               const std::function<void(const WideString&)>& print);
+               const std::function<void(const WideString&)>& print,
+               const std::string& lrsOption = "");
 
 }  // namespace zept

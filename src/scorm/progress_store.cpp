@@ -45,7 +45,9 @@ constexpr char kMarksSchema[] =
     " title TEXT NOT NULL, PRIMARY KEY(item, title));"
     // The outbox of statements for the LRS, in capture order: state 0 to
     // send, 1 sent, 2 refused as invalid (reason says why). Sent ones stay,
-    // so that the record of what left the machine is whole.
+    // so that the record of what left the machine is whole. State 3 is
+    // staged: held back until its values are stored (reason holds their
+    // place and token, see stage()); never sent in that state.
     "CREATE TABLE IF NOT EXISTS statements(seq INTEGER PRIMARY KEY"
     " AUTOINCREMENT, id TEXT NOT NULL UNIQUE, login TEXT NOT NULL,"
     " json TEXT NOT NULL, state INTEGER NOT NULL DEFAULT 0, reason TEXT);"
@@ -454,6 +456,59 @@ void ProgressStore::rememberLrsFile(const std::string& nativePath) {
         .bind(1, nativePath)
         .step();
   });
+}
+
+// The reason of a staged statement: its place and token, "\n" between.
+void ProgressStore::stage(const std::string& login, const std::string& place,
+                          const std::vector<xapi::Statement>& statements,
+                          const std::string& token) {
+  CheckLogin(login);
+  if (statements.empty()) return;
+  Impl& d = *impl_;
+  d.write([&] {
+    // One already pending, sent or refused stays as it is: never twice.
+    Statement add = d.query(
+        "INSERT INTO statements(id, login, json, state, reason) "
+        "VALUES(?,?,?,3,?) ON CONFLICT(id) DO UPDATE SET "
+        "reason=excluded.reason WHERE state=3",
+        kWrite);
+    for (const xapi::Statement& statement : statements) {
+      add.bind(1, statement.id)
+          .bind(2, login)
+          .bind(3, statement.json)
+          .bind(4, place + "\n" + token)
+          .step();
+      add.reset();
+    }
+  });
+}
+
+std::size_t ProgressStore::settle(const std::string& login,
+                                  const std::string& place,
+                                  const std::string& token) {
+  Impl& d = *impl_;
+  std::size_t promoted = 0;
+  const std::string scope = place + "\n";
+  d.write([&] {
+    d.query(
+         "UPDATE statements SET state=0, reason=NULL "
+         "WHERE state=3 AND login=? AND reason=?",
+         kWrite)
+        .bind(1, login)
+        .bind(2, scope + token)
+        .step();
+    promoted = static_cast<std::size_t>(sqlite3_changes(d.db));
+    // Another place of the learner's (another copy of the course) settles
+    // its own.
+    d.query(
+         "DELETE FROM statements WHERE state=3 AND login=? AND "
+         "substr(reason, 1, length(?2))=?2",
+         kWrite)
+        .bind(1, login)
+        .bind(2, scope)
+        .step();
+  });
+  return promoted;
 }
 
 std::size_t ProgressStore::pendingStatements(const std::string& login) {

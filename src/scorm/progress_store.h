@@ -102,6 +102,17 @@ class ProgressStore {
   // program last found it ("" when never).
   std::string lrsFile();
   void rememberLrsFile(const std::string& nativePath);
+  // Statements held back until the values that caused them are known to be
+  // stored elsewhere (the shell's trackings, at place): staged with token,
+  // a mark of those values (a staged statement with the same id takes the
+  // new token). settle() makes the learner's statements staged at place
+  // with token pending, in the order they were staged, and removes their
+  // other ones staged at place, in one transaction; the number made pending.
+  void stage(const std::string& login, const std::string& place,
+             const std::vector<xapi::Statement>& statements,
+             const std::string& token);
+  std::size_t settle(const std::string& login, const std::string& place,
+                     const std::string& token);
   // Statements still to send: of a learner, or of everyone ("").
   std::size_t pendingStatements(const std::string& login = "");
   // Statements the LRS refused as invalid: id and its reason.

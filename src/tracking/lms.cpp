@@ -164,20 +164,30 @@ WideString LexicalPath(const WideString& path) {
   return out;
 }
 
-// The field a SCORM element name sets; nullptr for any other name.
-WideString* SettableField(TSCOTracking& r, const WideString& element) {
+// The field a SCORM element name sets, and its cmi.* name; nullptr for any
+// other name.
+WideString* SettableField(TSCOTracking& r, const WideString& element,
+                          const char*& name) {
   if (element == u"cmi.core.lesson_location" || element == u"lesson_location") {
+    name = "cmi.core.lesson_location";
     return &r.LessonLocation;
   }
   if (element == u"cmi.core.lesson_status" || element == u"lesson_status") {
+    name = "cmi.core.lesson_status";
     return &r.LessonStatus;
   }
-  if (element == u"cmi.core.score.raw" || element == u"score") return &r.Score;
+  if (element == u"cmi.core.score.raw" || element == u"score") {
+    name = "cmi.core.score.raw";
+    return &r.Score;
+  }
   if (element == u"cmi.core.session_time" || element == u"session_time") {
+    name = "cmi.core.session_time";
     return &r.SessionTime;
   }
-  if (element == u"cmi.suspend_data" || element == u"suspend_data")
+  if (element == u"cmi.suspend_data" || element == u"suspend_data") {
+    name = "cmi.suspend_data";
     return &r.SuspendData;
+  }
   return nullptr;
 }
 
@@ -239,6 +249,12 @@ void TLMSAPI::LMSInitialize() {
     session.Date = date;
   }
   CurrentSession = session.Index;
+  if (Observer) Observer->initialized(*this);
+}
+
+void TLMSAPI::LMSFinish() {
+  if (Observer && CurrentSession > 0) Observer->finished(*this);
+  CurrentSession = 0;
 }
 
 void TLMSAPI::LMSSetValue(const WideString& element, const WideString& value) {
@@ -252,7 +268,11 @@ void TLMSAPI::LMSSetValue(const WideString& element, const WideString& value) {
     return;
   TSCOTracking& record =
       session.SCOTrackings[static_cast<std::size_t>(CurrentSCO) - 1];
-  if (WideString* field = SettableField(record, element)) *field = value;
+  const char* name = nullptr;
+  if (WideString* field = SettableField(record, element, name)) {
+    *field = value;
+    if (Observer) Observer->valueSet(*this, name, value);
+  }
 }
 
 WideString TLMSAPI::LMSGetValue(const WideString& element) {
@@ -466,12 +486,18 @@ void TLMSAPI::LMSCommit() {
                u"the tracking is not stored: " + lockName +
                    u" is held by another process",
                1, u"Warning");
-  } else if (StorageMode == u"reg") {
-    storeValue(TrackingKey(u""), u"tracking", BuildTrackingsXml());
-  } else if (StorageMode == u"file") {
-    const WideString folder = TrackingFolder(u"");
-    keepUnreadable(unreadableTracking_, folder + u"\\" + TrackingFileName);
-    storeFile(folder, TrackingFileName, BuildTrackingsXmlUtf8());
+  } else if (StorageMode == u"reg" || StorageMode == u"file") {
+    const Utf8String document = BuildTrackingsXmlUtf8();
+    if (Observer) Observer->committing(*this, document);
+    bool stored;
+    if (StorageMode == u"reg") {
+      stored = storeValue(TrackingKey(u""), u"tracking", Utf8ToWide(document));
+    } else {
+      const WideString folder = TrackingFolder(u"");
+      keepUnreadable(unreadableTracking_, folder + u"\\" + TrackingFileName);
+      stored = storeFile(folder, TrackingFileName, document);
+    }
+    if (Observer) Observer->committed(*this, stored);
   }
   SaveUsers();
 }
@@ -518,19 +544,27 @@ void TLMSAPI::LMSLoad() {
   refusedStore_.clear();
   // Taken before the store is read: what is read then stays what is stored
   // until this runtime writes it.
-  claimStore(Login.empty() ? WideString() : StoreLockName(), kStoreWaitMs,
-             u"LMSLoad");
+  const bool held = claimStore(Login.empty() ? WideString() : StoreLockName(),
+                               kStoreWaitMs, u"LMSLoad");
   if (Login.empty()) return;
+  // The observer learns what is stored only while no other process can
+  // change it.
+  TLMSObserver* observer = held ? Observer : nullptr;
   if (StorageMode == u"reg") {
     const WideString text = RegReadString(ctx_.platform.registry,
                                           TrackingKey(u""), u"tracking", u"");
     if (!text.empty()) ParseTrackings(text);
+    if (observer) observer->loaded(*this, WideToUtf8(text));
   } else if (StorageMode == u"file") {
     const WideString path = TrackingFolder(u"") + u"\\" + TrackingFileName;
-    if (!ctx_.platform.files.fileExists(path)) return;
+    if (!ctx_.platform.files.fileExists(path)) {
+      if (observer) observer->loaded(*this, Utf8String());
+      return;
+    }
     std::optional<std::string> bytes = readStoredFile(path);
     if (bytes && !bytes->empty() && !ParseTrackingsUtf8(*bytes))
       unreadableTracking_ = path;
+    if (bytes && observer) observer->loaded(*this, *bytes);
   }
 }
 

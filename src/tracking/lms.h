@@ -29,6 +29,28 @@ WideString StorageKeyName(const WideString& name);
 // The name that a folder or key name stands for (the inverse of both).
 WideString DecodeStorageName(const WideString& stored);
 
+class TLMSAPI;
+
+// Told what a runtime does with the learner's values, for their results
+// elsewhere (an LRS). Called on the runtime's thread; never throws.
+class TLMSObserver {
+ public:
+  virtual ~TLMSObserver() = default;
+  // LMSLoad read Login's stored trackings document (UTF-8, "" when none is
+  // stored), holding their store.
+  virtual void loaded(TLMSAPI& api, const Utf8String& stored) = 0;
+  virtual void initialized(TLMSAPI& api) = 0;
+  // LMSSetValue took value for element (its cmi.* name) of the current
+  // SCO's record.
+  virtual void valueSet(TLMSAPI& api, const std::string& element,
+                        const WideString& value) = 0;
+  // LMSCommit is about to store document, as stored (UTF-8); committed
+  // tells whether it was.
+  virtual void committing(TLMSAPI& api, const Utf8String& document) = 0;
+  virtual void committed(TLMSAPI& api, bool stored) = 0;
+  virtual void finished(TLMSAPI& api) = 0;
+};
+
 class TLMSAPI {
  public:
   TLMSAPI(Context& ctx, const TParcours& parcours);
@@ -54,9 +76,12 @@ class TLMSAPI {
   // another process, so nothing of theirs is stored by this one.
   std::function<void(const WideString&)> TellLearner;
 
+  // Not owned; none by default.
+  TLMSObserver* Observer = nullptr;
+
   // Begins a session that starts from the values of the last one.
   void LMSInitialize();
-  void LMSFinish() { CurrentSession = 0; }
+  void LMSFinish();
   // Stores the trackings of Login, then the users. The trackings are
   // stored only when this runtime holds their store (taken here when free).
   void LMSCommit();

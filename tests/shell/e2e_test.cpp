@@ -10,8 +10,10 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <set>
 #include <sstream>
 
+#include "lrs/lrs_server.h"
 #include "platform/codepage.h"
 #include "platform/posix/posix.h"
 
@@ -54,9 +56,10 @@ class ZeptRun : public ::testing::Test {
            " ZEPT_REGISTRY_DIR=" + (root / "registry").string() +
            " " ZEPT_BINARY " --headless --program-folder " + folder.string();
   }
-  // Runs zept on the course; returns its standard output and error.
-  std::string run(int* status = nullptr) {
-    const std::string command = zept(course) + " 2>&1";
+  // Runs zept on the course (env: more variables for it); returns its
+  // standard output and error.
+  std::string run(int* status = nullptr, const std::string& env = "") {
+    const std::string command = env + " " + zept(course) + " 2>&1";
     FILE* pipe = ::popen(command.c_str(), "r");
     std::string out;
     char buffer[4096];
@@ -324,6 +327,56 @@ TEST_F(ZeptRun, OneLearnersStoreHasOneWriterAtATime) {
       ++sessions;
     EXPECT_EQ(sessions, static_cast<std::size_t>(kept)) << stored;
   }
+}
+
+// The course's own results reach the LRS of the zept-lrs.conf beside it:
+// the unit's statements, under the course of its tracking id. While the
+// LRS is away they wait, and zept-sync sends them.
+TEST_F(ZeptRun, ShellCourseResultsReachTheLrs) {
+  if (auto why = zept::testing::LrsServer::missing(); !why.empty())
+    GTEST_SKIP() << why;
+  zept::testing::LrsServer lrs;
+  lrs.start();
+  write("zept-lrs.conf", "[lrs]\nendpoint=" + lrs.endpoint() + "\nusername=" +
+                             lrs.key() + "\npassword=" + lrs.secret() +
+                             "\nhomepage=https://learners.example.org\n"
+                             "activity-base=https://courses.example.org/\n");
+  write("SCO_0001/player.swf.movie.xml", R"(<movie>
+    <fscommand command="LMSSetValue">cmi.core.lesson_status;passed</fscommand>
+    <fscommand command="LMSSetValue">score;92</fscommand>
+    <fscommand command="sendQuit"/></movie>)");
+  const std::string env = "XDG_DATA_HOME=" + (root / "data").string() +
+                          " XDG_CONFIG_HOME=" + (root / "config").string();
+
+  lrs.stop();
+  EXPECT_TRUE(Has(run(nullptr, env), "Results not sent yet: "));
+  lrs.start();
+  FILE* pipe = ::popen(
+      ("HOME=" + root.string() + " " + env + " " ZEPT_SYNC_BINARY " 2>&1")
+          .c_str(),
+      "r");
+  std::string sync;
+  char buffer[4096];
+  while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe))
+    sync.append(buffer, n);
+  ::pclose(pipe);
+  EXPECT_TRUE(Has(sync, "sent 4, pending 0, refused 0\n")) << sync;
+
+  const std::string out = run(nullptr, env);
+  EXPECT_TRUE(Has(out, "Results: 4 statements sent to " + lrs.endpoint()))
+      << out;
+  std::multiset<std::string> verbs;
+  for (const std::string& statement : lrs.statements()) {
+    EXPECT_TRUE(
+        Has(statement, "\"https://courses.example.org/demo-course/SCO1\""));
+    EXPECT_TRUE(Has(statement, "\"name\":\"anna\""));
+    const std::size_t at = statement.find("/expapi/verbs/") + 14;
+    verbs.insert(statement.substr(at, statement.find('"', at) - at));
+  }
+  // One session each run.
+  EXPECT_EQ(verbs, (std::multiset<std::string>{
+                       "initialized", "initialized", "passed", "passed",
+                       "scored", "scored", "terminated", "terminated"}));
 }
 
 TEST_F(ZeptRun, UntrackedJumpAndNavigation) {
