@@ -54,6 +54,11 @@ void ShellLrs::end(TLMSAPI& api) {
   if (!results_) return;
   results_->end(api);
   if (api.Observer == results_.get()) api.Observer = nullptr;
+  // The last statements get a moment to leave rather than wait for the
+  // next start, as for packages.
+  if (sender_ && !sender_->flush(3000))
+    journal_(u"Results: statements wait for the next start of zept or "
+             u"zept-sync");
   poll();
   sender_.reset();
   const std::string path = results_->storePath();
