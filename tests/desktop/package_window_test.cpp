@@ -1073,6 +1073,22 @@ report("done");
   EXPECT_EQ(verbs(),
             "initialized scored passed terminated initialized scored passed "
             "terminated ");
+
+  // Played with the LRS stopped, then zept-sync once it is back (empty, as
+  // it restarts): the session's statements, once each.
+  lrs.stop();
+  start("--learner anna --item SCO1 " + package.string());
+  ASSERT_TRUE(waitResults(package, "\"pending_statements\": 3"));
+  signal(SIGTERM);
+  EXPECT_EQ(waitExit(), 0) << Slurp(output());
+  lrs.start();
+  int status = -1;
+  const std::string synced =
+      RunCommand(environment() + ZEPT_SYNC_BINARY " 2>&1", &status);
+  EXPECT_EQ(status, 0) << synced;
+  EXPECT_NE(synced.find("sent 4, pending 0, refused 0"), std::string::npos)
+      << synced;
+  EXPECT_EQ(verbs(), "initialized scored passed terminated ");
 }
 
 }  // namespace
