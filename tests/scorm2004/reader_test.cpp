@@ -1,0 +1,597 @@
+#include "scorm2004/reader.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <tuple>
+
+namespace zept::scorm2004 {
+namespace {
+
+// ---- the tree as text: only what differs from the defaults ----
+
+const char* const kRuleConditions[] = {
+    "satisfied", "statusKnown", "measureKnown",  "measure>",
+    "measure<",  "completed",   "progressKnown", "attempted",
+    "attempts>", "time>",       "outsideTime",   "always"};
+const char* const kRuleActions[] = {
+    "skip",     "disabled",   "hiddenFromChoice", "stopForwardTraversal",
+    "exit",     "exitParent", "exitAll",          "retry",
+    "retryAll", "continue",   "previous"};
+const char* const kRollupConditions[] = {
+    "satisfied", "statusKnown", "measureKnown", "completed",  "progressKnown",
+    "attempted", "attempts>",   "time>",        "outsideTime"};
+const char* const kRollupActions[] = {"satisfied", "notSatisfied", "completed",
+                                      "incomplete"};
+const char* const kSets[] = {"all", "any", "none", "atLeastCount",
+                             "atLeastPercent"};
+const char* const kConsiderations[] = {"always", "ifAttempted", "ifNotSkipped",
+                                       "ifNotSuspended"};
+const char* const kTimings[] = {"never", "once", "onEachNewAttempt"};
+
+std::string Num(double value) {
+  std::ostringstream out;
+  out << value;
+  return out.str();
+}
+
+// " name=value" for each flag or number that is not its default.
+class Diff {
+ public:
+  Diff& operator()(const char* name, bool value, bool fallback) {
+    if (value != fallback)
+      text += std::string(" ") + name + "=" + (value ? "1" : "0");
+    return *this;
+  }
+  Diff& operator()(const char* name, double value, double fallback) {
+    if (value != fallback) text += std::string(" ") + name + "=" + Num(value);
+    return *this;
+  }
+  Diff& operator()(const char* name, const std::string& value) {
+    if (!value.empty()) text += std::string(" ") + name + "=" + value;
+    return *this;
+  }
+  Diff& operator()(const char* name, int value, int fallback,
+                   const char* const* names) {
+    if (value != fallback) text += std::string(" ") + name + "=" + names[value];
+    return *this;
+  }
+  std::string text;
+};
+
+std::string Rule(const SequencingRule& rule) {
+  std::string out =
+      rule.combination == ConditionCombination::kAll ? "all[" : "any[";
+  for (const RuleCondition& c : rule.conditions) {
+    if (&c != &rule.conditions.front()) out += ",";
+    if (c.negate) out += "not ";
+    out += kRuleConditions[static_cast<int>(c.condition)];
+    if (!c.referencedObjective.empty())
+      out += "(" + c.referencedObjective + ")";
+    if (c.measureThreshold != 0.0) out += " " + Num(c.measureThreshold);
+  }
+  return out + "] " + kRuleActions[static_cast<int>(rule.action)];
+}
+
+std::string Map(const ObjectiveMap& m) {
+  std::string read;
+  std::string write;
+  const std::tuple<const char*, bool, bool> flags[] = {
+      {"satisfied", m.readSatisfiedStatus, m.writeSatisfiedStatus},
+      {"measure", m.readNormalizedMeasure, m.writeNormalizedMeasure},
+      {"raw", m.readRawScore, m.writeRawScore},
+      {"min", m.readMinScore, m.writeMinScore},
+      {"max", m.readMaxScore, m.writeMaxScore},
+      {"completion", m.readCompletionStatus, m.writeCompletionStatus},
+      {"progress", m.readProgressMeasure, m.writeProgressMeasure}};
+  for (const auto& [name, r, w] : flags) {
+    if (r) read += std::string(read.empty() ? "" : ",") + name;
+    if (w) write += std::string(write.empty() ? "" : ",") + name;
+  }
+  return " map " + m.targetObjectiveId + " r=" + read + " w=" + write;
+}
+
+void Sequencing(const SequencingDefinition& s, const std::string& indent,
+                std::vector<std::string>& out) {
+  const auto add = [&](const std::string& head, const std::string& text) {
+    if (!text.empty()) out.push_back(indent + head + text);
+  };
+  const ControlMode cm;
+  add("controlMode",
+      Diff()("choice", s.controlMode.choice, cm.choice)(
+          "choiceExit", s.controlMode.choiceExit, cm.choiceExit)(
+          "flow", s.controlMode.flow, cm.flow)(
+          "forwardOnly", s.controlMode.forwardOnly, cm.forwardOnly)(
+          "objInfo", s.controlMode.useCurrentAttemptObjectiveInfo, true)(
+          "progInfo", s.controlMode.useCurrentAttemptProgressInfo, true)
+          .text);
+  add("constrained",
+      Diff()("preventActivation", s.constrainedChoice.preventActivation, false)(
+          "constrainChoice", s.constrainedChoice.constrainChoice, false)
+          .text);
+  for (const auto& [kind, rules] : {std::pair{"pre ", &s.preConditionRules},
+                                    {"exit ", &s.exitConditionRules},
+                                    {"post ", &s.postConditionRules}}) {
+    for (const SequencingRule& rule : *rules) add(kind, Rule(rule));
+  }
+  add("limits",
+      Diff()("attempts", s.limitConditions.attemptLimit, 0.0)(
+          "attemptDuration", s.limitConditions.attemptAbsoluteDurationLimit)(
+          "activityDuration", s.limitConditions.activityAbsoluteDurationLimit)
+          .text);
+  const RollupControls rc;
+  const auto& r = s.rollup;
+  add("rollup",
+      Diff()("satisfied", r.rollupObjectiveSatisfied, true)(
+          "completion", r.rollupProgressCompletion, true)(
+          "weight", r.objectiveMeasureWeight, 1.0)(
+          "forSatisfied", static_cast<int>(r.requiredForSatisfied), 0,
+          kConsiderations)("forNotSatisfied",
+                           static_cast<int>(r.requiredForNotSatisfied), 0,
+                           kConsiderations)(
+          "forCompleted", static_cast<int>(r.requiredForCompleted), 0,
+          kConsiderations)(
+          "forIncomplete", static_cast<int>(r.requiredForIncomplete), 0,
+          kConsiderations)("ifActive", r.measureSatisfactionIfActive, true)
+          .text);
+  for (const RollupRule& rule : s.rollupRules) {
+    std::string text = kSets[static_cast<int>(rule.childActivitySet)];
+    text += Diff()("count", rule.minimumCount, 0.0)("percent",
+                                                    rule.minimumPercent, 0.0)
+                .text;
+    text += rule.combination == ConditionCombination::kAll ? " all[" : " any[";
+    for (const RollupCondition& c : rule.conditions) {
+      if (&c != &rule.conditions.front()) text += ",";
+      text += std::string(c.negate ? "not " : "") +
+              kRollupConditions[static_cast<int>(c.condition)];
+    }
+    add("rollupRule ",
+        text + "] " + kRollupActions[static_cast<int>(rule.action)]);
+  }
+  for (const Objective& o : s.objectives) {
+    std::string text = (o.primary ? "* " : "") + o.id;
+    text += Diff()("byMeasure", o.satisfiedByMeasure, false)(
+                "min", o.minNormalizedMeasure, 1.0)
+                .text;
+    for (const ObjectiveMap& m : o.maps) text += Map(m);
+    if (text != "* ") add("objective ", text);
+  }
+  const auto& z = s.randomization;
+  add("random",
+      Diff()("timing", static_cast<int>(z.randomizationTiming), 0, kTimings)(
+          "select", z.selectCount ? static_cast<double>(*z.selectCount) : -1.0,
+          -1.0)("reorder", z.reorderChildren, false)(
+          "selection", static_cast<int>(z.selectionTiming), 0, kTimings)
+          .text);
+  add("delivery",
+      Diff()("tracked", s.delivery.tracked, true)(
+          "bySetContent", s.delivery.completionSetByContent, false)(
+          "objBySetContent", s.delivery.objectiveSetByContent, false)
+          .text);
+}
+
+void Describe(const Activity& a, int depth, std::vector<std::string>& out) {
+  const std::string indent(2 * depth, ' ');
+  std::string head = indent + a.identifier + " '" + a.title + "'";
+  if (!a.visible) head += " hidden";
+  if (!a.launch.empty())
+    head += " -> " + a.launch + (a.isSco ? " sco" : " asset");
+  head += Diff()("fromLms", a.dataFromLms)("tla", a.timeLimitAction)(
+              "maxTime", a.attemptAbsoluteDurationLimit)
+              .text;
+  out.push_back(head);
+  const CompletionThreshold& t = a.completionThreshold;
+  if (t.given) {
+    out.push_back(
+        indent + "  threshold" +
+        Diff()("byMeasure", t.completedByMeasure, false)(
+            "min", t.minProgressMeasure, 1.0)("weight", t.progressWeight, 1.0)
+            .text);
+  }
+  const HiddenControls& h = a.hidden;
+  const std::string hidden =
+      Diff()("previous", h.previous, false)("continue", h.continue_, false)(
+          "exit", h.exit, false)("exitAll", h.exitAll, false)(
+          "abandon", h.abandon, false)("abandonAll", h.abandonAll, false)(
+          "suspendAll", h.suspendAll, false)
+          .text;
+  if (!hidden.empty()) out.push_back(indent + "  hide" + hidden);
+  for (const SharedDataMap& d : a.sharedData) {
+    out.push_back(indent + "  data " + d.targetId +
+                  Diff()("read", d.readSharedData, true)(
+                      "write", d.writeSharedData, false)
+                      .text);
+  }
+  Sequencing(a.sequencing, indent + "  ", out);
+  for (const Activity& child : a.children) Describe(child, depth + 1, out);
+}
+
+std::vector<std::string> Describe(const Package2004& package) {
+  std::vector<std::string> out;
+  Describe(package.root, 0, out);
+  return out;
+}
+
+// A manifest around an organization O1 whose lines are org; org starts on
+// line 3, collection follows it.
+std::string Doc(const std::string& org, const std::string& collection = "",
+                const std::string& resources =
+                    "<resource identifier=\"R1\" adlcp:scormType=\"sco\" "
+                    "href=\"a.html\"/>") {
+  return "<manifest identifier=\"M\" "
+         "xmlns=\"http://www.imsglobal.org/xsd/imscp_v1p1\" "
+         "xmlns:adlcp=\"http://www.adlnet.org/xsd/adlcp_v1p3\" "
+         "xmlns:adlseq=\"http://www.adlnet.org/xsd/adlseq_v1p3\" "
+         "xmlns:adlnav=\"http://www.adlnet.org/xsd/adlnav_v1p3\" "
+         "xmlns:imsss=\"http://www.imsglobal.org/xsd/imsss\">\n"
+         "<organizations default=\"O1\"><organization identifier=\"O1\">\n" +
+         org + "\n</organization></organizations>\n<resources>" + resources +
+         "</resources>\n" + collection + "</manifest>";
+}
+
+// ---- the tests ----
+
+TEST(ReaderTest, ReadsAFourthEditionCourse) {
+  const std::string xml = R"(<?xml version="1.0" encoding="UTF-8"?>
+<manifest identifier="COURSE" version="1" xmlns="http://www.imsglobal.org/xsd/imscp_v1p1"
+  xmlns:cp="http://www.adlnet.org/xsd/adlcp_v1p3" xmlns:seq="http://www.adlnet.org/xsd/adlseq_v1p3"
+  xmlns:nav="http://www.adlnet.org/xsd/adlnav_v1p3" xmlns:ss="http://www.imsglobal.org/xsd/imsss"
+  xml:base="content/">
+ <metadata><schema>ADL SCORM</schema><schemaversion>2004 4th Edition</schemaversion></metadata>
+ <organizations default="ORG">
+  <organization identifier="ORG" seq:objectivesGlobalToSystem="false" cp:sharedDataGlobalToSystem="false">
+   <title>Safety course</title>
+   <item identifier="MOD1">
+    <title>Module 1</title>
+    <item identifier="SCO1" identifierref="RES1" parameters="?lang=en">
+     <title>Lesson</title>
+     <cp:completionThreshold completedByMeasure="true" minProgressMeasure="0.8" progressWeight="0.5"/>
+     <cp:dataFromLMS>mode=a</cp:dataFromLMS>
+     <cp:timeLimitAction>exit,message</cp:timeLimitAction>
+     <cp:data><cp:map targetID="notes" writeSharedData="true"/></cp:data>
+     <nav:presentation><nav:navigationInterface>
+      <nav:hideLMSUI>continue</nav:hideLMSUI><nav:hideLMSUI>previous</nav:hideLMSUI>
+     </nav:navigationInterface></nav:presentation>
+     <ss:sequencing IDRef="common">
+      <ss:limitConditions attemptLimit="2" attemptAbsoluteDurationLimit="PT1H30M"/>
+      <ss:objectives>
+       <ss:primaryObjective objectiveID="lesson" satisfiedByMeasure="true">
+        <ss:minNormalizedMeasure>0.6</ss:minNormalizedMeasure>
+        <ss:mapInfo targetObjectiveID="g.lesson" writeSatisfiedStatus="true"/>
+       </ss:primaryObjective>
+      </ss:objectives>
+      <seq:objectives><seq:objective objectiveID="lesson">
+       <seq:mapInfo targetObjectiveID="g.lesson" writeCompletionStatus="true" readRawScore="false"/>
+      </seq:objective></seq:objectives>
+     </ss:sequencing>
+    </item>
+    <item identifier="TEST1" identifierref="RES2" isvisible="false">
+     <title>Test</title>
+     <ss:sequencing>
+      <ss:sequencingRules>
+       <ss:preConditionRule>
+        <ss:ruleConditions conditionCombination="any">
+         <ss:ruleCondition referencedObjective="pre" operator="not" condition="satisfied"/>
+         <ss:ruleCondition condition="attemptLimitExceeded"/>
+        </ss:ruleConditions>
+        <ss:ruleAction action="disabled"/>
+       </ss:preConditionRule>
+       <ss:exitConditionRule>
+        <ss:ruleConditions><ss:ruleCondition condition="objectiveMeasureGreaterThan" measureThreshold="0.5"/></ss:ruleConditions>
+        <ss:ruleAction action="exit"/>
+       </ss:exitConditionRule>
+       <ss:postConditionRule>
+        <ss:ruleConditions><ss:ruleCondition condition="satisfied" operator="not"/></ss:ruleConditions>
+        <ss:ruleAction action="retry"/>
+       </ss:postConditionRule>
+      </ss:sequencingRules>
+      <ss:auxiliaryResources/>
+      <ss:objectives>
+       <ss:objective objectiveID="pre"><ss:mapInfo targetObjectiveID="g.lesson"/></ss:objective>
+       <ss:primaryObjective/>
+      </ss:objectives>
+      <ss:deliveryControls tracked="true" completionSetByContent="true" objectiveSetByContent="1"/>
+     </ss:sequencing>
+    </item>
+    <ss:sequencing>
+     <ss:controlMode choice="false" flow="true" forwardOnly="true"/>
+     <ss:rollupRules rollupProgressCompletion="false" objectiveMeasureWeight="0.25">
+      <ss:rollupRule childActivitySet="atLeastCount" minimumCount="1">
+       <ss:rollupConditions conditionCombination="all">
+        <ss:rollupCondition condition="satisfied"/><ss:rollupCondition operator="not" condition="attempted"/>
+       </ss:rollupConditions>
+       <ss:rollupAction action="notSatisfied"/>
+      </ss:rollupRule>
+      <ss:rollupRule childActivitySet="atLeastPercent" minimumPercent="0.75">
+       <ss:rollupConditions><ss:rollupCondition condition="completed"/></ss:rollupConditions>
+       <ss:rollupAction action="completed"/>
+      </ss:rollupRule>
+     </ss:rollupRules>
+     <seq:rollupConsiderations requiredForSatisfied="ifAttempted" requiredForIncomplete="ifNotSuspended" measureSatisfactionIfActive="false"/>
+     <ss:randomizationControls randomizationTiming="onEachNewAttempt" selectCount="1" reorderChildren="true" selectionTiming="once"/>
+     <seq:constrainedChoiceConsiderations preventActivation="true" constrainChoice="true"/>
+    </ss:sequencing>
+   </item>
+   <ss:sequencing>
+    <ss:controlMode flow="true" choiceExit="false" useCurrentAttemptObjectiveInfo="false" useCurrentAttemptProgressInfo="false"/>
+    <ss:limitConditions attemptLimit="0" activityAbsoluteDurationLimit="P1DT2H"/>
+   </ss:sequencing>
+  </organization>
+ </organizations>
+ <resources xml:base="lessons">
+  <resource identifier="RES1" type="webcontent" cp:scormType="sco" href="one/index.html?x=1" xml:base="unit1/"/>
+  <resource identifier="RES2" type="webcontent" cp:scormtype="asset" href="test.html"/>
+ </resources>
+ <ss:sequencingCollection>
+  <ss:sequencing ID="common">
+   <ss:controlMode flow="true"/>
+   <ss:limitConditions attemptLimit="9"/>
+   <ss:deliveryControls completionSetByContent="true"/>
+  </ss:sequencing>
+ </ss:sequencingCollection>
+</manifest>)";
+  const Package2004 p = ReadPackage2004(xml);
+  EXPECT_EQ(p.identifier, "COURSE");
+  EXPECT_EQ(p.title, "Safety course");
+  EXPECT_EQ(p.organization, "ORG");
+  EXPECT_EQ(p.version, "2004 4th Edition");
+  EXPECT_FALSE(p.objectivesGlobalToSystem);
+  EXPECT_FALSE(p.sharedDataGlobalToSystem);
+  EXPECT_EQ(p.root.line, 8);
+  EXPECT_EQ(p.root.children.at(0).children.at(1).line, 34);
+  EXPECT_EQ(p.root.children.at(0).children.at(0).resourceIdentifier, "RES1");
+  const std::vector<std::string> expected = {
+      "ORG 'Safety course'",
+      "  controlMode choiceExit=0 flow=1 objInfo=0 progInfo=0",
+      "  limits activityDuration=P1DT2H",
+      "  MOD1 'Module 1'",
+      "    controlMode choice=0 flow=1 forwardOnly=1",
+      "    constrained preventActivation=1 constrainChoice=1",
+      "    rollup completion=0 weight=0.25 forSatisfied=ifAttempted "
+      "forIncomplete=ifNotSuspended ifActive=0",
+      "    rollupRule atLeastCount count=1 all[satisfied,not attempted] "
+      "notSatisfied",
+      "    rollupRule atLeastPercent percent=0.75 any[completed] completed",
+      "    random timing=onEachNewAttempt select=1 reorder=1 selection=once",
+      "    SCO1 'Lesson' -> content/lessons/unit1/one/index.html?x=1&lang=en "
+      "sco "
+      "fromLms=mode=a tla=exit,message maxTime=PT1H30M",
+      "      threshold byMeasure=1 min=0.8 weight=0.5",
+      "      hide previous=1 continue=1",
+      "      data notes write=1",
+      // The collection's controlMode and delivery, its limits overridden.
+      "      controlMode flow=1",
+      "      limits attempts=2 attemptDuration=PT1H30M",
+      "      objective * lesson byMeasure=1 min=0.6 map g.lesson "
+      "r=satisfied,measure,min,max,completion,progress w=satisfied,completion",
+      "      delivery bySetContent=1",
+      "    TEST1 'Test' hidden -> content/lessons/test.html asset",
+      "      pre any[not satisfied(pre),attempts>] disabled",
+      "      exit all[measure> 0.5] exit",
+      "      post all[not satisfied] retry",
+      "      objective pre map g.lesson "
+      "r=satisfied,measure,raw,min,max,completion,"
+      "progress w=",
+      "      delivery bySetContent=1 objBySetContent=1",
+  };
+  EXPECT_EQ(Describe(p), expected);
+  EXPECT_EQ(p.problems, std::vector<std::string>());
+}
+
+TEST(ReaderTest, WhatIsNotSaidIsTheDefault) {
+  const Package2004 p = ReadPackage2004(
+      Doc("<item identifier=\"I1\" identifierref=\"R1\"><title>One</title>"
+          "<imsss:sequencing/></item>"));
+  EXPECT_EQ(Describe(p),
+            (std::vector<std::string>{"O1 'M'", "  I1 'One' -> a.html sco"}));
+  for (const Activity* a : {&p.root, &p.root.children[0]}) {
+    ASSERT_EQ(a->sequencing.objectives.size(), 1u);
+    EXPECT_TRUE(a->sequencing.objectives[0].primary);
+    EXPECT_FALSE(a->completionThreshold.given);
+  }
+  EXPECT_TRUE(p.objectivesGlobalToSystem);
+  EXPECT_EQ(p.version, "");
+  EXPECT_EQ(p.problems, std::vector<std::string>());
+}
+
+struct ItemCase {
+  const char* name;
+  std::string item;  // inside <item identifier="I1" identifierref="R1">
+  std::vector<std::string> lines;  // what Describe says below its head
+};
+
+TEST(ReaderTest, ItemsReadAsTheEditionsWriteThem) {
+  const std::string collection =
+      "<imsss:sequencingCollection>"
+      "<imsss:sequencing ID=\"S\"><imsss:controlMode flow=\"true\"/>"
+      "<imsss:rollupRules objectiveMeasureWeight=\"0.5\"/>"
+      "<imsss:objectives><imsss:primaryObjective objectiveID=\"P\"/>"
+      "</imsss:objectives>"
+      "<adlseq:objectives><adlseq:objective objectiveID=\"P\">"
+      "<adlseq:mapInfo targetObjectiveID=\"G\"/></adlseq:objective>"
+      "</adlseq:objectives>"
+      "</imsss:sequencing></imsss:sequencingCollection>";
+  const ItemCase cases[] = {
+      {"3rd edition threshold",
+       "<adlcp:completionThreshold>0.7</adlcp:completionThreshold>",
+       {"threshold byMeasure=1 min=0.7"}},
+      {"4th edition threshold",
+       "<adlcp:completionThreshold minProgressMeasure=\"0.7\"/>",
+       {"threshold min=0.7"}},
+      {"4th edition threshold, all defaults",
+       "<adlcp:completionThreshold/>",
+       {"threshold"}},
+      {"collection alone",
+       "<imsss:sequencing IDRef=\"S\"/>",
+       {"controlMode flow=1", "rollup weight=0.5",
+        "objective * P map G r=raw,min,max,completion,progress w="}},
+      {"own elements override the collection's, element by element",
+       "<imsss:sequencing IDRef=\"S\"><imsss:controlMode choice=\"false\"/>"
+       "<imsss:objectives><imsss:primaryObjective objectiveID=\"P\">"
+       "<imsss:mapInfo targetObjectiveID=\"G\" "
+       "readNormalizedMeasure=\"false\"/>"
+       "</imsss:primaryObjective></imsss:objectives></imsss:sequencing>",
+       {"controlMode choice=0", "rollup weight=0.5",
+        "objective * P map G r=satisfied,raw,min,max,completion,progress w="}},
+      {"adlseq maps join the imsss map of their target, or stand alone",
+       "<imsss:sequencing><imsss:objectives><imsss:primaryObjective/>"
+       "<imsss:objective objectiveID=\"A\"><imsss:mapInfo "
+       "targetObjectiveID=\"G1\" "
+       "writeNormalizedMeasure=\"true\"/></imsss:objective></imsss:objectives>"
+       "<adlseq:objectives><adlseq:objective objectiveID=\"A\">"
+       "<adlseq:mapInfo targetObjectiveID=\"G2\" writeRawScore=\"true\"/>"
+       "<adlseq:mapInfo targetObjectiveID=\"G1\" readProgressMeasure=\"false\" "
+       "writeMaxScore=\"true\"/></adlseq:objective></adlseq:objectives>"
+       "</imsss:sequencing>",
+       {"objective A map G1 r=satisfied,measure,raw,min,max,completion "
+        "w=measure,max"
+        " map G2 r=raw,min,max,completion,progress w=raw"}},
+  };
+  for (const ItemCase& c : cases) {
+    const Package2004 p = ReadPackage2004(Doc(
+        "<item identifier=\"I1\" identifierref=\"R1\">" + c.item + "</item>",
+        collection));
+    std::vector<std::string> lines = Describe(p);
+    lines.erase(lines.begin(), lines.begin() + 2);
+    for (std::string& line : lines) line.erase(0, 4);
+    EXPECT_EQ(lines, c.lines) << c.name;
+    EXPECT_EQ(p.problems, std::vector<std::string>()) << c.name;
+  }
+}
+
+struct ProblemCase {
+  std::string org;  // the organization's content, from line 3
+  std::vector<std::string> problems;
+  std::vector<std::string> lines;  // Describe, heads included
+};
+
+TEST(ReaderTest, FaultsAreNamedWithTheirLinesAndTheRestReads) {
+  const std::string rule =
+      "<imsss:ruleConditions><imsss:ruleCondition condition=\"always\"/>"
+      "</imsss:ruleConditions>";
+  const ProblemCase cases[] = {
+      {"<item identifier=\"I1\" identifierref=\"R9\"/>\n"
+       "<item identifier=\"I2\"/>\n<item identifier=\"I3\" isvisible=\"no\" "
+       "identifierref=\"R1\"><item identifier=\"I4\" "
+       "identifierref=\"R1\"/></item>",
+       {"line 3: item I1: names resource R9, which is missing",
+        "line 4: item I2: a leaf without a resource; it cannot be delivered",
+        "line 5: item I3: item isvisible 'no' is not true or false; true is "
+        "used",
+        "line 5: item I3: has items and names resource R1, which only a leaf "
+        "may; "
+        "the resource is ignored"},
+       {"O1 'M'", "  I1 'I1'", "  I2 'I2'", "  I3 'I3'",
+        "    I4 'I4' -> a.html sco"}},
+      {"<item identifier=\"I1\" identifierref=\"R1\">\n"
+       "<adlcp:completionThreshold>1.5</adlcp:completionThreshold>\n"
+       "<adlcp:timeLimitAction>stop</adlcp:timeLimitAction>\n"
+       "<adlnav:presentation><adlnav:navigationInterface><adlnav:hideLMSUI>"
+       "menu</adlnav:hideLMSUI></adlnav:navigationInterface></"
+       "adlnav:presentation>\n"
+       "<adlcp:data><adlcp:map/></adlcp:data>\n"
+       "<imsss:sequencing IDRef=\"nowhere\">\n"
+       "<imsss:controlMode choice=\"yes\" flow=\"true\"/>\n"
+       "<imsss:sequencingRules><imsss:preConditionRule>" +
+           rule +
+           "<imsss:ruleAction action=\"exit\"/></imsss:preConditionRule>\n"
+           "<imsss:postConditionRule><imsss:ruleConditions>"
+           "<imsss:ruleCondition condition=\"passed\"/></imsss:ruleConditions>"
+           "<imsss:ruleAction action=\"retry\"/></imsss:postConditionRule>\n"
+           "<imsss:exitConditionRule>" +
+           rule +
+           "</imsss:exitConditionRule></imsss:sequencingRules>\n"
+           "<imsss:limitConditions attemptLimit=\"-1\" "
+           "attemptAbsoluteDurationLimit=\"1 hour\"/>\n"
+           "<imsss:rollupRules objectiveMeasureWeight=\"2\"><imsss:rollupRule "
+           "childActivitySet=\"most\"><imsss:rollupConditions><imsss:"
+           "rollupCondition "
+           "condition=\"satisfied\"/></"
+           "imsss:rollupConditions><imsss:rollupAction "
+           "action=\"completed\"/></imsss:rollupRule></imsss:rollupRules>\n"
+           "<imsss:objectives><imsss:objective objectiveID=\"A\">"
+           "<imsss:minNormalizedMeasure>-2</imsss:minNormalizedMeasure>"
+           "</imsss:objective><imsss:objective/></imsss:objectives>\n"
+           "<adlseq:objectives><adlseq:objective "
+           "objectiveID=\"B\"/></adlseq:objectives>\n"
+           "<imsss:randomizationControls randomizationTiming=\"sometimes\" "
+           "selectCount=\"x\"/>\n"
+           "</imsss:sequencing></item>",
+       {"line 4: item I1: completionThreshold '1.5' is not a number from 0 to "
+        "1; "
+        "it is left out",
+        "line 5: item I1: timeLimitAction 'stop' is unknown; it is left out",
+        "line 6: item I1: hideLMSUI 'menu' is unknown",
+        "line 7: item I1: map has no targetID; it is left out",
+        "line 8: item I1: sequencing IDRef 'nowhere' names no sequencing of "
+        "the "
+        "collection; only the activity's own is used",
+        "line 9: item I1: controlMode choice 'yes' is not true or false; true "
+        "is used",
+        "line 10: item I1: ruleAction 'exit' is no action of a "
+        "preConditionRule; "
+        "the rule is left out",
+        "line 11: item I1: ruleCondition has an unknown condition 'passed'; "
+        "the "
+        "rule is left out",
+        "line 12: item I1: exitConditionRule has no ruleAction; the rule is "
+        "left out",
+        "line 13: item I1: limitConditions attemptLimit '-1' is not a whole "
+        "number; "
+        "there is no limit",
+        "line 13: item I1: limitConditions attemptAbsoluteDurationLimit '1 "
+        "hour' is "
+        "not a duration; there is no limit",
+        "line 14: item I1: rollupRules objectiveMeasureWeight '2' is not a "
+        "number "
+        "from 0 to 1; 1 is used",
+        "line 14: item I1: rollupRule has an unknown childActivitySet 'most'; "
+        "the "
+        "rule is left out",
+        "line 15: item I1: objectives has no primaryObjective; one without an "
+        "ID "
+        "stands for it",
+        "line 15: item I1: minNormalizedMeasure '-2' is not a number from -1 "
+        "to 1; "
+        "1 is used",
+        "line 15: item I1: objective has no objectiveID; it is left out",
+        "line 17: item I1: randomizationControls has an unknown "
+        "randomizationTiming "
+        "'sometimes'; 'never' is used",
+        "line 17: item I1: randomizationControls selectCount 'x' is not a "
+        "whole "
+        "number; all are selected",
+        "line 16: item I1: adlseq objective B is no objective of the activity; "
+        "its "
+        "maps are left out"},
+       {"O1 'M'", "  I1 'I1' -> a.html sco", "    controlMode flow=1",
+        "    objective A"}},
+  };
+  for (const ProblemCase& c : cases) {
+    const Package2004 p = ReadPackage2004(Doc(c.org));
+    EXPECT_EQ(p.problems, c.problems);
+    EXPECT_EQ(Describe(p), c.lines);
+  }
+}
+
+TEST(ReaderTest, OnlyAnUnreadableManifestThrows) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"<manifest><organizations>", "not well-formed: line 1"},
+      {"<manifest xmlns=\"http://www.imsglobal.org/xsd/imscp_v1p1\">\n"
+       "<organizations/></manifest>",
+       "line 2: the manifest has no organization"},
+      {"<html/>", "line 1: the root element is 'html'"},
+  };
+  for (const auto& [xml, message] : cases) {
+    try {
+      ReadPackage2004(xml);
+      ADD_FAILURE() << xml;
+    } catch (const scorm::EManifestError& e) {
+      EXPECT_NE(std::string(e.what()).find(message), std::string::npos)
+          << e.what();
+    }
+  }
+}
+
+}  // namespace
+}  // namespace zept::scorm2004
