@@ -1,7 +1,6 @@
 // Elements and attributes are matched by namespace URI and exact local
 // name, as 2004 packages are written against their schemas; the prefixes
-// are the author's. Content packaging elements are also taken without a
-// namespace, which hand-written manifests often forget.
+// are the author's.
 
 #include "scorm2004/reader.h"
 
@@ -22,6 +21,8 @@ using namespace scorm::manifest_xml;
 using scorm::EManifestError;
 
 constexpr const char* kImscp = "http://www.imsglobal.org/xsd/imscp_v1p1";
+constexpr const char* kImscp12 =
+    "http://www.imsproject.org/xsd/imscp_rootv1p1p2";
 constexpr const char* kImsss = "http://www.imsglobal.org/xsd/imsss";
 constexpr const char* kAdlseq = "http://www.adlnet.org/xsd/adlseq_v1p3";
 constexpr const char* kAdlnav = "http://www.adlnet.org/xsd/adlnav_v1p3";
@@ -31,9 +32,13 @@ std::string_view Str(const xmlChar* text) {
   return text ? reinterpret_cast<const char*>(text) : "";
 }
 
+// Content packaging elements are also taken without a namespace or in the
+// one SCORM 1.2 manifests use, which some 2004 packages kept.
 bool InNamespace(const xmlNs* ns, const char* uri) {
-  if (!ns) return std::string_view(uri) == kImscp;
-  return Str(ns->href) == uri;
+  if (std::string_view(uri) == kImscp && (!ns || Str(ns->href) == kImscp12)) {
+    return true;
+  }
+  return ns && Str(ns->href) == uri;
 }
 
 bool Is(const xmlNode* node, const char* ns, std::string_view name) {
@@ -334,14 +339,14 @@ class Reader {
         boolean(organization, "objectivesGlobalToSystem", true, kAdlseq);
     p_.sharedDataGlobalToSystem =
         boolean(organization, "sharedDataGlobalToSystem", true, kAdlcp);
-    Activity& root_ = p_.root;
-    root_.identifier = p_.organization;
-    root_.title = p_.title;
-    root_.line = static_cast<int>(xmlGetLineNo(organization));
-    subject_ = "organization " + root_.identifier;
-    readCompletionThreshold(organization, root_);
-    readSequencing(organization, root_);
-    readItems(organization, 1, root_.children);
+    Activity& activity = p_.root;
+    activity.identifier = p_.organization;
+    activity.title = p_.title;
+    activity.line = static_cast<int>(xmlGetLineNo(organization));
+    subject_ = "organization " + activity.identifier;
+    readCompletionThreshold(organization, activity);
+    readSequencing(organization, activity);
+    readItems(organization, 1, activity.children);
   }
 
  private:
@@ -404,11 +409,11 @@ class Reader {
                         fallback, low, high);
   }
 
+  // Shortest form, whatever the locale.
   static std::string Number(double value) {
-    std::string text = std::to_string(value);
-    text.erase(text.find_last_not_of('0') + 1);
-    if (text.back() == '.') text.pop_back();
-    return text;
+    char text[32];
+    const auto end = std::to_chars(text, text + sizeof text, value).ptr;
+    return std::string(text, end);
   }
 
   std::optional<unsigned> count(const xmlNode* node, std::string_view name,
@@ -418,7 +423,8 @@ class Reader {
     const auto value = ParseCount(*text);
     if (!value) {
       problem(node, Name(node) + " " + std::string(name) + " '" + *text +
-                        "' is not a whole number; " + consequence);
+                        "' is not a whole number up to " +
+                        std::to_string(UINT32_MAX) + "; " + consequence);
     }
     return value;
   }
@@ -814,7 +820,7 @@ class Reader {
       if (entry.name == written) act = entry.value;
     }
     if (!act) {
-      problem(action, "ruleAction '" + written + "' is no action of a " +
+      problem(action, "ruleAction '" + written + "' is not allowed in " +
                           Name(node) + "; " + leftOut);
     }
     if (!whole || !act) return;

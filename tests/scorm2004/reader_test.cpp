@@ -119,7 +119,6 @@ void Sequencing(const SequencingDefinition& s, const std::string& indent,
           "attemptDuration", s.limitConditions.attemptAbsoluteDurationLimit)(
           "activityDuration", s.limitConditions.activityAbsoluteDurationLimit)
           .text);
-  const RollupControls rc;
   const auto& r = s.rollup;
   add("rollup",
       Diff()("satisfied", r.rollupObjectiveSatisfied, true)(
@@ -212,12 +211,13 @@ std::vector<std::string> Describe(const Package2004& package) {
   return out;
 }
 
+const char* const kResource =
+    "<resource identifier=\"R1\" adlcp:scormType=\"sco\" href=\"a.html\"/>";
+
 // A manifest around an organization O1 whose lines are org; org starts on
 // line 3, collection follows it.
 std::string Doc(const std::string& org, const std::string& collection = "",
-                const std::string& resources =
-                    "<resource identifier=\"R1\" adlcp:scormType=\"sco\" "
-                    "href=\"a.html\"/>") {
+                const std::string& resources = kResource) {
   return "<manifest identifier=\"M\" "
          "xmlns=\"http://www.imsglobal.org/xsd/imscp_v1p1\" "
          "xmlns:adlcp=\"http://www.adlnet.org/xsd/adlcp_v1p3\" "
@@ -463,6 +463,8 @@ struct ProblemCase {
   std::string org;  // the organization's content, from line 3
   std::vector<std::string> problems;
   std::vector<std::string> lines;  // Describe, heads included
+  std::string collection;          // from line 9 when org has four lines
+  std::string resources = kResource;
 };
 
 TEST(ReaderTest, FaultsAreNamedWithTheirLinesAndTheRestReads) {
@@ -478,11 +480,11 @@ TEST(ReaderTest, FaultsAreNamedWithTheirLinesAndTheRestReads) {
         "line 4: item I2: a leaf without a resource; it cannot be delivered",
         "line 5: item I3: item isvisible 'no' is not true or false; true is "
         "used",
-        "line 5: item I3: has items and names resource R1, which only a leaf "
-        "may; "
-        "the resource is ignored"},
+        "line 5: item I3: has items and names resource R1, which only a "
+        "leaf may; the resource is ignored"},
        {"O1 'M'", "  I1 'I1'", "  I2 'I2'", "  I3 'I3'",
-        "    I4 'I4' -> a.html sco"}},
+        "    I4 'I4' -> a.html sco"},
+       ""},
       {"<item identifier=\"I1\" identifierref=\"R1\">\n"
        "<adlcp:completionThreshold>1.5</adlcp:completionThreshold>\n"
        "<adlcp:timeLimitAction>stop</adlcp:timeLimitAction>\n"
@@ -517,58 +519,80 @@ TEST(ReaderTest, FaultsAreNamedWithTheirLinesAndTheRestReads) {
            "<imsss:randomizationControls randomizationTiming=\"sometimes\" "
            "selectCount=\"x\"/>\n"
            "</imsss:sequencing></item>",
-       {"line 4: item I1: completionThreshold '1.5' is not a number from 0 to "
-        "1; "
-        "it is left out",
+       {"line 4: item I1: completionThreshold '1.5' is not a number from 0 "
+        "to 1; it is left out",
         "line 5: item I1: timeLimitAction 'stop' is unknown; it is left out",
         "line 6: item I1: hideLMSUI 'menu' is unknown",
         "line 7: item I1: map has no targetID; it is left out",
         "line 8: item I1: sequencing IDRef 'nowhere' names no sequencing of "
-        "the "
-        "collection; only the activity's own is used",
-        "line 9: item I1: controlMode choice 'yes' is not true or false; true "
-        "is used",
-        "line 10: item I1: ruleAction 'exit' is no action of a "
-        "preConditionRule; "
-        "the rule is left out",
+        "the collection; only the activity's own is used",
+        "line 9: item I1: controlMode choice 'yes' is not true or false; "
+        "true is used",
+        "line 10: item I1: ruleAction 'exit' is not allowed in "
+        "preConditionRule; the rule is left out",
         "line 11: item I1: ruleCondition has an unknown condition 'passed'; "
-        "the "
-        "rule is left out",
+        "the rule is left out",
         "line 12: item I1: exitConditionRule has no ruleAction; the rule is "
         "left out",
         "line 13: item I1: limitConditions attemptLimit '-1' is not a whole "
-        "number; "
-        "there is no limit",
-        "line 13: item I1: limitConditions attemptAbsoluteDurationLimit '1 "
-        "hour' is "
-        "not a duration; there is no limit",
+        "number up to 4294967295; there is no limit",
+        "line 13: item I1: limitConditions attemptAbsoluteDurationLimit "
+        "'1 hour' is not a duration; there is no limit",
         "line 14: item I1: rollupRules objectiveMeasureWeight '2' is not a "
-        "number "
-        "from 0 to 1; 1 is used",
-        "line 14: item I1: rollupRule has an unknown childActivitySet 'most'; "
-        "the "
-        "rule is left out",
-        "line 15: item I1: objectives has no primaryObjective; one without an "
-        "ID "
-        "stands for it",
+        "number from 0 to 1; 1 is used",
+        "line 14: item I1: rollupRule has an unknown childActivitySet "
+        "'most'; the rule is left out",
+        "line 15: item I1: objectives has no primaryObjective; one without "
+        "an ID stands for it",
         "line 15: item I1: minNormalizedMeasure '-2' is not a number from -1 "
-        "to 1; "
-        "1 is used",
+        "to 1; 1 is used",
         "line 15: item I1: objective has no objectiveID; it is left out",
         "line 17: item I1: randomizationControls has an unknown "
-        "randomizationTiming "
-        "'sometimes'; 'never' is used",
+        "randomizationTiming 'sometimes'; 'never' is used",
         "line 17: item I1: randomizationControls selectCount 'x' is not a "
-        "whole "
-        "number; all are selected",
-        "line 16: item I1: adlseq objective B is no objective of the activity; "
-        "its "
-        "maps are left out"},
+        "whole number up to 4294967295; all are selected",
+        "line 16: item I1: adlseq objective B is no objective of the "
+        "activity; its maps are left out"},
        {"O1 'M'", "  I1 'I1' -> a.html sco", "    controlMode flow=1",
-        "    objective A"}},
+        "    objective A"},
+       ""},
+      {"<item identifier=\"I1\" identifierref=\"R1\"><imsss:sequencing "
+       "IDRef=\"S\"><imsss:sequencingRules><imsss:preConditionRule>"
+       "<imsss:ruleConditions><imsss:ruleCondition referencedObjective=\"X\" "
+       "condition=\"satisfied\"/></imsss:ruleConditions><imsss:ruleAction "
+       "action=\"skip\"/></imsss:preConditionRule></imsss:sequencingRules>\n"
+       "<imsss:objectives><imsss:primaryObjective objectiveID=\"P\"/>"
+       "<imsss:primaryObjective/><imsss:objective objectiveID=\"P\"/>\n"
+       "<imsss:objective objectiveID=\"Q\"><imsss:mapInfo "
+       "targetObjectiveID=\"G\"/><imsss:mapInfo targetObjectiveID=\"G\"/>"
+       "<imsss:mapInfo/></imsss:objective></imsss:objectives>"
+       "</imsss:sequencing></item>\n"
+       "<item identifier=\"I1\" identifierref=\"R1\"/>",
+       {"line 8: resource R1 repeats an identifier; the first is used",
+        "line 10: a sequencing of the collection has no ID; it is unused",
+        "line 12: sequencing S: repeats an ID; the first is used",
+        "line 4: item I1: a second primaryObjective; the first is used",
+        "line 4: item I1: objectiveID P is repeated; the first is used",
+        "line 5: item I1: mapInfo repeats targetObjectiveID G; the first is "
+        "used",
+        "line 5: item I1: mapInfo has no targetObjectiveID; it is left out",
+        "line 3: item I1: ruleCondition names objective X, which the "
+        "activity does not have",
+        "line 6: item I1: repeats an identifier"},
+       {"O1 'M'", "  I1 'I1' -> a.html sco", "    pre all[satisfied(X)] skip",
+        "    objective * P",
+        "    objective Q map G r=satisfied,measure,raw,min,max,completion,"
+        "progress w=",
+        "  I1 'I1' -> a.html sco"},
+       "<imsss:sequencingCollection>\n<imsss:sequencing/>\n"
+       "<imsss:sequencing ID=\"S\"/>\n<imsss:sequencing ID=\"S\" "
+       "IDRef=\"S\"/>\n</imsss:sequencingCollection>",
+       kResource +
+           std::string("<resource identifier=\"R1\" href=\"b.html\"/>")},
   };
   for (const ProblemCase& c : cases) {
-    const Package2004 p = ReadPackage2004(Doc(c.org));
+    const Package2004 p =
+        ReadPackage2004(Doc(c.org, c.collection, c.resources));
     EXPECT_EQ(p.problems, c.problems);
     EXPECT_EQ(Describe(p), c.lines);
   }
