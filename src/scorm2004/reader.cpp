@@ -264,32 +264,36 @@ const std::string_view kTimeLimitActions[] = {"exit,message", "exit,no message",
                                               "continue,message",
                                               "continue,no message"};
 
+// Elements of an imsss:sequencing as read, before they are combined.
+struct RulesPart {
+  std::vector<SequencingRule> pre, exit, post;
+  // Conditions naming an objective, checked once the objectives are known.
+  std::vector<std::pair<const xmlNode*, std::string>> references;
+};
+
+struct RollupPart {
+  bool objectiveSatisfied = true;
+  bool progressCompletion = true;
+  double measureWeight = 1.0;
+  std::vector<RollupRule> rules;
+};
+
+struct AdlObjectivePart {
+  const xmlNode* node = nullptr;
+  std::string id;
+  std::vector<std::pair<const xmlNode*, ObjectiveMap>> maps;
+};
+
 // What one imsss:sequencing says, element by element: a sequencing that
 // refers to one of the collection takes each element it does not write
 // itself from there.
 struct SequencingParts {
-  struct Rules {
-    std::vector<SequencingRule> pre, exit, post;
-    // Conditions naming an objective, checked once the objectives are known.
-    std::vector<std::pair<const xmlNode*, std::string>> references;
-  };
-  struct Rollup {
-    bool objectiveSatisfied = true;
-    bool progressCompletion = true;
-    double measureWeight = 1.0;
-    std::vector<RollupRule> rules;
-  };
-  struct AdlObjective {
-    const xmlNode* node = nullptr;
-    std::string id;
-    std::vector<std::pair<const xmlNode*, ObjectiveMap>> maps;
-  };
   std::optional<ControlMode> controlMode;
-  std::optional<Rules> rules;
+  std::optional<RulesPart> rules;
   std::optional<LimitConditions> limits;
-  std::optional<Rollup> rollup;
+  std::optional<RollupPart> rollup;
   std::optional<std::vector<Objective>> objectives;  // the primary first
-  std::optional<std::vector<AdlObjective>> adlObjectives;
+  std::optional<std::vector<AdlObjectivePart>> adlObjectives;
   std::optional<Randomization> randomization;
   std::optional<DeliveryControls> delivery;
   std::optional<ConstrainedChoice> constrainedChoice;
@@ -346,6 +350,9 @@ class Reader {
     subject_ = "organization " + activity.identifier;
     readCompletionThreshold(organization, activity);
     readSequencing(organization, activity);
+    activity.attemptAbsoluteDurationLimit =
+        activity.sequencing.limitConditions.attemptAbsoluteDurationLimit;
+    activityIds_.insert(activity.identifier);
     readItems(organization, 1, activity.children);
   }
 
@@ -532,8 +539,10 @@ class Reader {
     Activity item;
     item.identifier = AttrOr(node, "identifier");
     item.line = static_cast<int>(xmlGetLineNo(node));
-    subject_ = "item " + item.identifier;
-    if (!itemIds_.insert(item.identifier).second) {
+    subject_ = "item" + (item.identifier.empty() ? "" : " " + item.identifier);
+    if (item.identifier.empty()) {
+      problem(node, "has no identifier");
+    } else if (!activityIds_.insert(item.identifier).second) {
       problem(node, "repeats an identifier");
     }
     item.title = Text(Child(node, kImscp, "title"));
@@ -775,8 +784,7 @@ class Reader {
 
   template <std::size_t N>
   void readRule(const xmlNode* node, const Named<RuleAction> (&actions)[N],
-                std::vector<SequencingRule>& out,
-                SequencingParts::Rules& rules) {
+                std::vector<SequencingRule>& out, RulesPart& rules) {
     const std::string leftOut = "the rule is left out";
     SequencingRule rule;
     const xmlNode* conditions = Child(node, kImsss, "ruleConditions");
@@ -830,7 +838,7 @@ class Reader {
       rules.references.push_back(std::move(reference));
   }
 
-  void readRollup(const xmlNode* node, SequencingParts::Rollup& rollup) {
+  void readRollup(const xmlNode* node, RollupPart& rollup) {
     const std::string leftOut = "the rule is left out";
     rollup.objectiveSatisfied = boolean(node, "rollupObjectiveSatisfied", true);
     rollup.progressCompletion = boolean(node, "rollupProgressCompletion", true);
@@ -952,11 +960,10 @@ class Reader {
     return out;
   }
 
-  std::vector<SequencingParts::AdlObjective> readAdlObjectives(
-      const xmlNode* node) {
-    std::vector<SequencingParts::AdlObjective> out;
+  std::vector<AdlObjectivePart> readAdlObjectives(const xmlNode* node) {
+    std::vector<AdlObjectivePart> out;
     for (const xmlNode* e : Children(node, kAdlseq, "objective")) {
-      SequencingParts::AdlObjective objective;
+      AdlObjectivePart objective;
       objective.node = e;
       objective.id = AttrOr(e, "objectiveID");
       for (const xmlNode* m : Children(e, kAdlseq, "mapInfo")) {
@@ -1026,9 +1033,8 @@ class Reader {
 
   // The 4th edition's extra read and write flags join the map of the same
   // target; a target only they name is mapped for those flags alone.
-  void mergeAdlObjectives(
-      const std::vector<SequencingParts::AdlObjective>& objectives,
-      SequencingDefinition& d) {
+  void mergeAdlObjectives(const std::vector<AdlObjectivePart>& objectives,
+                          SequencingDefinition& d) {
     for (const auto& adl : objectives) {
       Objective* objective = findObjective(d, adl.id);
       if (adl.id.empty()) {
@@ -1073,7 +1079,7 @@ class Reader {
   std::string subject_;  // what problem lines are about
   std::unordered_map<std::string, const xmlNode*> resources_;
   std::unordered_map<std::string, SequencingParts> collection_;
-  std::unordered_set<std::string> itemIds_;
+  std::unordered_set<std::string> activityIds_;
   std::size_t itemCount_ = 0;
   bool tooDeep_ = false;
   bool tooMany_ = false;
