@@ -2,208 +2,185 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <sstream>
 #include <tuple>
+#include <type_traits>
 
 namespace zept::scorm2004 {
 namespace {
 
 // ---- the tree as text: only what differs from the defaults ----
 
-const char* const kRuleConditions[] = {
-    "satisfied", "statusKnown", "measureKnown",  "measure>",
-    "measure<",  "completed",   "progressKnown", "attempted",
-    "attempts>", "time>",       "outsideTime",   "always"};
-const char* const kRuleActions[] = {
-    "skip",     "disabled",   "hiddenFromChoice", "stopForwardTraversal",
-    "exit",     "exitParent", "exitAll",          "retry",
-    "retryAll", "continue",   "previous"};
-const char* const kRollupConditions[] = {
-    "satisfied", "statusKnown", "measureKnown", "completed",  "progressKnown",
-    "attempted", "attempts>",   "time>",        "outsideTime"};
-const char* const kRollupActions[] = {"satisfied", "notSatisfied", "completed",
-                                      "incomplete"};
-const char* const kSets[] = {"all", "any", "none", "atLeastCount",
-                             "atLeastPercent"};
-const char* const kConsiderations[] = {"always", "ifAttempted", "ifNotSkipped",
-                                       "ifNotSuspended"};
-const char* const kTimings[] = {"never", "once", "onEachNewAttempt"};
-
-std::string Num(double value) {
+template <typename E, std::size_t N>
+std::string Named(E value, const char* const (&names)[N]) {
+  return names[static_cast<int>(value)];
+}
+std::string Show(RuleConditionKind v) {
+  return Named(v, {"satisfied", "statusKnown", "measureKnown", "measure>",
+                   "measure<", "completed", "progressKnown", "attempted",
+                   "attempts>", "time>", "outsideTime", "always"});
+}
+std::string Show(RuleAction v) {
+  return Named(v, {"skip", "disabled", "hiddenFromChoice", "stopForward",
+                   "exit", "exitParent", "exitAll", "retry", "retryAll",
+                   "continue", "previous"});
+}
+std::string Show(RollupConditionKind v) {
+  return Named(
+      v, {"satisfied", "statusKnown", "measureKnown", "completed",
+          "progressKnown", "attempted", "attempts>", "time>", "outsideTime"});
+}
+std::string Show(RollupAction v) {
+  return Named(v, {"satisfied", "notSatisfied", "completed", "incomplete"});
+}
+std::string Show(ChildActivitySet v) {
+  return Named(v, {"all", "any", "none", "atLeastCount", "atLeastPercent"});
+}
+std::string Show(RollupConsideration v) {
+  return Named(v, {"always", "ifAttempted", "ifNotSkipped", "ifNotSuspended"});
+}
+std::string Show(RandomizationTiming v) {
+  return Named(v, {"never", "once", "onEachNewAttempt"});
+}
+std::string Show(ConditionCombination v) {
+  return v == ConditionCombination::kAll ? "all" : "any";
+}
+std::string Show(bool v) { return v ? "1" : "0"; }
+std::string Show(const std::string& v) { return v; }
+std::string Show(double v) {
   std::ostringstream out;
-  out << value;
+  out << v;
   return out.str();
 }
+std::string Show(unsigned v) { return std::to_string(v); }
+std::string Show(std::optional<unsigned> v) { return v ? Show(*v) : "-"; }
 
-// " name=value" for each flag or number that is not its default.
-class Diff {
- public:
-  Diff& operator()(const char* name, bool value, bool fallback) {
-    if (value != fallback)
-      text += std::string(" ") + name + "=" + (value ? "1" : "0");
-    return *this;
-  }
-  Diff& operator()(const char* name, double value, double fallback) {
-    if (value != fallback) text += std::string(" ") + name + "=" + Num(value);
-    return *this;
-  }
-  Diff& operator()(const char* name, const std::string& value) {
-    if (!value.empty()) text += std::string(" ") + name + "=" + value;
-    return *this;
-  }
-  Diff& operator()(const char* name, int value, int fallback,
-                   const char* const* names) {
-    if (value != fallback) text += std::string(" ") + name + "=" + names[value];
+// " name=value" for each field that differs from a default-made struct's:
+// Diff() F(mode, flow) F(mode, choice).text
+struct Diff {
+  template <typename T>
+  Diff& operator()(const char* name, const T& value, const T& fallback) {
+    if (value != fallback) text += std::string(" ") + name + "=" + Show(value);
     return *this;
   }
   std::string text;
 };
+#define F(object, field) \
+  (#field, (object).field, std::remove_cvref_t<decltype(object)>{}.field)
 
-std::string Rule(const SequencingRule& rule) {
-  std::string out =
-      rule.combination == ConditionCombination::kAll ? "all[" : "any[";
-  for (const RuleCondition& c : rule.conditions) {
-    if (&c != &rule.conditions.front()) out += ",";
-    if (c.negate) out += "not ";
-    out += kRuleConditions[static_cast<int>(c.condition)];
-    if (!c.referencedObjective.empty())
-      out += "(" + c.referencedObjective + ")";
-    if (c.measureThreshold != 0.0) out += " " + Num(c.measureThreshold);
+std::string Conditions(const auto& conditions) {
+  std::string out;
+  for (const auto& c : conditions) {
+    out += std::string(out.empty() ? "" : ",") + (c.negate ? "not " : "") +
+           Show(c.condition);
+    if constexpr (requires { c.referencedObjective; }) {
+      if (!c.referencedObjective.empty())
+        out += "(" + c.referencedObjective + ")";
+      if (c.measureThreshold != 0.0) out += " " + Show(c.measureThreshold);
+    }
   }
-  return out + "] " + kRuleActions[static_cast<int>(rule.action)];
+  return out;
 }
 
 std::string Map(const ObjectiveMap& m) {
-  std::string read;
-  std::string write;
-  const std::tuple<const char*, bool, bool> flags[] = {
-      {"satisfied", m.readSatisfiedStatus, m.writeSatisfiedStatus},
-      {"measure", m.readNormalizedMeasure, m.writeNormalizedMeasure},
-      {"raw", m.readRawScore, m.writeRawScore},
-      {"min", m.readMinScore, m.writeMinScore},
-      {"max", m.readMaxScore, m.writeMaxScore},
-      {"completion", m.readCompletionStatus, m.writeCompletionStatus},
-      {"progress", m.readProgressMeasure, m.writeProgressMeasure}};
-  for (const auto& [name, r, w] : flags) {
+  std::string read = "";
+  std::string write = "";
+  for (const auto& [name, r, w] :
+       {std::tuple{"satisfied", m.readSatisfiedStatus, m.writeSatisfiedStatus},
+        {"measure", m.readNormalizedMeasure, m.writeNormalizedMeasure},
+        {"raw", m.readRawScore, m.writeRawScore},
+        {"min", m.readMinScore, m.writeMinScore},
+        {"max", m.readMaxScore, m.writeMaxScore},
+        {"completion", m.readCompletionStatus, m.writeCompletionStatus},
+        {"progress", m.readProgressMeasure, m.writeProgressMeasure}}) {
     if (r) read += std::string(read.empty() ? "" : ",") + name;
     if (w) write += std::string(write.empty() ? "" : ",") + name;
   }
   return " map " + m.targetObjectiveId + " r=" + read + " w=" + write;
 }
 
-void Sequencing(const SequencingDefinition& s, const std::string& indent,
-                std::vector<std::string>& out) {
-  const auto add = [&](const std::string& head, const std::string& text) {
-    if (!text.empty()) out.push_back(indent + head + text);
-  };
-  const ControlMode cm;
-  add("controlMode",
-      Diff()("choice", s.controlMode.choice, cm.choice)(
-          "choiceExit", s.controlMode.choiceExit, cm.choiceExit)(
-          "flow", s.controlMode.flow, cm.flow)(
-          "forwardOnly", s.controlMode.forwardOnly, cm.forwardOnly)(
-          "objInfo", s.controlMode.useCurrentAttemptObjectiveInfo, true)(
-          "progInfo", s.controlMode.useCurrentAttemptProgressInfo, true)
-          .text);
-  add("constrained",
-      Diff()("preventActivation", s.constrainedChoice.preventActivation, false)(
-          "constrainChoice", s.constrainedChoice.constrainChoice, false)
-          .text);
-  for (const auto& [kind, rules] : {std::pair{"pre ", &s.preConditionRules},
-                                    {"exit ", &s.exitConditionRules},
-                                    {"post ", &s.postConditionRules}}) {
-    for (const SequencingRule& rule : *rules) add(kind, Rule(rule));
-  }
-  add("limits",
-      Diff()("attempts", s.limitConditions.attemptLimit, 0.0)(
-          "attemptDuration", s.limitConditions.attemptAbsoluteDurationLimit)(
-          "activityDuration", s.limitConditions.activityAbsoluteDurationLimit)
-          .text);
-  const auto& r = s.rollup;
-  add("rollup",
-      Diff()("satisfied", r.rollupObjectiveSatisfied, true)(
-          "completion", r.rollupProgressCompletion, true)(
-          "weight", r.objectiveMeasureWeight, 1.0)(
-          "forSatisfied", static_cast<int>(r.requiredForSatisfied), 0,
-          kConsiderations)("forNotSatisfied",
-                           static_cast<int>(r.requiredForNotSatisfied), 0,
-                           kConsiderations)(
-          "forCompleted", static_cast<int>(r.requiredForCompleted), 0,
-          kConsiderations)(
-          "forIncomplete", static_cast<int>(r.requiredForIncomplete), 0,
-          kConsiderations)("ifActive", r.measureSatisfactionIfActive, true)
-          .text);
-  for (const RollupRule& rule : s.rollupRules) {
-    std::string text = kSets[static_cast<int>(rule.childActivitySet)];
-    text += Diff()("count", rule.minimumCount, 0.0)("percent",
-                                                    rule.minimumPercent, 0.0)
-                .text;
-    text += rule.combination == ConditionCombination::kAll ? " all[" : " any[";
-    for (const RollupCondition& c : rule.conditions) {
-      if (&c != &rule.conditions.front()) text += ",";
-      text += std::string(c.negate ? "not " : "") +
-              kRollupConditions[static_cast<int>(c.condition)];
-    }
-    add("rollupRule ",
-        text + "] " + kRollupActions[static_cast<int>(rule.action)]);
-  }
-  for (const Objective& o : s.objectives) {
-    std::string text = (o.primary ? "* " : "") + o.id;
-    text += Diff()("byMeasure", o.satisfiedByMeasure, false)(
-                "min", o.minNormalizedMeasure, 1.0)
-                .text;
-    for (const ObjectiveMap& m : o.maps) text += Map(m);
-    if (text != "* ") add("objective ", text);
-  }
-  const auto& z = s.randomization;
-  add("random",
-      Diff()("timing", static_cast<int>(z.randomizationTiming), 0, kTimings)(
-          "select", z.selectCount ? static_cast<double>(*z.selectCount) : -1.0,
-          -1.0)("reorder", z.reorderChildren, false)(
-          "selection", static_cast<int>(z.selectionTiming), 0, kTimings)
-          .text);
-  add("delivery",
-      Diff()("tracked", s.delivery.tracked, true)(
-          "bySetContent", s.delivery.completionSetByContent, false)(
-          "objBySetContent", s.delivery.objectiveSetByContent, false)
-          .text);
-}
-
+// clang-format off: one struct's fields to a line.
 void Describe(const Activity& a, int depth, std::vector<std::string>& out) {
   const std::string indent(2 * depth, ' ');
   std::string head = indent + a.identifier + " '" + a.title + "'";
   if (!a.visible) head += " hidden";
   if (!a.launch.empty())
     head += " -> " + a.launch + (a.isSco ? " sco" : " asset");
-  head += Diff()("fromLms", a.dataFromLms)("tla", a.timeLimitAction)(
-              "maxTime", a.attemptAbsoluteDurationLimit)
-              .text;
-  out.push_back(head);
+  out.push_back(head + (Diff() F(a, dataFromLms) F(a, timeLimitAction)
+                            F(a, attemptAbsoluteDurationLimit))
+                           .text);
+  const auto add = [&](const std::string& what, const std::string& text) {
+    if (!text.empty()) out.push_back(indent + "  " + what + text);
+  };
   const CompletionThreshold& t = a.completionThreshold;
   if (t.given) {
-    out.push_back(
-        indent + "  threshold" +
-        Diff()("byMeasure", t.completedByMeasure, false)(
-            "min", t.minProgressMeasure, 1.0)("weight", t.progressWeight, 1.0)
-            .text);
-  }
-  const HiddenControls& h = a.hidden;
-  const std::string hidden =
-      Diff()("previous", h.previous, false)("continue", h.continue_, false)(
-          "exit", h.exit, false)("exitAll", h.exitAll, false)(
-          "abandon", h.abandon, false)("abandonAll", h.abandonAll, false)(
-          "suspendAll", h.suspendAll, false)
-          .text;
-  if (!hidden.empty()) out.push_back(indent + "  hide" + hidden);
-  for (const SharedDataMap& d : a.sharedData) {
-    out.push_back(indent + "  data " + d.targetId +
-                  Diff()("read", d.readSharedData, true)(
-                      "write", d.writeSharedData, false)
+    out.push_back(indent + "  threshold" +
+                  (Diff() F(t, completedByMeasure) F(t, minProgressMeasure)
+                       F(t, progressWeight))
                       .text);
   }
-  Sequencing(a.sequencing, indent + "  ", out);
+  const HiddenControls& h = a.hidden;
+  add("hide", (Diff() F(h, previous) F(h, continue_) F(h, exit) F(h, exitAll)
+                   F(h, abandon) F(h, abandonAll) F(h, suspendAll))
+                  .text);
+  for (const SharedDataMap& d : a.sharedData) {
+    add("data ",
+        d.targetId + (Diff() F(d, readSharedData) F(d, writeSharedData)).text);
+  }
+  const SequencingDefinition& s = a.sequencing;
+  const ControlMode& c = s.controlMode;
+  add("controlMode", (Diff() F(c, choice) F(c, choiceExit) F(c, flow)
+                          F(c, forwardOnly) F(c, useCurrentAttemptObjectiveInfo)
+                              F(c, useCurrentAttemptProgressInfo))
+                         .text);
+  const ConstrainedChoice& cc = s.constrainedChoice;
+  add("constrained",
+      (Diff() F(cc, preventActivation) F(cc, constrainChoice)).text);
+  for (const auto& [kind, rules] : {std::pair{"pre ", &s.preConditionRules},
+                                    {"exit ", &s.exitConditionRules},
+                                    {"post ", &s.postConditionRules}}) {
+    for (const SequencingRule& r : *rules) {
+      add(kind, Show(r.combination) + "[" + Conditions(r.conditions) + "] " +
+                    Show(r.action));
+    }
+  }
+  const LimitConditions& l = s.limitConditions;
+  add("limits", (Diff() F(l, attemptLimit) F(l, attemptAbsoluteDurationLimit)
+                     F(l, activityAbsoluteDurationLimit))
+                    .text);
+  const RollupControls& r = s.rollup;
+  add("rollup",
+      (Diff() F(r, rollupObjectiveSatisfied) F(r, rollupProgressCompletion)
+           F(r, objectiveMeasureWeight) F(r, requiredForSatisfied)
+               F(r, requiredForNotSatisfied) F(r, requiredForCompleted) F(
+                   r, requiredForIncomplete) F(r, measureSatisfactionIfActive))
+          .text);
+  for (const RollupRule& rule : s.rollupRules) {
+    add("rollupRule ",
+        Show(rule.childActivitySet) +
+            (Diff() F(rule, minimumCount) F(rule, minimumPercent)).text + " " +
+            Show(rule.combination) + "[" + Conditions(rule.conditions) + "] " +
+            Show(rule.action));
+  }
+  for (const Objective& o : s.objectives) {
+    std::string text =
+        (o.primary ? "* " : "") + o.id +
+        (Diff() F(o, satisfiedByMeasure) F(o, minNormalizedMeasure)).text;
+    for (const ObjectiveMap& m : o.maps) text += Map(m);
+    if (text != "* ") add("objective ", text);
+  }
+  const Randomization& z = s.randomization;
+  add("random", (Diff() F(z, randomizationTiming) F(z, selectCount)
+                     F(z, reorderChildren) F(z, selectionTiming))
+                    .text);
+  const DeliveryControls& d = s.delivery;
+  add("delivery", (Diff() F(d, tracked) F(d, completionSetByContent)
+                       F(d, objectiveSetByContent))
+                      .text);
   for (const Activity& child : a.children) Describe(child, depth + 1, out);
 }
+// clang-format on
 
 std::vector<std::string> Describe(const Package2004& package) {
   std::vector<std::string> out;
@@ -342,29 +319,36 @@ TEST(ReaderTest, ReadsAFourthEditionCourse) {
   EXPECT_EQ(p.root.children.at(0).children.at(0).resourceIdentifier, "RES1");
   const std::vector<std::string> expected = {
       "ORG 'Safety course'",
-      "  controlMode choiceExit=0 flow=1 objInfo=0 progInfo=0",
-      "  limits activityDuration=P1DT2H",
+      "  controlMode choiceExit=0 flow=1 useCurrentAttemptObjectiveInfo=0 "
+      "useCurrentAttemptProgressInfo=0",
+      "  limits activityAbsoluteDurationLimit=P1DT2H",
       "  MOD1 'Module 1'",
       "    controlMode choice=0 flow=1 forwardOnly=1",
       "    constrained preventActivation=1 constrainChoice=1",
-      "    rollup completion=0 weight=0.25 forSatisfied=ifAttempted "
-      "forIncomplete=ifNotSuspended ifActive=0",
-      "    rollupRule atLeastCount count=1 all[satisfied,not attempted] "
+      "    rollup rollupProgressCompletion=0 objectiveMeasureWeight=0.25 "
+      "requiredForSatisfied=ifAttempted "
+      "requiredForIncomplete=ifNotSuspended measureSatisfactionIfActive=0",
+      "    rollupRule atLeastCount minimumCount=1 all[satisfied,not attempted] "
       "notSatisfied",
-      "    rollupRule atLeastPercent percent=0.75 any[completed] completed",
-      "    random timing=onEachNewAttempt select=1 reorder=1 selection=once",
+      "    rollupRule atLeastPercent minimumPercent=0.75 any[completed] "
+      "completed",
+      "    random randomizationTiming=onEachNewAttempt selectCount=1 "
+      "reorderChildren=1 selectionTiming=once",
       "    SCO1 'Lesson' -> content/lessons/unit1/one/index.html?x=1&lang=en "
       "sco "
-      "fromLms=mode=a tla=exit,message maxTime=PT1H30M",
-      "      threshold byMeasure=1 min=0.8 weight=0.5",
-      "      hide previous=1 continue=1",
-      "      data notes write=1",
+      "dataFromLms=mode=a timeLimitAction=exit,message "
+      "attemptAbsoluteDurationLimit=PT1H30M",
+      "      threshold completedByMeasure=1 minProgressMeasure=0.8 "
+      "progressWeight=0.5",
+      "      hide previous=1 continue_=1",
+      "      data notes writeSharedData=1",
       // The collection's controlMode and delivery, its limits overridden.
       "      controlMode flow=1",
-      "      limits attempts=2 attemptDuration=PT1H30M",
-      "      objective * lesson byMeasure=1 min=0.6 map g.lesson "
+      "      limits attemptLimit=2 attemptAbsoluteDurationLimit=PT1H30M",
+      "      objective * lesson satisfiedByMeasure=1 minNormalizedMeasure=0.6 "
+      "map g.lesson "
       "r=satisfied,measure,min,max,completion,progress w=satisfied,completion",
-      "      delivery bySetContent=1",
+      "      delivery completionSetByContent=1",
       "    TEST1 'Test' hidden -> content/lessons/test.html asset",
       "      pre any[not satisfied(pre),attempts>] disabled",
       "      exit all[measure> 0.5] exit",
@@ -372,7 +356,7 @@ TEST(ReaderTest, ReadsAFourthEditionCourse) {
       "      objective pre map g.lesson "
       "r=satisfied,measure,raw,min,max,completion,"
       "progress w=",
-      "      delivery bySetContent=1 objBySetContent=1",
+      "      delivery completionSetByContent=1 objectiveSetByContent=1",
   };
   EXPECT_EQ(Describe(p), expected);
   EXPECT_EQ(p.problems, std::vector<std::string>());
@@ -414,16 +398,16 @@ TEST(ReaderTest, ItemsReadAsTheEditionsWriteThem) {
   const ItemCase cases[] = {
       {"3rd edition threshold",
        "<adlcp:completionThreshold>0.7</adlcp:completionThreshold>",
-       {"threshold byMeasure=1 min=0.7"}},
+       {"threshold completedByMeasure=1 minProgressMeasure=0.7"}},
       {"4th edition threshold",
        "<adlcp:completionThreshold minProgressMeasure=\"0.7\"/>",
-       {"threshold min=0.7"}},
+       {"threshold minProgressMeasure=0.7"}},
       {"4th edition threshold, all defaults",
        "<adlcp:completionThreshold/>",
        {"threshold"}},
       {"collection alone",
        "<imsss:sequencing IDRef=\"S\"/>",
-       {"controlMode flow=1", "rollup weight=0.5",
+       {"controlMode flow=1", "rollup objectiveMeasureWeight=0.5",
         "objective * P map G r=raw,min,max,completion,progress w="}},
       {"own elements override the collection's, element by element",
        "<imsss:sequencing IDRef=\"S\"><imsss:controlMode choice=\"false\"/>"
@@ -431,7 +415,7 @@ TEST(ReaderTest, ItemsReadAsTheEditionsWriteThem) {
        "<imsss:mapInfo targetObjectiveID=\"G\" "
        "readNormalizedMeasure=\"false\"/>"
        "</imsss:primaryObjective></imsss:objectives></imsss:sequencing>",
-       {"controlMode choice=0", "rollup weight=0.5",
+       {"controlMode choice=0", "rollup objectiveMeasureWeight=0.5",
         "objective * P map G r=satisfied,raw,min,max,completion,progress w="}},
       {"adlseq maps join the imsss map of their target, or stand alone",
        "<imsss:sequencing><imsss:objectives><imsss:primaryObjective/>"
