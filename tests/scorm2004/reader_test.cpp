@@ -100,84 +100,67 @@ std::string Map(const ObjectiveMap& m) {
   return " map " + m.targetObjectiveId + " r=" + read + " w=" + write;
 }
 
-// clang-format off: one struct's fields to a line.
+// One struct's fields to a line.
+// clang-format off
 void Describe(const Activity& a, int depth, std::vector<std::string>& out) {
   const std::string indent(2 * depth, ' ');
   std::string head = indent + a.identifier + " '" + a.title + "'";
   if (!a.visible) head += " hidden";
-  if (!a.launch.empty())
-    head += " -> " + a.launch + (a.isSco ? " sco" : " asset");
+  if (!a.launch.empty()) head += " -> " + a.launch + (a.isSco ? " sco" : " asset");
   out.push_back(head + (Diff() F(a, dataFromLms) F(a, timeLimitAction)
-                            F(a, attemptAbsoluteDurationLimit))
-                           .text);
+                               F(a, attemptAbsoluteDurationLimit)).text);
   const auto add = [&](const std::string& what, const std::string& text) {
     if (!text.empty()) out.push_back(indent + "  " + what + text);
   };
   const CompletionThreshold& t = a.completionThreshold;
   if (t.given) {
-    out.push_back(indent + "  threshold" +
-                  (Diff() F(t, completedByMeasure) F(t, minProgressMeasure)
-                       F(t, progressWeight))
-                      .text);
+    out.push_back(indent + "  threshold" + (Diff() F(t, completedByMeasure)
+        F(t, minProgressMeasure) F(t, progressWeight)).text);
   }
   const HiddenControls& h = a.hidden;
   add("hide", (Diff() F(h, previous) F(h, continue_) F(h, exit) F(h, exitAll)
-                   F(h, abandon) F(h, abandonAll) F(h, suspendAll))
-                  .text);
+                      F(h, abandon) F(h, abandonAll) F(h, suspendAll)).text);
   for (const SharedDataMap& d : a.sharedData) {
-    add("data ",
-        d.targetId + (Diff() F(d, readSharedData) F(d, writeSharedData)).text);
+    add("data ", d.targetId + (Diff() F(d, readSharedData) F(d, writeSharedData)).text);
   }
   const SequencingDefinition& s = a.sequencing;
   const ControlMode& c = s.controlMode;
-  add("controlMode", (Diff() F(c, choice) F(c, choiceExit) F(c, flow)
-                          F(c, forwardOnly) F(c, useCurrentAttemptObjectiveInfo)
-                              F(c, useCurrentAttemptProgressInfo))
-                         .text);
+  add("controlMode", (Diff() F(c, choice) F(c, choiceExit) F(c, flow) F(c, forwardOnly)
+      F(c, useCurrentAttemptObjectiveInfo) F(c, useCurrentAttemptProgressInfo)).text);
   const ConstrainedChoice& cc = s.constrainedChoice;
-  add("constrained",
-      (Diff() F(cc, preventActivation) F(cc, constrainChoice)).text);
+  add("constrained", (Diff() F(cc, preventActivation) F(cc, constrainChoice)).text);
   for (const auto& [kind, rules] : {std::pair{"pre ", &s.preConditionRules},
                                     {"exit ", &s.exitConditionRules},
                                     {"post ", &s.postConditionRules}}) {
     for (const SequencingRule& r : *rules) {
-      add(kind, Show(r.combination) + "[" + Conditions(r.conditions) + "] " +
-                    Show(r.action));
+      add(kind, Show(r.combination) + "[" + Conditions(r.conditions) + "] " + Show(r.action));
     }
   }
   const LimitConditions& l = s.limitConditions;
   add("limits", (Diff() F(l, attemptLimit) F(l, attemptAbsoluteDurationLimit)
-                     F(l, activityAbsoluteDurationLimit))
-                    .text);
+                        F(l, activityAbsoluteDurationLimit)).text);
   const RollupControls& r = s.rollup;
-  add("rollup",
-      (Diff() F(r, rollupObjectiveSatisfied) F(r, rollupProgressCompletion)
-           F(r, objectiveMeasureWeight) F(r, requiredForSatisfied)
-               F(r, requiredForNotSatisfied) F(r, requiredForCompleted) F(
-                   r, requiredForIncomplete) F(r, measureSatisfactionIfActive))
-          .text);
+  add("rollup", (Diff() F(r, rollupObjectiveSatisfied) F(r, rollupProgressCompletion)
+      F(r, objectiveMeasureWeight) F(r, requiredForSatisfied) F(r, requiredForNotSatisfied)
+      F(r, requiredForCompleted) F(r, requiredForIncomplete)
+      F(r, measureSatisfactionIfActive)).text);
   for (const RollupRule& rule : s.rollupRules) {
-    add("rollupRule ",
-        Show(rule.childActivitySet) +
-            (Diff() F(rule, minimumCount) F(rule, minimumPercent)).text + " " +
-            Show(rule.combination) + "[" + Conditions(rule.conditions) + "] " +
-            Show(rule.action));
+    add("rollupRule ", Show(rule.childActivitySet) +
+        (Diff() F(rule, minimumCount) F(rule, minimumPercent)).text + " " +
+        Show(rule.combination) + "[" + Conditions(rule.conditions) + "] " + Show(rule.action));
   }
   for (const Objective& o : s.objectives) {
-    std::string text =
-        (o.primary ? "* " : "") + o.id +
+    std::string text = (o.primary ? "* " : "") + o.id +
         (Diff() F(o, satisfiedByMeasure) F(o, minNormalizedMeasure)).text;
     for (const ObjectiveMap& m : o.maps) text += Map(m);
     if (text != "* ") add("objective ", text);
   }
   const Randomization& z = s.randomization;
   add("random", (Diff() F(z, randomizationTiming) F(z, selectCount)
-                     F(z, reorderChildren) F(z, selectionTiming))
-                    .text);
+                        F(z, reorderChildren) F(z, selectionTiming)).text);
   const DeliveryControls& d = s.delivery;
   add("delivery", (Diff() F(d, tracked) F(d, completionSetByContent)
-                       F(d, objectiveSetByContent))
-                      .text);
+                          F(d, objectiveSetByContent)).text);
   for (const Activity& child : a.children) Describe(child, depth + 1, out);
 }
 // clang-format on
