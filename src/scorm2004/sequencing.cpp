@@ -201,7 +201,9 @@ NavigationResult NavigationRequestProcess(Context& c,
       return Valid(endIfActive(), SequencingRequest::kChoice, target);
     }
     case NavigationRequestKind::kJump:
-      if (target == kNone) return Invalid("NB.2.1-11");
+      if (target == kNone ||
+          (target != kRoot && Position(c, target) == std::string::npos))
+        return Invalid("NB.2.1-11");
       if (!defined) return Invalid("NB.2.1-2");
       return Valid(endIfActive(), SequencingRequest::kJump, target);
     case NavigationRequestKind::kExit:

@@ -195,7 +195,30 @@ const Scenario kScenarios[] = {
       {"valid:continue", "", "0"},
       {"continue", "", "end"},
       {"continue", "", "!NB.2.1-2"},
-      {"start", "", "a"}}},
+      {"start", "", "a"},
+      {"jump", "c", "c"},
+      {"abandon", "", "-"},
+      {"exit", "", "!NB.2.1-12"},
+      {"continue", "", "end"}}},
+    {"exit rule leaves a mastered module",
+     [] {
+       Activity module = Group("module", {Item("m1"), Item("m2")});
+       for (Activity& item : module.children)
+         item.sequencing.delivery.objectiveSetByContent = true;
+       RollupRule any;
+       any.childActivitySet = ChildActivitySet::kAny;
+       any.conditions = {{RollupConditionKind::kSatisfied, false}};
+       module.sequencing.rollupRules = {any};
+       module.sequencing.exitConditionRules = {
+           Rule(RuleAction::kExit, RuleConditionKind::kSatisfied)};
+       return Group("root", {std::move(module), Item("after")});
+     },
+     {{"start", "", "m1"},
+      {"fail", "", ""},
+      {"continue", "", "m2"},
+      {"previous", "", "m1"},
+      {"pass", "", ""},
+      {"continue", "", "after"}}},
     {"pretest passed skips the lesson",
      Pretest,
      {{"start", "", "pretest"},
