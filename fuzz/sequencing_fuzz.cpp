@@ -91,6 +91,10 @@ void Define(Bytes& in, Activity& a) {
   if (in.flag()) {
     Objective other;
     other.id = "o1";
+    ObjectiveMap map;
+    map.targetObjectiveId = kGlobals[in.below(2)];
+    map.writeSatisfiedStatus = in.flag();
+    other.maps.push_back(map);
     s.objectives.push_back(other);
   }
   if (in.flag()) {
@@ -157,10 +161,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
     if (op >= 240) {
       AttemptReport report;
       if (in.flag()) report.completed = in.flag();
-      if (in.flag()) report.passed = in.flag();
+      if (in.flag()) report.primary.passed = in.flag();
       if (in.flag())
-        report.scaledScore = (static_cast<int>(in.below(21)) - 10) / 10.0;
+        report.primary.scaledScore =
+            (static_cast<int>(in.below(21)) - 10) / 10.0;
       if (in.flag()) report.progressMeasure = in.below(5) / 4.0;
+      if (in.flag()) {
+        ObjectiveReport objective;
+        objective.id = "o1";
+        objective.passed = in.flag();
+        report.objectives.push_back(objective);
+      }
       if (state.currentActivity != ActivityTree::kNone)
         ReportAttempt(tree, state, state.currentActivity, report);
       continue;

@@ -597,7 +597,8 @@ TraversalResult FlowTreeTraversalSubprocess(Context& c, std::size_t activity,
   // Entered backwards into a forward-only cluster and walked to its end:
   // turn back to leave it at its start.
   if (previousDirection == Direction::kBackward && activity != kRoot &&
-      IsLastChild(c, activity)) {
+      IsLastChild(c, activity) &&
+      !c.at(c.tree.parent(activity)).availableChildren.empty()) {
     direction = Direction::kBackward;
     activity = c.at(c.tree.parent(activity)).availableChildren.front();
     reversed = true;
@@ -891,6 +892,27 @@ bool NavigationRequestValid(const ActivityTree& tree,
   }
 }
 
+namespace {
+
+void ApplyObjective(const ObjectiveReport& report, ObjectiveState& o) {
+  if (report.clearSuccess) o.progressStatus = o.satisfiedStatus = false;
+  if (report.passed) {
+    o.progressStatus = true;
+    o.satisfiedStatus = *report.passed;
+  }
+  if (report.scaledScore) {
+    o.measureStatus = true;
+    o.normalizedMeasure = *report.scaledScore;
+  }
+  if (report.rawScore) o.rawScore = report.rawScore;
+  if (report.minScore) o.minScore = report.minScore;
+  if (report.maxScore) o.maxScore = report.maxScore;
+  if (report.completed) o.completionStatus = report.completed;
+  if (report.progressMeasure) o.progressMeasure = report.progressMeasure;
+}
+
+}  // namespace
+
 void ReportAttempt(const ActivityTree& tree, SequencingState& state,
                    std::size_t activity, const AttemptReport& report) {
   if (activity >= tree.size() || !tree.sequencing(activity).delivery.tracked)
@@ -908,16 +930,12 @@ void ReportAttempt(const ActivityTree& tree, SequencingState& state,
     a.attemptCompletionAmountStatus = true;
     a.attemptCompletionAmount = *report.progressMeasure;
   }
-  ObjectiveState& primary = a.objectives[0];
-  if (report.clearSuccess)
-    primary.progressStatus = primary.satisfiedStatus = false;
-  if (report.passed) {
-    primary.progressStatus = true;
-    primary.satisfiedStatus = *report.passed;
-  }
-  if (report.scaledScore) {
-    primary.measureStatus = true;
-    primary.normalizedMeasure = *report.scaledScore;
+  ApplyObjective(report.primary, a.objectives[0]);
+  const auto& defined = tree.sequencing(activity).objectives;
+  for (const ObjectiveReport& objective : report.objectives) {
+    for (std::size_t i = 0; i < defined.size() && i < a.objectives.size(); ++i)
+      if (!objective.id.empty() && defined[i].id == objective.id)
+        ApplyObjective(objective, a.objectives[i]);
   }
   WriteObjectiveMaps(c, activity);
 }

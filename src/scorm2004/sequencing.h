@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "scorm2004/state.h"
 
@@ -45,17 +46,30 @@ struct SequencingOutcome {
   std::string exceptionText;
 };
 
-// What the content reported for the activity's current attempt through the
-// run-time (cmi.completion_status, success_status, score.scaled,
-// progress_measure); nullopt leaves a value as it is. The engine applies
-// the objective maps' writes.
+// What the content reported for an objective through the run-time
+// (cmi.success_status, score.*, ... or cmi.objectives.n.*); nullopt leaves
+// a value as it is.
+struct ObjectiveReport {
+  std::string id;                     // cmi.objectives.n.id; "" the primary
+  std::optional<bool> passed;         // passed / failed
+  bool clearSuccess = false;          // "unknown"
+  std::optional<double> scaledScore;  // -1 .. 1
+  std::optional<double> rawScore;
+  std::optional<double> minScore;
+  std::optional<double> maxScore;
+  std::optional<bool> completed;  // an objective's own completion
+  std::optional<double> progressMeasure;
+};
+
+// The attempt's own completion (cmi.completion_status, progress_measure)
+// and its objectives; the engine applies the objective maps' writes.
 struct AttemptReport {
   std::optional<bool> completed;          // completed / incomplete
-  std::optional<bool> passed;             // passed / failed
-  std::optional<double> scaledScore;      // -1 .. 1
-  std::optional<double> progressMeasure;  // 0 .. 1
   bool clearCompletion = false;           // "unknown"
-  bool clearSuccess = false;              // "unknown"
+  std::optional<double> progressMeasure;  // 0 .. 1
+  ObjectiveReport primary;
+  // Objectives the activity does not define are passed over.
+  std::vector<ObjectiveReport> objectives;
 };
 
 // Runs the overall sequencing process for one request, in place. Whatever
