@@ -66,6 +66,7 @@ struct Course {
         tree(root),
         random(SeededRandom(seed)),
         state(InitialState(tree, random)) {}
+  Course(const Course&) = delete;  // the tree points into root
 
   const ActivityState& at(const std::string& id) {
     return state.activities[tree.find(id)];
