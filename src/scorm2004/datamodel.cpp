@@ -1,5 +1,6 @@
 #include "scorm2004/datamodel.h"
 
+#include <cctype>
 #include <optional>
 #include <set>
 #include <utility>
@@ -99,9 +100,10 @@ constexpr ElementRule kRules[] = {
     Row("cmi.interactions.n.timestamp", RW, DataType::kTime, kShort),
     Keyword("cmi.interactions.n.correct_responses._count", DataType::kCount),
     Row("cmi.interactions.n.correct_responses.n.pattern", RW,
-        DataType::kPattern, kText),
+        DataType::kPattern, kText, kLarge),
     Real("cmi.interactions.n.weighting", RW),
-    Row("cmi.interactions.n.learner_response", RW, DataType::kResponse, kText),
+    Row("cmi.interactions.n.learner_response", RW, DataType::kResponse, kText,
+        kLarge),
     {"cmi.interactions.n.result", RW, DataType::kResult, kShort, kShort,
      kResult},
     Row("cmi.interactions.n.latency", RW, DataType::kTimeInterval, kShort),
@@ -159,6 +161,55 @@ constexpr ElementRule kRules[] = {
     Row("adl.data.n.store", RW, DataType::kCharacterString, 64000, kLarge),
 };
 
+// The language codes a tag may begin with (ISO 639-1 and both ISO 639-2
+// forms, with the retired mo, mol, scc and scr still met in content), each
+// list sorted, fixed width, for a binary search.
+constexpr std::string_view kLanguages2 =
+    "aaabaeafakamanarasavayazbabebgbhbibmbnbobrbscacechcocrcscucvcydadedvdzee"
+    "eleneoeseteufafffifjfofrfygagdglgngugvhahehihohrhthuhyhziaidieigiiikiois"
+    "itiujajvkakgkikjkkklkmknkokrkskukvkwkylalblglilnloltlulvmgmhmimkmlmnmomr"
+    "msmtmynanbndnengnlnnnonrnvnyocojomorospapiplpsptqurmrnrorurwsascsdsesgsi"
+    "skslsmsnsosqsrssstsusvswtatetgthtitktltntotrtstttwtyugukuruzvevivowawoxh"
+    "yiyozazhzu";
+constexpr std::string_view kLanguages3 =
+    "aarabkaceachadaadyafaafhafrainakaakkalbalealgaltamhanganpapaaraarcargarm"
+    "arnarpartarwasmastathausavaaveawaaymazebadbaibakbalbambanbaqbasbatbejbel"
+    "bembenberbhobihbikbinbisblabntbodbosbrabrebtkbuabugbulburbyncadcaicarcat"
+    "caucebcelceschachbchechgchichkchmchnchochpchrchuchvchycmccnrcopcorcoscpe"
+    "cpfcppcrecrhcrpcsbcuscymczedakdandardaydeldendeudgrdindivdoidradsbduadum"
+    "dutdyudzoefiegyekaellelxengenmepoesteuseweewofanfaofasfatfijfilfinfiufon"
+    "frafrefrmfrofrrfrsfryfulfurgaagaygbagemgeogergezgilglagleglgglvgmhgohgon"
+    "gorgotgrbgrcgregrngswgujgwihaihathauhawhebherhilhimhinhithmnhmohrvhsbhun"
+    "huphyeibaiboiceidoiiiijoikuileiloinaincindineinhipkirairoislitajavjbojpn"
+    "jprjrbkaakabkackalkamkankarkaskatkaukawkazkbdkhakhikhmkhokikkinkirkmbkok"
+    "komkonkorkoskpekrckrlkrokrukuakumkurkutladlahlamlaolatlavlezlimlinlitlol"
+    "lozltzlualublugluilunluolusmacmadmagmahmaimakmalmanmaomapmarmasmaymdfmdr"
+    "menmgamicminmismkdmkhmlgmltmncmnimnomohmolmonmosmrimsamulmunmusmwlmwrmya"
+    "mynmyvnahnainapnaunavnblndendondsnepnewnianicniunldnnonobnognonnornqonso"
+    "nubnwcnyanymnynnyonziociojioriormosaossotaotopaapagpalpampanpappaupeoper"
+    "phiphnplipolponporprapropusquerajraprarroarohromronrumrunruprussadsagsah"
+    "saisalsamsansassatsccscnscoscrselsemsgasgnshnsidsinsiositslaslksloslvsma"
+    "smesmismjsmnsmosmssnasndsnksogsomsonsotspasqisrdsrnsrpsrrssasswsuksunsus"
+    "suxswaswesycsyrtahtaitamtatteltemtertettgktglthatibtigtirtivtkltlhtlitmh"
+    "togtontpitsitsntsotuktumtupturtuttvltwityvudmugauigukrumbundurduzbvaiven"
+    "vievolvotwakwalwarwaswelwenwlnwolxalxhoyaoyapyidyorypkzapzblzenzghzhazho"
+    "zndzulzunzxxzza";
+
+bool InCodes(std::string_view codes, std::string_view code) {
+  const std::size_t width = code.size();
+  std::size_t low = 0, high = codes.size() / width;
+  while (low < high) {
+    const std::size_t mid = (low + high) / 2;
+    const int order = codes.substr(mid * width, width).compare(code);
+    if (order == 0) return true;
+    if (order < 0)
+      low = mid + 1;
+    else
+      high = mid;
+  }
+  return false;
+}
+
 // The table as a tree of names, built once; "n" is a node's array child.
 struct Node {
   const ElementRule* rule = nullptr;
@@ -214,15 +265,19 @@ bool IsAlpha(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
 
+bool AllDigits(std::string_view s) {
+  if (s.empty()) return false;
+  for (char c : s)
+    if (!IsDigit(c)) return false;
+  return true;
+}
+
 // A plain index: digits, no leading zero, small enough for an int.
 std::optional<int> ParseIndex(std::string_view s) {
-  if (s.empty() || s.size() > 9 || (s.size() > 1 && s[0] == '0'))
+  if (!AllDigits(s) || s.size() > 9 || (s.size() > 1 && s[0] == '0'))
     return std::nullopt;
   int n = 0;
-  for (char c : s) {
-    if (!IsDigit(c)) return std::nullopt;
-    n = n * 10 + (c - '0');
-  }
+  for (char c : s) n = n * 10 + (c - '0');
   return n;
 }
 
@@ -248,22 +303,33 @@ std::vector<std::string_view> Split(std::string_view text,
 
 bool IsBlankOrControl(unsigned char c) { return c <= 0x20 || c == 0x7F; }
 
-// short_identifier_type: one word of at most 250 characters, without the
-// separators of the response formats.
+// short_identifier_type: one word of URI characters; the brackets and
+// braces of the response formats' separators and delimiters are not among
+// them. Longer than the 250 characters every runtime keeps is no fault.
 bool IsShortIdentifier(std::string_view text) {
-  if (text.empty() || Utf16Length(text) > 250) return false;
-  for (std::string_view separator : {"[,]", "[.]", "[:]"})
-    if (text.find(separator) != std::string_view::npos) return false;
+  constexpr std::string_view kExcluded = "[]{}<>\"\\^`|";
+  if (text.empty()) return false;
   for (unsigned char c : text)
-    if (IsBlankOrControl(c)) return false;
+    if (IsBlankOrControl(c) ||
+        kExcluded.find(static_cast<char>(c)) != std::string_view::npos)
+      return false;
   return true;
 }
 
+// long_identifier_type: a URI, so no blanks, and a URN has its namespace
+// and its name ("urn:" alone is none).
 bool IsIdentifier(std::string_view text, bool strict) {
   if (text.empty()) return false;
   for (unsigned char c : text)
-    if ((c < 0x20 || c == 0x7F) || (strict && c == ' ')) return false;
-  return true;
+    if ((c < 0x20 || c == 0x7F) || (strict && IsBlankOrControl(c)))
+      return false;
+  if (!strict || text.size() < 4) return true;
+  std::string scheme(text.substr(0, 4));
+  for (char& c : scheme) c = static_cast<char>(std::tolower(c));
+  if (scheme != "urn:") return true;
+  const std::size_t colon = text.find(':', 4);
+  return colon != std::string_view::npos && colon > 4 &&
+         colon + 1 < text.size();
 }
 
 // The text after a leading {lang=tag}, nullopt when the tag is not one.
@@ -277,9 +343,8 @@ std::optional<std::string_view> LocalizedText(std::string_view text) {
   return text.substr(close + 1);
 }
 
-bool IsLocalized(std::string_view text, std::size_t most) {
-  const auto rest = LocalizedText(text);
-  return rest && Utf16Length(*rest) <= most;
+bool IsLocalized(std::string_view text) {
+  return LocalizedText(text).has_value();
 }
 
 // Strips the leading {case_matters=..} / {order_matters=..} a pattern of
@@ -313,13 +378,11 @@ bool StripDelimiters(std::string_view& text, bool caseMatters,
 
 bool IsReal(std::string_view text) { return ParseDecimal(text).has_value(); }
 
-// A list of short identifiers separated by [,]: between fewest and most,
-// all different when unique.
-bool IsIdentifierList(std::string_view text, std::size_t fewest,
-                      std::size_t most, bool unique) {
-  if (text.empty()) return fewest == 0;
+// A list of short identifiers separated by [,], all different when unique;
+// empty when it may be.
+bool IsIdentifierList(std::string_view text, bool empty, bool unique) {
+  if (text.empty()) return empty;
   const auto items = Split(text, "[,]");
-  if (items.size() < fewest || items.size() > most) return false;
   std::set<std::string_view> seen;
   for (std::string_view item : items) {
     if (!IsShortIdentifier(item)) return false;
@@ -328,17 +391,17 @@ bool IsIdentifierList(std::string_view text, std::size_t fewest,
   return true;
 }
 
-// step_name[.]step_answer pairs (performance); an answer may be a range
-// in a pattern, which as text is any answer.
+// Performance steps: step_name[.]step_answer, either part may be left out
+// but not both; an answer may be a range in a pattern, which as text is any
+// answer. A value without any [.] is one step's name.
 bool IsSteps(std::string_view text) {
-  const auto steps = Split(text, "[,]");
-  if (steps.size() > 125) return false;
-  for (std::string_view step : steps) {
+  if (text.find("[.]") == std::string_view::npos)
+    return IsShortIdentifier(text);
+  for (std::string_view step : Split(text, "[,]")) {
     const auto parts = Split(step, "[.]");
-    if (parts.size() != 2) return false;
-    if (parts[0].empty() && parts[1].empty()) return false;
+    if (parts.size() != 2 || (parts[0].empty() && parts[1].empty()))
+      return false;
     if (!parts[0].empty() && !IsShortIdentifier(parts[0])) return false;
-    if (Utf16Length(parts[1]) > 250) return false;
   }
   return true;
 }
@@ -504,7 +567,11 @@ ParsedElement ParseElement(std::string_view element) {
       return parsed;
     } else if (node.arrayChild >= 0) {
       const auto index = ParseIndex(name);
-      if (!index || parsed.indexCount == 2) return parsed;
+      if (!index || parsed.indexCount == 2) {
+        // "01" is a number but no record's index.
+        if (AllDigits(name)) parsed.fault = ParsedElement::Fault::kBadIndex;
+        return parsed;
+      }
       parsed.index[parsed.indexCount] = *index;
       parsed.arrayEnd[parsed.indexCount] = start - 1;
       ++parsed.indexCount;
@@ -535,25 +602,28 @@ Verdict CheckValue(const ElementRule& rule, std::string_view value,
   const int strictFormat = FormatCode(rule, value, true, interactionType);
   const int lenientFormat =
       strictFormat ? FormatCode(rule, value, false, interactionType) : 0;
-  const auto pastLength = [&](std::uint32_t limit) {
-    return std::to_string(length) + " characters, past the " +
-           std::to_string(limit) + " kept";
-  };
+  verdict.pastSpm = length > rule.spm;
+  if (verdict.pastSpm)
+    verdict.spmReason = std::to_string(length) + " characters, past the " +
+                        std::to_string(rule.spm) +
+                        " every runtime keeps (some keep no more)";
+  const bool tooLong = length > rule.lenientLength;
+  const std::string pastKept =
+      std::to_string(length) + " characters, past the " +
+      std::to_string(rule.lenientLength) + " this runtime keeps";
   if (strictFormat) {
     verdict.strictCode = strictFormat;
     verdict.reason = FormatReason(rule, strictFormat, interactionType);
-  } else if (length > rule.spm) {
+  } else if (tooLong) {
     verdict.strictCode = 351;
-    verdict.reason = pastLength(rule.spm);
+    verdict.reason = pastKept;
   }
   if (lenientFormat) {
     verdict.lenientCode = lenientFormat;
     verdict.lenientReason = FormatReason(rule, lenientFormat, interactionType);
-  } else if (length > rule.lenientLength) {
+  } else if (tooLong) {
     verdict.lenientCode = 351;
-    verdict.lenientReason = std::to_string(length) + " characters, past the " +
-                            std::to_string(rule.lenientLength) +
-                            " this runtime keeps";
+    verdict.lenientReason = pastKept;
   }
   return verdict;
 }
@@ -561,22 +631,18 @@ Verdict CheckValue(const ElementRule& rule, std::string_view value,
 bool IsResponseFormat(std::string_view type, std::string_view value,
                       bool pattern) {
   if (type == "true-false") return value == "true" || value == "false";
-  if (type == "choice") return IsIdentifierList(value, 0, 36, true);
+  if (type == "choice") return IsIdentifierList(value, true, true);
   if (type == "fill-in" || type == "long-fill-in") {
     const bool longText = type == "long-fill-in";
     if (pattern && !StripDelimiters(value, true, !longText)) return false;
-    if (longText) return IsLocalized(value, 4000);
-    const auto items = Split(value, "[,]");
-    if (items.size() > 10) return false;
-    for (std::string_view item : items)
-      if (!IsLocalized(item, 250)) return false;
+    if (longText) return IsLocalized(value);
+    for (std::string_view item : Split(value, "[,]"))
+      if (!IsLocalized(item)) return false;
     return true;
   }
   if (type == "likert") return IsShortIdentifier(value);
   if (type == "matching") {
-    const auto pairs = Split(value, "[,]");
-    if (pairs.size() > 36) return false;
-    for (std::string_view pair : pairs) {
+    for (std::string_view pair : Split(value, "[,]")) {
       const auto parts = Split(pair, "[.]");
       if (parts.size() != 2 || !IsShortIdentifier(parts[0]) ||
           !IsShortIdentifier(parts[1]))
@@ -588,9 +654,9 @@ bool IsResponseFormat(std::string_view type, std::string_view value,
     if (pattern && !StripDelimiters(value, false, true)) return false;
     return IsSteps(value);
   }
-  if (type == "sequencing") return IsIdentifierList(value, 1, 36, false);
+  if (type == "sequencing") return IsIdentifierList(value, false, false);
   if (type == "numeric") return pattern ? IsNumericRange(value) : IsReal(value);
-  if (type == "other") return Utf16Length(value) <= 4000;
+  if (type == "other") return true;
   return false;
 }
 
@@ -607,13 +673,12 @@ int CorrectResponsesLimit(std::string_view type) {
 bool IsLanguageTag(std::string_view tag) {
   if (tag.empty() || tag.size() > 250) return false;
   const auto parts = Split(tag, "-");
-  const std::string_view primary = parts[0];
-  const bool letters = primary.size() >= 2 && primary.size() <= 3 &&
-                       IsAlpha(primary[0]) && IsAlpha(primary[1]) &&
-                       (primary.size() == 2 || IsAlpha(primary[2]));
-  const bool special =
-      primary == "i" || primary == "I" || primary == "x" || primary == "X";
-  if (!letters && !special) return false;
+  std::string primary(parts[0]);
+  for (char& c : primary) c = static_cast<char>(std::tolower(c));
+  const bool special = primary == "i" || primary == "x";
+  const bool known = (primary.size() == 2 && InCodes(kLanguages2, primary)) ||
+                     (primary.size() == 3 && InCodes(kLanguages3, primary));
+  if (!known && !special) return false;
   if (special && parts.size() == 1) return false;
   for (std::size_t i = 1; i < parts.size(); ++i) {
     if (parts[i].empty() || parts[i].size() > 8) return false;

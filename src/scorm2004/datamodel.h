@@ -38,8 +38,7 @@ struct ElementRule {
   Access access;
   DataType type;
   // Characters (UTF-16 code units, as the page counts them): the smallest
-  // maximum the standard has every runtime keep, and what this one keeps
-  // when lenient.
+  // maximum the standard has every runtime keep, and what this one keeps.
   std::uint32_t spm;
   std::uint32_t lenientLength;
   std::span<const std::string_view> words = {};
@@ -57,6 +56,7 @@ struct ParsedElement {
   enum class Fault : std::uint8_t {
     kNone,
     kUnknown,     // not in the model, or an index that is not a number
+    kBadIndex,    // a number with leading zeros: no record has it
     kNoChildren,  // _children of an element without children
     kNotAnArray,  // _count of an element that is not an array
   };
@@ -77,13 +77,17 @@ struct ParsedElement {
 ParsedElement ParseElement(std::string_view element);
 
 // The verdict on a value for a row: 0, 406 (not of the type), 407 (out of
-// the range) or 351 (longer than what is kept), for a strict and a lenient
-// runtime. A strict refusal that the lenient one accepts is a leniency.
+// the range) or 351 (longer than this runtime keeps), for a strict and a
+// lenient runtime. A strict refusal that the lenient one accepts is a
+// leniency. Past the SPM is no fault (a runtime may keep more, and the
+// conformance tests store more) but content relying on it is told.
 struct Verdict {
   int strictCode = 0;
   int lenientCode = 0;
   std::string reason;         // why, when strictCode != 0
   std::string lenientReason;  // why, when lenientCode != 0
+  bool pastSpm = false;
+  std::string spmReason;
 };
 
 // interactionType: the type of the interaction a response or pattern

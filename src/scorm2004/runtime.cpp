@@ -180,6 +180,7 @@ struct Runtime::Impl {
   };
   std::map<int, Errors> errors;
   std::map<std::string, std::string, std::less<>> refusedByStrict;
+  std::map<std::string, std::string, std::less<>> pastSpm;
 
   void rebuildCounts() {
     counts.clear();
@@ -232,6 +233,8 @@ struct Runtime::Impl {
       return {301, Shortened(element) + ": that element has no children"};
     if (parsed.fault == Fault::kNotAnArray)
       return {301, Shortened(element) + ": that element is not an array"};
+    if (parsed.fault == Fault::kBadIndex)
+      return {301, Shortened(element) + ": no record has that index"};
     if (parsed.fault != Fault::kNone)
       return {401, Shortened(element) +
                        " is not an element of the SCORM 2004 data model"};
@@ -518,6 +521,10 @@ std::string Runtime::setValue(const std::string& element,
          Shortened(element) + " is a keyword, which is read-only");
     return "false";
   }
+  if (parsed.fault == ParsedElement::Fault::kBadIndex) {
+    fail(351, element, Shortened(element) + ": no record has that index");
+    return "false";
+  }
   if (parsed.fault != ParsedElement::Fault::kNone) {
     fail(
         401, element,
@@ -567,6 +574,14 @@ std::string Runtime::setValue(const std::string& element,
     }
     interactionType = *type;
   }
+  // Some types have exactly one correct response, whatever it is.
+  if (rule.type == DataType::kPattern && parsed.index[1] > 0 &&
+      HasOnePattern(interactionType)) {
+    fail(351, element,
+         element + ": a " + std::string(interactionType) +
+             " interaction has one correct response");
+    return "false";
+  }
   SharedDataTarget* target = nullptr;
   if (element.starts_with("adl.data.")) {
     target =
@@ -610,21 +625,23 @@ std::string Runtime::setValue(const std::string& element,
     }
     if (field == "pattern" &&
         parsed.index[1] >= CorrectResponsesLimit(interactionType)) {
-      std::string why = "a " + std::string(interactionType) + " interaction " +
-                        (HasOnePattern(interactionType) ? "has one" : "keeps") +
-                        " " +
-                        std::to_string(CorrectResponsesLimit(interactionType)) +
-                        " correct response(s)";
-      if (HasOnePattern(interactionType)) {
-        refuseBoth(std::move(why));
-      } else if (!verdict.strictCode) {
-        verdict.strictCode = 351;
-        verdict.reason = std::move(why);
-      }
+      verdict.pastSpm = true;
+      verdict.spmReason =
+          "a " + std::string(interactionType) + " interaction with more than " +
+          std::to_string(CorrectResponsesLimit(interactionType)) +
+          " correct responses, past what every runtime keeps";
     }
   }
 
   const std::size_t row = &rule - DataModelRules().data();
+  if (verdict.pastSpm && !verdict.strictCode && !verdict.lenientCode) {
+    const std::string line = element + ": " + verdict.spmReason;
+    impl.pastSpm.try_emplace(std::string(rule.pattern), line);
+    if (!impl.reported[row]) {
+      impl.reported[row] = true;
+      if (onLeniency) onLeniency(line + "; kept");
+    }
+  }
   if (verdict.strictCode) {
     if (!verdict.lenientCode) {
       const std::string line = element + ": " + verdict.reason;
@@ -648,7 +665,11 @@ std::string Runtime::setValue(const std::string& element,
     return "true";
   }
   if (target) {
-    target->value = value;
+    // An empty store is no value: the next read is 403 again.
+    if (value.empty())
+      target->value.reset();
+    else
+      target->value = value;
     if (onSharedData) onSharedData(target->id, value);
     unstored_ = true;
     succeed();
@@ -770,6 +791,8 @@ std::string Runtime::conformanceSummary() const {
                                       : "Refused by a strict LMS:\n";
   for (const auto& [pattern, line] : impl.refusedByStrict)
     out += "  " + line + "\n";
+  if (!impl.pastSpm.empty()) out += "Past what every LMS keeps:\n";
+  for (const auto& [pattern, line] : impl.pastSpm) out += "  " + line + "\n";
   return out;
 }
 

@@ -111,6 +111,19 @@ std::string FormatTimeInterval(std::int64_t hundredths) {
   return text;
 }
 
+namespace {
+
+// Z, or +hh / -hh with optional :mm, and nothing after.
+bool IsZone(std::string_view text) {
+  if (Take(text, 'Z')) return text.empty();
+  if (!Take(text, '+') && !Take(text, '-')) return false;
+  if (!TakeField(text, 2, 0, 23)) return false;
+  if (Take(text, ':') && !TakeField(text, 2, 0, 59)) return false;
+  return text.empty();
+}
+
+}  // namespace
+
 bool IsTimestamp(std::string_view text, bool strict) {
   const auto year = TakeField(text, 4, 1970, 2038);
   if (!year) return false;
@@ -126,25 +139,22 @@ bool IsTimestamp(std::string_view text, bool strict) {
   if (!TakeField(text, 2, 1, days)) return false;
   if (text.empty()) return true;
   if (!Take(text, 'T') || !TakeField(text, 2, 0, 23)) return false;
-  if (Take(text, ':')) {
-    if (!TakeField(text, 2, 0, 59)) return false;
-    if (Take(text, ':')) {
-      if (!TakeField(text, 2, 0, 59)) return false;
-      if (Take(text, '.')) {
-        std::size_t digits = 0;
-        while (digits < text.size() && IsDigit(text[digits])) ++digits;
-        if (digits == 0 || (strict && digits > 2)) return false;
-        text.remove_prefix(digits);
-      }
-    }
-  }
-  if (text.empty()) return true;
-  // The zone: Z, or +hh / -hh with optional :mm.
-  if (Take(text, 'Z')) return text.empty();
-  if (!Take(text, '+') && !Take(text, '-')) return false;
-  if (!TakeField(text, 2, 0, 23)) return false;
-  if (Take(text, ':') && !TakeField(text, 2, 0, 59)) return false;
-  return text.empty();
+  // The standard has the zone only after a fraction of a second; content
+  // writes it after whole seconds too ("...T10:00:00Z"), which is lenient.
+  const auto rest = [&text, strict]() {
+    return text.empty() || (!strict && IsZone(text));
+  };
+  if (rest()) return true;
+  if (!Take(text, ':') || !TakeField(text, 2, 0, 59)) return false;
+  if (rest()) return true;
+  if (!Take(text, ':') || !TakeField(text, 2, 0, 59)) return false;
+  if (rest()) return true;
+  if (!Take(text, '.')) return false;
+  std::size_t digits = 0;
+  while (digits < text.size() && IsDigit(text[digits])) ++digits;
+  if (digits == 0 || (strict && digits > 2)) return false;
+  text.remove_prefix(digits);
+  return text.empty() || IsZone(text);
 }
 
 }  // namespace zept::scorm2004

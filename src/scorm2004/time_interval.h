@@ -17,8 +17,9 @@ std::optional<std::int64_t> ParseTimeInterval(std::string_view text,
 // PT#H#M#[.##]S, hours unbounded: "PT0H0M0S", "PT1H2M3.5S".
 std::string FormatTimeInterval(std::int64_t hundredths);
 
-// YYYY[-MM[-DD[Thh[:mm[:ss[.s[s]]]]]]] with an optional zone (Z, +hh,
-// +hh:mm) after the time; years 1970 to 2038. Lenient: more decimals.
+// YYYY[-MM[-DD[Thh[:mm[:ss[.s[s][zone]]]]]]], the zone (Z, +hh, +hh:mm)
+// only after a fraction of a second; years 1970 to 2038. Lenient: more
+// decimals, and a zone after any part of the time.
 bool IsTimestamp(std::string_view text, bool strict = true);
 
 }  // namespace zept::scorm2004

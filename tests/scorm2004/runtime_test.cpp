@@ -114,15 +114,17 @@ const SetCase kSetCases[] = {
     {"cmi", "x", 401, 401},
     {"cmi.core.lesson_status", "passed", 401, 401},
     {"cmi.objectives.x.id", "a", 401, 401},
-    {"cmi.objectives.01.id", "a", 401, 401},
+    {"cmi.objectives.01.id", "a", 351, 351},
     {"adl.nav.request_valid.choice", "a", 401, 401},
     // Strings, statuses, times.
     {"cmi.location", "p3", 0, 0},
     {"cmi.location", Repeat("x", 1000), 0, 0},
-    {"cmi.location", Repeat("\xC3\xA9", 1001), 0, 351},
+    // Past the SPM is kept (the conformance tests store more); past what
+    // this runtime keeps is refused.
+    {"cmi.location", Repeat("\xC3\xA9", 1001), 0, 0},
     {"cmi.location", Repeat("x", 64001), 351, 351},
     {"cmi.suspend_data", Repeat("x", 64000), 0, 0},
-    {"cmi.suspend_data", Repeat("x", 64001), 0, 351},
+    {"cmi.suspend_data", Repeat("x", 64001), 0, 0},
     {"cmi.completion_status", "completed", 0, 0},
     {"cmi.completion_status", "passed", 406, 406},
     {"cmi.completion_status", "", 406, 406},
@@ -153,11 +155,13 @@ const SetCase kSetCases[] = {
     {"cmi.learner_preference.language", "fr-CA", 0, 0},
     {"cmi.learner_preference.language", "", 0, 0},
     {"cmi.learner_preference.language", "fr_CA", 406, 406},
+    {"cmi.learner_preference.language", "sp", 406, 406},  // not a language
     // Comments.
     {"cmi.comments_from_learner.0.comment", "{lang=en}Nice", 0, 0},
     {"cmi.comments_from_learner.0.comment", "{lang=}Nice", 0, 406},
     {"cmi.comments_from_learner.0.location", "p2", 0, 0},
     {"cmi.comments_from_learner.0.timestamp", "2024-05-01T10:00:00", 0, 0},
+    {"cmi.comments_from_learner.0.timestamp", "2024-05-01T10:00:00Z", 0, 406},
     {"cmi.comments_from_learner.0.timestamp", "yesterday", 406, 406},
     {"cmi.comments_from_learner.2.comment", "x", 351, 351},
     // Objectives: obj-a and obj-b come from the manifest.
@@ -177,6 +181,7 @@ const SetCase kSetCases[] = {
     // Interactions: the id first, the type before any response.
     {"cmi.interactions.0.type", "choice", 408, 408},
     {"cmi.interactions.0.id", "q 1", 0, 406},
+    {"cmi.interactions.0.id", "urn:", 0, 406},
     {"cmi.interactions.0.id", "", 406, 406},
     {"cmi.interactions.0.id", "q1", 0, 0},
     {"cmi.interactions.0.learner_response", "a", 408, 408},
@@ -190,7 +195,7 @@ const SetCase kSetCases[] = {
     {"cmi.interactions.0.correct_responses.3.pattern", "c", 351, 351},
     {"cmi.interactions.0.objectives.0.id", "obj-a", 0, 0},
     {"cmi.interactions.0.objectives.1.id", "obj-a", 351, 351},
-    {"cmi.interactions.0.timestamp", "2024-05-01T10:00:00Z", 0, 0},
+    {"cmi.interactions.0.timestamp", "2024-05-01T10:00:00.5Z", 0, 0},
     {"cmi.interactions.0.weighting", "2", 0, 0},
     {"cmi.interactions.0.weighting", "heavy", 406, 406},
     {"cmi.interactions.0.result", "incorrect", 0, 0},
@@ -204,6 +209,7 @@ const SetCase kSetCases[] = {
     {"cmi.interactions.1.type", "true-false", 0, 0},
     {"cmi.interactions.1.correct_responses.0.pattern", "true", 0, 0},
     {"cmi.interactions.1.correct_responses.1.pattern", "false", 351, 351},
+    {"cmi.interactions.1.correct_responses.1.pattern", "maybe", 351, 351},
     {"cmi.interactions.3.id", "q4", 351, 351},
     // Navigation requests.
     {"adl.nav.request", "continue", 0, 0},
@@ -305,6 +311,7 @@ TEST(Runtime2004Test, ResponseFormats) {
       {"choice", "a[,]a", false, false},
       {"choice", "a[,]", false, false},
       {"choice", "a b", false, false},
+      {"choice", "{a}", false, false},
       {"fill-in", "Paris", true, true},
       {"fill-in", "{lang=fr}Paris[,]{lang=en}Paris", true, true},
       // A learner's text may look like the delimiters; a pattern's may not.
@@ -312,12 +319,14 @@ TEST(Runtime2004Test, ResponseFormats) {
       {"fill-in", "{order_matters=true}{case_matters=false}a", true, true},
       {"fill-in", "{case_matters=yes}a", true, false},
       {"fill-in", "{lang=12}a", false, false},
-      {"fill-in", Repeat("x", 251), false, false},
-      {"fill-in", Repeat("a[,]", 10) + "a", false, false},
+      {"fill-in", "{lang=frl}z", false, false},  // no such language
+      // Past the SPM (250 characters, 10 items) is no fault.
+      {"fill-in", Repeat("x", 251), true, true},
+      {"fill-in", Repeat("a[,]", 10) + "a", true, true},
       {"long-fill-in", "{lang=en}" + Repeat("x", 4000), true, true},
       {"long-fill-in", "{case_matters=true}Some text", true, true},
       {"long-fill-in", "{case_matters=true}{lang=x}Some text", true, false},
-      {"long-fill-in", Repeat("x", 4001), false, false},
+      {"long-fill-in", "{lang=eng}{case_matters=true}Text", true, true},
       {"likert", "strongly_agree", true, true},
       {"likert", "", false, false},
       {"likert", "a[,]b", false, false},
@@ -326,10 +335,12 @@ TEST(Runtime2004Test, ResponseFormats) {
       {"matching", "1.a", false, false},
       {"performance", "step1[.]10[,]step2[.]on", true, true},
       {"performance", "[.]answer[,]s2[.]", true, true},
-      {"performance", "{order_matters=false}s1[.]1.5[:]2", true, true},
-      {"performance", "{order_matters=no}s1[.]1", true, false},
+      {"performance", "{order_matters=false}s1[.]1.5[:]2", false, true},
+      {"performance", "{order_matters=no}s1[.]1", false, false},
+      {"performance", "step1", true, true},  // one step, named
+      {"performance", "s1[.]a[,]s2", false, false},
+      {"performance", "[.]a[.]b", false, false},
       {"performance", "[.]", false, false},
-      {"performance", "step1", false, false},
       {"sequencing", "c[,]a[,]b", true, true},
       {"sequencing", "", false, false},
       {"numeric", "-2.5", true, false},
@@ -339,7 +350,7 @@ TEST(Runtime2004Test, ResponseFormats) {
       {"numeric", "5[:]1", false, false},
       {"numeric", "two", false, false},
       {"other", "anything [,] at all", true, true},
-      {"other", Repeat("x", 4001), false, false},
+      {"other", Repeat("x", 4001), true, true},
       {"sideways", "a", false, false},
   };
   for (const auto& c : kCases) {
@@ -515,33 +526,38 @@ TEST(Runtime2004Test, SharedDataPermissions) {
                                         const std::string& value) {
     written.push_back(id + "=" + value);
   };
+  // set: SetValue(element, value); otherwise GetValue(element).
   const struct {
-    std::string element, value;  // value "" for a get
-    std::string answer;
+    bool set;
+    std::string element, value, answer;
     int error;
   } kCases[] = {
-      {"adl.data._children", "", "id,store", 0},
-      {"adl.data._count", "", "3", 0},
-      {"adl.data.0.id", "", "both", 0},
-      {"adl.data.0.store", "", "v", 0},
-      {"adl.data.0.store", "w", "true", 0},
-      {"adl.data.0.store", "", "w", 0},
-      {"adl.data.1.store", "", "", 403},
-      {"adl.data.1.store", "x", "false", 404},
-      {"adl.data.2.store", "y", "true", 0},
-      {"adl.data.2.store", "", "", 405},
-      {"adl.data.0.id", "z", "false", 404},
-      {"adl.data.3.store", "z", "false", 351},
-      {"adl.data.3.id", "", "", 301},
+      {false, "adl.data._children", "", "id,store", 0},
+      {false, "adl.data._count", "", "3", 0},
+      {false, "adl.data.0.id", "", "both", 0},
+      {false, "adl.data.0.store", "", "v", 0},
+      {true, "adl.data.0.store", "w", "true", 0},
+      {false, "adl.data.0.store", "", "w", 0},
+      {false, "adl.data.1.store", "", "", 403},
+      {true, "adl.data.1.store", "x", "false", 404},
+      {true, "adl.data.2.store", "y", "true", 0},
+      {false, "adl.data.2.store", "", "", 405},
+      {true, "adl.data.0.id", "z", "false", 404},
+      {true, "adl.data.3.store", "z", "false", 351},
+      {false, "adl.data.3.id", "", "", 301},
+      {true, "adl.data.1.store", "", "false", 404},
+      {true, "adl.data.0.store", "", "true", 0},  // empty: no value again
+      {false, "adl.data.0.store", "", "", 403},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.element + " " + c.value);
-    EXPECT_EQ(c.value.empty() ? session.api.GetValue(c.element)
-                              : session.api.SetValue(c.element, c.value),
+    EXPECT_EQ(c.set ? session.api.SetValue(c.element, c.value)
+                    : session.api.GetValue(c.element),
               c.answer);
     EXPECT_EQ(session.error(), c.error);
   }
-  EXPECT_EQ(written, (std::vector<std::string>{"both=w", "writeonly=y"}));
+  EXPECT_EQ(written,
+            (std::vector<std::string>{"both=w", "writeonly=y", "both="}));
   EXPECT_EQ(session.api.sharedData()[2].value, "y");
   EXPECT_FALSE(session.api.toStore().contains("adl.data.0.store"));
 }
@@ -555,6 +571,7 @@ TEST(Runtime2004Test, LeniencyAndBudget) {
   lenient.api.SetValue("cmi.session_time", "PT1.125S");
   lenient.api.SetValue("cmi.session_time", "PT1.1255S");
   EXPECT_EQ(lines.size(), 1u);  // told once per element
+  EXPECT_EQ(lenient.api.SetValue("cmi.location", Repeat("x", 1001)), "true");
   EXPECT_EQ(lenient.api.SetValue("cmi.suspend_data", Repeat("x", 5000)),
             "false");
   EXPECT_EQ(lenient.error(), 351);
@@ -562,6 +579,8 @@ TEST(Runtime2004Test, LeniencyAndBudget) {
   EXPECT_NE(summary.find("Error 351 (General Set Failure), 1 time"),
             std::string::npos);
   EXPECT_NE(summary.find("cmi.session_time"), std::string::npos);
+  EXPECT_NE(summary.find("Past what every LMS keeps:\n  cmi.location"),
+            std::string::npos);
 }
 
 }  // namespace
