@@ -26,6 +26,7 @@ constexpr std::string_view kNoRequest = "_none_";
 constexpr std::size_t kElementCharge = 48;
 constexpr std::size_t kNamesPerCode = 20;
 constexpr std::size_t kLongestName = 120;
+constexpr std::size_t kLongestDiagnostic = 255;
 
 enum Function : std::size_t {
   kInitialize,
@@ -350,6 +351,26 @@ void Runtime::succeed() {
 
 void Runtime::fail(int code, std::string_view element, std::string diagnostic) {
   impl_->error = code;
+  // GetDiagnostic answers at most 255 characters; a name from the page can
+  // make a longer one.
+  if (diagnostic.size() > kLongestDiagnostic) {
+    diagnostic.resize(kLongestDiagnostic - 3);
+    // Not in the middle of a character: a last one cut short goes.
+    std::size_t start = diagnostic.size();
+    while (start > 0 &&
+           (static_cast<unsigned char>(diagnostic[start - 1]) & 0xC0) == 0x80)
+      --start;
+    if (start > 0) {
+      const auto lead = static_cast<unsigned char>(diagnostic[start - 1]);
+      const std::size_t length = lead >= 0xF0   ? 4
+                                 : lead >= 0xE0 ? 3
+                                 : lead >= 0xC0 ? 2
+                                                : 1;
+      if (diagnostic.size() - (start - 1) < length)
+        diagnostic.resize(start - 1);
+    }
+    diagnostic += "...";
+  }
   impl_->diagnostic = std::move(diagnostic);
   Impl::Errors& errors = impl_->errors[code];
   ++errors.times;

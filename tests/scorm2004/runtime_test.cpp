@@ -84,6 +84,9 @@ TEST(Runtime2004Test, StateMachine) {
     EXPECT_EQ(api.GetLastError(), std::to_string(c.error));
   }
   Runtime api(Context(), {});
+  // A diagnostic stays within 255 and cuts no character in two.
+  api.refuse(391, "Commit", "x" + Repeat("\xC3\xA9", 200));
+  EXPECT_EQ(api.GetDiagnostic(""), "x" + Repeat("\xC3\xA9", 125) + "...");
   EXPECT_EQ(api.GetErrorString("999"), "");
   EXPECT_EQ(api.GetErrorString("abc"), "");
   EXPECT_EQ(api.GetErrorString("408"), "Data Model Dependency Not Established");
