@@ -404,7 +404,7 @@ std::string Runtime::Initialize(const std::string& parameter) try {
   impl.values.try_emplace("cmi.entry", "ab-initio");
   impl.values.try_emplace("cmi.total_time", "PT0H0M0S");
   // The manifest's objectives are there from the start, after any the
-  // attempt already has.
+  // attempt already has, with what the sequencer read for them.
   impl.rebuildCounts();
   std::set<std::string, std::less<>> known;
   const int objectives = impl.count("cmi.objectives");
@@ -412,10 +412,33 @@ std::string Runtime::Initialize(const std::string& parameter) try {
     known.insert(std::string(
         Get(impl.values, "cmi.objectives." + std::to_string(i) + ".id")));
   int next = objectives;
-  for (const std::string& id : impl.context.objectiveIds)
+  const auto add = [&](const std::string& id) {
     if (!id.empty() && known.insert(id).second)
       impl.values.insert_or_assign(
           "cmi.objectives." + std::to_string(next++) + ".id", id);
+  };
+  for (const std::string& id : impl.context.objectiveIds) add(id);
+  for (const ObjectiveAtLaunch& objective : impl.context.objectiveValues) {
+    add(objective.id);
+    int index = 0;
+    while (index < next &&
+           Get(impl.values, "cmi.objectives." + std::to_string(index) +
+                                ".id") != objective.id)
+      ++index;
+    if (index == next) continue;  // no id
+    const std::string prefix = "cmi.objectives." + std::to_string(index) + ".";
+    const std::pair<std::string_view, const std::string*> kFields[] = {
+        {"success_status", &objective.successStatus},
+        {"completion_status", &objective.completionStatus},
+        {"score.scaled", &objective.scaledScore},
+        {"score.raw", &objective.rawScore},
+        {"score.min", &objective.minScore},
+        {"score.max", &objective.maxScore},
+        {"progress_measure", &objective.progressMeasure}};
+    for (const auto& [field, value] : kFields)
+      if (!value->empty())
+        impl.values.insert_or_assign(prefix + std::string(field), *value);
+  }
   impl.values.insert_or_assign(std::string(kSessionKey), "open");
   impl.rebuildCounts();
   state_ = State::kRunning;

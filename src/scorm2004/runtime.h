@@ -32,6 +32,17 @@ struct SharedDataTarget {
   std::optional<std::string> value;  // nullopt: never written
 };
 
+// What the sequencer read for an objective of the SCO before the launch (a
+// shared global objective it maps, say); "" where it knows nothing.
+struct ObjectiveAtLaunch {
+  std::string id;
+  std::string successStatus;  // passed, failed
+  std::string completionStatus;
+  std::string scaledScore;
+  std::string rawScore, minScore, maxScore;
+  std::string progressMeasure;
+};
+
 // What the runtime provides rather than the SCO: from the learner and from
 // the item in the manifest. "" is "not given" (GetValue answers 403).
 struct LaunchContext2004 {
@@ -48,6 +59,9 @@ struct LaunchContext2004 {
   // The objective ids of the item, in the manifest's order: cmi.objectives
   // holds them from the start.
   std::vector<std::string> objectiveIds;
+  // Their values as the sequencer read them: at launch they replace what
+  // the attempt stored (an objective not in objectiveIds is added).
+  std::vector<ObjectiveAtLaunch> objectiveValues;
   std::vector<CommentFromLms> commentsFromLms;
   std::vector<SharedDataTarget> sharedData;
   // Whether this launch begins a new attempt on the SCO (its values start

@@ -445,6 +445,15 @@ TEST(Runtime2004Test, SessionsOfAnAttempt) {
   EXPECT_EQ(third.api.GetValue("cmi.learner_preference.language"), "de");
   EXPECT_EQ(third.api.GetValue("cmi.objectives._count"), "2");
 
+  // What the sequencer read for the objectives is there at launch.
+  LaunchContext2004 read = Context();
+  read.objectiveValues = {{.id = "obj-b", .successStatus = "passed"},
+                          {.id = "obj-c", .scaledScore = "0.5"}};
+  Session fourth({}, third.finish(), read);
+  EXPECT_EQ(fourth.api.GetValue("cmi.objectives.1.success_status"), "passed");
+  EXPECT_EQ(fourth.api.GetValue("cmi.objectives.2.id"), "obj-c");
+  EXPECT_EQ(fourth.api.GetValue("cmi.objectives.2.score.scaled"), "0.5");
+
   // suspendAll suspends too; logout and time-out end all.
   const struct {
     std::string exit, request, entry, navigation;
