@@ -44,10 +44,29 @@ std::optional<int> TakeField(std::string_view& text, std::size_t count, int low,
 constexpr std::int64_t kSecond = 100;
 constexpr std::int64_t kDay = 24 * 3600 * kSecond;
 
+// H[HHH]:MM:SS[.S...], the SCORM 1.2 form some content still writes.
+std::optional<std::int64_t> ParseClock(std::string_view text) {
+  const auto hours = TakeNumber(text, 4);
+  if (!hours || !Take(text, ':')) return std::nullopt;
+  const auto minutes = TakeField(text, 2, 0, 59);
+  if (!minutes || !Take(text, ':')) return std::nullopt;
+  const auto seconds = TakeField(text, 2, 0, 59);
+  if (!seconds) return std::nullopt;
+  std::int64_t fraction = 0;
+  if (Take(text, '.')) {
+    if (text.empty()) return std::nullopt;
+    for (std::size_t i = 0; i < text.size(); ++i)
+      if (!IsDigit(text[i])) return std::nullopt;
+    fraction = (text[0] - '0') * 10 + (text.size() > 1 ? text[1] - '0' : 0);
+  }
+  return ((*hours * 60 + *minutes) * 60 + *seconds) * kSecond + fraction;
+}
+
 }  // namespace
 
 std::optional<std::int64_t> ParseTimeInterval(std::string_view text,
                                               bool strict) {
+  if (!strict && !text.empty() && text.front() != 'P') return ParseClock(text);
   if (!Take(text, 'P') || text.empty()) return std::nullopt;
   std::int64_t total = 0;
   bool any = false;

@@ -11,7 +11,8 @@ namespace zept::scorm2004 {
 
 // P[nY][nM][nD][T[nH][nM][n[.n]S]] in hundredths of a second; nullopt when
 // it is none. Strict: at most two decimals on the seconds, as the type
-// allows; lenient: more are cut. A year counts 365 days, a month 30.
+// allows; lenient: more are cut, and the SCORM 1.2 HHHH:MM:SS.SS some
+// content still writes is read too. A year counts 365 days, a month 30.
 std::optional<std::int64_t> ParseTimeInterval(std::string_view text,
                                               bool strict = true);
 // PT#H#M#[.##]S, hours unbounded: "PT0H0M0S", "PT1H2M3.5S".

@@ -139,7 +139,8 @@ const SetCase kSetCases[] = {
     {"cmi.exit", "quit", 406, 406},
     {"cmi.session_time", "PT1M30S", 0, 0},
     {"cmi.session_time", "PT1.125S", 0, 406},
-    {"cmi.session_time", "00:01:30", 406, 406},
+    {"cmi.session_time", "00:01:30", 0, 406},
+    {"cmi.session_time", "01:30", 406, 406},
     // Reals and their ranges.
     {"cmi.score.scaled", "0.5", 0, 0},
     {"cmi.score.scaled", "-1", 0, 0},

@@ -32,7 +32,9 @@ TEST(TimeIntervalTest, Parse) {
       {"PT1.5M", std::nullopt, std::nullopt},  // only seconds have decimals
       {"PT-1S", std::nullopt, std::nullopt},
       {"pt1s", std::nullopt, std::nullopt},
-      {"00:01:30", std::nullopt, std::nullopt},
+      {"00:01:30", std::nullopt, 90 * 100},  // the SCORM 1.2 form
+      {"0001:00:00.5", std::nullopt, kHour + 50},
+      {"00:60:00", std::nullopt, std::nullopt},
       {"", std::nullopt, std::nullopt},
       {"PT9999999999999S", std::nullopt, std::nullopt},
   };
