@@ -70,15 +70,11 @@ struct LaunchContext2004 {
   std::optional<bool> newAttempt;
 };
 
-struct RuntimeOptions {
-  // The standard's limits and formats instead of the lenient ones, and the
-  // record behind conformanceSummary().
-  bool strict = false;
-  // What the values of one SCO may take, in bytes of names and values (with
-  // a small charge per element): past it a set is refused (351) so a SCO
-  // cannot grow the store without bound. Far above what content needs.
-  std::size_t maxValueBytes = std::size_t{16} << 20;
-};
+// The SCORM 1.2 runtime's options, so the player sets either the same way:
+// strict (the standard's formats, and the record behind
+// conformanceSummary()) and the budget of a SCO's values (past it a set is
+// refused with 351).
+using RuntimeOptions = scorm::RuntimeOptions;
 
 class Runtime {
  public:
