@@ -11,6 +11,23 @@ namespace zept::scorm {
 
 namespace {
 
+bool Done(const std::string& status) {
+  return status == "completed" || status == "passed";
+}
+
+void Field(std::string& out, const char* name, const std::string& value) {
+  if (out.back() != '{') out += ',';
+  out += JsonString(name);
+  out += ':';
+  out += JsonString(value);
+}
+
+void Flag(std::string& out, const char* name, bool value) {
+  if (out.back() != '{') out += ',';
+  out += JsonString(name);
+  out += value ? ":true" : ":false";
+}
+
 // The page's frames load package files by this prefix.
 constexpr char kPackageUrl[] = "zept://z/pkg/";
 
@@ -19,6 +36,8 @@ bool IsUnreserved(unsigned char c) {
          (c >= '0' && c <= '9') || c == '-' || c == '_' || c == '.' ||
          c == '~' || c == '/' || c == '%';
 }
+
+}  // namespace
 
 // The package path escaped for a URL (the manifest reader has escaped "%",
 // "?" and "#" in it already); what follows it (query, fragment) is the
@@ -41,23 +60,6 @@ std::string LaunchUrl(const std::string& launch) {
   return url;
 }
 
-bool Done(const std::string& status) {
-  return status == "completed" || status == "passed";
-}
-
-void Field(std::string& out, const char* name, const std::string& value) {
-  if (out.back() != '{') out += ',';
-  out += JsonString(name);
-  out += ':';
-  out += JsonString(value);
-}
-
-void Flag(std::string& out, const char* name, bool value) {
-  if (out.back() != '{') out += ',';
-  out += JsonString(name);
-  out += value ? ":true" : ":false";
-}
-
 // A learner's name as given: trimmed, control characters refused.
 std::optional<std::string> CleanLogin(const std::string& name) {
   const std::size_t first = name.find_first_not_of(" \t");
@@ -69,8 +71,6 @@ std::optional<std::string> CleanLogin(const std::string& name) {
   if (login.size() > 255) return std::nullopt;
   return login;
 }
-
-}  // namespace
 
 Player::Player(const Manifest& manifest, ProgressStore& store,
                PlayerOptions options)

@@ -30,6 +30,13 @@ struct PlayerOptions {
   std::optional<xapi::LrsConfig> lrs;
 };
 
+// The URL the page loads a package file by: the launch location (a package
+// path, then its own query or fragment) under zept's package prefix.
+std::string LaunchUrl(const std::string& launch);
+// A learner's name as typed, trimmed; nullopt when it is empty, longer than
+// 255 bytes or holds control characters.
+std::optional<std::string> CleanLogin(const std::string& name);
+
 class Player {
  public:
   Player(const Manifest& manifest, ProgressStore& store, PlayerOptions options);
@@ -134,7 +141,7 @@ class Player {
   // stored (a store that failed keeps them for the next).
   std::unique_ptr<xapi::SessionStatements> statements_;
   std::vector<xapi::Statement> captured_;
-  std::string entry_;  // the cmi.core.entry of the launch
+  std::string entry_;   // the cmi.core.entry of the launch
   bool begun_ = false;  // initialized was captured
   bool ended_ = false;  // terminated was captured
   std::string resultsNote_;

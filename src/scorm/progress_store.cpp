@@ -372,6 +372,12 @@ std::map<std::string, Values> ProgressStore::loadAll(const std::string& login) {
 void ProgressStore::save(const std::string& login, const std::string& item,
                          const Values& values,
                          const std::vector<xapi::Statement>& statements) {
+  saveItems(login, {{item, values}}, statements);
+}
+
+void ProgressStore::saveItems(const std::string& login,
+                              const std::map<std::string, Values>& items,
+                              const std::vector<xapi::Statement>& statements) {
   CheckLogin(login);
   Impl& d = *impl_;
   d.write([&] {
@@ -388,33 +394,35 @@ void ProgressStore::save(const std::string& login, const std::string& item,
         add.reset();
       }
     }
-    std::vector<std::string> gone;
-    {
-      Statement s = d.query(
-          "SELECT element FROM item_values WHERE login=? AND item=?", kWrite);
-      s.bind(1, login).bind(2, item);
-      while (s.step()) {
-        std::string element = s.text(0);
-        if (!values.count(element)) gone.push_back(std::move(element));
+    for (const auto& [item, values] : items) {
+      std::vector<std::string> gone;
+      {
+        Statement s = d.query(
+            "SELECT element FROM item_values WHERE login=? AND item=?", kWrite);
+        s.bind(1, login).bind(2, item);
+        while (s.step()) {
+          std::string element = s.text(0);
+          if (!values.count(element)) gone.push_back(std::move(element));
+        }
       }
-    }
-    Statement remove = d.query(
-        "DELETE FROM item_values WHERE login=? AND item=? AND element=?",
-        kWrite);
-    for (const std::string& element : gone) {
-      remove.bind(1, login).bind(2, item).bind(3, element).step();
-      remove.reset();
-    }
-    // An unchanged value is compared, not rewritten.
-    Statement put = d.query(
-        "INSERT INTO item_values(login, item, element, value) "
-        "VALUES(?,?,?,?) ON CONFLICT(login, item, element) DO "
-        "UPDATE SET value=excluded.value "
-        "WHERE value IS NOT excluded.value",
-        kWrite);
-    for (const auto& [element, value] : values) {
-      put.bind(1, login).bind(2, item).bind(3, element).bind(4, value).step();
-      put.reset();
+      Statement remove = d.query(
+          "DELETE FROM item_values WHERE login=? AND item=? AND element=?",
+          kWrite);
+      for (const std::string& element : gone) {
+        remove.bind(1, login).bind(2, item).bind(3, element).step();
+        remove.reset();
+      }
+      // An unchanged value is compared, not rewritten.
+      Statement put = d.query(
+          "INSERT INTO item_values(login, item, element, value) "
+          "VALUES(?,?,?,?) ON CONFLICT(login, item, element) DO "
+          "UPDATE SET value=excluded.value "
+          "WHERE value IS NOT excluded.value",
+          kWrite);
+      for (const auto& [element, value] : values) {
+        put.bind(1, login).bind(2, item).bind(3, element).bind(4, value).step();
+        put.reset();
+      }
     }
   });
 }

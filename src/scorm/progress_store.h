@@ -94,6 +94,11 @@ class ProgressStore {
   void save(const std::string& login, const std::string& item,
             const Values& values,
             const std::vector<xapi::Statement>& statements = {});
+  // The same for several items of the learner at once (SCORM 2004: a SCO's
+  // values with the sequencing state they changed), in one transaction.
+  void saveItems(const std::string& login,
+                 const std::map<std::string, Values>& items,
+                 const std::vector<xapi::Statement>& statements = {});
 
   // The learner's registration in the course for the LRS (a UUID), made
   // and kept the first time it is asked for.

@@ -47,4 +47,64 @@ LaunchContext ContextFor(const std::string& login, const Item& item);
 // JSON strings are written alike everywhere (util/utf8.h).
 using ::zept::JsonString;
 
+// Pretty-printed JSON, two spaces a level, written as it goes.
+class JsonWriter {
+ public:
+  std::string take() { return std::move(out_) + "\n"; }
+
+  void open(char bracket) {
+    next();
+    out_ += bracket;
+    ++depth_;
+    first_ = true;
+  }
+  void close(char bracket) {
+    --depth_;
+    if (!first_) newline();
+    out_ += bracket;
+    first_ = false;
+  }
+  void key(std::string_view name) {
+    next();
+    out_ += JsonString(name);
+    out_ += ": ";
+    keyed_ = true;
+  }
+  void string(std::string_view text) {
+    next();
+    out_ += JsonString(text);
+  }
+  void number(std::size_t n) {
+    next();
+    out_ += std::to_string(n);
+  }
+  // A value written as given: a number, true, false, null.
+  void raw(std::string_view text) {
+    next();
+    out_ += text;
+  }
+
+ private:
+  // Before a member or an element: the comma and the indentation, unless
+  // its key was just written.
+  void next() {
+    if (keyed_) {
+      keyed_ = false;
+      return;
+    }
+    if (!first_) out_ += ',';
+    if (depth_ > 0) newline();
+    first_ = false;
+  }
+  void newline() {
+    out_ += '\n';
+    out_.append(2 * depth_, ' ');
+  }
+
+  std::string out_;
+  int depth_ = 0;
+  bool first_ = true;
+  bool keyed_ = false;
+};
+
 }  // namespace zept::scorm

@@ -1,0 +1,793 @@
+#include "scorm2004/player.h"
+
+#include <algorithm>
+#include <charconv>
+#include <chrono>
+#include <exception>
+
+#include "scorm/package.h"
+#include "scorm/results.h"
+#include "scorm2004/datamodel.h"
+#include "scorm2004/results.h"
+#include "scorm2004/sequencing_processes.h"
+#include "util/utf8.h"
+
+namespace zept::scorm2004 {
+
+namespace {
+
+constexpr std::size_t kNone = ActivityTree::kNone;
+
+struct RequestName {
+  std::string_view name;
+  NavigationRequestKind kind;
+};
+// The requests the page and the SCOs may make, by their adl.nav.request
+// names.
+constexpr RequestName kRequests[] = {
+    {"start", NavigationRequestKind::kStart},
+    {"resumeAll", NavigationRequestKind::kResumeAll},
+    {"continue", NavigationRequestKind::kContinue},
+    {"previous", NavigationRequestKind::kPrevious},
+    {"choice", NavigationRequestKind::kChoice},
+    {"jump", NavigationRequestKind::kJump},
+    {"exit", NavigationRequestKind::kExit},
+    {"exitAll", NavigationRequestKind::kExitAll},
+    {"suspendAll", NavigationRequestKind::kSuspendAll},
+    {"abandon", NavigationRequestKind::kAbandon},
+    {"abandonAll", NavigationRequestKind::kAbandonAll},
+};
+
+std::optional<NavigationRequest> Request(std::string_view name,
+                                         std::string target = "") {
+  for (const RequestName& row : kRequests)
+    if (row.name == name) {
+      const bool targeted = row.kind == NavigationRequestKind::kChoice ||
+                            row.kind == NavigationRequestKind::kJump;
+      if (targeted == target.empty()) return std::nullopt;
+      return NavigationRequest{row.kind, std::move(target)};
+    }
+  return std::nullopt;
+}
+
+// As a SCO writes it: "continue", "{target=ID}choice".
+std::optional<NavigationRequest> RuntimeRequest(std::string_view text) {
+  constexpr std::string_view kTarget = "{target=";
+  if (!text.starts_with(kTarget)) return Request(text);
+  const std::size_t close = text.find('}');
+  if (close == std::string_view::npos) return std::nullopt;
+  return Request(
+      text.substr(close + 1),
+      std::string(text.substr(kTarget.size(), close - kTarget.size())));
+}
+
+std::string Number(double value) {
+  char text[32];
+  const auto end = std::to_chars(text, text + sizeof text, value).ptr;
+  return std::string(text, end);
+}
+
+std::optional<double> Real(const Values& values, const std::string& name) {
+  const auto it = values.find(name);
+  if (it == values.end()) return std::nullopt;
+  double value = 0;
+  const char* end = it->second.data() + it->second.size();
+  const auto [ptr, error] = std::from_chars(it->second.data(), end, value);
+  if (error != std::errc() || ptr != end) return std::nullopt;
+  return value;
+}
+
+std::string Get(const Values& values, const std::string& name) {
+  const auto it = values.find(name);
+  return it == values.end() ? std::string() : it->second;
+}
+
+// What the SCO's values say of its objective under prefix ("cmi." for the
+// primary, "cmi.objectives.N." for the others).
+ObjectiveReport ObjectiveFrom(const Values& values, const std::string& prefix) {
+  ObjectiveReport report;
+  const std::string success = Get(values, prefix + "success_status");
+  if (success == "passed" || success == "failed")
+    report.passed = success == "passed";
+  else if (success == "unknown")
+    report.clearSuccess = true;
+  report.scaledScore = Real(values, prefix + "score.scaled");
+  report.rawScore = Real(values, prefix + "score.raw");
+  report.minScore = Real(values, prefix + "score.min");
+  report.maxScore = Real(values, prefix + "score.max");
+  report.progressMeasure = Real(values, prefix + "progress_measure");
+  const std::string completion = Get(values, prefix + "completion_status");
+  if (completion == "completed" || completion == "incomplete" ||
+      completion == "not attempted")
+    report.completed = completion == "completed";
+  return report;
+}
+
+// The attempt's results as the runtime holds them, told to the sequencer.
+// A SCO left suspended keeps its attempt: its leaf is suspended so that
+// the sequencer resumes rather than ends it.
+void Report(const ActivityTree& tree, SequencingState& state,
+            std::size_t activity, const Values& values) {
+  if (activity == kNone) return;
+  AttemptReport report;
+  const ObjectiveReport own = ObjectiveFrom(values, "cmi.");
+  report.completed = own.completed;
+  report.clearCompletion = Get(values, "cmi.completion_status") == "unknown";
+  report.progressMeasure = own.progressMeasure;
+  report.primary = own;
+  report.primary.completed.reset();
+  report.primary.progressMeasure.reset();
+  for (int n = 0;; ++n) {
+    const std::string prefix = "cmi.objectives." + std::to_string(n) + ".";
+    const auto id = values.find(prefix + "id");
+    if (id == values.end()) break;
+    ObjectiveReport objective = ObjectiveFrom(values, prefix);
+    objective.id = id->second;
+    report.objectives.push_back(std::move(objective));
+  }
+  ReportAttempt(tree, state, activity, report);
+  state.activities[activity].isSuspended =
+      tree.isLeaf(activity) && Get(values, "cmi.entry") == "resume";
+}
+
+std::string Answer(bool ok, const std::string& message,
+                   const std::string& exception = "") {
+  std::string out = ok ? "{\"ok\":true" : "{\"ok\":false";
+  if (!exception.empty()) out += ",\"exception\":" + JsonString(exception);
+  return out + ",\"message\":" + JsonString(message) + "}";
+}
+
+// The learner's words for a refused request.
+std::string Why(const SequencingOutcome& outcome) {
+  return outcome.exceptionText.empty()
+             ? "This is not possible now (" + outcome.exception + ")."
+             : outcome.exceptionText;
+}
+
+// What a call answers where no session of its API is running: nothing
+// delivered, or an API of an earlier launch.
+std::string AnswerOutsideSession(const std::string& function,
+                                 const std::vector<std::string>& arguments,
+                                 const std::string& why) {
+  const std::string code = arguments.empty() ? "" : arguments[0];
+  if (function == "GetLastError") return "101";
+  if (function == "GetValue") return "";
+  if (function == "GetErrorString" || function == "GetDiagnostic") {
+    if (function == "GetDiagnostic" && (code.empty() || code == "101"))
+      return why;
+    if (code.empty() || code.size() > 3 ||
+        code.find_first_not_of("0123456789") != std::string::npos)
+      return "";
+    return std::string(ErrorString(std::stoi(code)));
+  }
+  return "false";
+}
+
+// The values GetValue gives at the launch, for calls the page can only
+// post: every readable element with a value, by name.
+std::string LaunchValues(const Runtime& runtime) {
+  std::vector<std::string> names;
+  for (const ElementRule& rule : DataModelRules()) {
+    const std::string_view pattern = rule.pattern;
+    if (pattern.find(".n") == std::string_view::npos &&
+        pattern.starts_with("cmi."))
+      names.emplace_back(pattern);
+  }
+  const Values stored = runtime.toStore();
+  for (const auto& [name, value] : stored)
+    if (name.starts_with("cmi.")) names.push_back(name);
+  std::sort(names.begin(), names.end(), scorm::ElementBefore);
+  names.erase(std::unique(names.begin(), names.end()), names.end());
+  std::string out = "{";
+  for (const std::string& name : names) {
+    const ParsedElement parsed = ParseElement(name);
+    if (parsed.fault != ParsedElement::Fault::kNone || parsed.keyword ||
+        parsed.rule->access == Access::kWriteOnly)
+      continue;
+    const std::string value = runtime.peek(name);
+    if (value.empty() && !stored.contains(name)) continue;
+    if (out.size() > 1) out += ',';
+    out += JsonString(name) + ":" + JsonString(value);
+  }
+  return out + "}";
+}
+
+}  // namespace
+
+Player::Player(const Package2004& package, scorm::ProgressStore& store,
+               PlayerOptions options)
+    : package_(package),
+      store_(store),
+      options_(std::move(options)),
+      tree_(package.root),
+      random_(options_.random ? options_.random
+                              : SeededRandom(static_cast<std::uint64_t>(
+                                    std::chrono::steady_clock::now()
+                                        .time_since_epoch()
+                                        .count()))),
+      state_(InitialState(tree_, random_)) {}
+
+Player::~Player() = default;
+
+std::string Player::handle(const std::vector<std::string>& message) {
+  if (message.empty()) return "";
+  const std::string& kind = message[0];
+  try {
+    if (kind == "api" || kind == "api-too-large") return api(message);
+    if (kind == "start") return start();
+    if (kind == "login" && message.size() >= 2) return login(message[1]);
+    if (kind == "menu") return menu();
+    if (kind == "nav" && message.size() >= 2) {
+      const std::optional<NavigationRequest> request =
+          Request(message[1], message.size() >= 3 ? message[2] : "");
+      if (!request) return Answer(false, "This navigation request is unknown.");
+      return navigate(*request);
+    }
+    if (kind == "next") {
+      std::string answer =
+          next_.empty() ? "{\"ok\":true,\"menu\":true}" : std::move(next_);
+      next_.clear();
+      return answer;
+    }
+    if (kind == "left") {
+      if (!runtime_ ||
+          (message.size() >= 2 && message[1] != std::to_string(launches_)))
+        return "";
+      next_.clear();
+      return proceed(std::nullopt);
+    }
+  } catch (const std::exception& e) {
+    if (onProblem) onProblem(e.what());
+    return Answer(false, e.what());
+  }
+  return "";
+}
+
+std::string Player::api(const std::vector<std::string>& message) {
+  const std::string function = message.size() >= 3 ? message[2] : "";
+  const std::vector<std::string> arguments(
+      message.begin() + std::min<std::size_t>(3, message.size()),
+      message.end());
+  const bool current = runtime_ && message.size() >= 3 &&
+                       message[1] == std::to_string(launches_);
+  if (!current) {
+    const bool earlier = message.size() >= 3 && !message[1].empty() &&
+                         message[1] != std::to_string(launches_);
+    if (earlier && onNote && refusedLaunch_ != message[1]) {
+      refusedLaunch_ = message[1];
+      onNote("A call of " + function.substr(0, 40) +
+             " through the API of an earlier launch was refused: it does not "
+             "reach the activity playing now");
+    }
+    return AnswerOutsideSession(
+        function, arguments,
+        earlier ? "this API belongs to a launch that has ended"
+                : "no activity of the course is playing");
+  }
+  if (message[0] == "api-too-large") {
+    runtime_->refuse(function == "SetValue" ? 351 : 201, function,
+                     "the call was too large for zept to take");
+    return "false";
+  }
+  const std::string value = runtime_->call(function, arguments);
+  if (value != "true") return value;
+  // What Commit asks for reaches the disk before the SCO is told it did.
+  if (function == "Commit" && !storeOpen()) {
+    runtime_->refuse(391, function,
+                     "Commit could not store the values: " + lastProblem_);
+    return "false";
+  }
+  // Terminate: the attempt is reported and the SCO's navigation request
+  // followed, stored with its values; the page asks ["next"] for the rest.
+  if (function == "Terminate") {
+    next_ = proceed(std::nullopt);
+    if (runtime_ && runtime_->unstored()) {
+      runtime_->refuse(111, function,
+                       "Terminate could not store the values: " + lastProblem_);
+      return "false";
+    }
+  }
+  return value;
+}
+
+std::string Player::start() {
+  std::string out = "{\"title\":" + JsonString(package_.title);
+  out += ",\"learners\":[";
+  bool first = true;
+  for (const std::string& login : store_.learners()) {
+    if (!first) out += ',';
+    first = false;
+    out += JsonString(login);
+  }
+  out += "],\"learner\":" + JsonString(options_.learner);
+  out += ",\"item\":" + JsonString(options_.item);
+  options_.item.clear();
+  out += ",\"problems\":[";
+  first = true;
+  for (const std::string& line : package_.problems) {
+    if (!first) out += ',';
+    first = false;
+    out += JsonString(line);
+  }
+  return out + "]}";
+}
+
+std::string Player::login(const std::string& name) {
+  const std::optional<std::string> clean = scorm::CleanLogin(name);
+  if (!clean)
+    return Answer(false,
+                  "Type the learner's name (at most 255 characters, on one "
+                  "line).");
+  if (*clean != learner_) {
+    leave();
+    if (unstored())
+      return Answer(false, learner_ + "'s progress could not be saved (" +
+                               lastProblem_ +
+                               "). It is kept; try again once it can be "
+                               "saved.");
+    std::string why;
+    if (onTakeLearner && !onTakeLearner(*clean, why)) return Answer(false, why);
+    store_.addLearner(*clean);
+    learner_ = *clean;
+    loadLearner();
+  }
+  return "{\"ok\":true,\"learner\":" + JsonString(learner_) + "}";
+}
+
+void Player::loadLearner() {
+  runtime_.reset();
+  playing_.clear();
+  playingIndex_ = kNone;
+  next_.clear();
+  std::map<std::string, Values> all = store_.loadAll(learner_);
+  const std::string text = Get(all[kStateItem], kStateElement);
+  std::optional<SequencingState> state;
+  if (!text.empty()) {
+    state = ParseState(tree_, text);
+    if (!state && onNote)
+      onNote("The sequencing state of " + learner_ +
+             " does not read; the course starts afresh");
+  }
+  state_ = state ? std::move(*state) : InitialState(tree_, random_);
+  deliveries_.clear();
+  const Values& deliveries = all[kDeliveriesItem];
+  for (std::size_t n = 0;; ++n) {
+    const auto it = deliveries.find(std::to_string(n));
+    if (it == deliveries.end()) break;
+    deliveries_.push_back(it->second);
+  }
+  shared_ = all[kSharedDataItem];
+  // The last process ended while an activity was delivered (killed, or
+  // the power went): its session is closed as cut off and the course
+  // suspended, so the learner resumes where the store says they were.
+  const std::size_t current = state_.currentActivity;
+  if (current != kNone && tree_.isLeaf(current) &&
+      state_.activities[current].isActive) {
+    const std::string& id = tree_.at(current).identifier;
+    runtime_ = std::make_unique<Runtime>(contextFor(current, state_, false),
+                                         all[id], RuntimeOptions{});
+    playing_ = id;
+    playingIndex_ = current;
+    proceed(NavigationRequest{NavigationRequestKind::kSuspendAll, ""});
+  }
+}
+
+LaunchContext2004 Player::contextFor(std::size_t index,
+                                     const SequencingState& state,
+                                     std::optional<bool> newAttempt) const {
+  const Activity& activity = tree_.at(index);
+  LaunchContext2004 context;
+  context.learnerId = context.learnerName = learner_;
+  context.launchData = activity.dataFromLms;
+  if (activity.completionThreshold.completedByMeasure)
+    context.completionThreshold =
+        Number(activity.completionThreshold.minProgressMeasure);
+  const std::vector<Objective>& objectives = activity.sequencing.objectives;
+  if (!objectives.empty() && objectives[0].satisfiedByMeasure)
+    context.scaledPassingScore = Number(objectives[0].minNormalizedMeasure);
+  context.maxTimeAllowed = activity.attemptAbsoluteDurationLimit;
+  context.timeLimitAction = activity.timeLimitAction;
+  // What the objectives hold now, read through their maps (a shared
+  // global objective another activity satisfied, say).
+  SequencingState copy = state;
+  RandomSource none = SeededRandom(0);
+  processes::Context c{tree_, copy, none};
+  for (std::size_t o = 0; o < objectives.size(); ++o) {
+    if (objectives[o].id.empty()) continue;
+    context.objectiveIds.push_back(objectives[o].id);
+    const ObjectiveState known = processes::EffectiveObjective(c, index, o);
+    ObjectiveAtLaunch values;
+    values.id = objectives[o].id;
+    if (known.progressStatus)
+      values.successStatus = known.satisfiedStatus ? "passed" : "failed";
+    if (known.measureStatus)
+      values.scaledScore = Number(known.normalizedMeasure);
+    if (known.rawScore) values.rawScore = Number(*known.rawScore);
+    if (known.minScore) values.minScore = Number(*known.minScore);
+    if (known.maxScore) values.maxScore = Number(*known.maxScore);
+    if (known.completionStatus)
+      values.completionStatus =
+          *known.completionStatus ? "completed" : "incomplete";
+    if (known.progressMeasure)
+      values.progressMeasure = Number(*known.progressMeasure);
+    context.objectiveValues.push_back(std::move(values));
+  }
+  for (const SharedDataMap& map : activity.sharedData) {
+    SharedDataTarget target;
+    target.id = map.targetId;
+    target.read = map.readSharedData;
+    target.write = map.writeSharedData;
+    if (const auto it = shared_.find(map.targetId); it != shared_.end())
+      target.value = it->second;
+    context.sharedData.push_back(std::move(target));
+  }
+  context.newAttempt = newAttempt;
+  return context;
+}
+
+std::string Player::navigate(const NavigationRequest& request) {
+  if (learner_.empty()) return Answer(false, "Choose a learner first.");
+  next_.clear();
+  return proceed(request);
+}
+
+std::string Player::proceed(const std::optional<NavigationRequest>& asked) {
+  SequencingState next = state_;
+  std::map<std::string, Values> items;
+  std::optional<NavigationRequest> request = asked;
+  Values shared = shared_;
+  if (runtime_) {
+    if (asked && runtime_->state() == Runtime::State::kRunning) {
+      // A request the sequencer refuses leaves the SCO running: it is tried
+      // on a copy first, with the session closed as leaving would close it.
+      const Runtime closed(contextFor(playingIndex_, state_, false),
+                           runtime_->toStore());
+      SequencingState trial = state_;
+      Report(tree_, trial, playingIndex_, closed.toStore());
+      RandomSource draws = random_;
+      const SequencingOutcome outcome = Sequence(tree_, trial, *request, draws);
+      if (!outcome.exception.empty() && !outcome.endSession)
+        return Answer(false, Why(outcome), outcome.exception);
+    }
+    runtime_->end();
+    const Values values = runtime_->toStore();
+    Report(tree_, next, playingIndex_, values);
+    items[playing_] = values;
+    for (const SharedDataTarget& target : runtime_->sharedData()) {
+      if (!target.write) continue;
+      if (target.value)
+        shared[target.id] = *target.value;
+      else
+        shared.erase(target.id);
+    }
+    items[kSharedDataItem] = shared;
+    if (!request) {
+      const std::string& own = runtime_->navigationRequest();
+      request = RuntimeRequest(own);
+      if (!own.empty() && !request && onNote)
+        onNote(playing_ + ": the navigation request " + own +
+               " is not one zept knows; it is passed over");
+    }
+  }
+
+  SequencingOutcome outcome;
+  std::size_t delivered = kNone;
+  bool newAttempt = true;
+  if (request) {
+    const SequencingState before = next;
+    outcome = Sequence(tree_, next, *request, random_);
+    if (outcome.delivered) {
+      delivered = tree_.find(*outcome.delivered);
+      newAttempt = next.activities[delivered].activityAttemptCount !=
+                   before.activities[delivered].activityAttemptCount;
+    }
+  }
+  std::vector<std::string> deliveries = deliveries_;
+  std::unique_ptr<Runtime> started;
+  if (delivered != kNone) {
+    const Activity& activity = tree_.at(delivered);
+    const std::string& id = activity.identifier;
+    Values stored = items.contains(id) ? items[id] : store_.load(learner_, id);
+    // The sequencer resumes only a suspended attempt.
+    if (!newAttempt) stored["cmi.entry"] = "resume";
+    if (!activity.isSco) {
+      // An asset says nothing to the runtime: being opened completes it.
+      if (newAttempt) stored.clear();
+      stored["cmi.completion_status"] = "completed";
+      AttemptReport opened;
+      opened.completed = true;
+      ReportAttempt(tree_, next, delivered, opened);
+      newAttempt = false;
+    }
+    RuntimeOptions runtimeOptions;
+    runtimeOptions.strict = options_.strict;
+    started = std::make_unique<Runtime>(contextFor(delivered, next, newAttempt),
+                                        stored, runtimeOptions);
+    // A new attempt's fresh values replace the last one's with the state
+    // that began it.
+    items[id] = started->toStore();
+    deliveries.push_back(id);
+    Values list;
+    for (std::size_t n = 0; n < deliveries.size(); ++n)
+      list[std::to_string(n)] = deliveries[n];
+    items[kDeliveriesItem] = std::move(list);
+  }
+  items[kStateItem] = {{kStateElement, SerializeState(tree_, next)}};
+  try {
+    store_.saveItems(learner_, items);
+  } catch (const std::exception& e) {
+    lastProblem_ = e.what();
+    if (onProblem) onProblem(lastProblem_);
+    return Answer(false, "What you did in this course could not be saved (" +
+                             lastProblem_ +
+                             "). It is kept; try again once it can be saved.");
+  }
+  lastProblem_.clear();
+  state_ = std::move(next);
+  deliveries_ = std::move(deliveries);
+  shared_ = std::move(shared);
+  if (runtime_) {
+    if (options_.strict && onSessionSummary)
+      onSessionSummary(tree_.at(playingIndex_).title,
+                       runtime_->conformanceSummary());
+    runtime_.reset();
+    playing_.clear();
+    playingIndex_ = kNone;
+  }
+  if (!started) {
+    if (outcome.endSession)
+      return "{\"ok\":true,\"ended\":true,\"message\":" +
+             JsonString(outcome.exception.empty() ? "" : Why(outcome)) + "}";
+    if (!outcome.exception.empty())
+      return Answer(false, Why(outcome), outcome.exception);
+    return "{\"ok\":true,\"menu\":true}";
+  }
+
+  started->markStored();
+  runtime_ = std::move(started);
+  playingIndex_ = delivered;
+  const Activity& activity = tree_.at(delivered);
+  playing_ = activity.identifier;
+  ++launches_;
+  runtime_->requestValid = [this](const std::string& text) -> std::string {
+    const std::optional<NavigationRequest> request = RuntimeRequest(text);
+    if (!request) return "unknown";
+    return NavigationRequestValid(tree_, state_, *request, random_) ? "true"
+                                                                    : "false";
+  };
+  runtime_->onLeniency = [this,
+                          title = activity.title](const std::string& line) {
+    if (onNote) onNote(title + ": " + line);
+  };
+  std::string out = "{\"ok\":true,\"id\":" + JsonString(playing_) +
+                    ",\"title\":" + JsonString(activity.title);
+  const std::optional<std::string> file = scorm::PackagePath(
+      "", activity.launch.substr(0, activity.launch.find_first_of("?#")));
+  if (activity.launch.empty() || (hasFile && file && !hasFile(*file))) {
+    const std::string missing = file ? *file : activity.launch;
+    if (onNote)
+      onNote("Activity " + playing_ + " cannot start: its launch page " +
+             (missing.empty() ? "is not named" : missing + " is missing") +
+             " in the package");
+    out += ",\"missing\":" + JsonString(missing);
+  } else {
+    out += ",\"url\":" + JsonString(scorm::LaunchUrl(activity.launch));
+  }
+  out += ",\"launch\":" + JsonString(std::to_string(launches_));
+  out += ",\"values\":" + LaunchValues(*runtime_);
+  return out + "," + controls(state_) + "}";
+}
+
+// "controls": which requests the sequencer would take now, and "hidden":
+// the ones the delivered activity asks the player not to show.
+std::string Player::controls(const SequencingState& state) {
+  std::string out = "\"controls\":{";
+  bool first = true;
+  for (const RequestName& row : kRequests) {
+    if (row.kind == NavigationRequestKind::kChoice ||
+        row.kind == NavigationRequestKind::kJump)
+      continue;
+    if (!first) out += ',';
+    first = false;
+    out += JsonString(row.name);
+    out += NavigationRequestValid(tree_, state, {row.kind, ""}, random_)
+               ? ":true"
+               : ":false";
+  }
+  out += "},\"hidden\":[";
+  if (state.currentActivity != kNone) {
+    const HiddenControls& hidden = tree_.at(state.currentActivity).hidden;
+    const std::pair<const char*, bool> kHidden[] = {
+        {"previous", hidden.previous},
+        {"continue", hidden.continue_},
+        {"exit", hidden.exit},
+        {"exitAll", hidden.exitAll},
+        {"abandon", hidden.abandon},
+        {"abandonAll", hidden.abandonAll},
+        {"suspendAll", hidden.suspendAll}};
+    first = true;
+    for (const auto& [name, on] : kHidden) {
+      if (!on) continue;
+      if (!first) out += ',';
+      first = false;
+      out += JsonString(name);
+    }
+  }
+  return out + "]";
+}
+
+std::string Player::menu() {
+  std::string out = "{\"title\":" + JsonString(package_.title) +
+                    ",\"learner\":" + JsonString(learner_) +
+                    ",\"note\":" + JsonString(resultsNote_);
+  const bool underWay = state_.currentActivity != kNone;
+  out += ",\"begin\":";
+  out += underWay                            ? "\"\""
+         : state_.suspendedActivity != kNone ? "\"resume\""
+                                             : "\"start\"";
+  out +=
+      ",\"current\":" +
+      JsonString(underWay ? tree_.at(state_.currentActivity).identifier : "");
+  out += "," + controls(state_) + ",\"items\":[";
+  SequencingState copy = state_;
+  RandomSource draws = random_;
+  processes::Context c{tree_, copy, draws};
+  bool first = true;
+  std::function<void(std::size_t, int)> walk = [&](std::size_t parent,
+                                                   int depth) {
+    for (std::size_t i : state_.activities[parent].availableChildren) {
+      const Activity& activity = tree_.at(i);
+      // Hidden ones go with what is under them: none of it can be chosen.
+      if (!activity.visible || processes::SequencingRulesCheckProcess(
+                                   c, i, tree_.sequencing(i).preConditionRules,
+                                   {RuleAction::kHiddenFromChoice}))
+        continue;
+      const ActivityState& a = state_.activities[i];
+      const ObjectiveState primary = processes::EffectiveObjective(c, i, 0);
+      const std::string completion =
+          !a.activityProgressStatus                           ? "not attempted"
+          : !processes::EffectiveAttemptProgressStatus(c, i)  ? "unknown"
+          : processes::EffectiveAttemptCompletionStatus(c, i) ? "completed"
+                                                              : "incomplete";
+      const std::string success = !primary.progressStatus   ? "unknown"
+                                  : primary.satisfiedStatus ? "passed"
+                                                            : "failed";
+      const NavigationRequest choice{NavigationRequestKind::kChoice,
+                                     activity.identifier};
+      const bool choosable =
+          !learner_.empty() &&
+          NavigationRequestValid(tree_, state_, choice, random_);
+      std::string reason;
+      if (!choosable && !learner_.empty()) {
+        // The words come from trying it on a copy.
+        const SequencingOutcome tried =
+            Sequenced(tree_, state_, choice, draws).second;
+        reason = tried.exception.empty() ? "This activity cannot be chosen now."
+                                         : Why(tried);
+      }
+      if (!first) out += ',';
+      first = false;
+      out += "{\"id\":" + JsonString(activity.identifier) +
+             ",\"title\":" + JsonString(activity.title) +
+             ",\"depth\":" + std::to_string(depth) +
+             ",\"launchable\":" + (tree_.isLeaf(i) ? "true" : "false") +
+             ",\"completion\":" + JsonString(completion) +
+             ",\"success\":" + JsonString(success) +
+             ",\"choosable\":" + (choosable ? "true" : "false") +
+             ",\"reason\":" + JsonString(reason) + "}";
+      walk(i, depth + 1);
+    }
+  };
+  walk(0, 0);
+  return out + "]}";
+}
+
+bool Player::unstored() const { return runtime_ && runtime_->unstored(); }
+
+bool Player::storeOpen() {
+  if (!runtime_ || !runtime_->unstored()) return true;
+  try {
+    std::map<std::string, Values> items{{playing_, runtime_->toStore()}};
+    Values shared = shared_;
+    for (const SharedDataTarget& target : runtime_->sharedData()) {
+      if (!target.write) continue;
+      if (target.value)
+        shared[target.id] = *target.value;
+      else
+        shared.erase(target.id);
+    }
+    if (shared != shared_) items[kSharedDataItem] = shared;
+    store_.saveItems(learner_, items);
+    shared_ = std::move(shared);
+    runtime_->markStored();
+    lastProblem_.clear();
+    return true;
+  } catch (const std::exception& e) {
+    lastProblem_ = e.what();
+    if (onProblem) onProblem(lastProblem_);
+    return false;
+  }
+}
+
+void Player::leave() {
+  if (learner_.empty()) return;
+  for (;;) {
+    if (!runtime_ && state_.currentActivity == kNone) return;
+    // Closing the course suspends it, so that the learner resumes all.
+    // Nothing that leaves can be refused: the request is not tried first.
+    if (runtime_) runtime_->end();
+    next_.clear();
+    proceed(state_.currentActivity == kNone
+                ? std::nullopt
+                : std::optional<NavigationRequest>(NavigationRequest{
+                      NavigationRequestKind::kSuspendAll, ""}));
+    if (lastProblem_.empty() || !onRetryStore || !onRetryStore(lastProblem_))
+      return;
+  }
+}
+
+namespace {
+
+// Text for the report's XML: markup escaped, past ASCII as references.
+std::string ReportText(const std::string& text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size();) {
+    const Utf8Char c = ReadUtf8(text, i, Utf8Bad::kByte);
+    i += c.length;
+    if (c.code == '<')
+      out += "&lt;";
+    else if (c.code == '>')
+      out += "&gt;";
+    else if (c.code == '&')
+      out += "&amp;";
+    else if (c.code == '"')
+      out += "&quot;";
+    else if (c.code < 0x20)
+      out += ' ';
+    else if (c.code < 0x80)
+      out += static_cast<char>(c.code);
+    else
+      out += "&#" + std::to_string(c.code) + ";";
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string Player::resultsReport() {
+  storeOpen();
+  std::string xml =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<export>\n"
+      "<p fontsize=\"16\">" +
+      ReportText(package_.title) +
+      "</p>\n<hr/>\n<p>Learner: " + ReportText(learner_) +
+      "</p>\n<br/>\n<table>\n"
+      "<tr><td width=\"200\" border=\"1\"><s>ACTIVITY</s></td>"
+      "<td border=\"1\"><s>COMPLETION</s></td>"
+      "<td border=\"1\"><s>SUCCESS</s></td>"
+      "<td width=\"60\" border=\"1\" align=\"right\"><s>SCORE</s></td>"
+      "<td width=\"90\" border=\"1\" align=\"right\"><s>TIME</s></td></tr>\n";
+  for (std::size_t i = 1; i < tree_.size(); ++i) {
+    if (!tree_.isLeaf(i)) continue;
+    const Activity& activity = tree_.at(i);
+    const Values values = store_.load(learner_, activity.identifier);
+    const auto cell = [](const std::string& text, const char* attributes) {
+      return std::string("<td ") + attributes + "><s>" + ReportText(text) +
+             "</s></td>";
+    };
+    const std::string completion = Get(values, "cmi.completion_status");
+    const std::string success = Get(values, "cmi.success_status");
+    xml += "<tr>" + cell(activity.title, "width=\"200\" border=\"1\"") +
+           cell(completion.empty() ? "not attempted" : completion,
+                "border=\"1\"") +
+           cell(success.empty() ? "unknown" : success, "border=\"1\"") +
+           cell(Get(values, "cmi.score.scaled"),
+                "width=\"60\" border=\"1\" align=\"right\"") +
+           cell(Get(values, "cmi.total_time"),
+                "width=\"90\" border=\"1\" align=\"right\"") +
+           "</tr>\n";
+  }
+  return xml + "</table>\n</export>\n";
+}
+
+}  // namespace zept::scorm2004

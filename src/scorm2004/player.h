@@ -1,0 +1,125 @@
+#pragma once
+// A SCORM 2004 package as a learner takes it: the learner, the menu of the
+// activity tree as the sequencer allows it, the navigation requests of the
+// learner and of the SCOs run through the sequencer, each delivery with a
+// fresh runtime session, and the storing of values and sequencing state
+// together. The counterpart of scorm::Player: the window's page talks to
+// either in the same messages and gets JSON back.
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "scorm/player.h"
+#include "scorm/progress_store.h"
+#include "scorm2004/definition.h"
+#include "scorm2004/runtime.h"
+#include "scorm2004/sequencing.h"
+#include "scorm2004/state.h"
+
+namespace zept::scorm2004 {
+
+struct PlayerOptions : scorm::PlayerOptions {
+  // The draws of selection and randomization; unset: seeded from the
+  // clock. Tests set it to be reproducible.
+  RandomSource random;
+};
+
+class Player {
+ public:
+  Player(const Package2004& package, scorm::ProgressStore& store,
+         PlayerOptions options = {});
+  ~Player();
+
+  // One message of the page, answered with text (JSON for the screens):
+  //   ["api", LAUNCH, FUNCTION, ARG...]
+  //                   a call of API_1484_11 the page made for launch number
+  //                   LAUNCH (one of an earlier launch never reaches the
+  //                   activity playing now); answers the call's value
+  //   ["api-too-large", LAUNCH, FUNCTION]
+  //                   a call the page refused as too large
+  //   ["start"]       what to show first (as scorm::Player)
+  //   ["login", NAME] the learner chosen (created when new)
+  //   ["menu"]        the activity tree as the learner may use it now
+  //   ["nav", REQUEST] / ["nav", "choice"|"jump", TARGET]
+  //                   a navigation request of the learner: the session
+  //                   playing ends (unless the request is refused) and what
+  //                   the sequencer delivers is answered
+  //   ["next"]        after the SCO's Terminate: what follows it (the
+  //                   delivery its adl.nav.request led to, or the menu)
+  //   ["left"] / ["left", LAUNCH]
+  //                   the SCO's page has gone: its session ends as after
+  //                   Terminate, answered as ["next"]; a LAUNCH that is not
+  //                   the current one is ignored
+  // The answers are described in player.cpp beside their makers. Others
+  // answer "". Never throws.
+  std::string handle(const std::vector<std::string>& message);
+
+  // Ends the open session and suspends the sequencing session (so the
+  // learner can resume all later), all stored at once.
+  void leave();
+  // Stores what the open session set since it was last stored; false when
+  // the store failed (onProblem told why, lastProblem() keeps it).
+  bool storeOpen();
+  bool unstored() const;
+  const std::string& lastProblem() const { return lastProblem_; }
+  Runtime* runtime() { return runtime_.get(); }
+  const std::string& learner() const { return learner_; }
+  // The identifier of the activity delivered, "" when none.
+  const std::string& playing() const { return playing_; }
+  const SequencingState& state() const { return state_; }
+
+  std::function<void(const std::string& line)> onNote;
+  std::function<void(const std::string& message)> onProblem;
+  std::function<bool(const std::string& login, std::string& message)>
+      onTakeLearner;
+  std::function<bool(const std::string& why)> onRetryStore;
+  std::function<bool(const std::string& path)> hasFile;
+  // Not called yet: SCORM 2004 sessions capture no statements so far.
+  std::function<void()> onStatements;
+  void setResultsNote(std::string note) { resultsNote_ = std::move(note); }
+  std::function<void(const std::string& itemTitle, const std::string& summary)>
+      onSessionSummary;
+
+  // Each activity's completion, success, score and time, for the report
+  // printer (the same XML as scorm::Player's).
+  std::string resultsReport();
+
+ private:
+  std::string api(const std::vector<std::string>& message);
+  std::string start();
+  std::string login(const std::string& name);
+  std::string menu();
+  std::string navigate(const NavigationRequest& request);
+  // Ends the session playing, reports its attempt, runs request (the SCO's
+  // own when nullopt), stores it all in one transaction and starts what was
+  // delivered; the answer for the page.
+  std::string proceed(const std::optional<NavigationRequest>& request);
+  std::string controls(const SequencingState& state);
+  LaunchContext2004 contextFor(std::size_t activity,
+                               const SequencingState& state,
+                               std::optional<bool> newAttempt) const;
+  void loadLearner();
+
+  const Package2004& package_;
+  scorm::ProgressStore& store_;
+  PlayerOptions options_;
+  ActivityTree tree_;
+  RandomSource random_;
+  SequencingState state_;
+  std::vector<std::string> deliveries_;
+  Values shared_;  // adl.data values by target id
+  std::string learner_;
+  std::string playing_;
+  std::size_t playingIndex_ = ActivityTree::kNone;
+  unsigned launches_ = 0;
+  std::string refusedLaunch_;
+  std::string lastProblem_;
+  std::unique_ptr<Runtime> runtime_;
+  std::string next_;  // the answer of ["next"] once a session has ended
+  std::string resultsNote_;
+};
+
+}  // namespace zept::scorm2004

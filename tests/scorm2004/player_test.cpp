@@ -1,0 +1,261 @@
+// The player of a SCORM 2004 package as the window's page drives it:
+// messages in, JSON out, and what reaches the store across restarts.
+
+#include "scorm2004/player.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "scorm2004/results.h"
+#include "util/utf8.h"
+
+namespace zept::scorm2004 {
+namespace {
+
+namespace fs = std::filesystem;
+
+Activity Leaf(const std::string& id, bool sco = true) {
+  Activity a;
+  a.identifier = a.title = id;
+  a.launch = id + ".html";
+  a.isSco = sco;
+  return a;
+}
+
+// A forced-sequential course: flow only, forward only, no choice; two SCOs
+// and an asset.
+Package2004 Course() {
+  Package2004 package;
+  package.identifier = "M";
+  package.title = "Course";
+  package.root.identifier = package.root.title = "ORG";
+  ControlMode& mode = package.root.sequencing.controlMode;
+  mode.flow = mode.forwardOnly = true;
+  mode.choice = false;
+  package.root.children = {Leaf("A"), Leaf("B"), Leaf("C", false)};
+  Objective primary;
+  primary.id = "A-goal";
+  primary.primary = primary.satisfiedByMeasure = true;
+  primary.minNormalizedMeasure = 0.6;
+  package.root.children[0].sequencing.objectives = {primary};
+  return package;
+}
+
+// The value of a top-level field of an answer, as written ("" if absent).
+std::string Field(const std::string& json, const std::string& name) {
+  const std::string key = "\"" + name + "\":";
+  const std::size_t at = json.find(key);
+  if (at == std::string::npos) return "";
+  const std::size_t start = at + key.size();
+  std::size_t end = start;
+  if (json[start] == '"') {
+    end = json.find('"', start + 1) + 1;
+  } else {
+    while (end < json.size() && json[end] != ',' && json[end] != '}') ++end;
+  }
+  return json.substr(start, end - start);
+}
+
+class Player2004Test : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/zept-player2004-XXXXXX";
+    folder_ = ::mkdtemp(pattern);
+    store_ = std::make_unique<scorm::ProgressStore>(folder_ + "/p.sqlite");
+    open();
+  }
+  void TearDown() override {
+    player_.reset();
+    store_.reset();
+    fs::remove_all(folder_);
+  }
+  // A player as a new zept process makes it, the learner chosen.
+  void open() {
+    PlayerOptions options;
+    options.random = SeededRandom(7);
+    player_ = std::make_unique<Player>(package_, *store_, options);
+    ASSERT_EQ(send({"login", "anna"}), "{\"ok\":true,\"learner\":\"anna\"}");
+  }
+  std::string send(const std::vector<std::string>& message) {
+    return player_->handle(message);
+  }
+  std::string get(const std::string& element) {
+    return send({"api", current_, "GetValue", element});
+  }
+  std::string deliver(const std::vector<std::string>& message) {
+    const std::string answer = send(message);
+    current_ = Field(answer, "launch");
+    if (current_.size() >= 2)
+      current_ = current_.substr(1, current_.size() - 2);
+    return answer;
+  }
+
+  Package2004 package_ = Course();
+  std::string folder_;
+  std::unique_ptr<scorm::ProgressStore> store_;
+  std::unique_ptr<Player> player_;
+  std::string current_;
+};
+
+TEST_F(Player2004Test, FollowsTheScoAndRefusesWhatTheSequencingForbids) {
+  std::string answer = deliver({"nav", "start"});
+  EXPECT_EQ(Field(answer, "id"), "\"A\"");
+  EXPECT_EQ(Field(answer, "url"), "\"zept://z/pkg/A.html\"");
+  EXPECT_NE(answer.find("\"cmi.entry\":\"ab-initio\""), std::string::npos);
+  EXPECT_NE(answer.find("\"previous\":false"), std::string::npos) << answer;
+  EXPECT_EQ(send({"api", current_, "Initialize", ""}), "true");
+  EXPECT_EQ(get("cmi.scaled_passing_score"), "0.6");
+  EXPECT_EQ(get("cmi.objectives.0.id"), "A-goal");
+
+  // Refused requests leave the SCO running.
+  const struct {
+    std::vector<std::string> message;
+    std::string exception;
+  } kRefused[] = {
+      {{"nav", "previous"}, "NB.2.1-5"},
+      {{"nav", "choice", "B"}, "NB.2.1-10"},
+      {{"nav", "jump", "NOPE"}, "NB.2.1-11"},
+      {{"nav", "sideways"}, ""},
+  };
+  for (const auto& row : kRefused) {
+    answer = send(row.message);
+    EXPECT_EQ(Field(answer, "ok"), "false") << answer;
+    if (!row.exception.empty()) {
+      EXPECT_EQ(Field(answer, "exception"), "\"" + row.exception + "\"");
+      EXPECT_EQ(Field(answer, "message"),
+                JsonString(ExceptionText(row.exception)));
+    }
+  }
+  EXPECT_EQ(player_->playing(), "A");
+  answer = send({"menu"});
+  EXPECT_NE(answer.find("\"id\":\"B\",\"title\":\"B\",\"depth\":0,"
+                        "\"launchable\":true,\"completion\":\"not attempted\","
+                        "\"success\":\"unknown\",\"choosable\":false,"
+                        "\"reason\":" +
+                        JsonString(ExceptionText("NB.2.1-10"))),
+            std::string::npos)
+      << answer;
+
+  // The SCO completes, asks to continue and terminates: B follows.
+  for (const auto& [element, value] :
+       {std::pair{"cmi.completion_status", "completed"},
+        std::pair{"cmi.score.scaled", "0.8"},
+        std::pair{"adl.nav.request", "continue"}})
+    EXPECT_EQ(send({"api", current_, "SetValue", element, value}), "true");
+  const std::string first = current_;
+  EXPECT_EQ(send({"api", current_, "Terminate", ""}), "true");
+  answer = deliver({"next"});
+  EXPECT_EQ(Field(answer, "id"), "\"B\"") << answer;
+  EXPECT_EQ(current_, "2");
+  EXPECT_EQ(send({"api", first, "GetValue", "cmi.location"}), "");
+  EXPECT_EQ(Field(send({"next"}), "menu"), "true");
+  const ObjectiveState& goal = player_->state().activities[1].objectives[0];
+  EXPECT_TRUE(goal.progressStatus && goal.satisfiedStatus);
+  // B is left without a request; continue delivers the asset, complete.
+  EXPECT_EQ(Field(send({"left", current_}), "menu"), "true");
+  EXPECT_EQ(Field(deliver({"nav", "continue"}), "id"), "\"C\"");
+  EXPECT_TRUE(player_->state().activities[3].attemptCompletionStatus);
+}
+
+TEST_F(Player2004Test, SuspendAllAndCrashesResumeAcrossProcesses) {
+  const struct {
+    const char* name;
+    bool kill;  // destroyed without leave after a Commit
+    const char* location;
+  } kCases[] = {{"suspend all", false, "p2"}, {"killed", true, "p1"}};
+  for (const auto& row : kCases) {
+    SCOPED_TRACE(row.name);
+    TearDown();
+    SetUp();
+    deliver({"nav", "start"});
+    send({"api", current_, "Initialize", ""});
+    send({"api", current_, "SetValue", "cmi.location", "p1"});
+    EXPECT_EQ(send({"api", current_, "Commit", ""}), "true");
+    send({"api", current_, "SetValue", "cmi.location", "p2"});
+    if (!row.kill) {
+      EXPECT_EQ(send({"nav", "suspendAll"}),
+                "{\"ok\":true,\"ended\":true,\"message\":\"\"}");
+    }
+    player_.reset();
+    open();
+    EXPECT_EQ(Field(send({"menu"}), "begin"), "\"resume\"");
+    const std::string answer = deliver({"nav", "resumeAll"});
+    EXPECT_EQ(Field(answer, "id"), "\"A\"") << answer;
+    EXPECT_NE(answer.find("\"cmi.entry\":\"resume\""), std::string::npos);
+    EXPECT_NE(answer.find(std::string("\"cmi.location\":\"") + row.location),
+              std::string::npos)
+        << answer;
+    EXPECT_EQ(player_->state().activities[1].activityAttemptCount, 1u);
+    EXPECT_EQ(player_->state().activities[0].activityAttemptCount, 1u);
+  }
+}
+
+TEST_F(Player2004Test, ResultsJson) {
+  deliver({"nav", "start"});
+  send({"api", current_, "Initialize", ""});
+  for (const auto& [element, value] :
+       {std::pair{"cmi.completion_status", "completed"},
+        std::pair{"cmi.score.scaled", "0.5"}, std::pair{"cmi.exit", "normal"},
+        std::pair{"cmi.session_time", "PT1M"},
+        std::pair{"adl.nav.request", "continue"}})
+    send({"api", current_, "SetValue", element, value});
+  send({"api", current_, "Terminate", ""});
+  deliver({"next"});
+  player_->leave();
+  EXPECT_EQ(ResultsJson(package_, *store_), R"({
+  "course": {
+    "identifier": "M",
+    "title": "Course"
+  },
+  "learners": [
+    {
+      "login": "anna",
+      "course": {
+        "completion_status": "unknown",
+        "success_status": "unknown",
+        "score_scaled": 0.16666666666666666
+      },
+      "suspended": "B",
+      "deliveries": [
+        "A",
+        "B"
+      ],
+      "items": [
+        {
+          "identifier": "A",
+          "title": "A",
+          "attempts": 1,
+          "values": {
+            "cmi.completion_status": "completed",
+            "cmi.entry": "",
+            "cmi.exit": "normal",
+            "cmi.objectives.0.id": "A-goal",
+            "cmi.score.scaled": "0.5",
+            "cmi.session_time": "PT1M",
+            "cmi.success_status": "failed",
+            "cmi.total_time": "PT0H1M0S"
+          }
+        },
+        {
+          "identifier": "B",
+          "title": "B",
+          "attempts": 1,
+          "values": {}
+        },
+        {
+          "identifier": "C",
+          "title": "C",
+          "attempts": 0,
+          "values": {}
+        }
+      ]
+    }
+  ]
+}
+)");
+}
+
+}  // namespace
+}  // namespace zept::scorm2004
