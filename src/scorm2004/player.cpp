@@ -428,18 +428,20 @@ LaunchContext2004 Player::contextFor(std::size_t index,
 std::string Player::navigate(const NavigationRequest& request) {
   if (learner_.empty()) return Answer(false, "Choose a learner first.");
   next_.clear();
-  return proceed(request);
+  return proceed(request, true);
 }
 
-std::string Player::proceed(const std::optional<NavigationRequest>& asked) {
+std::string Player::proceed(const std::optional<NavigationRequest>& asked,
+                            bool tryFirst) {
   SequencingState next = state_;
   std::map<std::string, Values> items;
   std::optional<NavigationRequest> request = asked;
   Values shared = shared_;
   if (runtime_) {
-    if (asked && runtime_->state() == Runtime::State::kRunning) {
-      // A request the sequencer refuses leaves the SCO running: it is tried
-      // on a copy first, with the session closed as leaving would close it.
+    if (asked && tryFirst) {
+      // A request the sequencer refuses leaves the activity delivered (a
+      // SCO running): it is tried on a copy first, with the session closed
+      // as leaving would close it.
       const Runtime closed(contextFor(playingIndex_, state_, false),
                            runtime_->toStore());
       SequencingState trial = state_;

@@ -95,8 +95,10 @@ class Player {
   std::string navigate(const NavigationRequest& request);
   // Ends the session playing, reports its attempt, runs request (the SCO's
   // own when nullopt), stores it all in one transaction and starts what was
-  // delivered; the answer for the page.
-  std::string proceed(const std::optional<NavigationRequest>& request);
+  // delivered; the answer for the page. tryFirst: a request the sequencer
+  // refuses changes nothing (the learner's, while an activity is delivered).
+  std::string proceed(const std::optional<NavigationRequest>& request,
+                      bool tryFirst = false);
   std::string controls(const SequencingState& state);
   LaunchContext2004 contextFor(std::size_t activity,
                                const SequencingState& state,
