@@ -132,7 +132,7 @@ int main(int argc, char** argv) {
   for (const Package& p : packages) {
     std::size_t pSteps = 0, pProblems = 0, pCases = 0;
     std::vector<std::string> notes;
-    if (!p.fault.empty()) notes.push_back(p.fault), ++pProblems;
+    if (!p.fault.empty()) notes.push_back(p.fault), ++pProblems, ++problems;
     for (const std::string& tc : p.testCases) {
       const fs::path file = courses / "TestCases" / (tc + ".properties");
       auto known = read.find(tc);
@@ -140,24 +140,29 @@ int main(int argc, char** argv) {
         std::string bytes;
         if (!ReadFile(file, bytes)) {
           notes.push_back("no test case " + file.filename().string());
-          ++pProblems;
+          ++pProblems, ++problems;
           continue;
         }
         known = read.emplace(tc, conformance::ParseTestCase(bytes)).first;
         steps += known->second.stepCount();
         problems += known->second.problems.size();
         for (const conformance::Visit& v : known->second.visits)
-          if (!actsOf[tc].count(v.activity)) ++unmatched;
+          if (!actsOf[tc].empty() && !actsOf[tc].count(v.activity)) ++unmatched;
       }
       const conformance::TestCase& c = known->second;
       ++pCases;
-      pSteps += c.stepCount();
+      // A test case shared by packages (DDM) counts for each the visits
+      // of its own items.
+      for (const conformance::Visit& v : c.visits)
+        if (p.acts.empty() || p.acts.count(v.activity) ||
+            !actsOf[tc].count(v.activity))
+          pSteps += v.steps.size();
       pProblems += c.problems.size();
       for (const conformance::Problem& problem : c.problems)
         notes.push_back(tc + ".properties line " +
                         std::to_string(problem.line) + ": " + problem.message);
       for (const conformance::Visit& v : c.visits)
-        if (!actsOf[tc].count(v.activity))
+        if (!actsOf[tc].empty() && !actsOf[tc].count(v.activity))
           notes.push_back(tc + ".properties line " + std::to_string(v.line) +
                           ": activity " + v.activity +
                           " is no item's act= parameter");
