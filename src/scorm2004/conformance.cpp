@@ -351,7 +351,14 @@ bool ReadStep(const std::string& written, Step& step, std::string& why) {
     const std::string value = Expand(expected);
     step.expected = value.empty() ? expected : value;
     if (!ReadGet(arg, step, why)) return false;
-    if (step.element == "cmi.learner_name") {
+    const std::string_view id = ".id";
+    if (!step.lookupId.empty() && step.expected.empty() &&
+        step.element.size() > id.size() &&
+        step.element.compare(step.element.size() - id.size(), id.size(), id) ==
+            0) {
+      // Reading the id of the objective found by that id gives it back.
+      step.expected = step.lookupId;
+    } else if (step.element == "cmi.learner_name") {
       step.check = Check::ErrorOnly;
       step.expected.clear();
     } else if (step.element == "cmi.learner_id") {

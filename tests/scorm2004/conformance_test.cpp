@@ -45,6 +45,8 @@ TEST(ConformanceTest, Steps) {
       {"SET->c~LOC!x->0->t->0", Call::SetValue, "cmi.location", "x", "true",
        "0"},
       {"GET->c~E->E.r->0", Call::GetValue, "cmi.entry", "", "resume", "0"},
+      {"GET->c~OB~&goal&~id->->0", Call::GetValue, "cmi.objectives.&goal&.id",
+       "", "goal", "0", Check::Equal, "", "goal"},
       {"GET->c~SD->->403", Call::GetValue, "cmi.suspend_data", "", "", "403"},
       {"GET->c~INTR~3~CR~0~P!TY.n->1[:]2->0", Call::GetValue,
        "cmi.interactions.3.correct_responses.0.pattern", "", "1[:]2", "0",
