@@ -1,0 +1,330 @@
+// The SCORM 2004 sequencing engine on a big course, measured.
+//   A tree of 1,111 activities built here: the root, 10 clusters, 10
+//   sub-clusters each, 10 SCOs under each sub-cluster (c4s9l9 is the 500th
+//   SCO). Flow everywhere; at every cluster "satisfied if all satisfied"
+//   and "completed if any completed" with measure weights 1 and 2; each SCO
+//   has a primary objective satisfied by measure and a second one written to
+//   a global objective. The first half of the SCOs have been taken.
+//   Printed, the median of several runs in ms:
+//     continue  from c4s9l9 (ended, passed) to c5s0l0 and from c4s9l4 to
+//               c4s9l5: the whole overall sequencing process, the end of the
+//               attempt and its rollup included (target under 50 ms);
+//     rollup    the overall rollup process from one SCO to the root
+//               (target under 5 ms), and every cluster rolled up again;
+//     choice    from c4s9l9 to the last SCO, c9s9l9, and whether a choice
+//               of each activity would go through (NavigationRequestValid,
+//               as the player's table of contents asks after a delivery);
+//     state     SerializeState + ParseState of the tree with every SCO
+//               taken, and the text's size.
+//
+//   build/bench/zept_sequencing_bench [RUNS]   (RUNS: 31 unless given)
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "scorm2004/sequencing.h"
+#include "scorm2004/sequencing_processes.h"
+#include "scorm2004/state.h"
+
+namespace {
+
+using namespace zept::scorm2004;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kFanOut = 10;
+
+Activity Leaf(const std::string& id, int n) {
+  Activity leaf;
+  leaf.identifier = leaf.title = id;
+  leaf.isSco = true;
+  leaf.launch = "sco.html?page=" + id;
+  SequencingDefinition& s = leaf.sequencing;
+  s.rollup.objectiveMeasureWeight = n % 3 == 0 ? 2.0 : 1.0;
+  Objective primary;
+  primary.id = "p-" + id;
+  primary.primary = true;
+  primary.satisfiedByMeasure = true;
+  primary.minNormalizedMeasure = 0.6;
+  Objective shared;
+  shared.id = "o-" + id;
+  ObjectiveMap map;
+  map.targetObjectiveId = "g-" + id;
+  map.writeSatisfiedStatus = map.writeNormalizedMeasure = true;
+  shared.maps.push_back(map);
+  s.objectives = {primary, shared};
+  return leaf;
+}
+
+Activity Cluster(const std::string& id, int n) {
+  Activity cluster;
+  cluster.identifier = cluster.title = id;
+  SequencingDefinition& s = cluster.sequencing;
+  s.controlMode.flow = true;
+  s.rollup.objectiveMeasureWeight = n % 2 == 0 ? 2.0 : 1.0;
+  RollupRule satisfied;
+  satisfied.childActivitySet = ChildActivitySet::kAll;
+  satisfied.conditions = {{RollupConditionKind::kSatisfied, false}};
+  satisfied.action = RollupAction::kSatisfied;
+  RollupRule completed;
+  completed.childActivitySet = ChildActivitySet::kAny;
+  completed.conditions = {{RollupConditionKind::kCompleted, false}};
+  completed.action = RollupAction::kCompleted;
+  s.rollupRules = {satisfied, completed};
+  Objective primary;
+  primary.primary = true;
+  s.objectives = {primary};
+  return cluster;
+}
+
+Activity Course() {
+  Activity root = Cluster("course", 0);
+  for (int c = 0; c < kFanOut; ++c) {
+    const std::string cid = "c" + std::to_string(c);
+    Activity cluster = Cluster(cid, c);
+    for (int s = 0; s < kFanOut; ++s) {
+      const std::string sid = cid + "s" + std::to_string(s);
+      Activity sub = Cluster(sid, s);
+      for (int l = 0; l < kFanOut; ++l)
+        sub.children.push_back(Leaf(sid + "l" + std::to_string(l), l));
+      cluster.children.push_back(std::move(sub));
+    }
+    root.children.push_back(std::move(cluster));
+  }
+  return root;
+}
+
+// What an ended SCO reports: completed, a score that passes two times in
+// three, the second objective alike.
+AttemptReport Report(const std::string& id, int n) {
+  const double scaled = (n % 3 == 2) ? 0.4 : 0.85;
+  AttemptReport report;
+  report.completed = true;
+  report.progressMeasure = 1.0;
+  report.primary.passed = scaled >= 0.6;
+  report.primary.scaledScore = scaled;
+  report.primary.rawScore = scaled * 100;
+  report.primary.minScore = 0;
+  report.primary.maxScore = 100;
+  ObjectiveReport shared;
+  shared.id = "o-" + id;
+  shared.passed = scaled >= 0.6;
+  shared.scaledScore = scaled;
+  report.objectives = {shared};
+  return report;
+}
+
+// The SCOs before `end` in tree order as taken once and ended (the current
+// one is left alone), rolled up to the root.
+void TakeLeavesBefore(const ActivityTree& tree, SequencingState& state,
+                      std::size_t end, const RandomSource& random) {
+  processes::Context c{tree, state, random};
+  int n = 0;
+  for (std::size_t i = 0; i < end; ++i) {
+    if (!tree.isLeaf(i) || i == state.currentActivity) continue;
+    ActivityState& a = state.activities[i];
+    a.activityProgressStatus = true;
+    a.activityAttemptCount = std::max(a.activityAttemptCount, 1u);
+    ReportAttempt(tree, state, i, Report(tree.at(i).identifier, n++));
+    processes::OverallRollupProcess(c, i);
+  }
+}
+
+std::size_t Find(const ActivityTree& tree, const std::string& id) {
+  const std::size_t i = tree.find(id);
+  if (i == ActivityTree::kNone) {
+    std::fprintf(stderr, "no activity %s\n", id.c_str());
+    std::exit(1);
+  }
+  return i;
+}
+
+void Expect(const SequencingOutcome& outcome, const std::string& delivered,
+            const char* what) {
+  if (outcome.delivered != delivered || !outcome.exception.empty()) {
+    std::fprintf(stderr, "%s: expected %s, got %s (%s)\n", what,
+                 delivered.c_str(), outcome.delivered.value_or("none").c_str(),
+                 outcome.exception.c_str());
+    std::exit(1);
+  }
+}
+
+double Ms(Clock::duration d) {
+  return std::chrono::duration<double, std::milli>(d).count();
+}
+
+struct Figures {
+  double median, min, max;
+};
+
+// Each run gets its own copy of `start`, made before the clock starts.
+template <typename Run>
+Figures Time(int runs, const SequencingState& start, Run run) {
+  std::vector<SequencingState> copies(runs + 1, start);
+  std::vector<double> ms;
+  for (int r = 0; r <= runs; ++r) {
+    const auto begin = Clock::now();
+    run(copies[r]);
+    const double taken = Ms(Clock::now() - begin);
+    if (r > 0) ms.push_back(taken);  // the first warms the caches
+  }
+  std::sort(ms.begin(), ms.end());
+  return {ms[ms.size() / 2], ms.front(), ms.back()};
+}
+
+void Print(const char* what, const Figures& f, double target) {
+  std::printf("%-46s median %9.4f ms  (min %.4f, max %.4f)", what, f.median,
+              f.min, f.max);
+  if (target > 0)
+    std::printf("  target < %g ms: %s", target,
+                f.median < target ? "met" : "MISSED");
+  std::printf("\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 31;
+  const Activity root = Course();
+  const ActivityTree tree(root);
+  const RandomSource random = SeededRandom(1);
+  std::printf("tree: %zu activities, %d runs each\n", tree.size(), runs);
+
+  // The learner started, took the first 499 SCOs, chose the 500th, ended it.
+  SequencingState state = InitialState(tree, random);
+  Expect(Sequence(tree, state, {NavigationRequestKind::kStart, ""}, random),
+         "c0s0l0", "start");
+  const std::size_t middle = Find(tree, "c4s9l9");
+  TakeLeavesBefore(tree, state, middle, random);
+  Expect(
+      Sequence(tree, state, {NavigationRequestKind::kChoice, "c4s9l9"}, random),
+      "c4s9l9", "choice of the middle SCO");
+  ReportAttempt(tree, state, middle, Report("c4s9l9", 0));
+
+  Print("continue c4s9l9 -> c5s0l0 (overall process)",
+        Time(runs, state,
+             [&](SequencingState& s) {
+               Expect(Sequence(tree, s, {NavigationRequestKind::kContinue, ""},
+                               random),
+                      "c5s0l0", "continue");
+             }),
+        50);
+
+  {
+    // What the rollup made of it, to see it ran.
+    SequencingState after = state;
+    Sequence(tree, after, {NavigationRequestKind::kContinue, ""}, random);
+    processes::Context c{tree, after, random};
+    for (const char* id : {"c4s9", "c4", "course"}) {
+      const std::size_t i = Find(tree, id);
+      const ObjectiveState o = processes::EffectiveObjective(c, i, 0);
+      std::printf("  after it, %-6s measure %s%.3f, %s, %s\n", id,
+                  o.measureStatus ? "" : "(unknown) ", o.normalizedMeasure,
+                  !o.progressStatus   ? "satisfaction unknown"
+                  : o.satisfiedStatus ? "satisfied"
+                                      : "not satisfied",
+                  !processes::EffectiveAttemptProgressStatus(c, i)
+                      ? "completion unknown"
+                  : processes::EffectiveAttemptCompletionStatus(c, i)
+                      ? "completed"
+                      : "incomplete");
+    }
+  }
+
+  // The same within a sub-cluster: c4s9l4, ended, to c4s9l5.
+  SequencingState inside = state;
+  Expect(Sequence(tree, inside, {NavigationRequestKind::kChoice, "c4s9l4"},
+                  random),
+         "c4s9l4", "choice of c4s9l4");
+  ReportAttempt(tree, inside, Find(tree, "c4s9l4"), Report("c4s9l4", 0));
+  Print("continue c4s9l4 -> c4s9l5 (overall process)",
+        Time(runs, inside,
+             [&](SequencingState& s) {
+               Expect(Sequence(tree, s, {NavigationRequestKind::kContinue, ""},
+                               random),
+                      "c4s9l5", "continue");
+             }),
+        50);
+
+  Print("rollup from c4s9l9 to the root",
+        Time(runs, state,
+             [&](SequencingState& s) {
+               processes::Context c{tree, s, random};
+               processes::OverallRollupProcess(c, middle);
+             }),
+        5);
+
+  // Every cluster rolled up again, the deepest first.
+  Print("rollup of all 111 clusters, bottom-up",
+        Time(runs, state,
+             [&](SequencingState& s) {
+               processes::Context c{tree, s, random};
+               for (std::size_t i = tree.size(); i-- > 0;) {
+                 if (tree.isLeaf(i)) continue;
+                 processes::MeasureRollupProcess(c, i);
+                 processes::CompletionMeasureRollupProcess(c, i);
+                 processes::ObjectiveRollupProcess(c, i);
+                 processes::ActivityProgressRollupProcess(c, i);
+               }
+             }),
+        0);
+
+  Print("choice c4s9l9 -> c9s9l9 (overall process)",
+        Time(runs, state,
+             [&](SequencingState& s) {
+               Expect(
+                   Sequence(tree, s, {NavigationRequestKind::kChoice, "c9s9l9"},
+                            random),
+                   "c9s9l9", "choice");
+             }),
+        0);
+
+  // What the player's table of contents asks after each delivery: whether
+  // a choice of each activity would go through.
+  std::size_t choosable = 0;
+  Print("choice valid? for all 1,111 activities",
+        Time(std::min(runs, 5), state,
+             [&](SequencingState& s) {
+               choosable = 0;
+               for (std::size_t i = 0; i < tree.size(); ++i)
+                 choosable += NavigationRequestValid(
+                     tree, s,
+                     {NavigationRequestKind::kChoice, tree.at(i).identifier},
+                     random);
+             }),
+        0);
+  std::printf("  (%zu of them choosable)\n", choosable);
+
+  // Every SCO taken: the most text the state makes.
+  SequencingState full = state;
+  TakeLeavesBefore(tree, full, tree.size(), random);
+  const std::string text = SerializeState(tree, full);
+  const auto parsed = ParseState(tree, text);
+  if (!parsed || !(*parsed == full))
+    std::printf("state: the round trip does NOT give the state back\n");
+  Print("state serialise",
+        Time(runs, full,
+             [&](SequencingState& s) {
+               if (SerializeState(tree, s).empty()) std::exit(1);
+             }),
+        0);
+  Print("state parse",
+        Time(runs, full,
+             [&](SequencingState&) {
+               if (!ParseState(tree, text)) std::exit(1);
+             }),
+        0);
+  Print("state serialise + parse",
+        Time(runs, full,
+             [&](SequencingState& s) {
+               if (!ParseState(tree, SerializeState(tree, s))) std::exit(1);
+             }),
+        0);
+  std::printf(
+      "state text: %zu bytes, %zu lines\n", text.size(),
+      static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')));
+  return 0;
+}
