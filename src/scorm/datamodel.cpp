@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "scorm/element_tree.h"
 #include "util/utf8.h"
 
 namespace zept::scorm {
@@ -150,67 +151,15 @@ constexpr ElementRule kRules[] = {
      kTimeLength},
 };
 
-// The table as a tree of names, built once; "n" is a node's array child.
-struct Node {
-  const ElementRule* rule = nullptr;
-  std::vector<std::pair<std::string_view, int>> children;
-  int arrayChild = -1;
-};
-
-std::vector<Node> BuildTree() {
-  std::vector<Node> nodes(1);
-  for (const ElementRule& rule : kRules) {
-    int at = 0;
-    std::string_view rest = rule.pattern;
-    while (!rest.empty()) {
-      const std::size_t dot = rest.find('.');
-      const std::string_view name = rest.substr(0, dot);
-      rest = dot == std::string_view::npos ? std::string_view{}
-                                           : rest.substr(dot + 1);
-      int next = -1;
-      if (name == "n") {
-        next = nodes[at].arrayChild;
-      } else {
-        for (const auto& [childName, child] : nodes[at].children)
-          if (childName == name) next = child;
-      }
-      if (next < 0) {
-        next = static_cast<int>(nodes.size());
-        nodes.emplace_back();
-        if (name == "n")
-          nodes[at].arrayChild = next;
-        else
-          nodes[at].children.emplace_back(name, next);
-      }
-      at = next;
-    }
-    nodes[at].rule = &rule;
-  }
-  return nodes;
-}
+using Node = scorm::ElementNode<ElementRule>;
 
 const std::vector<Node>& Tree() {
-  static const std::vector<Node> tree = BuildTree();
+  static const std::vector<Node> tree =
+      scorm::BuildElementTree<ElementRule>(kRules);
   return tree;
 }
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
-bool AllDigits(std::string_view s) {
-  if (s.empty()) return false;
-  for (char c : s)
-    if (!IsDigit(c)) return false;
-  return true;
-}
-
-// A plain index: digits, no leading zero, small enough for an int.
-std::optional<int> ParseIndex(std::string_view s) {
-  if (!AllDigits(s) || s.size() > 9 || (s.size() > 1 && s[0] == '0'))
-    return std::nullopt;
-  int n = 0;
-  for (char c : s) n = n * 10 + (c - '0');
-  return n;
-}
 
 // Digits of a fixed count at the front of text, advanced past them.
 std::optional<int> TakeDigits(std::string_view& text, std::size_t fewest,

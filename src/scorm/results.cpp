@@ -7,6 +7,24 @@
 
 namespace zept::scorm {
 
+void WriteValues(JsonWriter& json, const Values& values,
+                 std::string_view leaveOut) {
+  std::vector<const Values::value_type*> ordered;
+  for (const auto& entry : values)
+    if (leaveOut.empty() || !entry.first.starts_with(leaveOut))
+      ordered.push_back(&entry);
+  std::stable_sort(ordered.begin(), ordered.end(),
+                   [](const auto* a, const auto* b) {
+                     return ElementBefore(a->first, b->first);
+                   });
+  json.open('{');
+  for (const auto* entry : ordered) {
+    json.key(entry->first);
+    json.string(entry->second);
+  }
+  json.close('}');
+}
+
 bool ElementBefore(std::string_view a, std::string_view b) {
   std::size_t i = 0, j = 0;
   const auto digit = [](char c) { return c >= '0' && c <= '9'; };
@@ -83,20 +101,8 @@ std::string ResultsJson(const Manifest& manifest, ProgressStore& store,
       json.key("title");
       json.string(item->title);
       json.key("values");
-      json.open('{');
-      const Values values =
-          next(store.load(login, item->identifier), ContextFor(login, *item));
-      std::vector<const Values::value_type*> ordered;
-      for (const auto& entry : values) ordered.push_back(&entry);
-      std::stable_sort(ordered.begin(), ordered.end(),
-                       [](const auto* a, const auto* b) {
-                         return ElementBefore(a->first, b->first);
-                       });
-      for (const auto* entry : ordered) {
-        json.key(entry->first);
-        json.string(entry->second);
-      }
-      json.close('}');
+      WriteValues(json, next(store.load(login, item->identifier),
+                             ContextFor(login, *item)));
       json.close('}');
     }
     json.close(']');

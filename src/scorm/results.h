@@ -106,5 +106,9 @@ class JsonWriter {
   bool first_ = true;
   bool keyed_ = false;
 };
+// values as a JSON object, elements in the order of ElementBefore; those
+// whose names start with leaveOut (when not empty) are left out.
+void WriteValues(JsonWriter& json, const Values& values,
+                 std::string_view leaveOut = {});
 
 }  // namespace zept::scorm

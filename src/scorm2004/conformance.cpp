@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <utility>
 
+#include "util/utf8.h"
+
 namespace zept::scorm2004::conformance {
 
 namespace {
@@ -186,11 +188,6 @@ std::string Unescape(std::string_view s) {
     }
   }
   return out;
-}
-
-bool AllDigits(std::string_view s) {
-  return !s.empty() && std::all_of(s.begin(), s.end(),
-                                   [](char c) { return c >= '0' && c <= '9'; });
 }
 
 // "c~OB~&obj1&~SS" -> "cmi.objectives.&obj1&.success_status"; the id

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "scorm/datamodel.h"
+#include "scorm/element_tree.h"
 #include "scorm2004/time_interval.h"
 
 namespace zept::scorm2004 {
@@ -210,47 +211,12 @@ bool InCodes(std::string_view codes, std::string_view code) {
   return false;
 }
 
-// The table as a tree of names, built once; "n" is a node's array child.
-struct Node {
-  const ElementRule* rule = nullptr;
-  std::vector<std::pair<std::string_view, int>> children;
-  int arrayChild = -1;
-};
-
-std::vector<Node> BuildTree() {
-  std::vector<Node> nodes(1);
-  for (const ElementRule& rule : kRules) {
-    int at = 0;
-    std::string_view rest = rule.pattern;
-    while (!rest.empty()) {
-      const std::size_t dot = rest.find('.');
-      const std::string_view name = rest.substr(0, dot);
-      rest = dot == std::string_view::npos ? std::string_view{}
-                                           : rest.substr(dot + 1);
-      int next = -1;
-      if (name == "n") {
-        next = nodes[at].arrayChild;
-      } else {
-        for (const auto& [childName, child] : nodes[at].children)
-          if (childName == name) next = child;
-      }
-      if (next < 0) {
-        next = static_cast<int>(nodes.size());
-        nodes.emplace_back();
-        if (name == "n")
-          nodes[at].arrayChild = next;
-        else
-          nodes[at].children.emplace_back(name, next);
-      }
-      at = next;
-    }
-    nodes[at].rule = &rule;
-  }
-  return nodes;
-}
+using Node = scorm::ElementNode<ElementRule>;
+using scorm::ParseIndex;
 
 const std::vector<Node>& Tree() {
-  static const std::vector<Node> tree = BuildTree();
+  static const std::vector<Node> tree =
+      scorm::BuildElementTree<ElementRule>(kRules);
   return tree;
 }
 
@@ -263,22 +229,6 @@ const ElementRule* RuleOf(std::string_view pattern) {
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 bool IsAlpha(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-
-bool AllDigits(std::string_view s) {
-  if (s.empty()) return false;
-  for (char c : s)
-    if (!IsDigit(c)) return false;
-  return true;
-}
-
-// A plain index: digits, no leading zero, small enough for an int.
-std::optional<int> ParseIndex(std::string_view s) {
-  if (!AllDigits(s) || s.size() > 9 || (s.size() > 1 && s[0] == '0'))
-    return std::nullopt;
-  int n = 0;
-  for (char c : s) n = n * 10 + (c - '0');
-  return n;
 }
 
 // "{target=ID}" and the ID, which may hold dots.

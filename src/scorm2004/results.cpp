@@ -110,20 +110,8 @@ std::string ResultsJson(const Package2004& package, scorm::ProgressStore& store,
       json.key("attempts");
       json.number(state->activities[i].activityAttemptCount);
       json.key("values");
-      json.open('{');
-      const Values values = item(activity.identifier.c_str());
-      std::vector<const Values::value_type*> ordered;
-      for (const auto& entry : values)
-        if (!entry.first.starts_with("zept.")) ordered.push_back(&entry);
-      std::stable_sort(ordered.begin(), ordered.end(),
-                       [](const auto* a, const auto* b) {
-                         return scorm::ElementBefore(a->first, b->first);
-                       });
-      for (const auto* entry : ordered) {
-        json.key(entry->first);
-        json.string(entry->second);
-      }
-      json.close('}');
+      // zept's own keys (the open session's mark) are not the learner's.
+      scorm::WriteValues(json, item(activity.identifier.c_str()), "zept.");
       json.close('}');
     }
     json.close(']');

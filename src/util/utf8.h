@@ -40,6 +40,14 @@ constexpr char AsciiLower(char c) {
 }
 std::string AsciiLower(std::string text);
 
+// True for one ASCII digit or more, and nothing else.
+constexpr bool AllDigits(std::string_view text) {
+  if (text.empty()) return false;
+  for (char c : text)
+    if (c < '0' || c > '9') return false;
+  return true;
+}
+
 // The text on one line, for a journal or a log: control characters and
 // the Unicode line and paragraph separators written as escapes ("\n",
 // "\x1b", "\u2028"), so text from a package never starts a line of its own.

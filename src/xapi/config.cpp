@@ -3,6 +3,8 @@
 #include <cctype>
 #include <map>
 
+#include "util/utf8.h"
+
 namespace zept::xapi {
 namespace {
 
@@ -17,13 +19,6 @@ std::string Lower(std::string s) {
   for (char& c : s)
     c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return s;
-}
-
-bool AllDigits(const std::string& s) {
-  if (s.empty()) return false;
-  for (char c : s)
-    if (c < '0' || c > '9') return false;
-  return true;
 }
 
 // A scheme ":" and then no spaces or control characters (other bytes of
