@@ -661,9 +661,18 @@ std::string Player::menu() {
           NavigationRequestValid(tree_, state_, choice, random_);
       std::string reason;
       if (!choosable && !learner_.empty()) {
-        // The words come from trying it on a copy.
-        const SequencingOutcome tried =
-            Sequenced(tree_, state_, choice, draws).second;
+        // A request refused as such says why at once (a course without
+        // choice refuses every item); else the words come from trying it on
+        // a copy.
+        const processes::NavigationResult asked =
+            processes::NavigationRequestProcess(c, choice.kind, i);
+        SequencingOutcome tried;
+        if (!asked.valid) {
+          tried.exception = asked.exception;
+          tried.exceptionText = std::string(ExceptionText(asked.exception));
+        } else {
+          tried = Sequenced(tree_, state_, choice, draws).second;
+        }
         reason = tried.exception.empty() ? "This activity cannot be chosen now."
                                          : Why(tried);
       }

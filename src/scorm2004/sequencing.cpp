@@ -868,12 +868,27 @@ bool NavigationRequestValid(const ActivityTree& tree,
                             const SequencingState& state,
                             const NavigationRequest& request,
                             const RandomSource& random) {
+  std::size_t target = kNone;
+  if (!request.target.empty()) target = tree.find(request.target);
+  if (request.kind == NavigationRequestKind::kChoice && target != kNone &&
+      tree.isLeaf(target)) {
+    // The menu asks this of every activity. The way to a leaf (navigation,
+    // the choice walk, the delivery checks) only reads the state, so it is
+    // asked of the state itself; a cluster's flow may draw its children
+    // or end attempts, so that takes the copy below.
+    Context c{tree, const_cast<SequencingState&>(state), random};
+    const NavigationResult navigation =
+        NavigationRequestProcess(c, request.kind, target);
+    if (!navigation.valid) return false;
+    const SequencingResult result =
+        ChoiceSequencingRequestProcess(c, navigation.target);
+    return result.delivery != kNone &&
+           DeliveryRequestProcess(c, result.delivery).ok;
+  }
   // On copies: asking must change neither the state nor the draws to come.
   SequencingState copy = state;
   RandomSource draws = random;
   Context c{tree, copy, draws};
-  std::size_t target = kNone;
-  if (!request.target.empty()) target = tree.find(request.target);
   const NavigationResult navigation =
       NavigationRequestProcess(c, request.kind, target);
   if (!navigation.valid) return false;
