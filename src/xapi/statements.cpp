@@ -21,8 +21,34 @@ namespace {
 
 constexpr std::string_view kVerbBase = "http://adlnet.gov/expapi/verbs/";
 constexpr std::string_view kInteractions = "cmi.interactions.";
-constexpr std::string_view kScorePrefix = "cmi.core.score.";
-constexpr char kLessonStatus[] = "cmi.core.lesson_status";
+
+// Where the two data models keep what the statements report.
+struct ModelNames {
+  std::string_view scorePrefix;
+  std::vector<std::string_view> statuses;  // each reported on its own
+  std::string_view exit, sessionTime;
+  std::string_view comments;  // 1.2: each set a comment; 2004: an array
+  std::string_view response;  // of an interaction
+  std::string_view incorrect;
+};
+
+const ModelNames& Names(DataModel model) {
+  static const ModelNames k12{"cmi.core.score.",
+                              {"cmi.core.lesson_status"},
+                              "cmi.core.exit",
+                              "cmi.core.session_time",
+                              "cmi.comments",
+                              "student_response",
+                              "wrong"};
+  static const ModelNames k2004{"cmi.score.",
+                                {"cmi.completion_status", "cmi.success_status"},
+                                "cmi.exit",
+                                "cmi.session_time",
+                                "cmi.comments_from_learner.",
+                                "learner_response",
+                                "incorrect"};
+  return model == DataModel::kScorm2004 ? k2004 : k12;
+}
 
 // Content's text goes into the statement as it came, but always as valid
 // JSON: a bad UTF-8 sequence becomes one U+FFFD.
@@ -174,6 +200,74 @@ std::optional<std::string> Score(const std::string& rawText,
   return out + "}";
 }
 
+// result.score from SCORM 2004's values: scaled as given (-1 to 1), raw
+// with min and max as given when they agree with it and each other (else
+// raw alone, as the LRS would refuse them); none without scaled or raw.
+std::optional<std::string> Score2004(const std::string& scaledText,
+                                     const std::string& rawText,
+                                     const std::string& minText,
+                                     const std::string& maxText) {
+  const std::optional<double> given = ParseDecimal(scaledText);
+  const bool scaled = given && *given >= -1 && *given <= 1;
+  const std::optional<double> raw = ParseDecimal(rawText);
+  if (!scaled && !raw) return std::nullopt;
+  std::vector<std::string> parts;
+  if (scaled) parts.push_back("\"scaled\":" + Number(given.value_or(0)));
+  if (raw) {
+    parts.push_back("\"raw\":" + Number(*raw));
+    const std::optional<double> min = ParseDecimal(minText);
+    const std::optional<double> max = ParseDecimal(maxText);
+    if (!(min && *raw < *min) && !(max && *raw > *max) &&
+        !(min && max && *min >= *max)) {
+      if (min) parts.push_back("\"min\":" + Number(*min));
+      if (max) parts.push_back("\"max\":" + Number(*max));
+    }
+  }
+  std::string out = "{";
+  for (std::size_t i = 0; i < parts.size(); ++i)
+    out += (i ? "," : "") + parts[i];
+  return out + "}";
+}
+
+// A SCORM 2004 time interval is already an ISO 8601 duration; it is kept
+// when it has that form ("P1DT2H3.5S", at least one part), else none.
+std::optional<std::string> Duration2004(std::string_view span) {
+  if (span.size() < 3 || span.front() != 'P') return std::nullopt;
+  bool time = false, any = false, fraction = false;
+  std::string_view units = "YMD";
+  std::size_t digits = 0;
+  for (std::size_t i = 1; i < span.size(); ++i) {
+    const char c = span[i];
+    if (c >= '0' && c <= '9') {
+      ++digits;
+    } else if (c == 'T' && !time && digits == 0) {
+      time = true;
+      units = "HMS";
+    } else if (c == '.' && time && digits > 0 && !fraction) {
+      fraction = true;
+      digits = 0;
+    } else {
+      const std::size_t at = units.find(c);
+      if (at == std::string_view::npos || digits == 0) return std::nullopt;
+      if (fraction && c != 'S') return std::nullopt;
+      units.remove_prefix(at + 1);
+      digits = 0;
+      any = true;
+    }
+  }
+  if (!any || digits != 0 || span.back() == 'T') return std::nullopt;
+  return std::string(span);
+}
+
+// Localized text of SCORM 2004 ("{lang=fr}Bonjour") without its tag.
+std::string_view WithoutLanguage(std::string_view text) {
+  if (text.starts_with("{lang=")) {
+    const std::size_t close = text.find('}');
+    if (close != std::string_view::npos) text.remove_prefix(close + 1);
+  }
+  return text;
+}
+
 std::string Verb(std::string_view name) {
   std::string out = "{\"id\":";
   AppendJson(out, std::string(kVerbBase) + std::string(name));
@@ -230,20 +324,23 @@ std::string Join(const std::vector<std::string>& parts, std::string_view with) {
   return out;
 }
 
-// The SCORM 1.2 interaction types: their xAPI interactionType has the same
-// name.
+// The SCORM interaction types (2004 adds long-fill-in and other): their
+// xAPI interactionType has the same name.
 bool KnownType(std::string_view type) {
   static constexpr std::string_view kTypes[] = {
-      "true-false",  "choice",     "fill-in", "matching",
-      "performance", "sequencing", "likert",  "numeric"};
+      "true-false",  "choice",     "fill-in", "long-fill-in", "matching",
+      "performance", "sequencing", "likert",  "numeric",      "other"};
   return std::find(std::begin(kTypes), std::end(kTypes), type) !=
          std::end(kTypes);
 }
 
 // A SCORM 1.2 response or correct response pattern in xAPI's format for
 // the type. Text already in xAPI's form ("a[,]b") is kept.
-std::string XapiResponse(std::string_view type, std::string text,
-                         bool pattern) {
+std::string XapiResponse(std::string_view type, std::string text, bool pattern,
+                         DataModel model) {
+  // xAPI took its response formats from SCORM 2004's: "a[,]b", "a[.]1",
+  // "1[:]5", "{case_matters=true}...".
+  if (model == DataModel::kScorm2004) return text;
   if (text.find("[,]") != std::string::npos ||
       text.find("[.]") != std::string::npos ||
       text.find("[:]") != std::string::npos) {
@@ -344,8 +441,11 @@ std::string UtcTimestamp() {
 
 struct SessionStatements::Impl {
   SessionContext context;
+  const ModelNames* names = nullptr;
   std::function<std::string()> newId;
   std::function<std::string()> now;
+
+  bool is2004() const { return context.model == DataModel::kScorm2004; }
 
   // What waits for the next store point: the set that last changed it
   // (its order and time).
@@ -354,19 +454,25 @@ struct SessionStatements::Impl {
     std::string at;
   };
   std::uint64_t seq = 0;
-  std::optional<Change> score, status;
+  std::optional<Change> score;
+  std::map<std::string, Change> statuses;  // by element
   std::map<std::uint32_t, Change> interactions;
+  // SCORM 1.2: every set of cmi.comments is a comment.
   struct Comment {
     Change change;
     std::string text;
   };
   std::vector<Comment> comments;
+  // SCORM 2004: cmi.comments_from_learner.N, reported when its text changed.
+  std::map<std::uint32_t, Change> learnerComments;
 
   // The last value set of the elements statements come from.
   ElementValues set;
   // What was reported at the last store point.
-  std::string reportedScore, reportedStatus;
+  std::string reportedScore;
+  std::map<std::string, std::string> reportedStatus;
   std::map<std::uint32_t, ElementValues> reportedInteractions;
+  std::map<std::uint32_t, std::string> reportedComments;
 
   std::vector<Statement> captured;
   bool ended = false;
@@ -454,10 +560,14 @@ struct SessionStatements::Impl {
   }
 
   std::string scoreJson(const ElementValues& values) {
-    const std::string prefix(kScorePrefix);
-    return Score(value(values, prefix + "raw"), value(values, prefix + "min"),
-                 value(values, prefix + "max"))
-        .value_or("");
+    const std::string prefix(names->scorePrefix);
+    const std::string raw = value(values, prefix + "raw");
+    const std::string min = value(values, prefix + "min");
+    const std::string max = value(values, prefix + "max");
+    if (is2004())
+      return Score2004(value(values, prefix + "scaled"), raw, min, max)
+          .value_or("");
+    return Score(raw, min, max).value_or("");
   }
 
   void captureScore(const ElementValues& values, const Change& change) {
@@ -469,18 +579,35 @@ struct SessionStatements::Impl {
     }
   }
 
-  void captureStatus(const ElementValues& values, const Change& change) {
-    const std::string status = value(values, kLessonStatus);
-    if (status == reportedStatus) return;
-    reportedStatus = status;
-    // Reports read the outcome off the statement itself.
+  void captureStatus(const ElementValues& values, const std::string& element,
+                     const Change& change) {
+    const std::string status = value(values, element);
+    std::string& reported = reportedStatus[element];
+    if (status == reported) return;
+    reported = status;
+    // Reports read the outcome off the statement itself. SCORM 2004's
+    // success says nothing of completion.
     if (status == "completed") {
       capture(status, change.at, itemJson(), "{\"completion\":true}");
     } else if (status == "passed" || status == "failed") {
+      const std::string success =
+          status == "passed" ? "\"success\":true" : "\"success\":false";
       capture(status, change.at, itemJson(),
-              status == "passed" ? "{\"success\":true,\"completion\":true}"
-                                 : "{\"success\":false,\"completion\":true}");
+              "{" + success + (is2004() ? "" : ",\"completion\":true") + "}");
     }
+  }
+
+  void captureComment(const ElementValues& values, std::uint32_t n,
+                      const Change& change) {
+    const std::string text = value(
+        values, std::string(names->comments) + std::to_string(n) + ".comment");
+    std::string& reported = reportedComments[n];
+    if (text == reported) return;
+    reported = text;
+    const std::string_view said = WithoutLanguage(text);
+    if (!said.empty())
+      capture("commented", change.at, itemJson(),
+              "{\"response\":" + Json(said) + "}");
   }
 
   void captureInteraction(const ElementValues& values, std::uint32_t n,
@@ -498,8 +625,16 @@ struct SessionStatements::Impl {
     AppendJson(object, context.item.id + "/interactions/" + PercentEncode(id));
     object += ",\"definition\":{\"name\":{\"en-US\":";
     AppendJson(object, id);
+    object += "}";
+    if (const std::string_view description =
+            WithoutLanguage(fields["description"]);
+        !description.empty()) {
+      object += ",\"description\":{\"en-US\":";
+      AppendJson(object, description);
+      object += "}";
+    }
     object +=
-        "},\"type\":\"http://adlnet.gov/expapi/activities/cmi.interaction\"";
+        ",\"type\":\"http://adlnet.gov/expapi/activities/cmi.interaction\"";
     if (KnownType(type)) {
       object += ",\"interactionType\":";
       AppendJson(object, type);
@@ -521,7 +656,7 @@ struct SessionStatements::Impl {
         const auto [end, ec] =
             std::from_chars(index.data(), index.data() + index.size(), k);
         if (ec == std::errc() && end == index.data() + index.size()) {
-          patterns[k] = XapiResponse(type, text, true);
+          patterns[k] = XapiResponse(type, text, true, context.model);
         }
       }
       if (!patterns.empty()) {
@@ -538,13 +673,18 @@ struct SessionStatements::Impl {
     object += "}}";
 
     std::vector<std::string> result;
-    if (const auto it = fields.find("student_response"); it != fields.end()) {
-      result.push_back("\"response\":" +
-                       Json(XapiResponse(type, it->second, false)));
+    if (const auto it = fields.find(std::string(names->response));
+        it != fields.end()) {
+      result.push_back(
+          "\"response\":" +
+          Json(XapiResponse(type, it->second, false, context.model)));
     }
     if (fields["result"] == "correct") result.push_back("\"success\":true");
-    if (fields["result"] == "wrong") result.push_back("\"success\":false");
-    if (const auto duration = Duration(fields["latency"])) {
+    if (fields["result"] == names->incorrect)
+      result.push_back("\"success\":false");
+    const std::string& latency = fields["latency"];
+    if (const auto duration =
+            is2004() ? Duration2004(latency) : Duration(latency)) {
       result.push_back("\"duration\":" + Json(*duration));
     }
     capture("responded", change.at, object,
@@ -554,95 +694,131 @@ struct SessionStatements::Impl {
   // A store point: what changed since the last one, in the order of the
   // sets that changed it.
   void storePoint(const ElementValues& values) {
-    enum Kind { kScore, kStatus, kInteraction, kComment };
+    enum Kind { kScore, kStatus, kInteraction, kComment, kLearnerComment };
     struct Pending {
       std::uint64_t seq;
       Kind kind;
       std::size_t index;
+      const std::string* element;
     };
     std::vector<Pending> pending;
-    if (score) pending.push_back({score->seq, kScore, 0});
-    if (status) pending.push_back({status->seq, kStatus, 0});
+    if (score) pending.push_back({score->seq, kScore, 0, nullptr});
+    for (const auto& [element, change] : statuses) {
+      pending.push_back({change.seq, kStatus, 0, &element});
+    }
     for (const auto& [n, change] : interactions) {
-      pending.push_back({change.seq, kInteraction, n});
+      pending.push_back({change.seq, kInteraction, n, nullptr});
     }
     for (std::size_t i = 0; i < comments.size(); ++i) {
-      pending.push_back({comments[i].change.seq, kComment, i});
+      pending.push_back({comments[i].change.seq, kComment, i, nullptr});
+    }
+    for (const auto& [n, change] : learnerComments) {
+      pending.push_back({change.seq, kLearnerComment, n, nullptr});
     }
     std::sort(pending.begin(), pending.end(),
               [](const Pending& a, const Pending& b) { return a.seq < b.seq; });
     for (const Pending& p : pending) {
+      const auto n = static_cast<std::uint32_t>(p.index);
       switch (p.kind) {
         case kScore:
           captureScore(values, *score);
           break;
         case kStatus:
-          captureStatus(values, *status);
+          captureStatus(values, *p.element, statuses[*p.element]);
           break;
         case kInteraction:
-          captureInteraction(values, static_cast<std::uint32_t>(p.index),
-                             interactions[static_cast<std::uint32_t>(p.index)]);
+          captureInteraction(values, n, interactions[n]);
           break;
         case kComment:
           capture("commented", comments[p.index].change.at, itemJson(),
                   "{\"response\":" + Json(comments[p.index].text) + "}");
           break;
+        case kLearnerComment:
+          captureComment(values, n, learnerComments[n]);
+          break;
       }
     }
     score.reset();
-    status.reset();
+    statuses.clear();
     interactions.clear();
     comments.clear();
+    learnerComments.clear();
+  }
+
+  // N of prefix + "N." + rest.
+  static std::optional<std::uint32_t> Index(const std::string& element,
+                                            std::string_view prefix) {
+    if (element.compare(0, prefix.size(), prefix) != 0) return std::nullopt;
+    const char* begin = element.data() + prefix.size();
+    const char* end = element.data() + element.size();
+    std::uint32_t n = 0;
+    const auto [at, ec] = std::from_chars(begin, end, n);
+    if (ec == std::errc() && at != begin && at != end && *at == '.') return n;
+    return std::nullopt;
   }
 
   void valueSet(const std::string& element, const std::string& value) {
-    if (element == "cmi.comments") {
+    if (!is2004() && element == names->comments) {
       if (!value.empty()) comments.push_back({next(), value});
       return;
     }
     const bool isScore =
-        element.compare(0, kScorePrefix.size(), kScorePrefix) == 0;
-    const bool isStatus = element == kLessonStatus;
-    std::optional<std::uint32_t> interaction;
-    if (element.compare(0, kInteractions.size(), kInteractions) == 0) {
-      const char* begin = element.data() + kInteractions.size();
-      const char* end = element.data() + element.size();
-      std::uint32_t n = 0;
-      const auto [at, ec] = std::from_chars(begin, end, n);
-      if (ec == std::errc() && at != begin && at != end && *at == '.') {
-        interaction = n;
-      }
-    }
-    if (!isScore && !isStatus && !interaction) return;
+        element.compare(0, names->scorePrefix.size(), names->scorePrefix) == 0;
+    const bool isStatus =
+        std::find(names->statuses.begin(), names->statuses.end(), element) !=
+        names->statuses.end();
+    const std::optional<std::uint32_t> interaction =
+        Index(element, kInteractions);
+    std::optional<std::uint32_t> comment;
+    if (is2004() && element.ends_with(".comment"))
+      comment = Index(element, names->comments);
+    if (!isScore && !isStatus && !interaction && !comment) return;
     std::string& last = set[element];
     if (last == value) return;
     last = value;
     if (isScore) score = next();
-    if (isStatus) status = next();
+    if (isStatus) statuses[element] = next();
     if (interaction) interactions[*interaction] = next();
+    if (comment) learnerComments[*comment] = next();
   }
 
   void terminated(const ElementValues& values) {
     storePoint(values);
     std::vector<std::string> result;
-    const std::string status = value(values, kLessonStatus);
-    if (status == "passed") result.push_back("\"success\":true");
-    if (status == "failed") result.push_back("\"success\":false");
-    if (status == "completed" || status == "passed" || status == "failed") {
-      result.push_back("\"completion\":true");
-    } else if (status == "incomplete") {
-      result.push_back("\"completion\":false");
-    }
     if (const std::string score = scoreJson(values); !score.empty()) {
-      result.insert(result.begin(), "\"score\":" + score);
+      result.push_back("\"score\":" + score);
     }
-    if (const auto duration =
-            Duration(value(values, "cmi.core.session_time"))) {
+    if (is2004()) {
+      const std::string success = value(values, "cmi.success_status");
+      if (success == "passed") result.push_back("\"success\":true");
+      if (success == "failed") result.push_back("\"success\":false");
+      const std::string completion = value(values, "cmi.completion_status");
+      if (completion == "completed") {
+        result.push_back("\"completion\":true");
+      } else if (completion == "incomplete" || completion == "not attempted") {
+        result.push_back("\"completion\":false");
+      }
+    } else {
+      const std::string status =
+          value(values, std::string(names->statuses.front()));
+      if (status == "passed") result.push_back("\"success\":true");
+      if (status == "failed") result.push_back("\"success\":false");
+      if (status == "completed" || status == "passed" || status == "failed") {
+        result.push_back("\"completion\":true");
+      } else if (status == "incomplete") {
+        result.push_back("\"completion\":false");
+      }
+    }
+    const std::string span = value(values, std::string(names->sessionTime));
+    if (const auto duration = is2004() ? Duration2004(span) : Duration(span)) {
       result.push_back("\"duration\":" + Json(*duration));
     }
-    capture(value(values, "cmi.core.exit") == "suspend" ? "suspended"
-                                                        : "terminated",
-            now(), itemJson(),
+    // A 2004 attempt the learner will resume was suspended, whatever ended
+    // the session (leaving zept suspends all).
+    const bool suspended =
+        value(values, std::string(names->exit)) == "suspend" ||
+        (is2004() && value(values, "cmi.entry") == "resume");
+    capture(suspended ? "suspended" : "terminated", now(), itemJson(),
             result.empty() ? "" : "{" + Join(result, ",") + "}");
   }
 };
@@ -652,6 +828,7 @@ SessionStatements::SessionStatements(SessionContext context,
                                      std::function<std::string()> now)
     : impl_(std::make_shared<Impl>()) {
   impl_->context = std::move(context);
+  impl_->names = &Names(impl_->context.model);
   impl_->newId = newId ? std::move(newId) : NewUuid;
   impl_->now = now ? std::move(now) : UtcTimestamp;
 }

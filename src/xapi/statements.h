@@ -19,6 +19,11 @@ struct Activity {
   std::string name;  // its title, as definition.name ("en-US")
 };
 
+// The runtime whose element names the session reports: SCORM 1.2's
+// ("cmi.core.lesson_status") or SCORM 2004's ("cmi.completion_status",
+// "cmi.success_status", "cmi.score.scaled", ...).
+enum class DataModel { kScorm12, kScorm2004 };
+
 // Who and what the statements of one item's session are about.
 struct SessionContext {
   std::string login;
@@ -26,6 +31,7 @@ struct SessionContext {
   std::string registration;  // UUID of the learner in the course
   Activity course;
   Activity item;
+  DataModel model = DataModel::kScorm12;
 };
 
 // The IRIs: the course is activityBase + the manifest identifier (or the
@@ -41,7 +47,7 @@ std::string NewUuid();
 // Now, ISO 8601 in UTC with milliseconds: "2026-12-08T18:40:02.123Z".
 std::string UtcTimestamp();
 
-// Values by SCORM 1.2 element name ("cmi.core.lesson_status").
+// Values by element name of the session's data model.
 using ElementValues = std::map<std::string, std::string>;
 
 class SessionStatements {
@@ -51,16 +57,19 @@ class SessionStatements {
                              std::function<std::string()> newId = {},
                              std::function<std::string()> now = {});
 
-  // LMSInitialize succeeded; entry is the cmi.core.entry the item was given
-  // ("resume" reports the session as resumed).
+  // LMSInitialize (Initialize) succeeded; entry is the cmi.core.entry
+  // (cmi.entry) the item was given ("resume" reports the session as
+  // resumed).
   void initialized(const std::string& entry);
   // An LMSSetValue the runtime took. Cheap: called on every set.
   void valueSet(const std::string& element, const std::string& value);
   // The values are about to be stored (LMSCommit, a periodic store): what
   // waits for a store point is captured now.
   void storing(const ElementValues& values);
-  // The session ended (LMSFinish, or the learner left): values as they
-  // will be stored, with cmi.core.exit and cmi.core.session_time.
+  // The session ended (LMSFinish, Terminate, or the learner left): values
+  // as they will be stored, with the exit and the session time. A SCORM
+  // 2004 session whose attempt goes on (its next cmi.entry "resume") is
+  // reported suspended, as one that set cmi.exit "suspend".
   void terminated(const ElementValues& values);
 
   // The statements captured since the last take, in capture order.

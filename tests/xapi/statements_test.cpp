@@ -333,6 +333,136 @@ TEST(SessionStatementsTest, InteractionResponsesInXapiForm) {
   }
 }
 
+SessionContext Context2004() {
+  SessionContext context = Context();
+  context.model = DataModel::kScorm2004;
+  return context;
+}
+
+std::string Interaction(const std::string& id, const std::string& rest) {
+  return R"({"id":"https://courses.example.org/c/MAN-1/sco1/interactions/)" +
+         id + R"(","definition":{"name":{"en-US":")" + id + "\"}" + rest + "}}";
+}
+const char kCmiInteraction[] =
+    R"(,"type":"http://adlnet.gov/expapi/activities/cmi.interaction")";
+
+TEST(SessionStatementsTest, Scorm2004SessionsByTheirOwnNames) {
+  const SessionCase cases[] = {
+      {"completion and success apart, scaled as given, session time as is",
+       {Init("ab-initio"), Set("cmi.completion_status", "completed"),
+        Set("cmi.success_status", "passed"), Set("cmi.score.scaled", "0.8"),
+        Set("cmi.score.raw", "40"), Set("cmi.score.max", "50"),
+        End({{"cmi.exit", "normal"},
+             {"cmi.entry", ""},
+             {"cmi.session_time", "PT12M30S"}})},
+       {Expected("id-1", Ts(1), "initialized", kItem, ""),
+        Expected("id-2", Ts(2), "completed", kItem, kCompleted),
+        Expected("id-3", Ts(3), "passed", kItem, R"({"success":true})"),
+        Expected("id-4", Ts(6), "scored", kItem,
+                 R"({"score":{"scaled":0.8,"raw":40,"max":50}})"),
+        Expected(
+            "id-5", Ts(7), "terminated", kItem,
+            R"({"score":{"scaled":0.8,"raw":40,"max":50},)"
+            R"("success":true,"completion":true,"duration":"PT12M30S"})")}},
+      {"resumed, then suspended by its exit",
+       {Init("resume"), End({{"cmi.completion_status", "incomplete"},
+                             {"cmi.exit", "suspend"},
+                             {"cmi.session_time", "P1DT2H3.5S"}})},
+       {Expected("id-1", Ts(1), "resumed", kItem, ""),
+        Expected("id-2", Ts(2), "suspended", kItem,
+                 R"({"completion":false,"duration":"P1DT2H3.5S"})")}},
+      {"an attempt left to resume is suspended; 1.2 names mean nothing",
+       {Set("cmi.core.lesson_status", "passed"), Set("cmi.comments", "x"),
+        End({{"cmi.entry", "resume"},
+             {"cmi.success_status", "failed"},
+             {"cmi.session_time", "00:01:00"}})},
+       {Expected("id-1", Ts(1), "suspended", kItem, R"({"success":false})")}},
+      {"a learner's comment once per text, its language tag left out",
+       {Set("cmi.comments_from_learner.0.comment", "{lang=en}Good"),
+        Set("cmi.comments_from_learner.0.location", "p3"),
+        Set("cmi.comments_from_learner.1.comment", "More"), Store(),
+        Set("cmi.comments_from_learner.0.comment", "{lang=en}Good"), Store(),
+        Set("cmi.comments_from_learner.0.comment", "Better"), Store()},
+       {Expected("id-1", Ts(1), "commented", kItem, R"({"response":"Good"})"),
+        Expected("id-2", Ts(2), "commented", kItem, R"({"response":"More"})"),
+        Expected("id-3", Ts(3), "commented", kItem,
+                 R"({"response":"Better"})")}},
+      {"interactions: 2004 types and formats are xAPI's",
+       {Set("cmi.interactions.0.id", "q1"),
+        Set("cmi.interactions.0.type", "long-fill-in"),
+        Set("cmi.interactions.0.description", "{lang=en}Why?"),
+        Set("cmi.interactions.0.correct_responses.0.pattern",
+            "{case_matters=true}Because"),
+        Set("cmi.interactions.0.learner_response", "because"),
+        Set("cmi.interactions.0.result", "incorrect"),
+        Set("cmi.interactions.0.latency", "PT7.25S"),
+        Set("cmi.interactions.1.id", "q2"),
+        Set("cmi.interactions.1.type", "matching"),
+        Set("cmi.interactions.1.correct_responses.0.pattern", "1[.]a[,]2[.]b"),
+        Set("cmi.interactions.1.learner_response", "1[.]a[,]2[.]c"),
+        Set("cmi.interactions.1.result", "correct"),
+        Set("cmi.interactions.2.id", "q3"),
+        Set("cmi.interactions.2.type", "other"),
+        Set("cmi.interactions.2.learner_response", "t"),
+        Set("cmi.interactions.2.result", "wrong"),
+        Set("cmi.interactions.2.latency", "00:00:07"), Store()},
+       {Expected(
+            "id-1", Ts(7), "responded",
+            Interaction("q1", R"(,"description":{"en-US":"Why?"})" +
+                                  std::string(kCmiInteraction) +
+                                  R"(,"interactionType":"long-fill-in",)"
+                                  R"("correctResponsesPattern":)"
+                                  R"(["{case_matters=true}Because"])"),
+            R"({"response":"because","success":false,"duration":"PT7.25S"})",
+            true),
+        Expected("id-2", Ts(12), "responded",
+                 Interaction("q2", std::string(kCmiInteraction) +
+                                       R"(,"interactionType":"matching",)"
+                                       R"("correctResponsesPattern":)"
+                                       R"(["1[.]a[,]2[.]b"])"),
+                 R"({"response":"1[.]a[,]2[.]c","success":true})", true),
+        Expected("id-3", Ts(17), "responded",
+                 Interaction("q3", std::string(kCmiInteraction) +
+                                       R"(,"interactionType":"other")"),
+                 R"({"response":"t"})", true)}},
+  };
+  for (const SessionCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(Session(c.steps, Context2004()), c.statements);
+  }
+}
+
+TEST(SessionStatementsTest, Scorm2004ScoresAndTimesTheLrsTakes) {
+  struct Case {
+    ElementValues values;
+    const char* result;  // of the terminated statement
+  } const cases[] = {
+      {{{"cmi.score.scaled", "-1"}}, R"({"score":{"scaled":-1}})"},
+      {{{"cmi.score.scaled", "1.5"}, {"cmi.score.raw", "150"}},
+       R"({"score":{"raw":150}})"},
+      {{{"cmi.score.raw", "5"}, {"cmi.score.min", "10"}},
+       R"({"score":{"raw":5}})"},
+      {{{"cmi.score.raw", "5"}, {"cmi.score.min", "9"}, {"cmi.score.max", "1"}},
+       R"({"score":{"raw":5}})"},
+      {{{"cmi.score.min", "0"}, {"cmi.score.max", "100"}}, ""},
+      {{{"cmi.session_time", "P1Y2M3DT4H5M6.75S"}},
+       R"({"duration":"P1Y2M3DT4H5M6.75S"})"},
+      {{{"cmi.session_time", "PT0S"}}, R"({"duration":"PT0S"})"},
+      {{{"cmi.session_time", "PT"}}, ""},
+      {{{"cmi.session_time", "P1DT"}}, ""},
+      {{{"cmi.session_time", "PT1.5M"}}, ""},
+      {{{"cmi.session_time", "PTS"}}, ""},
+      {{{"cmi.session_time", "P1H"}}, ""},
+      {{{"cmi.session_time", "PT1H1H"}}, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.result);
+    EXPECT_EQ(
+        Session({End(c.values)}, Context2004()),
+        std::vector{Expected("id-1", Ts(1), "terminated", kItem, c.result)});
+  }
+}
+
 TEST(SessionStatementsTest, OddTextStaysValidJson) {
   // Bad UTF-8 becomes U+FFFD, control characters escapes; identifiers of
   // any length and bytes make one IRI path segment.
