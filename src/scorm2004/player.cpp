@@ -271,6 +271,12 @@ std::string Player::api(const std::vector<std::string>& message) {
   }
   const std::string value = runtime_->call(function, arguments);
   if (value != "true") return value;
+  if (statements_ && function == "Initialize") {
+    begun_ = true;
+    statements_->initialized(runtime_->peek("cmi.entry"));
+  } else if (statements_ && function == "SetValue" && arguments.size() >= 2) {
+    statements_->valueSet(arguments[0], arguments[1]);
+  }
   // What Commit asks for reaches the disk before the SCO is told it did.
   if (function == "Commit" && !storeOpen()) {
     runtime_->refuse(391, function,
@@ -336,6 +342,7 @@ std::string Player::login(const std::string& name) {
 
 void Player::loadLearner() {
   runtime_.reset();
+  statements_.reset();
   playing_.clear();
   playingIndex_ = kNone;
   next_.clear();
@@ -453,6 +460,7 @@ std::string Player::proceed(const std::optional<NavigationRequest>& asked,
     }
     runtime_->end();
     const Values values = runtime_->toStore();
+    captureStatements(values, true);
     Report(tree_, next, playingIndex_, values);
     items[playing_] = values;
     for (const SharedDataTarget& target : runtime_->sharedData()) {
@@ -516,7 +524,7 @@ std::string Player::proceed(const std::optional<NavigationRequest>& asked,
   }
   items[kStateItem] = {{kStateElement, SerializeState(tree_, next)}};
   try {
-    store_.saveItems(learner_, items);
+    store_.saveItems(learner_, items, captured_);
   } catch (const std::exception& e) {
     lastProblem_ = e.what();
     if (onProblem) onProblem(lastProblem_);
@@ -528,11 +536,13 @@ std::string Player::proceed(const std::optional<NavigationRequest>& asked,
   state_ = std::move(next);
   deliveries_ = std::move(deliveries);
   shared_ = std::move(shared);
+  statementsStored();
   if (runtime_) {
     if (options_.strict && onSessionSummary)
       onSessionSummary(tree_.at(playingIndex_).title,
                        runtime_->conformanceSummary());
     runtime_.reset();
+    statements_.reset();
     playing_.clear();
     playingIndex_ = kNone;
   }
@@ -550,6 +560,20 @@ std::string Player::proceed(const std::optional<NavigationRequest>& asked,
   playingIndex_ = delivered;
   const Activity& activity = tree_.at(delivered);
   playing_ = activity.identifier;
+  begun_ = false;
+  if (options_.lrs && activity.isSco) {
+    xapi::SessionContext context;
+    context.login = learner_;
+    context.homePage = options_.lrs->homePage;
+    context.registration = store_.registration(learner_);
+    context.course = {
+        xapi::CourseIri(options_.lrs->activityBase, package_.identifier),
+        package_.title};
+    context.item = {xapi::ItemIri(context.course.id, playing_),
+                    activity.title.empty() ? playing_ : activity.title};
+    context.model = xapi::DataModel::kScorm2004;
+    statements_ = std::make_unique<xapi::SessionStatements>(context);
+  }
   ++launches_;
   runtime_->requestValid = [this](const std::string& text) -> std::string {
     const std::optional<NavigationRequest> request = RuntimeRequest(text);
@@ -708,16 +732,34 @@ bool Player::storeOpen() {
         shared.erase(target.id);
     }
     if (shared != shared_) items[kSharedDataItem] = shared;
-    store_.saveItems(learner_, items);
+    captureStatements(items[playing_], false);
+    store_.saveItems(learner_, items, captured_);
     shared_ = std::move(shared);
     runtime_->markStored();
     lastProblem_.clear();
+    statementsStored();
     return true;
   } catch (const std::exception& e) {
     lastProblem_ = e.what();
     if (onProblem) onProblem(lastProblem_);
     return false;
   }
+}
+
+void Player::captureStatements(const Values& values, bool ended) {
+  if (!statements_ || !begun_) return;
+  if (ended)
+    statements_->terminated(values);
+  else
+    statements_->storing(values);
+  for (xapi::Statement& statement : statements_->take())
+    captured_.push_back(std::move(statement));
+}
+
+void Player::statementsStored() {
+  if (captured_.empty()) return;
+  captured_.clear();
+  if (onStatements) onStatements();
 }
 
 void Player::leave() {

@@ -18,6 +18,7 @@
 #include "scorm2004/runtime.h"
 #include "scorm2004/sequencing.h"
 #include "scorm2004/state.h"
+#include "xapi/statements.h"
 
 namespace zept::scorm2004 {
 
@@ -77,7 +78,7 @@ class Player {
       onTakeLearner;
   std::function<bool(const std::string& why)> onRetryStore;
   std::function<bool(const std::string& path)> hasFile;
-  // Not called yet: SCORM 2004 sessions capture no statements so far.
+  // Statements were added to the outbox (options.lrs set).
   std::function<void()> onStatements;
   void setResultsNote(std::string note) { resultsNote_ = std::move(note); }
   std::function<void(const std::string& itemTitle, const std::string& summary)>
@@ -104,6 +105,10 @@ class Player {
                                const SequencingState& state,
                                std::optional<bool> newAttempt) const;
   void loadLearner();
+  // The open session's statements so far join those waiting for the next
+  // store; ended: its last ones (terminated or suspended).
+  void captureStatements(const Values& values, bool ended);
+  void statementsStored();
 
   const Package2004& package_;
   scorm::ProgressStore& store_;
@@ -120,6 +125,9 @@ class Player {
   std::string refusedLaunch_;
   std::string lastProblem_;
   std::unique_ptr<Runtime> runtime_;
+  std::unique_ptr<xapi::SessionStatements> statements_;  // of runtime_
+  bool begun_ = false;                     // runtime_ was initialized
+  std::vector<xapi::Statement> captured_;  // stored with the next values
   std::string next_;  // the answer of ["next"] once a session has ended
   std::string resultsNote_;
 };
