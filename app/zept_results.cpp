@@ -14,6 +14,8 @@
 #include "scorm/package.h"
 #include "scorm/progress_store.h"
 #include "scorm/results.h"
+#include "scorm2004/reader.h"
+#include "scorm2004/results.h"
 
 namespace {
 
@@ -25,7 +27,9 @@ constexpr char kUsage[] =
     "       zept-results --help | --version\n"
     "Prints as JSON the progress zept keeps of the standard package COURSE\n"
     "(a folder holding imsmanifest.xml, or a .zip): for each learner and\n"
-    "launchable item, the values the item gets at its next launch.\n"
+    "launchable item, the values the item gets at its next launch (SCORM\n"
+    "2004: the values stored, with the course's status, the activities\n"
+    "delivered and each one's attempts).\n"
     "  --learner NAME  only that learner\n";
 
 int Usage(const std::string& problem) {
@@ -63,6 +67,12 @@ std::string Results(const std::string& course, const std::string& learner) {
       zept::platform::RunningProgramPath(), std::getenv);
   const CourseStore found =
       OpenCourseStore(DataFolder(*folders), parsed, *files, /*readOnly=*/true);
+  if (!parsed.scorm2004.empty()) {
+    // The store is found alike; what it holds is read by the activity tree.
+    const zept::scorm2004::Package2004 package =
+        zept::scorm2004::ReadPackage2004(*manifest);
+    return zept::scorm2004::ResultsJson(package, *found.store, learner);
+  }
   return ResultsJson(parsed, *found.store, learner);
 }
 

@@ -68,6 +68,8 @@ std::string ResultsJson(const Package2004& package, scorm::ProgressStore& store,
     json.open('{');
     json.key("login");
     json.string(login);
+    json.key("pending_statements");
+    json.number(store.pendingStatements(login));
     json.key("course");
     json.open('{');
     json.key("completion_status");

@@ -27,8 +27,9 @@ inline constexpr char kSharedDataItem[] =
     "\x01"
     "shared";
 
-// {"course": {"identifier", "title"}, "learners": [{"login", "course":
-// {"completion_status", "success_status", "score_scaled"}, "suspended",
+// {"course": {"identifier", "title"}, "learners": [{"login",
+// "pending_statements", "course": {"completion_status", "success_status",
+// "score_scaled"}, "suspended",
 // "deliveries": [ID...], "items": [{"identifier", "title", "attempts",
 // "values": {ELEMENT: VALUE}}]}]}, indented by two spaces with a final
 // newline. The course's statuses are the root activity's rollup

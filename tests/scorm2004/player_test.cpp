@@ -8,6 +8,7 @@
 
 #include <filesystem>
 
+#include "scorm/results.h"
 #include "scorm2004/results.h"
 #include "util/utf8.h"
 
@@ -204,14 +205,17 @@ TEST_F(Player2004Test, ResultsJson) {
   send({"api", current_, "Terminate", ""});
   deliver({"next"});
   player_->leave();
-  EXPECT_EQ(ResultsJson(package_, *store_), R"({
+  store_->addLearner("bob");
+  const std::string kHead = R"({
   "course": {
     "identifier": "M",
     "title": "Course"
   },
   "learners": [
-    {
+)";
+  const std::string kAnna = R"(    {
       "login": "anna",
+      "pending_statements": 0,
       "course": {
         "completion_status": "unknown",
         "success_status": "unknown",
@@ -251,10 +255,48 @@ TEST_F(Player2004Test, ResultsJson) {
           "values": {}
         }
       ]
-    }
-  ]
-}
-)");
+    })";
+  // Nothing sequenced yet: the course unknown, nothing delivered.
+  const std::string kBob = R"(    {
+      "login": "bob",
+      "pending_statements": 0,
+      "course": {
+        "completion_status": "unknown",
+        "success_status": "unknown",
+        "score_scaled": null
+      },
+      "suspended": null,
+      "deliveries": [],
+      "items": [
+        {
+          "identifier": "A",
+          "title": "A",
+          "attempts": 0,
+          "values": {}
+        },
+        {
+          "identifier": "B",
+          "title": "B",
+          "attempts": 0,
+          "values": {}
+        },
+        {
+          "identifier": "C",
+          "title": "C",
+          "attempts": 0,
+          "values": {}
+        }
+      ]
+    })";
+  const std::pair<const char*, std::string> kCases[] = {
+      {"", kHead + kAnna + ",\n" + kBob + "\n  ]\n}\n"},
+      {"bob", kHead + kBob + "\n  ]\n}\n"},
+  };
+  for (const auto& [learner, json] : kCases) {
+    SCOPED_TRACE(learner);
+    EXPECT_EQ(ResultsJson(package_, *store_, learner), json);
+  }
+  EXPECT_THROW(ResultsJson(package_, *store_, "carl"), scorm::EUnknownLearner);
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 // zept-sync and zept-results run as a learner's machine runs them: progress
 // a player stored with its statements, sent to the real LRS through faults
 // (stopped, busy, wrong credentials, lost answers, a kill mid-send, an
-// invalid statement), each statement arriving once and in capture order.
+// invalid statement), each statement arriving once and in capture order;
+// a SCORM 2004 course's player alike.
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -25,6 +26,8 @@
 #include "lrs/lrs_server.h"
 #include "scorm/player.h"
 #include "scorm/progress_store.h"
+#include "scorm2004/player.h"
+#include "scorm2004/reader.h"
 #include "xapi/statements.h"
 
 extern char** environ;
@@ -491,6 +494,139 @@ TEST_F(SyncTest, AStatementTheLrsRefusesIsSetAsideAndListed) {
   // Listed again by later runs, never sent again.
   EXPECT_NE(sync(false).out.find(listed), std::string::npos);
   EXPECT_EQ(lrs_.statements().size(), 9u);
+}
+
+// A SCORM 2004 course through its player: zept-results shows what the
+// sequencing keeps (the course's rollup, the suspended activity, the
+// deliveries, the attempts), and the sessions' statements reach the LRS.
+TEST_F(SyncTest, Scorm2004ProgressShowsInResultsAndReachesTheLrs) {
+  const fs::path course = root_ / "course2004";
+  fs::create_directories(course);
+  std::ofstream(course / "imsmanifest.xml") << R"(<?xml version="1.0"?>
+<manifest identifier="SEQ-COURSE" xmlns="http://www.imsglobal.org/xsd/imscp_v1p1"
+  xmlns:adlcp="http://www.adlnet.org/xsd/adlcp_v1p3"
+  xmlns:imsss="http://www.imsglobal.org/xsd/imsss">
+ <metadata><schema>ADL SCORM</schema>
+  <schemaversion>2004 4th Edition</schemaversion></metadata>
+ <organizations default="O"><organization identifier="O">
+  <title>Sequenced course</title>
+  <item identifier="A" identifierref="R1"><title>First</title></item>
+  <item identifier="B" identifierref="R2"><title>Second</title></item>
+  <imsss:sequencing><imsss:controlMode flow="true"/></imsss:sequencing>
+ </organization></organizations>
+ <resources>
+  <resource identifier="R1" type="webcontent" adlcp:scormType="sco" href="1.html"/>
+  <resource identifier="R2" type="webcontent" adlcp:scormType="sco" href="2.html"/>
+ </resources>
+</manifest>)";
+  const auto files = scorm::OpenFolderPackage(course.string());
+  const std::string manifest = *files->read("imsmanifest.xml");
+  const scorm::CourseStore opened =
+      scorm::OpenCourseStore((root_ / "data" / "zept").string(),
+                             scorm::ReadManifest(manifest), *files);
+  const scorm2004::Package2004 package = scorm2004::ReadPackage2004(manifest);
+  {
+    scorm2004::PlayerOptions options;
+    options.random = scorm2004::SeededRandom(1);
+    std::string error;
+    options.lrs = xapi::ParseLrsConfig(Slurp(lrsFile_), lrsFile_, error);
+    ASSERT_TRUE(options.lrs) << error;
+    scorm2004::Player player(package, *opened.store, options);
+    int told = 0;
+    player.onStatements = [&] { ++told; };
+    player.handle({"login", kLogin});
+    std::string launch = "1";
+    ASSERT_NE(player.handle({"nav", "start"}).find("\"id\":\"A\""),
+              std::string::npos);
+    const std::vector<std::string> calls[] = {
+        {"Initialize", ""},
+        {"SetValue", "cmi.completion_status", "completed"},
+        {"SetValue", "cmi.success_status", "passed"},
+        {"SetValue", "cmi.score.scaled", "0.9"},
+        {"SetValue", "cmi.session_time", "PT1M30S"},
+        {"SetValue", "adl.nav.request", "continue"},
+        {"Terminate", ""},
+        {"Initialize", ""},
+        {"SetValue", "cmi.location", "page 2"}};
+    for (const std::vector<std::string>& call : calls) {
+      std::vector<std::string> message = {"api", launch};
+      message.insert(message.end(), call.begin(), call.end());
+      ASSERT_EQ(player.handle(message), "true") << call[0];
+      if (call[0] == "Terminate") {
+        ASSERT_NE(player.handle({"next"}).find("\"id\":\"B\""),
+                  std::string::npos);
+        launch = "2";
+      }
+    }
+    player.leave();
+    EXPECT_EQ(told, 2);
+  }
+
+  const Ran results = wait(spawn({ZEPT_RESULTS_BINARY, course.string()}));
+  EXPECT_EQ(results.exit, 0) << results.err;
+  EXPECT_EQ(results.out, R"({
+  "course": {
+    "identifier": "SEQ-COURSE",
+    "title": "Sequenced course"
+  },
+  "learners": [
+    {
+      "login": "anna",
+      "pending_statements": 7,
+      "course": {
+        "completion_status": "unknown",
+        "success_status": "unknown",
+        "score_scaled": 0.45
+      },
+      "suspended": "B",
+      "deliveries": [
+        "A",
+        "B"
+      ],
+      "items": [
+        {
+          "identifier": "A",
+          "title": "First",
+          "attempts": 1,
+          "values": {
+            "cmi.completion_status": "completed",
+            "cmi.entry": "",
+            "cmi.score.scaled": "0.9",
+            "cmi.session_time": "PT1M30S",
+            "cmi.success_status": "passed",
+            "cmi.total_time": "PT0H1M30S"
+          }
+        },
+        {
+          "identifier": "B",
+          "title": "Second",
+          "attempts": 1,
+          "values": {
+            "cmi.entry": "resume",
+            "cmi.location": "page 2",
+            "cmi.total_time": "PT0H0M0S"
+          }
+        }
+      ]
+    }
+  ]
+}
+)");
+
+  const Ran ran = sync(false);
+  EXPECT_EQ(ran.exit, 0) << ran.err;
+  EXPECT_EQ(ran.out, "sent 7, pending 0, refused 0\n");
+  const std::vector<std::string> held = lrs_.statements();
+  EXPECT_EQ(Verbs(held),
+            "initialized completed passed scored terminated initialized "
+            "suspended ");
+  ASSERT_EQ(held.size(), 7u);
+  EXPECT_EQ(Field(held[3], "result.score.scaled"), "0.9");
+  EXPECT_EQ(Field(held[4], "result.duration"), "PT1M30S");
+  EXPECT_EQ(Field(held[4], "object.id"),
+            "https://courses.example.org/SEQ-COURSE/A");
+  EXPECT_EQ(Field(held[6], "object.id"),
+            "https://courses.example.org/SEQ-COURSE/B");
 }
 
 }  // namespace
