@@ -21,7 +21,8 @@
 //               continue (the session's end, its rollup, sequencing, the
 //               next delivery and the transaction that stores it all;
 //               target under 50 ms), and the ["menu"] answer with its
-//               choice of every activity (target under 10 ms).
+//               choice of every activity (target under 10 ms), also in
+//               the course made without choice (every item refused).
 //
 //   build/bench/zept_sequencing_bench [RUNS]   (RUNS: 31 unless given)
 
@@ -32,6 +33,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -279,6 +281,27 @@ void PlayerFigures(const Activity& root, const ActivityTree& tree,
     print("player: continue c4s9l9 -> c5s0l0, stored", ms, 50);
     print("player: [\"menu\"] of 1,111 activities", menuMs, 10);
     std::printf("  (the menu's answer: %zu bytes)\n", menuBytes);
+
+    // The same course without choice: every item is refused, with its
+    // reason, while the first SCO plays.
+    std::function<void(Activity&)> noChoice = [&](Activity& a) {
+      a.sequencing.controlMode.choice = false;
+      for (Activity& child : a.children) noChoice(child);
+    };
+    noChoice(package.root);
+    Player closed(package, store, options);
+    closed.handle({"login", "ben"});
+    if (Delivered(closed.handle({"nav", "start"})) != "c0s0l0") {
+      std::fprintf(stderr, "player: no start without choice\n");
+      std::exit(1);
+    }
+    menuMs.clear();
+    for (int r = 0; r <= runs; ++r) {
+      const auto begin = Clock::now();
+      closed.handle({"menu"});
+      if (r > 0) menuMs.push_back(Ms(Clock::now() - begin));
+    }
+    print("player: [\"menu\"], no choice anywhere", menuMs, 10);
   }
   std::filesystem::remove_all(folder);
 }

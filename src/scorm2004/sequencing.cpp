@@ -870,41 +870,37 @@ bool NavigationRequestValid(const ActivityTree& tree,
                             const RandomSource& random) {
   std::size_t target = kNone;
   if (!request.target.empty()) target = tree.find(request.target);
-  if (request.kind == NavigationRequestKind::kChoice && target != kNone &&
-      tree.isLeaf(target)) {
-    // The menu asks this of every activity. The way to a leaf (navigation,
-    // the choice walk, the delivery checks) only reads the state, so it is
-    // asked of the state itself; a cluster's flow may draw its children
-    // or end attempts, so that takes the copy below.
-    Context c{tree, const_cast<SequencingState&>(state), random};
-    const NavigationResult navigation =
-        NavigationRequestProcess(c, request.kind, target);
-    if (!navigation.valid) return false;
-    const SequencingResult result =
-        ChoiceSequencingRequestProcess(c, navigation.target);
-    return result.delivery != kNone &&
-           DeliveryRequestProcess(c, result.delivery).ok;
-  }
-  // On copies: asking must change neither the state nor the draws to come.
-  SequencingState copy = state;
-  RandomSource draws = random;
-  Context c{tree, copy, draws};
+  // The menu asks this of every activity, so what only reads the state is
+  // asked of the state itself: the navigation request and, for a leaf, the
+  // choice walk and the delivery checks. A cluster's flow, or any other
+  // request's, may draw children or end attempts: that takes the copies.
+  Context same{tree, const_cast<SequencingState&>(state), random};
   const NavigationResult navigation =
-      NavigationRequestProcess(c, request.kind, target);
+      NavigationRequestProcess(same, request.kind, target);
   if (!navigation.valid) return false;
   switch (request.kind) {
     case NavigationRequestKind::kContinue:
     case NavigationRequestKind::kPrevious:
     case NavigationRequestKind::kChoice:
-    case NavigationRequestKind::kJump: {
-      const SequencingResult result =
-          SequencingRequestProcess(c, navigation.sequencing, navigation.target);
-      return result.delivery != kNone &&
-             DeliveryRequestProcess(c, result.delivery).ok;
-    }
+    case NavigationRequestKind::kJump:
+      break;
     default:
       return true;
   }
+  if (request.kind == NavigationRequestKind::kChoice && tree.isLeaf(target)) {
+    const SequencingResult result =
+        ChoiceSequencingRequestProcess(same, navigation.target);
+    return result.delivery != kNone &&
+           DeliveryRequestProcess(same, result.delivery).ok;
+  }
+  // On copies: asking must change neither the state nor the draws to come.
+  SequencingState copy = state;
+  RandomSource draws = random;
+  Context c{tree, copy, draws};
+  const SequencingResult result =
+      SequencingRequestProcess(c, navigation.sequencing, navigation.target);
+  return result.delivery != kNone &&
+         DeliveryRequestProcess(c, result.delivery).ok;
 }
 
 namespace {

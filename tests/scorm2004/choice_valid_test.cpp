@@ -1,6 +1,7 @@
-// Whether a choice would go through, as the menu asks it of every activity:
-// answered without copying the state for a leaf, it must answer as the
-// whole process on a copy does, and leave the state as it was.
+// Whether a request would go through, as the menu asks it of every
+// activity: answered without copying the state where that only reads it,
+// it must answer as the processes on a copy do, and leave the state as it
+// was.
 
 #include <gtest/gtest.h>
 
@@ -14,14 +15,19 @@ namespace {
 
 // The old way: every process on a copy of the state and of the draws.
 bool ValidOnCopy(const ActivityTree& tree, const SequencingState& state,
-                 std::size_t target, const RandomSource& random) {
+                 NavigationRequestKind kind, std::size_t target,
+                 const RandomSource& random) {
   SequencingState copy = state;
   RandomSource draws = random;
   processes::Context c{tree, copy, draws};
   const processes::NavigationResult navigation =
-      processes::NavigationRequestProcess(c, NavigationRequestKind::kChoice,
-                                          target);
+      processes::NavigationRequestProcess(c, kind, target);
   if (!navigation.valid) return false;
+  if (kind != NavigationRequestKind::kContinue &&
+      kind != NavigationRequestKind::kPrevious &&
+      kind != NavigationRequestKind::kChoice &&
+      kind != NavigationRequestKind::kJump)
+    return true;
   const processes::SequencingResult result =
       processes::SequencingRequestProcess(c, navigation.sequencing,
                                           navigation.target);
@@ -130,12 +136,19 @@ TEST(ChoiceValidTest, AnswersAsTheProcessesOnACopyAndChangesNothing) {
     for (std::size_t step = 0; step <= std::size(kSteps); ++step) {
       SCOPED_TRACE("after step " + std::to_string(step));
       const SequencingState before = state;
-      for (std::size_t i = 0; i < tree.size(); ++i) {
-        const bool fast = NavigationRequestValid(
-            tree, state, {K::kChoice, tree.at(i).identifier}, random);
-        EXPECT_EQ(fast, ValidOnCopy(tree, state, i, random))
-            << tree.at(i).identifier;
-      }
+      for (std::size_t i = 0; i < tree.size(); ++i)
+        for (const K kind : {K::kChoice, K::kJump}) {
+          const bool fast = NavigationRequestValid(
+              tree, state, {kind, tree.at(i).identifier}, random);
+          EXPECT_EQ(fast, ValidOnCopy(tree, state, kind, i, random))
+              << tree.at(i).identifier;
+        }
+      for (const K kind :
+           {K::kStart, K::kResumeAll, K::kContinue, K::kPrevious, K::kExit,
+            K::kExitAll, K::kSuspendAll, K::kAbandon, K::kAbandonAll})
+        EXPECT_EQ(NavigationRequestValid(tree, state, {kind, ""}, random),
+                  ValidOnCopy(tree, state, kind, processes::kNone, random))
+            << static_cast<int>(kind);
       EXPECT_TRUE(state == before);
       if (step == std::size(kSteps)) break;
       const std::size_t current = state.currentActivity;
