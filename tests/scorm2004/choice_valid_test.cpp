@@ -89,7 +89,7 @@ TEST(ChoiceValidTest, AnswersAsTheProcessesOnACopyAndChangesNothing) {
        [](Activity& r) {
          At(r, "a").sequencing.controlMode.choiceExit = false;
        }},
-      {"a2 hidden, b stops forward traversal once satisfied",
+      {"a2 hidden, b stops forward traversal once attempted",
        [](Activity& r) {
          At(r, "a2").sequencing.preConditionRules = {
              Rule(RuleAction::kHiddenFromChoice, RuleConditionKind::kAlways)};
