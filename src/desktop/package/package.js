@@ -1,11 +1,11 @@
 // zept's own screens for a standard package (learner choice, course menu,
 // the controls around a SCO) and the runtime that a SCO in the frame finds
 // by walking up its parents: window.API for SCORM 1.2, window.API_1484_11
-// for SCORM 2004 (whose menu and controls make navigation requests). Every call reaches the
-// program synchronously, in order, as a POST to zept://z/api of a JSON
-// array of strings; the answer is the call's text.
+// for SCORM 2004 (whose menu and controls make navigation requests). Every
+// call reaches the program synchronously, in order, as a POST to
+// zept://z/api of a JSON array of strings; the answer is the call's text.
 //
-// The SCO's pages share this page's origin (content finds window.API by
+// The SCO's pages share this page's origin (content finds its API by
 // walking up its parents), so they can reach everything of it. What keeps
 // the screens zept's: the screen messages carry a secret the program learns
 // from the first one and that lives only in this closure; every message is
@@ -173,11 +173,16 @@ function makeApi(launch, values) {
       return failed;
     }
   }
-  const made = create(null);
+  // An ordinary object, as content may print it; defined, not assigned, so
+  // that no setter the content put on Object.prototype sees the functions.
+  const made = {};
   for (let i = 0; i < api.functions.length; i++) {
     const name = api.functions[i][0], failed = api.functions[i][1];
     const whenPosted = api.functions[i][2];
-    made[name] = function () { return call(name, arguments, failed, whenPosted); };
+    defineProperty(made, name, {
+      value: function () { return call(name, arguments, failed, whenPosted); },
+      enumerable: true,
+    });
   }
   return freeze(made);
 }
