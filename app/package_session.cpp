@@ -11,6 +11,7 @@
 #include "platform/posix/posix.h"
 #include "report/ReportPrinter.h"
 #include "scorm/results.h"
+#include "scorm2004/player.h"
 #include "util/file_io.h"
 #include "util/utf8.h"
 
@@ -79,6 +80,7 @@ std::string StoreFailureReason(const std::string& why,
 PackageSession::PackageSession(Context& ctx, desktop::MoviePage& page,
                                scorm::PackageFiles& files,
                                const scorm::Manifest& manifest,
+                               const scorm2004::Package2004* package2004,
                                scorm::ProgressStore& store, std::string key,
                                const PackageRunOptions& options,
                                std::function<void(const WideString&)> print)
@@ -91,12 +93,20 @@ PackageSession::PackageSession(Context& ctx, desktop::MoviePage& page,
       print_(std::move(print)),
       window_(print_),
       dialogs_(&window_),
-      views_(window_.gtkWindow()),
-      player_(
-          manifest, store,
-          {options.strict, options.learner, options.item, options.lrsConfig}) {
-  window_.setCaption(
-      Utf8ToWide(manifest.title.empty() ? "zept" : manifest.title));
+      views_(window_.gtkWindow()) {
+  const scorm::PlayerOptions playerOptions{options.strict, options.learner,
+                                           options.item, options.lrsConfig};
+  std::string title = manifest.title;
+  if (package2004) {
+    scorm2004::PlayerOptions options2004;
+    static_cast<scorm::PlayerOptions&>(options2004) = playerOptions;
+    player_ = std::make_unique<scorm2004::Player>(*package2004, store,
+                                                  std::move(options2004));
+    title = package2004->title;
+  } else {
+    player_ = std::make_unique<scorm::Player>(manifest, store, playerOptions);
+  }
+  window_.setCaption(Utf8ToWide(title.empty() ? "zept" : title));
   window_.setSizeable(true);
   const int width = std::min(1024, window_.screenWidth());
   const int height = std::min(768, window_.screenHeight() - 64);
@@ -107,23 +117,23 @@ PackageSession::PackageSession(Context& ctx, desktop::MoviePage& page,
   desktop::LetPackageViewDraw(WEBKIT_WEB_VIEW(page.widget()));
   views_.onNote = [this](const std::string& line) { note(line); };
 
-  player_.onNote = [this](const std::string& line) { note(line); };
-  player_.onProblem = [this](const std::string& message) {
+  player_->onNote = [this](const std::string& line) { note(line); };
+  player_->onProblem = [this](const std::string& message) {
     print_(u"error: " + Utf8ToWide(OneLine(message)));
     WriteTrace(ctx_, u"zept", u"store", Utf8ToWide(OneLine(message)), 1,
                u"Error");
   };
-  player_.onTakeLearner = [this](const std::string& login, std::string& why) {
+  player_->onTakeLearner = [this](const std::string& login, std::string& why) {
     return takeLearner(login, why);
   };
-  player_.onRetryStore = [this](const std::string& why) {
+  player_->onRetryStore = [this](const std::string& why) {
     return retryStore(why);
   };
-  player_.hasFile = [this](const std::string& path) {
+  player_->hasFile = [this](const std::string& path) {
     return locate(path).has_value();
   };
-  player_.onSessionSummary = [this](const std::string& title,
-                                    const std::string& summary) {
+  player_->onSessionSummary = [this](const std::string& title,
+                                     const std::string& summary) {
     summaries_ += "Conformance of " + title + ":\n" + summary;
     if (!summaries_.empty() && summaries_.back() != '\n') summaries_ += '\n';
   };
@@ -141,7 +151,7 @@ PackageSession::PackageSession(Context& ctx, desktop::MoviePage& page,
   if (options.lrsConfig) {
     sender_ =
         std::make_unique<ResultsSender>(options.storePath, *options.lrsConfig);
-    player_.onStatements = [this] { sender_->notify(); };
+    player_->onStatements = [this] { sender_->notify(); };
   }
   window_.onCloseRequest = [this] { finish(false); };
   g_signal_connect(window_.gtkWindow(), "key-press-event", G_CALLBACK(OnKey),
@@ -250,13 +260,16 @@ std::string PackageSession::received(const std::vector<std::string>& message) {
   const std::vector<std::string> inner(message.begin() + (posted ? 1 : 0),
                                        message.end());
   if (!inner.empty() && (inner[0] == "api" || inner[0] == "api-too-large")) {
-    const std::string value = player_.handle(inner);
-    if (posted && inner.size() >= 3 && value == "false" && player_.runtime()) {
+    const std::string value = player_->handle(inner);
+    const std::string error = posted && inner.size() >= 3 && value == "false"
+                                  ? player_->lastError()
+                                  : std::string();
+    if (!error.empty()) {
       std::string line =
           "A call made while the SCO's page was left failed: " + inner[2] + "(";
       for (std::size_t i = 3; i < inner.size(); ++i)
         line += (i > 3 ? ", \"" : "\"") + inner[i].substr(0, 80) + "\"";
-      note(line + ") gave error " + player_.runtime()->LMSGetLastError());
+      note(line + ") gave error " + error);
     }
     return value;
   }
@@ -290,8 +303,8 @@ std::string PackageSession::screen(const std::vector<std::string>& message) {
       note("The course menu is shown (" + std::to_string(ms) +
            " ms after start)");
     else if (message.size() >= 3)
-      note("Item " + player_.playing() + " has loaded (" + message[2] +
-           " ms after its launch)");
+      note("Item " + (message.size() >= 4 ? message[3] : player_->playing()) +
+           " has loaded (" + message[2] + " ms after its launch)");
     return std::string();
   }
   if (kind == "blocked" && message.size() >= 2) {
@@ -307,9 +320,26 @@ std::string PackageSession::screen(const std::vector<std::string>& message) {
       note("calls the page posted while it was left did not all come");
     // The windows of a SCO go with it.
     views_.closeWindows();
+    // The player is told which launch has gone (a later one goes on).
+    return player_->handle(message.size() >= 3
+                               ? std::vector<std::string>{"left", message[2]}
+                               : std::vector<std::string>{"left"});
   }
-  if (kind == "menu" && sender_) player_.setResultsNote(sender_->menuNote());
-  return player_.handle(message);
+  if (kind == "menu" && sender_) player_->setResultsNote(sender_->menuNote());
+  std::string answer = player_->handle(message);
+  // A learner's navigation request the sequencer refused, with its words
+  // (the answer's last field) as the menu shows them.
+  constexpr std::string_view kRefused = "{\"ok\":false";
+  const std::size_t words = answer.rfind(",\"message\":");
+  if (kind == "nav" && answer.starts_with(kRefused) &&
+      words != std::string::npos) {
+    std::string request;
+    for (std::size_t i = 1; i < message.size(); ++i)
+      request += " " + message[i].substr(0, 80);
+    note("The navigation request" + request + " was refused: " +
+         answer.substr(words + 11, answer.size() - words - 12));
+  }
+  return answer;
 }
 
 std::string PackageSession::saveResults() {
@@ -327,7 +357,7 @@ std::string PackageSession::saveResults() {
     platform::ScriptedDialogs none(silent);
     HeadlessHostFactory movies({ctx_, silent, none, offscreen, u""});
     TReportPrinter printer({ctx_, movies, u""});
-    printer.SetXml(player_.resultsReport());
+    printer.SetXml(player_->resultsReport());
     printer.SetReportSystem(&system);
     printer.SetMargins(0.5, 0.5, 0.5, 0.5);
     printer.Print();
@@ -349,12 +379,12 @@ bool PackageSession::retryStore(const std::string& why) {
     folder = "zept's data folder";
   }
   const std::string reason = StoreFailureReason(why, folder);
-  note("error: " + player_.learner() +
+  note("error: " + player_->learner() +
        "'s progress could not be saved: " + reason);
   // A signal ends the program with nobody to answer a question.
   if (bySignal_ || quitUnsaved_) return false;
   const std::string text =
-      player_.learner() + "'s progress could not be saved: " + reason +
+      player_->learner() + "'s progress could not be saved: " + reason +
       ".\n\n" +
       (leaving_ ? "Make room or make the folder writable, then choose Retry. "
                   "Quit without saving loses what was done since it was "
@@ -367,7 +397,7 @@ bool PackageSession::retryStore(const std::string& why) {
                 : std::vector<std::string>{"_Retry", "_Not now"});
   if (chosen != 0 && leaving_) {
     quitUnsaved_ = true;
-    note("error: the learner quit without saving " + player_.learner() +
+    note("error: the learner quit without saving " + player_->learner() +
          "'s progress");
   }
   return chosen == 0;
@@ -392,13 +422,13 @@ void PackageSession::finish(bool bySignal) {
     return;
   }
   leaving_ = true;
-  if (!player_.playing().empty() && !page_.processEnded()) {
+  if (!player_->playing().empty() && !page_.processEnded()) {
     page_.runScript("window.zeptLeave && zeptLeave(" +
                     scorm::JsonString(secret_) + ")");
-    PumpUntil([this] { return player_.playing().empty() || quitUnsaved_; },
+    PumpUntil([this] { return player_->playing().empty() || quitUnsaved_; },
               kUnloadMs);
   }
-  player_.leave();
+  player_->leave();
   dialogs_.cancelAll();
   views_.closeWindows();
   window_.close();
@@ -437,8 +467,8 @@ gboolean PackageSession::OnKey(GtkWidget*, GdkEventKey* event, gpointer data) {
 // learner told, and the menu comes back on a new page.
 void PackageSession::recover() {
   if (window_.state().closed || !page_.processEnded()) return;
-  const bool open = !player_.playing().empty();
-  player_.leave();
+  const bool open = !player_->playing().empty();
+  player_->leave();
   views_.closeWindows();
   dialogs_.showMessage(
       open ? u"The course stopped unexpectedly. Your progress is saved; "
@@ -462,7 +492,7 @@ int PackageSession::run() {
   storeTimer_ = g_timeout_add(
       kStoreEveryMs,
       [](gpointer self) -> gboolean {
-        static_cast<PackageSession*>(self)->player_.storeOpen();
+        static_cast<PackageSession*>(self)->player_->storeOpen();
         return G_SOURCE_CONTINUE;
       },
       this);

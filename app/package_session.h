@@ -25,13 +25,17 @@
 #include "scorm/manifest.h"
 #include "scorm/player.h"
 #include "scorm/progress_store.h"
+#include "scorm2004/definition.h"
 
 namespace zept {
 
+// A SCORM 2004 package (package2004 given) plays through scorm2004::Player,
+// any other through scorm::Player; the page learns which from ["start"].
 class PackageSession {
  public:
   PackageSession(Context& ctx, desktop::MoviePage& page,
                  scorm::PackageFiles& files, const scorm::Manifest& manifest,
+                 const scorm2004::Package2004* package2004,
                  scorm::ProgressStore& store, std::string key,
                  const PackageRunOptions& options,
                  std::function<void(const WideString&)> print);
@@ -83,7 +87,7 @@ class PackageSession {
   desktop::DesktopWindow window_;
   desktop::GtkDialogs dialogs_;
   desktop::PackageViews views_;
-  scorm::Player player_;
+  std::unique_ptr<scorm::PackagePlayer> player_;
   std::unique_ptr<platform::HeldLock> learnerLock_;
   std::unique_ptr<desktop::QuitSignals> signals_;
   std::string summaries_;

@@ -10,6 +10,7 @@
 #include "platform/codepage.h"
 #include "scorm/manifest.h"
 #include "scorm/progress_store.h"
+#include "scorm2004/reader.h"
 #include "util/file_io.h"
 #include "util/utf8.h"
 
@@ -59,6 +60,7 @@ int RunPackage(Context& ctx, const std::string& path, desktop::MoviePage& page,
   }
   scorm::PackageFiles& files = *opened;
   scorm::Manifest manifest;
+  std::optional<scorm2004::Package2004> package2004;
   std::string key;
   std::unique_ptr<scorm::ProgressStore> store;
   std::string storeNote;
@@ -74,13 +76,14 @@ int RunPackage(Context& ctx, const std::string& path, desktop::MoviePage& page,
     } catch (const scorm::EManifestError& e) {
       return fail(files.location() + "/imsmanifest.xml: " + e.what());
     }
-    // Its SCOs would find no API of their version and play untracked.
-    if (!manifest.scorm2004.empty())
-      return fail(files.location() + " is a SCORM 2004 package (" +
-                  manifest.scorm2004 +
-                  "). zept plays SCORM 1.2 packages only, so it is not "
-                  "opened: the learner's progress in it would not be "
-                  "recorded.");
+    // A SCORM 2004 package plays by its activity tree and sequencing.
+    if (!manifest.scorm2004.empty()) {
+      try {
+        package2004 = scorm2004::ReadPackage2004(*bytes);
+      } catch (const scorm::EManifestError& e) {
+        return fail(files.location() + "/imsmanifest.xml: " + e.what());
+      }
+    }
     const std::string dataFolder = scorm::DataFolder(ctx.platform.folders);
     scorm::CourseStore found =
         scorm::OpenCourseStore(dataFolder, manifest, files);
@@ -93,7 +96,8 @@ int RunPackage(Context& ctx, const std::string& path, desktop::MoviePage& page,
   }
   for (const std::string& line : files.warnings())
     Note(ctx, print, files.location() + ": " + line);
-  for (const std::string& line : manifest.problems)
+  for (const std::string& line :
+       package2004 ? package2004->problems : manifest.problems)
     Note(ctx, print, "imsmanifest.xml: " + line);
   if (!storeNote.empty()) Note(ctx, print, storeNote);
   {
@@ -121,7 +125,9 @@ int RunPackage(Context& ctx, const std::string& path, desktop::MoviePage& page,
           u" is already open: its window was brought forward.");
     return 0;
   }
-  PackageSession session(ctx, page, files, manifest, *store, key, run, print);
+  PackageSession session(ctx, page, files, manifest,
+                         package2004 ? &*package2004 : nullptr, *store, key,
+                         run, print);
   instance.onActivate = [&session] { session.window().present(); };
   session.noticeAtStart = storeNote;
   return session.run();

@@ -37,7 +37,52 @@ std::string LaunchUrl(const std::string& launch);
 // 255 bytes or holds control characters.
 std::optional<std::string> CleanLogin(const std::string& name);
 
-class Player {
+// What the window talks to, whichever version the package is: the page's
+// messages answered, the learner's progress kept, and the hooks the window
+// sets. scorm::Player plays SCORM 1.2, scorm2004::Player SCORM 2004.
+class PackagePlayer {
+ public:
+  virtual ~PackagePlayer() = default;
+  // One message of the page, answered with text (JSON for the screens).
+  // Never throws.
+  virtual std::string handle(const std::vector<std::string>& message) = 0;
+  // Ends the open session as the learner leaves the course, and stores it.
+  virtual void leave() = 0;
+  virtual bool storeOpen() = 0;
+  virtual bool unstored() const = 0;
+  virtual const std::string& lastProblem() const = 0;
+  virtual const std::string& learner() const = 0;
+  // The item or activity playing, "" when none.
+  virtual const std::string& playing() const = 0;
+  // The error code of the session playing, "" when none plays.
+  virtual std::string lastError() = 0;
+  // A line for the menu about results that cannot be sent ("" for none).
+  virtual void setResultsNote(std::string note) = 0;
+  // The learner's results as a report for the report printer.
+  virtual std::string resultsReport() = 0;
+
+  // Lines for the journal and the trace log: leniencies of the runtime,
+  // prerequisites that do not parse, store failures.
+  std::function<void(const std::string& line)> onNote;
+  std::function<void(const std::string& message)> onProblem;
+  // Asked before a learner is taken: false (with a message) when another
+  // process has that learner's progress open.
+  std::function<bool(const std::string& login, std::string& message)>
+      onTakeLearner;
+  // Asked when what the learner did could not be stored as a session
+  // closed (why: the store's message): true to try again at once.
+  std::function<bool(const std::string& why)> onRetryStore;
+  // Whether the package holds a file (a package path); unset, every file
+  // is taken to be there.
+  std::function<bool(const std::string& path)> hasFile;
+  // Statements were added to the outbox.
+  std::function<void()> onStatements;
+  // The strict record of each session, when it closes.
+  std::function<void(const std::string& itemTitle, const std::string& summary)>
+      onSessionSummary;
+};
+
+class Player : public PackagePlayer {
  public:
   Player(const Manifest& manifest, ProgressStore& store, PlayerOptions options);
   ~Player();
@@ -62,43 +107,29 @@ class Player {
   //   ["left"]                   the SCO's page has gone (unloaded)
   // Others answer "". Never throws: a store that fails is reported through
   // onProblem and the answer says so.
-  std::string handle(const std::vector<std::string>& message);
+  std::string handle(const std::vector<std::string>& message) override;
 
   // Ends the open session as if the SCO had finished, and stores it.
-  void leave();
+  void leave() override;
   // Stores what the open session set since it was last stored; false when
   // the store failed (onProblem told why, lastProblem() keeps it). A session
   // that could not be stored stays with its learner and item: the learner
   // cannot change, nor another item start, until it is stored.
-  bool storeOpen();
-  bool unstored() const;
-  const std::string& lastProblem() const { return lastProblem_; }
+  bool storeOpen() override;
+  bool unstored() const override;
+  const std::string& lastProblem() const override { return lastProblem_; }
   // The session of the item playing, if any.
   Runtime* runtime() { return runtime_.get(); }
-  const std::string& learner() const { return learner_; }
-  const std::string& playing() const { return playing_; }
+  const std::string& learner() const override { return learner_; }
+  const std::string& playing() const override { return playing_; }
+  std::string lastError() override {
+    return runtime_ ? runtime_->LMSGetLastError() : std::string();
+  }
 
-  // Lines for the journal and the trace log: leniencies of the runtime,
-  // prerequisites that do not parse, store failures.
-  std::function<void(const std::string& line)> onNote;
-  std::function<void(const std::string& message)> onProblem;
-  // Asked before a learner is taken: false (with a message) when another
-  // process has that learner's progress open.
-  std::function<bool(const std::string& login, std::string& message)>
-      onTakeLearner;
-  // Asked when what the learner did could not be stored as a session
-  // closed (why: the store's message): true to try again at once.
-  std::function<bool(const std::string& why)> onRetryStore;
-  // Whether the package holds a file (a package path); unset, every file
-  // is taken to be there.
-  std::function<bool(const std::string& path)> hasFile;
-  // Statements were added to the outbox.
-  std::function<void()> onStatements;
   // A line for the menu about results that cannot be sent ("" for none).
-  void setResultsNote(std::string note) { resultsNote_ = std::move(note); }
-  // The strict record of each session, when it closes.
-  std::function<void(const std::string& itemTitle, const std::string& summary)>
-      onSessionSummary;
+  void setResultsNote(std::string note) override {
+    resultsNote_ = std::move(note);
+  }
 
   // The lesson status of an item for the learner ("not attempted" when never
   // stored), and why it cannot be launched now ("" when it can). A folder
@@ -111,7 +142,7 @@ class Player {
   std::string continueItem();
   // The learner's results as a report for the report printer: each item's
   // status, score and time, in a table.
-  std::string resultsReport();
+  std::string resultsReport() override;
 
  private:
   std::string api(const std::vector<std::string>& message);

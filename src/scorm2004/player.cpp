@@ -297,7 +297,9 @@ std::string Player::api(const std::vector<std::string>& message) {
 }
 
 std::string Player::start() {
-  std::string out = "{\"title\":" + JsonString(package_.title);
+  // "version" tells the page which API to offer and which screens to show.
+  std::string out =
+      "{\"title\":" + JsonString(package_.title) + ",\"version\":\"2004\"";
   out += ",\"learners\":[";
   bool first = true;
   for (const std::string& login : store_.learners()) {

@@ -28,7 +28,7 @@ struct PlayerOptions : scorm::PlayerOptions {
   RandomSource random;
 };
 
-class Player {
+class Player : public scorm::PackagePlayer {
  public:
   Player(const Package2004& package, scorm::ProgressStore& store,
          PlayerOptions options = {});
@@ -56,37 +56,34 @@ class Player {
   //                   the current one is ignored
   // The answers are described in player.cpp beside their makers. Others
   // answer "". Never throws.
-  std::string handle(const std::vector<std::string>& message);
+  std::string handle(const std::vector<std::string>& message) override;
 
   // Ends the open session and suspends the sequencing session (so the
   // learner can resume all later), all stored at once.
-  void leave();
+  void leave() override;
   // Stores what the open session set since it was last stored; false when
   // the store failed (onProblem told why, lastProblem() keeps it).
-  bool storeOpen();
-  bool unstored() const;
-  const std::string& lastProblem() const { return lastProblem_; }
+  bool storeOpen() override;
+  bool unstored() const override;
+  const std::string& lastProblem() const override { return lastProblem_; }
   Runtime* runtime() { return runtime_.get(); }
-  const std::string& learner() const { return learner_; }
+  const std::string& learner() const override { return learner_; }
   // The identifier of the activity delivered, "" when none.
-  const std::string& playing() const { return playing_; }
+  const std::string& playing() const override { return playing_; }
+  std::string lastError() override {
+    return runtime_ ? runtime_->GetLastError() : std::string();
+  }
   const SequencingState& state() const { return state_; }
 
-  std::function<void(const std::string& line)> onNote;
-  std::function<void(const std::string& message)> onProblem;
-  std::function<bool(const std::string& login, std::string& message)>
-      onTakeLearner;
-  std::function<bool(const std::string& why)> onRetryStore;
-  std::function<bool(const std::string& path)> hasFile;
-  // Statements were added to the outbox (options.lrs set).
-  std::function<void()> onStatements;
-  void setResultsNote(std::string note) { resultsNote_ = std::move(note); }
-  std::function<void(const std::string& itemTitle, const std::string& summary)>
-      onSessionSummary;
+  // The hooks are scorm::PackagePlayer's; onStatements is called once a
+  // session's statements are stored (options.lrs set).
+  void setResultsNote(std::string note) override {
+    resultsNote_ = std::move(note);
+  }
 
   // Each activity's completion, success, score and time, for the report
   // printer (the same XML as scorm::Player's).
-  std::string resultsReport();
+  std::string resultsReport() override;
 
  private:
   std::string api(const std::vector<std::string>& message);

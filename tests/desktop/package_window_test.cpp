@@ -194,6 +194,14 @@ class PackageWindowTest : public ::testing::Test {
     RunCommand("xdotool windowfocus --sync " + id + " key Return");
   }
 
+  // What the stores hold, as sqlite3 prints the rows of the query.
+  std::string storedValues(const std::string& query) const {
+    return RunCommand("for f in " + (root / "data").string() +
+                      "/zept/packages/*.sqlite; do sqlite3 -readonly \"$f\" "
+                      "\"" +
+                      query + "\"; done 2>&1");
+  }
+
   std::string results(const fs::path& package, int* status = nullptr) {
     return RunCommand(
         environment() + ZEPT_RESULTS_BINARY " " + package.string() + " 2>&1",
@@ -853,35 +861,255 @@ TEST_F(PackageWindowTest, AMissingLaunchPageIsNamed) {
   EXPECT_EQ(waitExit(), 0) << Slurp(output());
 }
 
-// A SCORM 2004 package is refused, where the learner looks, with its
-// version: its SCOs would play with nothing recorded.
-TEST_F(PackageWindowTest, AScorm2004PackageIsRefusedWithItsVersion) {
-  std::string manifest =
-      Manifest("Later course", {{"L1", "One", "l.html", ""}});
-  manifest.replace(manifest.find("<schemaversion>1.2"), 18,
-                   "<schemaversion>2004 4th Edition");
-  const fs::path package = writePackage(
-      "later", {{"imsmanifest.xml", manifest}, {"l.html", kScoHead}});
+// A SCORM 2004 manifest: the organization's items as written, each
+// resource {identifier, href} a SCO.
+std::string Manifest2004(
+    const std::string& title, const std::string& items,
+    const std::vector<std::pair<std::string, std::string>>& resources) {
+  std::string listed;
+  for (const auto& [id, href] : resources)
+    listed += "<resource identifier=\"" + id +
+              "\" type=\"webcontent\" adlcp:scormType=\"sco\" href=\"" + href +
+              "\"><file href=\"" + href + "\"/></resource>\n";
+  return R"(<?xml version="1.0"?>
+<manifest identifier="SEQ" version="1"
+ xmlns="http://www.imsglobal.org/xsd/imscp_v1p1"
+ xmlns:adlcp="http://www.adlnet.org/xsd/adlcp_v1p3"
+ xmlns:adlnav="http://www.adlnet.org/xsd/adlnav_v1p3"
+ xmlns:imsss="http://www.imsglobal.org/xsd/imsss">
+<metadata><schema>ADL SCORM</schema><schemaversion>2004 4th Edition</schemaversion></metadata>
+<organizations default="ORG"><organization identifier="ORG"><title>)" +
+         title + "</title>\n" + items +
+         "</organization></organizations>\n<resources>\n" + listed +
+         "</resources></manifest>\n";
+}
+
+std::string Rule(const std::string& action) {
+  return "<imsss:sequencing><imsss:sequencingRules><imsss:preConditionRule>"
+         "<imsss:ruleConditions><imsss:ruleCondition condition=\"always\"/>"
+         "</imsss:ruleConditions><imsss:ruleAction action=\"" +
+         action +
+         "\"/></imsss:preConditionRule></imsss:sequencingRules>"
+         "</imsss:sequencing>";
+}
+
+// SCOs of either version find their API by walking up their parents;
+// state() says how zept's control of that id stands.
+constexpr char kSco2004Head[] =
+    R"(<!DOCTYPE html><html><head><meta charset="utf-8">
+<script>
+function findIn(name) {
+  for (var w = window, n = 0; w && n < 10; n++) { if (w[name]) return w[name]; if (w.parent === w) break; w = w.parent; }
+  return null;
+}
+var A = findIn("API_1484_11"), ui = top.document;
+function report(text) { A.SetValue("cmi.location", text); A.Commit(""); }
+function state(id) {
+  var b = ui.getElementById(id);
+  return id + (b.hidden ? ":hidden" : b.disabled ? ":off" : ":on");
+}
+</script>)";
+
+// Intro, then Practice (no choice inside; Skipped always skipped) of Drill,
+// Skipped and Quiz, then Locked (always disabled).
+const std::map<std::string, std::string> kSequencedFiles = {
+    {"imsmanifest.xml",
+     Manifest2004(
+         "Sequenced course",
+         R"(<item identifier="A" identifierref="R_A" parameters="?tc=7&amp;act=2"><title>Intro</title></item>
+<item identifier="P"><title>Practice</title>
+<item identifier="B" identifierref="R_B"><title>Drill</title>
+<adlnav:presentation><adlnav:navigationInterface><adlnav:hideLMSUI>abandon</adlnav:hideLMSUI></adlnav:navigationInterface></adlnav:presentation></item>
+<item identifier="K" identifierref="R_K"><title>Skipped</title>)" +
+             Rule("skip") + R"(</item>
+<item identifier="Q" identifierref="R_Q"><title>Quiz</title></item>
+<imsss:sequencing><imsss:controlMode choice="false" flow="true"/></imsss:sequencing></item>
+<item identifier="L" identifierref="R_L"><title>Locked</title>)" +
+             Rule("disabled") + R"(</item>
+<imsss:sequencing><imsss:controlMode choice="true" flow="true"/></imsss:sequencing>
+)",
+         {{"R_A", "a.html"},
+          {"R_B", "b.html"},
+          {"R_K", "k.html"},
+          {"R_Q", "q.html"},
+          {"R_L", "l.html"}})},
+    // Its own parameters, what the menu's button said, then on by itself.
+    {"a.html", std::string(kSco2004Head) + R"(</head><body><script>
+A.Initialize("");
+report([location.search, findIn("API") ? "API" : "no API",
+        ui.getElementById("continue").textContent, state("previous")].join("|"));
+A.SetValue("cmi.completion_status", "completed");
+A.SetValue("adl.nav.request", "continue");
+A.Terminate("");
+</script></body></html>)"},
+    {"b.html", std::string(kSco2004Head) + R"(</head><body><script>
+A.Initialize("");
+report(["previous", "next", "exit", "exit-all", "suspend-all", "abandon"]
+       .map(state).join(" ") + " " + A.GetValue("adl.nav.request_valid.previous"));
+</script></body></html>)"},
+    {"k.html", std::string(kSco2004Head) +
+                   "</head><body><script>A.Initialize(\"\"); "
+                   "report(\"skipped one played\");</script></body></html>"},
+    // Leaves the focus on Suspend all, for the learner's Return.
+    {"q.html", std::string(kSco2004Head) + R"(</head><body><script>
+A.Initialize("");
+report("quiz " + A.GetValue("cmi.entry") + " " +
+       ui.getElementById("continue").textContent);
+ui.getElementById("suspend-all").focus();
+</script><p>Quiz</p></body></html>)"},
+    {"l.html", kSco2004Head}};
+
+// A SCORM 2004 package played by the learner with the keyboard: Start
+// delivers the first SCO, whose navigation request brings the next; the
+// controls follow the sequencer; Continue skips what a rule skips; Suspend
+// all, closing and reopening resumes the same attempt.
+TEST_F(PackageWindowTest, A2004PackagePlaysAsItsSequencingSays) {
+  if (!HaveProgram("sqlite3")) GTEST_SKIP() << "sqlite3 is missing";
+  const fs::path package = writePackage("sequenced", kSequencedFiles);
+  const auto stored = [&](const std::string& what) {
+    return storedValues("select " + what +
+                        " from item_values where login='anna'");
+  };
+  const auto press = [&](const std::string& keys) {
+    const std::string id = RunCommand(
+        "xdotool search --sync --onlyvisible --name '^Sequenced course$' | "
+        "head -1");
+    RunCommand("xdotool windowfocus --sync " + id.substr(0, id.find('\n')) +
+               " key " + keys);
+  };
+  // Waits for part, pressing keys again each 2 s while nothing comes (a
+  // window just shown may not take the first).
+  const auto location = [&](const std::string& part,
+                            const std::string& keys = "") {
+    for (int waited = 0; waited < 20000; waited += 100) {
+      if (!keys.empty() && waited % 2000 == 0) press(keys);
+      if (stored("item||'='||value").find(part) != std::string::npos)
+        return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    ADD_FAILURE() << "never stored: " << part << "\n"
+                  << stored("item||'='||value")
+                  << "\nzept: " << Slurp(output());
+    return false;
+  };
   start("--learner anna " + package.string());
-  ASSERT_TRUE(WaitForText(output(), package.string() +
-                                        " is a SCORM 2004 package (2004 4th "
-                                        "Edition). zept plays SCORM 1.2 "
-                                        "packages only"));
-  // The message box is answered with the keyboard.
-  int status = 1;
-  for (int waited = 0; waited < 20000 && status != 0; waited += 200) {
-    const std::string id =
-        RunCommand("xdotool search --onlyvisible --name '^Zept$' | head -1");
-    if (!id.empty())
-      RunCommand("xdotool windowfocus --sync " + id.substr(0, id.find('\n')) +
-                     " key Return",
-                 &status);
-    else
-      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  ASSERT_TRUE(WaitForText(output(), "The course menu is shown"));
+  ASSERT_TRUE(location("A=?tc=7&act=2|no API|Start|previous:off", "Return"));
+  ASSERT_TRUE(
+      location("B=previous:on next:on exit:on exit-all:on suspend-all:on "
+               "abandon:hidden true"));
+  ASSERT_TRUE(location("Q=quiz ab-initio Start", "alt+n"));
+  EXPECT_EQ(stored("item").find("K"), std::string::npos) << "skipped";
+  press("Return");
+  // The menu, its first button now Resume (wider than Start), the default.
+  const std::string file = (root / "suspended.png").string();
+  const auto blueButton = [](GdkPixbuf* shot) {
+    int blue = 0;
+    for (int y = 0; y < gdk_pixbuf_get_height(shot); ++y)
+      for (int x = 0; x < gdk_pixbuf_get_width(shot); ++x) {
+        const Rgb p = PixelAt(shot, x, y);
+        blue += p.b > 200 && p.r < 110 && p.g > 110 && p.g < 170;
+      }
+    return blue > 1500;
+  };
+  GdkPixbuf* shot = ScreenshotWhen(file, blueButton, 10000);
+  ASSERT_NE(shot, nullptr);
+  g_object_unref(shot);
+  const std::string before = stored("value");
+  EXPECT_NE(before.find("\ns Q\n"), std::string::npos) << before;
+  signal(SIGTERM);
+  EXPECT_EQ(waitExit(), 0) << Slurp(output());
+
+  start("--learner anna " + package.string());
+  ASSERT_TRUE(WaitForText(output(), "The course menu is shown"));
+  ASSERT_TRUE(location("Q=quiz resume Resume", "Return"));
+  // The same attempts: each activity's count as when it was suspended.
+  const auto counts = [](const std::string& state) {
+    std::string out;
+    for (std::size_t at = state.find("\na "); at != std::string::npos;
+         at = state.find("\na ", at + 1))
+      out += state.substr(at + 1,
+                          state.find('\t', state.find('\t', at) + 1) - at - 1) +
+             ";";
+    return out;
+  };
+  const std::string after = stored("value");
+  EXPECT_EQ(counts(after), counts(before)) << after;
+  EXPECT_NE(counts(after).find("a Q\t1;"), std::string::npos) << after;
+  signal(SIGTERM);
+  EXPECT_EQ(waitExit(), 0) << Slurp(output());
+}
+
+// --item of a SCORM 2004 package is a choice: one the sequencer refuses is
+// said on the menu, in the messages' red, and in the journal; one it takes
+// plays. Each version's SCOs find their own API only.
+TEST_F(PackageWindowTest, EachVersionOffersItsOwnApiAndItemIsAChoice) {
+  if (!HaveProgram("import") || !HaveProgram("sqlite3"))
+    GTEST_SKIP() << "ImageMagick's import or sqlite3 is missing";
+  const std::string probe = R"(<!DOCTYPE html><html><body><script>
+function findIn(name) {
+  for (var w = window, n = 0; w && n < 10; n++) { if (w[name]) return w[name]; if (w.parent === w) break; w = w.parent; }
+  return null;
+}
+var old = findIn("API"), now = findIn("API_1484_11");
+var seen = (old ? "API" : "-") + "," + (now ? "API_1484_11" : "-");
+if (old) { old.LMSInitialize(""); old.LMSSetValue("cmi.core.lesson_location", seen); old.LMSCommit(""); }
+if (now) { now.Initialize(""); now.SetValue("cmi.location", seen); now.Commit(""); }
+</script></body></html>)";
+  std::map<std::string, std::string> files2004 = kSequencedFiles;
+  files2004["a.html"] = probe;
+  const struct {
+    std::string name;
+    std::map<std::string, std::string> files;
+    std::string item, seen;
+  } kCases[] = {
+      {"one-two",
+       {{"imsmanifest.xml",
+         Manifest("Old course", {{"A", "One", "a.html", ""}})},
+        {"a.html", probe}},
+       "A",
+       "API,-"},
+      {"sequenced", files2004, "A", "-,API_1484_11"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    const fs::path package = writePackage(c.name, c.files);
+    start("--learner anna --item " + c.item + " " + package.string());
+    ASSERT_TRUE(WaitForText(output(), "Item A has loaded"));
+    const std::string query =
+        "select value from item_values where element like '%location'";
+    for (int waited = 0; waited < 20000; waited += 100) {
+      if (storedValues(query).find(c.seen) != std::string::npos) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    EXPECT_NE(storedValues(query).find(c.seen), std::string::npos)
+        << storedValues(query);
+    signal(SIGTERM);
+    EXPECT_EQ(waitExit(), 0) << Slurp(output());
   }
-  EXPECT_EQ(waitExit(), 1) << Slurp(output());
-  EXPECT_FALSE(fs::exists(root / "data" / "zept" / "packages"))
-      << "nothing is stored";
+  // Quiz lies where no choice is allowed.
+  start("--learner ben --item Q " + (root / "sequenced").string());
+  ASSERT_TRUE(WaitForText(output(),
+                          "The navigation request choice Q was "
+                          "refused: \""));
+  const auto red = [](GdkPixbuf* shot) {
+    int count = 0;
+    for (int y = 0; y < gdk_pixbuf_get_height(shot); ++y)
+      for (int x = 0; x < gdk_pixbuf_get_width(shot); ++x) {
+        const Rgb p = PixelAt(shot, x, y);
+        count += p.r > 150 && p.g < 80 && p.b < 80;
+      }
+    return count;
+  };
+  const std::string file = (root / "refused.png").string();
+  GdkPixbuf* shot = ScreenshotWhen(
+      file, [&](GdkPixbuf* p) { return red(p) > 200; }, 10000);
+  ASSERT_NE(shot, nullptr);
+  EXPECT_GT(red(shot), 200) << file;
+  g_object_unref(shot);
+  EXPECT_EQ(Slurp(output()).find("has loaded"), std::string::npos);
+  signal(SIGTERM);
+  EXPECT_EQ(waitExit(), 0) << Slurp(output());
 }
 
 // Narrated pages: an MP3 and an MP4 (H.264 and AAC) play from the package
