@@ -320,10 +320,12 @@ std::string PackageSession::screen(const std::vector<std::string>& message) {
       note("calls the page posted while it was left did not all come");
     // The windows of a SCO go with it.
     views_.closeWindows();
-    // The player is told which launch has gone (a later one goes on).
-    return player_->handle(message.size() >= 3
-                               ? std::vector<std::string>{"left", message[2]}
-                               : std::vector<std::string>{"left"});
+    // The player is told which launch has gone (a later one goes on), and
+    // whether the course is closing, which keeps the SCO's attempt.
+    std::vector<std::string> left{"left"};
+    if (message.size() >= 3) left.push_back(message[2]);
+    if (leaving_ && left.size() == 2) left.push_back("closing");
+    return player_->handle(left);
   }
   if (kind == "menu" && sender_) player_->setResultsNote(sender_->menuNote());
   std::string answer = player_->handle(message);

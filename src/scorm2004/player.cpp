@@ -234,7 +234,9 @@ std::string Player::handle(const std::vector<std::string>& message) {
           (message.size() >= 2 && message[1] != std::to_string(launches_)))
         return "";
       next_.clear();
-      return proceed(std::nullopt);
+      // Taken away as the course closes, the SCO's attempt is kept.
+      return proceed(std::nullopt, false,
+                     message.size() >= 3 && message[2] == "closing");
     }
   } catch (const std::exception& e) {
     if (onProblem) onProblem(e.what());
@@ -441,26 +443,28 @@ std::string Player::navigate(const NavigationRequest& request) {
 }
 
 std::string Player::proceed(const std::optional<NavigationRequest>& asked,
-                            bool tryFirst) {
+                            bool tryFirst, bool closing) {
   SequencingState next = state_;
   std::map<std::string, Values> items;
   std::optional<NavigationRequest> request = asked;
   Values shared = shared_;
   if (runtime_) {
+    // A SCO taken away ends its attempt as Terminate("") would, unless the
+    // course is being suspended or closed.
+    const bool suspend =
+        asked ? asked->kind == NavigationRequestKind::kSuspendAll : closing;
     if (asked && tryFirst) {
       // A request the sequencer refuses leaves the activity delivered (a
       // SCO running): it is tried on a copy first, with the session closed
       // as leaving would close it.
-      const Runtime closed(contextFor(playingIndex_, state_, false),
-                           runtime_->toStore());
       SequencingState trial = state_;
-      Report(tree_, trial, playingIndex_, closed.toStore());
+      Report(tree_, trial, playingIndex_, runtime_->valuesAtEnd(suspend));
       RandomSource draws = random_;
       const SequencingOutcome outcome = Sequence(tree_, trial, *request, draws);
       if (!outcome.exception.empty() && !outcome.endSession)
         return Answer(false, Why(outcome), outcome.exception);
     }
-    runtime_->end();
+    runtime_->end(suspend);
     const Values values = runtime_->toStore();
     captureStatements(values, true);
     Report(tree_, next, playingIndex_, values);
@@ -770,7 +774,7 @@ void Player::leave() {
     if (!runtime_ && state_.currentActivity == kNone) return;
     // Closing the course suspends it, so that the learner resumes all.
     // Nothing that leaves can be refused: the request is not tried first.
-    if (runtime_) runtime_->end();
+    if (runtime_) runtime_->end(true);
     next_.clear();
     proceed(state_.currentActivity == kNone
                 ? std::nullopt

@@ -50,10 +50,11 @@ class Player : public scorm::PackagePlayer {
   //                   the sequencer delivers is answered
   //   ["next"]        after the SCO's Terminate: what follows it (the
   //                   delivery its adl.nav.request led to, or the menu)
-  //   ["left"] / ["left", LAUNCH]
+  //   ["left"] / ["left", LAUNCH] / ["left", LAUNCH, "closing"]
   //                   the SCO's page has gone: its session ends as after
-  //                   Terminate, answered as ["next"]; a LAUNCH that is not
-  //                   the current one is ignored
+  //                   Terminate (its attempt kept to resume when the course
+  //                   is closing), answered as ["next"]; a LAUNCH that is
+  //                   not the current one is ignored
   // The answers are described in player.cpp beside their makers. Others
   // answer "". Never throws.
   std::string handle(const std::vector<std::string>& message) override;
@@ -95,8 +96,9 @@ class Player : public scorm::PackagePlayer {
   // own when nullopt), stores it all in one transaction and starts what was
   // delivered; the answer for the page. tryFirst: a request the sequencer
   // refuses changes nothing (the learner's, while an activity is delivered).
+  // closing: the course closes under a SCO that did not terminate.
   std::string proceed(const std::optional<NavigationRequest>& request,
-                      bool tryFirst = false);
+                      bool tryFirst = false, bool closing = false);
   std::string controls(const SequencingState& state);
   LaunchContext2004 contextFor(std::size_t activity,
                                const SequencingState& state,

@@ -97,8 +97,7 @@ std::string Success(const Map& values, const LaunchContext2004& context,
 // a SCO that never set cmi.exit was cut off and keeps its attempt. Gives
 // the navigation request to process.
 std::string CloseSession(Map& values, const LaunchContext2004& context,
-                         std::string_view request, bool terminated,
-                         bool strict) {
+                         std::string_view request, bool suspend, bool strict) {
   values.erase(std::string(kSessionKey));
   const std::int64_t total =
       ParseTimeInterval(Get(values, "cmi.total_time"), false).value_or(0) +
@@ -111,7 +110,7 @@ std::string CloseSession(Map& values, const LaunchContext2004& context,
       values.insert_or_assign(element, status);
   const auto exit = Find(values, "cmi.exit");
   const bool suspended =
-      exit == "suspend" || request == "suspendAll" || (!terminated && !exit);
+      exit == "suspend" || request == "suspendAll" || (suspend && !exit);
   values.insert_or_assign("cmi.entry", suspended ? "resume" : "");
   if (suspended)
     values.erase(std::string(kAttemptKey));
@@ -323,7 +322,8 @@ Runtime::Runtime(LaunchContext2004 context, Values stored,
   impl.options = options;
   impl.values = Map(stored.begin(), stored.end());
   if (impl.values.contains(kSessionKey)) {
-    CloseSession(impl.values, impl.context, kNoRequest, false, options.strict);
+    // The program ended under the SCO: its attempt is kept to resume.
+    CloseSession(impl.values, impl.context, kNoRequest, true, options.strict);
     unstored_ = true;
   }
   // A new attempt keeps only the learner's preferences, which are the
@@ -450,9 +450,9 @@ std::string Runtime::Initialize(const std::string& parameter) try {
   return "false";
 }
 
-void Runtime::close(bool terminated) {
+void Runtime::close(bool suspend) {
   impl_->navigation =
-      CloseSession(impl_->values, impl_->context, impl_->request, terminated,
+      CloseSession(impl_->values, impl_->context, impl_->request, suspend,
                    impl_->options.strict);
   state_ = State::kTerminated;
   unstored_ = true;
@@ -471,7 +471,7 @@ std::string Runtime::Terminate(const std::string& parameter) try {
     fail(201, "Terminate", "Terminate takes \"\"");
     return "false";
   }
-  close(true);
+  close(false);
   succeed();
   return "true";
 } catch (...) {
@@ -479,9 +479,9 @@ std::string Runtime::Terminate(const std::string& parameter) try {
   return "false";
 }
 
-void Runtime::end() {
+void Runtime::end(bool suspend) {
   try {
-    if (state_ == State::kRunning) close(false);
+    if (state_ == State::kRunning) close(suspend);
   } catch (...) {
     // Nothing to tell: the learner has left; toStore() still has the values.
   }
@@ -803,6 +803,14 @@ std::string Runtime::call(const std::string& function,
 
 Values Runtime::toStore() const {
   return Values(impl_->values.begin(), impl_->values.end());
+}
+
+Values Runtime::valuesAtEnd(bool suspend) const {
+  Map values = impl_->values;
+  if (state_ == State::kRunning)
+    CloseSession(values, impl_->context, impl_->request, suspend,
+                 impl_->options.strict);
+  return Values(values.begin(), values.end());
 }
 
 const std::string& Runtime::navigationRequest() const {

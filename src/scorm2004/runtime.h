@@ -106,10 +106,13 @@ class Runtime {
 
   State state() const { return state_; }
 
-  // The learner left while the session runs: closes it as Terminate would,
-  // except that a SCO cut off before it set cmi.exit keeps its attempt
-  // (suspended) rather than losing it. Nothing when it is not running.
-  void end();
+  // The SCO was taken away while its session runs: closes it as
+  // Terminate("") would. suspend: the course is being suspended or closed,
+  // so a SCO that set no cmi.exit keeps its attempt to resume rather than
+  // ending it. Nothing when it is not running.
+  void end(bool suspend);
+  // The values end(suspend) would leave, the session itself untouched.
+  Values valuesAtEnd(bool suspend) const;
 
   // What the store should hold for the learner and SCO now. After Terminate
   // or end(), with total_time summed, cmi.entry for the next launch and the
@@ -156,7 +159,7 @@ class Runtime {
   std::string setValue(const std::string& element, const std::string& value);
   void fail(int code, std::string_view element, std::string diagnostic);
   void succeed();
-  void close(bool terminated);
+  void close(bool suspend);
 
   State state_ = State::kNotInitialized;
   bool unstored_ = false;

@@ -1000,6 +1000,10 @@ TEST_F(PackageWindowTest, A2004PackagePlaysAsItsSequencingSays) {
                "abandon:hidden true"));
   ASSERT_TRUE(location("Q=quiz ab-initio Start", "alt+n"));
   EXPECT_EQ(stored("item").find("K"), std::string::npos) << "skipped";
+  // Drill never terminated: taken away by Continue, its attempt ended (not
+  // suspended) as Terminate("") would have ended it.
+  EXPECT_NE(stored("value").find("\na B\t1\tp\t"), std::string::npos)
+      << stored("value");
   press("Return");
   // The menu, its first button now Resume (wider than Start), the default.
   const std::string file = (root / "suspended.png").string();

@@ -473,8 +473,10 @@ TEST(Runtime2004Test, SessionsOfAnAttempt) {
     EXPECT_EQ(Session({}, stored).api.GetValue("cmi.entry"), c.entry);
   }
 
-  // A session cut off (end(), or the program stopped with it open) keeps
-  // its attempt when the SCO had not said how it left.
+  // A session cut off (the program stopped with it open, or end(true) as
+  // the course closes) keeps its attempt when the SCO had not said how it
+  // left; taken away by the learner's navigation (end(false)) it ends as
+  // Terminate("") would.
   Session cut;
   cut.api.SetValue("cmi.location", "p7");
   cut.api.SetValue("cmi.session_time", "PT10S");
@@ -486,7 +488,10 @@ TEST(Runtime2004Test, SessionsOfAnAttempt) {
   EXPECT_EQ(relaunched.GetValue("cmi.entry"), "resume");
   EXPECT_EQ(relaunched.GetValue("cmi.location"), "p7");
   EXPECT_EQ(relaunched.GetValue("cmi.total_time"), "PT0H0M10S");
-  cut.api.end();
+  EXPECT_EQ(cut.api.valuesAtEnd(false).at("cmi.entry"), "");
+  EXPECT_EQ(cut.api.valuesAtEnd(false).at("zept.attempt"), "ended");
+  EXPECT_EQ(cut.api.state(), Runtime::State::kRunning);
+  cut.api.end(true);
   EXPECT_EQ(cut.api.state(), Runtime::State::kTerminated);
   EXPECT_EQ(cut.api.toStore().at("cmi.entry"), "resume");
   // The sequencer may begin a new attempt whatever the last one said.
