@@ -27,12 +27,12 @@ namespace fs = std::filesystem;
 using namespace zept::scorm2004;
 
 constexpr char kUsage[] =
-    "usage: zept-conformance SUITE [FILTER]\n"
+    "usage: zept-conformance [--trace] SUITE [FILTER]\n"
     "SUITE: a copy of the suite's folder (or its LMSRTE/Courses folder).\n"
     "Plays each LMS test package whose name contains FILTER (all without)\n"
     "and prints 'PACKAGE: passed' or 'PACKAGE: failed: WHY', what of its\n"
     "test case could not be read, then 'N passed, M failed'. Exit status 1\n"
-    "when one failed.\n";
+    "when one failed. --trace prints every delivery, call and instruction.\n";
 
 bool ReadFile(const fs::path& path, std::string& bytes) {
   std::ifstream in(path, std::ios::binary);
@@ -80,6 +80,8 @@ struct Package {
 }  // namespace
 
 int main(int argc, char** argv) {
+  const bool trace = argc > 1 && !std::strcmp(argv[1], "--trace");
+  if (trace) --argc, ++argv;
   if (argc < 2 || argc > 3 || !std::strcmp(argv[1], "--help")) {
     std::fputs(kUsage, argc == 2 ? stdout : stderr);
     return argc == 2 ? 0 : 2;
@@ -160,7 +162,10 @@ int main(int argc, char** argv) {
       for (const Package* p : group) run.push_back({p->name, &p->package});
       // ADL registers two learners: the API test uses the first.
       const conformance::Outcome outcome = conformance::Run(
-          testCase, tc, run, *driver, tc == "API" ? "learner-1" : "learner-2");
+          testCase, tc, run, *driver, tc == "API" ? "learner-1" : "learner-2",
+          [trace](const std::string& line) {
+            if (trace) std::printf("  | %s\n", line.c_str());
+          });
       if (!outcome.passed) why = outcome.failure;
     }
     if (why.empty()) {

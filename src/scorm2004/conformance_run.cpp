@@ -252,8 +252,10 @@ class Runner {
  public:
   Runner(const TestCase& tc, const std::string& name,
          const std::vector<RunPackage>& packages, Driver& driver,
-         const std::string& learner)
-      : tc_(tc),
+         const std::string& learner,
+         const std::function<void(const std::string&)>& trace)
+      : trace_(trace),
+        tc_(tc),
         name_(name),
         packages_(packages),
         driver_(driver),
@@ -280,6 +282,7 @@ class Runner {
 
  private:
   void open(const RunPackage& p) {
+    note("open " + p.name);
     current_ = &p;
     shown_ = driver_.open(p.name, *p.package);
   }
@@ -290,6 +293,9 @@ class Runner {
   }
 
   bool visit(const Visit& v, bool last) {
+    note("delivered " + (shown_.id.empty() ? "nothing" : shown_.url) +
+         (shown_.refused.empty() ? "" : " (" + shown_.refused + ")") +
+         (shown_.ended ? " (session ended)" : "") + "; due " + where_);
     if (shown_.id.empty())
       return fail("expected act " + v.activity + ", nothing delivered" +
                   (shown_.refused.empty() ? "" : " (" + shown_.refused + ")") +
@@ -416,6 +422,7 @@ class Runner {
         return objectiveIds(step, line);
     }
     const std::string error = driver_.call("GetLastError", {});
+    note("  " + line + what + " -> " + Quoted(got) + " " + error);
     bool ok = true;
     switch (step.check) {
       case Check::Equal:
@@ -497,6 +504,7 @@ class Runner {
       return true;
     };
     if (cui.empty()) return true;
+    note("instruction " + cui + (arg.empty() ? "" : " " + arg));
     if (cui == "Continue") return ui(UiEvent::kContinue);
     if (cui == "Previous") return ui(UiEvent::kPrevious);
     if (cui == "Choice") return ui(UiEvent::kChoice, arg);
@@ -558,6 +566,11 @@ class Runner {
     return fail("unknown instruction " + cui);
   }
 
+  void note(const std::string& line) {
+    if (trace_) trace_(line);
+  }
+
+  const std::function<void(const std::string&)>& trace_;
   const TestCase& tc_;
   const std::string& name_;
   const std::vector<RunPackage>& packages_;
@@ -578,11 +591,13 @@ std::unique_ptr<Driver> HeadlessDriver() {
 
 Outcome Run(const TestCase& testCase, const std::string& testCaseName,
             const std::vector<RunPackage>& packages, Driver& driver,
-            const std::string& learnerId) {
+            const std::string& learnerId,
+            const std::function<void(const std::string&)>& trace) {
   if (packages.empty()) return {false, "no package"};
   if (testCase.visits.empty()) return {false, "the test case has no visit"};
   try {
-    return Runner(testCase, testCaseName, packages, driver, learnerId).run();
+    return Runner(testCase, testCaseName, packages, driver, learnerId, trace)
+        .run();
   } catch (const std::exception& e) {
     return {false, std::string("stopped: ") + e.what()};
   }

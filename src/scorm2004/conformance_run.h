@@ -6,6 +6,7 @@
 // sits behind a Driver: HeadlessDriver runs scorm2004::Player directly; a
 // window driver can run zept's window the same way, the judging stays here.
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -75,9 +76,11 @@ struct Outcome {
 
 // Runs testCase (named testCaseName, "DDM" for both DDM packages) on
 // packages (the first is launched unless the test case starts with another
-// one by name), with a new learner. Never throws.
+// one by name), with a new learner. trace, when set, hears each delivery,
+// call and instruction. Never throws.
 Outcome Run(const TestCase& testCase, const std::string& testCaseName,
             const std::vector<RunPackage>& packages, Driver& driver,
-            const std::string& learnerId);
+            const std::string& learnerId,
+            const std::function<void(const std::string&)>& trace = {});
 
 }  // namespace zept::scorm2004::conformance

@@ -309,10 +309,12 @@ void EndAttemptProcess(Context& c, std::size_t activity) {
   if (c.tree.isLeaf(activity)) {
     const DeliveryControls& delivery = c.def(activity).delivery;
     if (delivery.tracked && !a.isSuspended) {
-      // Content that says nothing of itself is taken as done.
-      if (!delivery.completionSetByContent && !a.attemptProgressStatus)
+      // Content that says nothing of itself is taken as done; what it
+      // said, unknown included, stands.
+      if (!delivery.completionSetByContent && !a.attemptProgressStatus &&
+          !a.completionReported)
         SetCompletion(c, activity, true, true);
-      if (!delivery.objectiveSetByContent &&
+      if (!delivery.objectiveSetByContent && !a.successReported &&
           !Primary(c, activity).progressStatus)
         SetPrimarySatisfied(c, activity, true, true);
     }

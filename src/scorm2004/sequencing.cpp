@@ -126,6 +126,7 @@ void ResetObjectives(ActivityState& a) {
 }
 
 void ResetProgress(ActivityState& a) {
+  a.completionReported = a.successReported = false;
   a.attemptProgressStatus = false;
   a.attemptCompletionStatus = false;
   a.attemptCompletionAmountStatus = false;
@@ -920,6 +921,10 @@ void ReportAttempt(const ActivityTree& tree, SequencingState& state,
   RandomSource none = SeededRandom(0);
   Context c{tree, state, none};
   ActivityState& a = c.at(activity);
+  a.completionReported =
+      a.completionReported || report.completed || report.clearCompletion;
+  a.successReported =
+      a.successReported || report.primary.passed || report.primary.clearSuccess;
   if (report.clearCompletion)
     a.attemptProgressStatus = a.attemptCompletionStatus = false;
   if (report.completed) {

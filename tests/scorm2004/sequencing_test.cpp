@@ -93,6 +93,7 @@ struct Course {
     if (op == "pass" || op == "fail") report.primary.passed = op == "pass";
     if (op == "score") report.primary.scaledScore = std::stod(arg);
     if (op == "done") report.completed = true;
+    if (op == "unknown") report.clearCompletion = true;
     if (op == "passObjective") {
       ObjectiveReport objective;
       objective.id = arg;
@@ -100,7 +101,7 @@ struct Course {
       report.objectives.push_back(objective);
     }
     if (op == "pass" || op == "fail" || op == "score" || op == "done" ||
-        op == "passObjective") {
+        op == "unknown" || op == "passObjective") {
       ReportAttempt(tree, state, state.currentActivity, report);
       return "";
     }
@@ -325,6 +326,18 @@ const Scenario kScenarios[] = {
       {"continue", "", "!SB.2.2-2"},
       {"choice", "y", "!DB.1.1-3"},
       {"choice", "z", "z"}}},
+    {"completion the content leaves unknown is not taken as done",
+     [] {
+       Activity a = Item("a");
+       a.sequencing.postConditionRules = {
+           Rule(RuleAction::kRetry, RuleConditionKind::kActivityProgressKnown)};
+       return Group("root", {std::move(a), Item("b")});
+     },
+     {{"start", "", "a"},
+      {"unknown", "", ""},
+      {"continue", "", "b"},
+      {"previous", "", "a"},
+      {"continue", "", "a"}}},
     {"suspend all, then resume all",
      [] { return Modules([](Activity&) {}); },
      {{"start", "", "a1"},
