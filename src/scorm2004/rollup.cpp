@@ -196,9 +196,17 @@ std::optional<bool> GlobalCompletion(Context& c, std::size_t activity) {
   const Objective* defined = DefinedObjective(c, activity, 0);
   if (!defined) return {};
   std::optional<bool> result;
+  const CompletionThreshold& threshold =
+      c.tree.at(activity).completionThreshold;
   for (const ObjectiveMap& map : defined->maps) {
     const ObjectiveState* g = Global(c, map.targetObjectiveId);
-    if (g && map.readCompletionStatus && g->completionStatus)
+    if (!g) continue;
+    // Completed by measure: a progress measure read decides, as the
+    // activity's own would.
+    if (threshold.completedByMeasure && map.readProgressMeasure &&
+        g->progressMeasure)
+      return *g->progressMeasure >= threshold.minProgressMeasure;
+    if (map.readCompletionStatus && g->completionStatus)
       result = g->completionStatus;
   }
   return result;

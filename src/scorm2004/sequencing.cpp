@@ -921,26 +921,43 @@ void ReportAttempt(const ActivityTree& tree, SequencingState& state,
   RandomSource none = SeededRandom(0);
   Context c{tree, state, none};
   ActivityState& a = c.at(activity);
-  a.completionReported =
-      a.completionReported || report.completed || report.clearCompletion;
-  a.successReported =
-      a.successReported || report.primary.passed || report.primary.clearSuccess;
-  if (report.clearCompletion)
-    a.attemptProgressStatus = a.attemptCompletionStatus = false;
-  if (report.completed) {
-    a.attemptProgressStatus = true;
-    a.attemptCompletionStatus = *report.completed;
-  }
-  if (report.progressMeasure) {
-    a.attemptCompletionAmountStatus = true;
-    a.attemptCompletionAmount = *report.progressMeasure;
-  }
-  ApplyObjective(report.primary, a.objectives[0]);
   const auto& defined = tree.sequencing(activity).objectives;
-  for (const ObjectiveReport& objective : report.objectives) {
+  // The primary objective's entry in cmi.objectives speaks for the attempt
+  // too where cmi.completion_status and progress_measure are silent.
+  AttemptReport merged;
+  if (!defined.empty() && !defined[0].id.empty() && !report.completed &&
+      !report.clearCompletion) {
+    for (const ObjectiveReport& objective : report.objectives)
+      if (objective.id == defined[0].id && objective.completed) {
+        merged = report;
+        merged.completed = objective.completed;
+        if (!merged.progressMeasure)
+          merged.progressMeasure = objective.progressMeasure;
+      }
+  }
+  const AttemptReport& r = merged.completed ? merged : report;
+  a.completionReported =
+      a.completionReported || r.completed || r.clearCompletion;
+  a.successReported =
+      a.successReported || r.primary.passed || r.primary.clearSuccess;
+  if (r.clearCompletion)
+    a.attemptProgressStatus = a.attemptCompletionStatus = false;
+  if (r.completed) {
+    a.attemptProgressStatus = true;
+    a.attemptCompletionStatus = *r.completed;
+  }
+  if (r.progressMeasure) {
+    a.attemptCompletionAmountStatus = true;
+    a.attemptCompletionAmount = *r.progressMeasure;
+  }
+  ApplyObjective(r.primary, a.objectives[0]);
+  for (const ObjectiveReport& objective : r.objectives) {
     for (std::size_t i = 0; i < defined.size() && i < a.objectives.size(); ++i)
-      if (!objective.id.empty() && defined[i].id == objective.id)
+      if (!objective.id.empty() && defined[i].id == objective.id) {
         ApplyObjective(objective, a.objectives[i]);
+        if (i == 0 && (objective.passed || objective.clearSuccess))
+          a.successReported = true;
+      }
   }
   WriteObjectiveMaps(c, activity);
 }

@@ -94,14 +94,19 @@ struct Course {
     if (op == "score") report.primary.scaledScore = std::stod(arg);
     if (op == "done") report.completed = true;
     if (op == "unknown") report.clearCompletion = true;
-    if (op == "passObjective") {
+    if (op == "passObjective" || op == "incompleteObjective") {
       ObjectiveReport objective;
       objective.id = arg;
-      objective.passed = true;
+      if (op == "passObjective") objective.passed = true;
+      if (op == "incompleteObjective") {
+        objective.completed = false;
+        objective.progressMeasure = 0.8;
+      }
       report.objectives.push_back(objective);
     }
     if (op == "pass" || op == "fail" || op == "score" || op == "done" ||
-        op == "unknown" || op == "passObjective") {
+        op == "unknown" || op == "passObjective" ||
+        op == "incompleteObjective") {
       ReportAttempt(tree, state, state.currentActivity, report);
       return "";
     }
@@ -184,6 +189,23 @@ Activity Modules(const std::function<void(Activity&)>& variant) {
                      Group("B", {Item("b1")}), Group("C", {Item("c1")})});
   variant(root);
   return root;
+}
+
+Activity Shared(bool byMeasure) {
+  Activity x = Item("x");
+  ObjectiveMap writes;
+  writes.targetObjectiveId = "g";
+  writes.writeCompletionStatus = writes.writeProgressMeasure = true;
+  x.sequencing.objectives = {Primary("px", {writes})};
+  Activity y = Item("y");
+  ObjectiveMap reads;
+  reads.targetObjectiveId = "g";
+  y.sequencing.objectives = {Primary("py", {reads})};
+  y.completionThreshold.completedByMeasure = byMeasure;
+  y.completionThreshold.minProgressMeasure = 0.5;
+  y.sequencing.preConditionRules = {
+      Rule(RuleAction::kSkip, RuleConditionKind::kCompleted, !byMeasure)};
+  return Group("root", {std::move(x), std::move(y), Item("z")});
 }
 
 const Scenario kScenarios[] = {
@@ -338,6 +360,19 @@ const Scenario kScenarios[] = {
       {"continue", "", "b"},
       {"previous", "", "a"},
       {"continue", "", "a"}}},
+    // x reports its primary objective incomplete at 0.8 through
+    // cmi.objectives; y reads both and is skipped when not completed, or
+    // when completed by a measure of 0.5.
+    {"the primary objective's completion is the attempt's",
+     [] { return Shared(false); },
+     {{"start", "", "x"},
+      {"incompleteObjective", "px", ""},
+      {"continue", "", "z"}}},
+    {"a progress measure read completes by measure",
+     [] { return Shared(true); },
+     {{"start", "", "x"},
+      {"incompleteObjective", "px", ""},
+      {"continue", "", "z"}}},
     {"suspend all, then resume all",
      [] { return Modules([](Activity&) {}); },
      {{"start", "", "a1"},
