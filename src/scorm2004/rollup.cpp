@@ -201,12 +201,12 @@ std::optional<bool> GlobalCompletion(Context& c, std::size_t activity) {
   for (const ObjectiveMap& map : defined->maps) {
     const ObjectiveState* g = Global(c, map.targetObjectiveId);
     if (!g) continue;
-    // Completed by measure: a progress measure read decides, as the
+    // Completed by measure: only a progress measure read decides, as the
     // activity's own would.
-    if (threshold.completedByMeasure && map.readProgressMeasure &&
-        g->progressMeasure)
-      return *g->progressMeasure >= threshold.minProgressMeasure;
-    if (map.readCompletionStatus && g->completionStatus)
+    if (threshold.completedByMeasure) {
+      if (map.readProgressMeasure && g->progressMeasure)
+        result = *g->progressMeasure >= threshold.minProgressMeasure;
+    } else if (map.readCompletionStatus && g->completionStatus)
       result = g->completionStatus;
   }
   return result;
@@ -284,10 +284,25 @@ bool SequencingRuleCheckSubprocess(Context& c, std::size_t activity,
   const bool all = rule.combination == ConditionCombination::kAll;
   Tri result = all ? Tri::kTrue : Tri::kFalse;
   for (const RuleCondition& condition : rule.conditions) {
-    Tri value = Condition(
-        c, activity,
-        ReferencedObjective(c, activity, condition.referencedObjective),
-        condition.condition, condition.measureThreshold);
+    const std::size_t objective =
+        ReferencedObjective(c, activity, condition.referencedObjective);
+    const RuleConditionKind kind = condition.condition;
+    Tri value;
+    if (!condition.referencedObjective.empty() && objective != kNone &&
+        objective < c.at(activity).objectives.size() &&
+        (kind == RuleConditionKind::kCompleted ||
+         kind == RuleConditionKind::kActivityProgressKnown)) {
+      // Naming an objective asks for its completion, which a global it
+      // reads may know before the activity was ever attempted.
+      const std::optional<bool> completion =
+          EffectiveObjective(c, activity, objective).completionStatus;
+      value = kind == RuleConditionKind::kCompleted
+                  ? Known(completion.has_value(), completion.value_or(false))
+                  : FromBool(completion.has_value());
+    } else {
+      value =
+          Condition(c, activity, objective, kind, condition.measureThreshold);
+    }
     if (condition.negate) value = Not(value);
     result = all ? And(result, value) : Or(result, value);
   }

@@ -208,6 +208,18 @@ Activity Shared(bool byMeasure) {
   return Group("root", {std::move(x), std::move(y), Item("z")});
 }
 
+// x completes and writes it to g; y, never attempted, reads g and is
+// skipped when its progress is known, by its objective or by itself.
+Activity KnownThroughGlobal(const char* referenced) {
+  Activity root = Shared(false);
+  Activity& y = *Find(root, "y");
+  y.completionThreshold.completedByMeasure = false;
+  y.sequencing.preConditionRules = {
+      Rule(RuleAction::kSkip, RuleConditionKind::kActivityProgressKnown, false,
+           referenced)};
+  return root;
+}
+
 const Scenario kScenarios[] = {
     {"forced sequential order",
      Linear,
@@ -373,6 +385,15 @@ const Scenario kScenarios[] = {
      {{"start", "", "x"},
       {"incompleteObjective", "px", ""},
       {"continue", "", "z"}}},
+    {"a completion read without a measure does not complete by measure",
+     [] { return Shared(true); },
+     {{"start", "", "x"}, {"done", "", ""}, {"continue", "", "y"}}},
+    {"an objective named by a rule is known through its global",
+     [] { return KnownThroughGlobal("py"); },
+     {{"start", "", "x"}, {"done", "", ""}, {"continue", "", "z"}}},
+    {"an activity never attempted has no progress of its own",
+     [] { return KnownThroughGlobal(""); },
+     {{"start", "", "x"}, {"done", "", ""}, {"continue", "", "y"}}},
     {"suspend all, then resume all",
      [] { return Modules([](Activity&) {}); },
      {{"start", "", "a1"},
