@@ -885,6 +885,11 @@ bool NavigationRequestValid(const ActivityTree& tree,
     case NavigationRequestKind::kJump: {
       const SequencingResult result =
           SequencingRequestProcess(c, navigation.sequencing, navigation.target);
+      // Continuing past the last activity ends the course: that is
+      // honoured too, where going back before the first is refused.
+      if (result.endSession && result.exception.empty() &&
+          request.kind == NavigationRequestKind::kContinue)
+        return true;
       return result.delivery != kNone &&
              DeliveryRequestProcess(c, result.delivery).ok;
     }
