@@ -8,9 +8,11 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <set>
 
 #include "scorm/progress_store.h"
 #include "scorm2004/player.h"
+#include "scorm2004/sequencing.h"
 #include "scorm2004/time_interval.h"
 
 namespace zept::scorm2004::conformance {
@@ -59,6 +61,12 @@ std::optional<std::string> JsonField(const std::string& json,
   return json.substr(at, end - at);
 }
 
+std::string Trimmed(const std::string& text) {
+  const std::size_t first = text.find_first_not_of(" \t\r\n");
+  if (first == std::string::npos) return "";
+  return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
+}
+
 const Activity* FindActivity(const Activity& a, const std::string& id) {
   if (a.identifier == id) return &a;
   for (const Activity& child : a.children)
@@ -92,11 +100,22 @@ class Headless : public Driver {
     options.random = SeededRandom(1);
     player_ = std::make_unique<Player>(package, *store_, options);
     player_->handle({"login", learner_});
+    tree_ = std::make_unique<ActivityTree>(package.root);
     const std::string menu = player_->handle({"menu"});
     const std::string begin = JsonField(menu, "begin").value_or("");
     if (begin == "resume") return shown(player_->handle({"nav", "resumeAll"}));
-    if (begin == "start") return shown(player_->handle({"nav", "start"}));
-    return {};
+    if (begin != "start") return {};
+    Shown first = shown(player_->handle({"nav", "start"}));
+    if (!first.id.empty()) return first;
+    // A course that cannot start by flow but offers one activity only
+    // starts with it: there is nothing else to choose.
+    const Controls c = controls();
+    const TocEntry* only = nullptr;
+    int choosable = 0;
+    for (std::size_t i = 1; i < c.toc.size(); ++i)
+      if (c.toc[i].selectable) ++choosable, only = &c.toc[i];
+    if (choosable != 1 || !leaves_.count(only->title)) return first;
+    return trigger(UiEvent::kChoice, only->title);
   }
 
   std::string call(const std::string& function,
@@ -125,13 +144,14 @@ class Headless : public Driver {
         break;
     }
     // The root is no entry of the menu: chosen by its title all the same.
-    std::string id =
-        title == package_->root.title ? package_->root.identifier : "";
+    std::string id = Trimmed(title) == Trimmed(package_->root.title)
+                         ? package_->root.identifier
+                         : "";
     const std::string menu = player_->handle({"menu"});
     for (std::size_t at = menu.find("{\"id\":");
          id.empty() && at != std::string::npos;
          at = menu.find("{\"id\":", at + 1))
-      if (JsonField(menu, "title", at) == title)
+      if (Trimmed(JsonField(menu, "title", at).value_or("")) == Trimmed(title))
         id = JsonField(menu, "id", at).value_or("");
     if (id.empty()) return Refused("no entry titled " + title);
     return shown(player_->handle({"nav", "choice", id}));
@@ -142,6 +162,11 @@ class Headless : public Driver {
     if (!player_) return out;
     const std::string menu = player_->handle({"menu"});
     const std::string hidden = menu.substr(menu.find("\"hidden\":"));
+    const NavigationRequest root{NavigationRequestKind::kChoice,
+                                 package_->root.identifier};
+    out.toc.push_back(
+        {package_->root.title, NavigationRequestValid(*tree_, player_->state(),
+                                                      root, SeededRandom(1))});
     out.continueEnabled =
         JsonField(menu, "continue") == "true" &&
         hidden.substr(0, hidden.find(']')).find("\"continue\"") ==
@@ -151,9 +176,11 @@ class Headless : public Driver {
         hidden.substr(0, hidden.find(']')).find("\"previous\"") ==
             std::string::npos;
     for (std::size_t at = menu.find("{\"id\":"); at != std::string::npos;
-         at = menu.find("{\"id\":", at + 1))
-      out.toc.push_back({JsonField(menu, "title", at).value_or(""),
-                         JsonField(menu, "choosable", at) == "true"});
+         at = menu.find("{\"id\":", at + 1)) {
+      const std::string title = JsonField(menu, "title", at).value_or("");
+      out.toc.push_back({title, JsonField(menu, "choosable", at) == "true"});
+      if (JsonField(menu, "launchable", at) == "true") leaves_.insert(title);
+    }
     return out;
   }
 
@@ -174,6 +201,7 @@ class Headless : public Driver {
     const std::optional<std::string> id = JsonField(answer, "id");
     if (!id) return out;
     out.id = *id;
+    out.title = JsonField(answer, "title").value_or("");
     out.url = JsonField(answer, "url").value_or("");
     launch_ = JsonField(answer, "launch").value_or("");
     const Activity* activity = FindActivity(package_->root, out.id);
@@ -196,6 +224,8 @@ class Headless : public Driver {
   std::unique_ptr<scorm::ProgressStore> store_;
   std::unique_ptr<Player> player_;
   const Package2004* package_ = nullptr;
+  std::unique_ptr<ActivityTree> tree_;
+  std::set<std::string> leaves_;  // titles of the launchable entries
   std::string launch_;
 };
 
@@ -268,7 +298,7 @@ class Runner {
       if (p.name == tc_.start) first = &p;
     open(*first);
     if (!tc_.start.empty() && tc_.start != "." && tc_.start != first->name)
-      shown_ = driver_.trigger(UiEvent::kChoice, tc_.start);
+      shown_ = driver_.trigger(UiEvent::kChoice, Title(tc_.start));
     for (std::size_t i = 0; i < tc_.visits.size(); ++i) {
       const Visit& v = tc_.visits[i];
       where_ = "Act" + v.activity + "V" + std::to_string(v.number) + " (line " +
@@ -321,6 +351,14 @@ class Runner {
     return instruction(v, last);
   }
 
+  // A title as the tester reads it; the root is named in words.
+  std::string Title(const std::string& written) const {
+    constexpr std::string_view kRoot =
+        "the activity that corresponds to the root";
+    return Trimmed(written.starts_with(kRoot) ? current_->package->root.title
+                                              : written);
+  }
+
   bool questions(const Visit& v) {
     if (v.questions.empty()) return true;
     const Controls c = driver_.controls();
@@ -328,7 +366,7 @@ class Runner {
       bool answer = false;
       const TocEntry* entry = nullptr;
       for (const TocEntry& e : c.toc)
-        if (e.title == q.subject) entry = &e;
+        if (Trimmed(e.title) == Title(q.subject)) entry = &e;
       if (q.key == "continue.enabled")
         answer = c.continueEnabled;
       else if (q.key == "continue.disabled")
@@ -338,7 +376,9 @@ class Runner {
       else if (q.key == "previous.disabled")
         answer = !c.previousEnabled;
       else if (q.key == "toc.enabled") {
-        for (const TocEntry& e : c.toc) answer = answer || e.selectable;
+        // Something to choose besides what is playing.
+        for (const TocEntry& e : c.toc)
+          answer = answer || (e.selectable && e.title != shown_.title);
       } else if (q.key == "toc.enabled.selectable")
         answer = entry && entry->selectable;
       else if (q.key == "toc.visible")
@@ -507,9 +547,9 @@ class Runner {
     note("instruction " + cui + (arg.empty() ? "" : " " + arg));
     if (cui == "Continue") return ui(UiEvent::kContinue);
     if (cui == "Previous") return ui(UiEvent::kPrevious);
-    if (cui == "Choice") return ui(UiEvent::kChoice, arg);
+    if (cui == "Choice") return ui(UiEvent::kChoice, Title(arg));
     if (cui == "ChoiceExit") {
-      ui(UiEvent::kChoice, arg);
+      ui(UiEvent::kChoice, Title(arg));
       return ended(cui);
     }
     if (cui == "TRIGExitAll") {

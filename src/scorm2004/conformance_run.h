@@ -19,6 +19,7 @@ namespace zept::scorm2004::conformance {
 // What the player shows after something the tester or the SCO did.
 struct Shown {
   std::string id;       // the activity delivered; "" when none
+  std::string title;
   std::string url;      // its launch location with the item's parameters
   bool sco = false;     // a SCO (an asset runs no steps)
   bool ended = false;   // the sequencing session has ended
@@ -34,7 +35,8 @@ struct TocEntry {
 struct Controls {
   bool continueEnabled = false;
   bool previousEnabled = false;
-  std::vector<TocEntry> toc;  // the entries shown, in order
+  // The entries shown, in order, the root (the course itself) first.
+  std::vector<TocEntry> toc;
 };
 
 enum class UiEvent { kContinue, kPrevious, kChoice, kExitAll, kSuspendAll };
