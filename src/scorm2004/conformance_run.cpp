@@ -340,8 +340,10 @@ class Runner {
     for (const Step& step : v.steps)
       if (!run(step)) return false;
     const std::string page = Page(shown_.url);
-    if (shown_.sco && !terminated_ && !TerminatesOnUnload(page)) {
-      driver_.call("Terminate", {""});
+    if ((shown_.sco || !v.steps.empty()) && !terminated_ &&
+        !TerminatesOnUnload(page)) {
+      note("  Terminate -> " + Quoted(driver_.call("Terminate", {""})) + " " +
+           driver_.call("GetLastError", {}));
       terminated_ = true;
     }
     if (terminated_)
