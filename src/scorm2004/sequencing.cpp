@@ -188,6 +188,11 @@ NavigationResult NavigationRequestProcess(Context& c,
       if (!defined)
         return Valid(TerminationRequest::kNotApplicable,
                      SequencingRequest::kChoice, target);
+      // A running activity that forbids leaving by choice keeps the
+      // learner inside it, a sibling chosen included.
+      if (target != current && !c.tree.contains(current, target) &&
+          c.at(current).isActive && !Mode(c, current).choiceExit)
+        return Invalid("NB.2.1-8");
       // The current activity and its ancestors below the common one are
       // left; one that is running and forbids leaving by choice stops it.
       if (c.tree.parent(current) != c.tree.parent(target)) {

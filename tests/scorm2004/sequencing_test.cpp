@@ -313,6 +313,17 @@ const Scenario kScenarios[] = {
       {"choice", "a2", "a2"},
       {"continue", "", "b1"},
       {"choice", "a1", "a1"}}},
+    {"choice exit on a running leaf keeps its siblings out of reach",
+     [] {
+       return Modules([](Activity& root) {
+         Find(root, "a1")->sequencing.controlMode.choiceExit = false;
+       });
+     },
+     {{"choice", "a1", "a1"},
+      {"valid:choice", "a2", "0"},
+      {"choice", "a2", "!NB.2.1-8"},
+      {"continue", "", "a2"},
+      {"choice", "b1", "b1"}}},
     {"hidden, prevented and unknown targets",
      [] {
        return Modules([](Activity& root) {
