@@ -870,6 +870,17 @@ std::pair<SequencingState, SequencingOutcome> Sequenced(
   return {std::move(state), std::move(outcome)};
 }
 
+bool NavigationRequestAllowed(const ActivityTree& tree,
+                              const SequencingState& state,
+                              const NavigationRequest& request) {
+  SequencingState copy = state;
+  RandomSource draws = SeededRandom(0);
+  Context c{tree, copy, draws};
+  const std::size_t target =
+      request.target.empty() ? kNone : tree.find(request.target);
+  return NavigationRequestProcess(c, request.kind, target).valid;
+}
+
 bool NavigationRequestValid(const ActivityTree& tree,
                             const SequencingState& state,
                             const NavigationRequest& request,

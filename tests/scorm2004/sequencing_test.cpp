@@ -110,6 +110,11 @@ struct Course {
       ReportAttempt(tree, state, state.currentActivity, report);
       return "";
     }
+    if (op.rfind("allowed:", 0) == 0)
+      return NavigationRequestAllowed(tree, state,
+                                      {kKinds.at(op.substr(8)), arg})
+                 ? "1"
+                 : "0";
     if (op.rfind("valid:", 0) == 0)
       return NavigationRequestValid(tree, state, {kKinds.at(op.substr(6)), arg},
                                     random)
@@ -324,6 +329,15 @@ const Scenario kScenarios[] = {
       {"choice", "a2", "!NB.2.1-8"},
       {"continue", "", "a2"},
       {"choice", "b1", "b1"}}},
+    {"continue is allowed where flow is, though nothing follows",
+     [] {
+       return Modules(
+           [](Activity& root) { root.sequencing.controlMode.flow = false; });
+     },
+     {{"choice", "a2", "a2"},
+      {"allowed:continue", "", "1"},
+      {"valid:continue", "", "0"},
+      {"continue", "", "!SB.2.2-1"}}},
     {"hidden, prevented and unknown targets",
      [] {
        return Modules([](Activity& root) {
