@@ -170,6 +170,11 @@ ObjectiveState EffectiveObjective(Context& c, std::size_t activity,
   if (!defined) return o;
   for (const ObjectiveMap& map : defined->maps) {
     const ObjectiveState* g = Global(c, map.targetObjectiveId);
+    // An objective that reads its satisfaction from a global it does not
+    // write is the global's: unknown there is unknown here.
+    if (!defined->satisfiedByMeasure && map.readSatisfiedStatus &&
+        !map.writeSatisfiedStatus && (!g || !g->progressStatus))
+      o.progressStatus = o.satisfiedStatus = false;
     if (!g) continue;
     if (map.readSatisfiedStatus && g->progressStatus) {
       o.progressStatus = true;

@@ -338,6 +338,17 @@ const Scenario kScenarios[] = {
       {"allowed:continue", "", "1"},
       {"valid:continue", "", "0"},
       {"continue", "", "!SB.2.2-1"}}},
+    {"a global read but unknown leaves the objective unknown",
+     [] {
+       Activity x = Item("x");
+       ObjectiveMap reads;
+       reads.targetObjectiveId = "g";
+       x.sequencing.objectives = {Primary("px", {reads})};
+       x.sequencing.preConditionRules = {
+           Rule(RuleAction::kHiddenFromChoice, RuleConditionKind::kSatisfied)};
+       return Group("root", {std::move(x), Item("z")});
+     },
+     {{"start", "", "x"}, {"continue", "", "z"}, {"choice", "x", "x"}}},
     {"hidden, prevented and unknown targets",
      [] {
        return Modules([](Activity& root) {
