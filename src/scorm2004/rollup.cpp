@@ -192,6 +192,14 @@ ObjectiveState EffectiveObjective(Context& c, std::size_t activity,
     if (map.readProgressMeasure && g->progressMeasure)
       o.progressMeasure = g->progressMeasure;
   }
+  // Satisfied by measure: a measure, read or its own, decides (not while
+  // the attempt runs, unless the activity says so).
+  if (defined->satisfiedByMeasure && o.measureStatus &&
+      (!c.at(activity).isActive ||
+       c.def(activity).rollup.measureSatisfactionIfActive)) {
+    o.progressStatus = true;
+    o.satisfiedStatus = o.normalizedMeasure >= defined->minNormalizedMeasure;
+  }
   return o;
 }
 
@@ -386,6 +394,12 @@ void MeasureRollupProcess(Context& c, std::size_t activity) {
   ObjectiveState& target = Primary(c, activity);
   if (!valid || counted <= 0.0) {
     target.measureStatus = false;
+    // A measure rolled up to unknown is unknown in the globals it writes
+    // too, or a stale one would be read back.
+    if (const Objective* defined = DefinedObjective(c, activity, 0))
+      for (const ObjectiveMap& map : defined->maps)
+        if (map.writeNormalizedMeasure)
+          c.state.globalObjectives[map.targetObjectiveId].measureStatus = false;
   } else {
     target.measureStatus = true;
     target.normalizedMeasure = total / counted;

@@ -323,6 +323,10 @@ TerminationResult TerminationRequestProcess(Context& c,
   switch (request) {
     case TerminationRequest::kExitAll:
       if (c.at(current).isActive) EndAttemptProcess(c, current);
+      // Exiting all ends the course's attempt: a SCO that asked to be
+      // suspended has nothing to resume into; the next start is afresh.
+      for (ActivityState& a : c.state.activities) a.isSuspended = false;
+      c.state.suspendedActivity = kNone;
       TerminateDescendentAttemptsProcess(c, kRoot);
       EndAttemptProcess(c, kRoot);
       current = kRoot;

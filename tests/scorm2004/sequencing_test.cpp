@@ -213,6 +213,24 @@ Activity Shared(bool byMeasure) {
   return Group("root", {std::move(x), std::move(y), Item("z")});
 }
 
+// writer writes its measure to g; y, satisfied by the measure it reads
+// from g, is skipped when satisfied.
+Activity ByMeasure(Activity writer) {
+  ObjectiveMap writes;
+  writes.targetObjectiveId = "g";
+  writes.writeNormalizedMeasure = true;
+  writer.sequencing.objectives = {Primary("pw", {writes})};
+  Activity y = Item("y");
+  ObjectiveMap reads;
+  reads.targetObjectiveId = "g";
+  y.sequencing.objectives = {Primary("py", {reads})};
+  y.sequencing.objectives[0].satisfiedByMeasure = true;
+  y.sequencing.objectives[0].minNormalizedMeasure = 0.5;
+  y.sequencing.preConditionRules = {
+      Rule(RuleAction::kSkip, RuleConditionKind::kSatisfied)};
+  return Group("root", {std::move(writer), std::move(y), Item("z")});
+}
+
 // x completes and writes it to g; y, never attempted, reads g and is
 // skipped when its progress is known, by its objective or by itself.
 Activity KnownThroughGlobal(const char* referenced) {
@@ -415,6 +433,16 @@ const Scenario kScenarios[] = {
     {"a completion read without a measure does not complete by measure",
      [] { return Shared(true); },
      {{"start", "", "x"}, {"done", "", ""}, {"continue", "", "y"}}},
+    {"a measure read satisfies by measure",
+     [] { return ByMeasure(Item("x")); },
+     {{"start", "", "x"}, {"score", "0.8", ""}, {"continue", "", "z"}}},
+    {"a measure rolled up to unknown is unknown in its global",
+     [] { return ByMeasure(Group("M", {Item("m1")})); },
+     {{"start", "", "m1"},
+      {"score", "0.8", ""},
+      {"continue", "", "z"},
+      {"choice", "m1", "m1"},
+      {"continue", "", "y"}}},
     {"an objective named by a rule is known through its global",
      [] { return KnownThroughGlobal("py"); },
      {{"start", "", "x"}, {"done", "", ""}, {"continue", "", "z"}}},
@@ -464,6 +492,13 @@ TEST(SequencingTest, AttemptsAndSuspension) {
   EXPECT_EQ(course.step("start", ""), "a1");
   EXPECT_EQ(course.at("root").activityAttemptCount, 2u);
   EXPECT_EQ(course.at("a1").activityAttemptCount, 2u);
+  // A SCO left suspended when all is exited is not resumed: the course
+  // starts afresh.
+  course.state.activities[course.tree.find("a1")].isSuspended = true;
+  course.step("exitAll", "");
+  EXPECT_EQ(course.step("start", ""), "a1");
+  EXPECT_EQ(course.at("root").activityAttemptCount, 3u);
+  EXPECT_EQ(course.at("a1").activityAttemptCount, 3u);
 }
 
 TEST(SequencingTest, GlobalObjectiveWrittenByOneReadByAnother) {
