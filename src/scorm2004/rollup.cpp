@@ -192,13 +192,14 @@ ObjectiveState EffectiveObjective(Context& c, std::size_t activity,
     if (map.readProgressMeasure && g->progressMeasure)
       o.progressMeasure = g->progressMeasure;
   }
-  // Satisfied by measure: a measure, read or its own, decides (not while
-  // the attempt runs, unless the activity says so).
-  if (defined->satisfiedByMeasure && o.measureStatus &&
+  // Satisfied by measure: only a measure, read or its own, decides (not
+  // while the attempt runs, unless the activity says so).
+  if (defined->satisfiedByMeasure &&
       (!c.at(activity).isActive ||
        c.def(activity).rollup.measureSatisfactionIfActive)) {
-    o.progressStatus = true;
-    o.satisfiedStatus = o.normalizedMeasure >= defined->minNormalizedMeasure;
+    o.progressStatus = o.measureStatus;
+    o.satisfiedStatus =
+        o.measureStatus && o.normalizedMeasure >= defined->minNormalizedMeasure;
   }
   return o;
 }

@@ -436,6 +436,15 @@ const Scenario kScenarios[] = {
     {"a measure read satisfies by measure",
      [] { return ByMeasure(Item("x")); },
      {{"start", "", "x"}, {"score", "0.8", ""}, {"continue", "", "z"}}},
+    {"a satisfaction read without a measure leaves it unknown by measure",
+     [] {
+       Activity root = ByMeasure(Item("x"));
+       Find(root, "x")->sequencing.objectives[0].maps = {Writes("g")};
+       Find(root, "y")->sequencing.preConditionRules = {Rule(
+           RuleAction::kSkip, RuleConditionKind::kObjectiveStatusKnown, true)};
+       return root;
+     },
+     {{"start", "", "x"}, {"pass", "", ""}, {"continue", "", "z"}}},
     {"a measure rolled up to unknown is unknown in its global",
      [] { return ByMeasure(Group("M", {Item("m1")})); },
      {{"start", "", "m1"},
