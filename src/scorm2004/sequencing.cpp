@@ -920,9 +920,13 @@ bool NavigationRequestValid(const ActivityTree& tree,
 
 namespace {
 
-void ApplyObjective(const ObjectiveReport& report, ObjectiveState& o) {
-  if (report.clearSuccess) o.progressStatus = o.satisfiedStatus = false;
-  if (report.passed) {
+// byMeasure: the objective is satisfied by its measure alone; what the
+// content says of its success does not count.
+void ApplyObjective(const ObjectiveReport& report, ObjectiveState& o,
+                    bool byMeasure) {
+  if (report.clearSuccess && !byMeasure)
+    o.progressStatus = o.satisfiedStatus = false;
+  if (report.passed && !byMeasure) {
     o.progressStatus = true;
     o.satisfiedStatus = *report.passed;
   }
@@ -975,11 +979,13 @@ void ReportAttempt(const ActivityTree& tree, SequencingState& state,
     a.attemptCompletionAmountStatus = true;
     a.attemptCompletionAmount = *r.progressMeasure;
   }
-  ApplyObjective(r.primary, a.objectives[0]);
+  ApplyObjective(r.primary, a.objectives[0],
+                 !defined.empty() && defined[0].satisfiedByMeasure);
   for (const ObjectiveReport& objective : r.objectives) {
     for (std::size_t i = 0; i < defined.size() && i < a.objectives.size(); ++i)
       if (!objective.id.empty() && defined[i].id == objective.id) {
-        ApplyObjective(objective, a.objectives[i]);
+        ApplyObjective(objective, a.objectives[i],
+                       defined[i].satisfiedByMeasure);
         if (i == 0 && (objective.passed || objective.clearSuccess))
           a.successReported = true;
       }

@@ -445,6 +445,19 @@ const Scenario kScenarios[] = {
        return root;
      },
      {{"start", "", "x"}, {"pass", "", ""}, {"continue", "", "z"}}},
+    {"success reported without a measure is not written by measure",
+     [] {
+       Activity root = ByMeasure(Item("x"));
+       Objective& px = Find(root, "x")->sequencing.objectives[0];
+       px.maps = {Writes("g")};
+       px.satisfiedByMeasure = true;
+       Activity& y = *Find(root, "y");
+       y.sequencing.objectives[0].satisfiedByMeasure = false;
+       y.sequencing.preConditionRules = {Rule(
+           RuleAction::kSkip, RuleConditionKind::kObjectiveStatusKnown, true)};
+       return root;
+     },
+     {{"start", "", "x"}, {"pass", "", ""}, {"continue", "", "z"}}},
     {"a measure rolled up to unknown is unknown in its global",
      [] { return ByMeasure(Group("M", {Item("m1")})); },
      {{"start", "", "m1"},
