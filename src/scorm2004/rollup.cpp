@@ -366,7 +366,9 @@ void EndAttemptProcess(Context& c, std::size_t activity) {
 }
 
 // RB.1.5
-void OverallRollupProcess(Context& c, std::size_t activity) {
+namespace {
+
+void RollupPath(Context& c, std::size_t activity) {
   for (std::size_t i = activity; i != kNone; i = c.tree.parent(i)) {
     if (!c.tree.isLeaf(i)) {
       MeasureRollupProcess(c, i);
@@ -376,6 +378,26 @@ void OverallRollupProcess(Context& c, std::size_t activity) {
     ActivityProgressRollupProcess(c, i);
     WriteObjectiveMaps(c, i);
   }
+}
+
+bool ReadsGlobals(Context& c, std::size_t activity) {
+  for (const Objective& objective : c.def(activity).objectives)
+    for (const ObjectiveMap& map : objective.maps)
+      if (c.state.globalObjectives.contains(map.targetObjectiveId)) return true;
+  return false;
+}
+
+}  // namespace
+
+void OverallRollupProcess(Context& c, std::size_t activity) {
+  RollupPath(c, activity);
+  if (c.state.globalObjectives.empty()) return;
+  // What the globals hold reaches the clusters above the leaves that read
+  // them, wherever they are in the tree.
+  for (std::size_t i = 0; i < c.tree.size(); ++i)
+    if (c.tree.isLeaf(i) && i != activity && !c.at(i).isActive &&
+        ReadsGlobals(c, i))
+      RollupPath(c, c.tree.parent(i));
 }
 
 // RB.1.1a

@@ -458,6 +458,24 @@ const Scenario kScenarios[] = {
        return root;
      },
      {{"start", "", "x"}, {"pass", "", ""}, {"continue", "", "z"}}},
+    {"a cluster never entered rolls up what its leaves read",
+     [] {
+       Activity x = Item("x");
+       x.sequencing.objectives = {Primary("px", {Writes("g")})};
+       ObjectiveMap reads;
+       reads.targetObjectiveId = "g";
+       Activity c1 = Item("c1");
+       c1.sequencing.objectives = {Primary("pc", {reads})};
+       Activity cluster = Group("C", {std::move(c1)});
+       RollupRule all;
+       all.conditions = {{RollupConditionKind::kSatisfied, false}};
+       all.action = RollupAction::kCompleted;
+       cluster.sequencing.rollupRules = {all};
+       cluster.sequencing.preConditionRules = {
+           Rule(RuleAction::kSkip, RuleConditionKind::kCompleted)};
+       return Group("root", {std::move(x), std::move(cluster), Item("z")});
+     },
+     {{"start", "", "x"}, {"pass", "", ""}, {"continue", "", "z"}}},
     {"a measure rolled up to unknown is unknown in its global",
      [] { return ByMeasure(Group("M", {Item("m1")})); },
      {{"start", "", "m1"},
