@@ -1,13 +1,16 @@
-// zept-conformance: reads every LMS test package of a copy of ADL's SCORM
-// 2004 conformance suite with its test case and says how much of it zept's
-// reader of test cases understands. A developer's tool; not installed.
+// zept-conformance: plays every LMS test package of a copy of ADL's SCORM
+// 2004 conformance suite with its test case on zept's player, headless,
+// and prints what passed and the first failure of each other. A
+// developer's tool; not installed.
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
+#include <memory>
 #include <set>
 #include <sstream>
 #include <string>
@@ -15,6 +18,7 @@
 
 #include "scorm/manifest.h"
 #include "scorm2004/conformance.h"
+#include "scorm2004/conformance_run.h"
 #include "scorm2004/reader.h"
 
 namespace {
@@ -23,11 +27,12 @@ namespace fs = std::filesystem;
 using namespace zept::scorm2004;
 
 constexpr char kUsage[] =
-    "usage: zept-conformance SUITE\n"
+    "usage: zept-conformance [--trace] SUITE [FILTER]\n"
     "SUITE: a copy of the suite's folder (or its LMSRTE/Courses folder).\n"
-    "Prints per LMS test package 'PACKAGE: N test cases, M steps parsed, K "
-    "not\nunderstood' with what was not, then the total. Exit status 1 when "
-    "something\nwas not understood.\n";
+    "Plays each LMS test package whose name contains FILTER (all without)\n"
+    "and prints 'PACKAGE: passed' or 'PACKAGE: failed: WHY', what of its\n"
+    "test case could not be read, then 'N passed, M failed'. Exit status 1\n"
+    "when one failed. --trace prints every delivery, call and instruction.\n";
 
 bool ReadFile(const fs::path& path, std::string& bytes) {
   std::ifstream in(path, std::ios::binary);
@@ -65,26 +70,19 @@ std::string Parameter(const std::string& launch, const std::string& name) {
   return "";
 }
 
-void Items(const Activity& a, std::set<std::string>& testCases,
-           std::set<std::string>& acts) {
-  const std::string tc = Parameter(a.launch, "tc");
-  if (!tc.empty()) testCases.insert(tc);
-  const std::string act = Parameter(a.launch, "act");
-  if (!act.empty()) acts.insert(act);
-  for (const Activity& child : a.children) Items(child, testCases, acts);
-}
-
 struct Package {
-  std::string name;
-  std::set<std::string> testCases;  // the tc= of its items
-  std::set<std::string> acts;       // the act= of its items
+  std::string name;      // "CM-01", "DDMa"
+  std::string testCase;  // the tc= of its items ("DDM")
+  Package2004 package;
   std::string fault;
 };
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2 || !std::strcmp(argv[1], "--help")) {
+  const bool trace = argc > 1 && !std::strcmp(argv[1], "--trace");
+  if (trace) --argc, ++argv;
+  if (argc < 2 || argc > 3 || !std::strcmp(argv[1], "--help")) {
     std::fputs(kUsage, argc == 2 ? stdout : stderr);
     return argc == 2 ? 0 : 2;
   }
@@ -95,96 +93,91 @@ int main(int argc, char** argv) {
                  argv[1]);
     return 2;
   }
+  const std::string filter = argc == 3 ? argv[2] : "";
 
   std::vector<Package> packages;
   std::error_code ec;
   for (const fs::directory_entry& e : fs::directory_iterator(courses, ec)) {
-    const std::string name = e.path().filename().string();
-    if (!e.is_directory() || name.rfind("LMSTestPackage_", 0) != 0) continue;
+    const std::string folder = e.path().filename().string();
+    constexpr std::string_view kPrefix = "LMSTestPackage_";
+    if (!e.is_directory() || !folder.starts_with(kPrefix)) continue;
     Package p;
-    p.name = name;
+    p.name = folder.substr(kPrefix.size());
+    p.testCase = p.name;
     std::string bytes;
     if (!ReadFile(e.path() / "imsmanifest.xml", bytes)) {
       p.fault = "no imsmanifest.xml";
     } else {
       try {
-        Items(ReadPackage2004(bytes).root, p.testCases, p.acts);
+        p.package = ReadPackage2004(bytes);
+        std::function<void(const Activity&)> find = [&](const Activity& a) {
+          const std::string tc = Parameter(a.launch, "tc");
+          if (!tc.empty()) p.testCase = tc;
+          for (const Activity& child : a.children) find(child);
+        };
+        find(p.package.root);
       } catch (const zept::scorm::EManifestError& error) {
         p.fault = std::string("manifest: ") + error.what();
       }
     }
-    // Without a tc= parameter the test case is named as the package.
-    if (p.testCases.empty())
-      p.testCases.insert(name.substr(std::strlen("LMSTestPackage_")));
     packages.push_back(std::move(p));
   }
   std::sort(packages.begin(), packages.end(),
             [](const Package& a, const Package& b) { return a.name < b.name; });
 
-  // The items of every package that shares a test case (DDM spans two).
-  std::map<std::string, std::set<std::string>> actsOf;
-  for (const Package& p : packages)
-    for (const std::string& tc : p.testCases)
-      actsOf[tc].insert(p.acts.begin(), p.acts.end());
-
-  std::map<std::string, conformance::TestCase> read;
-  std::size_t steps = 0, problems = 0, unmatched = 0;
+  // One run per test case, over every package that names it (DDM spans
+  // DDMa and DDMb, which share the learner).
+  std::map<std::string, std::vector<const Package*>> byTestCase;
+  std::vector<std::string> order;
   for (const Package& p : packages) {
-    std::size_t pSteps = 0, pProblems = 0, pCases = 0;
+    if (p.name.find(filter) == std::string::npos &&
+        p.testCase.find(filter) == std::string::npos)
+      continue;
+    if (!byTestCase.count(p.testCase)) order.push_back(p.testCase);
+    byTestCase[p.testCase].push_back(&p);
+  }
+
+  const std::unique_ptr<conformance::Driver> driver =
+      conformance::HeadlessDriver();
+  int passed = 0, failed = 0;
+  for (const std::string& tc : order) {
+    const std::vector<const Package*>& group = byTestCase[tc];
+    std::string label;
+    for (const Package* p : group)
+      label += (label.empty() ? "" : "+") + p->name;
+    std::string why;
     std::vector<std::string> notes;
-    if (!p.fault.empty()) notes.push_back(p.fault), ++pProblems, ++problems;
-    for (const std::string& tc : p.testCases) {
-      const fs::path file = courses / "TestCases" / (tc + ".properties");
-      auto known = read.find(tc);
-      if (known == read.end()) {
-        std::string bytes;
-        if (!ReadFile(file, bytes)) {
-          notes.push_back("no test case " + file.filename().string());
-          ++pProblems, ++problems;
-          continue;
-        }
-        known = read.emplace(tc, conformance::ParseTestCase(bytes)).first;
-        steps += known->second.stepCount();
-        problems += known->second.problems.size();
-        for (const conformance::Visit& v : known->second.visits)
-          if (!actsOf[tc].empty() && !actsOf[tc].count(v.activity)) ++unmatched;
-      }
-      const conformance::TestCase& c = known->second;
-      ++pCases;
-      // A test case shared by packages (DDM) counts for each the visits
-      // of its own items.
-      for (const conformance::Visit& v : c.visits)
-        if (p.acts.empty() || p.acts.count(v.activity) ||
-            !actsOf[tc].count(v.activity))
-          pSteps += v.steps.size();
-      pProblems += c.problems.size();
-      for (const conformance::Problem& problem : c.problems)
+    for (const Package* p : group)
+      if (!p->fault.empty()) why = p->name + ": " + p->fault;
+    std::string bytes;
+    const fs::path file = courses / "TestCases" / (tc + ".properties");
+    if (why.empty() && !ReadFile(file, bytes))
+      why = "no test case " + file.filename().string();
+    if (why.empty()) {
+      const conformance::TestCase testCase = conformance::ParseTestCase(bytes);
+      for (const conformance::Problem& problem : testCase.problems)
         notes.push_back(tc + ".properties line " +
                         std::to_string(problem.line) + ": " + problem.message);
-      for (const conformance::Visit& v : c.visits)
-        if (!actsOf[tc].empty() && !actsOf[tc].count(v.activity))
-          notes.push_back(tc + ".properties line " + std::to_string(v.line) +
-                          ": activity " + v.activity +
-                          " is no item's act= parameter");
+      std::vector<conformance::RunPackage> run;
+      for (const Package* p : group) run.push_back({p->name, &p->package});
+      // ADL registers two learners: the API test uses the first.
+      const conformance::Outcome outcome = conformance::Run(
+          testCase, tc, run, *driver, tc == "API" ? "learner-1" : "learner-2",
+          [trace](const std::string& line) {
+            if (trace) std::printf("  | %s\n", line.c_str());
+          });
+      if (!outcome.passed) why = outcome.failure;
     }
-    std::printf("%s: %zu test cases, %zu steps parsed, %zu not understood\n",
-                p.name.c_str(), pCases, pSteps, pProblems);
+    if (why.empty()) {
+      ++passed;
+      std::printf("%s: passed\n", label.c_str());
+    } else {
+      ++failed;
+      std::printf("%s: failed: %s\n", label.c_str(), why.c_str());
+    }
     for (const std::string& note : notes) std::printf("  %s\n", note.c_str());
+    std::fflush(stdout);
   }
-
-  std::vector<std::string> unused;
-  for (const fs::directory_entry& e :
-       fs::directory_iterator(courses / "TestCases", ec)) {
-    if (e.path().extension() != ".properties") continue;
-    if (!read.count(e.path().stem().string()))
-      unused.push_back(e.path().filename().string());
-  }
-  std::sort(unused.begin(), unused.end());
-  for (const std::string& name : unused)
-    std::printf("no package uses %s\n", name.c_str());
-  std::printf(
-      "total: %zu packages, %zu test cases, %zu steps parsed, %zu not "
-      "understood, %zu visits of no item\n",
-      packages.size(), read.size(), steps, problems, unmatched);
-  return problems || unmatched || packages.empty() ? 1 : 0;
+  std::printf("%d passed, %d failed\n", passed, failed);
+  return failed || !passed ? 1 : 0;
 }

@@ -170,6 +170,11 @@ ObjectiveState EffectiveObjective(Context& c, std::size_t activity,
   if (!defined) return o;
   for (const ObjectiveMap& map : defined->maps) {
     const ObjectiveState* g = Global(c, map.targetObjectiveId);
+    // An objective that reads its satisfaction from a global it does not
+    // write is the global's: unknown there is unknown here.
+    if (!defined->satisfiedByMeasure && map.readSatisfiedStatus &&
+        !map.writeSatisfiedStatus && (!g || !g->progressStatus))
+      o.progressStatus = o.satisfiedStatus = false;
     if (!g) continue;
     if (map.readSatisfiedStatus && g->progressStatus) {
       o.progressStatus = true;
@@ -187,6 +192,15 @@ ObjectiveState EffectiveObjective(Context& c, std::size_t activity,
     if (map.readProgressMeasure && g->progressMeasure)
       o.progressMeasure = g->progressMeasure;
   }
+  // Satisfied by measure: only a measure, read or its own, decides (not
+  // while the attempt runs, unless the activity says so).
+  if (defined->satisfiedByMeasure &&
+      (!c.at(activity).isActive ||
+       c.def(activity).rollup.measureSatisfactionIfActive)) {
+    o.progressStatus = o.measureStatus;
+    o.satisfiedStatus =
+        o.measureStatus && o.normalizedMeasure >= defined->minNormalizedMeasure;
+  }
   return o;
 }
 
@@ -196,9 +210,17 @@ std::optional<bool> GlobalCompletion(Context& c, std::size_t activity) {
   const Objective* defined = DefinedObjective(c, activity, 0);
   if (!defined) return {};
   std::optional<bool> result;
+  const CompletionThreshold& threshold =
+      c.tree.at(activity).completionThreshold;
   for (const ObjectiveMap& map : defined->maps) {
     const ObjectiveState* g = Global(c, map.targetObjectiveId);
-    if (g && map.readCompletionStatus && g->completionStatus)
+    if (!g) continue;
+    // Completed by measure: only a progress measure read decides, as the
+    // activity's own would.
+    if (threshold.completedByMeasure) {
+      if (map.readProgressMeasure && g->progressMeasure)
+        result = *g->progressMeasure >= threshold.minProgressMeasure;
+    } else if (map.readCompletionStatus && g->completionStatus)
       result = g->completionStatus;
   }
   return result;
@@ -276,10 +298,25 @@ bool SequencingRuleCheckSubprocess(Context& c, std::size_t activity,
   const bool all = rule.combination == ConditionCombination::kAll;
   Tri result = all ? Tri::kTrue : Tri::kFalse;
   for (const RuleCondition& condition : rule.conditions) {
-    Tri value = Condition(
-        c, activity,
-        ReferencedObjective(c, activity, condition.referencedObjective),
-        condition.condition, condition.measureThreshold);
+    const std::size_t objective =
+        ReferencedObjective(c, activity, condition.referencedObjective);
+    const RuleConditionKind kind = condition.condition;
+    Tri value;
+    if (!condition.referencedObjective.empty() && objective != kNone &&
+        objective < c.at(activity).objectives.size() &&
+        (kind == RuleConditionKind::kCompleted ||
+         kind == RuleConditionKind::kActivityProgressKnown)) {
+      // Naming an objective asks for its completion, which a global it
+      // reads may know before the activity was ever attempted.
+      const std::optional<bool> completion =
+          EffectiveObjective(c, activity, objective).completionStatus;
+      value = kind == RuleConditionKind::kCompleted
+                  ? Known(completion.has_value(), completion.value_or(false))
+                  : FromBool(completion.has_value());
+    } else {
+      value =
+          Condition(c, activity, objective, kind, condition.measureThreshold);
+    }
     if (condition.negate) value = Not(value);
     result = all ? And(result, value) : Or(result, value);
   }
@@ -309,10 +346,12 @@ void EndAttemptProcess(Context& c, std::size_t activity) {
   if (c.tree.isLeaf(activity)) {
     const DeliveryControls& delivery = c.def(activity).delivery;
     if (delivery.tracked && !a.isSuspended) {
-      // Content that says nothing of itself is taken as done.
-      if (!delivery.completionSetByContent && !a.attemptProgressStatus)
+      // Content that says nothing of itself is taken as done; what it
+      // said, unknown included, stands.
+      if (!delivery.completionSetByContent && !a.attemptProgressStatus &&
+          !a.completionReported)
         SetCompletion(c, activity, true, true);
-      if (!delivery.objectiveSetByContent &&
+      if (!delivery.objectiveSetByContent && !a.successReported &&
           !Primary(c, activity).progressStatus)
         SetPrimarySatisfied(c, activity, true, true);
     }
@@ -327,7 +366,9 @@ void EndAttemptProcess(Context& c, std::size_t activity) {
 }
 
 // RB.1.5
-void OverallRollupProcess(Context& c, std::size_t activity) {
+namespace {
+
+void RollupPath(Context& c, std::size_t activity) {
   for (std::size_t i = activity; i != kNone; i = c.tree.parent(i)) {
     if (!c.tree.isLeaf(i)) {
       MeasureRollupProcess(c, i);
@@ -337,6 +378,26 @@ void OverallRollupProcess(Context& c, std::size_t activity) {
     ActivityProgressRollupProcess(c, i);
     WriteObjectiveMaps(c, i);
   }
+}
+
+bool ReadsGlobals(Context& c, std::size_t activity) {
+  for (const Objective& objective : c.def(activity).objectives)
+    for (const ObjectiveMap& map : objective.maps)
+      if (c.state.globalObjectives.contains(map.targetObjectiveId)) return true;
+  return false;
+}
+
+}  // namespace
+
+void OverallRollupProcess(Context& c, std::size_t activity) {
+  RollupPath(c, activity);
+  if (c.state.globalObjectives.empty()) return;
+  // What the globals hold reaches the clusters above the leaves that read
+  // them, wherever they are in the tree.
+  for (std::size_t i = 0; i < c.tree.size(); ++i)
+    if (c.tree.isLeaf(i) && i != activity && !c.at(i).isActive &&
+        ReadsGlobals(c, i))
+      RollupPath(c, c.tree.parent(i));
 }
 
 // RB.1.1a
@@ -356,6 +417,12 @@ void MeasureRollupProcess(Context& c, std::size_t activity) {
   ObjectiveState& target = Primary(c, activity);
   if (!valid || counted <= 0.0) {
     target.measureStatus = false;
+    // A measure rolled up to unknown is unknown in the globals it writes
+    // too, or a stale one would be read back.
+    if (const Objective* defined = DefinedObjective(c, activity, 0))
+      for (const ObjectiveMap& map : defined->maps)
+        if (map.writeNormalizedMeasure)
+          c.state.globalObjectives[map.targetObjectiveId].measureStatus = false;
   } else {
     target.measureStatus = true;
     target.normalizedMeasure = total / counted;

@@ -126,6 +126,7 @@ void ResetObjectives(ActivityState& a) {
 }
 
 void ResetProgress(ActivityState& a) {
+  a.completionReported = a.successReported = false;
   a.attemptProgressStatus = false;
   a.attemptCompletionStatus = false;
   a.attemptCompletionAmountStatus = false;
@@ -187,6 +188,11 @@ NavigationResult NavigationRequestProcess(Context& c,
       if (!defined)
         return Valid(TerminationRequest::kNotApplicable,
                      SequencingRequest::kChoice, target);
+      // A running activity that forbids leaving by choice keeps the
+      // learner inside it, a sibling chosen included.
+      if (target != current && !c.tree.contains(current, target) &&
+          c.at(current).isActive && !Mode(c, current).choiceExit)
+        return Invalid("NB.2.1-8");
       // The current activity and its ancestors below the common one are
       // left; one that is running and forbids leaving by choice stops it.
       if (c.tree.parent(current) != c.tree.parent(target)) {
@@ -317,6 +323,10 @@ TerminationResult TerminationRequestProcess(Context& c,
   switch (request) {
     case TerminationRequest::kExitAll:
       if (c.at(current).isActive) EndAttemptProcess(c, current);
+      // Exiting all ends the course's attempt: a SCO that asked to be
+      // suspended has nothing to resume into; the next start is afresh.
+      for (ActivityState& a : c.state.activities) a.isSuspended = false;
+      c.state.suspendedActivity = kNone;
       TerminateDescendentAttemptsProcess(c, kRoot);
       EndAttemptProcess(c, kRoot);
       current = kRoot;
@@ -864,6 +874,17 @@ std::pair<SequencingState, SequencingOutcome> Sequenced(
   return {std::move(state), std::move(outcome)};
 }
 
+bool NavigationRequestAllowed(const ActivityTree& tree,
+                              const SequencingState& state,
+                              const NavigationRequest& request) {
+  SequencingState copy = state;
+  RandomSource draws = SeededRandom(0);
+  Context c{tree, copy, draws};
+  const std::size_t target =
+      request.target.empty() ? kNone : tree.find(request.target);
+  return NavigationRequestProcess(c, request.kind, target).valid;
+}
+
 bool NavigationRequestValid(const ActivityTree& tree,
                             const SequencingState& state,
                             const NavigationRequest& request,
@@ -899,15 +920,24 @@ bool NavigationRequestValid(const ActivityTree& tree,
   Context c{tree, copy, draws};
   const SequencingResult result =
       SequencingRequestProcess(c, navigation.sequencing, navigation.target);
+  // Continuing past the last activity ends the course: that is honoured
+  // too, where going back before the first is refused.
+  if (result.endSession && result.exception.empty() &&
+      request.kind == NavigationRequestKind::kContinue)
+    return true;
   return result.delivery != kNone &&
          DeliveryRequestProcess(c, result.delivery).ok;
 }
 
 namespace {
 
-void ApplyObjective(const ObjectiveReport& report, ObjectiveState& o) {
-  if (report.clearSuccess) o.progressStatus = o.satisfiedStatus = false;
-  if (report.passed) {
+// byMeasure: the objective is satisfied by its measure alone; what the
+// content says of its success does not count.
+void ApplyObjective(const ObjectiveReport& report, ObjectiveState& o,
+                    bool byMeasure) {
+  if (report.clearSuccess && !byMeasure)
+    o.progressStatus = o.satisfiedStatus = false;
+  if (report.passed && !byMeasure) {
     o.progressStatus = true;
     o.satisfiedStatus = *report.passed;
   }
@@ -931,22 +961,45 @@ void ReportAttempt(const ActivityTree& tree, SequencingState& state,
   RandomSource none = SeededRandom(0);
   Context c{tree, state, none};
   ActivityState& a = c.at(activity);
-  if (report.clearCompletion)
-    a.attemptProgressStatus = a.attemptCompletionStatus = false;
-  if (report.completed) {
-    a.attemptProgressStatus = true;
-    a.attemptCompletionStatus = *report.completed;
-  }
-  if (report.progressMeasure) {
-    a.attemptCompletionAmountStatus = true;
-    a.attemptCompletionAmount = *report.progressMeasure;
-  }
-  ApplyObjective(report.primary, a.objectives[0]);
   const auto& defined = tree.sequencing(activity).objectives;
-  for (const ObjectiveReport& objective : report.objectives) {
+  // The primary objective's entry in cmi.objectives speaks for the attempt
+  // too where cmi.completion_status and progress_measure are silent.
+  AttemptReport merged;
+  if (!defined.empty() && !defined[0].id.empty() && !report.completed &&
+      !report.clearCompletion) {
+    for (const ObjectiveReport& objective : report.objectives)
+      if (objective.id == defined[0].id && objective.completed) {
+        merged = report;
+        merged.completed = objective.completed;
+        if (!merged.progressMeasure)
+          merged.progressMeasure = objective.progressMeasure;
+      }
+  }
+  const AttemptReport& r = merged.completed ? merged : report;
+  a.completionReported =
+      a.completionReported || r.completed || r.clearCompletion;
+  a.successReported =
+      a.successReported || r.primary.passed || r.primary.clearSuccess;
+  if (r.clearCompletion)
+    a.attemptProgressStatus = a.attemptCompletionStatus = false;
+  if (r.completed) {
+    a.attemptProgressStatus = true;
+    a.attemptCompletionStatus = *r.completed;
+  }
+  if (r.progressMeasure) {
+    a.attemptCompletionAmountStatus = true;
+    a.attemptCompletionAmount = *r.progressMeasure;
+  }
+  ApplyObjective(r.primary, a.objectives[0],
+                 !defined.empty() && defined[0].satisfiedByMeasure);
+  for (const ObjectiveReport& objective : r.objectives) {
     for (std::size_t i = 0; i < defined.size() && i < a.objectives.size(); ++i)
-      if (!objective.id.empty() && defined[i].id == objective.id)
-        ApplyObjective(objective, a.objectives[i]);
+      if (!objective.id.empty() && defined[i].id == objective.id) {
+        ApplyObjective(objective, a.objectives[i],
+                       defined[i].satisfiedByMeasure);
+        if (i == 0 && (objective.passed || objective.clearSuccess))
+          a.successReported = true;
+      }
   }
   WriteObjectiveMaps(c, activity);
 }

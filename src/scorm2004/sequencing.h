@@ -85,12 +85,19 @@ std::pair<SequencingState, SequencingOutcome> Sequenced(
 
 // adl.nav.request_valid.*: whether the request would be honoured now,
 // without ending the current attempt (its values may still change).
-// Continue, previous, choice and jump must lead to an activity to deliver;
-// the others only need to be valid navigation requests.
+// Continue, previous, choice and jump must lead to an activity to deliver
+// (continue may end the course instead); the others only need to be valid
+// navigation requests.
 bool NavigationRequestValid(const ActivityTree& tree,
                             const SequencingState& state,
                             const NavigationRequest& request,
                             const RandomSource& random);
+
+// Whether the navigation request itself is allowed where the learner is,
+// before any sequencing: what a Continue button offers.
+bool NavigationRequestAllowed(const ActivityTree& tree,
+                              const SequencingState& state,
+                              const NavigationRequest& request);
 
 // Stores what the content reported for the activity (no effect on an
 // untracked one) and writes the mapped global objectives.

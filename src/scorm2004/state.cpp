@@ -231,6 +231,8 @@ std::string SerializeState(const ActivityTree& tree,
     if (a.activityProgressStatus) flags += 'p';
     if (a.isActive) flags += 'a';
     if (a.isSuspended) flags += 's';
+    if (a.completionReported) flags += 'c';
+    if (a.successReported) flags += 'o';
     out += "a " + Escape(tree.at(i).identifier) + '\t' +
            std::to_string(a.activityAttemptCount) + '\t' + flags + '\t' +
            Flag(a.attemptProgressStatus, a.attemptCompletionStatus) + '\t' +
@@ -304,6 +306,10 @@ std::optional<SequencingState> ParseState(const ActivityTree& tree,
             a.isActive = true;
           else if (flag == 's')
             a.isSuspended = true;
+          else if (flag == 'c')
+            a.completionReported = true;
+          else if (flag == 'o')
+            a.successReported = true;
           else
             return {};
         }

@@ -87,6 +87,10 @@ struct ActivityState {
   double attemptCompletionAmount = 0.0;  // progress measure, 0 .. 1
   bool isActive = false;
   bool isSuspended = false;
+  // The content wrote its completion (success) in this attempt, even as
+  // unknown: ending the attempt leaves it as the content said.
+  bool completionReported = false;
+  bool successReported = false;
   // Tree indexes of the children after selection and randomization, in
   // the order flow takes them.
   std::vector<std::size_t> availableChildren;
