@@ -592,9 +592,13 @@ std::string Player::controls(const SequencingState& state) {
     if (!first) out += ',';
     first = false;
     out += JsonString(row.name);
-    out += NavigationRequestValid(tree_, state, {row.kind, ""}, random_)
-               ? ":true"
-               : ":false";
+    // Continue is offered wherever flow allows it, even where nothing
+    // follows; pressing it then tells why.
+    const bool offered =
+        row.kind == NavigationRequestKind::kContinue
+            ? NavigationRequestAllowed(tree_, state, {row.kind, ""})
+            : NavigationRequestValid(tree_, state, {row.kind, ""}, random_);
+    out += offered ? ":true" : ":false";
   }
   out += "},\"hidden\":[";
   if (state.currentActivity != kNone) {

@@ -6,6 +6,7 @@
 
 #include <libxml/tree.h>
 
+#include <cctype>
 #include <charconv>
 #include <cstdint>
 #include <optional>
@@ -85,6 +86,38 @@ std::optional<std::string> Attr(const xmlNode* node, std::string_view name,
 std::string AttrOr(const xmlNode* node, std::string_view name,
                    const char* ns = nullptr) {
   return Attr(node, name, ns).value_or("");
+}
+
+// An objective identifier as content sees it: URI escapes decoded and
+// blanks collapsed, so that "obj%201" and " obj  1 " name one objective.
+std::string ObjectiveId(const xmlNode* node, std::string_view name) {
+  const std::string written = AttrOr(node, name);
+  std::string decoded;
+  for (std::size_t i = 0; i < written.size(); ++i) {
+    const auto hex = [&](std::size_t at) {
+      const char c = written[at];
+      return std::isxdigit(static_cast<unsigned char>(c));
+    };
+    if (written[i] == '%' && i + 2 < written.size() && hex(i + 1) &&
+        hex(i + 2)) {
+      decoded +=
+          static_cast<char>(std::stoi(written.substr(i + 1, 2), nullptr, 16));
+      i += 2;
+    } else {
+      decoded += written[i];
+    }
+  }
+  std::string out;
+  for (char c : decoded) {
+    const bool blank = c == ' ' || c == '\t' || c == '\r' || c == '\n';
+    if (blank) {
+      if (!out.empty() && out.back() != ' ') out += ' ';
+    } else {
+      out += c;
+    }
+  }
+  if (!out.empty() && out.back() == ' ') out.pop_back();
+  return out;
 }
 
 // xs:decimal: a sign, digits and one optional point; no exponent.
@@ -811,7 +844,7 @@ class Reader {
       }
       condition.condition = *kind;
       condition.negate = *negate;
-      condition.referencedObjective = AttrOr(c, "referencedObjective");
+      condition.referencedObjective = ObjectiveId(c, "referencedObjective");
       condition.measureThreshold =
           decimal(c, "measureThreshold", 0.0, -1.0, 1.0);
       if (!condition.referencedObjective.empty())
@@ -888,7 +921,7 @@ class Reader {
 
   std::optional<ObjectiveMap> readMap(const xmlNode* node) {
     ObjectiveMap map;
-    map.targetObjectiveId = AttrOr(node, "targetObjectiveID");
+    map.targetObjectiveId = ObjectiveId(node, "targetObjectiveID");
     if (map.targetObjectiveId.empty()) {
       problem(node, Name(node) + " has no targetObjectiveID; it is left out");
       return std::nullopt;
@@ -913,7 +946,7 @@ class Reader {
       if (primary && e != primaries[0]) continue;
       Objective objective;
       objective.primary = primary;
-      objective.id = AttrOr(e, "objectiveID");
+      objective.id = ObjectiveId(e, "objectiveID");
       if (!primary && objective.id.empty()) {
         problem(e, "objective has no objectiveID; it is left out");
         continue;
@@ -965,7 +998,7 @@ class Reader {
     for (const xmlNode* e : Children(node, kAdlseq, "objective")) {
       AdlObjectivePart objective;
       objective.node = e;
-      objective.id = AttrOr(e, "objectiveID");
+      objective.id = ObjectiveId(e, "objectiveID");
       for (const xmlNode* m : Children(e, kAdlseq, "mapInfo")) {
         auto map = readMap(m);
         if (!map) continue;

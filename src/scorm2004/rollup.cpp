@@ -170,6 +170,11 @@ ObjectiveState EffectiveObjective(Context& c, std::size_t activity,
   if (!defined) return o;
   for (const ObjectiveMap& map : defined->maps) {
     const ObjectiveState* g = Global(c, map.targetObjectiveId);
+    // An objective that reads its satisfaction from a global it does not
+    // write is the global's: unknown there is unknown here.
+    if (!defined->satisfiedByMeasure && map.readSatisfiedStatus &&
+        !map.writeSatisfiedStatus && (!g || !g->progressStatus))
+      o.progressStatus = o.satisfiedStatus = false;
     if (!g) continue;
     if (map.readSatisfiedStatus && g->progressStatus) {
       o.progressStatus = true;
@@ -186,6 +191,15 @@ ObjectiveState EffectiveObjective(Context& c, std::size_t activity,
       o.completionStatus = g->completionStatus;
     if (map.readProgressMeasure && g->progressMeasure)
       o.progressMeasure = g->progressMeasure;
+  }
+  // Satisfied by measure: only a measure, read or its own, decides (not
+  // while the attempt runs, unless the activity says so).
+  if (defined->satisfiedByMeasure &&
+      (!c.at(activity).isActive ||
+       c.def(activity).rollup.measureSatisfactionIfActive)) {
+    o.progressStatus = o.measureStatus;
+    o.satisfiedStatus =
+        o.measureStatus && o.normalizedMeasure >= defined->minNormalizedMeasure;
   }
   return o;
 }
@@ -352,7 +366,9 @@ void EndAttemptProcess(Context& c, std::size_t activity) {
 }
 
 // RB.1.5
-void OverallRollupProcess(Context& c, std::size_t activity) {
+namespace {
+
+void RollupPath(Context& c, std::size_t activity) {
   for (std::size_t i = activity; i != kNone; i = c.tree.parent(i)) {
     if (!c.tree.isLeaf(i)) {
       MeasureRollupProcess(c, i);
@@ -362,6 +378,26 @@ void OverallRollupProcess(Context& c, std::size_t activity) {
     ActivityProgressRollupProcess(c, i);
     WriteObjectiveMaps(c, i);
   }
+}
+
+bool ReadsGlobals(Context& c, std::size_t activity) {
+  for (const Objective& objective : c.def(activity).objectives)
+    for (const ObjectiveMap& map : objective.maps)
+      if (c.state.globalObjectives.contains(map.targetObjectiveId)) return true;
+  return false;
+}
+
+}  // namespace
+
+void OverallRollupProcess(Context& c, std::size_t activity) {
+  RollupPath(c, activity);
+  if (c.state.globalObjectives.empty()) return;
+  // What the globals hold reaches the clusters above the leaves that read
+  // them, wherever they are in the tree.
+  for (std::size_t i = 0; i < c.tree.size(); ++i)
+    if (c.tree.isLeaf(i) && i != activity && !c.at(i).isActive &&
+        ReadsGlobals(c, i))
+      RollupPath(c, c.tree.parent(i));
 }
 
 // RB.1.1a
@@ -381,6 +417,12 @@ void MeasureRollupProcess(Context& c, std::size_t activity) {
   ObjectiveState& target = Primary(c, activity);
   if (!valid || counted <= 0.0) {
     target.measureStatus = false;
+    // A measure rolled up to unknown is unknown in the globals it writes
+    // too, or a stale one would be read back.
+    if (const Objective* defined = DefinedObjective(c, activity, 0))
+      for (const ObjectiveMap& map : defined->maps)
+        if (map.writeNormalizedMeasure)
+          c.state.globalObjectives[map.targetObjectiveId].measureStatus = false;
   } else {
     target.measureStatus = true;
     target.normalizedMeasure = total / counted;

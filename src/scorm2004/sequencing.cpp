@@ -188,6 +188,11 @@ NavigationResult NavigationRequestProcess(Context& c,
       if (!defined)
         return Valid(TerminationRequest::kNotApplicable,
                      SequencingRequest::kChoice, target);
+      // A running activity that forbids leaving by choice keeps the
+      // learner inside it, a sibling chosen included.
+      if (target != current && !c.tree.contains(current, target) &&
+          c.at(current).isActive && !Mode(c, current).choiceExit)
+        return Invalid("NB.2.1-8");
       // The current activity and its ancestors below the common one are
       // left; one that is running and forbids leaving by choice stops it.
       if (c.tree.parent(current) != c.tree.parent(target)) {
@@ -318,6 +323,10 @@ TerminationResult TerminationRequestProcess(Context& c,
   switch (request) {
     case TerminationRequest::kExitAll:
       if (c.at(current).isActive) EndAttemptProcess(c, current);
+      // Exiting all ends the course's attempt: a SCO that asked to be
+      // suspended has nothing to resume into; the next start is afresh.
+      for (ActivityState& a : c.state.activities) a.isSuspended = false;
+      c.state.suspendedActivity = kNone;
       TerminateDescendentAttemptsProcess(c, kRoot);
       EndAttemptProcess(c, kRoot);
       current = kRoot;
@@ -865,6 +874,17 @@ std::pair<SequencingState, SequencingOutcome> Sequenced(
   return {std::move(state), std::move(outcome)};
 }
 
+bool NavigationRequestAllowed(const ActivityTree& tree,
+                              const SequencingState& state,
+                              const NavigationRequest& request) {
+  SequencingState copy = state;
+  RandomSource draws = SeededRandom(0);
+  Context c{tree, copy, draws};
+  const std::size_t target =
+      request.target.empty() ? kNone : tree.find(request.target);
+  return NavigationRequestProcess(c, request.kind, target).valid;
+}
+
 bool NavigationRequestValid(const ActivityTree& tree,
                             const SequencingState& state,
                             const NavigationRequest& request,
@@ -900,9 +920,13 @@ bool NavigationRequestValid(const ActivityTree& tree,
 
 namespace {
 
-void ApplyObjective(const ObjectiveReport& report, ObjectiveState& o) {
-  if (report.clearSuccess) o.progressStatus = o.satisfiedStatus = false;
-  if (report.passed) {
+// byMeasure: the objective is satisfied by its measure alone; what the
+// content says of its success does not count.
+void ApplyObjective(const ObjectiveReport& report, ObjectiveState& o,
+                    bool byMeasure) {
+  if (report.clearSuccess && !byMeasure)
+    o.progressStatus = o.satisfiedStatus = false;
+  if (report.passed && !byMeasure) {
     o.progressStatus = true;
     o.satisfiedStatus = *report.passed;
   }
@@ -955,15 +979,23 @@ void ReportAttempt(const ActivityTree& tree, SequencingState& state,
     a.attemptCompletionAmountStatus = true;
     a.attemptCompletionAmount = *r.progressMeasure;
   }
-  ApplyObjective(r.primary, a.objectives[0]);
+  // The primary objective's entry in cmi.objectives first: what cmi.*
+  // itself says of success and score is the last word.
+  bool primaryPassed = false;
   for (const ObjectiveReport& objective : r.objectives) {
     for (std::size_t i = 0; i < defined.size() && i < a.objectives.size(); ++i)
       if (!objective.id.empty() && defined[i].id == objective.id) {
-        ApplyObjective(objective, a.objectives[i]);
+        ApplyObjective(objective, a.objectives[i],
+                       defined[i].satisfiedByMeasure);
         if (i == 0 && (objective.passed || objective.clearSuccess))
           a.successReported = true;
+        if (i == 0 && objective.passed) primaryPassed = true;
       }
   }
+  ObjectiveReport primary = r.primary;
+  if (primaryPassed) primary.clearSuccess = false;
+  ApplyObjective(primary, a.objectives[0],
+                 !defined.empty() && defined[0].satisfiedByMeasure);
   WriteObjectiveMaps(c, activity);
 }
 

@@ -93,6 +93,12 @@ bool NavigationRequestValid(const ActivityTree& tree,
                             const NavigationRequest& request,
                             const RandomSource& random);
 
+// Whether the navigation request itself is allowed where the learner is,
+// before any sequencing: what a Continue button offers.
+bool NavigationRequestAllowed(const ActivityTree& tree,
+                              const SequencingState& state,
+                              const NavigationRequest& request);
+
 // Stores what the content reported for the activity (no effect on an
 // untracked one) and writes the mapped global objectives.
 void ReportAttempt(const ActivityTree& tree, SequencingState& state,

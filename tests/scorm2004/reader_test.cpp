@@ -413,6 +413,13 @@ TEST(ReaderTest, ItemsReadAsTheEditionsWriteThem) {
        {"objective A map G1 r=satisfied,measure,raw,min,max,completion "
         "w=measure,max"
         " map G2 r=raw,min,max,completion,progress w=raw"}},
+      {"objective ids with escapes and blanks name one objective",
+       "<imsss:sequencing><imsss:objectives><imsss:primaryObjective/>"
+       "<imsss:objective objectiveID=\" ob%20j%201  \"><imsss:mapInfo "
+       "targetObjectiveID=\"g%20 1\"/></imsss:objective></imsss:objectives>"
+       "</imsss:sequencing>",
+       {"objective ob j 1 map g 1 r=satisfied,measure,raw,min,max,completion,"
+        "progress w="}},
   };
   for (const ItemCase& c : cases) {
     const Package2004 p = ReadPackage2004(Doc(

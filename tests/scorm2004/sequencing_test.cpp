@@ -110,6 +110,11 @@ struct Course {
       ReportAttempt(tree, state, state.currentActivity, report);
       return "";
     }
+    if (op.rfind("allowed:", 0) == 0)
+      return NavigationRequestAllowed(tree, state,
+                                      {kKinds.at(op.substr(8)), arg})
+                 ? "1"
+                 : "0";
     if (op.rfind("valid:", 0) == 0)
       return NavigationRequestValid(tree, state, {kKinds.at(op.substr(6)), arg},
                                     random)
@@ -206,6 +211,24 @@ Activity Shared(bool byMeasure) {
   y.sequencing.preConditionRules = {
       Rule(RuleAction::kSkip, RuleConditionKind::kCompleted, !byMeasure)};
   return Group("root", {std::move(x), std::move(y), Item("z")});
+}
+
+// writer writes its measure to g; y, satisfied by the measure it reads
+// from g, is skipped when satisfied.
+Activity ByMeasure(Activity writer) {
+  ObjectiveMap writes;
+  writes.targetObjectiveId = "g";
+  writes.writeNormalizedMeasure = true;
+  writer.sequencing.objectives = {Primary("pw", {writes})};
+  Activity y = Item("y");
+  ObjectiveMap reads;
+  reads.targetObjectiveId = "g";
+  y.sequencing.objectives = {Primary("py", {reads})};
+  y.sequencing.objectives[0].satisfiedByMeasure = true;
+  y.sequencing.objectives[0].minNormalizedMeasure = 0.5;
+  y.sequencing.preConditionRules = {
+      Rule(RuleAction::kSkip, RuleConditionKind::kSatisfied)};
+  return Group("root", {std::move(writer), std::move(y), Item("z")});
 }
 
 // x completes and writes it to g; y, never attempted, reads g and is
@@ -313,6 +336,37 @@ const Scenario kScenarios[] = {
       {"choice", "a2", "a2"},
       {"continue", "", "b1"},
       {"choice", "a1", "a1"}}},
+    {"choice exit on a running leaf keeps its siblings out of reach",
+     [] {
+       return Modules([](Activity& root) {
+         Find(root, "a1")->sequencing.controlMode.choiceExit = false;
+       });
+     },
+     {{"choice", "a1", "a1"},
+      {"valid:choice", "a2", "0"},
+      {"choice", "a2", "!NB.2.1-8"},
+      {"continue", "", "a2"},
+      {"choice", "b1", "b1"}}},
+    {"continue is allowed where flow is, though nothing follows",
+     [] {
+       return Modules(
+           [](Activity& root) { root.sequencing.controlMode.flow = false; });
+     },
+     {{"choice", "a2", "a2"},
+      {"allowed:continue", "", "1"},
+      {"valid:continue", "", "0"},
+      {"continue", "", "!SB.2.2-1"}}},
+    {"a global read but unknown leaves the objective unknown",
+     [] {
+       Activity x = Item("x");
+       ObjectiveMap reads;
+       reads.targetObjectiveId = "g";
+       x.sequencing.objectives = {Primary("px", {reads})};
+       x.sequencing.preConditionRules = {
+           Rule(RuleAction::kHiddenFromChoice, RuleConditionKind::kSatisfied)};
+       return Group("root", {std::move(x), Item("z")});
+     },
+     {{"start", "", "x"}, {"continue", "", "z"}, {"choice", "x", "x"}}},
     {"hidden, prevented and unknown targets",
      [] {
        return Modules([](Activity& root) {
@@ -379,6 +433,56 @@ const Scenario kScenarios[] = {
     {"a completion read without a measure does not complete by measure",
      [] { return Shared(true); },
      {{"start", "", "x"}, {"done", "", ""}, {"continue", "", "y"}}},
+    {"a measure read satisfies by measure",
+     [] { return ByMeasure(Item("x")); },
+     {{"start", "", "x"}, {"score", "0.8", ""}, {"continue", "", "z"}}},
+    {"a satisfaction read without a measure leaves it unknown by measure",
+     [] {
+       Activity root = ByMeasure(Item("x"));
+       Find(root, "x")->sequencing.objectives[0].maps = {Writes("g")};
+       Find(root, "y")->sequencing.preConditionRules = {Rule(
+           RuleAction::kSkip, RuleConditionKind::kObjectiveStatusKnown, true)};
+       return root;
+     },
+     {{"start", "", "x"}, {"pass", "", ""}, {"continue", "", "z"}}},
+    {"success reported without a measure is not written by measure",
+     [] {
+       Activity root = ByMeasure(Item("x"));
+       Objective& px = Find(root, "x")->sequencing.objectives[0];
+       px.maps = {Writes("g")};
+       px.satisfiedByMeasure = true;
+       Activity& y = *Find(root, "y");
+       y.sequencing.objectives[0].satisfiedByMeasure = false;
+       y.sequencing.preConditionRules = {Rule(
+           RuleAction::kSkip, RuleConditionKind::kObjectiveStatusKnown, true)};
+       return root;
+     },
+     {{"start", "", "x"}, {"pass", "", ""}, {"continue", "", "z"}}},
+    {"a cluster never entered rolls up what its leaves read",
+     [] {
+       Activity x = Item("x");
+       x.sequencing.objectives = {Primary("px", {Writes("g")})};
+       ObjectiveMap reads;
+       reads.targetObjectiveId = "g";
+       Activity c1 = Item("c1");
+       c1.sequencing.objectives = {Primary("pc", {reads})};
+       Activity cluster = Group("C", {std::move(c1)});
+       RollupRule all;
+       all.conditions = {{RollupConditionKind::kSatisfied, false}};
+       all.action = RollupAction::kCompleted;
+       cluster.sequencing.rollupRules = {all};
+       cluster.sequencing.preConditionRules = {
+           Rule(RuleAction::kSkip, RuleConditionKind::kCompleted)};
+       return Group("root", {std::move(x), std::move(cluster), Item("z")});
+     },
+     {{"start", "", "x"}, {"pass", "", ""}, {"continue", "", "z"}}},
+    {"a measure rolled up to unknown is unknown in its global",
+     [] { return ByMeasure(Group("M", {Item("m1")})); },
+     {{"start", "", "m1"},
+      {"score", "0.8", ""},
+      {"continue", "", "z"},
+      {"choice", "m1", "m1"},
+      {"continue", "", "y"}}},
     {"an objective named by a rule is known through its global",
      [] { return KnownThroughGlobal("py"); },
      {{"start", "", "x"}, {"done", "", ""}, {"continue", "", "z"}}},
@@ -428,6 +532,13 @@ TEST(SequencingTest, AttemptsAndSuspension) {
   EXPECT_EQ(course.step("start", ""), "a1");
   EXPECT_EQ(course.at("root").activityAttemptCount, 2u);
   EXPECT_EQ(course.at("a1").activityAttemptCount, 2u);
+  // A SCO left suspended when all is exited is not resumed: the course
+  // starts afresh.
+  course.state.activities[course.tree.find("a1")].isSuspended = true;
+  course.step("exitAll", "");
+  EXPECT_EQ(course.step("start", ""), "a1");
+  EXPECT_EQ(course.at("root").activityAttemptCount, 3u);
+  EXPECT_EQ(course.at("a1").activityAttemptCount, 3u);
 }
 
 TEST(SequencingTest, GlobalObjectiveWrittenByOneReadByAnother) {
