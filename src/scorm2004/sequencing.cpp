@@ -990,8 +990,9 @@ void ReportAttempt(const ActivityTree& tree, SequencingState& state,
     a.attemptCompletionAmountStatus = true;
     a.attemptCompletionAmount = *r.progressMeasure;
   }
-  ApplyObjective(r.primary, a.objectives[0],
-                 !defined.empty() && defined[0].satisfiedByMeasure);
+  // The primary objective's entry in cmi.objectives first: what cmi.*
+  // itself says of success and score is the last word.
+  bool primaryPassed = false;
   for (const ObjectiveReport& objective : r.objectives) {
     for (std::size_t i = 0; i < defined.size() && i < a.objectives.size(); ++i)
       if (!objective.id.empty() && defined[i].id == objective.id) {
@@ -999,8 +1000,13 @@ void ReportAttempt(const ActivityTree& tree, SequencingState& state,
                        defined[i].satisfiedByMeasure);
         if (i == 0 && (objective.passed || objective.clearSuccess))
           a.successReported = true;
+        if (i == 0 && objective.passed) primaryPassed = true;
       }
   }
+  ObjectiveReport primary = r.primary;
+  if (primaryPassed) primary.clearSuccess = false;
+  ApplyObjective(primary, a.objectives[0],
+                 !defined.empty() && defined[0].satisfiedByMeasure);
   WriteObjectiveMaps(c, activity);
 }
 

@@ -2,6 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "scorm2004/conformance_run.h"
+#include "scorm2004/reader.h"
+
 namespace zept::scorm2004::conformance {
 namespace {
 
@@ -225,6 +232,34 @@ TEST(ConformanceTest, OddInputNeverBreaks) {
     const TestCase tc = ParseTestCase(text);
     EXPECT_LE(tc.stepCount(), 1u) << text;
   }
+}
+
+std::string ReadAll(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream all;
+  all << in.rdbuf();
+  return all.str();
+}
+
+// Every folder of tests/scorm2004/packages holds a course and its test
+// case (NAME.properties), played headless as the suite's are.
+TEST(ConformanceTest, OwnPackagesPass) {
+  const std::unique_ptr<Driver> driver = HeadlessDriver();
+  int played = 0;
+  for (const auto& entry :
+       std::filesystem::directory_iterator(ZEPT_TEST_PACKAGES)) {
+    const std::string name = entry.path().filename().string();
+    const Package2004 package =
+        ReadPackage2004(ReadAll(entry.path() / "imsmanifest.xml"));
+    const TestCase tc =
+        ParseTestCase(ReadAll(entry.path() / (name + ".properties")));
+    EXPECT_TRUE(tc.problems.empty()) << name;
+    const Outcome outcome =
+        conformance::Run(tc, name, {{name, &package}}, *driver, "anna");
+    EXPECT_TRUE(outcome.passed) << name << ": " << outcome.failure;
+    ++played;
+  }
+  EXPECT_GE(played, 3);
 }
 
 }  // namespace
