@@ -746,6 +746,10 @@ bool TakeOver(const std::string& earlier, const std::string& path,
 
 }  // namespace
 
+std::string SetAsideDamaged(const std::string& nativePath) {
+  return SetAside(nativePath);
+}
+
 CourseStore OpenCourseStore(const std::string& dataFolder,
                             const Manifest& manifest, const PackageFiles& files,
                             bool readOnly) {

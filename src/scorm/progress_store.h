@@ -139,6 +139,11 @@ class ProgressStore {
   std::unique_ptr<Impl> impl_;
 };
 
+// Moves a damaged database, with its log, beside itself under a dated name
+// ("NAME.damaged-STAMP.sqlite", never over another): its new name, or ""
+// when another zept has moved it already. Throws EStoreError.
+std::string SetAsideDamaged(const std::string& nativePath);
+
 struct CourseStore {
   std::unique_ptr<ProgressStore> store;
   // Names the store (its file is StorePath(dataFolder, key)): the window of

@@ -205,7 +205,10 @@ Player::Player(const Package2004& package, scorm::ProgressStore& store,
                                     std::chrono::steady_clock::now()
                                         .time_since_epoch()
                                         .count()))),
-      state_(InitialState(tree_, random_)) {}
+      state_(InitialState(tree_, random_)),
+      globals_(package, options_.globals, [this](const std::string& problem) {
+        if (onProblem) onProblem(problem);
+      }) {}
 
 Player::~Player() = default;
 
@@ -368,6 +371,7 @@ void Player::loadLearner() {
     deliveries_.push_back(it->second);
   }
   shared_ = all[kSharedDataItem];
+  globals_.load(learner_, all, state_, shared_);
   // The last process ended while an activity was delivered (killed, or
   // the power went): its session is closed as cut off and the course
   // suspended, so the learner resumes where the store says they were.
@@ -375,8 +379,8 @@ void Player::loadLearner() {
   if (current != kNone && tree_.isLeaf(current) &&
       state_.activities[current].isActive) {
     const std::string& id = tree_.at(current).identifier;
-    runtime_ = std::make_unique<Runtime>(contextFor(current, state_, false),
-                                         all[id], RuntimeOptions{});
+    runtime_ = std::make_unique<Runtime>(
+        contextFor(current, state_, shared_, false), all[id], RuntimeOptions{});
     playing_ = id;
     playingIndex_ = current;
     proceed(NavigationRequest{NavigationRequestKind::kSuspendAll, ""});
@@ -385,6 +389,7 @@ void Player::loadLearner() {
 
 LaunchContext2004 Player::contextFor(std::size_t index,
                                      const SequencingState& state,
+                                     const Values& shared,
                                      std::optional<bool> newAttempt) const {
   const Activity& activity = tree_.at(index);
   LaunchContext2004 context;
@@ -428,7 +433,7 @@ LaunchContext2004 Player::contextFor(std::size_t index,
     target.id = map.targetId;
     target.read = map.readSharedData;
     target.write = map.writeSharedData;
-    if (const auto it = shared_.find(map.targetId); it != shared_.end())
+    if (const auto it = shared.find(map.targetId); it != shared.end())
       target.value = it->second;
     context.sharedData.push_back(std::move(target));
   }
@@ -444,6 +449,7 @@ std::string Player::navigate(const NavigationRequest& request) {
 
 std::string Player::proceed(const std::optional<NavigationRequest>& asked,
                             bool tryFirst, bool closing) {
+  globals_.refresh(state_, shared_);
   SequencingState next = state_;
   std::map<std::string, Values> items;
   std::optional<NavigationRequest> request = asked;
@@ -517,8 +523,9 @@ std::string Player::proceed(const std::optional<NavigationRequest>& asked,
     }
     RuntimeOptions runtimeOptions;
     runtimeOptions.strict = options_.strict;
-    started = std::make_unique<Runtime>(contextFor(delivered, next, newAttempt),
-                                        stored, runtimeOptions);
+    started = std::make_unique<Runtime>(
+        contextFor(delivered, next, shared, newAttempt), stored,
+        runtimeOptions);
     // A new attempt's fresh values replace the last one's with the state
     // that began it.
     items[id] = started->toStore();
@@ -530,7 +537,7 @@ std::string Player::proceed(const std::optional<NavigationRequest>& asked,
   }
   items[kStateItem] = {{kStateElement, SerializeState(tree_, next)}};
   try {
-    store_.saveItems(learner_, items, captured_);
+    globals_.save(store_, learner_, items, captured_, next, shared);
   } catch (const std::exception& e) {
     lastProblem_ = e.what();
     if (onProblem) onProblem(lastProblem_);
@@ -743,7 +750,7 @@ bool Player::storeOpen() {
     }
     if (shared != shared_) items[kSharedDataItem] = shared;
     captureStatements(items[playing_], false);
-    store_.saveItems(learner_, items, captured_);
+    globals_.save(store_, learner_, items, captured_, state_, shared);
     shared_ = std::move(shared);
     runtime_->markStored();
     lastProblem_.clear();

@@ -15,6 +15,7 @@
 #include "scorm/player.h"
 #include "scorm/progress_store.h"
 #include "scorm2004/definition.h"
+#include "scorm2004/global_store.h"
 #include "scorm2004/runtime.h"
 #include "scorm2004/sequencing.h"
 #include "scorm2004/state.h"
@@ -26,6 +27,9 @@ struct PlayerOptions : scorm::PlayerOptions {
   // The draws of selection and randomization; unset: seeded from the
   // clock. Tests set it to be reproducible.
   RandomSource random;
+  // The learner's globals on this machine, used for what the package keeps
+  // global to the system; none: the package keeps them within itself.
+  GlobalStore* globals = nullptr;
 };
 
 class Player : public scorm::PackagePlayer {
@@ -100,8 +104,10 @@ class Player : public scorm::PackagePlayer {
   std::string proceed(const std::optional<NavigationRequest>& request,
                       bool tryFirst = false, bool closing = false);
   std::string controls(const SequencingState& state);
+  // shared: the adl.data values as the SCO is to find them.
   LaunchContext2004 contextFor(std::size_t activity,
                                const SequencingState& state,
+                               const Values& shared,
                                std::optional<bool> newAttempt) const;
   void loadLearner();
   // The open session's statements so far join those waiting for the next
@@ -129,6 +135,7 @@ class Player : public scorm::PackagePlayer {
   std::vector<xapi::Statement> captured_;  // stored with the next values
   std::string next_;  // the answer of ["next"] once a session has ended
   std::string resultsNote_;
+  PackageGlobals globals_;  // after options_
 };
 
 }  // namespace zept::scorm2004
