@@ -100,6 +100,7 @@ PackageSession::PackageSession(Context& ctx, desktop::MoviePage& page,
   if (package2004) {
     scorm2004::PlayerOptions options2004;
     static_cast<scorm::PlayerOptions&>(options2004) = playerOptions;
+    options2004.globals = options.globals;
     player_ = std::make_unique<scorm2004::Player>(*package2004, store,
                                                   std::move(options2004));
     title = package2004->title;

@@ -10,6 +10,7 @@
 #include "platform/codepage.h"
 #include "scorm/manifest.h"
 #include "scorm/progress_store.h"
+#include "scorm2004/global_store.h"
 #include "scorm2004/reader.h"
 #include "util/file_io.h"
 #include "util/utf8.h"
@@ -63,6 +64,7 @@ int RunPackage(Context& ctx, const std::string& path, desktop::MoviePage& page,
   std::optional<scorm2004::Package2004> package2004;
   std::string key;
   std::unique_ptr<scorm::ProgressStore> store;
+  std::unique_ptr<scorm2004::GlobalStore> globals;
   std::string storeNote;
   PackageRunOptions run = options;
   try {
@@ -91,6 +93,14 @@ int RunPackage(Context& ctx, const std::string& path, desktop::MoviePage& page,
     run.storePath = scorm::StorePath(dataFolder, key);
     store = std::move(found.store);
     storeNote = found.note;
+    if (package2004 && scorm2004::SharesWithSystem(*package2004)) {
+      scorm2004::OpenedGlobalStore opened =
+          scorm2004::OpenGlobalStore(dataFolder);
+      globals = std::move(opened.store);
+      run.globals = globals.get();
+      if (!opened.note.empty())
+        storeNote += (storeNote.empty() ? "" : " ") + opened.note;
+    }
   } catch (const std::exception& e) {
     return fail(e.what());
   }

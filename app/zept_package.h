@@ -16,6 +16,10 @@
 
 namespace zept {
 
+namespace scorm2004 {
+class GlobalStore;
+}
+
 struct PackageRunOptions {
   bool strict = false;
   std::string learner;  // --learner
@@ -24,6 +28,9 @@ struct PackageRunOptions {
   // Found by RunPackage: where the course's results go.
   std::optional<xapi::LrsConfig> lrsConfig;
   std::string storePath;
+  // The learner's globals on this machine, opened once by RunPackage for a
+  // SCORM 2004 package that shares some with other packages.
+  scorm2004::GlobalStore* globals = nullptr;
   long long startedAt = 0;  // the program's start, g_get_monotonic_time()
 };
 

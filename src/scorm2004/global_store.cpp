@@ -287,21 +287,38 @@ OpenedGlobalStore OpenGlobalStore(const std::string& dataFolder) {
   return opened;
 }
 
-PackageGlobals::PackageGlobals(const Package2004& package, GlobalStore* store,
-                               std::function<void(const std::string&)> problem)
-    : store_(store), problem_(std::move(problem)) {
-  if (!store_) return;
+namespace {
+
+// The targets the package keeps global to the system.
+void SystemTargets(const Package2004& package,
+                   std::set<std::string>& objectives,
+                   std::set<std::string>& data) {
   std::function<void(const Activity&)> walk = [&](const Activity& activity) {
     if (package.objectivesGlobalToSystem)
       for (const Objective& objective : activity.sequencing.objectives)
         for (const ObjectiveMap& map : objective.maps)
-          objectiveTargets_.insert(map.targetObjectiveId);
+          objectives.insert(map.targetObjectiveId);
     if (package.sharedDataGlobalToSystem)
       for (const SharedDataMap& map : activity.sharedData)
-        dataTargets_.insert(map.targetId);
+        data.insert(map.targetId);
     for (const Activity& child : activity.children) walk(child);
   };
   walk(package.root);
+}
+
+}  // namespace
+
+bool SharesWithSystem(const Package2004& package) {
+  std::set<std::string> objectives, data;
+  SystemTargets(package, objectives, data);
+  return !objectives.empty() || !data.empty();
+}
+
+PackageGlobals::PackageGlobals(const Package2004& package, GlobalStore* store,
+                               std::function<void(const std::string&)> problem)
+    : store_(store), problem_(std::move(problem)) {
+  if (!store_) return;
+  SystemTargets(package, objectiveTargets_, dataTargets_);
   if (objectiveTargets_.empty() && dataTargets_.empty()) store_ = nullptr;
 }
 

@@ -50,6 +50,10 @@ class GlobalStore {
   std::unique_ptr<Impl> impl_;
 };
 
+// Whether the package maps an objective or shared data to a target it keeps
+// global to the system.
+bool SharesWithSystem(const Package2004& package);
+
 struct OpenedGlobalStore {
   std::unique_ptr<GlobalStore> store;
   // For the learner when a damaged store was set aside; "" otherwise.

@@ -1116,6 +1116,73 @@ if (now) { now.Initialize(""); now.SetValue("cmi.location", seen); now.Commit(""
   EXPECT_EQ(waitExit(), 0) << Slurp(output());
 }
 
+// Three SCORM 2004 packages of one learner, run one after another, each
+// mapping its SCO's objective and an adl.data target to the same globals:
+// what the first writes the second reads; the third keeps its own.
+TEST_F(PackageWindowTest, A2004PackageReadsTheGlobalsAnotherWrote) {
+  if (!HaveProgram("sqlite3")) GTEST_SKIP() << "sqlite3 is missing";
+  const std::string item =
+      R"(<item identifier="A" identifierref="R_A"><title>One</title>
+<adlcp:data><adlcp:map targetID="g-notes" writeSharedData="true"/></adlcp:data>
+<imsss:sequencing><imsss:objectives><imsss:primaryObjective objectiveID="goal">
+<imsss:mapInfo targetObjectiveID="g-goal" writeSatisfiedStatus="true"/>
+</imsss:primaryObjective></imsss:objectives></imsss:sequencing></item>)";
+  const struct {
+    std::string name, organization, script, seen;
+  } kCases[] = {
+      {"writer", "",
+       R"(A.SetValue("cmi.success_status", "passed");
+A.SetValue("adl.data.0.store", "hello"); report("wrote"); A.Terminate("");)",
+       "wrote"},
+      {"reader", "",
+       R"(report(A.GetValue("cmi.objectives.0.success_status") + "|" +
+       A.GetValue("adl.data.0.store"));)",
+       "passed|hello"},
+      {"apart",
+       R"( xmlns:adlseq="http://www.adlnet.org/xsd/adlseq_v1p3" adlseq:objectivesGlobalToSystem="false" adlcp:sharedDataGlobalToSystem="false")",
+       R"(report(A.GetValue("cmi.objectives.0.success_status") + "|" +
+       A.GetValue("adl.data.0.store"));)",
+       "unknown|"},
+  };
+  const std::string globals =
+      (root / "data" / "zept" / "globals.sqlite").string();
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    std::string manifest = Manifest2004(c.name, item, {{"R_A", "a.html"}});
+    manifest.replace(manifest.find("\"SEQ\""), 5, "\"" + c.name + "\"");
+    manifest.insert(manifest.find("<organization identifier=\"ORG\"") + 30,
+                    c.organization);
+    const fs::path package = writePackage(
+        c.name, {{"imsmanifest.xml", manifest},
+                 {"a.html", std::string(kSco2004Head) +
+                                "</head><body><script>A.Initialize(\"\");\n" +
+                                c.script + "\n</script></body></html>"}});
+    start("--learner anna --item A " + package.string());
+    const std::string query =
+        "select value from item_values where element='cmi.location'";
+    const auto stored = [&] {
+      return ("\n" + storedValues(query)).find("\n" + c.seen + "\n") !=
+             std::string::npos;
+    };
+    for (int waited = 0; waited < 20000 && !stored(); waited += 100)
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_TRUE(stored()) << storedValues(query) << Slurp(output());
+    if (c.name == "writer") {
+      // Terminate ends the attempt: its objective reaches the globals.
+      const std::string written =
+          "sqlite3 -readonly " + globals +
+          " \"select target||satisfied from objectives\" 2>&1";
+      for (int waited = 0; waited < 20000; waited += 100) {
+        if (RunCommand(written) == "g-goal1\n") break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      }
+      EXPECT_EQ(RunCommand(written), "g-goal1\n");
+    }
+    signal(SIGTERM);
+    EXPECT_EQ(waitExit(), 0) << Slurp(output());
+  }
+}
+
 // Narrated pages: an MP3 and an MP4 (H.264 and AAC) play from the package
 // as they are read, with no sound card: one started by a script and sought
 // into, one by autoplay after a <source> the package lacks. The page reads
