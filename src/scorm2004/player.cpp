@@ -453,7 +453,13 @@ std::string Player::proceed(const std::optional<NavigationRequest>& asked,
     }
     runtime_->end();
     const Values values = runtime_->toStore();
-    Report(tree_, next, playingIndex_, values);
+    // An abandoned attempt's results do not reach the sequencer.
+    const std::optional<NavigationRequest> ending =
+        request ? request : RuntimeRequest(runtime_->navigationRequest());
+    const bool abandoned =
+        ending && (ending->kind == NavigationRequestKind::kAbandon ||
+                   ending->kind == NavigationRequestKind::kAbandonAll);
+    if (!abandoned) Report(tree_, next, playingIndex_, values);
     items[playing_] = values;
     for (const SharedDataTarget& target : runtime_->sharedData()) {
       if (!target.write) continue;

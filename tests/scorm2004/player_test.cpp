@@ -192,6 +192,21 @@ TEST_F(Player2004Test, SuspendAllAndCrashesResumeAcrossProcesses) {
   }
 }
 
+TEST_F(Player2004Test, AnAbandonedAttemptReportsNothing) {
+  for (const auto& [request, reported] :
+       {std::pair{"abandonAll", false}, std::pair{"exitAll", true}}) {
+    SCOPED_TRACE(request);
+    TearDown();
+    SetUp();
+    deliver({"nav", "start"});
+    send({"api", current_, "Initialize", ""});
+    send({"api", current_, "SetValue", "cmi.completion_status", "completed"});
+    send({"api", current_, "SetValue", "adl.nav.request", request});
+    EXPECT_EQ(send({"api", current_, "Terminate", ""}), "true");
+    EXPECT_EQ(player_->state().activities[1].attemptProgressStatus, reported);
+  }
+}
+
 TEST_F(Player2004Test, ResultsJson) {
   deliver({"nav", "start"});
   send({"api", current_, "Initialize", ""});
