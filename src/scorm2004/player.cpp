@@ -509,8 +509,17 @@ std::string Player::proceed(const std::optional<NavigationRequest>& asked,
     }
     RuntimeOptions runtimeOptions;
     runtimeOptions.strict = options_.strict;
-    started = std::make_unique<Runtime>(contextFor(delivered, next, newAttempt),
-                                        stored, runtimeOptions);
+    LaunchContext2004 context = contextFor(delivered, next, newAttempt);
+    // What the session just ended wrote is what this one reads.
+    for (SharedDataTarget& target : context.sharedData) {
+      const auto it = shared.find(target.id);
+      if (it == shared.end())
+        target.value.reset();
+      else
+        target.value = it->second;
+    }
+    started =
+        std::make_unique<Runtime>(std::move(context), stored, runtimeOptions);
     // A new attempt's fresh values replace the last one's with the state
     // that began it.
     items[id] = started->toStore();

@@ -207,6 +207,21 @@ TEST_F(Player2004Test, AnAbandonedAttemptReportsNothing) {
   }
 }
 
+TEST_F(Player2004Test, SharedDataReachesTheNextScoAtOnce) {
+  TearDown();
+  for (Activity& a : package_.root.children) a.sharedData = {{"notes"}};
+  SetUp();
+  deliver({"nav", "start"});
+  send({"api", current_, "Initialize", ""});
+  EXPECT_EQ(send({"api", current_, "SetValue", "adl.data.0.store", "x"}),
+            "true");
+  send({"api", current_, "SetValue", "adl.nav.request", "continue"});
+  send({"api", current_, "Terminate", ""});
+  EXPECT_EQ(Field(deliver({"next"}), "id"), "\"B\"");
+  send({"api", current_, "Initialize", ""});
+  EXPECT_EQ(get("adl.data.0.store"), "x");
+}
+
 TEST_F(Player2004Test, ResultsJson) {
   deliver({"nav", "start"});
   send({"api", current_, "Initialize", ""});
