@@ -8,6 +8,7 @@
 #include <exception>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <optional>
 #include <set>
 
@@ -90,13 +91,18 @@ class Headless : public Driver {
     char pattern[] = "/tmp/zept-conformance-XXXXXX";
     if (!::mkdtemp(pattern)) throw std::runtime_error("no temporary folder");
     folder_ = pattern;
-    store_ = std::make_unique<scorm::ProgressStore>(folder_ + "/p.sqlite");
     learner_ = learnerId;
   }
 
-  Shown open(const std::string&, const Package2004& package) override {
+  Shown open(const std::string& name, const Package2004& package) override {
     close();
     package_ = &package;
+    // One store per package, as zept keeps them.
+    std::unique_ptr<scorm::ProgressStore>& store = stores_[name];
+    if (!store)
+      store = std::make_unique<scorm::ProgressStore>(
+          folder_ + "/" + std::to_string(stores_.size()) + ".sqlite");
+    store_ = store.get();
     PlayerOptions options;
     options.random = SeededRandom(1);
     // The suite checks the formats to the letter.
@@ -214,7 +220,8 @@ class Headless : public Driver {
 
   void drop() {
     close();
-    store_.reset();
+    store_ = nullptr;
+    stores_.clear();
     if (!folder_.empty()) {
       std::error_code ec;
       fs::remove_all(folder_, ec);
@@ -224,7 +231,8 @@ class Headless : public Driver {
 
   std::string folder_;
   std::string learner_;
-  std::unique_ptr<scorm::ProgressStore> store_;
+  std::map<std::string, std::unique_ptr<scorm::ProgressStore>> stores_;
+  scorm::ProgressStore* store_ = nullptr;
   std::unique_ptr<Player> player_;
   const Package2004* package_ = nullptr;
   std::unique_ptr<ActivityTree> tree_;
