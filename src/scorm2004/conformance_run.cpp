@@ -550,6 +550,9 @@ class Runner {
   // Closes the player and opens name (the package playing when empty),
   // the learner's progress kept.
   bool relaunch(const std::string& name = "") {
+    // The tester exits the course (exit all) before logging out; after a
+    // suspend all there is nothing left to exit.
+    driver_.trigger(UiEvent::kExitAll);
     driver_.close();
     const RunPackage* p = name.empty() ? current_ : package(name);
     if (!p) return fail("no package " + name + " to launch");

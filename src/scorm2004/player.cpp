@@ -482,6 +482,10 @@ std::string Player::proceed(const std::optional<NavigationRequest>& asked,
   std::size_t delivered = kNone;
   bool newAttempt = true;
   if (request) {
+    // Shared data scoped to the course lasts one attempt of it.
+    if (!package_.sharedDataGlobalToSystem &&
+        request->kind == NavigationRequestKind::kStart)
+      shared.clear();
     const SequencingState before = next;
     outcome = Sequence(tree_, next, *request, random_);
     if (outcome.delivered) {

@@ -222,6 +222,25 @@ TEST_F(Player2004Test, SharedDataReachesTheNextScoAtOnce) {
   EXPECT_EQ(get("adl.data.0.store"), "x");
 }
 
+TEST_F(Player2004Test, SharedDataOfTheCourseOnlyLastsItsAttempt) {
+  for (const auto& [global, kept] :
+       {std::pair{true, "x"}, std::pair{false, ""}}) {
+    SCOPED_TRACE(global);
+    TearDown();
+    for (Activity& a : package_.root.children) a.sharedData = {{"notes"}};
+    package_.sharedDataGlobalToSystem = global;
+    SetUp();
+    deliver({"nav", "start"});
+    send({"api", current_, "Initialize", ""});
+    send({"api", current_, "SetValue", "adl.data.0.store", "x"});
+    send({"api", current_, "SetValue", "adl.nav.request", "exitAll"});
+    send({"api", current_, "Terminate", ""});
+    EXPECT_EQ(Field(deliver({"nav", "start"}), "id"), "\"A\"");
+    send({"api", current_, "Initialize", ""});
+    EXPECT_EQ(get("adl.data.0.store"), kept);
+  }
+}
+
 TEST_F(Player2004Test, ResultsJson) {
   deliver({"nav", "start"});
   send({"api", current_, "Initialize", ""});
