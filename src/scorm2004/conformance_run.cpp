@@ -624,9 +624,11 @@ class Runner {
     }
     if (cui == "Exit") {
       if (last) {
-        if (!shown_.id.empty())
+        // A SCO that terminates when unloaded is still the one shown.
+        if (!shown_.id.empty() && terminated_)
           return fail("Exit: " + shown_.id + " was delivered after the test");
         driver_.close();
+        shown_ = Shown{};
         return true;
       }
       return relaunch();
