@@ -451,7 +451,8 @@ std::string Player::proceed(const std::optional<NavigationRequest>& asked,
       if (!outcome.exception.empty() && !outcome.endSession)
         return Answer(false, Why(outcome), outcome.exception);
     }
-    runtime_->end();
+    // The learner's own request moves on as the SCO's unloading would.
+    runtime_->end(!(asked && tryFirst));
     const Values values = runtime_->toStore();
     // An abandoned attempt's results do not reach the sequencer.
     const std::optional<NavigationRequest> ending =

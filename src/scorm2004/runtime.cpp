@@ -479,9 +479,9 @@ std::string Runtime::Terminate(const std::string& parameter) try {
   return "false";
 }
 
-void Runtime::end() {
+void Runtime::end(bool cutOff) {
   try {
-    if (state_ == State::kRunning) close(false);
+    if (state_ == State::kRunning) close(!cutOff);
   } catch (...) {
     // Nothing to tell: the learner has left; toStore() still has the values.
   }

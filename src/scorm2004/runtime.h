@@ -108,8 +108,10 @@ class Runtime {
 
   // The learner left while the session runs: closes it as Terminate would,
   // except that a SCO cut off before it set cmi.exit keeps its attempt
-  // (suspended) rather than losing it. Nothing when it is not running.
-  void end();
+  // (suspended) rather than losing it. cutOff false: the learner navigated
+  // on, and the SCO ends as its own Terminate("") would end it. Nothing
+  // when it is not running.
+  void end(bool cutOff = true);
 
   // What the store should hold for the learner and SCO now. After Terminate
   // or end(), with total_time summed, cmi.entry for the next launch and the

@@ -192,6 +192,14 @@ TEST_F(Player2004Test, SuspendAllAndCrashesResumeAcrossProcesses) {
   }
 }
 
+TEST_F(Player2004Test, NavigatingOnEndsTheScoAsItsTerminateWould) {
+  deliver({"nav", "start"});
+  send({"api", current_, "Initialize", ""});
+  EXPECT_EQ(Field(deliver({"nav", "continue"}), "id"), "\"B\"");
+  EXPECT_FALSE(player_->state().activities[1].isSuspended);
+  EXPECT_EQ(store_->load("anna", "A").at("cmi.entry"), "");
+}
+
 TEST_F(Player2004Test, AnAbandonedAttemptReportsNothing) {
   for (const auto& [request, reported] :
        {std::pair{"abandonAll", false}, std::pair{"exitAll", true}}) {
