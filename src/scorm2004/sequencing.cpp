@@ -953,18 +953,14 @@ void ReportAttempt(const ActivityTree& tree, SequencingState& state,
   const auto& defined = tree.sequencing(activity).objectives;
   // The primary objective's entry in cmi.objectives speaks for the attempt
   // too where cmi.completion_status and progress_measure are silent.
-  AttemptReport merged;
-  if (!defined.empty() && !defined[0].id.empty() && !report.completed &&
-      !report.clearCompletion) {
-    for (const ObjectiveReport& objective : report.objectives)
-      if (objective.id == defined[0].id && objective.completed) {
-        merged = report;
-        merged.completed = objective.completed;
-        if (!merged.progressMeasure)
-          merged.progressMeasure = objective.progressMeasure;
-      }
+  AttemptReport r = report;
+  if (!defined.empty() && !defined[0].id.empty()) {
+    for (const ObjectiveReport& objective : report.objectives) {
+      if (objective.id != defined[0].id) continue;
+      if (!r.completed && !r.clearCompletion) r.completed = objective.completed;
+      if (!r.progressMeasure) r.progressMeasure = objective.progressMeasure;
+    }
   }
-  const AttemptReport& r = merged.completed ? merged : report;
   a.completionReported =
       a.completionReported || r.completed || r.clearCompletion;
   a.successReported =

@@ -94,19 +94,18 @@ struct Course {
     if (op == "score") report.primary.scaledScore = std::stod(arg);
     if (op == "done") report.completed = true;
     if (op == "unknown") report.clearCompletion = true;
-    if (op == "passObjective" || op == "incompleteObjective") {
+    if (op == "passObjective" || op == "incompleteObjective" ||
+        op == "measureObjective") {
       ObjectiveReport objective;
       objective.id = arg;
       if (op == "passObjective") objective.passed = true;
-      if (op == "incompleteObjective") {
-        objective.completed = false;
-        objective.progressMeasure = 0.8;
-      }
+      if (op == "incompleteObjective") objective.completed = false;
+      if (op != "passObjective") objective.progressMeasure = 0.8;
       report.objectives.push_back(objective);
     }
     if (op == "pass" || op == "fail" || op == "score" || op == "done" ||
         op == "unknown" || op == "passObjective" ||
-        op == "incompleteObjective") {
+        op == "incompleteObjective" || op == "measureObjective") {
       ReportAttempt(tree, state, state.currentActivity, report);
       return "";
     }
@@ -429,6 +428,11 @@ const Scenario kScenarios[] = {
      [] { return Shared(true); },
      {{"start", "", "x"},
       {"incompleteObjective", "px", ""},
+      {"continue", "", "z"}}},
+    {"the primary objective's progress alone is the attempt's",
+     [] { return Shared(true); },
+     {{"start", "", "x"},
+      {"measureObjective", "px", ""},
       {"continue", "", "z"}}},
     {"a completion read without a measure does not complete by measure",
      [] { return Shared(true); },
