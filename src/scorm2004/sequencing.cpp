@@ -983,6 +983,13 @@ void ReportAttempt(const ActivityTree& tree, SequencingState& state,
       if (!objective.id.empty() && defined[i].id == objective.id) {
         ApplyObjective(objective, a.objectives[i],
                        defined[i].satisfiedByMeasure);
+        // Success the content makes unknown is unknown where it is written.
+        if (objective.clearSuccess && !objective.passed &&
+            !defined[i].satisfiedByMeasure)
+          for (const ObjectiveMap& map : defined[i].maps)
+            if (map.writeSatisfiedStatus)
+              c.state.globalObjectives[map.targetObjectiveId].progressStatus =
+                  false;
         if (i == 0 && (objective.passed || objective.clearSuccess))
           a.successReported = true;
         if (i == 0 && objective.passed) primaryPassed = true;

@@ -95,17 +95,20 @@ struct Course {
     if (op == "done") report.completed = true;
     if (op == "unknown") report.clearCompletion = true;
     if (op == "passObjective" || op == "incompleteObjective" ||
-        op == "measureObjective") {
+        op == "measureObjective" || op == "clearObjective") {
       ObjectiveReport objective;
       objective.id = arg;
       if (op == "passObjective") objective.passed = true;
+      if (op == "clearObjective") objective.clearSuccess = true;
       if (op == "incompleteObjective") objective.completed = false;
-      if (op != "passObjective") objective.progressMeasure = 0.8;
+      if (op == "incompleteObjective" || op == "measureObjective")
+        objective.progressMeasure = 0.8;
       report.objectives.push_back(objective);
     }
     if (op == "pass" || op == "fail" || op == "score" || op == "done" ||
         op == "unknown" || op == "passObjective" ||
-        op == "incompleteObjective" || op == "measureObjective") {
+        op == "incompleteObjective" || op == "measureObjective" ||
+        op == "clearObjective") {
       ReportAttempt(tree, state, state.currentActivity, report);
       return "";
     }
@@ -493,6 +496,27 @@ const Scenario kScenarios[] = {
     {"an activity never attempted has no progress of its own",
      [] { return KnownThroughGlobal(""); },
      {{"start", "", "x"}, {"done", "", ""}, {"continue", "", "y"}}},
+    {"success the content makes unknown is unknown in its global",
+     [] {
+       Activity x = Item("x");
+       Objective written;
+       written.id = "o1";
+       written.maps = {Writes("shared")};
+       x.sequencing.objectives = {Primary("px"), written};
+       Activity y = Item("y");
+       Objective read;
+       read.id = "o2";
+       read.maps = {ObjectiveMap{}};
+       read.maps[0].targetObjectiveId = "shared";
+       y.sequencing.objectives = {Primary("py"), read};
+       y.sequencing.preConditionRules = {
+           Rule(RuleAction::kSkip, RuleConditionKind::kSatisfied, false, "o2")};
+       return Group("root", {std::move(x), std::move(y), Item("z")});
+     },
+     {{"start", "", "x"},
+      {"passObjective", "o1", ""},
+      {"clearObjective", "o1", ""},
+      {"continue", "", "y"}}},
     {"suspend all, then resume all",
      [] { return Modules([](Activity&) {}); },
      {{"start", "", "a1"},
