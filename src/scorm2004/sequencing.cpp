@@ -983,6 +983,15 @@ void ReportAttempt(const ActivityTree& tree, SequencingState& state,
       if (!objective.id.empty() && defined[i].id == objective.id) {
         ApplyObjective(objective, a.objectives[i],
                        defined[i].satisfiedByMeasure);
+        // No rollup judges an objective other than the primary by its
+        // measure: it is judged here.
+        if (i > 0 && defined[i].satisfiedByMeasure) {
+          ObjectiveState& o = a.objectives[i];
+          o.progressStatus = o.measureStatus;
+          o.satisfiedStatus =
+              o.measureStatus &&
+              o.normalizedMeasure >= defined[i].minNormalizedMeasure;
+        }
         // Success the content makes unknown is unknown where it is written.
         if (objective.clearSuccess && !objective.passed &&
             !defined[i].satisfiedByMeasure)

@@ -95,11 +95,13 @@ struct Course {
     if (op == "done") report.completed = true;
     if (op == "unknown") report.clearCompletion = true;
     if (op == "passObjective" || op == "incompleteObjective" ||
-        op == "measureObjective" || op == "clearObjective") {
+        op == "measureObjective" || op == "clearObjective" ||
+        op == "scoreObjective") {
       ObjectiveReport objective;
       objective.id = arg;
       if (op == "passObjective") objective.passed = true;
       if (op == "clearObjective") objective.clearSuccess = true;
+      if (op == "scoreObjective") objective.scaledScore = 0.7;
       if (op == "incompleteObjective") objective.completed = false;
       if (op == "incompleteObjective" || op == "measureObjective")
         objective.progressMeasure = 0.8;
@@ -108,7 +110,7 @@ struct Course {
     if (op == "pass" || op == "fail" || op == "score" || op == "done" ||
         op == "unknown" || op == "passObjective" ||
         op == "incompleteObjective" || op == "measureObjective" ||
-        op == "clearObjective") {
+        op == "clearObjective" || op == "scoreObjective") {
       ReportAttempt(tree, state, state.currentActivity, report);
       return "";
     }
@@ -212,6 +214,25 @@ Activity Shared(bool byMeasure) {
   y.completionThreshold.minProgressMeasure = 0.5;
   y.sequencing.preConditionRules = {
       Rule(RuleAction::kSkip, RuleConditionKind::kCompleted, !byMeasure)};
+  return Group("root", {std::move(x), std::move(y), Item("z")});
+}
+
+// x writes its objective o1 to "shared"; y, reading it as o2, is skipped
+// when o2 is satisfied.
+Activity SharedObjective() {
+  Activity x = Item("x");
+  Objective written;
+  written.id = "o1";
+  written.maps = {Writes("shared")};
+  x.sequencing.objectives = {Primary("px"), written};
+  Activity y = Item("y");
+  Objective read;
+  read.id = "o2";
+  read.maps = {ObjectiveMap{}};
+  read.maps[0].targetObjectiveId = "shared";
+  y.sequencing.objectives = {Primary("py"), read};
+  y.sequencing.preConditionRules = {
+      Rule(RuleAction::kSkip, RuleConditionKind::kSatisfied, false, "o2")};
   return Group("root", {std::move(x), std::move(y), Item("z")});
 }
 
@@ -496,23 +517,17 @@ const Scenario kScenarios[] = {
     {"an activity never attempted has no progress of its own",
      [] { return KnownThroughGlobal(""); },
      {{"start", "", "x"}, {"done", "", ""}, {"continue", "", "y"}}},
-    {"success the content makes unknown is unknown in its global",
+    {"an objective other than the primary is satisfied by its measure",
      [] {
-       Activity x = Item("x");
-       Objective written;
-       written.id = "o1";
-       written.maps = {Writes("shared")};
-       x.sequencing.objectives = {Primary("px"), written};
-       Activity y = Item("y");
-       Objective read;
-       read.id = "o2";
-       read.maps = {ObjectiveMap{}};
-       read.maps[0].targetObjectiveId = "shared";
-       y.sequencing.objectives = {Primary("py"), read};
-       y.sequencing.preConditionRules = {
-           Rule(RuleAction::kSkip, RuleConditionKind::kSatisfied, false, "o2")};
-       return Group("root", {std::move(x), std::move(y), Item("z")});
+       Activity root = SharedObjective();
+       Objective& o1 = Find(root, "x")->sequencing.objectives[1];
+       o1.satisfiedByMeasure = true;
+       o1.minNormalizedMeasure = 0.5;
+       return root;
      },
+     {{"start", "", "x"}, {"scoreObjective", "o1", ""}, {"continue", "", "z"}}},
+    {"success the content makes unknown is unknown in its global",
+     [] { return SharedObjective(); },
      {{"start", "", "x"},
       {"passObjective", "o1", ""},
       {"clearObjective", "o1", ""},
