@@ -763,12 +763,15 @@ CheckResult ContentDeliveryEnvironmentProcess(Context& c,
         // from the global objectives.
         ResetProgress(a);
         ResetObjectives(a);
+        a.staleObjectives = a.staleProgress = false;
         if (again) {
           const ControlMode& mode = Mode(c, i);
           for (std::size_t d = i + 1;
                d < c.tree.size() && c.tree.contains(i, d); ++d) {
-            if (mode.useCurrentAttemptObjectiveInfo) ResetObjectives(c.at(d));
-            if (mode.useCurrentAttemptProgressInfo) ResetProgress(c.at(d));
+            if (mode.useCurrentAttemptObjectiveInfo)
+              c.at(d).staleObjectives = true;
+            if (mode.useCurrentAttemptProgressInfo)
+              c.at(d).staleProgress = true;
           }
         }
         for (std::size_t o = 0; o < a.objectives.size(); ++o)

@@ -532,6 +532,21 @@ const Scenario kScenarios[] = {
       {"passObjective", "o1", ""},
       {"clearObjective", "o1", ""},
       {"continue", "", "y"}}},
+    {"a cluster attempted again still skips what its children achieved",
+     [] {
+       Activity a1 = Item("a1");
+       a1.sequencing.preConditionRules = {
+           Rule(RuleAction::kSkip, RuleConditionKind::kSatisfied)};
+       return Group("root", {Item("s"), Group("A", {std::move(a1), Item("a2")}),
+                             Item("b1")});
+     },
+     {{"start", "", "s"},
+      {"continue", "", "a1"},
+      {"pass", "", ""},
+      {"continue", "", "a2"},
+      {"continue", "", "b1"},
+      {"previous", "", "a2"},
+      {"previous", "", "s"}}},
     {"suspend all, then resume all",
      [] { return Modules([](Activity&) {}); },
      {{"start", "", "a1"},
