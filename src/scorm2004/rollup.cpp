@@ -578,9 +578,14 @@ bool RollupRuleCheckSubprocess(Context& c, std::size_t activity,
       }
     }
     const std::size_t size = trues + falses + unknowns;
-    // An empty bag decides nothing, so a cluster with nothing to count
-    // keeps its status.
-    if (size == 0) continue;
+    // An empty bag decides nothing, except that "all" of nothing holds: a
+    // cluster of untracked children is done when they are.
+    if (size == 0) {
+      if (rule.childActivitySet == ChildActivitySet::kAll &&
+          !c.at(activity).availableChildren.empty())
+        return true;
+      continue;
+    }
     bool change = false;
     switch (rule.childActivitySet) {
       case ChildActivitySet::kAll:

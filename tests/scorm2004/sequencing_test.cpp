@@ -599,6 +599,18 @@ TEST(SequencingTest, AttemptsAndSuspension) {
   EXPECT_EQ(course.at("a1").activityAttemptCount, 3u);
 }
 
+TEST(SequencingTest, AClusterOfUntrackedChildrenIsDoneWhenTheyAre) {
+  Activity c1 = Item("c1");
+  c1.sequencing.delivery.tracked = false;
+  Course course(Group("root", {Group("C", {std::move(c1)}), Item("z")}));
+  EXPECT_EQ(course.step("start", ""), "c1");
+  EXPECT_EQ(course.step("continue", ""), "z");
+  EXPECT_TRUE(course.at("C").attemptProgressStatus &&
+              course.at("C").attemptCompletionStatus);
+  EXPECT_TRUE(course.at("C").objectives[0].progressStatus &&
+              course.at("C").objectives[0].satisfiedStatus);
+}
+
 TEST(SequencingTest, GlobalObjectiveWrittenByOneReadByAnother) {
   Course course(Pretest());
   course.step("start", "");
