@@ -423,8 +423,21 @@ std::size_t TestCase::stepCount() const {
   return n;
 }
 
-TestCase ParseTestCase(std::string_view text) {
+TestCase ParseTestCase(std::string_view latin1) {
   TestCase tc;
+  // ADL's loader reads the files as ISO-8859-1: a byte past ASCII is that
+  // character, which the SCO's strings carry as UTF-8 here.
+  std::string utf8;
+  for (const char byte : latin1) {
+    const auto c = static_cast<unsigned char>(byte);
+    if (c < 0x80) {
+      utf8 += byte;
+    } else {
+      utf8 += static_cast<char>(0xC0 | (c >> 6));
+      utf8 += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  std::string_view text = utf8;
   // Lines as ADL's loader joins them: a line ending in a backslash goes on
   // with the next, which keeps its leading blanks.
   struct Line {

@@ -197,7 +197,7 @@ struct HiddenControls {
 struct SharedDataMap {
   std::string targetId;
   bool readSharedData = true;
-  bool writeSharedData = false;
+  bool writeSharedData = true;
 };
 
 struct SequencingDefinition {

@@ -473,7 +473,13 @@ std::string Player::proceed(const std::optional<NavigationRequest>& asked,
     runtime_->end(suspend);
     const Values values = runtime_->toStore();
     captureStatements(values, true);
-    Report(tree_, next, playingIndex_, values);
+    // An abandoned attempt's results do not reach the sequencer.
+    const std::optional<NavigationRequest> ending =
+        request ? request : RuntimeRequest(runtime_->navigationRequest());
+    const bool abandoned =
+        ending && (ending->kind == NavigationRequestKind::kAbandon ||
+                   ending->kind == NavigationRequestKind::kAbandonAll);
+    if (!abandoned) Report(tree_, next, playingIndex_, values);
     items[playing_] = values;
     for (const SharedDataTarget& target : runtime_->sharedData()) {
       if (!target.write) continue;
@@ -496,6 +502,10 @@ std::string Player::proceed(const std::optional<NavigationRequest>& asked,
   std::size_t delivered = kNone;
   bool newAttempt = true;
   if (request) {
+    // Shared data scoped to the course lasts one attempt of it.
+    if (!package_.sharedDataGlobalToSystem &&
+        request->kind == NavigationRequestKind::kStart)
+      shared.clear();
     const SequencingState before = next;
     outcome = Sequence(tree_, next, *request, random_);
     if (outcome.delivered) {

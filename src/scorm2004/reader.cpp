@@ -710,7 +710,7 @@ class Reader {
         continue;
       }
       data.readSharedData = boolean(map, "readSharedData", true);
-      data.writeSharedData = boolean(map, "writeSharedData", false);
+      data.writeSharedData = boolean(map, "writeSharedData", true);
       item.sharedData.push_back(std::move(data));
     }
   }

@@ -409,7 +409,7 @@ void MeasureRollupProcess(Context& c, std::size_t activity) {
     const double weight = c.def(child).rollup.objectiveMeasureWeight;
     counted += weight;
     const ObjectiveState o = EffectiveObjective(c, child, 0);
-    if (o.measureStatus) {
+    if (o.measureStatus && !c.at(child).staleObjectives) {
       total += o.normalizedMeasure * weight;
       valid = true;
     }
@@ -438,7 +438,7 @@ void CompletionMeasureRollupProcess(Context& c, std::size_t activity) {
     const double weight = c.tree.at(child).completionThreshold.progressWeight;
     counted += weight;
     const ActivityState& a = c.at(child);
-    if (a.attemptCompletionAmountStatus) {
+    if (a.attemptCompletionAmountStatus && !a.staleProgress) {
       total += a.attemptCompletionAmount * weight;
       valid = true;
     }
@@ -578,9 +578,14 @@ bool RollupRuleCheckSubprocess(Context& c, std::size_t activity,
       }
     }
     const std::size_t size = trues + falses + unknowns;
-    // An empty bag decides nothing, so a cluster with nothing to count
-    // keeps its status.
-    if (size == 0) continue;
+    // An empty bag decides nothing, except that "all" of nothing holds: a
+    // cluster of untracked children is done when they are.
+    if (size == 0) {
+      if (rule.childActivitySet == ChildActivitySet::kAll &&
+          !c.at(activity).availableChildren.empty())
+        return true;
+      continue;
+    }
     bool change = false;
     switch (rule.childActivitySet) {
       case ChildActivitySet::kAll:
@@ -611,8 +616,18 @@ Tri EvaluateRollupConditionsSubprocess(Context& c, std::size_t child,
   if (rule.conditions.empty()) return Tri::kUnknown;
   const bool all = rule.combination == ConditionCombination::kAll;
   Tri result = all ? Tri::kTrue : Tri::kFalse;
+  const ActivityState& a = c.at(child);
   for (const RollupCondition& condition : rule.conditions) {
-    Tri value = Condition(c, child, 0, RuleKindOf(condition.condition), 0.0);
+    const RuleConditionKind kind = RuleKindOf(condition.condition);
+    const bool progress = kind == RuleConditionKind::kCompleted ||
+                          kind == RuleConditionKind::kActivityProgressKnown;
+    const bool objective = kind == RuleConditionKind::kSatisfied ||
+                           kind == RuleConditionKind::kObjectiveStatusKnown ||
+                           kind == RuleConditionKind::kObjectiveMeasureKnown;
+    Tri value =
+        (progress && a.staleProgress) || (objective && a.staleObjectives)
+            ? Tri::kUnknown
+            : Condition(c, child, 0, kind, 0.0);
     if (condition.negate) value = Not(value);
     result = all ? And(result, value) : Or(result, value);
   }

@@ -763,12 +763,15 @@ CheckResult ContentDeliveryEnvironmentProcess(Context& c,
         // from the global objectives.
         ResetProgress(a);
         ResetObjectives(a);
+        a.staleObjectives = a.staleProgress = false;
         if (again) {
           const ControlMode& mode = Mode(c, i);
           for (std::size_t d = i + 1;
                d < c.tree.size() && c.tree.contains(i, d); ++d) {
-            if (mode.useCurrentAttemptObjectiveInfo) ResetObjectives(c.at(d));
-            if (mode.useCurrentAttemptProgressInfo) ResetProgress(c.at(d));
+            if (mode.useCurrentAttemptObjectiveInfo)
+              c.at(d).staleObjectives = true;
+            if (mode.useCurrentAttemptProgressInfo)
+              c.at(d).staleProgress = true;
           }
         }
         for (std::size_t o = 0; o < a.objectives.size(); ++o)
@@ -964,18 +967,14 @@ void ReportAttempt(const ActivityTree& tree, SequencingState& state,
   const auto& defined = tree.sequencing(activity).objectives;
   // The primary objective's entry in cmi.objectives speaks for the attempt
   // too where cmi.completion_status and progress_measure are silent.
-  AttemptReport merged;
-  if (!defined.empty() && !defined[0].id.empty() && !report.completed &&
-      !report.clearCompletion) {
-    for (const ObjectiveReport& objective : report.objectives)
-      if (objective.id == defined[0].id && objective.completed) {
-        merged = report;
-        merged.completed = objective.completed;
-        if (!merged.progressMeasure)
-          merged.progressMeasure = objective.progressMeasure;
-      }
+  AttemptReport r = report;
+  if (!defined.empty() && !defined[0].id.empty()) {
+    for (const ObjectiveReport& objective : report.objectives) {
+      if (objective.id != defined[0].id) continue;
+      if (!r.completed && !r.clearCompletion) r.completed = objective.completed;
+      if (!r.progressMeasure) r.progressMeasure = objective.progressMeasure;
+    }
   }
-  const AttemptReport& r = merged.completed ? merged : report;
   a.completionReported =
       a.completionReported || r.completed || r.clearCompletion;
   a.successReported =
@@ -998,6 +997,22 @@ void ReportAttempt(const ActivityTree& tree, SequencingState& state,
       if (!objective.id.empty() && defined[i].id == objective.id) {
         ApplyObjective(objective, a.objectives[i],
                        defined[i].satisfiedByMeasure);
+        // No rollup judges an objective other than the primary by its
+        // measure: it is judged here.
+        if (i > 0 && defined[i].satisfiedByMeasure) {
+          ObjectiveState& o = a.objectives[i];
+          o.progressStatus = o.measureStatus;
+          o.satisfiedStatus =
+              o.measureStatus &&
+              o.normalizedMeasure >= defined[i].minNormalizedMeasure;
+        }
+        // Success the content makes unknown is unknown where it is written.
+        if (objective.clearSuccess && !objective.passed &&
+            !defined[i].satisfiedByMeasure)
+          for (const ObjectiveMap& map : defined[i].maps)
+            if (map.writeSatisfiedStatus)
+              c.state.globalObjectives[map.targetObjectiveId].progressStatus =
+                  false;
         if (i == 0 && (objective.passed || objective.clearSuccess))
           a.successReported = true;
         if (i == 0 && objective.passed) primaryPassed = true;

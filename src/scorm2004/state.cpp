@@ -233,6 +233,8 @@ std::string SerializeState(const ActivityTree& tree,
     if (a.isSuspended) flags += 's';
     if (a.completionReported) flags += 'c';
     if (a.successReported) flags += 'o';
+    if (a.staleObjectives) flags += 'O';
+    if (a.staleProgress) flags += 'P';
     out += "a " + Escape(tree.at(i).identifier) + '\t' +
            std::to_string(a.activityAttemptCount) + '\t' + flags + '\t' +
            Flag(a.attemptProgressStatus, a.attemptCompletionStatus) + '\t' +
@@ -310,6 +312,10 @@ std::optional<SequencingState> ParseState(const ActivityTree& tree,
             a.completionReported = true;
           else if (flag == 'o')
             a.successReported = true;
+          else if (flag == 'O')
+            a.staleObjectives = true;
+          else if (flag == 'P')
+            a.staleProgress = true;
           else
             return {};
         }

@@ -91,6 +91,11 @@ struct ActivityState {
   // unknown: ending the attempt leaves it as the content said.
   bool completionReported = false;
   bool successReported = false;
+  // The parent began a new attempt that counts only what is achieved in
+  // it: until this activity is attempted again, its objectives (progress)
+  // are unknown to the parent's rollup. Its own rules still see them.
+  bool staleObjectives = false;
+  bool staleProgress = false;
   // Tree indexes of the children after selection and randomization, in
   // the order flow takes them.
   std::vector<std::size_t> availableChildren;

@@ -39,6 +39,9 @@ TEST(ConformanceTest, Steps) {
        "true", "0"},
       {"SET->c~SD!caf\\u00e9->t->0", Call::SetValue, "cmi.suspend_data",
        "caf\xc3\xa9", "true", "0"},
+      // The files are ISO-8859-1: a byte past ASCII is that character.
+      {"SET->c~SD!parent\x92s->t->0", Call::SetValue, "cmi.suspend_data",
+       "parent\xc2\x92s", "true", "0"},
       {"SET->c~SD!C:\\util\\x->t->0", Call::SetValue, "cmi.suspend_data",
        "C:\\util\\x", "true", "0"},
       // A wrong element of one segment goes as written.

@@ -193,6 +193,63 @@ TEST_F(Player2004Test, SuspendAllAndCrashesResumeAcrossProcesses) {
   }
 }
 
+TEST_F(Player2004Test, NavigatingOnEndsTheScoAsItsTerminateWould) {
+  deliver({"nav", "start"});
+  send({"api", current_, "Initialize", ""});
+  EXPECT_EQ(Field(deliver({"nav", "continue"}), "id"), "\"B\"");
+  EXPECT_FALSE(player_->state().activities[1].isSuspended);
+  EXPECT_EQ(store_->load("anna", "A").at("cmi.entry"), "");
+}
+
+TEST_F(Player2004Test, AnAbandonedAttemptReportsNothing) {
+  for (const auto& [request, reported] :
+       {std::pair{"abandonAll", false}, std::pair{"exitAll", true}}) {
+    SCOPED_TRACE(request);
+    TearDown();
+    SetUp();
+    deliver({"nav", "start"});
+    send({"api", current_, "Initialize", ""});
+    send({"api", current_, "SetValue", "cmi.completion_status", "completed"});
+    send({"api", current_, "SetValue", "adl.nav.request", request});
+    EXPECT_EQ(send({"api", current_, "Terminate", ""}), "true");
+    EXPECT_EQ(player_->state().activities[1].attemptProgressStatus, reported);
+  }
+}
+
+TEST_F(Player2004Test, SharedDataReachesTheNextScoAtOnce) {
+  TearDown();
+  for (Activity& a : package_.root.children) a.sharedData = {{"notes"}};
+  SetUp();
+  deliver({"nav", "start"});
+  send({"api", current_, "Initialize", ""});
+  EXPECT_EQ(send({"api", current_, "SetValue", "adl.data.0.store", "x"}),
+            "true");
+  send({"api", current_, "SetValue", "adl.nav.request", "continue"});
+  send({"api", current_, "Terminate", ""});
+  EXPECT_EQ(Field(deliver({"next"}), "id"), "\"B\"");
+  send({"api", current_, "Initialize", ""});
+  EXPECT_EQ(get("adl.data.0.store"), "x");
+}
+
+TEST_F(Player2004Test, SharedDataOfTheCourseOnlyLastsItsAttempt) {
+  for (const auto& [global, kept] :
+       {std::pair{true, "x"}, std::pair{false, ""}}) {
+    SCOPED_TRACE(global);
+    TearDown();
+    for (Activity& a : package_.root.children) a.sharedData = {{"notes"}};
+    package_.sharedDataGlobalToSystem = global;
+    SetUp();
+    deliver({"nav", "start"});
+    send({"api", current_, "Initialize", ""});
+    send({"api", current_, "SetValue", "adl.data.0.store", "x"});
+    send({"api", current_, "SetValue", "adl.nav.request", "exitAll"});
+    send({"api", current_, "Terminate", ""});
+    EXPECT_EQ(Field(deliver({"nav", "start"}), "id"), "\"A\"");
+    send({"api", current_, "Initialize", ""});
+    EXPECT_EQ(get("adl.data.0.store"), kept);
+  }
+}
+
 TEST_F(Player2004Test, ResultsJson) {
   deliver({"nav", "start"});
   send({"api", current_, "Initialize", ""});

@@ -208,7 +208,7 @@ TEST(ReaderTest, ReadsAFourthEditionCourse) {
      <cp:completionThreshold completedByMeasure="true" minProgressMeasure="0.8" progressWeight="0.5"/>
      <cp:dataFromLMS>mode=a</cp:dataFromLMS>
      <cp:timeLimitAction>exit,message</cp:timeLimitAction>
-     <cp:data><cp:map targetID="notes" writeSharedData="true"/></cp:data>
+     <cp:data><cp:map targetID="notes" writeSharedData="false"/></cp:data>
      <nav:presentation><nav:navigationInterface>
       <nav:hideLMSUI>continue</nav:hideLMSUI><nav:hideLMSUI>previous</nav:hideLMSUI>
      </nav:navigationInterface></nav:presentation>
@@ -324,7 +324,7 @@ TEST(ReaderTest, ReadsAFourthEditionCourse) {
       "      threshold completedByMeasure=1 minProgressMeasure=0.8 "
       "progressWeight=0.5",
       "      hide previous=1 continue_=1",
-      "      data notes writeSharedData=1",
+      "      data notes writeSharedData=0",
       // The collection's controlMode and delivery, its limits overridden.
       "      controlMode flow=1",
       "      limits attemptLimit=2 attemptAbsoluteDurationLimit=PT1H30M",
@@ -359,6 +359,13 @@ TEST(ReaderTest, WhatIsNotSaidIsTheDefault) {
   EXPECT_TRUE(p.objectivesGlobalToSystem);
   EXPECT_EQ(p.version, "");
   EXPECT_EQ(p.problems, std::vector<std::string>());
+  // Shared data is read and written unless the map says otherwise.
+  const Package2004 shared = ReadPackage2004(
+      Doc("<item identifier=\"I1\" identifierref=\"R1\"><adlcp:data>"
+          "<adlcp:map targetID=\"t\"/></adlcp:data></item>"));
+  ASSERT_EQ(shared.root.children[0].sharedData.size(), 1u);
+  EXPECT_TRUE(shared.root.children[0].sharedData[0].readSharedData);
+  EXPECT_TRUE(shared.root.children[0].sharedData[0].writeSharedData);
 }
 
 struct ItemCase {

@@ -94,19 +94,23 @@ struct Course {
     if (op == "score") report.primary.scaledScore = std::stod(arg);
     if (op == "done") report.completed = true;
     if (op == "unknown") report.clearCompletion = true;
-    if (op == "passObjective" || op == "incompleteObjective") {
+    if (op == "passObjective" || op == "incompleteObjective" ||
+        op == "measureObjective" || op == "clearObjective" ||
+        op == "scoreObjective") {
       ObjectiveReport objective;
       objective.id = arg;
       if (op == "passObjective") objective.passed = true;
-      if (op == "incompleteObjective") {
-        objective.completed = false;
+      if (op == "clearObjective") objective.clearSuccess = true;
+      if (op == "scoreObjective") objective.scaledScore = 0.7;
+      if (op == "incompleteObjective") objective.completed = false;
+      if (op == "incompleteObjective" || op == "measureObjective")
         objective.progressMeasure = 0.8;
-      }
       report.objectives.push_back(objective);
     }
     if (op == "pass" || op == "fail" || op == "score" || op == "done" ||
         op == "unknown" || op == "passObjective" ||
-        op == "incompleteObjective") {
+        op == "incompleteObjective" || op == "measureObjective" ||
+        op == "clearObjective" || op == "scoreObjective") {
       ReportAttempt(tree, state, state.currentActivity, report);
       return "";
     }
@@ -210,6 +214,25 @@ Activity Shared(bool byMeasure) {
   y.completionThreshold.minProgressMeasure = 0.5;
   y.sequencing.preConditionRules = {
       Rule(RuleAction::kSkip, RuleConditionKind::kCompleted, !byMeasure)};
+  return Group("root", {std::move(x), std::move(y), Item("z")});
+}
+
+// x writes its objective o1 to "shared"; y, reading it as o2, is skipped
+// when o2 is satisfied.
+Activity SharedObjective() {
+  Activity x = Item("x");
+  Objective written;
+  written.id = "o1";
+  written.maps = {Writes("shared")};
+  x.sequencing.objectives = {Primary("px"), written};
+  Activity y = Item("y");
+  Objective read;
+  read.id = "o2";
+  read.maps = {ObjectiveMap{}};
+  read.maps[0].targetObjectiveId = "shared";
+  y.sequencing.objectives = {Primary("py"), read};
+  y.sequencing.preConditionRules = {
+      Rule(RuleAction::kSkip, RuleConditionKind::kSatisfied, false, "o2")};
   return Group("root", {std::move(x), std::move(y), Item("z")});
 }
 
@@ -430,6 +453,11 @@ const Scenario kScenarios[] = {
      {{"start", "", "x"},
       {"incompleteObjective", "px", ""},
       {"continue", "", "z"}}},
+    {"the primary objective's progress alone is the attempt's",
+     [] { return Shared(true); },
+     {{"start", "", "x"},
+      {"measureObjective", "px", ""},
+      {"continue", "", "z"}}},
     {"a completion read without a measure does not complete by measure",
      [] { return Shared(true); },
      {{"start", "", "x"}, {"done", "", ""}, {"continue", "", "y"}}},
@@ -489,6 +517,36 @@ const Scenario kScenarios[] = {
     {"an activity never attempted has no progress of its own",
      [] { return KnownThroughGlobal(""); },
      {{"start", "", "x"}, {"done", "", ""}, {"continue", "", "y"}}},
+    {"an objective other than the primary is satisfied by its measure",
+     [] {
+       Activity root = SharedObjective();
+       Objective& o1 = Find(root, "x")->sequencing.objectives[1];
+       o1.satisfiedByMeasure = true;
+       o1.minNormalizedMeasure = 0.5;
+       return root;
+     },
+     {{"start", "", "x"}, {"scoreObjective", "o1", ""}, {"continue", "", "z"}}},
+    {"success the content makes unknown is unknown in its global",
+     [] { return SharedObjective(); },
+     {{"start", "", "x"},
+      {"passObjective", "o1", ""},
+      {"clearObjective", "o1", ""},
+      {"continue", "", "y"}}},
+    {"a cluster attempted again still skips what its children achieved",
+     [] {
+       Activity a1 = Item("a1");
+       a1.sequencing.preConditionRules = {
+           Rule(RuleAction::kSkip, RuleConditionKind::kSatisfied)};
+       return Group("root", {Item("s"), Group("A", {std::move(a1), Item("a2")}),
+                             Item("b1")});
+     },
+     {{"start", "", "s"},
+      {"continue", "", "a1"},
+      {"pass", "", ""},
+      {"continue", "", "a2"},
+      {"continue", "", "b1"},
+      {"previous", "", "a2"},
+      {"previous", "", "s"}}},
     {"suspend all, then resume all",
      [] { return Modules([](Activity&) {}); },
      {{"start", "", "a1"},
@@ -539,6 +597,18 @@ TEST(SequencingTest, AttemptsAndSuspension) {
   EXPECT_EQ(course.step("start", ""), "a1");
   EXPECT_EQ(course.at("root").activityAttemptCount, 3u);
   EXPECT_EQ(course.at("a1").activityAttemptCount, 3u);
+}
+
+TEST(SequencingTest, AClusterOfUntrackedChildrenIsDoneWhenTheyAre) {
+  Activity c1 = Item("c1");
+  c1.sequencing.delivery.tracked = false;
+  Course course(Group("root", {Group("C", {std::move(c1)}), Item("z")}));
+  EXPECT_EQ(course.step("start", ""), "c1");
+  EXPECT_EQ(course.step("continue", ""), "z");
+  EXPECT_TRUE(course.at("C").attemptProgressStatus &&
+              course.at("C").attemptCompletionStatus);
+  EXPECT_TRUE(course.at("C").objectives[0].progressStatus &&
+              course.at("C").objectives[0].satisfiedStatus);
 }
 
 TEST(SequencingTest, GlobalObjectiveWrittenByOneReadByAnother) {
