@@ -663,6 +663,13 @@ class Runner {
     }
     if (cui.starts_with("Relaunch") || cui == "DMBx" || cui == "ExitCM09ba")
       return relaunch();
+    // Our own packages' instruction: the learner closes zept (which
+    // suspends the course) and opens it again.
+    if (cui == "Reopen") {
+      driver_.close();
+      open(*current_);
+      return true;
+    }
     return fail("unknown instruction " + cui);
   }
 
