@@ -18,7 +18,7 @@ namespace zept::scorm2004::conformance {
 
 // What the player shows after something the tester or the SCO did.
 struct Shown {
-  std::string id;       // the activity delivered; "" when none
+  std::string id;  // the activity delivered; "" when none
   std::string title;
   std::string url;      // its launch location with the item's parameters
   bool sco = false;     // a SCO (an asset runs no steps)
