@@ -19,11 +19,14 @@
 #include <optional>
 
 #include "platform/codepage.h"
+#include "scorm/sqlite_statement.h"
 #include "util/sha256.h"
 #include "xapi/statements.h"
 
 namespace zept::scorm {
 namespace {
+
+using Statement = SqlStatement;
 
 // PRAGMA user_version of the layout below; a newer file is never touched.
 constexpr int kSchemaVersion = 1;
@@ -65,66 +68,6 @@ void AppendText(std::string& out, const std::string& text) {
   AppendNumber(out, text.size(), 8);
   out += text;
 }
-
-[[noreturn]] void Fail(sqlite3* db, const std::string& path,
-                       const std::string& operation) {
-  const std::string message =
-      SystemErrorMessage(operation, path, sqlite3_errmsg(db));
-  const int code = sqlite3_errcode(db) & 0xff;
-  if (code == SQLITE_CORRUPT || code == SQLITE_NOTADB)
-    throw EStoreDamaged(message);
-  throw EStoreError(message);
-}
-
-// A prepared statement whose failures name the store.
-class Statement {
- public:
-  Statement(sqlite3* db, const std::string& path, const char* sql,
-            const char* operation)
-      : db_(db), path_(path), operation_(operation) {
-    if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK) {
-      Fail(db_, path_, operation_);
-    }
-  }
-  ~Statement() { sqlite3_finalize(stmt_); }
-  Statement(const Statement&) = delete;
-  Statement& operator=(const Statement&) = delete;
-
-  // Texts are bound, never written into the SQL: a login may hold quotes.
-  Statement& bind(int index, const std::string& text) {
-    sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()),
-                      SQLITE_STATIC);
-    return *this;
-  }
-  // True while a row is available.
-  bool step() {
-    const int rc = sqlite3_step(stmt_);
-    if (rc == SQLITE_ROW) return true;
-    if (rc == SQLITE_DONE) return false;
-    Fail(db_, path_, operation_);
-  }
-  void reset() { sqlite3_reset(stmt_); }
-  std::string text(int column) {
-    const auto* p =
-        static_cast<const char*>(sqlite3_column_blob(stmt_, column));
-    return p ? std::string(p, sqlite3_column_bytes(stmt_, column))
-             : std::string();
-  }
-  Statement& bind(int index, std::int64_t n) {
-    sqlite3_bind_int64(stmt_, index, n);
-    return *this;
-  }
-  int integer(int column) { return sqlite3_column_int(stmt_, column); }
-  std::int64_t integer64(int column) {
-    return sqlite3_column_int64(stmt_, column);
-  }
-
- private:
-  sqlite3* db_;
-  const std::string& path_;
-  const char* operation_;
-  sqlite3_stmt* stmt_ = nullptr;
-};
 
 }  // namespace
 
@@ -202,7 +145,7 @@ struct ProgressStore::Impl : xapi::Outbox {
   ~Impl() { sqlite3_close_v2(db); }
 
   [[noreturn]] void fail(const std::string& operation) const {
-    Fail(db, path, operation);
+    FailSql(db, path, operation);
   }
   Statement query(const char* sql, const char* operation) {
     return Statement(db, path, sql, operation);

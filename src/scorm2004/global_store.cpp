@@ -10,12 +10,16 @@
 #include <filesystem>
 
 #include "platform/errors.h"
+#include "scorm/sqlite_statement.h"
 
 namespace zept::scorm2004 {
 namespace {
 
 using scorm::EStoreDamaged;
 using scorm::EStoreError;
+using Statement = scorm::SqlStatement;
+
+constexpr char kUse[] = "use the learner's global store";
 
 // PRAGMA user_version of the layout below; a newer file is never touched.
 constexpr int kSchemaVersion = 1;
@@ -35,63 +39,6 @@ constexpr char kSchema[] =
 constexpr char kPendingItem[] =
     "\x01"
     "system";
-
-[[noreturn]] void Fail(sqlite3* db, const std::string& path,
-                       const std::string& operation) {
-  const std::string message =
-      SystemErrorMessage(operation, path, sqlite3_errmsg(db));
-  const int code = sqlite3_errcode(db) & 0xff;
-  if (code == SQLITE_CORRUPT || code == SQLITE_NOTADB)
-    throw EStoreDamaged(message);
-  throw EStoreError(message);
-}
-
-class Statement {
- public:
-  Statement(sqlite3* db, const std::string& path, const char* sql)
-      : db_(db), path_(path) {
-    if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK)
-      Fail(db_, path_, "use the learner's global store");
-  }
-  ~Statement() { sqlite3_finalize(stmt_); }
-  Statement(const Statement&) = delete;
-  Statement& operator=(const Statement&) = delete;
-
-  Statement& bind(int index, const std::string& text) {
-    sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()),
-                      SQLITE_STATIC);
-    return *this;
-  }
-  Statement& bind(int index, std::optional<double> value) {
-    if (value)
-      sqlite3_bind_double(stmt_, index, *value);
-    else
-      sqlite3_bind_null(stmt_, index);
-    return *this;
-  }
-  bool step() {
-    const int rc = sqlite3_step(stmt_);
-    if (rc == SQLITE_ROW) return true;
-    if (rc == SQLITE_DONE) return false;
-    Fail(db_, path_, "use the learner's global store");
-  }
-  void reset() { sqlite3_reset(stmt_); }
-  std::string text(int column) {
-    const auto* p =
-        static_cast<const char*>(sqlite3_column_blob(stmt_, column));
-    return p ? std::string(p, sqlite3_column_bytes(stmt_, column))
-             : std::string();
-  }
-  std::optional<double> real(int column) {
-    if (sqlite3_column_type(stmt_, column) == SQLITE_NULL) return std::nullopt;
-    return sqlite3_column_double(stmt_, column);
-  }
-
- private:
-  sqlite3* db_;
-  const std::string& path_;
-  sqlite3_stmt* stmt_ = nullptr;
-};
 
 std::optional<double> Known(bool known, double value) {
   return known ? std::optional<double>(value) : std::nullopt;
@@ -115,10 +62,10 @@ struct GlobalStore::Impl {
   sqlite3* db = nullptr;
   ~Impl() { sqlite3_close_v2(db); }
 
-  Statement query(const char* sql) { return Statement(db, path, sql); }
+  Statement query(const char* sql) { return Statement(db, path, sql, kUse); }
   void exec(const char* sql) {
     if (sqlite3_exec(db, sql, nullptr, nullptr, nullptr) != SQLITE_OK)
-      Fail(db, path, "use the learner's global store");
+      scorm::FailSql(db, path, kUse);
   }
   int userVersion() {
     Statement s = query("PRAGMA user_version");
@@ -160,7 +107,7 @@ GlobalStore::GlobalStore(const std::string& nativePath)
           nativePath.c_str(), &d.db,
           SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
           nullptr) != SQLITE_OK)
-    Fail(d.db, nativePath, "open the learners' global store");
+    scorm::FailSql(d.db, nativePath, "open the learners' global store");
   sqlite3_busy_timeout(d.db, kBusyTimeoutMs);
   d.checkVersion(d.userVersion());
   {

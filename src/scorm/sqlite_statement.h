@@ -1,0 +1,89 @@
+#pragma once
+// A prepared SQLite statement whose failures throw the stores' errors,
+// naming the file and what was being done. Shared by the progress stores
+// and the learners' global store.
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "platform/errors.h"
+#include "scorm/progress_store.h"
+
+namespace zept::scorm {
+
+// EStoreDamaged for a file SQLite finds damaged, EStoreError otherwise.
+[[noreturn]] inline void FailSql(sqlite3* db, const std::string& path,
+                                 const std::string& operation) {
+  const std::string message =
+      SystemErrorMessage(operation, path, sqlite3_errmsg(db));
+  const int code = sqlite3_errcode(db) & 0xff;
+  if (code == SQLITE_CORRUPT || code == SQLITE_NOTADB)
+    throw EStoreDamaged(message);
+  throw EStoreError(message);
+}
+
+class SqlStatement {
+ public:
+  SqlStatement(sqlite3* db, const std::string& path, const char* sql,
+               const char* operation)
+      : db_(db), path_(path), operation_(operation) {
+    if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK)
+      FailSql(db_, path_, operation_);
+  }
+  ~SqlStatement() { sqlite3_finalize(stmt_); }
+  SqlStatement(const SqlStatement&) = delete;
+  SqlStatement& operator=(const SqlStatement&) = delete;
+
+  // Texts are bound, never written into the SQL: a login may hold quotes.
+  SqlStatement& bind(int index, const std::string& text) {
+    sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()),
+                      SQLITE_STATIC);
+    return *this;
+  }
+  SqlStatement& bind(int index, std::int64_t n) {
+    sqlite3_bind_int64(stmt_, index, n);
+    return *this;
+  }
+  // nullopt: NULL.
+  SqlStatement& bind(int index, std::optional<double> value) {
+    if (value)
+      sqlite3_bind_double(stmt_, index, *value);
+    else
+      sqlite3_bind_null(stmt_, index);
+    return *this;
+  }
+  // True while a row is available.
+  bool step() {
+    const int rc = sqlite3_step(stmt_);
+    if (rc == SQLITE_ROW) return true;
+    if (rc == SQLITE_DONE) return false;
+    FailSql(db_, path_, operation_);
+  }
+  void reset() { sqlite3_reset(stmt_); }
+  std::string text(int column) {
+    const auto* p =
+        static_cast<const char*>(sqlite3_column_blob(stmt_, column));
+    return p ? std::string(p, sqlite3_column_bytes(stmt_, column))
+             : std::string();
+  }
+  int integer(int column) { return sqlite3_column_int(stmt_, column); }
+  std::int64_t integer64(int column) {
+    return sqlite3_column_int64(stmt_, column);
+  }
+  // nullopt for NULL.
+  std::optional<double> real(int column) {
+    if (sqlite3_column_type(stmt_, column) == SQLITE_NULL) return std::nullopt;
+    return sqlite3_column_double(stmt_, column);
+  }
+
+ private:
+  sqlite3* db_;
+  const std::string& path_;
+  const char* operation_;
+  sqlite3_stmt* stmt_ = nullptr;
+};
+
+}  // namespace zept::scorm
