@@ -43,6 +43,17 @@ bool WaitForText(const fs::path& path, const std::string& part,
   return false;
 }
 
+// The pixels of a screenshot in the red of the screens' messages.
+int RedPixels(GdkPixbuf* shot) {
+  int count = 0;
+  for (int y = 0; y < gdk_pixbuf_get_height(shot); ++y)
+    for (int x = 0; x < gdk_pixbuf_get_width(shot); ++x) {
+      const Rgb p = PixelAt(shot, x, y);
+      count += p.r > 150 && p.g < 80 && p.b < 80;
+    }
+  return count;
+}
+
 int Count(const std::string& text, const std::string& part) {
   int n = 0;
   for (std::size_t at = text.find(part); at != std::string::npos;
@@ -1096,20 +1107,11 @@ if (now) { now.Initialize(""); now.SetValue("cmi.location", seen); now.Commit(""
   ASSERT_TRUE(WaitForText(output(),
                           "The navigation request choice Q was "
                           "refused: \""));
-  const auto red = [](GdkPixbuf* shot) {
-    int count = 0;
-    for (int y = 0; y < gdk_pixbuf_get_height(shot); ++y)
-      for (int x = 0; x < gdk_pixbuf_get_width(shot); ++x) {
-        const Rgb p = PixelAt(shot, x, y);
-        count += p.r > 150 && p.g < 80 && p.b < 80;
-      }
-    return count;
-  };
   const std::string file = (root / "refused.png").string();
   GdkPixbuf* shot = ScreenshotWhen(
-      file, [&](GdkPixbuf* p) { return red(p) > 200; }, 10000);
+      file, [&](GdkPixbuf* p) { return RedPixels(p) > 200; }, 10000);
   ASSERT_NE(shot, nullptr);
-  EXPECT_GT(red(shot), 200) << file;
+  EXPECT_GT(RedPixels(shot), 200) << file;
   g_object_unref(shot);
   EXPECT_EQ(Slurp(output()).find("has loaded"), std::string::npos);
   signal(SIGTERM);
@@ -1344,20 +1346,11 @@ report("done");
   RunCommand("xdotool windowfocus --sync " + id.substr(0, id.find('\n')) +
              " key alt+m");
   // The note, in the messages' red, under the menu's buttons.
-  const auto red = [](GdkPixbuf* shot) {
-    int count = 0;
-    for (int y = 0; y < gdk_pixbuf_get_height(shot); ++y)
-      for (int x = 0; x < gdk_pixbuf_get_width(shot); ++x) {
-        const Rgb p = PixelAt(shot, x, y);
-        count += p.r > 150 && p.g < 80 && p.b < 80;
-      }
-    return count;
-  };
   const std::string file = (root / "note.png").string();
   GdkPixbuf* shot = ScreenshotWhen(
-      file, [&](GdkPixbuf* p) { return red(p) > 200; }, 10000);
+      file, [&](GdkPixbuf* p) { return RedPixels(p) > 200; }, 10000);
   ASSERT_NE(shot, nullptr);
-  EXPECT_GT(red(shot), 200) << file;
+  EXPECT_GT(RedPixels(shot), 200) << file;
   g_object_unref(shot);
   signal(SIGTERM);
   EXPECT_EQ(waitExit(), 0) << Slurp(output());
