@@ -724,7 +724,13 @@ std::string Player::menu() {
     }
   };
   walk(0, 0);
-  return out + "]}";
+  // The course itself, which a choice may name as well.
+  const NavigationRequest root{NavigationRequestKind::kChoice,
+                               package_.root.identifier};
+  const bool rootChoosable =
+      !learner_.empty() && NavigationRequestValid(tree_, state_, root, random_);
+  return out + "],\"root\":{\"id\":" + JsonString(package_.root.identifier) +
+         ",\"choosable\":" + (rootChoosable ? "true" : "false") + "}}";
 }
 
 bool Player::unstored() const { return runtime_ && runtime_->unstored(); }
