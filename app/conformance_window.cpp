@@ -10,6 +10,8 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <filesystem>
@@ -183,12 +185,20 @@ class Window : public Driver {
     char pattern[] = "/tmp/zept-window-XXXXXX";
     if (!::mkdtemp(pattern)) throw std::runtime_error("no temporary folder");
     work_ = pattern;
+    if (const char* keep = std::getenv("ZEPT_CONFORMANCE_KEEP"); keep && *keep)
+      keep_.open(work_ / "channel.log");
   }
 
   ~Window() override {
     try {
       close();
     } catch (const std::exception&) {
+    }
+    // Kept on request, with zept's journal (zept.log), to see what it did.
+    if (const char* keep = std::getenv("ZEPT_CONFORMANCE_KEEP");
+        keep && *keep) {
+      std::fprintf(stderr, "zept-conformance: kept %s\n", work_.c_str());
+      return;
     }
     std::error_code ec;
     fs::remove_all(work_, ec);
@@ -406,6 +416,7 @@ class Window : public Driver {
 
   void send(const std::vector<std::string>& fields) {
     const std::string line = EncodeTestLine(fields);
+    if (keep_) keep_ << "> " << line;
     for (std::size_t at = 0; at < line.size();) {
       const ssize_t n =
           ::send(channel_, line.data() + at, line.size() - at, MSG_NOSIGNAL);
@@ -422,6 +433,7 @@ class Window : public Driver {
     for (;;) {
       const std::size_t end = buffer_.find('\n');
       if (end != std::string::npos) {
+        if (keep_) keep_ << "< " << buffer_.substr(0, end + 1);
         std::vector<std::string> fields =
             DecodeTestLine(buffer_.substr(0, end));
         buffer_.erase(0, end + 1);
@@ -488,6 +500,7 @@ class Window : public Driver {
   // What the window shows after a navigation.
   Shown outcome() {
     const std::vector<std::string> got = pageEvent(options_.stepMs);
+    lastError_.reset();
     Shown out;
     const auto field = [&got](std::size_t i) {
       return i < got.size() ? got[i] : std::string();
@@ -545,6 +558,7 @@ class Window : public Driver {
   std::deque<std::vector<std::string>> queued_;
   bool scoWaiting_ = false;
   std::optional<std::string> lastError_;
+  std::ofstream keep_;  // the channel's lines, kept on request
   std::string url_;
   std::string begin_;
   bool beginEnabled_ = false;

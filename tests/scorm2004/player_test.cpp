@@ -147,6 +147,20 @@ TEST_F(Player2004Test, FollowsTheScoAndRefusesWhatTheSequencingForbids) {
     EXPECT_EQ(send({"api", current_, "SetValue", element, value}), "true");
   const std::string first = current_;
   EXPECT_EQ(send({"api", current_, "Terminate", ""}), "true");
+  // Asked after its Terminate, the session that ended answers.
+  const struct {
+    std::vector<std::string> call;
+    std::string value, error;
+  } kAfterTerminate[] = {{{"GetLastError"}, "0", "0"},
+                         {{"GetValue", "cmi.location"}, "", "123"},
+                         {{"SetValue", "cmi.location", "x"}, "false", "133"},
+                         {{"Initialize", ""}, "false", "104"}};
+  for (const auto& row : kAfterTerminate) {
+    std::vector<std::string> message{"api", first};
+    message.insert(message.end(), row.call.begin(), row.call.end());
+    EXPECT_EQ(send(message), row.value) << row.call[0];
+    EXPECT_EQ(send({"api", first, "GetLastError"}), row.error) << row.call[0];
+  }
   answer = deliver({"next"});
   EXPECT_EQ(Field(answer, "id"), "\"B\"") << answer;
   EXPECT_EQ(current_, "2");

@@ -285,8 +285,10 @@ function followed(left) {
 
 // A navigation request of the learner (SCORM 2004): the SCO's page is left
 // first, so that its unload handlers reach its runtime, then the sequencer
-// is asked. What the SCO itself asked for while leaving comes first.
+// is asked. A session the leaving closed (the course's end) comes first.
 function navigate(request, target) {
+  // The learner's request wins over what the SCO asks for while it goes.
+  if (is2004() && playing && !leaving) ask(["taking", request]);
   leaveSco((after) => {
     if (after) {
       follow(after);
