@@ -288,6 +288,9 @@ std::string Player::api(const std::vector<std::string>& message) {
                      "the call was too large for zept to take");
     return "false";
   }
+  // The learner's request replaces what the SCO asked for as it goes, a
+  // suspendAll that would have kept its attempt included.
+  if (function == "Terminate" && !taking_.empty()) dropOwnRequest();
   const std::string value = runtime_->call(function, arguments);
   if (value != "true") return value;
   if (statements_ && function == "Initialize") {
@@ -456,7 +459,13 @@ LaunchContext2004 Player::contextFor(std::size_t index,
 
 // The learner's request comes after: it wins over the SCO's own, which a
 // page taken away often sets in its unload handlers.
+void Player::dropOwnRequest() {
+  if (runtime_ && runtime_->state() == Runtime::State::kRunning)
+    runtime_->call("SetValue", {"adl.nav.request", "_none_"});
+}
+
 std::string Player::takenAway() {
+  dropOwnRequest();
   std::string answer = proceed(std::nullopt, false, taking_ == "suspendAll",
                                /*ownRequest=*/false);
   return answer.starts_with("{\"ok\":true") ? "" : answer;

@@ -104,6 +104,7 @@ class Player : public scorm::PackagePlayer {
   // of the player's (taking_): its attempt ends (is suspended for
   // suspendAll), and what the SCO itself asked for is passed over.
   std::string takenAway();
+  void dropOwnRequest();
   std::string controls(const SequencingState& state);
   LaunchContext2004 contextFor(std::size_t activity,
                                const SequencingState& state,

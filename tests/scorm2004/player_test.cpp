@@ -174,6 +174,29 @@ TEST_F(Player2004Test, FollowsTheScoAndRefusesWhatTheSequencingForbids) {
   EXPECT_TRUE(player_->state().activities[3].attemptCompletionStatus);
 }
 
+// A SCO the learner's Continue takes away, which asks for something else in
+// its unload handlers (a suspendAll, say) and terminates: Continue wins, and
+// nothing of the course is suspended.
+TEST_F(Player2004Test, TheLearnersRequestWinsOverTheScosOwnAsItGoes) {
+  deliver({"nav", "start"});
+  EXPECT_EQ(send({"api", current_, "Initialize", ""}), "true");
+  EXPECT_EQ(
+      send({"api", current_, "SetValue", "cmi.completion_status", "completed"}),
+      "true");
+  send({"taking", "continue"});
+  EXPECT_EQ(
+      send({"api", current_, "SetValue", "adl.nav.request", "suspendAll"}),
+      "true");
+  EXPECT_EQ(send({"api", current_, "Terminate", ""}), "true");
+  EXPECT_EQ(Field(send({"next"}), "menu"), "true");
+  EXPECT_EQ(send({"left", current_}), "");
+  EXPECT_EQ(Field(deliver({"nav", "continue"}), "id"), "\"B\"");
+  EXPECT_EQ(Field(send({"menu"}), "begin"), "\"\"");
+  EXPECT_EQ(player_->state().suspendedActivity, ActivityTree::kNone);
+  EXPECT_FALSE(player_->state().activities[1].isSuspended);
+  EXPECT_EQ(store_->load("anna", "A").at("cmi.entry"), "");
+}
+
 TEST_F(Player2004Test, SuspendAllAndCrashesResumeAcrossProcesses) {
   const struct {
     const char* name;

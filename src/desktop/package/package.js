@@ -353,10 +353,11 @@ defineProperty(window, "zeptTest", {
     const menuShows = !$("menu").hidden;
     const menu = askJson(["menu"]);
     const root = menu.root || {};
-    const entries = [[text(menu.title), !!root.choosable, false, text(root.id)]];
+    const entries = [[text(menu.title), !!root.choosable, false, text(root.id),
+                      ""]];
     for (const item of menu.items || [])
       entries.push([text(item.title), !!item.choosable && !item.reason,
-                    !!item.launchable, text(item.id)]);
+                    !!item.launchable, text(item.id), text(item.reason)]);
     const refuse = (why) => report(["refused", why]);
     const what = list[0];
     if (what === "state") {
@@ -392,7 +393,7 @@ defineProperty(window, "zeptTest", {
       for (const e of entries) {
         if (e[0].trim() !== title) continue;
         if (e[1]) navigate("choice", e[3]);
-        else refuse(title + " cannot be chosen now");
+        else refuse(e[4] || title + " cannot be chosen now");
         return;
       }
       refuse("no entry titled " + title);
