@@ -363,7 +363,8 @@ class Window : public Driver {
     for (char** e = environ; *e; ++e) {
       const std::string entry = *e;
       for (const char* drop : {"DISPLAY=", "XDG_DATA_HOME=", "XDG_CONFIG_HOME=",
-                               "ZEPT_TEST_CHANNEL=", "WAYLAND_DISPLAY="})
+                               "ZEPT_TEST_CHANNEL=", "WAYLAND_DISPLAY=",
+                               "NO_AT_BRIDGE=", "DBUS_SESSION_BUS_ADDRESS="})
         if (entry.starts_with(drop)) goto skip;
       env.push_back(entry);
     skip:;
@@ -372,6 +373,9 @@ class Window : public Driver {
     env.push_back("XDG_DATA_HOME=" + (home_ / "data").string());
     env.push_back("XDG_CONFIG_HOME=" + (home_ / "config").string());
     env.push_back("ZEPT_TEST_CHANNEL=" + socketPath.string());
+    // Nothing of the tester's desktop session is reached.
+    env.push_back("NO_AT_BRIDGE=1");
+    env.push_back("DBUS_SESSION_BUS_ADDRESS=disabled:");
     std::vector<std::string> args{options_.zept, "--learner", learner_,
                                   package.string()};
     std::vector<char*> argv, envp;

@@ -29,7 +29,7 @@ namespace fs = std::filesystem;
 using namespace zept::scorm2004;
 
 constexpr char kUsage[] =
-    "usage: zept-conformance [--trace] [--window] SUITE [FILTER]\n"
+    "usage: zept-conformance [--trace] [--window | --headless] SUITE [FILTER]\n"
     "SUITE: a copy of the suite's folder (or its LMSRTE/Courses folder).\n"
     "Plays each LMS test package whose name contains FILTER (all without)\n"
     "and prints 'PACKAGE: passed' or 'PACKAGE: failed: WHY', what of its\n"
