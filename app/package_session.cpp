@@ -154,6 +154,20 @@ PackageSession::PackageSession(Context& ctx, desktop::MoviePage& page,
         std::make_unique<ResultsSender>(options.storePath, *options.lrsConfig);
     player_->onStatements = [this] { sender_->notify(); };
   }
+  if (const char* channel = std::getenv("ZEPT_TEST_CHANNEL");
+      channel && *channel) {
+    test_ = TestChannel::Connect(channel);
+    if (test_) {
+      test_->onCommand = [this](const std::vector<std::string>& fields) {
+        testCommand(fields);
+      };
+      page_.onTestCall = [this](const std::vector<std::string>& items) {
+        std::vector<std::string> fields{"sco"};
+        fields.insert(fields.end(), items.begin(), items.end());
+        test_->send(fields);
+      };
+    }
+  }
   window_.onCloseRequest = [this] { finish(false); };
   g_signal_connect(window_.gtkWindow(), "key-press-event", G_CALLBACK(OnKey),
                    this);
@@ -168,6 +182,7 @@ PackageSession::~PackageSession() {
   page_.onPackageFile = nullptr;
   page_.onWarning = nullptr;
   page_.onProcessEnded = nullptr;
+  page_.onTestCall = nullptr;
   if (loop_) g_main_loop_unref(loop_);
 }
 
@@ -298,6 +313,11 @@ std::string PackageSession::screen(const std::vector<std::string>& message) {
     return std::string();
   }
   if (kind == "results") return saveResults();
+  if (kind == "test") {
+    if (test_)
+      test_->send(std::vector<std::string>(message.begin() + 1, message.end()));
+    return std::string();
+  }
   if (kind == "shown" && message.size() >= 2) {
     const gint64 ms = (g_get_monotonic_time() - options_.startedAt) / 1000;
     if (message[1] == "menu")
@@ -330,6 +350,9 @@ std::string PackageSession::screen(const std::vector<std::string>& message) {
   }
   if (kind == "menu" && sender_) player_->setResultsNote(sender_->menuNote());
   std::string answer = player_->handle(message);
+  // The page reports what it shows to the harness only when it has one.
+  if (kind == "start" && test_ && answer.ends_with("}"))
+    answer.insert(answer.size() - 1, ",\"test\":true");
   // A learner's navigation request the sequencer refused, with its words
   // (the answer's last field) as the menu shows them.
   constexpr std::string_view kRefused = "{\"ok\":false";
@@ -464,6 +487,25 @@ gboolean PackageSession::OnKey(GtkWidget*, GdkEventKey* event, gpointer data) {
                        std::string(control) + "\", " +
                        scorm::JsonString(self.secret_) + ")");
   return TRUE;
+}
+
+// The harness's commands go to the page, which presses its own controls
+// as the access keys do; only quitting and a test SCO's answer stay here.
+void PackageSession::testCommand(const std::vector<std::string>& fields) {
+  if (fields.empty()) return;
+  if (fields[0] == "quit") {
+    later([](PackageSession& self) { self.finish(false); });
+  } else if (fields[0] == "sco" && fields.size() == 2) {
+    page_.answerTestCall(fields[1]);
+  } else if (!secret_.empty()) {
+    std::string list = "[";
+    for (const std::string& field : fields)
+      list += (list.size() > 1 ? "," : "") + scorm::JsonString(field);
+    page_.runScript("window.zeptTest && zeptTest(" +
+                    scorm::JsonString(secret_) + "," + list + "])");
+  } else {
+    test_->send({"refused", "the page has not started"});
+  }
 }
 
 // The page's process ending loses nothing: the open session is stored, the

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app/results_sender.h"
+#include "app/test_channel.h"
 #include "app/zept_package.h"
 #include "desktop/entry_streams.h"
 #include "desktop/gtk_dialogs.h"
@@ -109,6 +110,9 @@ class PackageSession {
   // first message, forgotten when the page starts again.
   std::string secret_;
   int refused_ = 0;  // screen messages refused, said in the journal
+  // The conformance harness's channel (ZEPT_TEST_CHANNEL), else null.
+  std::unique_ptr<TestChannel> test_;
+  void testCommand(const std::vector<std::string>& fields);
 };
 
 }  // namespace zept

@@ -1,10 +1,11 @@
 // zept-conformance: plays every LMS test package of a copy of ADL's SCORM
-// 2004 conformance suite with its test case on zept's player, headless,
-// and prints what passed and the first failure of each other. A
-// developer's tool; not installed.
+// 2004 conformance suite with its test case on zept's player, headless or
+// in zept's window, and prints what passed and the first failure of each
+// other. A developer's tool; not installed.
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -16,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "app/conformance_window.h"
 #include "scorm/manifest.h"
 #include "scorm2004/conformance.h"
 #include "scorm2004/conformance_run.h"
@@ -27,12 +29,14 @@ namespace fs = std::filesystem;
 using namespace zept::scorm2004;
 
 constexpr char kUsage[] =
-    "usage: zept-conformance [--trace] SUITE [FILTER]\n"
+    "usage: zept-conformance [--trace] [--window | --headless] SUITE [FILTER]\n"
     "SUITE: a copy of the suite's folder (or its LMSRTE/Courses folder).\n"
     "Plays each LMS test package whose name contains FILTER (all without)\n"
     "and prints 'PACKAGE: passed' or 'PACKAGE: failed: WHY', what of its\n"
     "test case could not be read, then 'N passed, M failed'. Exit status 1\n"
-    "when one failed. --trace prints every delivery, call and instruction.\n";
+    "when one failed. --trace prints every delivery, call and instruction.\n"
+    "--window plays them in zept's window (the zept beside this program) on\n"
+    "the X display DISPLAY names, with a test SCO of ours in place of ADL's.\n";
 
 bool ReadFile(const fs::path& path, std::string& bytes) {
   std::ifstream in(path, std::ios::binary);
@@ -80,8 +84,15 @@ struct Package {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const bool trace = argc > 1 && !std::strcmp(argv[1], "--trace");
-  if (trace) --argc, ++argv;
+  bool trace = false, window = false;
+  for (; argc > 1; --argc, ++argv) {
+    if (!std::strcmp(argv[1], "--trace"))
+      trace = true;
+    else if (!std::strcmp(argv[1], "--window"))
+      window = true;
+    else if (std::strcmp(argv[1], "--headless"))
+      break;
+  }
   if (argc < 2 || argc > 3 || !std::strcmp(argv[1], "--help")) {
     std::fputs(kUsage, argc == 2 ? stdout : stderr);
     return argc == 2 ? 0 : 2;
@@ -137,8 +148,27 @@ int main(int argc, char** argv) {
     byTestCase[p.testCase].push_back(&p);
   }
 
-  const std::unique_ptr<conformance::Driver> driver =
-      conformance::HeadlessDriver();
+  std::unique_ptr<conformance::Driver> driver;
+  if (window) {
+    const char* display = std::getenv("DISPLAY");
+    if (!display || !*display) {
+      std::fputs("zept-conformance: --window needs DISPLAY (xvfb-run)\n",
+                 stderr);
+      return 2;
+    }
+    zept::WindowDriverOptions options;
+    std::error_code error;
+    options.zept =
+        (fs::read_symlink("/proc/self/exe", error).parent_path() / "zept")
+            .string();
+    options.display = display;
+    options.packageFolder = [courses](const std::string& name) {
+      return (courses / ("LMSTestPackage_" + name)).string();
+    };
+    driver = zept::WindowDriver(std::move(options));
+  } else {
+    driver = conformance::HeadlessDriver();
+  }
   int passed = 0, failed = 0;
   for (const std::string& tc : order) {
     const std::vector<const Package*>& group = byTestCase[tc];

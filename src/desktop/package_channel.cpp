@@ -183,6 +183,22 @@ void MoviePage::servePackage(WebKitURISchemeRequest* request,
     return FinishBytes(request, std::move(value), "text/plain; charset=utf-8",
                        kPackagePagePolicy);
   }
+  if (path == "test") {
+    std::optional<std::string> body;
+    if (onTestCall &&
+        g_strcmp0(webkit_uri_scheme_request_get_http_method(request), "POST") ==
+            0)
+      body = ReadBody(request, kMaxCallBytes);
+    std::optional<std::vector<std::string>> items =
+        body ? DecodeStringArray(*body) : std::nullopt;
+    if (!items)
+      return FinishError(request, G_IO_ERROR, G_IO_ERROR_NOT_FOUND,
+                         "not served: test");
+    answerTestCall("[\"replaced\"]");
+    testCall_ = RefObject(request);
+    onTestCall(*items);
+    return;
+  }
   static const std::pair<const char*, std::pair<const char*, const char*>>
       kScreens[] = {{"app/package.html", {kPackageHtml, "text/html"}},
                     {"app/package.js", {kPackageJs, "text/javascript"}},
@@ -276,6 +292,12 @@ void MoviePage::OnPostedCall(WebKitUserContentManager*,
 
 bool MoviePage::waitPostedCalls(long count, int timeoutMs) {
   return waitFor([this, count] { return postedCalls_ >= count; }, timeoutMs);
+}
+
+void MoviePage::answerTestCall(const std::string& text) {
+  if (!testCall_) return;
+  GObjectPtr<WebKitURISchemeRequest> request = std::move(testCall_);
+  FinishBytes(request.get(), text, "application/json", kPackagePagePolicy);
 }
 
 void MoviePage::runScript(const std::string& script) {

@@ -300,7 +300,7 @@ void MoviePage::serve(WebKitURISchemeRequest* request) {
   GCharPtr decoded(g_uri_unescape_string(rest.c_str(), nullptr));
   const std::string path = decoded ? decoded.get() : "";
   if (packageShown_ &&
-      (path.rfind("pkg/", 0) == 0 || path == "api" ||
+      (path.rfind("pkg/", 0) == 0 || path == "api" || path == "test" ||
        path.rfind("app/package.", 0) == 0 || path == "app/blank.html"))
     return servePackage(request, path);
   if (path == "app/page.html")

@@ -124,6 +124,12 @@ class MoviePage {
   bool waitPostedCalls(long count, int timeoutMs);
   // Runs script in the page's top frame without waiting for it.
   void runScript(const std::string& script);
+  // The conformance harness's test channel (set only when zept runs with
+  // one): a test SCO POSTs a JSON array of strings to zept://z/test and is
+  // answered once answerTestCall() is given the text. Without it the path
+  // is not served. One request waits at a time; a newer one replaces it.
+  std::function<void(const std::vector<std::string>& message)> onTestCall;
+  void answerTestCall(const std::string& text);
 
  private:
   struct FilterJob;
@@ -214,6 +220,7 @@ class MoviePage {
   // load of the top page is content taking the window, and is stopped.
   bool ownLoad_ = false;
   long postedCalls_ = 0;
+  GObjectPtr<WebKitURISchemeRequest> testCall_;
 };
 
 }  // namespace zept::desktop

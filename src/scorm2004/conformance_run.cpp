@@ -392,7 +392,9 @@ class Runner {
     const std::string page = Page(shown_.url);
     if ((shown_.sco || !v.steps.empty()) && !terminated_ &&
         !TerminatesOnUnload(page)) {
-      note("  Terminate -> " + Quoted(driver_.call("Terminate", {""})) + " " +
+      // One after the other: the error code is the Terminate's.
+      const std::string got = driver_.call("Terminate", {""});
+      note("  Terminate -> " + Quoted(got) + " " +
            driver_.call("GetLastError", {}));
       terminated_ = true;
     }

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <chrono>
 #include <exception>
+#include <utility>
 
 #include "scorm/package.h"
 #include "scorm/results.h"
@@ -232,11 +233,22 @@ std::string Player::handle(const std::vector<std::string>& message) {
       next_.clear();
       return answer;
     }
+    if (kind == "taking") {
+      taking_ = message.size() >= 2 ? message[1] : "";
+      return "";
+    }
     if (kind == "left") {
+      const std::string taking = std::exchange(taking_, std::string());
       if (!runtime_ ||
           (message.size() >= 2 && message[1] != std::to_string(launches_)))
         return "";
       next_.clear();
+      if (!taking.empty()) {
+        taking_ = taking;
+        const std::string answer = takenAway();
+        taking_.clear();
+        return answer;
+      }
       // Taken away as the course closes, the SCO's attempt is kept.
       return proceed(std::nullopt, false,
                      message.size() >= 3 && message[2] == "closing");
@@ -255,6 +267,11 @@ std::string Player::api(const std::vector<std::string>& message) {
       message.end());
   const bool current = runtime_ && message.size() >= 3 &&
                        message[1] == std::to_string(launches_);
+  // A SCO's calls after its own Terminate (GetLastError, to see that it
+  // went well) are answered by its ended session, as they were before.
+  if (!current && ended_ && message.size() >= 3 && message[1] == endedLaunch_ &&
+      message[0] == "api")
+    return ended_->call(function, arguments);
   if (!current) {
     const bool earlier = message.size() >= 3 && !message[1].empty() &&
                          message[1] != std::to_string(launches_);
@@ -274,6 +291,9 @@ std::string Player::api(const std::vector<std::string>& message) {
                      "the call was too large for zept to take");
     return "false";
   }
+  // The learner's request replaces what the SCO asked for as it goes, a
+  // suspendAll that would have kept its attempt included.
+  if (function == "Terminate" && !taking_.empty()) dropOwnRequest();
   const std::string value = runtime_->call(function, arguments);
   if (value != "true") return value;
   if (statements_ && function == "Initialize") {
@@ -291,7 +311,7 @@ std::string Player::api(const std::vector<std::string>& message) {
   // Terminate: the attempt is reported and the SCO's navigation request
   // followed, stored with its values; the page asks ["next"] for the rest.
   if (function == "Terminate") {
-    next_ = proceed(std::nullopt);
+    next_ = taking_.empty() ? proceed(std::nullopt) : takenAway();
     if (runtime_ && runtime_->unstored()) {
       runtime_->refuse(111, function,
                        "Terminate could not store the values: " + lastProblem_);
@@ -349,6 +369,7 @@ std::string Player::login(const std::string& name) {
 
 void Player::loadLearner() {
   runtime_.reset();
+  ended_.reset();
   statements_.reset();
   playing_.clear();
   playingIndex_ = kNone;
@@ -441,14 +462,29 @@ LaunchContext2004 Player::contextFor(std::size_t index,
   return context;
 }
 
+// The learner's request comes after: it wins over the SCO's own, which a
+// page taken away often sets in its unload handlers.
+void Player::dropOwnRequest() {
+  if (runtime_ && runtime_->state() == Runtime::State::kRunning)
+    runtime_->call("SetValue", {"adl.nav.request", "_none_"});
+}
+
+std::string Player::takenAway() {
+  dropOwnRequest();
+  std::string answer = proceed(std::nullopt, false, taking_ == "suspendAll",
+                               /*ownRequest=*/false);
+  return answer.starts_with("{\"ok\":true") ? "" : answer;
+}
+
 std::string Player::navigate(const NavigationRequest& request) {
   if (learner_.empty()) return Answer(false, "Choose a learner first.");
   next_.clear();
+  taking_.clear();
   return proceed(request, true);
 }
 
 std::string Player::proceed(const std::optional<NavigationRequest>& asked,
-                            bool tryFirst, bool closing) {
+                            bool tryFirst, bool closing, bool ownRequest) {
   globals_.refresh(state_, shared_);
   SequencingState next = state_;
   std::map<std::string, Values> items;
@@ -489,7 +525,7 @@ std::string Player::proceed(const std::optional<NavigationRequest>& asked,
         shared.erase(target.id);
     }
     items[kSharedDataItem] = shared;
-    if (!request) {
+    if (!request && ownRequest) {
       const std::string& own = runtime_->navigationRequest();
       request = RuntimeRequest(own);
       if (!own.empty() && !request && onNote)
@@ -564,6 +600,11 @@ std::string Player::proceed(const std::optional<NavigationRequest>& asked,
     if (options_.strict && onSessionSummary)
       onSessionSummary(tree_.at(playingIndex_).title,
                        runtime_->conformanceSummary());
+    ended_.reset();
+    if (runtime_->state() == Runtime::State::kTerminated) {
+      ended_ = std::move(runtime_);
+      endedLaunch_ = std::to_string(launches_);
+    }
     runtime_.reset();
     statements_.reset();
     playing_.clear();
@@ -741,7 +782,13 @@ std::string Player::menu() {
     }
   };
   walk(0, 0);
-  return out + "]}";
+  // The course itself, which a choice may name as well.
+  const NavigationRequest root{NavigationRequestKind::kChoice,
+                               package_.root.identifier};
+  const bool rootChoosable =
+      !learner_.empty() && NavigationRequestValid(tree_, state_, root, random_);
+  return out + "],\"root\":{\"id\":" + JsonString(package_.root.identifier) +
+         ",\"choosable\":" + (rootChoosable ? "true" : "false") + "}}";
 }
 
 bool Player::unstored() const { return runtime_ && runtime_->unstored(); }

@@ -102,7 +102,13 @@ class Player : public scorm::PackagePlayer {
   // refuses changes nothing (the learner's, while an activity is delivered).
   // closing: the course closes under a SCO that did not terminate.
   std::string proceed(const std::optional<NavigationRequest>& request,
-                      bool tryFirst = false, bool closing = false);
+                      bool tryFirst = false, bool closing = false,
+                      bool ownRequest = true);
+  // The session of a SCO the learner takes away with a navigation request
+  // of the player's (taking_): its attempt ends (is suspended for
+  // suspendAll), and what the SCO itself asked for is passed over.
+  std::string takenAway();
+  void dropOwnRequest();
   std::string controls(const SequencingState& state);
   // shared: the adl.data values as the SCO is to find them.
   LaunchContext2004 contextFor(std::size_t activity,
@@ -130,10 +136,17 @@ class Player : public scorm::PackagePlayer {
   std::string refusedLaunch_;
   std::string lastProblem_;
   std::unique_ptr<Runtime> runtime_;
+  // The last session that ended, which still answers its own launch's
+  // calls with the errors of a terminated session.
+  std::unique_ptr<Runtime> ended_;
+  std::string endedLaunch_;
   std::unique_ptr<xapi::SessionStatements> statements_;  // of runtime_
   bool begun_ = false;                     // runtime_ was initialized
   std::vector<xapi::Statement> captured_;  // stored with the next values
   std::string next_;  // the answer of ["next"] once a session has ended
+  // The learner's request the SCO's page is being left for (["taking"]),
+  // until the page has gone.
+  std::string taking_;
   std::string resultsNote_;
   PackageGlobals globals_;  // after options_
 };

@@ -1383,4 +1383,20 @@ report("done");
   EXPECT_EQ(verbs(), "initialized scored passed terminated ");
 }
 
+// zept's own sequencing test packages, in the suite's format, played in the
+// window by zept-conformance: the test SCO driven through the test channel,
+// Continue, Previous and a choice pressed on the page, a relaunch resumed.
+TEST_F(PackageWindowTest, OurSequencingPackagesPassThroughTheWindow) {
+  int status = -1;
+  const std::string out =
+      RunCommand("TMPDIR=" + (root / "tmp").string() +
+                     " " ZEPT_CONFORMANCE_BINARY
+                     " --window " ZEPT_CONFORMANCE_PACKAGES " 2>&1",
+                 &status);
+  EXPECT_EQ(status, 0) << out;
+  EXPECT_NE(out.find("ZC-01: passed\nZF-01: passed\n2 passed, 0 failed"),
+            std::string::npos)
+      << out;
+}
+
 }  // namespace

@@ -147,6 +147,20 @@ TEST_F(Player2004Test, FollowsTheScoAndRefusesWhatTheSequencingForbids) {
     EXPECT_EQ(send({"api", current_, "SetValue", element, value}), "true");
   const std::string first = current_;
   EXPECT_EQ(send({"api", current_, "Terminate", ""}), "true");
+  // Asked after its Terminate, the session that ended answers.
+  const struct {
+    std::vector<std::string> call;
+    std::string value, error;
+  } kAfterTerminate[] = {{{"GetLastError"}, "0", "0"},
+                         {{"GetValue", "cmi.location"}, "", "123"},
+                         {{"SetValue", "cmi.location", "x"}, "false", "133"},
+                         {{"Initialize", ""}, "false", "104"}};
+  for (const auto& row : kAfterTerminate) {
+    std::vector<std::string> message{"api", first};
+    message.insert(message.end(), row.call.begin(), row.call.end());
+    EXPECT_EQ(send(message), row.value) << row.call[0];
+    EXPECT_EQ(send({"api", first, "GetLastError"}), row.error) << row.call[0];
+  }
   answer = deliver({"next"});
   EXPECT_EQ(Field(answer, "id"), "\"B\"") << answer;
   EXPECT_EQ(current_, "2");
@@ -158,6 +172,29 @@ TEST_F(Player2004Test, FollowsTheScoAndRefusesWhatTheSequencingForbids) {
   EXPECT_EQ(Field(send({"left", current_}), "menu"), "true");
   EXPECT_EQ(Field(deliver({"nav", "continue"}), "id"), "\"C\"");
   EXPECT_TRUE(player_->state().activities[3].attemptCompletionStatus);
+}
+
+// A SCO the learner's Continue takes away, which asks for something else in
+// its unload handlers (a suspendAll, say) and terminates: Continue wins, and
+// nothing of the course is suspended.
+TEST_F(Player2004Test, TheLearnersRequestWinsOverTheScosOwnAsItGoes) {
+  deliver({"nav", "start"});
+  EXPECT_EQ(send({"api", current_, "Initialize", ""}), "true");
+  EXPECT_EQ(
+      send({"api", current_, "SetValue", "cmi.completion_status", "completed"}),
+      "true");
+  send({"taking", "continue"});
+  EXPECT_EQ(
+      send({"api", current_, "SetValue", "adl.nav.request", "suspendAll"}),
+      "true");
+  EXPECT_EQ(send({"api", current_, "Terminate", ""}), "true");
+  EXPECT_EQ(Field(send({"next"}), "menu"), "true");
+  EXPECT_EQ(send({"left", current_}), "");
+  EXPECT_EQ(Field(deliver({"nav", "continue"}), "id"), "\"B\"");
+  EXPECT_EQ(Field(send({"menu"}), "begin"), "\"\"");
+  EXPECT_EQ(player_->state().suspendedActivity, ActivityTree::kNone);
+  EXPECT_FALSE(player_->state().activities[1].isSuspended);
+  EXPECT_EQ(store_->load("anna", "A").at("cmi.entry"), "");
 }
 
 TEST_F(Player2004Test, SuspendAllAndCrashesResumeAcrossProcesses) {

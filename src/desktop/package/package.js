@@ -204,6 +204,16 @@ let leaving = false;
 let launchedAt = 0;   // when the SCO now loading was asked for
 let menuShown = false;
 let pendingItem = "";  // --item, launched once a learner is chosen
+// Run by the conformance harness (zept started with its test channel): what
+// the screens show is reported to it.
+let testing = false;
+
+function report(list) {
+  if (!testing) return;
+  const all = ["test"];
+  for (let i = 0; i < list.length; i++) all[i + 1] = list[i];
+  ask(all);
+}
 
 function $(id) { return document.getElementById(id); }
 
@@ -275,8 +285,10 @@ function followed(left) {
 
 // A navigation request of the learner (SCORM 2004): the SCO's page is left
 // first, so that its unload handlers reach its runtime, then the sequencer
-// is asked. What the SCO itself asked for while leaving comes first.
+// is asked. A session the leaving closed (the course's end) comes first.
 function navigate(request, target) {
+  // The learner's request wins over what the SCO asks for while it goes.
+  if (is2004() && playing && !leaving) ask(["taking", request]);
   leaveSco((after) => {
     if (after) {
       follow(after);
@@ -290,7 +302,7 @@ function navigate(request, target) {
 // Plays what the sequencer delivered, or shows the menu with its words.
 function follow(answer) {
   if (answer.id) leaveSco(() => play(answer));
-  else showMenu(answer.message || "");
+  else showMenu(answer.message || "", answer);
 }
 
 // The controls around a SCO, by the id of their button.
@@ -326,6 +338,66 @@ defineProperty(window, "zeptControl", {
         $(id).disabled || $(id).hidden)
       return;
     controls[id]();
+  },
+});
+
+// The conformance harness's commands (zept started with its test channel):
+// the controls pressed as the learner presses them, and what the screens
+// offer now. The table of contents is the menu as it would show now, the
+// course itself first.
+defineProperty(window, "zeptTest", {
+  value: (key, list) => {
+    if (key !== secret || !testing) return;
+    const offered = (id) => !$(id).hidden && !$(id).disabled;
+    const inPlayer = !$("controls").hidden;
+    const menuShows = !$("menu").hidden;
+    const menu = askJson(["menu"]);
+    const root = menu.root || {};
+    const entries = [[text(menu.title), !!root.choosable, false, text(root.id),
+                      ""]];
+    for (const item of menu.items || [])
+      entries.push([text(item.title), !!item.choosable && !item.reason,
+                    !!item.launchable, text(item.id), text(item.reason)]);
+    const refuse = (why) => report(["refused", why]);
+    const what = list[0];
+    if (what === "state") {
+      const out = ["state",
+                   inPlayer ? String(offered("next")) :
+                   String(menuShows && offered("continue") &&
+                          $("continue").dataset.id === "continue"),
+                   String(inPlayer && offered("previous")),
+                   menuShows ? text($("continue").dataset.id) : "",
+                   String(menuShows && offered("continue"))];
+      for (const e of entries)
+        out.push(e[0], String(e[1]), String(e[2]));
+      report(out);
+    } else if (what === "press") {
+      const ids = {continue: "next", previous: "previous", exit: "exit",
+                   exitAll: "exit-all", suspendAll: "suspend-all",
+                   abandon: "abandon"};
+      const name = text(list[1]);
+      if (name === "start" || (!inPlayer && name === "continue")) {
+        const request = $("continue").dataset.id;
+        if (menuShows && offered("continue") &&
+            (name === "start" || request === "continue"))
+          navigate(request);
+        else
+          refuse("the menu offers no " + name);
+      } else if (inPlayer && ids[name] && offered(ids[name])) {
+        controls[ids[name]]();
+      } else {
+        refuse("the " + name + " control is not offered");
+      }
+    } else if (what === "choice") {
+      const title = text(list[1]).trim();
+      for (const e of entries) {
+        if (e[0].trim() !== title) continue;
+        if (e[1]) navigate("choice", e[3]);
+        else refuse(e[4] || title + " cannot be chosen now");
+        return;
+      }
+      refuse("no entry titled " + title);
+    }
   },
 });
 
@@ -370,6 +442,7 @@ function terminated() {
   // the sequencer allows them now.
   const menu = askJson(["menu"]);
   setControls(menu.controls || {}, menu.hidden || []);
+  report(["waiting"]);
   $("controls").classList.add("ended");
   (!$("next").disabled && !$("next").hidden ? $("next") : $("to-menu"))
       .classList.add("default");
@@ -403,6 +476,7 @@ function play(answer, id) {
     return;
   }
   launchedAt = performance.now();
+  report(["delivered", text(answer.id), text(answer.title), text(answer.url)]);
   frame.src = answer.url;
   frame.focus();
 }
@@ -455,7 +529,9 @@ const BEGIN = {
   "": ["Continue", "continue"],
 };
 
-function showMenu(message) {
+// after: the sequencer's answer that led here, if any (the session ended,
+// a request refused).
+function showMenu(message, after) {
   leaveSco(() => {
     const menu = askJson(["menu"]);
     $("who").textContent = menu.learner || "";
@@ -514,6 +590,8 @@ function showMenu(message) {
       $("continue").dataset.id = menu.continue || "";
     }
     show("menu");
+    report(["menu", message || "", after && after.ended ? "ended" : "",
+            after && after.ok === false ? "refused" : ""]);
     if (!menuShown) {
       menuShown = true;
       ask(["shown", "menu"]);
@@ -618,6 +696,7 @@ function start() {
   const begin = askJson(["start"]);
   // Only the package's own version of the API is there for its SCOs.
   kind = APIS[begin.version] || APIS["1.2"];
+  testing = begin.test === true;
   useApi("", {});
   if (is2004()) $("next").textContent = "Continue";
   $("course").textContent = begin.title || "";
