@@ -29,9 +29,11 @@ namespace fs = std::filesystem;
 using namespace zept::scorm2004;
 
 constexpr char kUsage[] =
-    "usage: zept-conformance [--trace] [--window | --headless] SUITE [FILTER]\n"
-    "SUITE: a copy of the suite's folder (or its LMSRTE/Courses folder).\n"
-    "Plays each LMS test package whose name contains FILTER (all without)\n"
+    "usage: zept-conformance [--trace] [--window | --headless] SUITE "
+    "[FILTER...]\n"
+    "SUITE: a copy of the suite's folder (or its LMSRTE/Courses folder), or\n"
+    "a folder of packages NAME/ each with imsmanifest.xml and NAME.properties.\n"
+    "Plays each LMS test package whose name contains a FILTER (all without)\n"
     "and prints 'PACKAGE: passed' or 'PACKAGE: failed: WHY', what of its\n"
     "test case could not be read, then 'N passed, M failed'. Exit status 1\n"
     "when one failed. --trace prints every delivery, call and instruction.\n"
@@ -57,6 +59,21 @@ fs::path FindCourses(const fs::path& suite) {
   }
   return {};
 }
+
+// Where a package and its test case lie: in the suite's layout
+// (LMSTestPackage_NAME/, TestCases/NAME.properties) or in ours (NAME/ with
+// both in it).
+struct Layout {
+  fs::path courses;
+  bool own = false;
+  fs::path package(const std::string& name) const {
+    return courses / ((own ? "" : "LMSTestPackage_") + name);
+  }
+  fs::path testCase(const std::string& name) const {
+    return own ? courses / name / (name + ".properties")
+               : courses / "TestCases" / (name + ".properties");
+  }
+};
 
 // The query parameter NAME of a launch location ("" when absent).
 std::string Parameter(const std::string& launch, const std::string& name) {
@@ -93,27 +110,32 @@ int main(int argc, char** argv) {
     else if (std::strcmp(argv[1], "--headless"))
       break;
   }
-  if (argc < 2 || argc > 3 || !std::strcmp(argv[1], "--help")) {
+  if (argc < 2 || !std::strcmp(argv[1], "--help")) {
     std::fputs(kUsage, argc == 2 ? stdout : stderr);
     return argc == 2 ? 0 : 2;
   }
-  const fs::path courses = FindCourses(argv[1]);
-  if (courses.empty()) {
+  Layout layout{FindCourses(argv[1])};
+  std::error_code ec;
+  if (layout.courses.empty() && fs::is_directory(argv[1], ec))
+    layout = {argv[1], true};
+  if (layout.courses.empty()) {
     std::fprintf(stderr,
                  "zept-conformance: no LMSRTE/Courses/TestCases in %s\n",
                  argv[1]);
     return 2;
   }
-  const std::string filter = argc == 3 ? argv[2] : "";
+  const std::vector<std::string> filters(argv + 2, argv + argc);
 
   std::vector<Package> packages;
-  std::error_code ec;
-  for (const fs::directory_entry& e : fs::directory_iterator(courses, ec)) {
+  for (const fs::directory_entry& e :
+       fs::directory_iterator(layout.courses, ec)) {
     const std::string folder = e.path().filename().string();
-    constexpr std::string_view kPrefix = "LMSTestPackage_";
-    if (!e.is_directory() || !folder.starts_with(kPrefix)) continue;
+    const std::string_view prefix = layout.own ? "" : "LMSTestPackage_";
+    if (!e.is_directory() || !folder.starts_with(prefix) ||
+        (layout.own && !fs::exists(layout.testCase(folder), ec)))
+      continue;
     Package p;
-    p.name = folder.substr(kPrefix.size());
+    p.name = folder.substr(prefix.size());
     p.testCase = p.name;
     std::string bytes;
     if (!ReadFile(e.path() / "imsmanifest.xml", bytes)) {
@@ -141,8 +163,12 @@ int main(int argc, char** argv) {
   std::map<std::string, std::vector<const Package*>> byTestCase;
   std::vector<std::string> order;
   for (const Package& p : packages) {
-    if (p.name.find(filter) == std::string::npos &&
-        p.testCase.find(filter) == std::string::npos)
+    const auto chosen = [&p](const std::string& filter) {
+      return p.name.find(filter) != std::string::npos ||
+             p.testCase.find(filter) != std::string::npos;
+    };
+    if (!filters.empty() &&
+        std::none_of(filters.begin(), filters.end(), chosen))
       continue;
     if (!byTestCase.count(p.testCase)) order.push_back(p.testCase);
     byTestCase[p.testCase].push_back(&p);
@@ -162,8 +188,8 @@ int main(int argc, char** argv) {
         (fs::read_symlink("/proc/self/exe", error).parent_path() / "zept")
             .string();
     options.display = display;
-    options.packageFolder = [courses](const std::string& name) {
-      return (courses / ("LMSTestPackage_" + name)).string();
+    options.packageFolder = [layout](const std::string& name) {
+      return layout.package(name).string();
     };
     driver = zept::WindowDriver(std::move(options));
   } else {
@@ -180,7 +206,7 @@ int main(int argc, char** argv) {
     for (const Package* p : group)
       if (!p->fault.empty()) why = p->name + ": " + p->fault;
     std::string bytes;
-    const fs::path file = courses / "TestCases" / (tc + ".properties");
+    const fs::path file = layout.testCase(tc);
     if (why.empty() && !ReadFile(file, bytes))
       why = "no test case " + file.filename().string();
     if (why.empty()) {

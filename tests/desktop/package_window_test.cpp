@@ -1391,10 +1391,12 @@ TEST_F(PackageWindowTest, OurSequencingPackagesPassThroughTheWindow) {
   const std::string out =
       RunCommand("TMPDIR=" + (root / "tmp").string() +
                      " " ZEPT_CONFORMANCE_BINARY
-                     " --window " ZEPT_CONFORMANCE_PACKAGES " 2>&1",
+                     " --window " ZEPT_CONFORMANCE_PACKAGES
+                     " ZC-01 ZF-01 forced-sequential 2>&1",
                  &status);
   EXPECT_EQ(status, 0) << out;
-  EXPECT_NE(out.find("ZC-01: passed\nZF-01: passed\n2 passed, 0 failed"),
+  EXPECT_NE(out.find("ZC-01: passed\nZF-01: passed\nforced-sequential: "
+                     "passed\n3 passed, 0 failed"),
             std::string::npos)
       << out;
 }
