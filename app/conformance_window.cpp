@@ -376,8 +376,10 @@ class Window : public Driver {
     // Nothing of the tester's desktop session is reached.
     env.push_back("NO_AT_BRIDGE=1");
     env.push_back("DBUS_SESSION_BUS_ADDRESS=disabled:");
-    std::vector<std::string> args{options_.zept, "--learner", learner_,
-                                  package.string()};
+    // Strict, as the headless driver: the suite checks the data model's
+    // limits, which the lenient runtime lets content pass.
+    std::vector<std::string> args{options_.zept, "--strict", "--learner",
+                                  learner_, package.string()};
     std::vector<char*> argv, envp;
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
