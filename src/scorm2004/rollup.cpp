@@ -80,9 +80,9 @@ Tri Condition(Context& c, std::size_t activity, std::size_t objective,
     case RuleConditionKind::kObjectiveMeasureKnown:
       return FromBool(o.measureStatus);
     case RuleConditionKind::kObjectiveMeasureGreaterThan:
-      return Known(o.measureStatus, o.normalizedMeasure > threshold);
+      return Known(o.measureStatus, !AtLeast(threshold, o.normalizedMeasure));
     case RuleConditionKind::kObjectiveMeasureLessThan:
-      return Known(o.measureStatus, o.normalizedMeasure < threshold);
+      return Known(o.measureStatus, !AtLeast(o.normalizedMeasure, threshold));
     case RuleConditionKind::kCompleted:
       return Known(EffectiveAttemptProgressStatus(c, activity),
                    EffectiveAttemptCompletionStatus(c, activity));
@@ -199,7 +199,8 @@ ObjectiveState EffectiveObjective(Context& c, std::size_t activity,
        c.def(activity).rollup.measureSatisfactionIfActive)) {
     o.progressStatus = o.measureStatus;
     o.satisfiedStatus =
-        o.measureStatus && o.normalizedMeasure >= defined->minNormalizedMeasure;
+        o.measureStatus &&
+        AtLeast(o.normalizedMeasure, defined->minNormalizedMeasure);
   }
   return o;
 }
@@ -219,7 +220,7 @@ std::optional<bool> GlobalCompletion(Context& c, std::size_t activity) {
     // activity's own would.
     if (threshold.completedByMeasure) {
       if (map.readProgressMeasure && g->progressMeasure)
-        result = *g->progressMeasure >= threshold.minProgressMeasure;
+        result = AtLeast(*g->progressMeasure, threshold.minProgressMeasure);
     } else if (map.readCompletionStatus && g->completionStatus)
       result = g->completionStatus;
   }
@@ -475,8 +476,9 @@ void ObjectiveRollupUsingMeasureProcess(Context& c, std::size_t activity) {
     SetPrimarySatisfied(c, activity, false, false);
   } else if (!a.isActive ||
              c.def(activity).rollup.measureSatisfactionIfActive) {
-    SetPrimarySatisfied(c, activity, true,
-                        o.normalizedMeasure >= defined.minNormalizedMeasure);
+    SetPrimarySatisfied(
+        c, activity, true,
+        AtLeast(o.normalizedMeasure, defined.minNormalizedMeasure));
   } else {
     SetPrimarySatisfied(c, activity, false, false);
   }
@@ -526,9 +528,10 @@ void ActivityProgressRollupUsingMeasureProcess(Context& c,
     SetCompletion(c, activity, false, false);
     return;
   }
-  SetCompletion(c, activity, true,
-                a.attemptCompletionAmount >=
-                    c.tree.at(activity).completionThreshold.minProgressMeasure);
+  SetCompletion(
+      c, activity, true,
+      AtLeast(a.attemptCompletionAmount,
+              c.tree.at(activity).completionThreshold.minProgressMeasure));
 }
 
 // RB.1.3b

@@ -1004,7 +1004,7 @@ void ReportAttempt(const ActivityTree& tree, SequencingState& state,
           o.progressStatus = o.measureStatus;
           o.satisfiedStatus =
               o.measureStatus &&
-              o.normalizedMeasure >= defined[i].minNormalizedMeasure;
+              AtLeast(o.normalizedMeasure, defined[i].minNormalizedMeasure);
         }
         // Success the content makes unknown is unknown where it is written.
         if (objective.clearSuccess && !objective.passed &&
