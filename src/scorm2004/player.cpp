@@ -100,6 +100,8 @@ ObjectiveReport ObjectiveFrom(const Values& values, const std::string& prefix) {
   if (completion == "completed" || completion == "incomplete" ||
       completion == "not attempted")
     report.completed = completion == "completed";
+  else if (completion == "unknown")
+    report.clearCompletion = true;
   return report;
 }
 
@@ -116,6 +118,7 @@ void Report(const ActivityTree& tree, SequencingState& state,
   report.progressMeasure = own.progressMeasure;
   report.primary = own;
   report.primary.completed.reset();
+  report.primary.clearCompletion = false;
   report.primary.progressMeasure.reset();
   for (int n = 0;; ++n) {
     const std::string prefix = "cmi.objectives." + std::to_string(n) + ".";

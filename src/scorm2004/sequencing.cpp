@@ -951,6 +951,7 @@ void ApplyObjective(const ObjectiveReport& report, ObjectiveState& o,
   if (report.rawScore) o.rawScore = report.rawScore;
   if (report.minScore) o.minScore = report.minScore;
   if (report.maxScore) o.maxScore = report.maxScore;
+  if (report.clearCompletion) o.completionStatus.reset();
   if (report.completed) o.completionStatus = report.completed;
   if (report.progressMeasure) o.progressMeasure = report.progressMeasure;
 }
@@ -1013,6 +1014,12 @@ void ReportAttempt(const ActivityTree& tree, SequencingState& state,
             if (map.writeSatisfiedStatus)
               c.state.globalObjectives[map.targetObjectiveId].progressStatus =
                   false;
+        // So is completion.
+        if (objective.clearCompletion && !objective.completed)
+          for (const ObjectiveMap& map : defined[i].maps)
+            if (map.writeCompletionStatus)
+              c.state.globalObjectives[map.targetObjectiveId]
+                  .completionStatus.reset();
         if (i == 0 && (objective.passed || objective.clearSuccess))
           a.successReported = true;
         if (i == 0 && objective.passed) primaryPassed = true;

@@ -96,13 +96,16 @@ struct Course {
     if (op == "unknown") report.clearCompletion = true;
     if (op == "passObjective" || op == "incompleteObjective" ||
         op == "measureObjective" || op == "clearObjective" ||
-        op == "scoreObjective") {
+        op == "scoreObjective" || op == "completeObjective" ||
+        op == "unknownObjective") {
       ObjectiveReport objective;
       objective.id = arg;
       if (op == "passObjective") objective.passed = true;
       if (op == "clearObjective") objective.clearSuccess = true;
       if (op == "scoreObjective") objective.scaledScore = 0.7;
       if (op == "incompleteObjective") objective.completed = false;
+      if (op == "completeObjective") objective.completed = true;
+      if (op == "unknownObjective") objective.clearCompletion = true;
       if (op == "incompleteObjective" || op == "measureObjective")
         objective.progressMeasure = 0.8;
       report.objectives.push_back(objective);
@@ -110,7 +113,8 @@ struct Course {
     if (op == "pass" || op == "fail" || op == "score" || op == "done" ||
         op == "unknown" || op == "passObjective" ||
         op == "incompleteObjective" || op == "measureObjective" ||
-        op == "clearObjective" || op == "scoreObjective") {
+        op == "clearObjective" || op == "scoreObjective" ||
+        op == "completeObjective" || op == "unknownObjective") {
       ReportAttempt(tree, state, state.currentActivity, report);
       return "";
     }
@@ -624,6 +628,30 @@ TEST(SequencingTest, GlobalObjectiveWrittenByOneReadByAnother) {
       processes::EffectiveObjective(c, course.tree.find("lesson"), 0);
   EXPECT_TRUE(lesson.progressStatus && lesson.satisfiedStatus);
   EXPECT_TRUE(course.at("module").objectives[0].satisfiedStatus);
+}
+
+TEST(SequencingTest, ObjectiveCompletionReachesItsGlobal) {
+  const struct {
+    std::vector<std::string> reports;
+    std::optional<bool> global;
+  } kCases[] = {
+      {{"completeObjective"}, true},
+      {{"incompleteObjective"}, false},
+      // Made unknown by the content: unknown for the readers too.
+      {{"completeObjective", "unknownObjective"}, std::nullopt},
+      {{"unknownObjective", "incompleteObjective"}, false},
+  };
+  for (const auto& row : kCases) {
+    Activity root = SharedObjective();
+    Find(root, "x")->sequencing.objectives[1].maps[0].writeCompletionStatus =
+        true;
+    Course course(std::move(root));
+    course.step("start", "");
+    for (const std::string& report : row.reports) course.step(report, "o1");
+    EXPECT_EQ(course.state.globalObjectives["shared"].completionStatus,
+              row.global)
+        << row.reports.back();
+  }
 }
 
 TEST(SequencingTest, RollupThroughTwoLevels) {
