@@ -252,6 +252,10 @@ void WriteObjectiveMaps(Context& c, std::size_t activity) {
   else
     primary.progressMeasure.reset();
   for (std::size_t i = 0; i < a.objectives.size(); ++i) {
+    // Rollup sets only a cluster's primary objective: its others hold what
+    // they read at the attempt's start, and writing that back would undo
+    // what a leaf wrote since.
+    if (i > 0 && !c.tree.isLeaf(activity)) break;
     const Objective* defined = DefinedObjective(c, activity, i);
     if (!defined) continue;
     const ObjectiveState& o = a.objectives[i];

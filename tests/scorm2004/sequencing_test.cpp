@@ -97,10 +97,11 @@ struct Course {
     if (op == "passObjective" || op == "incompleteObjective" ||
         op == "measureObjective" || op == "clearObjective" ||
         op == "scoreObjective" || op == "completeObjective" ||
-        op == "unknownObjective") {
+        op == "unknownObjective" || op == "failObjective") {
       ObjectiveReport objective;
       objective.id = arg;
-      if (op == "passObjective") objective.passed = true;
+      if (op == "passObjective" || op == "failObjective")
+        objective.passed = op == "passObjective";
       if (op == "clearObjective") objective.clearSuccess = true;
       if (op == "scoreObjective") objective.scaledScore = 0.7;
       if (op == "incompleteObjective") objective.completed = false;
@@ -114,7 +115,8 @@ struct Course {
         op == "unknown" || op == "passObjective" ||
         op == "incompleteObjective" || op == "measureObjective" ||
         op == "clearObjective" || op == "scoreObjective" ||
-        op == "completeObjective" || op == "unknownObjective") {
+        op == "completeObjective" || op == "unknownObjective" ||
+        op == "failObjective") {
       ReportAttempt(tree, state, state.currentActivity, report);
       return "";
     }
@@ -536,6 +538,27 @@ const Scenario kScenarios[] = {
       {"passObjective", "o1", ""},
       {"clearObjective", "o1", ""},
       {"continue", "", "y"}}},
+    // w fails the shared objective, x in C passes it; C, whose objective
+    // maps the same global, only read it and must not write it back.
+    {"a cluster writes back no objective it only read",
+     [] {
+       Activity root = SharedObjective();
+       Activity w = Item("w");
+       w.sequencing.objectives = Find(root, "x")->sequencing.objectives;
+       Objective mapped;
+       mapped.id = "c1";
+       mapped.maps = {Writes("shared")};
+       Activity cluster = Group("C", {std::move(root.children[0])});
+       cluster.sequencing.objectives = {Primary("pc"), mapped};
+       root.children[0] = std::move(cluster);
+       root.children.insert(root.children.begin(), std::move(w));
+       return root;
+     },
+     {{"start", "", "w"},
+      {"failObjective", "o1", ""},
+      {"continue", "", "x"},
+      {"passObjective", "o1", ""},
+      {"continue", "", "z"}}},
     {"a cluster attempted again still skips what its children achieved",
      [] {
        Activity a1 = Item("a1");
