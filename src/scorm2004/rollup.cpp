@@ -69,7 +69,9 @@ Tri Condition(Context& c, std::size_t activity, std::size_t objective,
       kind == RuleConditionKind::kObjectiveMeasureGreaterThan ||
       kind == RuleConditionKind::kObjectiveMeasureLessThan;
   if (needsObjective && objective >= a.objectives.size()) return Tri::kUnknown;
-  const ObjectiveState o = needsObjective
+  // An untracked activity keeps no objective status, not even one its maps
+  // would read: its conditions on them are unknown.
+  const ObjectiveState o = needsObjective && c.def(activity).delivery.tracked
                                ? EffectiveObjective(c, activity, objective)
                                : ObjectiveState{};
   switch (kind) {

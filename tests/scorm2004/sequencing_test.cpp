@@ -532,6 +532,13 @@ const Scenario kScenarios[] = {
        return root;
      },
      {{"start", "", "x"}, {"scoreObjective", "o1", ""}, {"continue", "", "z"}}},
+    {"an untracked activity does not know what its maps read",
+     [] {
+       Activity root = SharedObjective();
+       Find(root, "y")->sequencing.delivery.tracked = false;
+       return root;
+     },
+     {{"start", "", "x"}, {"passObjective", "o1", ""}, {"continue", "", "y"}}},
     {"success the content makes unknown is unknown in its global",
      [] { return SharedObjective(); },
      {{"start", "", "x"},
