@@ -69,9 +69,10 @@ Tri Condition(Context& c, std::size_t activity, std::size_t objective,
       kind == RuleConditionKind::kObjectiveMeasureGreaterThan ||
       kind == RuleConditionKind::kObjectiveMeasureLessThan;
   if (needsObjective && objective >= a.objectives.size()) return Tri::kUnknown;
-  // An untracked activity keeps no objective status, not even one its maps
-  // would read: its conditions on them are unknown.
-  const ObjectiveState o = needsObjective && c.def(activity).delivery.tracked
+  // An untracked activity keeps no objective or attempt progress, not even
+  // what its maps would read or its children roll up: unknown to its rules.
+  const bool tracked = c.def(activity).delivery.tracked;
+  const ObjectiveState o = needsObjective && tracked
                                ? EffectiveObjective(c, activity, objective)
                                : ObjectiveState{};
   switch (kind) {
@@ -86,10 +87,11 @@ Tri Condition(Context& c, std::size_t activity, std::size_t objective,
     case RuleConditionKind::kObjectiveMeasureLessThan:
       return Known(o.measureStatus, !AtLeast(o.normalizedMeasure, threshold));
     case RuleConditionKind::kCompleted:
+      if (!tracked) return Tri::kUnknown;
       return Known(EffectiveAttemptProgressStatus(c, activity),
                    EffectiveAttemptCompletionStatus(c, activity));
     case RuleConditionKind::kActivityProgressKnown:
-      return FromBool(a.activityProgressStatus &&
+      return FromBool(tracked && a.activityProgressStatus &&
                       EffectiveAttemptProgressStatus(c, activity));
     case RuleConditionKind::kAttempted:
       return FromBool(a.activityProgressStatus && a.activityAttemptCount > 0);

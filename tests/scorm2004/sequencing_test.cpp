@@ -539,6 +539,20 @@ const Scenario kScenarios[] = {
        return root;
      },
      {{"start", "", "x"}, {"passObjective", "o1", ""}, {"continue", "", "y"}}},
+    {"an untracked cluster's rules do not see its children's completion",
+     [] {
+       Activity cluster = Group("C", {Item("c1")});
+       cluster.sequencing.delivery.tracked = false;
+       cluster.sequencing.exitConditionRules = {
+           Rule(RuleAction::kExit, RuleConditionKind::kCompleted)};
+       cluster.sequencing.postConditionRules = {
+           Rule(RuleAction::kPrevious, RuleConditionKind::kCompleted)};
+       return Group("root", {Item("a"), std::move(cluster), Item("z")});
+     },
+     {{"start", "", "a"},
+      {"continue", "", "c1"},
+      {"done", "", ""},
+      {"continue", "", "z"}}},
     {"success the content makes unknown is unknown in its global",
      [] { return SharedObjective(); },
      {{"start", "", "x"},
