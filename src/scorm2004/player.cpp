@@ -202,7 +202,7 @@ Player::Player(const Package2004& package, scorm::ProgressStore& store,
     : package_(package),
       store_(store),
       options_(std::move(options)),
-      tree_(package.root),
+      tree_(package.root, !package.objectivesGlobalToSystem),
       random_(options_.random ? options_.random
                               : SeededRandom(static_cast<std::uint64_t>(
                                     std::chrono::steady_clock::now()

@@ -581,6 +581,10 @@ SequencingResult RetrySequencingRequestProcess(Context& c) {
   if (current == kNone) return Failed("SB.2.10-1");
   if (c.at(current).isActive || c.at(current).isSuspended)
     return Failed("SB.2.10-2");
+  // The course's own objectives start over with the course; a relaunch
+  // after exiting keeps them, as the learner's record in this package.
+  if (current == kRoot && c.tree.objectivesPerAttempt())
+    c.state.globalObjectives.clear();
   if (c.tree.isLeaf(current)) return Deliver(current);
   const FlowResult flow = FlowSubprocess(c, current, Direction::kForward, true);
   if (!flow.deliverable) return Failed("SB.2.10-3");

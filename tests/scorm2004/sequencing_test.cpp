@@ -61,9 +61,10 @@ struct Course {
   ActivityTree tree;
   RandomSource random;
   SequencingState state;
-  explicit Course(Activity r, std::uint64_t seed = 1)
+  explicit Course(Activity r, std::uint64_t seed = 1,
+                  bool objectivesPerAttempt = false)
       : root(std::move(r)),
-        tree(root),
+        tree(root, objectivesPerAttempt),
         random(SeededRandom(seed)),
         state(InitialState(tree, random)) {}
   Course(const Course&) = delete;  // the tree points into root
@@ -695,6 +696,27 @@ TEST(SequencingTest, ObjectiveCompletionReachesItsGlobal) {
     EXPECT_EQ(course.state.globalObjectives["shared"].completionStatus,
               row.global)
         << row.reports.back();
+  }
+}
+
+// x passes its objective o1, kept in the global "shared", skips itself once
+// it has, and ends the course, which retries; y, which reads "shared", is
+// skipped unless the retry cleared the objectives the course keeps to one
+// attempt.
+TEST(SequencingTest, RetryingTheCourseClearsObjectivesItKeepsPerAttempt) {
+  for (const bool perAttempt : {false, true}) {
+    Activity root = SharedObjective();
+    Activity& x = *Find(root, "x");
+    x.sequencing.preConditionRules = {
+        Rule(RuleAction::kSkip, RuleConditionKind::kSatisfied, false, "o1")};
+    x.sequencing.postConditionRules = {
+        Rule(RuleAction::kExitParent, RuleConditionKind::kAlways)};
+    root.sequencing.postConditionRules = {
+        Rule(RuleAction::kRetry, RuleConditionKind::kAlways)};
+    Course course(std::move(root), 1, perAttempt);
+    course.step("start", "");
+    course.step("passObjective", "o1");
+    EXPECT_EQ(course.step("continue", ""), perAttempt ? "y" : "z");
   }
 }
 
