@@ -462,7 +462,9 @@ SequencingResult ChoiceSequencingRequestProcess(Context& c,
   const std::size_t current = c.state.currentActivity;
   const std::size_t common =
       current == kNone ? kRoot : c.tree.commonAncestor(current, target);
-  // Whether the activity may be started by choice from where the learner is.
+  // Whether the activity may be started by choice from where the learner
+  // is. Preventing activation keeps the learner out of a cluster's
+  // children; the cluster itself may be chosen and entered from its start.
   auto activation = [&](std::size_t activity) {
     return c.at(activity).isActive || activity == common ||
            !c.def(activity).constrainedChoice.preventActivation;
@@ -480,7 +482,7 @@ SequencingResult ChoiceSequencingRequestProcess(Context& c,
             ChoiceActivityTraversalSubprocess(c, activity, Direction::kForward);
         if (!step.ok) return step.exception;
       }
-      if (!activation(activity)) return "SB.2.9-6";
+      if (activity != target && !activation(activity)) return "SB.2.9-6";
     }
     return "";
   };

@@ -411,6 +411,13 @@ const Scenario kScenarios[] = {
       {"choice", "nowhere", "!NB.2.1-11"},
       {"continue", "", "a2"},
       {"continue", "", "b1"}}},
+    {"a cluster preventing activation is chosen and entered from its start",
+     [] {
+       return Modules([](Activity& root) {
+         Find(root, "B")->sequencing.constrainedChoice.preventActivation = true;
+       });
+     },
+     {{"choice", "B", "b1"}, {"choice", "A", "a1"}}},
     {"an objective the content passes disables another activity",
      [] {
        Activity x = Item("x");
