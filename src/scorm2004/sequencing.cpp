@@ -538,14 +538,6 @@ SequencingResult ChoiceSequencingRequestProcess(Context& c,
         return Failed("SB.2.9-8");
     }
     const bool forward = Before(c, current, target);
-    if (!forward) {
-      // Back among the common ancestor's children: its forward-only mode
-      // holds as it does between siblings.
-      const auto up = c.tree.pathUp(current, common);
-      const CheckResult step = ChoiceActivityTraversalSubprocess(
-          c, up[up.size() - 2], Direction::kBackward);
-      if (!step.ok) return Failed(step.exception);
-    }
     if (auto failed = walkDown(common, forward); !failed.empty())
       return Failed(failed);
   }
