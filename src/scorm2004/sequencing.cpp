@@ -523,8 +523,11 @@ SequencingResult ChoiceSequencingRequestProcess(Context& c,
     std::size_t constrained = kNone;
     auto path = c.tree.pathUp(current, common);
     path.pop_back();
+    // Only a cluster constrains choice among its children; a leaf's setting
+    // (from a shared collection) means nothing.
     for (std::size_t activity : path)
-      if (c.def(activity).constrainedChoice.constrainChoice) {
+      if (!c.tree.isLeaf(activity) &&
+          c.def(activity).constrainedChoice.constrainChoice) {
         constrained = activity;
         break;
       }

@@ -413,6 +413,13 @@ const Scenario kScenarios[] = {
       {"choice", "nowhere", "!NB.2.1-11"},
       {"continue", "", "a2"},
       {"continue", "", "b1"}}},
+    {"a leaf constrains no choice",
+     [] {
+       return Modules([](Activity& root) {
+         Find(root, "a1")->sequencing.constrainedChoice.constrainChoice = true;
+       });
+     },
+     {{"choice", "a1", "a1"}, {"choice", "b1", "b1"}}},
     {"a cluster preventing activation is chosen and entered from its start",
      [] {
        return Modules([](Activity& root) {
