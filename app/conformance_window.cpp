@@ -16,6 +16,7 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <optional>
 #include <set>
 #include <sstream>
@@ -204,12 +205,26 @@ class Window : public Driver {
     fs::remove_all(work_, ec);
   }
 
+  // The learner's progress in every package starts afresh; what the
+  // learner keeps global to the system stays while the driver lives.
   void newLearner(const std::string& learnerId) override {
     close();
     learner_ = learnerId;
-    home_ = work_ / ("learner-" + std::to_string(++learners_));
-    fs::create_directories(home_ / "data");
-    fs::create_directories(home_ / "config");
+    fs::path& home = homes_[learnerId];
+    if (home.empty()) {
+      home = work_ / ("learner-" + std::to_string(homes_.size()));
+      fs::create_directories(home / "data");
+      fs::create_directories(home / "config");
+    } else {
+      std::error_code ec;
+      std::vector<fs::path> stale;
+      for (const auto& e : fs::recursive_directory_iterator(home / "data", ec))
+        if (e.is_regular_file() &&
+            !e.path().filename().string().starts_with("globals.sqlite"))
+          stale.push_back(e.path());
+      for (const fs::path& file : stale) fs::remove(file, ec);
+    }
+    home_ = home;
   }
 
   Shown open(const std::string& name, const Package2004& package) override {
@@ -555,7 +570,7 @@ class Window : public Driver {
   WindowDriverOptions options_;
   fs::path work_;
   fs::path home_;
-  int learners_ = 0;
+  std::map<std::string, fs::path> homes_;  // by learner
   std::string learner_;
   const Package2004* package_ = nullptr;
   pid_t pid_ = -1;

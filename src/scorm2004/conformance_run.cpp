@@ -13,6 +13,7 @@
 #include <set>
 
 #include "scorm/progress_store.h"
+#include "scorm2004/global_store.h"
 #include "scorm2004/player.h"
 #include "scorm2004/sequencing.h"
 #include "scorm2004/time_interval.h"
@@ -84,13 +85,27 @@ Shown Refused(std::string why) {
 
 class Headless : public Driver {
  public:
-  ~Headless() override { drop(); }
+  ~Headless() override {
+    drop();
+    std::error_code ec;
+    for (const auto& [id, learner] : learners_)
+      fs::remove_all(learner.folder, ec);
+  }
 
+  // Fresh package stores; the learner's system globals stay for as long as
+  // the driver lives, as they do on a machine.
   void newLearner(const std::string& learnerId) override {
     drop();
-    char pattern[] = "/tmp/zept-conformance-XXXXXX";
-    if (!::mkdtemp(pattern)) throw std::runtime_error("no temporary folder");
-    folder_ = pattern;
+    Learner& learner = learners_[learnerId];
+    if (learner.folder.empty()) {
+      char pattern[] = "/tmp/zept-conformance-XXXXXX";
+      if (!::mkdtemp(pattern)) throw std::runtime_error("no temporary folder");
+      learner.folder = pattern;
+      learner.globals = OpenGlobalStore(learner.folder).store;
+    }
+    folder_ = learner.folder + "/packages";
+    fs::create_directories(folder_);
+    globals_ = learner.globals.get();
     learner_ = learnerId;
   }
 
@@ -107,6 +122,7 @@ class Headless : public Driver {
     options.random = SeededRandom(1);
     // The suite checks the formats to the letter.
     options.strict = true;
+    options.globals = globals_;
     player_ = std::make_unique<Player>(package, *store_, options);
     player_->handle({"login", learner_});
     tree_ = std::make_unique<ActivityTree>(package.root);
@@ -229,7 +245,13 @@ class Headless : public Driver {
     folder_.clear();
   }
 
-  std::string folder_;
+  struct Learner {
+    std::string folder;
+    std::unique_ptr<GlobalStore> globals;
+  };
+  std::map<std::string, Learner> learners_;
+  GlobalStore* globals_ = nullptr;
+  std::string folder_;  // the learner's package stores
   std::string learner_;
   std::map<std::string, std::unique_ptr<scorm::ProgressStore>> stores_;
   scorm::ProgressStore* store_ = nullptr;

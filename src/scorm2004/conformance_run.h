@@ -44,7 +44,8 @@ enum class UiEvent { kContinue, kPrevious, kChoice, kExitAll, kSuspendAll };
 class Driver {
  public:
   virtual ~Driver() = default;
-  // A learner of its own, with nothing stored yet.
+  // The learner, with nothing stored in any package yet; what the learner's
+  // packages keep global to the system is kept while the driver lives.
   virtual void newLearner(const std::string& learnerId) = 0;
   // Opens package (name: the package's folder) for the learner, whose
   // progress is kept across opens; the player starts or resumes by itself
@@ -63,7 +64,8 @@ class Driver {
   virtual void close() = 0;
 };
 
-// scorm2004::Player in this process, its store in a temporary folder.
+// scorm2004::Player in this process, its stores in a temporary folder per
+// learner: one per package, and the learner's system globals.
 std::unique_ptr<Driver> HeadlessDriver();
 
 struct RunPackage {

@@ -101,6 +101,8 @@ ObjectiveReport ObjectiveFrom(const Values& values, const std::string& prefix) {
   if (completion == "completed" || completion == "incomplete" ||
       completion == "not attempted")
     report.completed = completion == "completed";
+  else if (completion == "unknown")
+    report.clearCompletion = true;
   return report;
 }
 
@@ -117,6 +119,7 @@ void Report(const ActivityTree& tree, SequencingState& state,
   report.progressMeasure = own.progressMeasure;
   report.primary = own;
   report.primary.completed.reset();
+  report.primary.clearCompletion = false;
   report.primary.progressMeasure.reset();
   for (int n = 0;; ++n) {
     const std::string prefix = "cmi.objectives." + std::to_string(n) + ".";
@@ -200,7 +203,7 @@ Player::Player(const Package2004& package, scorm::ProgressStore& store,
     : package_(package),
       store_(store),
       options_(std::move(options)),
-      tree_(package.root),
+      tree_(package.root, !package.objectivesGlobalToSystem),
       random_(options_.random ? options_.random
                               : SeededRandom(static_cast<std::uint64_t>(
                                     std::chrono::steady_clock::now()

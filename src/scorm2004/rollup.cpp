@@ -69,7 +69,10 @@ Tri Condition(Context& c, std::size_t activity, std::size_t objective,
       kind == RuleConditionKind::kObjectiveMeasureGreaterThan ||
       kind == RuleConditionKind::kObjectiveMeasureLessThan;
   if (needsObjective && objective >= a.objectives.size()) return Tri::kUnknown;
-  const ObjectiveState o = needsObjective
+  // An untracked activity keeps no objective or attempt progress, not even
+  // what its maps would read or its children roll up: unknown to its rules.
+  const bool tracked = c.def(activity).delivery.tracked;
+  const ObjectiveState o = needsObjective && tracked
                                ? EffectiveObjective(c, activity, objective)
                                : ObjectiveState{};
   switch (kind) {
@@ -80,14 +83,15 @@ Tri Condition(Context& c, std::size_t activity, std::size_t objective,
     case RuleConditionKind::kObjectiveMeasureKnown:
       return FromBool(o.measureStatus);
     case RuleConditionKind::kObjectiveMeasureGreaterThan:
-      return Known(o.measureStatus, o.normalizedMeasure > threshold);
+      return Known(o.measureStatus, !AtLeast(threshold, o.normalizedMeasure));
     case RuleConditionKind::kObjectiveMeasureLessThan:
-      return Known(o.measureStatus, o.normalizedMeasure < threshold);
+      return Known(o.measureStatus, !AtLeast(o.normalizedMeasure, threshold));
     case RuleConditionKind::kCompleted:
+      if (!tracked) return Tri::kUnknown;
       return Known(EffectiveAttemptProgressStatus(c, activity),
                    EffectiveAttemptCompletionStatus(c, activity));
     case RuleConditionKind::kActivityProgressKnown:
-      return FromBool(a.activityProgressStatus &&
+      return FromBool(tracked && a.activityProgressStatus &&
                       EffectiveAttemptProgressStatus(c, activity));
     case RuleConditionKind::kAttempted:
       return FromBool(a.activityProgressStatus && a.activityAttemptCount > 0);
@@ -199,7 +203,8 @@ ObjectiveState EffectiveObjective(Context& c, std::size_t activity,
        c.def(activity).rollup.measureSatisfactionIfActive)) {
     o.progressStatus = o.measureStatus;
     o.satisfiedStatus =
-        o.measureStatus && o.normalizedMeasure >= defined->minNormalizedMeasure;
+        o.measureStatus &&
+        AtLeast(o.normalizedMeasure, defined->minNormalizedMeasure);
   }
   return o;
 }
@@ -219,7 +224,7 @@ std::optional<bool> GlobalCompletion(Context& c, std::size_t activity) {
     // activity's own would.
     if (threshold.completedByMeasure) {
       if (map.readProgressMeasure && g->progressMeasure)
-        result = *g->progressMeasure >= threshold.minProgressMeasure;
+        result = AtLeast(*g->progressMeasure, threshold.minProgressMeasure);
     } else if (map.readCompletionStatus && g->completionStatus)
       result = g->completionStatus;
   }
@@ -251,6 +256,10 @@ void WriteObjectiveMaps(Context& c, std::size_t activity) {
   else
     primary.progressMeasure.reset();
   for (std::size_t i = 0; i < a.objectives.size(); ++i) {
+    // Rollup sets only a cluster's primary objective: its others hold what
+    // they read at the attempt's start, and writing that back would undo
+    // what a leaf wrote since.
+    if (i > 0 && !c.tree.isLeaf(activity)) break;
     const Objective* defined = DefinedObjective(c, activity, i);
     if (!defined) continue;
     const ObjectiveState& o = a.objectives[i];
@@ -475,8 +484,9 @@ void ObjectiveRollupUsingMeasureProcess(Context& c, std::size_t activity) {
     SetPrimarySatisfied(c, activity, false, false);
   } else if (!a.isActive ||
              c.def(activity).rollup.measureSatisfactionIfActive) {
-    SetPrimarySatisfied(c, activity, true,
-                        o.normalizedMeasure >= defined.minNormalizedMeasure);
+    SetPrimarySatisfied(
+        c, activity, true,
+        AtLeast(o.normalizedMeasure, defined.minNormalizedMeasure));
   } else {
     SetPrimarySatisfied(c, activity, false, false);
   }
@@ -526,9 +536,10 @@ void ActivityProgressRollupUsingMeasureProcess(Context& c,
     SetCompletion(c, activity, false, false);
     return;
   }
-  SetCompletion(c, activity, true,
-                a.attemptCompletionAmount >=
-                    c.tree.at(activity).completionThreshold.minProgressMeasure);
+  SetCompletion(
+      c, activity, true,
+      AtLeast(a.attemptCompletionAmount,
+              c.tree.at(activity).completionThreshold.minProgressMeasure));
 }
 
 // RB.1.3b

@@ -462,7 +462,9 @@ SequencingResult ChoiceSequencingRequestProcess(Context& c,
   const std::size_t current = c.state.currentActivity;
   const std::size_t common =
       current == kNone ? kRoot : c.tree.commonAncestor(current, target);
-  // Whether the activity may be started by choice from where the learner is.
+  // Whether the activity may be started by choice from where the learner
+  // is. Preventing activation keeps the learner out of a cluster's
+  // children; the cluster itself may be chosen and entered from its start.
   auto activation = [&](std::size_t activity) {
     return c.at(activity).isActive || activity == common ||
            !c.def(activity).constrainedChoice.preventActivation;
@@ -480,7 +482,7 @@ SequencingResult ChoiceSequencingRequestProcess(Context& c,
             ChoiceActivityTraversalSubprocess(c, activity, Direction::kForward);
         if (!step.ok) return step.exception;
       }
-      if (!activation(activity)) return "SB.2.9-6";
+      if (activity != target && !activation(activity)) return "SB.2.9-6";
     }
     return "";
   };
@@ -521,8 +523,11 @@ SequencingResult ChoiceSequencingRequestProcess(Context& c,
     std::size_t constrained = kNone;
     auto path = c.tree.pathUp(current, common);
     path.pop_back();
+    // Only a cluster constrains choice among its children; a leaf's setting
+    // (from a shared collection) means nothing.
     for (std::size_t activity : path)
-      if (c.def(activity).constrainedChoice.constrainChoice) {
+      if (!c.tree.isLeaf(activity) &&
+          c.def(activity).constrainedChoice.constrainChoice) {
         constrained = activity;
         break;
       }
@@ -536,14 +541,6 @@ SequencingResult ChoiceSequencingRequestProcess(Context& c,
         return Failed("SB.2.9-8");
     }
     const bool forward = Before(c, current, target);
-    if (!forward) {
-      // Back among the common ancestor's children: its forward-only mode
-      // holds as it does between siblings.
-      const auto up = c.tree.pathUp(current, common);
-      const CheckResult step = ChoiceActivityTraversalSubprocess(
-          c, up[up.size() - 2], Direction::kBackward);
-      if (!step.ok) return Failed(step.exception);
-    }
     if (auto failed = walkDown(common, forward); !failed.empty())
       return Failed(failed);
   }
@@ -581,6 +578,10 @@ SequencingResult RetrySequencingRequestProcess(Context& c) {
   if (current == kNone) return Failed("SB.2.10-1");
   if (c.at(current).isActive || c.at(current).isSuspended)
     return Failed("SB.2.10-2");
+  // The course's own objectives start over with the course; a relaunch
+  // after exiting keeps them, as the learner's record in this package.
+  if (current == kRoot && c.tree.objectivesPerAttempt())
+    c.state.globalObjectives.clear();
   if (c.tree.isLeaf(current)) return Deliver(current);
   const FlowResult flow = FlowSubprocess(c, current, Direction::kForward, true);
   if (!flow.deliverable) return Failed("SB.2.10-3");
@@ -951,6 +952,7 @@ void ApplyObjective(const ObjectiveReport& report, ObjectiveState& o,
   if (report.rawScore) o.rawScore = report.rawScore;
   if (report.minScore) o.minScore = report.minScore;
   if (report.maxScore) o.maxScore = report.maxScore;
+  if (report.clearCompletion) o.completionStatus.reset();
   if (report.completed) o.completionStatus = report.completed;
   if (report.progressMeasure) o.progressMeasure = report.progressMeasure;
 }
@@ -1004,7 +1006,7 @@ void ReportAttempt(const ActivityTree& tree, SequencingState& state,
           o.progressStatus = o.measureStatus;
           o.satisfiedStatus =
               o.measureStatus &&
-              o.normalizedMeasure >= defined[i].minNormalizedMeasure;
+              AtLeast(o.normalizedMeasure, defined[i].minNormalizedMeasure);
         }
         // Success the content makes unknown is unknown where it is written.
         if (objective.clearSuccess && !objective.passed &&
@@ -1013,6 +1015,12 @@ void ReportAttempt(const ActivityTree& tree, SequencingState& state,
             if (map.writeSatisfiedStatus)
               c.state.globalObjectives[map.targetObjectiveId].progressStatus =
                   false;
+        // So is completion.
+        if (objective.clearCompletion && !objective.completed)
+          for (const ObjectiveMap& map : defined[i].maps)
+            if (map.writeCompletionStatus)
+              c.state.globalObjectives[map.targetObjectiveId]
+                  .completionStatus.reset();
         if (i == 0 && (objective.passed || objective.clearSuccess))
           a.successReported = true;
         if (i == 0 && objective.passed) primaryPassed = true;

@@ -58,6 +58,7 @@ struct ObjectiveReport {
   std::optional<double> minScore;
   std::optional<double> maxScore;
   std::optional<bool> completed;  // an objective's own completion
+  bool clearCompletion = false;   // "unknown"
   std::optional<double> progressMeasure;
 };
 

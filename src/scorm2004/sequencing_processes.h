@@ -98,6 +98,14 @@ struct CheckResult {
 };
 
 // Tracking as the processes read it: the objective maps' reads applied.
+// Whether a measure reaches a threshold. Weights and thresholds are
+// decimals of a few digits, so a weighted mean that is exactly the
+// threshold in decimal (0.25 * 0.2 + 0.75 * 0.6) must meet it though its
+// binary sum falls a rounding error short.
+inline bool AtLeast(double measure, double threshold) {
+  return measure >= threshold - 1e-10;
+}
+
 ObjectiveState EffectiveObjective(Context& c, std::size_t activity,
                                   std::size_t objective);
 // Completion of the current attempt, read through the primary objective's

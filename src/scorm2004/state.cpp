@@ -7,7 +7,10 @@
 
 namespace zept::scorm2004 {
 
-ActivityTree::ActivityTree(const Activity& root) { add(root, kNone); }
+ActivityTree::ActivityTree(const Activity& root, bool objectivesPerAttempt)
+    : objectivesPerAttempt_(objectivesPerAttempt) {
+  add(root, kNone);
+}
 
 void ActivityTree::add(const Activity& activity, std::size_t parent) {
   const std::size_t index = nodes_.size();

@@ -25,7 +25,11 @@ class ActivityTree {
  public:
   static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 
-  explicit ActivityTree(const Activity& root);
+  // objectivesPerAttempt: the course keeps its global objectives to itself
+  // (not global to the system), and a retry of the whole course starts
+  // them afresh.
+  explicit ActivityTree(const Activity& root,
+                        bool objectivesPerAttempt = false);
 
   std::size_t size() const { return nodes_.size(); }
   const Activity& at(std::size_t index) const {
@@ -51,6 +55,7 @@ class ActivityTree {
   // From `from` up to `to` (an ancestor of it), both included.
   std::vector<std::size_t> pathUp(std::size_t from, std::size_t to) const;
   std::size_t depth(std::size_t index) const;
+  bool objectivesPerAttempt() const { return objectivesPerAttempt_; }
 
  private:
   struct Node {
@@ -61,6 +66,7 @@ class ActivityTree {
   void add(const Activity& activity, std::size_t parent);
   std::vector<Node> nodes_;
   std::map<std::string, std::size_t, std::less<>> byIdentifier_;
+  bool objectivesPerAttempt_;
 };
 
 // An objective's tracking status; the 4th edition's scores, completion and

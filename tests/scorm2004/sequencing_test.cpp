@@ -61,9 +61,10 @@ struct Course {
   ActivityTree tree;
   RandomSource random;
   SequencingState state;
-  explicit Course(Activity r, std::uint64_t seed = 1)
+  explicit Course(Activity r, std::uint64_t seed = 1,
+                  bool objectivesPerAttempt = false)
       : root(std::move(r)),
-        tree(root),
+        tree(root, objectivesPerAttempt),
         random(SeededRandom(seed)),
         state(InitialState(tree, random)) {}
   Course(const Course&) = delete;  // the tree points into root
@@ -96,13 +97,17 @@ struct Course {
     if (op == "unknown") report.clearCompletion = true;
     if (op == "passObjective" || op == "incompleteObjective" ||
         op == "measureObjective" || op == "clearObjective" ||
-        op == "scoreObjective") {
+        op == "scoreObjective" || op == "completeObjective" ||
+        op == "unknownObjective" || op == "failObjective") {
       ObjectiveReport objective;
       objective.id = arg;
-      if (op == "passObjective") objective.passed = true;
+      if (op == "passObjective" || op == "failObjective")
+        objective.passed = op == "passObjective";
       if (op == "clearObjective") objective.clearSuccess = true;
       if (op == "scoreObjective") objective.scaledScore = 0.7;
       if (op == "incompleteObjective") objective.completed = false;
+      if (op == "completeObjective") objective.completed = true;
+      if (op == "unknownObjective") objective.clearCompletion = true;
       if (op == "incompleteObjective" || op == "measureObjective")
         objective.progressMeasure = 0.8;
       report.objectives.push_back(objective);
@@ -110,7 +115,9 @@ struct Course {
     if (op == "pass" || op == "fail" || op == "score" || op == "done" ||
         op == "unknown" || op == "passObjective" ||
         op == "incompleteObjective" || op == "measureObjective" ||
-        op == "clearObjective" || op == "scoreObjective") {
+        op == "clearObjective" || op == "scoreObjective" ||
+        op == "completeObjective" || op == "unknownObjective" ||
+        op == "failObjective") {
       ReportAttempt(tree, state, state.currentActivity, report);
       return "";
     }
@@ -338,7 +345,9 @@ const Scenario kScenarios[] = {
       {"valid:choice", "c1", "0"},
       {"choice", "c1", "!SB.2.9-8"},
       {"choice", "b1", "b1"}}},
-    {"forward only refuses going back",
+    // Forward only holds between siblings; choosing back into another
+    // cluster leaves the current one first and is no step back among them.
+    {"forward only refuses going back, not choosing another cluster",
      [] {
        return Modules([](Activity& root) {
          root.sequencing.controlMode.forwardOnly = true;
@@ -347,7 +356,7 @@ const Scenario kScenarios[] = {
      {{"choice", "b1", "b1"},
       {"previous", "", "!SB.2.1-4"},
       {"choice", "C", "c1"},
-      {"choice", "B", "!SB.2.4-2"}}},
+      {"choice", "B", "b1"}}},
     {"choice exit keeps the learner in a running module",
      [] {
        return Modules([](Activity& root) {
@@ -404,6 +413,20 @@ const Scenario kScenarios[] = {
       {"choice", "nowhere", "!NB.2.1-11"},
       {"continue", "", "a2"},
       {"continue", "", "b1"}}},
+    {"a leaf constrains no choice",
+     [] {
+       return Modules([](Activity& root) {
+         Find(root, "a1")->sequencing.constrainedChoice.constrainChoice = true;
+       });
+     },
+     {{"choice", "a1", "a1"}, {"choice", "b1", "b1"}}},
+    {"a cluster preventing activation is chosen and entered from its start",
+     [] {
+       return Modules([](Activity& root) {
+         Find(root, "B")->sequencing.constrainedChoice.preventActivation = true;
+       });
+     },
+     {{"choice", "B", "b1"}, {"choice", "A", "a1"}}},
     {"an objective the content passes disables another activity",
      [] {
        Activity x = Item("x");
@@ -526,12 +549,54 @@ const Scenario kScenarios[] = {
        return root;
      },
      {{"start", "", "x"}, {"scoreObjective", "o1", ""}, {"continue", "", "z"}}},
+    {"an untracked activity does not know what its maps read",
+     [] {
+       Activity root = SharedObjective();
+       Find(root, "y")->sequencing.delivery.tracked = false;
+       return root;
+     },
+     {{"start", "", "x"}, {"passObjective", "o1", ""}, {"continue", "", "y"}}},
+    {"an untracked cluster's rules do not see its children's completion",
+     [] {
+       Activity cluster = Group("C", {Item("c1")});
+       cluster.sequencing.delivery.tracked = false;
+       cluster.sequencing.exitConditionRules = {
+           Rule(RuleAction::kExit, RuleConditionKind::kCompleted)};
+       cluster.sequencing.postConditionRules = {
+           Rule(RuleAction::kPrevious, RuleConditionKind::kCompleted)};
+       return Group("root", {Item("a"), std::move(cluster), Item("z")});
+     },
+     {{"start", "", "a"},
+      {"continue", "", "c1"},
+      {"done", "", ""},
+      {"continue", "", "z"}}},
     {"success the content makes unknown is unknown in its global",
      [] { return SharedObjective(); },
      {{"start", "", "x"},
       {"passObjective", "o1", ""},
       {"clearObjective", "o1", ""},
       {"continue", "", "y"}}},
+    // w fails the shared objective, x in C passes it; C, whose objective
+    // maps the same global, only read it and must not write it back.
+    {"a cluster writes back no objective it only read",
+     [] {
+       Activity root = SharedObjective();
+       Activity w = Item("w");
+       w.sequencing.objectives = Find(root, "x")->sequencing.objectives;
+       Objective mapped;
+       mapped.id = "c1";
+       mapped.maps = {Writes("shared")};
+       Activity cluster = Group("C", {std::move(root.children[0])});
+       cluster.sequencing.objectives = {Primary("pc"), mapped};
+       root.children[0] = std::move(cluster);
+       root.children.insert(root.children.begin(), std::move(w));
+       return root;
+     },
+     {{"start", "", "w"},
+      {"failObjective", "o1", ""},
+      {"continue", "", "x"},
+      {"passObjective", "o1", ""},
+      {"continue", "", "z"}}},
     {"a cluster attempted again still skips what its children achieved",
      [] {
        Activity a1 = Item("a1");
@@ -624,6 +689,51 @@ TEST(SequencingTest, GlobalObjectiveWrittenByOneReadByAnother) {
       processes::EffectiveObjective(c, course.tree.find("lesson"), 0);
   EXPECT_TRUE(lesson.progressStatus && lesson.satisfiedStatus);
   EXPECT_TRUE(course.at("module").objectives[0].satisfiedStatus);
+}
+
+TEST(SequencingTest, ObjectiveCompletionReachesItsGlobal) {
+  const struct {
+    std::vector<std::string> reports;
+    std::optional<bool> global;
+  } kCases[] = {
+      {{"completeObjective"}, true},
+      {{"incompleteObjective"}, false},
+      // Made unknown by the content: unknown for the readers too.
+      {{"completeObjective", "unknownObjective"}, std::nullopt},
+      {{"unknownObjective", "incompleteObjective"}, false},
+  };
+  for (const auto& row : kCases) {
+    Activity root = SharedObjective();
+    Find(root, "x")->sequencing.objectives[1].maps[0].writeCompletionStatus =
+        true;
+    Course course(std::move(root));
+    course.step("start", "");
+    for (const std::string& report : row.reports) course.step(report, "o1");
+    EXPECT_EQ(course.state.globalObjectives["shared"].completionStatus,
+              row.global)
+        << row.reports.back();
+  }
+}
+
+// x passes its objective o1, kept in the global "shared", skips itself once
+// it has, and ends the course, which retries; y, which reads "shared", is
+// skipped unless the retry cleared the objectives the course keeps to one
+// attempt.
+TEST(SequencingTest, RetryingTheCourseClearsObjectivesItKeepsPerAttempt) {
+  for (const bool perAttempt : {false, true}) {
+    Activity root = SharedObjective();
+    Activity& x = *Find(root, "x");
+    x.sequencing.preConditionRules = {
+        Rule(RuleAction::kSkip, RuleConditionKind::kSatisfied, false, "o1")};
+    x.sequencing.postConditionRules = {
+        Rule(RuleAction::kExitParent, RuleConditionKind::kAlways)};
+    root.sequencing.postConditionRules = {
+        Rule(RuleAction::kRetry, RuleConditionKind::kAlways)};
+    Course course(std::move(root), 1, perAttempt);
+    course.step("start", "");
+    course.step("passObjective", "o1");
+    EXPECT_EQ(course.step("continue", ""), perAttempt ? "y" : "z");
+  }
 }
 
 TEST(SequencingTest, RollupThroughTwoLevels) {
