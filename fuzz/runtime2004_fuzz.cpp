@@ -126,8 +126,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
         break;
       }
       case 'X':
-        api.end();
+        api.end(false);
         break;
+      case 'Y': {
+        // What the sequencer is shown beforehand is what ending stores.
+        const Values expected = api.valuesAtEnd(true);
+        api.end(true);
+        Check(api.toStore() == expected);
+        break;
+      }
       case 'R': {
         const Values stored = api.toStore();
         Runtime again(Context(), stored, options);
