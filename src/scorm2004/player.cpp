@@ -734,10 +734,17 @@ std::string Player::menu() {
                                                    int depth) {
     for (std::size_t i : state_.activities[parent].availableChildren) {
       const Activity& activity = tree_.at(i);
-      // Hidden ones go with what is under them: none of it can be chosen.
-      if (!activity.visible || processes::SequencingRulesCheckProcess(
-                                   c, i, tree_.sequencing(i).preConditionRules,
-                                   {RuleAction::kHiddenFromChoice}))
+      // An item the manifest makes invisible hides itself only: what is
+      // under it shows in its place (a wrapper a course retries as one).
+      if (!activity.visible) {
+        walk(i, depth);
+        continue;
+      }
+      // Hidden from choice goes with what is under it: none of it can be
+      // chosen.
+      if (processes::SequencingRulesCheckProcess(
+              c, i, tree_.sequencing(i).preConditionRules,
+              {RuleAction::kHiddenFromChoice}))
         continue;
       const ActivityState& a = state_.activities[i];
       const ObjectiveState primary = processes::EffectiveObjective(c, i, 0);

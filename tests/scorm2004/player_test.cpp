@@ -100,6 +100,25 @@ class Player2004Test : public ::testing::Test {
   std::string current_;
 };
 
+// An invisible item (a wrapper the course retries as one) hides itself
+// only: what is under it shows in its place on the menu.
+TEST_F(Player2004Test, AnInvisibleItemShowsWhatIsUnderIt) {
+  Activity wrapper;
+  wrapper.identifier = wrapper.title = "W";
+  wrapper.visible = false;
+  wrapper.children = {Leaf("B"), Leaf("C")};
+  package_.root.children = {Leaf("A"), wrapper};
+  player_.reset();
+  open();
+  const std::string menu = send({"menu"});
+  EXPECT_EQ(menu.find("\"id\":\"W\""), std::string::npos) << menu;
+  for (const char* id : {"A", "B", "C"})
+    EXPECT_NE(menu.find("\"id\":\"" + std::string(id) + "\",\"title\":\"" + id +
+                        "\",\"depth\":0,"),
+              std::string::npos)
+        << id << ": " << menu;
+}
+
 TEST_F(Player2004Test, FollowsTheScoAndRefusesWhatTheSequencingForbids) {
   std::string answer = deliver({"nav", "start"});
   EXPECT_EQ(Field(answer, "id"), "\"A\"");
