@@ -1,5 +1,6 @@
 #include "app/results_sender.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -50,6 +51,33 @@ std::optional<xapi::LrsConfig> FindLrsConfig(const std::string& option,
   return std::nullopt;
 }
 
+std::string LrsConfigWarning(const xapi::LrsConfig& config) {
+  std::error_code error;
+  const auto perms = std::filesystem::status(config.file, error).permissions();
+  if (error || std::filesystem::path(config.file).filename() == "zept-lrs.conf")
+    return "";
+  using std::filesystem::perms;
+  if ((perms & (perms::group_read | perms::others_read)) == perms::none)
+    return "";
+  return "the LRS configuration '" + config.file +
+         "' holds a password and other users can read it (chmod 600 '" +
+         config.file + "')";
+}
+
+void AdoptEarlierStatements(scorm::ProgressStore& store) {
+  for (const auto& [endpoint, file] : store.lrsFiles()) {
+    if (!endpoint.empty()) continue;
+    std::string problem;
+    if (auto earlier = ReadLrsConfig(file, problem))
+      store.adoptUntagged(earlier->endpoint);
+  }
+}
+
+void UseLrs(scorm::ProgressStore& store, const xapi::LrsConfig& config) {
+  AdoptEarlierStatements(store);
+  store.rememberLrs(config.endpoint, config.file);
+}
+
 struct ResultsSender::Impl {
   std::string storePath;
   xapi::LrsConfig config;
@@ -60,6 +88,10 @@ struct ResultsSender::Impl {
   std::string note;
   std::vector<std::string> lines;
   xapi::SendOutcome last = xapi::SendOutcome::kDone;
+  // Halved when a request stalls, for the rest of the session.
+  std::size_t batch = 100;
+  // How many statements waited over a day after the last send.
+  std::size_t longWaiting = 0;
   std::unique_ptr<xapi::SendLoop> loop;
 
   xapi::SendReport sendOnce() {
@@ -71,7 +103,22 @@ struct ResultsSender::Impl {
       report.reason = e.what();
       return report;
     }
-    return xapi::Sender(*http, config).sendAll(store->outbox());
+    xapi::Outbox& outbox = store->outbox(config.endpoint);
+    xapi::Sender sender(*http, config, batch);
+    xapi::SendReport report = sender.sendAll(outbox);
+    batch = sender.batch();
+    longWaiting = 0;
+    try {
+      const std::int64_t oldest = store->oldestPending(config.endpoint);
+      const auto now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                           std::chrono::system_clock::now().time_since_epoch())
+                           .count();
+      if (oldest > 0 && now - oldest > kLongWaitMs)
+        longWaiting = outbox.pendingCount();
+    } catch (const std::exception&) {
+      // The note is for information; the send's report says what failed.
+    }
+    return report;
   }
 
   // Said once each time the state changes, not at every retry.
@@ -84,9 +131,12 @@ struct ResultsSender::Impl {
       lines.push_back(
           "Results: the LRS refused " + std::to_string(report.refused) +
           " statements as invalid; they are set aside (" + report.reason + ")");
-    note = report.outcome == xapi::SendOutcome::kCredentials
-               ? "Results not sent: the LRS refused zept's credentials"
-               : "";
+    note = "";
+    if (report.outcome == xapi::SendOutcome::kCredentials)
+      note = "Results not sent: the LRS refused zept's credentials";
+    else if (longWaiting > 0)
+      note = "Results not sent for over a day: " + std::to_string(longWaiting) +
+             " statements wait for the LRS (" + report.reason + ")";
     if (report.outcome != last && report.outcome != xapi::SendOutcome::kDone)
       lines.push_back("Results not sent yet: " + report.reason);
     last = report.outcome;

@@ -13,6 +13,9 @@
 #include "xapi/sender.h"
 
 namespace zept {
+namespace scorm {
+class ProgressStore;
+}
 
 // The configuration of the first place that has one (see LrsConfigPlaces):
 // option is --lrs (""), courseFolder the folder a zept-lrs.conf would stand
@@ -25,6 +28,21 @@ std::optional<xapi::LrsConfig> FindLrsConfig(const std::string& option,
 // The configuration in the file at nativePath, as FindLrsConfig.
 std::optional<xapi::LrsConfig> ReadLrsConfig(const std::string& nativePath,
                                              std::string& problem);
+// A line warning that the configuration's file, which holds a password, can
+// be read by other users; "" when it cannot, or is a course's own
+// zept-lrs.conf (whose credentials its README advises to be write-only).
+std::string LrsConfigWarning(const xapi::LrsConfig& config);
+
+// Makes config the LRS in force for what the store captures from now on,
+// after giving statements an earlier zept stored without their endpoint to
+// the endpoint of the configuration it remembered. Throws EStoreError.
+void UseLrs(scorm::ProgressStore& store, const xapi::LrsConfig& config);
+// Gives statements an earlier zept stored without their endpoint to the
+// endpoint of the configuration file it remembered, when it still reads.
+void AdoptEarlierStatements(scorm::ProgressStore& store);
+
+// Statements still waiting are worth a word on the menu after this long.
+constexpr long long kLongWaitMs = 24LL * 3600 * 1000;
 
 class ResultsSender {
  public:
@@ -41,7 +59,8 @@ class ResultsSender {
   // end of the program, so the last statements need not wait for its next
   // start. False when some are left.
   bool flush(int limitMs);
-  // For the learner menu: "" while results go out.
+  // For the learner menu: "" while results go out; a word once the LRS
+  // refused zept's credentials, or statements have waited over a day.
   std::string menuNote();
   // Lines for the journal since the last call (from the main loop).
   std::vector<std::string> takeLines();

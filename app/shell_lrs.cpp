@@ -17,6 +17,8 @@ ShellLrs::ShellLrs(Context& ctx, const std::string& option,
   if (!problem.empty())
     journal_(Utf8ToWide(problem + "; results are not sent"));
   if (!config_) return;
+  if (const std::string warning = LrsConfigWarning(*config_); !warning.empty())
+    journal_(Utf8ToWide("Warning: " + warning));
   try {
     results_ = std::make_unique<scorm::ShellResults>(
         scorm::DataFolder(ctx.platform.folders), *config_,
@@ -57,8 +59,9 @@ void ShellLrs::end(TLMSAPI& api) {
   // The last statements get a moment to leave rather than wait for the
   // next start, as for packages.
   if (sender_ && !sender_->flush(3000))
-    journal_(u"Results: statements wait for the next start of zept or "
-             u"zept-sync");
+    journal_(
+        u"Results: statements wait for the next start of zept or "
+        u"zept-sync");
   poll();
   sender_.reset();
   const std::string path = results_->storePath();
@@ -68,7 +71,7 @@ void ShellLrs::end(TLMSAPI& api) {
     if (store.pendingStatements() == 0) return;
     const std::unique_ptr<platform::Http> http = platform::NewCurlHttp();
     const xapi::SendReport report =
-        xapi::Sender(*http, *config_).sendAll(store.outbox());
+        xapi::Sender(*http, *config_).sendAll(store.outbox(config_->endpoint));
     if (report.sent > 0)
       journal_(Utf8ToWide("Results: " + std::to_string(report.sent) +
                           " statements sent to " + config_->endpoint));

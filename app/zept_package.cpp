@@ -120,11 +120,24 @@ int RunPackage(Context& ctx, const std::string& path, desktop::MoviePage& page,
     std::string problem;
     run.lrsConfig = FindLrsConfig(options.lrs, beside, problem);
     if (!problem.empty()) Note(ctx, print, problem + "; results are not sent");
-    try {
-      // So that zept-sync finds it later, wherever it is run from.
-      if (run.lrsConfig) store->rememberLrsFile(run.lrsConfig->file);
-    } catch (const std::exception& e) {
-      Note(ctx, print, e.what());
+    if (run.lrsConfig) {
+      if (const std::string warning = LrsConfigWarning(*run.lrsConfig);
+          !warning.empty())
+        Note(ctx, print, "Warning: " + warning);
+      try {
+        // So that zept-sync finds it later, wherever it is run from; what
+        // was captured for another LRS stays its.
+        UseLrs(*store, *run.lrsConfig);
+        for (const auto& [endpoint, count] : store->pendingByEndpoint())
+          if (endpoint != xapi::EndpointKey(run.lrsConfig->endpoint))
+            Note(ctx, print,
+                 std::to_string(count) + " statements wait for the LRS " +
+                     (endpoint.empty() ? std::string("of an earlier zept")
+                                       : endpoint) +
+                     ", not the one in force; zept-sync sends them there");
+      } catch (const std::exception& e) {
+        Note(ctx, print, e.what());
+      }
     }
   }
 

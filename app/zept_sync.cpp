@@ -6,7 +6,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -21,18 +23,25 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr char kUsage[] =
-    "usage: zept-sync [--lrs FILE]\n"
+    "usage: zept-sync [--lrs FILE] [--retry-refused]\n"
     "       zept-sync --help | --version\n"
     "Sends every learner's pending results (xAPI statements) of every course "
     "whose\n"
-    "progress zept keeps to the LRS, in the order they were captured, and "
-    "prints\n"
-    "'sent N, pending M, refused K'. Each course's statements go to the LRS "
-    "of the\n"
-    "configuration zept found when it played the course, else to "
-    "$XDG_CONFIG_HOME/zept/lrs.conf.\n"
-    "Statements the LRS refused as invalid are listed with its reason.\n"
-    "  --lrs FILE  the LRS configuration for every course\n"
+    "progress zept keeps to the LRS they were captured for, in the order they "
+    "were\n"
+    "captured, and prints 'sent N, pending M, refused K' (K: refused in this "
+    "run),\n"
+    "then what still waits for which LRS. A statement only ever goes to the "
+    "endpoint\n"
+    "that was in force when it was captured, with the credentials of the "
+    "configuration\n"
+    "zept last found for that endpoint, else of --lrs or "
+    "$XDG_CONFIG_HOME/zept/lrs.conf\n"
+    "when they name the same endpoint.\n"
+    "Statements the LRS refused as invalid are set aside and listed with its "
+    "reason.\n"
+    "  --lrs FILE       an LRS configuration to use for its endpoint\n"
+    "  --retry-refused  puts the statements set aside back in line first\n"
     "Exits 0 when nothing is pending, 1 otherwise (why on stderr), 2 on a "
     "usage error.\n";
 
@@ -45,6 +54,7 @@ int Usage(const std::string& problem) {
 
 int main(int argc, char** argv) {
   std::string option;
+  bool retryRefused = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
@@ -63,11 +73,15 @@ int main(int argc, char** argv) {
       if (option.empty()) return Usage("--lrs needs a FILE");
       continue;
     }
+    if (arg == "--retry-refused") {
+      retryRefused = true;
+      continue;
+    }
     return Usage("unknown argument '" + arg + "'");
   }
 
   std::vector<std::string> problems;
-  std::size_t sent = 0, pending = 0, refused = 0;
+  std::size_t sent = 0, pending = 0, refused = 0, setAside = 0;
   std::string dataFolder;
   try {
     const auto folders = zept::platform::NewPosixSystemFolders(
@@ -76,17 +90,28 @@ int main(int argc, char** argv) {
   } catch (const std::exception& e) {
     problems.push_back(e.what());
   }
-  std::optional<zept::xapi::LrsConfig> given;
-  if (!option.empty()) {
+  // The configurations that may carry statements to their endpoint: --lrs,
+  // else the user's; each course adds those zept remembered for it.
+  std::vector<zept::xapi::LrsConfig> known;
+  {
     std::string problem;
-    given = zept::FindLrsConfig(option, "", problem);
-    if (!given) {
+    auto given = zept::FindLrsConfig(option, "", problem);
+    if (!option.empty() && !given) {
       std::fprintf(stderr, "zept-sync: %s\n", zept::OneLine(problem).c_str());
       return 1;
+    }
+    if (given) {
+      if (const std::string warning = zept::LrsConfigWarning(*given);
+          !warning.empty())
+        std::fprintf(stderr, "zept-sync: warning: %s\n",
+                     zept::OneLine(warning).c_str());
+      known.push_back(*given);
     }
   }
   const std::unique_ptr<zept::platform::Http> http =
       zept::platform::NewCurlHttp();
+  // What waits for each endpoint once the run is over.
+  std::map<std::string, std::size_t> waiting;
 
   std::vector<std::string> stores;
   std::error_code error;
@@ -108,39 +133,69 @@ int main(int argc, char** argv) {
       zept::scorm::ProgressStore store(path);
       if (const std::string title = store.courseTitle(); !title.empty())
         course = title;
-      if (store.pendingStatements() > 0) {
-        std::optional<zept::xapi::LrsConfig> config = given;
-        std::string problem;
-        if (!config && !store.lrsFile().empty())
-          config = zept::ReadLrsConfig(store.lrsFile(), problem);
-        if (!config && problem.empty())
-          config = zept::FindLrsConfig("", "", problem);
-        if (!config) {
-          problems.push_back(course + ": " +
-                             (problem.empty()
-                                  ? std::string("no LRS is configured")
-                                  : problem));
-        } else {
-          const zept::xapi::SendReport report =
-              zept::xapi::Sender(*http, *config).sendAll(store.outbox());
-          sent += report.sent;
-          if (report.outcome != zept::xapi::SendOutcome::kDone)
-            problems.push_back(course + ": " + report.reason);
+      zept::AdoptEarlierStatements(store);
+      if (retryRefused) store.retryRefused();
+      for (const auto& [endpoint, count] : store.pendingByEndpoint()) {
+        if (endpoint.empty()) {
+          problems.push_back(course + ": " + std::to_string(count) +
+                             " statements of an earlier zept wait: the LRS "
+                             "configuration it used cannot be read");
+          continue;
         }
+        std::optional<zept::xapi::LrsConfig> config;
+        std::string problem;
+        // The remembered file first: its credentials are the course's.
+        for (const auto& [remembered, file] : store.lrsFiles()) {
+          if (remembered != endpoint) continue;
+          auto read = zept::ReadLrsConfig(file, problem);
+          if (read && zept::xapi::EndpointKey(read->endpoint) == endpoint)
+            config = read;
+        }
+        for (const zept::xapi::LrsConfig& other : known)
+          if (!config && zept::xapi::EndpointKey(other.endpoint) == endpoint)
+            config = other;
+        if (!config) {
+          problems.push_back(course + ": " + std::to_string(count) +
+                             " statements wait for " + endpoint +
+                             ", which no LRS configuration names now" +
+                             (problem.empty() ? "" : " (" + problem + ")"));
+          continue;
+        }
+        std::set<std::string> before;
+        for (const auto& [id, reason] : store.refusedStatements())
+          before.insert(id);
+        const zept::xapi::SendReport report =
+            zept::xapi::Sender(*http, *config).sendAll(store.outbox(endpoint));
+        sent += report.sent;
+        refused += report.refused;
+        if (report.refused > 0)
+          for (const auto& [id, reason] : store.refusedStatements())
+            if (!before.count(id))
+              std::printf("refused %s (%s): %s\n", id.c_str(),
+                          zept::OneLine(course).c_str(),
+                          zept::OneLine(reason).c_str());
+        if (report.outcome != zept::xapi::SendOutcome::kDone)
+          problems.push_back(course + ": " + report.reason);
       }
-      pending += store.pendingStatements();
-      for (const auto& [id, reason] : store.refusedStatements()) {
-        ++refused;
-        std::printf("refused %s (%s): %s\n", id.c_str(),
-                    zept::OneLine(course).c_str(),
-                    zept::OneLine(reason).c_str());
+      for (const auto& [endpoint, count] : store.pendingByEndpoint()) {
+        pending += count;
+        waiting[endpoint.empty() ? "an LRS of an earlier zept" : endpoint] +=
+            count;
       }
+      setAside += store.refusedStatements().size();
     } catch (const std::exception& e) {
       problems.push_back(course + ": " + e.what());
     }
   }
 
   std::printf("sent %zu, pending %zu, refused %zu\n", sent, pending, refused);
+  for (const auto& [endpoint, count] : waiting)
+    std::printf("pending %zu for %s\n", count, endpoint.c_str());
+  if (setAside > 0)
+    std::printf(
+        "set aside %zu: refused by the LRS as invalid; zept-sync "
+        "--retry-refused puts them back in line\n",
+        setAside);
   std::fflush(stdout);
   for (const std::string& problem : problems)
     std::fprintf(stderr, "zept-sync: %s\n", zept::OneLine(problem).c_str());

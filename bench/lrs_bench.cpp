@@ -98,9 +98,11 @@ std::vector<xapi::Statement> Session(const std::string& login,
   return s.take();
 }
 
-// A store of kStatements pending statements of 40 learners, at path.
-void Fill(const std::string& path) {
+// A store of kStatements pending statements of 40 learners, at path, for
+// the LRS at endpoint.
+void Fill(const std::string& path, const std::string& endpoint) {
   scorm::ProgressStore store(path);
+  store.rememberLrs(endpoint, "lrs.conf");
   std::size_t count = 0;
   for (int session = 0; count < kStatements; ++session) {
     const std::string login = "learner-" + std::to_string(session % 40);
@@ -121,9 +123,9 @@ int Send(const std::vector<std::size_t>& batches) {
   char pattern[] = "/tmp/zept-lrs-bench-XXXXXX";
   const fs::path dir = ::mkdtemp(pattern);
   const std::string filled = (dir / "filled.sqlite").string();
-  Fill(filled);
   testing::LrsServer lrs;
   lrs.start();
+  Fill(filled, lrs.endpoint());
   const xapi::LrsConfig config{lrs.endpoint(),
                                lrs.key(),
                                lrs.secret(),
@@ -155,7 +157,8 @@ int Send(const std::vector<std::size_t>& batches) {
       const double cpu = CpuSeconds();
       const Clock::time_point start = Clock::now();
       const xapi::SendReport report =
-          xapi::Sender(*http, config, batch).sendAll(store.outbox());
+          xapi::Sender(*http, config, batch)
+              .sendAll(store.outbox(config.endpoint));
       const double seconds =
           std::chrono::duration<double>(Clock::now() - start).count();
       const long peak = StatusKb("VmHWM");

@@ -20,8 +20,17 @@ struct HttpRequest {
   // Basic authentication when username is not empty.
   std::string username;
   std::string password;
-  // For the whole exchange, connecting included.
+  // For the whole exchange, connecting included; 0 for no such limit.
   int timeoutMs = 30000;
+  // For making the connection alone; 0 leaves it to timeoutMs.
+  int connectTimeoutMs = 0;
+  // Ends an exchange that moves fewer than lowSpeedBytes a second for
+  // lowSpeedSeconds in a row: a slow link still gets through, a stalled
+  // one is given up. 0 for none.
+  int lowSpeedBytes = 0;
+  int lowSpeedSeconds = 0;
+  // Never through a proxy, whatever the environment says.
+  bool direct = false;
 };
 
 struct HttpResponse {
@@ -29,6 +38,9 @@ struct HttpResponse {
   // that does not verify): error says why, in a line.
   int status = 0;
   std::string error;
+  // No answer because the exchange stalled or ran out of time once
+  // connected (not a connection that could not be made).
+  bool stalled = false;
   // Names lower-case; a repeated header keeps its last value.
   std::map<std::string, std::string> headers;
   std::string body;

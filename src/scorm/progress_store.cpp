@@ -21,6 +21,7 @@
 #include "platform/codepage.h"
 #include "scorm/sqlite_statement.h"
 #include "util/sha256.h"
+#include "xapi/config.h"
 #include "xapi/statements.h"
 
 namespace zept::scorm {
@@ -58,6 +59,30 @@ constexpr char kMarksSchema[] =
     "CREATE TABLE IF NOT EXISTS registrations(login TEXT PRIMARY KEY NOT NULL,"
     " registration TEXT NOT NULL);"
     "CREATE TABLE IF NOT EXISTS lrs(file TEXT NOT NULL);";
+
+// Added later within layout 1: each statement's endpoint (the one in force
+// when it was captured, "" for statements of an earlier zept) and when it
+// was captured (milliseconds since 1970); the configuration file last found
+// for each endpoint.
+constexpr char kEndpointsSchema[] =
+    "ALTER TABLE statements ADD COLUMN endpoint TEXT NOT NULL DEFAULT '';"
+    "ALTER TABLE statements ADD COLUMN captured INTEGER;"
+    "ALTER TABLE lrs ADD COLUMN endpoint TEXT NOT NULL DEFAULT '';"
+    "UPDATE statements SET captured=CAST(round((julianday(json_extract(json,"
+    " '$.timestamp')) - 2440587.5) * 86400000) AS INTEGER)"
+    " WHERE json_valid(json);"
+    "CREATE INDEX IF NOT EXISTS statements_by_endpoint ON"
+    " statements(endpoint, state, seq);";
+
+// Sent statements keep their id (a statement captured again is never sent
+// twice) but not their text; after this long they go altogether.
+constexpr std::int64_t kSentKeptMs = 30LL * 24 * 3600 * 1000;
+
+std::int64_t NowMs() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(system_clock::now().time_since_epoch())
+      .count();
+}
 
 void AppendNumber(std::string& out, std::uint64_t n, int bytes) {
   for (int i = 0; i < bytes; ++i) out += static_cast<char>(n >> (8 * i));
@@ -130,17 +155,27 @@ std::string StorePath(const std::string& dataFolder, const std::string& key) {
   return dataFolder + "/packages/" + key + ".sqlite";
 }
 
-struct ProgressStore::Impl : xapi::Outbox {
+struct ProgressStore::Impl {
+  // The statements of one endpoint, for its sender.
+  struct EndpointOutbox final : xapi::Outbox {
+    Impl* store = nullptr;
+    std::string endpoint;
+    std::vector<xapi::OutboxEntry> pending(std::size_t limit) override;
+    void markSent(const std::vector<std::int64_t>& seqs) override;
+    void markRefused(std::int64_t seq, const std::string& reason) override;
+    std::size_t pendingCount() override;
+  };
+
   std::string path;
   bool readOnly = false;
   sqlite3* db = nullptr;
+  // The endpoint statements stored from now on are for.
+  std::string endpoint;
+  EndpointOutbox outbox;
 
-  std::vector<xapi::OutboxEntry> pending(std::size_t limit) override;
-  void markSent(const std::vector<std::int64_t>& seqs) override;
-  void markRefused(std::int64_t seq, const std::string& reason) override;
-  std::size_t pendingCount() override;
   // A store of an earlier zept opened read-only lacks the newer tables.
   bool hasTable(const char* name);
+  bool hasColumn(const char* table, const char* column);
 
   ~Impl() { sqlite3_close_v2(db); }
 
@@ -271,6 +306,8 @@ ProgressStore::ProgressStore(const std::string& nativePath, bool readOnly)
     d.checkVersion(now);
     if (now == 0) d.exec(kSchema, "create progress store");
     d.exec(kMarksSchema, "create progress store");
+    if (!d.hasColumn("statements", "endpoint"))
+      d.exec(kEndpointsSchema, "create progress store");
   });
 }
 
@@ -329,11 +366,17 @@ void ProgressStore::saveItems(const std::string& login,
       // A statement captured twice (a store retried after a failure that
       // did commit) is kept once.
       Statement add = d.query(
-          "INSERT INTO statements(id, login, json) VALUES(?,?,?) "
-          "ON CONFLICT(id) DO NOTHING",
+          "INSERT INTO statements(id, login, json, endpoint, captured) "
+          "VALUES(?,?,?,?,?) ON CONFLICT(id) DO NOTHING",
           kWrite);
+      const std::int64_t now = NowMs();
       for (const xapi::Statement& statement : statements) {
-        add.bind(1, statement.id).bind(2, login).bind(3, statement.json).step();
+        add.bind(1, statement.id)
+            .bind(2, login)
+            .bind(3, statement.json)
+            .bind(4, d.endpoint)
+            .bind(5, now)
+            .step();
         add.reset();
       }
     }
@@ -392,21 +435,85 @@ std::string ProgressStore::registration(const std::string& login) {
   return stored().value_or("");
 }
 
-std::string ProgressStore::lrsFile() {
-  if (!impl_->hasTable("lrs")) return "";
-  Statement s = impl_->query("SELECT file FROM lrs", kRead);
-  return s.step() ? s.text(0) : "";
-}
-
-void ProgressStore::rememberLrsFile(const std::string& nativePath) {
-  if (lrsFile() == nativePath) return;
+void ProgressStore::rememberLrs(const std::string& endpoint,
+                                const std::string& nativePath) {
   Impl& d = *impl_;
+  d.endpoint = xapi::EndpointKey(endpoint);
+  for (const auto& [known, file] : lrsFiles())
+    if (known == d.endpoint && file == nativePath) return;
   d.write([&] {
-    d.exec("DELETE FROM lrs", kWrite);
-    d.query("INSERT INTO lrs(file) VALUES(?)", kWrite)
+    d.query("DELETE FROM lrs WHERE endpoint=?", kWrite)
+        .bind(1, d.endpoint)
+        .step();
+    d.query("INSERT INTO lrs(file, endpoint) VALUES(?,?)", kWrite)
         .bind(1, nativePath)
+        .bind(2, d.endpoint)
         .step();
   });
+}
+
+std::vector<std::pair<std::string, std::string>> ProgressStore::lrsFiles() {
+  std::vector<std::pair<std::string, std::string>> files;
+  if (!impl_->hasTable("lrs")) return files;
+  const bool tagged = impl_->hasColumn("lrs", "endpoint");
+  Statement s = impl_->query(
+      tagged ? "SELECT endpoint, file FROM lrs" : "SELECT '', file FROM lrs",
+      kRead);
+  while (s.step()) files.emplace_back(s.text(0), s.text(1));
+  return files;
+}
+
+std::size_t ProgressStore::adoptUntagged(const std::string& endpoint) {
+  Impl& d = *impl_;
+  std::size_t adopted = 0;
+  d.write([&] {
+    d.query("UPDATE statements SET endpoint=? WHERE endpoint=''", kWrite)
+        .bind(1, xapi::EndpointKey(endpoint))
+        .step();
+    adopted = static_cast<std::size_t>(sqlite3_changes(d.db));
+    d.query(
+         "UPDATE lrs SET endpoint=?1 WHERE endpoint='' AND NOT EXISTS("
+         "SELECT 1 FROM lrs WHERE endpoint=?1)",
+         kWrite)
+        .bind(1, xapi::EndpointKey(endpoint))
+        .step();
+    d.exec("DELETE FROM lrs WHERE endpoint=''", kWrite);
+  });
+  return adopted;
+}
+
+std::map<std::string, std::size_t> ProgressStore::pendingByEndpoint() {
+  std::map<std::string, std::size_t> counts;
+  if (!impl_->hasColumn("statements", "endpoint")) {
+    if (std::size_t n = pendingStatements()) counts[""] = n;
+    return counts;
+  }
+  Statement s = impl_->query(
+      "SELECT endpoint, count(*) FROM statements WHERE state=0 "
+      "GROUP BY endpoint ORDER BY endpoint",
+      kRead);
+  while (s.step()) counts[s.text(0)] = static_cast<std::size_t>(s.integer64(1));
+  return counts;
+}
+
+std::int64_t ProgressStore::oldestPending(const std::string& endpoint) {
+  if (!impl_->hasColumn("statements", "captured")) return 0;
+  Statement s = impl_->query(
+      "SELECT ifnull(min(captured), 0) FROM statements WHERE state=0 AND "
+      "endpoint=?",
+      kRead);
+  return s.bind(1, xapi::EndpointKey(endpoint)).step() ? s.integer64(0) : 0;
+}
+
+std::size_t ProgressStore::retryRefused() {
+  Impl& d = *impl_;
+  std::size_t back = 0;
+  if (!d.hasTable("statements")) return 0;
+  d.write([&] {
+    d.exec("UPDATE statements SET state=0, reason=NULL WHERE state=2", kWrite);
+    back = static_cast<std::size_t>(sqlite3_changes(d.db));
+  });
+  return back;
 }
 
 // The reason of a staged statement: its place and token, "\n" between.
@@ -419,15 +526,18 @@ void ProgressStore::stage(const std::string& login, const std::string& place,
   d.write([&] {
     // One already pending, sent or refused stays as it is: never twice.
     Statement add = d.query(
-        "INSERT INTO statements(id, login, json, state, reason) "
-        "VALUES(?,?,?,3,?) ON CONFLICT(id) DO UPDATE SET "
+        "INSERT INTO statements(id, login, json, state, reason, endpoint, "
+        "captured) VALUES(?,?,?,3,?,?,?) ON CONFLICT(id) DO UPDATE SET "
         "reason=excluded.reason WHERE state=3",
         kWrite);
+    const std::int64_t now = NowMs();
     for (const xapi::Statement& statement : statements) {
       add.bind(1, statement.id)
           .bind(2, login)
           .bind(3, statement.json)
           .bind(4, place + "\n" + token)
+          .bind(5, d.endpoint)
+          .bind(6, now)
           .step();
       add.reset();
     }
@@ -482,7 +592,11 @@ ProgressStore::refusedStatements() {
   return refused;
 }
 
-xapi::Outbox& ProgressStore::outbox() { return *impl_; }
+xapi::Outbox& ProgressStore::outbox(const std::string& endpoint) {
+  impl_->outbox.store = impl_.get();
+  impl_->outbox.endpoint = xapi::EndpointKey(endpoint);
+  return impl_->outbox;
+}
 
 bool ProgressStore::Impl::hasTable(const char* name) {
   return query("SELECT 1 FROM sqlite_master WHERE type='table' AND name=?",
@@ -491,45 +605,61 @@ bool ProgressStore::Impl::hasTable(const char* name) {
       .step();
 }
 
-std::vector<xapi::OutboxEntry> ProgressStore::Impl::pending(std::size_t limit) {
+bool ProgressStore::Impl::hasColumn(const char* table, const char* column) {
+  return query("SELECT 1 FROM pragma_table_info(?) WHERE name=?", kRead)
+      .bind(1, std::string(table))
+      .bind(2, std::string(column))
+      .step();
+}
+
+std::vector<xapi::OutboxEntry> ProgressStore::Impl::EndpointOutbox::pending(
+    std::size_t limit) {
   std::vector<xapi::OutboxEntry> entries;
-  if (!hasTable("statements")) return entries;
-  Statement s = query(
-      "SELECT seq, id, json FROM statements WHERE state=0 ORDER BY seq "
-      "LIMIT ?",
+  if (!store->hasTable("statements")) return entries;
+  Statement s = store->query(
+      "SELECT seq, id, json FROM statements WHERE endpoint=? AND state=0 "
+      "ORDER BY seq LIMIT ?",
       kRead);
-  s.bind(1, static_cast<std::int64_t>(limit));
+  s.bind(1, endpoint).bind(2, static_cast<std::int64_t>(limit));
   while (s.step()) {
     entries.push_back({s.integer64(0), {s.text(1), s.text(2)}});
   }
   return entries;
 }
 
-void ProgressStore::Impl::markSent(const std::vector<std::int64_t>& seqs) {
+void ProgressStore::Impl::EndpointOutbox::markSent(
+    const std::vector<std::int64_t>& seqs) {
   if (seqs.empty()) return;
-  write([&] {
-    Statement mark = query("UPDATE statements SET state=1 WHERE seq=?", kWrite);
+  store->write([&] {
+    Statement mark = store->query(
+        "UPDATE statements SET state=1, json='' WHERE seq=? AND endpoint=?",
+        kWrite);
     for (std::int64_t seq : seqs) {
-      mark.bind(1, seq).step();
+      mark.bind(1, seq).bind(2, endpoint).step();
       mark.reset();
     }
+    store->query("DELETE FROM statements WHERE state=1 AND captured<?", kWrite)
+        .bind(1, NowMs() - kSentKeptMs)
+        .step();
   });
 }
 
-void ProgressStore::Impl::markRefused(std::int64_t seq,
-                                      const std::string& reason) {
-  write([&] {
-    query("UPDATE statements SET state=2, reason=? WHERE seq=?", kWrite)
+void ProgressStore::Impl::EndpointOutbox::markRefused(
+    std::int64_t seq, const std::string& reason) {
+  store->write([&] {
+    store->query("UPDATE statements SET state=2, reason=? WHERE seq=?", kWrite)
         .bind(1, reason)
         .bind(2, seq)
         .step();
   });
 }
 
-std::size_t ProgressStore::Impl::pendingCount() {
-  if (!hasTable("statements")) return 0;
-  Statement s = query("SELECT count(*) FROM statements WHERE state=0", kRead);
-  return s.step() ? static_cast<std::size_t>(s.integer64(0)) : 0;
+std::size_t ProgressStore::Impl::EndpointOutbox::pendingCount() {
+  if (!store->hasTable("statements")) return 0;
+  Statement s = store->query(
+      "SELECT count(*) FROM statements WHERE endpoint=? AND state=0", kRead);
+  return s.bind(1, endpoint).step() ? static_cast<std::size_t>(s.integer64(0))
+                                    : 0;
 }
 
 std::optional<CourseMarks> ProgressStore::Impl::marks() {

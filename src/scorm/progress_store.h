@@ -3,6 +3,7 @@
 // database per package, one transaction per store, readable while another
 // process writes it.
 
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <set>
@@ -103,10 +104,26 @@ class ProgressStore {
   // The learner's registration in the course for the LRS (a UUID), made
   // and kept the first time it is asked for.
   std::string registration(const std::string& login);
-  // The LRS configuration file the course's statements are for, as the
-  // program last found it ("" when never).
-  std::string lrsFile();
-  void rememberLrsFile(const std::string& nativePath);
+  // The LRS in force: statements stored from now on through this store are
+  // for endpoint, and the configuration at nativePath is remembered as the
+  // last found for it. Without a call, statements are stored for no
+  // endpoint and never sent.
+  void rememberLrs(const std::string& endpoint, const std::string& nativePath);
+  // Each endpoint's last configuration file (native), by EndpointKey; ""
+  // for the one an earlier zept remembered without its endpoint.
+  std::vector<std::pair<std::string, std::string>> lrsFiles();
+  // Statements an earlier zept stored without their endpoint become
+  // endpoint's (that of the file it remembered); the number of them.
+  std::size_t adoptUntagged(const std::string& endpoint);
+  // Statements still to send by endpoint ("" for those of an earlier zept
+  // not yet adopted).
+  std::map<std::string, std::size_t> pendingByEndpoint();
+  // When the oldest statement still to send to endpoint was captured, in
+  // milliseconds since 1970; 0 when none.
+  std::int64_t oldestPending(const std::string& endpoint);
+  // Statements set aside as refused go back in line, in their order; the
+  // number of them.
+  std::size_t retryRefused();
   // Statements held back until the values that caused them are known to be
   // stored elsewhere (the shell's trackings, at place): staged with token,
   // a mark of those values (a staged statement with the same id takes the
@@ -122,9 +139,10 @@ class ProgressStore {
   std::size_t pendingStatements(const std::string& login = "");
   // Statements the LRS refused as invalid: id and its reason.
   std::vector<std::pair<std::string, std::string>> refusedStatements();
-  // The outbox for the sender: it may run on another thread with a store of
-  // its own opened on the same file.
-  xapi::Outbox& outbox();
+  // The outbox of an endpoint's statements, for its sender: it may run on
+  // another thread with a store of its own opened on the same file. Valid
+  // until the next call.
+  xapi::Outbox& outbox(const std::string& endpoint);
 
   // Whether the store holds the course marked so (a store without marks
   // holds any). claim() also makes it the course's, with these marks, in one

@@ -43,7 +43,7 @@ ProgressStore* ShellResults::store(TLMSAPI& api) {
         api.Parcours.Title.empty() ? api.TrackingId : api.Parcours.Title;
     // The place is the tracking id's: a course retitled since keeps it.
     opened->claim(CourseMarks{WideToUtf8(title), {}});
-    opened->rememberLrsFile(config_.file);
+    opened->rememberLrs(config_.endpoint, config_.file);
     store_ = std::move(opened);
     storeFor_ = api.TrackingId;
     path_ = path;

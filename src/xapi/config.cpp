@@ -1,5 +1,6 @@
 #include "xapi/config.h"
 
+#include <algorithm>
 #include <cctype>
 #include <map>
 
@@ -200,14 +201,33 @@ std::vector<std::string> LrsConfigPlaces(const std::string& option,
   };
   std::vector<std::string> places;
   if (!option.empty()) places.push_back(option);
+  if (!courseFolder.empty())
+    places.push_back(join(courseFolder, "zept-lrs.conf"));
   // A relative XDG_CONFIG_HOME is to be ignored.
   if (!xdgConfigHome.empty() && xdgConfigHome[0] == '/')
     places.push_back(join(xdgConfigHome, "zept/lrs.conf"));
   else if (!home.empty())
     places.push_back(join(home, ".config/zept/lrs.conf"));
-  if (!courseFolder.empty())
-    places.push_back(join(courseFolder, "zept-lrs.conf"));
   return places;
+}
+
+bool IsLoopbackEndpoint(const std::string& endpoint) {
+  auto address = ParseWebAddress(endpoint);
+  return address && IsLoopback(address->host);
+}
+
+std::string EndpointKey(const std::string& endpoint) {
+  if (endpoint.empty()) return "";
+  std::string key = endpoint;
+  const std::size_t colon = key.find("://");
+  if (colon != std::string::npos) {
+    const std::size_t hostEnd = key.find_first_of("/?#", colon + 3);
+    for (std::size_t i = 0; i < std::min(hostEnd, key.size()); ++i)
+      key[i] =
+          static_cast<char>(std::tolower(static_cast<unsigned char>(key[i])));
+  }
+  if (!key.empty() && key.back() != '/') key += '/';
+  return key;
 }
 
 }  // namespace zept::xapi

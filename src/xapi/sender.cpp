@@ -9,6 +9,7 @@
 
 #include "platform/codepage.h"
 #include "util/utf8.h"
+#include "xapi/config.h"
 
 namespace zept::xapi {
 namespace {
@@ -179,31 +180,88 @@ int RetryAfter(const platform::HttpResponse& r) {
   return static_cast<int>(std::clamp<long long>(left, 0, 1 << 30));
 }
 
-enum class Verdict { kTaken, kSplit, kInvalid, kDuplicate, kStop };
+enum class Verdict { kTaken, kSplit, kInvalid, kDuplicate, kStalled, kStop };
 
 struct Answer {
   Verdict verdict;
   SendReport stop;  // outcome, reason and retryAfter when kStop
 };
 
+void SkipSpace(const std::string& s, std::size_t& i) {
+  while (i < s.size() && std::isspace(static_cast<unsigned char>(s[i]))) ++i;
+}
+
+// An xAPI error is a JSON object; a proxy's or a server's page is not.
+bool IsJsonObject(const std::string& body) {
+  std::size_t i = 0;
+  SkipSpace(body, i);
+  std::size_t end = body.size();
+  while (end > i && std::isspace(static_cast<unsigned char>(body[end - 1])))
+    --end;
+  return end - i >= 2 && body[i] == '{' && body[end - 1] == '}';
+}
+
+// Whether body is a JSON array of exactly these ids, in this order: what an
+// LRS answers to a POST of statements it stored. UUIDs in any case.
+bool ListsIds(const std::string& body, const std::vector<OutboxEntry>& sent) {
+  std::size_t i = 0;
+  SkipSpace(body, i);
+  if (i >= body.size() || body[i++] != '[') return false;
+  for (std::size_t n = 0; n < sent.size(); ++n) {
+    SkipSpace(body, i);
+    if (n > 0) {
+      if (i >= body.size() || body[i++] != ',') return false;
+      SkipSpace(body, i);
+    }
+    const std::string& id = sent[n].statement.id;
+    if (i >= body.size() || body[i++] != '"') return false;
+    if (body.size() - i < id.size() + 1 || body[i + id.size()] != '"' ||
+        AsciiLower(body.substr(i, id.size())) != AsciiLower(id))
+      return false;
+    i += id.size() + 1;
+  }
+  SkipSpace(body, i);
+  if (i >= body.size() || body[i++] != ']') return false;
+  SkipSpace(body, i);
+  return i == body.size();
+}
+
+SendReport EndpointFault(const std::string& what, const std::string& url) {
+  return {0, 0, SendOutcome::kUnreachable,
+          what + "; nothing is marked sent or set aside (check the endpoint " +
+              url + ")",
+          -1};
+}
+
 // What an answer to a POST of statements means. A batch refused as invalid
-// is split to find the culprit; a single statement refused is set aside.
+// is split to find the culprit; a single statement refused may be set
+// aside. An answer no LRS would give stops the send whatever its status.
 Answer Judge(const platform::HttpResponse& r, const std::string& url,
-             bool batch) {
+             const std::vector<OutboxEntry>& posted) {
+  const bool batch = posted.size() > 1;
   Answer a{Verdict::kStop, {}};
   SendReport& s = a.stop;
   int status = r.status;
   if (status >= 200 && status < 300) {
-    a.verdict = Verdict::kTaken;
+    // A captive portal or a misrouted proxy answers 200 too.
+    if (ListsIds(r.body, posted))
+      a.verdict = Verdict::kTaken;
+    else
+      s = EndpointFault(Refusal(r) + ", not the ids of the statements posted",
+                        url);
   } else if (status == 409) {
     a.verdict = batch ? Verdict::kSplit : Verdict::kDuplicate;
   } else if (status == 400 || status == 413 || status == 422) {
-    // 413: a batch too large goes one by one; one statement too large never
-    // will go.
-    a.verdict = batch ? Verdict::kSplit : Verdict::kInvalid;
+    // 413 may come from a proxy in front of the LRS: a batch too large goes
+    // one by one. Otherwise only the LRS's own error is about statements.
+    if (status != 413 && !IsJsonObject(r.body))
+      s = EndpointFault(Refusal(r) + " (not an LRS's error)", url);
+    else
+      a.verdict = batch ? Verdict::kSplit : Verdict::kInvalid;
   } else if (status == 0) {
     s.outcome = SendOutcome::kUnreachable;
     s.reason = "no answer from " + url + ": " + OneLine(r.error);
+    if (r.stalled) a.verdict = Verdict::kStalled;
   } else if (status == 401 || status == 403) {
     s.outcome = SendOutcome::kCredentials;
     s.reason = "the LRS refused zept's credentials";
@@ -241,14 +299,17 @@ std::string PercentEncode(const std::string& s) {
 
 }  // namespace
 
-Sender::Sender(platform::Http& http, LrsConfig config, std::size_t batch)
+Sender::Sender(platform::Http& http, LrsConfig config, std::size_t batch,
+               SendLimits limits)
     : http_(http),
       config_(std::move(config)),
-      batch_(std::max<std::size_t>(1, batch)) {}
+      batch_(std::max<std::size_t>(1, batch)),
+      limits_(limits) {}
 
 SendReport Sender::sendAll(Outbox& outbox) {
   SendReport report;
   const std::string url = config_.endpoint + "statements";
+  const bool direct = IsLoopbackEndpoint(config_.endpoint);
   auto request = [&](const std::string& method, const std::string& to,
                      std::string body) {
     platform::HttpRequest q;
@@ -260,7 +321,11 @@ SendReport Sender::sendAll(Outbox& outbox) {
     q.body = std::move(body);
     q.username = config_.username;
     q.password = config_.password;
-    q.timeoutMs = kRequestTimeoutMs;
+    q.timeoutMs = 0;
+    q.connectTimeoutMs = limits_.connectTimeoutMs;
+    q.lowSpeedBytes = limits_.lowSpeedBytes;
+    q.lowSpeedSeconds = limits_.lowSpeedSeconds;
+    q.direct = direct;
     return http_.send(q);
   };
   auto stop = [&](const SendReport& why) {
@@ -270,7 +335,21 @@ SendReport Sender::sendAll(Outbox& outbox) {
     return report;
   };
 
+  // Statements refused before the LRS took any in this run: set aside once
+  // it takes one, as the LRS then works and refuses these alone.
+  std::vector<std::pair<std::int64_t, std::string>> doubted;
+  bool taken = false;
+  auto markTaken = [&](const std::vector<std::int64_t>& seqs) {
+    for (const auto& [seq, why] : doubted) outbox.markRefused(seq, why);
+    report.refused += doubted.size();
+    doubted.clear();
+    outbox.markSent(seqs);
+    report.sent += seqs.size();
+    taken = true;
+  };
+
   std::int64_t lastDone = INT64_MIN;
+  int stalls = 0;
   try {
     for (;;) {
       std::vector<OutboxEntry> entries = outbox.pending(batch_);
@@ -279,7 +358,6 @@ SendReport Sender::sendAll(Outbox& outbox) {
       if (entries.front().seq <= lastDone)
         return stop({0, 0, SendOutcome::kStoreFailed,
                      "the outbox still lists statements marked as sent", -1});
-      lastDone = entries.back().seq;
 
       std::string body = "[";
       for (std::size_t i = 0; i < entries.size(); ++i) {
@@ -289,22 +367,29 @@ SendReport Sender::sendAll(Outbox& outbox) {
       body += ']';
       const bool single = entries.size() == 1;
       platform::HttpResponse first = request("POST", url, std::move(body));
-      Answer batch = Judge(first, url, !single);
+      Answer batch = Judge(first, url, entries);
+      if (batch.verdict == Verdict::kStalled && batch_ > 1 && stalls < 3) {
+        // A slow link: smaller batches may get through where this did not.
+        ++stalls;
+        batch_ = std::max<std::size_t>(1, entries.size() / 2);
+        continue;
+      }
+      lastDone = entries.back().seq;
       if (batch.verdict == Verdict::kTaken) {
         std::vector<std::int64_t> seqs;
         for (const auto& e : entries) seqs.push_back(e.seq);
-        outbox.markSent(seqs);
-        report.sent += seqs.size();
+        markTaken(seqs);
         continue;
       }
-      if (batch.verdict == Verdict::kStop) return stop(batch.stop);
+      if (batch.verdict == Verdict::kStop || batch.verdict == Verdict::kStalled)
+        return stop(batch.stop);
 
       // One by one, in order, each marked as soon as its fate is known; a
       // transient failure stops before any later statement goes.
       for (const auto& e : entries) {
         platform::HttpResponse r =
             single ? first : request("POST", url, "[" + e.statement.json + "]");
-        Answer one = single ? batch : Judge(r, url, false);
+        Answer one = single ? batch : Judge(r, url, {e});
         if (one.verdict == Verdict::kDuplicate) {
           // The LRS has a statement with this id: ours, from an earlier run
           // killed before it was marked, unless the LRS says otherwise.
@@ -314,23 +399,36 @@ SendReport Sender::sendAll(Outbox& outbox) {
               url + "?statementId=" + PercentEncode(e.statement.id);
           platform::HttpResponse held = request("GET", getUrl, "");
           int got = held.status;
-          if (got == 200 || got == 401 || got == 403)
+          if (got == 200 && held.body.find(e.statement.id) == std::string::npos)
+            one.stop =
+                EndpointFault(Refusal(held) + ", not the statement", url);
+          else if (got == 200 || got == 401 || got == 403)
             one.verdict = Verdict::kTaken;
           else if (got == 0 || got == 408 || got == 429 || got >= 500)
-            one = Judge(held, getUrl, false);
+            one = Judge(held, getUrl, {});
           else
             one.verdict = Verdict::kInvalid;
         }
         if (one.verdict == Verdict::kTaken) {
-          outbox.markSent({e.seq});
-          ++report.sent;
+          markTaken({e.seq});
         } else if (one.verdict == Verdict::kInvalid) {
-          outbox.markRefused(e.seq, Refusal(r));
-          ++report.refused;
+          // An LRS naming the statement in its error refuses that one.
+          if (taken || r.body.find(e.statement.id) != std::string::npos) {
+            outbox.markRefused(e.seq, Refusal(r));
+            ++report.refused;
+          } else {
+            doubted.emplace_back(e.seq, Refusal(r));
+          }
         } else {
           return stop(one.stop);
         }
       }
+      if (!doubted.empty())
+        return stop(
+            EndpointFault("the LRS refused every statement it was sent (" +
+                              std::to_string(doubted.size()) +
+                              ") and took none: " + doubted.front().second,
+                          url));
     }
   } catch (const std::exception& e) {
     return stop({0, 0, SendOutcome::kStoreFailed,

@@ -273,9 +273,14 @@ void LrsServer::control(const std::string& query) {
     throw std::runtime_error("LRS: control " + query + " failed");
 }
 
-void LrsServer::failNext(int count, int status) {
+void LrsServer::failNext(int count, int status, Body body) {
   control("fail=" + std::to_string(count) +
-          "&status=" + std::to_string(status));
+          "&status=" + std::to_string(status) +
+          (body == Body::kPage ? "&page=1" : "&page=0"));
+}
+
+void LrsServer::listIdsNext(int count, bool half) {
+  control("ids=" + std::to_string(count) + (half ? "&half=1" : "&half=0"));
 }
 
 void LrsServer::dropNext(int count) {

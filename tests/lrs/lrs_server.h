@@ -50,8 +50,13 @@ class LrsServer {
   std::vector<std::string> statements() const;
 
   // Faults on purpose, for the next xAPI requests:
-  // answer `status` without processing them;
-  void failNext(int count, int status = 500);
+  // answer `status` without processing them, with an xAPI error or with a
+  // web page (a proxy's, a server's that is no LRS);
+  enum class Body { kXapiError, kPage };
+  void failNext(int count, int status = 500, Body body = Body::kXapiError);
+  // answer 200 to POSTs of statements without storing them, with the ids
+  // posted, or half of them, as an LRS's answer would;
+  void listIdsNext(int count, bool half);
   // process them but close the connection without answering;
   void dropNext(int count);
   // answer 401 to every credential while on.

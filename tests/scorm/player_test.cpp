@@ -29,7 +29,7 @@ Item Sco(const std::string& id, const std::string& title,
 // The verbs of the statements waiting in the store, in capture order.
 std::string Verbs(ProgressStore& store) {
   std::string verbs;
-  for (const xapi::OutboxEntry& entry : store.outbox().pending(100)) {
+  for (const xapi::OutboxEntry& entry : store.outbox("").pending(100)) {
     const std::string& json = entry.statement.json;
     const std::string mark = "/expapi/verbs/";
     const std::size_t at = json.find(mark);
@@ -356,7 +356,7 @@ TEST_F(PlayerTest, StatementsAreStoredWithTheirValues) {
   EXPECT_EQ(Verbs(*store_),
             "initialized scored passed suspended resumed terminated ");
   const std::string registration = store_->registration("anna");
-  for (const xapi::OutboxEntry& entry : store_->outbox().pending(100))
+  for (const xapi::OutboxEntry& entry : store_->outbox("").pending(100))
     EXPECT_NE(entry.statement.json.find(registration), std::string::npos);
 }
 

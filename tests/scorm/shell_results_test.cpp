@@ -66,7 +66,8 @@ class ShellResultsTest : public ::testing::Test,
     std::vector<std::string> verbs;
     if (!fs::exists(storePath())) return verbs;
     ProgressStore store(storePath());
-    for (const xapi::OutboxEntry& e : store.outbox().pending(100)) {
+    for (const xapi::OutboxEntry& e :
+         store.outbox("http://127.0.0.1:1/xAPI/").pending(100)) {
       const std::string& json = e.statement.json;
       const std::size_t verb = json.find("/verbs/") + 7;
       const std::size_t item = json.find("course1/", verb) + 8;
@@ -202,6 +203,7 @@ TEST_F(ShellResultsTest, LoadSettlesWhatACrashLeftStaged) {
     }
     {
       ProgressStore store(storePath());
+      store.rememberLrs("http://127.0.0.1:1/xAPI/", "lrs.conf");
       const auto stage = [&](const char* login, const WideString& place,
                              char id, const std::string& token) {
         store.stage(
@@ -217,7 +219,8 @@ TEST_F(ShellResultsTest, LoadSettlesWhatACrashLeftStaged) {
     Run run(*this, mode);
     run.api.LMSLoad();
     ProgressStore store(storePath());
-    const std::vector<xapi::OutboxEntry> ready = store.outbox().pending(10);
+    const std::vector<xapi::OutboxEntry> ready =
+        store.outbox("http://127.0.0.1:1/xAPI/").pending(10);
     ASSERT_EQ(ready.size(), 1u);
     EXPECT_EQ(ready[0].statement.id, "00000000-0000-4000-8000-00000000000a");
     // Bob's wait for his load, the other copy's for its own.

@@ -459,6 +459,7 @@ TEST_F(StoreTest, SaveReplacesTheItemsValues) {
 // order from another connection, and leave the queue as the LRS answers.
 TEST_F(StoreTest, OutboxKeepsStatementsWithTheirValues) {
   ProgressStore store(path());
+  store.rememberLrs("https://lrs.example.org/xAPI/", "/etc/lrs.conf");
   store.save("anna", "A", {{"v", "1"}}, {{"s1", "{1}"}, {"s2", "{2}"}});
   store.save("bob", "A", {{"v", "2"}}, {{"s3", "{3}"}});
   // A store retried after one that did commit: each statement stays once.
@@ -472,7 +473,7 @@ TEST_F(StoreTest, OutboxKeepsStatementsWithTheirValues) {
   EXPECT_EQ(store.load("anna", "B"), Values{});
 
   ProgressStore sender(path());
-  xapi::Outbox& outbox = sender.outbox();
+  xapi::Outbox& outbox = sender.outbox("https://LRS.example.org/xAPI");
   const auto ids = [&] {
     std::string out;
     for (const xapi::OutboxEntry& e : outbox.pending(10))
@@ -496,8 +497,105 @@ TEST_F(StoreTest, OutboxKeepsStatementsWithTheirValues) {
   EXPECT_EQ(registration.size(), 36u);
   EXPECT_EQ(sender.registration("anna"), registration);
   EXPECT_NE(store.registration("bob"), registration);
-  store.rememberLrsFile("/etc/lrs.conf");
-  EXPECT_EQ(sender.lrsFile(), "/etc/lrs.conf");
+}
+
+// Each statement is for the endpoint in force when it was captured, and
+// only that endpoint's outbox gives it; sent ones keep their id alone.
+TEST_F(StoreTest, StatementsBelongToTheirEndpoint) {
+  using Files = std::vector<std::pair<std::string, std::string>>;
+  using Counts = std::map<std::string, std::size_t>;
+  const std::string a = "https://a.example.org/xAPI/";
+  const std::string b = "https://b.example.org/xAPI/";
+  ProgressStore store(path());
+  store.save("anna", "X", {}, {{"none", "{0}"}});  // no LRS in force
+  store.rememberLrs(a, "/course/zept-lrs.conf");
+  store.save("anna", "X", {}, {{"a1", "{1}"}, {"a2", "{2}"}});
+  store.rememberLrs(b, "/home/anna/.config/zept/lrs.conf");
+  store.stage("anna", "place", {{"b1", "{3}"}}, "t");
+  store.settle("anna", "place", "t");
+  // A new password for the same endpoint: still the same statements'.
+  store.rememberLrs(a, "/course/zept-lrs.conf");
+  store.save("anna", "X", {}, {{"a3", "{4}"}});
+  EXPECT_EQ(store.lrsFiles(), (Files{{a, "/course/zept-lrs.conf"},
+                                     {b, "/home/anna/.config/zept/lrs.conf"}}));
+  EXPECT_EQ(store.pendingByEndpoint(), (Counts{{"", 1}, {a, 3}, {b, 1}}));
+
+  ProgressStore sender(path());
+  const auto ids = [&](const std::string& endpoint) {
+    std::string out;
+    for (const xapi::OutboxEntry& e : sender.outbox(endpoint).pending(10))
+      out += e.statement.id + " ";
+    return out;
+  };
+  EXPECT_EQ(ids(a), "a1 a2 a3 ");
+  EXPECT_EQ(ids(b), "b1 ");
+  EXPECT_EQ(ids("https://c.example.org/xAPI/"), "");
+  // Marking through another endpoint's outbox touches nothing.
+  const auto ofA = sender.outbox(a).pending(10);
+  sender.outbox(b).markSent({ofA[0].seq});
+  EXPECT_EQ(ids(a), "a1 a2 a3 ");
+  sender.outbox(a).markSent({ofA[0].seq});
+  sender.outbox(a).markRefused(ofA[1].seq, "bad");
+  EXPECT_EQ(ids(a), "a3 ");
+  EXPECT_GT(store.oldestPending(a), 0);
+  EXPECT_EQ(store.oldestPending("https://c.example.org/xAPI/"), 0);
+  // The text of a sent statement is not kept; a capture again of the same
+  // id is still not sent twice.
+  sqlite3_stmt* q = nullptr;
+  sqlite3* db = raw(path());
+  ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT json FROM statements WHERE id='a1'",
+                               -1, &q, nullptr),
+            SQLITE_OK);
+  ASSERT_EQ(sqlite3_step(q), SQLITE_ROW);
+  EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(q, 0)), "");
+  sqlite3_finalize(q);
+  store.save("anna", "X", {}, {{"a1", "{1}"}});
+  EXPECT_EQ(ids(a), "a3 ");
+  // Set aside, then back in line in capture order.
+  EXPECT_EQ(store.retryRefused(), 1u);
+  EXPECT_EQ(ids(a), "a2 a3 ");
+  EXPECT_TRUE(store.refusedStatements().empty());
+  // Sent long ago: gone with the next mark.
+  Exec(db, "UPDATE statements SET captured=1000 WHERE id='a1'");
+  sender.outbox(a).markSent({sender.outbox(a).pending(1)[0].seq});
+  EXPECT_EQ(store.pendingByEndpoint(), (Counts{{"", 1}, {a, 1}, {b, 1}}));
+  store.save("anna", "X", {}, {{"a1", "{1}"}, {"a2", "{2}"}});
+  EXPECT_EQ(ids(a), "a3 a1 ") << "a1 was forgotten, a2 is still known";
+}
+
+// A store of an earlier zept: its statements have no endpoint until they
+// are given the one of the configuration it remembered.
+TEST_F(StoreTest, StatementsOfAnEarlierZeptAreAdopted) {
+  Exec(raw(path()),
+       "CREATE TABLE learners(login TEXT PRIMARY KEY NOT NULL,"
+       " added INTEGER NOT NULL);"
+       "CREATE TABLE item_values(login TEXT NOT NULL, item TEXT NOT NULL,"
+       " element TEXT NOT NULL, value TEXT NOT NULL,"
+       " PRIMARY KEY(login, item, element));"
+       "CREATE TABLE statements(seq INTEGER PRIMARY KEY AUTOINCREMENT,"
+       " id TEXT NOT NULL UNIQUE, login TEXT NOT NULL, json TEXT NOT NULL,"
+       " state INTEGER NOT NULL DEFAULT 0, reason TEXT);"
+       "CREATE TABLE lrs(file TEXT NOT NULL);"
+       "INSERT INTO lrs VALUES('/old/lrs.conf');"
+       "INSERT INTO statements(id, login, json) VALUES('s1', 'anna',"
+       " '{\"id\":\"s1\",\"timestamp\":\"2026-01-02T03:04:05.678Z\"}');"
+       "INSERT INTO statements(id, login, json, state) VALUES('s0', 'anna',"
+       " '{}', 1);"
+       "PRAGMA user_version=1;");
+  ProgressStore store(path());
+  const std::string a = "https://a.example.org/xAPI/";
+  EXPECT_EQ(store.lrsFiles(), (std::vector<std::pair<std::string, std::string>>{
+                                  {"", "/old/lrs.conf"}}));
+  EXPECT_EQ(store.pendingByEndpoint(),
+            (std::map<std::string, std::size_t>{{"", 1}}));
+  EXPECT_TRUE(store.outbox(a).pending(10).empty());
+  EXPECT_EQ(store.adoptUntagged("HTTPS://A.example.org/xAPI"), 2u);
+  ASSERT_EQ(store.outbox(a).pending(10).size(), 1u);
+  // Its capture time comes from its timestamp.
+  EXPECT_EQ(store.oldestPending(a), 1767323045678);
+  EXPECT_EQ(
+      store.lrsFiles(),
+      (std::vector<std::pair<std::string, std::string>>{{a, "/old/lrs.conf"}}));
 }
 
 // Opening, read-only or not, refuses what it cannot use with a message

@@ -5,7 +5,9 @@
 #include <atomic>
 #include <chrono>
 #include <ctime>
+#include <deque>
 #include <map>
+#include <memory>
 #include <set>
 #include <thread>
 
@@ -79,11 +81,44 @@ std::vector<std::string> Traffic(const FakeHttp& http) {
   return out;
 }
 
+// An answer that stands for what a working LRS says to a POST: the ids of
+// the statements posted, in order.
+const char kEcho[] = "<the posted ids>";
+
+HttpResponse Stored() { return FakeHttp::Answer(200, kEcho); }
+
+HttpResponse Stall() {
+  HttpResponse r = FakeHttp::Failure("Operation timed out after 20000 ms");
+  r.stalled = true;
+  return r;
+}
+
+// Answers requests from script, kEcho replaced by the request's ids.
+void Play(FakeHttp& http, std::vector<HttpResponse> script) {
+  auto left =
+      std::make_shared<std::deque<HttpResponse>>(script.begin(), script.end());
+  http.answer = [left](const platform::HttpRequest& q) {
+    if (left->empty()) return FakeHttp::Failure("no scripted answer");
+    HttpResponse r = left->front();
+    left->pop_front();
+    if (r.body != kEcho) return r;
+    r.body = "[";
+    for (std::size_t at = 0;
+         (at = q.body.find("\"id\":\"", at)) != std::string::npos;) {
+      at += 6;
+      r.body += (r.body.size() > 1 ? ",\"" : "\"") +
+                q.body.substr(at, q.body.find('"', at) - at + 1);
+    }
+    r.body += "]";
+    return r;
+  };
+}
+
 TEST(Sender, PostsBatchesAsStoredWithItsHeaders) {
   MemoryOutbox outbox(3);
   FakeHttp http;
   http.script = {FakeHttp::Answer(200, "[\"id-1\",\"id-2\"]"),
-                 FakeHttp::Answer(200)};
+                 FakeHttp::Answer(200, " [ \"ID-3\" ]\n")};
   SendReport report = Sender(http, TestConfig(), 2).sendAll(outbox);
   EXPECT_EQ(report.outcome, SendOutcome::kDone);
   EXPECT_EQ(report.sent, 3u);
@@ -94,7 +129,12 @@ TEST(Sender, PostsBatchesAsStoredWithItsHeaders) {
   EXPECT_EQ(first.body, "[{\"id\":\"id-1\"},{\"id\":\"id-2\"}]");
   EXPECT_EQ(first.username, "key");
   EXPECT_EQ(first.password, "secret");
-  EXPECT_LE(first.timeoutMs, 15000);
+  // No limit on the whole: a slow link gets through, a stalled one not.
+  EXPECT_EQ(first.timeoutMs, 0);
+  EXPECT_GT(first.connectTimeoutMs, 0);
+  EXPECT_GT(first.lowSpeedBytes, 0);
+  EXPECT_GT(first.lowSpeedSeconds, 0);
+  EXPECT_FALSE(first.direct) << "an LRS elsewhere follows the proxy settings";
   using Header = std::pair<std::string, std::string>;
   EXPECT_EQ(first.headers,
             (std::vector<Header>{{"Content-Type", "application/json"},
@@ -104,7 +144,7 @@ TEST(Sender, PostsBatchesAsStoredWithItsHeaders) {
 }
 
 TEST(Sender, AnswersOfTheLrs) {
-  const auto ok = FakeHttp::Answer(200);
+  const auto ok = Stored();
   const auto bad = FakeHttp::Answer(
       400, "{\"code\":400,\n\"message\":\"invalid verb \\\"x\\\"\"}");
   const auto conflict = FakeHttp::Answer(409, "Conflict");
@@ -122,18 +162,18 @@ TEST(Sender, AnswersOfTheLrs) {
   const Case cases[] = {
       {"a 409 on a batch: one new, one the LRS holds",
        2,
-       {conflict, ok, conflict, ok},
+       {conflict, ok, conflict, FakeHttp::Answer(200, "{\"id\":\"id-2\"}")},
        SendOutcome::kDone,
        {"POST 1,2", "POST 1", "POST 2", "GET id-2"},
        {1, 2},
        {}},
-      {"a 409 for a statement the LRS does not hold",
+      {"a 409 for a statement the LRS does not hold, and no other taken",
        1,
        {conflict, FakeHttp::Answer(404)},
-       SendOutcome::kDone,
+       SendOutcome::kUnreachable,
        {"POST 1", "GET id-1"},
        {},
-       {1},
+       {},
        "the LRS answered 409: Conflict"},
       {"a 409 the LRS cannot check for write-only credentials",
        1,
@@ -150,16 +190,100 @@ TEST(Sender, AnswersOfTheLrs) {
        {1, 3},
        {2},
        "the LRS answered 400: invalid verb \"x\""},
-      {"a 400 whose reason is among its warnings",
-       1,
-       {FakeHttp::Answer(400,
+      {"a 400 whose reason is among its warnings, set aside once the LRS "
+       "takes a later one",
+       2,
+       {FakeHttp::Answer(400, "{\"warnings\": [\"batch\"]}"),
+        FakeHttp::Answer(400,
                          "{\"errorId\":\"e\",\"warnings\": "
-                         "[\"Problem in 'statements.0.result'\", \"x\"]}")},
+                         "[\"Problem in 'statements.0.result'\", \"x\"]}"),
+        ok},
+       SendOutcome::kDone,
+       {"POST 1,2", "POST 1", "POST 2"},
+       {2},
+       {1},
+       "the LRS answered 400: Problem in 'statements.0.result'"},
+      {"an LRS that refuses each statement sets none aside",
+       2,
+       {bad, bad, bad},
+       SendOutcome::kUnreachable,
+       {"POST 1,2", "POST 1", "POST 2"},
+       {},
+       {},
+       "refused every statement it was sent (2)"},
+      {"a refusal that names the statement sets it aside alone",
+       1,
+       {FakeHttp::Answer(400, "{\"message\":\"Statement id-1 is invalid\"}")},
        SendOutcome::kDone,
        {"POST 1"},
        {},
        {1},
-       "the LRS answered 400: Problem in 'statements.0.result'"},
+       "Statement id-1 is invalid"},
+      {"a 400 that is no LRS's error: nothing set aside or split",
+       3,
+       {FakeHttp::Answer(400,
+                         "<html><h1>400 Bad Request</h1>The plain HTTP "
+                         "request was sent to HTTPS port</html>")},
+       SendOutcome::kUnreachable,
+       {"POST 1,2,3"},
+       {},
+       {},
+       "not an LRS's error"},
+      {"a 200 with a page is no delivery",
+       2,
+       {FakeHttp::Answer(200, "<html>Sign in to the network</html>")},
+       SendOutcome::kUnreachable,
+       {"POST 1,2"},
+       {},
+       {},
+       "not the ids of the statements posted"},
+      {"a 200 with half the ids is no delivery",
+       2,
+       {FakeHttp::Answer(200, "[\"id-1\"]")},
+       SendOutcome::kUnreachable,
+       {"POST 1,2"},
+       {},
+       {},
+       "not the ids"},
+      {"a 200 with the ids out of order is no delivery",
+       2,
+       {FakeHttp::Answer(200, "[\"id-2\",\"id-1\"]")},
+       SendOutcome::kUnreachable,
+       {"POST 1,2"},
+       {},
+       {},
+       "not the ids"},
+      {"a 204 to a POST is no delivery",
+       1,
+       {FakeHttp::Answer(204)},
+       SendOutcome::kUnreachable,
+       {"POST 1"},
+       {},
+       {},
+       "not the ids"},
+      {"a 409 answered by a page for the statement's GET",
+       1,
+       {conflict, FakeHttp::Answer(200, "<html>portal</html>")},
+       SendOutcome::kUnreachable,
+       {"POST 1", "GET id-1"},
+       {},
+       {},
+       "not the statement"},
+      {"a stalled batch goes again in halves",
+       4,
+       {Stall(), ok, ok},
+       SendOutcome::kDone,
+       {"POST 1,2,3,4", "POST 1,2", "POST 3,4"},
+       {1, 2, 3, 4},
+       {}},
+      {"a link that keeps stalling is given up",
+       8,
+       {Stall(), Stall(), Stall(), Stall()},
+       SendOutcome::kUnreachable,
+       {"POST 1,2,3,4,5,6,7,8", "POST 1,2,3,4", "POST 1,2", "POST 1"},
+       {},
+       {},
+       "timed out"},
       {"a 400 batch and then the LRS fails: nothing later goes",
        3,
        {bad, ok, FakeHttp::Answer(503)},
@@ -241,7 +365,7 @@ TEST(Sender, AnswersOfTheLrs) {
     SCOPED_TRACE(c.name);
     MemoryOutbox outbox(c.statements);
     FakeHttp http;
-    http.script.assign(c.script.begin(), c.script.end());
+    Play(http, c.script);
     SendReport report = Sender(http, TestConfig()).sendAll(outbox);
     EXPECT_EQ(report.outcome, c.outcome);
     EXPECT_EQ(Traffic(http), c.traffic);
@@ -276,10 +400,34 @@ TEST(Sender, RetryAfterAsAComingDateAndLongReasons) {
   EXPECT_LE(report.retryAfterSeconds, 120) << date;
 
   // A refusal is kept in one line of bounded length.
-  http.script = {FakeHttp::Answer(400, std::string(3000, 'x') + "\n")};
+  http.script = {FakeHttp::Answer(
+      400, "{\"message\":\"id-1\\n" + std::string(3000, 'x') + "\"}\n")};
   EXPECT_EQ(Sender(http, TestConfig()).sendAll(outbox).refused, 1u);
   EXPECT_LT(outbox.refused[1].size(), 600u);
   EXPECT_EQ(outbox.refused[1].find('\n'), std::string::npos);
+}
+
+// The batch a stall left is kept for the caller's next sends, and an LRS
+// on this machine is never reached through a proxy.
+TEST(Sender, KeepsTheHalvedBatchAndGoesDirectToThisMachine) {
+  MemoryOutbox outbox(3);
+  FakeHttp http;
+  Play(http, {Stall(), Stored(), Stored(), Stored()});
+  LrsConfig local = TestConfig();
+  local.endpoint = "http://127.0.0.1:8080/xAPI/";
+  Sender sender(http, local, 4);
+  EXPECT_EQ(sender.sendAll(outbox).outcome, SendOutcome::kDone);
+  EXPECT_EQ(sender.batch(), 1u);
+  EXPECT_EQ(Traffic(http), (std::vector<std::string>{"POST 1,2,3", "POST 1",
+                                                     "POST 2", "POST 3"}));
+  for (const auto& q : http.requests) EXPECT_TRUE(q.direct);
+  local.endpoint = "http://localhost/xAPI/";
+  http.requests.clear();
+  Play(http, {FakeHttp::Answer(500)});
+  MemoryOutbox more(1);
+  Sender(http, local).sendAll(more);
+  ASSERT_EQ(http.requests.size(), 1u);
+  EXPECT_TRUE(http.requests[0].direct);
 }
 
 TEST(Sender, AFailingOutboxStopsTheSend) {
@@ -375,11 +523,35 @@ TEST(LrsConfig, Parsing) {
 
 TEST(LrsConfig, Places) {
   using V = std::vector<std::string>;
+  // The course team's file for its course wins over the user's.
   EXPECT_EQ(LrsConfigPlaces("/x/my.conf", "/cfg", "/home/ann", "/media/cd"),
-            (V{"/x/my.conf", "/cfg/zept/lrs.conf", "/media/cd/zept-lrs.conf"}));
+            (V{"/x/my.conf", "/media/cd/zept-lrs.conf", "/cfg/zept/lrs.conf"}));
   EXPECT_EQ(LrsConfigPlaces("", "", "/home/ann", ""),
             (V{"/home/ann/.config/zept/lrs.conf"}));
   EXPECT_EQ(LrsConfigPlaces("", "", "", ""), V{});
+}
+
+TEST(LrsConfig, EndpointKeysAndThisMachine) {
+  const struct {
+    const char* endpoint;
+    const char* key;
+    bool loopback;
+  } cases[] = {
+      {"https://lrs.example.org/xAPI/", "https://lrs.example.org/xAPI/", false},
+      {"HTTPS://LRS.Example.org/xAPI", "https://lrs.example.org/xAPI/", false},
+      {"https://lrs.example.org/XAPI/", "https://lrs.example.org/XAPI/", false},
+      {"http://127.0.0.1:8080/xAPI/", "http://127.0.0.1:8080/xAPI/", true},
+      {"http://127.1.2.3/", "http://127.1.2.3/", true},
+      {"http://LOCALHOST:80/x/", "http://localhost:80/x/", true},
+      {"http://[::1]:8080/", "http://[::1]:8080/", true},
+      {"http://127.0.0.1.example.org/", "http://127.0.0.1.example.org/", false},
+      {"https://128.0.0.1/", "https://128.0.0.1/", false},
+      {"", "", false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(EndpointKey(c.endpoint), c.key) << c.endpoint;
+    EXPECT_EQ(IsLoopbackEndpoint(c.endpoint), c.loopback) << c.endpoint;
+  }
 }
 
 // Waits up to a second for what another thread does.

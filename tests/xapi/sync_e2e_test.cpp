@@ -169,6 +169,8 @@ class SyncTest : public ::testing::Test {
         << "[lrs]\nendpoint=" << lrs_.endpoint() << "\nusername=" << lrs_.key()
         << "\npassword=" << secret << "\nhomepage=" << kHomePage
         << "\nactivity-base=https://courses.example.org/\n";
+    // It holds a password: the user's alone.
+    fs::permissions(lrsFile_, fs::perms::owner_read | fs::perms::owner_write);
   }
 
   // The learner passes item 1 with a score and two answers, and leaves
@@ -178,6 +180,8 @@ class SyncTest : public ::testing::Test {
     std::string error;
     options.lrs = xapi::ParseLrsConfig(Slurp(lrsFile_), lrsFile_, error);
     ASSERT_TRUE(options.lrs) << error;
+    // As zept does: what is captured from now on is for this LRS.
+    store_->rememberLrs(options.lrs->endpoint, lrsFile_.string());
     scorm::Player player(manifest_, *store_, options);
     ASSERT_NE(player.handle({"login", kLogin}).find("\"ok\":true"),
               std::string::npos);
@@ -222,21 +226,28 @@ class SyncTest : public ::testing::Test {
   // The statements pending in the outbox, in capture order.
   std::vector<std::string> outbox() {
     std::vector<std::string> texts;
-    for (const xapi::OutboxEntry& e : store_->outbox().pending(1000000))
+    for (const xapi::OutboxEntry& e :
+         store_->outbox(lrs_.endpoint()).pending(1000000))
       texts.push_back(e.statement.json);
     return texts;
   }
 
-  // Starts a program with the test's data and configuration folders.
-  pid_t spawn(const std::vector<std::string>& args) {
+  // Starts a program with the test's data and configuration folders, and
+  // more variables of its environment.
+  pid_t spawn(const std::vector<std::string>& args,
+              const std::vector<std::string>& more = {}) {
     std::vector<std::string> env = {
         "XDG_DATA_HOME=" + (root_ / "data").string(),
         "XDG_CONFIG_HOME=" + (root_ / "config").string(),
         "HOME=" + root_.string()};
+    env.insert(env.end(), more.begin(), more.end());
     for (char** e = environ; *e; ++e) {
       const std::string_view var = *e;
-      if (!var.starts_with("XDG_DATA_HOME=") &&
-          !var.starts_with("XDG_CONFIG_HOME=") && !var.starts_with("HOME="))
+      const std::string_view name = var.substr(0, var.find('=') + 1);
+      if (std::find(env.begin(), env.end(), var) == env.end() &&
+          std::none_of(env.begin(), env.end(), [&](const std::string& set) {
+            return set.starts_with(name);
+          }))
         env.emplace_back(var);
     }
     std::vector<char*> argv, envp;
@@ -268,10 +279,26 @@ class SyncTest : public ::testing::Test {
     return ran;
   }
   // zept-sync, with --lrs FILE or the configuration the store remembers.
-  Ran sync(bool remembered) {
+  Ran sync(bool remembered, const std::vector<std::string>& more = {}) {
     std::vector<std::string> args = {ZEPT_SYNC_BINARY};
     if (!remembered) args.insert(args.end(), {"--lrs", lrsFile_.string()});
+    args.insert(args.end(), more.begin(), more.end());
     return wait(spawn(args));
+  }
+  // What zept-sync prints last: its counts, what waits for the test's LRS,
+  // and how many are set aside.
+  std::string summary(int sent, int pending, int refused, int aside = 0) {
+    std::string out = "sent " + std::to_string(sent) + ", pending " +
+                      std::to_string(pending) + ", refused " +
+                      std::to_string(refused) + "\n";
+    if (pending > 0)
+      out += "pending " + std::to_string(pending) + " for " + lrs_.endpoint() +
+             "\n";
+    if (aside > 0)
+      out += "set aside " + std::to_string(aside) +
+             ": refused by the LRS as invalid; zept-sync --retry-refused puts "
+             "them back in line\n";
+    return out;
   }
   std::string pendingInResults() {
     const Ran ran = wait(spawn({ZEPT_RESULTS_BINARY, course_.string()}));
@@ -350,7 +377,6 @@ TEST_F(SyncTest, SendsEverythingOnceWhenTheLrsIsPutRight) {
     SCOPED_TRACE(c.name);
     TearDown();
     SetUp();
-    if (c.remembered) store_->rememberLrsFile(lrsFile_.string());
     play();
     if (HasFatalFailure()) return;
     const std::vector<std::string> ids = Ids(outbox());
@@ -359,7 +385,7 @@ TEST_F(SyncTest, SendsEverythingOnceWhenTheLrsIsPutRight) {
     c.breakIt();
     Ran ran = sync(c.remembered);
     EXPECT_EQ(ran.exit, 1);
-    EXPECT_EQ(ran.out, "sent 0, pending 8, refused 0\n");
+    EXPECT_EQ(ran.out, summary(0, 8, 0));
     EXPECT_NE(
         ran.err.find(std::string("zept-sync: ") + kCourseTitle + ": " + c.why),
         std::string::npos)
@@ -372,14 +398,14 @@ TEST_F(SyncTest, SendsEverythingOnceWhenTheLrsIsPutRight) {
     c.mendIt();
     ran = sync(c.remembered);
     EXPECT_EQ(ran.exit, 0) << ran.err;
-    EXPECT_EQ(ran.out, "sent 8, pending 0, refused 0\n");
+    EXPECT_EQ(ran.out, summary(8, 0, 0));
     EXPECT_EQ(ran.err, "");
     expectHeldOnce(ids);
     expectPlayedAsCaptured(lrs_.statements());
 
     ran = sync(c.remembered);
     EXPECT_EQ(ran.exit, 0) << ran.err;
-    EXPECT_EQ(ran.out, "sent 0, pending 0, refused 0\n");
+    EXPECT_EQ(ran.out, summary(0, 0, 0));
     EXPECT_EQ(lrs_.statements().size(), 8u);
     EXPECT_EQ(pendingInResults(), "0");
   }
@@ -439,7 +465,7 @@ TEST_F(SyncTest, ALostAnswerOrAKillSendsNothingTwice) {
       lrs_.dropNext(1);
       const Ran ran = sync(false);
       EXPECT_EQ(ran.exit, 1);
-      EXPECT_EQ(ran.out, "sent 0, pending 8, refused 0\n");
+      EXPECT_EQ(ran.out, summary(0, 8, 0));
       EXPECT_NE(ran.err.find("no answer from"), std::string::npos) << ran.err;
       EXPECT_EQ(lrs_.statements().size(), 8u);
       left = 8;
@@ -447,8 +473,7 @@ TEST_F(SyncTest, ALostAnswerOrAKillSendsNothingTwice) {
     // What the LRS already held counts as sent.
     const Ran ran = sync(false);
     EXPECT_EQ(ran.exit, 0) << ran.err;
-    EXPECT_EQ(ran.out,
-              "sent " + std::to_string(left) + ", pending 0, refused 0\n");
+    EXPECT_EQ(ran.out, summary(static_cast<int>(left), 0, 0));
     expectHeldOnce(ids);
     EXPECT_EQ(store_->pendingStatements(), 0u);
   }
@@ -486,14 +511,136 @@ TEST_F(SyncTest, AStatementTheLrsRefusesIsSetAsideAndListed) {
   const std::string listed =
       "refused " + bad + " (" + kCourseTitle + "): the LRS answered 400";
   EXPECT_EQ(ran.out.rfind(listed, 0), 0u) << ran.out;
-  EXPECT_NE(ran.out.find("\nsent 9, pending 0, refused 1\n"), std::string::npos)
+  EXPECT_NE(ran.out.find("\n" + summary(9, 0, 1, 1)), std::string::npos)
       << ran.out;
   expectHeldOnce(ids);
   ASSERT_EQ(store_->refusedStatements().size(), 1u);
   EXPECT_EQ(store_->refusedStatements()[0].first, bad);
-  // Listed again by later runs, never sent again.
-  EXPECT_NE(sync(false).out.find(listed), std::string::npos);
+  // Later runs count it apart and never send it again...
+  EXPECT_EQ(sync(false).out, summary(0, 0, 0, 1));
   EXPECT_EQ(lrs_.statements().size(), 9u);
+  // ...unless the course team puts it back in line: alone, the LRS taking
+  // none, it is the endpoint's fault, and it waits.
+  const Ran again = sync(false, {"--retry-refused"});
+  EXPECT_EQ(again.exit, 1);
+  EXPECT_EQ(again.out, summary(0, 1, 0));
+  EXPECT_NE(again.err.find("refused every statement it was sent (1)"),
+            std::string::npos)
+      << again.err;
+  EXPECT_EQ(lrs_.statements().size(), 9u);
+}
+
+// An endpoint that answers what no working LRS would (a page of a server
+// that is no LRS, 400 to every statement, 200 without the ids): nothing is
+// marked sent or set aside, zept-sync fails, and once the endpoint is put
+// right everything arrives once.
+TEST_F(SyncTest, AnEndpointAnsweringWronglyLosesNothing) {
+  using Body = LrsServer::Body;
+  const struct {
+    const char* name;
+    std::function<void(LrsServer&)> breakIt;
+    const char* why;
+  } cases[] = {
+      {"400 to all with a page",
+       [](LrsServer& l) { l.failNext(100000, 400, Body::kPage); },
+       "not an LRS's error"},
+      {"400 to all with an xAPI error",
+       [](LrsServer& l) { l.failNext(100000, 400); },
+       "the LRS refused every statement it was sent (8)"},
+      {"200 with a page",
+       [](LrsServer& l) { l.failNext(100000, 200, Body::kPage); },
+       "not the ids of the statements posted"},
+      {"200 with half the ids",
+       [](LrsServer& l) { l.listIdsNext(100000, true); },
+       "not the ids of the statements posted"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TearDown();
+    SetUp();
+    play();
+    if (HasFatalFailure()) return;
+    const std::vector<std::string> ids = Ids(outbox());
+    c.breakIt(lrs_);
+    Ran ran = sync(false);
+    EXPECT_EQ(ran.exit, 1);
+    EXPECT_EQ(ran.out, summary(0, 8, 0));
+    EXPECT_NE(ran.err.find(c.why), std::string::npos) << ran.err;
+    EXPECT_TRUE(store_->refusedStatements().empty());
+    lrs_.failNext(0);
+    lrs_.listIdsNext(0, false);
+    EXPECT_TRUE(lrs_.statements().empty());
+    ran = sync(false);
+    EXPECT_EQ(ran.exit, 0) << ran.err;
+    EXPECT_EQ(ran.out, summary(8, 0, 0));
+    expectHeldOnce(ids);
+  }
+}
+
+// Statements captured while another team's LRS was in force go to that
+// LRS alone, whatever is configured now; zept-sync says what waits where.
+TEST_F(SyncTest, StatementsGoOnlyToTheLrsTheyWereCapturedFor) {
+  const std::string other = "http://127.0.0.1:1/xAPI/";  // nothing listens
+  const fs::path otherFile = root_ / "course" / "zept-lrs.conf";
+  std::ofstream(otherFile) << "[lrs]\nendpoint=" << other
+                           << "\nusername=a\npassword=b\nhomepage="
+                              "https://team-a.example.org\nactivity-base="
+                              "https://team-a.example.org/courses/\n";
+  store_->rememberLrs(other, otherFile.string());
+  const std::string theirs = xapi::NewUuid();
+  store_->save(kLogin, "ITEM-1", {},
+               {{theirs, "{\"id\":\"" + theirs + "\",\"team\":\"A\"}"}});
+  play();  // with the test's LRS in force
+  if (HasFatalFailure()) return;
+  const std::vector<std::string> ids = Ids(outbox());
+  // The user's own configuration names the test's LRS; readable by others,
+  // it is warned about.
+  fs::create_directories(root_ / "config" / "zept");
+  fs::copy_file(lrsFile_, root_ / "config" / "zept" / "lrs.conf");
+  fs::permissions(
+      root_ / "config" / "zept" / "lrs.conf",
+      fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  const std::string waiting =
+      "sent 8, pending 1, refused 0\npending 1 for " + other + "\n";
+  Ran ran = sync(true);
+  EXPECT_EQ(ran.exit, 1);
+  EXPECT_EQ(ran.out, waiting);
+  EXPECT_NE(ran.err.find("no answer from " + other), std::string::npos)
+      << ran.err;
+  EXPECT_NE(ran.err.find("other users can read it"), std::string::npos)
+      << ran.err;
+  expectHeldOnce(ids);
+  // Its configuration gone, the other team's statement still waits for
+  // its own LRS, even with --lrs naming another.
+  fs::remove(otherFile);
+  fs::permissions(root_ / "config" / "zept" / "lrs.conf",
+                  fs::perms::owner_read | fs::perms::owner_write);
+  ran = sync(false);
+  EXPECT_EQ(ran.exit, 1);
+  EXPECT_EQ(ran.out,
+            "sent 0, pending 1, refused 0\npending 1 for " + other + "\n");
+  EXPECT_NE(ran.err.find("1 statements wait for " + other +
+                         ", which no LRS configuration names now"),
+            std::string::npos)
+      << ran.err;
+  EXPECT_EQ(ran.err.find("other users can read it"), std::string::npos);
+  expectHeldOnce(ids);
+}
+
+// A proxy in the environment is not used for an LRS on this machine: here
+// one that is not there would fail every request.
+TEST_F(SyncTest, AnLrsOnThisMachineIsReachedDirectly) {
+  play();
+  if (HasFatalFailure()) return;
+  const std::vector<std::string> ids = Ids(outbox());
+  const std::string proxy = "http://127.0.0.1:1";
+  const Ran ran =
+      wait(spawn({ZEPT_SYNC_BINARY, "--lrs", lrsFile_.string()},
+                 {"http_proxy=" + proxy, "HTTP_PROXY=" + proxy,
+                  "https_proxy=" + proxy, "no_proxy=", "NO_PROXY="}));
+  EXPECT_EQ(ran.exit, 0) << ran.err;
+  EXPECT_EQ(ran.out, summary(8, 0, 0));
+  expectHeldOnce(ids);
 }
 
 // A SCORM 2004 course through its player: zept-results shows what the
@@ -531,6 +678,7 @@ TEST_F(SyncTest, Scorm2004ProgressShowsInResultsAndReachesTheLrs) {
     std::string error;
     options.lrs = xapi::ParseLrsConfig(Slurp(lrsFile_), lrsFile_, error);
     ASSERT_TRUE(options.lrs) << error;
+    opened.store->rememberLrs(options.lrs->endpoint, lrsFile_.string());
     scorm2004::Player player(package, *opened.store, options);
     int told = 0;
     player.onStatements = [&] { ++told; };
@@ -588,7 +736,7 @@ TEST_F(SyncTest, Scorm2004ProgressShowsInResultsAndReachesTheLrs) {
 
   const Ran ran = sync(false);
   EXPECT_EQ(ran.exit, 0) << ran.err;
-  EXPECT_EQ(ran.out, "sent 7, pending 0, refused 0\n");
+  EXPECT_EQ(ran.out, summary(7, 0, 0));
   const std::vector<std::string> held = lrs_.statements();
   EXPECT_EQ(Verbs(held),
             "initialized completed passed scored terminated initialized "

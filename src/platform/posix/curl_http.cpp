@@ -3,8 +3,8 @@
 #include <curl/curl.h>
 
 #include <algorithm>
-#include <cctype>
 #include <atomic>
+#include <cctype>
 #include <mutex>
 
 namespace zept::platform {
@@ -121,8 +121,20 @@ class CurlHttp final : public Http {
     curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 2L);
     curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(c, CURLOPT_TIMEOUT_MS,
-                     static_cast<long>(std::max(1, request.timeoutMs)));
+    if (request.timeoutMs > 0)
+      curl_easy_setopt(c, CURLOPT_TIMEOUT_MS,
+                       static_cast<long>(request.timeoutMs));
+    if (request.connectTimeoutMs > 0)
+      curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS,
+                       static_cast<long>(request.connectTimeoutMs));
+    if (request.lowSpeedBytes > 0 && request.lowSpeedSeconds > 0) {
+      curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT,
+                       static_cast<long>(request.lowSpeedBytes));
+      curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME,
+                       static_cast<long>(request.lowSpeedSeconds));
+    }
+    // An empty list would mean no exception: "*" is every host.
+    if (request.direct) curl_easy_setopt(c, CURLOPT_NOPROXY, "*");
     curl_easy_setopt(c, CURLOPT_USERAGENT, kUserAgent);
     curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, OnBody);
     curl_easy_setopt(c, CURLOPT_WRITEDATA, &x);
@@ -178,6 +190,12 @@ class CurlHttp final : public Http {
       else
         failed.error =
             OneLine(*errorBuffer ? errorBuffer : curl_easy_strerror(code));
+      // Once the request's headers went out, the link was there.
+      long requestBytes = 0;
+      failed.stalled = code == CURLE_OPERATION_TIMEDOUT &&
+                       curl_easy_getinfo(c, CURLINFO_REQUEST_SIZE,
+                                         &requestBytes) == CURLE_OK &&
+                       requestBytes > 0;
       return failed;
     }
     long status = 0;
