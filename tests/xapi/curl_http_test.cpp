@@ -16,7 +16,10 @@ namespace {
 // and answers it with `answer` (or never, when it is empty).
 class OneShotServer {
  public:
-  explicit OneShotServer(std::string answer) : answer_(std::move(answer)) {
+  // chunk > 0: the answer goes out chunk bytes at a time, pause between.
+  explicit OneShotServer(std::string answer, std::size_t chunk = 0,
+                         std::chrono::milliseconds pause = {})
+      : answer_(std::move(answer)), chunk_(chunk), pause_(pause) {
     fd_ = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
@@ -57,7 +60,13 @@ class OneShotServer {
                  (length < end ? std::stoul(request.substr(length + 16)) : 0);
       }
     }
-    if (!answer_.empty()) {
+    if (!answer_.empty() && chunk_ > 0) {
+      for (std::size_t at = 0; at < answer_.size(); at += chunk_) {
+        if (at > 0) std::this_thread::sleep_for(pause_);
+        const std::size_t n = std::min(chunk_, answer_.size() - at);
+        if (write(c, answer_.data() + at, n) != static_cast<ssize_t>(n)) break;
+      }
+    } else if (!answer_.empty()) {
       (void)!write(c, answer_.data(), answer_.size());
     } else {
       // Silent until the client gives up.
@@ -68,6 +77,8 @@ class OneShotServer {
   }
 
   std::string answer_;
+  std::size_t chunk_ = 0;
+  std::chrono::milliseconds pause_;
   int fd_ = -1;
   std::thread thread_;
 };
@@ -109,6 +120,7 @@ TEST(CurlHttp, FailuresAreStatusZeroWithAReason) {
   HttpResponse refused = http->send(q);
   EXPECT_EQ(refused.status, 0);
   EXPECT_FALSE(refused.error.empty());
+  EXPECT_FALSE(refused.stalled) << "never connected";
 
   OneShotServer silent("");
   q.url = silent.url("/");
@@ -121,6 +133,37 @@ TEST(CurlHttp, FailuresAreStatusZeroWithAReason) {
 
   q.url = "ftp://127.0.0.1/";
   EXPECT_EQ(http->send(q).status, 0);
+}
+
+// A slow link gets through however long it takes, as long as it moves; a
+// stalled one is given up, and said to have stalled once connected.
+TEST(CurlHttp, ASlowLinkGetsThroughAStalledOneIsGivenUp) {
+  auto http = NewCurlHttp();
+  const std::string body(3000, 'x');
+  OneShotServer slow(
+      "HTTP/1.1 200 OK\r\nContent-Length: 3000\r\n"
+      "Connection: close\r\n\r\n" +
+          body,
+      200, std::chrono::milliseconds(100));
+  HttpRequest q;
+  q.url = slow.url("/");
+  q.timeoutMs = 0;
+  q.lowSpeedBytes = 100;
+  q.lowSpeedSeconds = 1;
+  const auto before = std::chrono::steady_clock::now();
+  HttpResponse r = http->send(q);
+  EXPECT_EQ(r.status, 200) << r.error;
+  EXPECT_EQ(r.body, body);
+  EXPECT_GT(std::chrono::steady_clock::now() - before,
+            std::chrono::milliseconds(1200))
+      << "longer than the low-speed time";
+
+  OneShotServer silent("");
+  q.url = silent.url("/");
+  HttpResponse stalled = http->send(q);
+  EXPECT_EQ(stalled.status, 0);
+  EXPECT_TRUE(stalled.stalled) << stalled.error;
+  EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(8));
 }
 
 }  // namespace

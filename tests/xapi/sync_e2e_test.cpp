@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -23,6 +24,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/results_sender.h"
 #include "lrs/lrs_server.h"
 #include "scorm/player.h"
 #include "scorm/progress_store.h"
@@ -641,6 +643,56 @@ TEST_F(SyncTest, AnLrsOnThisMachineIsReachedDirectly) {
   EXPECT_EQ(ran.exit, 0) << ran.err;
   EXPECT_EQ(ran.out, summary(8, 0, 0));
   expectHeldOnce(ids);
+}
+
+// While zept plays, statements that have waited over a day for their LRS
+// get a word on the menu, gone once they are sent.
+TEST_F(SyncTest, StatementsWaitingADayAreNotedOnTheMenu) {
+  play();
+  if (HasFatalFailure()) return;
+  const std::string path = scorm::StorePath((root_ / "data" / "zept").string(),
+                                            scorm::PackageKey(manifest_));
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  const auto exec = [&](const std::string& sql) {
+    EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr),
+              SQLITE_OK)
+        << sqlite3_errmsg(db);
+  };
+  const auto waitNote = [](ResultsSender& sender, bool shown) {
+    const auto end =
+        std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (sender.menuNote().empty() == shown &&
+           std::chrono::steady_clock::now() < end)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return sender.menuNote();
+  };
+  std::string error;
+  const auto config = xapi::ParseLrsConfig(Slurp(lrsFile_), lrsFile_, error);
+  ASSERT_TRUE(config) << error;
+  lrs_.stop();
+  {
+    // Waiting for hours: no word yet.
+    exec("UPDATE statements SET captured=captured-3600000*23");
+    ResultsSender sender(path, *config);
+    EXPECT_FALSE(sender.flush(5000));
+    EXPECT_EQ(sender.menuNote(), "");
+  }
+  exec("UPDATE statements SET captured=captured-3600000*2");
+  {
+    ResultsSender sender(path, *config);
+    const std::string note = waitNote(sender, true);
+    EXPECT_EQ(note.rfind("Results not sent for over a day: 8 statements wait "
+                         "for the LRS (no answer from",
+                         0),
+              0u)
+        << note;
+    lrs_.start();
+    EXPECT_TRUE(sender.flush(10000));
+    EXPECT_EQ(waitNote(sender, false), "");
+  }
+  sqlite3_close(db);
+  expectPlayedAsCaptured(lrs_.statements());
 }
 
 // A SCORM 2004 course through its player: zept-results shows what the
