@@ -23,7 +23,7 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr char kUsage[] =
-    "usage: zept-sync [--lrs FILE] [--retry-refused]\n"
+    "usage: zept-sync [--lrs FILE [--reassign ENDPOINT]] [--retry-refused]\n"
     "       zept-sync --help | --version\n"
     "Sends every learner's pending results (xAPI statements) of every course "
     "whose\n"
@@ -42,6 +42,10 @@ constexpr char kUsage[] =
     "reason.\n"
     "  --lrs FILE       an LRS configuration to use for its endpoint\n"
     "  --retry-refused  puts the statements set aside back in line first\n"
+    "  --reassign ENDPOINT\n"
+    "                   gives the statements waiting for ENDPOINT (one that "
+    "was wrong)\n"
+    "                   to the endpoint of --lrs first\n"
     "Exits 0 when nothing is pending, 1 otherwise (why on stderr), 2 on a "
     "usage error.\n";
 
@@ -55,6 +59,7 @@ int Usage(const std::string& problem) {
 int main(int argc, char** argv) {
   std::string option;
   bool retryRefused = false;
+  std::string reassign;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
@@ -73,12 +78,21 @@ int main(int argc, char** argv) {
       if (option.empty()) return Usage("--lrs needs a FILE");
       continue;
     }
+    if (arg == "--reassign" || arg.starts_with("--reassign=")) {
+      if (!reassign.empty()) return Usage("--reassign is given twice");
+      reassign = arg == "--reassign" ? (i + 1 < argc ? argv[++i] : "")
+                                     : arg.substr(std::strlen("--reassign="));
+      if (reassign.empty()) return Usage("--reassign needs an ENDPOINT");
+      continue;
+    }
     if (arg == "--retry-refused") {
       retryRefused = true;
       continue;
     }
     return Usage("unknown argument '" + arg + "'");
   }
+  if (!reassign.empty() && option.empty())
+    return Usage("--reassign needs --lrs FILE, the LRS to give them to");
 
   std::vector<std::string> problems;
   std::size_t sent = 0, pending = 0, refused = 0, setAside = 0;
@@ -135,6 +149,7 @@ int main(int argc, char** argv) {
         course = title;
       zept::AdoptEarlierStatements(store);
       if (retryRefused) store.retryRefused();
+      if (!reassign.empty()) store.reassign(reassign, known.front().endpoint);
       for (const auto& [endpoint, count] : store.pendingByEndpoint()) {
         if (endpoint.empty()) {
           problems.push_back(course + ": " + std::to_string(count) +

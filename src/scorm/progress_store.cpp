@@ -482,6 +482,24 @@ std::size_t ProgressStore::adoptUntagged(const std::string& endpoint) {
   return adopted;
 }
 
+std::size_t ProgressStore::reassign(const std::string& from,
+                                    const std::string& to) {
+  Impl& d = *impl_;
+  std::size_t moved = 0;
+  if (!d.hasColumn("statements", "endpoint")) return 0;
+  d.write([&] {
+    d.query(
+         "UPDATE statements SET endpoint=? WHERE endpoint=? AND state IN "
+         "(0, 3)",
+         kWrite)
+        .bind(1, xapi::EndpointKey(to))
+        .bind(2, xapi::EndpointKey(from))
+        .step();
+    moved = static_cast<std::size_t>(sqlite3_changes(d.db));
+  });
+  return moved;
+}
+
 std::map<std::string, std::size_t> ProgressStore::pendingByEndpoint() {
   std::map<std::string, std::size_t> counts;
   if (!impl_->hasColumn("statements", "endpoint")) {

@@ -115,6 +115,9 @@ class ProgressStore {
   // Statements an earlier zept stored without their endpoint become
   // endpoint's (that of the file it remembered); the number of them.
   std::size_t adoptUntagged(const std::string& endpoint);
+  // Statements waiting for endpoint `from` (to send, or staged) are for
+  // `to` from now on, as the course team asked; the number of them.
+  std::size_t reassign(const std::string& from, const std::string& to);
   // Statements still to send by endpoint ("" for those of an earlier zept
   // not yet adopted).
   std::map<std::string, std::size_t> pendingByEndpoint();

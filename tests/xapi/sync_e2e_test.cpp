@@ -177,13 +177,15 @@ class SyncTest : public ::testing::Test {
 
   // The learner passes item 1 with a score and two answers, and leaves
   // item 2 suspended, as a SCO's page would through the player.
-  void play() {
+  // config: the LRS configuration in force, the test's by default.
+  void play(fs::path config = {}) {
+    if (config.empty()) config = lrsFile_;
     scorm::PlayerOptions options;
     std::string error;
-    options.lrs = xapi::ParseLrsConfig(Slurp(lrsFile_), lrsFile_, error);
+    options.lrs = xapi::ParseLrsConfig(Slurp(config), config, error);
     ASSERT_TRUE(options.lrs) << error;
     // As zept does: what is captured from now on is for this LRS.
-    store_->rememberLrs(options.lrs->endpoint, lrsFile_.string());
+    store_->rememberLrs(options.lrs->endpoint, config.string());
     scorm::Player player(manifest_, *store_, options);
     ASSERT_NE(player.handle({"login", kLogin}).find("\"ok\":true"),
               std::string::npos);
@@ -222,14 +224,15 @@ class SyncTest : public ::testing::Test {
         ASSERT_EQ(player.handle(call), "true") << call[2] << " " << call[3];
       }
     }
-    ASSERT_EQ(Verbs(outbox()), kPlayedVerbs);
+    ASSERT_EQ(Verbs(outbox(options.lrs->endpoint)), kPlayedVerbs);
   }
 
-  // The statements pending in the outbox, in capture order.
-  std::vector<std::string> outbox() {
+  // The statements pending in the outbox of endpoint (the test LRS's), in
+  // capture order.
+  std::vector<std::string> outbox(std::string endpoint = "") {
+    if (endpoint.empty()) endpoint = lrs_.endpoint();
     std::vector<std::string> texts;
-    for (const xapi::OutboxEntry& e :
-         store_->outbox(lrs_.endpoint()).pending(1000000))
+    for (const xapi::OutboxEntry& e : store_->outbox(endpoint).pending(1000000))
       texts.push_back(e.statement.json);
     return texts;
   }
@@ -577,6 +580,42 @@ TEST_F(SyncTest, AnEndpointAnsweringWronglyLosesNothing) {
     EXPECT_EQ(ran.out, summary(8, 0, 0));
     expectHeldOnce(ids);
   }
+}
+
+// Captured while a wrong endpoint was in force (one answering 400 with a
+// page to everything): they wait for it, never go to another LRS on their
+// own, and go to the right one, once each, when the course team says so.
+TEST_F(SyncTest, AWrongEndpointsStatementsGoWhereTheCourseTeamSays) {
+  LrsServer wrong;
+  wrong.start();
+  wrong.failNext(100000, 400, LrsServer::Body::kPage);
+  const fs::path wrongFile = root_ / "wrong.conf";
+  fs::copy_file(lrsFile_, wrongFile);
+  std::string text = Slurp(wrongFile);
+  text.replace(text.find(lrs_.endpoint()), lrs_.endpoint().size(),
+               wrong.endpoint());
+  std::ofstream(wrongFile, std::ios::trunc) << text;
+  play(wrongFile);
+  if (HasFatalFailure()) return;
+  const std::vector<std::string> ids = Ids(outbox(wrong.endpoint()));
+  ASSERT_EQ(ids.size(), 8u);
+  const std::string waiting =
+      "sent 0, pending 8, refused 0\npending 8 for " + wrong.endpoint() + "\n";
+  for (const fs::path& config : {wrongFile, lrsFile_}) {
+    const Ran ran = wait(spawn({ZEPT_SYNC_BINARY, "--lrs", config.string()}));
+    EXPECT_EQ(ran.exit, 1);
+    EXPECT_EQ(ran.out, waiting);
+  }
+  EXPECT_TRUE(store_->refusedStatements().empty());
+  EXPECT_TRUE(lrs_.statements().empty());
+  const Ran ran = wait(spawn({ZEPT_SYNC_BINARY, "--lrs", lrsFile_.string(),
+                              "--reassign", wrong.endpoint()}));
+  EXPECT_EQ(ran.exit, 0) << ran.err;
+  EXPECT_EQ(ran.out, summary(8, 0, 0));
+  expectHeldOnce(ids);
+  expectPlayedAsCaptured(lrs_.statements());
+  wrong.failNext(0);
+  EXPECT_TRUE(wrong.statements().empty());
 }
 
 // Statements captured while another team's LRS was in force go to that
