@@ -439,8 +439,12 @@ void ProgressStore::rememberLrs(const std::string& endpoint,
                                 const std::string& nativePath) {
   Impl& d = *impl_;
   d.endpoint = xapi::EndpointKey(endpoint);
-  for (const auto& [known, file] : lrsFiles())
+  for (const auto& [known, file] : lrsFiles()) {
+    // An earlier zept's statements were for the file that is in force
+    // again: theirs is the endpoint it names now.
+    if (known.empty() && file == nativePath) adoptUntagged(d.endpoint);
     if (known == d.endpoint && file == nativePath) return;
+  }
   d.write([&] {
     d.query("DELETE FROM lrs WHERE endpoint=?", kWrite)
         .bind(1, d.endpoint)

@@ -107,7 +107,8 @@ class ProgressStore {
   // The LRS in force: statements stored from now on through this store are
   // for endpoint, and the configuration at nativePath is remembered as the
   // last found for it. Without a call, statements are stored for no
-  // endpoint and never sent.
+  // endpoint and never sent. Statements of an earlier zept that remembered
+  // the same file become endpoint's.
   void rememberLrs(const std::string& endpoint, const std::string& nativePath);
   // Each endpoint's last configuration file (native), by EndpointKey; ""
   // for the one an earlier zept remembered without its endpoint.

@@ -566,22 +566,23 @@ TEST_F(StoreTest, StatementsBelongToTheirEndpoint) {
 // A store of an earlier zept: its statements have no endpoint until they
 // are given the one of the configuration it remembered.
 TEST_F(StoreTest, StatementsOfAnEarlierZeptAreAdopted) {
-  Exec(raw(path()),
-       "CREATE TABLE learners(login TEXT PRIMARY KEY NOT NULL,"
-       " added INTEGER NOT NULL);"
-       "CREATE TABLE item_values(login TEXT NOT NULL, item TEXT NOT NULL,"
-       " element TEXT NOT NULL, value TEXT NOT NULL,"
-       " PRIMARY KEY(login, item, element));"
-       "CREATE TABLE statements(seq INTEGER PRIMARY KEY AUTOINCREMENT,"
-       " id TEXT NOT NULL UNIQUE, login TEXT NOT NULL, json TEXT NOT NULL,"
-       " state INTEGER NOT NULL DEFAULT 0, reason TEXT);"
-       "CREATE TABLE lrs(file TEXT NOT NULL);"
-       "INSERT INTO lrs VALUES('/old/lrs.conf');"
-       "INSERT INTO statements(id, login, json) VALUES('s1', 'anna',"
-       " '{\"id\":\"s1\",\"timestamp\":\"2026-01-02T03:04:05.678Z\"}');"
-       "INSERT INTO statements(id, login, json, state) VALUES('s0', 'anna',"
-       " '{}', 1);"
-       "PRAGMA user_version=1;");
+  for (const std::string& file : {path(), path("q.sqlite")})
+    Exec(raw(file),
+         "CREATE TABLE learners(login TEXT PRIMARY KEY NOT NULL,"
+         " added INTEGER NOT NULL);"
+         "CREATE TABLE item_values(login TEXT NOT NULL, item TEXT NOT NULL,"
+         " element TEXT NOT NULL, value TEXT NOT NULL,"
+         " PRIMARY KEY(login, item, element));"
+         "CREATE TABLE statements(seq INTEGER PRIMARY KEY AUTOINCREMENT,"
+         " id TEXT NOT NULL UNIQUE, login TEXT NOT NULL, json TEXT NOT NULL,"
+         " state INTEGER NOT NULL DEFAULT 0, reason TEXT);"
+         "CREATE TABLE lrs(file TEXT NOT NULL);"
+         "INSERT INTO lrs VALUES('/old/lrs.conf');"
+         "INSERT INTO statements(id, login, json) VALUES('s1', 'anna',"
+         " '{\"id\":\"s1\",\"timestamp\":\"2026-01-02T03:04:05.678Z\"}');"
+         "INSERT INTO statements(id, login, json, state) VALUES('s0', 'anna',"
+         " '{}', 1);"
+         "PRAGMA user_version=1;");
   ProgressStore store(path());
   const std::string a = "https://a.example.org/xAPI/";
   EXPECT_EQ(store.lrsFiles(), (std::vector<std::pair<std::string, std::string>>{
@@ -596,6 +597,14 @@ TEST_F(StoreTest, StatementsOfAnEarlierZeptAreAdopted) {
   EXPECT_EQ(
       store.lrsFiles(),
       (std::vector<std::pair<std::string, std::string>>{{a, "/old/lrs.conf"}}));
+  // The same file in force again: its endpoint takes them.
+  ProgressStore again(path("q.sqlite"));
+  again.rememberLrs(a, "/elsewhere/lrs.conf");
+  EXPECT_TRUE(again.outbox(a).pending(10).empty());
+  again.rememberLrs(a, "/old/lrs.conf");
+  EXPECT_EQ(again.outbox(a).pending(10).size(), 1u);
+  EXPECT_EQ(again.pendingByEndpoint(),
+            (std::map<std::string, std::size_t>{{a, 1}}));
 }
 
 // Opening, read-only or not, refuses what it cannot use with a message
