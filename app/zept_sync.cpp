@@ -33,11 +33,11 @@ constexpr char kUsage[] =
     "run),\n"
     "then what still waits for which LRS. A statement only ever goes to the "
     "endpoint\n"
-    "that was in force when it was captured, with the credentials of the "
-    "configuration\n"
-    "zept last found for that endpoint, else of --lrs or "
-    "$XDG_CONFIG_HOME/zept/lrs.conf\n"
-    "when they name the same endpoint.\n"
+    "that was in force when it was captured, with the credentials of --lrs "
+    "when it\n"
+    "names that endpoint, else of the configuration zept last found for it, "
+    "else of\n"
+    "$XDG_CONFIG_HOME/zept/lrs.conf when it names it.\n"
     "Statements the LRS refused as invalid are set aside and listed with its "
     "reason.\n"
     "  --lrs FILE       an LRS configuration to use for its endpoint\n"
@@ -104,24 +104,28 @@ int main(int argc, char** argv) {
   } catch (const std::exception& e) {
     problems.push_back(e.what());
   }
-  // The configurations that may carry statements to their endpoint: --lrs,
-  // else the user's; each course adds those zept remembered for it.
-  std::vector<zept::xapi::LrsConfig> known;
-  {
+  // Configurations that carry statements to their endpoint, besides the
+  // one zept remembered for it: --lrs before it, the user's after it.
+  const auto warn = [](const zept::xapi::LrsConfig& config) {
+    if (const std::string warning = zept::LrsConfigWarning(config);
+        !warning.empty())
+      std::fprintf(stderr, "zept-sync: warning: %s\n",
+                   zept::OneLine(warning).c_str());
+  };
+  std::optional<zept::xapi::LrsConfig> given, user;
+  if (!option.empty()) {
     std::string problem;
-    auto given = zept::FindLrsConfig(option, "", problem);
-    if (!option.empty() && !given) {
+    given = zept::FindLrsConfig(option, "", problem);
+    if (!given) {
       std::fprintf(stderr, "zept-sync: %s\n", zept::OneLine(problem).c_str());
       return 1;
     }
-    if (given) {
-      if (const std::string warning = zept::LrsConfigWarning(*given);
-          !warning.empty())
-        std::fprintf(stderr, "zept-sync: warning: %s\n",
-                     zept::OneLine(warning).c_str());
-      known.push_back(*given);
-    }
+    warn(*given);
   }
+  // Named only where a course's statements would have needed it.
+  std::string userProblem;
+  user = zept::FindLrsConfig("", "", userProblem);
+  if (user) warn(*user);
   const std::unique_ptr<zept::platform::Http> http =
       zept::platform::NewCurlHttp();
   // What waits for each endpoint once the run is over.
@@ -149,7 +153,7 @@ int main(int argc, char** argv) {
         course = title;
       zept::AdoptEarlierStatements(store);
       if (retryRefused) store.retryRefused();
-      if (!reassign.empty()) store.reassign(reassign, known.front().endpoint);
+      if (!reassign.empty()) store.reassign(reassign, given->endpoint);
       for (const auto& [endpoint, count] : store.pendingByEndpoint()) {
         if (endpoint.empty()) {
           problems.push_back(course + ": " + std::to_string(count) +
@@ -157,23 +161,24 @@ int main(int argc, char** argv) {
                              "configuration it used cannot be read");
           continue;
         }
+        const auto names = [&](const std::optional<zept::xapi::LrsConfig>& c) {
+          return c && zept::xapi::EndpointKey(c->endpoint) == endpoint;
+        };
         std::optional<zept::xapi::LrsConfig> config;
         std::string problem;
-        // The remembered file first: its credentials are the course's.
+        if (names(given)) config = given;
         for (const auto& [remembered, file] : store.lrsFiles()) {
-          if (remembered != endpoint) continue;
+          if (config || remembered != endpoint) continue;
           auto read = zept::ReadLrsConfig(file, problem);
-          if (read && zept::xapi::EndpointKey(read->endpoint) == endpoint)
-            config = read;
+          if (names(read)) config = read;
         }
-        for (const zept::xapi::LrsConfig& other : known)
-          if (!config && zept::xapi::EndpointKey(other.endpoint) == endpoint)
-            config = other;
+        if (!config && names(user)) config = user;
         if (!config) {
-          problems.push_back(course + ": " + std::to_string(count) +
-                             " statements wait for " + endpoint +
-                             ", which no LRS configuration names now" +
-                             (problem.empty() ? "" : " (" + problem + ")"));
+          problems.push_back(
+              course + ": " + std::to_string(count) + " statements wait for " +
+              endpoint + ", which no LRS configuration names now" +
+              (problem.empty() ? "" : " (" + problem + ")") +
+              (userProblem.empty() ? "" : " (" + userProblem + ")"));
           continue;
         }
         std::set<std::string> before;
