@@ -48,8 +48,8 @@ constexpr char kMarksSchema[] =
     "CREATE TABLE IF NOT EXISTS course_items(item TEXT NOT NULL,"
     " title TEXT NOT NULL, PRIMARY KEY(item, title));"
     // The outbox of statements for the LRS, in capture order: state 0 to
-    // send, 1 sent, 2 refused as invalid (reason says why). Sent ones stay,
-    // so that the record of what left the machine is whole. State 3 is
+    // send, 2 refused as invalid (reason says why); 1 was sent, kept by
+    // earlier zepts (now their ids go to the table sent). State 3 is
     // staged: held back until its values are stored (reason holds their
     // place and token, see stage()); never sent in that state.
     "CREATE TABLE IF NOT EXISTS statements(seq INTEGER PRIMARY KEY"
@@ -74,8 +74,15 @@ constexpr char kEndpointsSchema[] =
     "CREATE INDEX IF NOT EXISTS statements_by_endpoint ON"
     " statements(endpoint, state, seq);";
 
-// Sent statements keep their id (a statement captured again is never sent
-// twice) but not their text; after this long they go altogether.
+// Sent statements leave the outbox, whose pages take the next ones; their
+// ids stay apart (a statement captured again is never sent twice) for this
+// long.
+constexpr char kSentSchema[] =
+    "CREATE TABLE sent(id TEXT PRIMARY KEY NOT NULL, captured INTEGER)"
+    " WITHOUT ROWID;"
+    "INSERT OR IGNORE INTO sent(id, captured) SELECT id, captured FROM"
+    " statements WHERE state=1;"
+    "DELETE FROM statements WHERE state=1;";
 constexpr std::int64_t kSentKeptMs = 30LL * 24 * 3600 * 1000;
 
 std::int64_t NowMs() {
@@ -308,6 +315,7 @@ ProgressStore::ProgressStore(const std::string& nativePath, bool readOnly)
     d.exec(kMarksSchema, "create progress store");
     if (!d.hasColumn("statements", "endpoint"))
       d.exec(kEndpointsSchema, "create progress store");
+    if (!d.hasTable("sent")) d.exec(kSentSchema, "create progress store");
   });
 }
 
@@ -367,7 +375,8 @@ void ProgressStore::saveItems(const std::string& login,
       // did commit) is kept once.
       Statement add = d.query(
           "INSERT INTO statements(id, login, json, endpoint, captured) "
-          "VALUES(?,?,?,?,?) ON CONFLICT(id) DO NOTHING",
+          "SELECT ?1,?2,?3,?4,?5 WHERE NOT EXISTS(SELECT 1 FROM sent WHERE "
+          "id=?1) ON CONFLICT(id) DO NOTHING",
           kWrite);
       const std::int64_t now = NowMs();
       for (const xapi::Statement& statement : statements) {
@@ -549,7 +558,8 @@ void ProgressStore::stage(const std::string& login, const std::string& place,
     // One already pending, sent or refused stays as it is: never twice.
     Statement add = d.query(
         "INSERT INTO statements(id, login, json, state, reason, endpoint, "
-        "captured) VALUES(?,?,?,3,?,?,?) ON CONFLICT(id) DO UPDATE SET "
+        "captured) SELECT ?1,?2,?3,3,?4,?5,?6 WHERE NOT EXISTS(SELECT 1 "
+        "FROM sent WHERE id=?1) ON CONFLICT(id) DO UPDATE SET "
         "reason=excluded.reason WHERE state=3",
         kWrite);
     const std::int64_t now = NowMs();
@@ -653,14 +663,19 @@ void ProgressStore::Impl::EndpointOutbox::markSent(
     const std::vector<std::int64_t>& seqs) {
   if (seqs.empty()) return;
   store->write([&] {
-    Statement mark = store->query(
-        "UPDATE statements SET state=1, json='' WHERE seq=? AND endpoint=?",
+    Statement keep = store->query(
+        "INSERT OR IGNORE INTO sent(id, captured) SELECT id, captured FROM "
+        "statements WHERE seq=? AND endpoint=?",
         kWrite);
+    Statement drop = store->query(
+        "DELETE FROM statements WHERE seq=? AND endpoint=?", kWrite);
     for (std::int64_t seq : seqs) {
-      mark.bind(1, seq).bind(2, endpoint).step();
-      mark.reset();
+      keep.bind(1, seq).bind(2, endpoint).step();
+      keep.reset();
+      drop.bind(1, seq).bind(2, endpoint).step();
+      drop.reset();
     }
-    store->query("DELETE FROM statements WHERE state=1 AND captured<?", kWrite)
+    store->query("DELETE FROM sent WHERE captured<?", kWrite)
         .bind(1, NowMs() - kSentKeptMs)
         .step();
   });
