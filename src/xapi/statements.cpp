@@ -477,6 +477,9 @@ struct SessionStatements::Impl {
   std::string reportedScore;
   std::string reportedProgress;
   std::map<std::string, std::string> reportedStatus;
+  // Each status as last known stored, from the launch on: what the runtime
+  // decided is told by a change of it.
+  std::map<std::string, std::string> storedStatus;
   // An answer: the interaction's id, response and result.
   using Answer = std::tuple<std::string, std::string, std::string>;
   std::map<std::uint32_t, Answer> reportedInteractions;
@@ -600,8 +603,12 @@ struct SessionStatements::Impl {
                      const Change* change) {
     const std::string status = value(values, element);
     std::string& reported = reportedStatus[element];
-    if (status == reported || (!change && status.empty())) return;
-    reported = status;
+    std::string& stored = storedStatus[element];
+    // What the SCO set is told once per session and value, as it set it;
+    // what it did not set, when the store holds another value than before.
+    if (change ? status == reported : status.empty() || status == stored)
+      return;
+    reported = stored = status;
     if (status != "completed" && status != "passed" && status != "failed")
       return;
     const std::string at = change ? change->at : now();
@@ -900,7 +907,7 @@ SessionStatements::SessionStatements(SessionContext context,
   for (const std::string_view element : impl.names->statuses) {
     if (const auto it = impl.context.atLaunch.find(std::string(element));
         it != impl.context.atLaunch.end())
-      impl.reportedStatus[it->first] = it->second;
+      impl.storedStatus[it->first] = it->second;
   }
   if (impl.is2004()) {
     if (const auto it = impl.context.atLaunch.find(std::string(kProgress));
