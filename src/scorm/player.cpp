@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <utility>
 
 #include "scorm/package.h"
 #include "scorm/results.h"
@@ -392,13 +393,14 @@ std::string Player::launch(const std::string& identifier) {
   RuntimeOptions options;
   options.strict = options_.strict;
   Values stored = store_.load(learner_, identifier);
-  const Values next = NextLaunchValues(stored, ContextFor(learner_, *item));
+  const bool capturing = options_.lrs && item->isSco;
+  Values next;
   const auto nextValue = [&next](const char* element) {
     const auto it = next.find(element);
     return it == next.end() ? std::string() : it->second;
   };
-  const bool capturing = options_.lrs && item->isSco;
   if (capturing) {
+    next = NextLaunchValues(stored, ContextFor(learner_, *item));
     // An attempt goes on while it is resumed or not yet done; a session
     // after its completion begins the next one.
     const std::string status = nextValue("cmi.core.lesson_status");
@@ -428,7 +430,7 @@ std::string Player::launch(const std::string& identifier) {
                     item->title.empty() ? identifier : item->title};
     context.attempt = stored[xapi::kAttemptIdKey];
     context.atLaunch = runtime_->toStore();
-    statements_ = std::make_unique<xapi::SessionStatements>(context);
+    statements_ = std::make_unique<xapi::SessionStatements>(std::move(context));
     entry_ = nextValue("cmi.core.entry");
   }
   ++launches_;

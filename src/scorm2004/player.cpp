@@ -646,7 +646,7 @@ std::string Player::proceed(const std::optional<NavigationRequest>& asked,
     context.model = xapi::DataModel::kScorm2004;
     context.attempt = runtime_->own(xapi::kAttemptIdKey);
     context.atLaunch = runtime_->toStore();
-    statements_ = std::make_unique<xapi::SessionStatements>(context);
+    statements_ = std::make_unique<xapi::SessionStatements>(std::move(context));
   }
   ++launches_;
   runtime_->requestValid = [this](const std::string& text) -> std::string {

@@ -38,10 +38,10 @@ struct SessionContext {
   // The SCORM attempt of the item the session belongs to (a UUID), "" for
   // none: its activity, the item's IRI + "?attemptId=" + it, joins the
   // course in grouping.
-  std::string attempt;
+  std::string attempt{};
   // The item's values as the session found them: statuses and a progress
   // they hold were reported by an earlier session.
-  ElementValues atLaunch;
+  ElementValues atLaunch{};
 };
 
 // Where the players keep an item's attempt id among its stored values, so
