@@ -91,6 +91,7 @@ int RunPackage(Context& ctx, const std::string& path, desktop::MoviePage& page,
         scorm::OpenCourseStore(dataFolder, manifest, files);
     key = found.key;
     run.storePath = scorm::StorePath(dataFolder, key);
+    run.place = found.place;
     store = std::move(found.store);
     storeNote = found.note;
     if (package2004 && scorm2004::SharesWithSystem(*package2004)) {

@@ -28,6 +28,7 @@ struct PackageRunOptions {
   // Found by RunPackage: where the course's results go.
   std::optional<xapi::LrsConfig> lrsConfig;
   std::string storePath;
+  unsigned place = 1;  // the store's (CourseStore::place)
   // The learner's globals on this machine, opened once by RunPackage for a
   // SCORM 2004 package that shares some with other packages.
   scorm2004::GlobalStore* globals = nullptr;

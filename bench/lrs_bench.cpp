@@ -27,6 +27,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "lrs/lrs_server.h"
@@ -72,14 +73,15 @@ void ResetPeak() { std::ofstream("/proc/self/clear_refs") << "5"; }
 std::vector<xapi::Statement> Session(const std::string& login,
                                      const std::string& registration,
                                      int item) {
-  const std::string course = kCourse;
-  xapi::SessionStatements s(
-      {login,
-       kHomePage,
-       registration,
-       {course, "Bench course"},
-       {xapi::ItemIri(course, "ITEM-" + std::to_string(item)),
-        "Item " + std::to_string(item)}});
+  xapi::SessionContext context;
+  context.login = login;
+  context.homePage = kHomePage;
+  context.registration = registration;
+  context.course = {kCourse, "Bench course"};
+  context.item = {xapi::ItemIri(kCourse, "ITEM-" + std::to_string(item)),
+                  "Item " + std::to_string(item)};
+  context.attempt = xapi::NewUuid();
+  xapi::SessionStatements s(std::move(context));
   s.initialized("ab-initio");
   s.valueSet("cmi.core.score.raw", "80");
   s.valueSet("cmi.core.score.min", "0");

@@ -117,8 +117,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
       Check(!error.empty() && error.find('\n') == std::string::npos);
     }
   }
-  context.course = {CourseIri("https://courses.example.org/", "C"), "Course"};
+  context.course = {CourseIri("https://courses.example.org/", "C", 2),
+                    "Course"};
   context.item = {ItemIri(context.course.id, "I"), "Item"};
+  context.attempt = "5e0c1f0a-2b3c-4d5e-8f90-0123456789ab";
   int n = 0;
   SessionStatements statements(
       context, [&] { return "id-" + std::to_string(++n); },

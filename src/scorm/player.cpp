@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <utility>
 
 #include "scorm/package.h"
 #include "scorm/results.h"
@@ -391,27 +392,46 @@ std::string Player::launch(const std::string& identifier) {
   }
   RuntimeOptions options;
   options.strict = options_.strict;
-  runtime_ = std::make_unique<Runtime>(
-      ContextFor(learner_, *item), store_.load(learner_, identifier), options);
+  Values stored = store_.load(learner_, identifier);
+  const bool capturing = options_.lrs && item->isSco;
+  Values next;
+  const auto nextValue = [&next](const char* element) {
+    const auto it = next.find(element);
+    return it == next.end() ? std::string() : it->second;
+  };
+  if (capturing) {
+    next = NextLaunchValues(stored, ContextFor(learner_, *item));
+    // An attempt goes on while it is resumed or not yet done; a session
+    // after its completion begins the next one.
+    const std::string status = nextValue("cmi.core.lesson_status");
+    std::string& attempt = stored[xapi::kAttemptIdKey];
+    if (attempt.empty() ||
+        (nextValue("cmi.core.entry") != "resume" && status != "incomplete" &&
+         status != "not attempted"))
+      attempt = xapi::NewUuid();
+  }
+  runtime_ =
+      std::make_unique<Runtime>(ContextFor(learner_, *item), stored, options);
   runtime_->onLeniency = [this, title = item->title](const std::string& line) {
     if (onNote) onNote(title + ": " + line);
   };
   playing_ = identifier;
   statements_.reset();
   begun_ = ended_ = false;
-  if (options_.lrs && item->isSco) {
+  if (capturing) {
     xapi::SessionContext context;
     context.login = learner_;
     context.homePage = options_.lrs->homePage;
     context.registration = store_.registration(learner_);
-    context.course = {
-        xapi::CourseIri(options_.lrs->activityBase, manifest_.identifier),
-        manifest_.title};
+    context.course = {xapi::CourseIri(options_.lrs->activityBase,
+                                      manifest_.identifier, options_.place),
+                      manifest_.title};
     context.item = {xapi::ItemIri(context.course.id, identifier),
                     item->title.empty() ? identifier : item->title};
-    statements_ = std::make_unique<xapi::SessionStatements>(context);
-    entry_ = NextLaunchValues(store_.load(learner_, identifier),
-                              ContextFor(learner_, *item))["cmi.core.entry"];
+    context.attempt = stored[xapi::kAttemptIdKey];
+    context.atLaunch = runtime_->toStore();
+    statements_ = std::make_unique<xapi::SessionStatements>(std::move(context));
+    entry_ = nextValue("cmi.core.entry");
   }
   ++launches_;
   // An asset says nothing to the runtime: being opened is all it asks.

@@ -28,6 +28,9 @@ struct PlayerOptions {
   // Where statements of what the learner does are for; none are captured
   // without it.
   std::optional<xapi::LrsConfig> lrs;
+  // The course's place among those with its identifiers (its store's, see
+  // CourseStore): its statements' IRIs tell it from the others.
+  unsigned place = 1;
 };
 
 // The URL the page loads a package file by: the launch location (a package

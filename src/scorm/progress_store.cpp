@@ -869,6 +869,7 @@ CourseStore OpenCourseStore(const std::string& dataFolder,
   std::error_code error;
   const auto pathOf = [&](int n) {
     found.key = n == 1 ? base : base + "-" + std::to_string(n);
+    found.place = static_cast<unsigned>(n);
     return StorePath(dataFolder, found.key);
   };
   // Every store of these identifiers first: one made before a gap counts.
@@ -896,6 +897,7 @@ CourseStore OpenCourseStore(const std::string& dataFolder,
                         dataFolder + "/packages' holds it)");
     }
     found.key = contentKey;
+    found.place = 1;
     found.store = std::make_unique<ProgressStore>(earlier, true);
     return found;
   }

@@ -171,6 +171,11 @@ struct CourseStore {
   // Names the store (its file is StorePath(dataFolder, key)): the window of
   // the course and the learners' locks go by it.
   std::string key;
+  // Its place among the courses with these identifiers: 1 under PackageKey,
+  // n under PackageKey + "-n" (also for an earlier zept's store that stays
+  // under its own name for now, the place it takes). The course's
+  // statements tell the courses apart by it.
+  unsigned place = 1;
   // For the learner when a damaged store was set aside; "" otherwise.
   std::string note;
 };

@@ -116,10 +116,13 @@ void ShellResults::valueSet(TLMSAPI& api, const std::string& element,
                               : sco->Identifier;
     context.item = {xapi::ItemIri(context.course.id, WideToUtf8(id)),
                     WideToUtf8(sco->Title)};
+    // The shell's SCOs never suspend: every session is an attempt of its
+    // own, which begins with the values the last course session left.
+    context.attempt = xapi::NewUuid();
+    context.atLaunch = valuesOf(api, courseSession_ - 1, api.CurrentSCO, false);
     ScoSession session;
     session.statements = std::make_unique<xapi::SessionStatements>(
         std::move(context), newId, now);
-    // The shell's SCOs never suspend: every session starts afresh.
     session.statements->initialized("ab-initio");
     it = sessions_.emplace(api.CurrentSCO, std::move(session)).first;
     collect();

@@ -575,6 +575,11 @@ std::string Player::proceed(const std::optional<NavigationRequest>& asked,
     started = std::make_unique<Runtime>(
         contextFor(delivered, next, shared, newAttempt), stored,
         runtimeOptions);
+    // The attempt's id for its statements, kept with its values: a new
+    // attempt has lost the last one's.
+    if (options_.lrs && activity.isSco &&
+        started->own(xapi::kAttemptIdKey).empty())
+      started->keep(xapi::kAttemptIdKey, xapi::NewUuid());
     // A new attempt's fresh values replace the last one's with the state
     // that began it.
     items[id] = started->toStore();
@@ -633,13 +638,15 @@ std::string Player::proceed(const std::optional<NavigationRequest>& asked,
     context.login = learner_;
     context.homePage = options_.lrs->homePage;
     context.registration = store_.registration(learner_);
-    context.course = {
-        xapi::CourseIri(options_.lrs->activityBase, package_.identifier),
-        package_.title};
+    context.course = {xapi::CourseIri(options_.lrs->activityBase,
+                                      package_.identifier, options_.place),
+                      package_.title};
     context.item = {xapi::ItemIri(context.course.id, playing_),
                     activity.title.empty() ? playing_ : activity.title};
     context.model = xapi::DataModel::kScorm2004;
-    statements_ = std::make_unique<xapi::SessionStatements>(context);
+    context.attempt = runtime_->own(xapi::kAttemptIdKey);
+    context.atLaunch = runtime_->toStore();
+    statements_ = std::make_unique<xapi::SessionStatements>(std::move(context));
   }
   ++launches_;
   runtime_->requestValid = [this](const std::string& text) -> std::string {

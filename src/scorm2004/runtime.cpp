@@ -801,6 +801,15 @@ std::string Runtime::call(const std::string& function,
   return "false";
 }
 
+std::string Runtime::own(const std::string& key) const {
+  const auto it = impl_->values.find(key);
+  return it == impl_->values.end() ? std::string() : it->second;
+}
+
+void Runtime::keep(const std::string& key, const std::string& value) {
+  impl_->values.insert_or_assign(key, value);
+}
+
 Values Runtime::toStore() const {
   return Values(impl_->values.begin(), impl_->values.end());
 }

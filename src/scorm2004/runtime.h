@@ -129,6 +129,10 @@ class Runtime {
   // What GetValue would answer now, "" where it would fail; the error state
   // is left alone. For the player and the sequencer.
   std::string peek(const std::string& element) const;
+  // A value of the player's own ("zept." and a name) kept and stored with
+  // the SCO's for this attempt, never shown to the SCO; "" when none.
+  std::string own(const std::string& key) const;
+  void keep(const std::string& key, const std::string& value);
 
   // After Terminate or end(): the navigation request the SCO left for the
   // sequencer ("continue", "{target=ID}choice", "exitAll" for an exit of

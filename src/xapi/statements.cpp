@@ -11,6 +11,7 @@
 #include <random>
 #include <string_view>
 #include <thread>
+#include <tuple>
 #include <utility>
 
 #include "util/utf8.h"
@@ -21,6 +22,7 @@ namespace {
 
 constexpr std::string_view kVerbBase = "http://adlnet.gov/expapi/verbs/";
 constexpr std::string_view kInteractions = "cmi.interactions.";
+constexpr std::string_view kProgress = "cmi.progress_measure";
 
 // Where the two data models keep what the statements report.
 struct ModelNames {
@@ -373,8 +375,10 @@ std::string XapiResponse(std::string_view type, std::string text, bool pattern,
 }  // namespace
 
 std::string CourseIri(const std::string& activityBase,
-                      const std::string& identifier) {
-  return activityBase + PercentEncode(identifier);
+                      const std::string& identifier, unsigned place) {
+  std::string iri = activityBase + PercentEncode(identifier);
+  if (place > 1) iri += ";" + std::to_string(place);
+  return iri;
 }
 
 std::string ItemIri(const std::string& courseIri,
@@ -455,6 +459,7 @@ struct SessionStatements::Impl {
   };
   std::uint64_t seq = 0;
   std::optional<Change> score;
+  std::optional<Change> progress;          // SCORM 2004
   std::map<std::string, Change> statuses;  // by element
   std::map<std::uint32_t, Change> interactions;
   // SCORM 1.2: every set of cmi.comments is a comment.
@@ -470,8 +475,14 @@ struct SessionStatements::Impl {
   ElementValues set;
   // What was reported at the last store point.
   std::string reportedScore;
+  std::string reportedProgress;
   std::map<std::string, std::string> reportedStatus;
-  std::map<std::uint32_t, ElementValues> reportedInteractions;
+  // Each status as last known stored, from the launch on: what the runtime
+  // decided is told by a change of it.
+  std::map<std::string, std::string> storedStatus;
+  // An answer: the interaction's id, response and result.
+  using Answer = std::tuple<std::string, std::string, std::string>;
+  std::map<std::uint32_t, Answer> reportedInteractions;
   std::map<std::uint32_t, std::string> reportedComments;
 
   std::vector<Statement> captured;
@@ -521,11 +532,18 @@ struct SessionStatements::Impl {
     }
     out += "\"grouping\":[" +
            ActivityJson(context.course,
-                        "http://adlnet.gov/expapi/activities/course") +
-           "],\"category\":[{\"id\":\"https://w3id.org/xapi/scorm\","
-           "\"definition\":{\"type\":"
-           "\"http://adlnet.gov/expapi/activities/profile\"}}]},"
-           "\"platform\":\"zept\"}";
+                        "http://adlnet.gov/expapi/activities/course");
+    if (!context.attempt.empty()) {
+      out += ',' + ActivityJson(Activity{context.item.id + "?attemptId=" +
+                                             PercentEncode(context.attempt),
+                                         ""},
+                                "http://adlnet.gov/expapi/activities/attempt");
+    }
+    out +=
+        "],\"category\":[{\"id\":\"https://w3id.org/xapi/scorm\","
+        "\"definition\":{\"type\":"
+        "\"http://adlnet.gov/expapi/activities/profile\"}}]},"
+        "\"platform\":\"zept\"}";
     return out;
   }
 
@@ -579,22 +597,50 @@ struct SessionStatements::Impl {
     }
   }
 
+  // change: the set that last changed the status; none when the runtime
+  // decided it (a finish without status, a passing score), reported now.
   void captureStatus(const ElementValues& values, const std::string& element,
-                     const Change& change) {
+                     const Change* change) {
     const std::string status = value(values, element);
     std::string& reported = reportedStatus[element];
-    if (status == reported) return;
-    reported = status;
+    std::string& stored = storedStatus[element];
+    // What the SCO set is told once per session and value, as it set it;
+    // what it did not set, when the store holds another value than before.
+    if (change ? status == reported : status.empty() || status == stored)
+      return;
+    reported = stored = status;
+    if (status != "completed" && status != "passed" && status != "failed")
+      return;
+    const std::string at = change ? change->at : now();
     // Reports read the outcome off the statement itself. SCORM 2004's
     // success says nothing of completion.
     if (status == "completed") {
-      capture(status, change.at, itemJson(), "{\"completion\":true}");
-    } else if (status == "passed" || status == "failed") {
+      capture(status, at, itemJson(), "{\"completion\":true}");
+    } else {
       const std::string success =
           status == "passed" ? "\"success\":true" : "\"success\":false";
-      capture(status, change.at, itemJson(),
+      capture(status, at, itemJson(),
               "{" + success + (is2004() ? "" : ",\"completion\":true") + "}");
     }
+  }
+
+  // result of progressed: SCORM 2004's progress measure (0 to 1) as the
+  // profile's scaled score and as a percentage in the progress extension.
+  static std::string ProgressJson(const std::string& text) {
+    const std::optional<double> measure = ParseDecimal(text);
+    if (!measure || *measure < 0 || *measure > 1) return "";
+    return "{\"score\":{\"scaled\":" + Number(*measure) +
+           "},\"extensions\":{\"https://w3id.org/xapi/cmi5/result/extensions/"
+           "progress\":" +
+           std::to_string(static_cast<int>(*measure * 100 + 0.5)) + "}}";
+  }
+
+  void captureProgress(const ElementValues& values, const Change& change) {
+    const std::string result =
+        ProgressJson(value(values, std::string(kProgress)));
+    if (result == reportedProgress) return;
+    reportedProgress = result;
+    if (!result.empty()) capture("progressed", change.at, itemJson(), result);
   }
 
   void captureComment(const ElementValues& values, std::uint32_t n,
@@ -614,13 +660,20 @@ struct SessionStatements::Impl {
                           const Change& change) {
     ElementValues fields =
         under(values, std::string(kInteractions) + std::to_string(n) + ".");
-    ElementValues& reported = reportedInteractions[n];
-    if (fields == reported) return;
-    reported = fields;
+    // One statement per answer: a response, then each change of it or of
+    // its result; the other fields go with it as they are then.
     const std::string& id = fields["id"];
-    if (id.empty()) return;
+    const std::string& response = fields[std::string(names->response)];
+    if (id.empty() || response.empty()) return;
+    Answer answer{id, response, fields["result"]};
+    const auto reported = reportedInteractions.find(n);
+    if (reported != reportedInteractions.end() && reported->second == answer)
+      return;
+    reportedInteractions[n] = std::move(answer);
 
-    const std::string type = fields["type"];
+    // The profile asks for a type: one content did not give is "other".
+    const std::string type =
+        KnownType(fields["type"]) ? fields["type"] : "other";
     std::string object = "{\"id\":";
     AppendJson(object, context.item.id + "/interactions/" + PercentEncode(id));
     object += ",\"definition\":{\"name\":{\"en-US\":";
@@ -635,7 +688,7 @@ struct SessionStatements::Impl {
     }
     object +=
         ",\"type\":\"http://adlnet.gov/expapi/activities/cmi.interaction\"";
-    if (KnownType(type)) {
+    {
       object += ",\"interactionType\":";
       AppendJson(object, type);
       // correct_responses.N.pattern, in the order of N.
@@ -673,12 +726,8 @@ struct SessionStatements::Impl {
     object += "}}";
 
     std::vector<std::string> result;
-    if (const auto it = fields.find(std::string(names->response));
-        it != fields.end()) {
-      result.push_back(
-          "\"response\":" +
-          Json(XapiResponse(type, it->second, false, context.model)));
-    }
+    result.push_back("\"response\":" +
+                     Json(XapiResponse(type, response, false, context.model)));
     if (fields["result"] == "correct") result.push_back("\"success\":true");
     if (fields["result"] == names->incorrect)
       result.push_back("\"success\":false");
@@ -694,38 +743,57 @@ struct SessionStatements::Impl {
   // A store point: what changed since the last one, in the order of the
   // sets that changed it.
   void storePoint(const ElementValues& values) {
-    enum Kind { kScore, kStatus, kInteraction, kComment, kLearnerComment };
+    enum Kind {
+      kScore,
+      kProgress,
+      kStatus,
+      kInteraction,
+      kComment,
+      kLearnerComment
+    };
     struct Pending {
       std::uint64_t seq;
       Kind kind;
       std::size_t index;
-      const std::string* element;
+      std::string_view element;
     };
     std::vector<Pending> pending;
-    if (score) pending.push_back({score->seq, kScore, 0, nullptr});
-    for (const auto& [element, change] : statuses) {
-      pending.push_back({change.seq, kStatus, 0, &element});
+    if (score) pending.push_back({score->seq, kScore, 0, {}});
+    if (progress) pending.push_back({progress->seq, kProgress, 0, {}});
+    // A status no set changed may have been decided by the runtime: it is
+    // reported after what was set.
+    for (const std::string_view element : names->statuses) {
+      const auto it = statuses.find(std::string(element));
+      pending.push_back({it == statuses.end() ? UINT64_MAX : it->second.seq,
+                         kStatus, 0, element});
     }
     for (const auto& [n, change] : interactions) {
-      pending.push_back({change.seq, kInteraction, n, nullptr});
+      pending.push_back({change.seq, kInteraction, n, {}});
     }
     for (std::size_t i = 0; i < comments.size(); ++i) {
-      pending.push_back({comments[i].change.seq, kComment, i, nullptr});
+      pending.push_back({comments[i].change.seq, kComment, i, {}});
     }
     for (const auto& [n, change] : learnerComments) {
-      pending.push_back({change.seq, kLearnerComment, n, nullptr});
+      pending.push_back({change.seq, kLearnerComment, n, {}});
     }
-    std::sort(pending.begin(), pending.end(),
-              [](const Pending& a, const Pending& b) { return a.seq < b.seq; });
+    std::stable_sort(
+        pending.begin(), pending.end(),
+        [](const Pending& a, const Pending& b) { return a.seq < b.seq; });
     for (const Pending& p : pending) {
       const auto n = static_cast<std::uint32_t>(p.index);
       switch (p.kind) {
         case kScore:
           captureScore(values, *score);
           break;
-        case kStatus:
-          captureStatus(values, *p.element, statuses[*p.element]);
+        case kProgress:
+          captureProgress(values, *progress);
           break;
+        case kStatus: {
+          const auto it = statuses.find(std::string(p.element));
+          captureStatus(values, std::string(p.element),
+                        it == statuses.end() ? nullptr : &it->second);
+          break;
+        }
         case kInteraction:
           captureInteraction(values, n, interactions[n]);
           break;
@@ -739,6 +807,7 @@ struct SessionStatements::Impl {
       }
     }
     score.reset();
+    progress.reset();
     statuses.clear();
     interactions.clear();
     comments.clear();
@@ -767,17 +836,20 @@ struct SessionStatements::Impl {
     const bool isStatus =
         std::find(names->statuses.begin(), names->statuses.end(), element) !=
         names->statuses.end();
+    const bool isProgress = is2004() && element == kProgress;
     const std::optional<std::uint32_t> interaction =
         Index(element, kInteractions);
     std::optional<std::uint32_t> comment;
     if (is2004() && element.ends_with(".comment"))
       comment = Index(element, names->comments);
-    if (!isScore && !isStatus && !interaction && !comment) return;
+    if (!isScore && !isStatus && !isProgress && !interaction && !comment)
+      return;
     std::string& last = set[element];
     if (last == value) return;
     last = value;
     if (isScore) score = next();
     if (isStatus) statuses[element] = next();
+    if (isProgress) progress = next();
     if (interaction) interactions[*interaction] = next();
     if (comment) learnerComments[*comment] = next();
   }
@@ -831,6 +903,18 @@ SessionStatements::SessionStatements(SessionContext context,
   impl_->names = &Names(impl_->context.model);
   impl_->newId = newId ? std::move(newId) : NewUuid;
   impl_->now = now ? std::move(now) : UtcTimestamp;
+  Impl& impl = *impl_;
+  for (const std::string_view element : impl.names->statuses) {
+    if (const auto it = impl.context.atLaunch.find(std::string(element));
+        it != impl.context.atLaunch.end())
+      impl.storedStatus[it->first] = it->second;
+  }
+  if (impl.is2004()) {
+    if (const auto it = impl.context.atLaunch.find(std::string(kProgress));
+        it != impl.context.atLaunch.end())
+      impl.reportedProgress = Impl::ProgressJson(it->second);
+  }
+  impl.context.atLaunch.clear();
 }
 
 void SessionStatements::initialized(const std::string& entry) {

@@ -24,6 +24,9 @@ struct Activity {
 // "cmi.success_status", "cmi.score.scaled", ...).
 enum class DataModel { kScorm12, kScorm2004 };
 
+// Values by element name of the session's data model.
+using ElementValues = std::map<std::string, std::string>;
+
 // Who and what the statements of one item's session are about.
 struct SessionContext {
   std::string login;
@@ -32,13 +35,26 @@ struct SessionContext {
   Activity course;
   Activity item;
   DataModel model = DataModel::kScorm12;
+  // The SCORM attempt of the item the session belongs to (a UUID), "" for
+  // none: its activity, the item's IRI + "?attemptId=" + it, joins the
+  // course in grouping.
+  std::string attempt{};
+  // The item's values as the session found them: statuses and a progress
+  // they hold were reported by an earlier session.
+  ElementValues atLaunch{};
 };
+
+// Where the players keep an item's attempt id among its stored values, so
+// that a resumed attempt keeps it.
+inline constexpr char kAttemptIdKey[] = "zept.attempt_id";
 
 // The IRIs: the course is activityBase + the manifest identifier (or the
 // shell course's tracking id) percent-encoded; an item is the course's id +
-// "/" + its identifier, percent-encoded.
+// "/" + its identifier, percent-encoded. place is the course's among those
+// with its identifier (its store's): a later one's IRI ends in ";" + place,
+// which no percent-encoded identifier holds.
 std::string CourseIri(const std::string& activityBase,
-                      const std::string& identifier);
+                      const std::string& identifier, unsigned place = 1);
 std::string ItemIri(const std::string& courseIri,
                     const std::string& identifier);
 
@@ -46,9 +62,6 @@ std::string ItemIri(const std::string& courseIri,
 std::string NewUuid();
 // Now, ISO 8601 in UTC with milliseconds: "2026-12-08T18:40:02.123Z".
 std::string UtcTimestamp();
-
-// Values by element name of the session's data model.
-using ElementValues = std::map<std::string, std::string>;
 
 class SessionStatements {
  public:

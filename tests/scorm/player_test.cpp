@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -326,8 +327,9 @@ TEST(PlayerFullDiskTest, ValuesStayWithTheirLearnerUntilStored) {
               std::string::npos);
     EXPECT_EQ(store.load("anna", "A").at("cmi.suspend_data"), "page=7");
     EXPECT_TRUE(store.load("ben", "A").empty());
-    // The statements of the stores that failed waited with the values.
-    EXPECT_EQ(Verbs(store), "initialized terminated ");
+    // The statements of the stores that failed waited with the values,
+    // the status the runtime settled on leaving among them.
+    EXPECT_EQ(Verbs(store), "initialized completed terminated ");
   }
 }
 
@@ -358,6 +360,106 @@ TEST_F(PlayerTest, StatementsAreStoredWithTheirValues) {
   const std::string registration = store_->registration("anna");
   for (const xapi::OutboxEntry& entry : store_->outbox("").pending(100))
     EXPECT_NE(entry.statement.json.find(registration), std::string::npos);
+}
+
+// Each statement's attempt, numbered in the order they first appear
+// ("1 1 2 ..."); "-" for a statement without one.
+std::string Attempts(ProgressStore& store) {
+  std::vector<std::string> seen;
+  std::string out;
+  for (const xapi::OutboxEntry& entry : store.outbox().pending(100)) {
+    const std::string& json = entry.statement.json;
+    const std::string mark = "?attemptId=";
+    const std::size_t at = json.find(mark);
+    if (at == std::string::npos) {
+      out += "- ";
+      continue;
+    }
+    const std::string id =
+        json.substr(at + mark.size(), json.find('"', at) - at - mark.size());
+    auto it = std::find(seen.begin(), seen.end(), id);
+    if (it == seen.end()) it = seen.insert(seen.end(), id);
+    out += std::to_string(it - seen.begin() + 1) + " ";
+  }
+  return out;
+}
+
+// What the runtime decides is reported; an attempt goes on while resumed,
+// also after zept restarts, and a session after completion begins another.
+TEST_F(PlayerTest, StatementsFollowStoredStatusesAndAttempts) {
+  struct Session {
+    std::vector<std::vector<std::string>> calls;
+    bool restart;  // zept starts again before it
+    const char* verbs;
+    const char* attempts;
+  } const sessions[] = {
+      {{{"LMSInitialize", ""}, {"LMSFinish", ""}},
+       false,
+       "initialized completed terminated ",
+       "1 1 1 "},
+      {{{"LMSInitialize", ""},
+        {"LMSSetValue", "cmi.core.exit", "suspend"},
+        {"LMSFinish", ""}},
+       false,
+       "initialized suspended ",
+       "2 2 "},
+      {{{"LMSInitialize", ""}, {"LMSFinish", ""}},
+       true,
+       "resumed terminated ",
+       "2 2 "},
+      {{{"LMSInitialize", ""},
+        {"LMSSetValue", "cmi.core.lesson_status", "incomplete"},
+        {"LMSFinish", ""}},
+       true,
+       "initialized terminated ",
+       "3 3 "},
+      {{{"LMSInitialize", ""},
+        {"LMSSetValue", "cmi.core.score.raw", "90"},
+        {"LMSFinish", ""}},
+       false,
+       "initialized scored terminated ",
+       "3 3 3 "},
+  };
+  std::string verbs, attempts;
+  for (const Session& session : sessions) {
+    if (session.restart || verbs.empty()) {
+      player_.reset();
+      store_ = std::make_unique<ProgressStore>(folder_ + "/p.sqlite");
+      player_ = std::make_unique<Player>(manifest_, *store_, SendingResults());
+      ASSERT_NE(send({"login", "anna"}).find("\"ok\":true"), std::string::npos);
+    }
+    play("A", session.calls);
+    verbs += session.verbs;
+    attempts += session.attempts;
+    SCOPED_TRACE(verbs);
+    EXPECT_EQ(Verbs(*store_), verbs);
+    EXPECT_EQ(Attempts(*store_), attempts);
+  }
+}
+
+// A second course with the same manifest identifier (its store at the
+// second place) reports under an IRI of its own.
+TEST_F(PlayerTest, ALaterCourseOfTheSameIdentifierHasItsOwnIri) {
+  for (const unsigned place : {1u, 2u}) {
+    SCOPED_TRACE(place);
+    store_ = std::make_unique<ProgressStore>(folder_ + "/p" +
+                                             std::to_string(place) + ".sqlite");
+    PlayerOptions options = SendingResults();
+    options.place = place;
+    player_ = std::make_unique<Player>(manifest_, *store_, options);
+    ASSERT_NE(send({"login", "anna"}).find("\"ok\":true"), std::string::npos);
+    play("A", {{"LMSInitialize", ""}, {"LMSFinish", ""}});
+    const std::string course = place == 1 ? "https://courses.example.org/M"
+                                          : "https://courses.example.org/M;2";
+    for (const xapi::OutboxEntry& entry : store_->outbox().pending(100)) {
+      const std::string& json = entry.statement.json;
+      EXPECT_NE(json.find("{\"id\":\"" + course + "\","), std::string::npos)
+          << json;
+      EXPECT_NE(json.find("\"object\":{\"id\":\"" + course + "/A\","),
+                std::string::npos)
+          << json;
+    }
+  }
 }
 
 TEST_F(PlayerTest, AnAssetIsCompletedByBeingOpened) {

@@ -154,6 +154,19 @@ TEST_F(ShellResultsTest, StatementsGoOnlyWithTheValuesThatCausedThem) {
        },
        {"initialized@i1", "initialized@i2", "completed@i1", "terminated@i1",
         "terminated@i2"}},
+      {"a status the last course session reported is not reported again",
+       [&](ShellResultsTest&, Run& r) {
+         start(r.api, 1);
+         r.api.LMSSetValue(u"cmi.core.lesson_status", u"completed");
+         r.api.LMSCommit();
+         r.api.LMSFinish();
+         r.api.LMSInitialize();
+         r.api.LMSSetValue(u"cmi.suspend_data", u"x");
+         r.api.LMSCommit();
+         r.api.LMSFinish();
+       },
+       {"initialized@i1", "completed@i1", "terminated@i1", "initialized@i1",
+        "terminated@i1"}},
       {"another process holds the learner's store",
        [&](ShellResultsTest& t, Run& r) {
          auto held = t.fake.locks.tryLock(r.api.StoreLockName(), 0);

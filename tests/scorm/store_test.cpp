@@ -377,12 +377,18 @@ TEST_F(StoreTest, DamagedStoresAreSetAside) {
   MemoryPackage other;
   other.manifest = ManifestXml("MANIFEST1", "ORG1", "Data protection",
                                {{"SCO1", "Principles"}});
-  const std::string otherKey = Open(data, other).key;
+  std::string otherKey;
+  {
+    const CourseStore first = Open(data, other);
+    otherKey = first.key;
+    EXPECT_EQ(first.place, 1u);
+  }
   Open(data, package).store->save("anna", "SCO1", {{"e", "v"}});
   std::ofstream(StorePath(data, otherKey)) << std::string(5000, 'z');
   for (bool readOnly : {true, false}) {
     CourseStore opened = Open(data, package, readOnly);
     EXPECT_EQ(opened.key, otherKey + "-2");
+    EXPECT_EQ(opened.place, 2u);
     EXPECT_EQ(opened.store->load("anna", "SCO1"), (Values{{"e", "v"}}));
     EXPECT_TRUE(opened.note.empty());
   }

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "scorm/results.h"
@@ -76,6 +77,7 @@ class Player2004Test : public ::testing::Test {
   void open() {
     PlayerOptions options;
     options.random = SeededRandom(7);
+    options.lrs = lrs_;
     player_ = std::make_unique<Player>(package_, *store_, options);
     ASSERT_EQ(send({"login", "anna"}), "{\"ok\":true,\"learner\":\"anna\"}");
   }
@@ -94,6 +96,7 @@ class Player2004Test : public ::testing::Test {
   }
 
   Package2004 package_ = Course();
+  std::optional<xapi::LrsConfig> lrs_;
   std::string folder_;
   std::unique_ptr<scorm::ProgressStore> store_;
   std::unique_ptr<Player> player_;
@@ -247,6 +250,73 @@ TEST_F(Player2004Test, SuspendAllAndCrashesResumeAcrossProcesses) {
     EXPECT_EQ(player_->state().activities[1].activityAttemptCount, 1u);
     EXPECT_EQ(player_->state().activities[0].activityAttemptCount, 1u);
   }
+}
+
+// The statements in the outbox, each as its verb and its attempt numbered
+// in the order they first appear: "initialized:1 scored:1 ...".
+std::string VerbsAndAttempts(scorm::ProgressStore& store) {
+  std::vector<std::string> seen;
+  std::string out;
+  for (const xapi::OutboxEntry& entry : store.outbox().pending(100)) {
+    const std::string& json = entry.statement.json;
+    const auto text = [&json](const std::string& mark) {
+      const std::size_t at = json.find(mark);
+      if (at == std::string::npos) return std::string();
+      return json.substr(at + mark.size(),
+                         json.find('"', at + mark.size()) - at - mark.size());
+    };
+    const std::string attempt = text("?attemptId=");
+    auto it = std::find(seen.begin(), seen.end(), attempt);
+    if (it == seen.end()) it = seen.insert(seen.end(), attempt);
+    out += text("/expapi/verbs/") + ":" +
+           (attempt.empty() ? "-" : std::to_string(it - seen.begin() + 1)) +
+           " ";
+  }
+  return out;
+}
+
+// The success the scaled passing score decides is reported; the attempt
+// goes on across a restart and a new one begins when the sequencer says.
+TEST_F(Player2004Test, StatementsOfTheAttemptsAsStored) {
+  lrs_ = xapi::LrsConfig{
+      "http://127.0.0.1:9/xAPI/",     "k", "s", "https://learners.example.org",
+      "https://courses.example.org/", ""};
+  ControlMode& mode = package_.root.sequencing.controlMode;
+  mode.choice = true;
+  mode.forwardOnly = false;
+  player_.reset();
+  open();
+  std::string expected;
+  const auto check = [&](const std::string& more) {
+    expected += more;
+    EXPECT_EQ(VerbsAndAttempts(*store_), expected);
+  };
+  deliver({"nav", "start"});
+  send({"api", current_, "Initialize", ""});
+  send({"api", current_, "SetValue", "cmi.score.scaled", "0.9"});
+  send({"api", current_, "SetValue", "cmi.progress_measure", "0.5"});
+  EXPECT_EQ(send({"api", current_, "Commit", ""}), "true");
+  check("initialized:1 scored:1 progressed:1 ");
+  send({"nav", "suspendAll"});
+  check("passed:1 suspended:1 ");
+
+  player_.reset();
+  store_ = std::make_unique<scorm::ProgressStore>(folder_ + "/p.sqlite");
+  open();
+  EXPECT_EQ(Field(deliver({"nav", "resumeAll"}), "id"), "\"A\"");
+  send({"api", current_, "Initialize", ""});
+  send({"api", current_, "SetValue", "cmi.progress_measure", "0.5"});
+  EXPECT_EQ(Field(deliver({"nav", "continue"}), "id"), "\"B\"");
+  check("resumed:1 terminated:1 ");
+  EXPECT_EQ(Field(deliver({"nav", "choice", "A"}), "id"), "\"A\"");
+  send({"api", current_, "Initialize", ""});
+  send({"nav", "suspendAll"});
+  check("initialized:2 suspended:2 ");
+  // The course's IRI is the first of its identifier's.
+  const std::string first = store_->outbox().pending(1).at(0).statement.json;
+  EXPECT_NE(first.find("\"https://courses.example.org/M/A?attemptId="),
+            std::string::npos)
+      << first;
 }
 
 TEST_F(Player2004Test, NavigatingOnEndsTheScoAsItsTerminateWould) {

@@ -13,21 +13,35 @@ const char kItemIri[] = "https://courses.example.org/c/MAN-1/sco1";
 const char kRegistration[] = "0f8c3e5a-1b2c-4d3e-8f90-123456789abc";
 
 SessionContext Context() {
-  return {"ana", "https://lms.example.org", kRegistration,
-          Activity{kCourse, "Safety"}, Activity{kItemIri, "Lesson 1"}};
+  SessionContext context;
+  context.login = "ana";
+  context.homePage = "https://lms.example.org";
+  context.registration = kRegistration;
+  context.course = {kCourse, "Safety"};
+  context.item = {kItemIri, "Lesson 1"};
+  return context;
 }
 
 const std::string kItem =
     R"({"id":"https://courses.example.org/c/MAN-1/sco1","definition":)"
     R"({"name":{"en-US":"Lesson 1"},)"
     R"("type":"http://adlnet.gov/expapi/activities/lesson"}})";
-const std::string kGroupingCategory =
-    R"("grouping":[{"id":"https://courses.example.org/c/MAN-1","definition":)"
-    R"({"name":{"en-US":"Safety"},)"
-    R"("type":"http://adlnet.gov/expapi/activities/course"}}],)"
-    R"("category":[{"id":"https://w3id.org/xapi/scorm","definition":)"
-    R"({"type":"http://adlnet.gov/expapi/activities/profile"}}]},)"
-    R"("platform":"zept"}})";
+// The course, then the attempt when there is one.
+std::string GroupingCategory(const std::string& attempt = "") {
+  return R"("grouping":[{"id":"https://courses.example.org/c/MAN-1","definition":)"
+         R"({"name":{"en-US":"Safety"},)"
+         R"("type":"http://adlnet.gov/expapi/activities/course"}})" +
+         (attempt.empty()
+              ? ""
+              : R"(,{"id":"https://courses.example.org/c/MAN-1/sco1?attemptId=)" +
+                    attempt +
+                    R"(","definition":)"
+                    R"({"type":"http://adlnet.gov/expapi/activities/attempt"}})") +
+         R"(],"category":[{"id":"https://w3id.org/xapi/scorm","definition":)"
+         R"({"type":"http://adlnet.gov/expapi/activities/profile"}}]},)"
+         R"("platform":"zept"}})";
+}
+const std::string kGroupingCategory = GroupingCategory();
 
 // The results of the status verbs.
 const std::string kPassed = R"({"success":true,"completion":true})";
@@ -37,7 +51,8 @@ const std::string kCompleted = R"({"completion":true})";
 // A whole statement as the LRS gets it; parent is for responded.
 std::string Expected(const std::string& id, const std::string& timestamp,
                      const std::string& verb, const std::string& object,
-                     const std::string& result, bool parent = false) {
+                     const std::string& result, bool parent = false,
+                     const std::string& attempt = "") {
   return R"({"id":")" + id + R"(","timestamp":")" + timestamp +
          R"(","actor":{"objectType":"Agent","name":"ana","account":)"
          R"({"homePage":"https://lms.example.org","name":"ana"}},)"
@@ -46,7 +61,8 @@ std::string Expected(const std::string& id, const std::string& timestamp,
          object + (result.empty() ? "" : ",\"result\":" + result) +
          R"(,"context":{"registration":"0f8c3e5a-1b2c-4d3e-8f90-123456789abc",)"
          R"("contextActivities":{)" +
-         (parent ? "\"parent\":[" + kItem + "]," : "") + kGroupingCategory;
+         (parent ? "\"parent\":[" + kItem + "]," : "") +
+         GroupingCategory(attempt);
 }
 
 std::string Ts(int second) {
@@ -210,6 +226,198 @@ TEST(SessionStatementsTest, SessionsGiveTheProfilesStatements) {
   }
 }
 
+std::string Choice(const std::string& id) {
+  return R"({"id":"https://courses.example.org/c/MAN-1/sco1/interactions/)" +
+         id + R"(","definition":{"name":{"en-US":")" + id +
+         R"("},"type":"http://adlnet.gov/expapi/activities/cmi.interaction",)"
+         R"("interactionType":"choice"}})";
+}
+
+SessionContext Context2004();
+
+TEST(SessionStatementsTest, OneRespondedPerAnswerWhateverTheCommits) {
+  struct Case {
+    const char* name;
+    DataModel model;
+    std::vector<Step> steps;
+    std::vector<std::string> statements;
+  } const cases[] = {
+      {"1.2: id and type, response, result in three commits",
+       DataModel::kScorm12,
+       {Set("cmi.interactions.0.id", "q1"),
+        Set("cmi.interactions.0.type", "choice"), Store(),
+        Set("cmi.interactions.0.student_response", "a"), Store(),
+        Set("cmi.interactions.0.result", "correct"), Store(), Store(),
+        Set("cmi.interactions.0.latency", "0000:00:05"), Store()},
+       {Expected("id-1", Ts(3), "responded", Choice("q1"),
+                 R"({"response":"a"})", true),
+        Expected("id-2", Ts(4), "responded", Choice("q1"),
+                 R"({"response":"a","success":true})", true)}},
+      {"2004: a periodic store between the sets, then the answer changed",
+       DataModel::kScorm2004,
+       {Set("cmi.interactions.0.id", "q1"), Store(),
+        Set("cmi.interactions.0.type", "choice"), Store(),
+        Set("cmi.interactions.0.learner_response", "a"),
+        Set("cmi.interactions.0.result", "incorrect"), Store(),
+        Set("cmi.interactions.0.description", "Which?"), Store(),
+        Set("cmi.interactions.0.learner_response", "b"),
+        Set("cmi.interactions.0.result", "correct"), Store()},
+       {Expected("id-1", Ts(4), "responded", Choice("q1"),
+                 R"({"response":"a","success":false})", true),
+        Expected(
+            "id-2", Ts(7), "responded",
+            R"({"id":"https://courses.example.org/c/MAN-1/sco1/interactions/q1",)"
+            R"("definition":{"name":{"en-US":"q1"},"description":{"en-US":"Which?"},)"
+            R"("type":"http://adlnet.gov/expapi/activities/cmi.interaction",)"
+            R"("interactionType":"choice"}})",
+            R"({"response":"b","success":true})", true)}},
+      {"a result without a response, an empty response: nothing",
+       DataModel::kScorm2004,
+       {Set("cmi.interactions.0.id", "q1"),
+        Set("cmi.interactions.0.result", "correct"), Store(),
+        Set("cmi.interactions.0.learner_response", ""), Store(), End()},
+       {Expected("id-1", Ts(3), "terminated", kItem, "")}},
+      {"another question at the same index is another answer",
+       DataModel::kScorm12,
+       {Set("cmi.interactions.0.id", "q1"),
+        Set("cmi.interactions.0.type", "choice"),
+        Set("cmi.interactions.0.student_response", "a"), Store(),
+        Set("cmi.interactions.0.id", "q2"), Store()},
+       {Expected("id-1", Ts(3), "responded", Choice("q1"),
+                 R"({"response":"a"})", true),
+        Expected("id-2", Ts(4), "responded", Choice("q2"),
+                 R"({"response":"a"})", true)}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SessionContext context = Context();
+    context.model = c.model;
+    EXPECT_EQ(Session(c.steps, context), c.statements);
+  }
+}
+
+TEST(SessionStatementsTest, StatusesAsStoredWhoeverDecidedThem) {
+  struct Case {
+    const char* name;
+    DataModel model;
+    ElementValues atLaunch;
+    std::vector<Step> steps;
+    std::vector<std::string> statements;
+  } const cases[] = {
+      {"1.2: finished without a status, stored as completed",
+       DataModel::kScorm12,
+       {{"cmi.core.lesson_status", "not attempted"}},
+       {Init("ab-initio"), End({{"cmi.core.lesson_status", "completed"}})},
+       {Expected("id-1", Ts(1), "initialized", kItem, ""),
+        Expected("id-2", Ts(2), "completed", kItem, kCompleted),
+        Expected("id-3", Ts(3), "terminated", kItem,
+                 R"({"completion":true})")}},
+      {"1.2: passed by the mastery score after the SCO's sets",
+       DataModel::kScorm12,
+       {},
+       {Set("cmi.core.score.raw", "90"),
+        End({{"cmi.core.lesson_status", "passed"},
+             {"cmi.core.score.raw", "90"}})},
+       {Expected("id-1", Ts(1), "scored", kItem,
+                 R"({"score":{"scaled":0.9,"raw":90}})"),
+        Expected("id-2", Ts(2), "passed", kItem, kPassed),
+        Expected("id-3", Ts(3), "terminated", kItem,
+                 R"({"score":{"scaled":0.9,"raw":90},"success":true,)"
+                 R"("completion":true})")}},
+      {"1.2: completed by an earlier session is not reported again",
+       DataModel::kScorm12,
+       {{"cmi.core.lesson_status", "completed"}},
+       {Store({{"cmi.core.lesson_status", "completed"}}),
+        End({{"cmi.core.lesson_status", "completed"}})},
+       {Expected("id-1", Ts(1), "terminated", kItem,
+                 R"({"completion":true})")}},
+      {"1.2: what the SCO sets is told, whatever was stored before",
+       DataModel::kScorm12,
+       {{"cmi.core.lesson_status", "completed"}},
+       {Set("cmi.core.lesson_status", "completed"),
+        Store({{"cmi.core.lesson_status", "completed"}})},
+       {Expected("id-1", Ts(1), "completed", kItem, kCompleted)}},
+      {"2004: success passed by the scaled passing score",
+       DataModel::kScorm2004,
+       {},
+       {Set("cmi.score.scaled", "0.9"), Store({{"cmi.score.scaled", "0.9"}}),
+        End({{"cmi.score.scaled", "0.9"},
+             {"cmi.success_status", "passed"},
+             {"cmi.completion_status", "completed"}})},
+       {Expected("id-1", Ts(1), "scored", kItem, R"({"score":{"scaled":0.9}})"),
+        Expected("id-2", Ts(2), "completed", kItem, kCompleted),
+        Expected("id-3", Ts(3), "passed", kItem, R"({"success":true})"),
+        Expected("id-4", Ts(4), "terminated", kItem,
+                 R"({"score":{"scaled":0.9},"success":true,)"
+                 R"("completion":true})")}},
+      {"2004: the SCO's failed, then passed as evaluated",
+       DataModel::kScorm2004,
+       {{"cmi.success_status", "unknown"}},
+       {Set("cmi.success_status", "failed"),
+        Store({{"cmi.success_status", "failed"}}),
+        End({{"cmi.success_status", "passed"}})},
+       {Expected("id-1", Ts(1), "failed", kItem, R"({"success":false})"),
+        Expected("id-2", Ts(2), "passed", kItem, R"({"success":true})"),
+        Expected("id-3", Ts(3), "terminated", kItem, R"({"success":true})")}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SessionContext context = Context();
+    context.model = c.model;
+    context.atLaunch = c.atLaunch;
+    EXPECT_EQ(Session(c.steps, context), c.statements);
+  }
+}
+
+TEST(SessionStatementsTest, TheAttemptAndItsProgress) {
+  const std::string attempt = "5e0c1f0a-2b3c-4d5e-8f90-0123456789ab";
+  const std::string progress =
+      R"("extensions":{"https://w3id.org/xapi/cmi5/result/extensions/progress":)";
+  struct Case {
+    const char* name;
+    ElementValues atLaunch;
+    std::vector<Step> steps;
+    std::vector<std::string> statements;
+  } const cases[] = {
+      {"every statement in the attempt; progress once per change",
+       {},
+       {Init("ab-initio"), Set("cmi.progress_measure", "0.25"), Store(),
+        Set("cmi.progress_measure", "0.25"), Store(),
+        Set("cmi.interactions.0.id", "q1"),
+        Set("cmi.interactions.0.type", "choice"),
+        Set("cmi.interactions.0.learner_response", "a"),
+        Set("cmi.progress_measure", "1"), Store(),
+        End({{"cmi.exit", "suspend"}})},
+       {Expected("id-1", Ts(1), "initialized", kItem, "", false, attempt),
+        Expected("id-2", Ts(2), "progressed", kItem,
+                 R"({"score":{"scaled":0.25},)" + progress + "25}}", false,
+                 attempt),
+        Expected("id-3", Ts(5), "responded", Choice("q1"),
+                 R"({"response":"a"})", true, attempt),
+        Expected("id-4", Ts(6), "progressed", kItem,
+                 R"({"score":{"scaled":1},)" + progress + "100}}", false,
+                 attempt),
+        Expected("id-5", Ts(7), "suspended", kItem, "", false, attempt)}},
+      {"a resumed attempt's progress is not reported again",
+       {{"cmi.progress_measure", "0.5"}},
+       {Init("resume"), Set("cmi.progress_measure", "0.5"), Store(),
+        Set("cmi.progress_measure", "0.755"), Store()},
+       {Expected("id-1", Ts(1), "resumed", kItem, "", false, attempt),
+        Expected("id-2", Ts(3), "progressed", kItem,
+                 R"({"score":{"scaled":0.755},)" + progress + "76}}", false,
+                 attempt)}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SessionContext context = Context2004();
+    context.attempt = attempt;
+    context.atLaunch = c.atLaunch;
+    EXPECT_EQ(Session(c.steps, context), c.statements);
+  }
+  // SCORM 1.2 has no progress measure.
+  EXPECT_TRUE(Session({Set("cmi.progress_measure", "0.5"), Store()}).empty());
+}
+
 TEST(SessionStatementsTest, ScoresAreValidWhateverContentSets) {
   struct Case {
     const char* raw;
@@ -308,7 +516,9 @@ TEST(SessionStatementsTest, InteractionResponsesInXapiForm) {
        R"({"response":"Fire"})"},
       {"likert", "", "3", R"(,"interactionType":"likert")",
        R"({"response":"3"})"},
-      {"essay", "x", "y", "", R"({"response":"y"})"},
+      {"essay", "x", "y",
+       R"(,"interactionType":"other","correctResponsesPattern":["x"])",
+       R"({"response":"y"})"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.type);
@@ -376,7 +586,8 @@ TEST(SessionStatementsTest, Scorm2004SessionsByTheirOwnNames) {
         End({{"cmi.entry", "resume"},
              {"cmi.success_status", "failed"},
              {"cmi.session_time", "00:01:00"}})},
-       {Expected("id-1", Ts(1), "suspended", kItem, R"({"success":false})")}},
+       {Expected("id-1", Ts(1), "failed", kItem, R"({"success":false})"),
+        Expected("id-2", Ts(2), "suspended", kItem, R"({"success":false})")}},
       {"a learner's comment once per text, its language tag left out",
        {Set("cmi.comments_from_learner.0.comment", "{lang=en}Good"),
         Set("cmi.comments_from_learner.0.location", "p3"),
@@ -501,7 +712,8 @@ TEST(SessionStatementsTest, OddTextStaysValidJson) {
           R"("object":{"id":"https://courses.example.org/c/MAN-1/sco1/interactions/)" +
           huge + R"(%2F%FF","definition":{"name":{"en-US":")" + huge +
           "/\xEF\xBF\xBD" +
-          R"("},"type":"http://adlnet.gov/expapi/activities/cmi.interaction"}},)"
+          R"("},"type":"http://adlnet.gov/expapi/activities/cmi.interaction",)"
+          R"("interactionType":"other"}},)"
           R"("result":{"response":")"
           "\xEF\xBF\xBD\xEF\xBF\xBD"
           R"(\u0009"},)"
@@ -512,6 +724,12 @@ TEST(SessionStatementsTest, OddTextStaysValidJson) {
 TEST(IrisTest, IdentifiersArePercentEncoded) {
   EXPECT_EQ(CourseIri("https://x.org/c/", "MAN 1/\xC3\xA4~._-Az09"),
             "https://x.org/c/MAN%201%2F%C3%A4~._-Az09");
+  // A later course with the same identifier: an IRI no identifier gives.
+  EXPECT_EQ(CourseIri("https://x.org/c/", "MAN-1", 1), "https://x.org/c/MAN-1");
+  EXPECT_EQ(CourseIri("https://x.org/c/", "MAN-1", 2),
+            "https://x.org/c/MAN-1;2");
+  EXPECT_EQ(CourseIri("https://x.org/c/", "MAN-1;2"),
+            "https://x.org/c/MAN-1%3B2");
   EXPECT_EQ(ItemIri("https://x.org/c/M", "sco#1?%"),
             "https://x.org/c/M/sco%231%3F%25");
   EXPECT_EQ(ItemIri("https://x.org/c/M", ""), "https://x.org/c/M/");

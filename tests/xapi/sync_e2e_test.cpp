@@ -841,5 +841,79 @@ TEST_F(SyncTest, Scorm2004ProgressShowsInResultsAndReachesTheLrs) {
             "https://courses.example.org/SEQ-COURSE/B");
 }
 
+// Every shape of statement the sessions give is one the LRS takes: the
+// attempt in grouping, progress, an answer of no known type, a status the
+// runtime decided, a later course's IRI.
+TEST_F(SyncTest, TheLrsTakesEveryShapeOfStatement) {
+  using Values = xapi::ElementValues;
+  struct Session {
+    xapi::DataModel model;
+    unsigned place;
+    std::vector<std::pair<std::string, std::string>> sets;
+    Values stored;  // at the end
+  } const sessions[] = {
+      {xapi::DataModel::kScorm2004,
+       1,
+       {{"cmi.progress_measure", "0.333"},
+        {"cmi.score.scaled", "0.9"},
+        {"cmi.interactions.0.id", "q1"},
+        {"cmi.interactions.0.learner_response", "forty two"},
+        {"cmi.interactions.0.result", "12.5"}},
+       {{"cmi.success_status", "passed"},
+        {"cmi.completion_status", "completed"},
+        {"cmi.exit", "suspend"}}},
+      {xapi::DataModel::kScorm12,
+       2,
+       {{"cmi.interactions.0.id", "q 1;2"},
+        {"cmi.interactions.0.type", "matching"},
+        {"cmi.interactions.0.student_response", "1.a,2.b"}},
+       {{"cmi.core.lesson_status", "completed"}}},
+  };
+  std::vector<std::string> posted;
+  for (const Session& session : sessions) {
+    xapi::SessionContext context;
+    context.login = kLogin;
+    context.homePage = kHomePage;
+    context.registration = xapi::NewUuid();
+    context.course = {xapi::CourseIri("https://courses.example.org/",
+                                      "SYNC COURSE", session.place),
+                      kCourseTitle};
+    context.item = {xapi::ItemIri(context.course.id, "ITEM 1"), "One"};
+    context.model = session.model;
+    context.attempt = xapi::NewUuid();
+    xapi::SessionStatements statements(context);
+    statements.initialized("ab-initio");
+    for (const auto& [element, value] : session.sets)
+      statements.valueSet(element, value);
+    statements.storing({});
+    statements.terminated(session.stored);
+    for (const xapi::Statement& statement : statements.take()) {
+      const LrsServer::Reply reply =
+          lrs_.request("POST", "/xAPI/statements", statement.json);
+      EXPECT_EQ(reply.status, 200) << reply.body << "\n" << statement.json;
+      posted.push_back(statement.json);
+    }
+  }
+  const std::vector<std::string> held = lrs_.statements();
+  EXPECT_EQ(Verbs(held),
+            "initialized progressed scored responded completed passed "
+            "suspended initialized responded completed terminated ");
+  ASSERT_EQ(held.size(), 11u);
+  EXPECT_NE(held[1].find("\"https://w3id.org/xapi/cmi5/result/extensions/"
+                         "progress\":33"),
+            std::string::npos)
+      << held[1];
+  EXPECT_NE(Field(held[3], "context.contextActivities.grouping")
+                .find("\"https://courses.example.org/SYNC%20COURSE/"
+                      "ITEM%201?attemptId="),
+            std::string::npos)
+      << held[3];
+  EXPECT_EQ(Field(held[3], "object.definition.interactionType"), "other");
+  EXPECT_EQ(Field(held[8], "object.definition.interactionType"), "matching");
+  EXPECT_EQ(Field(held[8], "result.response"), "1[.]a[,]2[.]b");
+  EXPECT_EQ(Field(held[9], "object.id"),
+            "https://courses.example.org/SYNC%20COURSE;2/ITEM%201");
+}
+
 }  // namespace
 }  // namespace zept
