@@ -367,7 +367,7 @@ TEST_F(PlayerTest, StatementsAreStoredWithTheirValues) {
 std::string Attempts(ProgressStore& store) {
   std::vector<std::string> seen;
   std::string out;
-  for (const xapi::OutboxEntry& entry : store.outbox().pending(100)) {
+  for (const xapi::OutboxEntry& entry : store.outbox("").pending(100)) {
     const std::string& json = entry.statement.json;
     const std::string mark = "?attemptId=";
     const std::size_t at = json.find(mark);
@@ -451,7 +451,7 @@ TEST_F(PlayerTest, ALaterCourseOfTheSameIdentifierHasItsOwnIri) {
     play("A", {{"LMSInitialize", ""}, {"LMSFinish", ""}});
     const std::string course = place == 1 ? "https://courses.example.org/M"
                                           : "https://courses.example.org/M;2";
-    for (const xapi::OutboxEntry& entry : store_->outbox().pending(100)) {
+    for (const xapi::OutboxEntry& entry : store_->outbox("").pending(100)) {
       const std::string& json = entry.statement.json;
       EXPECT_NE(json.find("{\"id\":\"" + course + "\","), std::string::npos)
           << json;

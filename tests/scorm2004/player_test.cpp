@@ -257,7 +257,7 @@ TEST_F(Player2004Test, SuspendAllAndCrashesResumeAcrossProcesses) {
 std::string VerbsAndAttempts(scorm::ProgressStore& store) {
   std::vector<std::string> seen;
   std::string out;
-  for (const xapi::OutboxEntry& entry : store.outbox().pending(100)) {
+  for (const xapi::OutboxEntry& entry : store.outbox("").pending(100)) {
     const std::string& json = entry.statement.json;
     const auto text = [&json](const std::string& mark) {
       const std::size_t at = json.find(mark);
@@ -313,7 +313,7 @@ TEST_F(Player2004Test, StatementsOfTheAttemptsAsStored) {
   send({"nav", "suspendAll"});
   check("initialized:2 suspended:2 ");
   // The course's IRI is the first of its identifier's.
-  const std::string first = store_->outbox().pending(1).at(0).statement.json;
+  const std::string first = store_->outbox("").pending(1).at(0).statement.json;
   EXPECT_NE(first.find("\"https://courses.example.org/M/A?attemptId="),
             std::string::npos)
       << first;
