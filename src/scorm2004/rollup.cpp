@@ -59,8 +59,11 @@ std::size_t ReferencedObjective(Context& c, std::size_t activity,
 }
 
 // The rule and rollup conditions share their meaning on the tracking data.
+// stale: the activity's own objective (or progress) values date from an
+// earlier attempt of its parent and do not count; the globals still do.
 Tri Condition(Context& c, std::size_t activity, std::size_t objective,
-              RuleConditionKind kind, double threshold) {
+              RuleConditionKind kind, double threshold,
+              bool staleObjectives = false, bool staleProgress = false) {
   const ActivityState& a = c.at(activity);
   const bool needsObjective =
       kind == RuleConditionKind::kSatisfied ||
@@ -72,9 +75,10 @@ Tri Condition(Context& c, std::size_t activity, std::size_t objective,
   // An untracked activity keeps no objective or attempt progress, not even
   // what its maps would read or its children roll up: unknown to its rules.
   const bool tracked = c.def(activity).delivery.tracked;
-  const ObjectiveState o = needsObjective && tracked
-                               ? EffectiveObjective(c, activity, objective)
-                               : ObjectiveState{};
+  const ObjectiveState o =
+      needsObjective && tracked
+          ? EffectiveObjective(c, activity, objective, !staleObjectives)
+          : ObjectiveState{};
   switch (kind) {
     case RuleConditionKind::kSatisfied:
       return Known(o.progressStatus, o.satisfiedStatus);
@@ -88,11 +92,13 @@ Tri Condition(Context& c, std::size_t activity, std::size_t objective,
       return Known(o.measureStatus, !AtLeast(o.normalizedMeasure, threshold));
     case RuleConditionKind::kCompleted:
       if (!tracked) return Tri::kUnknown;
-      return Known(EffectiveAttemptProgressStatus(c, activity),
-                   EffectiveAttemptCompletionStatus(c, activity));
+      return Known(
+          EffectiveAttemptProgressStatus(c, activity, !staleProgress),
+          EffectiveAttemptCompletionStatus(c, activity, !staleProgress));
     case RuleConditionKind::kActivityProgressKnown:
-      return FromBool(tracked && a.activityProgressStatus &&
-                      EffectiveAttemptProgressStatus(c, activity));
+      return FromBool(
+          tracked && a.activityProgressStatus &&
+          EffectiveAttemptProgressStatus(c, activity, !staleProgress));
     case RuleConditionKind::kAttempted:
       return FromBool(a.activityProgressStatus && a.activityAttemptCount > 0);
     case RuleConditionKind::kAttemptLimitExceeded:
@@ -168,8 +174,9 @@ RollupRule DefaultRule(RollupConditionKind condition, RollupAction action) {
 }  // namespace
 
 ObjectiveState EffectiveObjective(Context& c, std::size_t activity,
-                                  std::size_t objective) {
-  ObjectiveState o = c.at(activity).objectives.at(objective);
+                                  std::size_t objective, bool ownValues) {
+  ObjectiveState o =
+      ownValues ? c.at(activity).objectives.at(objective) : ObjectiveState{};
   const Objective* defined = DefinedObjective(c, activity, objective);
   if (!defined) return o;
   for (const ObjectiveMap& map : defined->maps) {
@@ -232,14 +239,16 @@ std::optional<bool> GlobalCompletion(Context& c, std::size_t activity) {
 }
 }  // namespace
 
-bool EffectiveAttemptProgressStatus(Context& c, std::size_t activity) {
-  return c.at(activity).attemptProgressStatus ||
+bool EffectiveAttemptProgressStatus(Context& c, std::size_t activity,
+                                    bool ownValues) {
+  return (ownValues && c.at(activity).attemptProgressStatus) ||
          GlobalCompletion(c, activity).has_value();
 }
 
-bool EffectiveAttemptCompletionStatus(Context& c, std::size_t activity) {
+bool EffectiveAttemptCompletionStatus(Context& c, std::size_t activity,
+                                      bool ownValues) {
   if (const auto global = GlobalCompletion(c, activity)) return *global;
-  return c.at(activity).attemptCompletionStatus;
+  return ownValues && c.at(activity).attemptCompletionStatus;
 }
 
 void WriteObjectiveMaps(Context& c, std::size_t activity) {
@@ -417,8 +426,9 @@ void MeasureRollupProcess(Context& c, std::size_t activity) {
     if (!c.def(child).delivery.tracked) continue;
     const double weight = c.def(child).rollup.objectiveMeasureWeight;
     counted += weight;
-    const ObjectiveState o = EffectiveObjective(c, child, 0);
-    if (o.measureStatus && !c.at(child).staleObjectives) {
+    const ObjectiveState o =
+        EffectiveObjective(c, child, 0, !c.at(child).staleObjectives);
+    if (o.measureStatus) {
       total += o.normalizedMeasure * weight;
       valid = true;
     }
@@ -635,10 +645,11 @@ Tri EvaluateRollupConditionsSubprocess(Context& c, std::size_t child,
     const bool objective = kind == RuleConditionKind::kSatisfied ||
                            kind == RuleConditionKind::kObjectiveStatusKnown ||
                            kind == RuleConditionKind::kObjectiveMeasureKnown;
+    // A child left over from an earlier attempt of this cluster counts
+    // with what it reads from the globals only: a global is no attempt's.
     Tri value =
-        (progress && a.staleProgress) || (objective && a.staleObjectives)
-            ? Tri::kUnknown
-            : Condition(c, child, 0, kind, 0.0);
+        Condition(c, child, 0, kind, 0.0, objective && a.staleObjectives,
+                  progress && a.staleProgress);
     if (condition.negate) value = Not(value);
     result = all ? And(result, value) : Or(result, value);
   }
