@@ -2,6 +2,7 @@
 // rollup: the processes that only read definitions and write tracking.
 
 #include <algorithm>
+#include <optional>
 
 #include "scorm2004/sequencing_processes.h"
 
@@ -576,6 +577,39 @@ void ActivityProgressRollupUsingDefaultProcess(Context& c,
     SetCompletion(c, activity, true, true);
 }
 
+namespace {
+
+// The consideration a child's rollup controls put to the action; nullopt
+// when the controls leave it out of that action altogether.
+std::optional<RollupConsideration> Required(Context& c, std::size_t child,
+                                            RollupAction action) {
+  const RollupControls& controls = c.def(child).rollup;
+  switch (action) {
+    case RollupAction::kSatisfied:
+    case RollupAction::kNotSatisfied:
+      if (!controls.rollupObjectiveSatisfied) return std::nullopt;
+      return action == RollupAction::kSatisfied
+                 ? controls.requiredForSatisfied
+                 : controls.requiredForNotSatisfied;
+    case RollupAction::kCompleted:
+    case RollupAction::kIncomplete:
+      if (!controls.rollupProgressCompletion) return std::nullopt;
+      return action == RollupAction::kCompleted
+                 ? controls.requiredForCompleted
+                 : controls.requiredForIncomplete;
+  }
+  return std::nullopt;
+}
+
+// A child left out only until it has a finished attempt.
+bool AwaitsAttempt(Context& c, std::size_t child, RollupAction action) {
+  const auto required = Required(c, child, action);
+  return required == RollupConsideration::kIfNotSuspended ||
+         required == RollupConsideration::kIfAttempted;
+}
+
+}  // namespace
+
 // RB.1.4
 bool RollupRuleCheckSubprocess(Context& c, std::size_t activity,
                                const std::vector<RollupRule>& rules,
@@ -583,9 +617,18 @@ bool RollupRuleCheckSubprocess(Context& c, std::size_t activity,
   for (const RollupRule& rule : rules) {
     if (rule.action != action) continue;
     std::size_t trues = 0, falses = 0, unknowns = 0;
+    // Whether a child is out because the course says so (untracked, its
+    // rollup controls, skipped) rather than for want of a finished attempt.
+    bool leftOutByDesign = false;
     for (std::size_t child : c.at(activity).availableChildren) {
-      if (!c.def(child).delivery.tracked) continue;
-      if (!CheckChildForRollupSubprocess(c, child, action)) continue;
+      if (!c.def(child).delivery.tracked) {
+        leftOutByDesign = true;
+        continue;
+      }
+      if (!CheckChildForRollupSubprocess(c, child, action)) {
+        leftOutByDesign = leftOutByDesign || !AwaitsAttempt(c, child, action);
+        continue;
+      }
       switch (EvaluateRollupConditionsSubprocess(c, child, rule)) {
         case Tri::kTrue:
           ++trues;
@@ -599,11 +642,10 @@ bool RollupRuleCheckSubprocess(Context& c, std::size_t activity,
       }
     }
     const std::size_t size = trues + falses + unknowns;
-    // An empty bag decides nothing, except that "all" of nothing holds: a
-    // cluster of untracked children is done when they are.
+    // "All" of nothing holds where the course left every child out; where
+    // they are only not attempted or suspended yet, nothing is known.
     if (size == 0) {
-      if (rule.childActivitySet == ChildActivitySet::kAll &&
-          !c.at(activity).availableChildren.empty())
+      if (rule.childActivitySet == ChildActivitySet::kAll && leftOutByDesign)
         return true;
       continue;
     }
@@ -659,29 +701,10 @@ Tri EvaluateRollupConditionsSubprocess(Context& c, std::size_t child,
 // RB.1.4.2
 bool CheckChildForRollupSubprocess(Context& c, std::size_t child,
                                    RollupAction action) {
-  const RollupControls& controls = c.def(child).rollup;
-  const bool satisfaction = action == RollupAction::kSatisfied ||
-                            action == RollupAction::kNotSatisfied;
-  if (satisfaction ? !controls.rollupObjectiveSatisfied
-                   : !controls.rollupProgressCompletion)
-    return false;
-  RollupConsideration required = RollupConsideration::kAlways;
-  switch (action) {
-    case RollupAction::kSatisfied:
-      required = controls.requiredForSatisfied;
-      break;
-    case RollupAction::kNotSatisfied:
-      required = controls.requiredForNotSatisfied;
-      break;
-    case RollupAction::kCompleted:
-      required = controls.requiredForCompleted;
-      break;
-    case RollupAction::kIncomplete:
-      required = controls.requiredForIncomplete;
-      break;
-  }
+  const auto required = Required(c, child, action);
+  if (!required) return false;
   const ActivityState& a = c.at(child);
-  switch (required) {
+  switch (*required) {
     case RollupConsideration::kAlways:
       return true;
     case RollupConsideration::kIfNotSuspended:

@@ -676,6 +676,50 @@ TEST(SequencingTest, AClusterOfUntrackedChildrenIsDoneWhenTheyAre) {
               course.at("C").objectives[0].satisfiedStatus);
 }
 
+// "All" over children none of whom counts: it holds where the course
+// leaves them out, not where they only have no finished attempt yet.
+TEST(SequencingTest, AnAllRuleOverNoCountedChild) {
+  const auto considers = [](RollupConsideration required) {
+    return [required](RollupControls& r) {
+      r.requiredForSatisfied = r.requiredForNotSatisfied = required;
+      r.requiredForCompleted = r.requiredForIncomplete = required;
+    };
+  };
+  const auto uncounted = [](RollupControls& r) {
+    r.rollupObjectiveSatisfied = r.rollupProgressCompletion = false;
+  };
+  const struct {
+    const char* name;
+    std::function<void(RollupControls&)> a, b;
+    bool known;  // the root completed and satisfied, else both unknown
+  } kCases[] = {
+      {"suspended and not attempted",
+       considers(RollupConsideration::kIfNotSuspended),
+       considers(RollupConsideration::kIfNotSuspended), false},
+      {"suspended and not attempted yet",
+       considers(RollupConsideration::kIfNotSuspended),
+       considers(RollupConsideration::kIfAttempted), false},
+      {"left out by their controls", uncounted, uncounted, true},
+      {"one left out by its controls",
+       considers(RollupConsideration::kIfNotSuspended), uncounted, true},
+  };
+  for (const auto& row : kCases) {
+    Activity a = Item("a"), b = Item("b");
+    row.a(a.sequencing.rollup);
+    row.b(b.sequencing.rollup);
+    Course course(Group("root", {std::move(a), std::move(b)}));
+    ASSERT_EQ(course.step("start", ""), "a");
+    // The SCO leaves with cmi.exit "suspend".
+    course.state.activities[course.tree.find("a")].isSuspended = true;
+    ASSERT_EQ(course.step("continue", ""), "b") << row.name;
+    const ActivityState& root = course.at("root");
+    EXPECT_EQ(root.attemptProgressStatus, row.known) << row.name;
+    EXPECT_EQ(root.attemptCompletionStatus, row.known) << row.name;
+    EXPECT_EQ(root.objectives[0].progressStatus, row.known) << row.name;
+    EXPECT_EQ(root.objectives[0].satisfiedStatus, row.known) << row.name;
+  }
+}
+
 TEST(SequencingTest, GlobalObjectiveWrittenByOneReadByAnother) {
   Course course(Pretest());
   course.step("start", "");
