@@ -99,9 +99,9 @@ std::string Success(const Map& values, const LaunchContext2004& context,
 std::string CloseSession(Map& values, const LaunchContext2004& context,
                          std::string_view request, bool suspend, bool strict) {
   values.erase(std::string(kSessionKey));
-  const std::int64_t total =
-      ParseTimeInterval(Get(values, "cmi.total_time"), false).value_or(0) +
-      ParseTimeInterval(Get(values, "cmi.session_time"), false).value_or(0);
+  const std::int64_t total = AddTimeIntervals(
+      ParseTimeInterval(Get(values, "cmi.total_time"), false).value_or(0),
+      ParseTimeInterval(Get(values, "cmi.session_time"), false).value_or(0));
   values.insert_or_assign("cmi.total_time", FormatTimeInterval(total));
   for (const auto& [element, status] :
        {std::pair{"cmi.completion_status", Completion(values, context, strict)},
