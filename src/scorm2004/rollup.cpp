@@ -544,6 +544,9 @@ void ActivityProgressRollupUsingMeasureProcess(Context& c,
                                                std::size_t activity) {
   const ActivityState& a = c.at(activity);
   if (!a.attemptCompletionAmountStatus) {
+    // The run-time judged a SCO's own attempt against the threshold
+    // already: what it reported stands, so the sequencer and GetValue agree.
+    if (c.tree.isLeaf(activity) && a.completionReported) return;
     SetCompletion(c, activity, false, false);
     return;
   }

@@ -76,6 +76,7 @@ class Player2004Test : public ::testing::Test {
   void open() {
     PlayerOptions options;
     options.random = SeededRandom(7);
+    options.strict = strict_;
     player_ = std::make_unique<Player>(package_, *store_, options);
     ASSERT_EQ(send({"login", "anna"}), "{\"ok\":true,\"learner\":\"anna\"}");
   }
@@ -94,6 +95,7 @@ class Player2004Test : public ::testing::Test {
   }
 
   Package2004 package_ = Course();
+  bool strict_ = false;
   std::string folder_;
   std::unique_ptr<scorm::ProgressStore> store_;
   std::unique_ptr<Player> player_;
@@ -303,6 +305,50 @@ TEST_F(Player2004Test, SharedDataOfTheCourseOnlyLastsItsAttempt) {
     EXPECT_EQ(Field(deliver({"nav", "start"}), "id"), "\"A\"");
     send({"api", current_, "Initialize", ""});
     EXPECT_EQ(get("adl.data.0.store"), kept);
+  }
+}
+
+// Completed by measure with no progress measure set: the books make the
+// attempt unknown; lenient, the SCO's own word stands. Either way what the
+// SCO reads back is what the sequencer rolls up.
+TEST_F(Player2004Test, CompletionByMeasureWithoutAMeasureIsOneAnswer) {
+  const struct {
+    bool strict;
+    const char* progress;  // "" never set
+    const char* completion;
+  } kCases[] = {
+      {false, "", "completed"},
+      {true, "", "unknown"},
+      {false, "0.5", "incomplete"},
+      {true, "0.9", "completed"},
+  };
+  CompletionThreshold& threshold =
+      package_.root.children[0].completionThreshold;
+  threshold.completedByMeasure = true;
+  threshold.minProgressMeasure = 0.8;
+  int n = 0;
+  for (const auto& row : kCases) {
+    SCOPED_TRACE(std::string(row.strict ? "strict " : "lenient ") +
+                 row.progress);
+    player_.reset();
+    store_ = std::make_unique<scorm::ProgressStore>(
+        folder_ + "/c" + std::to_string(n++) + ".sqlite");
+    strict_ = row.strict;
+    open();
+    deliver({"nav", "start"});
+    send({"api", current_, "Initialize", ""});
+    send({"api", current_, "SetValue", "cmi.completion_status", "completed"});
+    if (*row.progress)
+      send({"api", current_, "SetValue", "cmi.progress_measure", row.progress});
+    EXPECT_EQ(get("cmi.completion_status"), row.completion);
+    send({"api", current_, "SetValue", "adl.nav.request", "continue"});
+    send({"api", current_, "Terminate", ""});
+    deliver({"next"});
+    const ActivityState& a = player_->state().activities[1];
+    const std::string rolled = !a.attemptProgressStatus    ? "unknown"
+                               : a.attemptCompletionStatus ? "completed"
+                                                           : "incomplete";
+    EXPECT_EQ(rolled, row.completion);
   }
 }
 
