@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <vector>
 
 #include "scorm2004/sequencing_processes.h"
 
@@ -387,16 +388,14 @@ void EndAttemptProcess(Context& c, std::size_t activity) {
 // RB.1.5
 namespace {
 
-void RollupPath(Context& c, std::size_t activity) {
-  for (std::size_t i = activity; i != kNone; i = c.tree.parent(i)) {
-    if (!c.tree.isLeaf(i)) {
-      MeasureRollupProcess(c, i);
-      CompletionMeasureRollupProcess(c, i);
-    }
-    ObjectiveRollupProcess(c, i);
-    ActivityProgressRollupProcess(c, i);
-    WriteObjectiveMaps(c, i);
+void RollupOne(Context& c, std::size_t i) {
+  if (!c.tree.isLeaf(i)) {
+    MeasureRollupProcess(c, i);
+    CompletionMeasureRollupProcess(c, i);
   }
+  ObjectiveRollupProcess(c, i);
+  ActivityProgressRollupProcess(c, i);
+  WriteObjectiveMaps(c, i);
 }
 
 bool ReadsGlobals(Context& c, std::size_t activity) {
@@ -409,14 +408,27 @@ bool ReadsGlobals(Context& c, std::size_t activity) {
 }  // namespace
 
 void OverallRollupProcess(Context& c, std::size_t activity) {
-  RollupPath(c, activity);
-  if (c.state.globalObjectives.empty()) return;
+  if (c.state.globalObjectives.empty()) {
+    for (std::size_t i = activity; i != kNone; i = c.tree.parent(i))
+      RollupOne(c, i);
+    return;
+  }
   // What the globals hold reaches the clusters above the leaves that read
-  // them, wherever they are in the tree.
+  // them, wherever they are in the tree. Each cluster is rolled up once,
+  // after all those under it: preorder puts them after their ancestors.
+  // (Once per reading leaf made a wide course quadratic.)
+  std::vector<char> due(c.tree.size(), 0);
+  const auto mark = [&](std::size_t from) {
+    for (std::size_t i = from; i != kNone && !due[i]; i = c.tree.parent(i))
+      due[i] = 1;
+  };
+  mark(activity);
   for (std::size_t i = 0; i < c.tree.size(); ++i)
     if (c.tree.isLeaf(i) && i != activity && !c.at(i).isActive &&
         ReadsGlobals(c, i))
-      RollupPath(c, c.tree.parent(i));
+      mark(c.tree.parent(i));
+  for (std::size_t i = c.tree.size(); i-- > 0;)
+    if (due[i]) RollupOne(c, i);
 }
 
 // RB.1.1a

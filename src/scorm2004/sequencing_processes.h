@@ -18,6 +18,8 @@ struct Context {
   const ActivityTree& tree;
   SequencingState& state;
   const RandomSource& random;
+  // Kept across questions asked of one unchanged state (the menu's).
+  ChoiceMemo* memo = nullptr;
   ActivityState& at(std::size_t i) { return state.activities[i]; }
   const SequencingDefinition& def(std::size_t i) const {
     return tree.sequencing(i);

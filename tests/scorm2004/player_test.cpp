@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 
 #include "scorm/results.h"
@@ -350,6 +351,51 @@ TEST_F(Player2004Test, CompletionByMeasureWithoutAMeasureIsOneAnswer) {
                                                            : "incomplete";
     EXPECT_EQ(rolled, row.completion);
   }
+}
+
+// A menu of many items on one global objective, all but one disabled:
+// each says why at once (trying each on a copy of the whole state, with
+// its rollup, took minutes).
+TEST_F(Player2004Test, AMenuOfManySaysWhyAtOnce) {
+  package_.root.sequencing.controlMode.choice = true;
+  package_.root.children.clear();
+  for (int n = 0; n < 500; ++n) {
+    Activity leaf = Leaf("w" + std::to_string(n));
+    Objective primary;
+    primary.id = "p";
+    primary.primary = true;
+    ObjectiveMap map;
+    map.targetObjectiveId = "shared";
+    map.readSatisfiedStatus = map.writeSatisfiedStatus = true;
+    primary.maps = {map};
+    leaf.sequencing.objectives = {primary};
+    if (n > 0) {
+      SequencingRule rule;
+      rule.action = RuleAction::kDisabled;
+      rule.conditions.push_back({RuleConditionKind::kAlways, false, "", 0.0});
+      leaf.sequencing.preConditionRules = {rule};
+    }
+    package_.root.children.push_back(std::move(leaf));
+  }
+  player_.reset();
+  open();
+  ASSERT_EQ(Field(deliver({"nav", "start"}), "id"), "\"w0\"");
+  const auto begin = std::chrono::steady_clock::now();
+  const std::string menu = send({"menu"});
+  EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(2));
+  const std::string refused =
+      "\"choosable\":false,\"reason\":" + JsonString(ExceptionText("DB.1.1-3"));
+  std::size_t count = 0;
+  for (std::size_t at = 0; (at = menu.find(refused, at)) != std::string::npos;
+       ++at)
+    ++count;
+  EXPECT_EQ(count, 499u);
+  EXPECT_NE(menu.find("\"id\":\"w0\",\"title\":\"w0\",\"depth\":0,"
+                      "\"launchable\":true,\"completion\":\"unknown\","
+                      "\"success\":\"unknown\",\"choosable\":true,"
+                      "\"reason\":\"\"}"),
+            std::string::npos)
+      << menu.substr(0, 600);
 }
 
 TEST_F(Player2004Test, ResultsJson) {
