@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <fstream>
 #include <functional>
 #include <map>
+#include <sstream>
 
+#include "scorm2004/reader.h"
 #include "scorm2004/sequencing_processes.h"
 
 namespace zept::scorm2004 {
@@ -743,6 +746,36 @@ TEST(SequencingTest, AWideCourseOnOneGlobalContinuesAtOnce) {
   // Every SCO reads the passed global: the course is satisfied.
   EXPECT_TRUE(course.at("root").objectives[0].progressStatus &&
               course.at("root").objectives[0].satisfiedStatus);
+}
+
+// The public simple remediation sample, its manifest as published: tests 2
+// and 4 failed, the wrapper retried through Etiquette and Having Fun, both
+// tests passed; the skipped tests 1 and 3 count by the globals they read,
+// so the course is satisfied and ends.
+TEST(SequencingTest, ThePublicRemediationSampleEndsSatisfied) {
+  std::ifstream in(std::string(ZEPT_TEST_PACKAGES) +
+                   "/golf-simple-remediation/imsmanifest.xml");
+  std::ostringstream manifest;
+  manifest << in.rdbuf();
+  const Package2004 package = ReadPackage2004(manifest.str());
+  Course course(package.root, 1, !package.objectivesGlobalToSystem);
+  const std::vector<std::pair<std::string, const char*>> kVisits = {
+      {"playing_item", ""},   {"etuqiette_item", ""}, {"handicapping_item", ""},
+      {"havingfun_item", ""}, {"test_1", "pass"},     {"test_2", "fail"},
+      {"test_3", "pass"},     {"test_4", "fail"},     {"etuqiette_item", ""},
+      {"havingfun_item", ""}, {"test_2", "pass"},     {"test_4", "pass"}};
+  std::string next = "start";
+  for (const auto& [id, result] : kVisits) {
+    ASSERT_EQ(course.step(next, ""), id);
+    course.step("done", "");
+    if (*result) course.step(result, "");
+    next = "continue";
+  }
+  EXPECT_EQ(course.step("continue", ""), "end");
+  const ActivityState& root = course.at(package.root.identifier);
+  EXPECT_TRUE(root.attemptProgressStatus && root.attemptCompletionStatus);
+  EXPECT_TRUE(root.objectives[0].progressStatus &&
+              root.objectives[0].satisfiedStatus);
 }
 
 TEST(SequencingTest, GlobalObjectiveWrittenByOneReadByAnother) {
