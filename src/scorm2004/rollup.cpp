@@ -227,6 +227,7 @@ std::optional<bool> GlobalCompletion(Context& c, std::size_t activity) {
   const CompletionThreshold& threshold =
       c.tree.at(activity).completionThreshold;
   for (const ObjectiveMap& map : defined->maps) {
+    if (!map.readProgressMeasure && !map.readCompletionStatus) continue;
     const ObjectiveState* g = Global(c, map.targetObjectiveId);
     if (!g) continue;
     // Completed by measure: only a progress measure read decides, as the
