@@ -4,6 +4,7 @@
 #include <charconv>
 #include <chrono>
 #include <exception>
+#include <map>
 #include <utility>
 
 #include "scorm/package.h"
@@ -733,9 +734,13 @@ std::string Player::menu() {
       ",\"current\":" +
       JsonString(underWay ? tree_.at(state_.currentActivity).identifier : "");
   out += "," + controls(state_) + ",\"items\":[";
+  out.reserve(out.size() + tree_.size() * 160);
   SequencingState copy = state_;
   RandomSource draws = random_;
   processes::Context c{tree_, copy, draws};
+  ChoiceMemo memo;
+  const std::string kNoReason = "\"\"";
+  std::map<std::string, std::string> reasons;
   bool first = true;
   std::function<void(std::size_t, int)> walk = [&](std::size_t parent,
                                                    int depth) {
@@ -765,36 +770,44 @@ std::string Player::menu() {
                                                             : "failed";
       const NavigationRequest choice{NavigationRequestKind::kChoice,
                                      activity.identifier};
+      // The check says why it refuses: trying each refused item on a copy
+      // of the state made a menu of thousands take seconds.
+      std::string why;
       const bool choosable =
           !learner_.empty() &&
-          NavigationRequestValid(tree_, state_, choice, random_);
-      std::string reason;
+          NavigationRequestValid(tree_, state_, choice, random_, &why, &memo);
+      // The reason as JSON, made once per code: thousands of items share
+      // a few.
+      const std::string* reason = &kNoReason;
       if (!choosable && !learner_.empty()) {
-        // A request refused as such says why at once (a course without
-        // choice refuses every item); else the words come from trying it on
-        // a copy.
-        const processes::NavigationResult asked =
-            processes::NavigationRequestProcess(c, choice.kind, i);
-        SequencingOutcome tried;
-        if (!asked.valid) {
-          tried.exception = asked.exception;
-          tried.exceptionText = std::string(ExceptionText(asked.exception));
-        } else {
-          tried = Sequenced(tree_, state_, choice, draws).second;
+        auto [it, added] = reasons.try_emplace(why);
+        if (added) {
+          SequencingOutcome refused;
+          refused.exception = why;
+          refused.exceptionText = std::string(ExceptionText(why));
+          it->second =
+              JsonString(why.empty() ? "This activity cannot be chosen now."
+                                     : Why(refused));
         }
-        reason = tried.exception.empty() ? "This activity cannot be chosen now."
-                                         : Why(tried);
+        reason = &it->second;
       }
-      if (!first) out += ',';
+      // Appended piece by piece: a menu of thousands of items is megabytes.
+      out += first ? "{\"id\":" : ",{\"id\":";
       first = false;
-      out += "{\"id\":" + JsonString(activity.identifier) +
-             ",\"title\":" + JsonString(activity.title) +
-             ",\"depth\":" + std::to_string(depth) +
-             ",\"launchable\":" + (tree_.isLeaf(i) ? "true" : "false") +
-             ",\"completion\":" + JsonString(completion) +
-             ",\"success\":" + JsonString(success) +
-             ",\"choosable\":" + (choosable ? "true" : "false") +
-             ",\"reason\":" + JsonString(reason) + "}";
+      AppendJsonString(out, activity.identifier);
+      out += ",\"title\":";
+      AppendJsonString(out, activity.title);
+      out += ",\"depth\":";
+      out += std::to_string(depth);
+      out += tree_.isLeaf(i) ? ",\"launchable\":true" : ",\"launchable\":false";
+      out += ",\"completion\":";
+      AppendJsonString(out, completion);
+      out += ",\"success\":";
+      AppendJsonString(out, success);
+      out += choosable ? ",\"choosable\":true" : ",\"choosable\":false";
+      out += ",\"reason\":";
+      out += *reason;
+      out += '}';
       walk(i, depth + 1);
     }
   };
@@ -804,8 +817,9 @@ std::string Player::menu() {
                                package_.root.identifier};
   const bool rootChoosable =
       !learner_.empty() && NavigationRequestValid(tree_, state_, root, random_);
-  return out + "],\"root\":{\"id\":" + JsonString(package_.root.identifier) +
+  out += "],\"root\":{\"id\":" + JsonString(package_.root.identifier) +
          ",\"choosable\":" + (rootChoosable ? "true" : "false") + "}}";
+  return out;
 }
 
 bool Player::unstored() const { return runtime_ && runtime_->unstored(); }

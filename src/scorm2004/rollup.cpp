@@ -2,6 +2,8 @@
 // rollup: the processes that only read definitions and write tracking.
 
 #include <algorithm>
+#include <optional>
+#include <vector>
 
 #include "scorm2004/sequencing_processes.h"
 
@@ -59,8 +61,11 @@ std::size_t ReferencedObjective(Context& c, std::size_t activity,
 }
 
 // The rule and rollup conditions share their meaning on the tracking data.
+// stale: the activity's own objective (or progress) values date from an
+// earlier attempt of its parent and do not count; the globals still do.
 Tri Condition(Context& c, std::size_t activity, std::size_t objective,
-              RuleConditionKind kind, double threshold) {
+              RuleConditionKind kind, double threshold,
+              bool staleObjectives = false, bool staleProgress = false) {
   const ActivityState& a = c.at(activity);
   const bool needsObjective =
       kind == RuleConditionKind::kSatisfied ||
@@ -72,9 +77,10 @@ Tri Condition(Context& c, std::size_t activity, std::size_t objective,
   // An untracked activity keeps no objective or attempt progress, not even
   // what its maps would read or its children roll up: unknown to its rules.
   const bool tracked = c.def(activity).delivery.tracked;
-  const ObjectiveState o = needsObjective && tracked
-                               ? EffectiveObjective(c, activity, objective)
-                               : ObjectiveState{};
+  const ObjectiveState o =
+      needsObjective && tracked
+          ? EffectiveObjective(c, activity, objective, !staleObjectives)
+          : ObjectiveState{};
   switch (kind) {
     case RuleConditionKind::kSatisfied:
       return Known(o.progressStatus, o.satisfiedStatus);
@@ -88,11 +94,13 @@ Tri Condition(Context& c, std::size_t activity, std::size_t objective,
       return Known(o.measureStatus, !AtLeast(o.normalizedMeasure, threshold));
     case RuleConditionKind::kCompleted:
       if (!tracked) return Tri::kUnknown;
-      return Known(EffectiveAttemptProgressStatus(c, activity),
-                   EffectiveAttemptCompletionStatus(c, activity));
+      return Known(
+          EffectiveAttemptProgressStatus(c, activity, !staleProgress),
+          EffectiveAttemptCompletionStatus(c, activity, !staleProgress));
     case RuleConditionKind::kActivityProgressKnown:
-      return FromBool(tracked && a.activityProgressStatus &&
-                      EffectiveAttemptProgressStatus(c, activity));
+      return FromBool(
+          tracked && a.activityProgressStatus &&
+          EffectiveAttemptProgressStatus(c, activity, !staleProgress));
     case RuleConditionKind::kAttempted:
       return FromBool(a.activityProgressStatus && a.activityAttemptCount > 0);
     case RuleConditionKind::kAttemptLimitExceeded:
@@ -168,8 +176,9 @@ RollupRule DefaultRule(RollupConditionKind condition, RollupAction action) {
 }  // namespace
 
 ObjectiveState EffectiveObjective(Context& c, std::size_t activity,
-                                  std::size_t objective) {
-  ObjectiveState o = c.at(activity).objectives.at(objective);
+                                  std::size_t objective, bool ownValues) {
+  ObjectiveState o =
+      ownValues ? c.at(activity).objectives.at(objective) : ObjectiveState{};
   const Objective* defined = DefinedObjective(c, activity, objective);
   if (!defined) return o;
   for (const ObjectiveMap& map : defined->maps) {
@@ -218,6 +227,7 @@ std::optional<bool> GlobalCompletion(Context& c, std::size_t activity) {
   const CompletionThreshold& threshold =
       c.tree.at(activity).completionThreshold;
   for (const ObjectiveMap& map : defined->maps) {
+    if (!map.readProgressMeasure && !map.readCompletionStatus) continue;
     const ObjectiveState* g = Global(c, map.targetObjectiveId);
     if (!g) continue;
     // Completed by measure: only a progress measure read decides, as the
@@ -232,14 +242,16 @@ std::optional<bool> GlobalCompletion(Context& c, std::size_t activity) {
 }
 }  // namespace
 
-bool EffectiveAttemptProgressStatus(Context& c, std::size_t activity) {
-  return c.at(activity).attemptProgressStatus ||
+bool EffectiveAttemptProgressStatus(Context& c, std::size_t activity,
+                                    bool ownValues) {
+  return (ownValues && c.at(activity).attemptProgressStatus) ||
          GlobalCompletion(c, activity).has_value();
 }
 
-bool EffectiveAttemptCompletionStatus(Context& c, std::size_t activity) {
+bool EffectiveAttemptCompletionStatus(Context& c, std::size_t activity,
+                                      bool ownValues) {
   if (const auto global = GlobalCompletion(c, activity)) return *global;
-  return c.at(activity).attemptCompletionStatus;
+  return ownValues && c.at(activity).attemptCompletionStatus;
 }
 
 void WriteObjectiveMaps(Context& c, std::size_t activity) {
@@ -377,16 +389,14 @@ void EndAttemptProcess(Context& c, std::size_t activity) {
 // RB.1.5
 namespace {
 
-void RollupPath(Context& c, std::size_t activity) {
-  for (std::size_t i = activity; i != kNone; i = c.tree.parent(i)) {
-    if (!c.tree.isLeaf(i)) {
-      MeasureRollupProcess(c, i);
-      CompletionMeasureRollupProcess(c, i);
-    }
-    ObjectiveRollupProcess(c, i);
-    ActivityProgressRollupProcess(c, i);
-    WriteObjectiveMaps(c, i);
+void RollupOne(Context& c, std::size_t i) {
+  if (!c.tree.isLeaf(i)) {
+    MeasureRollupProcess(c, i);
+    CompletionMeasureRollupProcess(c, i);
   }
+  ObjectiveRollupProcess(c, i);
+  ActivityProgressRollupProcess(c, i);
+  WriteObjectiveMaps(c, i);
 }
 
 bool ReadsGlobals(Context& c, std::size_t activity) {
@@ -399,14 +409,27 @@ bool ReadsGlobals(Context& c, std::size_t activity) {
 }  // namespace
 
 void OverallRollupProcess(Context& c, std::size_t activity) {
-  RollupPath(c, activity);
-  if (c.state.globalObjectives.empty()) return;
+  if (c.state.globalObjectives.empty()) {
+    for (std::size_t i = activity; i != kNone; i = c.tree.parent(i))
+      RollupOne(c, i);
+    return;
+  }
   // What the globals hold reaches the clusters above the leaves that read
-  // them, wherever they are in the tree.
+  // them, wherever they are in the tree. Each cluster is rolled up once,
+  // after all those under it: preorder puts them after their ancestors.
+  // (Once per reading leaf made a wide course quadratic.)
+  std::vector<char> due(c.tree.size(), 0);
+  const auto mark = [&](std::size_t from) {
+    for (std::size_t i = from; i != kNone && !due[i]; i = c.tree.parent(i))
+      due[i] = 1;
+  };
+  mark(activity);
   for (std::size_t i = 0; i < c.tree.size(); ++i)
     if (c.tree.isLeaf(i) && i != activity && !c.at(i).isActive &&
         ReadsGlobals(c, i))
-      RollupPath(c, c.tree.parent(i));
+      mark(c.tree.parent(i));
+  for (std::size_t i = c.tree.size(); i-- > 0;)
+    if (due[i]) RollupOne(c, i);
 }
 
 // RB.1.1a
@@ -417,8 +440,9 @@ void MeasureRollupProcess(Context& c, std::size_t activity) {
     if (!c.def(child).delivery.tracked) continue;
     const double weight = c.def(child).rollup.objectiveMeasureWeight;
     counted += weight;
-    const ObjectiveState o = EffectiveObjective(c, child, 0);
-    if (o.measureStatus && !c.at(child).staleObjectives) {
+    const ObjectiveState o =
+        EffectiveObjective(c, child, 0, !c.at(child).staleObjectives);
+    if (o.measureStatus) {
       total += o.normalizedMeasure * weight;
       valid = true;
     }
@@ -533,6 +557,9 @@ void ActivityProgressRollupUsingMeasureProcess(Context& c,
                                                std::size_t activity) {
   const ActivityState& a = c.at(activity);
   if (!a.attemptCompletionAmountStatus) {
+    // The run-time judged a SCO's own attempt against the threshold
+    // already: what it reported stands, so the sequencer and GetValue agree.
+    if (c.tree.isLeaf(activity) && a.completionReported) return;
     SetCompletion(c, activity, false, false);
     return;
   }
@@ -566,6 +593,39 @@ void ActivityProgressRollupUsingDefaultProcess(Context& c,
     SetCompletion(c, activity, true, true);
 }
 
+namespace {
+
+// The consideration a child's rollup controls put to the action; nullopt
+// when the controls leave it out of that action altogether.
+std::optional<RollupConsideration> Required(Context& c, std::size_t child,
+                                            RollupAction action) {
+  const RollupControls& controls = c.def(child).rollup;
+  switch (action) {
+    case RollupAction::kSatisfied:
+    case RollupAction::kNotSatisfied:
+      if (!controls.rollupObjectiveSatisfied) return std::nullopt;
+      return action == RollupAction::kSatisfied
+                 ? controls.requiredForSatisfied
+                 : controls.requiredForNotSatisfied;
+    case RollupAction::kCompleted:
+    case RollupAction::kIncomplete:
+      if (!controls.rollupProgressCompletion) return std::nullopt;
+      return action == RollupAction::kCompleted
+                 ? controls.requiredForCompleted
+                 : controls.requiredForIncomplete;
+  }
+  return std::nullopt;
+}
+
+// A child left out only until it has a finished attempt.
+bool AwaitsAttempt(Context& c, std::size_t child, RollupAction action) {
+  const auto required = Required(c, child, action);
+  return required == RollupConsideration::kIfNotSuspended ||
+         required == RollupConsideration::kIfAttempted;
+}
+
+}  // namespace
+
 // RB.1.4
 bool RollupRuleCheckSubprocess(Context& c, std::size_t activity,
                                const std::vector<RollupRule>& rules,
@@ -573,9 +633,18 @@ bool RollupRuleCheckSubprocess(Context& c, std::size_t activity,
   for (const RollupRule& rule : rules) {
     if (rule.action != action) continue;
     std::size_t trues = 0, falses = 0, unknowns = 0;
+    // Whether a child is out because the course says so (untracked, its
+    // rollup controls, skipped) rather than for want of a finished attempt.
+    bool leftOutByDesign = false;
     for (std::size_t child : c.at(activity).availableChildren) {
-      if (!c.def(child).delivery.tracked) continue;
-      if (!CheckChildForRollupSubprocess(c, child, action)) continue;
+      if (!c.def(child).delivery.tracked) {
+        leftOutByDesign = true;
+        continue;
+      }
+      if (!CheckChildForRollupSubprocess(c, child, action)) {
+        leftOutByDesign = leftOutByDesign || !AwaitsAttempt(c, child, action);
+        continue;
+      }
       switch (EvaluateRollupConditionsSubprocess(c, child, rule)) {
         case Tri::kTrue:
           ++trues;
@@ -589,11 +658,10 @@ bool RollupRuleCheckSubprocess(Context& c, std::size_t activity,
       }
     }
     const std::size_t size = trues + falses + unknowns;
-    // An empty bag decides nothing, except that "all" of nothing holds: a
-    // cluster of untracked children is done when they are.
+    // "All" of nothing holds where the course left every child out; where
+    // they are only not attempted or suspended yet, nothing is known.
     if (size == 0) {
-      if (rule.childActivitySet == ChildActivitySet::kAll &&
-          !c.at(activity).availableChildren.empty())
+      if (rule.childActivitySet == ChildActivitySet::kAll && leftOutByDesign)
         return true;
       continue;
     }
@@ -635,10 +703,11 @@ Tri EvaluateRollupConditionsSubprocess(Context& c, std::size_t child,
     const bool objective = kind == RuleConditionKind::kSatisfied ||
                            kind == RuleConditionKind::kObjectiveStatusKnown ||
                            kind == RuleConditionKind::kObjectiveMeasureKnown;
+    // A child left over from an earlier attempt of this cluster counts
+    // with what it reads from the globals only: a global is no attempt's.
     Tri value =
-        (progress && a.staleProgress) || (objective && a.staleObjectives)
-            ? Tri::kUnknown
-            : Condition(c, child, 0, kind, 0.0);
+        Condition(c, child, 0, kind, 0.0, objective && a.staleObjectives,
+                  progress && a.staleProgress);
     if (condition.negate) value = Not(value);
     result = all ? And(result, value) : Or(result, value);
   }
@@ -648,29 +717,10 @@ Tri EvaluateRollupConditionsSubprocess(Context& c, std::size_t child,
 // RB.1.4.2
 bool CheckChildForRollupSubprocess(Context& c, std::size_t child,
                                    RollupAction action) {
-  const RollupControls& controls = c.def(child).rollup;
-  const bool satisfaction = action == RollupAction::kSatisfied ||
-                            action == RollupAction::kNotSatisfied;
-  if (satisfaction ? !controls.rollupObjectiveSatisfied
-                   : !controls.rollupProgressCompletion)
-    return false;
-  RollupConsideration required = RollupConsideration::kAlways;
-  switch (action) {
-    case RollupAction::kSatisfied:
-      required = controls.requiredForSatisfied;
-      break;
-    case RollupAction::kNotSatisfied:
-      required = controls.requiredForNotSatisfied;
-      break;
-    case RollupAction::kCompleted:
-      required = controls.requiredForCompleted;
-      break;
-    case RollupAction::kIncomplete:
-      required = controls.requiredForIncomplete;
-      break;
-  }
+  const auto required = Required(c, child, action);
+  if (!required) return false;
   const ActivityState& a = c.at(child);
-  switch (required) {
+  switch (*required) {
     case RollupConsideration::kAlways:
       return true;
     case RollupConsideration::kIfNotSuspended:

@@ -70,7 +70,8 @@ std::size_t Cost(std::string_view element, std::string_view value) {
 // cmi.completion_status as GetValue gives it: a threshold and a progress
 // measure decide over what the SCO set. With a threshold but no measure the
 // standard answers "unknown"; lenient, the SCO's own status stands, as
-// content that sets its status and not its progress expects.
+// content that sets its status and not its progress expects. The sequencer
+// takes the status stored at the end as it is.
 std::string Completion(const Map& values, const LaunchContext2004& context,
                        bool strict) {
   const auto threshold = ParseDecimal(context.completionThreshold);
@@ -99,9 +100,9 @@ std::string Success(const Map& values, const LaunchContext2004& context,
 std::string CloseSession(Map& values, const LaunchContext2004& context,
                          std::string_view request, bool suspend, bool strict) {
   values.erase(std::string(kSessionKey));
-  const std::int64_t total =
-      ParseTimeInterval(Get(values, "cmi.total_time"), false).value_or(0) +
-      ParseTimeInterval(Get(values, "cmi.session_time"), false).value_or(0);
+  const std::int64_t total = AddTimeIntervals(
+      ParseTimeInterval(Get(values, "cmi.total_time"), false).value_or(0),
+      ParseTimeInterval(Get(values, "cmi.session_time"), false).value_or(0));
   values.insert_or_assign("cmi.total_time", FormatTimeInterval(total));
   for (const auto& [element, status] :
        {std::pair{"cmi.completion_status", Completion(values, context, strict)},

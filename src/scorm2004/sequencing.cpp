@@ -25,6 +25,9 @@ std::size_t Position(Context& c, std::size_t activity) {
   const std::size_t parent = c.tree.parent(activity);
   if (parent == kNone) return std::string::npos;
   const auto& siblings = c.at(parent).availableChildren;
+  // Where nothing was selected or shuffled away, the manifest's place.
+  const std::size_t place = c.tree.place(activity);
+  if (place < siblings.size() && siblings[place] == activity) return place;
   const auto found = std::find(siblings.begin(), siblings.end(), activity);
   return found == siblings.end()
              ? std::string::npos
@@ -505,10 +508,39 @@ SequencingResult ChoiceSequencingRequestProcess(Context& c,
     std::size_t from = Position(c, current), to = Position(c, target);
     if (from == std::string::npos || to == std::string::npos)
       return Failed("SB.2.9-5");
-    const bool forward = from < to;
-    for (std::size_t i = from; i != to; forward ? ++i : --i) {
+    if (from < to) {
+      // The first sibling from the current one that stops a forward walk;
+      // a menu asking of every sibling looks for it once.
+      const std::size_t parent = c.tree.parent(target);
+      std::size_t stop = siblings.size();
+      std::string why;
+      const auto scan = [&](std::size_t end) {
+        for (std::size_t i = from; i < end; ++i) {
+          const CheckResult step = ChoiceActivityTraversalSubprocess(
+              c, siblings[i], Direction::kForward);
+          if (!step.ok) {
+            stop = i;
+            why = step.exception;
+            return;
+          }
+        }
+      };
+      if (c.memo) {
+        ChoiceMemo& memo = *c.memo;
+        if (!memo.known || memo.parent != parent || memo.from != from) {
+          scan(siblings.size());
+          memo = {true, parent, from, stop, why};
+        }
+        stop = memo.stop;
+        why = memo.exception;
+      } else {
+        scan(to);
+      }
+      if (stop < to) return Failed(why);
+    } else if (from > to) {
+      // Backward, every step asks the same of the same parent.
       const CheckResult step = ChoiceActivityTraversalSubprocess(
-          c, siblings[i], forward ? Direction::kForward : Direction::kBackward);
+          c, siblings[from], Direction::kBackward);
       if (!step.ok) return Failed(step.exception);
     }
   } else if (current == kNone || current == common) {
@@ -892,17 +924,22 @@ bool NavigationRequestAllowed(const ActivityTree& tree,
 bool NavigationRequestValid(const ActivityTree& tree,
                             const SequencingState& state,
                             const NavigationRequest& request,
-                            const RandomSource& random) {
+                            const RandomSource& random, std::string* why,
+                            ChoiceMemo* memo) {
+  const auto refused = [why](const std::string& code) {
+    if (why) *why = code;
+    return false;
+  };
   std::size_t target = kNone;
   if (!request.target.empty()) target = tree.find(request.target);
   // The menu asks this of every activity, so what only reads the state is
   // asked of the state itself: the navigation request and, for a leaf, the
   // choice walk and the delivery checks. A cluster's flow, or any other
   // request's, may draw children or end attempts: that takes the copies.
-  Context same{tree, const_cast<SequencingState&>(state), random};
+  Context same{tree, const_cast<SequencingState&>(state), random, memo};
   const NavigationResult navigation =
       NavigationRequestProcess(same, request.kind, target);
-  if (!navigation.valid) return false;
+  if (!navigation.valid) return refused(navigation.exception);
   switch (request.kind) {
     case NavigationRequestKind::kContinue:
     case NavigationRequestKind::kPrevious:
@@ -915,8 +952,9 @@ bool NavigationRequestValid(const ActivityTree& tree,
   if (request.kind == NavigationRequestKind::kChoice && tree.isLeaf(target)) {
     const SequencingResult result =
         ChoiceSequencingRequestProcess(same, navigation.target);
-    return result.delivery != kNone &&
-           DeliveryRequestProcess(same, result.delivery).ok;
+    if (result.delivery == kNone) return refused(result.exception);
+    const CheckResult delivery = DeliveryRequestProcess(same, result.delivery);
+    return delivery.ok || refused(delivery.exception);
   }
   // On copies: asking must change neither the state nor the draws to come.
   SequencingState copy = state;
@@ -929,8 +967,9 @@ bool NavigationRequestValid(const ActivityTree& tree,
   if (result.endSession && result.exception.empty() &&
       request.kind == NavigationRequestKind::kContinue)
     return true;
-  return result.delivery != kNone &&
-         DeliveryRequestProcess(c, result.delivery).ok;
+  if (result.delivery == kNone) return refused(result.exception);
+  const CheckResult delivery = DeliveryRequestProcess(c, result.delivery);
+  return delivery.ok || refused(delivery.exception);
 }
 
 namespace {

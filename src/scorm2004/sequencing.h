@@ -84,15 +84,26 @@ std::pair<SequencingState, SequencingOutcome> Sequenced(
     const ActivityTree& tree, SequencingState state,
     const NavigationRequest& request, const RandomSource& random);
 
+// What questions asked of one unchanged state share (the menu asks of
+// every activity): made empty, passed to each of them.
+struct ChoiceMemo {
+  bool known = false;
+  std::size_t parent = 0, from = 0, stop = 0;
+  std::string exception;
+};
+
 // adl.nav.request_valid.*: whether the request would be honoured now,
 // without ending the current attempt (its values may still change).
 // Continue, previous, choice and jump must lead to an activity to deliver
 // (continue may end the course instead); the others only need to be valid
 // navigation requests.
+// why: when refused, the book's code ("" if none). memo: see ChoiceMemo.
 bool NavigationRequestValid(const ActivityTree& tree,
                             const SequencingState& state,
                             const NavigationRequest& request,
-                            const RandomSource& random);
+                            const RandomSource& random,
+                            std::string* why = nullptr,
+                            ChoiceMemo* memo = nullptr);
 
 // Whether the navigation request itself is allowed where the learner is,
 // before any sequencing: what a Continue button offers.

@@ -18,6 +18,8 @@ struct Context {
   const ActivityTree& tree;
   SequencingState& state;
   const RandomSource& random;
+  // Kept across questions asked of one unchanged state (the menu's).
+  ChoiceMemo* memo = nullptr;
   ActivityState& at(std::size_t i) { return state.activities[i]; }
   const SequencingDefinition& def(std::size_t i) const {
     return tree.sequencing(i);
@@ -106,12 +108,16 @@ inline bool AtLeast(double measure, double threshold) {
   return measure >= threshold - 1e-10;
 }
 
+// ownValues false: what the activity recorded in an earlier attempt of its
+// parent is passed over; what its maps read from the globals still counts.
 ObjectiveState EffectiveObjective(Context& c, std::size_t activity,
-                                  std::size_t objective);
+                                  std::size_t objective, bool ownValues = true);
 // Completion of the current attempt, read through the primary objective's
 // completion map when it has one.
-bool EffectiveAttemptProgressStatus(Context& c, std::size_t activity);
-bool EffectiveAttemptCompletionStatus(Context& c, std::size_t activity);
+bool EffectiveAttemptProgressStatus(Context& c, std::size_t activity,
+                                    bool ownValues = true);
+bool EffectiveAttemptCompletionStatus(Context& c, std::size_t activity,
+                                      bool ownValues = true);
 // Writes what the activity's objectives know to the globals they map to.
 void WriteObjectiveMaps(Context& c, std::size_t activity);
 

@@ -14,7 +14,9 @@ ActivityTree::ActivityTree(const Activity& root, bool objectivesPerAttempt)
 
 void ActivityTree::add(const Activity& activity, std::size_t parent) {
   const std::size_t index = nodes_.size();
-  nodes_.push_back({&activity, parent, {}});
+  const std::size_t place =
+      parent == kNone ? 0 : nodes_[parent].children.size();
+  nodes_.push_back({&activity, parent, {}, place});
   byIdentifier_.emplace(activity.identifier, index);
   if (parent != kNone) nodes_[parent].children.push_back(index);
   for (const Activity& child : activity.children) add(child, index);

@@ -55,6 +55,8 @@ class ActivityTree {
   // From `from` up to `to` (an ancestor of it), both included.
   std::vector<std::size_t> pathUp(std::size_t from, std::size_t to) const;
   std::size_t depth(std::size_t index) const;
+  // Its place among its parent's children in the manifest (0 for the root).
+  std::size_t place(std::size_t index) const { return nodes_[index].place; }
   bool objectivesPerAttempt() const { return objectivesPerAttempt_; }
 
  private:
@@ -62,6 +64,7 @@ class ActivityTree {
     const Activity* activity;
     std::size_t parent;
     std::vector<std::size_t> children;
+    std::size_t place;
   };
   void add(const Activity& activity, std::size_t parent);
   std::vector<Node> nodes_;

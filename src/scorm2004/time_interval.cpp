@@ -42,6 +42,14 @@ std::optional<int> TakeField(std::string_view& text, std::size_t count, int low,
 }
 
 constexpr std::int64_t kSecond = 100;
+
+// total += number * unit; false past the longest interval.
+bool AddScaled(std::int64_t& total, std::int64_t number, std::int64_t unit) {
+  std::int64_t scaled = 0;
+  return !__builtin_mul_overflow(number, unit, &scaled) &&
+         !__builtin_add_overflow(total, scaled, &total) &&
+         total <= kLongestTimeInterval;
+}
 constexpr std::int64_t kDay = 24 * 3600 * kSecond;
 
 // H[HHH]:MM:SS[.S...], the SCORM 1.2 form some content still writes.
@@ -79,7 +87,7 @@ std::optional<std::int64_t> ParseTimeInterval(std::string_view text,
     if (!number || text.empty()) return std::nullopt;
     while (next < 3 && kDate[next].first != text.front()) ++next;
     if (next == 3) return std::nullopt;
-    total += *number * kDate[next++].second;
+    if (!AddScaled(total, *number, kDate[next++].second)) return std::nullopt;
     text.remove_prefix(1);
     any = true;
   }
@@ -102,13 +110,22 @@ std::optional<std::int64_t> ParseTimeInterval(std::string_view text,
       }
       while (next < 3 && kTime[next].first != text.front()) ++next;
       if (next == 3) return std::nullopt;
-      total += *number * kTime[next++].second + fraction;
+      if (!AddScaled(total, *number, kTime[next++].second) ||
+          !AddScaled(total, fraction, 1))
+        return std::nullopt;
       text.remove_prefix(1);
       any = true;
     }
   }
   if (!any || !text.empty()) return std::nullopt;
   return total;
+}
+
+std::int64_t AddTimeIntervals(std::int64_t a, std::int64_t b) {
+  std::int64_t sum = 0;
+  if (__builtin_add_overflow(a, b, &sum) || sum > kLongestTimeInterval)
+    return kLongestTimeInterval;
+  return sum;
 }
 
 std::string FormatTimeInterval(std::int64_t hundredths) {

@@ -9,12 +9,19 @@
 
 namespace zept::scorm2004 {
 
+// The longest interval written and read back: twelve digits of hours.
+constexpr std::int64_t kLongestTimeInterval =
+    (999'999'999'999LL * 3600 + 3599) * 100 + 99;
+
 // P[nY][nM][nD][T[nH][nM][n[.n]S]] in hundredths of a second; nullopt when
-// it is none. Strict: at most two decimals on the seconds, as the type
-// allows; lenient: more are cut, and the SCORM 1.2 HHHH:MM:SS.SS some
-// content still writes is read too. A year counts 365 days, a month 30.
+// it is none, or longer than kLongestTimeInterval. Strict: at most two decimals
+// on the seconds, as the type allows; lenient: more are cut, and the SCORM 1.2
+// HHHH:MM:SS.SS some content still writes is read too. A year counts 365 days,
+// a month 30.
 std::optional<std::int64_t> ParseTimeInterval(std::string_view text,
                                               bool strict = true);
+// a + b (neither negative), held at kLongestTimeInterval.
+std::int64_t AddTimeIntervals(std::int64_t a, std::int64_t b);
 // PT#H#M#[.##]S, hours unbounded: "PT0H0M0S", "PT1H2M3.5S".
 std::string FormatTimeInterval(std::int64_t hundredths);
 

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 
 #include "scorm/results.h"
@@ -78,6 +79,7 @@ class Player2004Test : public ::testing::Test {
     PlayerOptions options;
     options.random = SeededRandom(7);
     options.lrs = lrs_;
+    options.strict = strict_;
     player_ = std::make_unique<Player>(package_, *store_, options);
     ASSERT_EQ(send({"login", "anna"}), "{\"ok\":true,\"learner\":\"anna\"}");
   }
@@ -97,6 +99,7 @@ class Player2004Test : public ::testing::Test {
 
   Package2004 package_ = Course();
   std::optional<xapi::LrsConfig> lrs_;
+  bool strict_ = false;
   std::string folder_;
   std::unique_ptr<scorm::ProgressStore> store_;
   std::unique_ptr<Player> player_;
@@ -374,6 +377,95 @@ TEST_F(Player2004Test, SharedDataOfTheCourseOnlyLastsItsAttempt) {
     send({"api", current_, "Initialize", ""});
     EXPECT_EQ(get("adl.data.0.store"), kept);
   }
+}
+
+// Completed by measure with no progress measure set: the books make the
+// attempt unknown; lenient, the SCO's own word stands. Either way what the
+// SCO reads back is what the sequencer rolls up.
+TEST_F(Player2004Test, CompletionByMeasureWithoutAMeasureIsOneAnswer) {
+  const struct {
+    bool strict;
+    const char* progress;  // "" never set
+    const char* completion;
+  } kCases[] = {
+      {false, "", "completed"},
+      {true, "", "unknown"},
+      {false, "0.5", "incomplete"},
+      {true, "0.9", "completed"},
+  };
+  CompletionThreshold& threshold =
+      package_.root.children[0].completionThreshold;
+  threshold.completedByMeasure = true;
+  threshold.minProgressMeasure = 0.8;
+  int n = 0;
+  for (const auto& row : kCases) {
+    SCOPED_TRACE(std::string(row.strict ? "strict " : "lenient ") +
+                 row.progress);
+    player_.reset();
+    store_ = std::make_unique<scorm::ProgressStore>(
+        folder_ + "/c" + std::to_string(n++) + ".sqlite");
+    strict_ = row.strict;
+    open();
+    deliver({"nav", "start"});
+    send({"api", current_, "Initialize", ""});
+    send({"api", current_, "SetValue", "cmi.completion_status", "completed"});
+    if (*row.progress)
+      send({"api", current_, "SetValue", "cmi.progress_measure", row.progress});
+    EXPECT_EQ(get("cmi.completion_status"), row.completion);
+    send({"api", current_, "SetValue", "adl.nav.request", "continue"});
+    send({"api", current_, "Terminate", ""});
+    deliver({"next"});
+    const ActivityState& a = player_->state().activities[1];
+    const std::string rolled = !a.attemptProgressStatus    ? "unknown"
+                               : a.attemptCompletionStatus ? "completed"
+                                                           : "incomplete";
+    EXPECT_EQ(rolled, row.completion);
+  }
+}
+
+// A menu of many items on one global objective, all but one disabled:
+// each says why at once (trying each on a copy of the whole state, with
+// its rollup, took minutes).
+TEST_F(Player2004Test, AMenuOfManySaysWhyAtOnce) {
+  package_.root.sequencing.controlMode.choice = true;
+  package_.root.children.clear();
+  for (int n = 0; n < 500; ++n) {
+    Activity leaf = Leaf("w" + std::to_string(n));
+    Objective primary;
+    primary.id = "p";
+    primary.primary = true;
+    ObjectiveMap map;
+    map.targetObjectiveId = "shared";
+    map.readSatisfiedStatus = map.writeSatisfiedStatus = true;
+    primary.maps = {map};
+    leaf.sequencing.objectives = {primary};
+    if (n > 0) {
+      SequencingRule rule;
+      rule.action = RuleAction::kDisabled;
+      rule.conditions.push_back({RuleConditionKind::kAlways, false, "", 0.0});
+      leaf.sequencing.preConditionRules = {rule};
+    }
+    package_.root.children.push_back(std::move(leaf));
+  }
+  player_.reset();
+  open();
+  ASSERT_EQ(Field(deliver({"nav", "start"}), "id"), "\"w0\"");
+  const auto begin = std::chrono::steady_clock::now();
+  const std::string menu = send({"menu"});
+  EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(2));
+  const std::string refused =
+      "\"choosable\":false,\"reason\":" + JsonString(ExceptionText("DB.1.1-3"));
+  std::size_t count = 0;
+  for (std::size_t at = 0; (at = menu.find(refused, at)) != std::string::npos;
+       ++at)
+    ++count;
+  EXPECT_EQ(count, 499u);
+  EXPECT_NE(menu.find("\"id\":\"w0\",\"title\":\"w0\",\"depth\":0,"
+                      "\"launchable\":true,\"completion\":\"unknown\","
+                      "\"success\":\"unknown\",\"choosable\":true,"
+                      "\"reason\":\"\"}"),
+            std::string::npos)
+      << menu.substr(0, 600);
 }
 
 TEST_F(Player2004Test, ResultsJson) {

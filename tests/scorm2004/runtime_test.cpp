@@ -446,6 +446,29 @@ TEST(Runtime2004Test, SessionsOfAnAttempt) {
   EXPECT_EQ(third.api.GetValue("cmi.learner_preference.language"), "de");
   EXPECT_EQ(third.api.GetValue("cmi.objectives._count"), "2");
 
+  // A session time too long to hold is refused, and the total kept; one
+  // that only overflows the sum holds the total at the largest.
+  const struct {
+    const char* before;
+    const char* session;
+    bool taken;
+    const char* total;
+  } kLongSessions[] = {
+      {"PT1H", "P3000000000Y", false, "PT1H0M0S"},
+      {"PT999999999999H", "PT2H", true, "PT999999999999H59M59.99S"},
+  };
+  for (const auto& row : kLongSessions) {
+    Session before;
+    before.api.SetValue("cmi.session_time", row.before);
+    before.api.SetValue("cmi.exit", "suspend");
+    Session after({}, before.finish());
+    EXPECT_EQ(after.api.SetValue("cmi.session_time", row.session),
+              row.taken ? "true" : "false")
+        << row.session;
+    after.api.SetValue("cmi.exit", "suspend");
+    EXPECT_EQ(after.finish().at("cmi.total_time"), row.total) << row.session;
+  }
+
   // What the sequencer read for the objectives is there at launch.
   LaunchContext2004 read = Context();
   read.objectiveValues = {{.id = "obj-b", .successStatus = "passed"},

@@ -2,9 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <fstream>
 #include <functional>
 #include <map>
+#include <sstream>
 
+#include "scorm2004/reader.h"
 #include "scorm2004/sequencing_processes.h"
 
 namespace zept::scorm2004 {
@@ -674,6 +678,104 @@ TEST(SequencingTest, AClusterOfUntrackedChildrenIsDoneWhenTheyAre) {
               course.at("C").attemptCompletionStatus);
   EXPECT_TRUE(course.at("C").objectives[0].progressStatus &&
               course.at("C").objectives[0].satisfiedStatus);
+}
+
+// "All" over children none of whom counts: it holds where the course
+// leaves them out, not where they only have no finished attempt yet.
+TEST(SequencingTest, AnAllRuleOverNoCountedChild) {
+  const auto considers = [](RollupConsideration required) {
+    return [required](RollupControls& r) {
+      r.requiredForSatisfied = r.requiredForNotSatisfied = required;
+      r.requiredForCompleted = r.requiredForIncomplete = required;
+    };
+  };
+  const auto uncounted = [](RollupControls& r) {
+    r.rollupObjectiveSatisfied = r.rollupProgressCompletion = false;
+  };
+  const struct {
+    const char* name;
+    std::function<void(RollupControls&)> a, b;
+    bool known;  // the root completed and satisfied, else both unknown
+  } kCases[] = {
+      {"suspended and not attempted",
+       considers(RollupConsideration::kIfNotSuspended),
+       considers(RollupConsideration::kIfNotSuspended), false},
+      {"suspended and not attempted yet",
+       considers(RollupConsideration::kIfNotSuspended),
+       considers(RollupConsideration::kIfAttempted), false},
+      {"left out by their controls", uncounted, uncounted, true},
+      {"one left out by its controls",
+       considers(RollupConsideration::kIfNotSuspended), uncounted, true},
+  };
+  for (const auto& row : kCases) {
+    Activity a = Item("a"), b = Item("b");
+    row.a(a.sequencing.rollup);
+    row.b(b.sequencing.rollup);
+    Course course(Group("root", {std::move(a), std::move(b)}));
+    ASSERT_EQ(course.step("start", ""), "a");
+    // The SCO leaves with cmi.exit "suspend".
+    course.state.activities[course.tree.find("a")].isSuspended = true;
+    ASSERT_EQ(course.step("continue", ""), "b") << row.name;
+    const ActivityState& root = course.at("root");
+    EXPECT_EQ(root.attemptProgressStatus, row.known) << row.name;
+    EXPECT_EQ(root.attemptCompletionStatus, row.known) << row.name;
+    EXPECT_EQ(root.objectives[0].progressStatus, row.known) << row.name;
+    EXPECT_EQ(root.objectives[0].satisfiedStatus, row.known) << row.name;
+  }
+}
+
+// Thousands of SCOs on one global objective: the overall rollup takes
+// each cluster once, not once per SCO that reads the global (which made a
+// Continue take seconds at 4,000 and never return at 10,000).
+TEST(SequencingTest, AWideCourseOnOneGlobalContinuesAtOnce) {
+  std::vector<Activity> leaves;
+  for (int n = 0; n < 4000; ++n) {
+    Activity leaf = Item("w" + std::to_string(n));
+    ObjectiveMap map;
+    map.targetObjectiveId = "shared";
+    map.readSatisfiedStatus = map.writeSatisfiedStatus = true;
+    leaf.sequencing.objectives = {Primary("p", {map})};
+    leaves.push_back(std::move(leaf));
+  }
+  Course course(Group("root", std::move(leaves)));
+  ASSERT_EQ(course.step("start", ""), "w0");
+  course.step("pass", "");
+  const auto begin = std::chrono::steady_clock::now();
+  EXPECT_EQ(course.step("continue", ""), "w1");
+  EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(2));
+  // Every SCO reads the passed global: the course is satisfied.
+  EXPECT_TRUE(course.at("root").objectives[0].progressStatus &&
+              course.at("root").objectives[0].satisfiedStatus);
+}
+
+// The public simple remediation sample, its manifest as published: tests 2
+// and 4 failed, the wrapper retried through Etiquette and Having Fun, both
+// tests passed; the skipped tests 1 and 3 count by the globals they read,
+// so the course is satisfied and ends.
+TEST(SequencingTest, ThePublicRemediationSampleEndsSatisfied) {
+  std::ifstream in(std::string(ZEPT_TEST_PACKAGES) +
+                   "/golf-simple-remediation/imsmanifest.xml");
+  std::ostringstream manifest;
+  manifest << in.rdbuf();
+  const Package2004 package = ReadPackage2004(manifest.str());
+  Course course(package.root, 1, !package.objectivesGlobalToSystem);
+  const std::vector<std::pair<std::string, const char*>> kVisits = {
+      {"playing_item", ""},   {"etuqiette_item", ""}, {"handicapping_item", ""},
+      {"havingfun_item", ""}, {"test_1", "pass"},     {"test_2", "fail"},
+      {"test_3", "pass"},     {"test_4", "fail"},     {"etuqiette_item", ""},
+      {"havingfun_item", ""}, {"test_2", "pass"},     {"test_4", "pass"}};
+  std::string next = "start";
+  for (const auto& [id, result] : kVisits) {
+    ASSERT_EQ(course.step(next, ""), id);
+    course.step("done", "");
+    if (*result) course.step(result, "");
+    next = "continue";
+  }
+  EXPECT_EQ(course.step("continue", ""), "end");
+  const ActivityState& root = course.at(package.root.identifier);
+  EXPECT_TRUE(root.attemptProgressStatus && root.attemptCompletionStatus);
+  EXPECT_TRUE(root.objectives[0].progressStatus &&
+              root.objectives[0].satisfiedStatus);
 }
 
 TEST(SequencingTest, GlobalObjectiveWrittenByOneReadByAnother) {

@@ -37,6 +37,13 @@ TEST(TimeIntervalTest, Parse) {
       {"00:60:00", std::nullopt, std::nullopt},
       {"", std::nullopt, std::nullopt},
       {"PT9999999999999S", std::nullopt, std::nullopt},
+      // Longer than a total can be written back: refused, never wrapped.
+      {"PT999999999999H59M59.99S", kLongestTimeInterval, kLongestTimeInterval},
+      {"P114000000Y", kDay * 365 * 114000000, kDay * 365 * 114000000},
+      {"PT999999999999H60M", std::nullopt, std::nullopt},
+      {"P115000000Y", std::nullopt, std::nullopt},
+      {"P3000000000Y", std::nullopt, std::nullopt},
+      {"P999999999999Y999999999999D", std::nullopt, std::nullopt},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(std::string(c.text));
@@ -59,6 +66,15 @@ TEST(TimeIntervalTest, FormatReadsBack) {
     EXPECT_EQ(ParseTimeInterval(c.text),
               std::max<std::int64_t>(c.hundredths, 0));
   }
+}
+
+TEST(TimeIntervalTest, SumsHoldAtTheLargest) {
+  constexpr std::int64_t kMax = kLongestTimeInterval;
+  EXPECT_EQ(AddTimeIntervals(150, 250), 400);
+  EXPECT_EQ(AddTimeIntervals(kMax - 1, 5), kMax);
+  EXPECT_EQ(AddTimeIntervals(kMax, kMax), kMax);
+  EXPECT_EQ(FormatTimeInterval(kMax), "PT999999999999H59M59.99S");
+  EXPECT_EQ(ParseTimeInterval(FormatTimeInterval(kMax), false), kMax);
 }
 
 TEST(TimeIntervalTest, Timestamps) {
