@@ -381,10 +381,15 @@ void Player::loadLearner() {
   const std::string text = Get(all[kStateItem], kStateElement);
   std::optional<SequencingState> state;
   if (!text.empty()) {
-    state = ParseState(tree_, text);
+    std::vector<std::string> reset;
+    state = ParseState(tree_, text, &reset);
     if (!state && onNote)
       onNote("The sequencing state of " + learner_ +
              " does not read; the course starts afresh");
+    // The course was updated since: the rest of the state is kept.
+    if (state && onNote)
+      for (const std::string& line : reset)
+        onNote("The sequencing state of " + learner_ + ": " + line);
   }
   state_ = state ? std::move(*state) : InitialState(tree_, random_);
   deliveries_.clear();
