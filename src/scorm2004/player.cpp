@@ -526,7 +526,8 @@ std::string Player::proceed(const std::optional<NavigationRequest>& asked,
     if (!abandoned) Report(tree_, next, playingIndex_, values);
     items[playing_] = values;
     for (const SharedDataTarget& target : runtime_->sharedData()) {
-      if (!target.write) continue;
+      // What the SCO only read stays as the store has it now.
+      if (!target.set) continue;
       if (target.value)
         shared[target.id] = *target.value;
       else
@@ -814,7 +815,8 @@ bool Player::storeOpen() {
     std::map<std::string, Values> items{{playing_, runtime_->toStore()}};
     Values shared = shared_;
     for (const SharedDataTarget& target : runtime_->sharedData()) {
-      if (!target.write) continue;
+      // What the SCO only read stays as the store has it now.
+      if (!target.set) continue;
       if (target.value)
         shared[target.id] = *target.value;
       else
