@@ -134,6 +134,7 @@ struct ProgressStore::Impl : xapi::Outbox {
   std::string path;
   bool readOnly = false;
   sqlite3* db = nullptr;
+  std::optional<StoreWrite> failedWrite;
 
   std::vector<xapi::OutboxEntry> pending(std::size_t limit) override;
   void markSent(const std::vector<std::int64_t>& seqs) override;
@@ -322,6 +323,23 @@ void ProgressStore::saveItems(const std::string& login,
                               const std::map<std::string, Values>& items,
                               const std::vector<xapi::Statement>& statements) {
   CheckLogin(login);
+  Impl& d = *impl_;
+  try {
+    writeItems(login, items, statements);
+  } catch (...) {
+    d.failedWrite = StoreWrite{login, items, statements};
+    throw;
+  }
+  d.failedWrite.reset();
+}
+
+const std::optional<StoreWrite>& ProgressStore::failedWrite() const {
+  return impl_->failedWrite;
+}
+
+void ProgressStore::writeItems(const std::string& login,
+                               const std::map<std::string, Values>& items,
+                               const std::vector<xapi::Statement>& statements) {
   Impl& d = *impl_;
   d.write([&] {
     d.insertLearner(login);
@@ -691,6 +709,75 @@ bool TakeOver(const std::string& earlier, const std::string& path,
 
 std::string SetAsideDamaged(const std::string& nativePath) {
   return SetAside(nativePath);
+}
+
+std::vector<std::string> KeepingFolders(platform::SystemFolders& folders) {
+  std::vector<std::string> out;
+  for (int csidl :
+       {platform::kCsidlLocalAppData, platform::kCsidlInternetCache}) {
+    const WideString folder = folders.specialFolder(csidl);
+    if (!folder.empty()) out.push_back(WideToUtf8(folder) + "/zept");
+  }
+  return out;
+}
+
+std::string KeptPath(const std::string& folder, const std::string& key) {
+  return folder + "/unsaved/" + key + ".sqlite";
+}
+
+std::string KeepUnsaved(const std::vector<std::string>& folders,
+                        const std::string& key, const StoreWrite& write) {
+  std::string why;
+  for (const std::string& folder : folders) {
+    const std::string path = KeptPath(folder, key);
+    try {
+      ProgressStore(path).saveItems(write.login, write.items, write.statements);
+      return path;
+    } catch (const std::exception& e) {
+      why += (why.empty() ? "" : "; ") + std::string(e.what());
+    }
+  }
+  throw EStoreError(why.empty() ? "this system has no folder to keep them in"
+                                : why);
+}
+
+std::vector<std::string> StoreKept(const std::vector<std::string>& folders,
+                                   const std::string& key,
+                                   ProgressStore& store) {
+  std::vector<std::string> stored;
+  for (const std::string& folder : folders) {
+    const std::string path = KeptPath(folder, key);
+    std::error_code error;
+    if (!fs::exists(path, error)) continue;
+    std::unique_ptr<ProgressStore> opened;
+    try {
+      opened = std::make_unique<ProgressStore>(path);
+    } catch (const EStoreDamaged&) {
+      // Nothing can be read of it: set aside, it holds the course no more.
+      SetAsideDamaged(path);
+      continue;
+    }
+    {
+      ProgressStore& kept = *opened;
+      // The statements go with the first learner's values: a kept store
+      // holds the one learner whose store failed.
+      std::vector<xapi::Statement> statements;
+      for (xapi::OutboxEntry& entry :
+           kept.outbox().pending(kept.pendingStatements()))
+        statements.push_back(std::move(entry.statement));
+      for (const std::string& login : kept.learners()) {
+        store.saveItems(login, kept.loadAll(login), statements);
+        statements.clear();
+        stored.push_back(login);
+      }
+      opened.reset();
+    }
+    for (const char* suffix : {"", "-wal", "-shm"})
+      if (!fs::remove(path + suffix, error) && error)
+        throw EStoreError(
+            SystemErrorMessage("remove", path + suffix, error.message()));
+  }
+  return stored;
 }
 
 CourseStore OpenCourseStore(const std::string& dataFolder,
