@@ -88,6 +88,7 @@ PackageSession::PackageSession(Context& ctx, desktop::MoviePage& page,
       page_(page),
       files_(files),
       manifest_(manifest),
+      store_(store),
       key_(std::move(key)),
       options_(options),
       print_(std::move(print)),
@@ -461,9 +462,27 @@ void PackageSession::finish(bool bySignal) {
               kUnloadMs);
   }
   player_->leave();
+  if (bySignal_) keepUnstored();
   dialogs_.cancelAll();
   views_.closeWindows();
   window_.close();
+}
+
+void PackageSession::keepUnstored() {
+  const std::optional<scorm::StoreWrite>& failed = store_.failedWrite();
+  if (player_->lastProblem().empty() || !failed) return;
+  endedUnstored_ = true;
+  try {
+    const std::string kept = scorm::KeepUnsaved(
+        scorm::KeepingFolders(ctx_.platform.folders), key_, *failed);
+    note("error: " + failed->login +
+         "'s progress could not be saved; it is kept in " + kept +
+         " and saved at the next start of this course");
+  } catch (const std::exception& e) {
+    note("error: " + failed->login +
+         "'s progress could not be saved, nor kept elsewhere (" + e.what() +
+         "); it is lost");
+  }
 }
 
 gboolean PackageSession::OnKey(GtkWidget*, GdkEventKey* event, gpointer data) {
@@ -585,7 +604,7 @@ int PackageSession::run() {
   }
   if (options_.strict && !summaries_.empty())
     std::fputs(summaries_.c_str(), stdout);
-  return 0;
+  return endedUnstored_ ? 1 : 0;
 }
 
 }  // namespace zept

@@ -70,6 +70,9 @@ class PackageSession {
   // Every way out: unloads the SCO's page, so that its own handlers reach
   // the runtime, stores, and closes the window.
   void finish(bool bySignal);
+  // What the store could not take as the program ends by a signal, kept
+  // where the next start of the course stores it first.
+  void keepUnstored();
   void recover();
   // Alt+P, Alt+N, Alt+M, Alt+X: the controls around a SCO, wherever the
   // focus is (a SCO's frame keeps the page's access keys from them).
@@ -82,6 +85,7 @@ class PackageSession {
   desktop::MoviePage& page_;
   scorm::PackageFiles& files_;
   const scorm::Manifest& manifest_;
+  scorm::ProgressStore& store_;
   std::string key_;
   PackageRunOptions options_;
   std::function<void(const WideString&)> print_;
@@ -106,6 +110,9 @@ class PackageSession {
   bool leaving_ = false;
   bool bySignal_ = false;
   bool quitUnsaved_ = false;  // the learner chose to quit without saving
+  // A signal ended the program with the learner's values not stored in
+  // the data folder (kept elsewhere for the next start, if they could be).
+  bool endedUnstored_ = false;
   // The key of zept's own screen script on the page now: learnt from its
   // first message, forgotten when the page starts again.
   std::string secret_;

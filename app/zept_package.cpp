@@ -149,6 +149,21 @@ int RunPackage(Context& ctx, const std::string& path, desktop::MoviePage& page,
           u" is already open: its window was brought forward.");
     return 0;
   }
+  // What a signal kept elsewhere when this course's store failed is stored
+  // first, so that nothing played since goes under it.
+  try {
+    for (const std::string& login : scorm::StoreKept(
+             scorm::KeepingFolders(ctx.platform.folders), key, *store))
+      Note(ctx, print,
+           login + "'s progress kept from the last run is saved now");
+  } catch (const std::exception& e) {
+    return fail(
+        "The progress kept from the last run of this course could "
+        "not be saved (" +
+        std::string(e.what()) +
+        "). It stays kept; make room or make the folder writable, "
+        "then start the course again.");
+  }
   PackageSession session(ctx, page, files, manifest,
                          package2004 ? &*package2004 : nullptr, *store, key,
                          run, print);

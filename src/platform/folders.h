@@ -15,6 +15,11 @@ enum Csidl : int {
   kCsidlDesktop = 0,
   kCsidlMyDocuments = 5,
   kCsidlAppData = 26,
+  // The user's own state, kept off a roaming profile ("$XDG_STATE_HOME",
+  // else "~/.local/state").
+  kCsidlLocalAppData = 28,
+  // The user's cache ("$XDG_CACHE_HOME", else "~/.cache").
+  kCsidlInternetCache = 32,
   kCsidlCommonAppData = 35,
   kCsidlProgramFiles = 38,
   kCsidlProgramFilesX86 = 42,

@@ -7,7 +7,6 @@
 
 #include <optional>
 #include <unordered_map>
-#include <unordered_set>
 
 #include "scorm/manifest_xml.h"
 #include "scorm/prerequisites.h"
@@ -138,12 +137,25 @@ class Reader {
       item.isSco = true;
       item.line = static_cast<int>(xmlGetLineNo(resource));
       item.launch = launch(resource, "", item.identifier);
+      claimIdentifier(item);
       m_.items.push_back(std::move(item));
     }
   }
 
   static bool isSco(const xmlNode* resource) {
     return SameLetters(AttributeOr(resource, "scormtype"), "sco");
+  }
+
+  // Two items with one identifier would share one learner's values, the
+  // second launching as the first: such a manifest is refused whole.
+  void claimIdentifier(const Item& item) {
+    if (item.identifier.empty()) return;
+    const auto [first, added] = itemIds_.emplace(item.identifier, item.line);
+    if (!added)
+      throw EManifestError(
+          "line " + std::to_string(item.line) + ": item " + item.identifier +
+          " has the identifier of the item on line " +
+          std::to_string(first->second) + "; the manifest is invalid");
   }
 
   void tooMany(const xmlNode* where) {
@@ -178,10 +190,7 @@ class Reader {
     Item item;
     item.identifier = AttributeOr(node, "identifier");
     item.line = static_cast<int>(xmlGetLineNo(node));
-    if (!itemIds_.insert(item.identifier).second) {
-      m_.problems.push_back(Line(node) + "item " + item.identifier +
-                            " repeats an identifier");
-    }
+    claimIdentifier(item);
     item.title = Text(Child(node, "title"));
     if (item.title.empty()) item.title = item.identifier;
     const std::string visible = AttributeOr(node, "isvisible");
@@ -253,7 +262,7 @@ class Reader {
   Manifest& m_;
   Bases bases_;
   std::unordered_map<std::string, const xmlNode*> resources_;
-  std::unordered_set<std::string> itemIds_;
+  std::unordered_map<std::string, int> itemIds_;  // with the item's line
   std::size_t itemCount_ = 0;
   bool tooDeep_ = false;
   bool tooMany_ = false;

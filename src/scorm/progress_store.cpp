@@ -179,6 +179,7 @@ struct ProgressStore::Impl {
   // The endpoint statements stored from now on are for.
   std::string endpoint;
   EndpointOutbox outbox;
+  std::optional<StoreWrite> failedWrite;
 
   // A store of an earlier zept opened read-only lacks the newer tables.
   bool hasTable(const char* name);
@@ -368,6 +369,23 @@ void ProgressStore::saveItems(const std::string& login,
                               const std::vector<xapi::Statement>& statements) {
   CheckLogin(login);
   Impl& d = *impl_;
+  try {
+    writeItems(login, items, statements);
+  } catch (...) {
+    d.failedWrite = StoreWrite{login, items, statements, d.endpoint};
+    throw;
+  }
+  d.failedWrite.reset();
+}
+
+const std::optional<StoreWrite>& ProgressStore::failedWrite() const {
+  return impl_->failedWrite;
+}
+
+void ProgressStore::writeItems(const std::string& login,
+                               const std::map<std::string, Values>& items,
+                               const std::vector<xapi::Statement>& statements) {
+  Impl& d = *impl_;
   d.write([&] {
     d.insertLearner(login);
     if (!statements.empty()) {
@@ -511,6 +529,12 @@ std::size_t ProgressStore::reassign(const std::string& from,
     moved = static_cast<std::size_t>(sqlite3_changes(d.db));
   });
   return moved;
+}
+
+std::string ProgressStore::captureEndpoint() const { return impl_->endpoint; }
+
+void ProgressStore::captureFor(const std::string& endpoint) {
+  impl_->endpoint = xapi::EndpointKey(endpoint);
 }
 
 std::map<std::string, std::size_t> ProgressStore::pendingByEndpoint() {
@@ -858,6 +882,94 @@ bool TakeOver(const std::string& earlier, const std::string& path,
 
 std::string SetAsideDamaged(const std::string& nativePath) {
   return SetAside(nativePath);
+}
+
+std::vector<std::string> KeepingFolders(platform::SystemFolders& folders) {
+  std::vector<std::string> out;
+  for (int csidl :
+       {platform::kCsidlLocalAppData, platform::kCsidlInternetCache}) {
+    const WideString folder = folders.specialFolder(csidl);
+    if (!folder.empty()) out.push_back(WideToUtf8(folder) + "/zept");
+  }
+  return out;
+}
+
+std::string KeptPath(const std::string& folder, const std::string& key) {
+  return folder + "/unsaved/" + key + ".sqlite";
+}
+
+std::string KeepUnsaved(const std::vector<std::string>& folders,
+                        const std::string& key, const StoreWrite& write) {
+  std::string why;
+  for (const std::string& folder : folders) {
+    const std::string path = KeptPath(folder, key);
+    try {
+      ProgressStore kept(path);
+      kept.captureFor(write.endpoint);
+      kept.saveItems(write.login, write.items, write.statements);
+      return path;
+    } catch (const std::exception& e) {
+      why += (why.empty() ? "" : "; ") + std::string(e.what());
+    }
+  }
+  throw EStoreError(why.empty() ? "this system has no folder to keep them in"
+                                : why);
+}
+
+std::vector<std::string> StoreKept(const std::vector<std::string>& folders,
+                                   const std::string& key,
+                                   ProgressStore& store) {
+  std::vector<std::string> stored;
+  for (const std::string& folder : folders) {
+    const std::string path = KeptPath(folder, key);
+    std::error_code error;
+    if (!fs::exists(path, error)) continue;
+    std::unique_ptr<ProgressStore> opened;
+    try {
+      opened = std::make_unique<ProgressStore>(path);
+    } catch (const EStoreDamaged&) {
+      // Nothing can be read of it: set aside, it holds the course no more.
+      SetAsideDamaged(path);
+      continue;
+    }
+    {
+      ProgressStore& kept = *opened;
+      // The statements go with the first learner's values: a kept store
+      // holds the one learner whose store failed. Each keeps the LRS it was
+      // captured for.
+      const std::string inForce = store.captureEndpoint();
+      std::vector<std::pair<std::string, std::vector<xapi::Statement>>> groups;
+      for (const auto& [endpoint, count] : kept.pendingByEndpoint()) {
+        groups.emplace_back(endpoint, std::vector<xapi::Statement>{});
+        for (xapi::OutboxEntry& entry : kept.outbox(endpoint).pending(count))
+          groups.back().second.push_back(std::move(entry.statement));
+      }
+      try {
+        for (const std::string& login : kept.learners()) {
+          store.captureFor(groups.empty() ? inForce : groups.front().first);
+          store.saveItems(login, kept.loadAll(login),
+                          groups.empty() ? std::vector<xapi::Statement>{}
+                                         : groups.front().second);
+          for (std::size_t g = 1; g < groups.size(); ++g) {
+            store.captureFor(groups[g].first);
+            store.saveItems(login, {}, groups[g].second);
+          }
+          groups.clear();
+          stored.push_back(login);
+        }
+      } catch (...) {
+        store.captureFor(inForce);
+        throw;
+      }
+      store.captureFor(inForce);
+      opened.reset();
+    }
+    for (const char* suffix : {"", "-wal", "-shm"})
+      if (!fs::remove(path + suffix, error) && error)
+        throw EStoreError(
+            SystemErrorMessage("remove", path + suffix, error.message()));
+  }
+  return stored;
 }
 
 CourseStore OpenCourseStore(const std::string& dataFolder,

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -67,6 +68,14 @@ std::string DataFolder(platform::SystemFolders& folders);
 // in the program): dataFolder + "/packages/" + key + ".sqlite".
 std::string StorePath(const std::string& dataFolder, const std::string& key);
 
+// One store of a learner's values, as it was asked for.
+struct StoreWrite {
+  std::string login;
+  std::map<std::string, Values> items;
+  std::vector<xapi::Statement> statements;
+  std::string endpoint;  // the LRS the statements were captured for
+};
+
 class ProgressStore {
  public:
   // Opens or creates the database (and its folder). readOnly: never creates
@@ -100,6 +109,10 @@ class ProgressStore {
   void saveItems(const std::string& login,
                  const std::map<std::string, Values>& items,
                  const std::vector<xapi::Statement>& statements = {});
+  // The last save or saveItems when it failed; nullopt once one succeeds
+  // (each store holds all that the session and sequencing have now, so a
+  // later one that succeeds stored the earlier one's values as well).
+  const std::optional<StoreWrite>& failedWrite() const;
 
   // The learner's registration in the course for the LRS (a UUID), made
   // and kept the first time it is asked for.
@@ -119,6 +132,10 @@ class ProgressStore {
   // Statements waiting for endpoint `from` (to send, or staged) are for
   // `to` from now on, as the course team asked; the number of them.
   std::size_t reassign(const std::string& from, const std::string& to);
+  // The endpoint statements stored from now on are for (see rememberLrs),
+  // and a change of it alone, for statements kept from an earlier run.
+  std::string captureEndpoint() const;
+  void captureFor(const std::string& endpoint);
   // Statements still to send by endpoint ("" for those of an earlier zept
   // not yet adopted).
   std::map<std::string, std::size_t> pendingByEndpoint();
@@ -157,9 +174,35 @@ class ProgressStore {
   bool claim(const CourseMarks& marks);
 
  private:
+  void writeItems(const std::string& login,
+                  const std::map<std::string, Values>& items,
+                  const std::vector<xapi::Statement>& statements);
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };
+
+// Where values that could not be stored in the data folder are kept until
+// they can be: zept's folder under the user's state folder, then under the
+// cache folder, those the system has (never a shared temporary folder).
+std::vector<std::string> KeepingFolders(platform::SystemFolders& folders);
+
+// The file under a keeping folder that keeps the values of the course key:
+// folder + "/unsaved/" + key + ".sqlite", a store of the same layout.
+std::string KeptPath(const std::string& folder, const std::string& key);
+
+// Keeps write for the course key in the first of folders that takes it;
+// its file. Throws EStoreError naming why each folder failed.
+std::string KeepUnsaved(const std::vector<std::string>& folders,
+                        const std::string& key, const StoreWrite& write);
+
+// Stores in store, learner by learner, what was kept for key under folders,
+// then removes what was kept; the logins whose values were stored. A kept
+// file that is damaged is set aside as a store is. Throws EStoreError,
+// leaving what is kept as it is (a store that took some of it takes it
+// again the same).
+std::vector<std::string> StoreKept(const std::vector<std::string>& folders,
+                                   const std::string& key,
+                                   ProgressStore& store);
 
 // Moves a damaged database, with its log, beside itself under a dated name
 // ("NAME.damaged-STAMP.sqlite", never over another): its new name, or ""

@@ -51,6 +51,36 @@ ObjectiveState Normal(ObjectiveState o) {
   return o;
 }
 
+// theirs with each field mine changed from own (all three Normal).
+ObjectiveState Merged(const ObjectiveState& mine, const ObjectiveState& own,
+                      const ObjectiveState& theirs) {
+  ObjectiveState out = theirs;
+  if (mine.progressStatus != own.progressStatus ||
+      mine.satisfiedStatus != own.satisfiedStatus) {
+    out.progressStatus = mine.progressStatus;
+    out.satisfiedStatus = mine.satisfiedStatus;
+  }
+  if (mine.measureStatus != own.measureStatus ||
+      mine.normalizedMeasure != own.normalizedMeasure) {
+    out.measureStatus = mine.measureStatus;
+    out.normalizedMeasure = mine.normalizedMeasure;
+  }
+  for (std::optional<double> ObjectiveState::*field :
+       {&ObjectiveState::rawScore, &ObjectiveState::minScore,
+        &ObjectiveState::maxScore, &ObjectiveState::progressMeasure})
+    if (mine.*field != own.*field) out.*field = mine.*field;
+  if (mine.completionStatus != own.completionStatus)
+    out.completionStatus = mine.completionStatus;
+  return out;
+}
+
+template <typename Map>
+typename Map::mapped_type ValueOr(const Map& map,
+                                  const typename Map::key_type& key) {
+  const auto it = map.find(key);
+  return it == map.end() ? typename Map::mapped_type{} : it->second;
+}
+
 }  // namespace
 
 std::string GlobalStorePath(const std::string& dataFolder) {
@@ -278,6 +308,7 @@ void PackageGlobals::load(const std::string& login,
   seenData_.clear();
   pendingObjectives_.clear();
   pendingData_.clear();
+  holds(state, shared);
   const auto marks = packageItems.find(kPendingItem);
   marked_ = marks != packageItems.end() && !marks->second.empty();
   if (marked_)
@@ -317,29 +348,42 @@ void PackageGlobals::refresh(SequencingState& state, Values& shared) {
   }
 }
 
-// What the system store lacks of state and shared: each target the package
-// changed since it last read or wrote it, and the pending ones.
+void PackageGlobals::holds(const SequencingState& state, const Values& shared) {
+  for (const std::string& target : objectiveTargets_)
+    ownObjectives_[target] = Normal(ValueOr(state.globalObjectives, target));
+  for (const std::string& target : dataTargets_) {
+    const auto now = shared.find(target);
+    ownData_[target] = now == shared.end()
+                           ? std::nullopt
+                           : std::optional<std::string>(now->second);
+  }
+}
+
+// What the system store lacks of state and shared: what the package changed
+// of each target since it last held it, over what the store had when last
+// read or written, and the pending targets whole.
 void PackageGlobals::changed(const SequencingState& state, const Values& shared,
                              std::map<std::string, ObjectiveState>& objectives,
                              Data& data) const {
   for (const std::string& target : objectiveTargets_) {
-    const auto now = state.globalObjectives.find(target);
-    const ObjectiveState value = Normal(
-        now == state.globalObjectives.end() ? ObjectiveState{} : now->second);
-    const auto seen = seenObjectives_.find(target);
-    if (pendingObjectives_.contains(target) ||
-        value != (seen == seenObjectives_.end() ? ObjectiveState{}
-                                                : Normal(seen->second)))
+    const ObjectiveState value =
+        Normal(ValueOr(state.globalObjectives, target));
+    if (pendingObjectives_.contains(target)) {
       objectives[target] = value;
+      continue;
+    }
+    const ObjectiveState seen = Normal(ValueOr(seenObjectives_, target));
+    const ObjectiveState merged =
+        Merged(value, ValueOr(ownObjectives_, target), seen);
+    if (merged != seen) objectives[target] = merged;
   }
   for (const std::string& target : dataTargets_) {
     const auto now = shared.find(target);
     const std::optional<std::string> value =
         now == shared.end() ? std::nullopt
                             : std::optional<std::string>(now->second);
-    const auto seen = seenData_.find(target);
-    if (pendingData_.contains(target) ||
-        value != (seen == seenData_.end() ? std::nullopt : seen->second))
+    if (pendingData_.contains(target) || (value != ValueOr(seenData_, target) &&
+                                          value != ValueOr(ownData_, target)))
       data[target] = value;
   }
 }
@@ -364,6 +408,7 @@ void PackageGlobals::save(scorm::ProgressStore& packageStore,
     for (const auto& [target, value] : data) marks["d " + target] = "1";
   }
   packageStore.saveItems(login, items, statements);
+  holds(state, shared);
   marked_ = marking;
   if (!marking) return;
   for (const auto& [target, value] : objectives)

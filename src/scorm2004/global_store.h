@@ -72,6 +72,9 @@ OpenedGlobalStore OpenGlobalStore(const std::string& dataFolder);
 // stopped between the two) keeps the package's value over the system's and
 // is written again at the next store: nothing is lost, and the learner's
 // values are never reported as unstored while the package holds them.
+// Only what the package changed goes, field by field: what its sequencer
+// or SCO still holds as it had it (read at a launch, say) leaves what
+// another course wrote since.
 class PackageGlobals {
  public:
   // store null, or the package keeping both kinds within itself: nothing
@@ -97,6 +100,7 @@ class PackageGlobals {
   void changed(const SequencingState& state, const Values& shared,
                std::map<std::string, ObjectiveState>& objectives,
                Data& data) const;
+  void holds(const SequencingState& state, const Values& shared);
 
   GlobalStore* store_;
   std::function<void(const std::string&)> problem_;
@@ -106,6 +110,11 @@ class PackageGlobals {
   // As last read from the system store or written to it.
   std::map<std::string, ObjectiveState> seenObjectives_;
   Data seenData_;
+  // As the package itself last held them: at load, and after each store.
+  // A value the package still holds so was not changed by it, and does not
+  // go over what another course wrote since.
+  std::map<std::string, ObjectiveState> ownObjectives_;
+  Data ownData_;
   // In the package's store, not yet in the system's.
   std::set<std::string> pendingObjectives_;
   std::set<std::string> pendingData_;

@@ -382,10 +382,15 @@ void Player::loadLearner() {
   const std::string text = Get(all[kStateItem], kStateElement);
   std::optional<SequencingState> state;
   if (!text.empty()) {
-    state = ParseState(tree_, text);
+    std::vector<std::string> reset;
+    state = ParseState(tree_, text, &reset);
     if (!state && onNote)
       onNote("The sequencing state of " + learner_ +
              " does not read; the course starts afresh");
+    // The course was updated since: the rest of the state is kept.
+    if (state && onNote)
+      for (const std::string& line : reset)
+        onNote("The sequencing state of " + learner_ + ": " + line);
   }
   state_ = state ? std::move(*state) : InitialState(tree_, random_);
   deliveries_.clear();
@@ -522,7 +527,8 @@ std::string Player::proceed(const std::optional<NavigationRequest>& asked,
     if (!abandoned) Report(tree_, next, playingIndex_, values);
     items[playing_] = values;
     for (const SharedDataTarget& target : runtime_->sharedData()) {
-      if (!target.write) continue;
+      // What the SCO only read stays as the store has it now.
+      if (!target.set) continue;
       if (target.value)
         shared[target.id] = *target.value;
       else
@@ -830,7 +836,8 @@ bool Player::storeOpen() {
     std::map<std::string, Values> items{{playing_, runtime_->toStore()}};
     Values shared = shared_;
     for (const SharedDataTarget& target : runtime_->sharedData()) {
-      if (!target.write) continue;
+      // What the SCO only read stays as the store has it now.
+      if (!target.set) continue;
       if (target.value)
         shared[target.id] = *target.value;
       else

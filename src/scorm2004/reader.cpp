@@ -11,7 +11,6 @@
 #include <cstdint>
 #include <optional>
 #include <unordered_map>
-#include <unordered_set>
 
 #include "scorm/manifest_xml.h"
 
@@ -385,7 +384,9 @@ class Reader {
     readSequencing(organization, activity);
     activity.attemptAbsoluteDurationLimit =
         activity.sequencing.limitConditions.attemptAbsoluteDurationLimit;
-    activityIds_.insert(activity.identifier);
+    activityIds_.emplace(
+        activity.identifier,
+        "the organization on line " + std::to_string(activity.line));
     readItems(organization, 1, activity.children);
   }
 
@@ -575,8 +576,15 @@ class Reader {
     subject_ = "item" + (item.identifier.empty() ? "" : " " + item.identifier);
     if (item.identifier.empty()) {
       problem(node, "has no identifier");
-    } else if (!activityIds_.insert(item.identifier).second) {
-      problem(node, "repeats an identifier");
+    } else if (const auto [first, added] = activityIds_.emplace(
+                   item.identifier,
+                   "the item on line " + std::to_string(item.line));
+               !added) {
+      // Two activities with one identifier would share one learner's
+      // values and state, the second launching as the first.
+      throw EManifestError(Line(node) + "item " + item.identifier +
+                           " has the identifier of " + first->second +
+                           "; the manifest is invalid");
     }
     item.title = Text(Child(node, kImscp, "title"));
     if (item.title.empty()) item.title = item.identifier;
@@ -1112,7 +1120,8 @@ class Reader {
   std::string subject_;  // what problem lines are about
   std::unordered_map<std::string, const xmlNode*> resources_;
   std::unordered_map<std::string, SequencingParts> collection_;
-  std::unordered_set<std::string> activityIds_;
+  // Each activity's identifier, with where it stands ("the item on line 4").
+  std::unordered_map<std::string, std::string> activityIds_;
   std::size_t itemCount_ = 0;
   bool tooDeep_ = false;
   bool tooMany_ = false;

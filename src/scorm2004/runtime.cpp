@@ -715,6 +715,7 @@ std::string Runtime::setValue(const std::string& element,
       target->value.reset();
     else
       target->value = value;
+    target->set = true;
     if (onSharedData) onSharedData(target->id, value);
     unstored_ = true;
     succeed();

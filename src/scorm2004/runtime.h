@@ -30,6 +30,10 @@ struct SharedDataTarget {
   bool read = true;                  // readSharedData
   bool write = true;                 // writeSharedData
   std::optional<std::string> value;  // nullopt: never written
+  // The SCO stored it in this session. Only then is value written back:
+  // else it is what the SCO was given, which another course may have
+  // changed since.
+  bool set = false;
 };
 
 // What the sequencer read for an objective of the SCO before the launch (a

@@ -267,7 +267,12 @@ std::string SerializeState(const ActivityTree& tree,
 }
 
 std::optional<SequencingState> ParseState(const ActivityTree& tree,
-                                          std::string_view text) {
+                                          std::string_view text,
+                                          std::vector<std::string>* reset) {
+  const auto said = [reset](std::string line) {
+    if (reset) reset->push_back(std::move(line));
+  };
+  bool activeGone = false, suspendedGone = false;
   SequencingState state;
   for (std::size_t i = 0; i < tree.size(); ++i)
     state.activities.push_back(Plain(tree, i));
@@ -287,6 +292,11 @@ std::optional<SequencingState> ParseState(const ActivityTree& tree,
         if (fields.size() != 1) return {};
         (line[0] == 'c' ? state.currentActivity : state.suspendedActivity) =
             index;
+        if (index == ActivityTree::kNone) {
+          (line[0] == 'c' ? activeGone : suspendedGone) = true;
+          said(std::string(line[0] == 'c' ? "the current" : "the suspended") +
+               " activity " + *id + " is no longer in the course");
+        }
         break;
       case 'g': {
         if (fields.size() != 2) return {};
@@ -335,21 +345,34 @@ std::optional<SequencingState> ParseState(const ActivityTree& tree,
           if (!ParseObjective(fields[f], o)) return {};
           objectives.push_back(o);
         }
-        if (index == ActivityTree::kNone) break;
+        if (index == ActivityTree::kNone) {
+          said("activity " + *id +
+               " is no longer in the course; what was done in it is dropped");
+          break;
+        }
         const auto& all = tree.children(index);
         if (fields[5] != "*") {
           a.availableChildren.clear();
           std::set<std::size_t> seen;
+          bool fits = true;
           if (!fields[5].empty()) {
             for (std::string_view part : Split(fields[5], ',')) {
               std::size_t position = 0;
               const auto [e, err] = std::from_chars(
                   part.data(), part.data() + part.size(), position);
-              if (err != std::errc() || e != part.data() + part.size() ||
-                  position >= all.size() || !seen.insert(position).second)
+              if (err != std::errc() || e != part.data() + part.size())
                 return {};
-              a.availableChildren.push_back(all[position]);
+              // A course updated since may have fewer children here.
+              fits =
+                  fits && position < all.size() && seen.insert(position).second;
+              if (fits) a.availableChildren.push_back(all[position]);
             }
+          }
+          if (!fits) {
+            a.availableChildren = all;
+            said("the activities under " + *id +
+                 " no longer fit the order stored for them; all of them are "
+                 "available again, in the course's order");
           }
         }
         // Objectives the definition has lost are dropped, new ones start
@@ -364,6 +387,14 @@ std::optional<SequencingState> ParseState(const ActivityTree& tree,
         return {};
     }
   }
+  // The active (suspended) activities are the path to the current
+  // (suspended) one: without it they are none.
+  for (ActivityState& a : state.activities) {
+    if (activeGone) a.isActive = false;
+    if (suspendedGone) a.isSuspended = false;
+  }
+  if (activeGone) state.currentActivity = ActivityTree::kNone;
+  if (suspendedGone) state.suspendedActivity = ActivityTree::kNone;
   return state;
 }
 

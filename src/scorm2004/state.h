@@ -140,9 +140,14 @@ std::string SerializeState(const ActivityTree& tree,
                            const SequencingState& state);
 // The state again. An activity the text does not name has no tracking and
 // all its children available, as SerializeState leaves such activities
-// out; names the tree no longer has are passed over. nullopt when the text
-// is malformed.
-std::optional<SequencingState> ParseState(const ActivityTree& tree,
-                                          std::string_view text);
+// out. What no longer fits the tree (a course updated since) is reset and
+// the rest kept: an activity it no longer has is dropped, children whose
+// stored order names positions it no longer has are all available again in
+// the manifest's order, and a current or suspended activity it no longer
+// has leaves no activity active or suspended. Each reset is a line of
+// *reset when given. nullopt when the text is malformed.
+std::optional<SequencingState> ParseState(
+    const ActivityTree& tree, std::string_view text,
+    std::vector<std::string>* reset = nullptr);
 
 }  // namespace zept::scorm2004

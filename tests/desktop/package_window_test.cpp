@@ -213,6 +213,28 @@ class PackageWindowTest : public ::testing::Test {
                       query + "\"; done 2>&1");
   }
 
+  // Runs sql on the stores, as another program would while zept runs.
+  void execStore(const std::string& sql) const {
+    int status = 0;
+    const std::string out =
+        RunCommand("for f in " + (root / "data").string() +
+                       "/zept/packages/*.sqlite; do sqlite3 -cmd '.timeout "
+                       "5000' \"$f\" \"" +
+                       sql + "\" || exit 1; done 2>&1",
+                   &status);
+    EXPECT_EQ(status, 0) << out;
+  }
+  // Polls the stores until the rows of the query hold part.
+  bool waitStored(const std::string& query, const std::string& part,
+                  int timeoutMs = 20000) const {
+    for (int waited = 0; waited < timeoutMs; waited += 100) {
+      if (storedValues(query).find(part) != std::string::npos) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    ADD_FAILURE() << "never stored: " << part << "\n" << storedValues(query);
+    return false;
+  }
+
   std::string results(const fs::path& package, int* status = nullptr) {
     return RunCommand(
         environment() + ZEPT_RESULTS_BINARY " " + package.string() + " 2>&1",
@@ -1055,6 +1077,106 @@ TEST_F(PackageWindowTest, A2004PackagePlaysAsItsSequencingSays) {
   EXPECT_EQ(waitExit(), 0) << Slurp(output());
 }
 
+// A SIGTERM while the store cannot be written (a trigger of the test's
+// refuses every value, as a full disk would; the tests run as root, whom
+// permissions do not stop): zept ends with a failure status, the values
+// kept in the user's state folder (the cache folder where a file stands in
+// its place), and the next start of the course stores them, under the same
+// learner and item, before anything else.
+TEST_F(PackageWindowTest, ASignalWithAFullStoreKeepsTheValuesForTheNextStart) {
+  if (!HaveProgram("sqlite3")) GTEST_SKIP() << "sqlite3 is missing";
+  // Different and large each time, so that the store needs new room each
+  // time; once a Commit fails the SCO says so in its location.
+  const std::string filling = R"(<script>
+var n = 0, said = false;
+setInterval(function () {
+  set(suspendData, ((++n) + "-").repeat(900));
+  if (commit() === "false" && !said) {
+    said = true;
+    set(place, "failed-" + error());
+  }
+}, 100);
+</script></body></html>)";
+  const struct {
+    const char* name;
+    std::map<std::string, std::string> files;
+    const char* location;  // the element of the SCO's location
+    bool stateBlocked;
+    const char* stored;  // also in the store once kept values are in
+  } kCases[] = {
+      {"SCORM 1.2",
+       {{"imsmanifest.xml",
+         Manifest("Full course", {{"F1", "Filling", "f/index.html", ""}})},
+        {"f/index.html", std::string(kScoHead) + R"(</head><body><script>
+A.LMSInitialize(""); report("started");
+var suspendData = "cmi.suspend_data", place = "cmi.core.lesson_location";
+function set(e, v) { A.LMSSetValue(e, v); }
+function commit() { return A.LMSCommit(""); }
+function error() { return A.LMSGetLastError(); }
+</script>)" + filling}},
+       "cmi.core.lesson_location",
+       false,
+       ""},
+      {"SCORM 2004, the state folder blocked",
+       {{"imsmanifest.xml",
+         Manifest2004("Full course",
+                      "<item identifier=\"F1\" identifierref=\"R_F\">"
+                      "<title>Filling</title></item>",
+                      {{"R_F", "f.html"}})},
+        {"f.html", std::string(kSco2004Head) + R"(</head><body><script>
+A.Initialize(""); report("started");
+var suspendData = "cmi.suspend_data", place = "cmi.location";
+function set(e, v) { A.SetValue(e, v); }
+function commit() { return A.Commit(""); }
+function error() { return A.GetLastError(); }
+</script>)" + filling}},
+       "cmi.location",
+       true,
+       "\ns F1\n"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    TearDown();
+    SetUp();
+    const fs::path state = root / "home" / ".local" / "state";
+    fs::create_directories(state.parent_path());
+    if (c.stateBlocked) std::ofstream(state) << "not a folder";
+    const fs::path kept =
+        (c.stateBlocked ? root / "cache" : state) / "zept" / "unsaved";
+    const std::string cache =
+        "XDG_CACHE_HOME=" + (root / "cache").string() + " ";
+    const fs::path package = writePackage("full", c.files);
+    const std::string location =
+        "select value from item_values where element='" +
+        std::string(c.location) + "'";
+    start("--learner anna --item F1 " + package.string(), cache);
+    ASSERT_TRUE(waitStored(location, "started"));
+    execStore(
+        "CREATE TRIGGER full BEFORE INSERT ON item_values "
+        "BEGIN SELECT RAISE(ABORT, 'database or disk is full'); END");
+    ASSERT_TRUE(WaitForText(output(), "error: "));
+    signal(SIGTERM);
+    EXPECT_EQ(waitExit(), 1) << Slurp(output());
+    EXPECT_NE(Slurp(output()).find("it is kept in " + kept.string()),
+              std::string::npos)
+        << Slurp(output());
+    ASSERT_TRUE(fs::exists(kept) && !fs::is_empty(kept));
+    EXPECT_EQ(storedValues(location).find("failed-"), std::string::npos);
+
+    execStore("DROP TRIGGER full");
+    start("--learner anna " + package.string(), cache);
+    ASSERT_TRUE(WaitForText(output(), "kept from the last run is saved now"));
+    const std::string stored = storedValues(location);
+    EXPECT_EQ(stored.find("failed-"), 0u) << stored;
+    EXPECT_NE(storedValues("select value from item_values where login='anna'")
+                  .find(c.stored),
+              std::string::npos);
+    EXPECT_TRUE(fs::is_empty(kept));
+    signal(SIGTERM);
+    EXPECT_EQ(waitExit(), 0) << Slurp(output());
+  }
+}
+
 // --item of a SCORM 2004 package is a choice: one the sequencer refuses is
 // said on the menu, in the messages' red, and in the journal; one it takes
 // plays. Each version's SCOs find their own API only.
@@ -1388,12 +1510,11 @@ report("done");
 // Continue, Previous and a choice pressed on the page, a relaunch resumed.
 TEST_F(PackageWindowTest, OurSequencingPackagesPassThroughTheWindow) {
   int status = -1;
-  const std::string out =
-      RunCommand("TMPDIR=" + (root / "tmp").string() +
-                     " " ZEPT_CONFORMANCE_BINARY
-                     " --window " ZEPT_CONFORMANCE_PACKAGES
-                     " ZC-01 ZF-01 forced-sequential 2>&1",
-                 &status);
+  const std::string out = RunCommand("TMPDIR=" + (root / "tmp").string() +
+                                         " " ZEPT_CONFORMANCE_BINARY
+                                         " --window " ZEPT_CONFORMANCE_PACKAGES
+                                         " ZC-01 ZF-01 forced-sequential 2>&1",
+                                     &status);
   EXPECT_EQ(status, 0) << out;
   EXPECT_NE(out.find("ZC-01: passed\nZF-01: passed\nforced-sequential: "
                      "passed\n3 passed, 0 failed"),

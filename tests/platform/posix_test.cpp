@@ -262,6 +262,13 @@ TEST(PosixFolders, XdgFoldersAndTemp) {
   auto folders = NewPosixSystemFolders("/opt/zept/zept", FakeGetEnv);
   EXPECT_EQ(folders->specialFolder(kCsidlMyDocuments), dir.wide("/Documents"));
   EXPECT_EQ(folders->specialFolder(kCsidlAppData), dir.wide("/.local/share"));
+  EXPECT_EQ(folders->specialFolder(kCsidlLocalAppData),
+            dir.wide("/.local/state"));
+  EXPECT_EQ(folders->specialFolder(kCsidlInternetCache), dir.wide("/.cache"));
+  env["XDG_STATE_HOME"] = "/srv/state/";
+  env["XDG_CACHE_HOME"] = "relative";  // not absolute: ignored
+  EXPECT_EQ(folders->specialFolder(kCsidlLocalAppData), u"/srv/state");
+  EXPECT_EQ(folders->specialFolder(kCsidlInternetCache), dir.wide("/.cache"));
   EXPECT_EQ(folders->specialFolder(kCsidlProgramFiles), u"");
   EXPECT_EQ(folders->windowsFolder(), u"");
   EXPECT_EQ(folders->tempFolder(), dir.wide("/tmp"));

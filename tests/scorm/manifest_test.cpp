@@ -313,6 +313,18 @@ TEST(ManifestTest, WhatCannotBeReadNamesTheLine) {
       {"", "the manifest is not well-formed: line 1: Document is empty"},
       {"<?xml version=\"1.0\"?>\n<html/>",
        "line 2: the root element is 'html', not 'manifest'"},
+      // Two items with one identifier would share one learner's values.
+      {Doc(Org("<item identifier=\"I1\" identifierref=\"R1\"/>\n"
+               "<item identifier=\"F\">\n<item identifier=\"I1\" "
+               "identifierref=\"R2\"/></item>") +
+           kResources),
+       "line 6: item I1 has the identifier of the item on line 4; the "
+       "manifest is invalid"},
+      {Doc("<resources>\n<resource identifier=\"R\" adlcp:scormtype=\"sco\" "
+           "href=\"a.html\"/>\n<resource identifier=\"R\" "
+           "adlcp:scormtype=\"sco\" href=\"b.html\"/></resources>"),
+       "line 5: item R has the identifier of the item on line 4; the "
+       "manifest is invalid"},
   };
   for (const auto& [xml, message] : cases) {
     SCOPED_TRACE(xml);

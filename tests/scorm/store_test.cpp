@@ -618,6 +618,68 @@ TEST_F(StoreTest, StatementsOfAnEarlierZeptAreAdopted) {
             (std::map<std::string, std::size_t>{{a, 1}}));
 }
 
+// A store that fails is remembered whole until one succeeds; kept in the
+// first keeping folder that takes it, it goes into the course's store under
+// the same learner and items, statements with it, and is gone from there.
+TEST_F(StoreTest, AFailedStoreIsKeptAndStoredLater) {
+  const struct {
+    const char* name;
+    bool stateBlocked;  // a file stands where the state folder should be
+    bool bothBlocked;
+  } kCases[] = {
+      {"in the state folder", false, false},
+      {"in the cache folder", true, false},
+      {"nowhere", true, true},
+  };
+  for (const auto& row : kCases) {
+    SCOPED_TRACE(row.name);
+    TearDown();
+    SetUp();
+    const std::vector<std::string> folders = {dir + "/state/zept",
+                                              dir + "/cache/zept"};
+    if (row.stateBlocked) std::ofstream(dir + "/state") << "x";
+    if (row.bothBlocked) std::ofstream(dir + "/cache") << "x";
+    ProgressStore store(path());
+    store.rememberLrs("https://a.example.org/xAPI/", "/a.conf");
+    store.save("anna", "OLD", {{"v", "0"}});
+    Exec(raw(path()),
+         "CREATE TRIGGER full BEFORE INSERT ON item_values "
+         "BEGIN SELECT RAISE(ABORT, 'disk full'); END");
+    const std::map<std::string, Values> items = {
+        {"SCO", {{"cmi.location", "p7"}, {"cmi.exit", "suspend"}}},
+        {"\x01state", {{"s", "zs1"}}}};
+    EXPECT_THROW(store.saveItems("anna", items, {{"s1", "{1}"}}), EStoreError);
+    ASSERT_TRUE(store.failedWrite().has_value());
+    EXPECT_EQ(store.failedWrite()->items, items);
+    if (row.bothBlocked) {
+      EXPECT_THROW(KeepUnsaved(folders, "K", *store.failedWrite()),
+                   EStoreError);
+      continue;
+    }
+    const std::string kept = KeepUnsaved(folders, "K", *store.failedWrite());
+    EXPECT_EQ(kept, KeptPath(folders[row.stateBlocked ? 1 : 0], "K"));
+    // Still full at the next start: what is kept stays.
+    EXPECT_THROW(StoreKept(folders, "K", store), EStoreError);
+    EXPECT_TRUE(fs::exists(kept));
+    Exec(raw(path()), "DROP TRIGGER full");
+    // Another LRS in force at the next start: the kept statement is still
+    // for the one it was captured for.
+    store.rememberLrs("https://b.example.org/xAPI/", "/b.conf");
+    store.save("anna", "OTHER", {{"v", "1"}});
+    EXPECT_FALSE(store.failedWrite().has_value());
+    EXPECT_EQ(StoreKept(folders, "K", store), std::vector<std::string>{"anna"});
+    EXPECT_FALSE(fs::exists(kept));
+    EXPECT_EQ(store.loadAll("anna"),
+              (std::map<std::string, Values>{{"OLD", {{"v", "0"}}},
+                                             {"OTHER", {{"v", "1"}}},
+                                             {"SCO", items.at("SCO")},
+                                             {"\x01state", {{"s", "zs1"}}}}));
+    EXPECT_EQ(store.outbox("https://a.example.org/xAPI/").pendingCount(), 1u);
+    EXPECT_EQ(store.captureEndpoint(), "https://b.example.org/xAPI/");
+    EXPECT_TRUE(StoreKept(folders, "K", store).empty());
+  }
+}
+
 // Opening, read-only or not, refuses what it cannot use with a message
 // naming the file, and leaves the file as it was.
 TEST_F(StoreTest, RefusedFilesAreNamedAndLeftAlone) {

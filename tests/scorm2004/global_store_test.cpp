@@ -193,6 +193,62 @@ TEST_F(GlobalStoreTest, AFailedSystemWriteIsKeptInThePackageAndWrittenLater) {
   EXPECT_EQ(read(reader, &globals), (Seen{"passed", "0.8", "hello"}));
 }
 
+// A course whose SCO only reads the globals while another course writes
+// them leaves the other's values: what goes back is what its SCO set,
+// field by field, also after its values were committed and its program
+// killed.
+TEST_F(GlobalStoreTest, OnlyWhatAScoSetGoesBack) {
+  using Sets = std::vector<std::pair<std::string, std::string>>;
+  const struct {
+    const char* name;
+    bool earlier;  // the globals hold values when course one launches
+    Sets sets;     // by course one's SCO once course two has written
+    bool killed;   // course one committed and ended without closing
+    Seen seen;     // by a reader once both have ended
+  } kCases[] = {
+      {"read over earlier values", true, {}, false, {"passed", "0.8", "hello"}},
+      {"read while unset", false, {}, false, {"passed", "0.8", "hello"}},
+      {"some fields set",
+       true,
+       {{"cmi.objectives.0.score.scaled", "0.3"}, {"adl.data.0.store", "mine"}},
+       false,
+       {"passed", "0.3", "mine"}},
+      {"some fields set, then killed",
+       false,
+       {{"cmi.objectives.0.score.scaled", "0.3"}},
+       true,
+       {"passed", "0.3", "hello"}},
+  };
+  for (const auto& row : kCases) {
+    SCOPED_TRACE(row.name);
+    TearDown();
+    SetUp();
+    GlobalStore globals(GlobalStorePath(dir_));
+    const Package2004 sharing = Sharing(true, true, true);
+    if (row.earlier) {
+      ObjectiveState failed;
+      failed.progressStatus = failed.measureStatus = true;
+      failed.normalizedMeasure = 0.2;
+      globals.write("anna", {{"g-goal", failed}}, {{"g-notes", "stale"}});
+    }
+    auto one = open(sharing, "one.sqlite", &globals);
+    one->send({"nav", "start"});
+    one->send({"api", "Initialize", ""});
+    EXPECT_EQ(one->send({"api", "GetValue", "adl.data.0.store"}),
+              row.earlier ? "stale" : "");
+    write(*open(sharing, "two.sqlite", &globals));
+    for (const auto& [element, value] : row.sets)
+      EXPECT_EQ(one->send({"api", "SetValue", element, value}), "true");
+    if (row.killed) {
+      EXPECT_EQ(one->send({"api", "Commit", ""}), "true");
+      one = open(sharing, "one.sqlite", &globals);
+    }
+    one->player->leave();
+    EXPECT_TRUE(one->problems.empty());
+    EXPECT_EQ(read(Sharing(false, true, true), &globals), row.seen);
+  }
+}
+
 TEST_F(GlobalStoreTest, KeepsEveryFieldOfAnObjective) {
   ObjectiveState all;
   all.progressStatus = all.satisfiedStatus = all.measureStatus = true;

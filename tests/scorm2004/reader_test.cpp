@@ -548,7 +548,7 @@ TEST(ReaderTest, FaultsAreNamedWithTheirLinesAndTheRestReads) {
        "targetObjectiveID=\"G\"/><imsss:mapInfo targetObjectiveID=\"G\"/>"
        "<imsss:mapInfo/></imsss:objective></imsss:objectives>"
        "</imsss:sequencing></item>\n"
-       "<item identifier=\"I1\" identifierref=\"R1\"/>",
+       "<item identifier=\"I2\" identifierref=\"R1\"/>",
        {"line 8: resource R1 repeats an identifier; the first is used",
         "line 10: a sequencing of the collection has no ID; it is unused",
         "line 12: sequencing S: repeats an ID; the first is used",
@@ -558,13 +558,12 @@ TEST(ReaderTest, FaultsAreNamedWithTheirLinesAndTheRestReads) {
         "used",
         "line 5: item I1: mapInfo has no targetObjectiveID; it is left out",
         "line 3: item I1: ruleCondition names objective X, which the "
-        "activity does not have",
-        "line 6: item I1: repeats an identifier"},
+        "activity does not have"},
        {"O1 'M'", "  I1 'I1' -> a.html sco", "    pre all[satisfied(X)] skip",
         "    objective * P",
         "    objective Q map G r=satisfied,measure,raw,min,max,completion,"
         "progress w=",
-        "  I1 'I1' -> a.html sco"},
+        "  I2 'I2' -> a.html sco"},
        "<imsss:sequencingCollection>\n<imsss:sequencing/>\n"
        "<imsss:sequencing ID=\"S\"/>\n<imsss:sequencing ID=\"S\" "
        "IDRef=\"S\"/>\n</imsss:sequencingCollection>",
@@ -586,6 +585,15 @@ TEST(ReaderTest, OnlyAnUnreadableManifestThrows) {
        "<organizations/></manifest>",
        "line 2: the manifest has no organization"},
       {"<html/>", "line 1: the root element is 'html'"},
+      // Two activities with one identifier, whatever lies between them.
+      {Doc("<item identifier=\"I1\" identifierref=\"R1\"/>\n"
+           "<item identifier=\"F\">\n<item identifier=\"I1\" "
+           "identifierref=\"R1\"/></item>"),
+       "line 5: item I1 has the identifier of the item on line 3; the "
+       "manifest is invalid"},
+      {Doc("<item identifier=\"O1\" identifierref=\"R1\"/>"),
+       "line 3: item O1 has the identifier of the organization on line 2; "
+       "the manifest is invalid"},
   };
   for (const auto& [xml, message] : cases) {
     try {

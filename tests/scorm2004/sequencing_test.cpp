@@ -937,12 +937,108 @@ TEST(SequencingTest, StateTextRoundTrips) {
   for (const char* bad :
        {"", "zs2\n", "zs1\nx y\n", "zs1\na root\t1\n",
         "zs1\na root\t-1\t\t\t\t*\n", "zs1\na root\t1\tq\t\t\t*\n",
-        "zs1\na root\t1\t\t\t\t9\n", "zs1\na root\t1\t\t\t\t0,0\n",
-        "zs1\ng g\t1;;;;;\n", "zs1\ng g\tx;;;;;;\n", "zs1\ng g\t;nan;;;;;\n",
-        "zs1\nc bad%zz\n"})
+        "zs1\na root\t1\t\t\t\tx\n", "zs1\ng g\t1;;;;;\n",
+        "zs1\ng g\tx;;;;;;\n", "zs1\ng g\t;nan;;;;;\n", "zs1\nc bad%zz\n"})
     EXPECT_FALSE(ParseState(course.tree, bad).has_value()) << bad;
   // Names the tree no longer has are passed over.
   EXPECT_TRUE(ParseState(course.tree, "zs1\nc gone\na gone\t1\t\t\t\t*\n"));
+}
+
+// A course updated under a stored state: what still fits the new tree is
+// kept, each part that does not is reset and named.
+TEST(SequencingTest, AnUpdatedCourseKeepsTheStateThatStillFits) {
+  const auto course = [](bool withIntro, bool withQ3) {
+    std::vector<Activity> questions;
+    for (const char* id : {"q1", "q2", "q3"})
+      if (withQ3 || std::string(id) != "q3") questions.push_back(Item(id));
+    Activity quiz = Group("quiz", std::move(questions));
+    quiz.sequencing.randomization.reorderChildren = true;
+    quiz.sequencing.randomization.randomizationTiming =
+        RandomizationTiming::kOnce;
+    std::vector<Activity> parts;
+    if (withIntro) parts.push_back(Item("intro"));
+    parts.push_back(std::move(quiz));
+    parts.push_back(Item("outro"));
+    return Group("root", std::move(parts));
+  };
+  // A learner passed the intro, went on to the quiz drawn in an order of
+  // its own, and suspended the course there.
+  // A seed that draws another order than the manifest's, q3 not first.
+  std::uint64_t seed = 1;
+  for (;; ++seed) {
+    const auto drawn = Course(course(true, true), seed).at("quiz");
+    if (drawn.availableChildren != std::vector<std::size_t>{3, 4, 5} &&
+        drawn.availableChildren[0] != 5)
+      break;
+  }
+  Course before(course(true, true), seed);
+  ASSERT_EQ(before.step("start", ""), "intro");
+  before.step("pass", "");
+  const std::string first = before.step("continue", "");
+  ASSERT_EQ(first[0], 'q');
+  before.step("score", "0.5");
+  ASSERT_EQ(before.step("suspendAll", ""), "end");
+  const std::string text = SerializeState(before.tree, before.state);
+
+  struct UpdateCase {
+    const char* name;
+    bool withIntro, withQ3;
+    std::vector<std::string> reset;
+    std::vector<std::string> quizOrder;  // after the update
+  };
+  std::vector<std::string> drawn;
+  for (std::size_t i : before.at("quiz").availableChildren)
+    drawn.push_back(before.tree.at(i).identifier);
+  const UpdateCase cases[] = {
+      {"unchanged", true, true, {}, drawn},
+      {"the randomized cluster lost a child",
+       true,
+       false,
+       {"the activities under quiz no longer fit the order stored for them; "
+        "all of them are available again, in the course's order"},
+       {"q1", "q2"}},
+      {"an activity gone, the suspended one with it",
+       false,
+       true,
+       {"the suspended activity " + first + " is no longer in the course",
+        "activity intro is no longer in the course; what was done in it is "
+        "dropped",
+        "activity " + first +
+            " is no longer in the course; what was done in it is dropped"},
+       drawn},
+  };
+  for (const UpdateCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    Activity root = course(c.withIntro, c.withQ3);
+    // Without the intro the suspended question goes too, renamed.
+    if (!c.withIntro) Find(root, first)->identifier = "renamed";
+    const ActivityTree tree(root);
+    std::vector<std::string> reset;
+    const auto parsed = ParseState(tree, text, &reset);
+    ASSERT_TRUE(parsed.has_value());
+    EXPECT_EQ(reset, c.reset);
+    std::vector<std::string> order;
+    for (std::size_t i :
+         parsed->activities[tree.find("quiz")].availableChildren)
+      order.push_back(tree.at(i).identifier);
+    std::vector<std::string> expected = c.quizOrder;
+    for (std::string& id : expected)
+      if (!c.withIntro && id == first) id = "renamed";
+    EXPECT_EQ(order, expected);
+    // Each activity still there keeps its attempts and objectives.
+    for (const char* id : {"root", "intro", "quiz", "q1", "q2", "outro"}) {
+      const std::size_t now = tree.find(id);
+      if (now == ActivityTree::kNone) continue;
+      const ActivityState& was = before.at(id);
+      const ActivityState& is = parsed->activities[now];
+      EXPECT_EQ(is.activityAttemptCount, was.activityAttemptCount) << id;
+      EXPECT_EQ(is.objectives, was.objectives) << id;
+      EXPECT_EQ(is.isSuspended, was.isSuspended && c.withIntro) << id;
+    }
+    const std::size_t suspended =
+        c.withIntro ? tree.find(first) : ActivityTree::kNone;
+    EXPECT_EQ(parsed->suspendedActivity, suspended);
+  }
 }
 
 }  // namespace

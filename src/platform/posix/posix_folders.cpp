@@ -25,6 +25,10 @@ class PosixSystemFolders final : public SystemFolders {
         return Utf8ToWide(userDir("XDG_DOCUMENTS_DIR", "Documents"));
       case kCsidlAppData:
         return Utf8ToWide(baseDir("XDG_DATA_HOME", ".local/share"));
+      case kCsidlLocalAppData:
+        return Utf8ToWide(baseDir("XDG_STATE_HOME", ".local/state"));
+      case kCsidlInternetCache:
+        return Utf8ToWide(baseDir("XDG_CACHE_HOME", ".cache"));
       case kCsidlCommonAppData:
         return u"/var/lib";
       default:
