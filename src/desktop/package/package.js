@@ -431,7 +431,9 @@ function play(answer, id) {
   launchedAt = performance.now();
   report(["delivered", text(answer.id), text(answer.title), text(answer.url)]);
   postedNow = 0;
-  frame.src = HOST + "#" + encode(stringify({
+  // The launch in the query too: each launch is a page of its own, never a
+  // move within the last one's page.
+  frame.src = HOST + "?" + encode(text(answer.launch)) + "#" + encode(stringify({
     launch: text(answer.launch), version, url: text(answer.url),
     values: answer.values || {},
   }));
