@@ -55,7 +55,7 @@ const char kTestScoPage[] = R"(<!DOCTYPE html>
   });
   function ask(list) {
     var x = new XMLHttpRequest();
-    x.open("POST", "zept://z/test", true);
+    x.open("POST", "zept://content/test", true);
     x.onload = function () {
       var c = null;
       try { c = JSON.parse(x.responseText); } catch (e) {}

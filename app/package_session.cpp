@@ -294,6 +294,14 @@ std::string PackageSession::received(const std::vector<std::string>& message) {
         line += (i > 3 ? ", \"" : "\"") + inner[i].substr(0, 80) + "\"";
       note(line + ") gave error " + error);
     }
+    // The screens learn that the SCO has finished from the program only:
+    // the SCO's frames cannot reach them.
+    if (!posted && value == "true" && inner[0] == "api" && inner.size() >= 3 &&
+        (inner[2] == "LMSFinish" || inner[2] == "Terminate") &&
+        !secret_.empty())
+      page_.runScript("window.zeptEnded && zeptEnded(" +
+                      scorm::JsonString(secret_) + "," +
+                      scorm::JsonString(inner[1]) + ")");
     return value;
   }
   if (inner.size() >= 3 && inner[0] == "screen") {

@@ -21,21 +21,34 @@ const char kContentSecurityPolicy[] =
     "worker-src blob:; frame-src 'none'; object-src 'none'; base-uri 'none'; "
     "form-action 'none'";
 
-// The package's screens: their own script and a frame for the SCO.
+// The package's screens: their own script only, their own calls, and a
+// frame for the SCO whose page lies in the package's origin.
 const char kPackagePagePolicy[] =
-    "default-src 'none'; script-src zept:; connect-src zept:; "
-    "style-src zept: 'unsafe-inline'; img-src zept: data:; frame-src zept:; "
+    "default-src 'none'; script-src zept://z/app/package.js; "
+    "connect-src zept://z/api; style-src zept://z/app/ 'unsafe-inline'; "
+    "img-src zept://z/app/ data:; "
+    "frame-src zept://content/app/host.html zept://z/app/blank.html; "
+    "object-src 'none'; base-uri 'none'; form-action 'none'";
+// The frame that holds the SCO's page and its API: its own script, its
+// calls, and the package's pages.
+const char kPackageHostPolicy[] =
+    "default-src 'none'; script-src zept://content/app/host.js; "
+    "connect-src zept://content/api; style-src 'unsafe-inline'; "
+    "frame-src zept://content/ data: blob:; object-src 'none'; "
     "base-uri 'none'; form-action 'none'";
 // A package's own pages: what HTML content is written with (inline scripts
-// and handlers, eval, frames, forms), from the package only; the emulator
-// for the movies they embed.
+// and handlers, eval, frames, forms), from the package's origin only; the
+// emulator for the movies they embed.
 const char kPackageContentPolicy[] =
-    "default-src zept: data: blob:; "
-    "script-src zept: 'unsafe-inline' 'unsafe-eval' 'wasm-unsafe-eval' blob:; "
-    "style-src zept: 'unsafe-inline'; img-src zept: data: blob:; "
-    "media-src zept: data: blob:; font-src zept: data:; "
-    "connect-src zept: data: blob:; frame-src zept: data: blob:; "
-    "worker-src zept: blob:; object-src zept:; form-action zept:";
+    "default-src zept://content/ data: blob:; "
+    "script-src zept://content/ 'unsafe-inline' 'unsafe-eval' "
+    "'wasm-unsafe-eval' blob:; "
+    "style-src zept://content/ 'unsafe-inline'; "
+    "img-src zept://content/ data: blob:; "
+    "media-src zept://content/ data: blob:; font-src zept://content/ data:; "
+    "connect-src zept://content/ data: blob:; "
+    "frame-src zept://content/ data: blob:; worker-src zept://content/ blob:; "
+    "object-src zept://content/; form-action zept://content/";
 
 namespace {
 
@@ -57,10 +70,14 @@ constexpr char kContentFilter[] = R"([
 // page's movie (SWFObject and the like) look for it before they write the
 // element the emulator then plays.
 constexpr char kAtStartInFrames[] = R"(
-if (location.protocol === "zept:" && location.pathname.startsWith("/pkg/")) {
+if (location.protocol === "zept:" && location.host === "content" &&
+    location.pathname.startsWith("/pkg/")) {
+  const screens = window.top;
+  const post = screens.postMessage;
   document.addEventListener("securitypolicyviolation", (event) => {
     try {
-      if (window.top.zeptBlocked) window.top.zeptBlocked(String(event.blockedURI));
+      Reflect.apply(post, screens,
+                    [["zept-blocked", String(event.blockedURI)], "*"]);
     } catch (e) {}
   });
   const plugin = {name: "Shockwave Flash", filename: "ruffle.js",
@@ -88,7 +105,8 @@ if (location.protocol === "zept:" && location.pathname.startsWith("/pkg/")) {
 )";
 constexpr char kEmulatorInFrames[] = R"(
 (() => {
-  if (location.protocol !== "zept:" || !location.pathname.startsWith("/pkg/"))
+  if (location.protocol !== "zept:" || location.host !== "content" ||
+      !location.pathname.startsWith("/pkg/"))
     return;
   let loading = false;
   const load = () => {
@@ -96,13 +114,13 @@ constexpr char kEmulatorInFrames[] = R"(
     loading = true;
     window.RufflePlayer = window.RufflePlayer || {};
     window.RufflePlayer.config = Object.assign(
-        {publicPath: "zept://z/ruffle/", polyfills: true, autoplay: "on",
+        {publicPath: "zept://content/ruffle/", polyfills: true, autoplay: "on",
          unmuteOverlay: "hidden", splashScreen: false, letterbox: "on",
          allowScriptAccess: true, warnOnUnsupportedContent: false,
          openUrlMode: "deny"},
         window.RufflePlayer.config || {});
     const script = document.createElement("script");
-    script.src = "zept://z/ruffle/ruffle.js";
+    script.src = "zept://content/ruffle/ruffle.js";
     (document.head || document.documentElement).appendChild(script);
   };
   const movies = "object, embed";

@@ -12,6 +12,8 @@ namespace zept::desktop {
 extern const char kContentSecurityPolicy[];
 // The package's screens: their own script and a frame for the SCO.
 extern const char kPackagePagePolicy[];
+// The frame in the package's origin that holds the SCO and its API.
+extern const char kPackageHostPolicy[];
 // A package's own pages.
 extern const char kPackageContentPolicy[];
 

@@ -102,7 +102,7 @@ gboolean MoviePage::OnMediaMessage(WebKitWebContext*,
   if (parameters && g_variant_is_of_type(parameters, G_VARIANT_TYPE("(st)")))
     g_variant_get(parameters, "(&st)", &uri, &offset);
   // The same files as the scheme serves, found the same way.
-  constexpr std::string_view kPrefix = "zept://z/pkg/";
+  constexpr std::string_view kPrefix = "zept://content/pkg/";
   std::string rest = uri;
   if (!page->packageShown_ || rest.compare(0, kPrefix.size(), kPrefix) != 0) {
     ReplyMedia(message, 0, false, "not a file of the package", -1);
@@ -157,32 +157,62 @@ gboolean MoviePage::OnMediaMessage(WebKitWebContext*,
   return TRUE;
 }
 
+void MoviePage::answerCall(WebKitURISchemeRequest* request, bool fromContent) {
+  const char* method = webkit_uri_scheme_request_get_http_method(request);
+  std::optional<std::string> body;
+  if (g_strcmp0(method, "POST") == 0) {
+    body = ReadBody(request, kMaxCallBytes);
+    if (!body)
+      warn("a page of the package sent a call of more than " +
+           std::to_string(kMaxCallBytes >> 20) + " MiB: it was refused");
+  }
+  std::optional<std::vector<std::string>> items =
+      body ? DecodeStringArray(*body) : std::nullopt;
+  // The package's frames call the API and nothing else; the screens never
+  // call it. A call in the wrong place is someone else's forgery.
+  const bool api = items && !items->empty() &&
+                   ((*items)[0] == "api" || (*items)[0] == "api-too-large");
+  if (items && api != fromContent) {
+    warn(std::string("a call \"") +
+         (items->empty() ? std::string() : (*items)[0].substr(0, 40)) +
+         "\" reached " + (fromContent ? "the package's" : "zept's screens'") +
+         " address, which only " +
+         (fromContent ? "zept's screens" : "the package's frames") +
+         " may use: it changed nothing");
+    items.reset();
+  }
+  std::string value;
+  if (items && onPackageCall) {
+    enter(handling_);
+    try {
+      value = onPackageCall(*items);
+    } catch (const std::exception& e) {
+      warn(std::string("a call of the package's page failed: ") + e.what());
+    }
+    leave(handling_);
+  }
+  FinishBytes(request, std::move(value), "text/plain; charset=utf-8",
+              fromContent ? kPackageContentPolicy : kPackagePagePolicy);
+}
+
 void MoviePage::servePackage(WebKitURISchemeRequest* request,
                              const std::string& path) {
-  if (path == "api") {
-    const char* method = webkit_uri_scheme_request_get_http_method(request);
-    std::optional<std::string> body;
-    if (g_strcmp0(method, "POST") == 0) {
-      body = ReadBody(request, kMaxCallBytes);
-      if (!body)
-        warn("a page of the package sent a call of more than " +
-             std::to_string(kMaxCallBytes >> 20) + " MiB: it was refused");
-    }
-    std::optional<std::vector<std::string>> items =
-        body ? DecodeStringArray(*body) : std::nullopt;
-    std::string value;
-    if (items && onPackageCall) {
-      enter(handling_);
-      try {
-        value = onPackageCall(*items);
-      } catch (const std::exception& e) {
-        warn(std::string("a call of the package's page failed: ") + e.what());
-      }
-      leave(handling_);
-    }
-    return FinishBytes(request, std::move(value), "text/plain; charset=utf-8",
-                       kPackagePagePolicy);
+  if (path == "api") return answerCall(request, false);
+  static const std::pair<const char*, std::pair<const char*, const char*>>
+      kScreens[] = {{"app/package.html", {kPackageHtml, "text/html"}},
+                    {"app/package.js", {kPackageJs, "text/javascript"}},
+                    {"app/package.css", {kPackageCss, "text/css"}},
+                    {"app/blank.html", {kBlankHtml, "text/html"}}};
+  for (const auto& [name, file] : kScreens) {
+    if (path == name)
+      return FinishBytes(request, file.first, file.second, kPackagePagePolicy);
   }
+  FinishError(request, G_IO_ERROR, G_IO_ERROR_NOT_FOUND, "not served: " + path);
+}
+
+void MoviePage::serveContent(WebKitURISchemeRequest* request,
+                             const std::string& path) {
+  if (path == "api") return answerCall(request, true);
   if (path == "test") {
     std::optional<std::string> body;
     if (onTestCall &&
@@ -199,16 +229,16 @@ void MoviePage::servePackage(WebKitURISchemeRequest* request,
     onTestCall(*items);
     return;
   }
-  static const std::pair<const char*, std::pair<const char*, const char*>>
-      kScreens[] = {{"app/package.html", {kPackageHtml, "text/html"}},
-                    {"app/package.js", {kPackageJs, "text/javascript"}},
-                    {"app/package.css", {kPackageCss, "text/css"}},
-                    {"app/blank.html", {kBlankHtml, "text/html"}}};
-  for (const auto& [name, file] : kScreens) {
-    if (path == name)
-      return FinishBytes(request, file.first, file.second, kPackagePagePolicy);
-  }
+  if (path == "app/host.html")
+    return FinishBytes(request, kHostHtml, "text/html", kPackageHostPolicy);
+  if (path == "app/host.js")
+    return FinishBytes(request, kHostJs, "text/javascript", kPackageHostPolicy);
+  // The emulator for the movies a package's pages embed, from their origin.
+  if (path.rfind("ruffle/", 0) == 0) return serveRuffle(request, path);
   std::string why = "the package has no such file";
+  if (path.rfind("pkg/", 0) != 0)
+    return FinishError(request, G_IO_ERROR, G_IO_ERROR_NOT_FOUND,
+                       "not served: " + path);
   const std::string inPackage = path.substr(4);
   std::optional<PackageFile> file;
   try {

@@ -106,9 +106,12 @@ MoviePage::MoviePage(std::string ruffleDir, std::vector<std::string> roots)
           // A package's pages move between their own files; a link out of
           // the package is named, for the course team.
           auto* page = static_cast<MoviePage*>(self);
-          // about:blank is no place: frames start there.
+          // about:blank is no place: frames start there. The top window is
+          // kept from content by the SCO frame's sandbox (no top
+          // navigation), as this decision cannot tell frames from it.
           if (uri && page->packageShown_ &&
               (g_str_has_prefix(uri, "zept://z/") ||
+               g_str_has_prefix(uri, "zept://content/") ||
                g_str_has_prefix(uri, "about:")))
             return FALSE;
           if (uri && page->packageShown_)
@@ -281,12 +284,25 @@ void MoviePage::serve(WebKitURISchemeRequest* request) {
   const std::string uri = webkit_uri_scheme_request_get_uri(request);
   const char* method = webkit_uri_scheme_request_get_http_method(request);
   constexpr std::string_view kPrefix = "zept://z/";
-  if (uri.compare(0, kPrefix.size(), kPrefix) != 0) {
+  // A package's own origin, apart from the screens'.
+  constexpr std::string_view kContentPrefix = "zept://content/";
+  const bool content =
+      uri.compare(0, kContentPrefix.size(), kContentPrefix) == 0;
+  if (!content && uri.compare(0, kPrefix.size(), kPrefix) != 0) {
     FinishError(request, G_IO_ERROR, G_IO_ERROR_PERMISSION_DENIED,
                 "refused: " + uri);
     return;
   }
-  std::string rest = uri.substr(kPrefix.size());
+  std::string rest =
+      uri.substr(content ? kContentPrefix.size() : kPrefix.size());
+  if (content) {
+    rest = rest.substr(0, rest.find_first_of("?#"));
+    GCharPtr decoded(g_uri_unescape_string(rest.c_str(), nullptr));
+    if (packageShown_ && decoded) return serveContent(request, decoded.get());
+    FinishError(request, G_IO_ERROR, G_IO_ERROR_NOT_FOUND,
+                "not served: " + uri);
+    return;
+  }
   rest = rest.substr(0, rest.find_first_of("?#"));
   if (rest == "call") {
     if (g_strcmp0(method, "POST") == 0) {
@@ -299,9 +315,8 @@ void MoviePage::serve(WebKitURISchemeRequest* request) {
   }
   GCharPtr decoded(g_uri_unescape_string(rest.c_str(), nullptr));
   const std::string path = decoded ? decoded.get() : "";
-  if (packageShown_ &&
-      (path.rfind("pkg/", 0) == 0 || path == "api" || path == "test" ||
-       path.rfind("app/package.", 0) == 0 || path == "app/blank.html"))
+  if (packageShown_ && (path == "api" || path.rfind("app/package.", 0) == 0 ||
+                        path == "app/blank.html"))
     return servePackage(request, path);
   if (path == "app/page.html")
     return FinishBytes(request, kPageHtml, "text/html", kContentSecurityPolicy);
@@ -310,17 +325,7 @@ void MoviePage::serve(WebKitURISchemeRequest* request) {
                        kContentSecurityPolicy);
   std::string why = "not served";
   if (path.rfind("ruffle/", 0) == 0) {
-    const std::string wanted = ruffleDir_ + "/" + path.substr(7);
-    const std::string file = ResolveInside(wanted, ruffleDir_, why);
-    if (!file.empty() &&
-        ServeFile(request, file, why, kContentSecurityPolicy)) {
-      if (g_str_has_suffix(file.c_str(), ".wasm")) wasmServed_ = file;
-      return;
-    }
-    // The emulator does not start without its files: load() names the first
-    // one it could not have.
-    if (emulatorProblem_.empty())
-      emulatorProblem_ = SystemErrorMessage("read file", wanted, why);
+    return serveRuffle(request, path);
   } else if (path.rfind("file/", 0) == 0) {
     const std::string native =
         std::filesystem::path(path.substr(4)).lexically_normal().string();
@@ -346,6 +351,23 @@ void MoviePage::serve(WebKitURISchemeRequest* request) {
   }
   FinishError(request, G_IO_ERROR, G_IO_ERROR_NOT_FOUND,
               "not served: " + uri + ": " + why);
+}
+
+void MoviePage::serveRuffle(WebKitURISchemeRequest* request,
+                            const std::string& path) {
+  std::string why = "not served";
+  const std::string wanted = ruffleDir_ + "/" + path.substr(7);
+  const std::string file = ResolveInside(wanted, ruffleDir_, why);
+  if (!file.empty() && ServeFile(request, file, why, kContentSecurityPolicy)) {
+    if (g_str_has_suffix(file.c_str(), ".wasm")) wasmServed_ = file;
+    return;
+  }
+  // The emulator does not start without its files: load() names the first
+  // one it could not have.
+  if (emulatorProblem_.empty())
+    emulatorProblem_ = SystemErrorMessage("read file", wanted, why);
+  FinishError(request, G_IO_ERROR, G_IO_ERROR_NOT_FOUND,
+              "not served: " + path + ": " + why);
 }
 
 void MoviePage::warn(const std::string& line) {

@@ -140,7 +140,14 @@ class MoviePage {
   // The package's requests: its screens, its files and its calls.
   static gboolean OnMediaMessage(WebKitWebContext*, WebKitUserMessage* message,
                                  gpointer self);
+  // zept://z/: the screens' files and their calls.
   void servePackage(WebKitURISchemeRequest* request, const std::string& path);
+  // zept://content/, the package's own origin: its files, the frame that
+  // holds its API, the API's calls, the emulator and the test channel.
+  void serveContent(WebKitURISchemeRequest* request, const std::string& path);
+  // A call of the screens (fromContent false) or of the package's frames.
+  void answerCall(WebKitURISchemeRequest* request, bool fromContent);
+  void serveRuffle(WebKitURISchemeRequest* request, const std::string& path);
   static void OnPostedCall(WebKitUserContentManager*,
                            WebKitJavascriptResult* result, gpointer self);
   void startFilter();

@@ -10,5 +10,8 @@ extern const char kPackageHtml[];
 extern const char kPackageJs[];
 extern const char kPackageCss[];
 extern const char kBlankHtml[];
+// The frame in the package's origin that holds the SCO and its API.
+extern const char kHostHtml[];
+extern const char kHostJs[];
 
 }  // namespace zept::desktop

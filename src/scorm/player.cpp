@@ -29,8 +29,9 @@ void Flag(std::string& out, const char* name, bool value) {
   out += value ? ":true" : ":false";
 }
 
-// The page's frames load package files by this prefix.
-constexpr char kPackageUrl[] = "zept://z/pkg/";
+// The page's frames load package files by this prefix: an origin of their
+// own, apart from zept's screens.
+constexpr char kPackageUrl[] = "zept://content/pkg/";
 
 bool IsUnreserved(unsigned char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||

@@ -457,13 +457,12 @@ setTimeout(function () { report(confirm("Keep going?") ? "yes" : "no"); }, 100);
 // Items held back by their prerequisites open once the items they wait on
 // are passed, and the menu's Continue reaches them.
 TEST_F(PackageWindowTest, PrerequisitesOpenAsItemsArePassed) {
-  // Each SCO passes and puts the focus on Next, which the learner presses
-  // (a click a script makes is not the learner's and changes nothing).
+  // Each SCO passes and the learner goes on with Alt+N (a click a script
+  // makes is not the learner's and changes nothing).
   const std::string finish = std::string(kScoHead) + R"(</head><body><script>
 A.LMSInitialize("");
 A.LMSSetValue("cmi.core.score.raw", "90");
 A.LMSSetValue("cmi.core.lesson_status", "passed");
-parent.document.getElementById("next").focus();
 A.LMSFinish("");
 </script></body></html>)";
   const fs::path package = writePackage(
@@ -499,7 +498,7 @@ A.LMSFinish("");
       if (Count(results(package), "\"passed\"") >= passed) break;
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
-    RunCommand("xdotool windowfocus --sync " + window + " key Return");
+    RunCommand("xdotool windowfocus --sync " + window + " key alt+n");
   }
   ASSERT_TRUE(waitResults(package, "\"third\""));
   const std::string stored = results(package);
@@ -570,17 +569,23 @@ TEST_F(PackageWindowTest, AScoCannotWorkZeptsScreens) {
        {"h/index.html", std::string(kScoHead) + R"(</head><body><script>
 A.LMSInitialize("");
 var stolen = [];
-top.Array.prototype.toJSON = function () { stolen.push(this.join(",")); return this; };
-top.String.prototype.toJSON = function () { stolen.push(String(this)); return this; };
-function send(list) {
+// The frame that holds the API is the package's own: what it sends is
+// spied on there, and the screens' page cannot be reached at all.
+parent.Array.prototype.toJSON = function () { stolen.push(this.join(",")); return this; };
+parent.String.prototype.toJSON = function () { stolen.push(String(this)); return this; };
+try { top.Array.prototype.toJSON = function () { stolen.push("top"); return this; }; } catch (e) {}
+// To the screens' address (another origin: the answer cannot be read) and
+// to the package's own, which takes API calls only.
+function send(list, where) {
   var x = new XMLHttpRequest();
-  x.open("POST", "zept://z/api", false);
+  x.open("POST", where || "zept://content/api", false);
   x.send(JSON.stringify(list));
   return x.responseText;
 }
 var answers = [];
 [["login", "mallory"], ["launch", "H2"], ["menu"], ["left", "0"], ["exit"],
  ["screen", "guess", "exit"], ["screen", "", "launch", "H2"]].forEach(function (m) {
+  try { answers.push(send(m, "zept://z/api")); } catch (e) { answers.push("threw"); }
   try { answers.push(send(m)); } catch (e) { answers.push("threw"); }
 });
 try {
@@ -588,17 +593,19 @@ try {
       JSON.stringify(["posted", "screen", "guess", "exit"]));
 } catch (e) {}
 for (var id of ["exit", "menu-exit", "to-menu", "next", "change-learner"]) {
-  var b = top.document.getElementById(id);
-  b.disabled = false;
-  b.click();
-  b.dispatchEvent(new KeyboardEvent("keydown", {key: "Enter", bubbles: true}));
+  try {
+    var b = top.document.getElementById(id);
+    b.disabled = false;
+    b.click();
+    b.dispatchEvent(new KeyboardEvent("keydown", {key: "Enter", bubbles: true}));
+  } catch (e) {}
 }
 try { top.zeptLeave("guess"); } catch (e) {}
 // Runaway content: a value of 3 Mi characters, a call of 9 MiB.
 var big = A.LMSSetValue("cmi.suspend_data", "x".repeat(3 << 20)) + A.LMSGetLastError();
 try { send(["api", "1", "LMSSetValue", "cmi.suspend_data", "y".repeat(9 << 20)]); } catch (e) {}
 setTimeout(function () {
-  top.location = "zept://z/pkg/h/other.html";
+  try { top.location = "zept://content/pkg/h/other.html"; } catch (e) {}
   setTimeout(function () {
     report("still-here|" + stolen.length + "|" +
            answers.join(";").indexOf("\"ok\":true") + "|" + big);
@@ -611,7 +618,8 @@ setTimeout(function () {
   EXPECT_NE(out.find("only zept's own screens may send: it changed nothing"),
             std::string::npos)
       << out;
-  EXPECT_NE(out.find("in place of zept's screens: it was stopped"),
+  EXPECT_NE(out.find("reached the package's address, which only zept's "
+                     "screens may use: it changed nothing"),
             std::string::npos)
       << out;
   EXPECT_NE(out.find("a call of more than 8 MiB: it was refused"),
@@ -632,6 +640,129 @@ setTimeout(function () {
   EXPECT_EQ(waitExit(), 0) << Slurp(output());
 }
 
+// A SCO that goes for the screens themselves: a script of its own put into
+// their page, hooking how they listen and calling their handlers with
+// forged trusted events; or the top window taken to about:blank or to
+// another page, by itself or by a window it opened. The learner presses
+// Alt+M where the screens still show; the screens stay, the SCO's page
+// keeps playing until they leave it, and no other item starts or learner
+// logs in.
+TEST_F(PackageWindowTest, AScoCannotReachIntoTheScreensNorTakeTheWindow) {
+  if (!HaveProgram("import")) GTEST_SKIP() << "ImageMagick's import is missing";
+  // Run in the screens' page if it ever gets there: every handler they add
+  // from now on is called again and again with a forged trusted event.
+  const std::string inject = R"(
+var seen = [];
+var add = EventTarget.prototype.addEventListener;
+EventTarget.prototype.addEventListener = function (type, handler, options) {
+  seen.push(handler);
+  return add.call(this, type, handler, options);
+};
+setInterval(function () {
+  var name = document.getElementById("learner-name");
+  if (name) name.value = "mallory";
+  seen.forEach(function (handler) {
+    try {
+      handler({isTrusted: true, key: "Enter", preventDefault: function () {},
+               target: document.body});
+    } catch (e) {}
+  });
+}, 200);
+)";
+  // Every way in is tried; what reached the screens is counted.
+  const std::string reach = R"(
+var reached = 0;
+try {
+  var script = top.document.createElement("script");
+  script.src = location.href.replace(/[^/]*$/, "inject.js");
+  top.document.head.appendChild(script);
+  reached += 1;
+} catch (e) {}
+try {
+  top.EventTarget.prototype.addEventListener = function () {};
+  reached += 10;
+} catch (e) {}
+try { top.document.getElementById("bar").textContent = "forged"; reached += 100; } catch (e) {}
+)";
+  const struct {
+    std::string name, attack;
+    bool keyMenu;  // Alt+M brings the menu (with its handlers) meanwhile
+  } kCases[] = {
+      {"inject", "", true},
+      {"blank", "try { top.location = 'about:blank'; } catch (e) {}", false},
+      {"elsewhere",
+       "try { top.location.replace('other.html'); } catch (e) {}"
+       "try { window.open('about:blank', '_top'); } catch (e) {}",
+       false},
+      {"opened", "window.open('popup.html', 'popup', 'width=200,height=100');",
+       false},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    const fs::path package = writePackage(
+        "reach-" + c.name,
+        {{"imsmanifest.xml",
+          Manifest("Reaching course", {{"H1", "Hostile", "h/index.html", ""},
+                                       {"H2", "Other", "h/other.html", ""}})},
+         {"h/inject.js", inject},
+         {"h/popup.html",
+          "<!DOCTYPE html><script>try { opener.top.location = 'about:blank'; "
+          "} catch (e) {} try { opener.top.location = "
+          "'zept://z/app/package.html'; } catch (e) {}</script>"},
+         {"h/other.html",
+          std::string(kScoHead) +
+              "</head><body><script>A.LMSInitialize(\"\"); "
+              "report(\"other-launched\");</script></body></html>"},
+         {"h/index.html",
+          std::string(kScoHead) +
+              R"(</head><body style="background: #00c000"><script>
+A.LMSInitialize("");
+)" + reach + R"(report("armed-" + reached);
+)" + c.attack +
+              R"(
+setTimeout(function () { report("still-here-" + reached); }, 1500);
+</script></body></html>)"}});
+    start("--learner anna --item H1 " + package.string());
+    ASSERT_TRUE(waitResults(package, "\"still-here-"));
+    EXPECT_NE(results(package).find("\"still-here-0\""), std::string::npos)
+        << "the SCO reached the screens";
+    if (c.keyMenu) {
+      const std::string id = RunCommand(
+          "xdotool search --onlyvisible --name '^Reaching course$' | head -1");
+      ASSERT_FALSE(id.empty());
+      RunCommand("xdotool windowfocus --sync " + id.substr(0, id.find('\n')) +
+                 " key alt+m");
+      ASSERT_TRUE(WaitForText(output(), "The course menu is shown"));
+    } else {
+      // The screens' bars and the SCO's page, both still in the window.
+      const std::string file = (root / ("reach-" + c.name + ".png")).string();
+      const auto both = [](GdkPixbuf* shot) {
+        int bar = 0, sco = 0;
+        for (int y = 0; y < gdk_pixbuf_get_height(shot); ++y)
+          for (int x = 0; x < gdk_pixbuf_get_width(shot); ++x) {
+            const Rgb p = PixelAt(shot, x, y);
+            bar += p.r == 232 && p.g == 230 && p.b == 227;
+            sco += p.r < 20 && p.g > 180 && p.b < 20;
+          }
+        return bar > 5000 && sco > 50000;
+      };
+      GdkPixbuf* shot = ScreenshotWhen(file, both, 10000);
+      ASSERT_NE(shot, nullptr) << file;
+      g_object_unref(shot);
+    }
+    // What a forged event would start, given time to.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    const std::string stored = results(package);
+    EXPECT_EQ(stored.find("other-launched"), std::string::npos) << stored;
+    EXPECT_EQ(stored.find("mallory"), std::string::npos) << stored;
+    const std::string out = Slurp(output());
+    EXPECT_EQ(out.find("Item H2"), std::string::npos) << out;
+    EXPECT_EQ(waitExit(100), -1) << "zept ended: " << out;
+    signal(SIGTERM);
+    EXPECT_EQ(waitExit(), 0) << Slurp(output());
+  }
+}
+
 // The API an earlier item's page kept (as a window it opened would) answers
 // as outside a session, and never reaches the item playing now; the windows
 // of an item close when the learner leaves it.
@@ -643,19 +774,25 @@ TEST_F(PackageWindowTest, AnEarlierItemsApiAndWindowsCannotTouchTheNextItem) {
                                     {"E2", "Second", "e/two.html", ""}})},
        {"e/one.html", std::string(kScoHead) + R"(</head><body><script>
 A.LMSInitialize("");
-top.keptApi = A;
 // One window more than a SCO may keep open.
 for (var n = 0; n < 5; n++) window.open("popup.html", "popup" + n, "width=320,height=200");
-parent.document.getElementById("next").focus();
 </script></body></html>)"},
        {"e/popup.html",
         "<!DOCTYPE html><title>Popup of one</title>"
         "<script>opener.report('popup-open');</script>"},
        {"e/two.html", std::string(kScoHead) + R"(</head><body><script>
 A.LMSInitialize("");
-var old = top.keptApi;
-var r = [old.LMSSetValue("cmi.core.lesson_location", "stale"),
-         old.LMSGetLastError(), old.LMSFinish(""), old.LMSGetValue("cmi.core.lesson_status")];
+// The frame of the first launch is gone with its API: its calls, as the
+// API made them, are all that is left to try.
+function old(name, args) {
+  var x = new XMLHttpRequest();
+  x.open("POST", "zept://content/api", false);
+  x.send(JSON.stringify(["api", "1", name].concat(args)));
+  return x.responseText;
+}
+var r = [old("LMSSetValue", ["cmi.core.lesson_location", "stale"]),
+         old("LMSGetLastError", []), old("LMSFinish", [""]),
+         old("LMSGetValue", ["cmi.core.lesson_status"])];
 report("two:" + r.join(","));
 </script></body></html>)"}});
   start("--learner anna --item E1 " + package.string());
@@ -673,7 +810,7 @@ report("two:" + r.join(","));
       "xdotool search --onlyvisible --name '^Earlier course$' | head -n 1");
   ASSERT_FALSE(id.empty());
   RunCommand("xdotool windowfocus --sync " + id.substr(0, id.find('\n')) +
-             " key Return");
+             " key alt+n");
   ASSERT_TRUE(waitResults(package, "\"two:false,301,false,\""));
   EXPECT_TRUE(RunCommand("xdotool search --onlyvisible --name '^Popup of one$'")
                   .empty());
@@ -926,8 +1063,8 @@ std::string Rule(const std::string& action) {
          "</imsss:sequencing>";
 }
 
-// SCOs of either version find their API by walking up their parents;
-// state() says how zept's control of that id stands.
+// SCOs of either version find their API by walking up their parents (the
+// screens' controls lie in another origin, out of their reach).
 constexpr char kSco2004Head[] =
     R"(<!DOCTYPE html><html><head><meta charset="utf-8">
 <script>
@@ -935,12 +1072,8 @@ function findIn(name) {
   for (var w = window, n = 0; w && n < 10; n++) { if (w[name]) return w[name]; if (w.parent === w) break; w = w.parent; }
   return null;
 }
-var A = findIn("API_1484_11"), ui = top.document;
+var A = findIn("API_1484_11");
 function report(text) { A.SetValue("cmi.location", text); A.Commit(""); }
-function state(id) {
-  var b = ui.getElementById(id);
-  return id + (b.hidden ? ":hidden" : b.disabled ? ":off" : ":on");
-}
 </script>)";
 
 // Intro, then Practice (no choice inside; Skipped always skipped) of Drill,
@@ -969,33 +1102,31 @@ const std::map<std::string, std::string> kSequencedFiles = {
     // Its own parameters, what the menu's button said, then on by itself.
     {"a.html", std::string(kSco2004Head) + R"(</head><body><script>
 A.Initialize("");
-report([location.search, findIn("API") ? "API" : "no API",
-        ui.getElementById("continue").textContent, state("previous")].join("|"));
+report([location.search, findIn("API") ? "API" : "no API"].join("|"));
 A.SetValue("cmi.completion_status", "completed");
 A.SetValue("adl.nav.request", "continue");
 A.Terminate("");
 </script></body></html>)"},
     {"b.html", std::string(kSco2004Head) + R"(</head><body><script>
 A.Initialize("");
-report(["previous", "next", "exit", "exit-all", "suspend-all", "abandon"]
-       .map(state).join(" ") + " " + A.GetValue("adl.nav.request_valid.previous"));
+report("previous " + A.GetValue("adl.nav.request_valid.previous"));
 </script></body></html>)"},
     {"k.html", std::string(kSco2004Head) +
                    "</head><body><script>A.Initialize(\"\"); "
                    "report(\"skipped one played\");</script></body></html>"},
-    // Leaves the focus on Suspend all, for the learner's Return.
+    // Suspends all once it has said how it was entered.
     {"q.html", std::string(kSco2004Head) + R"(</head><body><script>
 A.Initialize("");
-report("quiz " + A.GetValue("cmi.entry") + " " +
-       ui.getElementById("continue").textContent);
-ui.getElementById("suspend-all").focus();
+report("quiz " + A.GetValue("cmi.entry"));
+A.SetValue("adl.nav.request", "suspendAll");
+A.Terminate("");
 </script><p>Quiz</p></body></html>)"},
     {"l.html", kSco2004Head}};
 
 // A SCORM 2004 package played by the learner with the keyboard: Start
-// delivers the first SCO, whose navigation request brings the next; the
-// controls follow the sequencer; Continue skips what a rule skips; Suspend
-// all, closing and reopening resumes the same attempt.
+// delivers the first SCO, whose navigation request brings the next;
+// Continue skips what a rule skips; a SCO's Suspend all, closing and
+// reopening resumes the same attempt.
 TEST_F(PackageWindowTest, A2004PackagePlaysAsItsSequencingSays) {
   if (!HaveProgram("sqlite3")) GTEST_SKIP() << "sqlite3 is missing";
   const fs::path package = writePackage("sequenced", kSequencedFiles);
@@ -1027,17 +1158,14 @@ TEST_F(PackageWindowTest, A2004PackagePlaysAsItsSequencingSays) {
   };
   start("--learner anna " + package.string());
   ASSERT_TRUE(WaitForText(output(), "The course menu is shown"));
-  ASSERT_TRUE(location("A=?tc=7&act=2|no API|Start|previous:off", "Return"));
-  ASSERT_TRUE(
-      location("B=previous:on next:on exit:on exit-all:on suspend-all:on "
-               "abandon:hidden true"));
-  ASSERT_TRUE(location("Q=quiz ab-initio Start", "alt+n"));
+  ASSERT_TRUE(location("A=?tc=7&act=2|no API", "Return"));
+  ASSERT_TRUE(location("B=previous true"));
+  ASSERT_TRUE(location("Q=quiz ab-initio", "alt+n"));
   EXPECT_EQ(stored("item").find("K"), std::string::npos) << "skipped";
   // Drill never terminated: taken away by Continue, its attempt ended (not
   // suspended) as Terminate("") would have ended it.
   EXPECT_NE(stored("value").find("\na B\t1\tp\t"), std::string::npos)
       << stored("value");
-  press("Return");
   // The menu, its first button now Resume (wider than Start), the default.
   const std::string file = (root / "suspended.png").string();
   const auto blueButton = [](GdkPixbuf* shot) {
@@ -1059,7 +1187,7 @@ TEST_F(PackageWindowTest, A2004PackagePlaysAsItsSequencingSays) {
 
   start("--learner anna " + package.string());
   ASSERT_TRUE(WaitForText(output(), "The course menu is shown"));
-  ASSERT_TRUE(location("Q=quiz resume Resume", "Return"));
+  ASSERT_TRUE(location("Q=quiz resume", "Return"));
   // The same attempts: each activity's count as when it was suspended.
   const auto counts = [](const std::string& state) {
     std::string out;

@@ -128,7 +128,7 @@ TEST_F(Player2004Test, AnInvisibleItemShowsWhatIsUnderIt) {
 TEST_F(Player2004Test, FollowsTheScoAndRefusesWhatTheSequencingForbids) {
   std::string answer = deliver({"nav", "start"});
   EXPECT_EQ(Field(answer, "id"), "\"A\"");
-  EXPECT_EQ(Field(answer, "url"), "\"zept://z/pkg/A.html\"");
+  EXPECT_EQ(Field(answer, "url"), "\"zept://content/pkg/A.html\"");
   EXPECT_NE(answer.find("\"cmi.entry\":\"ab-initio\""), std::string::npos);
   EXPECT_NE(answer.find("\"previous\":false"), std::string::npos) << answer;
   EXPECT_EQ(send({"api", current_, "Initialize", ""}), "true");

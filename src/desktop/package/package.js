@@ -1,21 +1,21 @@
 // zept's own screens for a standard package (learner choice, course menu,
-// the controls around a SCO) and the runtime that a SCO in the frame finds
-// by walking up its parents: window.API for SCORM 1.2, window.API_1484_11
-// for SCORM 2004 (whose menu and controls make navigation requests). Every
-// call reaches the program synchronously, in order, as a POST to
-// zept://z/api of a JSON array of strings; the answer is the call's text.
+// the controls around a SCO). Every call reaches the program synchronously,
+// in order, as a POST to zept://z/api of a JSON array of strings; the
+// answer is the call's text.
 //
-// The SCO's pages share this page's origin (content finds its API by
-// walking up its parents), so they can reach everything of it. What keeps
-// the screens zept's: the screen messages carry a secret the program learns
-// from the first one and that lives only in this closure; every message is
-// built and sent with functions taken before any content ran, as arrays
-// without a prototype (JSON.stringify would call a toJSON the content put
-// there); and the screens act on the learner's own input only.
+// The SCO plays in a frame of another origin (zept://content, see
+// host.js, which holds the API the SCO finds), sandboxed without top
+// navigation, so no page of the package can reach this one. Behind that:
+// this page runs only its own script; the screen messages carry a secret
+// the program learns from the first one and that lives only in this
+// closure; every message is built and sent, and every listener added, with
+// functions taken before anything else ran, as arrays without a prototype
+// (JSON.stringify would call a toJSON put there); and the screens act on
+// the learner's own input only.
 (() => {
 "use strict";
 
-// Taken now, so that nothing the frames do later changes how we talk.
+// Taken now, so that nothing done later changes how we talk or listen.
 const Request = XMLHttpRequest;
 const openRequest = Request.prototype.open;
 const sendRequest = Request.prototype.send;
@@ -23,11 +23,14 @@ const apply = Reflect.apply;
 const stringify = JSON.stringify;
 const parse = JSON.parse;
 const setPrototype = Object.setPrototypeOf;
-const create = Object.create;
 const defineProperty = Object.defineProperty;
-const freeze = Object.freeze;
 const toText = String;
 const substring = String.prototype.substring;
+const encode = encodeURIComponent;
+const listen = EventTarget.prototype.addEventListener;
+const unlisten = EventTarget.prototype.removeEventListener;
+const byId = Document.prototype.getElementById;
+const later = setTimeout;
 
 const secret = (() => {
   const words = new Uint32Array(4);
@@ -67,7 +70,7 @@ const TOO_LARGE = {};
 function post(text) {
   if (!posting) {
     posting = true;
-    setTimeout(() => { posting = false; }, 0);
+    later(() => { posting = false; }, 0);
   }
   apply(postMessage, postHandler,
         ["[\"posted\"," + apply(substring, text, [1])]);
@@ -113,88 +116,12 @@ function text(value) {
   return value === undefined || value === null ? "" : toText(value);
 }
 
-// Each version's API: its name on the window, and for each function what
-// a call gives that failed in the page and what one that could only be
-// posted gives (what the call gives when it succeeds, as the content cannot
-// be told otherwise). Get gives the value as the runtime last said it (the
-// launch's values, then each answer and set).
-const APIS = {
-  "1.2": {
-    name: "API", get: "LMSGetValue", set: "LMSSetValue", finish: "LMSFinish",
-    functions: [
-      ["LMSInitialize", "false", "true"], ["LMSFinish", "false", "true"],
-      ["LMSGetValue", "", ""], ["LMSSetValue", "false", "true"],
-      ["LMSCommit", "false", "true"], ["LMSGetLastError", "101", "0"],
-      ["LMSGetErrorString", "", "No error"], ["LMSGetDiagnostic", "", ""],
-    ],
-  },
-  "2004": {
-    name: "API_1484_11", get: "GetValue", set: "SetValue", finish: "Terminate",
-    functions: [
-      ["Initialize", "false", "true"], ["Terminate", "false", "true"],
-      ["GetValue", "", ""], ["SetValue", "false", "true"],
-      ["Commit", "false", "true"], ["GetLastError", "101", "0"],
-      ["GetErrorString", "", "No Error"], ["GetDiagnostic", "", ""],
-    ],
-  },
-};
-let kind = APIS["1.2"];
-const is2004 = () => kind === APIS["2004"];
+// The package's version ("1.2" or "2004"), as the program says at start.
+let version = "1.2";
+const is2004 = () => version === "2004";
 
-// The API of one launch ("" before any: every call answers as outside a
-// session). Calls through it name the launch, so one kept by a window the
-// SCO opened or by a timer of a page left never reaches a later item.
-function makeApi(launch, values) {
-  const known = create(null);
-  for (const name in values) known[name] = text(values[name]);
-  const api = kind;
-  // The API never throws into the content: a failure is "false" or "".
-  function call(name, args, failed, whenPosted) {
-    try {
-      const list = [];
-      setPrototype(list, null);
-      for (let i = 0; i < args.length; i++) list[i] = text(args[i]);
-      const head = ["api", launch, name];
-      setPrototype(head, null);
-      const answer = send(head, list);
-      if (name === api.get) {
-        if (answer === null) return list[0] in known ? known[list[0]] : "";
-        known[list[0]] = answer;
-      }
-      if (name === api.set && answer !== "false") known[list[0]] = list[1];
-      if (name === api.finish && answer === "true" && launch === current)
-        ended();
-      return answer === null ? whenPosted : answer;
-    } catch (e) {
-      // The runtime is told, so that GetLastError says why.
-      if (e === TOO_LARGE) {
-        try { send(["api-too-large", launch, name], null); } catch (e2) {}
-      }
-      return failed;
-    }
-  }
-  // An ordinary object, as content may print it; defined, not assigned, so
-  // that no setter the content put on Object.prototype sees the functions.
-  const made = {};
-  for (let i = 0; i < api.functions.length; i++) {
-    const name = api.functions[i][0], failed = api.functions[i][1];
-    const whenPosted = api.functions[i][2];
-    defineProperty(made, name, {
-      value: function () { return call(name, arguments, failed, whenPosted); },
-      enumerable: true,
-    });
-  }
-  return freeze(made);
-}
-
-let current = "";
-function useApi(launch, values) {
-  current = launch;
-  defineProperty(window, kind.name, {
-    value: makeApi(launch, values), enumerable: true, configurable: true,
-  });
-}
-
+// The page in the SCO's frame that holds its API and its page.
+const HOST = "zept://content/app/host.html";
 const BLANK = "zept://z/app/blank.html";
 let frame = null;
 // {id, launch, previous, next} while a SCO plays; for SCORM 2004 also
@@ -215,12 +142,17 @@ function report(list) {
   ask(all);
 }
 
-function $(id) { return document.getElementById(id); }
+function $(id) { return apply(byId, document, [id]); }
 
 function show(section) {
   for (const id of ["learners", "menu", "player"]) $(id).hidden = id !== section;
   $("controls").hidden = section !== "player";
 }
+
+// Calls the SCO's frames could only post: counted by the frame of each
+// launch as it posts them (left: those of the launches gone).
+let postedLeft = 0;
+let postedNow = 0;
 
 // Unloads the SCO's page so that its own unload handlers reach the runtime,
 // then tells the program the page has gone. For SCORM 2004, then() is given
@@ -233,30 +165,44 @@ function leaveSco(then) {
   leaving = true;
   // In a task of its own, after those of the page's leaving.
   const done = () => {
-    frame.removeEventListener("load", done);
-    setTimeout(() => {
+    apply(unlisten, frame, ["load", done]);
+    later(() => {
       leaving = false;
       const launch = playing.launch;
       playing = null;
-      const left = ask(["left", String(posted), launch]);
+      postedLeft += postedNow;
+      postedNow = 0;
+      const left = ask(["left", String(posted + postedLeft), launch]);
       then(is2004() ? followed(left) : null);
     }, 0);
   };
-  frame.addEventListener("load", done);
+  apply(listen, frame, ["load", done]);
   frame.src = BLANK;
 }
 
-// An address outside the package that a page asked for, once per origin.
+// What the SCO's frames say: how many calls they posted, and addresses
+// outside the package a page asked for (named once per origin). Neither
+// acts on the learner's behalf; a page that lies about them only delays
+// its own leaving or fills the journal with a few lines.
 const blocked = new Set();
-window.zeptBlocked = (uri) => {
-  let origin = uri;
-  try { origin = new URL(uri).origin; } catch (e) {}
+function fromFrames(event) {
+  const data = event.data;
+  if (!Array.isArray(data) || data.length < 2) return;
+  if (data[0] === "zept-posted" && playing &&
+      event.source === frame.contentWindow && data[1] === playing.launch) {
+    const n = Number(data[2]);
+    if (n > postedNow && n < 1e6) postedNow = n;
+    return;
+  }
+  if (data[0] !== "zept-blocked") return;
+  let origin = text(data[1]);
+  try { origin = new URL(origin).origin; } catch (e) {}
   if (!origin || origin === "null" || origin.startsWith("zept:") ||
       blocked.has(origin) || blocked.size >= 20)
     return;
   blocked.add(origin);
-  setTimeout(() => ask(["blocked", origin]), 0);
-};
+  later(() => ask(["blocked", origin]), 0);
+}
 
 // The program's way to end the SCO before the window closes; it knows the
 // secret, the content does not, nor can it put a function of its own here
@@ -424,12 +370,20 @@ function setControls(allowed, hidden) {
 function ended() {
   if (!playing || leaving) return;
   if (is2004()) {
-    setTimeout(terminated, 0);
+    later(terminated, 0);
     return;
   }
   $("controls").classList.add("ended");
   (playing.next ? $("next") : $("to-menu")).classList.add("default");
 }
+
+// The program says when a launch's LMSFinish or Terminate succeeded, once
+// the call has returned; a launch gone is no news.
+defineProperty(window, "zeptEnded", {
+  value: (key, launch) => {
+    if (key === secret && playing && launch === playing.launch) ended();
+  },
+});
 
 function terminated() {
   if (!playing || leaving) return;
@@ -453,7 +407,6 @@ function terminated() {
 function play(answer, id) {
   playing = {id: id || text(answer.id), launch: text(answer.launch),
              previous: answer.previous, next: answer.next};
-  useApi(text(answer.launch), answer.values || {});
   $("controls").classList.remove("ended");
   $("next").classList.remove("default");
   $("to-menu").classList.remove("default");
@@ -477,7 +430,13 @@ function play(answer, id) {
   }
   launchedAt = performance.now();
   report(["delivered", text(answer.id), text(answer.title), text(answer.url)]);
-  frame.src = answer.url;
+  postedNow = 0;
+  // The launch in the query too: each launch is a page of its own, never a
+  // move within the last one's page.
+  frame.src = HOST + "?" + encode(text(answer.launch)) + "#" + encode(stringify({
+    launch: text(answer.launch), version, url: text(answer.url),
+    values: answer.values || {},
+  }));
   frame.focus();
 }
 
@@ -492,9 +451,9 @@ function launch(id) {
 // What the learner does, never what a script makes up: a SCO calling
 // top.document.getElementById("exit").click() changes nothing.
 function on(element, type, handler) {
-  element.addEventListener(type, (event) => {
+  apply(listen, element, [type, (event) => {
     if (event.isTrusted) handler(event);
-  });
+  }]);
 }
 
 // A row or option that acts like a button: a click, Enter or Space.
@@ -657,15 +616,17 @@ function start() {
   // made while one was would be lost to it.
   frame = $("sco");
   // How long a SCO took from the launch to its page's load event.
-  frame.addEventListener("load", () => {
+  apply(listen, frame, ["load", () => {
     if (!launchedAt || !playing || leaving) return;
     ask(["shown", "sco", String(Math.round(performance.now() - launchedAt)),
          playing.id]);
     launchedAt = 0;
-  });
+  }]);
+  apply(listen, window, ["message", fromFrames]);
   // The form is taken by the learner's click on Start or Enter in the name,
   // never by a submission a script makes.
-  $("new-learner").addEventListener("submit", (event) => event.preventDefault());
+  apply(listen, $("new-learner"),
+        ["submit", (event) => event.preventDefault()]);
   const takeName = () => { if (login($("learner-name").value)) enter(); };
   on($("start"), "click", takeName);
   on($("learner-name"), "keydown", (event) => {
@@ -695,9 +656,8 @@ function start() {
 
   const begin = askJson(["start"]);
   // Only the package's own version of the API is there for its SCOs.
-  kind = APIS[begin.version] || APIS["1.2"];
+  version = begin.version === "2004" ? "2004" : "1.2";
   testing = begin.test === true;
-  useApi("", {});
   if (is2004()) $("next").textContent = "Continue";
   $("course").textContent = begin.title || "";
   document.title = begin.title || "zept";
@@ -715,5 +675,5 @@ function start() {
   }
 }
 
-document.addEventListener("DOMContentLoaded", start);
+apply(listen, document, ["DOMContentLoaded", start]);
 })();

@@ -1,0 +1,203 @@
+// The frame between zept's screens and a SCO, in the package's own origin
+// (zept://content), so that nothing of the package can reach the screens:
+// it holds the runtime that the SCO finds by walking up its parents,
+// window.API for SCORM 1.2 or window.API_1484_11 for SCORM 2004, and the
+// SCO's page in a frame of its own. The screens give the launch in this
+// page's fragment. Every call reaches the program synchronously, in order,
+// as a POST to zept://content/api of a JSON array of strings; the answer is
+// the call's text.
+(() => {
+"use strict";
+
+// Taken now, before the SCO's page runs.
+const Request = XMLHttpRequest;
+const openRequest = Request.prototype.open;
+const sendRequest = Request.prototype.send;
+const apply = Reflect.apply;
+const stringify = JSON.stringify;
+const parse = JSON.parse;
+const setPrototype = Object.setPrototypeOf;
+const create = Object.create;
+const defineProperty = Object.defineProperty;
+const freeze = Object.freeze;
+const toText = String;
+const substring = String.prototype.substring;
+const screens = window.parent;
+const postToScreens = screens.postMessage;
+
+// A message as the program reads it: a JSON array of strings, made without
+// calling anything the content can replace (JSON.stringify would call a
+// toJSON put on Array.prototype).
+function message(head, rest) {
+  const list = [];
+  setPrototype(list, null);
+  let n = 0;
+  for (let i = 0; i < head.length; i++) list[n++] = head[i];
+  if (rest)
+    for (let i = 0; i < rest.length; i++) list[n++] = rest[i];
+  return stringify(list);
+}
+
+const handlers = window.webkit && window.webkit.messageHandlers;
+const postHandler = handlers && handlers.zeptApi;
+const postMessage = postHandler && postHandler.postMessage;
+let posted = 0;
+// True for the rest of a task in which a synchronous request was refused:
+// WebKit refuses them while a page is being left, and after a few refusals
+// in one task it drops the next ones without a word.
+let posting = false;
+
+// A call longer than this (in UTF-16 units, at most 6 MiB of UTF-8) is
+// refused here with an error code; the program takes no more than 8 MiB.
+const MAX_CALL = 2 * 1024 * 1024;
+const TOO_LARGE = {};
+
+// The screens count what was posted, so that the program waits for all of
+// it before the SCO is said to have left.
+function post(text) {
+  if (!posting) {
+    posting = true;
+    setTimeout(() => { posting = false; }, 0);
+  }
+  apply(postMessage, postHandler,
+        ["[\"posted\"," + apply(substring, text, [1])]);
+  posted++;
+  try {
+    apply(postToScreens, screens, [["zept-posted", launch, posted], "*"]);
+  } catch (e) {
+  }
+  return null;
+}
+
+// The answer, or null for a call that could only be posted (from unload
+// handlers): such a call goes on its way unanswered, in order, counted.
+function send(head, rest) {
+  const text = message(head, rest);
+  if (text.length > MAX_CALL) throw TOO_LARGE;
+  if (posting && postMessage) return post(text);
+  const xhr = new Request();
+  try {
+    apply(openRequest, xhr, ["POST", "zept://content/api", false]);
+    apply(sendRequest, xhr, [text]);
+    if (xhr.status === 200) return xhr.responseText;
+  } catch (e) {
+    if (!postMessage) throw e;
+  }
+  if (!postMessage) throw new Error("the program did not answer");
+  return post(text);
+}
+
+function text(value) {
+  return value === undefined || value === null ? "" : toText(value);
+}
+
+// Each version's API: its name on the window, and for each function what
+// a call gives that failed in the page and what one that could only be
+// posted gives (what the call gives when it succeeds, as the content cannot
+// be told otherwise). Get gives the value as the runtime last said it (the
+// launch's values, then each answer and set).
+const APIS = {
+  "1.2": {
+    name: "API", get: "LMSGetValue", set: "LMSSetValue",
+    functions: [
+      ["LMSInitialize", "false", "true"], ["LMSFinish", "false", "true"],
+      ["LMSGetValue", "", ""], ["LMSSetValue", "false", "true"],
+      ["LMSCommit", "false", "true"], ["LMSGetLastError", "101", "0"],
+      ["LMSGetErrorString", "", "No error"], ["LMSGetDiagnostic", "", ""],
+    ],
+  },
+  "2004": {
+    name: "API_1484_11", get: "GetValue", set: "SetValue",
+    functions: [
+      ["Initialize", "false", "true"], ["Terminate", "false", "true"],
+      ["GetValue", "", ""], ["SetValue", "false", "true"],
+      ["Commit", "false", "true"], ["GetLastError", "101", "0"],
+      ["GetErrorString", "", "No Error"], ["GetDiagnostic", "", ""],
+    ],
+  },
+};
+
+// What the screens gave: the launch, the package's version, the SCO's
+// address and the values it starts with. A page without them (opened by
+// hand) plays nothing.
+let given = null;
+try {
+  given = parse(decodeURIComponent(apply(substring, location.hash, [1])));
+} catch (e) {
+}
+const launch = given ? text(given.launch) : "";
+const kind = given && APIS[given.version] ? APIS[given.version] : APIS["1.2"];
+
+// The API of this launch: calls through it name the launch, so one kept by
+// a window the SCO opened never reaches a later item.
+function makeApi(values) {
+  const known = create(null);
+  for (const name in values) known[name] = text(values[name]);
+  const api = kind;
+  // The API never throws into the content: a failure is "false" or "".
+  function call(name, args, failed, whenPosted) {
+    try {
+      const list = [];
+      setPrototype(list, null);
+      for (let i = 0; i < args.length; i++) list[i] = text(args[i]);
+      const head = ["api", launch, name];
+      setPrototype(head, null);
+      const answer = send(head, list);
+      if (name === api.get) {
+        if (answer === null) return list[0] in known ? known[list[0]] : "";
+        known[list[0]] = answer;
+      }
+      if (name === api.set && answer !== "false") known[list[0]] = list[1];
+      return answer === null ? whenPosted : answer;
+    } catch (e) {
+      // The runtime is told, so that GetLastError says why.
+      if (e === TOO_LARGE) {
+        try { send(["api-too-large", launch, name], null); } catch (e2) {}
+      }
+      return failed;
+    }
+  }
+  // An ordinary object, as content may print it; defined, not assigned, so
+  // that no setter the content put on Object.prototype sees the functions.
+  const made = {};
+  for (let i = 0; i < api.functions.length; i++) {
+    const name = api.functions[i][0], failed = api.functions[i][1];
+    const whenPosted = api.functions[i][2];
+    defineProperty(made, name, {
+      value: function () { return call(name, arguments, failed, whenPosted); },
+      enumerable: true,
+    });
+  }
+  return freeze(made);
+}
+
+defineProperty(window, kind.name, {
+  value: makeApi(given && given.values ? given.values : {}),
+  enumerable: true, configurable: true,
+});
+// Content walking up its parents stops here, where the API is: the screens
+// above are another origin, whose properties it could not read without an
+// error.
+try {
+  defineProperty(window, "parent", {value: window, configurable: false});
+} catch (e) {
+}
+
+function begin() {
+  if (!given || typeof given.url !== "string" ||
+      given.url.indexOf("zept://content/pkg/") !== 0)
+    return;
+  const frame = document.createElement("iframe");
+  frame.name = "sco";
+  frame.title = "Course content";
+  frame.allow = "autoplay; fullscreen";
+  frame.addEventListener("load", () => {
+    if (document.hasFocus()) frame.focus();
+  });
+  frame.src = given.url;
+  document.body.appendChild(frame);
+  frame.focus();
+}
+
+document.addEventListener("DOMContentLoaded", begin);
+})();
