@@ -627,9 +627,13 @@ TEST_F(WindowJourney, OpeningAUnitChangesTheWindowInOneStep) {
   XCloseDisplay(display);
   ::kill(zept.pid, SIGTERM);
   EXPECT_EQ(waitExit(zept), 0) << zept.text();
-  // The states that lasted, in order, each once.
+  // The states that lasted, in order, each once, from the menu on: how the
+  // window first maps, before the menu is drawn, is not this test's matter
+  // (a busy X server shows it white for a moment).
   std::vector<std::string> lasting;
-  for (std::size_t i = 0; i < seen.size(); ++i) {
+  std::size_t fromMenu = 0;
+  while (fromMenu < seen.size() && seen[fromMenu].first != "menu") ++fromMenu;
+  for (std::size_t i = fromMenu; i < seen.size(); ++i) {
     const double until = i + 1 < seen.size() ? seen[i + 1].second : ms();
     if (until - seen[i].second < 100) continue;
     if (lasting.empty() || lasting.back() != seen[i].first)
