@@ -161,8 +161,10 @@ int main(int argc, char** argv) {
                              "configuration it used cannot be read");
           continue;
         }
+        // A structured binding cannot be captured by every compiler.
+        const std::string& key = endpoint;
         const auto names = [&](const std::optional<zept::xapi::LrsConfig>& c) {
-          return c && zept::xapi::EndpointKey(c->endpoint) == endpoint;
+          return c && zept::xapi::EndpointKey(c->endpoint) == key;
         };
         std::optional<zept::xapi::LrsConfig> config;
         std::string problem;
