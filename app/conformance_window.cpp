@@ -16,6 +16,7 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <optional>
 #include <set>
@@ -318,6 +319,7 @@ class Window : public Driver {
       }
       ::usleep(20000);
     }
+    if (keep_) keep_ << stamp() << "- ended\n";
     pid_ = -1;
     if (channel_ >= 0) ::close(channel_);
     channel_ = -1;
@@ -416,6 +418,7 @@ class Window : public Driver {
       throw std::runtime_error("cannot start zept");
     }
     pollfd waiting{listener, POLLIN, 0};
+    int exited = 0;
     const auto until = std::chrono::steady_clock::now() +
                        std::chrono::milliseconds(options_.startMs);
     while (std::chrono::steady_clock::now() < until) {
@@ -423,21 +426,33 @@ class Window : public Driver {
         channel_ = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
         break;
       }
-      int status = 0;
-      if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+      if (::waitpid(pid_, &exited, WNOHANG) == pid_) {
         pid_ = -1;
         break;
       }
     }
     ::close(listener);
-    if (channel_ < 0)
-      throw std::runtime_error("zept did not open its test channel (see " +
-                               log + ")");
+    if (channel_ >= 0) return;
+    // The work folder goes with the driver, so the journal's end is said
+    // here: an early exit is otherwise a mystery after the run.
+    std::ifstream in(log);
+    std::string journal((std::istreambuf_iterator<char>(in)), {});
+    if (journal.size() > 600)
+      journal = "..." + journal.substr(journal.size() - 600);
+    throw std::runtime_error(
+        std::string("zept did not open its test channel") +
+        (pid_ < 0
+             ? " (it ended with status " +
+                   std::to_string(WIFEXITED(exited) ? WEXITSTATUS(exited)
+                                                    : 128 + WTERMSIG(exited)) +
+                   ")"
+             : "") +
+        "; its journal: " + journal);
   }
 
   void send(const std::vector<std::string>& fields) {
     const std::string line = EncodeTestLine(fields);
-    if (keep_) keep_ << "> " << line;
+    if (keep_) keep_ << stamp() << "> " << line;
     for (std::size_t at = 0; at < line.size();) {
       const ssize_t n =
           ::send(channel_, line.data() + at, line.size() - at, MSG_NOSIGNAL);
@@ -454,7 +469,7 @@ class Window : public Driver {
     for (;;) {
       const std::size_t end = buffer_.find('\n');
       if (end != std::string::npos) {
-        if (keep_) keep_ << "< " << buffer_.substr(0, end + 1);
+        if (keep_) keep_ << stamp() << "< " << buffer_.substr(0, end + 1);
         std::vector<std::string> fields =
             DecodeTestLine(buffer_.substr(0, end));
         buffer_.erase(0, end + 1);
@@ -579,7 +594,16 @@ class Window : public Driver {
   std::deque<std::vector<std::string>> queued_;
   bool scoWaiting_ = false;
   std::optional<std::string> lastError_;
+  // Milliseconds since the driver began, so a kept log shows where time goes.
+  std::string stamp() const {
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - began_);
+    return std::to_string(ms.count()) + " ";
+  }
+
   std::ofstream keep_;  // the channel's lines, kept on request
+  std::chrono::steady_clock::time_point began_ =
+      std::chrono::steady_clock::now();
   std::string url_;
   std::string begin_;
   bool beginEnabled_ = false;
