@@ -1,0 +1,77 @@
+#pragma once
+// What the cmi5 tests share: cmi5.xml texts made from a few pieces and a
+// package of named files.
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "cmi5/course.h"
+#include "scorm/package.h"
+
+namespace zept::cmi5::test {
+
+inline const std::string kCourseId = "https://example.org/course/c1";
+
+inline std::string Text(const std::string& element, const std::string& text) {
+  return "<" + element + "><langstring lang=\"en-US\">" + text +
+         "</langstring></" + element + ">";
+}
+
+// An AU: attributes as written after its id, what follows its url.
+inline std::string AuXml(const std::string& id, const std::string& url,
+                         const std::string& attributes = "",
+                         const std::string& afterUrl = "",
+                         const std::string& objectives = "") {
+  return "<au id=\"" + id + "\" " + attributes + ">" + Text("title", id) +
+         Text("description", "d") + objectives + "<url>" + url + "</url>" +
+         afterUrl + "</au>";
+}
+
+inline std::string BlockXml(const std::string& id, const std::string& children,
+                            const std::string& objectives = "") {
+  return "<block id=\"" + id + "\">" + Text("title", id) +
+         Text("description", "d") + objectives + children + "</block>";
+}
+
+// A whole cmi5.xml: the course, then body (objectives, AUs and blocks).
+inline std::string CourseXml(const std::string& body,
+                             const std::string& courseId = kCourseId) {
+  return "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
+         "<courseStructure "
+         "xmlns=\"https://w3id.org/xapi/profiles/cmi5/v1/CourseStructure.xsd\">"
+         "\n<course id=\"" +
+         courseId + "\">" + Text("title", "Course") +
+         Text("description", "About") + "</course>\n" + body +
+         "\n</courseStructure>\n";
+}
+
+// A package that holds the files named, each empty.
+class FakePackage final : public scorm::PackageFiles {
+ public:
+  explicit FakePackage(std::set<std::string> files)
+      : files_(std::move(files)) {}
+  const std::string& location() const override { return location_; }
+  std::vector<scorm::PackageEntry> entries() const override {
+    std::vector<scorm::PackageEntry> out;
+    for (const std::string& path : files_) out.push_back({path, 0, 0});
+    return out;
+  }
+  bool exists(const std::string& path) const override {
+    return files_.contains(path);
+  }
+  std::unique_ptr<scorm::EntryReader> open(const std::string&) const override {
+    return nullptr;
+  }
+  std::string nativeFile(const std::string&) const override { return ""; }
+  const std::vector<std::string>& warnings() const override {
+    return warnings_;
+  }
+
+ private:
+  std::set<std::string> files_;
+  std::string location_ = "package.zip";
+  std::vector<std::string> warnings_;
+};
+
+}  // namespace zept::cmi5::test
