@@ -1,12 +1,14 @@
 #pragma once
-// What the cmi5 tests share: cmi5.xml texts made from a few pieces and a
-// package of named files.
+// What the cmi5 tests share: cmi5.xml texts made from a few pieces, a
+// package of named files, and a launch.
 
 #include <set>
 #include <string>
 #include <vector>
 
 #include "cmi5/course.h"
+#include "cmi5/launch.h"
+#include "cmi5/vocabulary.h"
 #include "scorm/package.h"
 
 namespace zept::cmi5::test {
@@ -73,5 +75,19 @@ class FakePackage final : public scorm::PackageFiles {
   std::string location_ = "package.zip";
   std::vector<std::string> warnings_;
 };
+
+// A launch in Normal mode of an AU whose mastery score is 0.8.
+inline Launch TestLaunch() {
+  Launch launch;
+  launch.actor = {"https://zept.example.org/learners", "ada"};
+  launch.registration = "6f1f4a3c-0d2e-4b8a-9c1d-2e3f4a5b6c7d";
+  launch.sessionId = "session-1";
+  launch.activityId = "https://zept.example.org/c/course/au1";
+  launch.publisherId = "https://example.org/au/1";
+  launch.moveOn = MoveOn::kCompletedAndPassed;
+  launch.masteryScore = 0.8;
+  launch.launchUrl = "zept://package/au1/index.html?a=1";
+  return launch;
+}
 
 }  // namespace zept::cmi5::test
