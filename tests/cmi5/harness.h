@@ -1,6 +1,7 @@
 #pragma once
 // What the cmi5 tests share: cmi5.xml texts made from a few pieces, a
-// package of named files, and a launch.
+// package of named files, and a launch with a statement of it that keeps
+// every rule, for a test to change one thing in.
 
 #include <set>
 #include <string>
@@ -8,6 +9,7 @@
 
 #include "cmi5/course.h"
 #include "cmi5/launch.h"
+#include "cmi5/statement_rules.h"
 #include "cmi5/vocabulary.h"
 #include "scorm/package.h"
 
@@ -89,5 +91,38 @@ inline Launch TestLaunch() {
   launch.launchUrl = "zept://package/au1/index.html?a=1";
   return launch;
 }
+
+// The facts of a statement with verb that keeps every rule of launch:
+// its result as cmi5 wants it for the verb, the cmi5 category (and
+// moveOn's when judged), the launch's registration, session and publisher
+// id. An allowed statement when verb is no cmi5 verb.
+inline StatementFacts Valid(const Launch& launch, std::string_view verb) {
+  StatementFacts facts;
+  facts.timestamp = "2026-12-09T05:00:00.000Z";
+  facts.account = launch.actor;
+  facts.verb = std::string(verb);
+  facts.objectId = launch.activityId;
+  facts.registration = launch.registration;
+  facts.sessionId = launch.sessionId;
+  facts.grouping = {launch.publisherId};
+  const std::optional<Verb> cmi5 = VerbOf(verb);
+  if (!cmi5) return facts;
+  facts.categories = {std::string(kCmi5Category)};
+  const bool judged = *cmi5 == Verb::kCompleted || *cmi5 == Verb::kPassed ||
+                      *cmi5 == Verb::kFailed;
+  if (judged) facts.categories.push_back(std::string(kMoveOnCategory));
+  if (judged || *cmi5 == Verb::kTerminated) facts.duration = "PT12S";
+  if (*cmi5 == Verb::kCompleted) facts.completion = true;
+  if (*cmi5 == Verb::kPassed) facts.success = true;
+  if (*cmi5 == Verb::kFailed) facts.success = false;
+  return facts;
+}
+
+inline StatementFacts Valid(const Launch& launch, Verb verb) {
+  return Valid(launch, Info(verb).iri);
+}
+
+inline const std::string kExperienced =
+    "http://adlnet.gov/expapi/verbs/experienced";
 
 }  // namespace zept::cmi5::test
