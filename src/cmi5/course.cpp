@@ -114,12 +114,9 @@ std::string LaunchParameterIn(std::string_view url) {
 
 // An xs:decimal ("0.85", ".5", "+1"); nullopt for anything else.
 std::optional<double> Decimal(std::string_view text) {
+  bool negative = false;
   if (!text.empty() && (text[0] == '+' || text[0] == '-')) {
-    if (text[0] == '-') {
-      const std::optional<double> value = Decimal(text.substr(1));
-      if (value) return -*value;
-      return std::nullopt;
-    }
+    negative = text[0] == '-';
     text.remove_prefix(1);
   }
   std::size_t digits = 0, dots = 0;
@@ -140,7 +137,7 @@ std::optional<double> Decimal(std::string_view text) {
       std::from_chars(plain.data(), plain.data() + plain.size(), value);
   if (ec != std::errc() || end != plain.data() + plain.size())
     return std::nullopt;
-  return value;
+  return negative ? -value : value;
 }
 
 class Parser {
