@@ -41,7 +41,7 @@ struct Refused {
   std::string message;                           // a part of the error
 };
 
-TEST(CourseTest, RefusesWhatAnLmsRefusesNamingTheFault) {
+TEST(Cmi5CourseTest, RefusesWhatAnLmsRefusesNamingTheFault) {
   const std::set<std::string> files{"index.html", "path/1/index.html"};
   const std::string au = AuXml(kAu1, kRemote);
   const Refused cases[] = {
@@ -191,7 +191,7 @@ struct Taken {
   std::string tree;
 };
 
-TEST(CourseTest, TakesWhatTheSchemaAllows) {
+TEST(Cmi5CourseTest, TakesWhatTheSchemaAllows) {
   const std::set<std::string> files{"index.html", "a b/start.html"};
   const std::string au = AuXml(kAu1, kRemote);
   const Taken cases[] = {
@@ -249,7 +249,7 @@ TEST(CourseTest, TakesWhatTheSchemaAllows) {
   }
 }
 
-TEST(CourseTest, KeepsEveryValueOfTheStructure) {
+TEST(Cmi5CourseTest, KeepsEveryValueOfTheStructure) {
   const std::string xml = CourseXml(
       "<objectives>" + ObjectiveXml(kObjective1) + "</objectives>" +
       BlockXml(kBlock1,
@@ -306,7 +306,7 @@ TEST(CourseTest, KeepsEveryValueOfTheStructure) {
             std::string::npos);
 }
 
-TEST(CourseTest, IrisAndLanguages) {
+TEST(Cmi5CourseTest, IrisAndLanguages) {
   const std::pair<std::string, bool> iris[] = {
       {"https://example.org/a", true},
       {"urn:uuid:6f1f4a3c-0d2e-4b8a-9c1d-2e3f4a5b6c7d", true},

@@ -39,7 +39,7 @@ const std::string kCmi5 =
 const std::string kMoveOn =
     R"({"id":"https://w3id.org/xapi/cmi5/context/categories/moveon"})";
 
-TEST(LaunchTest, LaunchDataHoldsWhatTheLaunchHas) {
+TEST(Cmi5LaunchTest, LaunchDataHoldsWhatTheLaunchHas) {
   Launch full = TestLaunch();
   full.launchParameters = "Start=1,\"Quiz\"";
   full.entitlementKey = "xyz-123";
@@ -71,7 +71,7 @@ TEST(LaunchTest, LaunchDataHoldsWhatTheLaunchHas) {
   }
 }
 
-TEST(LaunchTest, TheLmsStatements) {
+TEST(Cmi5LaunchTest, TheLmsStatements) {
   Launch withParameters = TestLaunch();
   withParameters.launchParameters = "p=1";
   Launch plain = TestLaunch();
@@ -144,7 +144,7 @@ TEST(LaunchTest, TheLmsStatements) {
   }
 }
 
-TEST(LaunchTest, TextFromTheCourseStaysValidJson) {
+TEST(Cmi5LaunchTest, TextFromTheCourseStaysValidJson) {
   Launch launch = TestLaunch();
   launch.actor.name = "a\"b\\c\n";
   launch.launchParameters = "\xC3(";  // bad UTF-8
@@ -163,7 +163,7 @@ TEST(LaunchTest, TextFromTheCourseStaysValidJson) {
   EXPECT_NE(json.find(R"("definition":{"type":)"), std::string::npos) << json;
 }
 
-TEST(LaunchTest, Durations) {
+TEST(Cmi5LaunchTest, Durations) {
   const std::pair<long long, const char*> cases[] = {
       {0, "PT0S"},       {9, "PT0S"},
       {10, "PT0.01S"},   {500, "PT0.5S"},

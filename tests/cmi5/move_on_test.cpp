@@ -7,7 +7,7 @@
 namespace zept::cmi5::test {
 namespace {
 
-TEST(MoveOnTest, AnAuIsSatisfiedAsItsMoveOnSays) {
+TEST(Cmi5MoveOnTest, AnAuIsSatisfiedAsItsMoveOnSays) {
   // Outcomes: nothing, completed, passed, both, failed, failed and
   // completed, waived.
   const AuOutcome kNone{}, kCompleted{true}, kPassed{false, true},
@@ -51,7 +51,7 @@ std::string Show(const std::vector<Satisfied>& list) {
   return out;
 }
 
-TEST(MoveOnTest, BlocksAndTheCourseWhenAllTheirChildrenAre) {
+TEST(Cmi5MoveOnTest, BlocksAndTheCourseWhenAllTheirChildrenAre) {
   // b0(b1(a0 Completed, a1 NotApplicable), a2 Passed), b2(a3
   // CompletedAndPassed), a4 NotApplicable
   const std::string remote = "https://content.example.org/au";

@@ -55,7 +55,7 @@ SessionState Running() {
 
 Score Scaled(double scaled) { return Score{scaled, {}, {}, {}}; }
 
-TEST(StatementRulesTest, OneStatementInARunningSession) {
+TEST(Cmi5StatementRulesTest, OneStatementInARunningSession) {
   const Launch launch = TestLaunch();
   const struct {
     const char* name;
@@ -234,7 +234,7 @@ TEST(StatementRulesTest, OneStatementInARunningSession) {
   }
 }
 
-TEST(StatementRulesTest, ACmi5VerbWithoutTheCategoryIsAnAllowedStatement) {
+TEST(Cmi5StatementRulesTest, ACmi5VerbWithoutTheCategoryIsAnAllowedStatement) {
   const Launch launch = TestLaunch();
   StatementFacts facts = Valid(launch, Verb::kCompleted);
   facts.categories.clear();
@@ -244,7 +244,7 @@ TEST(StatementRulesTest, ACmi5VerbWithoutTheCategoryIsAnAllowedStatement) {
   EXPECT_EQ(verdict.state, Running()) << "it counts for nothing";
 }
 
-TEST(StatementRulesTest, SessionsAndRegistrations) {
+TEST(Cmi5StatementRulesTest, SessionsAndRegistrations) {
   const AuOutcome kNone{}, kCompleted{true}, kPassed{false, true},
       kFailed{false, false, true};
   const struct {
