@@ -89,16 +89,23 @@ if (location.protocol === "zept:" && location.host === "content" &&
   document.addEventListener("securitypolicyviolation", (event) => {
     tell(["zept-blocked", String(event.blockedURI)]);
   });
+  // A trap of the emulator's module (its memory overrun, a panic) or its
+  // stack exhausted: nothing of its movies plays after that.
   let crashed = false;
   const crash = (error, where) => {
-    if (crashed || !(error instanceof Error)) return;
+    if (crashed || !(error instanceof WebAssembly.RuntimeError ||
+                     error instanceof RangeError))
+      return;
     const stack = String(error.stack || "");
     if (!String(where || "").startsWith("zept://content/ruffle/") &&
         !stack.includes("zept://content/ruffle/"))
       return;
     crashed = true;
-    tell(["zept-crashed", error.name + ": " + error.message,
-          location.pathname.substring(5)]);
+    let page = location.pathname.substring(5);
+    try {
+      page = decodeURIComponent(page);
+    } catch (e) {}
+    tell(["zept-crashed", error.name + ": " + error.message, page]);
   };
   window.addEventListener("error", (event) => crash(event.error,
                                                     event.filename));
