@@ -152,6 +152,11 @@ PackageSession::PackageSession(Context& ctx, desktop::MoviePage& page,
     return received(message);
   };
   page_.onWarning = [this](const std::string& line) { note(line); };
+  page_.cookieOwner = [this] { return player_->learner(); };
+  page_.onMissingFile = [this](const std::string& file,
+                               const std::string& page) {
+    missingFile(file, page);
+  };
   page_.onProcessEnded = [this](const std::string& reason) {
     note("The page's process ended (" + reason + ")");
     later([](PackageSession& self) { self.recover(); });
@@ -188,6 +193,8 @@ PackageSession::~PackageSession() {
   page_.onPackageCall = nullptr;
   page_.onPackageFile = nullptr;
   page_.onWarning = nullptr;
+  page_.cookieOwner = nullptr;
+  page_.onMissingFile = nullptr;
   page_.onProcessEnded = nullptr;
   page_.onTestCall = nullptr;
   if (loop_) g_main_loop_unref(loop_);
@@ -348,6 +355,13 @@ std::string PackageSession::screen(const std::vector<std::string>& message) {
          ", which is not part of it: zept plays offline, so it was refused");
     return std::string();
   }
+  if (kind == "crashed" && message.size() >= 4) {
+    note("Item " + message[1].substr(0, 200) +
+         " stopped: the Flash emulator crashed in " +
+         message[3].substr(0, 200) + " (" + message[2].substr(0, 200) +
+         "); the learner was offered Retry");
+    return std::string();
+  }
   if (kind == "left") {
     // What the page's unload handlers posted comes before its leaving.
     const long posted =
@@ -381,6 +395,19 @@ std::string PackageSession::screen(const std::vector<std::string>& message) {
          answer.substr(words + 11, answer.size() - words - 12));
   }
   return answer;
+}
+
+void PackageSession::missingFile(const std::string& file,
+                                 const std::string& page) {
+  // A page that asks for thousands of files names the first ones only.
+  constexpr std::size_t kNamed = 200;
+  if (missing_.size() >= kNamed || !missing_.insert(file).second) return;
+  const std::string asker =
+      page.empty() ? std::string("A page of the package") : "The page " + page;
+  note(asker + " asked for " + file + ", which is missing from the package");
+  missingList_ +=
+      "  " + file + (page.empty() ? "" : " (asked by " + page + ")");
+  missingList_ += '\n';
 }
 
 std::string PackageSession::saveResults() {
@@ -612,6 +639,9 @@ int PackageSession::run() {
   }
   if (options_.strict && !summaries_.empty())
     std::fputs(summaries_.c_str(), stdout);
+  if (options_.strict && !missingList_.empty())
+    std::fputs(("Files missing from the package:\n" + missingList_).c_str(),
+               stdout);
   return endedUnstored_ ? 1 : 0;
 }
 

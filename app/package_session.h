@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -65,6 +66,9 @@ class PackageSession {
   std::string received(const std::vector<std::string>& message);
   std::string screen(const std::vector<std::string>& message);
   std::string saveResults();
+  // A file a page asked for that the package lacks: named once in the
+  // journal, and listed in --strict's summary.
+  void missingFile(const std::string& file, const std::string& page);
   // Asked when what the learner did could not be stored: true to try again.
   bool retryStore(const std::string& why);
   // Every way out: unloads the SCO's page, so that its own handlers reach
@@ -96,6 +100,8 @@ class PackageSession {
   std::unique_ptr<platform::HeldLock> learnerLock_;
   std::unique_ptr<desktop::QuitSignals> signals_;
   std::string summaries_;
+  std::set<std::string> missing_;  // files asked for and lacking
+  std::string missingList_;        // as --strict lists them
   std::map<std::string, std::string> byLowerName_;
   // The large files of a .zip, streamed to the page.
   desktop::EntryStreams streams_;

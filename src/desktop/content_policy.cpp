@@ -38,7 +38,8 @@ const char kPackageHostPolicy[] =
     "base-uri 'none'; form-action 'none'";
 // A package's own pages: what HTML content is written with (inline scripts
 // and handlers, eval, frames, forms), from the package's origin only; the
-// emulator for the movies they embed.
+// emulator for the movies they embed, also a movie the page made itself
+// (blob: URLs are bound to the origin that made them).
 const char kPackageContentPolicy[] =
     "default-src zept://content/ data: blob:; "
     "script-src zept://content/ 'unsafe-inline' 'unsafe-eval' "
@@ -48,7 +49,7 @@ const char kPackageContentPolicy[] =
     "media-src zept://content/ data: blob:; font-src zept://content/ data:; "
     "connect-src zept://content/ data: blob:; "
     "frame-src zept://content/ data: blob:; worker-src zept://content/ blob:; "
-    "object-src zept://content/; form-action zept://content/";
+    "object-src zept://content/ blob:; form-action zept://content/";
 
 namespace {
 
@@ -66,20 +67,87 @@ constexpr char kContentFilter[] = R"([
 // the emulator, which plays it in place; pages without one never load it.
 // Before a package's page runs: what it asks of the network is named to the
 // program, so a course team sees why a page looks bare (zept plays offline);
-// and the browser says it has the Flash plugin, as the scripts that write a
-// page's movie (SWFObject and the like) look for it before they write the
-// element the emulator then plays.
+// an emulator that crashes is said to the screens, which tell the learner;
+// document.cookie keeps the learner's cookies in the program, as WebKit
+// keeps none for zept's scheme; and the browser says it has the Flash
+// plugin to pages that name a movie (.swf) in their own text, as the
+// scripts that write a page's movie (SWFObject and the like) look for it
+// before they write the element the emulator then plays. A page that only
+// looks for the plugin, to choose between its Flash and HTML5 outputs, is
+// told there is none and takes its HTML5 one.
 constexpr char kAtStartInFrames[] = R"(
 if (location.protocol === "zept:" && location.host === "content" &&
     location.pathname.startsWith("/pkg/")) {
   const screens = window.top;
   const post = screens.postMessage;
-  document.addEventListener("securitypolicyviolation", (event) => {
+  const apply = Reflect.apply;
+  const tell = (message) => {
     try {
-      Reflect.apply(post, screens,
-                    [["zept-blocked", String(event.blockedURI)], "*"]);
+      apply(post, screens, [message, "*"]);
     } catch (e) {}
+  };
+  document.addEventListener("securitypolicyviolation", (event) => {
+    tell(["zept-blocked", String(event.blockedURI)]);
   });
+  // A trap of the emulator's module (its memory overrun, a panic) or its
+  // stack exhausted: nothing of its movies plays after that.
+  let crashed = false;
+  const crash = (error, where) => {
+    if (crashed || !(error instanceof WebAssembly.RuntimeError ||
+                     error instanceof RangeError))
+      return;
+    const stack = String(error.stack || "");
+    if (!String(where || "").startsWith("zept://content/ruffle/") &&
+        !stack.includes("zept://content/ruffle/"))
+      return;
+    crashed = true;
+    let page = location.pathname.substring(5);
+    try {
+      page = decodeURIComponent(page);
+    } catch (e) {}
+    tell(["zept-crashed", error.name + ": " + error.message, page]);
+  };
+  window.addEventListener("error", (event) => crash(event.error,
+                                                    event.filename));
+  window.addEventListener("unhandledrejection", (event) => crash(event.reason));
+
+  const Request = XMLHttpRequest;
+  const open = Request.prototype.open;
+  const send = Request.prototype.send;
+  const status = Object.getOwnPropertyDescriptor(Request.prototype, "status").get;
+  const answer =
+      Object.getOwnPropertyDescriptor(Request.prototype, "responseText").get;
+  const stringify = JSON.stringify;
+  const path = location.pathname;
+  const ask = (items) => {
+    try {
+      const request = new Request();
+      apply(open, request, ["POST", "zept://content/page", false]);
+      apply(send, request, [stringify(items)]);
+      return apply(status, request, []) === 200 ? apply(answer, request, [])
+                                                : "";
+    } catch (e) {
+      return "";
+    }
+  };
+  // A file of the package that failed to load names this page as the one
+  // that asked for it.
+  window.addEventListener("error", (event) => {
+    const element = event.target;
+    if (!element || element === window) return;
+    const url = element.currentSrc || element.src || element.href ||
+                element.data;
+    if (typeof url === "string" && url.startsWith("zept://content/pkg/"))
+      ask(["missing", path, url]);
+  }, true);
+  try {
+    Object.defineProperty(Document.prototype, "cookie", {
+      configurable: true, enumerable: true,
+      get: () => ask(["cookie", path]),
+      set: (value) => { ask(["cookie", path, String(value)]); },
+    });
+  } catch (e) {}
+
   const plugin = {name: "Shockwave Flash", filename: "ruffle.js",
                   description: "Shockwave Flash 32.0 r0", version: "32.0.0.0",
                   length: 1};
@@ -97,9 +165,18 @@ if (location.protocol === "zept:" && location.host === "content" &&
   };
   const plugins = list(plugin, "Shockwave Flash");
   const mimeTypes = list(mime, "application/x-shockwave-flash");
+  let namesMovie = null;
+  const announced = (flash, own) => function () {
+    if (namesMovie === null) namesMovie = ask(["flash", path]) === "1";
+    return namesMovie ? flash : apply(own, this, []);
+  };
+  const own = (name) =>
+      Object.getOwnPropertyDescriptor(Navigator.prototype, name).get;
   try {
-    Object.defineProperty(Navigator.prototype, "plugins", {get: () => plugins});
-    Object.defineProperty(Navigator.prototype, "mimeTypes", {get: () => mimeTypes});
+    Object.defineProperty(Navigator.prototype, "plugins",
+                          {get: announced(plugins, own("plugins"))});
+    Object.defineProperty(Navigator.prototype, "mimeTypes",
+                          {get: announced(mimeTypes, own("mimeTypes"))});
   } catch (e) {}
 }
 )";

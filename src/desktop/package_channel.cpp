@@ -113,9 +113,12 @@ gboolean MoviePage::OnMediaMessage(WebKitWebContext*,
   GCharPtr decoded(g_uri_unescape_string(rest.c_str(), nullptr));
   std::optional<PackageFile> file;
   std::string why = "the package has no such file";
+  bool lacking = false;
   try {
-    if (decoded && page->onPackageFile)
+    if (decoded && page->onPackageFile) {
       file = page->onPackageFile(decoded.get());
+      lacking = !file;
+    }
   } catch (const std::exception& e) {
     why = e.what();
   }
@@ -153,6 +156,7 @@ gboolean MoviePage::OnMediaMessage(WebKitWebContext*,
     Pump(std::move(file->stream), std::move(file->bytes), sockets[1]);
     return TRUE;
   }
+  if (lacking) page->lacking(decoded.get());
   ReplyMedia(message, 0, false, why, -1);
   return TRUE;
 }
@@ -229,6 +233,7 @@ void MoviePage::serveContent(WebKitURISchemeRequest* request,
     onTestCall(*items);
     return;
   }
+  if (path == "page") return servePageRequest(request);
   if (path == "app/host.html")
     return FinishBytes(request, kHostHtml, "text/html", kPackageHostPolicy);
   if (path == "app/host.js")
@@ -241,8 +246,12 @@ void MoviePage::serveContent(WebKitURISchemeRequest* request,
                        "not served: " + path);
   const std::string inPackage = path.substr(4);
   std::optional<PackageFile> file;
+  bool lacking = false;
   try {
-    if (onPackageFile) file = onPackageFile(inPackage);
+    if (onPackageFile) {
+      file = onPackageFile(inPackage);
+      lacking = !file;
+    }
   } catch (const std::exception& e) {
     why = e.what();
   }
@@ -255,6 +264,7 @@ void MoviePage::serveContent(WebKitURISchemeRequest* request,
   if (file && file->nativeFile.empty())
     return FinishBytes(request, std::move(file->bytes), ContentType(inPackage),
                        kPackageContentPolicy);
+  if (lacking) this->lacking(inPackage);
   FinishError(request, G_IO_ERROR, G_IO_ERROR_NOT_FOUND,
               "not served: " + path + ": " + why);
 }

@@ -143,6 +143,7 @@ MoviePage::MoviePage(std::string ruffleDir, std::vector<std::string> roots)
 
 MoviePage::~MoviePage() {
   if (pendingSource_) g_source_remove(pendingSource_);
+  for (const auto& [file, source] : unclaimed_) g_source_remove(source);
   g_cancellable_cancel(cancellable_.get());
   if (parked_) answer(parked_.get(), {"done", ""});
   // Nothing of the view calls back into a page that is going; the view goes

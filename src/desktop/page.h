@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "desktop/content_requests.h"
 #include "desktop/gobject.h"
 
 namespace zept::desktop {
@@ -114,6 +115,13 @@ class MoviePage {
   };
   std::function<std::optional<PackageFile>(const std::string& path)>
       onPackageFile;
+  // Whose cookies the package's pages read and write: the learner's login
+  // ("" before one is chosen).
+  std::function<std::string()> cookieOwner;
+  // A file a page of the package asked for and the package lacks, with the
+  // page that asked (its path in the package, "" when not known).
+  std::function<void(const std::string& file, const std::string& page)>
+      onMissingFile;
   // One call of the package's page (window.API, its screens): an array of
   // strings, answered with text at once.
   std::function<std::string(const std::vector<std::string>& message)>
@@ -148,6 +156,16 @@ class MoviePage {
   // A call of the screens (fromContent false) or of the package's frames.
   void answerCall(WebKitURISchemeRequest* request, bool fromContent);
   void serveRuffle(WebKitURISchemeRequest* request, const std::string& path);
+  // zept://content/page: a page's cookies, whether it names a movie, and
+  // the files it asked for that failed to load.
+  void servePageRequest(WebKitURISchemeRequest* request);
+  bool pageNamesMovie(const std::string& path);
+  // A file the package lacks was asked for: named once, with the page that
+  // asked when that page says so within a moment (an element's error
+  // event), else alone.
+  void lacking(const std::string& file);
+  void claimLacking(const std::string& url, const std::string& page);
+  void nameLacking(const std::string& file, const std::string& page);
   static void OnPostedCall(WebKitUserContentManager*,
                            WebKitJavascriptResult* result, gpointer self);
   void startFilter();
@@ -227,6 +245,10 @@ class MoviePage {
   // load of the top page is content taking the window, and is stopped.
   bool ownLoad_ = false;
   long postedCalls_ = 0;
+  CookieJars cookies_;
+  std::map<std::string, bool> namesMovie_;  // by path in the package
+  std::map<std::string, guint> unclaimed_;  // lacking files, their timeouts
+  std::set<std::string> named_;             // lacking files named
   GObjectPtr<WebKitURISchemeRequest> testCall_;
 };
 

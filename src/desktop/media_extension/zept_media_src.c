@@ -378,6 +378,47 @@ static void zept_src_class_init(ZeptSrcClass *klass) {
   b->unlock_stop = unlock_stop;
 }
 
+/* ---- sound without a sound device */
+
+/* Whether anything can play sound: a sound server of the user's session
+ * (PulseAudio, PipeWire), or a device of the kernel's (ALSA, OSS). */
+static gboolean sound_reachable(void) {
+  const gchar *server = g_getenv("PULSE_SERVER");
+  if (server && *server) return TRUE;
+  const gchar *runtime = g_get_user_runtime_dir();
+  const gchar *sockets[] = {"pulse/native", "pipewire-0", NULL};
+  for (int i = 0; sockets[i]; i++) {
+    gchar *path = g_build_filename(runtime, sockets[i], NULL);
+    const gboolean there = g_file_test(path, G_FILE_TEST_EXISTS);
+    g_free(path);
+    if (there) return TRUE;
+  }
+  if (g_file_test("/dev/dsp", G_FILE_TEST_EXISTS)) return TRUE;
+  GDir *dir = g_dir_open("/dev/snd", 0, NULL);
+  gboolean found = FALSE;
+  if (dir) {
+    for (const gchar *name; !found && (name = g_dir_read_name(dir));)
+      found = g_str_has_prefix(name, "pcm");
+    g_dir_close(dir);
+  }
+  if (found) return TRUE;
+  return FALSE;
+}
+
+/* With no device, the sinks the automatic audio sink tries each fail, some
+ * only after seconds or never (a media element's play() then never settles
+ * and Flash sound never starts). Ranked out, they leave it its silent
+ * fallback, which keeps time: media play silently to their end. */
+static void play_silently_without_device(void) {
+  if (sound_reachable()) return;
+  GList *sinks = gst_element_factory_list_get_elements(
+      GST_ELEMENT_FACTORY_TYPE_SINK | GST_ELEMENT_FACTORY_TYPE_MEDIA_AUDIO,
+      GST_RANK_MARGINAL);
+  for (GList *at = sinks; at; at = at->next)
+    gst_plugin_feature_set_rank(GST_PLUGIN_FEATURE(at->data), GST_RANK_NONE);
+  gst_plugin_feature_list_free(sinks);
+}
+
 G_MODULE_EXPORT void webkit_web_extension_initialize_with_user_data(WebKitWebExtension *extension,
                                                                      const GVariant *data G_GNUC_UNUSED) {
   the_extension = g_object_ref(extension);
@@ -388,4 +429,5 @@ G_MODULE_EXPORT void webkit_web_extension_initialize_with_user_data(WebKitWebExt
     return;
   }
   gst_element_register(NULL, "zeptsrc", GST_RANK_PRIMARY, ZEPT_TYPE_SRC);
+  play_silently_without_device();
 }

@@ -194,14 +194,33 @@ function fromFrames(event) {
     if (n > postedNow && n < 1e6) postedNow = n;
     return;
   }
+  // An emulator that crashed leaves its frame blank: the learner is told in
+  // its place, once a launch.
+  if (data[0] === "zept-crashed" && playing && !leaving && !playing.crashed) {
+    playing.crashed = true;
+    crashed(text(data[1]).substring(0, 300), text(data[2]).substring(0, 300));
+    return;
+  }
   if (data[0] !== "zept-blocked") return;
   let origin = text(data[1]);
   try { origin = new URL(origin).origin; } catch (e) {}
+  // What a page made itself (blob:, data:) is not the network.
   if (!origin || origin === "null" || origin.startsWith("zept:") ||
+      origin === "blob" || origin === "data" ||
       blocked.has(origin) || blocked.size >= 20)
     return;
   blocked.add(origin);
   later(() => ask(["blocked", origin]), 0);
+}
+
+// Said where the SCO showed, as for a missing page, with Retry: the item
+// launched again as the learner would choose it.
+function crashed(error, page) {
+  ask(["crashed", playing.id, error, page]);
+  $("crashed-page").textContent = page;
+  frame.hidden = true;
+  $("crashed").hidden = false;
+  $("retry").focus();
 }
 
 // The program's way to end the SCO before the window closes; it knows the
@@ -421,6 +440,7 @@ function play(answer, id) {
   // A launch page the package lacks is named where the SCO would show;
   // no page loads, so none is said to have loaded.
   const missing = answer.missing || "";
+  $("crashed").hidden = true;
   $("missing").hidden = !missing;
   frame.hidden = !!missing;
   if (missing) {
@@ -639,6 +659,12 @@ function start() {
     const id = $("continue").dataset.id;
     if (id && is2004()) navigate(id);
     else if (id) launch(id);
+  });
+  on($("retry"), "click", () => {
+    if (!playing) return;
+    const id = playing.id;
+    if (is2004()) navigate("choice", id);
+    else launch(id);
   });
   on($("results"), "click", () => {
     const answer = askJson(["results"]);
