@@ -1,11 +1,13 @@
 // What content sends zept's LRS: no crash, no leak, and whatever is read
-// is written as JSON that reads back to the same text.
+// is written as JSON that reads back to the same text, and a valid
+// statement is one whose checks never crash.
 
 #include <cstdint>
 #include <cstdlib>
 #include <string_view>
 
 #include "xapi/json.h"
+#include "xapi/statement_check.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                                       std::size_t size) {
@@ -17,5 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   const zept::xapi::JsonParse again = zept::xapi::ParseJson(written);
   if (!again.ok() || zept::xapi::WriteJson(again.value) != written)
     std::abort();
+  zept::xapi::StatementFault(parse.value);
+  zept::xapi::ActorFault(parse.value);
   return 0;
 }
