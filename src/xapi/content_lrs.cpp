@@ -393,8 +393,13 @@ LrsAnswer ContentLrs::statements(const LrsRequest& request) {
     const std::string voidedId = Param(*params, "voidedStatementId");
     if (!statementId.empty() || !voidedId.empty()) {
       const std::string& id = statementId.empty() ? voidedId : statementId;
-      if (!statementId.empty() && !voidedId.empty())
-        return Refuse(400, "statementId and voidedStatementId together");
+      // One statement is asked for by its id alone.
+      if (std::string fault = UnknownParam(
+              *params,
+              {statementId.empty() ? "voidedStatementId" : "statementId",
+               "format", "attachments"});
+          !fault.empty())
+        return Refuse(400, fault + " with a statement's id");
       const std::optional<StoredStatement> found = store_.statement(id);
       const bool wantVoided = !voidedId.empty();
       if (!found || !found->ours || found->voided != wantVoided)
@@ -408,6 +413,8 @@ LrsAnswer ContentLrs::statements(const LrsRequest& request) {
       if (std::string fault = ActorFault(parse.value); !fault.empty())
         return Refuse(400, fault);
       filter.agentKey = AgentKey(parse.value);
+      if (filter.agentKey.empty())
+        return Refuse(400, "agent has no identifier");
     }
     filter.verb = Param(*params, "verb");
     filter.activity = Param(*params, "activity");

@@ -172,6 +172,15 @@ TEST_F(ContentLrsTest, RefusedRequestsKeepNothing) {
       {"GET", "statements", "since=today", "", 400, "since"},
       {"GET", "statements", "agent=%7B%7D", "", 400, "has no identifier"},
       {"GET", "statements", "statementId=" + kId1, "", 404},
+      {"GET", "statements",
+       "statementId=" + kId1 + "&voidedStatementId=" + kId2, "", 400,
+       "with a statement's id"},
+      {"GET", "statements", "statementId=" + kId1 + "&verb=http://x.org/v", "",
+       400, "'verb'"},
+      {"GET", "statements",
+       "agent=%7B%22objectType%22%3A%22Group%22%2C%22member%22%3A%5B" +
+           kAnnQuery.substr(6) + "%5D%7D",
+       "", 400, "agent has no identifier"},
       {"GET", "activities", "", "", 404},
   });
   EXPECT_TRUE(outbox().empty());
