@@ -40,8 +40,9 @@ void BM_ContentLrsPutStatement(benchmark::State& state) {
     took.reserve(1 << 16);
     long n = 0;
     for (auto _ : state) {
-      char id[40];
-      std::snprintf(id, sizeof id, "00000000-0000-4000-8000-%012ld", ++n);
+      char id[48];
+      std::snprintf(id, sizeof id, "00000000-0000-4000-8000-%012ld",
+                    ++n % 1000000000000L);
       const xapi::LrsRequest request{"PUT",
                                      "statements",
                                      std::string("statementId=") + id,
