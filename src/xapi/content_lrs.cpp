@@ -255,6 +255,36 @@ std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
   return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
 }
 
+// s, a valid statement with its id, as the store keeps it: with what the
+// LRS sets itself ("stored", and "timestamp" when missing) and what queries
+// filter on. canonical: s as it was sent.
+NewStatement Kept(JsonValue& s, std::int64_t now,
+                  const std::string& canonical) {
+  NewStatement statement;
+  statement.verb = s.find("verb")->find("id")->text;
+  const JsonValue& object = *s.find("object");
+  const std::string* type = Text(object.find("objectType"));
+  if (type && (*type == "Agent" || *type == "Group"))
+    statement.objectAgentKey = AgentKey(object);
+  if (!type || *type == "Activity")
+    statement.activity = object.find("id")->text;
+  statement.actorKey = AgentKey(*s.find("actor"));
+  if (const JsonValue* context = s.find("context")) {
+    if (const std::string* registration = Text(context->find("registration")))
+      statement.registration = Lower(*registration);
+  }
+  // From here on the members move: nothing above may be read again.
+  Remove(s, "stored");
+  if (!s.find("timestamp")) Set(s, "timestamp", String(TimestampOfMs(now)));
+  statement.outgoing = {s.find("id")->text, WriteJson(s)};
+  if (!s.find("version")) Set(s, "version", String("1.0.0"));
+  Set(s, "stored", String(TimestampOfMs(now)));
+  statement.json = WriteJson(s);
+  statement.canonical = canonical;
+  statement.storedMs = now;
+  return statement;
+}
+
 }  // namespace
 
 std::string LrsAnswer::header(std::string_view name) const {
@@ -503,28 +533,16 @@ LrsAnswer ContentLrs::statements(const LrsRequest& request) {
       return Refuse(409, where + "another statement has the id " + id);
     }
 
-    // Copies: the members below move when the LRS adds its own.
-    NewStatement statement;
-    statement.verb = s.find("verb")->find("id")->text;
     const JsonValue& object = *s.find("object");
-    const std::string objectType = Text(object.find("objectType"))
-                                       ? object.find("objectType")->text
-                                       : "Activity";
-    if (objectType == "Agent" || objectType == "Group")
-      statement.objectAgentKey = AgentKey(object);
-    if (objectType == "Activity") statement.activity = object.find("id")->text;
-    statement.actorKey = AgentKey(*s.find("actor"));
-    if (const JsonValue* context = s.find("context")) {
-      if (const std::string* registration = Text(context->find("registration")))
-        statement.registration = Lower(*registration);
-    }
-    if (statement.verb == kVoided) {
-      if (objectType != "StatementRef")
+    const std::string* objectType = Text(object.find("objectType"));
+    std::string voids;
+    if (s.find("verb")->find("id")->text == kVoided) {
+      if (!objectType || *objectType != "StatementRef")
         return Refuse(400, where +
                                "a voiding statement's object is a "
                                "StatementRef");
-      statement.voids = object.find("id")->text;
-      const auto target = store_.statement(statement.voids);
+      voids = object.find("id")->text;
+      const auto target = store_.statement(voids);
       if (target && target->voiding)
         return Refuse(400, where + "a voiding statement cannot be voided");
     }
@@ -535,15 +553,8 @@ LrsAnswer ContentLrs::statements(const LrsRequest& request) {
       state = verdict.state;
     }
 
-    // What the LRS sets itself: "stored", and "timestamp" when missing.
-    Remove(s, "stored");
-    if (!s.find("timestamp")) Set(s, "timestamp", String(TimestampOfMs(now)));
-    statement.outgoing = {s.find("id")->text, WriteJson(s)};
-    if (!s.find("version")) Set(s, "version", String("1.0.0"));
-    Set(s, "stored", String(TimestampOfMs(now)));
-    statement.json = WriteJson(s);
-    statement.canonical = canonical;
-    statement.storedMs = now;
+    NewStatement statement = Kept(s, now, canonical);
+    statement.voids = voids;
     added.push_back(std::move(statement));
   }
   if (!added.empty()) store_.addStatements(added);
@@ -555,6 +566,29 @@ LrsAnswer ContentLrs::statements(const LrsRequest& request) {
     body += WriteJson(String(ids[i]));
   }
   return Answer(200, body + "]");
+}
+
+void ContentLrs::record(const std::vector<Statement>& statements) {
+  std::vector<NewStatement> added;
+  const std::int64_t now = options_.nowMs();
+  for (const Statement& statement : statements) {
+    JsonParse parse = ParseJson(statement.json);
+    std::string fault = parse.ok() ? StatementFault(parse.value) : parse.error;
+    const std::string* id = parse.ok() ? Text(parse.value.find("id")) : nullptr;
+    if (fault.empty() && (!id || *id != statement.id))
+      fault = "its id is not " + statement.id;
+    if (!fault.empty()) {
+      throw EZeptError("zept's own statement " + statement.id +
+                       " is not valid: " + fault);
+    }
+    const std::string canonical = CanonicalText(parse.value);
+    if (const auto stored = store_.statement(statement.id)) {
+      if (stored->canonical == canonical) continue;
+      throw EZeptError("another statement has the id " + statement.id);
+    }
+    added.push_back(Kept(parse.value, now, canonical));
+  }
+  if (!added.empty()) store_.addStatements(added);
 }
 
 LrsAnswer ContentLrs::documents(const LrsRequest& request, DocumentKind kind) {

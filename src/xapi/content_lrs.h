@@ -59,6 +59,13 @@ class ContentLrs {
 
   LrsAnswer handle(const LrsRequest& request);
 
+  // Keeps statements of zept's own (launched, satisfied, abandoned...),
+  // unjudged, after what the content sent so far: they enter the outbox in
+  // that order and the content's queries find them. One already kept is
+  // kept once. Throws EZeptError, having kept none, for one that is not
+  // valid or when the store fails.
+  void record(const std::vector<Statement>& statements);
+
   // From now on (nullopt: no more) statements are judged in session; its
   // state follows the statements taken.
   void setSession(std::optional<Cmi5Session> session);

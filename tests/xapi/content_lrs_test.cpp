@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cmi5/vocabulary.h"
+#include "platform/errors.h"
 #include "scorm/progress_store.h"
 
 namespace zept::xapi {
@@ -28,16 +29,16 @@ const std::string kAnnQuery =
     "agent=%7B%22mbox%22%3A%22mailto%3Aann%40example.org%22%7D";
 
 // A valid statement by Ann; extra: more members, each with its comma.
-std::string Statement(const std::string& verb = "completed",
-                      const std::string& extra = "",
-                      const std::string& activity = "http://example.org/a") {
+std::string AnnStatement(const std::string& verb = "completed",
+                         const std::string& extra = "",
+                         const std::string& activity = "http://example.org/a") {
   return R"({"actor":)" + kAnn +
          R"(,"verb":{"id":"http://adlnet.gov/expapi/verbs/)" + verb +
          R"("},"object":{"id":")" + activity + "\"}" + extra + "}";
 }
 std::string WithId(const std::string& id,
                    const std::string& verb = "completed") {
-  return Statement(verb, R"(,"id":")" + id + "\"");
+  return AnnStatement(verb, R"(,"id":")" + id + "\"");
 }
 
 // One request and what its answer must be: the status and a part of the
@@ -118,14 +119,15 @@ class ContentLrsTest : public ::testing::Test {
 
 TEST_F(ContentLrsTest, StatementsAreKeptOnceAndForwardedInOrder) {
   run({
-      {"PUT", "statements", "statementId=" + kId1, Statement(), 204},
+      {"PUT", "statements", "statementId=" + kId1, AnnStatement(), 204},
       // A resend of the same statement (its answer lost) is taken once.
-      {"PUT", "statements", "statementId=" + kId1, Statement(), 204},
+      {"PUT", "statements", "statementId=" + kId1, AnnStatement(), 204},
       {"PUT", "/statements/", "statementId=" + kId1, WithId(kId1), 204},
-      {"PUT", "statements", "statementId=" + kId1, Statement("passed"), 409,
+      {"PUT", "statements", "statementId=" + kId1, AnnStatement("passed"), 409,
        "another statement"},
-      {"POST", "statements", "", "[" + WithId(kId2) + "," + Statement() + "]",
-       200, "[\"" + kId2 + "\",\"00000000-0000-4000-8000-000000000001\"]"},
+      {"POST", "statements", "",
+       "[" + WithId(kId2) + "," + AnnStatement() + "]", 200,
+       "[\"" + kId2 + "\",\"00000000-0000-4000-8000-000000000001\"]"},
       {"POST", "statements", "", WithId(kId2), 200, "[\"" + kId2 + "\"]"},
       {"POST", "statements", "", "[]", 200, "[]"},
       {"GET", "statements", "statementId=" + kId1, "", 200,
@@ -150,17 +152,17 @@ TEST_F(ContentLrsTest, StatementsAreKeptOnceAndForwardedInOrder) {
 TEST_F(ContentLrsTest, RefusedRequestsKeepNothing) {
   run({
       {"PUT", "statements", "statementId=" + kId1,
-       Statement("completed", R"(,"result":{"score":{"scaled":2}})"), 400,
+       AnnStatement("completed", R"(,"result":{"score":{"scaled":2}})"), 400,
        "result.score.scaled is not from -1 to 1"},
       // One invalid statement refuses the whole batch.
-      {"POST", "statements", "", "[" + Statement() + ",{\"actor\":1}]", 400,
+      {"POST", "statements", "", "[" + AnnStatement() + ",{\"actor\":1}]", 400,
        "statement 1: actor is not an object"},
       {"POST", "statements", "", "[" + WithId(kId1) + "," + WithId(kId1) + "]",
        400, "given twice"},
-      {"PUT", "statements", "", Statement(), 400, "needs its statementId"},
+      {"PUT", "statements", "", AnnStatement(), 400, "needs its statementId"},
       {"PUT", "statements", "statementId=" + kId2, WithId(kId1), 400,
        "not the statementId"},
-      {"POST", "statements", "statementId=" + kId1, Statement(), 400,
+      {"POST", "statements", "statementId=" + kId1, AnnStatement(), 400,
        "takes no statementId"},
       {"PUT", "statements", "statementId=" + kId1, "{\"actor\":", 400,
        "the body is not JSON"},
@@ -198,10 +200,10 @@ TEST_F(ContentLrsTest, RefusedRequestsKeepNothing) {
 TEST_F(ContentLrsTest, QueriesAndVoiding) {
   const std::string inReg = R"(,"context":{"registration":")" + kReg + "\"}";
   run({
-      {"POST", "statements", "", Statement("completed", inReg), 200},
-      {"POST", "statements", "", Statement("passed"), 200},
+      {"POST", "statements", "", AnnStatement("completed", inReg), 200},
+      {"POST", "statements", "", AnnStatement("passed"), 200},
       {"POST", "statements", "",
-       Statement("experienced", "", "http://example.org/b"), 200},
+       AnnStatement("experienced", "", "http://example.org/b"), 200},
       {"POST", "statements", "",
        R"({"actor":{"mbox":"mailto:bob@example.org"},"verb":{"id":"http://x.org/met"},"object":{"objectType":"Agent","mbox":"mailto:ann@example.org"}})",
        200},
@@ -347,7 +349,7 @@ TEST_F(ContentLrsTest, ProfilesAreChangedOnlyByWhoeverReadThem) {
 
 TEST_F(ContentLrsTest, EverythingSurvivesTheProcessAndOlderStoresRead) {
   run({
-      {"PUT", "statements", "statementId=" + kId1, Statement(), 204},
+      {"PUT", "statements", "statementId=" + kId1, AnnStatement(), 204},
       {"PUT", "activities/state",
        "activityId=http://example.org/a&stateId=s&" + kAnnQuery, "kept", 204},
   });
@@ -357,7 +359,7 @@ TEST_F(ContentLrsTest, EverythingSurvivesTheProcessAndOlderStoresRead) {
       {"GET", "activities/state",
        "activityId=http://example.org/a&stateId=s&" + kAnnQuery, "", 200,
        "kept"},
-      {"PUT", "statements", "statementId=" + kId1, Statement(), 204},
+      {"PUT", "statements", "statementId=" + kId1, AnnStatement(), 204},
   });
   EXPECT_EQ(outbox(), std::vector<std::string>{kId1});
   EXPECT_EQ(store->learners(), std::vector<std::string>{"ann"});
@@ -378,10 +380,10 @@ TEST_F(ContentLrsTest, EverythingSurvivesTheProcessAndOlderStoresRead) {
   run({{"GET", "statements", "statementId=" + kId1, "", 404},
        {"GET", "statements", "", "", 200, "{\"statements\":[]"}});
   // Nothing can be kept in a store opened to read: the content is told so.
-  run({{"PUT", "statements", "statementId=" + kId2, Statement(), 500,
+  run({{"PUT", "statements", "statementId=" + kId2, AnnStatement(), 500,
         "not stored"}});
   open();
-  run({{"PUT", "statements", "statementId=" + kId2, Statement(), 204},
+  run({{"PUT", "statements", "statementId=" + kId2, AnnStatement(), 204},
        {"GET", "statements", "statementId=" + kId2, "", 200, kId2}});
 }
 
@@ -393,7 +395,16 @@ TEST_F(ContentLrsTest, Cmi5SessionsAreJudged) {
   launch.activityId = "https://zept.example/course/au1";
   launch.publisherId = "https://publisher.example/au1";
   launch.moveOn = cmi5::MoveOn::kCompleted;
+  launch.launchUrl = "https://zept.example/content/au1/index.html";
   lrs->setSession(Cmi5Session{launch, {}});
+  // zept's own statements go first, unjudged, each kept once.
+  const Statement launched = cmi5::LaunchedStatement(
+      launch,
+      {"77777777-7777-4777-8777-777777777777", "2026-12-08T11:59:59.000Z"});
+  lrs->record({launched});
+  lrs->record({launched});
+  EXPECT_THROW(lrs->record({{kId1, R"({"id":")" + kId1 + "\"}"}}), EZeptError);
+  EXPECT_THROW(lrs->record({{kId2, WithId(kId1)}}), EZeptError);
 
   int n = 0;
   const auto cmi5 = [&](cmi5::Verb verb, const std::string& result = "") {
@@ -429,7 +440,10 @@ TEST_F(ContentLrsTest, Cmi5SessionsAreJudged) {
       {"POST", "statements", "", cmi5(cmi5::Verb::kInitialized), 403,
        "ended with \"terminated\""},
   });
-  EXPECT_EQ(outbox().size(), 3u);
+  ASSERT_EQ(outbox().size(), 4u);
+  EXPECT_EQ(outbox()[0], launched.id);
+  run({{"GET", "statements", "statementId=" + launched.id, "", 200,
+        "launched"}});
   ASSERT_TRUE(lrs->session());
   EXPECT_EQ(lrs->session()->state.phase, cmi5::Phase::kTerminated);
   EXPECT_TRUE(lrs->session()->state.outcome.completed);
