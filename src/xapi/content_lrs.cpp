@@ -448,7 +448,7 @@ LrsAnswer ContentLrs::statements(const LrsRequest& request) {
     }
     filter.verb = Param(*params, "verb");
     filter.activity = Param(*params, "activity");
-    filter.registration = Param(*params, "registration");
+    filter.registration = Lower(Param(*params, "registration"));
     if (!filter.registration.empty() && !IsUuid(filter.registration))
       return Refuse(400, "registration is not a UUID");
     for (const auto& [name, bound] :

@@ -23,7 +23,7 @@ constexpr std::int64_t kStart = 1796731200000;  // 2026-12-08T12:00:00Z
 
 const std::string kId1 = "11111111-1111-4111-8111-111111111111";
 const std::string kId2 = "22222222-2222-4222-8222-222222222222";
-const std::string kReg = "33333333-3333-4333-8333-333333333333";
+const std::string kReg = "3333aaaa-3333-4333-8333-33333333333b";
 const std::string kAnn = R"({"mbox":"mailto:ann@example.org"})";
 const std::string kAnnQuery =
     "agent=%7B%22mbox%22%3A%22mailto%3Aann%40example.org%22%7D";
@@ -216,6 +216,7 @@ TEST_F(ContentLrsTest, QueriesAndVoiding) {
       {"verb=http%3A%2F%2Fadlnet.gov%2Fexpapi%2Fverbs%2Fpassed", {2}},
       {"activity=http://example.org/b", {3}},
       {"registration=" + kReg, {1}},
+      {"registration=3333AAAA-3333-4333-8333-33333333333B", {1}},
       {kAnnQuery, {4, 3, 2, 1}},  // as the actor and as the object
       {"agent=%7B%22mbox%22%3A%22mailto%3Abob%40example.org%22%7D", {4}},
       {"since=2026-12-08T12:00:02.000Z", {4, 3}},
