@@ -83,6 +83,28 @@ constexpr char kSentSchema[] =
     "INSERT OR IGNORE INTO sent(id, captured) SELECT id, captured FROM"
     " statements WHERE state=1;"
     "DELETE FROM statements WHERE state=1;";
+// Added later within layout 1: what the LRS zept serves to content keeps.
+// Statements in arrival order (seq), with the columns queries filter on
+// and canonical, the statement as sent with its members in order, to tell
+// a resend from a conflict; documents (kind: 0 state, 1 activity profile,
+// 2 agent profile) with "" for a part of the key their kind lacks.
+constexpr char kLrsSchema[] =
+    "CREATE TABLE IF NOT EXISTS lrs_statements(seq INTEGER PRIMARY KEY"
+    " AUTOINCREMENT, id TEXT NOT NULL UNIQUE, login TEXT NOT NULL,"
+    " json TEXT NOT NULL, canonical TEXT NOT NULL, stored INTEGER NOT NULL,"
+    " actor TEXT NOT NULL, object_agent TEXT NOT NULL, verb TEXT NOT NULL,"
+    " activity TEXT NOT NULL, registration TEXT NOT NULL,"
+    " voids TEXT NOT NULL, voided INTEGER NOT NULL DEFAULT 0);"
+    "CREATE INDEX IF NOT EXISTS lrs_statements_by_login ON"
+    " lrs_statements(login, stored, seq);"
+    "CREATE TABLE IF NOT EXISTS lrs_documents(login TEXT NOT NULL,"
+    " kind INTEGER NOT NULL, activity TEXT NOT NULL, agent TEXT NOT NULL,"
+    " registration TEXT NOT NULL, id TEXT NOT NULL,"
+    " content_type TEXT NOT NULL, body BLOB NOT NULL, etag TEXT NOT NULL,"
+    " updated INTEGER NOT NULL,"
+    " PRIMARY KEY(login, kind, activity, agent, registration, id))"
+    " WITHOUT ROWID;";
+
 constexpr std::int64_t kSentKeptMs = 30LL * 24 * 3600 * 1000;
 
 std::int64_t NowMs() {
@@ -233,6 +255,12 @@ struct ProgressStore::Impl {
   // {} when the store holds no marks.
   std::optional<CourseMarks> marks();
 
+  // Adds statements to the outbox, within a write.
+  void enqueue(const std::string& login,
+               const std::vector<xapi::Statement>& statements);
+
+  struct LearnerLrs;
+
   // Runs body in one write transaction; rolls back when anything throws.
   template <typename Body>
   void write(Body body) {
@@ -257,6 +285,28 @@ void CheckLogin(const std::string& login) {
 }
 
 }  // namespace
+
+void ProgressStore::Impl::enqueue(
+    const std::string& login, const std::vector<xapi::Statement>& statements) {
+  if (statements.empty()) return;
+  // A statement captured twice (a store retried after a failure that did
+  // commit) is kept once.
+  Statement add = query(
+      "INSERT INTO statements(id, login, json, endpoint, captured) "
+      "SELECT ?1,?2,?3,?4,?5 WHERE NOT EXISTS(SELECT 1 FROM sent WHERE "
+      "id=?1) ON CONFLICT(id) DO NOTHING",
+      kWrite);
+  const std::int64_t now = NowMs();
+  for (const xapi::Statement& statement : statements) {
+    add.bind(1, statement.id)
+        .bind(2, login)
+        .bind(3, statement.json)
+        .bind(4, endpoint)
+        .bind(5, now)
+        .step();
+    add.reset();
+  }
+}
 
 int ProgressStore::Impl::userVersion() {
   Statement s = query("PRAGMA user_version", "open progress store");
@@ -317,6 +367,7 @@ ProgressStore::ProgressStore(const std::string& nativePath, bool readOnly)
     if (!d.hasColumn("statements", "endpoint"))
       d.exec(kEndpointsSchema, "create progress store");
     if (!d.hasTable("sent")) d.exec(kSentSchema, "create progress store");
+    d.exec(kLrsSchema, "create progress store");
   });
 }
 
@@ -388,25 +439,7 @@ void ProgressStore::writeItems(const std::string& login,
   Impl& d = *impl_;
   d.write([&] {
     d.insertLearner(login);
-    if (!statements.empty()) {
-      // A statement captured twice (a store retried after a failure that
-      // did commit) is kept once.
-      Statement add = d.query(
-          "INSERT INTO statements(id, login, json, endpoint, captured) "
-          "SELECT ?1,?2,?3,?4,?5 WHERE NOT EXISTS(SELECT 1 FROM sent WHERE "
-          "id=?1) ON CONFLICT(id) DO NOTHING",
-          kWrite);
-      const std::int64_t now = NowMs();
-      for (const xapi::Statement& statement : statements) {
-        add.bind(1, statement.id)
-            .bind(2, login)
-            .bind(3, statement.json)
-            .bind(4, d.endpoint)
-            .bind(5, now)
-            .step();
-        add.reset();
-      }
-    }
+    d.enqueue(login, statements);
     for (const auto& [item, values] : items) {
       std::vector<std::string> gone;
       {
@@ -741,6 +774,164 @@ std::optional<CourseMarks> ProgressStore::Impl::marks() {
 std::string ProgressStore::courseTitle() {
   const std::optional<CourseMarks> stored = impl_->marks();
   return stored ? stored->title : "";
+}
+
+struct ProgressStore::Impl::LearnerLrs final : xapi::LrsStore {
+  Impl& d;
+  std::string login;
+
+  LearnerLrs(Impl& store, std::string who) : d(store), login(std::move(who)) {}
+
+  // A store an earlier zept wrote, opened read-only, lacks the tables.
+  bool hasTables() {
+    return d.hasTable("lrs_statements") && d.hasTable("lrs_documents");
+  }
+
+  std::optional<xapi::StoredStatement> statement(
+      const std::string& id) override {
+    if (!hasTables()) return std::nullopt;
+    Statement s = d.query(
+        "SELECT json, canonical, login=?2, voided, voids<>'' FROM "
+        "lrs_statements WHERE id=?1",
+        kRead);
+    if (!s.bind(1, id).bind(2, login).step()) return std::nullopt;
+    return xapi::StoredStatement{s.text(0), s.text(1), s.integer(2) != 0,
+                                 s.integer(3) != 0, s.integer(4) != 0};
+  }
+
+  void addStatements(const std::vector<xapi::NewStatement>& added) override {
+    CheckLogin(login);
+    d.write([&] {
+      d.insertLearner(login);
+      Statement add = d.query(
+          "INSERT INTO lrs_statements(id, login, json, canonical, stored, "
+          "actor, object_agent, verb, activity, registration, voids) "
+          "VALUES(?,?,?,?,?,?,?,?,?,?,?)",
+          kWrite);
+      Statement voiding = d.query(
+          "UPDATE lrs_statements SET voided=1 WHERE id=? AND login=?", kWrite);
+      std::vector<xapi::Statement> outgoing;
+      for (const xapi::NewStatement& statement : added) {
+        add.bind(1, statement.outgoing.id)
+            .bind(2, login)
+            .bind(3, statement.json)
+            .bind(4, statement.canonical)
+            .bind(5, statement.storedMs)
+            .bind(6, statement.actorKey)
+            .bind(7, statement.objectAgentKey)
+            .bind(8, statement.verb)
+            .bind(9, statement.activity)
+            .bind(10, statement.registration)
+            .bind(11, statement.voids)
+            .step();
+        add.reset();
+        if (!statement.voids.empty()) {
+          voiding.bind(1, statement.voids).bind(2, login).step();
+          voiding.reset();
+        }
+        outgoing.push_back(statement.outgoing);
+      }
+      d.enqueue(login, outgoing);
+    });
+  }
+
+  std::vector<std::string> statements(
+      const xapi::StatementFilter& filter) override {
+    std::vector<std::string> found;
+    if (!hasTables()) return found;
+    const std::string order = filter.ascending ? "ASC" : "DESC";
+    const std::string sql =
+        "SELECT json FROM lrs_statements WHERE login=?1 AND voided=0 AND "
+        "(?2='' OR actor=?2 OR object_agent=?2) AND (?3='' OR verb=?3) AND "
+        "(?4='' OR activity=?4) AND (?5='' OR registration=?5) AND "
+        "(?6 IS NULL OR stored>?6) AND (?7 IS NULL OR stored<=?7) "
+        "ORDER BY stored " +
+        order + ", seq " + order + " LIMIT ?8";
+    Statement s = d.query(sql.c_str(), kRead);
+    s.bind(1, login)
+        .bind(2, filter.agentKey)
+        .bind(3, filter.verb)
+        .bind(4, filter.activity)
+        .bind(5, filter.registration);
+    if (filter.since) s.bind(6, *filter.since);
+    if (filter.until) s.bind(7, *filter.until);
+    s.bind(8, filter.limit ? static_cast<std::int64_t>(filter.limit)
+                           : std::int64_t{-1});
+    while (s.step()) found.push_back(s.text(0));
+    return found;
+  }
+
+  std::optional<xapi::Document> document(
+      const xapi::DocumentKey& key) override {
+    if (!hasTables()) return std::nullopt;
+    Statement s = d.query(
+        "SELECT content_type, body, etag, updated FROM lrs_documents WHERE "
+        "login=? AND kind=? AND activity=? AND agent=? AND registration=? "
+        "AND id=?",
+        kRead);
+    if (!bindKey(s, key).bind(6, key.id).step()) return std::nullopt;
+    return xapi::Document{s.text(0), s.text(1), s.text(2), s.integer64(3)};
+  }
+
+  void putDocument(const xapi::DocumentKey& key,
+                   const xapi::Document& document) override {
+    CheckLogin(login);
+    d.write([&] {
+      d.insertLearner(login);
+      Statement s = d.query(
+          "INSERT OR REPLACE INTO lrs_documents(login, kind, activity, agent, "
+          "registration, id, content_type, body, etag, updated) "
+          "VALUES(?,?,?,?,?,?,?,?,?,?)",
+          kWrite);
+      bindKey(s, key)
+          .bind(6, key.id)
+          .bind(7, document.contentType)
+          .bind(8, document.body)
+          .bind(9, document.etag)
+          .bind(10, document.updatedMs)
+          .step();
+    });
+  }
+
+  void deleteDocuments(const xapi::DocumentKey& key) override {
+    if (!hasTables()) return;
+    d.write([&] {
+      Statement s = d.query(
+          "DELETE FROM lrs_documents WHERE login=? AND kind=? AND "
+          "activity=? AND agent=? AND registration=? AND (?6='' OR id=?6)",
+          kWrite);
+      bindKey(s, key).bind(6, key.id).step();
+    });
+  }
+
+  std::vector<std::string> documentIds(
+      const xapi::DocumentKey& key,
+      std::optional<std::int64_t> since) override {
+    std::vector<std::string> ids;
+    if (!hasTables()) return ids;
+    Statement s = d.query(
+        "SELECT id FROM lrs_documents WHERE login=? AND kind=? AND "
+        "activity=? AND agent=? AND registration=? AND "
+        "(?6 IS NULL OR updated>?6) ORDER BY id",
+        kRead);
+    bindKey(s, key);
+    if (since) s.bind(6, *since);
+    while (s.step()) ids.push_back(s.text(0));
+    return ids;
+  }
+
+ private:
+  Statement& bindKey(Statement& s, const xapi::DocumentKey& key) {
+    return s.bind(1, login)
+        .bind(2, static_cast<std::int64_t>(key.kind))
+        .bind(3, key.activity)
+        .bind(4, key.agent)
+        .bind(5, key.registration);
+  }
+};
+
+std::unique_ptr<xapi::LrsStore> ProgressStore::lrs(const std::string& login) {
+  return std::make_unique<Impl::LearnerLrs>(*impl_, login);
 }
 
 bool ProgressStore::holds(const CourseMarks& marks) {

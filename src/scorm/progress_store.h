@@ -16,6 +16,7 @@
 #include "scorm/manifest.h"
 #include "scorm/package.h"
 #include "scorm/runtime.h"
+#include "xapi/lrs_store.h"
 #include "xapi/outbox.h"
 
 namespace zept::scorm {
@@ -164,6 +165,11 @@ class ProgressStore {
   // another thread with a store of its own opened on the same file. Valid
   // until the next call.
   xapi::Outbox& outbox(const std::string& endpoint);
+
+  // What the LRS that content talks to keeps for login, in this store
+  // (valid while the store is). Its statements enter the outbox of the
+  // endpoint in force. A store an earlier zept wrote reads as empty.
+  std::unique_ptr<xapi::LrsStore> lrs(const std::string& login);
 
   // Whether the store holds the course marked so (a store without marks
   // holds any). claim() also makes it the course's, with these marks, in one

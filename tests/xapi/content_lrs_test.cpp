@@ -1,0 +1,473 @@
+#include "xapi/content_lrs.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cmi5/vocabulary.h"
+#include "platform/errors.h"
+#include "scorm/progress_store.h"
+
+namespace zept::xapi {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr char kEndpoint[] = "https://lrs.example.org/xapi/";
+constexpr std::int64_t kStart = 1796731200000;  // 2026-12-08T12:00:00Z
+
+const std::string kId1 = "11111111-1111-4111-8111-111111111111";
+const std::string kId2 = "22222222-2222-4222-8222-222222222222";
+const std::string kReg = "3333aaaa-3333-4333-8333-33333333333b";
+const std::string kAnn = R"({"mbox":"mailto:ann@example.org"})";
+const std::string kAnnQuery =
+    "agent=%7B%22mbox%22%3A%22mailto%3Aann%40example.org%22%7D";
+
+// A valid statement by Ann; extra: more members, each with its comma.
+std::string AnnStatement(const std::string& verb = "completed",
+                         const std::string& extra = "",
+                         const std::string& activity = "http://example.org/a") {
+  return R"({"actor":)" + kAnn +
+         R"(,"verb":{"id":"http://adlnet.gov/expapi/verbs/)" + verb +
+         R"("},"object":{"id":")" + activity + "\"}" + extra + "}";
+}
+std::string WithId(const std::string& id,
+                   const std::string& verb = "completed") {
+  return AnnStatement(verb, R"(,"id":")" + id + "\"");
+}
+
+// One request and what its answer must be: the status and a part of the
+// body ("" for any).
+struct Step {
+  std::string method, path, query, body;
+  int status;
+  std::string answerHas = "";
+  HttpHeaders headers = {};
+};
+
+// Each test on a new progress store on disk, with a clock that moves a
+// second per request and ids counted from 1.
+class ContentLrsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = fs::temp_directory_path() / "zept-lrs-XXXXXX";
+    dir = ::mkdtemp(pattern.data());
+    path = dir + "/course.sqlite";
+    open();
+  }
+  void TearDown() override {
+    lrs.reset();
+    learner.reset();
+    store.reset();
+    fs::remove_all(dir);
+  }
+  void open(bool readOnly = false) {
+    lrs.reset();
+    learner.reset();
+    store = std::make_unique<scorm::ProgressStore>(path, readOnly);
+    store->captureFor(kEndpoint);
+    learner = store->lrs("ann");
+    lrs = std::make_unique<ContentLrs>(
+        *learner, ContentLrsOptions{
+                      [this] { return now += 1000; },
+                      [this] {
+                        char id[40];
+                        std::snprintf(id, sizeof id,
+                                      "00000000-0000-4000-8000-%012d", ++ids);
+                        return std::string(id);
+                      }});
+  }
+
+  LrsAnswer send(const Step& step) {
+    LrsRequest request{step.method, step.path, step.query, step.headers,
+                       step.body};
+    request.headers.emplace_back("X-Experience-API-Version", "1.0.3");
+    return lrs->handle(request);
+  }
+  void run(const std::vector<Step>& steps) {
+    for (std::size_t i = 0; i < steps.size(); ++i) {
+      const Step& step = steps[i];
+      SCOPED_TRACE("step " + std::to_string(i + 1) + ": " + step.method + " " +
+                   step.path + "?" + step.query);
+      const LrsAnswer answer = send(step);
+      EXPECT_EQ(answer.status, step.status) << answer.body;
+      EXPECT_NE(answer.body.find(step.answerHas), std::string::npos)
+          << answer.body;
+      EXPECT_EQ(answer.header("x-experience-api-version"), "1.0.3");
+    }
+  }
+  // The ids waiting in the outbox for the LRS, in order.
+  std::vector<std::string> outbox() {
+    std::vector<std::string> found;
+    for (const OutboxEntry& entry : store->outbox(kEndpoint).pending(100))
+      found.push_back(entry.statement.id);
+    return found;
+  }
+
+  std::string dir, path;
+  std::unique_ptr<scorm::ProgressStore> store;
+  std::unique_ptr<LrsStore> learner;
+  std::unique_ptr<ContentLrs> lrs;
+  std::int64_t now = kStart;
+  int ids = 0;
+};
+
+TEST_F(ContentLrsTest, StatementsAreKeptOnceAndForwardedInOrder) {
+  run({
+      {"PUT", "statements", "statementId=" + kId1, AnnStatement(), 204},
+      // A resend of the same statement (its answer lost) is taken once.
+      {"PUT", "statements", "statementId=" + kId1, AnnStatement(), 204},
+      {"PUT", "/statements/", "statementId=" + kId1, WithId(kId1), 204},
+      {"PUT", "statements", "statementId=" + kId1, AnnStatement("passed"), 409,
+       "another statement"},
+      {"POST", "statements", "",
+       "[" + WithId(kId2) + "," + AnnStatement() + "]", 200,
+       "[\"" + kId2 + "\",\"00000000-0000-4000-8000-000000000001\"]"},
+      {"POST", "statements", "", WithId(kId2), 200, "[\"" + kId2 + "\"]"},
+      {"POST", "statements", "", "[]", 200, "[]"},
+      {"GET", "statements", "statementId=" + kId1, "", 200,
+       R"("stored":"2026-12-08T12:00:01.000Z")"},
+      {"GET", "statements", "statementId=" + kId1, "", 200,
+       R"("timestamp":"2026-12-08T12:00:01.000Z")"},
+      {"GET", "statements", "statementId=" + kId1, "", 200,
+       R"("version":"1.0.0")"},
+  });
+  EXPECT_EQ(outbox(), (std::vector<std::string>{
+                          kId1, kId2, "00000000-0000-4000-8000-000000000001"}));
+  // What is forwarded has the id and timestamp, not this LRS's "stored".
+  const auto pending = store->outbox(kEndpoint).pending(1);
+  ASSERT_EQ(pending.size(), 1u);
+  EXPECT_EQ(pending[0].statement.json,
+            R"({"id":")" + kId1 + R"(","actor":)" + kAnn +
+                R"(,"verb":{"id":"http://adlnet.gov/expapi/verbs/completed"},)"
+                R"("object":{"id":"http://example.org/a"},)"
+                R"("timestamp":"2026-12-08T12:00:01.000Z"})");
+}
+
+TEST_F(ContentLrsTest, RefusedRequestsKeepNothing) {
+  run({
+      {"PUT", "statements", "statementId=" + kId1,
+       AnnStatement("completed", R"(,"result":{"score":{"scaled":2}})"), 400,
+       "result.score.scaled is not from -1 to 1"},
+      // One invalid statement refuses the whole batch.
+      {"POST", "statements", "", "[" + AnnStatement() + ",{\"actor\":1}]", 400,
+       "statement 1: actor is not an object"},
+      {"POST", "statements", "", "[" + WithId(kId1) + "," + WithId(kId1) + "]",
+       400, "given twice"},
+      {"PUT", "statements", "", AnnStatement(), 400, "needs its statementId"},
+      {"PUT", "statements", "statementId=" + kId2, WithId(kId1), 400,
+       "not the statementId"},
+      {"POST", "statements", "statementId=" + kId1, AnnStatement(), 400,
+       "takes no statementId"},
+      {"PUT", "statements", "statementId=" + kId1, "{\"actor\":", 400,
+       "the body is not JSON"},
+      {"POST", "statements", "", "[1]", 400, "a statement is a JSON object"},
+      {"DELETE", "statements", "", "", 405},
+      {"GET", "statements", "colour=red", "", 400, "'colour'"},
+      {"GET", "statements", "verb=%zz", "", 400, "not well formed"},
+      {"GET", "statements", "limit=ten", "", 400, "limit"},
+      {"GET", "statements", "since=today", "", 400, "since"},
+      {"GET", "statements", "agent=%7B%7D", "", 400, "has no identifier"},
+      {"GET", "statements", "statementId=" + kId1, "", 404},
+      {"GET", "statements",
+       "statementId=" + kId1 + "&voidedStatementId=" + kId2, "", 400,
+       "with a statement's id"},
+      {"GET", "statements", "statementId=" + kId1 + "&verb=http://x.org/v", "",
+       400, "'verb'"},
+      {"GET", "statements",
+       "agent=%7B%22objectType%22%3A%22Group%22%2C%22member%22%3A%5B" +
+           kAnnQuery.substr(6) + "%5D%7D",
+       "", 400, "agent has no identifier"},
+      {"GET", "activities", "", "", 404},
+  });
+  EXPECT_TRUE(outbox().empty());
+  LrsAnswer answer = lrs->handle({"GET", "statements", "", {}, ""});
+  EXPECT_EQ(answer.status, 400);
+  EXPECT_NE(answer.body.find("X-Experience-API-Version"), std::string::npos);
+  answer = lrs->handle(
+      {"GET", "statements", "", {{"X-Experience-API-Version", "0.95"}}, ""});
+  EXPECT_EQ(answer.status, 400);
+  answer = lrs->handle({"GET", "about", "", {}, ""});
+  EXPECT_EQ(answer.status, 200);
+  EXPECT_EQ(answer.body, R"({"version":["1.0.3"]})");
+}
+
+TEST_F(ContentLrsTest, QueriesAndVoiding) {
+  const std::string inReg = R"(,"context":{"registration":")" + kReg + "\"}";
+  run({
+      {"POST", "statements", "", AnnStatement("completed", inReg), 200},
+      {"POST", "statements", "", AnnStatement("passed"), 200},
+      {"POST", "statements", "",
+       AnnStatement("experienced", "", "http://example.org/b"), 200},
+      {"POST", "statements", "",
+       R"({"actor":{"mbox":"mailto:bob@example.org"},"verb":{"id":"http://x.org/met"},"object":{"objectType":"Agent","mbox":"mailto:ann@example.org"}})",
+       200},
+  });
+  const struct {
+    std::string query;
+    std::vector<int> found;  // the numbers of the ids, newest first
+  } kQueries[] = {
+      {"", {4, 3, 2, 1}},
+      {"verb=http%3A%2F%2Fadlnet.gov%2Fexpapi%2Fverbs%2Fpassed", {2}},
+      {"activity=http://example.org/b", {3}},
+      {"registration=" + kReg, {1}},
+      {"registration=3333AAAA-3333-4333-8333-33333333333B", {1}},
+      {kAnnQuery, {4, 3, 2, 1}},  // as the actor and as the object
+      {"agent=%7B%22mbox%22%3A%22mailto%3Abob%40example.org%22%7D", {4}},
+      {"since=2026-12-08T12:00:02.000Z", {4, 3}},
+      {"until=2026-12-08T13:00:02%2B01:00", {2, 1}},
+      {"limit=2", {4, 3}},
+      {"limit=2&ascending=true", {1, 2}},
+      {"limit=0&format=exact&attachments=false", {4, 3, 2, 1}},
+  };
+  for (const auto& q : kQueries) {
+    SCOPED_TRACE(q.query);
+    const LrsAnswer answer = send({"GET", "statements", q.query, "", 200});
+    ASSERT_EQ(answer.status, 200) << answer.body;
+    std::string expected = "{\"statements\":[";
+    std::size_t at = 0;
+    for (int n : q.found) {
+      const std::string id = "\"id\":\"00000000-0000-4000-8000-00000000000" +
+                             std::to_string(n) + "\"";
+      at = answer.body.find(id, at);
+      EXPECT_NE(at, std::string::npos) << id << " in order";
+    }
+    EXPECT_EQ(std::count(answer.body.begin(), answer.body.end(), '{'),
+              std::count(answer.body.begin(), answer.body.end(), '}'));
+    EXPECT_TRUE(answer.body.starts_with(expected)) << answer.body;
+    EXPECT_TRUE(answer.body.ends_with("],\"more\":\"\"}"));
+    // Each statement's actor has an "mbox"; count them.
+    std::size_t statements = 0;
+    for (std::size_t p = answer.body.find("\"stored\""); p != std::string::npos;
+         p = answer.body.find("\"stored\"", p + 1))
+      ++statements;
+    EXPECT_EQ(statements, q.found.size());
+    EXPECT_FALSE(answer.header("X-Experience-API-Consistent-Through").empty());
+  }
+  const std::string first = "00000000-0000-4000-8000-000000000001";
+  const std::string voiding =
+      R"({"actor":)" + kAnn +
+      R"(,"verb":{"id":"http://adlnet.gov/expapi/verbs/voided"},"object":{"objectType":"StatementRef","id":")" +
+      first + "\"}}";
+  run({
+      {"POST", "statements", "", voiding, 200},
+      {"GET", "statements", "statementId=" + first, "", 404},
+      {"GET", "statements", "voidedStatementId=" + first, "", 200, first},
+      {"GET", "statements", "registration=" + kReg, "", 200,
+       "{\"statements\":[],"},
+      {"GET", "statements",
+       "voidedStatementId=00000000-0000-4000-8000-000000000002", "", 404},
+      // A voiding statement is never voided in turn.
+      {"POST", "statements", "",
+       R"({"actor":)" + kAnn +
+           R"(,"verb":{"id":"http://adlnet.gov/expapi/verbs/voided"},"object":{"objectType":"StatementRef","id":"00000000-0000-4000-8000-000000000005"}})",
+       400, "cannot be voided"},
+      {"POST", "statements", "",
+       R"({"actor":)" + kAnn +
+           R"(,"verb":{"id":"http://adlnet.gov/expapi/verbs/voided"},"object":{"id":"http://example.org/a"}})",
+       400, "StatementRef"},
+  });
+}
+
+TEST_F(ContentLrsTest, StateDocuments) {
+  const std::string at = "activityId=http%3A%2F%2Fexample.org%2Fa&" + kAnnQuery;
+  const HttpHeaders json = {{"Content-Type", "application/json"}};
+  run({
+      {"PUT", "activities/state", at + "&stateId=bookmark", "page 3", 204},
+      {"GET", "activities/state", at + "&stateId=bookmark", "", 200, "page 3"},
+      {"PUT", "activities/state", at + "&stateId=bookmark", "page 4", 204},
+      {"GET", "activities/state", at + "&stateId=bookmark", "", 200, "page 4"},
+      {"POST", "activities/state", at + "&stateId=bookmark", "{}", 400,
+       "merges JSON objects only", json},
+      {"POST", "activities/state", at + "&stateId=data", R"({"a":1,"b":2})",
+       204, "", json},
+      {"POST", "activities/state", at + "&stateId=data", R"({"b":3,"c":[4]})",
+       204, "", json},
+      {"GET", "activities/state", at + "&stateId=data", "", 200,
+       R"({"a":1,"b":3,"c":[4]})"},
+      {"POST", "activities/state", at + "&stateId=data", "[1]", 400,
+       "merges JSON objects only", json},
+      {"PUT", "activities/state",
+       at + "&registration=" + kReg + "&stateId=bookmark", "other", 204},
+      {"GET", "activities/state", at, "", 200, R"(["bookmark","data"])"},
+      {"GET", "activities/state", at + "&since=2026-12-08T12:00:03Z", "", 200,
+       R"(["data"])"},
+      {"GET", "activities/state", at + "&registration=" + kReg, "", 200,
+       R"(["bookmark"])"},
+      {"DELETE", "activities/state", at + "&stateId=bookmark", "", 204},
+      {"GET", "activities/state", at + "&stateId=bookmark", "", 404},
+      {"DELETE", "activities/state", at, "", 204},
+      {"GET", "activities/state", at, "", 200, "[]"},
+      {"GET", "activities/state", at + "&registration=" + kReg, "", 200,
+       R"(["bookmark"])"},
+      {"GET", "activities/state", kAnnQuery, "", 400, "activityId"},
+      {"GET", "activities/state", "activityId=http://example.org/a", "", 400,
+       "agent"},
+      {"GET", "activities/state", at + "&registration=r1", "", 400,
+       "registration"},
+      {"PUT", "activities/state", at, "x", 400, "stateId is missing"},
+      {"GET", "activities/state", at + "&stateId=a&since=2026-12-08T12:00:06Z",
+       "", 400, "since"},
+  });
+  // State stays local: nothing is forwarded.
+  EXPECT_TRUE(outbox().empty());
+}
+
+TEST_F(ContentLrsTest, ProfilesAreChangedOnlyByWhoeverReadThem) {
+  const std::string activity =
+      "activityId=http%3A%2F%2Fexample.org%2Fa&profileId=p";
+  const std::string agent = kAnnQuery + "&profileId=cmi5LearnerPreferences";
+  for (const std::string& where :
+       {std::string("activities/profile"), std::string("agents/profile")}) {
+    SCOPED_TRACE(where);
+    const std::string query = where == "agents/profile" ? agent : activity;
+    run({{"PUT", where, query, "v1", 204}});
+    const std::string etag =
+        send({"GET", where, query, "", 200}).header("ETag");
+    ASSERT_EQ(etag.size(), 66u);
+    run({
+        {"PUT", where, query, "v2", 409, "If-Match"},
+        {"PUT", where, query, "v2", 412, "", {{"If-Match", "\"stale\""}}},
+        {"PUT", where, query, "v2", 412, "", {{"If-None-Match", "*"}}},
+        {"GET", where, query, "", 200, "v1"},
+        {"PUT", where, query, "v2", 204, "", {{"If-Match", "\"x\", " + etag}}},
+        {"DELETE", where, query, "", 412, "", {{"If-Match", etag}}},
+        {"GET", where, query, "", 200, "v2"},
+        {"DELETE", where, query, "", 204},
+        {"PUT", where, query, "v3", 412, "", {{"If-Match", "*"}}},
+        {"PUT", where, query, "v3", 204, "", {{"If-None-Match", "*"}}},
+        {"GET", where, query.substr(0, query.find("&profileId")), "", 200,
+         "[\"" + query.substr(query.find("profileId=") + 10) + "\"]"},
+        {"DELETE", where, query, "", 204, "", {{"If-Match", "*"}}},
+    });
+  }
+}
+
+TEST_F(ContentLrsTest, EverythingSurvivesTheProcessAndOlderStoresRead) {
+  run({
+      {"PUT", "statements", "statementId=" + kId1, AnnStatement(), 204},
+      {"PUT", "activities/state",
+       "activityId=http://example.org/a&stateId=s&" + kAnnQuery, "kept", 204},
+  });
+  open();
+  run({
+      {"GET", "statements", "statementId=" + kId1, "", 200, kId1},
+      {"GET", "activities/state",
+       "activityId=http://example.org/a&stateId=s&" + kAnnQuery, "", 200,
+       "kept"},
+      {"PUT", "statements", "statementId=" + kId1, AnnStatement(), 204},
+  });
+  EXPECT_EQ(outbox(), std::vector<std::string>{kId1});
+  EXPECT_EQ(store->learners(), std::vector<std::string>{"ann"});
+
+  // A store of an earlier zept, without the LRS's tables: read as empty,
+  // and given them at its next writable open.
+  lrs.reset();
+  learner.reset();
+  store.reset();
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(
+      sqlite3_exec(db, "DROP TABLE lrs_statements; DROP TABLE lrs_documents;",
+                   nullptr, nullptr, nullptr),
+      SQLITE_OK);
+  sqlite3_close(db);
+  open(/*readOnly=*/true);
+  run({{"GET", "statements", "statementId=" + kId1, "", 404},
+       {"GET", "statements", "", "", 200, "{\"statements\":[]"}});
+  // Nothing can be kept in a store opened to read: the content is told so.
+  run({{"PUT", "statements", "statementId=" + kId2, AnnStatement(), 500,
+        "not stored"}});
+  open();
+  run({{"PUT", "statements", "statementId=" + kId2, AnnStatement(), 204},
+       {"GET", "statements", "statementId=" + kId2, "", 200, kId2}});
+}
+
+TEST_F(ContentLrsTest, Cmi5SessionsAreJudged) {
+  cmi5::Launch launch;
+  launch.actor = {"https://zept.example/learners", "ann"};
+  launch.registration = kReg;
+  launch.sessionId = "session-1";
+  launch.activityId = "https://zept.example/course/au1";
+  launch.publisherId = "https://publisher.example/au1";
+  launch.moveOn = cmi5::MoveOn::kCompleted;
+  launch.launchUrl = "https://zept.example/content/au1/index.html";
+  lrs->setSession(Cmi5Session{launch, {}});
+  // zept's own statements go first, unjudged, each kept once.
+  const Statement launched = cmi5::LaunchedStatement(
+      launch,
+      {"77777777-7777-4777-8777-777777777777", "2026-12-08T11:59:59.000Z"});
+  lrs->record({launched});
+  lrs->record({launched});
+  EXPECT_THROW(lrs->record({{kId1, R"({"id":")" + kId1 + "\"}"}}), EZeptError);
+  EXPECT_THROW(lrs->record({{kId2, WithId(kId1)}}), EZeptError);
+
+  int n = 0;
+  const auto cmi5 = [&](cmi5::Verb verb, const std::string& result = "") {
+    char id[40];
+    std::snprintf(id, sizeof id, "99999999-0000-4000-8000-%012d", ++n);
+    return std::string(R"({"id":")") + id +
+           R"(","timestamp":"2026-12-08T12:00:00.000Z","actor":{"objectType":"Agent","account":{"homePage":"https://zept.example/learners","name":"ann"}},"verb":{"id":")" +
+           std::string(cmi5::Info(verb).iri) +
+           R"("},"object":{"id":"https://zept.example/course/au1"})" + result +
+           R"(,"context":{"registration":")" + kReg +
+           R"(","extensions":{"https://w3id.org/xapi/cmi5/context/extensions/sessionid":"session-1"},"contextActivities":{"category":[{"id":"https://w3id.org/xapi/cmi5/context/categories/cmi5"})" +
+           (result.find("completion") != std::string::npos
+                ? R"(,{"id":"https://w3id.org/xapi/cmi5/context/categories/moveon"})"
+                : "") +
+           R"(],"grouping":[{"id":"https://publisher.example/au1"}]}}})";
+  };
+  const std::string completed =
+      cmi5(cmi5::Verb::kCompleted,
+           R"(,"result":{"completion":true,"duration":"PT5S"})");
+  run({
+      {"POST", "statements", "", completed, 403, "begins with \"initialized\""},
+      {"POST", "statements", "", cmi5(cmi5::Verb::kInitialized), 200},
+      {"POST", "statements", "", completed, 200},
+      {"POST", "statements", "",
+       cmi5(cmi5::Verb::kCompleted,
+            R"(,"result":{"completion":true,"duration":"PT6S"})"),
+       403, "already has \"completed\""},
+      // xAPI's own rules come first: 400, never judged.
+      {"POST", "statements", "", cmi5(cmi5::Verb::kTerminated, ",\"x\":1"),
+       400},
+      {"POST", "statements", "",
+       cmi5(cmi5::Verb::kTerminated, R"(,"result":{"duration":"PT9S"})"), 200},
+      {"POST", "statements", "", cmi5(cmi5::Verb::kInitialized), 403,
+       "ended with \"terminated\""},
+  });
+  ASSERT_EQ(outbox().size(), 4u);
+  EXPECT_EQ(outbox()[0], launched.id);
+  run({{"GET", "statements", "statementId=" + launched.id, "", 200,
+        "launched"}});
+  ASSERT_TRUE(lrs->session());
+  EXPECT_EQ(lrs->session()->state.phase, cmi5::Phase::kTerminated);
+  EXPECT_TRUE(lrs->session()->state.outcome.completed);
+}
+
+TEST(ContentLrsTimeTest, TimestampsAndMilliseconds) {
+  const struct {
+    std::string text;
+    std::int64_t ms;
+  } kCases[] = {
+      {"1970-01-01T00:00:00.000Z", 0},
+      {"2026-12-08T12:00:00.000Z", kStart},
+      {"2000-02-29T23:59:59.999Z", 951868799999},
+      {"1969-12-31T23:59:59.999Z", -1},
+  };
+  for (const auto& c : kCases) {
+    EXPECT_EQ(TimestampOfMs(c.ms), c.text);
+    EXPECT_EQ(MsOfTimestamp(c.text), c.ms);
+  }
+  EXPECT_EQ(MsOfTimestamp("2026-12-08T13:30:00.5+01:30"), kStart + 500);
+  EXPECT_EQ(MsOfTimestamp("2026-12-08T12:00:00"), kStart);
+  EXPECT_EQ(MsOfTimestamp("noon"), std::nullopt);
+}
+
+}  // namespace
+}  // namespace zept::xapi
