@@ -492,7 +492,7 @@ void PackageSession::growTo(int width, int height) {
   const int h =
       std::max(now.height, std::min(height, screenHeight - kScreenMargin));
   if (w == now.width && h == now.height) return;
-  note("The content asks for " + std::to_string(width) + "x" +
+  note("The content needs a window of " + std::to_string(width) + "x" +
        std::to_string(height) + ": the window grows to " + std::to_string(w) +
        "x" + std::to_string(h));
   window_.setBounds(std::max(0, (screenWidth - w) / 2),

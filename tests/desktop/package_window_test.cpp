@@ -1047,8 +1047,8 @@ document.addEventListener("click", function () {
 // A slide of a fixed size larger than the frame, as authoring tools make
 // them for large screens (1913x955): the window grows to the screen and the
 // slide is scaled down whole, its proportions kept; a click on its corner
-// button lands on it. Beside it, a page wider than the frame that hides what
-// overflows keeps its own size.
+// button lands on it. (A page that hides what overflows keeps its own size:
+// ACompositedScoDrawsAfterAViewTransition.)
 TEST_F(PackageWindowTest, ContentLargerThanTheFrameIsScaledToFit) {
   if (!HaveProgram("import")) GTEST_SKIP() << "ImageMagick's import is missing";
   const std::string slide = std::string(kScoHead) + R"(<style>
@@ -1069,7 +1069,7 @@ document.getElementById("go").addEventListener("click", function () {
                 {"f.html", slide}});
   start("--learner anna --item F1 " + package.string());
   ASSERT_TRUE(waitResults(package, "\"ready\""));
-  ASSERT_TRUE(WaitForText(output(), "The content asks for "));
+  ASSERT_TRUE(WaitForText(output(), "The content needs a window of "));
   EXPECT_NE(Slurp(output()).find(": the window grows to 1280x960"),
             std::string::npos)
       << Slurp(output());

@@ -201,16 +201,22 @@ function place(frame) {
   }
   const across = window.innerWidth / natural.width;
   const down = window.innerHeight / natural.height;
-  const scale = Math.min(1, across,
-                         natural.height <= natural.width ? down : across);
+  const whole = natural.height <= natural.width;
+  const scale = Math.min(1, across, whole ? down : across);
   if (scale >= 1) {
     style.width = style.height = style.transform = "";
     return;
   }
+  // Centred in the frame; what fits by its width scrolls down as before.
+  const left = (window.innerWidth - natural.width * scale) / 2;
+  const top = whole ? (window.innerHeight - natural.height * scale) / 2 : 0;
   style.width = natural.width + "px";
-  style.height = Math.max(natural.height, window.innerHeight / scale) + "px";
+  style.height = (whole ? natural.height
+                        : Math.max(natural.height,
+                                   window.innerHeight / scale)) + "px";
   style.transformOrigin = "0 0";
-  style.transform = "scale(" + scale + ")";
+  style.transform = "translate(" + Math.max(0, left) + "px, " +
+                    Math.max(0, top) + "px) scale(" + scale + ")";
 }
 
 function measure(frame) {
@@ -224,8 +230,8 @@ function measure(frame) {
   const body = page.body;
   const width = Math.max(page.documentElement.scrollWidth,
                          body ? body.scrollWidth : 0);
-  const height = Math.max(page.documentElement.scrollHeight,
-                          body ? body.scrollHeight : 0);
+  // The body's height is the content's; the root's is at least the frame's.
+  const height = body ? body.scrollHeight : page.documentElement.scrollHeight;
   if (width <= window.innerWidth + FIT_MARGIN) return;
   // A page that hides what overflows (layers larger than the screen) has
   // chosen what shows.
