@@ -180,10 +180,11 @@ function leaveSco(then) {
   frame.src = BLANK;
 }
 
-// What the SCO's frames say: how many calls they posted, and addresses
-// outside the package a page asked for (named once per origin). Neither
-// acts on the learner's behalf; a page that lies about them only delays
-// its own leaving or fills the journal with a few lines.
+// What the SCO's frames say: how many calls they posted, the size the
+// SCO's page is laid out for, and addresses outside the package a page
+// asked for (named once per origin). None acts on the learner's behalf; a
+// page that lies about them only delays its own leaving, grows the window
+// up to the screen or fills the journal with a few lines.
 const blocked = new Set();
 function fromFrames(event) {
   const data = event.data;
@@ -528,10 +529,10 @@ function courseRow(menu) {
 }
 
 // after: the sequencer's answer that led here, if any (the session ended,
-// a request refused).
-function showMenu(message, after) {
+// a request refused); known: the menu as just asked for, if it was.
+function showMenu(message, after, known) {
   leaveSco(() => {
-    const menu = askJson(["menu"]);
+    const menu = known || askJson(["menu"]);
     $("who").textContent = menu.learner || "";
     const ending = !message && after && after.ended ? ENDINGS[after.end] : "";
     $("menu-message").textContent = message || ending || "";
@@ -617,8 +618,7 @@ function showMenu(message, after) {
 
 // SCORM 2004: a course entered by choice only that has one activity to
 // launch starts it, with nothing to choose between.
-function onlyActivity() {
-  const menu = askJson(["menu"]);
+function onlyActivity(menu) {
   const controls = menu.controls || {};
   if (menu.begin !== "start" || controls.start) return "";
   let only = null;
@@ -636,11 +636,12 @@ function onlyActivity() {
 function enter() {
   const item = pendingItem;
   pendingItem = "";
-  const only = !item && is2004() ? onlyActivity() : "";
+  const menu = !item && is2004() ? askJson(["menu"]) : null;
+  const only = menu ? onlyActivity(menu) : "";
   if (item && is2004()) navigate("choice", item);
   else if (item) launch(item);
   else if (only) navigate("choice", only);
-  else showMenu();
+  else showMenu("", null, menu);
 }
 
 function login(name) {
