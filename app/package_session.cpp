@@ -26,6 +26,8 @@ constexpr guint kStoreEveryMs = 60000;
 constexpr int kFlushMs = 3000;
 constexpr gint64 kUnloadMs = 3000;
 constexpr int kPageLoadMs = 60000;
+// Height of the screen left to a desktop's panels and the window's title.
+constexpr int kScreenMargin = 64;
 // Refused screen messages said in the journal, per page: a page that sends
 // them in a loop does not fill it.
 constexpr int kRefusalsSaid = 20;
@@ -117,7 +119,7 @@ PackageSession::PackageSession(Context& ctx, desktop::MoviePage& page,
   window_.setCaption(Utf8ToWide(title.empty() ? "zept" : title));
   window_.setSizeable(true);
   const int width = std::min(1024, window_.screenWidth());
-  const int height = std::min(768, window_.screenHeight() - 64);
+  const int height = std::min(768, window_.screenHeight() - kScreenMargin);
   window_.setBounds((window_.screenWidth() - width) / 2,
                     (window_.screenHeight() - height) / 2, width, height);
   gtk_container_add(GTK_CONTAINER(window_.movieArea()), page.widget());
@@ -350,6 +352,10 @@ std::string PackageSession::screen(const std::vector<std::string>& message) {
            " has loaded (" + message[2] + " ms after its launch)");
     return std::string();
   }
+  if (kind == "size" && message.size() >= 3) {
+    growTo(std::atoi(message[1].c_str()), std::atoi(message[2].c_str()));
+    return std::string();
+  }
   if (kind == "blocked" && message.size() >= 2) {
     note("A page of the package asked for " + message[1].substr(0, 200) +
          ", which is not part of it: zept plays offline, so it was refused");
@@ -501,6 +507,23 @@ void PackageSession::finish(bool bySignal) {
   dialogs_.cancelAll();
   views_.closeWindows();
   window_.close();
+}
+
+// Content laid out for a larger screen gets the room it asks for, as far as
+// the screen allows; the window never shrinks under the learner.
+void PackageSession::growTo(int width, int height) {
+  const platform::WindowState& now = window_.state();
+  const int screenWidth = window_.screenWidth();
+  const int screenHeight = window_.screenHeight();
+  const int w = std::max(now.width, std::min(width, screenWidth));
+  const int h =
+      std::max(now.height, std::min(height, screenHeight - kScreenMargin));
+  if (w == now.width && h == now.height) return;
+  note("The content needs a window of " + std::to_string(width) + "x" +
+       std::to_string(height) + ": the window grows to " + std::to_string(w) +
+       "x" + std::to_string(h));
+  window_.setBounds(std::max(0, (screenWidth - w) / 2),
+                    std::max(0, (screenHeight - h) / 2), w, h);
 }
 
 void PackageSession::keepUnstored() {

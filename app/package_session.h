@@ -77,6 +77,9 @@ class PackageSession {
   // What the store could not take as the program ends by a signal, kept
   // where the next start of the course stores it first.
   void keepUnstored();
+  // The window made as large as the content asks (its page's size with
+  // the screens around it), up to the screen.
+  void growTo(int width, int height);
   void recover();
   // Alt+P, Alt+N, Alt+M, Alt+X: the controls around a SCO, wherever the
   // focus is (a SCO's frame keeps the page's access keys from them).

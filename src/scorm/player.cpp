@@ -338,9 +338,14 @@ std::string Player::menu() {
             const Values values =
                 NextLaunchValues(store_.load(learner_, item.identifier),
                                  ContextFor(learner_, item));
-            const auto score = values.find("cmi.core.score.raw");
+            const auto value = [&values](const char* name) {
+              const auto it = values.find(name);
+              return it == values.end() ? std::string() : it->second;
+            };
             Field(out, "status", status(item.identifier));
-            Field(out, "score", score == values.end() ? "" : score->second);
+            Field(out, "score",
+                  ScoreText(value("cmi.core.score.raw"),
+                            value("cmi.core.score.max")));
             Field(out, "reason", heldBackBy(item));
           }
           out += '}';
@@ -586,7 +591,8 @@ std::string Player::resultsReport() {
            ReportText(item->title.empty() ? item->identifier : item->title) +
            "</s></td><td border=\"1\"><s>" + ReportText(status) +
            "</s></td><td width=\"60\" border=\"1\" align=\"right\"><s>" +
-           ReportText(value("cmi.core.score.raw")) +
+           ReportText(ScoreText(value("cmi.core.score.raw"),
+                                value("cmi.core.score.max"))) +
            "</s></td><td width=\"90\" border=\"1\" align=\"right\"><s>" +
            ReportText(value("cmi.core.total_time")) + "</s></td></tr>\n";
   }

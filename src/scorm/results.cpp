@@ -1,7 +1,10 @@
 #include "scorm/results.h"
 
 #include <algorithm>
+#include <charconv>
+#include <cmath>
 #include <cstdint>
+#include <optional>
 
 #include "util/utf8.h"
 
@@ -23,6 +26,37 @@ void WriteValues(JsonWriter& json, const Values& values,
     json.string(entry->second);
   }
   json.close('}');
+}
+
+namespace {
+
+std::optional<double> NumberIn(const std::string& text) {
+  double value = 0;
+  const char* end = text.data() + text.size();
+  const auto [ptr, error] = std::from_chars(text.data(), end, value);
+  if (text.empty() || error != std::errc() || ptr != end ||
+      !std::isfinite(value))
+    return std::nullopt;
+  return value;
+}
+
+std::string Shortest(double value) {
+  char text[32];
+  const auto end = std::to_chars(text, text + sizeof text, value).ptr;
+  return std::string(text, end);
+}
+
+}  // namespace
+
+std::string ScoreText(const std::string& raw, const std::string& max,
+                      const std::string& scaled) {
+  const std::optional<double> r = NumberIn(raw), m = NumberIn(max);
+  if (r && m) return Shortest(*r) + " of " + Shortest(*m);
+  if (r) return Shortest(*r);
+  const std::optional<double> s = NumberIn(scaled);
+  // A tenth of a percent at most: 0.6667 is "66.7%".
+  if (s) return Shortest(std::round(*s * 1000) / 10 + 0.0) + "%";
+  return "";
 }
 
 bool ElementBefore(std::string_view a, std::string_view b) {

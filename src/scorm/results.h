@@ -44,6 +44,13 @@ bool ElementBefore(std::string_view a, std::string_view b);
 // student id and name; the rest comes from the manifest.
 LaunchContext ContextFor(const std::string& login, const Item& item);
 
+// A score as the menus and the results show it: "8 of 10" where the raw
+// score and its maximum are known, the raw score alone without a maximum,
+// else the scaled score (-1 .. 1, as text) as a percentage ("80%"); "" when
+// none is known. Texts that are not numbers count as unknown.
+std::string ScoreText(const std::string& raw, const std::string& max,
+                      const std::string& scaled = "");
+
 // JSON strings are written alike everywhere (util/utf8.h).
 using ::zept::JsonString;
 

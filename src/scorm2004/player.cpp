@@ -135,6 +135,36 @@ void Report(const ActivityTree& tree, SequencingState& state,
       tree.isLeaf(activity) && Get(values, "cmi.entry") == "resume";
 }
 
+// What the menu and the results say of an activity, from the sequencing
+// state read through the objective maps: the menu's Passed is the
+// results' passed.
+struct Standing {
+  std::string completion;  // not attempted, unknown, completed, incomplete
+  std::string success;     // unknown, passed, failed
+  std::string score;       // scorm::ScoreText of the primary objective
+};
+
+Standing StandingOf(processes::Context& c, std::size_t i) {
+  const ActivityState& a = c.state.activities[i];
+  const ObjectiveState primary = processes::EffectiveObjective(c, i, 0);
+  Standing out;
+  out.completion =
+      !a.activityProgressStatus                           ? "not attempted"
+      : !processes::EffectiveAttemptProgressStatus(c, i)  ? "unknown"
+      : processes::EffectiveAttemptCompletionStatus(c, i) ? "completed"
+                                                          : "incomplete";
+  out.success = !primary.progressStatus   ? "unknown"
+                : primary.satisfiedStatus ? "passed"
+                                          : "failed";
+  const auto text = [](const std::optional<double>& value) {
+    return value ? Number(*value) : std::string();
+  };
+  out.score = scorm::ScoreText(
+      text(primary.rawScore), text(primary.maxScore),
+      primary.measureStatus ? Number(primary.normalizedMeasure) : "");
+  return out;
+}
+
 std::string Answer(bool ok, const std::string& message,
                    const std::string& exception = "") {
   std::string out = ok ? "{\"ok\":true" : "{\"ok\":false";
@@ -626,9 +656,22 @@ std::string Player::proceed(const std::optional<NavigationRequest>& asked,
     playingIndex_ = kNone;
   }
   if (!started) {
-    if (outcome.endSession)
-      return "{\"ok\":true,\"ended\":true,\"message\":" +
+    if (outcome.endSession) {
+      // How the session ended, for the menu's words: suspended, left
+      // (exit all, abandon all), or finished (past the last activity).
+      const NavigationRequestKind kind =
+          request ? request->kind : NavigationRequestKind::kExitAll;
+      const char* end = kind == NavigationRequestKind::kSuspendAll ? "suspended"
+                        : kind == NavigationRequestKind::kExitAll ||
+                                kind == NavigationRequestKind::kAbandonAll
+                            ? "left"
+                            : "finished";
+      if (onNote && std::string_view(end) == "finished")
+        onNote(learner_ + " has reached the end of the course");
+      return "{\"ok\":true,\"ended\":true,\"end\":\"" + std::string(end) +
+             "\",\"message\":" +
              JsonString(outcome.exception.empty() ? "" : Why(outcome)) + "}";
+    }
     if (!outcome.exception.empty())
       return Answer(false, Why(outcome), outcome.exception);
     return "{\"ok\":true,\"menu\":true}";
@@ -698,11 +741,19 @@ std::string Player::controls(const SequencingState& state) {
     first = false;
     out += JsonString(row.name);
     // Continue is offered wherever flow allows it, even where nothing
-    // follows; pressing it then tells why.
-    const bool offered =
+    // follows; pressing it then tells why. Start and Resume all are
+    // offered only where the sequencer, asked on a copy, delivers: a
+    // course without flow is entered by choice.
+    bool offered =
         row.kind == NavigationRequestKind::kContinue
             ? NavigationRequestAllowed(tree_, state, {row.kind, ""})
             : NavigationRequestValid(tree_, state, {row.kind, ""}, random_);
+    if (offered && (row.kind == NavigationRequestKind::kStart ||
+                    row.kind == NavigationRequestKind::kResumeAll)) {
+      RandomSource draws = random_;
+      offered = Sequenced(tree_, state, {row.kind, ""}, draws)
+                    .second.delivered.has_value();
+    }
     out += offered ? ":true" : ":false";
   }
   out += "},\"hidden\":[";
@@ -764,16 +815,7 @@ std::string Player::menu() {
               c, i, tree_.sequencing(i).preConditionRules,
               {RuleAction::kHiddenFromChoice}))
         continue;
-      const ActivityState& a = state_.activities[i];
-      const ObjectiveState primary = processes::EffectiveObjective(c, i, 0);
-      const std::string completion =
-          !a.activityProgressStatus                           ? "not attempted"
-          : !processes::EffectiveAttemptProgressStatus(c, i)  ? "unknown"
-          : processes::EffectiveAttemptCompletionStatus(c, i) ? "completed"
-                                                              : "incomplete";
-      const std::string success = !primary.progressStatus   ? "unknown"
-                                  : primary.satisfiedStatus ? "passed"
-                                                            : "failed";
+      const Standing standing = StandingOf(c, i);
       const NavigationRequest choice{NavigationRequestKind::kChoice,
                                      activity.identifier};
       // The check says why it refuses: trying each refused item on a copy
@@ -807,9 +849,11 @@ std::string Player::menu() {
       out += std::to_string(depth);
       out += tree_.isLeaf(i) ? ",\"launchable\":true" : ",\"launchable\":false";
       out += ",\"completion\":";
-      AppendJsonString(out, completion);
+      AppendJsonString(out, standing.completion);
       out += ",\"success\":";
-      AppendJsonString(out, success);
+      AppendJsonString(out, standing.success);
+      out += ",\"score\":";
+      AppendJsonString(out, standing.score);
       out += choosable ? ",\"choosable\":true" : ",\"choosable\":false";
       out += ",\"reason\":";
       out += *reason;
@@ -823,8 +867,12 @@ std::string Player::menu() {
                                package_.root.identifier};
   const bool rootChoosable =
       !learner_.empty() && NavigationRequestValid(tree_, state_, root, random_);
+  const Standing course = StandingOf(c, 0);
   out += "],\"root\":{\"id\":" + JsonString(package_.root.identifier) +
-         ",\"choosable\":" + (rootChoosable ? "true" : "false") + "}}";
+         ",\"choosable\":" + (rootChoosable ? "true" : "false") +
+         ",\"completion\":" + JsonString(course.completion) +
+         ",\"success\":" + JsonString(course.success) +
+         ",\"score\":" + JsonString(course.score) + "}}";
   return out;
 }
 
@@ -932,25 +980,29 @@ std::string Player::resultsReport() {
       "<td border=\"1\"><s>SUCCESS</s></td>"
       "<td width=\"60\" border=\"1\" align=\"right\"><s>SCORE</s></td>"
       "<td width=\"90\" border=\"1\" align=\"right\"><s>TIME</s></td></tr>\n";
-  for (std::size_t i = 1; i < tree_.size(); ++i) {
-    if (!tree_.isLeaf(i)) continue;
+  SequencingState copy = state_;
+  RandomSource draws = random_;
+  processes::Context c{tree_, copy, draws};
+  const auto cell = [](const std::string& text, const char* attributes) {
+    return std::string("<td ") + attributes + "><s>" + ReportText(text) +
+           "</s></td>";
+  };
+  // The course first, then its activities, as the menu says them.
+  for (std::size_t i = 0; i < tree_.size(); ++i) {
+    if (i != 0 && !tree_.isLeaf(i)) continue;
     const Activity& activity = tree_.at(i);
-    const Values values = store_.load(learner_, activity.identifier);
-    const auto cell = [](const std::string& text, const char* attributes) {
-      return std::string("<td ") + attributes + "><s>" + ReportText(text) +
-             "</s></td>";
-    };
-    const std::string completion = Get(values, "cmi.completion_status");
-    const std::string success = Get(values, "cmi.success_status");
-    xml += "<tr>" + cell(activity.title, "width=\"200\" border=\"1\"") +
-           cell(completion.empty() ? "not attempted" : completion,
-                "border=\"1\"") +
-           cell(success.empty() ? "unknown" : success, "border=\"1\"") +
-           cell(Get(values, "cmi.score.scaled"),
-                "width=\"60\" border=\"1\" align=\"right\"") +
-           cell(Get(values, "cmi.total_time"),
-                "width=\"90\" border=\"1\" align=\"right\"") +
-           "</tr>\n";
+    const Standing standing = StandingOf(c, i);
+    const std::string time =
+        i == 0
+            ? std::string()
+            : Get(store_.load(learner_, activity.identifier), "cmi.total_time");
+    xml += "<tr>" +
+           cell(i == 0 ? "Course: " + package_.title : activity.title,
+                "width=\"200\" border=\"1\"") +
+           cell(standing.completion, "border=\"1\"") +
+           cell(standing.success, "border=\"1\"") +
+           cell(standing.score, "width=\"60\" border=\"1\" align=\"right\"") +
+           cell(time, "width=\"90\" border=\"1\" align=\"right\"") + "</tr>\n";
   }
   return xml + "</table>\n</export>\n";
 }

@@ -4,14 +4,17 @@
 
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <zip.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -19,6 +22,7 @@
 #include <set>
 #include <thread>
 
+#include "app/test_channel_line.h"
 #include "desktop/display.h"
 #include "lrs/lrs_server.h"
 #include "swf/script.h"
@@ -118,6 +122,8 @@ class PackageWindowTest : public ::testing::Test {
       ::kill(running_, SIGKILL);
       ::waitpid(running_, nullptr, 0);
     }
+    for (int* fd : {&channel_, &listener_})
+      if (*fd >= 0) ::close(std::exchange(*fd, -1));
     if (!root.empty()) fs::remove_all(root);
   }
 
@@ -162,6 +168,8 @@ class PackageWindowTest : public ::testing::Test {
   // zept started in the background, with more of the environment if given
   // ("NAME=VALUE "); its output goes to root/zept.out.
   void start(const std::string& arguments, const std::string& more = "") {
+    // A new zept connects to the channel anew.
+    if (channel_ >= 0) ::close(std::exchange(channel_, -1));
     const std::string command = environment() + more + "exec " ZEPT_BINARY " " +
                                 arguments + " >" + output().string() + " 2>&1";
     running_ = ::fork();
@@ -254,8 +262,67 @@ class PackageWindowTest : public ::testing::Test {
     return false;
   }
 
+  // zept's test channel, listened on before start() is given the
+  // environment returned: the screens' text is read through it as the
+  // learner reads it.
+  std::string listenToScreens() {
+    const fs::path path = root / "channel";
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s",
+                  path.c_str());
+    listener_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    EXPECT_EQ(::bind(listener_, reinterpret_cast<sockaddr*>(&address),
+                     sizeof address),
+              0);
+    EXPECT_EQ(::listen(listener_, 1), 0);
+    return "ZEPT_TEST_CHANNEL=" + path.string() + " ";
+  }
+  // The text of zept's page once it holds every part (asked again while it
+  // does not); the last text read, "" when zept never answered.
+  std::string screenText(const std::vector<std::string>& parts,
+                         int timeoutMs = 20000) {
+    const auto until =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    if (channel_ < 0) {
+      pollfd waiting{listener_, POLLIN, 0};
+      if (::poll(&waiting, 1, timeoutMs) <= 0) return "";
+      channel_ = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+    }
+    std::string shown, buffer;
+    while (std::chrono::steady_clock::now() < until) {
+      ::send(channel_, "text\n", 5, MSG_NOSIGNAL);
+      // Other reports of the page pass by; a page not yet started refuses.
+      for (bool answered = false; !answered;) {
+        pollfd readable{channel_, POLLIN, 0};
+        if (::poll(&readable, 1, 2000) <= 0) break;
+        char chunk[4096];
+        const ssize_t n = ::read(channel_, chunk, sizeof chunk);
+        if (n <= 0) return shown;
+        buffer.append(chunk, static_cast<std::size_t>(n));
+        for (std::size_t end; (end = buffer.find('\n')) != std::string::npos;) {
+          const std::vector<std::string> fields =
+              zept::DecodeTestLine(buffer.substr(0, end));
+          buffer.erase(0, end + 1);
+          if (fields[0] == "refused") answered = true;
+          if (fields[0] != "text" || fields.size() < 2) continue;
+          shown = fields[1];
+          answered = true;
+        }
+      }
+      bool all = !shown.empty();
+      for (const std::string& part : parts)
+        all = all && shown.find(part) != std::string::npos;
+      if (all) return shown;
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    return shown;
+  }
+
  private:
   pid_t running_ = -1;
+  int listener_ = -1;
+  int channel_ = -1;
 };
 
 // What the SCO saw, in order: LMSInitialize, entry, suspend_data, the
@@ -978,6 +1045,84 @@ document.addEventListener("click", function () {
   }
 }
 
+// A slide of a fixed size larger than the frame, as authoring tools make
+// them for large screens (1913x955): the window grows to the screen and the
+// slide is scaled down whole, its proportions kept; a click on its corner
+// button lands on it. (A page that hides what overflows keeps its own size:
+// ACompositedScoDrawsAfterAViewTransition.)
+TEST_F(PackageWindowTest, ContentLargerThanTheFrameIsScaledToFit) {
+  if (!HaveProgram("import")) GTEST_SKIP() << "ImageMagick's import is missing";
+  const std::string slide = std::string(kScoHead) + R"(<style>
+html, body { margin: 0; }
+#slide { position: relative; width: 1913px; height: 955px; background: #20a040; }
+#go { position: absolute; right: 0; bottom: 0; width: 160px; height: 120px;
+      background: #c020c0; }
+</style></head><body><div id="slide"><div id="go"></div></div><script>
+A.LMSInitialize("");
+report("ready");
+document.getElementById("go").addEventListener("click", function () {
+  report("clicked");
+});
+</script></body></html>)";
+  const fs::path package = writePackage(
+      "slide", {{"imsmanifest.xml",
+                 Manifest("Slide course", {{"F1", "Slide", "f.html", ""}})},
+                {"f.html", slide}});
+  start("--learner anna --item F1 " + package.string());
+  ASSERT_TRUE(waitResults(package, "\"ready\""));
+  ASSERT_TRUE(WaitForText(output(), "The content needs a window of "));
+  EXPECT_NE(Slurp(output()).find(": the window grows to 1280x960"),
+            std::string::npos)
+      << Slurp(output());
+  // The bounds of each colour on the screen.
+  struct Box {
+    int left = 1 << 20, top = 1 << 20, right = -1, bottom = -1;
+    int width() const { return right - left + 1; }
+    int height() const { return bottom - top + 1; }
+  };
+  const auto bounds = [](GdkPixbuf* shot, Rgb colour) {
+    Box box;
+    for (int y = 0; y < gdk_pixbuf_get_height(shot); ++y)
+      for (int x = 0; x < gdk_pixbuf_get_width(shot); ++x) {
+        const Rgb p = PixelAt(shot, x, y);
+        if (std::abs(p.r - colour.r) + std::abs(p.g - colour.g) +
+                std::abs(p.b - colour.b) >=
+            24)
+          continue;
+        box.left = std::min(box.left, x);
+        box.right = std::max(box.right, x);
+        box.top = std::min(box.top, y);
+        box.bottom = std::max(box.bottom, y);
+      }
+    return box;
+  };
+  const Rgb green{32, 160, 64}, magenta{192, 32, 192};
+  const std::string file = (root / "slide.png").string();
+  GdkPixbuf* shot = ScreenshotWhen(
+      file,
+      [&](GdkPixbuf* p) {
+        // Once the window has grown: the slide as wide as the screen.
+        const Box go = bounds(p, magenta);
+        return go.right >= 0 && bounds(p, green).width() >= 1270;
+      },
+      15000);
+  ASSERT_NE(shot, nullptr);
+  const Box go = bounds(shot, magenta), whole = bounds(shot, green);
+  g_object_unref(shot);
+  // All of the slide within the screen, in its own proportions.
+  ASSERT_GE(go.right, 0) << file;
+  EXPECT_LE(whole.right, 1279) << file;
+  EXPECT_NEAR(whole.width() * 955.0 / whole.height(), 1913.0, 30.0) << file;
+  EXPECT_NEAR(go.width() * 120.0 / go.height(), 160.0, 8.0) << file;
+  EXPECT_NEAR(go.right, whole.right, 2) << file;
+  EXPECT_NEAR(go.bottom, whole.bottom, 2) << file;
+  RunCommand("xdotool mousemove " + std::to_string((go.left + go.right) / 2) +
+             " " + std::to_string((go.top + go.bottom) / 2) + " click 1");
+  EXPECT_TRUE(waitResults(package, "\"clicked\""));
+  signal(SIGTERM);
+  EXPECT_EQ(waitExit(), 0) << Slurp(output());
+}
+
 // An item whose launch page the package lacks is named in the journal and
 // where its page would show; it has not loaded, and an asset is not
 // completed by it. Next leads on to an item that plays.
@@ -1368,6 +1513,145 @@ if (now) { now.Initialize(""); now.SetValue("cmi.location", seen); now.Commit(""
   EXPECT_EQ(Slurp(output()).find("has loaded"), std::string::npos);
   signal(SIGTERM);
   EXPECT_EQ(waitExit(), 0) << Slurp(output());
+}
+
+// SCO pages that set what the table's row says, then go on by themselves.
+std::string GoingOn(const std::string& sets) {
+  return std::string(kSco2004Head) +
+         "</head><body><script>A.Initialize(\"\");\n" + sets +
+         "\nA.SetValue(\"adl.nav.request\", \"continue\"); "
+         "A.Terminate(\"\");</script></body></html>";
+}
+
+// The SCORM 2004 menu says what the sequencer says. A scored course: the
+// learner's Start plays Drive (8 of 10, passed, its objective written to a
+// global) and Putt (50%, satisfied by reading that global), which goes on
+// past the end; the menu says the course has ended and shows each score
+// and the course's, the results PDF says the same, and a restart keeps the
+// scores. Courses entered by choice only (no flow, as many single-SCO
+// exports): no Start, the menu says to choose and Return opens the first
+// activity; with one activity, it starts at once.
+TEST_F(PackageWindowTest, The2004MenuSaysWhatTheSequencerSays) {
+  if (!HaveProgram("pdftotext")) GTEST_SKIP() << "pdftotext is missing";
+  const std::string choiceOnly =
+      "<imsss:sequencing><imsss:controlMode choice=\"true\" flow=\"false\"/>"
+      "</imsss:sequencing>";
+  const std::string scored =
+      R"(<item identifier="S1" identifierref="R_1"><title>Drive</title>
+<imsss:sequencing><imsss:objectives><imsss:primaryObjective objectiveID="drive">
+<imsss:mapInfo targetObjectiveID="g-drive" writeSatisfiedStatus="true"/>
+</imsss:primaryObjective></imsss:objectives></imsss:sequencing></item>
+<item identifier="S2" identifierref="R_2"><title>Putt</title>
+<imsss:sequencing><imsss:objectives><imsss:primaryObjective objectiveID="putt">
+<imsss:mapInfo targetObjectiveID="g-drive" readSatisfiedStatus="true"/>
+</imsss:primaryObjective></imsss:objectives></imsss:sequencing></item>)";
+  const std::string twoItems =
+      R"(<item identifier="A" identifierref="R_1"><title>Alpha</title></item>
+<item identifier="B" identifierref="R_2"><title>Beta</title></item>)";
+  const std::map<std::string, std::string> pages = {
+      {"1.html", GoingOn(R"(A.SetValue("cmi.score.raw", "8");
+A.SetValue("cmi.score.max", "10"); A.SetValue("cmi.score.min", "0");
+A.SetValue("cmi.score.scaled", "0.8"); A.SetValue("cmi.success_status", "passed");
+A.SetValue("cmi.completion_status", "completed"); report("one");)")},
+      {"2.html", GoingOn(R"(A.SetValue("cmi.score.scaled", "0.5");
+A.SetValue("cmi.completion_status", "completed"); report("two");)")}};
+  const struct {
+    std::string name, items;
+    std::vector<std::string> before;  // the menu shows first
+    std::string absent;               // nowhere on that menu
+    bool returnKey;                   // pressed on that menu
+    std::string journal;              // awaited then
+    std::vector<std::string> after;   // the menu shows then, and the PDF
+  } kCases[] = {
+      {"scored",
+       scored + "<imsss:sequencing><imsss:controlMode flow=\"true\"/>"
+                "</imsss:sequencing>",
+       {"Start", "Not attempted"},
+       "Choose",
+       true,
+       "anna has reached the end of the course",
+       {"You have reached the end of the course.", "8 of 10", "50%", "65%"}},
+      {"choice-only",
+       twoItems + choiceOnly,
+       {"Choose an activity below to begin the course.", "Alpha"},
+       "Start",
+       true,
+       "Item A has loaded",
+       {}},
+      {"one-activity",
+       "<item identifier=\"A\" identifierref=\"R_1\">"
+       "<title>Alpha</title></item>" +
+           choiceOnly,
+       {},
+       "",
+       false,
+       "Item A has loaded",
+       {}},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    std::map<std::string, std::string> files = pages;
+    files["imsmanifest.xml"] =
+        Manifest2004(c.name, c.items, {{"R_1", "1.html"}, {"R_2", "2.html"}});
+    const fs::path package = writePackage(c.name, files);
+    const std::string channel = listenToScreens();
+    start("--learner anna " + package.string(), channel);
+    if (!c.before.empty()) {
+      const std::string menu = screenText(c.before);
+      for (const std::string& part : c.before)
+        EXPECT_NE(menu.find(part), std::string::npos)
+            << part << "\n"
+            << menu << Slurp(output());
+      EXPECT_EQ(menu.find(c.absent), std::string::npos) << menu;
+    }
+    if (c.returnKey) {
+      const std::string id =
+          RunCommand("xdotool search --sync --onlyvisible --name '^" + c.name +
+                     "$' | head -1");
+      pressReturn(id.substr(0, id.find('\n')));
+    }
+    ASSERT_TRUE(WaitForText(output(), c.journal));
+    EXPECT_EQ(Slurp(output()).find("was refused"), std::string::npos)
+        << Slurp(output());
+    if (!c.after.empty()) {
+      const std::string menu = screenText(c.after);
+      for (const std::string& part : c.after)
+        EXPECT_NE(menu.find(part), std::string::npos) << part << "\n" << menu;
+      // Drive, Putt and the course passed, in the menu and in the PDF.
+      EXPECT_EQ(Count(menu, "Passed"), 3) << menu;
+      const std::string id = RunCommand(
+          "xdotool search --onlyvisible --name '^" + c.name + "$' | head -1");
+      RunCommand("xdotool windowfocus --sync " + id.substr(0, id.find('\n')) +
+                 " key Tab key Return");
+      std::string dialog = RunCommand(
+          "xdotool search --sync --onlyvisible --name '^Save As$' | head -1");
+      dialog = dialog.substr(0, dialog.find('\n'));
+      ASSERT_FALSE(dialog.empty()) << Slurp(output());
+      const std::string find =
+          "find " + root.string() + " -name results.pdf | head -1";
+      for (int tries = 0; tries < 5 && RunCommand(find).empty(); ++tries) {
+        pressReturn(dialog);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+      }
+      const std::string pdf = RunCommand(find);
+      ASSERT_FALSE(pdf.empty()) << Slurp(output());
+      const std::string saved = RunCommand(
+          "pdftotext -layout " + pdf.substr(0, pdf.find('\n')) + " -");
+      for (const char* part : {"8 of 10", "50%", "65%"})
+        EXPECT_NE(saved.find(part), std::string::npos) << part << "\n" << saved;
+      EXPECT_EQ(Count(saved, "passed"), 3) << saved;
+      // Stored with the sequencing state: a restart shows the same.
+      signal(SIGTERM);
+      EXPECT_EQ(waitExit(), 0) << Slurp(output());
+      start("--learner anna " + package.string(), channel);
+      const std::string again = screenText({"8 of 10", "50%", "65%"});
+      EXPECT_NE(again.find("65%"), std::string::npos) << again;
+    }
+    signal(SIGTERM);
+    EXPECT_EQ(waitExit(), 0) << Slurp(output());
+    TearDown();
+    SetUp();
+  }
 }
 
 // Three SCORM 2004 packages of one learner, run one after another, each

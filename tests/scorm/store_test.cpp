@@ -948,5 +948,28 @@ TEST(ElementOrderTest, IndexesGoByNumber) {
           << sorted[i] << " / " << sorted[j];
 }
 
+// Scores as the menus and the results show them.
+TEST(ScoreTextTest, RawOfMaxElseScaledAsAPercentage) {
+  const struct {
+    const char *raw, *max, *scaled, *shown;
+  } kCases[] = {
+      {"8", "10", "0.8", "8 of 10"},
+      {"8.50", "10", "", "8.5 of 10"},
+      {"80", "", "0.8", "80"},
+      {"", "10", "0.8", "80%"},
+      {"", "", "0.6667", "66.7%"},
+      {"", "", "-0.5", "-50%"},
+      {"", "", "-0.0001", "0%"},
+      {"", "", "1", "100%"},
+      {"", "", "", ""},
+      {"eight", "10", "x", ""},
+      {"8 ", "10", "", ""},
+      {"", "", "nan", ""},
+  };
+  for (const auto& c : kCases)
+    EXPECT_EQ(ScoreText(c.raw, c.max, c.scaled), c.shown)
+        << c.raw << " / " << c.max << " / " << c.scaled;
+}
+
 }  // namespace
 }  // namespace zept::scorm

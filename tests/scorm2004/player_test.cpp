@@ -125,6 +125,102 @@ TEST_F(Player2004Test, AnInvisibleItemShowsWhatIsUnderIt) {
         << id << ": " << menu;
 }
 
+// Start is offered only where the sequencer would deliver: a course
+// without flow is entered by choice, which the menu offers instead.
+TEST_F(Player2004Test, StartIsOfferedOnlyWhereTheSequencerDelivers) {
+  const struct {
+    const char* name;
+    bool flow, choice, start, choiceOfA;
+  } kCases[] = {
+      {"flow only", true, false, true, false},
+      {"choice only (the default)", false, true, false, true},
+      {"both", true, true, true, true},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    ControlMode& mode = package_.root.sequencing.controlMode;
+    mode.flow = c.flow;
+    mode.choice = c.choice;
+    mode.forwardOnly = false;
+    // A learner of a store of its own each time.
+    TearDown();
+    SetUp();
+    const std::string menu = send({"menu"});
+    EXPECT_NE(
+        menu.find(std::string("\"start\":") + (c.start ? "true" : "false")),
+        std::string::npos)
+        << menu;
+    EXPECT_NE(menu.find(std::string("\"id\":\"A\"") +
+                        ",\"title\":\"A\",\"depth\":0,\"launchable\":true,"
+                        "\"completion\":\"not attempted\",\"success\":"
+                        "\"unknown\",\"score\":\"\",\"choosable\":" +
+                        (c.choiceOfA ? "true" : "false")),
+              std::string::npos)
+        << menu;
+    // What is offered goes through.
+    if (c.start) EXPECT_EQ(Field(deliver({"nav", "start"}), "id"), "\"A\"");
+    if (!c.start && c.choiceOfA)
+      EXPECT_EQ(Field(deliver({"nav", "choice", "A"}), "id"), "\"A\"");
+  }
+}
+
+// The menu and the results say an activity's standing alike: its score
+// (raw of max, else the scaled score as a percentage), its success as
+// its objective holds it, and the course's rolled up; and a session that
+// goes past the last activity says it finished.
+TEST_F(Player2004Test, TheMenuAndTheResultsSayTheSameStanding) {
+  deliver({"nav", "start"});
+  ASSERT_EQ(send({"api", current_, "Initialize", ""}), "true");
+  for (const auto& [element, value] :
+       std::vector<std::pair<std::string, std::string>>{
+           {"cmi.score.raw", "8"},
+           {"cmi.score.max", "10"},
+           {"cmi.score.scaled", "0.8"},
+           {"cmi.completion_status", "completed"}})
+    ASSERT_EQ(send({"api", current_, "SetValue", element, value}), "true");
+  deliver({"nav", "continue"});
+  ASSERT_EQ(send({"api", current_, "Initialize", ""}), "true");
+  ASSERT_EQ(send({"api", current_, "SetValue", "cmi.score.scaled", "0.25"}),
+            "true");
+  deliver({"nav", "continue"});
+  const std::string ended = deliver({"nav", "continue"});
+  EXPECT_EQ(Field(ended, "ended"), "true") << ended;
+  EXPECT_EQ(Field(ended, "end"), "\"finished\"") << ended;
+  const std::string menu = send({"menu"});
+  const std::string report = player_->resultsReport();
+  const struct {
+    const char* id;
+    const char* success;
+    const char* score;
+  } kRows[] = {{"A", "passed", "8 of 10"}, {"B", "passed", "25%"}};
+  for (const auto& row : kRows) {
+    SCOPED_TRACE(row.id);
+    const std::size_t at = menu.find(std::string("\"id\":\"") + row.id);
+    ASSERT_NE(at, std::string::npos) << menu;
+    const std::string item = menu.substr(at, menu.find('}', at) - at);
+    EXPECT_EQ(Field("{" + item, "success"),
+              "\"" + std::string(row.success) + "\"")
+        << item;
+    EXPECT_EQ(Field("{" + item, "score"), "\"" + std::string(row.score) + "\"")
+        << item;
+    const std::size_t line = report.find(std::string("<s>") + row.id + "</s>");
+    ASSERT_NE(line, std::string::npos) << report;
+    const std::string cells =
+        report.substr(line, report.find('\n', line) - line);
+    EXPECT_NE(cells.find(std::string("<s>") + row.success + "</s>"),
+              std::string::npos)
+        << cells;
+    EXPECT_NE(cells.find(std::string("<s>") + row.score + "</s>"),
+              std::string::npos)
+        << cells;
+  }
+  // The course's measure: A's and B's over its three activities (the
+  // asset has none).
+  EXPECT_NE(menu.find("\"score\":\"35%\"}}"), std::string::npos) << menu;
+  EXPECT_NE(report.find("<s>Course: Course</s>"), std::string::npos) << report;
+  EXPECT_NE(report.find("<s>35%</s>"), std::string::npos) << report;
+}
+
 TEST_F(Player2004Test, FollowsTheScoAndRefusesWhatTheSequencingForbids) {
   std::string answer = deliver({"nav", "start"});
   EXPECT_EQ(Field(answer, "id"), "\"A\"");
@@ -156,12 +252,13 @@ TEST_F(Player2004Test, FollowsTheScoAndRefusesWhatTheSequencingForbids) {
   }
   EXPECT_EQ(player_->playing(), "A");
   answer = send({"menu"});
-  EXPECT_NE(answer.find("\"id\":\"B\",\"title\":\"B\",\"depth\":0,"
-                        "\"launchable\":true,\"completion\":\"not attempted\","
-                        "\"success\":\"unknown\",\"choosable\":false,"
-                        "\"reason\":" +
-                        JsonString(ExceptionText("NB.2.1-10"))),
-            std::string::npos)
+  EXPECT_NE(
+      answer.find("\"id\":\"B\",\"title\":\"B\",\"depth\":0,"
+                  "\"launchable\":true,\"completion\":\"not attempted\","
+                  "\"success\":\"unknown\",\"score\":\"\",\"choosable\":false,"
+                  "\"reason\":" +
+                  JsonString(ExceptionText("NB.2.1-10"))),
+      std::string::npos)
       << answer;
 
   // The SCO completes, asks to continue and terminates: B follows.
@@ -239,7 +336,8 @@ TEST_F(Player2004Test, SuspendAllAndCrashesResumeAcrossProcesses) {
     send({"api", current_, "SetValue", "cmi.location", "p2"});
     if (!row.kill) {
       EXPECT_EQ(send({"nav", "suspendAll"}),
-                "{\"ok\":true,\"ended\":true,\"message\":\"\"}");
+                "{\"ok\":true,\"ended\":true,\"end\":\"suspended\",\"message\":"
+                "\"\"}");
     }
     player_.reset();
     open();
@@ -460,11 +558,12 @@ TEST_F(Player2004Test, AMenuOfManySaysWhyAtOnce) {
        ++at)
     ++count;
   EXPECT_EQ(count, 499u);
-  EXPECT_NE(menu.find("\"id\":\"w0\",\"title\":\"w0\",\"depth\":0,"
-                      "\"launchable\":true,\"completion\":\"unknown\","
-                      "\"success\":\"unknown\",\"choosable\":true,"
-                      "\"reason\":\"\"}"),
-            std::string::npos)
+  EXPECT_NE(
+      menu.find("\"id\":\"w0\",\"title\":\"w0\",\"depth\":0,"
+                "\"launchable\":true,\"completion\":\"unknown\","
+                "\"success\":\"unknown\",\"score\":\"\",\"choosable\":true,"
+                "\"reason\":\"\"}"),
+      std::string::npos)
       << menu.substr(0, 600);
 }
 

@@ -183,6 +183,90 @@ try {
 } catch (e) {
 }
 
+// Content laid out for a fixed size larger than the frame (a slide made
+// for a larger screen) would be clipped: the window is asked to grow to it,
+// up to the screen, and what still does not fit is scaled down whole,
+// keeping its proportions (the browser maps the mouse through the
+// transform). Only a page that would scroll sideways counts: one that is
+// only taller scrolls, as documents do; taller than wide, it fits by its
+// width.
+const FIT_MARGIN = 16;  // px of overflow that a page's own slips may cause
+let natural = null;     // {width, height} the page asks for, once known
+
+function place(frame) {
+  const style = frame.style;
+  if (!natural) {
+    style.width = style.height = style.transform = "";
+    return;
+  }
+  const across = window.innerWidth / natural.width;
+  const down = window.innerHeight / natural.height;
+  const whole = natural.height <= natural.width;
+  const scale = Math.min(1, across, whole ? down : across);
+  if (scale >= 1) {
+    style.width = style.height = style.transform = "";
+    return;
+  }
+  // Centred in the frame; what fits by its width scrolls down as before.
+  const left = (window.innerWidth - natural.width * scale) / 2;
+  const top = whole ? (window.innerHeight - natural.height * scale) / 2 : 0;
+  style.width = natural.width + "px";
+  style.height = (whole ? natural.height
+                        : Math.max(natural.height,
+                                   window.innerHeight / scale)) + "px";
+  style.transformOrigin = "0 0";
+  style.transform = "translate(" + Math.max(0, left) + "px, " +
+                    Math.max(0, top) + "px) scale(" + scale + ")";
+}
+
+function measure(frame) {
+  if (natural) return;
+  let page = null;
+  try {
+    page = frame.contentDocument;
+  } catch (e) {
+  }
+  if (!page || !page.documentElement) return;
+  const body = page.body;
+  const width = Math.max(page.documentElement.scrollWidth,
+                         body ? body.scrollWidth : 0);
+  // The body's height is the content's; the root's is at least the frame's.
+  const height = body ? body.scrollHeight : page.documentElement.scrollHeight;
+  if (width <= window.innerWidth + FIT_MARGIN) return;
+  // A page that hides what overflows (layers larger than the screen) has
+  // chosen what shows.
+  const view = page.defaultView;
+  for (const element of [page.documentElement, body]) {
+    const overflow = element && view ? view.getComputedStyle(element).overflowX
+                                     : "";
+    if (overflow === "hidden" || overflow === "clip") return;
+  }
+  natural = {width, height};
+  try {
+    apply(postToScreens, screens, [["zept-size", launch, width, height], "*"]);
+  } catch (e) {
+  }
+  place(frame);
+}
+
+// Measured as the page builds itself after its load, then now and again
+// while it still fits (a course may show a larger slide later).
+function watchSize(frame) {
+  let checks = 0, timer = 0;
+  const check = () => {
+    measure(frame);
+    timer = setTimeout(check, ++checks < 20 ? 250 : 2000);
+  };
+  frame.addEventListener("load", () => {
+    natural = null;
+    place(frame);
+    clearTimeout(timer);
+    checks = 0;
+    check();
+  });
+  window.addEventListener("resize", () => place(frame));
+}
+
 function begin() {
   if (!given || typeof given.url !== "string" ||
       given.url.indexOf("zept://content/pkg/") !== 0)
@@ -194,6 +278,7 @@ function begin() {
   frame.addEventListener("load", () => {
     if (document.hasFocus()) frame.focus();
   });
+  watchSize(frame);
   frame.src = given.url;
   document.body.appendChild(frame);
   frame.focus();

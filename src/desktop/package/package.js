@@ -180,10 +180,11 @@ function leaveSco(then) {
   frame.src = BLANK;
 }
 
-// What the SCO's frames say: how many calls they posted, and addresses
-// outside the package a page asked for (named once per origin). Neither
-// acts on the learner's behalf; a page that lies about them only delays
-// its own leaving or fills the journal with a few lines.
+// What the SCO's frames say: how many calls they posted, the size the
+// SCO's page is laid out for, and addresses outside the package a page
+// asked for (named once per origin). None acts on the learner's behalf; a
+// page that lies about them only delays its own leaving, grows the window
+// up to the screen or fills the journal with a few lines.
 const blocked = new Set();
 function fromFrames(event) {
   const data = event.data;
@@ -199,6 +200,18 @@ function fromFrames(event) {
   if (data[0] === "zept-crashed" && playing && !leaving && !playing.crashed) {
     playing.crashed = true;
     crashed(text(data[1]).substring(0, 300), text(data[2]).substring(0, 300));
+    return;
+  }
+  // The size the SCO's page is laid out for: the window grows to show it
+  // with the screens around it, as far as the screen allows.
+  if (data[0] === "zept-size" && playing &&
+      event.source === frame.contentWindow && data[1] === playing.launch) {
+    const width = Math.round(Number(data[2])), height = Math.round(Number(data[3]));
+    if (!(width > 0 && height > 0 && width < 1e5 && height < 1e5)) return;
+    const around = [window.innerWidth - frame.clientWidth,
+                    window.innerHeight - frame.clientHeight];
+    later(() => ask(["size", String(width + around[0]),
+                     String(height + around[1])]), 0);
     return;
   }
   if (data[0] !== "zept-blocked") return;
@@ -353,6 +366,9 @@ defineProperty(window, "zeptTest", {
       } else {
         refuse("the " + name + " control is not offered");
       }
+    } else if (what === "text") {
+      // What the learner reads now, as the page lays it out.
+      report(["text", text(document.body.innerText)]);
     } else if (what === "choice") {
       const title = text(list[1]).trim();
       for (const e of entries) {
@@ -508,30 +524,59 @@ const BEGIN = {
   "": ["Continue", "continue"],
 };
 
+// The words above the tree for how a SCORM 2004 session ended.
+const ENDINGS = {
+  finished: "You have reached the end of the course.",
+  left: "You have left the course.",
+  suspended: "The course is suspended: Resume takes you back where you were.",
+};
+
+// A SCORM 2004 row's status: its success where known, else its completion.
+function status2004(entry) {
+  const status = entry.success !== "unknown" ? entry.success : entry.completion;
+  return STATUS_NAMES[status] || text(status);
+}
+
+// The course itself, first in the tree: what its activities rolled up to.
+function courseRow(menu) {
+  const row = document.createElement("tr");
+  row.className = "folder course";
+  const root = menu.root || {};
+  cell(row, text(menu.title) || "Course");
+  cell(row, root.completion ? status2004(root) : "");
+  cell(row, text(root.score));
+  return row;
+}
+
 // after: the sequencer's answer that led here, if any (the session ended,
-// a request refused).
-function showMenu(message, after) {
+// a request refused); known: the menu as just asked for, if it was.
+function showMenu(message, after, known) {
   leaveSco(() => {
-    const menu = askJson(["menu"]);
+    const menu = known || askJson(["menu"]);
     $("who").textContent = menu.learner || "";
-    $("menu-message").textContent = message || "";
-    $("menu-message").classList.remove("done");
+    const ending = !message && after && after.ended ? ENDINGS[after.end] : "";
+    $("menu-message").textContent = message || ending || "";
+    $("menu-message").classList.toggle("done", !!ending);
     $("results-note").textContent = menu.note || "";
     const body = $("items").tBodies[0];
     body.textContent = "";
+    if (is2004()) body.appendChild(courseRow(menu));
+    let firstOpen = null;
     for (const item of menu.items || []) {
       const row = document.createElement("tr");
       row.dataset.id = item.id;
       const first = cell(row, item.title);
-      first.style.paddingLeft = (12 + item.depth * 20) + "px";
+      first.style.paddingLeft = ((is2004() ? 32 : 12) + item.depth * 20) + "px";
       // SCORM 2004: any activity the sequencer takes a choice of opens;
       // why a leaf cannot be chosen is said under its title.
       const reason = is2004() ? (item.choosable ? "" : item.reason || "")
                               : item.reason;
       if (!item.launchable && !(is2004() && item.choosable)) {
         row.className = "folder";
-        cell(row, "");
-        cell(row, "");
+        // A cluster says what its activities rolled up to.
+        cell(row, is2004() && item.completion !== "not attempted"
+                      ? status2004(item) : "");
+        cell(row, is2004() ? text(item.score) : "");
       } else {
         row.className = (item.launchable ? "item" : "item folder") +
                         (reason ? " held" : "");
@@ -542,11 +587,11 @@ function showMenu(message, after) {
           why.className = "reason";
           why.textContent = reason;
           first.appendChild(why);
+        } else if (!firstOpen) {
+          firstOpen = row;
         }
-        const status = !is2004() ? item.status
-                       : item.success !== "unknown" ? item.success
-                       : item.completion;
-        cell(row, item.launchable ? STATUS_NAMES[status] || status : "");
+        cell(row, is2004() ? status2004(item)
+                           : STATUS_NAMES[item.status] || item.status);
         cell(row, item.score || "");
         const open = () => {
           if (reason) $("menu-message").textContent = reason;
@@ -557,17 +602,27 @@ function showMenu(message, after) {
       }
       body.appendChild(row);
     }
+    // SCORM 2004: where the sequencer takes no Start (Resume, Continue) but
+    // a choice, the activities are the way in, and the page says so.
+    let choose = false;
     if (is2004()) {
       const begin = BEGIN[text(menu.begin)] || BEGIN[""];
       const label = begin[0], request = begin[1];
       const allowed = menu.controls || {};
+      choose = !allowed[request] && !!firstOpen;
       $("continue").textContent = label;
       $("continue").disabled = !allowed[request];
+      $("continue").hidden = choose;
       $("continue").dataset.id = request;
+      $("menu-hint").textContent = !choose ? ""
+          : text(menu.begin) === "start"
+              ? "Choose an activity below to begin the course."
+              : "Choose an activity below to go on.";
     } else {
       $("continue").disabled = !menu.continue;
       $("continue").dataset.id = menu.continue || "";
     }
+    $("items").classList.toggle("choose", choose);
     show("menu");
     report(["menu", message || "", after && after.ended ? "ended" : "",
             after && after.ok === false ? "refused" : ""]);
@@ -575,8 +630,24 @@ function showMenu(message, after) {
       menuShown = true;
       ask(["shown", "menu"]);
     }
-    $("continue").disabled ? $("results").focus() : $("continue").focus();
+    if (choose) firstOpen.focus();
+    else if ($("continue").disabled) $("results").focus();
+    else $("continue").focus();
   });
+}
+
+// SCORM 2004: a course entered by choice only that has one activity to
+// launch starts it, with nothing to choose between.
+function onlyActivity(menu) {
+  const controls = menu.controls || {};
+  if (menu.begin !== "start" || controls.start) return "";
+  let only = null;
+  for (const item of menu.items || []) {
+    if (!item.launchable) continue;
+    if (only) return "";
+    only = item;
+  }
+  return only && only.choosable && !only.reason ? text(only.id) : "";
 }
 
 // Where a learner starts: the item asked for on the command line, once
@@ -585,9 +656,12 @@ function showMenu(message, after) {
 function enter() {
   const item = pendingItem;
   pendingItem = "";
+  const menu = !item && is2004() ? askJson(["menu"]) : null;
+  const only = menu ? onlyActivity(menu) : "";
   if (item && is2004()) navigate("choice", item);
   else if (item) launch(item);
-  else showMenu();
+  else if (only) navigate("choice", only);
+  else showMenu("", null, menu);
 }
 
 function login(name) {
