@@ -3,6 +3,7 @@
 #include <charconv>
 #include <system_error>
 
+#include "platform/codepage.h"
 #include "util/utf8.h"
 
 namespace zept::xapi {
@@ -208,24 +209,6 @@ class Reader {
     return true;
   }
 
-  static void appendUtf8(std::string& out, unsigned code) {
-    if (code < 0x80) {
-      out += static_cast<char>(code);
-    } else if (code < 0x800) {
-      out += static_cast<char>(0xC0 | (code >> 6));
-      out += static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-      out += static_cast<char>(0xE0 | (code >> 12));
-      out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (code >> 18));
-      out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (code & 0x3F));
-    }
-  }
-
   // One UTF-8 sequence at at_, shortest form, no surrogates.
   bool utf8(std::string& out) {
     const auto byte = [&](std::size_t i) {
@@ -317,7 +300,7 @@ class Reader {
               return fail("a lone high surrogate");
             code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
           }
-          appendUtf8(out, code);
+          AppendUtf8CodePoint(out, code);
           break;
         }
         default:
