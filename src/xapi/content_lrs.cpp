@@ -591,6 +591,12 @@ void ContentLrs::record(const std::vector<Statement>& statements) {
   if (!added.empty()) store_.addStatements(added);
 }
 
+void ContentLrs::writeDocument(const DocumentKey& key,
+                               const std::string& contentType,
+                               const std::string& body) {
+  store_.putDocument(key, {contentType, body, Etag(body), options_.nowMs()});
+}
+
 LrsAnswer ContentLrs::documents(const LrsRequest& request, DocumentKind kind) {
   const std::optional<Params> params = ParseQuery(request.query);
   if (!params) return Refuse(400, "the query is not well formed");
@@ -626,6 +632,12 @@ LrsAnswer ContentLrs::documents(const LrsRequest& request, DocumentKind kind) {
       return Refuse(400, "registration is not a UUID");
   }
   const std::string& method = request.method;
+  // The launch data is the LMS's: an AU reads it and never changes it.
+  if (state && method != "GET" && method != "HEAD" &&
+      (key.id == cmi5::kLaunchDataStateId ||
+       (key.id.empty() && method == "DELETE")) &&
+      session_)
+    return Refuse(403, "the LMS's launch data is not the AU's to change");
 
   if (method == "GET" && key.id.empty()) {
     std::optional<std::int64_t> since;

@@ -66,6 +66,11 @@ class ContentLrs {
   // valid or when the store fails.
   void record(const std::vector<Statement>& statements);
 
+  // Writes a document of zept's own (the launch data) as a PUT would.
+  // Throws EZeptError when the store fails.
+  void writeDocument(const DocumentKey& key, const std::string& contentType,
+                     const std::string& body);
+
   // From now on (nullopt: no more) statements are judged in session; its
   // state follows the statements taken.
   void setSession(std::optional<Cmi5Session> session);
