@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "cmi5/player.h"
 #include "engine/pdf.h"
 #include "moviehost/headless.h"
 #include "platform/codepage.h"
@@ -85,7 +86,8 @@ PackageSession::PackageSession(Context& ctx, desktop::MoviePage& page,
                                const scorm2004::Package2004* package2004,
                                scorm::ProgressStore& store, std::string key,
                                const PackageRunOptions& options,
-                               std::function<void(const WideString&)> print)
+                               std::function<void(const WideString&)> print,
+                               const cmi5::Course* course)
     : ctx_(ctx),
       page_(page),
       files_(files),
@@ -101,7 +103,30 @@ PackageSession::PackageSession(Context& ctx, desktop::MoviePage& page,
                                            options.item, options.lrsConfig,
                                            options.place};
   std::string title = manifest.title;
-  if (package2004) {
+  if (course) {
+    cmi5::CoursePlayerOptions options5;
+    options5.learner = options.learner;
+    options5.item = options.item;
+    if (options.lrsConfig) {
+      options5.homePage = options.lrsConfig->homePage;
+      options5.courseIri = xapi::CourseIri(options.lrsConfig->activityBase,
+                                           course->id, options.place);
+    } else {
+      options5.courseIri = xapi::CourseIri(cmi5::kDefaultActivityBase,
+                                           course->id, options.place);
+    }
+    auto player = std::make_unique<cmi5::CoursePlayer>(*course, store,
+                                                       std::move(options5));
+    // The screens learn that the AU terminated from the program only.
+    player->onEnded = [this](const std::string& launch) {
+      if (!secret_.empty())
+        page_.runScript("window.zeptEnded && zeptEnded(" +
+                        scorm::JsonString(secret_) + "," +
+                        scorm::JsonString(launch) + ")");
+    };
+    cmi5_ = player.get();
+    player_ = std::move(player);
+  } else if (package2004) {
     scorm2004::PlayerOptions options2004;
     static_cast<scorm::PlayerOptions&>(options2004) = playerOptions;
     options2004.globals = options.globals;
@@ -154,6 +179,16 @@ PackageSession::PackageSession(Context& ctx, desktop::MoviePage& page,
     return received(message);
   };
   page_.onWarning = [this](const std::string& line) { note(line); };
+  page_.onContentRequest = [this](const desktop::MoviePage::ContentRequest& r) {
+    desktop::MoviePage::ContentAnswer out{404, {}, "{\"error\":\"no LRS\"}"};
+    if (!cmi5_) return out;
+    std::string path = r.path;
+    if (path.rfind("lrs/", 0) == 0) path.erase(0, 4);
+    const xapi::LrsAnswer answer =
+        cmi5_->lrs({r.method, path, r.query, r.headers, r.body});
+    return desktop::MoviePage::ContentAnswer{answer.status, answer.headers,
+                                             answer.body};
+  };
   page_.cookieOwner = [this] { return player_->learner(); };
   page_.onMissingFile = [this](const std::string& file,
                                const std::string& page) {
@@ -195,6 +230,7 @@ PackageSession::~PackageSession() {
   page_.onPackageCall = nullptr;
   page_.onPackageFile = nullptr;
   page_.onWarning = nullptr;
+  page_.onContentRequest = nullptr;
   page_.cookieOwner = nullptr;
   page_.onMissingFile = nullptr;
   page_.onProcessEnded = nullptr;

@@ -5,6 +5,7 @@
 
 #include "app/package_session.h"
 #include "app/results_sender.h"
+#include "cmi5/course.h"
 #include "desktop/course_instance.h"
 #include "desktop/gtk_dialogs.h"
 #include "platform/codepage.h"
@@ -32,9 +33,31 @@ bool IsPackagePath(const std::string& nativePath) {
   std::error_code error;
   const std::filesystem::path path(nativePath);
   if (std::filesystem::is_regular_file(path, error)) return true;
+  if (std::filesystem::is_regular_file(path / "cmi5.xml", error)) return true;
   return std::filesystem::is_regular_file(path / "imsmanifest.xml", error) &&
          !std::filesystem::exists(path / "cdrom" / "cdrom.swf", error);
 }
+
+namespace {
+
+// What the course store knows a cmi5 course by: its id (apart from any
+// SCORM manifest's by the organization) and its AUs as items.
+scorm::Manifest StoreIdentity(const cmi5::Course& course) {
+  scorm::Manifest manifest;
+  manifest.identifier = course.id;
+  manifest.organization = "cmi5";
+  manifest.title = cmi5::Pick(course.title, "en-US");
+  for (const cmi5::Au& au : course.aus) {
+    scorm::Item item;
+    item.identifier = au.id;
+    item.title = cmi5::Pick(au.title, "en-US");
+    item.launch = au.relative() ? au.url : std::string();
+    manifest.items.push_back(std::move(item));
+  }
+  return manifest;
+}
+
+}  // namespace
 
 std::unique_ptr<scorm::PackageFiles> OpenPackage(
     const std::string& nativePath) {
@@ -62,19 +85,30 @@ int RunPackage(Context& ctx, const std::string& path, desktop::MoviePage& page,
   scorm::PackageFiles& files = *opened;
   scorm::Manifest manifest;
   std::optional<scorm2004::Package2004> package2004;
+  std::optional<cmi5::Course> course;
   std::string key;
   std::unique_ptr<scorm::ProgressStore> store;
   std::unique_ptr<scorm2004::GlobalStore> globals;
   std::string storeNote;
   PackageRunOptions run = options;
   try {
-    const std::optional<std::string> bytes = files.read("imsmanifest.xml");
-    if (!bytes)
+    // A cmi5 course: its structure stands for a manifest.
+    if (const std::optional<std::string> cmi5Xml = files.read("cmi5.xml")) {
+      try {
+        course = cmi5::ParseCourse(*cmi5Xml, &files);
+      } catch (const cmi5::ECourseError& e) {
+        return fail(files.location() + "/cmi5.xml: " + e.what());
+      }
+      manifest = StoreIdentity(*course);
+    }
+    const std::optional<std::string> bytes =
+        course ? std::optional<std::string>() : files.read("imsmanifest.xml");
+    if (!course && !bytes)
       return fail(files.location() +
-                  " is not a SCORM package: it has no "
-                  "imsmanifest.xml");
+                  " is not a package zept plays: it has no "
+                  "imsmanifest.xml or cmi5.xml");
     try {
-      manifest = scorm::ReadManifest(*bytes);
+      if (bytes) manifest = scorm::ReadManifest(*bytes);
     } catch (const scorm::EManifestError& e) {
       return fail(files.location() + "/imsmanifest.xml: " + e.what());
     }
@@ -110,6 +144,9 @@ int RunPackage(Context& ctx, const std::string& path, desktop::MoviePage& page,
   for (const std::string& line :
        package2004 ? package2004->problems : manifest.problems)
     Note(ctx, print, "imsmanifest.xml: " + line);
+  if (course)
+    for (const std::string& line : course->notes)
+      Note(ctx, print, "cmi5.xml: " + line);
   if (!storeNote.empty()) Note(ctx, print, storeNote);
   {
     // zept-lrs.conf stands in a package folder's root, or beside a .zip.
@@ -166,7 +203,7 @@ int RunPackage(Context& ctx, const std::string& path, desktop::MoviePage& page,
   }
   PackageSession session(ctx, page, files, manifest,
                          package2004 ? &*package2004 : nullptr, *store, key,
-                         run, print);
+                         run, print, course ? &*course : nullptr);
   instance.onActivate = [&session] { session.window().present(); };
   session.noticeAtStart = storeNote;
   return session.run();
