@@ -5,7 +5,7 @@
 
 #include "app/package_session.h"
 #include "app/results_sender.h"
-#include "cmi5/course.h"
+#include "cmi5/player.h"
 #include "desktop/course_instance.h"
 #include "desktop/gtk_dialogs.h"
 #include "platform/codepage.h"
@@ -37,27 +37,6 @@ bool IsPackagePath(const std::string& nativePath) {
   return std::filesystem::is_regular_file(path / "imsmanifest.xml", error) &&
          !std::filesystem::exists(path / "cdrom" / "cdrom.swf", error);
 }
-
-namespace {
-
-// What the course store knows a cmi5 course by: its id (apart from any
-// SCORM manifest's by the organization) and its AUs as items.
-scorm::Manifest StoreIdentity(const cmi5::Course& course) {
-  scorm::Manifest manifest;
-  manifest.identifier = course.id;
-  manifest.organization = "cmi5";
-  manifest.title = cmi5::Pick(course.title, "en-US");
-  for (const cmi5::Au& au : course.aus) {
-    scorm::Item item;
-    item.identifier = au.id;
-    item.title = cmi5::Pick(au.title, "en-US");
-    item.launch = au.relative() ? au.url : std::string();
-    manifest.items.push_back(std::move(item));
-  }
-  return manifest;
-}
-
-}  // namespace
 
 std::unique_ptr<scorm::PackageFiles> OpenPackage(
     const std::string& nativePath) {
@@ -99,7 +78,7 @@ int RunPackage(Context& ctx, const std::string& path, desktop::MoviePage& page,
       } catch (const cmi5::ECourseError& e) {
         return fail(files.location() + "/cmi5.xml: " + e.what());
       }
-      manifest = StoreIdentity(*course);
+      manifest = cmi5::StoreIdentity(*course);
     }
     const std::optional<std::string> bytes =
         course ? std::optional<std::string>() : files.read("imsmanifest.xml");

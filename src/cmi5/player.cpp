@@ -1,5 +1,6 @@
 #include "cmi5/player.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include "cmi5/vocabulary.h"
@@ -69,6 +70,26 @@ std::string SessionOf(const JsonValue& statement) {
   return id ? *id : std::string();
 }
 
+// The ids of a context activity list ("grouping", "category").
+std::vector<std::string> ContextIds(const JsonValue& statement,
+                                    const char* list) {
+  std::vector<std::string> out;
+  const JsonValue* context = statement.find("context");
+  const JsonValue* activities =
+      context ? context->find("contextActivities") : nullptr;
+  const JsonValue* items = activities ? activities->find(list) : nullptr;
+  if (!items) return out;
+  const auto add = [&](const JsonValue& activity) {
+    if (const std::string* id = Text(activity.find("id"))) out.push_back(*id);
+  };
+  if (items->is(JsonType::kArray)) {
+    for (const JsonValue& activity : items->items) add(activity);
+  } else {
+    add(*items);
+  }
+  return out;
+}
+
 // When zept took a stored statement, by zept's clock (the content's own
 // timestamps may come from a clock that is wrong).
 std::int64_t MsOf(const JsonValue& statement) {
@@ -80,6 +101,100 @@ std::int64_t MsOf(const JsonValue& statement) {
 }
 
 }  // namespace
+
+std::string AuIri(const Course& course, const std::string& courseIri,
+                  std::size_t au) {
+  return xapi::ItemIri(courseIri, course.aus[au].id);
+}
+
+std::string BlockIri(const Course& course, const std::string& courseIri,
+                     std::size_t block) {
+  return xapi::ItemIri(courseIri, course.blocks[block].id);
+}
+
+RegistrationRecord ReadRegistration(const Course& course, xapi::LrsStore& store,
+                                    const std::string& registration) {
+  RegistrationRecord out;
+  out.aus.assign(course.aus.size(), {});
+  out.satisfiedBlocks.assign(course.blocks.size(), false);
+  // Found by the publisher's ids in grouping, which every cmi5 statement
+  // carries whatever IRIs an LRS configuration gave the course.
+  std::map<std::string, std::size_t> aus, blocks;
+  for (std::size_t i = 0; i < course.aus.size(); ++i) aus[course.aus[i].id] = i;
+  for (std::size_t i = 0; i < course.blocks.size(); ++i)
+    blocks[course.blocks[i].id] = i;
+  std::map<std::string, OpenSession> open;
+  std::vector<std::string> order;
+  xapi::StatementFilter filter;
+  filter.registration = registration;
+  filter.ascending = true;
+  for (const std::string& json : store.statements(filter)) {
+    const xapi::JsonParse parse = xapi::ParseJson(json);
+    if (!parse.ok()) continue;
+    const JsonValue& s = parse.value;
+    const JsonValue* verbValue = s.find("verb");
+    const std::string* verbIri =
+        verbValue ? Text(verbValue->find("id")) : nullptr;
+    if (!verbIri) continue;
+    const std::optional<Verb> verb = VerbOf(*verbIri);
+    const std::string session = SessionOf(s);
+    if (auto it = open.find(session); it != open.end())
+      it->second.lastMs = std::max(it->second.lastMs, MsOf(s));
+    // Only cmi5's own statements count; content may use its verbs freely
+    // for activities of its own.
+    const std::vector<std::string> grouping = ContextIds(s, "grouping");
+    const std::vector<std::string> category = ContextIds(s, "category");
+    if (!verb || std::find(category.begin(), category.end(), kCmi5Category) ==
+                     category.end())
+      continue;
+    if (verb == Verb::kSatisfied) {
+      for (const std::string& id : grouping) {
+        if (id == course.id) out.satisfiedCourse = true;
+        if (auto b = blocks.find(id); b != blocks.end())
+          out.satisfiedBlocks[b->second] = true;
+      }
+      continue;
+    }
+    auto a = aus.end();
+    for (const std::string& id : grouping)
+      if (a == aus.end()) a = aus.find(id);
+    if (a == aus.end()) continue;
+    AuRecord& record = out.aus[a->second];
+    switch (*verb) {
+      case Verb::kLaunched:
+        ++record.sessions;
+        if (!session.empty()) {
+          open[session] = {session, a->second, MsOf(s), MsOf(s)};
+          order.push_back(session);
+        }
+        break;
+      case Verb::kCompleted:
+        record.outcome.completed = true;
+        break;
+      case Verb::kPassed:
+        record.outcome.passed = true;
+        record.score = ScoreOf(s);
+        break;
+      case Verb::kFailed:
+        record.outcome.failed = true;
+        if (!record.outcome.passed) record.score = ScoreOf(s);
+        break;
+      case Verb::kWaived:
+        record.outcome.waived = true;
+        break;
+      case Verb::kTerminated:
+      case Verb::kAbandoned:
+        open.erase(session);
+        break;
+      default:
+        break;
+    }
+  }
+  for (const std::string& session : order)
+    if (auto it = open.find(session); it != open.end())
+      out.open.push_back(it->second);
+  return out;
+}
 
 CoursePlayer::CoursePlayer(const Course& course, scorm::ProgressStore& store,
                            CoursePlayerOptions options)
@@ -100,11 +215,11 @@ CoursePlayer::CoursePlayer(const Course& course, scorm::ProgressStore& store,
 CoursePlayer::~CoursePlayer() = default;
 
 std::string CoursePlayer::auIri(std::size_t au) const {
-  return xapi::ItemIri(options_.courseIri, course_.aus[au].id);
+  return AuIri(course_, options_.courseIri, au);
 }
 
 std::string CoursePlayer::blockIri(std::size_t block) const {
-  return xapi::ItemIri(options_.courseIri, course_.blocks[block].id);
+  return BlockIri(course_, options_.courseIri, block);
 }
 
 Stamp CoursePlayer::stamp() {
@@ -182,92 +297,25 @@ void CoursePlayer::takeUp() {
   lrsStore_ = store_.lrs(learner_);
   xapi::ContentLrsOptions clock{options_.nowMs, options_.newId};
   lrs_ = std::make_unique<xapi::ContentLrs>(*lrsStore_, clock);
-  records_.assign(course_.aus.size(), {});
-  satisfiedBlocks_.assign(course_.blocks.size(), false);
-  satisfiedCourse_ = false;
-
-  std::map<std::string, std::size_t> aus, blocks;
-  for (std::size_t i = 0; i < course_.aus.size(); ++i) aus[auIri(i)] = i;
-  for (std::size_t i = 0; i < course_.blocks.size(); ++i)
-    blocks[blockIri(i)] = i;
-  struct Open {
-    std::size_t au;
-    std::int64_t launched, last;
-  };
-  std::map<std::string, Open> open;  // by session id, in launch order
-  std::vector<std::string> order;
-  xapi::StatementFilter filter;
-  filter.registration = registration_;
-  filter.ascending = true;
-  for (const std::string& json : lrsStore_->statements(filter)) {
-    const xapi::JsonParse parse = xapi::ParseJson(json);
-    if (!parse.ok()) continue;
-    const JsonValue& s = parse.value;
-    const JsonValue* verbValue = s.find("verb");
-    const std::string* verbIri =
-        verbValue ? Text(verbValue->find("id")) : nullptr;
-    const JsonValue* object = s.find("object");
-    const std::string* objectId = object ? Text(object->find("id")) : nullptr;
-    if (!verbIri || !objectId) continue;
-    const std::optional<Verb> verb = VerbOf(*verbIri);
-    const std::string session = SessionOf(s);
-    if (auto it = open.find(session); it != open.end())
-      it->second.last = std::max(it->second.last, MsOf(s));
-    if (verb == Verb::kSatisfied) {
-      if (*objectId == options_.courseIri) satisfiedCourse_ = true;
-      if (auto b = blocks.find(*objectId); b != blocks.end())
-        satisfiedBlocks_[b->second] = true;
-      continue;
-    }
-    const auto a = aus.find(*objectId);
-    if (a == aus.end() || !verb) continue;
-    AuRecord& record = records_[a->second];
-    switch (*verb) {
-      case Verb::kLaunched:
-        record.attempted = true;
-        if (!session.empty()) {
-          open[session] = {a->second, MsOf(s), MsOf(s)};
-          order.push_back(session);
-        }
-        break;
-      case Verb::kCompleted:
-        record.outcome.completed = true;
-        break;
-      case Verb::kPassed:
-        record.outcome.passed = true;
-        record.score = ScoreOf(s);
-        break;
-      case Verb::kFailed:
-        record.outcome.failed = true;
-        if (!record.outcome.passed) record.score = ScoreOf(s);
-        break;
-      case Verb::kWaived:
-        record.outcome.waived = true;
-        break;
-      case Verb::kTerminated:
-      case Verb::kAbandoned:
-        open.erase(session);
-        break;
-      default:
-        break;
-    }
-  }
+  RegistrationRecord read =
+      ReadRegistration(course_, *lrsStore_, registration_);
+  records_ = std::move(read.aus);
+  satisfiedBlocks_ = std::move(read.satisfiedBlocks);
+  satisfiedCourse_ = read.satisfiedCourse;
   // Sessions that never ended: zept was killed, or lost its window, while
   // they ran.
   std::vector<xapi::Statement> abandoned;
-  for (const std::string& session : order) {
-    const auto it = open.find(session);
-    if (it == open.end()) continue;
-    Launch launch = LaunchOf(course_.aus[it->second.au]);
+  for (const OpenSession& open : read.open) {
+    Launch launch = LaunchOf(course_.aus[open.au]);
     launch.actor = actor_;
     launch.registration = registration_;
-    launch.sessionId = session;
-    launch.activityId = auIri(it->second.au);
-    launch.publisherId = course_.aus[it->second.au].id;
+    launch.sessionId = open.id;
+    launch.activityId = auIri(open.au);
+    launch.publisherId = course_.aus[open.au].id;
     abandoned.push_back(
         AbandonedStatement(launch,
                            std::chrono::milliseconds(std::max<std::int64_t>(
-                               0, it->second.last - it->second.launched)),
+                               0, open.lastMs - open.launchedMs)),
                            stamp()));
   }
   if (!abandoned.empty()) {
@@ -316,7 +364,7 @@ std::string CoursePlayer::statusOf(std::size_t au) const {
   if (record.outcome.failed) return "failed";
   if (record.outcome.completed) return "completed";
   if (record.outcome.waived) return "satisfied";
-  return record.attempted ? "in progress" : "not attempted";
+  return record.sessions ? "in progress" : "not attempted";
 }
 
 std::string CoursePlayer::continueAu() const {
@@ -342,7 +390,7 @@ std::string CoursePlayer::menu() {
   Field(out, "continue", learner_.empty() ? "" : continueAu());
   Field(out, "note", resultsNote_);
   bool attempted = false;
-  for (const AuRecord& record : records_) attempted |= record.attempted;
+  for (const AuRecord& record : records_) attempted |= record.sessions > 0;
   Field(out, "courseStatus",
         satisfiedCourse_ ? "satisfied"
         : attempted      ? "in progress"
@@ -368,7 +416,7 @@ std::string CoursePlayer::menu() {
             if (kid.kind == Child::Kind::kBlock)
               inner(inner, course_.blocks[kid.index].children);
             else if (kid.index < records_.size() &&
-                     records_[kid.index].attempted)
+                     records_[kid.index].sessions)
               attempted = true;
           }
         };
@@ -467,7 +515,7 @@ std::string CoursePlayer::launch(const std::string& id) {
   record({LaunchedStatement(launch, stamp())});
 
   const AuOutcome outcome = records_[index].outcome;
-  records_[index].attempted = true;
+  ++records_[index].sessions;
   lrs_->setSession(
       xapi::Cmi5Session{launch, SessionState{Phase::kLaunched, 0, outcome}});
   au_ = index;
@@ -600,5 +648,119 @@ xapi::LrsAnswer CoursePlayer::lrs(const xapi::LrsRequest& request) {
 }
 
 std::string CoursePlayer::resultsReport() { return std::string(); }
+
+}  // namespace zept::cmi5
+
+namespace zept::cmi5 {
+
+scorm::Manifest StoreIdentity(const Course& course) {
+  scorm::Manifest manifest;
+  manifest.identifier = course.id;
+  manifest.organization = "cmi5";
+  manifest.title = Pick(course.title, "en-US");
+  for (const Au& au : course.aus) {
+    scorm::Item item;
+    item.identifier = au.id;
+    item.title = Pick(au.title, "en-US");
+    item.launch = au.relative() ? au.url : std::string();
+    manifest.items.push_back(std::move(item));
+  }
+  return manifest;
+}
+
+std::string ResultsJson(const Course& course, scorm::ProgressStore& store,
+                        const std::string& learner) {
+  std::vector<std::string> logins;
+  if (learner.empty()) {
+    logins = store.learners();
+  } else if (store.hasLearner(learner)) {
+    logins.push_back(learner);
+  } else {
+    throw scorm::EUnknownLearner("no learner '" + learner +
+                                 "' has progress stored for this course");
+  }
+  const auto flag = [](scorm::JsonWriter& json, const char* name, bool on) {
+    json.key(name);
+    json.raw(on ? "true" : "false");
+  };
+  scorm::JsonWriter json;
+  json.open('{');
+  json.key("course");
+  json.open('{');
+  json.key("identifier");
+  json.string(course.id);
+  json.key("title");
+  json.string(Pick(course.title, "en-US"));
+  json.key("kind");
+  json.string("cmi5");
+  json.close('}');
+  json.key("learners");
+  json.open('[');
+  for (const std::string& login : logins) {
+    // A learner who never played has no registration yet (and this store
+    // is only read).
+    std::string registration;
+    try {
+      registration = store.registration(login);
+    } catch (const std::exception&) {
+    }
+    const std::unique_ptr<xapi::LrsStore> lrs = store.lrs(login);
+    const RegistrationRecord record =
+        registration.empty()
+            ? RegistrationRecord{std::vector<AuRecord>(course.aus.size()),
+                                 std::vector<bool>(course.blocks.size()),
+                                 false,
+                                 {}}
+            : ReadRegistration(course, *lrs, registration);
+    std::vector<AuOutcome> outcomes;
+    for (const AuRecord& au : record.aus) outcomes.push_back(au.outcome);
+    const Satisfaction satisfaction = Evaluate(course, outcomes);
+    json.open('{');
+    json.key("login");
+    json.string(login);
+    json.key("registration");
+    json.string(registration);
+    json.key("pending_statements");
+    json.number(store.pendingStatements(login));
+    flag(json, "satisfied", record.satisfiedCourse);
+    json.key("blocks");
+    json.open('[');
+    for (std::size_t i = 0; i < course.blocks.size(); ++i) {
+      json.open('{');
+      json.key("id");
+      json.string(course.blocks[i].id);
+      json.key("title");
+      json.string(Pick(course.blocks[i].title, "en-US"));
+      flag(json, "satisfied", record.satisfiedBlocks[i]);
+      json.close('}');
+    }
+    json.close(']');
+    json.key("aus");
+    json.open('[');
+    for (std::size_t i = 0; i < course.aus.size(); ++i) {
+      const AuRecord& au = record.aus[i];
+      json.open('{');
+      json.key("id");
+      json.string(course.aus[i].id);
+      json.key("title");
+      json.string(Pick(course.aus[i].title, "en-US"));
+      flag(json, "satisfied", satisfaction.aus[i]);
+      flag(json, "completed", au.outcome.completed);
+      flag(json, "passed", au.outcome.passed);
+      flag(json, "failed", au.outcome.failed);
+      flag(json, "waived", au.outcome.waived);
+      json.key("score");
+      json.string(au.score);
+      json.key("sessions");
+      json.number(au.sessions);
+      json.close('}');
+    }
+    json.close(']');
+    json.close('}');
+  }
+  json.close(']');
+  json.close('}');
+  return json.take();
+}
 
 }  // namespace zept::cmi5

@@ -36,6 +36,46 @@ inline constexpr char kReturnUrl[] = "zept://content/app/return.html";
 inline constexpr char kDefaultHomePage[] = "https://zept.invalid/learners";
 inline constexpr char kDefaultActivityBase[] = "https://zept.invalid/courses/";
 
+// What a learner's registration recorded, read back from the statements
+// stored for it.
+struct AuRecord {
+  AuOutcome outcome;
+  unsigned sessions = 0;  // launches
+  std::string score;      // as the menu shows it, "" for none
+};
+struct OpenSession {
+  std::string id;
+  std::size_t au = 0;
+  std::int64_t launchedMs = 0;
+  std::int64_t lastMs = 0;  // its last statement's
+};
+struct RegistrationRecord {
+  std::vector<AuRecord> aus;          // by index of Course::aus
+  std::vector<bool> satisfiedBlocks;  // "satisfied" sent, by block index
+  bool satisfiedCourse = false;
+  // Sessions launched that neither terminated nor were abandoned, in
+  // launch order.
+  std::vector<OpenSession> open;
+};
+// IRIs as the player gives them: zept's own, below the course's.
+std::string AuIri(const Course& course, const std::string& courseIri,
+                  std::size_t au);
+std::string BlockIri(const Course& course, const std::string& courseIri,
+                     std::size_t block);
+RegistrationRecord ReadRegistration(const Course& course, xapi::LrsStore& store,
+                                    const std::string& registration);
+
+// What the course store knows a cmi5 course by: its id (apart from any
+// SCORM manifest's with the same identifier) and its AUs as items.
+scorm::Manifest StoreIdentity(const Course& course);
+
+// The progress kept of a cmi5 course, as zept-results prints it: per
+// learner the registration, each AU's outcome, score and sessions, each
+// block's and the course's satisfaction, and the statements still to send.
+// Reads only.
+std::string ResultsJson(const Course& course, scorm::ProgressStore& store,
+                        const std::string& learner);
+
 struct CoursePlayerOptions {
   std::string learner;  // --learner: chosen already
   std::string item;     // --item: an AU's id, launched straight away
@@ -79,13 +119,6 @@ class CoursePlayer : public scorm::PackagePlayer {
   // The AU of the launch numbered launch has terminated its session.
   std::function<void(const std::string& launch)> onEnded;
 
-  // What the registration recorded, as the menu shows it.
-  struct AuRecord {
-    AuOutcome outcome;
-    bool attempted = false;  // launched at least once
-    std::string score;       // as the menu shows it, "" for none
-  };
-  const std::vector<AuRecord>& records() const { return records_; }
   std::string auIri(std::size_t au) const;
   std::string blockIri(std::size_t block) const;
 

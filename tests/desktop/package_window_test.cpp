@@ -2296,6 +2296,12 @@ TEST_F(PackageWindowTest, ACmi5CourseTalksToZeptsLrs) {
   EXPECT_TRUE(waitStored(verbs,
                          "launched initialized completed satisfied "
                          "terminated"));
+  const std::string shown = results(package);
+  EXPECT_NE(shown.find(R"("title": "Block one",
+          "satisfied": true)"),
+            std::string::npos)
+      << shown;
+  EXPECT_NE(shown.find(R"("completed": true)"), std::string::npos) << shown;
   // The second AU bookmarks and stays; zept is killed under it.
   signal(SIGTERM);
   EXPECT_EQ(waitExit(), 0) << Slurp(output());
