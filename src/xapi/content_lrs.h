@@ -43,6 +43,9 @@ struct LrsAnswer {
 struct Cmi5Session {
   cmi5::Launch launch;
   cmi5::SessionState state;
+  // The AU has read the learner preferences, which it must before it sends
+  // any statement.
+  bool preferencesRead = false;
 };
 
 struct ContentLrsOptions {

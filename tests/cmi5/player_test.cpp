@@ -115,6 +115,12 @@ class CoursePlayerTest : public ::testing::Test {
     const xapi::JsonParse parse = xapi::ParseJson(token.body);
     ASSERT_TRUE(parse.ok());
     auth = "Basic " + Member(parse.value, "auth-token");
+    // The AU reads the learner preferences before it sends anything.
+    EXPECT_EQ(request("GET", "agents/profile",
+                      "profileId=cmi5LearnerPreferences&agent=" +
+                          Enc(params["actor"]))
+                  .status,
+              404);
     // The session id the launch data gives.
     const xapi::LrsAnswer data = request(
         "GET", "activities/state",

@@ -2260,6 +2260,8 @@ function send(verb, result, moveOn) {
   if (result) s.result = result;
   return req("PUT", ep + "statements?statementId=" + s.id, JSON.stringify(s)).status;
 }
+req("GET", ep + "agents/profile?profileId=cmi5LearnerPreferences&agent=" +
+    encodeURIComponent(agent));
 var bookmark = req("GET", ep + "activities/state?stateId=bookmark&" + place);
 var said = [send("initialized"), bookmark.status, bookmark.responseText];
 req("PUT", ep + "activities/state?stateId=bookmark&" + place, "page " + (Number(bookmark.responseText.slice(5)) + 1 || 1));
