@@ -404,6 +404,25 @@ std::string PackageSession::screen(const std::vector<std::string>& message) {
          "); the learner was offered Retry");
     return std::string();
   }
+  // A cmi5 AU that asks for a window of its own: only the package's pages
+  // play there, and the screens come back when it goes.
+  if (kind == "window" && message.size() >= 3 &&
+      message[1].rfind("zept://content/pkg/", 0) == 0 && cmi5_) {
+    const std::string launch = cmi5_->launchNumber();
+    views_.openOwnWindow(
+        WEBKIT_WEB_VIEW(page_.widget()), message[1], message[2],
+        cmi5::kReturnUrl, [this, launch] {
+          if (!secret_.empty())
+            page_.runScript("window.zeptWindowGone && zeptWindowGone(" +
+                            scorm::JsonString(secret_) + "," +
+                            scorm::JsonString(launch) + ")");
+        });
+    return std::string();
+  }
+  if (kind == "close-window") {
+    views_.closeOwnWindow();
+    return std::string();
+  }
   if (kind == "left") {
     // What the page's unload handlers posted comes before its leaving.
     const long posted =

@@ -537,6 +537,8 @@ std::string CoursePlayer::launch(const std::string& id) {
   std::string out = "{\"ok\":true";
   Field(out, "launch", std::to_string(launches_));
   Field(out, "url", full);
+  // An AU that asks for a window of its own is its top document there.
+  if (au.launchMethod == LaunchMethod::kOwnWindow) out += ",\"window\":true";
   neighbours(out);
   return out + "}";
 }

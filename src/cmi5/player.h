@@ -120,6 +120,8 @@ class CoursePlayer : public scorm::PackagePlayer {
   std::function<void(const std::string& launch)> onEnded;
 
   std::string auIri(std::size_t au) const;
+  // The number of the last launch, as the screens name it.
+  std::string launchNumber() const { return std::to_string(launches_); }
   std::string blockIri(std::size_t block) const;
 
  private:

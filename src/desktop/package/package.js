@@ -165,6 +165,8 @@ function leaveSco(then) {
     return;
   }
   leaving = true;
+  // An AU in a window of its own leaves with its window.
+  if (playing.windowed) ask(["close-window"]);
   // In a task of its own, after those of the page's leaving.
   const done = () => {
     apply(unlisten, frame, ["load", done]);
@@ -425,6 +427,15 @@ function ended() {
   (playing.next ? $("next") : $("to-menu")).classList.add("default");
 }
 
+// The program says when an AU's own window has gone (closed, or done).
+defineProperty(window, "zeptWindowGone", {
+  value: (key, launch) => {
+    if (key === secret && playing && playing.windowed && !leaving &&
+        launch === playing.launch)
+      showMenu();
+  },
+});
+
 // The program says when a launch's LMSFinish or Terminate succeeded, once
 // the call has returned; a launch gone is no news.
 defineProperty(window, "zeptEnded", {
@@ -471,6 +482,7 @@ function play(answer, id) {
   const missing = answer.missing || "";
   $("crashed").hidden = true;
   $("missing").hidden = !missing;
+  $("away").hidden = true;
   frame.hidden = !!missing;
   if (missing) {
     $("missing-file").textContent = missing;
@@ -480,6 +492,15 @@ function play(answer, id) {
   launchedAt = performance.now();
   report(["delivered", text(answer.id), text(answer.title), text(answer.url)]);
   postedNow = 0;
+  if (answer.window === true) {
+    playing.windowed = true;
+    frame.hidden = true;
+    $("away-title").textContent = answer.title;
+    $("away").hidden = false;
+    ask(["window", text(answer.url), text(answer.title)]);
+    $("to-menu").focus();
+    return;
+  }
   // The launch in the query too: each launch is a page of its own, never a
   // move within the last one's page.
   frame.src = HOST + "?" + encode(text(answer.launch)) + "#" + encode(stringify({
