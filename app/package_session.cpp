@@ -98,8 +98,8 @@ PackageSession::PackageSession(Context& ctx, desktop::MoviePage& page,
       dialogs_(&window_),
       views_(window_.gtkWindow()) {
   const scorm::PlayerOptions playerOptions{options.strict, options.learner,
-                                           options.item, options.lrsConfig,
-                                           options.place};
+                                           options.item,   options.lrsConfig,
+                                           options.place,  options.mode};
   std::string title = manifest.title;
   if (package2004) {
     scorm2004::PlayerOptions options2004;

@@ -8,10 +8,8 @@
 #include "desktop/course_instance.h"
 #include "desktop/gtk_dialogs.h"
 #include "platform/codepage.h"
-#include "scorm/manifest.h"
 #include "scorm/progress_store.h"
 #include "scorm2004/global_store.h"
-#include "scorm2004/reader.h"
 #include "util/file_io.h"
 #include "util/utf8.h"
 
@@ -28,20 +26,8 @@ void Note(Context& ctx, const std::function<void(const WideString&)>& print,
 
 }  // namespace
 
-bool IsPackagePath(const std::string& nativePath) {
-  std::error_code error;
-  const std::filesystem::path path(nativePath);
-  if (std::filesystem::is_regular_file(path, error)) return true;
-  return std::filesystem::is_regular_file(path / "imsmanifest.xml", error) &&
-         !std::filesystem::exists(path / "cdrom" / "cdrom.swf", error);
-}
-
-std::unique_ptr<scorm::PackageFiles> OpenPackage(
-    const std::string& nativePath) {
-  std::error_code error;
-  if (std::filesystem::is_directory(nativePath, error))
-    return scorm::OpenFolderPackage(nativePath);
-  return scorm::OpenZipPackage(nativePath);
+bool IsLaunchMode(const std::string& mode) {
+  return mode == "normal" || mode == "browse" || mode == "review";
 }
 
 int RunPackage(Context& ctx, const std::string& path, desktop::MoviePage& page,
@@ -53,39 +39,30 @@ int RunPackage(Context& ctx, const std::string& path, desktop::MoviePage& page,
     desktop::GtkDialogs(nullptr).showMessage(Utf8ToWide(message));
     return 1;
   };
-  std::unique_ptr<scorm::PackageFiles> opened;
+  OpenedPackage opened;
   try {
-    opened = OpenPackage(path);
+    opened = OpenAnyPackage(path);
   } catch (const std::exception& e) {
     return fail(e.what());
   }
-  scorm::PackageFiles& files = *opened;
-  scorm::Manifest manifest;
-  std::optional<scorm2004::Package2004> package2004;
+  // Each kind of package plays by its own player from here.
+  if (opened.kind == PackageKind::kCmi5)
+    return fail("zept cannot play cmi5 packages yet");
+  if (opened.kind == PackageKind::kTinCan)
+    return fail("zept cannot play Tin Can packages yet");
+  if (opened.kind == PackageKind::kShellCourse)
+    return fail(opened.files->location() +
+                " is a course of the zept shell: start it with "
+                "--program-folder");
+  scorm::PackageFiles& files = *opened.files;
+  const scorm::Manifest& manifest = opened.manifest;
+  const std::optional<scorm2004::Package2004>& package2004 = opened.package2004;
   std::string key;
   std::unique_ptr<scorm::ProgressStore> store;
   std::unique_ptr<scorm2004::GlobalStore> globals;
   std::string storeNote;
   PackageRunOptions run = options;
   try {
-    const std::optional<std::string> bytes = files.read("imsmanifest.xml");
-    if (!bytes)
-      return fail(files.location() +
-                  " is not a SCORM package: it has no "
-                  "imsmanifest.xml");
-    try {
-      manifest = scorm::ReadManifest(*bytes);
-    } catch (const scorm::EManifestError& e) {
-      return fail(files.location() + "/imsmanifest.xml: " + e.what());
-    }
-    // A SCORM 2004 package plays by its activity tree and sequencing.
-    if (!manifest.scorm2004.empty()) {
-      try {
-        package2004 = scorm2004::ReadPackage2004(*bytes);
-      } catch (const scorm::EManifestError& e) {
-        return fail(files.location() + "/imsmanifest.xml: " + e.what());
-      }
-    }
     const std::string dataFolder = scorm::DataFolder(ctx.platform.folders);
     scorm::CourseStore found =
         scorm::OpenCourseStore(dataFolder, manifest, files);
@@ -95,12 +72,12 @@ int RunPackage(Context& ctx, const std::string& path, desktop::MoviePage& page,
     store = std::move(found.store);
     storeNote = found.note;
     if (package2004 && scorm2004::SharesWithSystem(*package2004)) {
-      scorm2004::OpenedGlobalStore opened =
+      scorm2004::OpenedGlobalStore shared =
           scorm2004::OpenGlobalStore(dataFolder);
-      globals = std::move(opened.store);
+      globals = std::move(shared.store);
       run.globals = globals.get();
-      if (!opened.note.empty())
-        storeNote += (storeNote.empty() ? "" : " ") + opened.note;
+      if (!shared.note.empty())
+        storeNote += (storeNote.empty() ? "" : " ") + shared.note;
     }
   } catch (const std::exception& e) {
     return fail(e.what());
