@@ -122,7 +122,7 @@ TEST(PackageKind, IsPackagePathTellsPackagesFromShellCourses) {
   EXPECT_TRUE(IsPackagePath(scratch.root() / "bare" / "cmi5.xml"));
 }
 
-TEST(PackageKind, ABareCmi5XmlIsACourseWithoutFiles) {
+TEST(PackageKind, ADescriptionOnItsOwnIsAPackageWithoutFiles) {
   const test::Scratch scratch;
   const auto path = scratch.root() / "cmi5.xml";
   test::WriteFile(path, test::Cmi5Xml({"https://lms.example.org/fire/a.html",
@@ -132,6 +132,13 @@ TEST(PackageKind, ABareCmi5XmlIsACourseWithoutFiles) {
   EXPECT_FALSE(package.files);
   ASSERT_EQ(package.course->aus.size(), 2u);
   EXPECT_FALSE(package.course->aus[0].relative());
+
+  const auto tincan = scratch.root() / "tincan.xml";
+  test::WriteFile(tincan, test::TinCanXml("https://lms.example.org/golf"));
+  const OpenedPackage alone = OpenAnyPackage(tincan);
+  EXPECT_EQ(alone.kind, PackageKind::kTinCan);
+  EXPECT_FALSE(alone.files);
+  EXPECT_FALSE(alone.tincan->main().launches[0].relative());
 }
 
 // The SCORM 1.2 reading still names a 2004 package's store: the manifest
