@@ -45,7 +45,8 @@ int RunPackage(Context& ctx, const std::string& path, desktop::MoviePage& page,
   } catch (const std::exception& e) {
     return fail(e.what());
   }
-  // Each kind of package plays by its own player from here.
+  // Where the kinds part: cmi5 and Tin Can packages each go to their own
+  // run (one call each); SCORM 1.2 and 2004 go on below.
   if (opened.kind == PackageKind::kCmi5)
     return fail("zept cannot play cmi5 packages yet");
   if (opened.kind == PackageKind::kTinCan)
