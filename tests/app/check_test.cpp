@@ -81,6 +81,20 @@ TEST_F(ZeptCheck, SaysWhatEachKindIsAndWhatCannotPlayOffline) {
              "activities: 2, launchable: 1", "offline: 0 of 1 playable",
              "not offline: activity http://example.org/tincan/golf: at " +
                  remote + ", a fully qualified URL"}},
+           {"a manifest's fault that leaves the rest playable",
+            {{"imsmanifest.xml",
+              [] {
+                std::string manifest = test::Scorm12Manifest();
+                const std::string r2 = "identifierref=\"r2\"";
+                manifest.replace(manifest.find(r2), r2.size(),
+                                 "identifierref=\"r9\"");
+                return manifest;
+              }()},
+             {"one.html", ""}},
+            {"kind: SCORM 1.2 package", "title: Lifting",
+             "items: 3, launchable: 1", "offline: 1 of 1 playable",
+             "note: imsmanifest.xml: line 6: item two names resource r9, "
+             "which is missing"}},
        }) {
     for (const As as : {As::kFolder, As::kZip}) {
       SCOPED_TRACE(std::string(c.name) + (as == As::kZip ? " zip" : ""));
