@@ -100,13 +100,16 @@ PackageSession::PackageSession(Context& ctx, desktop::MoviePage& page,
       dialogs_(&window_),
       views_(window_.gtkWindow()) {
   const scorm::PlayerOptions playerOptions{options.strict, options.learner,
-                                           options.item, options.lrsConfig,
-                                           options.place};
+                                           options.item,   options.lrsConfig,
+                                           options.place,  options.mode};
   std::string title = manifest.title;
   if (course) {
     cmi5::CoursePlayerOptions options5;
     options5.learner = options.learner;
     options5.item = options.item;
+    options5.mode = options.mode == "browse"   ? cmi5::LaunchMode::kBrowse
+                    : options.mode == "review" ? cmi5::LaunchMode::kReview
+                                               : cmi5::LaunchMode::kNormal;
     if (options.lrsConfig) {
       options5.homePage = options.lrsConfig->homePage;
       options5.courseIri = xapi::CourseIri(options.lrsConfig->activityBase,

@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "scorm/manifest.h"
+
 namespace zept::scorm::manifest_xml {
 
 // Bounds for hostile manifests: far beyond any real course.
@@ -66,5 +68,9 @@ std::string LaunchLocation(const Bases& bases, const xmlNode* resource,
                            const std::string& parameters,
                            const std::string& itemId,
                            std::vector<std::string>& problems);
+
+// ReadManifest on a document parsed already (root may be null), so that a
+// 2004 package's manifest is parsed once for both readers.
+Manifest ReadManifestRoot(const xmlNode* root);
 
 }  // namespace zept::scorm::manifest_xml
