@@ -107,6 +107,7 @@ PackageSession::PackageSession(Context& ctx, desktop::MoviePage& page,
     cmi5::CoursePlayerOptions options5;
     options5.learner = options.learner;
     options5.item = options.item;
+    options5.tinCan = options.tinCan;
     options5.mode = options.mode == "browse"   ? cmi5::LaunchMode::kBrowse
                     : options.mode == "review" ? cmi5::LaunchMode::kReview
                                                : cmi5::LaunchMode::kNormal;

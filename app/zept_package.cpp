@@ -48,16 +48,21 @@ int RunPackage(Context& ctx, const std::string& path, desktop::MoviePage& page,
   }
   // Where the kinds part: cmi5 and Tin Can packages each go to their own
   // run; SCORM 1.2 and 2004 go on below.
-  if (opened.kind == PackageKind::kCmi5) {
+  PackageRunOptions run = options;
+  if (opened.kind == PackageKind::kCmi5 ||
+      opened.kind == PackageKind::kTinCan) {
     if (!opened.files)
       return fail(path +
-                  " is a course structure on its own: its AUs are on the "
+                  " is a description on its own: what it launches is on the "
                   "network, which zept does not reach");
-    // A cmi5 course's store is known by its structure.
-    opened.manifest = cmi5::StoreIdentity(*opened.course);
+    // A Tin Can package plays as a course of its launchable activities.
+    if (opened.kind == PackageKind::kTinCan) {
+      opened.course = cmi5::CourseOfTinCan(*opened.tincan);
+      run.tinCan = true;
+    }
+    // The store is known by the course's structure.
+    opened.manifest = cmi5::StoreIdentity(*opened.course, run.tinCan);
   }
-  if (opened.kind == PackageKind::kTinCan)
-    return fail("zept cannot play Tin Can packages yet");
   if (opened.kind == PackageKind::kShellCourse)
     return fail(opened.files->location() +
                 " is a course of the zept shell: start it with "
@@ -70,7 +75,6 @@ int RunPackage(Context& ctx, const std::string& path, desktop::MoviePage& page,
   std::unique_ptr<scorm::ProgressStore> store;
   std::unique_ptr<scorm2004::GlobalStore> globals;
   std::string storeNote;
-  PackageRunOptions run = options;
   try {
     const std::string dataFolder = scorm::DataFolder(ctx.platform.folders);
     scorm::CourseStore found =

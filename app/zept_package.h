@@ -32,6 +32,9 @@ struct PackageRunOptions {
   // Found by RunPackage: where the course's results go.
   std::optional<xapi::LrsConfig> lrsConfig;
   std::string storePath;
+  // A Tin Can package: it plays as a course of its activities, its content
+  // free of cmi5's rules.
+  bool tinCan = false;
   unsigned place = 1;  // the store's (CourseStore::place)
   // The learner's globals on this machine, opened once by RunPackage for a
   // SCORM 2004 package that shares some with other packages.

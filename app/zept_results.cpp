@@ -9,13 +9,12 @@
 #include <filesystem>
 #include <string>
 
+#include "app/package_kind.h"
 #include "cmi5/player.h"
 #include "platform/posix/posix.h"
-#include "scorm/manifest.h"
 #include "scorm/package.h"
 #include "scorm/progress_store.h"
 #include "scorm/results.h"
-#include "scorm2004/reader.h"
 #include "scorm2004/results.h"
 
 namespace {
@@ -26,11 +25,14 @@ using namespace zept::scorm;
 constexpr char kUsage[] =
     "usage: zept-results COURSE [--learner NAME]\n"
     "       zept-results --help | --version\n"
-    "Prints as JSON the progress zept keeps of the standard package COURSE\n"
-    "(a folder holding imsmanifest.xml, or a .zip): for each learner and\n"
-    "launchable item, the values the item gets at its next launch (SCORM\n"
-    "2004: the values stored, with the course's status, the activities\n"
-    "delivered and each one's attempts).\n"
+    "Prints as JSON the progress zept keeps of the package COURSE (a folder\n"
+    "holding imsmanifest.xml, cmi5.xml or tincan.xml, or a .zip): for each\n"
+    "learner and launchable item of a SCORM package, the values the item gets\n"
+    "at its next launch (SCORM 2004: the values stored, with the course's\n"
+    "status, the activities delivered and each one's attempts); of a cmi5\n"
+    "course, the registration, each AU's outcome and sessions and what is\n"
+    "satisfied; of a Tin Can package, the statements kept and whether a\n"
+    "bookmark is.\n"
     "  --learner NAME  only that learner\n";
 
 int Usage(const std::string& problem) {
@@ -50,39 +52,31 @@ int Fail(std::string message) {
 std::string Results(const std::string& course, const std::string& learner) {
   std::error_code error;
   const std::string native = fs::absolute(course, error).lexically_normal();
-  const fs::file_status status = fs::status(native, error);
-  if (!fs::exists(status)) {
+  if (!fs::exists(fs::status(native, error))) {
     throw EPackageError("no course '" + course + "': no such file or folder");
   }
-  const std::unique_ptr<PackageFiles> files = fs::is_directory(status)
-                                                  ? OpenFolderPackage(native)
-                                                  : OpenZipPackage(native);
+  // The package's kind is found once, its description read once.
+  zept::OpenedPackage opened = zept::OpenAnyPackage(native);
+  if (!opened.files || opened.kind == zept::PackageKind::kShellCourse)
+    throw EPackageError("'" + course + "' is not a package zept plays");
   const auto folders = zept::platform::NewPosixSystemFolders(
       zept::platform::RunningProgramPath(), std::getenv);
-  if (const std::optional<std::string> cmi5Xml = files->read("cmi5.xml")) {
-    const zept::cmi5::Course parsed =
-        zept::cmi5::ParseCourse(*cmi5Xml, &*files);
-    const CourseStore found =
-        OpenCourseStore(DataFolder(*folders), zept::cmi5::StoreIdentity(parsed),
-                        *files, /*readOnly=*/true);
-    return zept::cmi5::ResultsJson(parsed, *found.store, learner);
+  const bool tinCan = opened.kind == zept::PackageKind::kTinCan;
+  if (tinCan) opened.course = zept::cmi5::CourseOfTinCan(*opened.tincan);
+  if (opened.course) {
+    const CourseStore found = OpenCourseStore(
+        DataFolder(*folders), zept::cmi5::StoreIdentity(*opened.course, tinCan),
+        *opened.files, /*readOnly=*/true);
+    return zept::cmi5::ResultsJson(*opened.course, *found.store, learner,
+                                   tinCan);
   }
-  const std::optional<std::string> manifest = files->read("imsmanifest.xml");
-  if (!manifest) {
-    throw EPackageError("'" + course +
-                        "' is not a standard package: it holds no "
-                        "imsmanifest.xml");
-  }
-  const Manifest parsed = ReadManifest(*manifest);
-  const CourseStore found =
-      OpenCourseStore(DataFolder(*folders), parsed, *files, /*readOnly=*/true);
-  if (!parsed.scorm2004.empty()) {
-    // The store is found alike; what it holds is read by the activity tree.
-    const zept::scorm2004::Package2004 package =
-        zept::scorm2004::ReadPackage2004(*manifest);
-    return zept::scorm2004::ResultsJson(package, *found.store, learner);
-  }
-  return ResultsJson(parsed, *found.store, learner);
+  const CourseStore found = OpenCourseStore(
+      DataFolder(*folders), opened.manifest, *opened.files, /*readOnly=*/true);
+  // The store is found alike; a 2004 package's is read by its activity tree.
+  if (opened.package2004)
+    return zept::scorm2004::ResultsJson(*opened.package2004, *found.store,
+                                        learner);
+  return ResultsJson(opened.manifest, *found.store, learner);
 }
 
 }  // namespace

@@ -100,7 +100,44 @@ std::int64_t MsOf(const JsonValue& statement) {
   return 0;
 }
 
+// What a statement about an AU says of its outcome and score; outcomes:
+// also the outcome (else only the score).
+void TakeStatement(const JsonValue& s, AuRecord& record, bool outcomes) {
+  const JsonValue* verb = s.find("verb");
+  const std::string* iri = verb ? Text(verb->find("id")) : nullptr;
+  const std::optional<Verb> v = iri ? VerbOf(*iri) : std::nullopt;
+  if (v == Verb::kPassed) {
+    if (outcomes) record.outcome.passed = true;
+    record.score = ScoreOf(s);
+  } else if (v == Verb::kFailed) {
+    if (outcomes) record.outcome.failed = true;
+    if (!record.outcome.passed) record.score = ScoreOf(s);
+  } else if (v == Verb::kCompleted && outcomes) {
+    record.outcome.completed = true;
+  }
+}
+
 }  // namespace
+
+// A Tin Can package's record: what its content said of its activities.
+RegistrationRecord ReadTinCan(const Course& course, xapi::LrsStore& store,
+                              const std::string& registration) {
+  RegistrationRecord out;
+  out.aus.assign(course.aus.size(), {});
+  xapi::StatementFilter filter;
+  filter.registration = registration;
+  filter.ascending = true;
+  for (const std::string& json : store.statements(filter)) {
+    const xapi::JsonParse parse = xapi::ParseJson(json);
+    const JsonValue* object = parse.ok() ? parse.value.find("object") : nullptr;
+    const std::string* id = object ? Text(object->find("id")) : nullptr;
+    const auto au = id ? course.findAu(*id) : std::nullopt;
+    if (!au) continue;
+    out.aus[*au].sessions = std::max(out.aus[*au].sessions, 1u);
+    TakeStatement(parse.value, out.aus[*au], true);
+  }
+  return out;
+}
 
 std::string AuIri(const Course& course, const std::string& courseIri,
                   std::size_t au) {
@@ -251,7 +288,7 @@ std::string CoursePlayer::handle(const std::vector<std::string>& message) {
 std::string CoursePlayer::start() {
   std::string out = "{";
   Field(out, "title", Pick(course_.title, "en-US"));
-  Field(out, "version", "cmi5");
+  Field(out, "version", options_.tinCan ? "tincan" : "cmi5");
   out += ",\"learners\":[";
   bool first = true;
   for (const std::string& login : store_.learners()) {
@@ -298,8 +335,11 @@ void CoursePlayer::takeUp() {
   xapi::ContentLrsOptions clock{options_.nowMs, options_.newId};
   lrs_ = std::make_unique<xapi::ContentLrs>(*lrsStore_, clock);
   RegistrationRecord read =
-      ReadRegistration(course_, *lrsStore_, registration_);
+      options_.tinCan ? ReadTinCan(course_, *lrsStore_, registration_)
+                      : ReadRegistration(course_, *lrsStore_, registration_);
+  satisfiedBlocks_.assign(course_.blocks.size(), false);
   records_ = std::move(read.aus);
+  if (options_.tinCan) return;
   satisfiedBlocks_ = std::move(read.satisfiedBlocks);
   satisfiedCourse_ = read.satisfiedCourse;
   // Sessions that never ended: zept was killed, or lost its window, while
@@ -488,6 +528,7 @@ std::string CoursePlayer::launch(const std::string& id) {
     return out + "}";
   }
 
+  if (options_.tinCan) return launchTinCan(index, neighbours);
   Launch launch = LaunchOf(au);
   launch.actor = actor_;
   launch.registration = registration_;
@@ -543,7 +584,39 @@ std::string CoursePlayer::launch(const std::string& id) {
   return out + "}";
 }
 
+std::string CoursePlayer::launchTinCan(
+    std::size_t index, const std::function<void(std::string&)>& neighbours) {
+  const Au& au = course_.aus[index];
+  lrs_->setSession(std::nullopt);
+  au_ = index;
+  playing_ = au.id;
+  records_[index].sessions = std::max(records_[index].sessions, 1u);
+  ++launches_;
+  token_ = options_.newId() + options_.newId();
+  const std::string url = au.url.substr(0, au.url.find_first_of("?#"));
+  const std::size_t hash = au.packageSuffix.find('#');
+  const std::string query = au.packageSuffix.substr(0, hash);
+  std::string actor =
+      "{\"objectType\":\"Agent\",\"name\":" + JsonString(actor_.name) +
+      ",\"account\":{\"homePage\":" + JsonString(actor_.homePage) +
+      ",\"name\":" + JsonString(actor_.name) + "}}";
+  std::string full = scorm::LaunchUrl(url) + query;
+  full += query.empty() ? '?' : '&';
+  full += "endpoint=" + Component(kEndpoint);
+  full += "&auth=" + Component("Basic " + token_);
+  full += "&actor=" + Component(actor);
+  full += "&registration=" + Component(registration_);
+  full += "&activity_id=" + Component(au.id);
+  if (hash != std::string::npos) full += au.packageSuffix.substr(hash);
+  std::string out = "{\"ok\":true";
+  Field(out, "launch", std::to_string(launches_));
+  Field(out, "url", full);
+  neighbours(out);
+  return out + "}";
+}
+
 void CoursePlayer::endSession() {
+  if (options_.tinCan) playing_.clear();
   if (!au_ || !lrs_ || !lrs_->session()) return;
   xapi::Cmi5Session session = *lrs_->session();
   playing_.clear();
@@ -567,20 +640,21 @@ void CoursePlayer::endSession() {
 
 void CoursePlayer::leave() { endSession(); }
 
-void CoursePlayer::noteScores(const std::string& body) {
+void CoursePlayer::noteStatements(const std::string& body) {
   const xapi::JsonParse parse = xapi::ParseJson(body);
   if (!parse.ok() || !au_) return;
-  const std::string iri = auIri(*au_);
   const auto look = [&](const JsonValue& s) {
-    const JsonValue* verb = s.find("verb");
     const JsonValue* object = s.find("object");
-    const std::string* verbIri = verb ? Text(verb->find("id")) : nullptr;
     const std::string* id = object ? Text(object->find("id")) : nullptr;
-    if (!verbIri || !id || *id != iri) return;
-    const std::optional<Verb> v = VerbOf(*verbIri);
-    if (v == Verb::kPassed ||
-        (v == Verb::kFailed && !records_[*au_].outcome.passed))
-      records_[*au_].score = ScoreOf(s);
+    if (!id) return;
+    // cmi5's outcomes follow its rules (the session's state); a Tin Can
+    // package's follow what its content says of its activities.
+    if (!options_.tinCan) {
+      if (*id == auIri(*au_)) TakeStatement(s, records_[*au_], false);
+      return;
+    }
+    if (const auto au = course_.findAu(*id))
+      TakeStatement(s, records_[*au], true);
   };
   if (parse.value.is(JsonType::kArray)) {
     for (const JsonValue& s : parse.value.items) look(s);
@@ -623,12 +697,19 @@ xapi::LrsAnswer CoursePlayer::lrs(const xapi::LrsRequest& request) {
   if (!authorized) return refuse(401, "not this launch's credentials");
   const std::optional<xapi::Cmi5Session> before = lrs_->session();
   xapi::LrsAnswer answer = lrs_->handle(request);
+  if (options_.tinCan) {
+    if (answer.status < 300 &&
+        request.path.find("statements") != std::string::npos &&
+        (request.method == "PUT" || request.method == "POST"))
+      noteStatements(request.body);
+    return answer;
+  }
   const std::optional<xapi::Cmi5Session>& after = lrs_->session();
   if (answer.status >= 300 || !au_ || !after || !before) return answer;
   if (request.path.find("statements") != std::string::npos &&
       (request.method == "PUT" || request.method == "POST")) {
     lastMs_ = options_.nowMs();
-    noteScores(request.body);
+    noteStatements(request.body);
   }
   AuRecord& record = records_[*au_];
   try {
@@ -655,10 +736,34 @@ std::string CoursePlayer::resultsReport() { return std::string(); }
 
 namespace zept::cmi5 {
 
-scorm::Manifest StoreIdentity(const Course& course) {
+Course CourseOfTinCan(const tincan::Package& package) {
+  Course course;
+  const tincan::Activity& main = package.main();
+  course.id = main.id;
+  course.title = main.name;
+  course.description = main.description;
+  course.notes = package.notes;
+  for (const std::size_t index : package.launchable) {
+    const tincan::Activity& activity = package.activities[index];
+    const tincan::Launch& launch = tincan::PickLaunch(activity, "en-US");
+    Au au;
+    au.id = activity.id;
+    au.title =
+        activity.name.empty() ? LangStrings{{"", activity.id}} : activity.name;
+    au.description = activity.description;
+    au.url = launch.url;
+    au.packagePath = launch.packagePath;
+    au.packageSuffix = launch.packageSuffix;
+    course.children.push_back({Child::Kind::kAu, course.aus.size()});
+    course.aus.push_back(std::move(au));
+  }
+  return course;
+}
+
+scorm::Manifest StoreIdentity(const Course& course, bool tinCan) {
   scorm::Manifest manifest;
   manifest.identifier = course.id;
-  manifest.organization = "cmi5";
+  manifest.organization = tinCan ? "tincan" : "cmi5";
   manifest.title = Pick(course.title, "en-US");
   for (const Au& au : course.aus) {
     scorm::Item item;
@@ -671,7 +776,7 @@ scorm::Manifest StoreIdentity(const Course& course) {
 }
 
 std::string ResultsJson(const Course& course, scorm::ProgressStore& store,
-                        const std::string& learner) {
+                        const std::string& learner, bool tinCan) {
   std::vector<std::string> logins;
   if (learner.empty()) {
     logins = store.learners();
@@ -694,7 +799,7 @@ std::string ResultsJson(const Course& course, scorm::ProgressStore& store,
   json.key("title");
   json.string(Pick(course.title, "en-US"));
   json.key("kind");
-  json.string("cmi5");
+  json.string(tinCan ? "tincan" : "cmi5");
   json.close('}');
   json.key("learners");
   json.open('[');
@@ -707,6 +812,35 @@ std::string ResultsJson(const Course& course, scorm::ProgressStore& store,
     } catch (const std::exception&) {
     }
     const std::unique_ptr<xapi::LrsStore> lrs = store.lrs(login);
+    if (tinCan) {
+      json.open('{');
+      json.key("login");
+      json.string(login);
+      json.key("registration");
+      json.string(registration);
+      json.key("pending_statements");
+      json.number(store.pendingStatements(login));
+      const std::vector<std::string> kept = lrs->statements({});
+      json.key("statements");
+      json.number(kept.size());
+      // The bookmark is the content's state document, kept under the actor
+      // its statements name.
+      bool bookmark = false;
+      if (!kept.empty()) {
+        const xapi::JsonParse first = xapi::ParseJson(kept.front());
+        if (const JsonValue* actor =
+                first.ok() ? first.value.find("actor") : nullptr) {
+          xapi::DocumentKey key;
+          key.activity = course.id;
+          key.agent = xapi::AgentKey(*actor);
+          key.registration = registration;
+          bookmark = !lrs->documentIds(key, std::nullopt).empty();
+        }
+      }
+      flag(json, "bookmark", bookmark);
+      json.close('}');
+      continue;
+    }
     const RegistrationRecord record =
         registration.empty()
             ? RegistrationRecord{std::vector<AuRecord>(course.aus.size()),

@@ -20,6 +20,7 @@
 #include "cmi5/move_on.h"
 #include "scorm/player.h"
 #include "scorm/progress_store.h"
+#include "tincan/package.h"
 #include "xapi/content_lrs.h"
 
 namespace zept::cmi5 {
@@ -65,21 +66,29 @@ std::string BlockIri(const Course& course, const std::string& courseIri,
 RegistrationRecord ReadRegistration(const Course& course, xapi::LrsStore& store,
                                     const std::string& registration);
 
+// A Tin Can package as a course: its launchable activities are its AUs,
+// in order, with nothing for an LMS to judge.
+Course CourseOfTinCan(const tincan::Package& package);
+
 // What the course store knows a cmi5 course by: its id (apart from any
 // SCORM manifest's with the same identifier) and its AUs as items.
-scorm::Manifest StoreIdentity(const Course& course);
+scorm::Manifest StoreIdentity(const Course& course, bool tinCan = false);
 
 // The progress kept of a cmi5 course, as zept-results prints it: per
 // learner the registration, each AU's outcome, score and sessions, each
 // block's and the course's satisfaction, and the statements still to send.
-// Reads only.
+// For a Tin Can package (tinCan): the statements stored and whether a
+// bookmark (a state document) exists. Reads only.
 std::string ResultsJson(const Course& course, scorm::ProgressStore& store,
-                        const std::string& learner);
+                        const std::string& learner, bool tinCan = false);
 
 struct CoursePlayerOptions {
   std::string learner;  // --learner: chosen already
   std::string item;     // --item: an AU's id, launched straight away
   LaunchMode mode = LaunchMode::kNormal;
+  // A Tin Can package (see CourseOfTinCan): its content talks to the LRS
+  // with no LMS rules, launch data or statements of zept's own.
+  bool tinCan = false;
   std::string homePage = kDefaultHomePage;
   // zept's own IRI of the course; blocks and AUs get theirs below it.
   std::string courseIri;
@@ -138,8 +147,10 @@ class CoursePlayer : public scorm::PackagePlayer {
   void satisfy(const std::string& sessionId);
   void record(const std::vector<xapi::Statement>& statements);
   Stamp stamp();
-  // What a statement request the LRS took changes in the menu's scores.
-  void noteScores(const std::string& body);
+  // What statements the LRS took change in the menu's outcomes and scores.
+  void noteStatements(const std::string& body);
+  std::string launchTinCan(std::size_t index,
+                           const std::function<void(std::string&)>& neighbours);
   std::string statusOf(std::size_t au) const;
   std::string continueAu() const;
 

@@ -2332,3 +2332,58 @@ TEST_F(PackageWindowTest, ACmi5CourseTalksToZeptsLrs) {
             storedValues("SELECT group_concat(id) FROM (SELECT id FROM "
                          "statements ORDER BY seq)"));
 }
+
+// A Tin Can package of one activity starts it at once; its bookmark, kept
+// in the State API, is read in the next session after zept was closed; a
+// statement that is not valid is refused and goes nowhere.
+TEST_F(PackageWindowTest, ATinCanPackageKeepsItsBookmark) {
+  const fs::path package =
+      writePackage("tin", {{"tincan.xml", R"(<?xml version="1.0"?>
+<tincan xmlns="http://projecttincan.com/tincan.xsd"><activities>
+<activity id="https://example.org/tin" type="http://adlnet.gov/expapi/activities/course">
+<name lang="en-US">Tin</name><launch lang="en-US">index.html</launch></activity>
+<activity id="https://example.org/tin/q1"><name>Q1</name></activity>
+</activities></tincan>)"},
+                           {"index.html", R"(<!doctype html><html><body><script>
+var q = new URLSearchParams(location.search);
+function req(method, url, body) {
+  var x = new XMLHttpRequest();
+  x.open(method, url, false);
+  x.setRequestHeader("Authorization", q.get("auth"));
+  x.setRequestHeader("X-Experience-API-Version", "1.0.3");
+  x.setRequestHeader("Content-Type", "application/json");
+  x.send(body || null);
+  return x;
+}
+var ep = q.get("endpoint"), actor = JSON.parse(q.get("actor"));
+var place = "activityId=" + encodeURIComponent(q.get("activity_id")) +
+    "&agent=" + encodeURIComponent(q.get("actor")) +
+    "&registration=" + q.get("registration");
+var mark = req("GET", ep + "activities/state?stateId=bookmark&" + place);
+var session = mark.status === 200 ? Number(mark.responseText) + 1 : 1;
+req("PUT", ep + "activities/state?stateId=bookmark&" + place, String(session));
+req("POST", ep + "statements", JSON.stringify({actor: actor,
+    verb: {id: "http://adlnet.gov/expapi/verbs/experienced"},
+    object: {id: q.get("activity_id")}, result: {response: "s" + session}}));
+req("POST", ep + "statements", JSON.stringify({actor: actor,
+    verb: {id: "not an IRI"}, object: {id: "x"}}));
+</script></body></html>)"}});
+  for (const char* session : {"1", "2"}) {
+    SCOPED_TRACE(session);
+    start("--learner ann " + package.string());
+    EXPECT_TRUE(waitStored("SELECT body FROM lrs_documents WHERE id='bookmark'",
+                           session));
+    EXPECT_TRUE(waitStored("SELECT count(*) FROM lrs_statements", session));
+    signal(SIGTERM);
+    EXPECT_EQ(waitExit(), 0) << Slurp(output());
+  }
+  EXPECT_EQ(storedValues("SELECT group_concat(json, ' ') FROM lrs_statements")
+                .find("not an IRI"),
+            std::string::npos);
+  EXPECT_EQ(storedValues("SELECT count(*) FROM statements"), "2\n");
+  const std::string shown = results(package);
+  EXPECT_NE(shown.find(R"("statements": 2,
+      "bookmark": true)"),
+            std::string::npos)
+      << shown;
+}

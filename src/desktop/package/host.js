@@ -127,7 +127,8 @@ try {
 }
 const launch = given ? text(given.launch) : "";
 // cmi5 and Tin Can content finds no API: it talks to zept's LRS instead.
-const xapiContent = !!given && given.version === "cmi5";
+const xapiContent =
+    !!given && (given.version === "cmi5" || given.version === "tincan");
 const kind = given && APIS[given.version] ? APIS[given.version]
              : xapiContent ? null : APIS["1.2"];
 

@@ -120,7 +120,8 @@ function text(value) {
 // start.
 let version = "1.2";
 const is2004 = () => version === "2004";
-const isCmi5 = () => version === "cmi5";
+// cmi5 and Tin Can content talks to zept's LRS; its menu is a course's.
+const isCmi5 = () => version === "cmi5" || version === "tincan";
 
 // The page in the SCO's frame that holds its API and its page.
 const HOST = "zept://content/app/host.html";
@@ -692,17 +693,31 @@ function onlyActivity(menu) {
   return only && only.choosable && !only.reason ? text(only.id) : "";
 }
 
+// A Tin Can package with one activity to launch starts it: there is
+// nothing to choose.
+function onlyLaunch(menu) {
+  let only = null;
+  for (const item of menu.items || []) {
+    if (!item.launchable) continue;
+    if (only) return "";
+    only = item;
+  }
+  return only && !only.reason ? text(only.id) : "";
+}
+
 // Where a learner starts: the item asked for on the command line, once
 // (SCORM 2004: a choice of it, which the sequencer may refuse), else the
 // menu.
 function enter() {
   const item = pendingItem;
   pendingItem = "";
-  const menu = !item && is2004() ? askJson(["menu"]) : null;
-  const only = menu ? onlyActivity(menu) : "";
+  const menu = !item && (is2004() || version === "tincan")
+                   ? askJson(["menu"]) : null;
+  const only = !menu ? "" : is2004() ? onlyActivity(menu) : onlyLaunch(menu);
   if (item && is2004()) navigate("choice", item);
   else if (item) launch(item);
-  else if (only) navigate("choice", only);
+  else if (only && is2004()) navigate("choice", only);
+  else if (only) launch(only);
   else showMenu("", null, menu);
 }
 
@@ -798,7 +813,7 @@ function start() {
 
   const begin = askJson(["start"]);
   // Only the package's own version of the API is there for its SCOs.
-  version = begin.version === "2004" || begin.version === "cmi5"
+  version = ["2004", "cmi5", "tincan"].includes(begin.version)
                 ? begin.version : "1.2";
   testing = begin.test === true;
   if (is2004()) $("next").textContent = "Continue";
