@@ -1,5 +1,6 @@
 #include "app/package_kind.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -33,6 +34,28 @@ bool IsFile(const fs::path& path) {
 std::string BareDescription(const fs::path& path) {
   const std::string name = path.filename().string();
   if (name == kCmi5 || name == kTinCan) return name;
+  // A course structure under another name ("course.xml") is told by its
+  // root element.
+  std::string ext = path.extension().string();
+  for (char& c : ext) c = static_cast<char>(std::tolower(c));
+  if (ext != ".xml") return "";
+  std::ifstream in(path, std::ios::binary);
+  std::string head(4096, '\0');
+  in.read(head.data(), static_cast<std::streamsize>(head.size()));
+  head.resize(static_cast<std::size_t>(in.gcount()));
+  for (std::size_t at = head.find('<'); at != std::string::npos;
+       at = head.find('<', at + 1)) {
+    if (at + 1 < head.size() && (head[at + 1] == '?' || head[at + 1] == '!'))
+      continue;
+    std::size_t end = head.find_first_of(" \t\r\n/>", at + 1);
+    if (end == std::string::npos) end = head.size();
+    std::string root = head.substr(at + 1, end - at - 1);
+    if (const std::size_t colon = root.find(':'); colon != std::string::npos)
+      root.erase(0, colon + 1);
+    if (root == "courseStructure") return kCmi5;
+    if (root == "tincan") return kTinCan;
+    return "";
+  }
   return "";
 }
 

@@ -137,6 +137,16 @@ TEST(PackageKind, ADescriptionOnItsOwnIsAPackageWithoutFiles) {
   EXPECT_EQ(alone.kind, PackageKind::kTinCan);
   EXPECT_FALSE(alone.files);
   EXPECT_FALSE(alone.tincan->main().launches[0].relative());
+
+  // Under another name, a course structure is known by its root element.
+  const auto named = scratch.root() / "101-course.XML";
+  std::string commented = test::Cmi5Xml({"https://lms.example.org/a"});
+  commented.insert(commented.find('\n') + 1, "<!-- a course -->\n");
+  test::WriteFile(named, commented);
+  EXPECT_EQ(OpenAnyPackage(named).kind, PackageKind::kCmi5);
+  const auto other = scratch.root() / "notes.xml";
+  test::WriteFile(other, "<notes/>");
+  EXPECT_THROW(OpenAnyPackage(other), scorm::EPackageError);
 }
 
 // The SCORM 1.2 reading still names a 2004 package's store: the manifest
