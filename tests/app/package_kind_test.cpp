@@ -140,7 +140,8 @@ TEST(PackageKind, ADescriptionOnItsOwnIsAPackageWithoutFiles) {
 
   // Under another name, a course structure is known by its root element.
   const auto named = scratch.root() / "101-course.XML";
-  std::string commented = test::Cmi5Xml({"https://lms.example.org/a"});
+  std::string commented =
+      test::Cmi5Xml({"https://lms.example.org/a", "https://lms.example.org/b"});
   commented.insert(commented.find('\n') + 1, "<!-- a course -->\n");
   test::WriteFile(named, commented);
   EXPECT_EQ(OpenAnyPackage(named).kind, PackageKind::kCmi5);
