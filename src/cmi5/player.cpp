@@ -812,14 +812,14 @@ std::string ResultsJson(const Course& course, scorm::ProgressStore& store,
     } catch (const std::exception&) {
     }
     const std::unique_ptr<xapi::LrsStore> lrs = store.lrs(login);
+    json.open('{');
+    json.key("login");
+    json.string(login);
+    json.key("registration");
+    json.string(registration);
+    json.key("pending_statements");
+    json.number(store.pendingStatements(login));
     if (tinCan) {
-      json.open('{');
-      json.key("login");
-      json.string(login);
-      json.key("registration");
-      json.string(registration);
-      json.key("pending_statements");
-      json.number(store.pendingStatements(login));
       const std::vector<std::string> kept = lrs->statements({});
       json.key("statements");
       json.number(kept.size());
@@ -851,13 +851,6 @@ std::string ResultsJson(const Course& course, scorm::ProgressStore& store,
     std::vector<AuOutcome> outcomes;
     for (const AuRecord& au : record.aus) outcomes.push_back(au.outcome);
     const Satisfaction satisfaction = Evaluate(course, outcomes);
-    json.open('{');
-    json.key("login");
-    json.string(login);
-    json.key("registration");
-    json.string(registration);
-    json.key("pending_statements");
-    json.number(store.pendingStatements(login));
     flag(json, "satisfied", record.satisfiedCourse);
     json.key("blocks");
     json.open('[');
