@@ -697,17 +697,18 @@ xapi::LrsAnswer CoursePlayer::lrs(const xapi::LrsRequest& request) {
   if (!authorized) return refuse(401, "not this launch's credentials");
   const std::optional<xapi::Cmi5Session> before = lrs_->session();
   xapi::LrsAnswer answer = lrs_->handle(request);
+  const bool taken = answer.status < 300 &&
+                     request.path.find("statements") != std::string::npos &&
+                     (request.method == "PUT" || request.method == "POST");
+  // The sender takes them on while the learner plays.
+  if (taken && onStatements) onStatements();
   if (options_.tinCan) {
-    if (answer.status < 300 &&
-        request.path.find("statements") != std::string::npos &&
-        (request.method == "PUT" || request.method == "POST"))
-      noteStatements(request.body);
+    if (taken) noteStatements(request.body);
     return answer;
   }
   const std::optional<xapi::Cmi5Session>& after = lrs_->session();
   if (answer.status >= 300 || !au_ || !after || !before) return answer;
-  if (request.path.find("statements") != std::string::npos &&
-      (request.method == "PUT" || request.method == "POST")) {
+  if (taken) {
     lastMs_ = options_.nowMs();
     noteStatements(request.body);
   }

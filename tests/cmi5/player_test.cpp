@@ -91,6 +91,7 @@ class CoursePlayerTest : public ::testing::Test {
       return std::string(id);
     };
     player = std::make_unique<CoursePlayer>(course, *store, options);
+    player->onStatements = [this] { ++notified; };
     player->onEnded = [this](const std::string& launch) {
       ended.push_back(launch);
     };
@@ -230,6 +231,7 @@ class CoursePlayerTest : public ::testing::Test {
   std::string launchNo, auth, session, grouping, masteryScore;
   std::string last;  // the body of the last refusal
   int sent = 0;
+  int notified = 0;  // times the sender was told of new statements
   std::map<std::string, std::string> params;
 };
 
@@ -302,6 +304,8 @@ TEST_F(CoursePlayerTest, ASessionSatisfiesTheBlockAndTheCourseOnce) {
             403);
   EXPECT_EQ(status("https://example.org/b"), "completed");
   EXPECT_EQ(status("https://example.org/b1"), "in progress");
+  // launched, then each statement the AU sent that was taken
+  EXPECT_EQ(notified, 3);
   EXPECT_EQ(send("terminated", R"("duration":"PT6S")"), 200);
   EXPECT_EQ(ended, std::vector<std::string>{launchNo});
   EXPECT_EQ(send("initialized"), 403);  // after "terminated"
