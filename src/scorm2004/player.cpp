@@ -179,25 +179,6 @@ std::string Why(const SequencingOutcome& outcome) {
              : outcome.exceptionText;
 }
 
-// What a call answers where no session of its API is running: nothing
-// delivered, or an API of an earlier launch.
-std::string AnswerOutsideSession(const std::string& function,
-                                 const std::vector<std::string>& arguments,
-                                 const std::string& why) {
-  const std::string code = arguments.empty() ? "" : arguments[0];
-  if (function == "GetLastError") return "101";
-  if (function == "GetValue") return "";
-  if (function == "GetErrorString" || function == "GetDiagnostic") {
-    if (function == "GetDiagnostic" && (code.empty() || code == "101"))
-      return why;
-    if (code.empty() || code.size() > 3 ||
-        code.find_first_not_of("0123456789") != std::string::npos)
-      return "";
-    return std::string(ErrorString(std::stoi(code)));
-  }
-  return "false";
-}
-
 // The values GetValue gives at the launch, for calls the page can only
 // post: every readable element with a value, by name.
 std::string LaunchValues(const Runtime& runtime) {
@@ -315,8 +296,8 @@ std::string Player::api(const std::vector<std::string>& message) {
              " through the API of an earlier launch was refused: it does not "
              "reach the activity playing now");
     }
-    return AnswerOutsideSession(
-        function, arguments,
+    return scorm::AnswerOutsideSession(
+        kScorm2004Api, function, arguments,
         earlier ? "this API belongs to a launch that has ended"
                 : "no activity of the course is playing");
   }
