@@ -38,6 +38,8 @@ struct ApiVersion {
   int unknownFunction;
   // What GetLastError answers where no session of the page's API runs.
   int outsideSession;
+  // A value SetValue cannot take (one too large for zept, say).
+  int badValue;
   // The longest diagnostic the version lets GetDiagnostic answer, in bytes;
   // 0 for no limit.
   std::size_t longestDiagnostic = 0;

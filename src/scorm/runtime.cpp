@@ -491,7 +491,8 @@ const ApiVersion kScorm12Api = {
      "LMSGetLastError", "LMSGetErrorString", "LMSGetDiagnostic"},
     ErrorString,
     401,
-    301};
+    301,
+    405};
 
 std::string AnswerOutsideSession(const std::string& function,
                                  const std::vector<std::string>& arguments,

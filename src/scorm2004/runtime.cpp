@@ -756,6 +756,7 @@ const scorm::ApiVersion kScorm2004Api = {
     ErrorString,
     101,
     101,
+    351,
     255};
 
 }  // namespace zept::scorm2004
