@@ -10,6 +10,8 @@ namespace {
 // The summary names this many elements per error code at most.
 constexpr std::size_t kNamesPerCode = 20;
 constexpr std::size_t kLongestName = 120;
+// What an element costs beyond its name and value, for the budget.
+constexpr std::size_t kElementCharge = 48;
 
 bool IsCode(const std::string& code) {
   return !code.empty() && code.size() <= 3 &&
@@ -54,6 +56,24 @@ std::string AnswerOutsideSession(const ApiVersion& api,
   return "false";
 }
 
+int ValueTable::count(std::string_view array) const {
+  const auto it = counts.find(array);
+  return it == counts.end() ? 0 : it->second;
+}
+
+bool ValueTable::fits(const std::string& element, std::string_view value,
+                      std::size_t budget) const {
+  const auto old = values.find(element);
+  const std::size_t oldCost =
+      old == values.end() ? 0 : Cost(element, old->second);
+  const std::size_t newCost = Cost(element, value);
+  return newCost <= oldCost || bytes - oldCost + newCost <= budget;
+}
+
+std::size_t ValueTable::Cost(std::string_view element, std::string_view value) {
+  return element.size() + value.size() + kElementCharge;
+}
+
 void ApiRecord::succeed() {
   error_ = 0;
   diagnostic_.clear();
@@ -88,22 +108,28 @@ void ApiRecord::fail(int code, std::string_view element,
     errors.elements.insert(Shortened(element));
 }
 
-std::string ApiRecord::lastError() {
+std::string ApiRecord::lastError() noexcept try {
   ++calls_[kGetLastError];
   return std::to_string(error_);
+} catch (...) {
+  return "101";
 }
 
-std::string ApiRecord::errorString(const std::string& code) {
+std::string ApiRecord::errorString(const std::string& code) noexcept try {
   ++calls_[kGetErrorString];
   return ErrorText(*api_, code);
+} catch (...) {
+  return "";
 }
 
-std::string ApiRecord::diagnostic(const std::string& code) {
+std::string ApiRecord::diagnostic(const std::string& code) noexcept try {
   ++calls_[kGetDiagnostic];
   if (code.empty() || code == std::to_string(error_))
     return diagnostic_.empty() ? std::string(api_->errorString(error_))
                                : diagnostic_;
   return ErrorText(*api_, code);
+} catch (...) {
+  return "";
 }
 
 std::string ApiRecord::summary() const {

@@ -4,6 +4,7 @@
 // record of calls and errors behind a strict session's summary. A runtime
 // names its version once (ApiVersion) and keeps an ApiRecord.
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -79,10 +80,11 @@ class ApiRecord {
   // The runtime threw where it never should: 101, recorded nowhere else.
   void thrown() { error_ = 101; }
 
-  // GetLastError, GetErrorString and GetDiagnostic, each counted.
-  std::string lastError();
-  std::string errorString(const std::string& code);
-  std::string diagnostic(const std::string& code);
+  // GetLastError, GetErrorString and GetDiagnostic, each counted. Never
+  // throw: "101" and "" where they cannot answer.
+  std::string lastError() noexcept;
+  std::string errorString(const std::string& code) noexcept;
+  std::string diagnostic(const std::string& code) noexcept;
 
   // A value strict mode refuses and lenient mode takes, by data model row.
   std::map<std::string, std::string, std::less<>> refusedByStrict;
@@ -101,6 +103,60 @@ class ApiRecord {
   std::string diagnostic_;
   std::array<std::uint64_t, kApiFunctionCount> calls_{};
   std::map<int, Errors> errors_;
+};
+
+// The values of one session as a runtime keeps them: by element name, each
+// array's length, and what they cost against the runtime's budget.
+struct ValueTable {
+  std::map<std::string, std::string, std::less<>> values;
+  std::map<std::string, int, std::less<>> counts;  // by array name
+  std::size_t bytes = 0;
+
+  // The records an array holds (0 for none).
+  int count(std::string_view array) const;
+  // Whether element set to value keeps the values within budget bytes (a
+  // value that costs no more than the one it replaces always does).
+  bool fits(const std::string& element, std::string_view value,
+            std::size_t budget) const;
+  // Sets element, parsed by the version's data model: each array it is a
+  // record of grows to hold it.
+  template <typename Parsed>
+  void set(const std::string& element, const std::string& value,
+           const Parsed& parsed) {
+    const auto old = values.find(element);
+    const std::size_t oldCost =
+        old == values.end() ? 0 : Cost(element, old->second);
+    if (old == values.end())
+      values.emplace(element, value);
+    else
+      old->second = value;
+    bytes = bytes - oldCost + Cost(element, value);
+    for (int level = 0; level < parsed.indexCount; ++level) {
+      const std::string_view array =
+          std::string_view(element).substr(0, parsed.arrayEnd[level]);
+      if (parsed.index[level] == count(array))
+        counts[std::string(array)] = parsed.index[level] + 1;
+    }
+  }
+  // The counts and the bytes from the values again; parse is the version's
+  // data model's.
+  template <typename Parse>
+  void recount(Parse parse) {
+    counts.clear();
+    bytes = 0;
+    for (const auto& [element, value] : values) {
+      bytes += Cost(element, value);
+      const auto parsed = parse(element);
+      if (!parsed.rule) continue;
+      for (int level = 0; level < parsed.indexCount; ++level) {
+        int& n = counts[element.substr(0, parsed.arrayEnd[level])];
+        n = std::max(n, parsed.index[level] + 1);
+      }
+    }
+  }
+
+ private:
+  static std::size_t Cost(std::string_view element, std::string_view value);
 };
 
 // A runtime's eight functions, in ApiFunction's order.

@@ -15,8 +15,6 @@ using Map = std::map<std::string, std::string, std::less<>>;
 // The runtime's own mark in the store: a session began and has not closed.
 constexpr std::string_view kSessionKey = "zept.session";
 constexpr std::string_view kInteractions = "cmi.interactions.";
-// What an element costs beyond its name and value, for the budget.
-constexpr std::size_t kElementCharge = 48;
 
 template <typename M>
 std::string_view Get(const M& values, std::string_view element) {
@@ -76,45 +74,22 @@ std::string_view Default(std::string_view element) {
   return {};
 }
 
-std::size_t Cost(std::string_view element, std::string_view value) {
-  return element.size() + value.size() + kElementCharge;
-}
-
 }  // namespace
 
-struct Runtime::Impl {
+// values: the stored values with this session's.
+struct Runtime::Impl : scorm::ValueTable {
   LaunchContext context;
   RuntimeOptions options;
-  Map values;  // the stored values with this session's
   Map provided;
   // The interactions of an earlier session, kept until this one records its
   // own: interactions are a journal of one session's answers.
   Map earlierInteractions;
   bool interactionsSet = false;
-  std::map<std::string, int, std::less<>> counts;  // by array name
-  std::size_t bytes = 0;
 
   ApiRecord record{kScorm12Api};
   std::vector<bool> reported;  // a leniency, by row, told once
 
-  void rebuildCounts() {
-    counts.clear();
-    bytes = 0;
-    for (const auto& [element, value] : values) {
-      bytes += Cost(element, value);
-      const ParsedElement parsed = ParseElement(element);
-      if (!parsed.rule) continue;
-      for (int level = 0; level < parsed.indexCount; ++level) {
-        int& count = counts[element.substr(0, parsed.arrayEnd[level])];
-        count = std::max(count, parsed.index[level] + 1);
-      }
-    }
-  }
-
-  int count(std::string_view array) const {
-    const auto it = counts.find(array);
-    return it == counts.end() ? 0 : it->second;
-  }
+  void rebuildCounts() { recount(ParseElement); }
 };
 
 Runtime::Runtime(LaunchContext context, Values stored, RuntimeOptions options)
@@ -387,57 +362,28 @@ std::string Runtime::setValue(const std::string& element,
       return "false";
     }
   }
-  const auto old = impl.values.find(element);
-  const std::size_t oldCost =
-      old == impl.values.end() ? 0 : Cost(element, old->second);
-  const std::size_t newCost = Cost(element, value);
-  if (newCost > oldCost &&
-      impl.bytes - oldCost + newCost > impl.options.maxValueBytes) {
+  if (!impl.fits(element, value, impl.options.maxValueBytes)) {
     fail(101, element,
          element + ": the item's values would pass the " +
              std::to_string(impl.options.maxValueBytes) +
              " bytes this runtime keeps");
     return "false";
   }
-  if (old == impl.values.end())
-    impl.values.emplace(element, value);
-  else
-    old->second = value;
-  impl.bytes = impl.bytes - oldCost + newCost;
-  for (int level = 0; level < parsed.indexCount; ++level) {
-    const std::string_view array =
-        std::string_view(element).substr(0, parsed.arrayEnd[level]);
-    if (parsed.index[level] == impl.count(array))
-      impl.counts[std::string(array)] = parsed.index[level] + 1;
-  }
+  impl.set(element, value, parsed);
   if (element.starts_with(kInteractions)) impl.interactionsSet = true;
   unstored_ = true;
   succeed();
   return "true";
 }
 
-std::string Runtime::LMSGetLastError() {
-  try {
-    return impl_->record.lastError();
-  } catch (...) {
-    return "101";
-  }
-}
+std::string Runtime::LMSGetLastError() { return impl_->record.lastError(); }
 
 std::string Runtime::LMSGetErrorString(const std::string& code) {
-  try {
-    return impl_->record.errorString(code);
-  } catch (...) {
-    return "";
-  }
+  return impl_->record.errorString(code);
 }
 
 std::string Runtime::LMSGetDiagnostic(const std::string& code) {
-  try {
-    return impl_->record.diagnostic(code);
-  } catch (...) {
-    return "";
-  }
+  return impl_->record.diagnostic(code);
 }
 
 std::string Runtime::call(const std::string& function,

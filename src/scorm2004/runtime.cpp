@@ -22,8 +22,6 @@ constexpr std::string_view kSessionKey = "zept.session";
 constexpr std::string_view kAttemptKey = "zept.attempt";
 constexpr std::string_view kPreferences = "cmi.learner_preference.";
 constexpr std::string_view kNoRequest = "_none_";
-// What an element costs beyond its name and value, for the budget.
-constexpr std::size_t kElementCharge = 48;
 using scorm::ApiRecord;
 using scorm::Shortened;
 
@@ -36,10 +34,6 @@ std::optional<std::string_view> Find(const Map& values,
 
 std::string_view Get(const Map& values, std::string_view element) {
   return Find(values, element).value_or(std::string_view{});
-}
-
-std::size_t Cost(std::string_view element, std::string_view value) {
-  return element.size() + value.size() + kElementCharge;
 }
 
 // cmi.completion_status as GetValue gives it: a threshold and a progress
@@ -127,12 +121,10 @@ std::string_view Field(std::string_view pattern) {
 
 }  // namespace
 
-struct Runtime::Impl {
+// values: the stored values with this session's.
+struct Runtime::Impl : scorm::ValueTable {
   LaunchContext2004 context;
   RuntimeOptions options;
-  Map values;
-  std::map<std::string, int, std::less<>> counts;  // by array name
-  std::size_t bytes = 0;
   std::string request{kNoRequest};
   std::string navigation;  // what close() left for the sequencer
 
@@ -140,19 +132,7 @@ struct Runtime::Impl {
   std::vector<bool> reported;
   std::map<std::string, std::string, std::less<>> pastSpm;
 
-  void rebuildCounts() {
-    counts.clear();
-    bytes = 0;
-    for (const auto& [element, value] : values) {
-      bytes += Cost(element, value);
-      const ParsedElement parsed = ParseElement(element);
-      if (!parsed.rule) continue;
-      for (int level = 0; level < parsed.indexCount; ++level) {
-        int& count = counts[element.substr(0, parsed.arrayEnd[level])];
-        count = std::max(count, parsed.index[level] + 1);
-      }
-    }
-  }
+  void rebuildCounts() { recount(ParseElement); }
 
   int count(std::string_view array) const {
     if (array == "cmi.comments_from_lms")
@@ -652,56 +632,27 @@ std::string Runtime::setValue(const std::string& element,
     succeed();
     return "true";
   }
-  const auto old = impl.values.find(element);
-  const std::size_t oldCost =
-      old == impl.values.end() ? 0 : Cost(element, old->second);
-  const std::size_t newCost = Cost(element, value);
-  if (newCost > oldCost &&
-      impl.bytes - oldCost + newCost > impl.options.maxValueBytes) {
+  if (!impl.fits(element, value, impl.options.maxValueBytes)) {
     fail(351, element,
          element + ": the SCO's values would pass the " +
              std::to_string(impl.options.maxValueBytes) +
              " bytes this runtime keeps");
     return "false";
   }
-  if (old == impl.values.end())
-    impl.values.emplace(element, value);
-  else
-    old->second = value;
-  impl.bytes = impl.bytes - oldCost + newCost;
-  for (int level = 0; level < parsed.indexCount; ++level) {
-    const std::string_view array =
-        std::string_view(element).substr(0, parsed.arrayEnd[level]);
-    if (parsed.index[level] == impl.count(array))
-      impl.counts[std::string(array)] = parsed.index[level] + 1;
-  }
+  impl.set(element, value, parsed);
   unstored_ = true;
   succeed();
   return "true";
 }
 
-std::string Runtime::GetLastError() {
-  try {
-    return impl_->record.lastError();
-  } catch (...) {
-    return "101";
-  }
-}
+std::string Runtime::GetLastError() { return impl_->record.lastError(); }
 
 std::string Runtime::GetErrorString(const std::string& code) {
-  try {
-    return impl_->record.errorString(code);
-  } catch (...) {
-    return "";
-  }
+  return impl_->record.errorString(code);
 }
 
 std::string Runtime::GetDiagnostic(const std::string& code) {
-  try {
-    return impl_->record.diagnostic(code);
-  } catch (...) {
-    return "";
-  }
+  return impl_->record.diagnostic(code);
 }
 
 std::string Runtime::call(const std::string& function,
