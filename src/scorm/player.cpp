@@ -395,38 +395,6 @@ void Player::leave() { closeSession(); }
 
 namespace {
 
-// Text for the report's XML: markup escaped, and everything past ASCII as
-// a character reference, so the bytes read the same in any encoding.
-std::string ReportText(const std::string& text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size();) {
-    const Utf8Char c = ReadUtf8(text, i, Utf8Bad::kByte);
-    i += c.length;
-    switch (c.code) {
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '&':
-        out += "&amp;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      default:
-        if (c.code < 0x20)
-          out += ' ';
-        else if (c.code < 0x80)
-          out += static_cast<char>(c.code);
-        else
-          out += "&#" + std::to_string(c.code) + ";";
-    }
-  }
-  return out;
-}
-
 // A status as the learner reads it.
 std::string StatusName(const std::string& status) {
   if (status.empty()) return "Not attempted";
@@ -441,13 +409,7 @@ std::string StatusName(const std::string& status) {
 std::string Player::resultsReport() {
   storeOpen();
   std::string xml =
-      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<export>\n"
-      "<p fontsize=\"16\">" +
-      ReportText(manifest_.title) +
-      "</p>\n<hr/>\n"
-      "<p>Learner: " +
-      ReportText(learner_) +
-      "</p>\n<br/>\n<table>\n"
+      ReportHead(manifest_.title, learner_) +
       "<tr><td width=\"260\" border=\"1\"><s>ITEM</s></td>"
       "<td border=\"1\"><s>STATUS</s></td>"
       "<td width=\"60\" border=\"1\" align=\"right\"><s>SCORE</s></td>"
@@ -469,7 +431,7 @@ std::string Player::resultsReport() {
            "</s></td><td width=\"90\" border=\"1\" align=\"right\"><s>" +
            ReportText(value("cmi.core.total_time")) + "</s></td></tr>\n";
   }
-  return xml + "</table>\n</export>\n";
+  return xml + kReportTail;
 }
 
 }  // namespace zept::scorm

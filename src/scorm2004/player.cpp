@@ -806,42 +806,10 @@ void Player::leave() {
   }
 }
 
-namespace {
-
-// Text for the report's XML: markup escaped, past ASCII as references.
-std::string ReportText(const std::string& text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size();) {
-    const Utf8Char c = ReadUtf8(text, i, Utf8Bad::kByte);
-    i += c.length;
-    if (c.code == '<')
-      out += "&lt;";
-    else if (c.code == '>')
-      out += "&gt;";
-    else if (c.code == '&')
-      out += "&amp;";
-    else if (c.code == '"')
-      out += "&quot;";
-    else if (c.code < 0x20)
-      out += ' ';
-    else if (c.code < 0x80)
-      out += static_cast<char>(c.code);
-    else
-      out += "&#" + std::to_string(c.code) + ";";
-  }
-  return out;
-}
-
-}  // namespace
-
 std::string Player::resultsReport() {
   storeOpen();
   std::string xml =
-      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<export>\n"
-      "<p fontsize=\"16\">" +
-      ReportText(package_.title) +
-      "</p>\n<hr/>\n<p>Learner: " + ReportText(learner_) +
-      "</p>\n<br/>\n<table>\n"
+      scorm::ReportHead(package_.title, learner_) +
       "<tr><td width=\"200\" border=\"1\"><s>ACTIVITY</s></td>"
       "<td border=\"1\"><s>COMPLETION</s></td>"
       "<td border=\"1\"><s>SUCCESS</s></td>"
@@ -851,7 +819,7 @@ std::string Player::resultsReport() {
   RandomSource draws = random_;
   processes::Context c{tree_, copy, draws};
   const auto cell = [](const std::string& text, const char* attributes) {
-    return std::string("<td ") + attributes + "><s>" + ReportText(text) +
+    return std::string("<td ") + attributes + "><s>" + scorm::ReportText(text) +
            "</s></td>";
   };
   // The course first, then its activities, as the menu says them.
@@ -871,7 +839,7 @@ std::string Player::resultsReport() {
            cell(standing.score, "width=\"60\" border=\"1\" align=\"right\"") +
            cell(time, "width=\"90\" border=\"1\" align=\"right\"") + "</tr>\n";
   }
-  return xml + "</table>\n</export>\n";
+  return xml + scorm::kReportTail;
 }
 
 }  // namespace zept::scorm2004
