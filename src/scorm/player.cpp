@@ -76,7 +76,8 @@ std::optional<std::string> CleanLogin(const std::string& name) {
 
 Player::Player(const Manifest& manifest, ProgressStore& store,
                PlayerOptions options)
-    : SessionPlayer(store, std::move(options), kScorm12Api, "item"),
+    : SessionPlayer(store, std::move(options), manifest.title,
+                    manifest.problems, kScorm12Api, "item"),
       manifest_(manifest),
       launchable_(LaunchableItems(manifest)) {}
 
@@ -358,20 +359,11 @@ std::string Player::launch(const std::string& identifier) {
 
 bool Player::unstored() const { return runtime_ && runtime_->unstored(); }
 
-bool Player::storeOpen() {
-  if (!runtime_ || !runtime_->unstored()) return true;
-  try {
-    const Values values = runtime_->toStore();
-    captureStatements(values, runtime_->state() == Runtime::State::kFinished);
-    store_.save(learner_, playing_, values, captured_);
-    runtime_->markStored();
-    lastProblem_.clear();
-    statementsStored();
-    return true;
-  } catch (const std::exception& e) {
-    storeFailed(e);
-    return false;
-  }
+void Player::storeSession() {
+  const Values values = runtime_->toStore();
+  captureStatements(values, runtime_->state() == Runtime::State::kFinished);
+  store_.save(learner_, playing_, values, captured_);
+  runtime_->markStored();
 }
 
 void Player::closeSession() {

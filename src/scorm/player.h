@@ -105,18 +105,21 @@ class SessionPlayer : public PackagePlayer {
   void setResultsNote(std::string note) override {
     resultsNote_ = std::move(note);
   }
+  // Stores what the open session set since it was last stored; false when
+  // the store failed (onProblem told why, lastProblem() keeps it).
+  bool storeOpen() final;
 
  protected:
-  // api: the API the package's content calls; noun: what the course is
-  // made of as the journal says it ("item", "activity"); version: told to
-  // the page in ["start"]'s answer, "" for none.
+  // title and problems: the course's as ["start"] shows them, kept by the
+  // package, which outlives its player. api: the API the package's content
+  // calls; noun: what the course is made of as the journal says it ("item",
+  // "activity"); version: told to the page in ["start"]'s answer, "" for
+  // none.
   SessionPlayer(ProgressStore& store, PlayerOptions options,
-                const ApiVersion& api, std::string noun,
-                std::string version = "");
+                const std::string& title,
+                const std::vector<std::string>& problems, const ApiVersion& api,
+                std::string noun, std::string version = "");
 
-  // The course as ["start"] shows it.
-  virtual const std::string& courseTitle() const = 0;
-  virtual const std::vector<std::string>& courseProblems() const = 0;
   virtual std::string menu() = 0;
   virtual std::string other(const std::vector<std::string>& message) = 0;
   // Whether a session runs (for the launch last numbered).
@@ -125,6 +128,9 @@ class SessionPlayer : public PackagePlayer {
   // it asks for stored).
   virtual std::string call(const std::string& function,
                            const std::vector<std::string>& arguments) = 0;
+  // Stores the open session (unstored() true), its statements captured
+  // with it; throws when the store fails.
+  virtual void storeSession() = 0;
   // A call the player answers "false" itself: the session's error says why.
   virtual void refuse(int code, const std::string& function,
                       const std::string& diagnostic) = 0;
@@ -186,6 +192,8 @@ class SessionPlayer : public PackagePlayer {
   std::string start();
   std::string login(const std::string& name);
 
+  const std::string& title_;
+  const std::vector<std::string>& problems_;
   const std::string noun_;
   const std::string version_;
   // Numbers each launch, so calls through an earlier launch's API are told.
@@ -221,11 +229,9 @@ class Player : public SessionPlayer {
 
   // Ends the open session as if the SCO had finished, and stores it.
   void leave() override;
-  // Stores what the open session set since it was last stored; false when
-  // the store failed (onProblem told why, lastProblem() keeps it). A session
-  // that could not be stored stays with its learner and item: the learner
-  // cannot change, nor another item start, until it is stored.
-  bool storeOpen() override;
+  // storeOpen(): a session that could not be stored stays with its learner
+  // and item: the learner cannot change, nor another item start, until it
+  // is stored.
   bool unstored() const override;
   // The session of the item playing, if any.
   Runtime* runtime() { return runtime_.get(); }
@@ -247,13 +253,10 @@ class Player : public SessionPlayer {
   std::string resultsReport() override;
 
  private:
-  const std::string& courseTitle() const override { return manifest_.title; }
-  const std::vector<std::string>& courseProblems() const override {
-    return manifest_.problems;
-  }
   std::string menu() override;
   std::string other(const std::vector<std::string>& message) override;
   bool sessionRunning() const override { return runtime_ != nullptr; }
+  void storeSession() override;
   std::string call(const std::string& function,
                    const std::vector<std::string>& arguments) override;
   void refuse(int code, const std::string& function,

@@ -8,11 +8,15 @@
 namespace zept::scorm {
 
 SessionPlayer::SessionPlayer(ProgressStore& store, PlayerOptions options,
+                             const std::string& title,
+                             const std::vector<std::string>& problems,
                              const ApiVersion& api, std::string noun,
                              std::string version)
     : store_(store),
       options_(std::move(options)),
       api_(api),
+      title_(title),
+      problems_(problems),
       noun_(std::move(noun)),
       version_(std::move(version)) {}
 
@@ -74,7 +78,7 @@ std::string SessionPlayer::api(const std::vector<std::string>& message) {
 }
 
 std::string SessionPlayer::start() {
-  std::string out = "{\"title\":" + JsonString(courseTitle());
+  std::string out = "{\"title\":" + JsonString(title_);
   // The version tells the page which API to offer and which screens to show.
   if (!version_.empty()) out += ",\"version\":" + JsonString(version_);
   out += ",\"learners\":[";
@@ -90,7 +94,7 @@ std::string SessionPlayer::start() {
   options_.item.clear();
   out += ",\"problems\":[";
   first = true;
-  for (const std::string& line : courseProblems()) {
+  for (const std::string& line : problems_) {
     if (!first) out += ',';
     first = false;
     out += JsonString(line);
@@ -131,6 +135,19 @@ std::string SessionPlayer::unsavedAnswer() const {
   return Answer(false, "What you did in this course could not be saved (" +
                            lastProblem_ +
                            "). It is kept; try again once it can be saved.");
+}
+
+bool SessionPlayer::storeOpen() {
+  if (!unstored()) return true;
+  try {
+    storeSession();
+    lastProblem_.clear();
+    statementsStored();
+    return true;
+  } catch (const std::exception& e) {
+    storeFailed(e);
+    return false;
+  }
 }
 
 void SessionPlayer::storeFailed(const std::exception& e) {

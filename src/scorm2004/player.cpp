@@ -178,6 +178,19 @@ std::string Refused(const SequencingOutcome& outcome) {
          ",\"message\":" + JsonString(Why(outcome)) + "}";
 }
 
+// The adl.data values with what the session set: what the SCO only read
+// stays as the store has it now.
+Values SharedAfter(Values shared, const Runtime& runtime) {
+  for (const SharedDataTarget& target : runtime.sharedData()) {
+    if (!target.set) continue;
+    if (target.value)
+      shared[target.id] = *target.value;
+    else
+      shared.erase(target.id);
+  }
+  return shared;
+}
+
 // The values GetValue gives at the launch, for calls the page can only
 // post: every readable element with a value, by name.
 std::string LaunchValues(const Runtime& runtime) {
@@ -211,7 +224,8 @@ std::string LaunchValues(const Runtime& runtime) {
 
 Player::Player(const Package2004& package, scorm::ProgressStore& store,
                PlayerOptions options)
-    : SessionPlayer(store, options, kScorm2004Api, "activity", "2004"),
+    : SessionPlayer(store, options, package.title, package.problems,
+                    kScorm2004Api, "activity", "2004"),
       package_(package),
       tree_(package.root, !package.objectivesGlobalToSystem),
       random_(options.random ? options.random
@@ -456,14 +470,7 @@ std::string Player::proceed(const std::optional<NavigationRequest>& asked,
                    ending->kind == NavigationRequestKind::kAbandonAll);
     if (!abandoned) Report(tree_, next, playingIndex_, values);
     items[playing_] = values;
-    for (const SharedDataTarget& target : runtime_->sharedData()) {
-      // What the SCO only read stays as the store has it now.
-      if (!target.set) continue;
-      if (target.value)
-        shared[target.id] = *target.value;
-      else
-        shared.erase(target.id);
-    }
+    shared = SharedAfter(std::move(shared), *runtime_);
     items[kSharedDataItem] = shared;
     if (!request && ownRequest) {
       const std::string& own = runtime_->navigationRequest();
@@ -763,31 +770,14 @@ std::string Player::menu() {
 
 bool Player::unstored() const { return runtime_ && runtime_->unstored(); }
 
-bool Player::storeOpen() {
-  if (!runtime_ || !runtime_->unstored()) return true;
-  try {
-    std::map<std::string, Values> items{{playing_, runtime_->toStore()}};
-    Values shared = shared_;
-    for (const SharedDataTarget& target : runtime_->sharedData()) {
-      // What the SCO only read stays as the store has it now.
-      if (!target.set) continue;
-      if (target.value)
-        shared[target.id] = *target.value;
-      else
-        shared.erase(target.id);
-    }
-    if (shared != shared_) items[kSharedDataItem] = shared;
-    captureStatements(items[playing_], false);
-    globals_.save(store_, learner_, items, captured_, state_, shared);
-    shared_ = std::move(shared);
-    runtime_->markStored();
-    lastProblem_.clear();
-    statementsStored();
-    return true;
-  } catch (const std::exception& e) {
-    storeFailed(e);
-    return false;
-  }
+void Player::storeSession() {
+  std::map<std::string, Values> items{{playing_, runtime_->toStore()}};
+  Values shared = SharedAfter(shared_, *runtime_);
+  if (shared != shared_) items[kSharedDataItem] = shared;
+  captureStatements(items[playing_], false);
+  globals_.save(store_, learner_, items, captured_, state_, shared);
+  shared_ = std::move(shared);
+  runtime_->markStored();
 }
 
 void Player::leave() {

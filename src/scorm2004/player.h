@@ -67,7 +67,6 @@ class Player : public scorm::SessionPlayer {
   void leave() override;
   // Stores what the open session set since it was last stored; false when
   // the store failed (onProblem told why, lastProblem() keeps it).
-  bool storeOpen() override;
   bool unstored() const override;
   Runtime* runtime() { return runtime_.get(); }
   std::string lastError() override {
@@ -84,13 +83,10 @@ class Player : public scorm::SessionPlayer {
   std::string resultsReport() override;
 
  private:
-  const std::string& courseTitle() const override { return package_.title; }
-  const std::vector<std::string>& courseProblems() const override {
-    return package_.problems;
-  }
   std::string menu() override;
   std::string other(const std::vector<std::string>& message) override;
   bool sessionRunning() const override { return runtime_ != nullptr; }
+  void storeSession() override;
   std::optional<std::string> answerEnded(
       const std::vector<std::string>& message, const std::string& function,
       const std::vector<std::string>& arguments) override;
