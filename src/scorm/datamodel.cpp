@@ -360,48 +360,7 @@ std::span<const ElementRule> DataModelRules() { return kRules; }
 
 ParsedElement ParseElement(std::string_view element) {
   ParsedElement parsed;
-  const std::vector<Node>& tree = Tree();
-  int at = 0;
-  std::size_t start = 0;
-  while (true) {
-    const std::size_t dot = element.find('.', start);
-    const bool last = dot == std::string_view::npos;
-    const std::string_view name =
-        element.substr(start, last ? std::string_view::npos : dot - start);
-    const Node& node = tree[at];
-    int next = -1;
-    for (const auto& [childName, child] : node.children)
-      if (childName == name) next = child;
-    if (next >= 0) {
-      at = next;
-    } else if (at != 0 && last && (name == "_children" || name == "_count")) {
-      parsed.keyword = true;
-      parsed.fault = name == "_children" ? ParsedElement::Fault::kNoChildren
-                                         : ParsedElement::Fault::kNotAnArray;
-      return parsed;
-    } else if (node.arrayChild >= 0) {
-      const auto index = ParseIndex(name);
-      if (!index || parsed.indexCount == 2) {
-        parsed.fault = ParsedElement::Fault::kBadIndex;
-        return parsed;
-      }
-      parsed.index[parsed.indexCount] = *index;
-      parsed.arrayEnd[parsed.indexCount] = start - 1;
-      ++parsed.indexCount;
-      at = node.arrayChild;
-    } else {
-      return parsed;  // kUnknown
-    }
-    if (last) break;
-    start = dot + 1;
-  }
-  parsed.rule = tree[at].rule;
-  if (parsed.rule) {
-    parsed.fault = ParsedElement::Fault::kNone;
-    const DataType type = parsed.rule->type;
-    parsed.keyword = type == DataType::kChildren || type == DataType::kCount ||
-                     type == DataType::kVersion;
-  }
+  WalkElement(Tree(), element, {}, parsed);
   return parsed;
 }
 
