@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "scorm/element_tree.h"
+#include "scorm/scan.h"
 #include "util/utf8.h"
 
 namespace zept::scorm {
@@ -164,19 +165,9 @@ bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 // Digits of a fixed count at the front of text, advanced past them.
 std::optional<int> TakeDigits(std::string_view& text, std::size_t fewest,
                               std::size_t most) {
-  std::size_t n = 0;
-  while (n < text.size() && n < most && IsDigit(text[n])) ++n;
+  const std::size_t n = DigitsAtFront(text, most);
   if (n < fewest) return std::nullopt;
-  int value = 0;
-  for (std::size_t i = 0; i < n; ++i) value = value * 10 + (text[i] - '0');
-  text.remove_prefix(n);
-  return value;
-}
-
-bool Take(std::string_view& text, char c) {
-  if (text.empty() || text.front() != c) return false;
-  text.remove_prefix(1);
-  return true;
+  return static_cast<int>(TakeDigitRun(text, n));
 }
 
 // [H]H[HH]:MM:SS[.S[S]] in hundredths. Strict: two to maxHours hour digits
