@@ -298,15 +298,6 @@ bool FormatOk(const ElementRule& rule, std::string_view value, bool strict,
   return false;
 }
 
-std::string Joined(std::span<const std::string_view> words) {
-  std::string out;
-  for (std::string_view word : words) {
-    if (!out.empty()) out += ", ";
-    out += word.empty() ? std::string_view("\"\"") : word;
-  }
-  return out;
-}
-
 std::string FormatReason(const ElementRule& rule,
                          std::string_view interactionType) {
   switch (rule.type) {

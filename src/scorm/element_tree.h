@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -62,6 +63,16 @@ inline std::optional<int> ParseIndex(std::string_view s) {
   int n = 0;
   for (char c : s) n = n * 10 + (c - '0');
   return n;
+}
+
+// A row's words as a reason lists them: "a, b, \"\"".
+inline std::string Joined(std::span<const std::string_view> words) {
+  std::string out;
+  for (std::string_view word : words) {
+    if (!out.empty()) out += ", ";
+    out += word.empty() ? std::string_view("\"\"") : word;
+  }
+  return out;
 }
 
 // Where the versions' element names differ on the way down the tree.

@@ -424,15 +424,6 @@ int FormatCode(const ElementRule& rule, std::string_view value, bool strict,
   return 406;
 }
 
-std::string Joined(std::span<const std::string_view> words) {
-  std::string out;
-  for (std::string_view word : words) {
-    if (!out.empty()) out += ", ";
-    out += word.empty() ? std::string_view("\"\"") : word;
-  }
-  return out;
-}
-
 std::string Number(double value) {
   std::string text = std::to_string(value);
   while (text.back() == '0') text.pop_back();
@@ -459,7 +450,7 @@ std::string FormatReason(const ElementRule& rule, int code,
       return "not an ISO 8601 timestamp from 1970 to 2038 "
              "(YYYY-MM-DDThh:mm:ss.ss)";
     case DataType::kVocabulary:
-      return "not one of " + Joined(rule.words);
+      return "not one of " + scorm::Joined(rule.words);
     case DataType::kLanguage:
       return "not a language tag";
     case DataType::kResponse:
@@ -468,7 +459,7 @@ std::string FormatReason(const ElementRule& rule, int code,
       return "not a correct response of a " + std::string(type) +
              " interaction";
     case DataType::kResult:
-      return "not one of " + Joined(rule.words) + " or a real number";
+      return "not one of " + scorm::Joined(rule.words) + " or a real number";
     case DataType::kNavRequest:
       return "not a navigation request";
     default:
