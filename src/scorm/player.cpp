@@ -76,7 +76,7 @@ std::optional<std::string> CleanLogin(const std::string& name) {
 
 Player::Player(const Manifest& manifest, ProgressStore& store,
                PlayerOptions options)
-    : SessionPlayer(store, std::move(options), manifest.title,
+    : RuntimePlayer(store, std::move(options), manifest.title,
                     manifest.problems, kScorm12Api, "item"),
       manifest_(manifest),
       launchable_(LaunchableItems(manifest)) {}
@@ -356,8 +356,6 @@ std::string Player::launch(const std::string& identifier) {
   }
   return out + "}}";
 }
-
-bool Player::unstored() const { return runtime_ && runtime_->unstored(); }
 
 void Player::storeSession() {
   const Values values = runtime_->toStore();

@@ -201,7 +201,31 @@ class SessionPlayer : public PackagePlayer {
   std::string refusedLaunch_;  // the last earlier launch said in the journal
 };
 
-class Player : public SessionPlayer {
+// A SessionPlayer whose sessions are SCORM runtimes (scorm::Runtime,
+// scorm2004::Runtime): the one running is runtime_.
+template <typename Runtime>
+class RuntimePlayer : public SessionPlayer {
+ public:
+  bool unstored() const override { return runtime_ && runtime_->unstored(); }
+  // The session playing, if any.
+  Runtime* runtime() { return runtime_.get(); }
+  std::string lastError() override {
+    return runtime_ ? runtime_->call(std::string(api_.names[kGetLastError]), {})
+                    : std::string();
+  }
+
+ protected:
+  using SessionPlayer::SessionPlayer;
+  bool sessionRunning() const override { return runtime_ != nullptr; }
+  void refuse(int code, const std::string& function,
+              const std::string& diagnostic) override {
+    runtime_->refuse(code, function, diagnostic);
+  }
+
+  std::unique_ptr<Runtime> runtime_;
+};
+
+class Player : public RuntimePlayer<Runtime> {
  public:
   Player(const Manifest& manifest, ProgressStore& store, PlayerOptions options);
   ~Player();
@@ -232,12 +256,6 @@ class Player : public SessionPlayer {
   // storeOpen(): a session that could not be stored stays with its learner
   // and item: the learner cannot change, nor another item start, until it
   // is stored.
-  bool unstored() const override;
-  // The session of the item playing, if any.
-  Runtime* runtime() { return runtime_.get(); }
-  std::string lastError() override {
-    return runtime_ ? runtime_->LMSGetLastError() : std::string();
-  }
 
   // The lesson status of an item for the learner ("not attempted" when never
   // stored), and why it cannot be launched now ("" when it can). A folder
@@ -255,14 +273,9 @@ class Player : public SessionPlayer {
  private:
   std::string menu() override;
   std::string other(const std::vector<std::string>& message) override;
-  bool sessionRunning() const override { return runtime_ != nullptr; }
   void storeSession() override;
   std::string call(const std::string& function,
                    const std::vector<std::string>& arguments) override;
-  void refuse(int code, const std::string& function,
-              const std::string& diagnostic) override {
-    runtime_->refuse(code, function, diagnostic);
-  }
   std::string launch(const std::string& item);
   void closeSession();
   const Item* find(const std::string& identifier) const;
@@ -273,7 +286,6 @@ class Player : public SessionPlayer {
   std::vector<const Item*> launchable_;
   std::map<std::string, Prerequisites> prerequisites_;
   std::map<std::string, std::string> badPrerequisites_;  // item -> why
-  std::unique_ptr<Runtime> runtime_;
   std::string entry_;  // the cmi.core.entry of the launch
 };
 

@@ -224,7 +224,7 @@ std::string LaunchValues(const Runtime& runtime) {
 
 Player::Player(const Package2004& package, scorm::ProgressStore& store,
                PlayerOptions options)
-    : SessionPlayer(store, options, package.title, package.problems,
+    : RuntimePlayer(store, options, package.title, package.problems,
                     kScorm2004Api, "activity", "2004"),
       package_(package),
       tree_(package.root, !package.objectivesGlobalToSystem),
@@ -767,8 +767,6 @@ std::string Player::menu() {
          ",\"score\":" + JsonString(course.score) + "}}";
   return out;
 }
-
-bool Player::unstored() const { return runtime_ && runtime_->unstored(); }
 
 void Player::storeSession() {
   std::map<std::string, Values> items{{playing_, runtime_->toStore()}};

@@ -32,7 +32,7 @@ struct PlayerOptions : scorm::PlayerOptions {
   GlobalStore* globals = nullptr;
 };
 
-class Player : public scorm::SessionPlayer {
+class Player : public scorm::RuntimePlayer<Runtime> {
  public:
   Player(const Package2004& package, scorm::ProgressStore& store,
          PlayerOptions options = {});
@@ -65,13 +65,6 @@ class Player : public scorm::SessionPlayer {
   // Ends the open session and suspends the sequencing session (so the
   // learner can resume all later), all stored at once.
   void leave() override;
-  // Stores what the open session set since it was last stored; false when
-  // the store failed (onProblem told why, lastProblem() keeps it).
-  bool unstored() const override;
-  Runtime* runtime() { return runtime_.get(); }
-  std::string lastError() override {
-    return runtime_ ? runtime_->GetLastError() : std::string();
-  }
   const SequencingState& state() const { return state_; }
 
   // The hooks are scorm::PackagePlayer's; onStatements is called once a
@@ -85,17 +78,12 @@ class Player : public scorm::SessionPlayer {
  private:
   std::string menu() override;
   std::string other(const std::vector<std::string>& message) override;
-  bool sessionRunning() const override { return runtime_ != nullptr; }
   void storeSession() override;
   std::optional<std::string> answerEnded(
       const std::vector<std::string>& message, const std::string& function,
       const std::vector<std::string>& arguments) override;
   std::string call(const std::string& function,
                    const std::vector<std::string>& arguments) override;
-  void refuse(int code, const std::string& function,
-              const std::string& diagnostic) override {
-    runtime_->refuse(code, function, diagnostic);
-  }
   void learnerTaken() override { loadLearner(); }
   std::string navigate(const NavigationRequest& request);
   // Ends the session playing, reports its attempt, runs request (the SCO's
@@ -126,7 +114,6 @@ class Player : public scorm::SessionPlayer {
   std::vector<std::string> deliveries_;
   Values shared_;  // adl.data values by target id
   std::size_t playingIndex_ = ActivityTree::kNone;
-  std::unique_ptr<Runtime> runtime_;
   // The last session that ended, which still answers its own launch's
   // calls with the errors of a terminated session.
   std::unique_ptr<Runtime> ended_;
