@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "cmi5/player.h"
 #include "engine/pdf.h"
 #include "moviehost/headless.h"
 #include "platform/codepage.h"
@@ -85,7 +86,8 @@ PackageSession::PackageSession(Context& ctx, desktop::MoviePage& page,
                                const scorm2004::Package2004* package2004,
                                scorm::ProgressStore& store, std::string key,
                                const PackageRunOptions& options,
-                               std::function<void(const WideString&)> print)
+                               std::function<void(const WideString&)> print,
+                               const cmi5::Course* course)
     : ctx_(ctx),
       page_(page),
       files_(files),
@@ -98,10 +100,36 @@ PackageSession::PackageSession(Context& ctx, desktop::MoviePage& page,
       dialogs_(&window_),
       views_(window_.gtkWindow()) {
   const scorm::PlayerOptions playerOptions{options.strict, options.learner,
-                                           options.item, options.lrsConfig,
-                                           options.place};
+                                           options.item,   options.lrsConfig,
+                                           options.place,  options.mode};
   std::string title = manifest.title;
-  if (package2004) {
+  if (course) {
+    cmi5::CoursePlayerOptions options5;
+    options5.learner = options.learner;
+    options5.item = options.item;
+    options5.mode = options.mode == "browse"   ? cmi5::LaunchMode::kBrowse
+                    : options.mode == "review" ? cmi5::LaunchMode::kReview
+                                               : cmi5::LaunchMode::kNormal;
+    if (options.lrsConfig) {
+      options5.homePage = options.lrsConfig->homePage;
+      options5.courseIri = xapi::CourseIri(options.lrsConfig->activityBase,
+                                           course->id, options.place);
+    } else {
+      options5.courseIri = xapi::CourseIri(cmi5::kDefaultActivityBase,
+                                           course->id, options.place);
+    }
+    auto player = std::make_unique<cmi5::CoursePlayer>(*course, store,
+                                                       std::move(options5));
+    // The screens learn that the AU terminated from the program only.
+    player->onEnded = [this](const std::string& launch) {
+      if (!secret_.empty())
+        page_.runScript("window.zeptEnded && zeptEnded(" +
+                        scorm::JsonString(secret_) + "," +
+                        scorm::JsonString(launch) + ")");
+    };
+    cmi5_ = player.get();
+    player_ = std::move(player);
+  } else if (package2004) {
     scorm2004::PlayerOptions options2004;
     static_cast<scorm::PlayerOptions&>(options2004) = playerOptions;
     options2004.globals = options.globals;
@@ -154,6 +182,16 @@ PackageSession::PackageSession(Context& ctx, desktop::MoviePage& page,
     return received(message);
   };
   page_.onWarning = [this](const std::string& line) { note(line); };
+  page_.onContentRequest = [this](const desktop::MoviePage::ContentRequest& r) {
+    desktop::MoviePage::ContentAnswer out{404, {}, "{\"error\":\"no LRS\"}"};
+    if (!cmi5_) return out;
+    std::string path = r.path;
+    if (path.rfind("lrs/", 0) == 0) path.erase(0, 4);
+    const xapi::LrsAnswer answer =
+        cmi5_->lrs({r.method, path, r.query, r.headers, r.body});
+    return desktop::MoviePage::ContentAnswer{answer.status, answer.headers,
+                                             answer.body};
+  };
   page_.cookieOwner = [this] { return player_->learner(); };
   page_.onMissingFile = [this](const std::string& file,
                                const std::string& page) {
@@ -195,6 +233,7 @@ PackageSession::~PackageSession() {
   page_.onPackageCall = nullptr;
   page_.onPackageFile = nullptr;
   page_.onWarning = nullptr;
+  page_.onContentRequest = nullptr;
   page_.cookieOwner = nullptr;
   page_.onMissingFile = nullptr;
   page_.onProcessEnded = nullptr;
@@ -366,6 +405,25 @@ std::string PackageSession::screen(const std::vector<std::string>& message) {
          " stopped: the Flash emulator crashed in " +
          message[3].substr(0, 200) + " (" + message[2].substr(0, 200) +
          "); the learner was offered Retry");
+    return std::string();
+  }
+  // A cmi5 AU that asks for a window of its own: only the package's pages
+  // play there, and the screens come back when it goes.
+  if (kind == "window" && message.size() >= 3 &&
+      message[1].rfind("zept://content/pkg/", 0) == 0 && cmi5_) {
+    const std::string launch = cmi5_->launchNumber();
+    views_.openOwnWindow(
+        WEBKIT_WEB_VIEW(page_.widget()), message[1], message[2],
+        cmi5::kReturnUrl, [this, launch] {
+          if (!secret_.empty())
+            page_.runScript("window.zeptWindowGone && zeptWindowGone(" +
+                            scorm::JsonString(secret_) + "," +
+                            scorm::JsonString(launch) + ")");
+        });
+    return std::string();
+  }
+  if (kind == "close-window") {
+    views_.closeOwnWindow();
     return std::string();
   }
   if (kind == "left") {

@@ -29,10 +29,16 @@
 #include "scorm/progress_store.h"
 #include "scorm2004/definition.h"
 
+namespace zept::cmi5 {
+struct Course;
+class CoursePlayer;
+}  // namespace zept::cmi5
+
 namespace zept {
 
 // A SCORM 2004 package (package2004 given) plays through scorm2004::Player,
-// any other through scorm::Player; the page learns which from ["start"].
+// a cmi5 course (course given) through cmi5::CoursePlayer, any other through
+// scorm::Player; the page learns which from ["start"].
 class PackageSession {
  public:
   PackageSession(Context& ctx, desktop::MoviePage& page,
@@ -40,7 +46,8 @@ class PackageSession {
                  const scorm2004::Package2004* package2004,
                  scorm::ProgressStore& store, std::string key,
                  const PackageRunOptions& options,
-                 std::function<void(const WideString&)> print);
+                 std::function<void(const WideString&)> print,
+                 const cmi5::Course* course = nullptr);
   ~PackageSession();
   PackageSession(const PackageSession&) = delete;
   PackageSession& operator=(const PackageSession&) = delete;
@@ -100,6 +107,8 @@ class PackageSession {
   desktop::GtkDialogs dialogs_;
   desktop::PackageViews views_;
   std::unique_ptr<scorm::PackagePlayer> player_;
+  // The same player when it plays a cmi5 course: its AU talks to zept's LRS.
+  cmi5::CoursePlayer* cmi5_ = nullptr;
   std::unique_ptr<platform::HeldLock> learnerLock_;
   std::unique_ptr<desktop::QuitSignals> signals_;
   std::string summaries_;

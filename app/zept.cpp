@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/package_kind.h"
 #include "app/shell_lrs.h"
 #include "app/zept_desktop.h"
 #include "app/zept_package.h"
@@ -22,6 +23,7 @@
 #include "shell/UnitZept.h"
 #include "shell/course_folder.h"
 #include "util/file_io.h"
+#include "util/utf8.h"
 
 namespace {
 
@@ -30,7 +32,8 @@ using zept::WideString;
 constexpr char kUsage[] =
     "usage: zept [--program-folder DIR] [--headless] [--lrs FILE]\n"
     "       zept [--learner NAME] [--item IDENTIFIER] [--strict] [--lrs FILE]\n"
-    "            PACKAGE\n"
+    "            [--mode normal|browse|review] PACKAGE\n"
+    "       zept --check PACKAGE\n"
     "       zept --help | --version\n"
     "Plays the course in DIR (default: the program's folder): its "
     "imsmanifest.xml,\n"
@@ -46,14 +49,22 @@ constexpr char kUsage[] =
     "1280x1024).\n"
     "ZEPT_REGISTRY_DIR sets the registry store, ZEPT_RUFFLE_DIR the Flash "
     "emulator.\n"
-    "PACKAGE is a standard SCORM 1.2 package, a folder holding "
+    "PACKAGE is a SCORM 1.2 or 2004 package, a folder holding "
     "imsmanifest.xml or a\n"
     ".zip, played in a window; progress is kept in "
     "$XDG_DATA_HOME/zept. --learner\n"
     "opens as that learner (created when new), --item launches that item, "
     "--strict\n"
     "applies the standard's limits and prints a conformance summary at the "
-    "end.\n"
+    "end,\n"
+    "--mode launches every item in that mode (default normal).\n"
+    "--check prints what PACKAGE is (a SCORM, cmi5 or Tin Can package, or a "
+    "course\n"
+    "folder of the shell): its kind, title, items and what cannot play "
+    "offline; it\n"
+    "exits 1 with the fault when it cannot be played. It opens no window and "
+    "stores\n"
+    "nothing.\n"
     "Results go as xAPI statements to the LRS that --lrs FILE configures, "
     "else\n"
     "$XDG_CONFIG_HOME/zept/lrs.conf, else zept-lrs.conf beside the course; "
@@ -64,6 +75,19 @@ void PrintLine(const WideString& line) {
   const std::string text = zept::WideToUtf8(line) + "\n";
   std::fwrite(text.data(), 1, text.size(), stdout);
   std::fflush(stdout);
+}
+
+// zept --check: no display, no store, nothing written.
+int CheckPackage(const std::string& path) {
+  try {
+    const zept::OpenedPackage package = zept::OpenAnyPackage(path);
+    for (const std::string& line : zept::DescribePackage(package))
+      std::printf("%s\n", line.c_str());
+    return 0;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "zept: %s\n", zept::OneLine(e.what()).c_str());
+    return 1;
+  }
 }
 
 bool ParseScreen(const char* text, int& width, int& height) {
@@ -81,6 +105,7 @@ int main(int argc, char** argv) {
   bool headless = false;
   std::string course;
   zept::PackageRunOptions packageOptions;
+  std::optional<std::string> check;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
@@ -113,6 +138,21 @@ int main(int argc, char** argv) {
       packageOptions.lrs = argv[++i];
       continue;
     }
+    if (arg == "--mode" && i + 1 < argc) {
+      packageOptions.mode = argv[++i];
+      if (!zept::IsLaunchMode(packageOptions.mode)) {
+        std::fprintf(stderr,
+                     "zept: --mode takes normal, browse or review, not "
+                     "'%s'\n%s",
+                     packageOptions.mode.c_str(), kUsage);
+        return 2;
+      }
+      continue;
+    }
+    if (arg == "--check" && i + 1 < argc) {
+      check = argv[++i];
+      continue;
+    }
     if (arg == "--strict") {
       packageOptions.strict = true;
       continue;
@@ -123,6 +163,14 @@ int main(int argc, char** argv) {
     }
     std::fprintf(stderr, "zept: unknown option '%s'\n%s", arg.c_str(), kUsage);
     return 2;
+  }
+
+  if (check) {
+    if (!course.empty()) {
+      std::fprintf(stderr, "zept: --check takes one package\n%s", kUsage);
+      return 2;
+    }
+    return CheckPackage(*check);
   }
 
   // A course of the shell named as COURSE plays as --program-folder does.

@@ -5,13 +5,12 @@
 
 #include "app/package_session.h"
 #include "app/results_sender.h"
+#include "cmi5/player.h"
 #include "desktop/course_instance.h"
 #include "desktop/gtk_dialogs.h"
 #include "platform/codepage.h"
-#include "scorm/manifest.h"
 #include "scorm/progress_store.h"
 #include "scorm2004/global_store.h"
-#include "scorm2004/reader.h"
 #include "util/file_io.h"
 #include "util/utf8.h"
 
@@ -28,20 +27,8 @@ void Note(Context& ctx, const std::function<void(const WideString&)>& print,
 
 }  // namespace
 
-bool IsPackagePath(const std::string& nativePath) {
-  std::error_code error;
-  const std::filesystem::path path(nativePath);
-  if (std::filesystem::is_regular_file(path, error)) return true;
-  return std::filesystem::is_regular_file(path / "imsmanifest.xml", error) &&
-         !std::filesystem::exists(path / "cdrom" / "cdrom.swf", error);
-}
-
-std::unique_ptr<scorm::PackageFiles> OpenPackage(
-    const std::string& nativePath) {
-  std::error_code error;
-  if (std::filesystem::is_directory(nativePath, error))
-    return scorm::OpenFolderPackage(nativePath);
-  return scorm::OpenZipPackage(nativePath);
+bool IsLaunchMode(const std::string& mode) {
+  return mode == "normal" || mode == "browse" || mode == "review";
 }
 
 int RunPackage(Context& ctx, const std::string& path, desktop::MoviePage& page,
@@ -53,39 +40,38 @@ int RunPackage(Context& ctx, const std::string& path, desktop::MoviePage& page,
     desktop::GtkDialogs(nullptr).showMessage(Utf8ToWide(message));
     return 1;
   };
-  std::unique_ptr<scorm::PackageFiles> opened;
+  OpenedPackage opened;
   try {
-    opened = OpenPackage(path);
+    opened = OpenAnyPackage(path);
   } catch (const std::exception& e) {
     return fail(e.what());
   }
-  scorm::PackageFiles& files = *opened;
-  scorm::Manifest manifest;
-  std::optional<scorm2004::Package2004> package2004;
+  // Where the kinds part: cmi5 and Tin Can packages each go to their own
+  // run; SCORM 1.2 and 2004 go on below.
+  if (opened.kind == PackageKind::kCmi5) {
+    if (!opened.files)
+      return fail(path +
+                  " is a course structure on its own: its AUs are on the "
+                  "network, which zept does not reach");
+    // A cmi5 course's store is known by its structure.
+    opened.manifest = cmi5::StoreIdentity(*opened.course);
+  }
+  if (opened.kind == PackageKind::kTinCan)
+    return fail("zept cannot play Tin Can packages yet");
+  if (opened.kind == PackageKind::kShellCourse)
+    return fail(opened.files->location() +
+                " is a course of the zept shell: start it with "
+                "--program-folder");
+  scorm::PackageFiles& files = *opened.files;
+  const scorm::Manifest& manifest = opened.manifest;
+  const std::optional<scorm2004::Package2004>& package2004 = opened.package2004;
+  const std::optional<cmi5::Course>& course = opened.course;
   std::string key;
   std::unique_ptr<scorm::ProgressStore> store;
   std::unique_ptr<scorm2004::GlobalStore> globals;
   std::string storeNote;
   PackageRunOptions run = options;
   try {
-    const std::optional<std::string> bytes = files.read("imsmanifest.xml");
-    if (!bytes)
-      return fail(files.location() +
-                  " is not a SCORM package: it has no "
-                  "imsmanifest.xml");
-    try {
-      manifest = scorm::ReadManifest(*bytes);
-    } catch (const scorm::EManifestError& e) {
-      return fail(files.location() + "/imsmanifest.xml: " + e.what());
-    }
-    // A SCORM 2004 package plays by its activity tree and sequencing.
-    if (!manifest.scorm2004.empty()) {
-      try {
-        package2004 = scorm2004::ReadPackage2004(*bytes);
-      } catch (const scorm::EManifestError& e) {
-        return fail(files.location() + "/imsmanifest.xml: " + e.what());
-      }
-    }
     const std::string dataFolder = scorm::DataFolder(ctx.platform.folders);
     scorm::CourseStore found =
         scorm::OpenCourseStore(dataFolder, manifest, files);
@@ -95,12 +81,12 @@ int RunPackage(Context& ctx, const std::string& path, desktop::MoviePage& page,
     store = std::move(found.store);
     storeNote = found.note;
     if (package2004 && scorm2004::SharesWithSystem(*package2004)) {
-      scorm2004::OpenedGlobalStore opened =
+      scorm2004::OpenedGlobalStore shared =
           scorm2004::OpenGlobalStore(dataFolder);
-      globals = std::move(opened.store);
+      globals = std::move(shared.store);
       run.globals = globals.get();
-      if (!opened.note.empty())
-        storeNote += (storeNote.empty() ? "" : " ") + opened.note;
+      if (!shared.note.empty())
+        storeNote += (storeNote.empty() ? "" : " ") + shared.note;
     }
   } catch (const std::exception& e) {
     return fail(e.what());
@@ -110,6 +96,9 @@ int RunPackage(Context& ctx, const std::string& path, desktop::MoviePage& page,
   for (const std::string& line :
        package2004 ? package2004->problems : manifest.problems)
     Note(ctx, print, "imsmanifest.xml: " + line);
+  if (course)
+    for (const std::string& line : course->notes)
+      Note(ctx, print, "cmi5.xml: " + line);
   if (!storeNote.empty()) Note(ctx, print, storeNote);
   {
     // zept-lrs.conf stands in a package folder's root, or beside a .zip.
@@ -166,7 +155,7 @@ int RunPackage(Context& ctx, const std::string& path, desktop::MoviePage& page,
   }
   PackageSession session(ctx, page, files, manifest,
                          package2004 ? &*package2004 : nullptr, *store, key,
-                         run, print);
+                         run, print, course ? &*course : nullptr);
   instance.onActivate = [&session] { session.window().present(); };
   session.noticeAtStart = storeNote;
   return session.run();

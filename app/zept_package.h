@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "app/package_kind.h"
 #include "desktop/page.h"
 #include "platform/text.h"
 #include "scorm/package.h"
@@ -25,6 +26,9 @@ struct PackageRunOptions {
   std::string learner;  // --learner
   std::string item;     // --item
   std::string lrs;      // --lrs
+  // --mode: "normal", "browse" or "review", every launch's (SCORM 1.2
+  // cmi.core.lesson_mode, 2004 cmi.mode, cmi5 launchMode).
+  std::string mode = "normal";
   // Found by RunPackage: where the course's results go.
   std::optional<xapi::LrsConfig> lrsConfig;
   std::string storePath;
@@ -35,14 +39,8 @@ struct PackageRunOptions {
   long long startedAt = 0;  // the program's start, g_get_monotonic_time()
 };
 
-// True when path names a standard package rather than a course of the
-// shell: a .zip file, or a folder holding imsmanifest.xml without the
-// shell's menu movie.
-bool IsPackagePath(const std::string& nativePath);
-
-// Opens the folder or .zip; throws EPackageError (EZeptError) naming what is
-// wrong.
-std::unique_ptr<scorm::PackageFiles> OpenPackage(const std::string& nativePath);
+// True for the values --mode takes.
+bool IsLaunchMode(const std::string& mode);
 
 // Plays the package at nativePath (absolute) in a window until it closes.
 // Returns the exit status.

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <string>
 
+#include "cmi5/player.h"
 #include "platform/posix/posix.h"
 #include "scorm/manifest.h"
 #include "scorm/package.h"
@@ -56,6 +57,16 @@ std::string Results(const std::string& course, const std::string& learner) {
   const std::unique_ptr<PackageFiles> files = fs::is_directory(status)
                                                   ? OpenFolderPackage(native)
                                                   : OpenZipPackage(native);
+  const auto folders = zept::platform::NewPosixSystemFolders(
+      zept::platform::RunningProgramPath(), std::getenv);
+  if (const std::optional<std::string> cmi5Xml = files->read("cmi5.xml")) {
+    const zept::cmi5::Course parsed =
+        zept::cmi5::ParseCourse(*cmi5Xml, &*files);
+    const CourseStore found =
+        OpenCourseStore(DataFolder(*folders), zept::cmi5::StoreIdentity(parsed),
+                        *files, /*readOnly=*/true);
+    return zept::cmi5::ResultsJson(parsed, *found.store, learner);
+  }
   const std::optional<std::string> manifest = files->read("imsmanifest.xml");
   if (!manifest) {
     throw EPackageError("'" + course +
@@ -63,8 +74,6 @@ std::string Results(const std::string& course, const std::string& learner) {
                         "imsmanifest.xml");
   }
   const Manifest parsed = ReadManifest(*manifest);
-  const auto folders = zept::platform::NewPosixSystemFolders(
-      zept::platform::RunningProgramPath(), std::getenv);
   const CourseStore found =
       OpenCourseStore(DataFolder(*folders), parsed, *files, /*readOnly=*/true);
   if (!parsed.scorm2004.empty()) {

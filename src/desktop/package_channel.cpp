@@ -199,6 +199,46 @@ void MoviePage::answerCall(WebKitURISchemeRequest* request, bool fromContent) {
               fromContent ? kPackageContentPolicy : kPackagePagePolicy);
 }
 
+void MoviePage::serveService(WebKitURISchemeRequest* request,
+                             const std::string& path) {
+  ContentRequest asked;
+  asked.method = webkit_uri_scheme_request_get_http_method(request)
+                     ? webkit_uri_scheme_request_get_http_method(request)
+                     : "GET";
+  asked.path = path;
+  const std::string uri = webkit_uri_scheme_request_get_uri(request);
+  const std::size_t mark = uri.find('?');
+  if (mark != std::string::npos)
+    asked.query = uri.substr(mark + 1, uri.find('#', mark) - mark - 1);
+  if (SoupMessageHeaders* headers =
+          webkit_uri_scheme_request_get_http_headers(request)) {
+    SoupMessageHeadersIter it;
+    soup_message_headers_iter_init(&it, headers);
+    const char* name = nullptr;
+    const char* value = nullptr;
+    while (soup_message_headers_iter_next(&it, &name, &value))
+      asked.headers.emplace_back(name, value);
+  }
+  std::optional<std::string> body = ReadBody(request, kMaxCallBytes);
+  ContentAnswer answer{404, {}, "{\"error\":\"not served\"}"};
+  if (!body) {
+    answer = {413, {}, "{\"error\":\"the request is too large\"}"};
+  } else if (onContentRequest) {
+    asked.body = std::move(*body);
+    enter(handling_);
+    try {
+      answer = onContentRequest(asked);
+    } catch (const std::exception& e) {
+      answer = {500, {}, "{\"error\":\"zept failed\"}"};
+      warn(std::string("a request of the package's content failed: ") +
+           e.what());
+    }
+    leave(handling_);
+  }
+  FinishAnswer(request, answer.status, answer.headers, std::move(answer.body),
+               kPackageContentPolicy);
+}
+
 void MoviePage::servePackage(WebKitURISchemeRequest* request,
                              const std::string& path) {
   if (path == "api") return answerCall(request, false);
@@ -234,6 +274,10 @@ void MoviePage::serveContent(WebKitURISchemeRequest* request,
     return;
   }
   if (path == "page") return servePageRequest(request);
+  if (path.rfind("lrs/", 0) == 0 || path.rfind("fetch/", 0) == 0)
+    return serveService(request, path);
+  if (path == "app/return.html")
+    return FinishBytes(request, kBlankHtml, "text/html", kPackageHostPolicy);
   if (path == "app/host.html")
     return FinishBytes(request, kHostHtml, "text/html", kPackageHostPolicy);
   if (path == "app/host.js")

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 
 namespace zept::desktop {
 
@@ -24,6 +25,7 @@ void Forget(std::vector<T>& list, T item) {
 PackageViews::~PackageViews() {
   closeDialogs();
   closeWindows();
+  closeOwnWindow();
 }
 
 gboolean PackageViews::OnScriptDialog(WebKitWebView*,
@@ -124,6 +126,69 @@ GtkWidget* PackageViews::OnCreate(WebKitWebView* view, WebKitNavigationAction*,
   g_signal_connect(opened, "ready-to-show", G_CALLBACK(OnReadyToShow), data);
   g_signal_connect(opened, "close", G_CALLBACK(OnClose), nullptr);
   return opened;
+}
+
+void PackageViews::openOwnWindow(WebKitWebView* related, const std::string& url,
+                                 const std::string& title,
+                                 const std::string& returnTo,
+                                 std::function<void()> onGone) {
+  closeOwnWindow();
+  GtkWidget* view = webkit_web_view_new_with_related_view(related);
+  connect(WEBKIT_WEB_VIEW(view));
+  own_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+  returnTo_ = returnTo;
+  onOwnGone_ = std::move(onGone);
+  gtk_window_set_title(GTK_WINDOW(own_), title.c_str());
+  gtk_window_set_transient_for(GTK_WINDOW(own_), parent_);
+  int width = 1024, height = 768;
+  gtk_window_get_size(parent_, &width, &height);
+  gtk_window_set_default_size(GTK_WINDOW(own_), width, height);
+  gtk_window_set_position(GTK_WINDOW(own_), GTK_WIN_POS_CENTER_ON_PARENT);
+  gtk_container_add(GTK_CONTAINER(own_), view);
+  g_signal_connect(own_, "destroy", G_CALLBACK(OnOwnGone), this);
+  g_signal_connect(view, "load-changed", G_CALLBACK(OnOwnLoad), this);
+  g_signal_connect(view, "close", G_CALLBACK(OnClose), nullptr);
+  webkit_web_view_load_uri(WEBKIT_WEB_VIEW(view), url.c_str());
+  gtk_widget_show_all(own_);
+}
+
+void PackageViews::closeOwnWindow() {
+  GtkWidget* window = std::exchange(own_, nullptr);
+  onOwnGone_ = nullptr;
+  if (window) gtk_widget_destroy(window);
+}
+
+void PackageViews::OnOwnGone(GtkWidget* window, gpointer data) {
+  auto& self = *static_cast<PackageViews*>(data);
+  if (window != self.own_) return;
+  self.own_ = nullptr;
+  // Run from the main loop: the callback may open the next window.
+  if (auto gone = std::move(self.onOwnGone_)) {
+    self.onOwnGone_ = nullptr;
+    auto* later = new std::function<void()>(std::move(gone));
+    g_idle_add_full(
+        G_PRIORITY_DEFAULT,
+        +[](gpointer action) -> gboolean {
+          (*static_cast<std::function<void()>*>(action))();
+          return G_SOURCE_REMOVE;
+        },
+        later,
+        +[](gpointer action) {
+          delete static_cast<std::function<void()>*>(action);
+        });
+  }
+}
+
+// The page went to the return address it was given: it is done.
+void PackageViews::OnOwnLoad(WebKitWebView* view, WebKitLoadEvent event,
+                             gpointer data) {
+  auto& self = *static_cast<PackageViews*>(data);
+  const char* uri = webkit_web_view_get_uri(view);
+  if (event != WEBKIT_LOAD_COMMITTED || !uri || self.returnTo_.empty() ||
+      !g_str_has_prefix(uri, self.returnTo_.c_str()))
+    return;
+  GtkWidget* window = gtk_widget_get_toplevel(GTK_WIDGET(view));
+  if (GTK_IS_WINDOW(window)) gtk_widget_destroy(window);
 }
 
 void PackageViews::connect(WebKitWebView* view) {

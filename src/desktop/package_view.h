@@ -29,6 +29,15 @@ class PackageViews {
   // Closes every window the pages opened (the learner left the SCO that
   // opened them).
   void closeWindows();
+  // Plays url in a window of its own, as the top document (a cmi5 AU that
+  // asks for one), in a view related to related. onGone runs when the
+  // window goes by itself: the learner closed it, its page closed it or
+  // went to an address starting with returnTo. One at a time.
+  void openOwnWindow(WebKitWebView* related, const std::string& url,
+                     const std::string& title, const std::string& returnTo,
+                     std::function<void()> onGone);
+  // Closes that window, without onGone.
+  void closeOwnWindow();
   // The program ends: answers every alert, confirm and prompt box that is
   // open as cancelled, and every later one at once, so that it never waits
   // on a page that waits on a box.
@@ -48,11 +57,17 @@ class PackageViews {
   static void OnReadyToShow(WebKitWebView* view, gpointer self);
   static void OnClose(WebKitWebView* view, gpointer self);
   static void OnWindowGone(GtkWidget* view, gpointer self);
+  static void OnOwnGone(GtkWidget* window, gpointer self);
+  static void OnOwnLoad(WebKitWebView* view, WebKitLoadEvent event,
+                        gpointer self);
 
   GtkWindow* parent_;
   std::vector<GtkWidget*> windows_;  // views of the opened pages
   std::vector<GtkWidget*> dialogs_;  // script dialog boxes running
   bool closing_ = false;
+  GtkWidget* own_ = nullptr;  // the window of openOwnWindow
+  std::string returnTo_;
+  std::function<void()> onOwnGone_;
 };
 
 // Lets the view (and the windows its pages open) draw what package pages

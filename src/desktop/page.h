@@ -126,6 +126,22 @@ class MoviePage {
   // strings, answered with text at once.
   std::function<std::string(const std::vector<std::string>& message)>
       onPackageCall;
+  // A request of the package's content to zept's own services under
+  // zept://content/lrs/ and zept://content/fetch/ (the LRS of cmi5 and Tin
+  // Can content): path below zept://content/, the query without '?'.
+  struct ContentRequest {
+    std::string method;
+    std::string path;
+    std::string query;
+    std::vector<std::pair<std::string, std::string>> headers;
+    std::string body;
+  };
+  struct ContentAnswer {
+    int status = 200;
+    std::vector<std::pair<std::string, std::string>> headers;
+    std::string body;
+  };
+  std::function<ContentAnswer(const ContentRequest& request)> onContentRequest;
   // Calls the page could only post (from a page being left) reach
   // onPackageCall too, unanswered, and are counted since the package's page
   // loaded: waits until count of them have come.
@@ -153,6 +169,7 @@ class MoviePage {
   // zept://content/, the package's own origin: its files, the frame that
   // holds its API, the API's calls, the emulator and the test channel.
   void serveContent(WebKitURISchemeRequest* request, const std::string& path);
+  void serveService(WebKitURISchemeRequest* request, const std::string& path);
   // A call of the screens (fromContent false) or of the package's frames.
   void answerCall(WebKitURISchemeRequest* request, bool fromContent);
   void serveRuffle(WebKitURISchemeRequest* request, const std::string& path);

@@ -216,6 +216,36 @@ void FinishBytes(WebKitURISchemeRequest* request, std::string bytes,
   ServeStream(request, stream.get(), length, type, policy);
 }
 
+void FinishAnswer(
+    WebKitURISchemeRequest* request, int status,
+    const std::vector<std::pair<std::string, std::string>>& headers,
+    std::string body, const char* policy) {
+  auto* owned = new std::string(std::move(body));
+  GBytes* data = g_bytes_new_with_free_func(
+      owned->data(), owned->size(),
+      [](gpointer text) { delete static_cast<std::string*>(text); }, owned);
+  GObjectPtr<GInputStream> stream(g_memory_input_stream_new_from_bytes(data));
+  const goffset length = static_cast<goffset>(g_bytes_get_size(data));
+  g_bytes_unref(data);
+  GObjectPtr<WebKitURISchemeResponse> response(
+      webkit_uri_scheme_response_new(stream.get(), length));
+  SoupMessageHeaders* out =
+      soup_message_headers_new(SOUP_MESSAGE_HEADERS_RESPONSE);
+  std::string type = "application/json";
+  for (const auto& [name, value] : headers) {
+    if (g_ascii_strcasecmp(name.c_str(), "Content-Type") == 0) type = value;
+    soup_message_headers_replace(out, name.c_str(), value.c_str());
+  }
+  soup_message_headers_replace(out, "Content-Type", type.c_str());
+  soup_message_headers_replace(out, "Cache-Control", "no-store");
+  soup_message_headers_replace(out, "Content-Security-Policy", policy);
+  webkit_uri_scheme_response_set_status(response.get(),
+                                        static_cast<guint>(status), nullptr);
+  webkit_uri_scheme_response_set_content_type(response.get(), type.c_str());
+  webkit_uri_scheme_response_set_http_headers(response.get(), out);
+  webkit_uri_scheme_request_finish_with_response(request, response.get());
+}
+
 bool ServeFile(WebKitURISchemeRequest* request, const std::string& path,
                std::string& why, const char* policy) {
   // Only a regular file: a FIFO or a device could block the program, or

@@ -8,6 +8,8 @@
 #include <limits>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace zept::desktop {
 
@@ -32,6 +34,13 @@ void ServeStream(WebKitURISchemeRequest* request, GInputStream* stream,
 // security policy given.
 void FinishBytes(WebKitURISchemeRequest* request, std::string bytes,
                  const std::string& type, const char* policy);
+
+// Answers a request to one of zept's services with an HTTP status, the
+// headers given (Content-Type among them, else JSON) and body.
+void FinishAnswer(
+    WebKitURISchemeRequest* request, int status,
+    const std::vector<std::pair<std::string, std::string>>& headers,
+    std::string body, const char* policy);
 
 // Answers with the file at path. False, with the reason in why, when path
 // is not a regular file it can open; the request is not finished then.

@@ -300,7 +300,10 @@ void AddLaunchable(const std::vector<Item>& items,
 
 Manifest ReadManifest(const std::string& bytes) {
   DocPtr doc = ParseManifest(bytes);
-  const xmlNode* root = xmlDocGetRootElement(doc.get());
+  return manifest_xml::ReadManifestRoot(xmlDocGetRootElement(doc.get()));
+}
+
+Manifest manifest_xml::ReadManifestRoot(const xmlNode* root) {
   if (!root) throw EManifestError("the manifest has no root element");
   if (!IsElement(root, "manifest")) {
     throw EManifestError("line " + std::to_string(xmlGetLineNo(root)) +

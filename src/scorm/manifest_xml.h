@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "scorm/manifest.h"
+
 namespace zept::scorm::manifest_xml {
 
 // Bounds for hostile manifests: far beyond any real course.
@@ -79,8 +81,8 @@ class ItemWalk {
   // The items under parent at depth (1 for an organization's) into out,
   // each by readItem(node), and theirs into its children; items(node) are
   // the item elements of node.
-  template <typename Item, typename Items, typename ReadItem>
-  void read(const xmlNode* parent, int depth, std::vector<Item>& out,
+  template <typename Node, typename Items, typename ReadItem>
+  void read(const xmlNode* parent, int depth, std::vector<Node>& out,
             const Items& items, const ReadItem& readItem) {
     for (const xmlNode* node : items(parent)) {
       if (depth > kMaxDepth) {
@@ -107,5 +109,9 @@ class ItemWalk {
   bool tooDeep_ = false;
   bool tooMany_ = false;
 };
+
+// ReadManifest on a document parsed already (root may be null), so that a
+// 2004 package's manifest is parsed once for both readers.
+Manifest ReadManifestRoot(const xmlNode* root);
 
 }  // namespace zept::scorm::manifest_xml

@@ -154,13 +154,14 @@ std::string Player::status(const std::string& identifier) {
 std::string Player::statusOf(const Item& item) {
   const std::string& identifier = item.identifier;
   if (runtime_ && identifier == playing_) {
-    const Values now =
-        NextLaunchValues(runtime_->toStore(), ContextFor(learner_, item));
+    const Values now = NextLaunchValues(
+        runtime_->toStore(), ContextFor(learner_, item, options_.mode));
     if (auto it = now.find("cmi.core.lesson_status"); it != now.end())
       return it->second;
   }
-  const Values values = NextLaunchValues(store_.load(learner_, identifier),
-                                         ContextFor(learner_, item));
+  const Values values =
+      NextLaunchValues(store_.load(learner_, identifier),
+                       ContextFor(learner_, item, options_.mode));
   const auto it = values.find("cmi.core.lesson_status");
   return it == values.end() || it->second.empty() ? "not attempted"
                                                   : it->second;
@@ -204,8 +205,9 @@ std::string Player::heldBackBy(const Item& item) {
 
 std::string Player::continueItem() {
   for (const Item* item : launchable_) {
-    const Values values = NextLaunchValues(
-        store_.load(learner_, item->identifier), ContextFor(learner_, *item));
+    const Values values =
+        NextLaunchValues(store_.load(learner_, item->identifier),
+                         ContextFor(learner_, *item, options_.mode));
     const auto entry = values.find("cmi.core.entry");
     if (entry != values.end() && entry->second == "resume" &&
         heldBackBy(*item).empty())
@@ -241,7 +243,7 @@ std::string Player::menu() {
           if (launchable) {
             const Values values =
                 NextLaunchValues(store_.load(learner_, item.identifier),
-                                 ContextFor(learner_, item));
+                                 ContextFor(learner_, item, options_.mode));
             const auto value = [&values](const char* name) {
               const auto it = values.find(name);
               return it == values.end() ? std::string() : it->second;
@@ -302,7 +304,7 @@ std::string Player::launch(const std::string& identifier) {
     return it == next.end() ? std::string() : it->second;
   };
   if (capturing) {
-    next = NextLaunchValues(stored, ContextFor(learner_, *item));
+    next = NextLaunchValues(stored, ContextFor(learner_, *item, options_.mode));
     // An attempt goes on while it is resumed or not yet done; a session
     // after its completion begins the next one.
     const std::string status = nextValue("cmi.core.lesson_status");
@@ -312,8 +314,8 @@ std::string Player::launch(const std::string& identifier) {
          status != "not attempted"))
       attempt = xapi::NewUuid();
   }
-  runtime_ =
-      std::make_unique<Runtime>(ContextFor(learner_, *item), stored, options);
+  runtime_ = std::make_unique<Runtime>(
+      ContextFor(learner_, *item, options_.mode), stored, options);
   runtime_->onLeniency = [this, title = item->title](const std::string& line) {
     if (onNote) onNote(title + ": " + line);
   };
@@ -342,8 +344,9 @@ std::string Player::launch(const std::string& identifier) {
   out += ",\"launch\":" + JsonString(number);
   out += ",\"values\":{";
   bool first = true;
-  for (const auto& [name, value] : NextLaunchValues(
-           store_.load(learner_, identifier), ContextFor(learner_, *item))) {
+  for (const auto& [name, value] :
+       NextLaunchValues(store_.load(learner_, identifier),
+                        ContextFor(learner_, *item, options_.mode))) {
     // What LMSGetValue gives: the write-only values of the last session and
     // zept's own keys are not among them.
     if (!name.starts_with("cmi.") || name == "cmi.core.exit" ||
@@ -405,8 +408,9 @@ std::string Player::resultsReport() {
       "<td width=\"60\" border=\"1\" align=\"right\"><s>SCORE</s></td>"
       "<td width=\"90\" border=\"1\" align=\"right\"><s>TIME</s></td></tr>\n";
   for (const Item* item : launchable_) {
-    Values values = NextLaunchValues(store_.load(learner_, item->identifier),
-                                     ContextFor(learner_, *item));
+    Values values =
+        NextLaunchValues(store_.load(learner_, item->identifier),
+                         ContextFor(learner_, *item, options_.mode));
     const auto value = [&values](const char* name) {
       const auto it = values.find(name);
       return it == values.end() ? std::string() : it->second;

@@ -31,6 +31,9 @@ struct PlayerOptions {
   // The course's place among those with its identifiers (its store's, see
   // CourseStore): its statements' IRIs tell it from the others.
   unsigned place = 1;
+  // Every launch's mode (cmi.core.lesson_mode, 2004's cmi.mode): "normal",
+  // "browse" or "review".
+  std::string mode = "normal";
 };
 
 // The URL the page loads a package file by: the launch location (a package

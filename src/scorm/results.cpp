@@ -84,8 +84,10 @@ bool ElementBefore(std::string_view a, std::string_view b) {
   return a.size() - i < b.size() - j;
 }
 
-LaunchContext ContextFor(const std::string& login, const Item& item) {
+LaunchContext ContextFor(const std::string& login, const Item& item,
+                         const std::string& mode) {
   LaunchContext context;
+  context.lessonMode = mode;
   context.studentId = login;
   context.studentName = login;
   context.launchData = item.dataFromLms;

@@ -40,9 +40,11 @@ std::string ResultsJson(const Manifest& manifest, ProgressStore& store,
 // by number ("cmi.objectives.2" before "cmi.objectives.10").
 bool ElementBefore(std::string_view a, std::string_view b);
 
-// The LaunchContext of a learner's launch of an item: the login is both the
-// student id and name; the rest comes from the manifest.
-LaunchContext ContextFor(const std::string& login, const Item& item);
+// The LaunchContext of a learner's launch of an item in mode (its
+// cmi.core.lesson_mode): the login is both the student id and name; the
+// rest comes from the manifest.
+LaunchContext ContextFor(const std::string& login, const Item& item,
+                         const std::string& mode = "normal");
 
 // A score as the menus and the results show it: "8 of 10" where the raw
 // score and its maximum are known, the raw score alone without a maximum,

@@ -28,7 +28,7 @@ struct LaunchContext {
   std::string maxTimeAllowed;   // adlcp:maxtimeallowed
   std::string timeLimitAction;  // adlcp:timelimitaction
   // cmi.core.credit and cmi.core.lesson_mode; the player always launches for
-  // credit in normal mode, the others are for tests and later use.
+  // credit, in the mode the run was started in (zept --mode).
   std::string credit = "credit";
   std::string lessonMode = "normal";
 };

@@ -368,6 +368,7 @@ LaunchContext2004 Player::contextFor(std::size_t index,
   const Activity& activity = tree_.at(index);
   LaunchContext2004 context;
   context.learnerId = context.learnerName = learner_;
+  context.mode = options_.mode;
   context.launchData = activity.dataFromLms;
   if (activity.completionThreshold.completedByMeasure)
     context.completionThreshold =

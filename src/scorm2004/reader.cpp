@@ -1110,9 +1110,9 @@ class Reader {
 
 }  // namespace
 
-Package2004 ReadPackage2004(const std::string& bytes) {
-  DocPtr doc = ParseManifest(bytes);
-  const xmlNode* root = xmlDocGetRootElement(doc.get());
+namespace {
+
+Package2004 ReadPackage2004Root(const xmlNode* root) {
   if (!root) throw EManifestError("the manifest has no root element");
   if (!Is(root, kImscp, "manifest")) {
     throw EManifestError(Line(root) + "the root element is '" +
@@ -1123,6 +1123,23 @@ Package2004 ReadPackage2004(const std::string& bytes) {
   Reader(package).read(root);
   for (std::string& problem : package.problems) OneLine(problem);
   return package;
+}
+
+}  // namespace
+
+Package2004 ReadPackage2004(const std::string& bytes) {
+  DocPtr doc = ParseManifest(bytes);
+  return ReadPackage2004Root(xmlDocGetRootElement(doc.get()));
+}
+
+ManifestReading ReadAnyManifest(const std::string& bytes) {
+  DocPtr doc = ParseManifest(bytes);
+  const xmlNode* root = xmlDocGetRootElement(doc.get());
+  ManifestReading reading;
+  reading.manifest = scorm::manifest_xml::ReadManifestRoot(root);
+  if (!reading.manifest.scorm2004.empty())
+    reading.package2004 = ReadPackage2004Root(root);
+  return reading;
 }
 
 }  // namespace zept::scorm2004

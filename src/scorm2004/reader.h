@@ -3,6 +3,7 @@
 // read into the activity tree of its default organization, each activity
 // with its sequencing definition.
 
+#include <optional>
 #include <string>
 
 #include "scorm/manifest.h"
@@ -15,5 +16,15 @@ namespace zept::scorm2004 {
 // fault is a line of Package2004::problems and the part at fault reads as
 // if it were not written. Never reaches the network.
 Package2004 ReadPackage2004(const std::string& bytes);
+
+// An imsmanifest.xml of either version, parsed once. manifest is the SCORM
+// 1.2 reading, which every package's store is named and recognised by (see
+// scorm::OpenCourseStore); package2004 is read only when manifest.scorm2004
+// says the package is one. Throws as both readers do.
+struct ManifestReading {
+  scorm::Manifest manifest;
+  std::optional<Package2004> package2004;
+};
+ManifestReading ReadAnyManifest(const std::string& bytes);
 
 }  // namespace zept::scorm2004

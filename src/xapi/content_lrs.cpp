@@ -246,6 +246,48 @@ bool Names(const std::string& list, const std::string& etag) {
   return false;
 }
 
+// Why a learner preferences document is not one: a JSON object whose
+// languagePreference lists language tags, comma-separated, and whose
+// audioPreference is "on" or "off". "" when it is one.
+std::string PreferencesFault(const std::string& contentType,
+                             const std::string& body) {
+  if (MediaType(contentType) != "application/json")
+    return "learner preferences are JSON";
+  const JsonParse parse = ParseJson(body);
+  if (!parse.ok() || !parse.value.is(JsonType::kObject))
+    return "learner preferences are a JSON object";
+  const std::string* languages = Text(parse.value.find("languagePreference"));
+  const std::string* audio = Text(parse.value.find("audioPreference"));
+  if (!languages) return "learner preferences need a languagePreference";
+  if (!audio) return "learner preferences need an audioPreference";
+  if (*audio != "on" && *audio != "off")
+    return "audioPreference is \"on\" or \"off\"";
+  // Each tag: letters, then subtags of letters and digits, by hyphens.
+  std::size_t at = 0;
+  do {
+    std::size_t end = languages->find(',', at);
+    if (end == std::string::npos) end = languages->size();
+    const std::string tag = languages->substr(at, end - at);
+    std::size_t run = 0;
+    bool first = true, good = !tag.empty();
+    for (std::size_t i = 0; good && i <= tag.size(); ++i) {
+      if (i == tag.size() || tag[i] == '-') {
+        good = run >= 1 && run <= 8;
+        run = 0;
+        first = false;
+        continue;
+      }
+      const char c = tag[i];
+      good = std::isalpha(static_cast<unsigned char>(c)) ||
+             (!first && std::isdigit(static_cast<unsigned char>(c)));
+      ++run;
+    }
+    if (!good) return "languagePreference is language tags separated by commas";
+    at = end + 1;
+  } while (at <= languages->size());
+  return "";
+}
+
 std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
   y -= m <= 2;
   const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
@@ -499,6 +541,10 @@ LrsAnswer ContentLrs::statements(const LrsRequest& request) {
     sent.push_back(std::move(parse.value));
   }
 
+  if (session_ && !session_->preferencesRead)
+    return Refuse(403,
+                  "the AU sends statements only once it has read the "
+                  "learner preferences");
   std::vector<NewStatement> added;
   std::vector<std::string> ids;
   std::set<std::string> seen;
@@ -591,6 +637,12 @@ void ContentLrs::record(const std::vector<Statement>& statements) {
   if (!added.empty()) store_.addStatements(added);
 }
 
+void ContentLrs::writeDocument(const DocumentKey& key,
+                               const std::string& contentType,
+                               const std::string& body) {
+  store_.putDocument(key, {contentType, body, Etag(body), options_.nowMs()});
+}
+
 LrsAnswer ContentLrs::documents(const LrsRequest& request, DocumentKind kind) {
   const std::optional<Params> params = ParseQuery(request.query);
   if (!params) return Refuse(400, "the query is not well formed");
@@ -626,6 +678,12 @@ LrsAnswer ContentLrs::documents(const LrsRequest& request, DocumentKind kind) {
       return Refuse(400, "registration is not a UUID");
   }
   const std::string& method = request.method;
+  // The launch data is the LMS's: an AU reads it and never changes it.
+  if (state && method != "GET" && method != "HEAD" &&
+      (key.id == cmi5::kLaunchDataStateId ||
+       (key.id.empty() && method == "DELETE")) &&
+      session_)
+    return Refuse(403, "the LMS's launch data is not the AU's to change");
 
   if (method == "GET" && key.id.empty()) {
     std::optional<std::int64_t> since;
@@ -647,8 +705,23 @@ LrsAnswer ContentLrs::documents(const LrsRequest& request, DocumentKind kind) {
     store_.deleteDocuments(key);
     return Answer(204);
   }
+  const bool preferences = kind == DocumentKind::kAgentProfile &&
+                           key.id == cmi5::kLearnerPreferencesProfileId &&
+                           session_;
+  if (preferences && method != "GET" && method != "HEAD") {
+    const JsonParse actor = ParseJson(cmi5::ActorJson(session_->launch.actor));
+    if (key.agent != AgentKey(actor.value))
+      return Refuse(403, "the learner preferences are the launch actor's");
+    if (method == "PUT") {
+      if (std::string fault = PreferencesFault(
+              HeaderOf(request.headers, "Content-Type"), request.body);
+          !fault.empty())
+        return Refuse(403, fault);
+    }
+  }
   const std::optional<Document> existing = store_.document(key);
   if (method == "GET") {
+    if (preferences) session_->preferencesRead = true;
     if (!existing) return Refuse(404, "no document " + key.id);
     LrsAnswer answer = Answer(200, existing->body, existing->contentType);
     if (existing->body.empty())
@@ -697,6 +770,12 @@ LrsAnswer ContentLrs::documents(const LrsRequest& request, DocumentKind kind) {
       Set(old.value, name, value);
     document.body = WriteJson(old.value);
     document.contentType = existing->contentType;
+  }
+  if (preferences) {
+    if (std::string fault =
+            PreferencesFault(document.contentType, document.body);
+        !fault.empty())
+      return Refuse(403, fault);
   }
   document.etag = Etag(document.body);
   document.updatedMs = options_.nowMs();

@@ -43,6 +43,9 @@ struct LrsAnswer {
 struct Cmi5Session {
   cmi5::Launch launch;
   cmi5::SessionState state;
+  // The AU has read the learner preferences, which it must before it sends
+  // any statement.
+  bool preferencesRead = false;
 };
 
 struct ContentLrsOptions {
@@ -65,6 +68,11 @@ class ContentLrs {
   // kept once. Throws EZeptError, having kept none, for one that is not
   // valid or when the store fails.
   void record(const std::vector<Statement>& statements);
+
+  // Writes a document of zept's own (the launch data) as a PUT would.
+  // Throws EZeptError when the store fails.
+  void writeDocument(const DocumentKey& key, const std::string& contentType,
+                     const std::string& body);
 
   // From now on (nullopt: no more) statements are judged in session; its
   // state follows the statements taken.

@@ -2204,3 +2204,131 @@ else document.write('<embed src="quiz.swf" width="200" height="100">');
 }
 
 }  // namespace
+
+namespace cmi5au {
+
+// A cmi5 course: a block with AU1 (moveOn Completed), which finishes by
+// itself and goes to its return URL, then AU2 (Passed), which stays after
+// "initialized" until zept is closed or killed. Each counts its launches
+// in a bookmark of the State API.
+std::string CourseXml() {
+  const auto text = [](const char* element, const char* words) {
+    return std::string("<") + element + "><langstring lang=\"en-US\">" + words +
+           "</langstring></" + element + ">";
+  };
+  return std::string(
+             "<?xml version=\"1.0\"?>\n<courseStructure xmlns=\"https://"
+             "w3id.org/xapi/profiles/cmi5/v1/CourseStructure.xsd\">"
+             "<course id=\"https://example.org/c5\">") +
+         text("title", "Five") + text("description", "d") +
+         "</course><block id=\"https://example.org/c5/b\">" +
+         text("title", "Block one") + text("description", "d") +
+         "<au id=\"https://example.org/c5/au1\" moveOn=\"Completed\">" +
+         text("title", "First AU") + text("description", "d") +
+         "<url>au/index.html</url></au></block>"
+         "<au id=\"https://example.org/c5/au2\" moveOn=\"Passed\" "
+         "masteryScore=\"0.5\">" +
+         text("title", "Second AU") + text("description", "d") +
+         "<url>au/index.html?stay=1</url></au></courseStructure>";
+}
+
+constexpr char kAuPage[] = R"(<!doctype html><html><body><p id="said">AU</p>
+<script>
+var q = new URLSearchParams(location.search), auth = "";
+function req(method, url, body) {
+  var x = new XMLHttpRequest();
+  x.open(method, url, false);
+  if (auth) x.setRequestHeader("Authorization", auth);
+  x.setRequestHeader("X-Experience-API-Version", "1.0.3");
+  x.setRequestHeader("Content-Type", "application/json");
+  x.send(body || null);
+  return x;
+}
+auth = "Basic " + JSON.parse(req("POST", q.get("fetch")).responseText)["auth-token"];
+var ep = q.get("endpoint"), agent = q.get("actor");
+var place = "activityId=" + encodeURIComponent(q.get("activityId")) +
+    "&agent=" + encodeURIComponent(agent) + "&registration=" + q.get("registration");
+var data = JSON.parse(req("GET", ep + "activities/state?stateId=LMS.LaunchData&" + place).responseText);
+function send(verb, result, moveOn) {
+  var context = JSON.parse(JSON.stringify(data.contextTemplate));
+  context.registration = q.get("registration");
+  context.contextActivities.category = [{id: "https://w3id.org/xapi/cmi5/context/categories/cmi5"}];
+  if (moveOn) context.contextActivities.category.push({id: "https://w3id.org/xapi/cmi5/context/categories/moveon"});
+  var s = {id: crypto.randomUUID(), timestamp: new Date().toISOString(),
+           actor: JSON.parse(agent), verb: {id: "http://adlnet.gov/expapi/verbs/" + verb},
+           object: {id: q.get("activityId")}, context: context};
+  if (result) s.result = result;
+  return req("PUT", ep + "statements?statementId=" + s.id, JSON.stringify(s)).status;
+}
+req("GET", ep + "agents/profile?profileId=cmi5LearnerPreferences&agent=" +
+    encodeURIComponent(agent));
+var bookmark = req("GET", ep + "activities/state?stateId=bookmark&" + place);
+var said = [send("initialized"), bookmark.status, bookmark.responseText];
+req("PUT", ep + "activities/state?stateId=bookmark&" + place, "page " + (Number(bookmark.responseText.slice(5)) + 1 || 1));
+if (!q.get("stay")) {
+  said.push(send("completed", {completion: true, duration: "PT1S"}, true));
+  said.push(send("completed", {completion: true, duration: "PT1S"}, true));
+  said.push(send("terminated", {duration: "PT2S"}));
+  setTimeout(function () { location.href = data.returnURL; }, 300);
+}
+document.getElementById("said").textContent = said.join(" ");
+</script></body></html>)";
+
+}  // namespace cmi5au
+
+// A cmi5 course plays: the AU talks to zept's LRS as it would to any, the
+// rules refuse what the LMS must refuse, the course's screen comes back as
+// the AU goes, and a session cut short by a kill is abandoned at the next
+// start, once, with every statement kept in the outbox in its order.
+TEST_F(PackageWindowTest, ACmi5CourseTalksToZeptsLrs) {
+  const fs::path package = writePackage(
+      "five",
+      {{"cmi5.xml", cmi5au::CourseXml()}, {"au/index.html", cmi5au::kAuPage}});
+  const std::string verbs =
+      "SELECT group_concat(substr(verb, instr(verb, 'verbs/') + 6), ' ') "
+      "FROM (SELECT verb FROM lrs_statements ORDER BY seq)";
+  const std::string channel = listenToScreens();
+  start("--learner ann --item https://example.org/c5/au1 " + package.string(),
+        channel);
+  // The AU terminated and went: the menu shows its state and the block's.
+  const std::string menu =
+      screenText({"Block one", "Satisfied", "Completed", "Second AU"});
+  EXPECT_NE(menu.find("Satisfied"), std::string::npos) << menu << "\n"
+                                                       << Slurp(output());
+  EXPECT_TRUE(waitStored(verbs,
+                         "launched initialized completed satisfied "
+                         "terminated"));
+  const std::string shown = results(package);
+  EXPECT_NE(shown.find(R"("title": "Block one",
+          "satisfied": true)"),
+            std::string::npos)
+      << shown;
+  EXPECT_NE(shown.find(R"("completed": true)"), std::string::npos) << shown;
+  // The second AU bookmarks and stays; zept is killed under it.
+  signal(SIGTERM);
+  EXPECT_EQ(waitExit(), 0) << Slurp(output());
+  start("--learner ann --item https://example.org/c5/au2 " + package.string());
+  EXPECT_TRUE(waitStored(
+      "SELECT count(*) FROM lrs_statements WHERE verb LIKE '%initialized'",
+      "2"));
+  signal(SIGKILL);
+  waitExit();
+  // The next start abandons the session the kill cut short, and the AU
+  // finds its bookmark; closing zept under it abandons that one too.
+  start("--learner ann --item https://example.org/c5/au2 " + package.string());
+  EXPECT_TRUE(
+      waitStored("SELECT body FROM lrs_documents WHERE id='bookmark' "
+                 "AND activity LIKE '%au2'",
+                 "page 2"));
+  signal(SIGTERM);
+  EXPECT_EQ(waitExit(), 0) << Slurp(output());
+  EXPECT_EQ(storedValues(verbs),
+            "launched initialized completed satisfied terminated launched "
+            "initialized abandoned launched initialized abandoned\n");
+  // Nothing twice, nothing more: every statement is in the outbox, in order.
+  EXPECT_EQ(storedValues("SELECT count(*) FROM lrs_statements"), "11\n");
+  EXPECT_EQ(storedValues("SELECT group_concat(id) FROM (SELECT id FROM "
+                         "lrs_statements ORDER BY seq)"),
+            storedValues("SELECT group_concat(id) FROM (SELECT id FROM "
+                         "statements ORDER BY seq)"));
+}

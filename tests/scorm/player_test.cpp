@@ -136,6 +136,28 @@ TEST_F(PlayerTest, PrerequisitesHoldItemsBackUntilMet) {
       << send({"menu"});
 }
 
+// zept --mode: every launch of the run is in that mode, and an item left
+// without a status is settled as the runtime settles it in that mode.
+TEST_F(PlayerTest, LaunchesInTheModeOfTheRun) {
+  struct Case {
+    const char* mode;
+    const char* settled;  // the status once the SCO finished without one
+  };
+  for (const Case& c : {Case{"normal", "completed"}, Case{"browse", "browsed"},
+                        Case{"review", "not attempted"}}) {
+    SCOPED_TRACE(c.mode);
+    PlayerOptions options;
+    options.mode = c.mode;
+    player_ = std::make_unique<Player>(manifest_, *store_, options);
+    const std::string login = std::string("learner-") + c.mode;
+    ASSERT_NE(send({"login", login}).find("\"ok\":true"), std::string::npos);
+    play("A", {{"LMSInitialize", ""}});
+    EXPECT_EQ(api({"LMSGetValue", "cmi.core.lesson_mode"}), c.mode);
+    EXPECT_EQ(api({"LMSFinish", ""}), "true");
+    EXPECT_EQ(player_->status("A"), c.settled);
+  }
+}
+
 // A prerequisite naming a folder is met once everything under it is done.
 TEST_F(PlayerTest, AFolderHasTheStatusOfWhatIsUnderIt) {
   Item section;

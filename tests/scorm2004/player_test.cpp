@@ -80,6 +80,7 @@ class Player2004Test : public ::testing::Test {
     options.random = SeededRandom(7);
     options.lrs = lrs_;
     options.strict = strict_;
+    options.mode = mode_;
     player_ = std::make_unique<Player>(package_, *store_, options);
     ASSERT_EQ(send({"login", "anna"}), "{\"ok\":true,\"learner\":\"anna\"}");
   }
@@ -100,11 +101,25 @@ class Player2004Test : public ::testing::Test {
   Package2004 package_ = Course();
   std::optional<xapi::LrsConfig> lrs_;
   bool strict_ = false;
+  std::string mode_ = "normal";
   std::string folder_;
   std::unique_ptr<scorm::ProgressStore> store_;
   std::unique_ptr<Player> player_;
   std::string current_;
 };
+
+// zept --mode: every launch of the run has that cmi.mode.
+TEST_F(Player2004Test, LaunchesInTheModeOfTheRun) {
+  for (const char* mode : {"normal", "browse", "review"}) {
+    SCOPED_TRACE(mode);
+    mode_ = mode;
+    TearDown();
+    SetUp();
+    deliver({"nav", "start"});
+    ASSERT_EQ(send({"api", current_, "Initialize", ""}), "true");
+    EXPECT_EQ(get("cmi.mode"), mode);
+  }
+}
 
 // An invisible item (a wrapper the course retries as one) hides itself
 // only: what is under it shows in its place on the menu.

@@ -425,6 +425,40 @@ TEST_F(ContentLrsTest, Cmi5SessionsAreJudged) {
   const std::string completed =
       cmi5(cmi5::Verb::kCompleted,
            R"(,"result":{"completion":true,"duration":"PT5S"})");
+  // The learner preferences: read before any statement, written by the
+  // actor only and in their shape.
+  const std::string ann =
+      "agent=%7B%22objectType%22%3A%22Agent%22%2C%22account%22%3A%7B%22"
+      "homePage%22%3A%22https%3A%2F%2Fzept.example%2Flearners%22%2C%22name%22"
+      "%3A%22ann%22%7D%7D&profileId=cmi5LearnerPreferences";
+  const HttpHeaders json = {{"Content-Type", "application/json"}};
+  const auto prefs = [](const std::string& language, const std::string& audio) {
+    return R"({"languagePreference":")" + language +
+           R"(","audioPreference":")" + audio + "\"}";
+  };
+  run({
+      {"POST", "statements", "", cmi5(cmi5::Verb::kInitialized), 403,
+       "learner preferences"},
+      {"GET", "agents/profile", ann, "", 404},
+      {"PUT", "agents/profile", ann, prefs("en-US,fr-FR,fr-BE", "on"), 204, "",
+       json},
+      {"PUT", "agents/profile", kAnnQuery + "&profileId=cmi5LearnerPreferences",
+       prefs("en-US", "on"), 403, "launch actor", json},
+      {"PUT", "agents/profile", ann, "just some text", 403, "JSON"},
+      {"POST", "agents/profile", ann, R"({"audioPreference":"off"})", 204, "",
+       json},
+      {"DELETE", "agents/profile", ann, "", 204},
+  });
+  for (const auto& [language, audio] :
+       std::vector<std::pair<std::string, std::string>>{
+           {"not comma separated", "on"},
+           {"", "on"},
+           {"en-US,", "on"},
+           {"en-US", "loud"},
+           {"1en", "off"}}) {
+    run({{"PUT", "agents/profile", ann, prefs(language, audio), 403, "",
+          json}});
+  }
   run({
       {"POST", "statements", "", completed, 403, "begins with \"initialized\""},
       {"POST", "statements", "", cmi5(cmi5::Verb::kInitialized), 200},

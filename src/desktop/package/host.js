@@ -126,7 +126,10 @@ try {
 } catch (e) {
 }
 const launch = given ? text(given.launch) : "";
-const kind = given && APIS[given.version] ? APIS[given.version] : APIS["1.2"];
+// cmi5 and Tin Can content finds no API: it talks to zept's LRS instead.
+const xapiContent = !!given && given.version === "cmi5";
+const kind = given && APIS[given.version] ? APIS[given.version]
+             : xapiContent ? null : APIS["1.2"];
 
 // The API of this launch: calls through it name the launch, so one kept by
 // a window the SCO opened never reaches a later item.
@@ -171,10 +174,12 @@ function makeApi(values) {
   return freeze(made);
 }
 
-defineProperty(window, kind.name, {
-  value: makeApi(given && given.values ? given.values : {}),
-  enumerable: true, configurable: true,
-});
+if (kind) {
+  defineProperty(window, kind.name, {
+    value: makeApi(given && given.values ? given.values : {}),
+    enumerable: true, configurable: true,
+  });
+}
 // Content walking up its parents stops here, where the API is: the screens
 // above are another origin, whose properties it could not read without an
 // error.
@@ -267,6 +272,8 @@ function watchSize(frame) {
   window.addEventListener("resize", () => place(frame));
 }
 
+const RETURN_URL = "zept://content/app/return.html";
+
 function begin() {
   if (!given || typeof given.url !== "string" ||
       given.url.indexOf("zept://content/pkg/") !== 0)
@@ -277,6 +284,19 @@ function begin() {
   frame.allow = "autoplay; fullscreen";
   frame.addEventListener("load", () => {
     if (document.hasFocus()) frame.focus();
+    // An AU that is done goes to the return URL the launch gave it: the
+    // screens take the learner back to the course.
+    let address = "";
+    try {
+      address = text(frame.contentWindow.location.href);
+    } catch (e) {
+    }
+    if (xapiContent && address.indexOf(RETURN_URL) === 0) {
+      try {
+        apply(postToScreens, screens, [["zept-return", launch], "*"]);
+      } catch (e) {
+      }
+    }
   });
   watchSize(frame);
   frame.src = given.url;

@@ -116,9 +116,11 @@ function text(value) {
   return value === undefined || value === null ? "" : toText(value);
 }
 
-// The package's version ("1.2" or "2004"), as the program says at start.
+// The package's version ("1.2", "2004" or "cmi5"), as the program says at
+// start.
 let version = "1.2";
 const is2004 = () => version === "2004";
+const isCmi5 = () => version === "cmi5";
 
 // The page in the SCO's frame that holds its API and its page.
 const HOST = "zept://content/app/host.html";
@@ -163,6 +165,8 @@ function leaveSco(then) {
     return;
   }
   leaving = true;
+  // An AU in a window of its own leaves with its window.
+  if (playing.windowed) ask(["close-window"]);
   // In a task of its own, after those of the page's leaving.
   const done = () => {
     apply(unlisten, frame, ["load", done]);
@@ -212,6 +216,12 @@ function fromFrames(event) {
                     window.innerHeight - frame.clientHeight];
     later(() => ask(["size", String(width + around[0]),
                      String(height + around[1])]), 0);
+    return;
+  }
+  // A cmi5 AU that is done went to its return URL: back to the course.
+  if (data[0] === "zept-return" && playing && !leaving &&
+      event.source === frame.contentWindow && data[1] === playing.launch) {
+    showMenu();
     return;
   }
   if (data[0] !== "zept-blocked") return;
@@ -404,6 +414,11 @@ function setControls(allowed, hidden) {
 // navigation request leads to is asked for once its call has returned.
 function ended() {
   if (!playing || leaving) return;
+  // A cmi5 AU that terminated has nothing more for the learner.
+  if (isCmi5()) {
+    later(() => showMenu(), 0);
+    return;
+  }
   if (is2004()) {
     later(terminated, 0);
     return;
@@ -411,6 +426,15 @@ function ended() {
   $("controls").classList.add("ended");
   (playing.next ? $("next") : $("to-menu")).classList.add("default");
 }
+
+// The program says when an AU's own window has gone (closed, or done).
+defineProperty(window, "zeptWindowGone", {
+  value: (key, launch) => {
+    if (key === secret && playing && playing.windowed && !leaving &&
+        launch === playing.launch)
+      showMenu();
+  },
+});
 
 // The program says when a launch's LMSFinish or Terminate succeeded, once
 // the call has returned; a launch gone is no news.
@@ -458,6 +482,7 @@ function play(answer, id) {
   const missing = answer.missing || "";
   $("crashed").hidden = true;
   $("missing").hidden = !missing;
+  $("away").hidden = true;
   frame.hidden = !!missing;
   if (missing) {
     $("missing-file").textContent = missing;
@@ -467,6 +492,15 @@ function play(answer, id) {
   launchedAt = performance.now();
   report(["delivered", text(answer.id), text(answer.title), text(answer.url)]);
   postedNow = 0;
+  if (answer.window === true) {
+    playing.windowed = true;
+    frame.hidden = true;
+    $("away-title").textContent = answer.title;
+    $("away").hidden = false;
+    ask(["window", text(answer.url), text(answer.title)]);
+    $("to-menu").focus();
+    return;
+  }
   // The launch in the query too: each launch is a page of its own, never a
   // move within the last one's page.
   frame.src = HOST + "?" + encode(text(answer.launch)) + "#" + encode(stringify({
@@ -514,6 +548,7 @@ const STATUS_NAMES = {
   "not attempted": "Not attempted", "incomplete": "Incomplete",
   "completed": "Completed", "passed": "Passed", "failed": "Failed",
   "browsed": "Browsed", "unknown": "Unknown",
+  "in progress": "In progress", "satisfied": "Satisfied",
 };
 
 // The menu's first button: SCORM 1.2's item to continue with; SCORM 2004's
@@ -543,6 +578,11 @@ function courseRow(menu) {
   row.className = "folder course";
   const root = menu.root || {};
   cell(row, text(menu.title) || "Course");
+  if (isCmi5()) {
+    cell(row, STATUS_NAMES[menu.courseStatus] || "");
+    cell(row, "");
+    return row;
+  }
   cell(row, root.completion ? status2004(root) : "");
   cell(row, text(root.score));
   return row;
@@ -560,13 +600,14 @@ function showMenu(message, after, known) {
     $("results-note").textContent = menu.note || "";
     const body = $("items").tBodies[0];
     body.textContent = "";
-    if (is2004()) body.appendChild(courseRow(menu));
+    if (is2004() || isCmi5()) body.appendChild(courseRow(menu));
     let firstOpen = null;
     for (const item of menu.items || []) {
       const row = document.createElement("tr");
       row.dataset.id = item.id;
       const first = cell(row, item.title);
-      first.style.paddingLeft = ((is2004() ? 32 : 12) + item.depth * 20) + "px";
+      first.style.paddingLeft =
+          ((is2004() || isCmi5() ? 32 : 12) + item.depth * 20) + "px";
       // SCORM 2004: any activity the sequencer takes a choice of opens;
       // why a leaf cannot be chosen is said under its title.
       const reason = is2004() ? (item.choosable ? "" : item.reason || "")
@@ -575,7 +616,8 @@ function showMenu(message, after, known) {
         row.className = "folder";
         // A cluster says what its activities rolled up to.
         cell(row, is2004() && item.completion !== "not attempted"
-                      ? status2004(item) : "");
+                      ? status2004(item)
+                      : isCmi5() ? STATUS_NAMES[item.status] || "" : "");
         cell(row, is2004() ? text(item.score) : "");
       } else {
         row.className = (item.launchable ? "item" : "item folder") +
@@ -756,7 +798,8 @@ function start() {
 
   const begin = askJson(["start"]);
   // Only the package's own version of the API is there for its SCOs.
-  version = begin.version === "2004" ? "2004" : "1.2";
+  version = begin.version === "2004" || begin.version === "cmi5"
+                ? begin.version : "1.2";
   testing = begin.test === true;
   if (is2004()) $("next").textContent = "Continue";
   $("course").textContent = begin.title || "";

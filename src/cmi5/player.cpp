@@ -1,0 +1,768 @@
+#include "cmi5/player.h"
+
+#include <algorithm>
+#include <chrono>
+
+#include "cmi5/vocabulary.h"
+#include "scorm/results.h"
+#include "util/utf8.h"
+#include "xapi/json.h"
+#include "xapi/statements.h"
+
+namespace zept::cmi5 {
+namespace {
+
+using xapi::JsonType;
+using xapi::JsonValue;
+
+// A launch parameter's value as encodeURIComponent writes it.
+std::string Component(std::string_view text) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (const unsigned char c : text) {
+    const bool keep = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                      (c >= '0' && c <= '9') || c == '-' || c == '_' ||
+                      c == '.' || c == '!' || c == '~' || c == '*' ||
+                      c == '\'' || c == '(' || c == ')';
+    if (keep) {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    }
+  }
+  return out;
+}
+
+std::string Refusal(const std::string& message) {
+  return "{\"ok\":false,\"message\":" + JsonString(message) + "}";
+}
+
+void Field(std::string& out, const char* name, const std::string& value) {
+  if (out.back() != '{') out += ',';
+  out += JsonString(name) + ":" + JsonString(value);
+}
+
+const std::string* Text(const JsonValue* value) {
+  return value && value->is(JsonType::kString) ? &value->text : nullptr;
+}
+
+std::string NumberText(const JsonValue* value) {
+  return value && value->is(JsonType::kNumber) ? value->text : std::string();
+}
+
+// The menu's text of a statement's score, "" without one.
+std::string ScoreOf(const JsonValue& statement) {
+  const JsonValue* result = statement.find("result");
+  const JsonValue* score = result ? result->find("score") : nullptr;
+  if (!score) return std::string();
+  return scorm::ScoreText(NumberText(score->find("raw")),
+                          NumberText(score->find("max")),
+                          NumberText(score->find("scaled")));
+}
+
+std::string SessionOf(const JsonValue& statement) {
+  const JsonValue* context = statement.find("context");
+  const JsonValue* extensions = context ? context->find("extensions") : nullptr;
+  const std::string* id =
+      extensions ? Text(extensions->find(kSessionIdExtension)) : nullptr;
+  return id ? *id : std::string();
+}
+
+// The ids of a context activity list ("grouping", "category").
+std::vector<std::string> ContextIds(const JsonValue& statement,
+                                    const char* list) {
+  std::vector<std::string> out;
+  const JsonValue* context = statement.find("context");
+  const JsonValue* activities =
+      context ? context->find("contextActivities") : nullptr;
+  const JsonValue* items = activities ? activities->find(list) : nullptr;
+  if (!items) return out;
+  const auto add = [&](const JsonValue& activity) {
+    if (const std::string* id = Text(activity.find("id"))) out.push_back(*id);
+  };
+  if (items->is(JsonType::kArray)) {
+    for (const JsonValue& activity : items->items) add(activity);
+  } else {
+    add(*items);
+  }
+  return out;
+}
+
+// When zept took a stored statement, by zept's clock (the content's own
+// timestamps may come from a clock that is wrong).
+std::int64_t MsOf(const JsonValue& statement) {
+  for (const char* name : {"stored", "timestamp"}) {
+    if (const std::string* text = Text(statement.find(name)))
+      if (auto ms = xapi::MsOfTimestamp(*text)) return *ms;
+  }
+  return 0;
+}
+
+}  // namespace
+
+std::string AuIri(const Course& course, const std::string& courseIri,
+                  std::size_t au) {
+  return xapi::ItemIri(courseIri, course.aus[au].id);
+}
+
+std::string BlockIri(const Course& course, const std::string& courseIri,
+                     std::size_t block) {
+  return xapi::ItemIri(courseIri, course.blocks[block].id);
+}
+
+RegistrationRecord ReadRegistration(const Course& course, xapi::LrsStore& store,
+                                    const std::string& registration) {
+  RegistrationRecord out;
+  out.aus.assign(course.aus.size(), {});
+  out.satisfiedBlocks.assign(course.blocks.size(), false);
+  // Found by the publisher's ids in grouping, which every cmi5 statement
+  // carries whatever IRIs an LRS configuration gave the course.
+  std::map<std::string, std::size_t> aus, blocks;
+  for (std::size_t i = 0; i < course.aus.size(); ++i) aus[course.aus[i].id] = i;
+  for (std::size_t i = 0; i < course.blocks.size(); ++i)
+    blocks[course.blocks[i].id] = i;
+  std::map<std::string, OpenSession> open;
+  std::vector<std::string> order;
+  xapi::StatementFilter filter;
+  filter.registration = registration;
+  filter.ascending = true;
+  for (const std::string& json : store.statements(filter)) {
+    const xapi::JsonParse parse = xapi::ParseJson(json);
+    if (!parse.ok()) continue;
+    const JsonValue& s = parse.value;
+    const JsonValue* verbValue = s.find("verb");
+    const std::string* verbIri =
+        verbValue ? Text(verbValue->find("id")) : nullptr;
+    if (!verbIri) continue;
+    const std::optional<Verb> verb = VerbOf(*verbIri);
+    const std::string session = SessionOf(s);
+    if (auto it = open.find(session); it != open.end())
+      it->second.lastMs = std::max(it->second.lastMs, MsOf(s));
+    // Only cmi5's own statements count; content may use its verbs freely
+    // for activities of its own.
+    const std::vector<std::string> grouping = ContextIds(s, "grouping");
+    const std::vector<std::string> category = ContextIds(s, "category");
+    if (!verb || std::find(category.begin(), category.end(), kCmi5Category) ==
+                     category.end())
+      continue;
+    if (verb == Verb::kSatisfied) {
+      for (const std::string& id : grouping) {
+        if (id == course.id) out.satisfiedCourse = true;
+        if (auto b = blocks.find(id); b != blocks.end())
+          out.satisfiedBlocks[b->second] = true;
+      }
+      continue;
+    }
+    auto a = aus.end();
+    for (const std::string& id : grouping)
+      if (a == aus.end()) a = aus.find(id);
+    if (a == aus.end()) continue;
+    AuRecord& record = out.aus[a->second];
+    switch (*verb) {
+      case Verb::kLaunched:
+        ++record.sessions;
+        if (!session.empty()) {
+          open[session] = {session, a->second, MsOf(s), MsOf(s)};
+          order.push_back(session);
+        }
+        break;
+      case Verb::kCompleted:
+        record.outcome.completed = true;
+        break;
+      case Verb::kPassed:
+        record.outcome.passed = true;
+        record.score = ScoreOf(s);
+        break;
+      case Verb::kFailed:
+        record.outcome.failed = true;
+        if (!record.outcome.passed) record.score = ScoreOf(s);
+        break;
+      case Verb::kWaived:
+        record.outcome.waived = true;
+        break;
+      case Verb::kTerminated:
+      case Verb::kAbandoned:
+        open.erase(session);
+        break;
+      default:
+        break;
+    }
+  }
+  for (const std::string& session : order)
+    if (auto it = open.find(session); it != open.end())
+      out.open.push_back(it->second);
+  return out;
+}
+
+CoursePlayer::CoursePlayer(const Course& course, scorm::ProgressStore& store,
+                           CoursePlayerOptions options)
+    : course_(course), store_(store), options_(std::move(options)) {
+  if (!options_.nowMs) {
+    options_.nowMs = [] {
+      using namespace std::chrono;
+      return duration_cast<milliseconds>(system_clock::now().time_since_epoch())
+          .count();
+    };
+  }
+  if (!options_.newId) options_.newId = xapi::NewUuid;
+  if (options_.homePage.empty()) options_.homePage = kDefaultHomePage;
+  if (options_.courseIri.empty())
+    options_.courseIri = xapi::CourseIri(kDefaultActivityBase, course_.id);
+}
+
+CoursePlayer::~CoursePlayer() = default;
+
+std::string CoursePlayer::auIri(std::size_t au) const {
+  return AuIri(course_, options_.courseIri, au);
+}
+
+std::string CoursePlayer::blockIri(std::size_t block) const {
+  return BlockIri(course_, options_.courseIri, block);
+}
+
+Stamp CoursePlayer::stamp() {
+  return {options_.newId(), xapi::TimestampOfMs(options_.nowMs())};
+}
+
+std::string CoursePlayer::handle(const std::vector<std::string>& message) {
+  if (message.empty()) return "";
+  const std::string& kind = message[0];
+  try {
+    if (kind == "start") return start();
+    if (kind == "login" && message.size() >= 2) return login(message[1]);
+    if (kind == "menu") return menu();
+    if (kind == "launch" && message.size() >= 2) return launch(message[1]);
+    if (kind == "left") {
+      // Only the launch that went ends; a later one plays on.
+      if (message.size() < 2 || message[1] == std::to_string(launches_))
+        endSession();
+      return "";
+    }
+  } catch (const std::exception& e) {
+    lastProblem_ = e.what();
+    if (onProblem) onProblem(e.what());
+    return Refusal(e.what());
+  }
+  return "";
+}
+
+std::string CoursePlayer::start() {
+  std::string out = "{";
+  Field(out, "title", Pick(course_.title, "en-US"));
+  Field(out, "version", "cmi5");
+  out += ",\"learners\":[";
+  bool first = true;
+  for (const std::string& login : store_.learners()) {
+    if (!first) out += ',';
+    first = false;
+    out += JsonString(login);
+  }
+  out += ']';
+  Field(out, "learner", options_.learner);
+  Field(out, "item", options_.item);
+  options_.item.clear();
+  out += ",\"problems\":[";
+  first = true;
+  for (const std::string& line : course_.notes) {
+    if (!first) out += ',';
+    first = false;
+    out += JsonString(line);
+  }
+  return out + "]}";
+}
+
+std::string CoursePlayer::login(const std::string& name) {
+  const std::optional<std::string> clean = scorm::CleanLogin(name);
+  if (!clean)
+    return Refusal(
+        "Type the learner's name (at most 255 characters, on one line).");
+  if (*clean != learner_) {
+    endSession();
+    std::string why;
+    if (onTakeLearner && !onTakeLearner(*clean, why)) return Refusal(why);
+    store_.addLearner(*clean);
+    learner_ = *clean;
+    takeUp();
+  }
+  return "{\"ok\":true,\"learner\":" + JsonString(learner_) + "}";
+}
+
+void CoursePlayer::takeUp() {
+  au_.reset();
+  playing_.clear();
+  actor_ = {options_.homePage, learner_};
+  registration_ = store_.registration(learner_);
+  lrsStore_ = store_.lrs(learner_);
+  xapi::ContentLrsOptions clock{options_.nowMs, options_.newId};
+  lrs_ = std::make_unique<xapi::ContentLrs>(*lrsStore_, clock);
+  RegistrationRecord read =
+      ReadRegistration(course_, *lrsStore_, registration_);
+  records_ = std::move(read.aus);
+  satisfiedBlocks_ = std::move(read.satisfiedBlocks);
+  satisfiedCourse_ = read.satisfiedCourse;
+  // Sessions that never ended: zept was killed, or lost its window, while
+  // they ran.
+  std::vector<xapi::Statement> abandoned;
+  for (const OpenSession& open : read.open) {
+    Launch launch = LaunchOf(course_.aus[open.au]);
+    launch.actor = actor_;
+    launch.registration = registration_;
+    launch.sessionId = open.id;
+    launch.activityId = auIri(open.au);
+    launch.publisherId = course_.aus[open.au].id;
+    abandoned.push_back(
+        AbandonedStatement(launch,
+                           std::chrono::milliseconds(std::max<std::int64_t>(
+                               0, open.lastMs - open.launchedMs)),
+                           stamp()));
+  }
+  if (!abandoned.empty()) {
+    record(abandoned);
+    if (onNote)
+      onNote(std::to_string(abandoned.size()) + " session(s) of " + learner_ +
+             " that ended without the AU's \"terminated\" are recorded as "
+             "abandoned");
+  }
+  // NotApplicable AUs are satisfied from the registration on; a kill may
+  // have come between a statement and the "satisfied" it caused.
+  satisfy(options_.newId());
+}
+
+void CoursePlayer::satisfy(const std::string& sessionId) {
+  std::vector<AuOutcome> outcomes;
+  for (const AuRecord& record : records_) outcomes.push_back(record.outcome);
+  Satisfaction before;
+  before.aus.assign(course_.aus.size(), false);
+  before.blocks = satisfiedBlocks_;
+  before.course = satisfiedCourse_;
+  const Satisfaction after = Evaluate(course_, outcomes);
+  std::vector<xapi::Statement> statements;
+  for (const Satisfied& what : NewlySatisfied(course_, before, after)) {
+    const SatisfiedObject object =
+        what.course ? CourseObject(course_, options_.courseIri)
+                    : BlockObject(course_, what.block, blockIri(what.block));
+    statements.push_back(
+        SatisfiedStatement(actor_, registration_, sessionId, object, stamp()));
+  }
+  if (statements.empty()) return;
+  record(statements);
+  satisfiedBlocks_ = after.blocks;
+  satisfiedCourse_ = after.course;
+}
+
+void CoursePlayer::record(const std::vector<xapi::Statement>& statements) {
+  lrs_->record(statements);
+  if (onStatements) onStatements();
+}
+
+std::string CoursePlayer::statusOf(std::size_t au) const {
+  if (learner_.empty() || au >= records_.size()) return "not attempted";
+  const AuRecord& record = records_[au];
+  if (record.outcome.passed) return "passed";
+  if (record.outcome.failed) return "failed";
+  if (record.outcome.completed) return "completed";
+  if (record.outcome.waived) return "satisfied";
+  return record.sessions ? "in progress" : "not attempted";
+}
+
+std::string CoursePlayer::continueAu() const {
+  std::optional<std::size_t> first;
+  for (std::size_t i = 0; i < course_.aus.size(); ++i) {
+    if (!course_.aus[i].relative()) continue;
+    if (!first) first = i;
+    const AuOutcome outcome =
+        i < records_.size() ? records_[i].outcome : AuOutcome{};
+    const bool done = course_.aus[i].moveOn == MoveOn::kNotApplicable
+                          ? outcome.completed || outcome.passed
+                          : AuSatisfied(course_.aus[i].moveOn, outcome);
+    if (!done) return course_.aus[i].id;
+  }
+  return first ? course_.aus[*first].id : std::string();
+}
+
+std::string CoursePlayer::menu() {
+  const std::string language = "en-US";
+  std::string out = "{";
+  Field(out, "title", Pick(course_.title, language));
+  Field(out, "learner", learner_);
+  Field(out, "continue", learner_.empty() ? "" : continueAu());
+  Field(out, "note", resultsNote_);
+  bool attempted = false;
+  for (const AuRecord& record : records_) attempted |= record.sessions > 0;
+  Field(out, "courseStatus",
+        satisfiedCourse_ ? "satisfied"
+        : attempted      ? "in progress"
+                         : "not attempted");
+  out += ",\"items\":[";
+  bool first = true;
+  const auto walk = [&](const auto& self, const std::vector<Child>& children,
+                        int depth) -> void {
+    for (const Child& child : children) {
+      if (!first) out += ',';
+      first = false;
+      out += '{';
+      if (child.kind == Child::Kind::kBlock) {
+        const Block& block = course_.blocks[child.index];
+        Field(out, "id", block.id);
+        Field(out, "title", Pick(block.title, language));
+        out += ",\"depth\":" + std::to_string(depth);
+        out += ",\"launchable\":false";
+        bool attempted = false;
+        const auto any = [&](const auto& inner,
+                             const std::vector<Child>& kids) -> void {
+          for (const Child& kid : kids) {
+            if (kid.kind == Child::Kind::kBlock)
+              inner(inner, course_.blocks[kid.index].children);
+            else if (kid.index < records_.size() &&
+                     records_[kid.index].sessions)
+              attempted = true;
+          }
+        };
+        any(any, block.children);
+        Field(out, "status",
+              child.index < satisfiedBlocks_.size() &&
+                      satisfiedBlocks_[child.index]
+                  ? "satisfied"
+              : attempted ? "in progress"
+                          : "");
+        out += '}';
+        self(self, block.children, depth + 1);
+        continue;
+      }
+      const Au& au = course_.aus[child.index];
+      Field(out, "id", au.id);
+      Field(out, "title", Pick(au.title, language));
+      out += ",\"depth\":" + std::to_string(depth);
+      out += ",\"launchable\":true";
+      Field(out, "status", statusOf(child.index));
+      Field(out, "score",
+            child.index < records_.size() ? records_[child.index].score
+                                          : std::string());
+      Field(out, "reason",
+            au.relative() ? ""
+                          : "Not playable offline: it is at " + au.url +
+                                ", on the network");
+      out += '}';
+    }
+  };
+  walk(walk, course_.children, 0);
+  return out + "]}";
+}
+
+std::string CoursePlayer::launch(const std::string& id) {
+  if (learner_.empty()) return Refusal("Choose a learner first.");
+  const std::optional<std::size_t> found = course_.findAu(id);
+  if (!found) return Refusal("The course has no AU " + id + " to play.");
+  const std::size_t index = *found;
+  const Au& au = course_.aus[index];
+  if (!au.relative())
+    return Refusal(Pick(au.title, "en-US") + " cannot play offline: it is at " +
+                   au.url + ", on the network.");
+  endSession();
+  const std::string title = Pick(au.title, "en-US");
+  const auto neighbours = [&](std::string& out) {
+    Field(out, "title", title.empty() ? au.id : title);
+    std::string previous, next;
+    for (std::size_t i = index; i-- > 0;)
+      if (course_.aus[i].relative()) {
+        previous = course_.aus[i].id;
+        break;
+      }
+    for (std::size_t i = index + 1; i < course_.aus.size(); ++i)
+      if (course_.aus[i].relative()) {
+        next = course_.aus[i].id;
+        break;
+      }
+    Field(out, "previous", previous);
+    Field(out, "next", next);
+  };
+  if (hasFile && !hasFile(au.packagePath)) {
+    if (onNote)
+      onNote("AU " + id + " cannot start: its page " + au.packagePath +
+             " is missing from the package");
+    std::string out = "{\"ok\":true";
+    Field(out, "missing", au.packagePath);
+    neighbours(out);
+    return out + "}";
+  }
+
+  Launch launch = LaunchOf(au);
+  launch.actor = actor_;
+  launch.registration = registration_;
+  launch.sessionId = options_.newId();
+  launch.activityId = auIri(index);
+  launch.publisherId = au.id;
+  launch.mode = options_.mode;
+  const std::string url = au.url.substr(0, au.url.find_first_of("?#"));
+  const std::string suffix = au.packageSuffix;
+  const std::size_t hash = suffix.find('#');
+  const std::string query = suffix.substr(0, hash);
+  const std::string fragment =
+      hash == std::string::npos ? std::string() : suffix.substr(hash);
+  launch.launchUrl = scorm::LaunchUrl(url) + query;
+  launch.returnUrl = kReturnUrl;
+
+  // The launch data and "launched" are kept before the AU can ask for them.
+  xapi::DocumentKey key;
+  key.kind = xapi::DocumentKind::kState;
+  key.activity = launch.activityId;
+  key.agent = xapi::AgentKey(xapi::ParseJson(ActorJson(actor_)).value);
+  key.registration = registration_;
+  key.id = std::string(kLaunchDataStateId);
+  lrs_->writeDocument(key, "application/json", LaunchDataJson(launch));
+  record({LaunchedStatement(launch, stamp())});
+
+  const AuOutcome outcome = records_[index].outcome;
+  ++records_[index].sessions;
+  lrs_->setSession(
+      xapi::Cmi5Session{launch, SessionState{Phase::kLaunched, 0, outcome}});
+  au_ = index;
+  playing_ = au.id;
+  launchedMs_ = lastMs_ = options_.nowMs();
+  ++launches_;
+  token_ = options_.newId() + options_.newId();
+  fetched_ = false;
+
+  std::string full = launch.launchUrl;
+  full += query.empty() ? '?' : '&';
+  full += "endpoint=" + Component(kEndpoint);
+  full += "&fetch=" + Component(kFetchUrl + std::to_string(launches_));
+  full += "&actor=" + Component(ActorJson(actor_));
+  full += "&registration=" + Component(registration_);
+  full += "&activityId=" + Component(launch.activityId);
+  full += fragment;
+
+  std::string out = "{\"ok\":true";
+  Field(out, "launch", std::to_string(launches_));
+  Field(out, "url", full);
+  // An AU that asks for a window of its own is its top document there.
+  if (au.launchMethod == LaunchMethod::kOwnWindow) out += ",\"window\":true";
+  neighbours(out);
+  return out + "}";
+}
+
+void CoursePlayer::endSession() {
+  if (!au_ || !lrs_ || !lrs_->session()) return;
+  xapi::Cmi5Session session = *lrs_->session();
+  playing_.clear();
+  if (session.state.phase == Phase::kTerminated ||
+      session.state.phase == Phase::kAbandoned)
+    return;
+  // Anything the AU still sends in this session is refused from now on.
+  session.state.phase = Phase::kAbandoned;
+  lrs_->setSession(session);
+  try {
+    record({AbandonedStatement(session.launch,
+                               std::chrono::milliseconds(std::max<std::int64_t>(
+                                   0, lastMs_ - launchedMs_)),
+                               stamp())});
+  } catch (const std::exception& e) {
+    // Recorded at the next start, from the statements kept.
+    lastProblem_ = e.what();
+    if (onProblem) onProblem(e.what());
+  }
+}
+
+void CoursePlayer::leave() { endSession(); }
+
+void CoursePlayer::noteScores(const std::string& body) {
+  const xapi::JsonParse parse = xapi::ParseJson(body);
+  if (!parse.ok() || !au_) return;
+  const std::string iri = auIri(*au_);
+  const auto look = [&](const JsonValue& s) {
+    const JsonValue* verb = s.find("verb");
+    const JsonValue* object = s.find("object");
+    const std::string* verbIri = verb ? Text(verb->find("id")) : nullptr;
+    const std::string* id = object ? Text(object->find("id")) : nullptr;
+    if (!verbIri || !id || *id != iri) return;
+    const std::optional<Verb> v = VerbOf(*verbIri);
+    if (v == Verb::kPassed ||
+        (v == Verb::kFailed && !records_[*au_].outcome.passed))
+      records_[*au_].score = ScoreOf(s);
+  };
+  if (parse.value.is(JsonType::kArray)) {
+    for (const JsonValue& s : parse.value.items) look(s);
+  } else {
+    look(parse.value);
+  }
+}
+
+xapi::LrsAnswer CoursePlayer::lrs(const xapi::LrsRequest& request) {
+  const auto refuse = [](int status, const std::string& why) {
+    xapi::LrsAnswer answer;
+    answer.status = status;
+    answer.headers.emplace_back("Content-Type", "application/json");
+    answer.body = "{\"error\":" + JsonString(why) + "}";
+    return answer;
+  };
+  if (request.path.rfind("fetch/", 0) == 0) {
+    if (request.method != "POST")
+      return refuse(405, "the fetch URL is POSTed to");
+    xapi::LrsAnswer answer;
+    answer.headers.emplace_back("Content-Type", "application/json");
+    if (request.path.substr(6) != std::to_string(launches_) || !au_) {
+      answer.body =
+          "{\"error-code\":\"2\",\"error-text\":\"this launch has ended\"}";
+    } else if (fetched_) {
+      answer.body =
+          "{\"error-code\":\"1\",\"error-text\":\"the token of this launch "
+          "was fetched already\"}";
+    } else {
+      fetched_ = true;
+      answer.body = "{\"auth-token\":" + JsonString(token_) + "}";
+    }
+    return answer;
+  }
+  if (!lrs_ || token_.empty()) return refuse(401, "no AU has been launched");
+  bool authorized = false;
+  for (const auto& [name, value] : request.headers)
+    if (AsciiLower(name) == "authorization" && value == "Basic " + token_)
+      authorized = true;
+  if (!authorized) return refuse(401, "not this launch's credentials");
+  const std::optional<xapi::Cmi5Session> before = lrs_->session();
+  xapi::LrsAnswer answer = lrs_->handle(request);
+  const std::optional<xapi::Cmi5Session>& after = lrs_->session();
+  if (answer.status >= 300 || !au_ || !after || !before) return answer;
+  if (request.path.find("statements") != std::string::npos &&
+      (request.method == "PUT" || request.method == "POST")) {
+    lastMs_ = options_.nowMs();
+    noteScores(request.body);
+  }
+  AuRecord& record = records_[*au_];
+  try {
+    if (after->state.outcome != record.outcome) {
+      record.outcome = after->state.outcome;
+      satisfy(after->launch.sessionId);
+    }
+  } catch (const std::exception& e) {
+    // The next start says it from the statements kept.
+    lastProblem_ = e.what();
+    if (onProblem) onProblem(e.what());
+  }
+  if (before->state.phase != Phase::kTerminated &&
+      after->state.phase == Phase::kTerminated) {
+    playing_.clear();
+    if (onEnded) onEnded(std::to_string(launches_));
+  }
+  return answer;
+}
+
+std::string CoursePlayer::resultsReport() { return std::string(); }
+
+}  // namespace zept::cmi5
+
+namespace zept::cmi5 {
+
+scorm::Manifest StoreIdentity(const Course& course) {
+  scorm::Manifest manifest;
+  manifest.identifier = course.id;
+  manifest.organization = "cmi5";
+  manifest.title = Pick(course.title, "en-US");
+  for (const Au& au : course.aus) {
+    scorm::Item item;
+    item.identifier = au.id;
+    item.title = Pick(au.title, "en-US");
+    item.launch = au.relative() ? au.url : std::string();
+    manifest.items.push_back(std::move(item));
+  }
+  return manifest;
+}
+
+std::string ResultsJson(const Course& course, scorm::ProgressStore& store,
+                        const std::string& learner) {
+  std::vector<std::string> logins;
+  if (learner.empty()) {
+    logins = store.learners();
+  } else if (store.hasLearner(learner)) {
+    logins.push_back(learner);
+  } else {
+    throw scorm::EUnknownLearner("no learner '" + learner +
+                                 "' has progress stored for this course");
+  }
+  const auto flag = [](scorm::JsonWriter& json, const char* name, bool on) {
+    json.key(name);
+    json.raw(on ? "true" : "false");
+  };
+  scorm::JsonWriter json;
+  json.open('{');
+  json.key("course");
+  json.open('{');
+  json.key("identifier");
+  json.string(course.id);
+  json.key("title");
+  json.string(Pick(course.title, "en-US"));
+  json.key("kind");
+  json.string("cmi5");
+  json.close('}');
+  json.key("learners");
+  json.open('[');
+  for (const std::string& login : logins) {
+    // A learner who never played has no registration yet (and this store
+    // is only read).
+    std::string registration;
+    try {
+      registration = store.registration(login);
+    } catch (const std::exception&) {
+    }
+    const std::unique_ptr<xapi::LrsStore> lrs = store.lrs(login);
+    const RegistrationRecord record =
+        registration.empty()
+            ? RegistrationRecord{std::vector<AuRecord>(course.aus.size()),
+                                 std::vector<bool>(course.blocks.size()),
+                                 false,
+                                 {}}
+            : ReadRegistration(course, *lrs, registration);
+    std::vector<AuOutcome> outcomes;
+    for (const AuRecord& au : record.aus) outcomes.push_back(au.outcome);
+    const Satisfaction satisfaction = Evaluate(course, outcomes);
+    json.open('{');
+    json.key("login");
+    json.string(login);
+    json.key("registration");
+    json.string(registration);
+    json.key("pending_statements");
+    json.number(store.pendingStatements(login));
+    flag(json, "satisfied", record.satisfiedCourse);
+    json.key("blocks");
+    json.open('[');
+    for (std::size_t i = 0; i < course.blocks.size(); ++i) {
+      json.open('{');
+      json.key("id");
+      json.string(course.blocks[i].id);
+      json.key("title");
+      json.string(Pick(course.blocks[i].title, "en-US"));
+      flag(json, "satisfied", record.satisfiedBlocks[i]);
+      json.close('}');
+    }
+    json.close(']');
+    json.key("aus");
+    json.open('[');
+    for (std::size_t i = 0; i < course.aus.size(); ++i) {
+      const AuRecord& au = record.aus[i];
+      json.open('{');
+      json.key("id");
+      json.string(course.aus[i].id);
+      json.key("title");
+      json.string(Pick(course.aus[i].title, "en-US"));
+      flag(json, "satisfied", satisfaction.aus[i]);
+      flag(json, "completed", au.outcome.completed);
+      flag(json, "passed", au.outcome.passed);
+      flag(json, "failed", au.outcome.failed);
+      flag(json, "waived", au.outcome.waived);
+      json.key("score");
+      json.string(au.score);
+      json.key("sessions");
+      json.number(au.sessions);
+      json.close('}');
+    }
+    json.close(']');
+    json.close('}');
+  }
+  json.close(']');
+  json.close('}');
+  return json.take();
+}
+
+}  // namespace zept::cmi5
