@@ -43,6 +43,15 @@ std::string LaunchUrl(const std::string& launch);
 // 255 bytes or holds control characters.
 std::optional<std::string> CleanLogin(const std::string& name);
 
+// What ["start"] answers for every kind of package: the course's title,
+// the version of the screens to show ("" for none), the learners, the
+// learner and item chosen on the command line, and lines about what cannot
+// be played.
+std::string StartAnswer(const std::string& title, const std::string& version,
+                        const std::vector<std::string>& learners,
+                        const std::string& learner, const std::string& item,
+                        const std::vector<std::string>& problems);
+
 // What the window talks to, whichever version the package is: the page's
 // messages answered, the learner's progress kept, and the hooks the window
 // sets. scorm::Player plays SCORM 1.2, scorm2004::Player SCORM 2004.

@@ -97,19 +97,21 @@ LaunchContext ContextFor(const std::string& login, const Item& item,
   return context;
 }
 
+std::vector<std::string> ResultsLearners(ProgressStore& store,
+                                         const std::string& learner,
+                                         std::string_view of) {
+  if (learner.empty()) return store.learners();
+  if (!store.hasLearner(learner))
+    throw EUnknownLearner("no learner '" + learner +
+                          "' has progress stored for this " + std::string(of));
+  return {learner};
+}
+
 std::string ResultsDocument(const std::string& identifier,
                             const std::string& title, ProgressStore& store,
                             const std::string& learner,
                             const LearnerResults& results) {
-  std::vector<std::string> logins;
-  if (learner.empty()) {
-    logins = store.learners();
-  } else if (store.hasLearner(learner)) {
-    logins.push_back(learner);
-  } else {
-    throw EUnknownLearner("no learner '" + learner +
-                          "' has progress stored for this package");
-  }
+  const std::vector<std::string> logins = ResultsLearners(store, learner);
   JsonWriter json;
   json.open('{');
   json.key("course");

@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/errors.h"
 #include "scorm/manifest.h"
@@ -119,6 +120,13 @@ class JsonWriter {
 // whose names start with leaveOut (when not empty) are left out.
 void WriteValues(JsonWriter& json, const Values& values,
                  std::string_view leaveOut = {});
+
+// The learners whose results are asked for: learner alone, or every
+// learner in the order they were added for "". Throws EUnknownLearner
+// (naming what has no progress of theirs: "package", "course").
+std::vector<std::string> ResultsLearners(ProgressStore& store,
+                                         const std::string& learner,
+                                         std::string_view of = "package");
 
 // A learner's part of a package's results: what follows "login" and
 // "pending_statements" in their object.

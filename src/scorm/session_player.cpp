@@ -7,6 +7,32 @@
 
 namespace zept::scorm {
 
+std::string StartAnswer(const std::string& title, const std::string& version,
+                        const std::vector<std::string>& learners,
+                        const std::string& learner, const std::string& item,
+                        const std::vector<std::string>& problems) {
+  std::string out = "{\"title\":" + JsonString(title);
+  // The version tells the page which API to offer and which screens to show.
+  if (!version.empty()) out += ",\"version\":" + JsonString(version);
+  out += ",\"learners\":[";
+  bool first = true;
+  for (const std::string& login : learners) {
+    if (!first) out += ',';
+    first = false;
+    out += JsonString(login);
+  }
+  out += "],\"learner\":" + JsonString(learner);
+  out += ",\"item\":" + JsonString(item);
+  out += ",\"problems\":[";
+  first = true;
+  for (const std::string& line : problems) {
+    if (!first) out += ',';
+    first = false;
+    out += JsonString(line);
+  }
+  return out + "]}";
+}
+
 SessionPlayer::SessionPlayer(ProgressStore& store, PlayerOptions options,
                              const std::string& title,
                              const std::vector<std::string>& problems,
@@ -78,28 +104,12 @@ std::string SessionPlayer::api(const std::vector<std::string>& message) {
 }
 
 std::string SessionPlayer::start() {
-  std::string out = "{\"title\":" + JsonString(title_);
-  // The version tells the page which API to offer and which screens to show.
-  if (!version_.empty()) out += ",\"version\":" + JsonString(version_);
-  out += ",\"learners\":[";
-  bool first = true;
-  for (const std::string& login : store_.learners()) {
-    if (!first) out += ',';
-    first = false;
-    out += JsonString(login);
-  }
-  out += "],\"learner\":" + JsonString(options_.learner);
-  out += ",\"item\":" + JsonString(options_.item);
+  const std::string answer =
+      StartAnswer(title_, version_, store_.learners(), options_.learner,
+                  options_.item, problems_);
   // Launched once: a page started again (its process ended) shows the menu.
   options_.item.clear();
-  out += ",\"problems\":[";
-  first = true;
-  for (const std::string& line : problems_) {
-    if (!first) out += ',';
-    first = false;
-    out += JsonString(line);
-  }
-  return out + "]}";
+  return answer;
 }
 
 std::string SessionPlayer::login(const std::string& name) {
