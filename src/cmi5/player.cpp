@@ -286,28 +286,11 @@ std::string CoursePlayer::handle(const std::vector<std::string>& message) {
 }
 
 std::string CoursePlayer::start() {
-  std::string out = "{";
-  Field(out, "title", Pick(course_.title, "en-US"));
-  Field(out, "version", options_.tinCan ? "tincan" : "cmi5");
-  out += ",\"learners\":[";
-  bool first = true;
-  for (const std::string& login : store_.learners()) {
-    if (!first) out += ',';
-    first = false;
-    out += JsonString(login);
-  }
-  out += ']';
-  Field(out, "learner", options_.learner);
-  Field(out, "item", options_.item);
+  const std::string answer = scorm::StartAnswer(
+      Pick(course_.title, "en-US"), options_.tinCan ? "tincan" : "cmi5",
+      store_.learners(), options_.learner, options_.item, course_.notes);
   options_.item.clear();
-  out += ",\"problems\":[";
-  first = true;
-  for (const std::string& line : course_.notes) {
-    if (!first) out += ',';
-    first = false;
-    out += JsonString(line);
-  }
-  return out + "]}";
+  return answer;
 }
 
 std::string CoursePlayer::login(const std::string& name) {
@@ -778,15 +761,8 @@ scorm::Manifest StoreIdentity(const Course& course, bool tinCan) {
 
 std::string ResultsJson(const Course& course, scorm::ProgressStore& store,
                         const std::string& learner, bool tinCan) {
-  std::vector<std::string> logins;
-  if (learner.empty()) {
-    logins = store.learners();
-  } else if (store.hasLearner(learner)) {
-    logins.push_back(learner);
-  } else {
-    throw scorm::EUnknownLearner("no learner '" + learner +
-                                 "' has progress stored for this course");
-  }
+  const std::vector<std::string> logins =
+      scorm::ResultsLearners(store, learner, "course");
   const auto flag = [](scorm::JsonWriter& json, const char* name, bool on) {
     json.key(name);
     json.raw(on ? "true" : "false");

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "scorm/element_tree.h"
+#include "scorm/scan.h"
 #include "util/utf8.h"
 
 namespace zept::scorm {
@@ -164,19 +165,9 @@ bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 // Digits of a fixed count at the front of text, advanced past them.
 std::optional<int> TakeDigits(std::string_view& text, std::size_t fewest,
                               std::size_t most) {
-  std::size_t n = 0;
-  while (n < text.size() && n < most && IsDigit(text[n])) ++n;
+  const std::size_t n = DigitsAtFront(text, most);
   if (n < fewest) return std::nullopt;
-  int value = 0;
-  for (std::size_t i = 0; i < n; ++i) value = value * 10 + (text[i] - '0');
-  text.remove_prefix(n);
-  return value;
-}
-
-bool Take(std::string_view& text, char c) {
-  if (text.empty() || text.front() != c) return false;
-  text.remove_prefix(1);
-  return true;
+  return static_cast<int>(TakeDigitRun(text, n));
 }
 
 // [H]H[HH]:MM:SS[.S[S]] in hundredths. Strict: two to maxHours hour digits
@@ -307,15 +298,6 @@ bool FormatOk(const ElementRule& rule, std::string_view value, bool strict,
   return false;
 }
 
-std::string Joined(std::span<const std::string_view> words) {
-  std::string out;
-  for (std::string_view word : words) {
-    if (!out.empty()) out += ", ";
-    out += word.empty() ? std::string_view("\"\"") : word;
-  }
-  return out;
-}
-
 std::string FormatReason(const ElementRule& rule,
                          std::string_view interactionType) {
   switch (rule.type) {
@@ -360,48 +342,7 @@ std::span<const ElementRule> DataModelRules() { return kRules; }
 
 ParsedElement ParseElement(std::string_view element) {
   ParsedElement parsed;
-  const std::vector<Node>& tree = Tree();
-  int at = 0;
-  std::size_t start = 0;
-  while (true) {
-    const std::size_t dot = element.find('.', start);
-    const bool last = dot == std::string_view::npos;
-    const std::string_view name =
-        element.substr(start, last ? std::string_view::npos : dot - start);
-    const Node& node = tree[at];
-    int next = -1;
-    for (const auto& [childName, child] : node.children)
-      if (childName == name) next = child;
-    if (next >= 0) {
-      at = next;
-    } else if (at != 0 && last && (name == "_children" || name == "_count")) {
-      parsed.keyword = true;
-      parsed.fault = name == "_children" ? ParsedElement::Fault::kNoChildren
-                                         : ParsedElement::Fault::kNotAnArray;
-      return parsed;
-    } else if (node.arrayChild >= 0) {
-      const auto index = ParseIndex(name);
-      if (!index || parsed.indexCount == 2) {
-        parsed.fault = ParsedElement::Fault::kBadIndex;
-        return parsed;
-      }
-      parsed.index[parsed.indexCount] = *index;
-      parsed.arrayEnd[parsed.indexCount] = start - 1;
-      ++parsed.indexCount;
-      at = node.arrayChild;
-    } else {
-      return parsed;  // kUnknown
-    }
-    if (last) break;
-    start = dot + 1;
-  }
-  parsed.rule = tree[at].rule;
-  if (parsed.rule) {
-    parsed.fault = ParsedElement::Fault::kNone;
-    const DataType type = parsed.rule->type;
-    parsed.keyword = type == DataType::kChildren || type == DataType::kCount ||
-                     type == DataType::kVersion;
-  }
+  WalkElement(Tree(), element, {}, parsed);
   return parsed;
 }
 

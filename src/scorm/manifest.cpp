@@ -127,7 +127,7 @@ class Reader {
     for (const xmlNode* resource : Children(resources, "resource")) {
       if (!isSco(resource)) continue;
       if (m_.items.size() >= kMaxItems) {
-        tooMany(resource);
+        walk_.tooMany(resource);
         break;
       }
       Item item;
@@ -158,32 +158,11 @@ class Reader {
           std::to_string(first->second) + "; the manifest is invalid");
   }
 
-  void tooMany(const xmlNode* where) {
-    if (tooMany_) return;
-    tooMany_ = true;
-    m_.problems.push_back(Line(where) + "more than " +
-                          std::to_string(kMaxItems) +
-                          " items; the rest are left out");
-  }
-
   void readItems(const xmlNode* parent, int depth, std::vector<Item>& out) {
-    for (const xmlNode* node : Children(parent, "item")) {
-      if (depth > kMaxDepth) {
-        if (!tooDeep_) {
-          tooDeep_ = true;
-          m_.problems.push_back(Line(node) + "items nested deeper than " +
-                                std::to_string(kMaxDepth) + " are left out");
-        }
-        return;
-      }
-      if (itemCount_ >= kMaxItems) {
-        tooMany(node);
-        return;
-      }
-      ++itemCount_;
-      out.push_back(readItem(node));
-      readItems(node, depth + 1, out.back().children);
-    }
+    walk_.read(
+        parent, depth, out,
+        [](const xmlNode* node) { return Children(node, "item"); },
+        [this](const xmlNode* node) { return readItem(node); });
   }
 
   Item readItem(const xmlNode* node) {
@@ -263,9 +242,9 @@ class Reader {
   Bases bases_;
   std::unordered_map<std::string, const xmlNode*> resources_;
   std::unordered_map<std::string, int> itemIds_;  // with the item's line
-  std::size_t itemCount_ = 0;
-  bool tooDeep_ = false;
-  bool tooMany_ = false;
+  ItemWalk walk_{[this](const xmlNode* where, const std::string& text) {
+    m_.problems.push_back(Line(where) + text);
+  }};
 };
 
 // The namespaces of SCORM 2004's own elements: content packaging,

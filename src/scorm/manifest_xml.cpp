@@ -242,4 +242,18 @@ std::string LaunchLocation(const Bases& bases, const xmlNode* resource,
                         parameters);
 }
 
+void ItemWalk::tooMany(const xmlNode* where) {
+  if (tooMany_) return;
+  tooMany_ = true;
+  problem_(where, "more than " + std::to_string(kMaxItems) +
+                      " items; the rest are left out");
+}
+
+void ItemWalk::tooDeep(const xmlNode* where) {
+  if (tooDeep_) return;
+  tooDeep_ = true;
+  problem_(where, "items nested deeper than " + std::to_string(kMaxDepth) +
+                      " are left out");
+}
+
 }  // namespace zept::scorm::manifest_xml

@@ -6,6 +6,7 @@
 
 #include <libxml/tree.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -68,6 +69,46 @@ std::string LaunchLocation(const Bases& bases, const xmlNode* resource,
                            const std::string& parameters,
                            const std::string& itemId,
                            std::vector<std::string>& problems);
+
+// The item tree of an organization as both versions read it: as deep as
+// kMaxDepth and as many items as kMaxItems, what is left out said once.
+class ItemWalk {
+ public:
+  using Problem =
+      std::function<void(const xmlNode* where, const std::string& text)>;
+  explicit ItemWalk(Problem problem) : problem_(std::move(problem)) {}
+
+  // The items under parent at depth (1 for an organization's) into out,
+  // each by readItem(node), and theirs into its children; items(node) are
+  // the item elements of node.
+  template <typename Node, typename Items, typename ReadItem>
+  void read(const xmlNode* parent, int depth, std::vector<Node>& out,
+            const Items& items, const ReadItem& readItem) {
+    for (const xmlNode* node : items(parent)) {
+      if (depth > kMaxDepth) {
+        tooDeep(node);
+        return;
+      }
+      if (count_ >= kMaxItems) {
+        tooMany(node);
+        return;
+      }
+      ++count_;
+      out.push_back(readItem(node));
+      read(node, depth + 1, out.back().children, items, readItem);
+    }
+  }
+  // More than kMaxItems: said once, at where.
+  void tooMany(const xmlNode* where);
+
+ private:
+  void tooDeep(const xmlNode* where);
+
+  Problem problem_;
+  std::size_t count_ = 0;
+  bool tooDeep_ = false;
+  bool tooMany_ = false;
+};
 
 // ReadManifest on a document parsed already (root may be null), so that a
 // 2004 package's manifest is parsed once for both readers.

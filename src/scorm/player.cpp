@@ -76,70 +76,23 @@ std::optional<std::string> CleanLogin(const std::string& name) {
 
 Player::Player(const Manifest& manifest, ProgressStore& store,
                PlayerOptions options)
-    : manifest_(manifest),
-      store_(store),
-      options_(std::move(options)),
+    : RuntimePlayer(store, std::move(options), manifest.title,
+                    manifest.problems, kScorm12Api, "item"),
+      manifest_(manifest),
       launchable_(LaunchableItems(manifest)) {}
 
 Player::~Player() = default;
 
-std::string Player::handle(const std::vector<std::string>& message) {
-  if (message.empty()) return "";
-  const std::string& kind = message[0];
-  try {
-    if (kind == "api" || kind == "api-too-large") return api(message);
-    if (kind == "start") return start();
-    if (kind == "login" && message.size() >= 2) return login(message[1]);
-    if (kind == "menu") return menu();
-    if (kind == "launch" && message.size() >= 2) return launch(message[1]);
-    if (kind == "left") {
-      closeSession();
-      return "";
-    }
-  } catch (const std::exception& e) {
-    if (onProblem) onProblem(e.what());
-    return "{\"ok\":false,\"message\":" + JsonString(e.what()) + "}";
-  }
+std::string Player::other(const std::vector<std::string>& message) {
+  if (message[0] == "launch" && message.size() >= 2) return launch(message[1]);
+  if (message[0] == "left") closeSession();
   return "";
 }
 
-std::string Player::api(const std::vector<std::string>& message) {
-  const std::string function = message.size() >= 3 ? message[2] : "";
-  const std::vector<std::string> arguments(
-      message.begin() + std::min<std::size_t>(3, message.size()),
-      message.end());
-  const bool current = runtime_ && message.size() >= 3 &&
-                       message[1] == std::to_string(launches_);
-  if (!current) {
-    const bool earlier = message.size() >= 3 && !message[1].empty() &&
-                         message[1] != std::to_string(launches_);
-    // Said once per launch: a window calling in a loop does not fill the
-    // journal.
-    if (earlier && onNote && refusedLaunch_ != message[1]) {
-      refusedLaunch_ = message[1];
-      onNote("A call of " + function.substr(0, 40) +
-             " through the API of an earlier launch was refused: it does not "
-             "reach the item playing now");
-    }
-    return AnswerOutsideSession(
-        function, arguments,
-        earlier ? "this API belongs to a launch that has ended"
-                : "no item of the course is playing");
-  }
-  if (message[0] == "api-too-large") {
-    runtime_->refuse(function == "LMSSetValue" ? 405 : 201, function,
-                     "the call was too large for zept to take");
-    return "false";
-  }
+std::string Player::call(const std::string& function,
+                         const std::vector<std::string>& arguments) {
   std::string value = runtime_->call(function, arguments);
-  if (statements_ && value == "true") {
-    if (function == "LMSInitialize" && !begun_) {
-      begun_ = true;
-      statements_->initialized(entry_);
-    } else if (function == "LMSSetValue" && arguments.size() >= 2) {
-      statements_->valueSet(arguments[0], arguments[1]);
-    }
-  }
+  if (value == "true") captureCall(function, arguments, entry_);
   // What LMSCommit and LMSFinish ask for reaches the disk before the SCO is
   // told it did; when it cannot, they fail and the values wait for the next
   // chance (a retry, the periodic store, leaving).
@@ -150,55 +103,6 @@ std::string Player::api(const std::vector<std::string>& message) {
     return "false";
   }
   return value;
-}
-
-std::string Player::start() {
-  std::string out = "{";
-  Field(out, "title", manifest_.title);
-  out += ",\"learners\":[";
-  bool first = true;
-  for (const std::string& login : store_.learners()) {
-    if (!first) out += ',';
-    first = false;
-    out += JsonString(login);
-  }
-  out += ']';
-  Field(out, "learner", options_.learner);
-  Field(out, "item", options_.item);
-  // Launched once: a page started again (its process ended) shows the menu.
-  options_.item.clear();
-  out += ",\"problems\":[";
-  first = true;
-  for (const std::string& line : manifest_.problems) {
-    if (!first) out += ',';
-    first = false;
-    out += JsonString(line);
-  }
-  return out + "]}";
-}
-
-std::string Player::login(const std::string& name) {
-  const std::optional<std::string> clean = CleanLogin(name);
-  if (!clean)
-    return "{\"ok\":false,\"message\":\"Type the learner's name (at most 255 "
-           "characters, on one line).\"}";
-  if (*clean != learner_) {
-    // The learner before is stored while their lock is still held, and
-    // keeps it (and their values) until that has worked.
-    leave();
-    if (unstored())
-      return "{\"ok\":false,\"message\":" +
-             JsonString(learner_ + "'s progress could not be saved (" +
-                        lastProblem_ +
-                        "). It is kept; try again once it can be saved.") +
-             "}";
-    std::string why;
-    if (onTakeLearner && !onTakeLearner(*clean, why))
-      return "{\"ok\":false,\"message\":" + JsonString(why) + "}";
-    store_.addLearner(*clean);
-    learner_ = *clean;
-  }
-  return "{\"ok\":true,\"learner\":" + JsonString(learner_) + "}";
 }
 
 const Item* Player::find(const std::string& identifier) const {
@@ -359,24 +263,16 @@ std::string Player::menu() {
 }
 
 std::string Player::launch(const std::string& identifier) {
-  if (learner_.empty())
-    return "{\"ok\":false,\"message\":\"Choose a learner first.\"}";
+  if (learner_.empty()) return Answer(false, "Choose a learner first.");
   const Item* item = find(identifier);
   if (!item)
-    return "{\"ok\":false,\"message\":" +
-           JsonString("The course has no item " + identifier + " to play.") +
-           "}";
+    return Answer(false, "The course has no item " + identifier + " to play.");
   if (const std::string reason = heldBackBy(*item); !reason.empty()) {
     if (onNote) onNote("Item " + identifier + " is held back: " + reason);
-    return "{\"ok\":false,\"message\":" + JsonString(reason) + "}";
+    return Answer(false, reason);
   }
   closeSession();
-  if (runtime_)
-    return "{\"ok\":false,\"message\":" +
-           JsonString("What you did in this course could not be saved (" +
-                      lastProblem_ +
-                      "). It is kept; try again once it can be saved.") +
-           "}";
+  if (runtime_) return unsavedAnswer();
   const auto at = std::find(launchable_.begin(), launchable_.end(), item);
   const auto neighbours = [&](std::string& out) {
     Field(out, "title", item->title.empty() ? item->identifier : item->title);
@@ -425,23 +321,14 @@ std::string Player::launch(const std::string& identifier) {
   };
   playing_ = identifier;
   statements_.reset();
-  begun_ = ended_ = false;
+  begun_ = false;
   if (capturing) {
-    xapi::SessionContext context;
-    context.login = learner_;
-    context.homePage = options_.lrs->homePage;
-    context.registration = store_.registration(learner_);
-    context.course = {xapi::CourseIri(options_.lrs->activityBase,
-                                      manifest_.identifier, options_.place),
-                      manifest_.title};
-    context.item = {xapi::ItemIri(context.course.id, identifier),
-                    item->title.empty() ? identifier : item->title};
-    context.attempt = stored[xapi::kAttemptIdKey];
-    context.atLaunch = runtime_->toStore();
-    statements_ = std::make_unique<xapi::SessionStatements>(std::move(context));
+    captureSession(manifest_.identifier, manifest_.title, identifier,
+                   item->title, xapi::DataModel::kScorm12,
+                   stored[xapi::kAttemptIdKey], runtime_->toStore());
     entry_ = nextValue("cmi.core.entry");
   }
-  ++launches_;
+  const std::string number = nextLaunch();
   // An asset says nothing to the runtime: being opened is all it asks.
   if (!item->isSco) {
     Values values = store_.load(learner_, identifier);
@@ -454,7 +341,7 @@ std::string Player::launch(const std::string& identifier) {
   std::string out = "{\"ok\":true";
   Field(out, "url", LaunchUrl(item->launch));
   neighbours(out);
-  out += ",\"launch\":" + JsonString(std::to_string(launches_));
+  out += ",\"launch\":" + JsonString(number);
   out += ",\"values\":{";
   bool first = true;
   for (const auto& [name, value] :
@@ -473,41 +360,17 @@ std::string Player::launch(const std::string& identifier) {
   return out + "}}";
 }
 
-bool Player::unstored() const { return runtime_ && runtime_->unstored(); }
-
-bool Player::storeOpen() {
-  if (!runtime_ || !runtime_->unstored()) return true;
-  try {
-    const Values values = runtime_->toStore();
-    if (statements_ && begun_) {
-      if (runtime_->state() == Runtime::State::kFinished && !ended_) {
-        ended_ = true;
-        statements_->terminated(values);
-      } else {
-        statements_->storing(values);
-      }
-      for (xapi::Statement& statement : statements_->take())
-        captured_.push_back(std::move(statement));
-    }
-    store_.save(learner_, playing_, values, captured_);
-    runtime_->markStored();
-    lastProblem_.clear();
-    if (!captured_.empty()) {
-      captured_.clear();
-      if (onStatements) onStatements();
-    }
-    return true;
-  } catch (const std::exception& e) {
-    lastProblem_ = e.what();
-    if (onProblem) onProblem(lastProblem_);
-    return false;
-  }
+void Player::storeSession() {
+  const Values values = runtime_->toStore();
+  captureStatements(values, runtime_->state() == Runtime::State::kFinished);
+  store_.save(learner_, playing_, values, captured_);
+  runtime_->markStored();
 }
 
 void Player::closeSession() {
   if (!runtime_) return;
   runtime_->end();
-  while (!storeOpen() && onRetryStore && onRetryStore(lastProblem_)) {
+  while (!storeOpen() && retryStore()) {
   }
   if (options_.strict && onSessionSummary) {
     const Item* item = find(playing_);
@@ -525,38 +388,6 @@ void Player::leave() { closeSession(); }
 
 namespace {
 
-// Text for the report's XML: markup escaped, and everything past ASCII as
-// a character reference, so the bytes read the same in any encoding.
-std::string ReportText(const std::string& text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size();) {
-    const Utf8Char c = ReadUtf8(text, i, Utf8Bad::kByte);
-    i += c.length;
-    switch (c.code) {
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '&':
-        out += "&amp;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      default:
-        if (c.code < 0x20)
-          out += ' ';
-        else if (c.code < 0x80)
-          out += static_cast<char>(c.code);
-        else
-          out += "&#" + std::to_string(c.code) + ";";
-    }
-  }
-  return out;
-}
-
 // A status as the learner reads it.
 std::string StatusName(const std::string& status) {
   if (status.empty()) return "Not attempted";
@@ -571,13 +402,7 @@ std::string StatusName(const std::string& status) {
 std::string Player::resultsReport() {
   storeOpen();
   std::string xml =
-      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<export>\n"
-      "<p fontsize=\"16\">" +
-      ReportText(manifest_.title) +
-      "</p>\n<hr/>\n"
-      "<p>Learner: " +
-      ReportText(learner_) +
-      "</p>\n<br/>\n<table>\n"
+      ReportHead(manifest_.title, learner_) +
       "<tr><td width=\"260\" border=\"1\"><s>ITEM</s></td>"
       "<td border=\"1\"><s>STATUS</s></td>"
       "<td width=\"60\" border=\"1\" align=\"right\"><s>SCORE</s></td>"
@@ -600,7 +425,7 @@ std::string Player::resultsReport() {
            "</s></td><td width=\"90\" border=\"1\" align=\"right\"><s>" +
            ReportText(value("cmi.core.total_time")) + "</s></td></tr>\n";
   }
-  return xml + "</table>\n</export>\n";
+  return xml + kReportTail;
 }
 
 }  // namespace zept::scorm

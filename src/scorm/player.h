@@ -43,6 +43,15 @@ std::string LaunchUrl(const std::string& launch);
 // 255 bytes or holds control characters.
 std::optional<std::string> CleanLogin(const std::string& name);
 
+// What ["start"] answers for every kind of package: the course's title,
+// the version of the screens to show ("" for none), the learners, the
+// learner and item chosen on the command line, and lines about what cannot
+// be played.
+std::string StartAnswer(const std::string& title, const std::string& version,
+                        const std::vector<std::string>& learners,
+                        const std::string& learner, const std::string& item,
+                        const std::vector<std::string>& problems);
+
 // What the window talks to, whichever version the package is: the page's
 // messages answered, the learner's progress kept, and the hooks the window
 // sets. scorm::Player plays SCORM 1.2, scorm2004::Player SCORM 2004.
@@ -88,7 +97,147 @@ class PackagePlayer {
       onSessionSummary;
 };
 
-class Player : public PackagePlayer {
+// What the players of every kind of package do alike around their
+// sessions, so that a new kind says only what is its own: the page's
+// messages dispatched, the learner taken, the launches numbered (a call
+// through an earlier launch's API never reaches the session playing now),
+// a session's statements captured and kept until they are stored, and a
+// store that failed told the same way.
+class SessionPlayer : public PackagePlayer {
+ public:
+  // ["api", LAUNCH, FUNCTION, ARG...], ["api-too-large", LAUNCH, FUNCTION],
+  // ["start"], ["login", NAME] and ["menu"] are answered alike; the rest is
+  // the player's own (other). A throw is told through onProblem and
+  // answered {"ok":false,"message"}.
+  std::string handle(const std::vector<std::string>& message) final;
+
+  const std::string& lastProblem() const override { return lastProblem_; }
+  const std::string& learner() const override { return learner_; }
+  const std::string& playing() const override { return playing_; }
+  void setResultsNote(std::string note) override {
+    resultsNote_ = std::move(note);
+  }
+  // Stores what the open session set since it was last stored; false when
+  // the store failed (onProblem told why, lastProblem() keeps it).
+  bool storeOpen() final;
+
+ protected:
+  // title and problems: the course's as ["start"] shows them, kept by the
+  // package, which outlives its player. api: the API the package's content
+  // calls; noun: what the course is made of as the journal says it ("item",
+  // "activity"); version: told to the page in ["start"]'s answer, "" for
+  // none.
+  SessionPlayer(ProgressStore& store, PlayerOptions options,
+                const std::string& title,
+                const std::vector<std::string>& problems, const ApiVersion& api,
+                std::string noun, std::string version = "");
+
+  virtual std::string menu() = 0;
+  virtual std::string other(const std::vector<std::string>& message) = 0;
+  // Whether a session runs (for the launch last numbered).
+  virtual bool sessionRunning() const = 0;
+  // A call of the session running, answered (its statements captured, what
+  // it asks for stored).
+  virtual std::string call(const std::string& function,
+                           const std::vector<std::string>& arguments) = 0;
+  // Stores the open session (unstored() true), its statements captured
+  // with it; throws when the store fails.
+  virtual void storeSession() = 0;
+  // A call the player answers "false" itself: the session's error says why.
+  virtual void refuse(int code, const std::string& function,
+                      const std::string& diagnostic) = 0;
+  // A call of a launch with no session running: the player's answer, or
+  // nullopt for the standard one (a session that ended may still answer its
+  // own launch's calls).
+  virtual std::optional<std::string> answerEnded(
+      const std::vector<std::string>& message, const std::string& function,
+      const std::vector<std::string>& arguments);
+  // The learner has changed (learner_ is the new one).
+  virtual void learnerTaken() {}
+
+  // {"ok":..,"message":..} for the page.
+  static std::string Answer(bool ok, const std::string& message);
+  // The answer when what the learner did could not be stored.
+  std::string unsavedAnswer() const;
+  // A store failed: lastProblem_ keeps why and onProblem is told.
+  void storeFailed(const std::exception& e);
+  // Whether a failed store is to be tried again at once.
+  bool retryStore() const;
+  // Numbers the launch starting, as the page passes it back.
+  std::string nextLaunch();
+  // The number of the last launch.
+  std::string launchNumber() const { return std::to_string(launches_); }
+
+  // The statements of the session starting (options_.lrs set): its item in
+  // the course, with the attempt and the values it began with.
+  void captureSession(const std::string& courseIdentifier,
+                      const std::string& courseTitle,
+                      const std::string& identifier, const std::string& title,
+                      xapi::DataModel model, const std::string& attempt,
+                      const Values& atLaunch);
+  // A call the session took ("true"): Initialize and SetValue are
+  // captured; entry is the entry the session began with.
+  void captureCall(const std::string& function,
+                   const std::vector<std::string>& arguments,
+                   const std::string& entry);
+  // The session's statements so far join those waiting for the next store;
+  // ended: its last ones.
+  void captureStatements(const Values& values, bool ended);
+  // What was captured is stored: onStatements is told.
+  void statementsStored();
+
+  ProgressStore& store_;
+  PlayerOptions options_;
+  const ApiVersion& api_;
+  std::string learner_;
+  std::string playing_;
+  std::string lastProblem_;
+  std::string resultsNote_;
+  // The statements of the session playing, and those captured but not yet
+  // stored (a store that failed keeps them for the next).
+  std::unique_ptr<xapi::SessionStatements> statements_;
+  std::vector<xapi::Statement> captured_;
+  bool begun_ = false;  // the session playing was initialized
+
+ private:
+  std::string api(const std::vector<std::string>& message);
+  std::string start();
+  std::string login(const std::string& name);
+
+  const std::string& title_;
+  const std::vector<std::string>& problems_;
+  const std::string noun_;
+  const std::string version_;
+  // Numbers each launch, so calls through an earlier launch's API are told.
+  unsigned launches_ = 0;
+  std::string refusedLaunch_;  // the last earlier launch said in the journal
+};
+
+// A SessionPlayer whose sessions are SCORM runtimes (scorm::Runtime,
+// scorm2004::Runtime): the one running is runtime_.
+template <typename Runtime>
+class RuntimePlayer : public SessionPlayer {
+ public:
+  bool unstored() const override { return runtime_ && runtime_->unstored(); }
+  // The session playing, if any.
+  Runtime* runtime() { return runtime_.get(); }
+  std::string lastError() override {
+    return runtime_ ? runtime_->call(std::string(api_.names[kGetLastError]), {})
+                    : std::string();
+  }
+
+ protected:
+  using SessionPlayer::SessionPlayer;
+  bool sessionRunning() const override { return runtime_ != nullptr; }
+  void refuse(int code, const std::string& function,
+              const std::string& diagnostic) override {
+    runtime_->refuse(code, function, diagnostic);
+  }
+
+  std::unique_ptr<Runtime> runtime_;
+};
+
+class Player : public RuntimePlayer<Runtime> {
  public:
   Player(const Manifest& manifest, ProgressStore& store, PlayerOptions options);
   ~Player();
@@ -113,29 +262,12 @@ class Player : public PackagePlayer {
   //   ["left"]                   the SCO's page has gone (unloaded)
   // Others answer "". Never throws: a store that fails is reported through
   // onProblem and the answer says so.
-  std::string handle(const std::vector<std::string>& message) override;
 
   // Ends the open session as if the SCO had finished, and stores it.
   void leave() override;
-  // Stores what the open session set since it was last stored; false when
-  // the store failed (onProblem told why, lastProblem() keeps it). A session
-  // that could not be stored stays with its learner and item: the learner
-  // cannot change, nor another item start, until it is stored.
-  bool storeOpen() override;
-  bool unstored() const override;
-  const std::string& lastProblem() const override { return lastProblem_; }
-  // The session of the item playing, if any.
-  Runtime* runtime() { return runtime_.get(); }
-  const std::string& learner() const override { return learner_; }
-  const std::string& playing() const override { return playing_; }
-  std::string lastError() override {
-    return runtime_ ? runtime_->LMSGetLastError() : std::string();
-  }
-
-  // A line for the menu about results that cannot be sent ("" for none).
-  void setResultsNote(std::string note) override {
-    resultsNote_ = std::move(note);
-  }
+  // storeOpen(): a session that could not be stored stays with its learner
+  // and item: the learner cannot change, nor another item start, until it
+  // is stored.
 
   // The lesson status of an item for the learner ("not attempted" when never
   // stored), and why it cannot be launched now ("" when it can). A folder
@@ -151,10 +283,11 @@ class Player : public PackagePlayer {
   std::string resultsReport() override;
 
  private:
-  std::string api(const std::vector<std::string>& message);
-  std::string start();
-  std::string login(const std::string& name);
-  std::string menu();
+  std::string menu() override;
+  std::string other(const std::vector<std::string>& message) override;
+  void storeSession() override;
+  std::string call(const std::string& function,
+                   const std::vector<std::string>& arguments) override;
   std::string launch(const std::string& item);
   void closeSession();
   const Item* find(const std::string& identifier) const;
@@ -162,26 +295,10 @@ class Player : public PackagePlayer {
   const Prerequisites& prerequisitesOf(const Item& item);
 
   const Manifest& manifest_;
-  ProgressStore& store_;
-  PlayerOptions options_;
   std::vector<const Item*> launchable_;
   std::map<std::string, Prerequisites> prerequisites_;
   std::map<std::string, std::string> badPrerequisites_;  // item -> why
-  std::string learner_;
-  std::string playing_;
-  // Numbers each launch, so calls through an earlier launch's API are told.
-  unsigned launches_ = 0;
-  std::string refusedLaunch_;  // the last earlier launch said in the journal
-  std::string lastProblem_;
-  std::unique_ptr<Runtime> runtime_;
-  // The statements of the session playing, and those captured but not yet
-  // stored (a store that failed keeps them for the next).
-  std::unique_ptr<xapi::SessionStatements> statements_;
-  std::vector<xapi::Statement> captured_;
-  std::string entry_;   // the cmi.core.entry of the launch
-  bool begun_ = false;  // initialized was captured
-  bool ended_ = false;  // terminated was captured
-  std::string resultsNote_;
+  std::string entry_;  // the cmi.core.entry of the launch
 };
 
 }  // namespace zept::scorm

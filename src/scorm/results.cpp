@@ -97,28 +97,29 @@ LaunchContext ContextFor(const std::string& login, const Item& item,
   return context;
 }
 
-std::string ResultsJson(const Manifest& manifest, ProgressStore& store,
-                        const std::string& learner,
-                        const NextValuesFunction& next) {
-  std::vector<std::string> logins;
-  if (learner.empty()) {
-    logins = store.learners();
-  } else if (store.hasLearner(learner)) {
-    logins.push_back(learner);
-  } else {
+std::vector<std::string> ResultsLearners(ProgressStore& store,
+                                         const std::string& learner,
+                                         std::string_view of) {
+  if (learner.empty()) return store.learners();
+  if (!store.hasLearner(learner))
     throw EUnknownLearner("no learner '" + learner +
-                          "' has progress stored for this package");
-  }
-  const std::vector<const Item*> items = LaunchableItems(manifest);
+                          "' has progress stored for this " + std::string(of));
+  return {learner};
+}
 
+std::string ResultsDocument(const std::string& identifier,
+                            const std::string& title, ProgressStore& store,
+                            const std::string& learner,
+                            const LearnerResults& results) {
+  const std::vector<std::string> logins = ResultsLearners(store, learner);
   JsonWriter json;
   json.open('{');
   json.key("course");
   json.open('{');
   json.key("identifier");
-  json.string(manifest.identifier);
+  json.string(identifier);
   json.key("title");
-  json.string(manifest.title);
+  json.string(title);
   json.close('}');
   json.key("learners");
   json.open('[');
@@ -128,25 +129,73 @@ std::string ResultsJson(const Manifest& manifest, ProgressStore& store,
     json.string(login);
     json.key("pending_statements");
     json.number(store.pendingStatements(login));
-    json.key("items");
-    json.open('[');
-    for (const Item* item : items) {
-      json.open('{');
-      json.key("identifier");
-      json.string(item->identifier);
-      json.key("title");
-      json.string(item->title);
-      json.key("values");
-      WriteValues(json, next(store.load(login, item->identifier),
-                             ContextFor(login, *item)));
-      json.close('}');
-    }
-    json.close(']');
+    results(json, login);
     json.close('}');
   }
   json.close(']');
   json.close('}');
   return json.take();
+}
+
+std::string ResultsJson(const Manifest& manifest, ProgressStore& store,
+                        const std::string& learner,
+                        const NextValuesFunction& next) {
+  const std::vector<const Item*> items = LaunchableItems(manifest);
+  return ResultsDocument(manifest.identifier, manifest.title, store, learner,
+                         [&](JsonWriter& json, const std::string& login) {
+                           json.key("items");
+                           json.open('[');
+                           for (const Item* item : items) {
+                             json.open('{');
+                             json.key("identifier");
+                             json.string(item->identifier);
+                             json.key("title");
+                             json.string(item->title);
+                             json.key("values");
+                             WriteValues(
+                                 json, next(store.load(login, item->identifier),
+                                            ContextFor(login, *item)));
+                             json.close('}');
+                           }
+                           json.close(']');
+                         });
+}
+
+std::string ReportText(const std::string& text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size();) {
+    const Utf8Char c = ReadUtf8(text, i, Utf8Bad::kByte);
+    i += c.length;
+    switch (c.code) {
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '&':
+        out += "&amp;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      default:
+        if (c.code < 0x20)
+          out += ' ';
+        else if (c.code < 0x80)
+          out += static_cast<char>(c.code);
+        else
+          out += "&#" + std::to_string(c.code) + ";";
+    }
+  }
+  return out;
+}
+
+std::string ReportHead(const std::string& title, const std::string& learner) {
+  return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<export>\n"
+         "<p fontsize=\"16\">" +
+         ReportText(title) + "</p>\n<hr/>\n<p>Learner: " + ReportText(learner) +
+         "</p>\n<br/>\n<table>\n";
 }
 
 }  // namespace zept::scorm

@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/errors.h"
 #include "scorm/manifest.h"
@@ -119,5 +120,35 @@ class JsonWriter {
 // whose names start with leaveOut (when not empty) are left out.
 void WriteValues(JsonWriter& json, const Values& values,
                  std::string_view leaveOut = {});
+
+// The learners whose results are asked for: learner alone, or every
+// learner in the order they were added for "". Throws EUnknownLearner
+// (naming what has no progress of theirs: "package", "course").
+std::vector<std::string> ResultsLearners(ProgressStore& store,
+                                         const std::string& learner,
+                                         std::string_view of = "package");
+
+// A learner's part of a package's results: what follows "login" and
+// "pending_statements" in their object.
+using LearnerResults =
+    std::function<void(JsonWriter& json, const std::string& login)>;
+// The results of every kind of package: {"course": {"identifier",
+// "title"}, "learners": [{"login", "pending_statements", ...}]}, indented
+// by two spaces with a final newline. learner: one login, or "" for every
+// learner in the order they were added. Throws EUnknownLearner, or
+// EStoreError from the store.
+std::string ResultsDocument(const std::string& identifier,
+                            const std::string& title, ProgressStore& store,
+                            const std::string& learner,
+                            const LearnerResults& results);
+
+// Text for the report printer's XML: markup escaped, and everything past
+// ASCII as a character reference, so the bytes read the same in any
+// encoding.
+std::string ReportText(const std::string& text);
+// The report's head (the course's title, the learner, a table begun) and
+// its tail.
+std::string ReportHead(const std::string& title, const std::string& learner);
+inline constexpr char kReportTail[] = "</table>\n</export>\n";
 
 }  // namespace zept::scorm

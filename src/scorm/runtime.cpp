@@ -15,41 +15,11 @@ using Map = std::map<std::string, std::string, std::less<>>;
 // The runtime's own mark in the store: a session began and has not closed.
 constexpr std::string_view kSessionKey = "zept.session";
 constexpr std::string_view kInteractions = "cmi.interactions.";
-// What an element costs beyond its name and value, for the budget.
-constexpr std::size_t kElementCharge = 48;
-// The conformance record names this many elements per error code at most.
-constexpr std::size_t kNamesPerCode = 20;
-constexpr std::size_t kLongestName = 120;
-
-enum Function : std::size_t {
-  kInitialize,
-  kFinish,
-  kGetValue,
-  kSetValue,
-  kCommit,
-  kGetLastError,
-  kGetErrorString,
-  kGetDiagnostic,
-  kFunctionCount
-};
-constexpr std::array<std::string_view, kFunctionCount> kFunctionNames = {
-    "LMSInitialize",     "LMSFinish",       "LMSGetValue",
-    "LMSSetValue",       "LMSCommit",       "LMSGetLastError",
-    "LMSGetErrorString", "LMSGetDiagnostic"};
 
 template <typename M>
 std::string_view Get(const M& values, std::string_view element) {
   const auto it = values.find(element);
   return it == values.end() ? std::string_view{} : std::string_view(it->second);
-}
-
-// A name from the page as messages show it: short, and valid UTF-8 even when
-// the cut splits a character.
-std::string Shortened(std::string_view text) {
-  const bool cut = text.size() > kLongestName;
-  if (cut) text = text.substr(0, kLongestName);
-  std::string out = RepairUtf8(text).value_or(std::string(text));
-  return cut ? out + "..." : out;
 }
 
 // The learner left: the session's time joins the total, the exit decides the
@@ -104,54 +74,22 @@ std::string_view Default(std::string_view element) {
   return {};
 }
 
-std::size_t Cost(std::string_view element, std::string_view value) {
-  return element.size() + value.size() + kElementCharge;
-}
-
 }  // namespace
 
-struct Runtime::Impl {
+// values: the stored values with this session's.
+struct Runtime::Impl : scorm::ValueTable {
   LaunchContext context;
   RuntimeOptions options;
-  Map values;  // the stored values with this session's
   Map provided;
   // The interactions of an earlier session, kept until this one records its
   // own: interactions are a journal of one session's answers.
   Map earlierInteractions;
   bool interactionsSet = false;
-  std::map<std::string, int, std::less<>> counts;  // by array name
-  std::size_t bytes = 0;
 
-  int error = 0;
-  std::string diagnostic;
-
+  ApiRecord record{kScorm12Api};
   std::vector<bool> reported;  // a leniency, by row, told once
-  std::array<std::uint64_t, kFunctionCount> calls{};
-  struct Errors {
-    std::uint64_t times = 0;
-    std::set<std::string> elements;
-  };
-  std::map<int, Errors> errors;
-  std::map<std::string, std::string, std::less<>> refusedByStrict;  // by row
 
-  void rebuildCounts() {
-    counts.clear();
-    bytes = 0;
-    for (const auto& [element, value] : values) {
-      bytes += Cost(element, value);
-      const ParsedElement parsed = ParseElement(element);
-      if (!parsed.rule) continue;
-      for (int level = 0; level < parsed.indexCount; ++level) {
-        int& count = counts[element.substr(0, parsed.arrayEnd[level])];
-        count = std::max(count, parsed.index[level] + 1);
-      }
-    }
-  }
-
-  int count(std::string_view array) const {
-    const auto it = counts.find(array);
-    return it == counts.end() ? 0 : it->second;
-  }
+  void rebuildCounts() { recount(ParseElement); }
 };
 
 Runtime::Runtime(LaunchContext context, Values stored, RuntimeOptions options)
@@ -171,22 +109,14 @@ Runtime::~Runtime() = default;
 Runtime::Runtime(Runtime&&) noexcept = default;
 Runtime& Runtime::operator=(Runtime&&) noexcept = default;
 
-void Runtime::succeed() {
-  impl_->error = 0;
-  impl_->diagnostic.clear();
-}
+void Runtime::succeed() { impl_->record.succeed(); }
 
 void Runtime::fail(int code, std::string_view element, std::string diagnostic) {
-  impl_->error = code;
-  impl_->diagnostic = std::move(diagnostic);
-  Impl::Errors& errors = impl_->errors[code];
-  ++errors.times;
-  if (!element.empty() && errors.elements.size() < kNamesPerCode)
-    errors.elements.insert(Shortened(element));
+  impl_->record.fail(code, element, std::move(diagnostic));
 }
 
 std::string Runtime::LMSInitialize(const std::string& parameter) try {
-  ++impl_->calls[kInitialize];
+  impl_->record.count(kInitialize);
   if (state_ != State::kNotInitialized) {
     fail(101, "LMSInitialize",
          state_ == State::kRunning
@@ -245,7 +175,7 @@ bool Runtime::outsideSession(std::string_view function,
 }
 
 std::string Runtime::LMSFinish(const std::string& parameter) try {
-  ++impl_->calls[kFinish];
+  impl_->record.count(kFinish);
   if (outsideSession("LMSFinish", "LMSFinish")) return "false";
   if (!parameter.empty()) {
     fail(201, "LMSFinish", "LMSFinish takes \"\"");
@@ -268,7 +198,7 @@ void Runtime::end() {
 }
 
 std::string Runtime::LMSCommit(const std::string& parameter) try {
-  ++impl_->calls[kCommit];
+  impl_->record.count(kCommit);
   if (outsideSession("LMSCommit", "LMSCommit")) return "false";
   if (!parameter.empty()) {
     fail(201, "LMSCommit", "LMSCommit takes \"\"");
@@ -282,7 +212,7 @@ std::string Runtime::LMSCommit(const std::string& parameter) try {
 }
 
 std::string Runtime::LMSGetValue(const std::string& element) try {
-  ++impl_->calls[kGetValue];
+  impl_->record.count(kGetValue);
   return getValue(element);
 } catch (...) {
   fail(101, element, "internal error");
@@ -291,7 +221,7 @@ std::string Runtime::LMSGetValue(const std::string& element) try {
 
 std::string Runtime::LMSSetValue(const std::string& element,
                                  const std::string& value) try {
-  ++impl_->calls[kSetValue];
+  impl_->record.count(kSetValue);
   return setValue(element, value);
 } catch (...) {
   fail(101, element, "internal error");
@@ -417,7 +347,7 @@ std::string Runtime::setValue(const std::string& element,
   if (!verdict.strictOk) {
     if (verdict.lenientOk) {
       const std::string line = element + ": " + verdict.reason;
-      impl.refusedByStrict.try_emplace(std::string(rule.pattern), line);
+      impl.record.refusedByStrict.try_emplace(std::string(rule.pattern), line);
       if (!impl.options.strict && !impl.reported[row]) {
         impl.reported[row] = true;
         if (onLeniency) onLeniency(line + "; accepted, as lenient runtimes do");
@@ -432,91 +362,38 @@ std::string Runtime::setValue(const std::string& element,
       return "false";
     }
   }
-  const auto old = impl.values.find(element);
-  const std::size_t oldCost =
-      old == impl.values.end() ? 0 : Cost(element, old->second);
-  const std::size_t newCost = Cost(element, value);
-  if (newCost > oldCost &&
-      impl.bytes - oldCost + newCost > impl.options.maxValueBytes) {
+  if (!impl.fits(element, value, impl.options.maxValueBytes)) {
     fail(101, element,
          element + ": the item's values would pass the " +
              std::to_string(impl.options.maxValueBytes) +
              " bytes this runtime keeps");
     return "false";
   }
-  if (old == impl.values.end())
-    impl.values.emplace(element, value);
-  else
-    old->second = value;
-  impl.bytes = impl.bytes - oldCost + newCost;
-  for (int level = 0; level < parsed.indexCount; ++level) {
-    const std::string_view array =
-        std::string_view(element).substr(0, parsed.arrayEnd[level]);
-    if (parsed.index[level] == impl.count(array))
-      impl.counts[std::string(array)] = parsed.index[level] + 1;
-  }
+  impl.set(element, value, parsed);
   if (element.starts_with(kInteractions)) impl.interactionsSet = true;
   unstored_ = true;
   succeed();
   return "true";
 }
 
-std::string Runtime::LMSGetLastError() {
-  try {
-    ++impl_->calls[kGetLastError];
-    return std::to_string(impl_->error);
-  } catch (...) {
-    return "101";
-  }
-}
+std::string Runtime::LMSGetLastError() { return impl_->record.lastError(); }
 
 std::string Runtime::LMSGetErrorString(const std::string& code) {
-  try {
-    ++impl_->calls[kGetErrorString];
-    if (code.empty() || code.size() > 3 ||
-        !std::all_of(code.begin(), code.end(),
-                     [](char c) { return c >= '0' && c <= '9'; }))
-      return "";
-    return std::string(ErrorString(std::stoi(code)));
-  } catch (...) {
-    return "";
-  }
+  return impl_->record.errorString(code);
 }
 
 std::string Runtime::LMSGetDiagnostic(const std::string& code) {
-  try {
-    ++impl_->calls[kGetDiagnostic];
-    const Impl& impl = *impl_;
-    if (code.empty() || code == std::to_string(impl.error))
-      return impl.diagnostic.empty() ? std::string(ErrorString(impl.error))
-                                     : impl.diagnostic;
-    return LMSGetErrorString(code);
-  } catch (...) {
-    return "";
-  }
+  return impl_->record.diagnostic(code);
 }
 
 std::string Runtime::call(const std::string& function,
                           const std::vector<std::string>& arguments) {
-  try {
-    static const std::string kNone;
-    const auto argument = [&arguments](std::size_t i) -> const std::string& {
-      return i < arguments.size() ? arguments[i] : kNone;
-    };
-    if (function == "LMSInitialize") return LMSInitialize(argument(0));
-    if (function == "LMSFinish") return LMSFinish(argument(0));
-    if (function == "LMSGetValue") return LMSGetValue(argument(0));
-    if (function == "LMSSetValue") return LMSSetValue(argument(0), argument(1));
-    if (function == "LMSCommit") return LMSCommit(argument(0));
-    if (function == "LMSGetLastError") return LMSGetLastError();
-    if (function == "LMSGetErrorString") return LMSGetErrorString(argument(0));
-    if (function == "LMSGetDiagnostic") return LMSGetDiagnostic(argument(0));
-    fail(401, function,
-         Shortened(function) + " is not a function of the SCORM 1.2 API");
-  } catch (...) {
-    impl_->error = 101;
-  }
-  return "false";
+  static constexpr ApiMembers<Runtime> kMembers{
+      &Runtime::LMSInitialize,     &Runtime::LMSFinish,
+      &Runtime::LMSGetValue,       &Runtime::LMSSetValue,
+      &Runtime::LMSCommit,         &Runtime::LMSGetLastError,
+      &Runtime::LMSGetErrorString, &Runtime::LMSGetDiagnostic};
+  return CallByName(*this, kMembers, impl_->record, function, arguments);
 }
 
 Values Runtime::toStore() const {
@@ -529,28 +406,7 @@ Values Runtime::toStore() const {
 }
 
 std::string Runtime::conformanceSummary() const {
-  const Impl& impl = *impl_;
-  std::string out = "Calls:";
-  for (std::size_t f = 0; f < kFunctionCount; ++f)
-    out += (f ? ", " : " ") + std::string(kFunctionNames[f]) + " " +
-           std::to_string(impl.calls[f]);
-  out += "\n";
-  if (impl.errors.empty()) out += "Errors: none\n";
-  for (const auto& [code, errors] : impl.errors) {
-    out += "Error " + std::to_string(code) + " (" +
-           std::string(ErrorString(code)) + "), " +
-           std::to_string(errors.times) +
-           (errors.times == 1 ? " time" : " times");
-    std::string names;
-    for (const std::string& element : errors.elements)
-      names += (names.empty() ? ": " : ", ") + element;
-    out += names + "\n";
-  }
-  out += impl.refusedByStrict.empty() ? "Refused by a strict LMS: nothing\n"
-                                      : "Refused by a strict LMS:\n";
-  for (const auto& [pattern, line] : impl.refusedByStrict)
-    out += "  " + line + "\n";
-  return out;
+  return impl_->record.summary();
 }
 
 Values NextLaunchValues(const Values& stored, const LaunchContext& context) {
@@ -575,21 +431,19 @@ Values NextLaunchValues(const Values& stored, const LaunchContext& context) {
   return next;
 }
 
+const ApiVersion kScorm12Api = {
+    "SCORM 1.2",
+    {"LMSInitialize", "LMSFinish", "LMSGetValue", "LMSSetValue", "LMSCommit",
+     "LMSGetLastError", "LMSGetErrorString", "LMSGetDiagnostic"},
+    ErrorString,
+    401,
+    301,
+    405};
+
 std::string AnswerOutsideSession(const std::string& function,
                                  const std::vector<std::string>& arguments,
                                  const std::string& why) {
-  const std::string code = arguments.empty() ? "" : arguments[0];
-  if (function == "LMSGetLastError") return "301";
-  if (function == "LMSGetValue") return "";
-  if (function == "LMSGetErrorString" || function == "LMSGetDiagnostic") {
-    if (function == "LMSGetDiagnostic" && (code.empty() || code == "301"))
-      return why;
-    if (code.empty() || code.size() > 3 ||
-        code.find_first_not_of("0123456789") != std::string::npos)
-      return "";
-    return std::string(ErrorString(std::stoi(code)));
-  }
-  return "false";
+  return AnswerOutsideSession(kScorm12Api, function, arguments, why);
 }
 
 }  // namespace zept::scorm

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "scorm/api.h"
+
 namespace zept::scorm {
 
 // A learner's values of an item by full element name
@@ -118,6 +120,9 @@ class Runtime {
 // as stored (cmi.core.exit, cmi.core.session_time, interactions), by full
 // element name: what the results show.
 Values NextLaunchValues(const Values& stored, const LaunchContext& context);
+
+// The SCORM 1.2 API's names and codes.
+extern const ApiVersion kScorm12Api;
 
 // What a call answers where no session of its API is running (nothing
 // launched, or an API of an earlier launch): "false", "" for LMSGetValue,

@@ -424,15 +424,6 @@ int FormatCode(const ElementRule& rule, std::string_view value, bool strict,
   return 406;
 }
 
-std::string Joined(std::span<const std::string_view> words) {
-  std::string out;
-  for (std::string_view word : words) {
-    if (!out.empty()) out += ", ";
-    out += word.empty() ? std::string_view("\"\"") : word;
-  }
-  return out;
-}
-
 std::string Number(double value) {
   std::string text = std::to_string(value);
   while (text.back() == '0') text.pop_back();
@@ -459,7 +450,7 @@ std::string FormatReason(const ElementRule& rule, int code,
       return "not an ISO 8601 timestamp from 1970 to 2038 "
              "(YYYY-MM-DDThh:mm:ss.ss)";
     case DataType::kVocabulary:
-      return "not one of " + Joined(rule.words);
+      return "not one of " + scorm::Joined(rule.words);
     case DataType::kLanguage:
       return "not a language tag";
     case DataType::kResponse:
@@ -468,7 +459,7 @@ std::string FormatReason(const ElementRule& rule, int code,
       return "not a correct response of a " + std::string(type) +
              " interaction";
     case DataType::kResult:
-      return "not one of " + Joined(rule.words) + " or a real number";
+      return "not one of " + scorm::Joined(rule.words) + " or a real number";
     case DataType::kNavRequest:
       return "not a navigation request";
     default:
@@ -493,52 +484,10 @@ ParsedElement ParseElement(std::string_view element) {
     parsed.target = std::string(*target);
     return parsed;
   }
-  const std::vector<Node>& tree = Tree();
-  int at = 0;
-  std::size_t start = 0;
-  while (true) {
-    const std::size_t dot = element.find('.', start);
-    const bool last = dot == std::string_view::npos;
-    const std::string_view name =
-        element.substr(start, last ? std::string_view::npos : dot - start);
-    const Node& node = tree[at];
-    int next = -1;
-    for (const auto& [childName, child] : node.children)
-      if (childName == name) next = child;
-    if (next >= 0 && name != "{target}") {
-      at = next;
-    } else if (at != 0 && last &&
-               (name == "_children" || name == "_count" ||
-                name == "_version")) {
-      parsed.keyword = true;
-      if (name != "_version")
-        parsed.fault = name == "_children" ? ParsedElement::Fault::kNoChildren
-                                           : ParsedElement::Fault::kNotAnArray;
-      return parsed;
-    } else if (node.arrayChild >= 0) {
-      const auto index = ParseIndex(name);
-      if (!index || parsed.indexCount == 2) {
-        // "01" is a number but no record's index.
-        if (AllDigits(name)) parsed.fault = ParsedElement::Fault::kBadIndex;
-        return parsed;
-      }
-      parsed.index[parsed.indexCount] = *index;
-      parsed.arrayEnd[parsed.indexCount] = start - 1;
-      ++parsed.indexCount;
-      at = node.arrayChild;
-    } else {
-      return parsed;  // kUnknown
-    }
-    if (last) break;
-    start = dot + 1;
-  }
-  parsed.rule = tree[at].rule;
-  if (parsed.rule) {
-    parsed.fault = ParsedElement::Fault::kNone;
-    const DataType type = parsed.rule->type;
-    parsed.keyword = type == DataType::kChildren || type == DataType::kCount ||
-                     type == DataType::kVersion;
-  }
+  scorm::WalkElement(
+      Tree(), element,
+      {.versionKeyword = true, .badIndexIsDigits = true, .opaque = "{target}"},
+      parsed);
   return parsed;
 }
 

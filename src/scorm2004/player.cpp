@@ -165,13 +165,6 @@ Standing StandingOf(processes::Context& c, std::size_t i) {
   return out;
 }
 
-std::string Answer(bool ok, const std::string& message,
-                   const std::string& exception = "") {
-  std::string out = ok ? "{\"ok\":true" : "{\"ok\":false";
-  if (!exception.empty()) out += ",\"exception\":" + JsonString(exception);
-  return out + ",\"message\":" + JsonString(message) + "}";
-}
-
 // The learner's words for a refused request.
 std::string Why(const SequencingOutcome& outcome) {
   return outcome.exceptionText.empty()
@@ -179,23 +172,23 @@ std::string Why(const SequencingOutcome& outcome) {
              : outcome.exceptionText;
 }
 
-// What a call answers where no session of its API is running: nothing
-// delivered, or an API of an earlier launch.
-std::string AnswerOutsideSession(const std::string& function,
-                                 const std::vector<std::string>& arguments,
-                                 const std::string& why) {
-  const std::string code = arguments.empty() ? "" : arguments[0];
-  if (function == "GetLastError") return "101";
-  if (function == "GetValue") return "";
-  if (function == "GetErrorString" || function == "GetDiagnostic") {
-    if (function == "GetDiagnostic" && (code.empty() || code == "101"))
-      return why;
-    if (code.empty() || code.size() > 3 ||
-        code.find_first_not_of("0123456789") != std::string::npos)
-      return "";
-    return std::string(ErrorString(std::stoi(code)));
+// The answer to a request the sequencer refused, with its exception code.
+std::string Refused(const SequencingOutcome& outcome) {
+  return "{\"ok\":false,\"exception\":" + JsonString(outcome.exception) +
+         ",\"message\":" + JsonString(Why(outcome)) + "}";
+}
+
+// The adl.data values with what the session set: what the SCO only read
+// stays as the store has it now.
+Values SharedAfter(Values shared, const Runtime& runtime) {
+  for (const SharedDataTarget& target : runtime.sharedData()) {
+    if (!target.set) continue;
+    if (target.value)
+      shared[target.id] = *target.value;
+    else
+      shared.erase(target.id);
   }
-  return "false";
+  return shared;
 }
 
 // The values GetValue gives at the launch, for calls the page can only
@@ -231,111 +224,78 @@ std::string LaunchValues(const Runtime& runtime) {
 
 Player::Player(const Package2004& package, scorm::ProgressStore& store,
                PlayerOptions options)
-    : package_(package),
-      store_(store),
-      options_(std::move(options)),
+    : RuntimePlayer(store, options, package.title, package.problems,
+                    kScorm2004Api, "activity", "2004"),
+      package_(package),
       tree_(package.root, !package.objectivesGlobalToSystem),
-      random_(options_.random ? options_.random
-                              : SeededRandom(static_cast<std::uint64_t>(
-                                    std::chrono::steady_clock::now()
-                                        .time_since_epoch()
-                                        .count()))),
+      random_(options.random ? options.random
+                             : SeededRandom(static_cast<std::uint64_t>(
+                                   std::chrono::steady_clock::now()
+                                       .time_since_epoch()
+                                       .count()))),
       state_(InitialState(tree_, random_)),
-      globals_(package, options_.globals, [this](const std::string& problem) {
+      globals_(package, options.globals, [this](const std::string& problem) {
         if (onProblem) onProblem(problem);
       }) {}
 
 Player::~Player() = default;
 
-std::string Player::handle(const std::vector<std::string>& message) {
-  if (message.empty()) return "";
+std::string Player::other(const std::vector<std::string>& message) {
   const std::string& kind = message[0];
-  try {
-    if (kind == "api" || kind == "api-too-large") return api(message);
-    if (kind == "start") return start();
-    if (kind == "login" && message.size() >= 2) return login(message[1]);
-    if (kind == "menu") return menu();
-    if (kind == "nav" && message.size() >= 2) {
-      const std::optional<NavigationRequest> request =
-          Request(message[1], message.size() >= 3 ? message[2] : "");
-      if (!request) return Answer(false, "This navigation request is unknown.");
-      return navigate(*request);
-    }
-    if (kind == "next") {
-      std::string answer =
-          next_.empty() ? "{\"ok\":true,\"menu\":true}" : std::move(next_);
-      next_.clear();
+  if (kind == "nav" && message.size() >= 2) {
+    const std::optional<NavigationRequest> request =
+        Request(message[1], message.size() >= 3 ? message[2] : "");
+    if (!request) return Answer(false, "This navigation request is unknown.");
+    return navigate(*request);
+  }
+  if (kind == "next") {
+    std::string answer =
+        next_.empty() ? "{\"ok\":true,\"menu\":true}" : std::move(next_);
+    next_.clear();
+    return answer;
+  }
+  if (kind == "taking") {
+    taking_ = message.size() >= 2 ? message[1] : "";
+    return "";
+  }
+  if (kind == "left") {
+    const std::string taking = std::exchange(taking_, std::string());
+    if (!runtime_ || (message.size() >= 2 && message[1] != launchNumber()))
+      return "";
+    next_.clear();
+    if (!taking.empty()) {
+      taking_ = taking;
+      const std::string answer = takenAway();
+      taking_.clear();
       return answer;
     }
-    if (kind == "taking") {
-      taking_ = message.size() >= 2 ? message[1] : "";
-      return "";
-    }
-    if (kind == "left") {
-      const std::string taking = std::exchange(taking_, std::string());
-      if (!runtime_ ||
-          (message.size() >= 2 && message[1] != std::to_string(launches_)))
-        return "";
-      next_.clear();
-      if (!taking.empty()) {
-        taking_ = taking;
-        const std::string answer = takenAway();
-        taking_.clear();
-        return answer;
-      }
-      // Taken away as the course closes, the SCO's attempt is kept.
-      return proceed(std::nullopt, false,
-                     message.size() >= 3 && message[2] == "closing");
-    }
-  } catch (const std::exception& e) {
-    if (onProblem) onProblem(e.what());
-    return Answer(false, e.what());
+    // Taken away as the course closes, the SCO's attempt is kept.
+    return proceed(std::nullopt, false,
+                   message.size() >= 3 && message[2] == "closing");
   }
   return "";
 }
 
-std::string Player::api(const std::vector<std::string>& message) {
-  const std::string function = message.size() >= 3 ? message[2] : "";
-  const std::vector<std::string> arguments(
-      message.begin() + std::min<std::size_t>(3, message.size()),
-      message.end());
-  const bool current = runtime_ && message.size() >= 3 &&
-                       message[1] == std::to_string(launches_);
+std::optional<std::string> Player::answerEnded(
+    const std::vector<std::string>& message, const std::string& function,
+    const std::vector<std::string>& arguments) {
   // A SCO's calls after its own Terminate (GetLastError, to see that it
   // went well) are answered by its ended session, as they were before.
-  if (!current && ended_ && message.size() >= 3 && message[1] == endedLaunch_ &&
+  if (ended_ && message.size() >= 3 && message[1] == endedLaunch_ &&
       message[0] == "api")
     return ended_->call(function, arguments);
-  if (!current) {
-    const bool earlier = message.size() >= 3 && !message[1].empty() &&
-                         message[1] != std::to_string(launches_);
-    if (earlier && onNote && refusedLaunch_ != message[1]) {
-      refusedLaunch_ = message[1];
-      onNote("A call of " + function.substr(0, 40) +
-             " through the API of an earlier launch was refused: it does not "
-             "reach the activity playing now");
-    }
-    return AnswerOutsideSession(
-        function, arguments,
-        earlier ? "this API belongs to a launch that has ended"
-                : "no activity of the course is playing");
-  }
-  if (message[0] == "api-too-large") {
-    runtime_->refuse(function == "SetValue" ? 351 : 201, function,
-                     "the call was too large for zept to take");
-    return "false";
-  }
+  return std::nullopt;
+}
+
+std::string Player::call(const std::string& function,
+                         const std::vector<std::string>& arguments) {
   // The learner's request replaces what the SCO asked for as it goes, a
   // suspendAll that would have kept its attempt included.
   if (function == "Terminate" && !taking_.empty()) dropOwnRequest();
   const std::string value = runtime_->call(function, arguments);
   if (value != "true") return value;
-  if (statements_ && function == "Initialize") {
-    begun_ = true;
-    statements_->initialized(runtime_->peek("cmi.entry"));
-  } else if (statements_ && function == "SetValue" && arguments.size() >= 2) {
-    statements_->valueSet(arguments[0], arguments[1]);
-  }
+  captureCall(function, arguments,
+              function == "Initialize" ? runtime_->peek("cmi.entry") : "");
   // What Commit asks for reaches the disk before the SCO is told it did.
   if (function == "Commit" && !storeOpen()) {
     runtime_->refuse(391, function,
@@ -353,52 +313,6 @@ std::string Player::api(const std::vector<std::string>& message) {
     }
   }
   return value;
-}
-
-std::string Player::start() {
-  // "version" tells the page which API to offer and which screens to show.
-  std::string out =
-      "{\"title\":" + JsonString(package_.title) + ",\"version\":\"2004\"";
-  out += ",\"learners\":[";
-  bool first = true;
-  for (const std::string& login : store_.learners()) {
-    if (!first) out += ',';
-    first = false;
-    out += JsonString(login);
-  }
-  out += "],\"learner\":" + JsonString(options_.learner);
-  out += ",\"item\":" + JsonString(options_.item);
-  options_.item.clear();
-  out += ",\"problems\":[";
-  first = true;
-  for (const std::string& line : package_.problems) {
-    if (!first) out += ',';
-    first = false;
-    out += JsonString(line);
-  }
-  return out + "]}";
-}
-
-std::string Player::login(const std::string& name) {
-  const std::optional<std::string> clean = scorm::CleanLogin(name);
-  if (!clean)
-    return Answer(false,
-                  "Type the learner's name (at most 255 characters, on one "
-                  "line).");
-  if (*clean != learner_) {
-    leave();
-    if (unstored())
-      return Answer(false, learner_ + "'s progress could not be saved (" +
-                               lastProblem_ +
-                               "). It is kept; try again once it can be "
-                               "saved.");
-    std::string why;
-    if (onTakeLearner && !onTakeLearner(*clean, why)) return Answer(false, why);
-    store_.addLearner(*clean);
-    learner_ = *clean;
-    loadLearner();
-  }
-  return "{\"ok\":true,\"learner\":" + JsonString(learner_) + "}";
 }
 
 void Player::loadLearner() {
@@ -544,7 +458,7 @@ std::string Player::proceed(const std::optional<NavigationRequest>& asked,
       RandomSource draws = random_;
       const SequencingOutcome outcome = Sequence(tree_, trial, *request, draws);
       if (!outcome.exception.empty() && !outcome.endSession)
-        return Answer(false, Why(outcome), outcome.exception);
+        return Refused(outcome);
     }
     runtime_->end(suspend);
     const Values values = runtime_->toStore();
@@ -557,14 +471,7 @@ std::string Player::proceed(const std::optional<NavigationRequest>& asked,
                    ending->kind == NavigationRequestKind::kAbandonAll);
     if (!abandoned) Report(tree_, next, playingIndex_, values);
     items[playing_] = values;
-    for (const SharedDataTarget& target : runtime_->sharedData()) {
-      // What the SCO only read stays as the store has it now.
-      if (!target.set) continue;
-      if (target.value)
-        shared[target.id] = *target.value;
-      else
-        shared.erase(target.id);
-    }
+    shared = SharedAfter(std::move(shared), *runtime_);
     items[kSharedDataItem] = shared;
     if (!request && ownRequest) {
       const std::string& own = runtime_->navigationRequest();
@@ -631,11 +538,8 @@ std::string Player::proceed(const std::optional<NavigationRequest>& asked,
   try {
     globals_.save(store_, learner_, items, captured_, next, shared);
   } catch (const std::exception& e) {
-    lastProblem_ = e.what();
-    if (onProblem) onProblem(lastProblem_);
-    return Answer(false, "What you did in this course could not be saved (" +
-                             lastProblem_ +
-                             "). It is kept; try again once it can be saved.");
+    storeFailed(e);
+    return unsavedAnswer();
   }
   lastProblem_.clear();
   state_ = std::move(next);
@@ -649,7 +553,7 @@ std::string Player::proceed(const std::optional<NavigationRequest>& asked,
     ended_.reset();
     if (runtime_->state() == Runtime::State::kTerminated) {
       ended_ = std::move(runtime_);
-      endedLaunch_ = std::to_string(launches_);
+      endedLaunch_ = launchNumber();
     }
     runtime_.reset();
     statements_.reset();
@@ -673,8 +577,7 @@ std::string Player::proceed(const std::optional<NavigationRequest>& asked,
              "\",\"message\":" +
              JsonString(outcome.exception.empty() ? "" : Why(outcome)) + "}";
     }
-    if (!outcome.exception.empty())
-      return Answer(false, Why(outcome), outcome.exception);
+    if (!outcome.exception.empty()) return Refused(outcome);
     return "{\"ok\":true,\"menu\":true}";
   }
 
@@ -684,22 +587,11 @@ std::string Player::proceed(const std::optional<NavigationRequest>& asked,
   const Activity& activity = tree_.at(delivered);
   playing_ = activity.identifier;
   begun_ = false;
-  if (options_.lrs && activity.isSco) {
-    xapi::SessionContext context;
-    context.login = learner_;
-    context.homePage = options_.lrs->homePage;
-    context.registration = store_.registration(learner_);
-    context.course = {xapi::CourseIri(options_.lrs->activityBase,
-                                      package_.identifier, options_.place),
-                      package_.title};
-    context.item = {xapi::ItemIri(context.course.id, playing_),
-                    activity.title.empty() ? playing_ : activity.title};
-    context.model = xapi::DataModel::kScorm2004;
-    context.attempt = runtime_->own(xapi::kAttemptIdKey);
-    context.atLaunch = runtime_->toStore();
-    statements_ = std::make_unique<xapi::SessionStatements>(std::move(context));
-  }
-  ++launches_;
+  if (options_.lrs && activity.isSco)
+    captureSession(package_.identifier, package_.title, playing_,
+                   activity.title, xapi::DataModel::kScorm2004,
+                   runtime_->own(xapi::kAttemptIdKey), runtime_->toStore());
+  const std::string number = nextLaunch();
   runtime_->requestValid = [this](const std::string& text) -> std::string {
     const std::optional<NavigationRequest> request = RuntimeRequest(text);
     if (!request) return "unknown";
@@ -724,7 +616,7 @@ std::string Player::proceed(const std::optional<NavigationRequest>& asked,
   } else {
     out += ",\"url\":" + JsonString(scorm::LaunchUrl(activity.launch));
   }
-  out += ",\"launch\":" + JsonString(std::to_string(launches_));
+  out += ",\"launch\":" + JsonString(number);
   out += ",\"values\":" + LaunchValues(*runtime_);
   return out + "," + controls(state_) + "}";
 }
@@ -877,50 +769,14 @@ std::string Player::menu() {
   return out;
 }
 
-bool Player::unstored() const { return runtime_ && runtime_->unstored(); }
-
-bool Player::storeOpen() {
-  if (!runtime_ || !runtime_->unstored()) return true;
-  try {
-    std::map<std::string, Values> items{{playing_, runtime_->toStore()}};
-    Values shared = shared_;
-    for (const SharedDataTarget& target : runtime_->sharedData()) {
-      // What the SCO only read stays as the store has it now.
-      if (!target.set) continue;
-      if (target.value)
-        shared[target.id] = *target.value;
-      else
-        shared.erase(target.id);
-    }
-    if (shared != shared_) items[kSharedDataItem] = shared;
-    captureStatements(items[playing_], false);
-    globals_.save(store_, learner_, items, captured_, state_, shared);
-    shared_ = std::move(shared);
-    runtime_->markStored();
-    lastProblem_.clear();
-    statementsStored();
-    return true;
-  } catch (const std::exception& e) {
-    lastProblem_ = e.what();
-    if (onProblem) onProblem(lastProblem_);
-    return false;
-  }
-}
-
-void Player::captureStatements(const Values& values, bool ended) {
-  if (!statements_ || !begun_) return;
-  if (ended)
-    statements_->terminated(values);
-  else
-    statements_->storing(values);
-  for (xapi::Statement& statement : statements_->take())
-    captured_.push_back(std::move(statement));
-}
-
-void Player::statementsStored() {
-  if (captured_.empty()) return;
-  captured_.clear();
-  if (onStatements) onStatements();
+void Player::storeSession() {
+  std::map<std::string, Values> items{{playing_, runtime_->toStore()}};
+  Values shared = SharedAfter(shared_, *runtime_);
+  if (shared != shared_) items[kSharedDataItem] = shared;
+  captureStatements(items[playing_], false);
+  globals_.save(store_, learner_, items, captured_, state_, shared);
+  shared_ = std::move(shared);
+  runtime_->markStored();
 }
 
 void Player::leave() {
@@ -935,47 +791,14 @@ void Player::leave() {
                 ? std::nullopt
                 : std::optional<NavigationRequest>(NavigationRequest{
                       NavigationRequestKind::kSuspendAll, ""}));
-    if (lastProblem_.empty() || !onRetryStore || !onRetryStore(lastProblem_))
-      return;
+    if (lastProblem_.empty() || !retryStore()) return;
   }
 }
-
-namespace {
-
-// Text for the report's XML: markup escaped, past ASCII as references.
-std::string ReportText(const std::string& text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size();) {
-    const Utf8Char c = ReadUtf8(text, i, Utf8Bad::kByte);
-    i += c.length;
-    if (c.code == '<')
-      out += "&lt;";
-    else if (c.code == '>')
-      out += "&gt;";
-    else if (c.code == '&')
-      out += "&amp;";
-    else if (c.code == '"')
-      out += "&quot;";
-    else if (c.code < 0x20)
-      out += ' ';
-    else if (c.code < 0x80)
-      out += static_cast<char>(c.code);
-    else
-      out += "&#" + std::to_string(c.code) + ";";
-  }
-  return out;
-}
-
-}  // namespace
 
 std::string Player::resultsReport() {
   storeOpen();
   std::string xml =
-      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<export>\n"
-      "<p fontsize=\"16\">" +
-      ReportText(package_.title) +
-      "</p>\n<hr/>\n<p>Learner: " + ReportText(learner_) +
-      "</p>\n<br/>\n<table>\n"
+      scorm::ReportHead(package_.title, learner_) +
       "<tr><td width=\"200\" border=\"1\"><s>ACTIVITY</s></td>"
       "<td border=\"1\"><s>COMPLETION</s></td>"
       "<td border=\"1\"><s>SUCCESS</s></td>"
@@ -985,7 +808,7 @@ std::string Player::resultsReport() {
   RandomSource draws = random_;
   processes::Context c{tree_, copy, draws};
   const auto cell = [](const std::string& text, const char* attributes) {
-    return std::string("<td ") + attributes + "><s>" + ReportText(text) +
+    return std::string("<td ") + attributes + "><s>" + scorm::ReportText(text) +
            "</s></td>";
   };
   // The course first, then its activities, as the menu says them.
@@ -1005,7 +828,7 @@ std::string Player::resultsReport() {
            cell(standing.score, "width=\"60\" border=\"1\" align=\"right\"") +
            cell(time, "width=\"90\" border=\"1\" align=\"right\"") + "</tr>\n";
   }
-  return xml + "</table>\n</export>\n";
+  return xml + scorm::kReportTail;
 }
 
 }  // namespace zept::scorm2004

@@ -32,7 +32,7 @@ struct PlayerOptions : scorm::PlayerOptions {
   GlobalStore* globals = nullptr;
 };
 
-class Player : public scorm::PackagePlayer {
+class Player : public scorm::RuntimePlayer<Runtime> {
  public:
   Player(const Package2004& package, scorm::ProgressStore& store,
          PlayerOptions options = {});
@@ -61,40 +61,30 @@ class Player : public scorm::PackagePlayer {
   //                   not the current one is ignored
   // The answers are described in player.cpp beside their makers. Others
   // answer "". Never throws.
-  std::string handle(const std::vector<std::string>& message) override;
 
   // Ends the open session and suspends the sequencing session (so the
   // learner can resume all later), all stored at once.
   void leave() override;
-  // Stores what the open session set since it was last stored; false when
-  // the store failed (onProblem told why, lastProblem() keeps it).
-  bool storeOpen() override;
-  bool unstored() const override;
-  const std::string& lastProblem() const override { return lastProblem_; }
-  Runtime* runtime() { return runtime_.get(); }
-  const std::string& learner() const override { return learner_; }
-  // The identifier of the activity delivered, "" when none.
-  const std::string& playing() const override { return playing_; }
-  std::string lastError() override {
-    return runtime_ ? runtime_->GetLastError() : std::string();
-  }
   const SequencingState& state() const { return state_; }
 
   // The hooks are scorm::PackagePlayer's; onStatements is called once a
-  // session's statements are stored (options.lrs set).
-  void setResultsNote(std::string note) override {
-    resultsNote_ = std::move(note);
-  }
+  // session's statements are stored (options.lrs set). playing() is the
+  // identifier of the activity delivered, "" when none.
 
   // Each activity's completion, success, score and time, for the report
   // printer (the same XML as scorm::Player's).
   std::string resultsReport() override;
 
  private:
-  std::string api(const std::vector<std::string>& message);
-  std::string start();
-  std::string login(const std::string& name);
-  std::string menu();
+  std::string menu() override;
+  std::string other(const std::vector<std::string>& message) override;
+  void storeSession() override;
+  std::optional<std::string> answerEnded(
+      const std::vector<std::string>& message, const std::string& function,
+      const std::vector<std::string>& arguments) override;
+  std::string call(const std::string& function,
+                   const std::vector<std::string>& arguments) override;
+  void learnerTaken() override { loadLearner(); }
   std::string navigate(const NavigationRequest& request);
   // Ends the session playing, reports its attempt, runs request (the SCO's
   // own when nullopt), stores it all in one transaction and starts what was
@@ -116,39 +106,23 @@ class Player : public scorm::PackagePlayer {
                                const Values& shared,
                                std::optional<bool> newAttempt) const;
   void loadLearner();
-  // The open session's statements so far join those waiting for the next
-  // store; ended: its last ones (terminated or suspended).
-  void captureStatements(const Values& values, bool ended);
-  void statementsStored();
 
   const Package2004& package_;
-  scorm::ProgressStore& store_;
-  PlayerOptions options_;
   ActivityTree tree_;
   RandomSource random_;
   SequencingState state_;
   std::vector<std::string> deliveries_;
   Values shared_;  // adl.data values by target id
-  std::string learner_;
-  std::string playing_;
   std::size_t playingIndex_ = ActivityTree::kNone;
-  unsigned launches_ = 0;
-  std::string refusedLaunch_;
-  std::string lastProblem_;
-  std::unique_ptr<Runtime> runtime_;
   // The last session that ended, which still answers its own launch's
   // calls with the errors of a terminated session.
   std::unique_ptr<Runtime> ended_;
   std::string endedLaunch_;
-  std::unique_ptr<xapi::SessionStatements> statements_;  // of runtime_
-  bool begun_ = false;                     // runtime_ was initialized
-  std::vector<xapi::Statement> captured_;  // stored with the next values
   std::string next_;  // the answer of ["next"] once a session has ended
   // The learner's request the SCO's page is being left for (["taking"]),
   // until the page has gone.
   std::string taking_;
-  std::string resultsNote_;
-  PackageGlobals globals_;  // after options_
+  PackageGlobals globals_;
 };
 
 }  // namespace zept::scorm2004

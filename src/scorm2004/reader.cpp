@@ -542,31 +542,11 @@ class Reader {
 
   // ---- items ----
 
-  void tooMany(const xmlNode* where) {
-    if (tooMany_) return;
-    tooMany_ = true;
-    problem(where, "more than " + std::to_string(kMaxItems) +
-                       " items; the rest are left out");
-  }
-
   void readItems(const xmlNode* parent, int depth, std::vector<Activity>& out) {
-    for (const xmlNode* node : Children(parent, kImscp, "item")) {
-      if (depth > kMaxDepth) {
-        if (!tooDeep_) {
-          tooDeep_ = true;
-          problem(node, "items nested deeper than " +
-                            std::to_string(kMaxDepth) + " are left out");
-        }
-        return;
-      }
-      if (itemCount_ >= kMaxItems) {
-        tooMany(node);
-        return;
-      }
-      ++itemCount_;
-      out.push_back(readItem(node));
-      readItems(node, depth + 1, out.back().children);
-    }
+    walk_.read(
+        parent, depth, out,
+        [](const xmlNode* node) { return Children(node, kImscp, "item"); },
+        [this](const xmlNode* node) { return readItem(node); });
   }
 
   Activity readItem(const xmlNode* node) {
@@ -1122,9 +1102,10 @@ class Reader {
   std::unordered_map<std::string, SequencingParts> collection_;
   // Each activity's identifier, with where it stands ("the item on line 4").
   std::unordered_map<std::string, std::string> activityIds_;
-  std::size_t itemCount_ = 0;
-  bool tooDeep_ = false;
-  bool tooMany_ = false;
+  // Its problem lines name the subject, as the others do.
+  ItemWalk walk_{[this](const xmlNode* where, const std::string& text) {
+    problem(where, text);
+  }};
 };
 
 }  // namespace

@@ -22,26 +22,8 @@ constexpr std::string_view kSessionKey = "zept.session";
 constexpr std::string_view kAttemptKey = "zept.attempt";
 constexpr std::string_view kPreferences = "cmi.learner_preference.";
 constexpr std::string_view kNoRequest = "_none_";
-// What an element costs beyond its name and value, for the budget.
-constexpr std::size_t kElementCharge = 48;
-constexpr std::size_t kNamesPerCode = 20;
-constexpr std::size_t kLongestName = 120;
-constexpr std::size_t kLongestDiagnostic = 255;
-
-enum Function : std::size_t {
-  kInitialize,
-  kTerminate,
-  kGetValue,
-  kSetValue,
-  kCommit,
-  kGetLastError,
-  kGetErrorString,
-  kGetDiagnostic,
-  kFunctionCount
-};
-constexpr std::array<std::string_view, kFunctionCount> kFunctionNames = {
-    "Initialize", "Terminate",    "GetValue",       "SetValue",
-    "Commit",     "GetLastError", "GetErrorString", "GetDiagnostic"};
+using scorm::ApiRecord;
+using scorm::Shortened;
 
 std::optional<std::string_view> Find(const Map& values,
                                      std::string_view element) {
@@ -52,19 +34,6 @@ std::optional<std::string_view> Find(const Map& values,
 
 std::string_view Get(const Map& values, std::string_view element) {
   return Find(values, element).value_or(std::string_view{});
-}
-
-// A name from the page as messages show it: short, and valid UTF-8 even when
-// the cut splits a character.
-std::string Shortened(std::string_view text) {
-  const bool cut = text.size() > kLongestName;
-  if (cut) text = text.substr(0, kLongestName);
-  std::string out = RepairUtf8(text).value_or(std::string(text));
-  return cut ? out + "..." : out;
-}
-
-std::size_t Cost(std::string_view element, std::string_view value) {
-  return element.size() + value.size() + kElementCharge;
 }
 
 // cmi.completion_status as GetValue gives it: a threshold and a progress
@@ -150,52 +119,20 @@ std::string_view Field(std::string_view pattern) {
   return pattern.substr(pattern.rfind(".n.") + 3);
 }
 
-// The standard text of a code as the page passed it, "" for none.
-std::string ErrorText(const std::string& code) {
-  if (code.empty() || code.size() > 3 ||
-      !std::all_of(code.begin(), code.end(),
-                   [](char c) { return c >= '0' && c <= '9'; }))
-    return "";
-  return std::string(ErrorString(std::stoi(code)));
-}
-
 }  // namespace
 
-struct Runtime::Impl {
+// values: the stored values with this session's.
+struct Runtime::Impl : scorm::ValueTable {
   LaunchContext2004 context;
   RuntimeOptions options;
-  Map values;
-  std::map<std::string, int, std::less<>> counts;  // by array name
-  std::size_t bytes = 0;
   std::string request{kNoRequest};
   std::string navigation;  // what close() left for the sequencer
 
-  int error = 0;
-  std::string diagnostic;
-
+  ApiRecord record{kScorm2004Api};
   std::vector<bool> reported;
-  std::array<std::uint64_t, kFunctionCount> calls{};
-  struct Errors {
-    std::uint64_t times = 0;
-    std::set<std::string> elements;
-  };
-  std::map<int, Errors> errors;
-  std::map<std::string, std::string, std::less<>> refusedByStrict;
   std::map<std::string, std::string, std::less<>> pastSpm;
 
-  void rebuildCounts() {
-    counts.clear();
-    bytes = 0;
-    for (const auto& [element, value] : values) {
-      bytes += Cost(element, value);
-      const ParsedElement parsed = ParseElement(element);
-      if (!parsed.rule) continue;
-      for (int level = 0; level < parsed.indexCount; ++level) {
-        int& count = counts[element.substr(0, parsed.arrayEnd[level])];
-        count = std::max(count, parsed.index[level] + 1);
-      }
-    }
-  }
+  void rebuildCounts() { recount(ParseElement); }
 
   int count(std::string_view array) const {
     if (array == "cmi.comments_from_lms")
@@ -345,38 +282,12 @@ Runtime::~Runtime() = default;
 Runtime::Runtime(Runtime&&) noexcept = default;
 Runtime& Runtime::operator=(Runtime&&) noexcept = default;
 
-void Runtime::succeed() {
-  impl_->error = 0;
-  impl_->diagnostic.clear();
-}
+void Runtime::succeed() { impl_->record.succeed(); }
 
+// GetDiagnostic answers at most 255 characters (the version says so to the
+// record); a name from the page can make a longer one.
 void Runtime::fail(int code, std::string_view element, std::string diagnostic) {
-  impl_->error = code;
-  // GetDiagnostic answers at most 255 characters; a name from the page can
-  // make a longer one.
-  if (diagnostic.size() > kLongestDiagnostic) {
-    diagnostic.resize(kLongestDiagnostic - 3);
-    // Not in the middle of a character: a last one cut short goes.
-    std::size_t start = diagnostic.size();
-    while (start > 0 &&
-           (static_cast<unsigned char>(diagnostic[start - 1]) & 0xC0) == 0x80)
-      --start;
-    if (start > 0) {
-      const auto lead = static_cast<unsigned char>(diagnostic[start - 1]);
-      const std::size_t length = lead >= 0xF0   ? 4
-                                 : lead >= 0xE0 ? 3
-                                 : lead >= 0xC0 ? 2
-                                                : 1;
-      if (diagnostic.size() - (start - 1) < length)
-        diagnostic.resize(start - 1);
-    }
-    diagnostic += "...";
-  }
-  impl_->diagnostic = std::move(diagnostic);
-  Impl::Errors& errors = impl_->errors[code];
-  ++errors.times;
-  if (!element.empty() && errors.elements.size() < kNamesPerCode)
-    errors.elements.insert(Shortened(element));
+  impl_->record.fail(code, element, std::move(diagnostic));
 }
 
 void Runtime::refuse(int code, std::string_view function,
@@ -385,7 +296,7 @@ void Runtime::refuse(int code, std::string_view function,
 }
 
 std::string Runtime::Initialize(const std::string& parameter) try {
-  ++impl_->calls[kInitialize];
+  impl_->record.count(scorm::kInitialize);
   if (state_ != State::kNotInitialized) {
     if (state_ == State::kRunning)
       fail(103, "Initialize", "Initialize was already called in this session");
@@ -460,7 +371,7 @@ void Runtime::close(bool suspend) {
 }
 
 std::string Runtime::Terminate(const std::string& parameter) try {
-  ++impl_->calls[kTerminate];
+  impl_->record.count(scorm::kFinish);
   if (state_ != State::kRunning) {
     if (state_ == State::kNotInitialized)
       fail(112, "Terminate", "Terminate before Initialize");
@@ -489,7 +400,7 @@ void Runtime::end(bool suspend) {
 }
 
 std::string Runtime::Commit(const std::string& parameter) try {
-  ++impl_->calls[kCommit];
+  impl_->record.count(scorm::kCommit);
   if (state_ != State::kRunning) {
     if (state_ == State::kNotInitialized)
       fail(142, "Commit", "Commit before Initialize");
@@ -509,7 +420,7 @@ std::string Runtime::Commit(const std::string& parameter) try {
 }
 
 std::string Runtime::GetValue(const std::string& element) try {
-  ++impl_->calls[kGetValue];
+  impl_->record.count(scorm::kGetValue);
   if (state_ != State::kRunning) {
     if (state_ == State::kNotInitialized)
       fail(122, element, "GetValue before Initialize");
@@ -540,7 +451,7 @@ std::string Runtime::peek(const std::string& element) const {
 
 std::string Runtime::SetValue(const std::string& element,
                               const std::string& value) try {
-  ++impl_->calls[kSetValue];
+  impl_->record.count(scorm::kSetValue);
   return setValue(element, value);
 } catch (...) {
   fail(101, element, "internal error");
@@ -690,7 +601,7 @@ std::string Runtime::setValue(const std::string& element,
   if (verdict.strictCode) {
     if (!verdict.lenientCode) {
       const std::string line = element + ": " + verdict.reason;
-      impl.refusedByStrict.try_emplace(std::string(rule.pattern), line);
+      impl.record.refusedByStrict.try_emplace(std::string(rule.pattern), line);
       if (!impl.options.strict && !impl.reported[row]) {
         impl.reported[row] = true;
         if (onLeniency) onLeniency(line + "; accepted, as lenient runtimes do");
@@ -721,86 +632,36 @@ std::string Runtime::setValue(const std::string& element,
     succeed();
     return "true";
   }
-  const auto old = impl.values.find(element);
-  const std::size_t oldCost =
-      old == impl.values.end() ? 0 : Cost(element, old->second);
-  const std::size_t newCost = Cost(element, value);
-  if (newCost > oldCost &&
-      impl.bytes - oldCost + newCost > impl.options.maxValueBytes) {
+  if (!impl.fits(element, value, impl.options.maxValueBytes)) {
     fail(351, element,
          element + ": the SCO's values would pass the " +
              std::to_string(impl.options.maxValueBytes) +
              " bytes this runtime keeps");
     return "false";
   }
-  if (old == impl.values.end())
-    impl.values.emplace(element, value);
-  else
-    old->second = value;
-  impl.bytes = impl.bytes - oldCost + newCost;
-  for (int level = 0; level < parsed.indexCount; ++level) {
-    const std::string_view array =
-        std::string_view(element).substr(0, parsed.arrayEnd[level]);
-    if (parsed.index[level] == impl.count(array))
-      impl.counts[std::string(array)] = parsed.index[level] + 1;
-  }
+  impl.set(element, value, parsed);
   unstored_ = true;
   succeed();
   return "true";
 }
 
-std::string Runtime::GetLastError() {
-  try {
-    ++impl_->calls[kGetLastError];
-    return std::to_string(impl_->error);
-  } catch (...) {
-    return "101";
-  }
-}
+std::string Runtime::GetLastError() { return impl_->record.lastError(); }
 
 std::string Runtime::GetErrorString(const std::string& code) {
-  try {
-    ++impl_->calls[kGetErrorString];
-    return ErrorText(code);
-  } catch (...) {
-    return "";
-  }
+  return impl_->record.errorString(code);
 }
 
 std::string Runtime::GetDiagnostic(const std::string& code) {
-  try {
-    ++impl_->calls[kGetDiagnostic];
-    const Impl& impl = *impl_;
-    if (code.empty() || code == std::to_string(impl.error))
-      return impl.diagnostic.empty() ? std::string(ErrorString(impl.error))
-                                     : impl.diagnostic;
-    return ErrorText(code);
-  } catch (...) {
-    return "";
-  }
+  return impl_->record.diagnostic(code);
 }
 
 std::string Runtime::call(const std::string& function,
                           const std::vector<std::string>& arguments) {
-  try {
-    static const std::string kNone;
-    const auto argument = [&arguments](std::size_t i) -> const std::string& {
-      return i < arguments.size() ? arguments[i] : kNone;
-    };
-    if (function == "Initialize") return Initialize(argument(0));
-    if (function == "Terminate") return Terminate(argument(0));
-    if (function == "GetValue") return GetValue(argument(0));
-    if (function == "SetValue") return SetValue(argument(0), argument(1));
-    if (function == "Commit") return Commit(argument(0));
-    if (function == "GetLastError") return GetLastError();
-    if (function == "GetErrorString") return GetErrorString(argument(0));
-    if (function == "GetDiagnostic") return GetDiagnostic(argument(0));
-    fail(101, function,
-         Shortened(function) + " is not a function of the SCORM 2004 API");
-  } catch (...) {
-    impl_->error = 101;
-  }
-  return "false";
+  static constexpr scorm::ApiMembers<Runtime> kMembers{
+      &Runtime::Initialize,     &Runtime::Terminate,    &Runtime::GetValue,
+      &Runtime::SetValue,       &Runtime::Commit,       &Runtime::GetLastError,
+      &Runtime::GetErrorString, &Runtime::GetDiagnostic};
+  return scorm::CallByName(*this, kMembers, impl_->record, function, arguments);
 }
 
 std::string Runtime::own(const std::string& key) const {
@@ -833,30 +694,20 @@ const std::vector<SharedDataTarget>& Runtime::sharedData() const {
 }
 
 std::string Runtime::conformanceSummary() const {
-  const Impl& impl = *impl_;
-  std::string out = "Calls:";
-  for (std::size_t f = 0; f < kFunctionCount; ++f)
-    out += (f ? ", " : " ") + std::string(kFunctionNames[f]) + " " +
-           std::to_string(impl.calls[f]);
-  out += "\n";
-  if (impl.errors.empty()) out += "Errors: none\n";
-  for (const auto& [code, errors] : impl.errors) {
-    out += "Error " + std::to_string(code) + " (" +
-           std::string(ErrorString(code)) + "), " +
-           std::to_string(errors.times) +
-           (errors.times == 1 ? " time" : " times");
-    std::string names;
-    for (const std::string& element : errors.elements)
-      names += (names.empty() ? ": " : ", ") + element;
-    out += names + "\n";
-  }
-  out += impl.refusedByStrict.empty() ? "Refused by a strict LMS: nothing\n"
-                                      : "Refused by a strict LMS:\n";
-  for (const auto& [pattern, line] : impl.refusedByStrict)
-    out += "  " + line + "\n";
-  if (!impl.pastSpm.empty()) out += "Past what every LMS keeps:\n";
-  for (const auto& [pattern, line] : impl.pastSpm) out += "  " + line + "\n";
+  std::string out = impl_->record.summary();
+  if (!impl_->pastSpm.empty()) out += "Past what every LMS keeps:\n";
+  for (const auto& [pattern, line] : impl_->pastSpm) out += "  " + line + "\n";
   return out;
 }
+
+const scorm::ApiVersion kScorm2004Api = {
+    "SCORM 2004",
+    {"Initialize", "Terminate", "GetValue", "SetValue", "Commit",
+     "GetLastError", "GetErrorString", "GetDiagnostic"},
+    ErrorString,
+    101,
+    101,
+    351,
+    255};
 
 }  // namespace zept::scorm2004

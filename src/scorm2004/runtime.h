@@ -80,6 +80,9 @@ struct LaunchContext2004 {
 // refused with 351).
 using RuntimeOptions = scorm::RuntimeOptions;
 
+// The SCORM 2004 API's names and codes.
+extern const scorm::ApiVersion kScorm2004Api;
+
 class Runtime {
  public:
   enum class State { kNotInitialized, kRunning, kTerminated };

@@ -3,8 +3,14 @@
 #include <cstdio>
 #include <utility>
 
+#include "scorm/scan.h"
+
 namespace zept::scorm2004 {
 namespace {
+
+using scorm::DigitsAtFront;
+using scorm::Take;
+using scorm::TakeDigitRun;
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -12,19 +18,9 @@ bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 // than a duration can hold.
 std::optional<std::int64_t> TakeNumber(std::string_view& text,
                                        std::size_t most = 12) {
-  std::size_t n = 0;
-  while (n < text.size() && IsDigit(text[n])) ++n;
+  const std::size_t n = DigitsAtFront(text);
   if (n == 0 || n > most) return std::nullopt;
-  std::int64_t value = 0;
-  for (std::size_t i = 0; i < n; ++i) value = value * 10 + (text[i] - '0');
-  text.remove_prefix(n);
-  return value;
-}
-
-bool Take(std::string_view& text, char c) {
-  if (text.empty() || text.front() != c) return false;
-  text.remove_prefix(1);
-  return true;
+  return TakeDigitRun(text, n);
 }
 
 // Exactly count digits, within [low, high].

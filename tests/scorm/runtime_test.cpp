@@ -602,11 +602,14 @@ TEST(RuntimeTest, LeniencyIsToldOncePerElementAndStrictRecordsIt) {
   strict.api.LMSSetValue("cmi.location", "p1");
   strict.api.LMSGetValue("cmi.core.exit");
   strict.api.LMSGetValue("cmi.core.exit");
+  // The text of another code is the diagnostic's answer, no call of
+  // LMSGetErrorString the SCO made.
+  strict.api.LMSGetDiagnostic("201");
   strict.api.LMSFinish("");
   EXPECT_EQ(strict.api.conformanceSummary(),
             "Calls: LMSInitialize 1, LMSFinish 1, LMSGetValue 2, "
             "LMSSetValue 2, LMSCommit 0, LMSGetLastError 0, "
-            "LMSGetErrorString 0, LMSGetDiagnostic 0\n"
+            "LMSGetErrorString 0, LMSGetDiagnostic 1\n"
             "Error 401 (Not implemented error), 1 time: cmi.location\n"
             "Error 404 (Element is write only), 2 times: cmi.core.exit\n"
             "Error 405 (Incorrect data type), 1 time: cmi.suspend_data\n"

@@ -448,6 +448,27 @@ struct ProblemCase {
   std::string resources = kResource;
 };
 
+// Hostile trees are cut at their bounds, each said once, the rest read.
+TEST(ReaderTest, ItemTreesAreCutAtTheirBounds) {
+  const auto nested = [](int depth) {
+    std::string items;
+    for (int i = 0; i < depth; ++i)
+      items += "<item identifier=\"I" + std::to_string(i) + "\">";
+    for (int i = 0; i < depth; ++i) items += "</item>";
+    return items;
+  };
+  // libxml2 refuses documents nested deeper than 256; 200 passes it.
+  const Package2004 deep = ReadPackage2004(Doc(nested(200)));
+  int depth = 0;
+  for (const Activity* a = &deep.root.children.at(0); !a->children.empty();
+       a = &a->children[0])
+    ++depth;
+  EXPECT_EQ(depth, 63);
+  EXPECT_EQ(deep.problems,
+            std::vector<std::string>{
+                "line 3: item I63: items nested deeper than 64 are left out"});
+}
+
 TEST(ReaderTest, FaultsAreNamedWithTheirLinesAndTheRestReads) {
   const std::string rule =
       "<imsss:ruleConditions><imsss:ruleCondition condition=\"always\"/>"
