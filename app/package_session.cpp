@@ -78,6 +78,38 @@ std::string StoreFailureReason(const std::string& why,
   return why;
 }
 
+// Only under the conformance harness: in every document of the package (an
+// AU in the screens' frames or in a window of its own), the first result
+// ADL's suite shows (`<pre id="result">`) and its `#abandon` button go to
+// the harness by the test SCOs' way, zept://content/test. The button is
+// clicked when the harness answers ["click"].
+constexpr char kAuTestScript[] = R"(
+(() => {
+  if (!location.href.startsWith("zept://content/pkg/")) return;
+  const tell = (list) =>
+    fetch("zept://content/test", {method: "POST", body: JSON.stringify(list)})
+        .then((r) => r.json()).catch(() => null);
+  let result = false, abandon = false;
+  const look = () => {
+    const shown = document.getElementById("result");
+    if (shown && !result) {
+      result = true;
+      tell(["au-result", shown.textContent]);
+    }
+    const button = document.getElementById("abandon");
+    if (button && !abandon) {
+      abandon = true;
+      tell(["au-abandon", String(button.value)]).then((answer) => {
+        if (Array.isArray(answer) && answer[0] === "click") button.click();
+      });
+    }
+  };
+  new MutationObserver(look).observe(document.documentElement,
+                                     {childList: true, subtree: true});
+  look();
+})();
+)";
+
 }  // namespace
 
 PackageSession::PackageSession(Context& ctx, desktop::MoviePage& page,
@@ -123,6 +155,7 @@ PackageSession::PackageSession(Context& ctx, desktop::MoviePage& page,
                                                        std::move(options5));
     // The screens learn that the AU terminated from the program only.
     player->onEnded = [this](const std::string& launch) {
+      if (test_) test_->send({"session-ended", "terminated"});
       if (!secret_.empty())
         page_.runScript("window.zeptEnded && zeptEnded(" +
                         scorm::JsonString(secret_) + "," +
@@ -219,6 +252,7 @@ PackageSession::PackageSession(Context& ctx, desktop::MoviePage& page,
         fields.insert(fields.end(), items.begin(), items.end());
         test_->send(fields);
       };
+      if (cmi5_) addAuTestScript();
     }
   }
   window_.onCloseRequest = [this] { finish(false); };
@@ -631,6 +665,16 @@ gboolean PackageSession::OnKey(GtkWidget*, GdkEventKey* event, gpointer data) {
   return TRUE;
 }
 
+void PackageSession::addAuTestScript() {
+  WebKitUserScript* script = webkit_user_script_new(
+      kAuTestScript, WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
+      WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_END, nullptr, nullptr);
+  webkit_user_content_manager_add_script(
+      webkit_web_view_get_user_content_manager(WEBKIT_WEB_VIEW(page_.widget())),
+      script);
+  webkit_user_script_unref(script);
+}
+
 // The harness's commands go to the page, which presses its own controls
 // as the access keys do; only quitting and a test SCO's answer stay here.
 void PackageSession::testCommand(const std::vector<std::string>& fields) {
@@ -639,6 +683,15 @@ void PackageSession::testCommand(const std::vector<std::string>& fields) {
     later([](PackageSession& self) { self.finish(false); });
   } else if (fields[0] == "sco" && fields.size() == 2) {
     page_.answerTestCall(fields[1]);
+  } else if (fields[0] == "abandon" && cmi5_) {
+    // What leaving the AU does to its session, with its page left in place
+    // so that the harness can see what the AU is answered afterwards.
+    if (cmi5_->playing().empty()) {
+      test_->send({"refused", "no AU is playing"});
+    } else {
+      cmi5_->leave();
+      test_->send({"session-ended", "abandoned"});
+    }
   } else if (!secret_.empty()) {
     std::string list = "[";
     for (const std::string& field : fields)

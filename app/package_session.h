@@ -138,6 +138,8 @@ class PackageSession {
   // The conformance harness's channel (ZEPT_TEST_CHANNEL), else null.
   std::unique_ptr<TestChannel> test_;
   void testCommand(const std::vector<std::string>& fields);
+  // The harness's view of a cmi5 AU's document (its result, its buttons).
+  void addAuTestScript();
 };
 
 }  // namespace zept

@@ -574,8 +574,20 @@ LrsAnswer ContentLrs::statements(const LrsRequest& request) {
     if (!seen.insert(id).second)
       return Refuse(400, where + "the id " + id + " is given twice");
     if (const auto stored = store_.statement(s.find("id")->text)) {
-      // Sent again (the answer was lost): kept once, and said so.
-      if (stored->ours && stored->canonical == canonical) continue;
+      // Sent again (the answer was lost): kept once, and said so. Once the
+      // session has ended only its "terminated" may come again; anything
+      // else is refused as it would be if new.
+      const bool ended = state && (state->phase == cmi5::Phase::kTerminated ||
+                                   state->phase == cmi5::Phase::kAbandoned);
+      const bool same = stored->ours && stored->canonical == canonical;
+      if (same && (!ended || s.find("verb")->find("id")->text ==
+                                 cmi5::Info(cmi5::Verb::kTerminated).iri))
+        continue;
+      if (same)
+        return Refuse(403, where + (state->phase == cmi5::Phase::kTerminated
+                                        ? "the session ended with "
+                                          "\"terminated\""
+                                        : "the session was abandoned"));
       return Refuse(409, where + "another statement has the id " + id);
     }
 

@@ -2208,8 +2208,8 @@ else document.write('<embed src="quiz.swf" width="200" height="100">');
 namespace cmi5au {
 
 // A cmi5 course: a block with AU1 (moveOn Completed), which finishes by
-// itself and goes to its return URL, then AU2 (Passed), which stays after
-// "initialized" until zept is closed or killed. Each counts its launches
+// itself and goes to its return URL 2 s later, then AU2 (Passed), which stays
+// after "initialized" until zept is closed or killed. Each counts its launches
 // in a bookmark of the State API.
 std::string CourseXml() {
   const auto text = [](const char* element, const char* words) {
@@ -2269,7 +2269,7 @@ if (!q.get("stay")) {
   said.push(send("completed", {completion: true, duration: "PT1S"}, true));
   said.push(send("completed", {completion: true, duration: "PT1S"}, true));
   said.push(send("terminated", {duration: "PT2S"}));
-  setTimeout(function () { location.href = data.returnURL; }, 300);
+  setTimeout(function () { location.href = data.returnURL; }, 2000);
 }
 document.getElementById("said").textContent = said.join(" ");
 </script></body></html>)";
@@ -2290,7 +2290,11 @@ TEST_F(PackageWindowTest, ACmi5CourseTalksToZeptsLrs) {
   const std::string channel = listenToScreens();
   start("--learner ann --item https://example.org/c5/au1 " + package.string(),
         channel);
-  // The AU terminated and went: the menu shows its state and the block's.
+  // The AU terminated and stays until it goes: the course's screen waits.
+  EXPECT_TRUE(waitStored(verbs, "terminated"));
+  const std::string playing = screenText({"First AU"});
+  EXPECT_EQ(playing.find("Block one"), std::string::npos) << playing;
+  // Then it went: the menu shows its state and the block's.
   const std::string menu =
       screenText({"Block one", "Satisfied", "Completed", "Second AU"});
   EXPECT_NE(menu.find("Satisfied"), std::string::npos) << menu << "\n"

@@ -459,10 +459,18 @@ TEST_F(ContentLrsTest, Cmi5SessionsAreJudged) {
     run({{"PUT", "agents/profile", ann, prefs(language, audio), 403, "",
           json}});
   }
+  const std::string terminated =
+      cmi5(cmi5::Verb::kTerminated, R"(,"result":{"duration":"PT9S"})");
+  // A statement sent again (its answer lost) is kept once while the session
+  // is open; after "terminated" only that one may come again.
+  const auto again = [](const std::string& statement) {
+    return "statementId=" + statement.substr(7, 36);
+  };
   run({
       {"POST", "statements", "", completed, 403, "begins with \"initialized\""},
       {"POST", "statements", "", cmi5(cmi5::Verb::kInitialized), 200},
       {"POST", "statements", "", completed, 200},
+      {"PUT", "statements", again(completed), completed, 204},
       {"POST", "statements", "",
        cmi5(cmi5::Verb::kCompleted,
             R"(,"result":{"completion":true,"duration":"PT6S"})"),
@@ -470,10 +478,12 @@ TEST_F(ContentLrsTest, Cmi5SessionsAreJudged) {
       // xAPI's own rules come first: 400, never judged.
       {"POST", "statements", "", cmi5(cmi5::Verb::kTerminated, ",\"x\":1"),
        400},
-      {"POST", "statements", "",
-       cmi5(cmi5::Verb::kTerminated, R"(,"result":{"duration":"PT9S"})"), 200},
+      {"POST", "statements", "", terminated, 200},
       {"POST", "statements", "", cmi5(cmi5::Verb::kInitialized), 403,
        "ended with \"terminated\""},
+      {"PUT", "statements", again(completed), completed, 403,
+       "ended with \"terminated\""},
+      {"PUT", "statements", again(terminated), terminated, 204},
   });
   ASSERT_EQ(outbox().size(), 4u);
   EXPECT_EQ(outbox()[0], launched.id);

@@ -413,13 +413,10 @@ function setControls(allowed, hidden) {
 // The SCO has finished while its page stays: the controls say so, and the
 // way on (Next, else Menu) is the one to take. SCORM 2004: what its
 // navigation request leads to is asked for once its call has returned.
+// A cmi5 AU ends its own way after "terminated" (its last screen, its
+// return URL, closing its window): it is not taken away mid-request.
 function ended() {
   if (!playing || leaving) return;
-  // A cmi5 AU that terminated has nothing more for the learner.
-  if (isCmi5()) {
-    later(() => showMenu(), 0);
-    return;
-  }
   if (is2004()) {
     later(terminated, 0);
     return;
