@@ -48,6 +48,12 @@ const std::string* Text(const JsonValue* value) {
   return value && value->is(JsonType::kString) ? &value->text : nullptr;
 }
 
+// A text member of an object, "" when absent.
+std::string Member(const JsonValue& object, const char* name) {
+  const std::string* text = Text(object.find(name));
+  return text ? *text : std::string();
+}
+
 std::string NumberText(const JsonValue* value) {
   return value && value->is(JsonType::kNumber) ? value->text : std::string();
 }
@@ -714,7 +720,37 @@ xapi::LrsAnswer CoursePlayer::lrs(const xapi::LrsRequest& request) {
   return answer;
 }
 
-std::string CoursePlayer::resultsReport() { return std::string(); }
+std::string CoursePlayer::resultsReport() {
+  const auto row = [](const std::string& title, int depth, std::string status,
+                      const std::string& score) {
+    if (!status.empty() && status[0] >= 'a' && status[0] <= 'z')
+      status[0] = static_cast<char>(status[0] - 32);
+    return "<tr><td width=\"320\" border=\"1\"><s>" +
+           std::string(static_cast<std::size_t>(depth) * 4, ' ') +
+           scorm::ReportText(title) + "</s></td><td border=\"1\"><s>" +
+           scorm::ReportText(status) +
+           "</s></td><td width=\"60\" border=\"1\" align=\"right\"><s>" +
+           scorm::ReportText(score) + "</s></td></tr>\n";
+  };
+  const std::string title = Pick(course_.title, "en-US");
+  std::string xml =
+      scorm::ReportHead(title, learner_) +
+      "<tr><td width=\"320\" border=\"1\"><s>ITEM</s></td>"
+      "<td border=\"1\"><s>STATUS</s></td>"
+      "<td width=\"60\" border=\"1\" align=\"right\"><s>SCORE</s></td></tr>\n";
+  // The rows the menu shows, in its order.
+  const xapi::JsonParse menu = xapi::ParseJson(this->menu());
+  xml += row(title, 0, Member(menu.value, "courseStatus"), "");
+  if (const JsonValue* items = menu.value.find("items")) {
+    for (const JsonValue& item : items->items) {
+      const JsonValue* depth = item.find("depth");
+      xml += row(Member(item, "title"),
+                 1 + static_cast<int>(depth ? depth->number().value_or(0) : 0),
+                 Member(item, "status"), Member(item, "score"));
+    }
+  }
+  return xml + scorm::kReportTail;
+}
 
 }  // namespace zept::cmi5
 

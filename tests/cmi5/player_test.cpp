@@ -336,6 +336,15 @@ TEST_F(CoursePlayerTest, ASessionSatisfiesTheBlockAndTheCourseOnce) {
                         "launched", "initialized", "passed", "completed",
                         "satisfied /https%3A%2F%2Fexample.org%2Fb1",
                         "satisfied", "terminated"}));
+  // The report printed as PDF has the menu's rows.
+  const std::string report = player->resultsReport();
+  for (const char* row : {"<s>Course</s></td><td border=\"1\"><s>Satisfied",
+                          "<s>    https://example.org/b1</s></td><td "
+                          "border=\"1\"><s>Satisfied",
+                          "<s>        https://example.org/a</s></td><td "
+                          "border=\"1\"><s>Passed</s></td><td width=\"60\" "
+                          "border=\"1\" align=\"right\"><s>75%"})
+    EXPECT_NE(report.find(row), std::string::npos) << row << "\n" << report;
   // The next start reads all that back and adds nothing.
   restart();
   askJson({"login", "Ann"});
