@@ -35,10 +35,6 @@ std::string Component(std::string_view text) {
   return out;
 }
 
-std::string Refusal(const std::string& message) {
-  return "{\"ok\":false,\"message\":" + JsonString(message) + "}";
-}
-
 void Field(std::string& out, const char* name, const std::string& value) {
   if (out.back() != '{') out += ',';
   out += JsonString(name) + ":" + JsonString(value);
@@ -239,96 +235,78 @@ RegistrationRecord ReadRegistration(const Course& course, xapi::LrsStore& store,
   return out;
 }
 
+namespace {
+
+scorm::PlayerOptions BaseOptions(const CoursePlayerOptions& options) {
+  scorm::PlayerOptions base;
+  base.learner = options.learner;
+  base.item = options.item;
+  return base;
+}
+
+}  // namespace
+
 CoursePlayer::CoursePlayer(const Course& course, scorm::ProgressStore& store,
                            CoursePlayerOptions options)
-    : course_(course), store_(store), options_(std::move(options)) {
-  if (!options_.nowMs) {
-    options_.nowMs = [] {
+    : PickedTitle{Pick(course.title, "en-US")},
+      // Content that calls no API gets SCORM 1.2's answers outside a
+      // session if it tries.
+      SessionPlayer(store, BaseOptions(options), PickedTitle::title,
+                    course.notes, scorm::kScorm12Api, "AU",
+                    options.tinCan ? "tincan" : "cmi5"),
+      course_(course),
+      settings_(std::move(options)) {
+  if (!settings_.nowMs) {
+    settings_.nowMs = [] {
       using namespace std::chrono;
       return duration_cast<milliseconds>(system_clock::now().time_since_epoch())
           .count();
     };
   }
-  if (!options_.newId) options_.newId = xapi::NewUuid;
-  if (options_.homePage.empty()) options_.homePage = kDefaultHomePage;
-  if (options_.courseIri.empty())
-    options_.courseIri = xapi::CourseIri(kDefaultActivityBase, course_.id);
+  if (!settings_.newId) settings_.newId = xapi::NewUuid;
+  if (settings_.homePage.empty()) settings_.homePage = kDefaultHomePage;
+  if (settings_.courseIri.empty())
+    settings_.courseIri = xapi::CourseIri(kDefaultActivityBase, course_.id);
 }
 
 CoursePlayer::~CoursePlayer() = default;
 
 std::string CoursePlayer::auIri(std::size_t au) const {
-  return AuIri(course_, options_.courseIri, au);
+  return AuIri(course_, settings_.courseIri, au);
 }
 
 std::string CoursePlayer::blockIri(std::size_t block) const {
-  return BlockIri(course_, options_.courseIri, block);
+  return BlockIri(course_, settings_.courseIri, block);
 }
 
 Stamp CoursePlayer::stamp() {
-  return {options_.newId(), xapi::TimestampOfMs(options_.nowMs())};
+  return {settings_.newId(), xapi::TimestampOfMs(settings_.nowMs())};
 }
 
-std::string CoursePlayer::handle(const std::vector<std::string>& message) {
-  if (message.empty()) return "";
+std::string CoursePlayer::other(const std::vector<std::string>& message) {
   const std::string& kind = message[0];
-  try {
-    if (kind == "start") return start();
-    if (kind == "login" && message.size() >= 2) return login(message[1]);
-    if (kind == "menu") return menu();
-    if (kind == "launch" && message.size() >= 2) return launch(message[1]);
-    if (kind == "left") {
-      // Only the launch that went ends; a later one plays on.
-      if (message.size() < 2 || message[1] == std::to_string(launches_))
-        endSession();
-      return "";
-    }
-  } catch (const std::exception& e) {
-    lastProblem_ = e.what();
-    if (onProblem) onProblem(e.what());
-    return Refusal(e.what());
+  if (kind == "launch" && message.size() >= 2) return launch(message[1]);
+  if (kind == "left") {
+    // Only the launch that went ends; a later one plays on.
+    if (message.size() < 2 || message[1] == launchNumber()) endSession();
   }
   return "";
 }
 
-std::string CoursePlayer::start() {
-  const std::string answer = scorm::StartAnswer(
-      Pick(course_.title, "en-US"), options_.tinCan ? "tincan" : "cmi5",
-      store_.learners(), options_.learner, options_.item, course_.notes);
-  options_.item.clear();
-  return answer;
-}
-
-std::string CoursePlayer::login(const std::string& name) {
-  const std::optional<std::string> clean = scorm::CleanLogin(name);
-  if (!clean)
-    return Refusal(
-        "Type the learner's name (at most 255 characters, on one line).");
-  if (*clean != learner_) {
-    endSession();
-    std::string why;
-    if (onTakeLearner && !onTakeLearner(*clean, why)) return Refusal(why);
-    store_.addLearner(*clean);
-    learner_ = *clean;
-    takeUp();
-  }
-  return "{\"ok\":true,\"learner\":" + JsonString(learner_) + "}";
-}
-
-void CoursePlayer::takeUp() {
+void CoursePlayer::learnerTaken() {
   au_.reset();
   playing_.clear();
-  actor_ = {options_.homePage, learner_};
+  actor_ = {settings_.homePage, learner_};
   registration_ = store_.registration(learner_);
   lrsStore_ = store_.lrs(learner_);
-  xapi::ContentLrsOptions clock{options_.nowMs, options_.newId};
+  xapi::ContentLrsOptions clock{settings_.nowMs, settings_.newId};
   lrs_ = std::make_unique<xapi::ContentLrs>(*lrsStore_, clock);
   RegistrationRecord read =
-      options_.tinCan ? ReadTinCan(course_, *lrsStore_, registration_)
-                      : ReadRegistration(course_, *lrsStore_, registration_);
+      settings_.tinCan ? ReadTinCan(course_, *lrsStore_, registration_)
+                       : ReadRegistration(course_, *lrsStore_, registration_);
   satisfiedBlocks_.assign(course_.blocks.size(), false);
   records_ = std::move(read.aus);
-  if (options_.tinCan) return;
+  if (settings_.tinCan) return;
   satisfiedBlocks_ = std::move(read.satisfiedBlocks);
   satisfiedCourse_ = read.satisfiedCourse;
   // Sessions that never ended: zept was killed, or lost its window, while
@@ -356,7 +334,7 @@ void CoursePlayer::takeUp() {
   }
   // NotApplicable AUs are satisfied from the registration on; a kill may
   // have come between a statement and the "satisfied" it caused.
-  satisfy(options_.newId());
+  satisfy(settings_.newId());
 }
 
 void CoursePlayer::satisfy(const std::string& sessionId) {
@@ -370,7 +348,7 @@ void CoursePlayer::satisfy(const std::string& sessionId) {
   std::vector<xapi::Statement> statements;
   for (const Satisfied& what : NewlySatisfied(course_, before, after)) {
     const SatisfiedObject object =
-        what.course ? CourseObject(course_, options_.courseIri)
+        what.course ? CourseObject(course_, settings_.courseIri)
                     : BlockObject(course_, what.block, blockIri(what.block));
     statements.push_back(
         SatisfiedStatement(actor_, registration_, sessionId, object, stamp()));
@@ -481,14 +459,15 @@ std::string CoursePlayer::menu() {
 }
 
 std::string CoursePlayer::launch(const std::string& id) {
-  if (learner_.empty()) return Refusal("Choose a learner first.");
+  if (learner_.empty()) return Answer(false, "Choose a learner first.");
   const std::optional<std::size_t> found = course_.findAu(id);
-  if (!found) return Refusal("The course has no AU " + id + " to play.");
+  if (!found) return Answer(false, "The course has no AU " + id + " to play.");
   const std::size_t index = *found;
   const Au& au = course_.aus[index];
   if (!au.relative())
-    return Refusal(Pick(au.title, "en-US") + " cannot play offline: it is at " +
-                   au.url + ", on the network.");
+    return Answer(false, Pick(au.title, "en-US") +
+                             " cannot play offline: it is at " + au.url +
+                             ", on the network.");
   endSession();
   const std::string title = Pick(au.title, "en-US");
   const auto neighbours = [&](std::string& out) {
@@ -517,14 +496,14 @@ std::string CoursePlayer::launch(const std::string& id) {
     return out + "}";
   }
 
-  if (options_.tinCan) return launchTinCan(index, neighbours);
+  if (settings_.tinCan) return launchTinCan(index, neighbours);
   Launch launch = LaunchOf(au);
   launch.actor = actor_;
   launch.registration = registration_;
-  launch.sessionId = options_.newId();
+  launch.sessionId = settings_.newId();
   launch.activityId = auIri(index);
   launch.publisherId = au.id;
-  launch.mode = options_.mode;
+  launch.mode = settings_.mode;
   const std::string url = au.url.substr(0, au.url.find_first_of("?#"));
   const std::string suffix = au.packageSuffix;
   const std::size_t hash = suffix.find('#');
@@ -550,22 +529,22 @@ std::string CoursePlayer::launch(const std::string& id) {
       xapi::Cmi5Session{launch, SessionState{Phase::kLaunched, 0, outcome}});
   au_ = index;
   playing_ = au.id;
-  launchedMs_ = lastMs_ = options_.nowMs();
-  ++launches_;
-  token_ = options_.newId() + options_.newId();
+  launchedMs_ = lastMs_ = settings_.nowMs();
+  const std::string number = nextLaunch();
+  token_ = settings_.newId() + settings_.newId();
   fetched_ = false;
 
   std::string full = launch.launchUrl;
   full += query.empty() ? '?' : '&';
   full += "endpoint=" + Component(kEndpoint);
-  full += "&fetch=" + Component(kFetchUrl + std::to_string(launches_));
+  full += "&fetch=" + Component(kFetchUrl + number);
   full += "&actor=" + Component(ActorJson(actor_));
   full += "&registration=" + Component(registration_);
   full += "&activityId=" + Component(launch.activityId);
   full += fragment;
 
   std::string out = "{\"ok\":true";
-  Field(out, "launch", std::to_string(launches_));
+  Field(out, "launch", number);
   Field(out, "url", full);
   // An AU that asks for a window of its own is its top document there.
   if (au.launchMethod == LaunchMethod::kOwnWindow) out += ",\"window\":true";
@@ -580,8 +559,8 @@ std::string CoursePlayer::launchTinCan(
   au_ = index;
   playing_ = au.id;
   records_[index].sessions = std::max(records_[index].sessions, 1u);
-  ++launches_;
-  token_ = options_.newId() + options_.newId();
+  const std::string number = nextLaunch();
+  token_ = settings_.newId() + settings_.newId();
   const std::string url = au.url.substr(0, au.url.find_first_of("?#"));
   const std::size_t hash = au.packageSuffix.find('#');
   const std::string query = au.packageSuffix.substr(0, hash);
@@ -598,14 +577,14 @@ std::string CoursePlayer::launchTinCan(
   full += "&activity_id=" + Component(au.id);
   if (hash != std::string::npos) full += au.packageSuffix.substr(hash);
   std::string out = "{\"ok\":true";
-  Field(out, "launch", std::to_string(launches_));
+  Field(out, "launch", number);
   Field(out, "url", full);
   neighbours(out);
   return out + "}";
 }
 
 void CoursePlayer::endSession() {
-  if (options_.tinCan) playing_.clear();
+  if (settings_.tinCan) playing_.clear();
   if (!au_ || !lrs_ || !lrs_->session()) return;
   xapi::Cmi5Session session = *lrs_->session();
   playing_.clear();
@@ -638,7 +617,7 @@ void CoursePlayer::noteStatements(const std::string& body) {
     if (!id) return;
     // cmi5's outcomes follow its rules (the session's state); a Tin Can
     // package's follow what its content says of its activities.
-    if (!options_.tinCan) {
+    if (!settings_.tinCan) {
       if (*id == auIri(*au_)) TakeStatement(s, records_[*au_], false);
       return;
     }
@@ -665,7 +644,7 @@ xapi::LrsAnswer CoursePlayer::lrs(const xapi::LrsRequest& request) {
       return refuse(405, "the fetch URL is POSTed to");
     xapi::LrsAnswer answer;
     answer.headers.emplace_back("Content-Type", "application/json");
-    if (request.path.substr(6) != std::to_string(launches_) || !au_) {
+    if (request.path.substr(6) != launchNumber() || !au_) {
       answer.body =
           "{\"error-code\":\"2\",\"error-text\":\"this launch has ended\"}";
     } else if (fetched_) {
@@ -691,14 +670,14 @@ xapi::LrsAnswer CoursePlayer::lrs(const xapi::LrsRequest& request) {
                      (request.method == "PUT" || request.method == "POST");
   // The sender takes them on while the learner plays.
   if (taken && onStatements) onStatements();
-  if (options_.tinCan) {
+  if (settings_.tinCan) {
     if (taken) noteStatements(request.body);
     return answer;
   }
   const std::optional<xapi::Cmi5Session>& after = lrs_->session();
   if (answer.status >= 300 || !au_ || !after || !before) return answer;
   if (taken) {
-    lastMs_ = options_.nowMs();
+    lastMs_ = settings_.nowMs();
     noteStatements(request.body);
   }
   AuRecord& record = records_[*au_];
@@ -715,7 +694,7 @@ xapi::LrsAnswer CoursePlayer::lrs(const xapi::LrsRequest& request) {
   if (before->state.phase != Phase::kTerminated &&
       after->state.phase == Phase::kTerminated) {
     playing_.clear();
-    if (onEnded) onEnded(std::to_string(launches_));
+    if (onEnded) onEnded(launchNumber());
   }
   return answer;
 }

@@ -97,16 +97,18 @@ struct CoursePlayerOptions {
   std::function<std::string()> newId;
 };
 
-class CoursePlayer : public scorm::PackagePlayer {
+// The course's title, picked once and kept for the player's life (its base
+// keeps a reference to it).
+struct PickedTitle {
+  std::string title;
+};
+
+class CoursePlayer : private PickedTitle, public scorm::SessionPlayer {
  public:
   CoursePlayer(const Course& course, scorm::ProgressStore& store,
                CoursePlayerOptions options);
   ~CoursePlayer() override;
 
-  // The screens' messages: ["start"], ["login", NAME], ["menu"],
-  // ["launch", AU-ID] (the AU's URL, title and neighbours, or why not),
-  // ["left", ...] (the AU's page has gone). Others answer "".
-  std::string handle(const std::vector<std::string>& message) override;
   // A request of the content to zept's LRS (path below kEndpoint) or to the
   // fetch URL (path "fetch/LAUNCH"). Never throws.
   xapi::LrsAnswer lrs(const xapi::LrsRequest& request);
@@ -114,34 +116,39 @@ class CoursePlayer : public scorm::PackagePlayer {
   // Ends the open session: "abandoned" unless the AU terminated it.
   void leave() override;
   // Everything is stored as it comes, before the content is answered.
-  bool storeOpen() override { return true; }
   bool unstored() const override { return false; }
-  const std::string& lastProblem() const override { return lastProblem_; }
-  const std::string& learner() const override { return learner_; }
-  const std::string& playing() const override { return playing_; }
   std::string lastError() override { return std::string(); }
-  void setResultsNote(std::string note) override {
-    resultsNote_ = std::move(note);
-  }
   std::string resultsReport() override;
 
   // The AU of the launch numbered launch has terminated its session.
   std::function<void(const std::string& launch)> onEnded;
 
   std::string auIri(std::size_t au) const;
-  // The number of the last launch, as the screens name it.
-  std::string launchNumber() const { return std::to_string(launches_); }
   std::string blockIri(std::size_t block) const;
+  // The number of the last launch, as the screens name it.
+  using SessionPlayer::launchNumber;
 
- private:
-  std::string start();
-  std::string login(const std::string& name);
-  std::string menu();
-  std::string launch(const std::string& id);
+ protected:
+  // Beside what every player answers: ["launch", AU-ID] (the AU's URL,
+  // title and neighbours, or why not) and ["left", LAUNCH] (the AU's page
+  // has gone).
+  std::string menu() override;
+  std::string other(const std::vector<std::string>& message) override;
   // Reads the learner's registration back from the statements stored:
   // outcomes, scores, the blocks and course already satisfied; abandons
   // sessions a kill left open and says what became satisfied meanwhile.
-  void takeUp();
+  void learnerTaken() override;
+  // The content calls no API: it talks to zept's LRS.
+  bool sessionRunning() const override { return false; }
+  std::string call(const std::string&,
+                   const std::vector<std::string>&) override {
+    return "false";
+  }
+  void storeSession() override {}
+  void refuse(int, const std::string&, const std::string&) override {}
+
+ private:
+  std::string launch(const std::string& id);
   void endSession();
   // "satisfied" for what the outcomes now satisfy and did not before.
   void satisfy(const std::string& sessionId);
@@ -155,10 +162,8 @@ class CoursePlayer : public scorm::PackagePlayer {
   std::string continueAu() const;
 
   const Course& course_;
-  scorm::ProgressStore& store_;
-  CoursePlayerOptions options_;
+  CoursePlayerOptions settings_;
   Actor actor_;
-  std::string learner_;
   std::string registration_;
   std::unique_ptr<xapi::LrsStore> lrsStore_;
   std::unique_ptr<xapi::ContentLrs> lrs_;
@@ -169,12 +174,8 @@ class CoursePlayer : public scorm::PackagePlayer {
   std::optional<std::size_t> au_;
   std::int64_t launchedMs_ = 0;
   std::int64_t lastMs_ = 0;  // the session's last statement taken
-  unsigned launches_ = 0;
-  std::string token_;  // the launch's auth token
+  std::string token_;        // the launch's auth token
   bool fetched_ = false;
-  std::string playing_;
-  std::string lastProblem_;
-  std::string resultsNote_;
 };
 
 }  // namespace zept::cmi5
