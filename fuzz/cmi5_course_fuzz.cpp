@@ -9,32 +9,10 @@
 #include "cmi5/course.h"
 #include "cmi5/launch.h"
 #include "cmi5/move_on.h"
+#include "named_files.h"
 #include "scorm/package.h"
 
 namespace {
-
-class TwoFiles final : public zept::scorm::PackageFiles {
- public:
-  const std::string& location() const override { return location_; }
-  std::vector<zept::scorm::PackageEntry> entries() const override {
-    return {{"index.html", 0, 0}, {"a/b.html", 0, 0}};
-  }
-  bool exists(const std::string& path) const override {
-    return path == "index.html" || path == "a/b.html";
-  }
-  std::unique_ptr<zept::scorm::EntryReader> open(
-      const std::string&) const override {
-    return nullptr;
-  }
-  std::string nativeFile(const std::string&) const override { return ""; }
-  const std::vector<std::string>& warnings() const override {
-    return warnings_;
-  }
-
- private:
-  std::string location_ = "fuzz.zip";
-  std::vector<std::string> warnings_;
-};
 
 void Check(const zept::cmi5::Course& course,
            const zept::scorm::PackageFiles* package) {
@@ -69,7 +47,7 @@ void Check(const zept::cmi5::Course& course,
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                                       std::size_t size) {
   const std::string bytes(reinterpret_cast<const char*>(data), size);
-  const TwoFiles package;
+  const zept::fuzz::NamedFiles package{"index.html", "a/b.html"};
   for (const zept::scorm::PackageFiles* files :
        {static_cast<const zept::scorm::PackageFiles*>(nullptr),
         static_cast<const zept::scorm::PackageFiles*>(&package)}) {

@@ -5,35 +5,12 @@
 
 #include <cstdint>
 #include <cstdlib>
-#include <memory>
 
+#include "named_files.h"
 #include "scorm/package.h"
 #include "tincan/package.h"
 
 namespace {
-
-class TwoFiles final : public zept::scorm::PackageFiles {
- public:
-  const std::string& location() const override { return location_; }
-  std::vector<zept::scorm::PackageEntry> entries() const override {
-    return {{"story.html", 0, 0}, {"a/b.html", 0, 0}};
-  }
-  bool exists(const std::string& path) const override {
-    return path == "story.html" || path == "a/b.html";
-  }
-  std::unique_ptr<zept::scorm::EntryReader> open(
-      const std::string&) const override {
-    return nullptr;
-  }
-  std::string nativeFile(const std::string&) const override { return ""; }
-  const std::vector<std::string>& warnings() const override {
-    return warnings_;
-  }
-
- private:
-  std::string location_ = "fuzz.zip";
-  std::vector<std::string> warnings_;
-};
 
 void Check(const zept::tincan::Package& package,
            const zept::scorm::PackageFiles* files) {
@@ -59,7 +36,7 @@ void Check(const zept::tincan::Package& package,
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                                       std::size_t size) {
   const std::string bytes(reinterpret_cast<const char*>(data), size);
-  const TwoFiles package;
+  const zept::fuzz::NamedFiles package{"story.html", "a/b.html"};
   for (const zept::scorm::PackageFiles* files :
        {static_cast<const zept::scorm::PackageFiles*>(nullptr),
         static_cast<const zept::scorm::PackageFiles*>(&package)}) {

@@ -15,26 +15,6 @@ namespace {
 using xapi::JsonType;
 using xapi::JsonValue;
 
-// A launch parameter's value as encodeURIComponent writes it.
-std::string Component(std::string_view text) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (const unsigned char c : text) {
-    const bool keep = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-                      (c >= '0' && c <= '9') || c == '-' || c == '_' ||
-                      c == '.' || c == '!' || c == '~' || c == '*' ||
-                      c == '\'' || c == '(' || c == ')';
-    if (keep) {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    }
-  }
-  return out;
-}
-
 void Field(std::string& out, const char* name, const std::string& value) {
   if (out.back() != '{') out += ',';
   out += JsonString(name) + ":" + JsonString(value);
@@ -536,11 +516,11 @@ std::string CoursePlayer::launch(const std::string& id) {
 
   std::string full = launch.launchUrl;
   full += query.empty() ? '?' : '&';
-  full += "endpoint=" + Component(kEndpoint);
-  full += "&fetch=" + Component(kFetchUrl + number);
-  full += "&actor=" + Component(ActorJson(actor_));
-  full += "&registration=" + Component(registration_);
-  full += "&activityId=" + Component(launch.activityId);
+  full += "endpoint=" + xapi::PercentEncode(kEndpoint);
+  full += "&fetch=" + xapi::PercentEncode(kFetchUrl + number);
+  full += "&actor=" + xapi::PercentEncode(ActorJson(actor_));
+  full += "&registration=" + xapi::PercentEncode(registration_);
+  full += "&activityId=" + xapi::PercentEncode(launch.activityId);
   full += fragment;
 
   std::string out = "{\"ok\":true";
@@ -570,11 +550,11 @@ std::string CoursePlayer::launchTinCan(
       ",\"name\":" + JsonString(actor_.name) + "}}";
   std::string full = scorm::LaunchUrl(url) + query;
   full += query.empty() ? '?' : '&';
-  full += "endpoint=" + Component(kEndpoint);
-  full += "&auth=" + Component("Basic " + token_);
-  full += "&actor=" + Component(actor);
-  full += "&registration=" + Component(registration_);
-  full += "&activity_id=" + Component(au.id);
+  full += "endpoint=" + xapi::PercentEncode(kEndpoint);
+  full += "&auth=" + xapi::PercentEncode("Basic " + token_);
+  full += "&actor=" + xapi::PercentEncode(actor);
+  full += "&registration=" + xapi::PercentEncode(registration_);
+  full += "&activity_id=" + xapi::PercentEncode(au.id);
   if (hash != std::string::npos) full += au.packageSuffix.substr(hash);
   std::string out = "{\"ok\":true";
   Field(out, "launch", number);

@@ -204,15 +204,25 @@ void FinishError(WebKitURISchemeRequest* request, GQuark domain, int code,
   g_error_free(error);
 }
 
-void FinishBytes(WebKitURISchemeRequest* request, std::string bytes,
-                 const std::string& type, const char* policy) {
+namespace {
+
+// A stream of bytes, which it owns.
+GObjectPtr<GInputStream> StreamOf(std::string bytes) {
   auto* owned = new std::string(std::move(bytes));
   GBytes* data = g_bytes_new_with_free_func(
       owned->data(), owned->size(),
       [](gpointer text) { delete static_cast<std::string*>(text); }, owned);
   GObjectPtr<GInputStream> stream(g_memory_input_stream_new_from_bytes(data));
-  const goffset length = static_cast<goffset>(g_bytes_get_size(data));
   g_bytes_unref(data);
+  return stream;
+}
+
+}  // namespace
+
+void FinishBytes(WebKitURISchemeRequest* request, std::string bytes,
+                 const std::string& type, const char* policy) {
+  const auto length = static_cast<goffset>(bytes.size());
+  GObjectPtr<GInputStream> stream = StreamOf(std::move(bytes));
   ServeStream(request, stream.get(), length, type, policy);
 }
 
@@ -220,13 +230,8 @@ void FinishAnswer(
     WebKitURISchemeRequest* request, int status,
     const std::vector<std::pair<std::string, std::string>>& headers,
     std::string body, const char* policy) {
-  auto* owned = new std::string(std::move(body));
-  GBytes* data = g_bytes_new_with_free_func(
-      owned->data(), owned->size(),
-      [](gpointer text) { delete static_cast<std::string*>(text); }, owned);
-  GObjectPtr<GInputStream> stream(g_memory_input_stream_new_from_bytes(data));
-  const goffset length = static_cast<goffset>(g_bytes_get_size(data));
-  g_bytes_unref(data);
+  const auto length = static_cast<goffset>(body.size());
+  GObjectPtr<GInputStream> stream = StreamOf(std::move(body));
   GObjectPtr<WebKitURISchemeResponse> response(
       webkit_uri_scheme_response_new(stream.get(), length));
   SoupMessageHeaders* out =

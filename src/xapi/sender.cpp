@@ -10,6 +10,7 @@
 #include "platform/codepage.h"
 #include "util/utf8.h"
 #include "xapi/config.h"
+#include "xapi/statements.h"
 
 namespace zept::xapi {
 namespace {
@@ -280,21 +281,6 @@ Answer Judge(const platform::HttpResponse& r, const std::string& url,
                  OneLine(location->second) + " (check the endpoint)";
   }
   return a;
-}
-
-std::string PercentEncode(const std::string& s) {
-  static const char* const kHex = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : s) {
-    if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~') {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    }
-  }
-  return out;
 }
 
 }  // namespace

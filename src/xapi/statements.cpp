@@ -65,27 +65,6 @@ std::string Json(std::string_view text) {
   return out;
 }
 
-// RFC 3986 unreserved characters stay, every other byte is %XX, so any
-// identifier makes one valid path segment.
-std::string PercentEncode(std::string_view text) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(text.size());
-  for (const char ch : text) {
-    const unsigned char c = static_cast<unsigned char>(ch);
-    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
-        (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_' ||
-        c == '~') {
-      out += ch;
-    } else {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    }
-  }
-  return out;
-}
-
 // A SCORM decimal ("95", "-1.5", "+.5"), surrounding blanks allowed. Not
 // "1e3", "nan" or "inf": what content sends as a score is rarely meant so.
 std::optional<double> ParseDecimal(std::string_view text) {
@@ -373,6 +352,25 @@ std::string XapiResponse(std::string_view type, std::string text, bool pattern,
 }
 
 }  // namespace
+
+std::string PercentEncode(std::string_view text) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(text.size());
+  for (const char ch : text) {
+    const unsigned char c = static_cast<unsigned char>(ch);
+    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+        (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_' ||
+        c == '~') {
+      out += ch;
+    } else {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    }
+  }
+  return out;
+}
 
 std::string CourseIri(const std::string& activityBase,
                       const std::string& identifier, unsigned place) {

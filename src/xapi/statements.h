@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "xapi/outbox.h"
@@ -57,6 +58,10 @@ std::string CourseIri(const std::string& activityBase,
                       const std::string& identifier, unsigned place = 1);
 std::string ItemIri(const std::string& courseIri,
                     const std::string& identifier);
+
+// RFC 3986's unreserved characters as they are, every other byte %XX: any
+// text makes one path segment or one query value.
+std::string PercentEncode(std::string_view text);
 
 // A new random (version 4) UUID, lower-case.
 std::string NewUuid();
