@@ -31,8 +31,10 @@ namespace fs = std::filesystem;
 
 constexpr int kWidth = 1024, kHeight = 768;
 // How long a state the test waits for may take, at most: what the movie
-// does in a frame can take seconds on a machine busy with other work.
-constexpr int kWaitMs = 20000;
+// does in a frame can take seconds on a machine busy with other work, and
+// a movie's first frame waits for the emulator's code to compile (46 s was
+// seen on a loaded 2-core machine). The waits end when the state comes.
+constexpr int kWaitMs = 60000;
 const fs::path kCourse = ZEPT_DEMO_COURSE;
 
 // A users document as the shell writes it, and the trackings document of a
