@@ -9,8 +9,7 @@
 #include "cmi5/course.h"
 #include "cmi5/launch.h"
 #include "cmi5/move_on.h"
-#include "named_files.h"
-#include "scorm/package.h"
+#include "scorm/named_files.h"
 
 namespace {
 
@@ -47,7 +46,7 @@ void Check(const zept::cmi5::Course& course,
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                                       std::size_t size) {
   const std::string bytes(reinterpret_cast<const char*>(data), size);
-  const zept::fuzz::NamedFiles package{"index.html", "a/b.html"};
+  const zept::scorm::NamedFiles package({"index.html", "a/b.html"});
   for (const zept::scorm::PackageFiles* files :
        {static_cast<const zept::scorm::PackageFiles*>(nullptr),
         static_cast<const zept::scorm::PackageFiles*>(&package)}) {

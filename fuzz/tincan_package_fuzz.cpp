@@ -6,8 +6,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "named_files.h"
-#include "scorm/package.h"
+#include "scorm/named_files.h"
 #include "tincan/package.h"
 
 namespace {
@@ -36,7 +35,7 @@ void Check(const zept::tincan::Package& package,
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                                       std::size_t size) {
   const std::string bytes(reinterpret_cast<const char*>(data), size);
-  const zept::fuzz::NamedFiles package{"story.html", "a/b.html"};
+  const zept::scorm::NamedFiles package({"story.html", "a/b.html"});
   for (const zept::scorm::PackageFiles* files :
        {static_cast<const zept::scorm::PackageFiles*>(nullptr),
         static_cast<const zept::scorm::PackageFiles*>(&package)}) {

@@ -517,12 +517,9 @@ Course ParseCourse(const std::string& bytes,
                    const scorm::PackageFiles* package) {
   mx::DocPtr doc;
   try {
-    doc = mx::ParseManifest(bytes);
+    doc = mx::ParseManifest(bytes, "cmi5.xml");
   } catch (const scorm::EManifestError& e) {
-    std::string message = e.what();
-    constexpr std::string_view kThe = "the manifest ";
-    if (message.starts_with(kThe)) message.erase(0, kThe.size());
-    throw ECourseError("cmi5.xml " + message);
+    throw ECourseError(e.what());
   }
   xmlNode* root = xmlDocGetRootElement(doc.get());
   if (!root || Chars(root->name) != "courseStructure" ||

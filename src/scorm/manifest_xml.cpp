@@ -111,15 +111,15 @@ DocPtr Parse(const std::string& bytes, const char* encoding,
 
 }  // namespace
 
-DocPtr ParseManifest(const std::string& bytes) {
+DocPtr ParseManifest(const std::string& bytes, const std::string& what) {
   static const bool initialised = [] {
     xmlInitParser();
     return true;
   }();
   (void)initialised;
   if (bytes.size() > INT_MAX) {
-    throw EManifestError("the manifest is larger than " +
-                         std::to_string(INT_MAX) + " bytes");
+    throw EManifestError(what + " is larger than " + std::to_string(INT_MAX) +
+                         " bytes");
   }
   FirstError error;
   DocPtr doc = Parse(bytes, nullptr, &error);
@@ -131,7 +131,7 @@ DocPtr ParseManifest(const std::string& bytes) {
     doc = Parse(bytes, "windows-1252", &again);
   }
   if (!doc) {
-    throw EManifestError("the manifest is not well-formed: line " +
+    throw EManifestError(what + " is not well-formed: line " +
                          std::to_string(error.line) + ": " + error.message);
   }
   return doc;

@@ -27,8 +27,10 @@ using DocPtr = std::unique_ptr<xmlDoc, DocFree>;
 
 // The whole imsmanifest.xml parsed without network, external entities or
 // entity expansion; a Windows-1252 manifest that does not say so is read as
-// that. Throws EManifestError naming the first well-formedness error's line.
-DocPtr ParseManifest(const std::string& bytes);
+// that. Throws EManifestError naming the first well-formedness error's line,
+// its message beginning with what (another description's file name).
+DocPtr ParseManifest(const std::string& bytes,
+                     const std::string& what = "the manifest");
 
 // Equal without regard to ASCII letter case.
 bool SameLetters(std::string_view a, std::string_view b);

@@ -179,12 +179,9 @@ Package ReadPackage(const std::string& bytes,
                     const scorm::PackageFiles* package) {
   mx::DocPtr doc;
   try {
-    doc = mx::ParseManifest(bytes);
+    doc = mx::ParseManifest(bytes, "tincan.xml");
   } catch (const scorm::EManifestError& e) {
-    std::string message = e.what();
-    constexpr std::string_view kThe = "the manifest ";
-    if (message.starts_with(kThe)) message.erase(0, kThe.size());
-    throw EPackageError("tincan.xml " + message);
+    throw EPackageError(e.what());
   }
   const xmlNode* root = xmlDocGetRootElement(doc.get());
   if (!root || !Own(root, "tincan"))

@@ -11,7 +11,7 @@
 #include "cmi5/launch.h"
 #include "cmi5/statement_rules.h"
 #include "cmi5/vocabulary.h"
-#include "scorm/package.h"
+#include "scorm/named_files.h"
 
 namespace zept::cmi5::test {
 
@@ -51,32 +51,7 @@ inline std::string CourseXml(const std::string& body,
 }
 
 // A package that holds the files named, each empty.
-class FakePackage final : public scorm::PackageFiles {
- public:
-  explicit FakePackage(std::set<std::string> files)
-      : files_(std::move(files)) {}
-  const std::string& location() const override { return location_; }
-  std::vector<scorm::PackageEntry> entries() const override {
-    std::vector<scorm::PackageEntry> out;
-    for (const std::string& path : files_) out.push_back({path, 0, 0});
-    return out;
-  }
-  bool exists(const std::string& path) const override {
-    return files_.contains(path);
-  }
-  std::unique_ptr<scorm::EntryReader> open(const std::string&) const override {
-    return nullptr;
-  }
-  std::string nativeFile(const std::string&) const override { return ""; }
-  const std::vector<std::string>& warnings() const override {
-    return warnings_;
-  }
-
- private:
-  std::set<std::string> files_;
-  std::string location_ = "package.zip";
-  std::vector<std::string> warnings_;
-};
+using FakePackage = scorm::NamedFiles;
 
 // A launch in Normal mode of an AU whose mastery score is 0.8.
 inline Launch TestLaunch() {

@@ -1,31 +1,32 @@
 #pragma once
-// A package of a few empty files, by name, for the fuzzers whose
-// descriptions name files of their package.
+// A package of empty files, by name, for the tests and fuzzers of the
+// readers whose descriptions name files of their package.
 
-#include <initializer_list>
 #include <memory>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "scorm/package.h"
 
-namespace zept::fuzz {
+namespace zept::scorm {
 
-class NamedFiles final : public scorm::PackageFiles {
+class NamedFiles final : public PackageFiles {
  public:
-  NamedFiles(std::initializer_list<const char*> names)
-      : names_(names.begin(), names.end()) {}
+  explicit NamedFiles(std::set<std::string> names,
+                      std::string location = "package.zip")
+      : names_(std::move(names)), location_(std::move(location)) {}
   const std::string& location() const override { return location_; }
-  std::vector<scorm::PackageEntry> entries() const override {
-    std::vector<scorm::PackageEntry> out;
+  std::vector<PackageEntry> entries() const override {
+    std::vector<PackageEntry> out;
     for (const std::string& name : names_) out.push_back({name, 0, 0});
     return out;
   }
   bool exists(const std::string& path) const override {
     return names_.contains(path);
   }
-  std::unique_ptr<scorm::EntryReader> open(const std::string&) const override {
+  std::unique_ptr<EntryReader> open(const std::string&) const override {
     return nullptr;
   }
   std::string nativeFile(const std::string&) const override { return ""; }
@@ -35,8 +36,8 @@ class NamedFiles final : public scorm::PackageFiles {
 
  private:
   std::set<std::string> names_;
-  std::string location_ = "fuzz.zip";
+  std::string location_;
   std::vector<std::string> warnings_;
 };
 
-}  // namespace zept::fuzz
+}  // namespace zept::scorm
