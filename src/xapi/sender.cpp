@@ -15,9 +15,6 @@
 namespace zept::xapi {
 namespace {
 
-// Short enough that stopping the sending thread never waits long on a
-// request in flight.
-constexpr int kRequestTimeoutMs = 15000;
 constexpr std::size_t kReasonMax = 500;
 
 // Text in one line of at most kReasonMax bytes, cut between characters.
