@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -81,6 +82,9 @@ class DemoCourseWindowTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     if (!testing::EnsureDisplay().empty()) return;
+    // The page's console goes to the test's output, which ctest shows when
+    // a test fails: the emulator's own errors say why a movie stopped.
+    setenv("ZEPT_PAGE_CONSOLE", "1", 0);
     window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     gtk_window_set_default_size(GTK_WINDOW(window_), kWidth, kHeight);
     scratch_ = new fs::path(fs::temp_directory_path() /
