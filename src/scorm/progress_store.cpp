@@ -326,8 +326,8 @@ ProgressStore::ProgressStore(const std::string& nativePath, bool readOnly)
   if (!readOnly) {
     const std::filesystem::path folder =
         std::filesystem::path(nativePath).parent_path();
-    if (!folder.empty() &&
-        !std::filesystem::create_directories(folder, error) && error) {
+    MakeStoreFolder(folder, error);
+    if (error) {
       throw EStoreError(SystemErrorMessage("create folder", folder.string(),
                                            error.message()));
     }
@@ -338,6 +338,8 @@ ProgressStore::ProgressStore(const std::string& nativePath, bool readOnly)
   if (sqlite3_open_v2(nativePath.c_str(), &d.db, flags, nullptr) != SQLITE_OK) {
     d.fail("open progress store");
   }
+  // Before WAL mode makes its files: they take the database's mode.
+  if (!readOnly) MakeStoreFilesPrivate(nativePath);
   sqlite3_busy_timeout(d.db, kBusyTimeoutMs);
   // Checked before anything is written: a newer layout is refused whole.
   const int version = d.userVersion();

@@ -6,6 +6,7 @@
 #include <sqlite3.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <string>
 
@@ -23,6 +24,31 @@ namespace zept::scorm {
   if (code == SQLITE_CORRUPT || code == SQLITE_NOTADB)
     throw EStoreDamaged(message);
   throw EStoreError(message);
+}
+
+// A store holds a learner's answers: its files (the database and SQLite's
+// journal, WAL and shared-memory files beside it) are the learner's alone,
+// whatever the umask, and so is a folder made for them. Stores made by
+// earlier zepts are narrowed as they are opened; a folder that was there
+// already is left as it is (it may be anyone's, such as /tmp).
+// Makes folder and its parents as needed; error says why it could not.
+inline void MakeStoreFolder(const std::filesystem::path& folder,
+                            std::error_code& error) {
+  if (folder.empty() || !std::filesystem::create_directories(folder, error))
+    return;
+  std::error_code ignored;
+  std::filesystem::permissions(folder, std::filesystem::perms::owner_all,
+                               ignored);
+}
+inline void MakeStoreFilesPrivate(const std::string& nativePath) {
+  constexpr auto kOwnerOnly = std::filesystem::perms::owner_read |
+                              std::filesystem::perms::owner_write;
+  for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
+    std::error_code ignored;
+    const std::string path = nativePath + suffix;
+    if (std::filesystem::exists(path, ignored))
+      std::filesystem::permissions(path, kOwnerOnly, ignored);
+  }
 }
 
 class SqlStatement {

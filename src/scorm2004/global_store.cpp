@@ -129,8 +129,8 @@ GlobalStore::GlobalStore(const std::string& nativePath)
   std::error_code error;
   const std::filesystem::path folder =
       std::filesystem::path(nativePath).parent_path();
-  if (!folder.empty() && !std::filesystem::create_directories(folder, error) &&
-      error)
+  scorm::MakeStoreFolder(folder, error);
+  if (error)
     throw EStoreError(
         SystemErrorMessage("create folder", folder.string(), error.message()));
   if (sqlite3_open_v2(
@@ -138,6 +138,7 @@ GlobalStore::GlobalStore(const std::string& nativePath)
           SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
           nullptr) != SQLITE_OK)
     scorm::FailSql(d.db, nativePath, "open the learners' global store");
+  scorm::MakeStoreFilesPrivate(nativePath);
   sqlite3_busy_timeout(d.db, kBusyTimeoutMs);
   d.checkVersion(d.userVersion());
   {

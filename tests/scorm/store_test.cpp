@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 #include "scorm/progress_store.h"
@@ -969,6 +971,60 @@ TEST(ScoreTextTest, RawOfMaxElseScaledAsAPercentage) {
   for (const auto& c : kCases)
     EXPECT_EQ(ScoreText(c.raw, c.max, c.scaled), c.shown)
         << c.raw << " / " << c.max << " / " << c.scaled;
+}
+
+// A store holds a learner's answers: whatever the umask, its files are the
+// learner's alone, a store an earlier zept left open is narrowed when
+// opened, and a folder made for stores is private while one that was there
+// is left alone.
+TEST_F(StoreTest, StoresAreTheLearnersAlone) {
+  const auto mode = [](const std::string& file) {
+    struct stat info {};
+    return ::stat(file.c_str(), &info) == 0 ? (info.st_mode & 0777) : 0u;
+  };
+  const mode_t umaskBefore = ::umask(022);
+  const struct {
+    const char* name;
+    std::function<std::string(const std::string& dir)> make;  // the store
+    unsigned folderMode;  // of the store's folder afterwards
+  } kCases[] = {
+      {"a new store in a new folder",
+       [](const std::string& d) {
+         ProgressStore(d + "/data/zept/packages/K.sqlite")
+             .save("anna", "SCO", {{"cmi.suspend_data", "answers"}});
+         return d + "/data/zept/packages/K.sqlite";
+       },
+       0700},
+      {"an earlier zept's open store",
+       [](const std::string& d) {
+         fs::create_directories(d + "/old");
+         fs::permissions(d + "/old", fs::perms(0755));
+         { ProgressStore(d + "/old/K.sqlite").save("anna", "SCO", {{"v", "1"}}); }
+         fs::permissions(d + "/old/K.sqlite", fs::perms(0644));
+         ProgressStore(d + "/old/K.sqlite").save("anna", "SCO", {{"v", "2"}});
+         return d + "/old/K.sqlite";
+       },
+       0755},
+      {"values kept when storing failed",
+       [](const std::string& d) {
+         StoreWrite write;
+         write.login = "anna";
+         write.items = {{"SCO", {{"cmi.suspend_data", "answers"}}}};
+         return KeepUnsaved({d + "/state/zept"}, "K", write);
+       },
+       0700},
+  };
+  for (const auto& row : kCases) {
+    SCOPED_TRACE(row.name);
+    TearDown();
+    SetUp();
+    const std::string file = row.make(dir);
+    EXPECT_EQ(mode(file), 0600u);
+    for (const char* suffix : {"-wal", "-shm"})
+      if (fs::exists(file + suffix)) EXPECT_EQ(mode(file + suffix), 0600u);
+    EXPECT_EQ(mode(fs::path(file).parent_path().string()), row.folderMode);
+  }
+  ::umask(umaskBefore);
 }
 
 }  // namespace
