@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <glib/gstdio.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -241,6 +242,20 @@ EntryStreams::~EntryStreams() {
   }
 }
 
+std::string EntryStreams::CopyRefusal(std::uint64_t size,
+                                      std::uint64_t freeBytes) {
+  const auto mib = [](std::uint64_t bytes) {
+    return std::to_string((bytes + (1 << 20) - 1) >> 20) + " MiB";
+  };
+  if (size > kMaxCopyBytes)
+    return "it states " + mib(size) + " once inflated, and zept inflates " +
+           mib(kMaxCopyBytes) + " of one file at most";
+  if (size > freeBytes / 2)
+    return "it states " + mib(size) + " once inflated, and the temporary " +
+           "folder has " + mib(freeBytes) + " free";
+  return "";
+}
+
 GObjectPtr<GInputStream> EntryStreams::open(const std::string& key,
                                             std::unique_ptr<EntryPieces> pieces,
                                             std::string& why) {
@@ -263,6 +278,12 @@ GObjectPtr<GInputStream> EntryStreams::open(const std::string& key,
       return nullptr;
     }
     folder_ = folder.get();
+  }
+  struct statvfs space {};
+  if (::statvfs(folder_.c_str(), &space) == 0) {
+    why = CopyRefusal(size, static_cast<std::uint64_t>(space.f_bavail) *
+                                space.f_frsize);
+    if (!why.empty()) return nullptr;
   }
   std::string name = folder_ + "/entry-XXXXXX";
   const int fd = g_mkstemp_full(name.data(), O_RDWR | O_CLOEXEC, 0600);

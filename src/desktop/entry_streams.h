@@ -49,6 +49,15 @@ class EntryStreams {
   // Inflated copies kept, the most recently used first, up to this many
   // bytes (the newest is kept whatever its size).
   static constexpr std::uint64_t kKeptBytes = std::uint64_t{2} << 30;
+  // What one inflated copy may take: a course's largest files (videos) are
+  // far smaller, while a small package can state an entry of gigabytes and
+  // fill the temporary folder, RAM where it is a tmpfs, when it is read.
+  static constexpr std::uint64_t kMaxCopyBytes = std::uint64_t{1} << 30;
+
+  // Why an entry of size bytes may not be inflated where freeBytes are
+  // free ("" when it may): past kMaxCopyBytes, or more than half of what
+  // is free, so that the learner's own files keep their room.
+  static std::string CopyRefusal(std::uint64_t size, std::uint64_t freeBytes);
 
   struct Copy;
 

@@ -61,6 +61,14 @@ std::string AsciiLower(std::string text) {
   return text;
 }
 
+std::string Utf8Prefix(std::string_view text, std::size_t maxBytes) {
+  if (text.size() <= maxBytes) return std::string(text);
+  std::size_t end = maxBytes;
+  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xc0) == 0x80)
+    --end;
+  return std::string(text.substr(0, end)) + "\u2026";
+}
+
 std::string OneLine(std::string_view line) {
   std::string out;
   out.reserve(line.size());

@@ -53,6 +53,10 @@ constexpr bool AllDigits(std::string_view text) {
 // "\x1b", "\u2028"), so text from a package never starts a line of its own.
 std::string OneLine(std::string_view line);
 
+// At most maxBytes of text, cut at a character's start, with "…" after it
+// when something was cut: what a page sends the journal stays a line.
+std::string Utf8Prefix(std::string_view text, std::size_t maxBytes);
+
 // text as a JSON string, quotes included: control characters as \u00XX,
 // UTF-8 kept, each bad UTF-8 sequence replaced by U+FFFD, so the result is
 // always valid JSON.

@@ -108,5 +108,41 @@ TEST(EntryStreamsTest, EveryReadGetsItsBytesOrTheReasonWhyNot) {
   EXPECT_EQ(served, 10u + 300000u + kSize + (1u << 20));
 }
 
+// An entry that states gigabytes once inflated is refused before a byte
+// is written, saying why; a stored one of that size is read in place.
+TEST(EntryStreamsTest, AnEntryTooLargeToInflateIsRefusedWithItsReason) {
+  constexpr std::uint64_t kGiB = std::uint64_t{1} << 30;
+  const struct {
+    std::uint64_t size, freeBytes;
+    const char* refusal;  // "" when it may be inflated
+  } kCases[] = {
+      {200 << 20, 8 * kGiB, ""},
+      {kGiB, 8 * kGiB, ""},
+      {2 * kGiB, 64 * kGiB,
+       "it states 2048 MiB once inflated, and zept inflates 1024 MiB of one "
+       "file at most"},
+      {300 << 20, 500 << 20,
+       "it states 300 MiB once inflated, and the temporary folder has "
+       "500 MiB free"},
+  };
+  for (const auto& c : kCases)
+    EXPECT_EQ(EntryStreams::CopyRefusal(c.size, c.freeBytes), c.refusal)
+        << c.size;
+
+  std::atomic<std::uint64_t> served{0};
+  EntryStreams streams;
+  std::string why;
+  EXPECT_FALSE(streams.open(
+      "bomb", std::make_unique<LinePieces>(2 * kGiB, false, 2 * kGiB, served),
+      why));
+  EXPECT_NE(why.find("zept inflates 1024 MiB of one file at most"),
+            std::string::npos)
+      << why;
+  EXPECT_TRUE(streams.open(
+      "video", std::make_unique<LinePieces>(2 * kGiB, true, 2 * kGiB, served),
+      why));
+  EXPECT_EQ(served, 0u);
+}
+
 }  // namespace
 }  // namespace zept::desktop

@@ -66,3 +66,21 @@ TEST(AsciiLower, LowersOnlyAsciiLetters) {
 
 }  // namespace
 }  // namespace zept
+
+TEST(Utf8Prefix, CutsAtACharactersStartAndSaysSo) {
+  const struct {
+    std::string text;
+    std::size_t max;
+    std::string expected;
+  } kCases[] = {
+      {"short", 200, "short"},
+      {"exactly", 7, "exactly"},
+      {"abcdef", 3, "abc\u2026"},
+      // é is two bytes: a cut inside it leaves it out whole.
+      {"a\xC3\xA9z", 2, "a\u2026"},
+      {"\xF0\x9F\x98\x80!", 3, "\u2026"},
+      {std::string(1 << 20, 'x'), 200, std::string(200, 'x') + "\u2026"},
+  };
+  for (const auto& c : kCases)
+    EXPECT_EQ(zept::Utf8Prefix(c.text, c.max), c.expected) << c.text.substr(0, 20);
+}
