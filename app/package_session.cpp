@@ -467,8 +467,10 @@ std::string PackageSession::screen(const std::vector<std::string>& message) {
         message.size() >= 2 ? std::strtol(message[1].c_str(), nullptr, 10) : 0;
     if (!page_.waitPostedCalls(posted, kUnloadMs))
       note("calls the page posted while it was left did not all come");
-    // The windows of a SCO go with it.
+    // The windows of a SCO go with it, and what its pages kept in the
+    // browser.
     views_.closeWindows();
+    page_.forgetContentData(kUnloadMs);
     // The player is told which launch has gone (a later one goes on), and
     // whether the course is closing, which keeps the SCO's attempt.
     std::vector<std::string> left{"left"};
@@ -496,10 +498,14 @@ std::string PackageSession::screen(const std::vector<std::string>& message) {
   return answer;
 }
 
-void PackageSession::missingFile(const std::string& file,
-                                 const std::string& page) {
-  // A page that asks for thousands of files names the first ones only.
+void PackageSession::missingFile(const std::string& asked,
+                                 const std::string& askedBy) {
+  // A page that asks for thousands of files names the first ones only, and
+  // a name of a megabyte is cut as other text from content is.
   constexpr std::size_t kNamed = 200;
+  constexpr std::size_t kNameBytes = 200;
+  const std::string file = Utf8Prefix(asked, kNameBytes);
+  const std::string page = Utf8Prefix(askedBy, kNameBytes);
   if (missing_.size() >= kNamed || !missing_.insert(file).second) return;
   const std::string asker =
       page.empty() ? std::string("A page of the package") : "The page " + page;

@@ -18,6 +18,7 @@
 #include "desktop/page.h"
 #include "desktop/page_resources.h"
 #include "desktop/scheme_files.h"
+#include "util/utf8.h"
 
 namespace zept::desktop {
 
@@ -77,6 +78,20 @@ void Pump(GObjectPtr<GInputStream> stream, std::string bytes, int socket) {
 
 }  // namespace
 
+std::optional<std::string> InPackageOfContent(const std::string& path) {
+  if (path.rfind("pkg/", 0) == 0) return path.substr(4);
+  // zept's own addresses in the package's origin are never the package's.
+  static constexpr std::string_view kOwn[] = {"api", "test", "page"};
+  static constexpr std::string_view kOwnFolders[] = {"pkg/", "app/", "ruffle/",
+                                                     "lrs/", "fetch/"};
+  for (std::string_view own : kOwn)
+    if (path == own) return std::nullopt;
+  for (std::string_view folder : kOwnFolders)
+    if (path.rfind(folder, 0) == 0) return std::nullopt;
+  if (path.empty()) return std::nullopt;
+  return path;
+}
+
 void MoviePage::useMediaExtension(const std::string& extensionsDir) {
   // WebKit's player refuses schemes it does not know unless they are named
   // here, read as the web process starts.
@@ -102,7 +117,7 @@ gboolean MoviePage::OnMediaMessage(WebKitWebContext*,
   if (parameters && g_variant_is_of_type(parameters, G_VARIANT_TYPE("(st)")))
     g_variant_get(parameters, "(&st)", &uri, &offset);
   // The same files as the scheme serves, found the same way.
-  constexpr std::string_view kPrefix = "zept://content/pkg/";
+  constexpr std::string_view kPrefix = "zept://content/";
   std::string rest = uri;
   if (!page->packageShown_ || rest.compare(0, kPrefix.size(), kPrefix) != 0) {
     ReplyMedia(message, 0, false, "not a file of the package", -1);
@@ -110,7 +125,14 @@ gboolean MoviePage::OnMediaMessage(WebKitWebContext*,
   }
   rest = rest.substr(kPrefix.size());
   rest = rest.substr(0, rest.find_first_of("?#"));
-  GCharPtr decoded(g_uri_unescape_string(rest.c_str(), nullptr));
+  GCharPtr unescaped(g_uri_unescape_string(rest.c_str(), nullptr));
+  const std::optional<std::string> inPackage =
+      unescaped ? InPackageOfContent(unescaped.get()) : std::nullopt;
+  if (!inPackage) {
+    ReplyMedia(message, 0, false, "not a file of the package", -1);
+    return TRUE;
+  }
+  GCharPtr decoded(g_strdup(inPackage->c_str()));
   std::optional<PackageFile> file;
   std::string why = "the package has no such file";
   bool lacking = false;
@@ -121,6 +143,7 @@ gboolean MoviePage::OnMediaMessage(WebKitWebContext*,
     }
   } catch (const std::exception& e) {
     why = e.what();
+    page->warn(why);
   }
   if (file && !file->nativeFile.empty()) {
     // A file on disk: its own descriptor, read at any offset.
@@ -285,10 +308,15 @@ void MoviePage::serveContent(WebKitURISchemeRequest* request,
   // The emulator for the movies a package's pages embed, from their origin.
   if (path.rfind("ruffle/", 0) == 0) return serveRuffle(request, path);
   std::string why = "the package has no such file";
-  if (path.rfind("pkg/", 0) != 0)
+  const std::optional<std::string> found = InPackageOfContent(path);
+  if (!found)
     return FinishError(request, G_IO_ERROR, G_IO_ERROR_NOT_FOUND,
                        "not served: " + path);
-  const std::string inPackage = path.substr(4);
+  const std::string& inPackage = *found;
+  if (path.rfind("pkg/", 0) != 0 && rootPathsNamed_++ == 0)
+    warn("a page of the package asked for /" + Utf8Prefix(inPackage, 200) +
+         ", a path from the web server's root: zept serves the package "
+         "there, an LMS that serves it in a folder of its own will not");
   std::optional<PackageFile> file;
   bool lacking = false;
   try {
@@ -297,7 +325,10 @@ void MoviePage::serveContent(WebKitURISchemeRequest* request,
       lacking = !file;
     }
   } catch (const std::exception& e) {
+    // A file the package has and zept will not serve (one too large to
+    // inflate, a damaged entry): the course team learns why.
     why = e.what();
+    warn(why);
   }
   if (file && !file->nativeFile.empty() &&
       ServeFile(request, file->nativeFile, why, kPackageContentPolicy))
@@ -331,6 +362,10 @@ bool MoviePage::showPackage(int timeoutMs) {
     // Pages that do not say their encoding were mostly written on Windows,
     // and are read as browsers read them.
     webkit_settings_set_default_charset(settings, "windows-1252");
+    // An element of a package's page shown full screen would cover zept's
+    // screens, which share the view: the pages see no full screen, as in a
+    // browser that has none, and play in their place.
+    webkit_settings_set_enable_fullscreen(settings, FALSE);
     AddPackageFrameScripts(content_.get());
   }
   // Nothing of the package loads before the filter that keeps it off the

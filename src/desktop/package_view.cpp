@@ -15,6 +15,35 @@ void OnTitle(WebKitWebView* view, GParamSpec*, gpointer window) {
   gtk_window_set_title(GTK_WINDOW(window), title ? title : "");
 }
 
+// The box's answer, the main loop turning until it comes (as
+// gtk_dialog_run, without its grab).
+int RunBox(GtkDialog* box) {
+  struct Wait {
+    GMainLoop* loop;
+    int response = GTK_RESPONSE_NONE;
+  } wait{g_main_loop_new(nullptr, FALSE)};
+  const gulong answered = g_signal_connect(
+      box, "response", G_CALLBACK(+[](GtkDialog*, int response, gpointer w) {
+        auto* waiting = static_cast<Wait*>(w);
+        waiting->response = response;
+        g_main_loop_quit(waiting->loop);
+      }),
+      &wait);
+  const gulong closed = g_signal_connect(
+      box, "delete-event",
+      G_CALLBACK(+[](GtkWidget* widget, GdkEvent*, gpointer) -> gboolean {
+        gtk_dialog_response(GTK_DIALOG(widget), GTK_RESPONSE_DELETE_EVENT);
+        return TRUE;
+      }),
+      nullptr);
+  gtk_window_present(GTK_WINDOW(box));
+  g_main_loop_run(wait.loop);
+  g_signal_handler_disconnect(box, answered);
+  g_signal_handler_disconnect(box, closed);
+  g_main_loop_unref(wait.loop);
+  return wait.response;
+}
+
 template <typename T>
 void Forget(std::vector<T>& list, T item) {
   list.erase(std::remove(list.begin(), list.end(), item), list.end());
@@ -45,12 +74,15 @@ gboolean PackageViews::OnScriptDialog(WebKitWebView*,
     return TRUE;
   }
   const bool asks = type != WEBKIT_SCRIPT_DIALOG_ALERT;
-  GtkWidget* box = gtk_message_dialog_new(
-      self.parent_,
-      GtkDialogFlags(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT),
-      asks ? GTK_MESSAGE_QUESTION : GTK_MESSAGE_INFO,
-      asks ? GTK_BUTTONS_OK_CANCEL : GTK_BUTTONS_OK, "%s",
-      webkit_script_dialog_get_message(dialog));
+  // Not modal: a modal box holds a grab under which GTK drops the window's
+  // close request, and closing the window must end zept, box and all. The
+  // window's content takes no input while the box is open, as with a modal
+  // one.
+  GtkWidget* box =
+      gtk_message_dialog_new(self.parent_, GTK_DIALOG_DESTROY_WITH_PARENT,
+                             asks ? GTK_MESSAGE_QUESTION : GTK_MESSAGE_INFO,
+                             asks ? GTK_BUTTONS_OK_CANCEL : GTK_BUTTONS_OK,
+                             "%s", webkit_script_dialog_get_message(dialog));
   if (self.parent_)
     gtk_window_set_title(GTK_WINDOW(box), gtk_window_get_title(self.parent_));
   GtkWidget* entry = nullptr;
@@ -67,7 +99,12 @@ gboolean PackageViews::OnScriptDialog(WebKitWebView*,
   gtk_dialog_set_default_response(GTK_DIALOG(box), GTK_RESPONSE_OK);
   self.dialogs_.push_back(box);
   if (self.onModal) self.onModal(true);
-  const bool ok = gtk_dialog_run(GTK_DIALOG(box)) == GTK_RESPONSE_OK;
+  GtkWidget* content =
+      self.parent_ ? gtk_bin_get_child(GTK_BIN(self.parent_)) : nullptr;
+  const bool wasSensitive = content && gtk_widget_get_sensitive(content);
+  if (wasSensitive) gtk_widget_set_sensitive(content, FALSE);
+  const bool ok = RunBox(GTK_DIALOG(box)) == GTK_RESPONSE_OK;
+  if (wasSensitive) gtk_widget_set_sensitive(content, TRUE);
   if (self.onModal) self.onModal(false);
   Forget(self.dialogs_, box);
   if (type == WEBKIT_SCRIPT_DIALOG_CONFIRM)
@@ -101,6 +138,21 @@ void PackageViews::OnWindowGone(GtkWidget* view, gpointer data) {
   Forget(static_cast<PackageViews*>(data)->windows_, view);
 }
 
+// A window whose page's process ended shows nothing and answers nothing:
+// it goes, once WebKit is done telling of the end (the view must outlive
+// its own signal).
+static void CloseWhenGone(WebKitWebView* view,
+                          WebKitWebProcessTerminationReason, gpointer) {
+  g_idle_add_full(
+      G_PRIORITY_DEFAULT,
+      +[](gpointer gone) -> gboolean {
+        GtkWidget* window = gtk_widget_get_toplevel(GTK_WIDGET(gone));
+        if (GTK_IS_WINDOW(window)) gtk_widget_destroy(window);
+        return G_SOURCE_REMOVE;
+      },
+      g_object_ref(view), g_object_unref);
+}
+
 // window.close() of the opened page closes its window.
 void PackageViews::OnClose(WebKitWebView* view, gpointer) {
   GtkWidget* window = gtk_widget_get_toplevel(GTK_WIDGET(view));
@@ -125,6 +177,8 @@ GtkWidget* PackageViews::OnCreate(WebKitWebView* view, WebKitNavigationAction*,
   self.connect(WEBKIT_WEB_VIEW(opened));
   g_signal_connect(opened, "ready-to-show", G_CALLBACK(OnReadyToShow), data);
   g_signal_connect(opened, "close", G_CALLBACK(OnClose), nullptr);
+  g_signal_connect(opened, "web-process-terminated", G_CALLBACK(CloseWhenGone),
+                   nullptr);
   return opened;
 }
 
@@ -146,6 +200,9 @@ void PackageViews::openOwnWindow(WebKitWebView* related, const std::string& url,
   gtk_window_set_position(GTK_WINDOW(own_), GTK_WIN_POS_CENTER_ON_PARENT);
   gtk_container_add(GTK_CONTAINER(own_), view);
   g_signal_connect(own_, "destroy", G_CALLBACK(OnOwnGone), this);
+  // The course's screen under it comes back when its page's process ends.
+  g_signal_connect(view, "web-process-terminated", G_CALLBACK(CloseWhenGone),
+                   nullptr);
   g_signal_connect(view, "load-changed", G_CALLBACK(OnOwnLoad), this);
   g_signal_connect(view, "close", G_CALLBACK(OnClose), nullptr);
   webkit_web_view_load_uri(WEBKIT_WEB_VIEW(view), url.c_str());
@@ -209,7 +266,20 @@ std::size_t PackageViews::closeDialogs() {
   closing_ = true;
   for (GtkWidget* box : dialogs_)
     gtk_dialog_response(GTK_DIALOG(box), GTK_RESPONSE_CANCEL);
-  return dialogs_.size();
+  std::size_t open = dialogs_.size();
+  // WebKit's own print dialog, for a page's window.print(), runs its loop
+  // until it is answered: it is cancelled as the page's boxes are.
+  GList* windows = gtk_window_list_toplevels();
+  for (GList* at = windows; at; at = at->next) {
+    GtkWidget* window = GTK_WIDGET(at->data);
+    if (GTK_IS_DIALOG(window) && gtk_widget_get_visible(window) &&
+        g_strcmp0(G_OBJECT_TYPE_NAME(window), "GtkPrintUnixDialog") == 0) {
+      gtk_dialog_response(GTK_DIALOG(window), GTK_RESPONSE_CANCEL);
+      ++open;
+    }
+  }
+  g_list_free(windows);
+  return open;
 }
 
 void LetPackageViewDraw(WebKitWebView* view) {

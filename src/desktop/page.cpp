@@ -1,13 +1,20 @@
 #include "desktop/page.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <climits>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 
 #include "desktop/content_policy.h"
 #include "desktop/page_resources.h"
 #include "desktop/scheme_files.h"
 #include "platform/errors.h"
+#include "util/utf8.h"
 
 // The page itself: its view, its loading and its process, and the scheme's
 // requests sent where they belong. The movie channel, the package's side,
@@ -23,7 +30,10 @@ constexpr char kPageUri[] = "zept://z/app/page.html";
 
 MoviePage::MoviePage(std::string ruffleDir, std::vector<std::string> roots)
     : ruffleDir_(std::move(ruffleDir)), roots_(std::move(roots)) {
-  context_.reset(webkit_web_context_new());
+  // Nothing a page stores (web storage, IndexedDB, caches) outlives the
+  // program; a package's pages lose it with each launch too.
+  context_.reset(webkit_web_context_new_ephemeral());
+  shutNetwork();
   // The emulator stops on an empty language list.
   const char* const languages[] = {"en-US", nullptr};
   webkit_web_context_set_preferred_languages(context_.get(), languages);
@@ -141,7 +151,79 @@ MoviePage::MoviePage(std::string ruffleDir, std::vector<std::string> roots)
       nullptr);
 }
 
+void MoviePage::shutNetwork() {
+  // Every address WebKit would reach over the network goes through a proxy
+  // at a loopback port the program holds and never listens on: a
+  // connection is refused there, before anything (the address, the port,
+  // that it was asked for) leaves the machine, whatever asked for it: a
+  // page, a window it opened, a link prefetched. zept's scheme is no
+  // network address and is not proxied.
+  deadPort_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  std::string proxy = "http://127.0.0.1:9";
+  if (deadPort_ >= 0 &&
+      ::bind(deadPort_, reinterpret_cast<sockaddr*>(&address),
+             sizeof address) == 0 &&
+      ::getsockname(deadPort_, reinterpret_cast<sockaddr*>(&address),
+                    &length) == 0)
+    proxy = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+  WebKitNetworkProxySettings* settings =
+      webkit_network_proxy_settings_new(proxy.c_str(), nullptr);
+  webkit_website_data_manager_set_network_proxy_settings(
+      webkit_web_context_get_website_data_manager(context_.get()),
+      WEBKIT_NETWORK_PROXY_MODE_CUSTOM, settings);
+  webkit_network_proxy_settings_free(settings);
+  // Nothing a page does saves a file: a download (a link with a download
+  // attribute, a response the page cannot show) stops before it is written.
+  g_signal_connect(
+      context_.get(), "download-started",
+      G_CALLBACK(+[](WebKitWebContext*, WebKitDownload* download,
+                     gpointer self) {
+        webkit_download_cancel(download);
+        WebKitURIRequest* request = webkit_download_get_request(download);
+        const char* uri = request ? webkit_uri_request_get_uri(request) : "";
+        static_cast<MoviePage*>(self)->warn(
+            "a page asked to save " +
+            Utf8Prefix(uri && g_str_has_prefix(uri, "zept:") ? uri : "a file",
+                       200) +
+            " on the computer: zept saves nothing for a page, so it was "
+            "refused");
+      }),
+      this);
+}
+
+void MoviePage::forgetContentData(int timeoutMs) {
+  // What a launch's pages kept in the browser (web storage, IndexedDB,
+  // caches their scripts made) goes with the launch, so that no later
+  // launch, nor another learner's, reads it. The request is shared with
+  // its callback, which may come after a timeout.
+  auto done = std::make_shared<bool>(false);
+  constexpr auto kKinds = WebKitWebsiteDataTypes(
+      WEBKIT_WEBSITE_DATA_SESSION_STORAGE | WEBKIT_WEBSITE_DATA_LOCAL_STORAGE |
+      WEBKIT_WEBSITE_DATA_INDEXEDDB_DATABASES |
+      WEBKIT_WEBSITE_DATA_OFFLINE_APPLICATION_CACHE |
+      WEBKIT_WEBSITE_DATA_SERVICE_WORKER_REGISTRATIONS |
+      WEBKIT_WEBSITE_DATA_DOM_CACHE | WEBKIT_WEBSITE_DATA_COOKIES);
+  webkit_website_data_manager_clear(
+      webkit_web_context_get_website_data_manager(context_.get()), kKinds, 0,
+      nullptr,
+      +[](GObject* manager, GAsyncResult* result, gpointer data) {
+        std::unique_ptr<std::shared_ptr<bool>> flag(
+            static_cast<std::shared_ptr<bool>*>(data));
+        webkit_website_data_manager_clear_finish(
+            WEBKIT_WEBSITE_DATA_MANAGER(manager), result, nullptr);
+        **flag = true;
+      },
+      new std::shared_ptr<bool>(done));
+  if (!waitFor([&done] { return *done; }, timeoutMs))
+    warn("what a page kept in the browser could not be forgotten in time");
+}
+
 MoviePage::~MoviePage() {
+  if (deadPort_ >= 0) ::close(deadPort_);
   if (pendingSource_) g_source_remove(pendingSource_);
   for (const auto& [file, source] : unclaimed_) g_source_remove(source);
   g_cancellable_cancel(cancellable_.get());

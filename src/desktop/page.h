@@ -21,6 +21,12 @@
 
 namespace zept::desktop {
 
+// The path in the package of a path of the package's origin (below
+// zept://content/, decoded): its files under pkg/, and at the root too, for
+// pages written for a package at a web server's root ("/js/lib.js");
+// nullopt for zept's own addresses there.
+std::optional<std::string> InPackageOfContent(const std::string& path);
+
 class MoviePage {
  public:
   // ruffleDir: the Flash emulator's web build; roots: folders whose files
@@ -146,6 +152,10 @@ class MoviePage {
   // onPackageCall too, unanswered, and are counted since the package's page
   // loaded: waits until count of them have come.
   bool waitPostedCalls(long count, int timeoutMs);
+  // Forgets what the package's pages kept in the browser (web storage,
+  // IndexedDB, their caches), waiting for it up to timeoutMs: a launch
+  // leaves nothing for the next one, nor for another learner.
+  void forgetContentData(int timeoutMs);
   // Runs script in the page's top frame without waiting for it.
   void runScript(const std::string& script);
   // The conformance harness's test channel (set only when zept runs with
@@ -185,6 +195,8 @@ class MoviePage {
   void nameLacking(const std::string& file, const std::string& page);
   static void OnPostedCall(WebKitUserContentManager*,
                            WebKitJavascriptResult* result, gpointer self);
+  // Keeps every page off the network, and from saving files.
+  void shutNetwork();
   void startFilter();
   // Makes temporaryFilterDir_; false when it cannot or did already.
   bool useTemporaryFilterStore();
@@ -207,6 +219,7 @@ class MoviePage {
   void leave(int& counter);
   bool waitFor(const std::function<bool()>& done, int timeoutMs);
 
+  int deadPort_ = -1;  // the proxy's port: bound, never listening
   std::string ruffleDir_;
   std::vector<std::string> roots_;
   std::set<std::string> allowedFiles_;
@@ -262,6 +275,7 @@ class MoviePage {
   // load of the top page is content taking the window, and is stopped.
   bool ownLoad_ = false;
   long postedCalls_ = 0;
+  int rootPathsNamed_ = 0;  // root-absolute paths asked for, named once
   CookieJars cookies_;
   std::map<std::string, bool> namesMovie_;  // by path in the package
   std::map<std::string, guint> unclaimed_;  // lacking files, their timeouts

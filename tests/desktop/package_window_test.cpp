@@ -69,6 +69,24 @@ int RedPixels(GdkPixbuf* shot) {
   return count;
 }
 
+// A loopback port listened on (non-blocking) and its address, which no page
+// may reach: {-1, ""} when none can be had.
+std::pair<int, std::string> Listener() {
+  const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  if (listener < 0 ||
+      ::bind(listener, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+      ::listen(listener, 16) != 0 ||
+      ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) !=
+          0)
+    return {-1, ""};
+  return {listener,
+          "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/"};
+}
+
 // A manifest with one organization of the given items, each
 // {identifier, title, href, extra item elements}.
 struct TestItem {
@@ -194,6 +212,7 @@ class PackageWindowTest : public ::testing::Test {
     return -1;
   }
   void signal(int number) { ::kill(running_, number); }
+  pid_t running() const { return running_; }
   // The id of a dialog of the window titled title (the smaller of the
   // windows with that title), waited for; "" when none shows.
   std::string dialogOf(const std::string& title, int timeoutMs = 20000) {
@@ -581,16 +600,8 @@ A.LMSFinish("");
 // A page of a SCO that opens a window gets one, whose opener leads to the
 // API; nothing a page asks of the network leaves the machine.
 TEST_F(PackageWindowTest, OpenedWindowsFindTheApiAndTheNetworkStaysClosed) {
-  const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), length), 0);
-  ::listen(listener, 16);
-  ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
-  const std::string far =
-      "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/";
+  const auto [listener, far] = Listener();
+  ASSERT_GE(listener, 0);
   const fs::path package = writePackage(
       "opened",
       {{"imsmanifest.xml",
@@ -620,6 +631,119 @@ report(window.opener ? "opened" : "no opener");
                                         ", which is not part of it"));
   signal(SIGTERM);
   EXPECT_EQ(waitExit(), 0) << Slurp(output());
+}
+
+// What a launch's pages do stays in that launch and on this machine: a
+// script from the package's root is served; downloads, a link to another
+// address, the full screen and missing files of a megabyte's name are
+// refused and named in a line each; the next launch finds nothing of the
+// first in web storage or IndexedDB, and going back through the frame's
+// history finds no launch's values in its address.
+TEST_F(PackageWindowTest, WhatALaunchDoesStaysInItsLaunch) {
+  const auto [listener, far] = Listener();
+  ASSERT_GE(listener, 0);
+  fs::create_directories(root / "home" / "Downloads");
+  std::ofstream(root / "home" / "thesis.txt") << "mine";
+  const fs::path package = writePackage(
+      "apart",
+      {{"imsmanifest.xml",
+        Manifest("Apart course", {{"A1", "First", "a/one.html", ""},
+                                  {"A2", "Second", "a/two.html", ""}})},
+       {"js/lib.js", "var libLoaded = 'lib';"},
+       {"a/one.html", std::string(kScoHead) + R"(
+<script src="/js/lib.js"></script>
+<style>html, body { margin: 0; height: 100%; }
+button { width: 100%; height: 100%; }</style>
+</head><body><button id="big">Full screen</button>
+<a id="far" target="_blank" href=")" +
+                          far + R"(">far</a>
+<script>
+function raw(launch, name, args) {
+  var x = new XMLHttpRequest();
+  x.open("POST", "zept://content/api", false);
+  x.send(JSON.stringify(["api", launch, name].concat(args)));
+}
+if (A.LMSInitialize("") !== "true") {
+  // Played again from the frame's history: what its address holds goes
+  // out through whichever launch plays now.
+  var held = "";
+  try { held = parent.location.href; } catch (e) {}
+  for (var n = 1; n < 6; n++) {
+    raw(String(n), "LMSSetValue", ["cmi.core.lesson_location", "leak:" + held]);
+    raw(String(n), "LMSCommit", [""]);
+  }
+} else {
+  localStorage.setItem("answer", "kept");
+  sessionStorage.setItem("answer", "kept");
+  var opened = indexedDB.open("keep", 1);
+  opened.onupgradeneeded = function () { opened.result.createObjectStore("s"); };
+  opened.onsuccess = function () {
+    var tx = opened.result.transaction("s", "readwrite");
+    tx.objectStore("s").put("kept", "answer");
+    tx.oncomplete = function () {
+      opened.result.close();
+      window.open("save.html", "save", "width=1,height=1");
+      document.getElementById("far").click();
+      for (var m = 0; m < 3; m++)
+        new Image().src = m + "x".repeat(1 << 20) + ".png";
+      report("one:" + libLoaded);
+    };
+  };
+  document.getElementById("big").addEventListener("click", function () {
+    try { document.documentElement.requestFullscreen().catch(function () {}); } catch (e) {}
+    setTimeout(function () {
+      report("fs:" + (document.fullscreenElement ? "yes" : "no"));
+    }, 1500);
+  });
+}
+</script></body></html>)"},
+       {"a/save.html", R"(<!DOCTYPE html><body>
+<a id="save" download="thesis.txt" href="data:text/plain,overwritten">s</a>
+<script>
+document.getElementById("save").click();
+var link = document.createElement("a");
+link.href = URL.createObjectURL(new Blob(["overwritten"]));
+link.download = "thesis.txt";
+document.body.appendChild(link);
+link.click();
+</script></body>)"},
+       {"a/two.html", std::string(kScoHead) + R"(</head><body><script>
+A.LMSInitialize("");
+var opened = indexedDB.open("keep", 1), fresh = false;
+opened.onupgradeneeded = function () { fresh = true; };
+opened.onsuccess = function () {
+  opened.result.close();
+  report("two:" + localStorage.getItem("answer") + "," +
+         sessionStorage.getItem("answer") + "," + (fresh ? "new" : "kept"));
+  setTimeout(function () { history.go(-2); }, 1000);
+};
+</script></body></html>)"}});
+  start("--learner anna --item A1 " + package.string());
+  ASSERT_TRUE(waitResults(package, "\"one:lib\""));
+  EXPECT_TRUE(WaitForText(output(), "a path from the web server's root"));
+  EXPECT_TRUE(WaitForText(output(), "on the computer: zept saves nothing"));
+  const std::string id = RunCommand(
+      "xdotool search --onlyvisible --name '^Apart course$' | head -n 1");
+  ASSERT_FALSE(id.empty());
+  const std::string window = id.substr(0, id.find('\n'));
+  RunCommand("xdotool mousemove --window " + window + " 400 300 click 1");
+  ASSERT_TRUE(waitResults(package, "\"fs:no\""));
+  EXPECT_LT(::accept(listener, nullptr, nullptr), 0)
+      << "a page reached " << far;
+  ::close(listener);
+  EXPECT_EQ(Slurp(root / "home" / "thesis.txt"), "mine");
+  EXPECT_TRUE(fs::is_empty(root / "home" / "Downloads"));
+  RunCommand("xdotool windowfocus --sync " + window + " key alt+n");
+  ASSERT_TRUE(waitResults(package, "\"two:null,null,new\""));
+  // The first launch's page, played again from history, finds nothing.
+  std::this_thread::sleep_for(std::chrono::seconds(4));
+  EXPECT_EQ(results(package).find("leak:"), std::string::npos)
+      << results(package);
+  signal(SIGTERM);
+  EXPECT_EQ(waitExit(), 0) << Slurp(output());
+  // Names of a megabyte were cut: the journal stays small.
+  EXPECT_EQ(Count(Slurp(output()), "which is missing from the package"), 3);
+  EXPECT_LT(fs::file_size(output()), 64u << 10);
 }
 
 // A SCO that tries everything zept's screens do: their messages (by the
@@ -948,31 +1072,66 @@ setInterval(function () {
   EXPECT_NE(stored.find("\"anna\""), std::string::npos) << stored;
 }
 
-// A SIGTERM while a SCO's alert box waits on the learner: the box closes,
-// the page unloads, its values are stored, and zept ends at once.
-TEST_F(PackageWindowTest, ASignalEndsZeptWhileAnAlertIsOpen) {
-  const fs::path package = writePackage(
-      "alert",
-      {{"imsmanifest.xml",
-        Manifest("Alert course", {{"A1", "Alerting", "a/index.html", ""}})},
-       {"a/index.html", std::string(kScoHead) + R"(</head><body><script>
+// A signal, or the window's close button, while a SCO's alert, confirm,
+// prompt or print dialog waits on the learner: the box closes, the page
+// unloads, its values are stored, and zept ends at once.
+TEST_F(PackageWindowTest, ZeptEndsWhileAPagesBoxIsOpen) {
+  const struct {
+    const char* box;     // what the page opens
+    const char* dialog;  // the title of the window it opens
+    const char* ending;  // "SIGTERM", "SIGHUP" or "close"
+  } kCases[] = {
+      {"alert(\"Read this first\")", "Alert course", "SIGTERM"},
+      {"confirm(\"Go on?\")", "Alert course", "close"},
+      {"prompt(\"Your name\", \"\")", "Alert course", "close"},
+      {"window.print()", "Print", "SIGHUP"},
+  };
+  for (const auto& row : kCases) {
+    SCOPED_TRACE(std::string(row.box) + " ended by " + row.ending);
+    TearDown();
+    SetUp();
+    const fs::path package = writePackage(
+        "alert",
+        {{"imsmanifest.xml",
+          Manifest("Alert course", {{"A1", "Alerting", "a/index.html", ""}})},
+         {"a/index.html", std::string(kScoHead) + R"(</head><body><script>
 A.LMSInitialize("");
 report("before-alert");
 window.addEventListener("unload", function () {
   A.LMSSetValue("cmi.suspend_data", "unloaded");
   A.LMSFinish("");
 });
-setTimeout(function () { alert("Read this first"); }, 100);
+setTimeout(function () { )" + row.box +
+                              R"(; }, 100);
 </script></body></html>)"}});
-  start("--learner anna --item A1 " + package.string());
-  ASSERT_TRUE(waitResults(package, "\"before-alert\""));
-  ASSERT_FALSE(dialogOf("Alert course").empty()) << Slurp(output());
-  const auto asked = std::chrono::steady_clock::now();
-  signal(SIGTERM);
-  EXPECT_EQ(waitExit(), 0) << Slurp(output());
-  EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(10));
-  EXPECT_NE(results(package).find("\"unloaded\""), std::string::npos)
-      << results(package);
+    start("--learner anna --item A1 " + package.string());
+    ASSERT_TRUE(waitResults(package, "\"before-alert\""));
+    std::string dialog;
+    for (int waited = 0; waited < 20000 && dialog.empty(); waited += 200) {
+      dialog = RunCommand("xdotool search --onlyvisible --name '^" +
+                          std::string(row.dialog) + "$' | tail -n 1");
+      if (dialog.empty())
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    ASSERT_FALSE(dialog.empty()) << Slurp(output());
+    const auto asked = std::chrono::steady_clock::now();
+    if (row.ending == std::string("close")) {
+      // The close button of zept's own window, not the box's.
+      const std::string ids = RunCommand(
+          "for w in $(xdotool search --onlyvisible --name '^Alert course$'); "
+          "do [ \"$(xwininfo -id $w | awk '/Width:/ {print $2}')\" -ge 600 ] "
+          "&& echo $w; done");
+      ASSERT_FALSE(ids.empty());
+      ASSERT_TRUE(SendCloseRequest(std::stoul(ids.substr(0, ids.find('\n')))));
+    } else {
+      signal(row.ending == std::string("SIGHUP") ? SIGHUP : SIGTERM);
+    }
+    EXPECT_EQ(waitExit(), 0) << Slurp(output());
+    EXPECT_LT(std::chrono::steady_clock::now() - asked,
+              std::chrono::seconds(10));
+    EXPECT_NE(results(package).find("\"unloaded\""), std::string::npos)
+        << results(package);
+  }
 }
 
 // What authoring tools draw with: layers larger than the window, transforms
@@ -1054,9 +1213,16 @@ document.addEventListener("click", function () {
 // ACompositedScoDrawsAfterAViewTransition.)
 TEST_F(PackageWindowTest, ContentLargerThanTheFrameIsScaledToFit) {
   if (!HaveProgram("import")) GTEST_SKIP() << "ImageMagick's import is missing";
-  const std::string slide = std::string(kScoHead) + R"(<style>
+  // In the flow, or placed absolutely, which leaves the body 0 high.
+  for (const char* position : {"relative", "absolute"}) {
+    SCOPED_TRACE(position);
+    TearDown();
+    SetUp();
+    const std::string slide =
+        std::string(kScoHead) + R"(<style>
 html, body { margin: 0; }
-#slide { position: relative; width: 1913px; height: 955px; background: #20a040; }
+#slide { position: )" +
+        position + R"(; width: 1913px; height: 955px; background: #20a040; }
 #go { position: absolute; right: 0; bottom: 0; width: 160px; height: 120px;
       background: #c020c0; }
 </style></head><body><div id="slide"><div id="go"></div></div><script>
@@ -1066,63 +1232,64 @@ document.getElementById("go").addEventListener("click", function () {
   report("clicked");
 });
 </script></body></html>)";
-  const fs::path package = writePackage(
-      "slide", {{"imsmanifest.xml",
-                 Manifest("Slide course", {{"F1", "Slide", "f.html", ""}})},
-                {"f.html", slide}});
-  start("--learner anna --item F1 " + package.string());
-  ASSERT_TRUE(waitResults(package, "\"ready\""));
-  ASSERT_TRUE(WaitForText(output(), "The content needs a window of "));
-  EXPECT_NE(Slurp(output()).find(": the window grows to 1280x960"),
-            std::string::npos)
-      << Slurp(output());
-  // The bounds of each colour on the screen.
-  struct Box {
-    int left = 1 << 20, top = 1 << 20, right = -1, bottom = -1;
-    int width() const { return right - left + 1; }
-    int height() const { return bottom - top + 1; }
-  };
-  const auto bounds = [](GdkPixbuf* shot, Rgb colour) {
-    Box box;
-    for (int y = 0; y < gdk_pixbuf_get_height(shot); ++y)
-      for (int x = 0; x < gdk_pixbuf_get_width(shot); ++x) {
-        const Rgb p = PixelAt(shot, x, y);
-        if (std::abs(p.r - colour.r) + std::abs(p.g - colour.g) +
-                std::abs(p.b - colour.b) >=
-            24)
-          continue;
-        box.left = std::min(box.left, x);
-        box.right = std::max(box.right, x);
-        box.top = std::min(box.top, y);
-        box.bottom = std::max(box.bottom, y);
-      }
-    return box;
-  };
-  const Rgb green{32, 160, 64}, magenta{192, 32, 192};
-  const std::string file = (root / "slide.png").string();
-  GdkPixbuf* shot = ScreenshotWhen(
-      file,
-      [&](GdkPixbuf* p) {
-        // Once the window has grown: the slide as wide as the screen.
-        const Box go = bounds(p, magenta);
-        return go.right >= 0 && bounds(p, green).width() >= 1270;
-      },
-      15000);
-  ASSERT_NE(shot, nullptr);
-  const Box go = bounds(shot, magenta), whole = bounds(shot, green);
-  g_object_unref(shot);
-  // All of the slide within the screen, in its own proportions.
-  ASSERT_GE(go.right, 0) << file;
-  EXPECT_LE(whole.right, 1279) << file;
-  EXPECT_NEAR(whole.width() * 955.0 / whole.height(), 1913.0, 30.0) << file;
-  EXPECT_NEAR(go.width() * 120.0 / go.height(), 160.0, 8.0) << file;
-  EXPECT_NEAR(go.right, whole.right, 2) << file;
-  EXPECT_NEAR(go.bottom, whole.bottom, 2) << file;
-  RunCommand("xdotool mousemove " + std::to_string((go.left + go.right) / 2) +
-             " " + std::to_string((go.top + go.bottom) / 2) + " click 1");
-  EXPECT_TRUE(waitResults(package, "\"clicked\""));
-  signal(SIGTERM);
-  EXPECT_EQ(waitExit(), 0) << Slurp(output());
+    const fs::path package = writePackage(
+        "slide", {{"imsmanifest.xml",
+                   Manifest("Slide course", {{"F1", "Slide", "f.html", ""}})},
+                  {"f.html", slide}});
+    start("--learner anna --item F1 " + package.string());
+    ASSERT_TRUE(waitResults(package, "\"ready\""));
+    ASSERT_TRUE(WaitForText(output(), "The content needs a window of "));
+    EXPECT_NE(Slurp(output()).find(": the window grows to 1280x960"),
+              std::string::npos)
+        << Slurp(output());
+    // The bounds of each colour on the screen.
+    struct Box {
+      int left = 1 << 20, top = 1 << 20, right = -1, bottom = -1;
+      int width() const { return right - left + 1; }
+      int height() const { return bottom - top + 1; }
+    };
+    const auto bounds = [](GdkPixbuf* shot, Rgb colour) {
+      Box box;
+      for (int y = 0; y < gdk_pixbuf_get_height(shot); ++y)
+        for (int x = 0; x < gdk_pixbuf_get_width(shot); ++x) {
+          const Rgb p = PixelAt(shot, x, y);
+          if (std::abs(p.r - colour.r) + std::abs(p.g - colour.g) +
+                  std::abs(p.b - colour.b) >=
+              24)
+            continue;
+          box.left = std::min(box.left, x);
+          box.right = std::max(box.right, x);
+          box.top = std::min(box.top, y);
+          box.bottom = std::max(box.bottom, y);
+        }
+      return box;
+    };
+    const Rgb green{32, 160, 64}, magenta{192, 32, 192};
+    const std::string file = (root / "slide.png").string();
+    GdkPixbuf* shot = ScreenshotWhen(
+        file,
+        [&](GdkPixbuf* p) {
+          // Once the window has grown: the slide as wide as the screen.
+          const Box go = bounds(p, magenta);
+          return go.right >= 0 && bounds(p, green).width() >= 1270;
+        },
+        15000);
+    ASSERT_NE(shot, nullptr);
+    const Box go = bounds(shot, magenta), whole = bounds(shot, green);
+    g_object_unref(shot);
+    // All of the slide within the screen, in its own proportions.
+    ASSERT_GE(go.right, 0) << file;
+    EXPECT_LE(whole.right, 1279) << file;
+    EXPECT_NEAR(whole.width() * 955.0 / whole.height(), 1913.0, 30.0) << file;
+    EXPECT_NEAR(go.width() * 120.0 / go.height(), 160.0, 8.0) << file;
+    EXPECT_NEAR(go.right, whole.right, 2) << file;
+    EXPECT_NEAR(go.bottom, whole.bottom, 2) << file;
+    RunCommand("xdotool mousemove " + std::to_string((go.left + go.right) / 2) +
+               " " + std::to_string((go.top + go.bottom) / 2) + " click 1");
+    EXPECT_TRUE(waitResults(package, "\"clicked\""));
+    signal(SIGTERM);
+    EXPECT_EQ(waitExit(), 0) << Slurp(output());
+  }
 }
 
 // An item whose launch page the package lacks is named in the journal and
@@ -2339,6 +2506,45 @@ TEST_F(PackageWindowTest, ACmi5CourseTalksToZeptsLrs) {
                          "lrs_statements ORDER BY seq)"),
             storedValues("SELECT group_concat(id) FROM (SELECT id FROM "
                          "statements ORDER BY seq)"));
+}
+
+// A cmi5 AU in a window of its own whose page process ends (a crash, out
+// of memory) leaves no dead window on top: the window goes with it, and
+// zept carries on under it.
+TEST_F(PackageWindowTest, AnAuWindowGoesWithItsPagesProcess) {
+  const fs::path package =
+      writePackage("own", {{"cmi5.xml",
+                            R"(<?xml version="1.0"?>
+<courseStructure xmlns="https://w3id.org/xapi/profiles/cmi5/v1/CourseStructure.xsd">
+<course id="https://example.org/own"><title><langstring lang="en-US">Own</langstring></title>
+<description><langstring lang="en-US">d</langstring></description></course>
+<au id="https://example.org/own/au" moveOn="Passed" masteryScore="0.5" launchMethod="OwnWindow">
+<title><langstring lang="en-US">Windowed AU</langstring></title>
+<description><langstring lang="en-US">d</langstring></description>
+<url>au/index.html?stay=1</url></au></courseStructure>)"},
+                           {"au/index.html", cmi5au::kAuPage}});
+  start("--learner ann --item https://example.org/own/au " + package.string());
+  const std::string shown =
+      "xdotool search --onlyvisible --name '^Windowed AU$'";
+  for (int waited = 0; waited < 20000 && RunCommand(shown).empty();
+       waited += 200)
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  ASSERT_FALSE(RunCommand(shown).empty()) << Slurp(output());
+  // zept's page processes, and theirs alone: other tests run beside this.
+  RunCommand(
+      "kids() { for c in $(pgrep -P $1); do echo $c; kids $c; done; }; "
+      "for p in $(kids " +
+      std::to_string(running()) +
+      "); do tr '\\0' ' ' </proc/$p/cmdline | grep -q WebKitWebProcess "
+      "&& kill -9 $p; done");
+  ASSERT_TRUE(WaitForText(output(), "The page's process ended"));
+  for (int waited = 0; waited < 10000 && !RunCommand(shown).empty();
+       waited += 200)
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_TRUE(RunCommand(shown).empty()) << Slurp(output());
+  EXPECT_EQ(waitExit(200), -1) << Slurp(output());
+  signal(SIGTERM);
+  EXPECT_EQ(waitExit(), 0) << Slurp(output());
 }
 
 // A Tin Can package of one activity starts it at once; its bookmark, kept

@@ -126,6 +126,13 @@ try {
 } catch (e) {
 }
 const launch = given ? text(given.launch) : "";
+// The values are read once: the address kept in the frame's history holds
+// the launch alone, so a page that goes back to it (another learner's SCO
+// calling history.go) finds nothing of this learner's.
+try {
+  history.replaceState(null, "", location.pathname + location.search);
+} catch (e) {
+}
 // cmi5 and Tin Can content finds no API: it talks to zept's LRS instead.
 const xapiContent =
     !!given && (given.version === "cmi5" || given.version === "tincan");
@@ -234,10 +241,19 @@ function measure(frame) {
   }
   if (!page || !page.documentElement) return;
   const body = page.body;
-  const width = Math.max(page.documentElement.scrollWidth,
-                         body ? body.scrollWidth : 0);
+  let width = Math.max(page.documentElement.scrollWidth,
+                       body ? body.scrollWidth : 0);
   // The body's height is the content's; the root's is at least the frame's.
-  const height = body ? body.scrollHeight : page.documentElement.scrollHeight;
+  // A slide built of absolutely placed blocks leaves the body 0 high: its
+  // blocks say how far it reaches.
+  let height = body ? body.scrollHeight : page.documentElement.scrollHeight;
+  const blocks = body ? body.children : [];
+  for (let i = 0; i < blocks.length && i < 200; i++) {
+    const box = blocks[i].getBoundingClientRect();
+    width = Math.max(width, Math.ceil(box.right + frame.contentWindow.scrollX));
+    height = Math.max(height,
+                      Math.ceil(box.bottom + frame.contentWindow.scrollY));
+  }
   if (width <= window.innerWidth + FIT_MARGIN) return;
   // A page that hides what overflows (layers larger than the screen) has
   // chosen what shows.
