@@ -99,10 +99,6 @@ void TakeStatement(const JsonValue& s, AuRecord& record, bool outcomes) {
   }
 }
 
-}  // namespace
-
-namespace {
-
 // Whether a Tin Can statement kept for the learner speaks of the learner's
 // registration: its actor is the launch's learner, and it names that
 // registration or none (xAPI leaves the registration optional).
