@@ -242,7 +242,7 @@ namespace {
 
 // The identity a registration's first statements were sent with: the
 // actor's home page, and the course's IRI that the object of its first
-// statement about an AU begins with; nullopt when it has none of them.
+// statement about an AU or a block begins with; nullopt when it has none.
 std::optional<scorm::RegistrationIdentity> IdentityOfStatements(
     const Course& course, xapi::LrsStore& store,
     const std::string& registration, const std::string& login) {
@@ -260,13 +260,16 @@ std::optional<scorm::RegistrationIdentity> IdentityOfStatements(
                                         std::string()};
     const JsonValue* object = parse.value.find("object");
     const std::string id = object ? Member(*object, "id") : std::string();
-    for (const Au& au : course.aus) {
-      const std::string tail = "/" + xapi::PercentEncode(au.id);
-      if (id.size() > tail.size() && id.ends_with(tail)) {
-        out->courseIri = id.substr(0, id.size() - tail.size());
-        return out;
-      }
-    }
+    const auto below = [&](const std::string& publisherId) {
+      const std::string tail = "/" + xapi::PercentEncode(publisherId);
+      if (id.size() <= tail.size() || !id.ends_with(tail)) return false;
+      out->courseIri = id.substr(0, id.size() - tail.size());
+      return true;
+    };
+    for (const Au& au : course.aus)
+      if (below(au.id)) return out;
+    for (const Block& block : course.blocks)
+      if (below(block.id)) return out;
   }
   return out;
 }
