@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
+#include <set>
 
 #include "scorm2004/reader.h"
 #include "util/utf8.h"
@@ -83,6 +85,38 @@ std::string LaunchFile(const std::string& launch) {
       .value_or("");
 }
 
+// An attribute's value without the white space around it.
+std::string Trimmed(const std::string& text) {
+  const char* space = " \t\r\n\f";
+  const std::size_t first = text.find_first_not_of(space);
+  if (first == std::string::npos) return std::string();
+  return text.substr(first, text.find_last_not_of(space) - first + 1);
+}
+
+// A reference to the network: a URL of http:, https: or another network
+// scheme, or "//host/..." (the page's own scheme, which zept's is not).
+bool IsRemote(const std::string& reference) {
+  const std::string lower = AsciiLower(reference.substr(0, 8));
+  return lower.starts_with("http:") || lower.starts_with("https:") ||
+         lower.starts_with("ftp:") || lower.starts_with("ws:") ||
+         lower.starts_with("wss:") || lower.starts_with("//");
+}
+
+// A reference with a scheme ("data:", "javascript:"), which names no file.
+bool HasScheme(const std::string& reference) {
+  const std::size_t colon = reference.find(':');
+  if (colon == std::string::npos || colon == 0) return false;
+  if (!std::isalpha(static_cast<unsigned char>(reference[0]))) return false;
+  for (std::size_t i = 1; i < colon; ++i) {
+    const char c = reference[i];
+    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '+' && c != '-' &&
+        c != '.')
+      return false;
+  }
+  // "C:/..." is a Windows path, no scheme.
+  return colon > 1;
+}
+
 void CountItems(const std::vector<scorm::Item>& items, std::size_t& count) {
   for (const scorm::Item& item : items) {
     ++count;
@@ -105,14 +139,204 @@ struct Description {
   std::size_t launchable = 0;
   std::vector<std::string> notOffline;
   std::vector<std::string> notes;
+  // Launch pages whose references were read already.
+  std::set<std::string> pagesRead;
 };
+
+// The attributes by which a page loads something as it opens (links the
+// learner follows are left out): script, stylesheet, picture, frame,
+// media and plug-in sources.
+struct LoadingAttribute {
+  const char* tag;
+  const char* attribute;
+};
+constexpr LoadingAttribute kLoadingAttributes[] = {
+    {"script", "src"},   {"link", "href"},  {"img", "src"},
+    {"iframe", "src"},   {"frame", "src"},  {"embed", "src"},
+    {"object", "data"},  {"audio", "src"},  {"video", "src"},
+    {"video", "poster"}, {"source", "src"}, {"track", "src"},
+    {"input", "src"},
+};
+// Of <link>, only these relations load what they name.
+constexpr std::string_view kLoadingRelations[] = {"stylesheet", "icon",
+                                                  "preload", "modulepreload"};
+
+struct Tag {
+  std::string name;                               // lower case
+  std::map<std::string, std::string> attributes;  // names in lower case
+};
+
+// The start tags of an HTML page, in order, without what comments and the
+// text of scripts and styles hold.
+std::vector<Tag> StartTags(const std::string& html) {
+  std::vector<Tag> tags;
+  const auto lower = [](std::string text) {
+    return AsciiLower(std::move(text));
+  };
+  const auto space = [](char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
+  };
+  std::size_t at = 0;
+  while ((at = html.find('<', at)) != std::string::npos) {
+    if (html.compare(at, 4, "<!--") == 0) {
+      const std::size_t end = html.find("-->", at + 4);
+      if (end == std::string::npos) break;
+      at = end + 3;
+      continue;
+    }
+    std::size_t i = at + 1;
+    if (i >= html.size() ||
+        !std::isalpha(static_cast<unsigned char>(html[i]))) {
+      ++at;
+      continue;
+    }
+    Tag tag;
+    while (i < html.size() && !space(html[i]) && html[i] != '>' &&
+           html[i] != '/')
+      tag.name += html[i++];
+    tag.name = lower(tag.name);
+    while (i < html.size() && html[i] != '>') {
+      if (space(html[i]) || html[i] == '/') {
+        ++i;
+        continue;
+      }
+      std::string name;
+      while (i < html.size() && !space(html[i]) && html[i] != '>' &&
+             html[i] != '=' && html[i] != '/')
+        name += html[i++];
+      while (i < html.size() && space(html[i])) ++i;
+      std::string value;
+      if (i < html.size() && html[i] == '=') {
+        ++i;
+        while (i < html.size() && space(html[i])) ++i;
+        if (i < html.size() && (html[i] == '"' || html[i] == '\'')) {
+          const char quote = html[i++];
+          const std::size_t end = html.find(quote, i);
+          if (end == std::string::npos) return tags;
+          value = html.substr(i, end - i);
+          i = end + 1;
+        } else {
+          while (i < html.size() && !space(html[i]) && html[i] != '>')
+            value += html[i++];
+        }
+      }
+      tag.attributes.emplace(lower(name), value);
+    }
+    at = i;
+    const bool raw = tag.name == "script" || tag.name == "style";
+    tags.push_back(std::move(tag));
+    if (raw) {
+      // Their text ends at their end tag, in any case.
+      const std::string end = "</" + tags.back().name;
+      while ((at = html.find("</", at)) != std::string::npos &&
+             lower(html.substr(at, end.size())) != end)
+        at += 2;
+      if (at == std::string::npos) break;
+    }
+  }
+  return tags;
+}
+
+// The few character references a URL in an attribute carries.
+std::string Unescaped(std::string text) {
+  for (const auto& [from, to] :
+       {std::pair<const char*, const char*>{"&amp;", "&"}, {"&#38;", "&"}}) {
+    for (std::size_t at = text.find(from); at != std::string::npos;
+         at = text.find(from, at + 1))
+      text.replace(at, std::strlen(from), to);
+  }
+  return text;
+}
+
+// A package path the package has, as it is written or in another case (the
+// window finds it so); false for none.
+bool HasFile(const scorm::PackageFiles& files, const std::string& path) {
+  if (files.exists(path)) return true;
+  const std::string wanted = AsciiLower(path);
+  for (const scorm::PackageEntry& entry : files.entries())
+    if (AsciiLower(entry.path) == wanted) return true;
+  return false;
+}
+
+// What the launch page at page (a package path) loads that offline it
+// cannot: from the network, or files the package lacks; once per page.
+void PageNotes(const scorm::PackageFiles& files, const std::string& page,
+               Description& out) {
+  if (page.empty() || !out.pagesRead.insert(page).second) return;
+  std::optional<std::string> html;
+  try {
+    html = files.read(page);
+  } catch (const std::exception&) {
+    return;  // said where it is played
+  }
+  if (!html) return;
+  std::string folder = page.substr(0, page.rfind('/') + 1);
+  if (page.find('/') == std::string::npos) folder.clear();
+  bool networkBase = false;
+  std::set<std::string> said;
+  const auto say = [&](const std::string& line) {
+    if (said.insert(line).second) out.notes.push_back(page + ": " + line);
+  };
+  for (const Tag& tag : StartTags(*html)) {
+    if (tag.name == "base") {
+      const auto href = tag.attributes.find("href");
+      if (href == tag.attributes.end()) continue;
+      const std::string base = Unescaped(Trimmed(href->second));
+      if (IsRemote(base)) {
+        networkBase = true;
+        say("needs the network: " + base);
+      } else if (const auto path = scorm::PackagePath(folder, base)) {
+        folder = path->empty() || path->back() == '/'
+                     ? *path
+                     : path->substr(0, path->rfind('/') + 1);
+      }
+      continue;
+    }
+    for (const LoadingAttribute& loading : kLoadingAttributes) {
+      if (tag.name != loading.tag) continue;
+      const auto found = tag.attributes.find(loading.attribute);
+      if (found == tag.attributes.end()) continue;
+      if (tag.name == "link") {
+        const auto rel = tag.attributes.find("rel");
+        const std::string relations =
+            rel == tag.attributes.end() ? "" : AsciiLower(rel->second);
+        bool loads = false;
+        for (const std::string_view relation : kLoadingRelations)
+          loads = loads || relations.find(relation) != std::string::npos;
+        if (!loads) continue;
+      }
+      const std::string reference = Unescaped(Trimmed(found->second));
+      // What a script fills in, and what is not a file, is not looked for.
+      if (reference.empty() || reference[0] == '#' ||
+          reference.find("{{") != std::string::npos ||
+          reference.find("${") != std::string::npos ||
+          reference.find("<%") != std::string::npos)
+        continue;
+      if (IsRemote(reference)) {
+        say("needs the network: " + reference);
+        continue;
+      }
+      if (HasScheme(reference) || networkBase) continue;
+      const std::string file =
+          reference.substr(0, reference.find_first_of("?#"));
+      if (file.empty()) continue;
+      const std::optional<std::string> path = scorm::PackagePath(folder, file);
+      if (!path || path->empty() || path->back() == '/' ||
+          !HasFile(files, *path))
+        say("missing: " + (path && !path->empty() ? *path : reference));
+    }
+  }
+}
 
 void MissingLaunch(const scorm::PackageFiles& files, const std::string& what,
                    const std::string& launch, Description& out) {
   const std::string file = LaunchFile(launch);
-  if (file.empty() || !files.exists(file))
+  if (file.empty() || !files.exists(file)) {
     out.notOffline.push_back(what + ": its launch file " +
                              (file.empty() ? launch : file) + " is missing");
+    return;
+  }
+  PageNotes(files, file, out);
 }
 
 Description DescribeScorm(const OpenedPackage& package) {
@@ -150,7 +374,8 @@ Description DescribeScorm(const OpenedPackage& package) {
   return out;
 }
 
-Description DescribeCmi5(const cmi5::Course& course) {
+Description DescribeCmi5(const cmi5::Course& course,
+                         const scorm::PackageFiles* files) {
   Description out;
   out.title = cmi5::Pick(course.title, "");
   out.counts = "AUs: " + std::to_string(course.aus.size()) +
@@ -160,13 +385,16 @@ Description DescribeCmi5(const cmi5::Course& course) {
     if (!au.relative())
       out.notOffline.push_back("AU " + au.id + ": at " + au.url +
                                ", a fully qualified URL");
+    else if (files)
+      PageNotes(*files, au.packagePath, out);
   }
   for (const std::string& line : course.notes)
     out.notes.push_back(std::string(kCmi5) + ": " + line);
   return out;
 }
 
-Description DescribeTinCan(const tincan::Package& package) {
+Description DescribeTinCan(const tincan::Package& package,
+                           const scorm::PackageFiles* files) {
   Description out;
   out.title = cmi5::Pick(package.main().name, "");
   if (out.title.empty()) out.title = package.main().id;
@@ -176,8 +404,11 @@ Description DescribeTinCan(const tincan::Package& package) {
   for (const std::size_t i : package.launchable) {
     const tincan::Activity& activity = package.activities[i];
     bool offline = false;
-    for (const tincan::Launch& launch : activity.launches)
+    for (const tincan::Launch& launch : activity.launches) {
       offline = offline || launch.relative();
+      if (launch.relative() && files)
+        PageNotes(*files, launch.packagePath, out);
+    }
     if (!offline)
       out.notOffline.push_back("activity " + activity.id + ": at " +
                                activity.launches.front().url +
@@ -289,10 +520,10 @@ std::vector<std::string> DescribePackage(const OpenedPackage& package) {
   Description about;
   switch (package.kind) {
     case PackageKind::kCmi5:
-      about = DescribeCmi5(*package.course);
+      about = DescribeCmi5(*package.course, package.files.get());
       break;
     case PackageKind::kTinCan:
-      about = DescribeTinCan(*package.tincan);
+      about = DescribeTinCan(*package.tincan, package.files.get());
       break;
     default:
       about = DescribeScorm(package);

@@ -73,9 +73,10 @@ void AdoptEarlierStatements(scorm::ProgressStore& store) {
   }
 }
 
-void UseLrs(scorm::ProgressStore& store, const xapi::LrsConfig& config) {
+std::size_t UseLrs(scorm::ProgressStore& store, const xapi::LrsConfig& config) {
   AdoptEarlierStatements(store);
   store.rememberLrs(config.endpoint, config.file);
+  return store.adoptUnconfigured(config.endpoint);
 }
 
 struct ResultsSender::Impl {

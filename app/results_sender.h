@@ -35,8 +35,10 @@ std::string LrsConfigWarning(const xapi::LrsConfig& config);
 
 // Makes config the LRS in force for what the store captures from now on,
 // after giving statements an earlier zept stored without their endpoint to
-// the endpoint of the configuration it remembered. Throws EStoreError.
-void UseLrs(scorm::ProgressStore& store, const xapi::LrsConfig& config);
+// the endpoint of the configuration it remembered; the statements captured
+// while no LRS was configured become config's (it is the first configured
+// since): the number of those. Throws EStoreError.
+std::size_t UseLrs(scorm::ProgressStore& store, const xapi::LrsConfig& config);
 // Gives statements an earlier zept stored without their endpoint to the
 // endpoint of the configuration file it remembered, when it still reads.
 void AdoptEarlierStatements(scorm::ProgressStore& store);

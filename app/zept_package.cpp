@@ -121,7 +121,12 @@ int RunPackage(Context& ctx, const std::string& path, desktop::MoviePage& page,
       try {
         // So that zept-sync finds it later, wherever it is run from; what
         // was captured for another LRS stays its.
-        UseLrs(*store, *run.lrsConfig);
+        if (const std::size_t adopted = UseLrs(*store, *run.lrsConfig))
+          Note(ctx, print,
+               std::to_string(adopted) +
+                   " statements captured while no LRS was configured go to " +
+                   xapi::EndpointKey(run.lrsConfig->endpoint) +
+                   ", the first LRS configured since");
         for (const auto& [endpoint, count] : store->pendingByEndpoint())
           if (endpoint != xapi::EndpointKey(run.lrsConfig->endpoint))
             Note(ctx, print,
@@ -129,6 +134,16 @@ int RunPackage(Context& ctx, const std::string& path, desktop::MoviePage& page,
                      (endpoint.empty() ? std::string("of an earlier zept")
                                        : endpoint) +
                      ", not the one in force; zept-sync sends them there");
+      } catch (const std::exception& e) {
+        Note(ctx, print, e.what());
+      }
+    } else {
+      try {
+        if (const std::size_t waiting = store->unconfiguredPending())
+          Note(ctx, print,
+               std::to_string(waiting) +
+                   " statements wait for an LRS configuration: the first "
+                   "one configured gets them");
       } catch (const std::exception& e) {
         Note(ctx, print, e.what());
       }

@@ -37,7 +37,9 @@ constexpr char kUsage[] =
     "when it\n"
     "names that endpoint, else of the configuration zept last found for it, "
     "else of\n"
-    "$XDG_CONFIG_HOME/zept/lrs.conf when it names it.\n"
+    "$XDG_CONFIG_HOME/zept/lrs.conf when it names it. Statements captured "
+    "with no LRS\n"
+    "configured go to the first one configured: --lrs, else the user's.\n"
     "Statements the LRS refused as invalid are set aside and listed with its "
     "reason.\n"
     "  --lrs FILE       an LRS configuration to use for its endpoint\n"
@@ -152,9 +154,22 @@ int main(int argc, char** argv) {
       if (const std::string title = store.courseTitle(); !title.empty())
         course = title;
       zept::AdoptEarlierStatements(store);
+      // What was captured with no LRS configured goes to the first one
+      // configured: --lrs, else the user's.
+      if (given || user)
+        store.adoptUnconfigured(given ? given->endpoint : user->endpoint);
       if (retryRefused) store.retryRefused();
       if (!reassign.empty()) store.reassign(reassign, given->endpoint);
+      const std::size_t unconfigured = store.unconfiguredPending();
       for (const auto& [endpoint, count] : store.pendingByEndpoint()) {
+        if (endpoint.empty() && unconfigured > 0) {
+          problems.push_back(
+              course + ": " + std::to_string(count) +
+              " statements were captured with no LRS configured; they go "
+              "to the first LRS configured (zept-sync --lrs FILE sends them "
+              "to FILE's)");
+          continue;
+        }
         if (endpoint.empty()) {
           problems.push_back(course + ": " + std::to_string(count) +
                              " statements of an earlier zept wait: the LRS "
@@ -199,10 +214,12 @@ int main(int argc, char** argv) {
         if (report.outcome != zept::xapi::SendOutcome::kDone)
           problems.push_back(course + ": " + report.reason);
       }
+      const bool earlier = store.unconfiguredPending() == 0;
       for (const auto& [endpoint, count] : store.pendingByEndpoint()) {
         pending += count;
-        waiting[endpoint.empty() ? "an LRS of an earlier zept" : endpoint] +=
-            count;
+        waiting[!endpoint.empty() ? endpoint
+                : earlier         ? "an LRS of an earlier zept"
+                                  : "the first LRS configured"] += count;
       }
       setAside += store.refusedStatements().size();
     } catch (const std::exception& e) {

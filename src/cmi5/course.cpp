@@ -23,6 +23,11 @@ namespace mx = scorm::manifest_xml;
 constexpr std::string_view kNamespace =
     "https://w3id.org/xapi/profiles/cmi5/v1/CourseStructure.xsd";
 
+// Packages made for the drafts before cmi5's first edition name this one;
+// their structure differs, so they are refused by name.
+constexpr std::string_view kDraftNamespace =
+    "http://aicc.org/CMI5/CourseStructure.xsd";
+
 // What the launch puts in the AU's query; an AU URL naming one of them
 // would be launched with two values for it.
 constexpr std::string_view kLaunchParameters[] = {"endpoint", "fetch", "actor",
@@ -149,6 +154,7 @@ class Parser {
     Elements list(*this, root, "courseStructure");
     xmlNode* course = list.expect("course");
     course_.id = iri(course, "id", "course");
+    unique(structureIds_, course_.id, course, "course");
     Elements inner(*this, course, "course");
     course_.title = text(inner.expect("title"));
     course_.description = text(inner.expect("description"));
@@ -164,6 +170,11 @@ class Parser {
   }
 
  private:
+  // Where an id was first given, and to what.
+  struct Seen {
+    long line = 0;
+    const char* what = "";
+  };
   // The element children of an element, read in the schema's order; what
   // follows the schema's own elements may only be another namespace's.
   class Elements {
@@ -253,14 +264,20 @@ class Parser {
     return *value;
   }
 
-  void unique(std::map<std::string, long>& seen, const std::string& id,
+  // The course, its blocks and AUs share one set of ids: satisfaction
+  // and the statements that say it name them by id alone.
+  void unique(std::map<std::string, Seen>& seen, const std::string& id,
               xmlNode* node, const char* what) {
-    const auto [it, added] = seen.emplace(id, xmlGetLineNo(node));
-    if (!added) {
+    const auto [it, added] = seen.emplace(id, Seen{xmlGetLineNo(node), what});
+    if (added) return;
+    const std::string line = std::to_string(it->second.line);
+    if (it->second.what == std::string_view(what)) {
       fail(node, std::string(what) + " id '" + id +
-                     "' is used twice (first on line " +
-                     std::to_string(it->second) + ")");
+                     "' is used twice (first on line " + line + ")");
     }
+    fail(node, std::string(what) + " id '" + id +
+                   "' is already the id of the " + it->second.what +
+                   " on line " + line);
   }
 
   LangStrings text(xmlNode* element) {
@@ -355,7 +372,7 @@ class Parser {
     Block block;
     block.block = parent;
     block.id = iri(node, "id", "block");
-    unique(blockIds_, block.id, node, "block");
+    unique(structureIds_, block.id, node, "block");
     Elements list(*this, node, "block");
     block.title = text(list.expect("title"));
     block.description = text(list.expect("description"));
@@ -379,7 +396,7 @@ class Parser {
     Au au;
     au.block = parent;
     au.id = iri(node, "id", "au");
-    unique(auIds_, au.id, node, "au");
+    unique(structureIds_, au.id, node, "au");
     readAuAttributes(node, au);
     Elements list(*this, node, "au");
     au.title = text(list.expect("title"));
@@ -465,7 +482,8 @@ class Parser {
   const scorm::PackageFiles* package_;
   bool qualified_;
   Course course_;
-  std::map<std::string, long> blockIds_, auIds_, objectiveIds_;
+  std::map<std::string, Seen> structureIds_;
+  std::map<std::string, Seen> objectiveIds_;
   std::vector<std::pair<std::string, long>> referenceLines_;
 };
 
@@ -522,8 +540,16 @@ Course ParseCourse(const std::string& bytes,
     throw ECourseError(e.what());
   }
   xmlNode* root = xmlDocGetRootElement(doc.get());
-  if (!root || Chars(root->name) != "courseStructure" ||
-      (root->ns && Chars(root->ns->href) != kNamespace)) {
+  if (root && Chars(root->name) == "courseStructure" && root->ns &&
+      Chars(root->ns->href) != kNamespace) {
+    const std::string found(Chars(root->ns->href));
+    throw ECourseError(
+        "cmi5.xml: the document is not a cmi5 course structure: its "
+        "<courseStructure> is of the namespace " +
+        found + (found == kDraftNamespace ? ", an early cmi5 draft's" : "") +
+        ", not of " + std::string(kNamespace));
+  }
+  if (!root || Chars(root->name) != "courseStructure") {
     throw ECourseError(
         "cmi5.xml: the document is not a cmi5 course structure (its root "
         "is not <courseStructure> of " +

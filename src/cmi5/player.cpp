@@ -99,19 +99,35 @@ void TakeStatement(const JsonValue& s, AuRecord& record, bool outcomes) {
   }
 }
 
+// Whether a Tin Can statement kept for the learner speaks of the learner's
+// registration: its actor is the launch's learner, and it names that
+// registration or none (xAPI leaves the registration optional).
+bool OfTheRegistration(const JsonValue& s, const std::string& registration,
+                       const std::string& learnerKey) {
+  const JsonValue* actor = s.find("actor");
+  if (!actor || xapi::AgentKey(*actor) != learnerKey) return false;
+  const JsonValue* context = s.find("context");
+  const std::string* given =
+      context ? Text(context->find("registration")) : nullptr;
+  return !given || AsciiLower(*given) == AsciiLower(registration);
+}
+
 }  // namespace
 
 // A Tin Can package's record: what its content said of its activities.
 RegistrationRecord ReadTinCan(const Course& course, xapi::LrsStore& store,
-                              const std::string& registration) {
+                              const std::string& registration,
+                              const std::string& learnerKey) {
   RegistrationRecord out;
   out.aus.assign(course.aus.size(), {});
   xapi::StatementFilter filter;
-  filter.registration = registration;
   filter.ascending = true;
   for (const std::string& json : store.statements(filter)) {
     const xapi::JsonParse parse = xapi::ParseJson(json);
-    const JsonValue* object = parse.ok() ? parse.value.find("object") : nullptr;
+    if (!parse.ok() ||
+        !OfTheRegistration(parse.value, registration, learnerKey))
+      continue;
+    const JsonValue* object = parse.value.find("object");
     const std::string* id = object ? Text(object->find("id")) : nullptr;
     const auto au = id ? course.findAu(*id) : std::nullopt;
     if (!au) continue;
@@ -136,10 +152,14 @@ RegistrationRecord ReadRegistration(const Course& course, xapi::LrsStore& store,
   RegistrationRecord out;
   out.aus.assign(course.aus.size(), {});
   out.satisfiedBlocks.assign(course.blocks.size(), false);
-  // Found by the publisher's ids in grouping, which every cmi5 statement
-  // carries whatever IRIs an LRS configuration gave the course.
+  // An AU's statements are found by their object, zept's IRI of the AU,
+  // whose last segment is the AU's id (encoded, so it holds no "/"): that
+  // holds whatever course IRI a configuration gave the registration, and
+  // grouping may list other AUs' ids too. Blocks and the course by their
+  // publisher ids in grouping.
   std::map<std::string, std::size_t> aus, blocks;
-  for (std::size_t i = 0; i < course.aus.size(); ++i) aus[course.aus[i].id] = i;
+  for (std::size_t i = 0; i < course.aus.size(); ++i)
+    aus[xapi::PercentEncode(course.aus[i].id)] = i;
   for (std::size_t i = 0; i < course.blocks.size(); ++i)
     blocks[course.blocks[i].id] = i;
   std::map<std::string, OpenSession> open;
@@ -174,10 +194,13 @@ RegistrationRecord ReadRegistration(const Course& course, xapi::LrsStore& store,
       }
       continue;
     }
-    auto a = aus.end();
-    for (const std::string& id : grouping)
-      if (a == aus.end()) a = aus.find(id);
-    if (a == aus.end()) continue;
+    const JsonValue* object = s.find("object");
+    const std::string* objectId = object ? Text(object->find("id")) : nullptr;
+    if (!objectId) continue;
+    const auto a = aus.find(objectId->substr(objectId->rfind('/') + 1));
+    if (a == aus.end() || std::find(grouping.begin(), grouping.end(),
+                                    course.aus[a->second].id) == grouping.end())
+      continue;
     AuRecord& record = out.aus[a->second];
     switch (*verb) {
       case Verb::kLaunched:
@@ -217,6 +240,40 @@ RegistrationRecord ReadRegistration(const Course& course, xapi::LrsStore& store,
 
 namespace {
 
+// The identity a registration's first statements were sent with: the
+// actor's home page, and the course's IRI that the object of its first
+// statement about an AU or a block begins with; nullopt when it has none.
+std::optional<scorm::RegistrationIdentity> IdentityOfStatements(
+    const Course& course, xapi::LrsStore& store,
+    const std::string& registration, const std::string& login) {
+  xapi::StatementFilter filter;
+  filter.registration = registration;
+  filter.ascending = true;
+  std::optional<scorm::RegistrationIdentity> out;
+  for (const std::string& json : store.statements(filter)) {
+    const xapi::JsonParse parse = xapi::ParseJson(json);
+    const JsonValue* actor = parse.ok() ? parse.value.find("actor") : nullptr;
+    const JsonValue* account = actor ? actor->find("account") : nullptr;
+    if (!account || Member(*account, "name") != login) continue;
+    if (!out)
+      out = scorm::RegistrationIdentity{Member(*account, "homePage"),
+                                        std::string()};
+    const JsonValue* object = parse.value.find("object");
+    const std::string id = object ? Member(*object, "id") : std::string();
+    const auto below = [&](const std::string& publisherId) {
+      const std::string tail = "/" + xapi::PercentEncode(publisherId);
+      if (id.size() <= tail.size() || !id.ends_with(tail)) return false;
+      out->courseIri = id.substr(0, id.size() - tail.size());
+      return true;
+    };
+    for (const Au& au : course.aus)
+      if (below(au.id)) return out;
+    for (const Block& block : course.blocks)
+      if (below(block.id)) return out;
+  }
+  return out;
+}
+
 scorm::PlayerOptions BaseOptions(const CoursePlayerOptions& options) {
   scorm::PlayerOptions base;
   base.learner = options.learner;
@@ -252,11 +309,17 @@ CoursePlayer::CoursePlayer(const Course& course, scorm::ProgressStore& store,
 CoursePlayer::~CoursePlayer() = default;
 
 std::string CoursePlayer::auIri(std::size_t au) const {
-  return AuIri(course_, settings_.courseIri, au);
+  return AuIri(course_, courseIri_.empty() ? settings_.courseIri : courseIri_,
+               au);
 }
 
 std::string CoursePlayer::blockIri(std::size_t block) const {
-  return BlockIri(course_, settings_.courseIri, block);
+  return BlockIri(course_,
+                  courseIri_.empty() ? settings_.courseIri : courseIri_, block);
+}
+
+std::string CoursePlayer::learnerKey() const {
+  return xapi::AgentKey(xapi::ParseJson(ActorJson(actor_)).value);
 }
 
 Stamp CoursePlayer::stamp() {
@@ -276,14 +339,28 @@ std::string CoursePlayer::other(const std::vector<std::string>& message) {
 void CoursePlayer::learnerTaken() {
   au_.reset();
   playing_.clear();
-  actor_ = {settings_.homePage, learner_};
   registration_ = store_.registration(learner_);
   lrsStore_ = store_.lrs(learner_);
+  scorm::RegistrationIdentity identity = store_.registrationIdentity(learner_);
+  if (identity.homePage.empty()) {
+    identity = {settings_.homePage, settings_.courseIri};
+    // A registration an earlier zept started keeps what its first
+    // statements said.
+    if (const auto said = IdentityOfStatements(course_, *lrsStore_,
+                                               registration_, learner_)) {
+      if (!said->homePage.empty()) identity.homePage = said->homePage;
+      if (!said->courseIri.empty()) identity.courseIri = said->courseIri;
+    }
+    identity = store_.keepRegistrationIdentity(learner_, identity);
+  }
+  actor_ = {identity.homePage, learner_};
+  courseIri_ = identity.courseIri;
   xapi::ContentLrsOptions clock{settings_.nowMs, settings_.newId};
   lrs_ = std::make_unique<xapi::ContentLrs>(*lrsStore_, clock);
   RegistrationRecord read =
-      settings_.tinCan ? ReadTinCan(course_, *lrsStore_, registration_)
-                       : ReadRegistration(course_, *lrsStore_, registration_);
+      settings_.tinCan
+          ? ReadTinCan(course_, *lrsStore_, registration_, learnerKey())
+          : ReadRegistration(course_, *lrsStore_, registration_);
   satisfiedBlocks_.assign(course_.blocks.size(), false);
   records_ = std::move(read.aus);
   if (settings_.tinCan) return;
@@ -347,6 +424,13 @@ void CoursePlayer::record(const std::vector<xapi::Statement>& statements) {
 std::string CoursePlayer::statusOf(std::size_t au) const {
   if (learner_.empty() || au >= records_.size()) return "not attempted";
   const AuRecord& record = records_[au];
+  // What satisfies the AU leads: completed, then failed, satisfies
+  // CompletedOrPassed and shows as completed.
+  const MoveOn moveOn = course_.aus[au].moveOn;
+  if (record.outcome.completed &&
+      (moveOn == MoveOn::kCompleted ||
+       (moveOn == MoveOn::kCompletedOrPassed && !record.outcome.passed)))
+    return "completed";
   if (record.outcome.passed) return "passed";
   if (record.outcome.failed) return "failed";
   if (record.outcome.completed) return "completed";
@@ -513,6 +597,7 @@ std::string CoursePlayer::launch(const std::string& id) {
   const std::string number = nextLaunch();
   token_ = settings_.newId() + settings_.newId();
   fetched_ = false;
+  refusalsSaid_.clear();
 
   std::string full = launch.launchUrl;
   full += query.empty() ? '?' : '&';
@@ -536,6 +621,8 @@ std::string CoursePlayer::launchTinCan(
     std::size_t index, const std::function<void(std::string&)>& neighbours) {
   const Au& au = course_.aus[index];
   lrs_->setSession(std::nullopt);
+  tinCanLeft_ = false;
+  refusalsSaid_.clear();
   au_ = index;
   playing_ = au.id;
   records_[index].sessions = std::max(records_[index].sessions, 1u);
@@ -564,7 +651,10 @@ std::string CoursePlayer::launchTinCan(
 }
 
 void CoursePlayer::endSession() {
-  if (settings_.tinCan) playing_.clear();
+  if (settings_.tinCan) {
+    playing_.clear();
+    if (au_) tinCanLeft_ = true;
+  }
   if (!au_ || !lrs_ || !lrs_->session()) return;
   xapi::Cmi5Session session = *lrs_->session();
   playing_.clear();
@@ -601,6 +691,7 @@ void CoursePlayer::noteStatements(const std::string& body) {
       if (*id == auIri(*au_)) TakeStatement(s, records_[*au_], false);
       return;
     }
+    if (!OfTheRegistration(s, registration_, learnerKey())) return;
     if (const auto au = course_.findAu(*id))
       TakeStatement(s, records_[*au], true);
   };
@@ -611,14 +702,78 @@ void CoursePlayer::noteStatements(const std::string& body) {
   }
 }
 
-xapi::LrsAnswer CoursePlayer::lrs(const xapi::LrsRequest& request) {
-  const auto refuse = [](int status, const std::string& why) {
-    xapi::LrsAnswer answer;
-    answer.status = status;
-    answer.headers.emplace_back("Content-Type", "application/json");
-    answer.body = "{\"error\":" + JsonString(why) + "}";
-    return answer;
+namespace {
+
+xapi::LrsAnswer Refusal(int status, const std::string& why) {
+  xapi::LrsAnswer answer;
+  answer.status = status;
+  answer.headers.emplace_back("Content-Type", "application/json");
+  answer.body = "{\"error\":" + JsonString(why) + "}";
+  return answer;
+}
+
+}  // namespace
+
+std::optional<xapi::LrsAnswer> CoursePlayer::launchRefusal(
+    const xapi::LrsRequest& request) const {
+  const bool sending = request.path.find("statements") != std::string::npos &&
+                       (request.method == "PUT" || request.method == "POST");
+  const std::optional<xapi::Cmi5Session>& session = lrs_->session();
+  const bool ended =
+      settings_.tinCan
+          ? tinCanLeft_
+          : session && (session->state.phase == Phase::kTerminated ||
+                        session->state.phase == Phase::kAbandoned);
+  // Once its session has ended a launch's token reads and writes nothing.
+  // A cmi5 statement still goes on, to be refused by the session's rules
+  // (or, a "terminated" sent again, kept once).
+  if (ended && !(sending && !settings_.tinCan))
+    return Refusal(403, "the session of this launch has ended");
+  if (!settings_.tinCan || !sending) return std::nullopt;
+  // Tin Can content records for its launch's learner alone: what it sends
+  // goes to the course team's LRS with zept's credentials.
+  const xapi::JsonParse parse = xapi::ParseJson(request.body);
+  if (!parse.ok()) return std::nullopt;  // the LRS says why
+  const std::string learner = learnerKey();
+  const auto other = [&learner](const JsonValue& s) {
+    const JsonValue* actor = s.find("actor");
+    return actor && xapi::AgentKey(*actor) != learner;
   };
+  bool refused = false;
+  if (parse.value.is(JsonType::kArray)) {
+    for (const JsonValue& s : parse.value.items) refused |= other(s);
+  } else {
+    refused = other(parse.value);
+  }
+  if (refused)
+    return Refusal(403,
+                   "the actor is not the learner the content was launched "
+                   "for");
+  return std::nullopt;
+}
+
+void CoursePlayer::sayRefusal(const xapi::LrsAnswer& answer) {
+  if (!onNote || !au_) return;
+  const xapi::JsonParse parse = xapi::ParseJson(answer.body);
+  std::string reason = parse.ok() ? Member(parse.value, "error") : "";
+  if (reason.empty()) reason = OneLine(answer.body.substr(0, 200));
+  // "statement 2: ..." says where in a batch; the rule is what follows.
+  if (reason.rfind("statement ", 0) == 0 && reason.find(": ") != reason.npos)
+    reason.erase(0, reason.find(": ") + 2);
+  if (!refusalsSaid_.insert(std::to_string(answer.status) + reason).second)
+    return;
+  const char* by = answer.status == 400   ? "not valid xAPI 1.0.3"
+                   : answer.status != 403 ? "refused by zept's LRS"
+                   : settings_.tinCan     ? "refused by the launch's rules"
+                                          : "refused by cmi5's rules for an AU";
+  onNote("AU " + course_.aus[*au_].id + " (launch " + launchNumber() +
+         "): a statement was " + by + " (HTTP " +
+         std::to_string(answer.status) + "): " + reason +
+         " (said once per launch)");
+}
+
+xapi::LrsAnswer CoursePlayer::lrs(const xapi::LrsRequest& request) {
+  const auto refuse = Refusal;
   if (request.path.rfind("fetch/", 0) == 0) {
     if (request.method != "POST")
       return refuse(405, "the fetch URL is POSTed to");
@@ -643,11 +798,16 @@ xapi::LrsAnswer CoursePlayer::lrs(const xapi::LrsRequest& request) {
     if (AsciiLower(name) == "authorization" && value == "Basic " + token_)
       authorized = true;
   if (!authorized) return refuse(401, "not this launch's credentials");
+  const bool sending = request.path.find("statements") != std::string::npos &&
+                       (request.method == "PUT" || request.method == "POST");
+  if (std::optional<xapi::LrsAnswer> refused = launchRefusal(request)) {
+    if (sending) sayRefusal(*refused);
+    return *refused;
+  }
   const std::optional<xapi::Cmi5Session> before = lrs_->session();
   xapi::LrsAnswer answer = lrs_->handle(request);
-  const bool taken = answer.status < 300 &&
-                     request.path.find("statements") != std::string::npos &&
-                     (request.method == "PUT" || request.method == "POST");
+  if (sending && answer.status >= 400) sayRefusal(answer);
+  const bool taken = answer.status < 300 && sending;
   // The sender takes them on while the learner plays.
   if (taken && onStatements) onStatements();
   if (settings_.tinCan) {

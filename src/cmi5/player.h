@@ -12,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -156,6 +157,14 @@ class CoursePlayer : private PickedTitle, public scorm::SessionPlayer {
   Stamp stamp();
   // What statements the LRS took change in the menu's outcomes and scores.
   void noteStatements(const std::string& body);
+  // Why zept's LRS answered a request of the content before it reached it
+  // (a session that has ended, a Tin Can statement of another actor);
+  // nullopt when it goes on to the LRS.
+  std::optional<xapi::LrsAnswer> launchRefusal(
+      const xapi::LrsRequest& request) const;
+  // A statement refused: said in the journal, once per reason and launch.
+  void sayRefusal(const xapi::LrsAnswer& answer);
+  std::string learnerKey() const;
   std::string launchTinCan(std::size_t index,
                            const std::function<void(std::string&)>& neighbours);
   std::string statusOf(std::size_t au) const;
@@ -176,6 +185,13 @@ class CoursePlayer : private PickedTitle, public scorm::SessionPlayer {
   std::int64_t lastMs_ = 0;  // the session's last statement taken
   std::string token_;        // the launch's auth token
   bool fetched_ = false;
+  // A Tin Can launch the learner has left: its token is answered no more.
+  bool tinCanLeft_ = false;
+  // zept's IRI of the course for the learner's registration (see
+  // scorm::RegistrationIdentity).
+  std::string courseIri_;
+  // The refusals of this launch said in the journal, by their reason.
+  std::set<std::string> refusalsSaid_;
 };
 
 }  // namespace zept::cmi5

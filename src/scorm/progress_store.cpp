@@ -105,6 +105,13 @@ constexpr char kLrsSchema[] =
     " PRIMARY KEY(login, kind, activity, agent, registration, id))"
     " WITHOUT ROWID;";
 
+// Added later within layout 1: what a registration's statements name the
+// learner's account and the course by, fixed when it starts ("": started
+// by an earlier zept, which did not keep them).
+constexpr char kIdentitySchema[] =
+    "ALTER TABLE registrations ADD COLUMN home_page TEXT NOT NULL DEFAULT '';"
+    "ALTER TABLE registrations ADD COLUMN course_iri TEXT NOT NULL DEFAULT '';";
+
 constexpr std::int64_t kSentKeptMs = 30LL * 24 * 3600 * 1000;
 
 std::int64_t NowMs() {
@@ -370,6 +377,8 @@ ProgressStore::ProgressStore(const std::string& nativePath, bool readOnly)
       d.exec(kEndpointsSchema, "create progress store");
     if (!d.hasTable("sent")) d.exec(kSentSchema, "create progress store");
     d.exec(kLrsSchema, "create progress store");
+    if (!d.hasColumn("registrations", "home_page"))
+      d.exec(kIdentitySchema, "create progress store");
   });
 }
 
@@ -495,6 +504,61 @@ std::string ProgressStore::registration(const std::string& login) {
         .step();
   });
   return stored().value_or("");
+}
+
+RegistrationIdentity ProgressStore::registrationIdentity(
+    const std::string& login) {
+  Impl& d = *impl_;
+  if (!d.hasColumn("registrations", "home_page")) return {};
+  Statement s = d.query(
+      "SELECT home_page, course_iri FROM registrations WHERE login=?", kRead);
+  if (!s.bind(1, login).step()) return {};
+  return {s.text(0), s.text(1)};
+}
+
+RegistrationIdentity ProgressStore::keepRegistrationIdentity(
+    const std::string& login, const RegistrationIdentity& identity) {
+  registration(login);
+  Impl& d = *impl_;
+  d.write([&] {
+    d.query(
+         "UPDATE registrations SET home_page=?2, course_iri=?3 WHERE "
+         "login=?1 AND home_page='' AND course_iri=''",
+         kWrite)
+        .bind(1, login)
+        .bind(2, identity.homePage)
+        .bind(3, identity.courseIri)
+        .step();
+  });
+  return registrationIdentity(login);
+}
+
+std::size_t ProgressStore::adoptUnconfigured(const std::string& endpoint) {
+  Impl& d = *impl_;
+  std::size_t adopted = 0;
+  if (!d.hasColumn("statements", "endpoint")) return 0;
+  d.write([&] {
+    // Untagged statements are an earlier zept's while the file it used is
+    // remembered without its endpoint: those wait for that file's LRS.
+    d.query(
+         "UPDATE statements SET endpoint=? WHERE endpoint='' AND state IN "
+         "(0, 3) AND NOT EXISTS(SELECT 1 FROM lrs WHERE endpoint='')",
+         kWrite)
+        .bind(1, xapi::EndpointKey(endpoint))
+        .step();
+    adopted = static_cast<std::size_t>(sqlite3_changes(d.db));
+  });
+  return adopted;
+}
+
+std::size_t ProgressStore::unconfiguredPending() {
+  Impl& d = *impl_;
+  if (!d.hasColumn("statements", "endpoint")) return 0;
+  Statement s = d.query(
+      "SELECT count(*) FROM statements WHERE endpoint='' AND state=0 AND NOT "
+      "EXISTS(SELECT 1 FROM lrs WHERE endpoint='')",
+      kRead);
+  return s.step() ? static_cast<std::size_t>(s.integer64(0)) : 0;
 }
 
 void ProgressStore::rememberLrs(const std::string& endpoint,

@@ -77,6 +77,18 @@ struct StoreWrite {
   std::string endpoint;  // the LRS the statements were captured for
 };
 
+// What a learner's registration names the learner's account (its home
+// page) and the course (zept's IRI of it) by: fixed when the registration
+// starts, so that an LRS configuration added or changed later does not
+// split one registration between two learners or two courses. "" for each
+// when none is kept.
+struct RegistrationIdentity {
+  std::string homePage;
+  std::string courseIri;
+
+  bool operator==(const RegistrationIdentity&) const = default;
+};
+
 class ProgressStore {
  public:
   // Opens or creates the database (and its folder). readOnly: never creates
@@ -118,6 +130,12 @@ class ProgressStore {
   // The learner's registration in the course for the LRS (a UUID), made
   // and kept the first time it is asked for.
   std::string registration(const std::string& login);
+  // The identity kept for the learner's registration; {} when none is.
+  RegistrationIdentity registrationIdentity(const std::string& login);
+  // Keeps identity for the learner's registration (made when new) unless
+  // one is kept already; the identity kept. Throws EStoreError.
+  RegistrationIdentity keepRegistrationIdentity(
+      const std::string& login, const RegistrationIdentity& identity);
   // The LRS in force: statements stored from now on through this store are
   // for endpoint, and the configuration at nativePath is remembered as the
   // last found for it. Without a call, statements are stored for no
@@ -130,6 +148,13 @@ class ProgressStore {
   // Statements an earlier zept stored without their endpoint become
   // endpoint's (that of the file it remembered); the number of them.
   std::size_t adoptUntagged(const std::string& endpoint);
+  // Statements captured while no LRS was configured (content's, kept by
+  // zept's own LRS) go to the first LRS configured: they become endpoint's;
+  // the number of them. Those of an earlier zept whose configuration is
+  // remembered without its endpoint stay as they are (see adoptUntagged).
+  std::size_t adoptUnconfigured(const std::string& endpoint);
+  // The statements captured with no LRS configured still to send.
+  std::size_t unconfiguredPending();
   // Statements waiting for endpoint `from` (to send, or staged) are for
   // `to` from now on, as the course team asked; the number of them.
   std::size_t reassign(const std::string& from, const std::string& to);

@@ -106,6 +106,89 @@ TEST_F(ZeptCheck, SaysWhatEachKindIsAndWhatCannotPlayOffline) {
   }
 }
 
+// What a launch page loads as it opens that offline it cannot is said,
+// once per page and reference: from the network, or a file the package
+// lacks. Links, data, what a script fills in and what comments and scripts
+// hold are not looked for; a file in another case is found as the window
+// finds it.
+TEST_F(ZeptCheck, SaysWhatALaunchPageLoadsThatOfflineItCannot) {
+  const std::string page =
+      "<html><head>\n"
+      "<script src=\"https://cdn.example.org/jquery.js\"></script>\n"
+      "<SCRIPT SRC='//fonts.example.org/f.js'></SCRIPT>\n"
+      "<script>var s = \"<img src='https://nope.example.org/x.png'>\";"
+      "</script>\n"
+      "<!-- <img src=\"gone-in-a-comment.png\"> -->\n"
+      "<link rel=\"stylesheet\" href=\"css/site.css?v=2\">\n"
+      "<link rel=\"canonical\" href=\"https://example.org/golf\">\n"
+      "<script src=lib/player.js></script>"
+      "<script src=\"lib/player.js\"></script>\n"
+      "</head><body><img src=\"img/Logo.PNG\">"
+      "<img src=\"data:image/png;base64,AA\">"
+      "<a href=\"https://example.org/more\">more</a><img src=\"{{picture}}\">"
+      "<iframe src=\"../outside.html\"></iframe>"
+      "<video poster=\"media/p%20one.jpg\"></video>"
+      "<img src=\"img/none.png\"><img src=\"img/none.png\">"
+      "</body></html>";
+  const std::vector<std::string> notes = {
+      "note: PAGE: needs the network: https://cdn.example.org/jquery.js",
+      "note: PAGE: needs the network: //fonts.example.org/f.js",
+      "note: PAGE: missing: DIRcss/site.css",
+      "note: PAGE: missing: ../outside.html",
+      "note: PAGE: missing: DIRimg/none.png",
+  };
+  struct Case {
+    const char* name;
+    Files files;
+    std::string page;  // the launch page
+    std::vector<std::string> head;
+  };
+  Files tinCan = test::TinCanPackage();
+  Files cmi5 = test::Cmi5Package();
+  Files scorm = test::Scorm12Package();
+  for (const Case& c : std::vector<Case>{
+           {"Tin Can",
+            tinCan,
+            "story.html",
+            {"kind: Tin Can package", "title: Golf",
+             "activities: 2, launchable: 1", "offline: 1 of 1 playable"}},
+           {"cmi5",
+            cmi5,
+            "intro/index.html",
+            {"kind: cmi5 course", "title: Fire safety", "AUs: 2, blocks: 1",
+             "offline: 1 of 2 playable",
+             "not offline: AU https://example.org/courses/fire/au1: at "
+             "https://lms.example.org/fire/quiz.html, a fully qualified "
+             "URL"}},
+           {"SCORM 1.2",
+            scorm,
+            "two/index.html",
+            {"kind: SCORM 1.2 package", "title: Lifting",
+             "items: 3, launchable: 2", "offline: 2 of 2 playable"}},
+       }) {
+    SCOPED_TRACE(c.name);
+    const std::string dir = c.page.substr(0, c.page.rfind('/') + 1);
+    Files files = c.files;
+    files[c.page] = page;
+    files[dir + "lib/player.js"] = "";
+    files[dir + "img/logo.png"] = "";
+    files[dir + "media/p one.jpg"] = "";
+    std::vector<std::string> lines = c.head;
+    for (std::string note : notes) {
+      note.replace(note.find("PAGE"), 4, c.page);
+      if (const std::size_t at = note.find("DIR"); at != std::string::npos)
+        note.replace(at, 3, dir);
+      if (!dir.empty() && note.ends_with("../outside.html"))
+        note.replace(note.rfind("../outside.html"), 15, "outside.html");
+      lines.push_back(note);
+    }
+    const test::Run run = check(write(files, As::kFolder));
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, Lines(lines));
+    EXPECT_EQ(run.err, "");
+  }
+}
+
 TEST_F(ZeptCheck, SaysWhatAShellCourseAndABareCmi5XmlAre) {
   const test::Run shell = check(write(test::ShellCourse(), As::kFolder));
   EXPECT_EQ(shell.status, 0);
@@ -154,6 +237,16 @@ TEST_F(ZeptCheck, PrintsTheFaultAndFails) {
                   As::kFolder),
             ": tincan.xml: line 1: no activity has a <launch>: there is "
             "nothing to play"},
+           {"a course structure of an early cmi5 draft",
+            write({{"cmi5.xml",
+                    "<courseStructure xmlns=\"http://aicc.org/CMI5/"
+                    "CourseStructure.xsd\"/>"}},
+                  As::kFolder),
+            ": cmi5.xml: the document is not a cmi5 course structure: its "
+            "<courseStructure> is of the namespace "
+            "http://aicc.org/CMI5/CourseStructure.xsd, an early cmi5 draft's, "
+            "not of https://w3id.org/xapi/profiles/cmi5/v1/"
+            "CourseStructure.xsd"},
            {"a shell course without its code",
             write(shellWithoutCode, As::kFolder),
             " is a course of the zept shell without bin/flash.ocx: it cannot "

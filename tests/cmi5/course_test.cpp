@@ -160,6 +160,21 @@ TEST(Cmi5CourseTest, RefusesWhatAnLmsRefusesNamingTheFault) {
       {"another namespace's courseStructure",
        "<courseStructure xmlns=\"urn:other\"/>", std::nullopt,
        "not a cmi5 course structure"},
+      {"the early draft's namespace",
+       "<courseStructure xmlns=\"http://aicc.org/CMI5/CourseStructure.xsd\"/>",
+       std::nullopt,
+       "of the namespace http://aicc.org/CMI5/CourseStructure.xsd, an early "
+       "cmi5 draft's"},
+      {"block with the course's id",
+       CourseXml(BlockXml(kCourseId, au)), std::nullopt,
+       "line 4: block id '" + kCourseId +
+           "' is already the id of the course on line 3"},
+      {"AU with a block's id",
+       CourseXml(BlockXml(kBlock1, AuXml(kBlock1, kRemote))), std::nullopt,
+       "line 4: au id '" + kBlock1 + "' is already the id of the block on line 4"},
+      {"block with an AU's id",
+       CourseXml(au + BlockXml(kAu1, AuXml(kAu1 + "/2", kRemote))),
+       std::nullopt, "block id '" + kAu1 + "' is already the id of the au"},
       {"blocks nested too deep",
        [&] {
          std::string inner = au;

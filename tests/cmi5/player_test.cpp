@@ -1,6 +1,7 @@
 #include "cmi5/player.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <stdlib.h>
 
 #include <filesystem>
@@ -82,8 +83,9 @@ class CoursePlayerTest : public ::testing::Test {
     store = std::make_unique<scorm::ProgressStore>(dir + "/course.sqlite");
     store->captureFor("https://lrs.example.org/xapi/");
     CoursePlayerOptions options;
-    options.homePage = "https://zept.example.org/learners";
-    options.courseIri = kCourseIri;
+    options.homePage = homePage;
+    options.courseIri = courseIri;
+    options.tinCan = tinCan;
     options.nowMs = [this] { return now += 1000; };
     options.newId = [this] {
       char id[40];
@@ -95,6 +97,41 @@ class CoursePlayerTest : public ::testing::Test {
     player->onEnded = [this](const std::string& launch) {
       ended.push_back(launch);
     };
+    player->onNote = [this](const std::string& line) { notes.push_back(line); };
+  }
+  // A Tin Can package of one activity at a/index.html.
+  void openTinCan() {
+    course = Course{};
+    course.id = kTinCanCourse;
+    Au au;
+    au.id = kTinCanActivity;
+    au.url = au.packagePath = "a/index.html";
+    course.aus.push_back(au);
+    course.children.push_back({Child::Kind::kAu, 0});
+    tinCan = true;
+    restart();
+  }
+  // Launches the Tin Can activity: its parameters and credentials.
+  void launchTinCan() {
+    const xapi::JsonValue answer = askJson({"launch", kTinCanActivity});
+    launchNo = Member(answer, "launch");
+    params = Params(Member(answer, "url"));
+    auth = params["auth"];
+    ASSERT_FALSE(auth.empty()) << xapi::WriteJson(answer);
+  }
+  // A Tin Can statement of verb about the activity by actor (JSON), with
+  // context (JSON members) when given.
+  int sendTinCan(const std::string& verb, const std::string& actor,
+                 const std::string& context = "") {
+    const std::string body =
+        "{\"actor\":" + actor +
+        ",\"verb\":{\"id\":\"http://adlnet.gov/expapi/verbs/" + verb +
+        "\"},\"object\":{\"id\":\"" + kTinCanActivity + "\"}" +
+        (verb == "passed" ? ",\"result\":{\"success\":true}" : "") +
+        (context.empty() ? "" : ",\"context\":{" + context + "}") + "}";
+    const xapi::LrsAnswer answer = request("POST", "statements", "", body);
+    if (answer.status != 200) last = answer.body;
+    return answer.status;
   }
   std::string ask(const std::vector<std::string>& message) {
     return player->handle(message);
@@ -220,7 +257,13 @@ class CoursePlayerTest : public ::testing::Test {
     return "(none)";
   }
 
+  static constexpr char kTinCanCourse[] = "https://example.org/tc";
+  static constexpr char kTinCanActivity[] = "https://example.org/tc/act";
   test::FakePackage package{{"a/index.html", "b/index.html", "c.html"}};
+  std::string homePage = "https://zept.example.org/learners";
+  std::string courseIri = kCourseIri;
+  bool tinCan = false;
+  std::vector<std::string> notes;  // the journal's lines
   Course course;
   std::string dir;
   std::unique_ptr<scorm::ProgressStore> store;
@@ -415,6 +458,268 @@ TEST_F(CoursePlayerTest, NotApplicableIsSatisfiedAtRegistration) {
   EXPECT_EQ(kept().size(), 2u);
   askJson({"login", "Ann"});
   EXPECT_EQ(kept().size(), 2u);
+}
+
+// A registration keeps the account and the IRIs it started with, whatever
+// LRS configuration comes later, so the AU finds its bookmark again; a
+// registration an earlier zept started keeps what its statements said.
+TEST_F(CoursePlayerTest, ARegistrationKeepsTheIdentityItStartedWith) {
+  open(kTwoInABlock);
+  askJson({"login", "Ann"});
+  launch("https://example.org/b");
+  if (HasFatalFailure()) return;
+  const std::string actor = params["actor"];
+  const std::string activity = params["activityId"];
+  const std::string bookmark = "stateId=bookmark&activityId=" + Enc(activity) +
+                               "&agent=" + Enc(actor) +
+                               "&registration=" + params["registration"];
+  EXPECT_EQ(request("PUT", "activities/state", bookmark, "{}").status, 204);
+  ask({"left", launchNo});
+  homePage = "https://team.example.org/people";
+  courseIri = "https://team.example.org/courses/c1";
+  for (const bool forgotten : {false, true}) {
+    SCOPED_TRACE(forgotten ? "identity not kept" : "identity kept");
+    if (forgotten) {
+      sqlite3* db = nullptr;
+      ASSERT_EQ(sqlite3_open((dir + "/course.sqlite").c_str(), &db), SQLITE_OK);
+      EXPECT_EQ(sqlite3_exec(db,
+                             "UPDATE registrations SET home_page='', "
+                             "course_iri=''",
+                             nullptr, nullptr, nullptr),
+                SQLITE_OK);
+      sqlite3_close(db);
+    }
+    restart();
+    askJson({"login", "Ann"});
+    launch("https://example.org/b");
+    if (HasFatalFailure()) return;
+    EXPECT_EQ(params["actor"], actor);
+    EXPECT_EQ(params["activityId"], activity);
+    EXPECT_EQ(request("GET", "activities/state", bookmark).status, 200);
+    ask({"left", launchNo});
+  }
+  // A learner who starts now starts under the configuration in force.
+  askJson({"login", "Bob"});
+  launch("https://example.org/b");
+  if (HasFatalFailure()) return;
+  EXPECT_EQ(params["activityId"].rfind(courseIri + "/", 0), 0u);
+  EXPECT_NE(params["actor"].find(homePage), std::string::npos);
+}
+
+// A statement counts for the AU it is about, whatever else its grouping
+// lists first.
+TEST_F(CoursePlayerTest, AnOutcomeIsCreditedToTheAuThatSentIt) {
+  open(kTwoInABlock);
+  askJson({"login", "Ann"});
+  launch("https://example.org/b");
+  if (HasFatalFailure()) return;
+  EXPECT_EQ(send("initialized"), 200);
+  grouping =
+      R"([{"id":"https://example.org/a"},{"id":"https://example.org/b"}])";
+  EXPECT_EQ(send("completed", R"("completion":true,"duration":"PT5S")", true),
+            200)
+      << last;
+  restart();
+  askJson({"login", "Ann"});
+  EXPECT_EQ(status("https://example.org/a"), "not attempted");
+  EXPECT_EQ(status("https://example.org/b"), "completed");
+  EXPECT_EQ(status("https://example.org/b1"), "in progress");
+}
+
+// Once a session has ended, by "terminated" or by the learner leaving, its
+// token reads and writes nothing; statements are refused as before.
+TEST_F(CoursePlayerTest, ALaunchAnswersNothingOnceItsSessionHasEnded) {
+  for (const bool terminated : {true, false}) {
+    SCOPED_TRACE(terminated ? "terminated" : "left");
+    TearDown();
+    SetUp();
+    open(kTwoInABlock);
+    askJson({"login", "Ann"});
+    launch("https://example.org/b");
+    if (HasFatalFailure()) return;
+    EXPECT_EQ(send("initialized"), 200);
+    const std::string place = "activityId=" + Enc(params["activityId"]) +
+                              "&agent=" + Enc(params["actor"]) +
+                              "&registration=" + params["registration"];
+    if (terminated) {
+      EXPECT_EQ(send("terminated", R"("duration":"PT6S")"), 200);
+    } else {
+      ask({"left", launchNo});
+    }
+    struct Ask {
+      const char* method;
+      const char* path;
+      std::string query;
+      const char* body;
+    };
+    const Ask asks[] = {
+        {"GET", "activities/state", "stateId=LMS.LaunchData&" + place, ""},
+        {"PUT", "activities/state", "stateId=bookmark&" + place, "{}"},
+        {"GET", "agents/profile",
+         "profileId=cmi5LearnerPreferences&agent=" + Enc(params["actor"]), ""},
+        {"PUT", "agents/profile",
+         "profileId=notes&agent=" + Enc(params["actor"]), "{}"},
+        {"GET", "statements", "", ""},
+    };
+    for (const Ask& a : asks)
+      EXPECT_EQ(request(a.method, a.path, a.query, a.body).status, 403)
+          << a.method << " " << a.path;
+    EXPECT_EQ(send("completed", R"("completion":true,"duration":"PT5S")", true),
+              403);
+  }
+}
+
+// A course team sees why an AU recorded nothing: each refusal is said with
+// its rule in the journal, once per rule and launch.
+TEST_F(CoursePlayerTest, EachRefusalIsSaidOncePerRuleAndLaunch) {
+  open(kTwoInABlock);
+  askJson({"login", "Ann"});
+  const auto said = [this] {
+    std::vector<std::string> out;
+    for (const std::string& line : notes)
+      if (line.find("a statement was") != std::string::npos)
+        out.push_back(line);
+    return out;
+  };
+  const std::string prefix = "AU https://example.org/b (launch ";
+  const std::string byCmi5 =
+      "): a statement was refused by cmi5's rules for an AU (HTTP 403): ";
+  launch("https://example.org/b");
+  if (HasFatalFailure()) return;
+  const std::string first = launchNo;
+  EXPECT_EQ(send("initialized"), 200);
+  for (int i = 0; i < 2; ++i)
+    EXPECT_EQ(send("completed", R"("completion":true)", true), 403);
+  EXPECT_EQ(send("terminated", R"("duration":"PT6S","score":{"scaled":0.5})"),
+            403);
+  EXPECT_EQ(request("POST", "statements", "", "{\"verb\":1}").status, 400);
+  ASSERT_EQ(said().size(), 3u) << testing::PrintToString(notes);
+  EXPECT_EQ(said()[0], prefix + first + byCmi5 +
+                           "\"completed\" needs result.duration (said once "
+                           "per launch)");
+  EXPECT_EQ(said()[1], prefix + first + byCmi5 +
+                           "\"terminated\" may not carry a score (said once "
+                           "per launch)");
+  EXPECT_NE(said()[2].find("a statement was not valid xAPI 1.0.3 (HTTP 400)"),
+            std::string::npos);
+  // The next launch says it again.
+  ask({"left", launchNo});
+  launch("https://example.org/b");
+  if (HasFatalFailure()) return;
+  EXPECT_EQ(send("initialized"), 200);
+  EXPECT_EQ(send("completed", R"("completion":true)", true), 403);
+  ASSERT_EQ(said().size(), 4u);
+  EXPECT_EQ(said()[3], prefix + launchNo + byCmi5 +
+                           "\"completed\" needs result.duration (said once "
+                           "per launch)");
+}
+
+// What satisfies an AU leads in the menu: completed, then failed,
+// satisfies CompletedOrPassed.
+TEST_F(CoursePlayerTest, TheMenuLeadsWithWhatSatisfiesTheAu) {
+  open(BlockXml("https://example.org/b1",
+                AuXml("https://example.org/a", "a/index.html",
+                      "moveOn=\"CompletedOrPassed\" masteryScore=\"0.5\"")));
+  askJson({"login", "Ann"});
+  launch("https://example.org/a");
+  if (HasFatalFailure()) return;
+  EXPECT_EQ(send("initialized"), 200);
+  EXPECT_EQ(send("completed", R"("completion":true,"duration":"PT5S")", true),
+            200);
+  EXPECT_EQ(
+      send("failed",
+           R"("success":false,"score":{"scaled":0.2},"duration":"PT6S")", true),
+      200)
+      << last;
+  for (const bool restarted : {false, true}) {
+    SCOPED_TRACE(restarted ? "after a restart" : "while playing");
+    if (restarted) {
+      restart();
+      askJson({"login", "Ann"});
+    }
+    EXPECT_EQ(status("https://example.org/a"), "completed");
+    EXPECT_EQ(status("https://example.org/b1"), "satisfied");
+  }
+}
+
+// Tin Can content sends statements for its launch's learner only: another
+// actor's would reach the course team's LRS with zept's credentials.
+TEST_F(CoursePlayerTest, TinCanContentRecordsForItsLearnerOnly) {
+  openTinCan();
+  askJson({"login", "Ann"});
+  launchTinCan();
+  if (HasFatalFailure()) return;
+  const std::string others[] = {
+      R"({"account":{"homePage":"https://zept.example.org/learners",)"
+      R"("name":"victim"}})",
+      R"({"mbox":"mailto:boss@example.org"})",
+  };
+  for (const std::string& actor : others)
+    EXPECT_EQ(sendTinCan("passed", actor), 403) << actor;
+  // Nor in a batch beside the learner's own.
+  const std::string batch =
+      "[{\"actor\":" + params["actor"] +
+      ",\"verb\":{\"id\":\"http://adlnet.gov/expapi/verbs/experienced\"},"
+      "\"object\":{\"id\":\"" +
+      kTinCanActivity + "\"}},{\"actor\":" + others[0] +
+      ",\"verb\":{\"id\":\"http://adlnet.gov/expapi/verbs/experienced\"},"
+      "\"object\":{\"id\":\"" +
+      kTinCanActivity + "\"}}]";
+  EXPECT_EQ(request("POST", "statements", "", batch).status, 403);
+  EXPECT_NE(status(kTinCanActivity), "passed");
+  EXPECT_TRUE(store->lrs("Ann")->statements({}).empty());
+  EXPECT_EQ(sendTinCan("passed", params["actor"]), 200) << last;
+  EXPECT_EQ(status(kTinCanActivity), "passed");
+}
+
+// A Tin Can statement counts for the learner's registration when it names
+// it or none (xAPI leaves it optional), in play and after a restart alike.
+TEST_F(CoursePlayerTest, TinCanStatusesFollowTheRegistrationOrNone) {
+  struct Case {
+    const char* name;
+    bool named, other;
+    bool counts;
+  };
+  for (const Case c : {Case{"no registration", false, false, true},
+                       Case{"the learner's", true, false, true},
+                       Case{"another", true, true, false}}) {
+    SCOPED_TRACE(c.name);
+    TearDown();
+    SetUp();
+    openTinCan();
+    askJson({"login", "Ann"});
+    launchTinCan();
+    if (HasFatalFailure()) return;
+    const std::string registration =
+        c.other ? "0f1f4a3c-0d2e-4b8a-9c1d-2e3f4a5b6c7d"
+                : params["registration"];
+    EXPECT_EQ(
+        sendTinCan("passed", params["actor"],
+                   c.named ? "\"registration\":\"" + registration + "\"" : ""),
+        200)
+        << last;
+    for (const bool restarted : {false, true}) {
+      if (restarted) {
+        restart();
+        askJson({"login", "Ann"});
+      }
+      EXPECT_EQ(status(kTinCanActivity) == "passed", c.counts)
+          << (restarted ? "after a restart" : "while playing");
+    }
+  }
+}
+
+// Once the learner has left a Tin Can launch, its credentials are answered
+// no more.
+TEST_F(CoursePlayerTest, ATinCanLaunchLeftAnswersNothing) {
+  openTinCan();
+  askJson({"login", "Ann"});
+  launchTinCan();
+  if (HasFatalFailure()) return;
+  EXPECT_EQ(sendTinCan("experienced", params["actor"]), 200) << last;
+  ask({"left", launchNo});
+  EXPECT_EQ(sendTinCan("experienced", params["actor"]), 403);
+  EXPECT_EQ(request("GET", "statements", "").status, 403);
 }
 
 }  // namespace

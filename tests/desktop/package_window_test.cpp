@@ -2481,6 +2481,13 @@ TEST_F(PackageWindowTest, ACmi5CourseTalksToZeptsLrs) {
   // The second AU bookmarks and stays; zept is killed under it.
   signal(SIGTERM);
   EXPECT_EQ(waitExit(), 0) << Slurp(output());
+  // The first AU's second "completed" was refused, and said with its rule.
+  EXPECT_NE(Slurp(output()).find(
+                "AU https://example.org/c5/au1 (launch 1): a statement was "
+                "refused by cmi5's rules for an AU (HTTP 403): the session "
+                "already has \"completed\""),
+            std::string::npos)
+      << Slurp(output());
   start("--learner ann --item https://example.org/c5/au2 " + package.string());
   EXPECT_TRUE(
       waitStored("SELECT 'initialized=' || count(*) FROM "
@@ -2497,6 +2504,11 @@ TEST_F(PackageWindowTest, ACmi5CourseTalksToZeptsLrs) {
                  "bookmark=page 2\n"));
   signal(SIGTERM);
   EXPECT_EQ(waitExit(), 0) << Slurp(output());
+  // No LRS is configured: the journal says the statements wait for one.
+  EXPECT_NE(Slurp(output()).find("statements wait for an LRS configuration: "
+                                 "the first one configured gets them"),
+            std::string::npos)
+      << Slurp(output());
   EXPECT_EQ(storedValues(verbs),
             "launched initialized completed satisfied terminated launched "
             "initialized abandoned launched initialized abandoned\n");

@@ -620,6 +620,43 @@ TEST_F(StoreTest, StatementsOfAnEarlierZeptAreAdopted) {
             (std::map<std::string, std::size_t>{{a, 1}}));
 }
 
+// Statements captured with no LRS configured become the first configured
+// LRS's, and only its; an earlier zept's untagged ones, whose configuration
+// is remembered, stay for that configuration's LRS.
+TEST_F(StoreTest, StatementsCapturedWithNoLrsGoToTheFirstConfigured) {
+  const std::string a = "https://a.example.org/xAPI/";
+  const std::string b = "https://b.example.org/xAPI/";
+  {
+    ProgressStore store(path());
+    store.save("anna", "i", {}, {{"s1", "{}"}, {"s2", "{}"}});
+    EXPECT_EQ(store.unconfiguredPending(), 2u);
+    EXPECT_EQ(store.adoptUnconfigured(a), 2u);
+    EXPECT_EQ(store.unconfiguredPending(), 0u);
+    store.rememberLrs(a, "/a.conf");
+    EXPECT_EQ(store.adoptUnconfigured(b), 0u);
+    EXPECT_EQ(store.pendingByEndpoint(),
+              (std::map<std::string, std::size_t>{{a, 2}}));
+  }
+  Exec(raw(path("earlier.sqlite")),
+       "CREATE TABLE learners(login TEXT PRIMARY KEY NOT NULL,"
+       " added INTEGER NOT NULL);"
+       "CREATE TABLE item_values(login TEXT NOT NULL, item TEXT NOT NULL,"
+       " element TEXT NOT NULL, value TEXT NOT NULL,"
+       " PRIMARY KEY(login, item, element));"
+       "CREATE TABLE statements(seq INTEGER PRIMARY KEY AUTOINCREMENT,"
+       " id TEXT NOT NULL UNIQUE, login TEXT NOT NULL, json TEXT NOT NULL,"
+       " state INTEGER NOT NULL DEFAULT 0, reason TEXT);"
+       "CREATE TABLE lrs(file TEXT NOT NULL);"
+       "INSERT INTO lrs VALUES('/old/lrs.conf');"
+       "INSERT INTO statements(id, login, json) VALUES('s1', 'anna', '{}');"
+       "PRAGMA user_version=1;");
+  ProgressStore earlier(path("earlier.sqlite"));
+  EXPECT_EQ(earlier.unconfiguredPending(), 0u);
+  EXPECT_EQ(earlier.adoptUnconfigured(b), 0u);
+  EXPECT_EQ(earlier.pendingByEndpoint(),
+            (std::map<std::string, std::size_t>{{"", 1}}));
+}
+
 // A store that fails is remembered whole until one succeeds; kept in the
 // first keeping folder that takes it, it goes into the course's store under
 // the same learner and items, statements with it, and is gone from there.

@@ -668,6 +668,46 @@ TEST_F(SyncTest, StatementsGoOnlyToTheLrsTheyWereCapturedFor) {
   expectHeldOnce(ids);
 }
 
+// Statements captured while no LRS was configured (content's, which
+// zept's own LRS keeps) wait for the first LRS configured, and zept-sync
+// says so; given one, it sends them there, once.
+TEST_F(SyncTest, StatementsCapturedWithNoLrsGoToTheFirstConfigured) {
+  std::vector<xapi::Statement> captured;
+  std::vector<std::string> ids;
+  for (int i = 0; i < 3; ++i) {
+    const std::string id = xapi::NewUuid();
+    captured.push_back(
+        {id, "{\"id\":\"" + id +
+                 "\",\"actor\":{\"objectType\":\"Agent\",\"account\":{"
+                 "\"homePage\":\"https://zept.invalid/learners\",\"name\":"
+                 "\"anna\"}},\"verb\":{\"id\":\"http://adlnet.gov/expapi/"
+                 "verbs/experienced\"},\"object\":{\"id\":\"https://zept."
+                 "invalid/courses/c/a\"},\"timestamp\":\"2026-12-08T12:00:"
+                 "0" +
+                 std::to_string(i) + ".000Z\"}"});
+    ids.push_back(id);
+  }
+  store_->save(kLogin, "ITEM-1", {}, captured);  // nothing configured
+  Ran ran = sync(true);
+  EXPECT_EQ(ran.exit, 1);
+  EXPECT_EQ(ran.out,
+            "sent 0, pending 3, refused 0\npending 3 for the first LRS "
+            "configured\n");
+  EXPECT_NE(ran.err.find("3 statements were captured with no LRS configured; "
+                         "they go to the first LRS configured"),
+            std::string::npos)
+      << ran.err;
+  EXPECT_EQ(ran.err.find("earlier zept"), std::string::npos) << ran.err;
+  ran = sync(false);
+  EXPECT_EQ(ran.exit, 0) << ran.err;
+  EXPECT_EQ(ran.out, summary(3, 0, 0));
+  expectHeldOnce(ids);
+  // They were that LRS's: another configured later gets none of them.
+  ran = sync(false);
+  EXPECT_EQ(ran.out, summary(0, 0, 0));
+  expectHeldOnce(ids);
+}
+
 // A proxy in the environment is not used for an LRS on this machine: here
 // one that is not there would fail every request.
 TEST_F(SyncTest, AnLrsOnThisMachineIsReachedDirectly) {
