@@ -90,10 +90,11 @@ std::vector<DrawnChar> VisualLine(std::u32string_view line) {
   for (std::size_t i = 0; i < map.size(); ++i)
     map[i] = static_cast<FriBidiStrIndex>(i);
   std::vector<FriBidiChar> visual = a.shaped;
-  if (!fribidi_reorder_line(FRIBIDI_FLAGS_DEFAULT, a.types.data(),
-                            static_cast<FriBidiStrIndex>(line.size()), 0,
-                            a.base, a.levels.data(), visual.data(),
-                            map.data())) {
+  // Marks stay before their letters in drawing order, where a zero-width
+  // mark lands over the glyph that follows it.
+  if (!fribidi_reorder_line(
+          0, a.types.data(), static_cast<FriBidiStrIndex>(line.size()), 0,
+          a.base, a.levels.data(), visual.data(), map.data())) {
     for (std::size_t i = 0; i < map.size(); ++i) {
       map[i] = static_cast<FriBidiStrIndex>(i);
       visual[i] = a.shaped[i];

@@ -529,7 +529,8 @@ std::vector<std::string> DefaultTextFonts() {
   return {"/usr/share/fonts/truetype/noto/NotoSansHebrew-Regular.ttf",
           "/usr/share/fonts/truetype/noto/NotoSansArabic-Regular.ttf",
           "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf",
-          "/usr/share/fonts/truetype/droid/DroidSansFallbackFull.ttf"};
+          "/usr/share/fonts/truetype/droid/DroidSansFallbackFull.ttf",
+          "/usr/share/fonts/truetype/nanum/NanumGothic.ttf"};
 }
 
 void PdfReportSystem::execute(

@@ -16,8 +16,9 @@ namespace zept {
 // The TrueType fonts that draw what WinAnsi Helvetica cannot, in the order
 // they are tried: Debian's Hebrew and Arabic from fonts-noto-core, then
 // fonts-dejavu-core (Latin, Greek, Cyrillic, and Hebrew and Arabic when
-// Noto is missing), then fonts-droid-fallback for Chinese, Japanese and
-// Korean. Noto's CJK fonts are CFF outlines, which libharu cannot embed.
+// Noto is missing), fonts-droid-fallback for Chinese and Japanese, and
+// fonts-nanum for the Korean syllables Droid lacks. Noto's CJK fonts are
+// CFF outlines, which libharu cannot embed.
 std::vector<std::string> DefaultTextFonts();
 
 class PdfReportSystem final : public ReportSystem {

@@ -134,12 +134,18 @@ struct Script {
 };
 
 // Arabic with the lam-alef ligature and letters in all four joined forms,
-// Hebrew, Japanese (kanji, kana), Greek, and Latin letters both within
-// WinAnsi and beyond it.
+// Hebrew, Japanese (kanji, kana), Korean, Chinese, Hebrew and Arabic with
+// vowel marks, Greek, and Latin letters both within WinAnsi and beyond it.
 const Script kScripts[] = {
     {"Arabic", "دورة السلامة في العمل", "محمد علي", "الفصل الأول"},
     {"Hebrew", "קורס בטיחות בעבודה", "דוד כהן", "פרק ראשון"},
     {"Japanese", "安全講習コース", "山田 太郎", "第一章 はじめに"},
+    {"Korean", "안전 교육 과정", "김민준", "제1장 소개"},
+    {"Chinese", "安全培训课程", "李小龍", "第一章 简介"},
+    // Vowel marks stay with their letters. (pdftotext moves a mark on the
+    // last letter of a right-to-left run that follows left-to-right text,
+    // as "Learner: " is, to the run's start; the page itself is right.)
+    {"Marks", "שָׁלוֹם עֲלֵיכֶם", "عَلِيّ مُحَمَّد", "Item"},
     {"Greek", "Ασφάλεια στην εργασία", "Νίκος Παπαδόπουλος", "Κεφάλαιο πρώτο"},
     {"Latin", "Sécurité au travail – Łódź", "Łukasz Żółć, José Müller",
      "Nguyễn Văn Đức: Übung"},
@@ -326,6 +332,9 @@ TEST(VisualLineTest, RightToLeftRunsAreReversedAndArabicJoined) {
       {U"\u0645\u0644\u0627\u200F",
        U"\uFEFC\uFEE3",
        {U"\u0644\u0627", U"\u0645"}},
+      // A vowel mark is drawn before the letter it sits on, where a
+      // font's zero-width mark lands over the glyph that follows.
+      {U"\u0645\u064F", U"\u064F\uFEE1", {U"\u064F", U"\u0645"}},
   };
   for (const Case& c : cases) {
     const std::vector<DrawnChar> drawn = VisualLine(c.line);
