@@ -6,11 +6,9 @@
 #include <cstdlib>
 
 #include "cmi5/player.h"
-#include "engine/pdf.h"
-#include "moviehost/headless.h"
+#include "engine/results_pdf.h"
 #include "platform/codepage.h"
 #include "platform/posix/posix.h"
-#include "report/ReportPrinter.h"
 #include "scorm/results.h"
 #include "scorm2004/player.h"
 #include "util/file_io.h"
@@ -522,18 +520,10 @@ std::string PackageSession::saveResults() {
   if (!chosen.ok) return std::string("{}");
   try {
     const auto [paperWidth, paperHeight] = platform::DefaultPaperInches();
-    PdfReportSystem system(ctx_, paperWidth, paperHeight);
-    system.DefaultDest = ReportDestination::File;
-    system.OutputFileName = chosen.file;
-    auto silent = [](const WideString&) {};
-    platform::HeadlessWindow offscreen(1280, 1024, silent);
-    platform::ScriptedDialogs none(silent);
-    HeadlessHostFactory movies({ctx_, silent, none, offscreen, u""});
-    TReportPrinter printer({ctx_, movies, u""});
-    printer.SetXml(player_->resultsReport());
-    printer.SetReportSystem(&system);
-    printer.SetMargins(0.5, 0.5, 0.5, 0.5);
-    printer.Print();
+    for (const std::string& line :
+         WriteResultsPdf(ctx_, player_->resultsReport(), chosen.file,
+                         paperWidth, paperHeight))
+      note("The results PDF " + WideToUtf8(chosen.file) + ": " + line);
     return "{\"ok\":true,\"message\":" +
            scorm::JsonString("Saved to " + WideToUtf8(chosen.file)) + "}";
   } catch (const std::exception& e) {

@@ -10,10 +10,15 @@
 #include <cstdio>
 #include <deque>
 #include <map>
+#include <memory>
 
+#include "engine/bidi.h"
+#include "engine/pdf_fonts.h"
 #include "engine/pdf_workers.h"
 #include "engine/picture.h"
+#include "platform/codepage.h"
 #include "platform/errors.h"
+#include "util/utf8.h"
 
 namespace zept {
 namespace {
@@ -24,24 +29,12 @@ constexpr int kJpegQuality = 90;
 constexpr std::size_t kPicturesWaiting = 4;
 constexpr std::size_t kPagesWaiting = 64;
 
-struct HaruError {
-  HPDF_STATUS code = HPDF_OK;
-  HPDF_STATUS detail = 0;
-};
-
 void OnHaruError(HPDF_STATUS code, HPDF_STATUS detail, void* user) {
   auto* error = static_cast<HaruError*>(user);
   if (error->code == HPDF_OK) {
     error->code = code;
     error->detail = detail;
   }
-}
-
-[[noreturn]] void ThrowHaruError(HPDF_STATUS code, HPDF_STATUS detail) {
-  char text[96];
-  std::snprintf(text, sizeof text, "PDF writer error 0x%04X (detail %u)",
-                static_cast<unsigned>(code), static_cast<unsigned>(detail));
-  throw EZeptError(text);
 }
 
 // Page content written the way libharu's own operators write it, byte for
@@ -145,8 +138,11 @@ HPDF_STATUS WriteFlateFilter(HPDF_Dict, HPDF_Stream stream) {
 // need is ready, so the document comes out as it would without workers.
 class PdfCanvas final : public ReportCanvas {
  public:
+  // With textFonts, text is UTF-8 (see PdfReportSystem::Utf8Text).
   PdfCanvas(HPDF_Doc doc, HaruError& error, double width, double height,
-            platform::FileSystem& files, bool compress)
+            platform::FileSystem& files, bool compress,
+            const std::vector<std::string>* textFonts,
+            std::vector<std::string>& notes)
       : doc_(doc),
         error_(error),
         width_(width),
@@ -165,6 +161,8 @@ class PdfCanvas final : public ReportCanvas {
       }
     }
     check();
+    if (textFonts)
+      textFonts_ = std::make_unique<TextFonts>(doc, error, *textFonts, notes);
   }
 
   double pageWidth() const override { return width_; }
@@ -172,6 +170,25 @@ class PdfCanvas final : public ReportCanvas {
   int pagesStarted() const { return started_; }
 
   const CharWidths& charWidths() const override { return font().widths; }
+  bool utf8Text() const override { return textFonts_ != nullptr; }
+  void byteUnits(std::string_view text,
+                 std::vector<std::uint32_t>& units) const override {
+    if (!textFonts_) return ReportCanvas::byteUnits(text, units);
+    units.assign(text.size(), 0);
+    std::u32string codes;
+    std::vector<std::size_t> starts;
+    for (std::size_t i = 0; i < text.size();) {
+      const Utf8Char c = ReadUtf8(text, i, Utf8Bad::kByte);
+      codes += c.code;
+      starts.push_back(i);
+      i += c.length;
+    }
+    const std::u32string forms = DrawnForms(codes);
+    const std::vector<int> fonts = textFonts_->choose(forms);
+    for (std::size_t k = 0; k < forms.size(); ++k) {
+      if (forms[k] != 0) units[starts[k]] = unitsOf(fonts[k], forms[k]);
+    }
+  }
 
   void drawBitmap(double x1, double y1, double x2, double y2,
                   const Bitmap& bitmap) override {
@@ -189,19 +206,47 @@ class PdfCanvas final : public ReportCanvas {
   void flush() {
     while (!ops_.empty()) apply(true);
   }
+  // Before the document is written.
+  void finishFonts() {
+    if (textFonts_) textFonts_->finish();
+  }
 
  protected:
   void drawText(double x, double y, std::string_view text) override {
-    // libharu's limits, checked as HPDF_Page_SetFontAndSize checks them.
+    const HPDF_REAL size = checkedSize();
+    // As libharu takes a text: up to a NUL, 65535 bytes at most.
+    text = text.substr(0, std::min(text.find('\0'), std::size_t{65535}));
+    if (!textFonts_) return drawAnsi(x, y, size, text);
+    std::u32string codes;
+    std::string ansi;
+    bool allAnsi = true;
+    for (std::size_t i = 0; i < text.size();) {
+      const Utf8Char c = ReadUtf8(text, i, Utf8Bad::kByte);
+      codes += c.code;
+      const int byte = AnsiByteOf(c.code);
+      allAnsi = allAnsi && byte >= 0;
+      if (allAnsi) ansi += static_cast<char>(byte);
+      i += c.length;
+    }
+    // What WinAnsi holds is written as it is without UTF-8 text.
+    if (allAnsi) return drawAnsi(x, y, size, ansi);
+    drawUnicode(x, y, size, codes);
+  }
+
+ private:
+  // libharu's limits, checked as HPDF_Page_SetFontAndSize checks them.
+  HPDF_REAL checkedSize() const {
     const HPDF_REAL size = static_cast<HPDF_REAL>(fontSize());
     if (size <= 0 || size > HPDF_MAX_FONTSIZE) {
       ThrowHaruError(HPDF_PAGE_INVALID_FONT_SIZE,
                      static_cast<HPDF_STATUS>(static_cast<std::int64_t>(size)));
     }
+    return size;
+  }
+
+  void drawAnsi(double x, double y, HPDF_REAL size, std::string_view text) {
     const Font& f = font();
-    const std::string name = fontName(f);
-    // As libharu takes a text: up to a NUL, 65535 bytes at most.
-    text = text.substr(0, std::min(text.find('\0'), std::size_t{65535}));
+    const std::string name = fontName(f.font);
     std::string& out = content_;
     out += "BT\012/";
     out += name;
@@ -218,6 +263,76 @@ class PdfCanvas final : public ReportCanvas {
     }
     out += "ET\012";
   }
+
+  // Runs of one font each, left to right, in one text object: each run's
+  // glyphs move the pen by their widths, as they were measured.
+  void drawUnicode(double x, double y, HPDF_REAL size,
+                   const std::u32string& codes) {
+    const std::vector<DrawnChar> drawn = VisualLine(codes);
+    std::u32string visual;
+    for (const DrawnChar& d : drawn) visual += d.code;
+    const std::vector<int> fonts = textFonts_->choose(visual);
+    std::string& out = content_;
+    out += "BT\012";
+    bool placed = false;
+    for (std::size_t i = 0; i < drawn.size();) {
+      const int k = fonts[i];
+      std::size_t end = i;
+      while (end < drawn.size() && fonts[end] == k) ++end;
+      std::string shown;
+      std::uint64_t units = 0;
+      HPDF_Font pdfFont = font().font;
+      if (k < 0) {
+        for (std::size_t j = i; j < end; ++j) {
+          int byte = AnsiByteOf(drawn[j].code);
+          if (k == TextFonts::kMissing || byte < 0) {
+            for (char32_t c : drawn[j].text) textFonts_->missing(c);
+            byte = '?';
+          }
+          shown += static_cast<char>(byte);
+          units += font().widths[static_cast<unsigned char>(byte)];
+        }
+      } else {
+        pdfFont = textFonts_->font(k);
+        shown = "<";
+        for (std::size_t j = i; j < end; ++j) {
+          char hex[8];
+          std::snprintf(hex, sizeof hex, "%04X",
+                        static_cast<unsigned>(drawn[j].code));
+          shown += hex;
+          units += textFonts_->units(k, drawn[j].code);
+          textFonts_->use(k, drawn[j].code, drawn[j].text);
+        }
+        shown += ">";
+      }
+      i = end;
+      // A run of no width is not shown.
+      if (units == 0) continue;
+      out += '/';
+      out += fontName(pdfFont);
+      out += ' ';
+      content::Real(out, size);
+      out += " Tf\012";
+      if (!placed) {
+        content::Pair(out, Pt(x), Pt(height_ - y), " Td\012");
+        placed = true;
+      }
+      if (k < 0)
+        content::Text(out, shown);
+      else
+        out += shown;
+      out += " Tj\012";
+    }
+    out += "ET\012";
+  }
+
+  std::uint32_t unitsOf(int k, char32_t code) const {
+    if (k >= 0) return textFonts_->units(k, code);
+    const int byte = k == TextFonts::kMissing ? -1 : AnsiByteOf(code);
+    return font().widths[static_cast<unsigned char>(byte < 0 ? '?' : byte)];
+  }
+
+ protected:
   void drawLine(double x1, double y1, double x2, double y2) override {
     content_ += "0.75 w\012";
     content::Pair(content_, Pt(x1), Pt(height_ - y1), " m\012");
@@ -258,13 +373,13 @@ class PdfCanvas final : public ReportCanvas {
 
   // The page's name for a font: F1, F2, ... in the order of first use, as
   // libharu names them when they join the page's resources.
-  std::string fontName(const Font& f) {
-    const auto at = std::find(pageFonts_.begin(), pageFonts_.end(), f.font);
+  std::string fontName(HPDF_Font f) {
+    const auto at = std::find(pageFonts_.begin(), pageFonts_.end(), f);
     if (at != pageFonts_.end())
       return "F" + std::to_string(at - pageFonts_.begin() + 1);
-    pageFonts_.push_back(f.font);
+    pageFonts_.push_back(f);
     Op use(Op::UseFont);
-    use.font = f.font;
+    use.font = f;
     use.bytes = "F" + std::to_string(pageFonts_.size());
     const std::string name = use.bytes;
     push(std::move(use));
@@ -398,6 +513,7 @@ class PdfCanvas final : public ReportCanvas {
   std::vector<PdfWorkers::Ticket> loadedJobs_;  // keeps images_' keys alive
   HPDF_Page page_ = nullptr;
   int started_ = 0;
+  std::unique_ptr<TextFonts> textFonts_;  // with UTF-8 text only
 };
 
 struct HaruDoc {
@@ -409,6 +525,14 @@ struct HaruDoc {
 
 }  // namespace
 
+std::vector<std::string> DefaultTextFonts() {
+  return {"/usr/share/fonts/truetype/noto/NotoSansHebrew-Regular.ttf",
+          "/usr/share/fonts/truetype/noto/NotoSansArabic-Regular.ttf",
+          "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf",
+          "/usr/share/fonts/truetype/droid/DroidSansFallbackFull.ttf",
+          "/usr/share/fonts/truetype/nanum/NanumGothic.ttf"};
+}
+
 void PdfReportSystem::execute(
     const std::function<void(ReportCanvas&)>& onPrint) {
   HaruError error;
@@ -416,13 +540,16 @@ void PdfReportSystem::execute(
   if (!pdf.doc) throw EZeptError("cannot start a PDF document");
   HPDF_SetCompressionMode(pdf.doc, Compress ? HPDF_COMP_ALL : HPDF_COMP_NONE);
   int pages = 0;
+  std::vector<std::string> notes;
   {
     PdfCanvas canvas(pdf.doc, error, paperWidth_, paperHeight_,
-                     ctx_.platform.files, Compress);
+                     ctx_.platform.files, Compress,
+                     Utf8Text ? &TextFonts : nullptr, notes);
     canvas.start();
     onPrint(canvas);
     canvas.finish();
     canvas.flush();
+    canvas.finishFonts();
     pages = canvas.pagesStarted();
   }
   HPDF_SaveToStream(pdf.doc);
@@ -436,6 +563,7 @@ void PdfReportSystem::execute(
   bytes.resize(size);
   document_ = std::move(bytes);
   pages_ = pages;
+  notes_ = std::move(notes);
   if (!KeepInMemory) ctx_.platform.files.replaceFile(OutputFileName, document_);
 }
 

@@ -56,6 +56,10 @@ void AppendUtf16(WideString& out, char32_t cp) {
 
 }  // namespace
 
+int AnsiByteOf(char32_t code) {
+  return code > 0xFFFF ? -1 : AnsiByteFor(static_cast<char16_t>(code));
+}
+
 AnsiString WideToAnsi(const WideString& text) {
   AnsiString out;
   out.reserve(text.size());

@@ -10,6 +10,8 @@ namespace zept {
 
 // Characters Windows-1252 cannot hold become "?" (one per code point).
 AnsiString WideToAnsi(const WideString& text);
+// The Windows-1252 byte of one code point; -1 when it has none.
+int AnsiByteOf(char32_t code);
 // Every byte maps to one unit; the five unassigned bytes map to U+0081 etc.,
 // as the system conversion does.
 WideString AnsiToWide(const AnsiString& text);

@@ -59,7 +59,7 @@ double TTableDivision::Measure(TReportPrinter& printer) {
   buffer.BaseReport = printer.Report;
   buffer.PrintStart = 0;
   buffer.PrintEnd = ContentWidth;
-  buffer.appendText(ReportText(Content));
+  buffer.appendText(ReportText(*printer.Report, Content));
   ContentHeight = buffer.remainingHeight();
   Height = 2 * p + ContentHeight;
   return Height;
@@ -79,7 +79,7 @@ void TTableDivision::DrawCell(TReportPrinter& printer, double x, double y) {
     buffer.Justification = align == u"center"  ? Justify::Center
                            : align == u"right" ? Justify::Right
                                                : Justify::Left;
-    buffer.appendText(ReportText(Content));
+    buffer.appendText(ReportText(c, Content));
     buffer.printHeight(ContentHeight);
   } else if (Kind == "img") {
     TMediaConverter converter(printer.services().movies,

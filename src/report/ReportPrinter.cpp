@@ -30,7 +30,9 @@ WideString GetText(XmlNode node) {
   return children.empty() ? OwnText(node) : OwnText(children.front());
 }
 
-AnsiString ReportText(const WideString& text) { return WideToAnsi(text); }
+std::string ReportText(const ReportCanvas& canvas, const WideString& text) {
+  return canvas.utf8Text() ? WideToUtf8(text) : WideToAnsi(text);
+}
 
 std::optional<double> StrToFloat(const WideString& text, char16_t separator) {
   std::size_t i = 0, end = text.size();
@@ -213,7 +215,7 @@ void TReportPrinter::printText(XmlNode element) {
                            text.back() == u'\r' || text.back() == u'\t')) {
     text.pop_back();
   }
-  buffer.appendText(ReportText(text));
+  buffer.appendText(ReportText(c, text));
   // A line taller than a whole page can never fit: on a fresh page where
   // nothing fits it is printed anyway, so the loop always ends.
   bool freshPage = false;

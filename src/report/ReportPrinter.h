@@ -85,8 +85,9 @@ class TReportPrinter {
   mutable std::optional<char16_t> decimalSeparator_;
 };
 
-// Text as the engine takes it: Windows-1252, "?" for what it cannot hold.
-AnsiString ReportText(const WideString& text);
+// Text as the canvas takes it: UTF-8 where it draws any character, else
+// Windows-1252 with "?" for what it cannot hold.
+std::string ReportText(const ReportCanvas& canvas, const WideString& text);
 // A decimal number with the given decimal separator; nullopt otherwise.
 std::optional<double> StrToFloat(const WideString& text,
                                  char16_t decimalSeparator);

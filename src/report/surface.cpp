@@ -7,11 +7,20 @@
 
 namespace zept {
 
-double ReportCanvas::textWidth(std::string_view text) const {
+void ReportCanvas::byteUnits(std::string_view text,
+                             std::vector<std::uint32_t>& units) const {
   const CharWidths& widths = charWidths();
-  std::uint64_t units = 0;
-  for (char ch : text) units += widths[static_cast<unsigned char>(ch)];
-  return widthOf(units);
+  units.resize(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i)
+    units[i] = widths[static_cast<unsigned char>(text[i])];
+}
+
+double ReportCanvas::textWidth(std::string_view text) const {
+  std::vector<std::uint32_t> units;
+  byteUnits(text, units);
+  std::uint64_t total = 0;
+  for (std::uint32_t u : units) total += u;
+  return widthOf(total);
 }
 
 void TMemoBuf::check() const {
@@ -29,10 +38,20 @@ void TMemoBuf::wrap() {
   next_ = 0;
   if (text_.empty()) return;
   const ReportCanvas& c = *BaseReport;
-  const CharWidths& widths = c.charWidths();
+  std::vector<std::uint32_t> widths;
+  c.byteUnits(text_, widths);
+  // A UTF-8 character is never cut: its other bytes go with its first.
+  const bool utf8 = c.utf8Text();
+  const auto charEnd = [&](std::size_t at) {
+    ++at;
+    while (utf8 && at < text_.size() &&
+           (static_cast<unsigned char>(text_[at]) & 0xC0) == 0x80)
+      ++at;
+    return at;
+  };
   const double width = PrintEnd - PrintStart;
   auto fits = [&](std::uint64_t units) { return c.widthOf(units) <= width; };
-  const std::uint64_t space = widths[' '];
+  const std::uint64_t space = c.charWidths()[' '];
   std::size_t start = 0;
   while (start <= text_.size()) {
     std::size_t end = text_.find('\n', start);
@@ -57,8 +76,7 @@ void TMemoBuf::wrap() {
       std::uint64_t units = base;
       std::size_t k = i;
       for (; k < wordEnd; ++k) {
-        const std::uint64_t more =
-            units + widths[static_cast<unsigned char>(text_[k])];
+        const std::uint64_t more = units + widths[k];
         if (!fits(more)) break;
         units = more;
       }
@@ -76,7 +94,7 @@ void TMemoBuf::wrap() {
         continue;
       }
       // The longest part of the word that fits, one character at least.
-      const std::size_t n = std::max<std::size_t>(k - i, 1);
+      const std::size_t n = std::max(k, charEnd(i)) - i;
       lines_.push_back({i, n});
       i += n;
     }

@@ -61,11 +61,19 @@ class ReportCanvas {
 
   // The current font's widths; a text is as wide as its characters.
   virtual const CharWidths& charWidths() const = 0;
+  // The text this canvas measures and draws: Windows-1252 bytes, or UTF-8
+  // on a canvas that draws any character.
+  virtual bool utf8Text() const { return false; }
+  // Each byte's width at the current font, in thousandths of the font size:
+  // a character's width on its first byte, 0 on the others. Joined and
+  // ligated letters are measured as they are drawn.
+  virtual void byteUnits(std::string_view text,
+                         std::vector<std::uint32_t>& units) const;
   // Inches of a width in thousandths of the font size, at the current font.
   double widthOf(std::uint64_t units) const {
     return static_cast<double>(units) / 1000.0 * fontSize() / 72;
   }
-  // Width of ANSI text at the current font, inches.
+  // Width of a text at the current font, inches.
   double textWidth(std::string_view text) const;
   // y := ny, then text left-aligned from nx, standing on the baseline.
   void printText(double nx, double ny, std::string_view text) {
