@@ -434,11 +434,18 @@ std::string PackageSession::screen(const std::vector<std::string>& message) {
     return std::string();
   }
   if (kind == "crashed" && message.size() >= 4) {
+    // Said by a script in the package's pages, which any page could say:
+    // believed only where the emulator was loaded.
+    if (!page_.packageEmulatorLoaded()) {
+      note("A page of the package said the Flash emulator crashed, though "
+           "none was loaded: nothing changed");
+      return std::string();
+    }
     note("Item " + message[1].substr(0, 200) +
          " stopped: the Flash emulator crashed in " +
          message[3].substr(0, 200) + " (" + message[2].substr(0, 200) +
          "); the learner was offered Retry");
-    return std::string();
+    return "shown";
   }
   // A cmi5 AU that asks for a window of its own: only the package's pages
   // play there, and the screens come back when it goes.

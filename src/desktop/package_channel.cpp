@@ -306,7 +306,10 @@ void MoviePage::serveContent(WebKitURISchemeRequest* request,
   if (path == "app/host.js")
     return FinishBytes(request, kHostJs, "text/javascript", kPackageHostPolicy);
   // The emulator for the movies a package's pages embed, from their origin.
-  if (path.rfind("ruffle/", 0) == 0) return serveRuffle(request, path);
+  if (path.rfind("ruffle/", 0) == 0) {
+    packageEmulator_ = true;
+    return serveRuffle(request, path);
+  }
   std::string why = "the package has no such file";
   const std::optional<std::string> found = InPackageOfContent(path);
   if (!found)

@@ -156,6 +156,9 @@ class MoviePage {
   // IndexedDB, their caches), waiting for it up to timeoutMs: a launch
   // leaves nothing for the next one, nor for another learner.
   void forgetContentData(int timeoutMs);
+  // True once a page of the package has loaded the Flash emulator: only
+  // then can it have crashed there (a page may say so without it).
+  bool packageEmulatorLoaded() const { return packageEmulator_; }
   // Runs script in the page's top frame without waiting for it.
   void runScript(const std::string& script);
   // The conformance harness's test channel (set only when zept runs with
@@ -275,7 +278,8 @@ class MoviePage {
   // load of the top page is content taking the window, and is stopped.
   bool ownLoad_ = false;
   long postedCalls_ = 0;
-  int rootPathsNamed_ = 0;  // root-absolute paths asked for, named once
+  int rootPathsNamed_ = 0;
+  bool packageEmulator_ = false;  // root-absolute paths asked for, named once
   CookieJars cookies_;
   std::map<std::string, bool> namesMovie_;  // by path in the package
   std::map<std::string, guint> unclaimed_;  // lacking files, their timeouts

@@ -1057,8 +1057,11 @@ TEST_F(StoreTest, StoresAreTheLearnersAlone) {
     SetUp();
     const std::string file = row.make(dir);
     EXPECT_EQ(mode(file), 0600u);
-    for (const char* suffix : {"-wal", "-shm"})
-      if (fs::exists(file + suffix)) EXPECT_EQ(mode(file + suffix), 0600u);
+    for (const char* suffix : {"-wal", "-shm"}) {
+      if (fs::exists(file + suffix)) {
+        EXPECT_EQ(mode(file + suffix), 0600u);
+      }
+    }
     EXPECT_EQ(mode(fs::path(file).parent_path().string()), row.folderMode);
   }
   ::umask(umaskBefore);

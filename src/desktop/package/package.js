@@ -240,7 +240,10 @@ function fromFrames(event) {
 // Said where the SCO showed, as for a missing page, with Retry: the item
 // launched again as the learner would choose it.
 function crashed(error, page) {
-  ask(["crashed", playing.id, error, page]);
+  if (ask(["crashed", playing.id, error, page]) !== "shown") {
+    playing.crashed = false;
+    return;
+  }
   $("crashed-page").textContent = page;
   frame.hidden = true;
   $("crashed").hidden = false;
