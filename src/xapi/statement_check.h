@@ -20,6 +20,9 @@ std::string StatementFault(const JsonValue& statement);
 bool IsUuid(std::string_view text);
 bool IsIri(std::string_view text);
 bool IsTimestamp(std::string_view text);
+// strict: as IsTimestamp; otherwise also without a zone (then UTC) and
+// with a lower-case 't' or 'z', as a query's since and until are taken.
+bool IsTimestampShape(std::string_view text, bool strict);
 bool IsDuration(std::string_view text);
 bool IsLanguageTag(std::string_view text);
 // An Agent or Group as an actor (or a query's agent): "" when valid.

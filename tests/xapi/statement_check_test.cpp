@@ -86,10 +86,15 @@ TEST(StatementCheckTest, TimestampsAndDurations) {
   const struct {
     std::string text;
     bool timestamp, duration;
+    bool query = timestamp;  // taken as a query's since or until
   } kCases[] = {
       {"2026-12-08T10:00:00Z", true, false},
       {"2026-12-08T10:00:00.123456789+05:30", true, false},
-      {"2026-12-08T10:00:00", true, false},  // no zone: UTC
+      // What LRSs refuse, refused first: no zone, lower-case letters.
+      {"2026-12-08T10:00:00", false, false, true},
+      {"2026-12-08t10:00:00Z", false, false, true},
+      {"2026-12-08T10:00:00z", false, false, true},
+      {"2026-12-08T10:00:00.5", false, false, true},
       {"2026-12-08T10:00:00-00:00", false, false},
       {"2026-13-08T10:00:00Z", false, false},
       {"2026-12-08 10:00:00Z", false, false},
@@ -99,6 +104,11 @@ TEST(StatementCheckTest, TimestampsAndDurations) {
       {"PT1H2M3.45S", false, true},
       {"P1Y2M3DT4H", false, true},
       {"P2W", false, true},
+      {"P1.5W", false, true},
+      {"P1W2DT3H", false, false},  // weeks stand alone
+      {"P1Y2W", false, false},
+      {"PW", false, false},
+      {"PT1,5S", false, false},  // a decimal comma
       {"PT0S", false, true},
       {"P", false, false},
       {"PT", false, false},
@@ -111,6 +121,7 @@ TEST(StatementCheckTest, TimestampsAndDurations) {
     SCOPED_TRACE(c.text);
     EXPECT_EQ(IsTimestamp(c.text), c.timestamp);
     EXPECT_EQ(IsDuration(c.text), c.duration);
+    EXPECT_EQ(IsTimestampShape(c.text, false), c.query);
   }
   Check({S(R"(,"timestamp":"yesterday")"), "timestamp is not an ISO 8601"});
   Check({S(R"(,"result":{"duration":"1 hour"})"),
