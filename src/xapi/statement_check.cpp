@@ -176,6 +176,12 @@ constexpr std::string_view kInteractionTypes[] = {
     "true-false",  "choice",     "fill-in", "long-fill-in", "matching",
     "performance", "sequencing", "likert",  "numeric",      "other"};
 
+bool AgentKeyless(const JsonValue& actor) {
+  for (const char* name : {"mbox", "mbox_sha1sum", "openid", "account"})
+    if (actor.find(name)) return false;
+  return true;
+}
+
 class Checker {
  public:
   // The first fault found; "" for none.
@@ -294,6 +300,19 @@ class Checker {
 
   bool statement(const JsonValue& value) {
     if (!shape(value, kStatementShape, "")) return false;
+    // A Group as authority is the pair of an OAuth consumer and its user.
+    if (const JsonValue* authority = value.find("authority")) {
+      const std::string* type = nullptr;
+      if (const JsonValue* t = authority->find("objectType"))
+        type = t->is(JsonType::kString) ? &t->text : nullptr;
+      if (type && *type == "Group") {
+        const JsonValue* members = authority->find("member");
+        if (!AgentKeyless(*authority))
+          return bad("authority", "is a Group with an identifier");
+        if (!members || members->items.size() != 2)
+          return bad("authority", "is a Group of other than two Agents");
+      }
+    }
     return contextFits(value, "");
   }
 
@@ -378,6 +397,15 @@ class Checker {
     const JsonValue* type = value.find("objectType");
     if (type && type->text != "Activity")
       return bad(join(path, "objectType"), "is not \"Activity\"");
+    // An interaction's parts mean nothing without its type.
+    if (const JsonValue* definition = value.find("definition");
+        definition && !definition->find("interactionType")) {
+      for (const char* name : {"correctResponsesPattern", "choices", "scale",
+                               "source", "target", "steps"})
+        if (definition->find(name))
+          return bad(join(join(path, "definition"), name),
+                     "is given without an interactionType");
+    }
     return true;
   }
 

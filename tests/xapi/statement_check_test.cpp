@@ -74,12 +74,38 @@ TEST(StatementCheckTest, TopLevel) {
        "verb.name is not a property"},
       {S(R"(,"attachments":[{"usageType":"http://x.org/u","display":{"en":"a"},"contentType":"text/plain","length":3,"sha2":"ab","fileUrl":"https://x.org/f"}])"),
        ""},
+      // A Group as authority: the two Agents of OAuth, never identified.
+      {S(R"(,"authority":{"objectType":"Group","member":[{"mbox":"mailto:a@x.org"},{"account":{"homePage":"http://x.org","name":"app"}}]})"),
+       ""},
+      {S(R"(,"authority":{"objectType":"Group","member":[{"mbox":"mailto:a@x.org"}]})"),
+       "authority is a Group of other than two"},
+      {S(R"(,"authority":{"objectType":"Group","member":[{"mbox":"mailto:a@x.org"},{"mbox":"mailto:b@x.org"},{"mbox":"mailto:c@x.org"}]})"),
+       "authority is a Group of other than two"},
+      {S(R"(,"authority":{"objectType":"Group","mbox":"mailto:g@x.org","member":[{"mbox":"mailto:a@x.org"},{"mbox":"mailto:b@x.org"}]})"),
+       "authority is a Group with an identifier"},
       {S(R"(,"attachments":[{"usageType":"http://x.org/u","display":{"en":"a"},"contentType":"text/plain","length":3,"sha2":"ab"}])"),
        "has no fileUrl"},
       {S(R"(,"attachments":[{"usageType":"http://x.org/u","display":{"en":"a"},"contentType":"text/plain","length":-3,"sha2":"ab","fileUrl":"https://x.org/f"}])"),
        "length is not a whole number"},
   };
   for (const Case& c : kCases) Check(c);
+}
+
+TEST(StatementCheckTest, InteractionsNameTheirType) {
+  const Case kCases[] = {
+      {Obj(R"({"id":"http://x.org/q","definition":{"interactionType":"choice","correctResponsesPattern":["a"],"choices":[{"id":"a"}]}})"),
+       ""},
+      {Obj(R"({"id":"http://x.org/q","definition":{"name":{"en":"q"}}})"), ""},
+  };
+  for (const Case& c : kCases) Check(c);
+  for (const char* part :
+       {R"("correctResponsesPattern":["a"])", R"("choices":[{"id":"a"}])",
+        R"("scale":[{"id":"a"}])", R"("source":[{"id":"a"}])",
+        R"("target":[{"id":"a"}])", R"("steps":[{"id":"a"}])"}) {
+    Check({Obj(std::string(R"({"id":"http://x.org/q","definition":{)") +
+               part + "}}"),
+           "without an interactionType"});
+  }
 }
 
 TEST(StatementCheckTest, TimestampsAndDurations) {
