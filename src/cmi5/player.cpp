@@ -280,7 +280,7 @@ void CoursePlayer::learnerTaken() {
   registration_ = store_.registration(learner_);
   lrsStore_ = store_.lrs(learner_);
   xapi::ContentLrsOptions clock{settings_.nowMs, settings_.newId};
-  lrs_ = std::make_unique<xapi::ContentLrs>(*lrsStore_, clock);
+  lrs_ = std::make_unique<SessionLrs>(*lrsStore_, clock);
   RegistrationRecord read =
       settings_.tinCan ? ReadTinCan(course_, *lrsStore_, registration_)
                        : ReadRegistration(course_, *lrsStore_, registration_);
@@ -506,7 +506,7 @@ std::string CoursePlayer::launch(const std::string& id) {
   const AuOutcome outcome = records_[index].outcome;
   ++records_[index].sessions;
   lrs_->setSession(
-      xapi::Cmi5Session{launch, SessionState{Phase::kLaunched, 0, outcome}});
+      Cmi5Session{launch, SessionState{Phase::kLaunched, 0, outcome}});
   au_ = index;
   playing_ = au.id;
   launchedMs_ = lastMs_ = settings_.nowMs();
@@ -566,7 +566,7 @@ std::string CoursePlayer::launchTinCan(
 void CoursePlayer::endSession() {
   if (settings_.tinCan) playing_.clear();
   if (!au_ || !lrs_ || !lrs_->session()) return;
-  xapi::Cmi5Session session = *lrs_->session();
+  Cmi5Session session = *lrs_->session();
   playing_.clear();
   if (session.state.phase == Phase::kTerminated ||
       session.state.phase == Phase::kAbandoned)
@@ -611,7 +611,9 @@ void CoursePlayer::noteStatements(const std::string& body) {
   }
 }
 
-xapi::LrsAnswer CoursePlayer::lrs(const xapi::LrsRequest& request) {
+xapi::LrsAnswer CoursePlayer::lrs(const xapi::LrsRequest& asked) {
+  // The alternate request syntax carries its credentials in its form.
+  const xapi::LrsRequest request = xapi::PlainRequest(asked);
   const auto refuse = [](int status, const std::string& why) {
     xapi::LrsAnswer answer;
     answer.status = status;
@@ -643,8 +645,9 @@ xapi::LrsAnswer CoursePlayer::lrs(const xapi::LrsRequest& request) {
     if (AsciiLower(name) == "authorization" && value == "Basic " + token_)
       authorized = true;
   if (!authorized) return refuse(401, "not this launch's credentials");
-  const std::optional<xapi::Cmi5Session> before = lrs_->session();
+  const std::optional<Cmi5Session> before = lrs_->session();
   xapi::LrsAnswer answer = lrs_->handle(request);
+  if (!answer.journal.empty() && onNote) onNote(answer.journal);
   const bool taken = answer.status < 300 &&
                      request.path.find("statements") != std::string::npos &&
                      (request.method == "PUT" || request.method == "POST");
@@ -654,7 +657,7 @@ xapi::LrsAnswer CoursePlayer::lrs(const xapi::LrsRequest& request) {
     if (taken) noteStatements(request.body);
     return answer;
   }
-  const std::optional<xapi::Cmi5Session>& after = lrs_->session();
+  const std::optional<Cmi5Session>& after = lrs_->session();
   if (answer.status >= 300 || !au_ || !after || !before) return answer;
   if (taken) {
     lastMs_ = settings_.nowMs();

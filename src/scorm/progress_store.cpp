@@ -846,7 +846,7 @@ struct ProgressStore::Impl::LearnerLrs final : xapi::LrsStore {
         "(?4='' OR activity=?4) AND (?5='' OR registration=?5) AND "
         "(?6 IS NULL OR stored>?6) AND (?7 IS NULL OR stored<=?7) "
         "ORDER BY stored " +
-        order + ", seq " + order + " LIMIT ?8";
+        order + ", seq " + order + " LIMIT ?8 OFFSET ?9";
     Statement s = d.query(sql.c_str(), kRead);
     s.bind(1, login)
         .bind(2, filter.agentKey)
@@ -857,6 +857,7 @@ struct ProgressStore::Impl::LearnerLrs final : xapi::LrsStore {
     if (filter.until) s.bind(7, *filter.until);
     s.bind(8, filter.limit ? static_cast<std::int64_t>(filter.limit)
                            : std::int64_t{-1});
+    s.bind(9, static_cast<std::int64_t>(filter.offset));
     while (s.step()) found.push_back(s.text(0));
     return found;
   }
@@ -918,6 +919,16 @@ struct ProgressStore::Impl::LearnerLrs final : xapi::LrsStore {
     if (since) s.bind(6, *since);
     while (s.step()) ids.push_back(s.text(0));
     return ids;
+  }
+
+  std::int64_t bytes() override {
+    if (!hasTables()) return 0;
+    Statement s = d.query(
+        "SELECT (SELECT ifnull(sum(length(json) + length(canonical)), 0) "
+        "FROM lrs_statements WHERE login=?1) + (SELECT "
+        "ifnull(sum(length(body)), 0) FROM lrs_documents WHERE login=?1)",
+        kRead);
+    return s.bind(1, login).step() ? s.integer64(0) : 0;
   }
 
  private:

@@ -46,6 +46,7 @@ struct StatementFilter {
   std::optional<std::int64_t> since, until;  // stored after, at or before
   bool ascending = false;                    // by stored, then arrival
   std::size_t limit = 0;                     // 0: all
+  std::size_t offset = 0;                    // how many to pass over first
 };
 
 enum class DocumentKind { kState, kActivityProfile, kAgentProfile };
@@ -86,6 +87,8 @@ class LrsStore {
   // The ids at key's place (its id ignored) updated after since.
   virtual std::vector<std::string> documentIds(
       const DocumentKey& key, std::optional<std::int64_t> since) = 0;
+  // What the learner's statements and documents take, in bytes of text.
+  virtual std::int64_t bytes() = 0;
 };
 
 }  // namespace zept::xapi
