@@ -103,7 +103,11 @@ constexpr char kLrsSchema[] =
     " content_type TEXT NOT NULL, body BLOB NOT NULL, etag TEXT NOT NULL,"
     " updated INTEGER NOT NULL,"
     " PRIMARY KEY(login, kind, activity, agent, registration, id))"
-    " WITHOUT ROWID;";
+    " WITHOUT ROWID;"
+    // The data of statements' attachments, once per content hash.
+    "CREATE TABLE IF NOT EXISTS lrs_attachments(login TEXT NOT NULL,"
+    " sha2 TEXT NOT NULL, content_type TEXT NOT NULL, body BLOB NOT NULL,"
+    " PRIMARY KEY(login, sha2)) WITHOUT ROWID;";
 
 constexpr std::int64_t kSentKeptMs = 30LL * 24 * 3600 * 1000;
 
@@ -810,6 +814,10 @@ struct ProgressStore::Impl::LearnerLrs final : xapi::LrsStore {
           kWrite);
       Statement voiding = d.query(
           "UPDATE lrs_statements SET voided=1 WHERE id=? AND login=?", kWrite);
+      Statement attach = d.query(
+          "INSERT OR IGNORE INTO lrs_attachments(login, sha2, content_type, "
+          "body) VALUES(?,?,?,?)",
+          kWrite);
       std::vector<xapi::Statement> outgoing;
       for (const xapi::NewStatement& statement : added) {
         add.bind(1, statement.outgoing.id)
@@ -828,6 +836,14 @@ struct ProgressStore::Impl::LearnerLrs final : xapi::LrsStore {
         if (!statement.voids.empty()) {
           voiding.bind(1, statement.voids).bind(2, login).step();
           voiding.reset();
+        }
+        for (const xapi::Attachment& attachment : statement.attachments) {
+          attach.bind(1, login)
+              .bind(2, attachment.sha2)
+              .bind(3, attachment.contentType)
+              .bind(4, attachment.body)
+              .step();
+          attach.reset();
         }
         outgoing.push_back(statement.outgoing);
       }
@@ -921,12 +937,33 @@ struct ProgressStore::Impl::LearnerLrs final : xapi::LrsStore {
     return ids;
   }
 
+  std::optional<xapi::Attachment> attachment(const std::string& sha2) override {
+    if (!d.hasTable("lrs_attachments")) return std::nullopt;
+    Statement s = d.query(
+        "SELECT content_type, body FROM lrs_attachments WHERE login=? AND "
+        "sha2=?",
+        kRead);
+    if (!s.bind(1, login).bind(2, sha2).step()) return std::nullopt;
+    return xapi::Attachment{sha2, s.text(0), s.text(1)};
+  }
+
   std::int64_t bytes() override {
     if (!hasTables()) return 0;
+    const bool attachments = d.hasTable("lrs_attachments");
     Statement s = d.query(
-        "SELECT (SELECT ifnull(sum(length(json) + length(canonical)), 0) "
-        "FROM lrs_statements WHERE login=?1) + (SELECT "
-        "ifnull(sum(length(body)), 0) FROM lrs_documents WHERE login=?1)",
+        attachments
+            ? "SELECT (SELECT ifnull(sum(length(json) + length(canonical)), 0) "
+              "FROM lrs_statements WHERE login=?1) + (SELECT "
+              "ifnull(sum(length(CAST(body AS BLOB))), 0) FROM lrs_documents "
+              "WHERE "
+              "login=?1) + (SELECT ifnull(sum(length(CAST(body AS BLOB))), 0) "
+              "FROM "
+              "lrs_attachments WHERE login=?1)"
+            : "SELECT (SELECT ifnull(sum(length(json) + length(canonical)), 0) "
+              "FROM lrs_statements WHERE login=?1) + (SELECT "
+              "ifnull(sum(length(CAST(body AS BLOB))), 0) FROM lrs_documents "
+              "WHERE "
+              "login=?1)",
         kRead);
     return s.bind(1, login).step() ? s.integer64(0) : 0;
   }

@@ -12,6 +12,7 @@
 
 #include "platform/errors.h"
 #include "util/sha1.h"
+#include "util/sha256.h"
 #include "util/utf8.h"
 #include "xapi/statement_check.h"
 #include "xapi/statements.h"
@@ -544,6 +545,133 @@ void ReduceToIds(JsonValue& s) {
   }
 }
 
+// One part of a multipart/mixed request.
+struct Part {
+  HttpHeaders headers;
+  std::string body;
+};
+
+// The boundary a multipart Content-Type names; "" when none.
+std::string BoundaryOf(const std::string& contentType) {
+  const std::string lower = Lower(contentType);
+  std::size_t at = lower.find("boundary=");
+  if (at == std::string::npos) return "";
+  at += 9;
+  if (at < contentType.size() && contentType[at] == '"') {
+    const std::size_t end = contentType.find('"', at + 1);
+    return end == std::string::npos ? ""
+                                    : contentType.substr(at + 1, end - at - 1);
+  }
+  const std::size_t end = contentType.find_first_of("; ", at);
+  return contentType.substr(at, end == std::string::npos ? end : end - at);
+}
+
+// The parts of body between its boundaries; nullopt (and why) when it is
+// not multipart as RFC 2046 writes it.
+std::optional<std::vector<Part>> SplitParts(const std::string& body,
+                                            const std::string& boundary,
+                                            std::string& fault) {
+  fault = "the multipart body is not well formed";
+  const std::string delimiter = "--" + boundary;
+  std::size_t at = body.find(delimiter);
+  if (boundary.empty() || at == std::string::npos) return std::nullopt;
+  std::vector<Part> parts;
+  for (;;) {
+    at += delimiter.size();
+    if (body.compare(at, 2, "--") == 0) return parts;
+    if (body.compare(at, 2, "\r\n") != 0) return std::nullopt;
+    at += 2;
+    const std::size_t headersEnd = body.find("\r\n\r\n", at);
+    const std::size_t next = body.find("\r\n" + delimiter, at);
+    if (next == std::string::npos) return std::nullopt;
+    Part part;
+    if (headersEnd != std::string::npos && headersEnd < next) {
+      std::size_t line = at;
+      while (line < headersEnd) {
+        std::size_t eol = body.find("\r\n", line);
+        if (eol > headersEnd) eol = headersEnd;
+        const std::string field = body.substr(line, eol - line);
+        line = eol + 2;
+        const std::size_t colon = field.find(':');
+        if (colon == std::string::npos) return std::nullopt;
+        std::string value = field.substr(colon + 1);
+        value.erase(0, value.find_first_not_of(" \t"));
+        part.headers.emplace_back(field.substr(0, colon), value);
+      }
+      part.body = body.substr(headersEnd + 4, next - headersEnd - 4);
+    } else if (body.compare(at, 2, "\r\n") == 0) {
+      part.body = body.substr(at + 2, next - at - 2);
+    } else {
+      return std::nullopt;
+    }
+    parts.push_back(std::move(part));
+    at = next + 2;
+  }
+}
+
+std::optional<std::string> Base64UrlDecode(std::string_view text) {
+  std::string out;
+  unsigned buffer = 0;
+  int bits = 0;
+  for (char c : text) {
+    int v;
+    if (c >= 'A' && c <= 'Z')
+      v = c - 'A';
+    else if (c >= 'a' && c <= 'z')
+      v = c - 'a' + 26;
+    else if (c >= '0' && c <= '9')
+      v = c - '0' + 52;
+    else if (c == '-' || c == '+')
+      v = 62;
+    else if (c == '_' || c == '/')
+      v = 63;
+    else if (c == '=')
+      break;
+    else
+      return std::nullopt;
+    buffer = buffer << 6 | static_cast<unsigned>(v);
+    bits += 6;
+    if (bits >= 8) {
+      bits -= 8;
+      out += static_cast<char>(buffer >> bits & 0xFF);
+    }
+  }
+  return out;
+}
+
+constexpr char kSignatureUsage[] =
+    "http://adlnet.gov/expapi/attachments/signature";
+
+// Why jws is not a signature of statement as xAPI has them: a compact JWS
+// by RS256, RS384 or RS512 whose payload is the statement as signed. The
+// RSA signature itself is not verified: that needs the signer's key.
+std::string SignatureFault(const std::string& jws, const JsonValue& statement) {
+  const std::size_t first = jws.find('.');
+  const std::size_t second =
+      first == std::string::npos ? first : jws.find('.', first + 1);
+  if (second == std::string::npos || jws.find('.', second + 1) != jws.npos)
+    return "the signature is not a compact JWS";
+  const auto header = Base64UrlDecode(std::string_view(jws).substr(0, first));
+  const auto payload = Base64UrlDecode(
+      std::string_view(jws).substr(first + 1, second - first - 1));
+  const JsonParse head = ParseJson(header.value_or(""));
+  if (!head.ok() || !head.value.is(JsonType::kObject))
+    return "the signature's header is not JSON";
+  const std::string* alg = Text(head.value.find("alg"));
+  if (!alg || (*alg != "RS256" && *alg != "RS384" && *alg != "RS512"))
+    return "the signature's algorithm is not RS256, RS384 or RS512";
+  const JsonParse signedStatement = ParseJson(payload.value_or(""));
+  if (!signedStatement.ok() || !signedStatement.value.is(JsonType::kObject))
+    return "the signature's payload is not a statement in JSON";
+  for (const char* name : {"actor", "verb", "object"}) {
+    const JsonValue* mine = statement.find(name);
+    const JsonValue* theirs = signedStatement.value.find(name);
+    if (!mine || !theirs || CanonicalText(*mine) != CanonicalText(*theirs))
+      return std::string("the signature's payload differs in ") + name;
+  }
+  return "";
+}
+
 // A query's value put back in a link.
 std::string QueryOf(const Params& params) {
   std::string out;
@@ -742,6 +870,43 @@ LrsAnswer ContentLrs::getStatements(const LrsRequest& request,
                                 TimestampOfMs(now));
     return answer;
   };
+  // attachments=true: the JSON, then the data of the answered statements'
+  // attachments, each once, as parts.
+  const bool withData = Param(params, "attachments") == "true";
+  const auto withAttachments = [&](LrsAnswer answer,
+                                   const std::vector<std::string>& answered) {
+    if (!withData) return answer;
+    std::vector<Attachment> data;
+    std::set<std::string> seen;
+    for (const std::string& json : answered) {
+      const JsonParse parse = ParseJson(json);
+      const JsonValue* list =
+          parse.ok() ? parse.value.find("attachments") : nullptr;
+      if (!list) continue;
+      for (const JsonValue& attachment : list->items) {
+        const std::string* sha2 = Text(attachment.find("sha2"));
+        if (!sha2 || !seen.insert(Lower(*sha2)).second) continue;
+        if (auto kept = store_.attachment(Lower(*sha2)))
+          data.push_back(std::move(*kept));
+      }
+    }
+    const std::string boundary = "zept-" + Sha1Hex(answer.body);
+    std::string body = "--" + boundary +
+                       "\r\nContent-Type: application/json\r\n\r\n" +
+                       answer.body + "\r\n";
+    for (const Attachment& attachment : data) {
+      body +=
+          "--" + boundary + "\r\nContent-Type: " + attachment.contentType +
+          "\r\nContent-Transfer-Encoding: binary\r\nX-Experience-API-Hash: " +
+          attachment.sha2 + "\r\n\r\n" + attachment.body + "\r\n";
+    }
+    body += "--" + boundary + "--\r\n";
+    answer.body = std::move(body);
+    for (auto& [name, value] : answer.headers)
+      if (Lower(name) == "content-type")
+        value = "multipart/mixed; boundary=" + boundary;
+    return answer;
+  };
 
   const std::string statementId = Param(params, "statementId");
   const std::string voidedId = Param(params, "voidedStatementId");
@@ -759,7 +924,8 @@ LrsAnswer ContentLrs::getStatements(const LrsRequest& request,
     const bool wantVoided = !voidedId.empty();
     if (!found || !found->ours || found->voided != wantVoided)
       return withConsistency(Refuse(404, "no statement " + id));
-    LrsAnswer answer = withConsistency(Answer(200, shaped(found->json)));
+    LrsAnswer answer = withConsistency(
+        withAttachments(Answer(200, shaped(found->json)), {found->json}));
     if (const JsonParse stored = ParseJson(found->json); stored.ok()) {
       if (const std::string* at = Text(stored.value.find("stored")))
         answer.headers.emplace_back("Last-Modified", *at);
@@ -871,6 +1037,7 @@ LrsAnswer ContentLrs::getStatements(const LrsRequest& request,
     // A page holds at least one statement, and stops at its bytes.
     if (taken && body.size() + text.size() > bounds.pageBytes) {
       more = true;
+      found.resize(taken);
       break;
     }
     if (taken) body += ',';
@@ -885,7 +1052,7 @@ LrsAnswer ContentLrs::getStatements(const LrsRequest& request,
     body += "statements?" + QueryOf(next);
   }
   body += "\"}";
-  return withConsistency(Answer(200, std::move(body)));
+  return withConsistency(withAttachments(Answer(200, std::move(body)), found));
 }
 
 LrsAnswer ContentLrs::statements(const LrsRequest& request) {
@@ -905,16 +1072,47 @@ LrsAnswer ContentLrs::statements(const LrsRequest& request) {
     return Refuse(400, "a PUT of a statement needs its statementId, a UUID");
   if (!put && !statementId.empty())
     return Refuse(400, "a POST of statements takes no statementId");
-  const std::string mediaType =
-      MediaType(HeaderOf(request.headers, "Content-Type"));
-  if (mediaType == "multipart/mixed")
-    return Refuse(400, "statements with attachment data are not taken here");
+  const std::string contentType = HeaderOf(request.headers, "Content-Type");
+  const std::string mediaType = MediaType(contentType);
+  const bool multipart = mediaType == "multipart/mixed";
+  if (!multipart && mediaType.starts_with("multipart/"))
+    return Refuse(400,
+                  "statements come as application/json or multipart/mixed");
   const LrsBounds& bounds = options_.bounds;
   if (request.body.size() > bounds.requestBytes)
     return OverBound(
         "a request of statements of " + std::to_string(request.body.size()) +
         " bytes is over the bound of " + std::to_string(bounds.requestBytes));
-  JsonParse parse = ParseJson(request.body);
+  // With attachment data: the statements first, as JSON, then one part
+  // per attachment, found by its SHA-256.
+  std::vector<Part> parts;
+  if (multipart) {
+    std::string fault;
+    auto split = SplitParts(request.body, BoundaryOf(contentType), fault);
+    if (!split || split->empty()) return Refuse(400, fault);
+    parts = std::move(*split);
+    if (MediaType(HeaderOf(parts.front().headers, "Content-Type")) !=
+        "application/json")
+      return Refuse(400, "the first part holds the statements, as JSON");
+    for (std::size_t i = 1; i < parts.size(); ++i) {
+      const std::string hash =
+          Lower(HeaderOf(parts[i].headers, "X-Experience-API-Hash"));
+      if (hash.empty())
+        return Refuse(
+            400, "part " + std::to_string(i) + " has no X-Experience-API-Hash");
+      if (Lower(HeaderOf(parts[i].headers, "Content-Transfer-Encoding")) !=
+          "binary")
+        return Refuse(400, "part " + std::to_string(i) +
+                               " is not sent with Content-Transfer-Encoding "
+                               "binary");
+      if (Sha256Hex(parts[i].body) != hash)
+        return Refuse(400, "part " + std::to_string(i) +
+                               " is not what its X-Experience-API-Hash says");
+    }
+  }
+  const std::string& json = multipart ? parts.front().body : request.body;
+  std::vector<bool> partUsed(parts.size(), false);
+  JsonParse parse = ParseJson(json);
   if (!parse.ok()) return Refuse(400, "the body is not JSON: " + parse.error);
   std::vector<JsonValue> sent;
   if (!put && parse.value.is(JsonType::kArray)) {
@@ -952,8 +1150,40 @@ LrsAnswer ContentLrs::statements(const LrsRequest& request) {
       if (!s.find("id"))
         s.members.insert(s.members.begin(), {"id", String(statementId)});
     }
-    if (std::string fault = StatementFault(s); !fault.empty())
+    if (std::string fault = StatementFault(s, true); !fault.empty())
       return Refuse(400, where + fault);
+    // Each attachment without a fileUrl has its data in a part; a
+    // signature's is a JWS of the statement.
+    std::vector<Attachment> data;
+    if (const JsonValue* attachments = s.find("attachments")) {
+      for (const JsonValue& attachment : attachments->items) {
+        const std::string sha2 = Lower(attachment.find("sha2")->text);
+        const std::string& type = attachment.find("contentType")->text;
+        const bool signature =
+            attachment.find("usageType")->text == kSignatureUsage;
+        if (signature && MediaType(type) != "application/octet-stream")
+          return Refuse(400, where +
+                                 "a signature's contentType is "
+                                 "application/octet-stream");
+        std::size_t found = 0;
+        for (std::size_t i = 1; i < parts.size() && !found; ++i)
+          if (Lower(HeaderOf(parts[i].headers, "X-Experience-API-Hash")) ==
+              sha2)
+            found = i;
+        if (!found) {
+          if (attachment.find("fileUrl") && !signature) continue;
+          return Refuse(400, where + "the data of attachment " + sha2 +
+                                 " did not come with it");
+        }
+        partUsed[found] = true;
+        if (signature) {
+          if (std::string fault = SignatureFault(parts[found].body, s);
+              !fault.empty())
+            return Refuse(400, where + fault);
+        }
+        data.push_back({sha2, type, parts[found].body});
+      }
+    }
     if (!s.find("id"))
       s.members.insert(s.members.begin(), {"id", String(options_.newId())});
     const std::string id = Lower(s.find("id")->text);
@@ -1006,8 +1236,16 @@ LrsAnswer ContentLrs::statements(const LrsRequest& request) {
     statement.voids = voids;
     adding += static_cast<std::int64_t>(statement.json.size() +
                                         statement.canonical.size());
+    for (const Attachment& attachment : data)
+      adding += static_cast<std::int64_t>(attachment.body.size());
+    statement.attachments = std::move(data);
     added.push_back(std::move(statement));
   }
+  for (std::size_t i = 1; i < parts.size(); ++i)
+    if (!partUsed[i])
+      return Refuse(400, "part " + std::to_string(i) +
+                             " is the data of no attachment of the "
+                             "statements");
   if (!added.empty()) {
     if (bytesKept() + adding > bounds.learnerBytes)
       return OverBound("the learner's statements and documents would pass " +

@@ -12,8 +12,10 @@
 namespace zept::xapi {
 
 // Why statement is invalid, naming the property ("actor.mbox: ..."); ""
-// when it is valid.
-std::string StatementFault(const JsonValue& statement);
+// when it is valid. dataMayCome: an attachment may lack a fileUrl, its
+// data coming with the request.
+std::string StatementFault(const JsonValue& statement,
+                           bool dataMayCome = false);
 
 // The formats the statement's properties and the LRS's query parameters
 // share.

@@ -8,12 +8,14 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "cmi5/session_lrs.h"
 #include "cmi5/vocabulary.h"
 #include "platform/errors.h"
 #include "scorm/progress_store.h"
+#include "util/sha256.h"
 #include "xapi/statements.h"
 
 namespace zept::xapi {
@@ -680,6 +682,127 @@ TEST_F(ContentLrsTest, ActivitiesAndAgents) {
       {"GET", "agents", "", "", 400, "agent"},
       {"GET", "agents", "agent=%7B%7D", "", 400, "identifier"},
   });
+}
+
+// A multipart/mixed body: the JSON, then each (content type, data) part
+// with the hash it is sent under ("" for its own SHA-256).
+struct DataPart {
+  std::string data;
+  std::string hash = "";
+  std::string encoding = "binary";
+};
+std::string Multipart(const std::string& json,
+                      const std::vector<DataPart>& parts) {
+  std::string body =
+      "--b0undary\r\nContent-Type: application/json\r\n\r\n" + json + "\r\n";
+  for (const DataPart& part : parts) {
+    body +=
+        "--b0undary\r\nContent-Type: application/octet-stream\r\n"
+        "Content-Transfer-Encoding: " +
+        part.encoding + "\r\nX-Experience-API-Hash: " +
+        (part.hash.empty() ? Sha256Hex(part.data) : part.hash) + "\r\n\r\n" +
+        part.data + "\r\n";
+  }
+  return body + "--b0undary--\r\n";
+}
+
+std::string Base64Url(const std::string& text) {
+  static constexpr char kDigits[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
+  std::string out;
+  unsigned buffer = 0;
+  int bits = 0;
+  for (unsigned char c : text) {
+    buffer = buffer << 8 | c;
+    bits += 8;
+    while (bits >= 6) out += kDigits[buffer >> (bits -= 6) & 63];
+  }
+  if (bits) out += kDigits[buffer << (6 - bits) & 63];
+  return out;
+}
+
+TEST_F(ContentLrsTest, AttachmentsComeWithTheirData) {
+  // Binary data, a NUL in it.
+  const std::string data("attached\0data", 13), other = "something else";
+  const auto with = [](const std::string& usage, const std::string& type,
+                       const std::string& content) {
+    return AnnStatement("completed",
+                        R"(,"attachments":[{"usageType":")" + usage +
+                            R"(","display":{"en":"a"},"contentType":")" + type +
+                            R"(","length":)" + std::to_string(content.size()) +
+                            R"(,"sha2":")" + Sha256Hex(content) + "\"}]");
+  };
+  const std::string statement = with("http://x.org/u", "text/plain", data);
+  const HttpHeaders mixed = {
+      {"Content-Type", "multipart/mixed; boundary=b0undary"}};
+  run({
+      {"POST", "statements", "", Multipart(statement, {{data}}), 200, "",
+       mixed},
+      {"POST", "statements", "", statement, 400, "did not come"},
+      {"POST", "statements", "", Multipart(statement, {}), 400, "did not come",
+       mixed},
+      {"POST", "statements", "", Multipart(statement, {{data}, {other}}), 400,
+       "no attachment", mixed},
+      {"POST", "statements", "",
+       Multipart(statement, {{data, Sha256Hex(other)}}), 400,
+       "X-Experience-API-Hash", mixed},
+      {"POST", "statements", "", Multipart(statement, {{data, "", "base64"}}),
+       400, "Content-Transfer-Encoding", mixed},
+      {"POST",
+       "statements",
+       "",
+       Multipart(statement, {{data}}),
+       400,
+       "",
+       {{"Content-Type", "multipart/form-data; boundary=b0undary"}}},
+      {"POST",
+       "statements",
+       "",
+       Multipart(statement, {{data}}),
+       400,
+       "not well formed",
+       {{"Content-Type", "multipart/mixed"}}},
+  });
+  EXPECT_EQ(outbox().size(), 1u);
+  // Read back with its data, or without.
+  const LrsAnswer plain = send({"GET", "statements", "", "", 200});
+  EXPECT_EQ(plain.header("Content-Type"), "application/json");
+  const LrsAnswer withData =
+      send({"GET", "statements", "attachments=true", "", 200});
+  const std::string type = withData.header("Content-Type");
+  ASSERT_TRUE(type.starts_with("multipart/mixed; boundary=")) << type;
+  const std::string boundary = type.substr(type.find('=') + 1);
+  EXPECT_TRUE(withData.body.starts_with("--" + boundary +
+                                        "\r\nContent-Type: application/json"));
+  EXPECT_NE(withData.body.find("X-Experience-API-Hash: " + Sha256Hex(data) +
+                               "\r\n\r\n" + data + "\r\n--" + boundary + "--"),
+            std::string::npos);
+
+  // A signature: a JWS of the statement by RS256, RS384 or RS512.
+  const auto signedBy = [&](const std::string& alg,
+                            const std::string& payload) {
+    const std::string jws = Base64Url(R"({"alg":")" + alg + "\"}") + "." +
+                            Base64Url(payload) + ".c2lnbmF0dXJl";
+    return std::pair{with("http://adlnet.gov/expapi/attachments/signature",
+                          "application/octet-stream", jws),
+                     jws};
+  };
+  for (const auto& [alg, payload, status] :
+       std::vector<std::tuple<std::string, std::string, int>>{
+           {"RS256", AnnStatement(), 200},
+           {"RS512", AnnStatement(), 200},
+           {"HS256", AnnStatement(), 400},
+           {"RS256", "{'not':'json'}", 400},
+           {"RS256", AnnStatement("passed"), 400}}) {
+    const auto [signedStatement, jws] = signedBy(alg, payload);
+    run({{"POST", "statements", "", Multipart(signedStatement, {{jws}}), status,
+          "", mixed}});
+  }
+  const auto [wrongType, jws] = signedBy("RS256", AnnStatement());
+  std::string textType = wrongType;
+  textType.replace(textType.find("application/octet-stream"), 24, "text/plain");
+  run({{"POST", "statements", "", Multipart(textType, {{jws}}), 400,
+        "octet-stream", mixed}});
 }
 
 // What the issue measured: big statements, big documents, unbounded reads.
