@@ -858,8 +858,9 @@ struct ProgressStore::Impl::LearnerLrs final : xapi::LrsStore {
     const std::string order = filter.ascending ? "ASC" : "DESC";
     const std::string sql =
         "SELECT json FROM lrs_statements WHERE login=?1 AND voided=0 AND "
-        "(?2='' OR actor=?2 OR object_agent=?2) AND (?3='' OR verb=?3) AND "
-        "(?4='' OR activity=?4) AND (?5='' OR registration=?5) AND "
+        "(((?2='' OR actor=?2 OR object_agent=?2) AND (?3='' OR verb=?3) AND "
+        "(?4='' OR activity=?4) AND (?5='' OR registration=?5)) OR "
+        "(?10=1 AND activity='' AND object_agent='')) AND "
         "(?6 IS NULL OR stored>?6) AND (?7 IS NULL OR stored<=?7) "
         "ORDER BY stored " +
         order + ", seq " + order + " LIMIT ?8 OFFSET ?9";
@@ -874,6 +875,7 @@ struct ProgressStore::Impl::LearnerLrs final : xapi::LrsStore {
     s.bind(8, filter.limit ? static_cast<std::int64_t>(filter.limit)
                            : std::int64_t{-1});
     s.bind(9, static_cast<std::int64_t>(filter.offset));
+    s.bind(10, std::int64_t{filter.withReferences});
     while (s.step()) found.push_back(s.text(0));
     return found;
   }

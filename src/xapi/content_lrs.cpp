@@ -995,6 +995,13 @@ LrsAnswer ContentLrs::getStatements(const LrsRequest& request,
     more = found.size() > limit;
     if (more) found.pop_back();
   } else {
+    // The store narrows the search to what may match; the related filters
+    // look into context, which only the JSON holds.
+    filter.withReferences = true;
+    filter.verb = query.verb;
+    filter.registration = query.registration;
+    if (!query.relatedAgents) filter.agentKey = query.agentKey;
+    if (!query.relatedActivities) filter.activity = query.activity;
     // Filters apply to a statement, or to the one its StatementRef targets
     // (and so on), so they are tested here rather than in the store.
     std::size_t skipped = 0;

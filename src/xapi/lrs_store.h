@@ -56,6 +56,9 @@ struct StatementFilter {
   bool ascending = false;                    // by stored, then arrival
   std::size_t limit = 0;                     // 0: all
   std::size_t offset = 0;                    // how many to pass over first
+  // Also every statement whose object is a StatementRef or SubStatement,
+  // which may match through what it holds.
+  bool withReferences = false;
 };
 
 enum class DocumentKind { kState, kActivityProfile, kAgentProfile };
