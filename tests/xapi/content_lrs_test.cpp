@@ -735,6 +735,9 @@ TEST_F(ContentLrsTest, AttachmentsComeWithTheirData) {
   const std::string statement = with("http://x.org/u", "text/plain", data);
   const HttpHeaders mixed = {
       {"Content-Type", "multipart/mixed; boundary=b0undary"}};
+  const HttpHeaders formData = {
+      {"Content-Type", "multipart/form-data; boundary=b0undary"}};
+  const HttpHeaders noBoundary = {{"Content-Type", "multipart/mixed"}};
   run({
       {"POST", "statements", "", Multipart(statement, {{data}}), 200, "",
        mixed},
@@ -748,20 +751,17 @@ TEST_F(ContentLrsTest, AttachmentsComeWithTheirData) {
        "X-Experience-API-Hash", mixed},
       {"POST", "statements", "", Multipart(statement, {{data, "", "base64"}}),
        400, "Content-Transfer-Encoding", mixed},
-      {"POST",
-       "statements",
-       "",
-       Multipart(statement, {{data}}),
-       400,
-       "",
-       {{"Content-Type", "multipart/form-data; boundary=b0undary"}}},
-      {"POST",
-       "statements",
-       "",
-       Multipart(statement, {{data}}),
-       400,
-       "not well formed",
-       {{"Content-Type", "multipart/mixed"}}},
+      {"POST", "statements", "", Multipart(statement, {{data}}), 400, "",
+       formData},
+      {"POST", "statements", "", Multipart(statement, {{data}}), 400,
+       "not well formed", noBoundary},
+      // Cut short, or with no line between a boundary and its part.
+      {"POST", "statements", "", Multipart(statement, {{data}}).substr(0, 200),
+       400, "not well formed", mixed},
+      {"POST", "statements", "", "--b0undaryContent-Type: x\r\n\r\n{}", 400,
+       "not well formed", mixed},
+      {"POST", "statements", "", "--b0undary--\r\n", 400, "not well formed",
+       mixed},
   });
   EXPECT_EQ(outbox().size(), 1u);
   // Read back with its data, or without.
