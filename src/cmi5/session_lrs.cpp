@@ -202,13 +202,15 @@ std::optional<xapi::LrsAnswer> SessionLrs::Rules::document(
     const xapi::LrsRequest& request) {
   if (!session) return std::nullopt;
   // The launch data is the LMS's: an AU reads it and never changes it.
-  if (key.kind == xapi::DocumentKind::kState && method != "GET" &&
+  const bool read = method == "GET" || method == "HEAD";
+  if (key.kind == xapi::DocumentKind::kState && !read &&
       (key.id == kLaunchDataStateId || (key.id.empty() && method == "DELETE")))
     return xapi::RefuseRequest(
         403, "the LMS's launch data is not the AU's to change");
   if (!IsPreferences(key)) return std::nullopt;
-  if (method == "GET") {
-    session->preferencesRead = true;
+  // A HEAD only asks whether they are there: they are not read yet.
+  if (read) {
+    if (method == "GET") session->preferencesRead = true;
     return std::nullopt;
   }
   const xapi::JsonParse actor =

@@ -779,6 +779,7 @@ LrsAnswer ContentLrs::handle(const LrsRequest& asked) {
   while (path.ends_with('/')) path.remove_suffix(1);
   // HEAD is a GET whose body is left out.
   const bool head = request.method == "HEAD";
+  head_ = head;
   LrsRequest get;
   if (head) {
     get = request;
@@ -1412,7 +1413,8 @@ LrsAnswer ContentLrs::documents(const LrsRequest& request, DocumentKind kind) {
       method != "DELETE")
     return Refuse(405, method + " is not a method of documents");
   if (rules_) {
-    if (auto refusal = rules_->document(method, key, request)) return *refusal;
+    if (auto refusal = rules_->document(head_ ? "HEAD" : method, key, request))
+      return *refusal;
   }
 
   if (method == "GET" && !params->count(idName)) {
@@ -1475,27 +1477,28 @@ LrsAnswer ContentLrs::documents(const LrsRequest& request, DocumentKind kind) {
   if (document.contentType.empty())
     document.contentType = "application/octet-stream";
   document.body = request.body;
-  if (method == "POST") {
-    // Both JSON objects: the new one's members replace or join the old's.
-    const JsonParse added = ParseJson(request.body);
-    if (MediaType(document.contentType) != "application/json" || !added.ok() ||
-        !added.value.is(JsonType::kObject))
+  // What is POSTed as JSON is a JSON object. To no document it is taken as
+  // a PUT; else both are JSON objects, the new one's members replacing or
+  // joining the old's.
+  const bool postsJson =
+      method == "POST" && MediaType(document.contentType) == "application/json";
+  const JsonParse added = postsJson ? ParseJson(request.body) : JsonParse{};
+  if (postsJson && (!added.ok() || !added.value.is(JsonType::kObject)))
+    return Refuse(400, "a POST merges JSON objects only");
+  if (method == "POST" && existing) {
+    JsonParse old = ParseJson(existing->body);
+    if (!postsJson || MediaType(existing->contentType) != "application/json" ||
+        !old.ok() || !old.value.is(JsonType::kObject))
       return Refuse(400, "a POST merges JSON objects only");
-    if (existing) {
-      JsonParse old = ParseJson(existing->body);
-      if (MediaType(existing->contentType) != "application/json" || !old.ok() ||
-          !old.value.is(JsonType::kObject))
-        return Refuse(400, "a POST merges JSON objects only");
-      for (const auto& [name, value] : added.value.members)
-        Set(old.value, name, value);
-      document.body = WriteJson(old.value);
-      document.contentType = existing->contentType;
-      if (document.body.size() > bounds.documentBytes)
-        return OverBound("the merged document of " +
-                         std::to_string(document.body.size()) +
-                         " bytes is over the bound of " +
-                         std::to_string(bounds.documentBytes));
-    }
+    for (const auto& [name, value] : added.value.members)
+      Set(old.value, name, value);
+    document.body = WriteJson(old.value);
+    document.contentType = existing->contentType;
+    if (document.body.size() > bounds.documentBytes)
+      return OverBound("the merged document of " +
+                       std::to_string(document.body.size()) +
+                       " bytes is over the bound of " +
+                       std::to_string(bounds.documentBytes));
   }
   if (rules_) {
     if (auto refusal =

@@ -68,6 +68,7 @@ class LrsRules {
                                          bool hasId) = 0;
   virtual void settle(bool kept) = 0;
   // A request on a document, before the store is read; the body as sent.
+  // method is "HEAD" for a HEAD, which is otherwise answered as a GET.
   virtual std::optional<LrsAnswer> document(const std::string& method,
                                             const DocumentKey& key,
                                             const LrsRequest& request) = 0;
@@ -137,6 +138,7 @@ class ContentLrs {
   ContentLrsOptions options_;
   LrsRules* rules_ = nullptr;
   std::optional<JsonValue> authority_;
+  bool head_ = false;  // the request being answered is a HEAD
   std::optional<std::int64_t> bytesKept_;
 };
 

@@ -341,6 +341,11 @@ TEST_F(ContentLrsTest, StateDocuments) {
       {"PUT", "activities/state", at, "x", 400, "stateId is missing"},
       {"GET", "activities/state", at + "&stateId=a&since=2026-12-08T12:00:06Z",
        "", 400, "since"},
+      // A POST to no document is a PUT; what it sends as JSON is an object.
+      {"POST", "activities/state", at + "&stateId=note", "plain words", 204},
+      {"GET", "activities/state", at + "&stateId=note", "", 200, "plain words"},
+      {"POST", "activities/state", at + "&stateId=new", "{\"a\":", 400,
+       "JSON objects only", json},
   });
   // State stays local: nothing is forwarded.
   EXPECT_TRUE(outbox().empty());
@@ -472,6 +477,10 @@ TEST_F(ContentLrsTest, Cmi5SessionsAreJudged) {
            R"(","audioPreference":")" + audio + "\"}";
   };
   run({
+      {"POST", "statements", "", cmi5(cmi5::Verb::kInitialized), 403,
+       "learner preferences"},
+      // A HEAD does not read them.
+      {"HEAD", "agents/profile", ann, "", 404},
       {"POST", "statements", "", cmi5(cmi5::Verb::kInitialized), 403,
        "learner preferences"},
       {"GET", "agents/profile", ann, "", 404},
