@@ -281,6 +281,7 @@ int main(int argc, char** argv) {
     options.authority =
         "{\"objectType\":\"Agent\",\"account\":{\"homePage\":" + Quoted(root) +
         ",\"name\":" + Quoted(user) + "}}";
+    options.root = "/xapi/";
     zept::xapi::ContentLrs lrs(*learner, options);
     const std::string credentials = "Basic " + Base64(user + ":" + password);
 

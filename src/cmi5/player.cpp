@@ -280,6 +280,7 @@ void CoursePlayer::learnerTaken() {
   registration_ = store_.registration(learner_);
   lrsStore_ = store_.lrs(learner_);
   xapi::ContentLrsOptions clock{settings_.nowMs, settings_.newId};
+  clock.root = "/lrs/";  // kEndpoint's path
   lrs_ = std::make_unique<SessionLrs>(*lrsStore_, clock);
   RegistrationRecord read =
       settings_.tinCan ? ReadTinCan(course_, *lrsStore_, registration_)

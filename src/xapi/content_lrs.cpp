@@ -1057,7 +1057,7 @@ LrsAnswer ContentLrs::getStatements(const LrsRequest& request,
     Params next = params;
     next[kPageParam] = std::to_string(page + taken);
     next[kThroughParam] = std::to_string(through);
-    body += "statements?" + QueryOf(next);
+    body += options_.root + "statements?" + QueryOf(next);
   }
   body += "\"}";
   return withConsistency(withAttachments(Answer(200, std::move(body)), found));

@@ -99,6 +99,9 @@ struct ContentLrsOptions {
   // The Agent (JSON) set as the authority of statements sent without one;
   // "" for none.
   std::string authority = "";
+  // The LRS's path on its server ("/xapi/"), which "more" links start with
+  // as xAPI asks; "" leaves them relative to the statements resource.
+  std::string root = "";
 };
 
 class ContentLrs {
