@@ -14,6 +14,7 @@
 #include "util/sha1.h"
 #include "util/sha256.h"
 #include "util/utf8.h"
+#include "xapi/multipart.h"
 #include "xapi/statement_check.h"
 #include "xapi/statements.h"
 
@@ -542,70 +543,6 @@ void ReduceToIds(JsonValue& s) {
         }
       }
     }
-  }
-}
-
-// One part of a multipart/mixed request.
-struct Part {
-  HttpHeaders headers;
-  std::string body;
-};
-
-// The boundary a multipart Content-Type names; "" when none.
-std::string BoundaryOf(const std::string& contentType) {
-  const std::string lower = Lower(contentType);
-  std::size_t at = lower.find("boundary=");
-  if (at == std::string::npos) return "";
-  at += 9;
-  if (at < contentType.size() && contentType[at] == '"') {
-    const std::size_t end = contentType.find('"', at + 1);
-    return end == std::string::npos ? ""
-                                    : contentType.substr(at + 1, end - at - 1);
-  }
-  const std::size_t end = contentType.find_first_of("; ", at);
-  return contentType.substr(at, end == std::string::npos ? end : end - at);
-}
-
-// The parts of body between its boundaries; nullopt (and why) when it is
-// not multipart as RFC 2046 writes it.
-std::optional<std::vector<Part>> SplitParts(const std::string& body,
-                                            const std::string& boundary,
-                                            std::string& fault) {
-  fault = "the multipart body is not well formed";
-  const std::string delimiter = "--" + boundary;
-  std::size_t at = body.find(delimiter);
-  if (boundary.empty() || at == std::string::npos) return std::nullopt;
-  std::vector<Part> parts;
-  for (;;) {
-    at += delimiter.size();
-    if (body.compare(at, 2, "--") == 0) return parts;
-    if (body.compare(at, 2, "\r\n") != 0) return std::nullopt;
-    at += 2;
-    const std::size_t headersEnd = body.find("\r\n\r\n", at);
-    const std::size_t next = body.find("\r\n" + delimiter, at);
-    if (next == std::string::npos) return std::nullopt;
-    Part part;
-    if (headersEnd != std::string::npos && headersEnd < next) {
-      std::size_t line = at;
-      while (line < headersEnd) {
-        std::size_t eol = body.find("\r\n", line);
-        if (eol > headersEnd) eol = headersEnd;
-        const std::string field = body.substr(line, eol - line);
-        line = eol + 2;
-        const std::size_t colon = field.find(':');
-        if (colon == std::string::npos) return std::nullopt;
-        std::string value = field.substr(colon + 1);
-        value.erase(0, value.find_first_not_of(" \t"));
-        part.headers.emplace_back(field.substr(0, colon), value);
-      }
-      part.body = body.substr(headersEnd + 4, next - headersEnd - 4);
-    } else if (body.compare(at, 2, "\r\n") == 0) {
-      part.body = body.substr(at + 2, next - at - 2);
-    } else {
-      return std::nullopt;
-    }
-    parts.push_back(std::move(part));
-    at = next + 2;
   }
 }
 
