@@ -1254,14 +1254,15 @@ LrsAnswer ContentLrs::activities(const LrsRequest& request) {
   activity.type = JsonType::kObject;
   activity.members.push_back({"objectType", String("Activity")});
   activity.members.push_back({"id", String(id)});
-  // Everything the statements about it said of it: language maps merged,
-  // the latest statement's word on anything else.
+  // Everything the latest statements about it said of it, oldest first:
+  // language maps merged, the latest statement's word on anything else.
   StatementFilter filter;
   filter.activity = id;
-  filter.ascending = true;
   filter.limit = options_.bounds.pageStatements;
+  const std::vector<std::string> latest = store_.statements(filter);
   JsonValue definition;
-  for (const std::string& json : store_.statements(filter)) {
+  for (auto at = latest.rbegin(); at != latest.rend(); ++at) {
+    const std::string& json = *at;
     const JsonParse parse = ParseJson(json);
     if (!parse.ok()) continue;
     const JsonValue* object = parse.value.find("object");
