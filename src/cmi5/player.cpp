@@ -356,7 +356,8 @@ void CoursePlayer::learnerTaken() {
   actor_ = {identity.homePage, learner_};
   courseIri_ = identity.courseIri;
   xapi::ContentLrsOptions clock{settings_.nowMs, settings_.newId};
-  lrs_ = std::make_unique<xapi::ContentLrs>(*lrsStore_, clock);
+  clock.root = "/lrs/";  // kEndpoint's path
+  lrs_ = std::make_unique<SessionLrs>(*lrsStore_, clock);
   RegistrationRecord read =
       settings_.tinCan
           ? ReadTinCan(course_, *lrsStore_, registration_, learnerKey())
@@ -590,7 +591,7 @@ std::string CoursePlayer::launch(const std::string& id) {
   const AuOutcome outcome = records_[index].outcome;
   ++records_[index].sessions;
   lrs_->setSession(
-      xapi::Cmi5Session{launch, SessionState{Phase::kLaunched, 0, outcome}});
+      Cmi5Session{launch, SessionState{Phase::kLaunched, 0, outcome}});
   au_ = index;
   playing_ = au.id;
   launchedMs_ = lastMs_ = settings_.nowMs();
@@ -656,7 +657,7 @@ void CoursePlayer::endSession() {
     if (au_) tinCanLeft_ = true;
   }
   if (!au_ || !lrs_ || !lrs_->session()) return;
-  xapi::Cmi5Session session = *lrs_->session();
+  Cmi5Session session = *lrs_->session();
   playing_.clear();
   if (session.state.phase == Phase::kTerminated ||
       session.state.phase == Phase::kAbandoned)
@@ -718,7 +719,7 @@ std::optional<xapi::LrsAnswer> CoursePlayer::launchRefusal(
     const xapi::LrsRequest& request) const {
   const bool sending = request.path.find("statements") != std::string::npos &&
                        (request.method == "PUT" || request.method == "POST");
-  const std::optional<xapi::Cmi5Session>& session = lrs_->session();
+  const std::optional<Cmi5Session>& session = lrs_->session();
   const bool ended =
       settings_.tinCan
           ? tinCanLeft_
@@ -772,7 +773,9 @@ void CoursePlayer::sayRefusal(const xapi::LrsAnswer& answer) {
          " (said once per launch)");
 }
 
-xapi::LrsAnswer CoursePlayer::lrs(const xapi::LrsRequest& request) {
+xapi::LrsAnswer CoursePlayer::lrs(const xapi::LrsRequest& asked) {
+  // The alternate request syntax carries its credentials in its form.
+  const xapi::LrsRequest request = xapi::PlainRequest(asked);
   const auto refuse = Refusal;
   if (request.path.rfind("fetch/", 0) == 0) {
     if (request.method != "POST")
@@ -804,9 +807,12 @@ xapi::LrsAnswer CoursePlayer::lrs(const xapi::LrsRequest& request) {
     if (sending) sayRefusal(*refused);
     return *refused;
   }
-  const std::optional<xapi::Cmi5Session> before = lrs_->session();
+  const std::optional<Cmi5Session> before = lrs_->session();
   xapi::LrsAnswer answer = lrs_->handle(request);
-  if (sending && answer.status >= 400) sayRefusal(answer);
+  // A bound the LRS keeps says itself; the launch's rules are said here.
+  if (!answer.journal.empty() && onNote) onNote(answer.journal);
+  if (sending && answer.status >= 400 && answer.journal.empty())
+    sayRefusal(answer);
   const bool taken = answer.status < 300 && sending;
   // The sender takes them on while the learner plays.
   if (taken && onStatements) onStatements();
@@ -814,7 +820,7 @@ xapi::LrsAnswer CoursePlayer::lrs(const xapi::LrsRequest& request) {
     if (taken) noteStatements(request.body);
     return answer;
   }
-  const std::optional<xapi::Cmi5Session>& after = lrs_->session();
+  const std::optional<Cmi5Session>& after = lrs_->session();
   if (answer.status >= 300 || !au_ || !after || !before) return answer;
   if (taken) {
     lastMs_ = settings_.nowMs();

@@ -19,10 +19,10 @@
 #include "cmi5/course.h"
 #include "cmi5/launch.h"
 #include "cmi5/move_on.h"
+#include "cmi5/session_lrs.h"
 #include "scorm/player.h"
 #include "scorm/progress_store.h"
 #include "tincan/package.h"
-#include "xapi/content_lrs.h"
 
 namespace zept::cmi5 {
 
@@ -175,7 +175,7 @@ class CoursePlayer : private PickedTitle, public scorm::SessionPlayer {
   Actor actor_;
   std::string registration_;
   std::unique_ptr<xapi::LrsStore> lrsStore_;
-  std::unique_ptr<xapi::ContentLrs> lrs_;
+  std::unique_ptr<SessionLrs> lrs_;
   std::vector<AuRecord> records_;
   std::vector<bool> satisfiedBlocks_;
   bool satisfiedCourse_ = false;

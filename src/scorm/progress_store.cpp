@@ -103,7 +103,11 @@ constexpr char kLrsSchema[] =
     " content_type TEXT NOT NULL, body BLOB NOT NULL, etag TEXT NOT NULL,"
     " updated INTEGER NOT NULL,"
     " PRIMARY KEY(login, kind, activity, agent, registration, id))"
-    " WITHOUT ROWID;";
+    " WITHOUT ROWID;"
+    // The data of statements' attachments, once per content hash.
+    "CREATE TABLE IF NOT EXISTS lrs_attachments(login TEXT NOT NULL,"
+    " sha2 TEXT NOT NULL, content_type TEXT NOT NULL, body BLOB NOT NULL,"
+    " PRIMARY KEY(login, sha2)) WITHOUT ROWID;";
 
 // Added later within layout 1: what a registration's statements name the
 // learner's account and the course by, fixed when it starts ("": started
@@ -876,6 +880,10 @@ struct ProgressStore::Impl::LearnerLrs final : xapi::LrsStore {
           kWrite);
       Statement voiding = d.query(
           "UPDATE lrs_statements SET voided=1 WHERE id=? AND login=?", kWrite);
+      Statement attach = d.query(
+          "INSERT OR IGNORE INTO lrs_attachments(login, sha2, content_type, "
+          "body) VALUES(?,?,?,?)",
+          kWrite);
       std::vector<xapi::Statement> outgoing;
       for (const xapi::NewStatement& statement : added) {
         add.bind(1, statement.outgoing.id)
@@ -895,6 +903,14 @@ struct ProgressStore::Impl::LearnerLrs final : xapi::LrsStore {
           voiding.bind(1, statement.voids).bind(2, login).step();
           voiding.reset();
         }
+        for (const xapi::Attachment& attachment : statement.attachments) {
+          attach.bind(1, login)
+              .bind(2, attachment.sha2)
+              .bind(3, attachment.contentType)
+              .bind(4, attachment.body)
+              .step();
+          attach.reset();
+        }
         outgoing.push_back(statement.outgoing);
       }
       d.enqueue(login, outgoing);
@@ -908,11 +924,12 @@ struct ProgressStore::Impl::LearnerLrs final : xapi::LrsStore {
     const std::string order = filter.ascending ? "ASC" : "DESC";
     const std::string sql =
         "SELECT json FROM lrs_statements WHERE login=?1 AND voided=0 AND "
-        "(?2='' OR actor=?2 OR object_agent=?2) AND (?3='' OR verb=?3) AND "
-        "(?4='' OR activity=?4) AND (?5='' OR registration=?5) AND "
+        "(((?2='' OR actor=?2 OR object_agent=?2) AND (?3='' OR verb=?3) AND "
+        "(?4='' OR activity=?4) AND (?5='' OR registration=?5)) OR "
+        "(?10=1 AND activity='' AND object_agent='')) AND "
         "(?6 IS NULL OR stored>?6) AND (?7 IS NULL OR stored<=?7) "
         "ORDER BY stored " +
-        order + ", seq " + order + " LIMIT ?8";
+        order + ", seq " + order + " LIMIT ?8 OFFSET ?9";
     Statement s = d.query(sql.c_str(), kRead);
     s.bind(1, login)
         .bind(2, filter.agentKey)
@@ -923,6 +940,8 @@ struct ProgressStore::Impl::LearnerLrs final : xapi::LrsStore {
     if (filter.until) s.bind(7, *filter.until);
     s.bind(8, filter.limit ? static_cast<std::int64_t>(filter.limit)
                            : std::int64_t{-1});
+    s.bind(9, static_cast<std::int64_t>(filter.offset));
+    s.bind(10, std::int64_t{filter.withReferences});
     while (s.step()) found.push_back(s.text(0));
     return found;
   }
@@ -984,6 +1003,37 @@ struct ProgressStore::Impl::LearnerLrs final : xapi::LrsStore {
     if (since) s.bind(6, *since);
     while (s.step()) ids.push_back(s.text(0));
     return ids;
+  }
+
+  std::optional<xapi::Attachment> attachment(const std::string& sha2) override {
+    if (!d.hasTable("lrs_attachments")) return std::nullopt;
+    Statement s = d.query(
+        "SELECT content_type, body FROM lrs_attachments WHERE login=? AND "
+        "sha2=?",
+        kRead);
+    if (!s.bind(1, login).bind(2, sha2).step()) return std::nullopt;
+    return xapi::Attachment{sha2, s.text(0), s.text(1)};
+  }
+
+  std::int64_t bytes() override {
+    if (!hasTables()) return 0;
+    const bool attachments = d.hasTable("lrs_attachments");
+    Statement s = d.query(
+        attachments
+            ? "SELECT (SELECT ifnull(sum(length(json) + length(canonical)), 0) "
+              "FROM lrs_statements WHERE login=?1) + (SELECT "
+              "ifnull(sum(length(CAST(body AS BLOB))), 0) FROM lrs_documents "
+              "WHERE "
+              "login=?1) + (SELECT ifnull(sum(length(CAST(body AS BLOB))), 0) "
+              "FROM "
+              "lrs_attachments WHERE login=?1)"
+            : "SELECT (SELECT ifnull(sum(length(json) + length(canonical)), 0) "
+              "FROM lrs_statements WHERE login=?1) + (SELECT "
+              "ifnull(sum(length(CAST(body AS BLOB))), 0) FROM lrs_documents "
+              "WHERE "
+              "login=?1)",
+        kRead);
+    return s.bind(1, login).step() ? s.integer64(0) : 0;
   }
 
  private:

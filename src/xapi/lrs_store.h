@@ -23,6 +23,13 @@ struct StoredStatement {
   bool voiding = false;  // its verb is "voided"
 };
 
+// The data of an attachment sent with its statement, found by its SHA-256.
+struct Attachment {
+  std::string sha2;  // lowercase hex
+  std::string contentType;
+  std::string body;
+};
+
 // A statement to keep; outgoing enters the outbox.
 struct NewStatement {
   Statement outgoing;  // id and the JSON the course team's LRS gets
@@ -36,6 +43,8 @@ struct NewStatement {
   std::string activity;  // an Activity object's id
   std::string registration;
   std::string voids;  // the id a voiding statement voids
+  // Data its attachments came with; kept with the learner, never forwarded.
+  std::vector<Attachment> attachments;
 };
 
 struct StatementFilter {
@@ -46,6 +55,10 @@ struct StatementFilter {
   std::optional<std::int64_t> since, until;  // stored after, at or before
   bool ascending = false;                    // by stored, then arrival
   std::size_t limit = 0;                     // 0: all
+  std::size_t offset = 0;                    // how many to pass over first
+  // Also every statement whose object is a StatementRef or SubStatement,
+  // which may match through what it holds.
+  bool withReferences = false;
 };
 
 enum class DocumentKind { kState, kActivityProfile, kAgentProfile };
@@ -86,6 +99,11 @@ class LrsStore {
   // The ids at key's place (its id ignored) updated after since.
   virtual std::vector<std::string> documentIds(
       const DocumentKey& key, std::optional<std::int64_t> since) = 0;
+  // The data of one of the learner's attachments; nullopt when none.
+  virtual std::optional<Attachment> attachment(const std::string& sha2) = 0;
+  // What the learner's statements, documents and attachments take, in
+  // bytes.
+  virtual std::int64_t bytes() = 0;
 };
 
 }  // namespace zept::xapi

@@ -176,10 +176,17 @@ constexpr std::string_view kInteractionTypes[] = {
     "true-false",  "choice",     "fill-in", "long-fill-in", "matching",
     "performance", "sequencing", "likert",  "numeric",      "other"};
 
+bool AgentKeyless(const JsonValue& actor) {
+  for (const char* name : {"mbox", "mbox_sha1sum", "openid", "account"})
+    if (actor.find(name)) return false;
+  return true;
+}
+
 class Checker {
  public:
   // The first fault found; "" for none.
   std::string fault;
+  bool dataMayCome = false;
 
   bool check(const JsonValue& value, Kind kind, const std::string& path) {
     switch (kind) {
@@ -261,9 +268,9 @@ class Checker {
         for (std::size_t i = 0; i < value.items.size(); ++i) {
           const JsonValue& item = value.items[i];
           if (!shape(item, kAttachmentShape, at(path, i))) return false;
-          // Its data would come in a multipart request, which this LRS
-          // does not take: only attachments that point at their file.
-          if (!item.find("fileUrl"))
+          // Without a fileUrl its data comes in the request's parts, which
+          // the LRS then matches.
+          if (!item.find("fileUrl") && !dataMayCome)
             return bad(at(path, i),
                        "has no fileUrl (no data can come with it)");
         }
@@ -294,6 +301,19 @@ class Checker {
 
   bool statement(const JsonValue& value) {
     if (!shape(value, kStatementShape, "")) return false;
+    // A Group as authority is the pair of an OAuth consumer and its user.
+    if (const JsonValue* authority = value.find("authority")) {
+      const std::string* type = nullptr;
+      if (const JsonValue* t = authority->find("objectType"))
+        type = t->is(JsonType::kString) ? &t->text : nullptr;
+      if (type && *type == "Group") {
+        const JsonValue* members = authority->find("member");
+        if (!AgentKeyless(*authority))
+          return bad("authority", "is a Group with an identifier");
+        if (!members || members->items.size() != 2)
+          return bad("authority", "is a Group of other than two Agents");
+      }
+    }
     return contextFits(value, "");
   }
 
@@ -378,6 +398,15 @@ class Checker {
     const JsonValue* type = value.find("objectType");
     if (type && type->text != "Activity")
       return bad(join(path, "objectType"), "is not \"Activity\"");
+    // An interaction's parts mean nothing without its type.
+    if (const JsonValue* definition = value.find("definition");
+        definition && !definition->find("interactionType")) {
+      for (const char* name : {"correctResponsesPattern", "choices", "scale",
+                               "source", "target", "steps"})
+        if (definition->find(name))
+          return bad(join(join(path, "definition"), name),
+                     "is given without an interactionType");
+    }
     return true;
   }
 
@@ -494,12 +523,17 @@ bool IsIri(std::string_view text) {
 }
 
 bool IsTimestamp(std::string_view t) {
-  // YYYY-MM-DDThh:mm:ss[.f+][Z|+hh:mm|-hh:mm]; a zone may be left out (it
-  // is then UTC), "-00:00" is refused as xAPI asks.
+  // YYYY-MM-DDThh:mm:ss[.f+](Z|+hh:mm|-hh:mm): the zone is required and the
+  // letters are upper case, as the LRSs statements go on to refuse
+  // otherwise; "-00:00" is refused as xAPI asks.
+  return IsTimestampShape(t, true);
+}
+
+bool IsTimestampShape(std::string_view t, bool strict) {
   if (!(Digits(t, 0, 4) && t.size() >= 19 && t[4] == '-' && Digits(t, 5, 2) &&
-        t[7] == '-' && Digits(t, 8, 2) && (t[10] == 'T' || t[10] == 't') &&
-        Digits(t, 11, 2) && t[13] == ':' && Digits(t, 14, 2) && t[16] == ':' &&
-        Digits(t, 17, 2)))
+        t[7] == '-' && Digits(t, 8, 2) &&
+        (t[10] == 'T' || (!strict && t[10] == 't')) && Digits(t, 11, 2) &&
+        t[13] == ':' && Digits(t, 14, 2) && t[16] == ':' && Digits(t, 17, 2)))
     return false;
   const auto number = [&](std::size_t at) {
     return (t[at] - '0') * 10 + (t[at + 1] - '0');
@@ -517,7 +551,8 @@ bool IsTimestamp(std::string_view t) {
     if (at == from) return false;
   }
   const std::string_view zone = t.substr(at);
-  if (zone.empty() || zone == "Z" || zone == "z") return true;
+  if (zone == "Z") return true;
+  if (!strict && (zone.empty() || zone == "z")) return true;
   if (zone == "-00:00") return false;
   return zone.size() == 6 && (zone[0] == '+' || zone[0] == '-') &&
          Digits(zone, 1, 2) && zone[3] == ':' && Digits(zone, 4, 2) &&
@@ -525,10 +560,25 @@ bool IsTimestamp(std::string_view t) {
 }
 
 bool IsDuration(std::string_view d) {
-  // P[nY][nM][nW][nD][T[nH][nM][nS]], at least one part, a fraction on the
-  // last one only.
+  // P[nY][nM][nD][T[nH][nM][nS]] or PnW, at least one part, a fraction
+  // (with a point) on the last one only: weeks mixed with other units and
+  // decimal commas are ISO 8601 that LRSs refuse.
   if (d.size() < 3 || d[0] != 'P') return false;
-  constexpr std::string_view kDateUnits = "YMWD", kTimeUnits = "HMS";
+  if (d.back() == 'W') {
+    std::size_t at = 1;
+    while (at + 1 < d.size() && std::isdigit(static_cast<unsigned char>(d[at])))
+      ++at;
+    if (at < d.size() - 1 && d[at] == '.') {
+      const std::size_t from = ++at;
+      while (at + 1 < d.size() &&
+             std::isdigit(static_cast<unsigned char>(d[at])))
+        ++at;
+      if (at == from) return false;
+    }
+    return at == d.size() - 1 && at > 1 &&
+           std::isdigit(static_cast<unsigned char>(d[1]));
+  }
+  constexpr std::string_view kDateUnits = "YMD", kTimeUnits = "HMS";
   std::size_t at = 1;
   bool time = false, any = false, fraction = false;
   std::size_t unit = 0;  // the next unit allowed, in order
@@ -546,7 +596,7 @@ bool IsDuration(std::string_view d) {
     while (at < d.size() && std::isdigit(static_cast<unsigned char>(d[at])))
       ++at;
     if (at == from) return false;
-    if (at < d.size() && (d[at] == '.' || d[at] == ',')) {
+    if (at < d.size() && d[at] == '.') {
       ++at;
       const std::size_t digits = at;
       while (at < d.size() && std::isdigit(static_cast<unsigned char>(d[at])))
@@ -584,8 +634,9 @@ bool IsLanguageTag(std::string_view tag) {
   return true;
 }
 
-std::string StatementFault(const JsonValue& statement) {
+std::string StatementFault(const JsonValue& statement, bool dataMayCome) {
   Checker checker;
+  checker.dataMayCome = dataMayCome;
   checker.statement(statement);
   return checker.fault;
 }

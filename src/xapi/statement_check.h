@@ -12,14 +12,19 @@
 namespace zept::xapi {
 
 // Why statement is invalid, naming the property ("actor.mbox: ..."); ""
-// when it is valid.
-std::string StatementFault(const JsonValue& statement);
+// when it is valid. dataMayCome: an attachment may lack a fileUrl, its
+// data coming with the request.
+std::string StatementFault(const JsonValue& statement,
+                           bool dataMayCome = false);
 
 // The formats the statement's properties and the LRS's query parameters
 // share.
 bool IsUuid(std::string_view text);
 bool IsIri(std::string_view text);
 bool IsTimestamp(std::string_view text);
+// strict: as IsTimestamp; otherwise also without a zone (then UTC) and
+// with a lower-case 't' or 'z', as a query's since and until are taken.
+bool IsTimestampShape(std::string_view text, bool strict);
 bool IsDuration(std::string_view text);
 bool IsLanguageTag(std::string_view text);
 // An Agent or Group as an actor (or a query's agent): "" when valid.

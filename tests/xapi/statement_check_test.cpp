@@ -74,6 +74,15 @@ TEST(StatementCheckTest, TopLevel) {
        "verb.name is not a property"},
       {S(R"(,"attachments":[{"usageType":"http://x.org/u","display":{"en":"a"},"contentType":"text/plain","length":3,"sha2":"ab","fileUrl":"https://x.org/f"}])"),
        ""},
+      // A Group as authority: the two Agents of OAuth, never identified.
+      {S(R"(,"authority":{"objectType":"Group","member":[{"mbox":"mailto:a@x.org"},{"account":{"homePage":"http://x.org","name":"app"}}]})"),
+       ""},
+      {S(R"(,"authority":{"objectType":"Group","member":[{"mbox":"mailto:a@x.org"}]})"),
+       "authority is a Group of other than two"},
+      {S(R"(,"authority":{"objectType":"Group","member":[{"mbox":"mailto:a@x.org"},{"mbox":"mailto:b@x.org"},{"mbox":"mailto:c@x.org"}]})"),
+       "authority is a Group of other than two"},
+      {S(R"(,"authority":{"objectType":"Group","mbox":"mailto:g@x.org","member":[{"mbox":"mailto:a@x.org"},{"mbox":"mailto:b@x.org"}]})"),
+       "authority is a Group with an identifier"},
       {S(R"(,"attachments":[{"usageType":"http://x.org/u","display":{"en":"a"},"contentType":"text/plain","length":3,"sha2":"ab"}])"),
        "has no fileUrl"},
       {S(R"(,"attachments":[{"usageType":"http://x.org/u","display":{"en":"a"},"contentType":"text/plain","length":-3,"sha2":"ab","fileUrl":"https://x.org/f"}])"),
@@ -82,14 +91,36 @@ TEST(StatementCheckTest, TopLevel) {
   for (const Case& c : kCases) Check(c);
 }
 
+TEST(StatementCheckTest, InteractionsNameTheirType) {
+  const Case kCases[] = {
+      {Obj(R"({"id":"http://x.org/q","definition":{"interactionType":"choice","correctResponsesPattern":["a"],"choices":[{"id":"a"}]}})"),
+       ""},
+      {Obj(R"({"id":"http://x.org/q","definition":{"name":{"en":"q"}}})"), ""},
+  };
+  for (const Case& c : kCases) Check(c);
+  for (const char* part :
+       {R"("correctResponsesPattern":["a"])", R"("choices":[{"id":"a"}])",
+        R"("scale":[{"id":"a"}])", R"("source":[{"id":"a"}])",
+        R"("target":[{"id":"a"}])", R"("steps":[{"id":"a"}])"}) {
+    Check({Obj(std::string(R"({"id":"http://x.org/q","definition":{)") +
+               part + "}}"),
+           "without an interactionType"});
+  }
+}
+
 TEST(StatementCheckTest, TimestampsAndDurations) {
   const struct {
     std::string text;
     bool timestamp, duration;
+    bool query = timestamp;  // taken as a query's since or until
   } kCases[] = {
       {"2026-12-08T10:00:00Z", true, false},
       {"2026-12-08T10:00:00.123456789+05:30", true, false},
-      {"2026-12-08T10:00:00", true, false},  // no zone: UTC
+      // What LRSs refuse, refused first: no zone, lower-case letters.
+      {"2026-12-08T10:00:00", false, false, true},
+      {"2026-12-08t10:00:00Z", false, false, true},
+      {"2026-12-08T10:00:00z", false, false, true},
+      {"2026-12-08T10:00:00.5", false, false, true},
       {"2026-12-08T10:00:00-00:00", false, false},
       {"2026-13-08T10:00:00Z", false, false},
       {"2026-12-08 10:00:00Z", false, false},
@@ -99,6 +130,11 @@ TEST(StatementCheckTest, TimestampsAndDurations) {
       {"PT1H2M3.45S", false, true},
       {"P1Y2M3DT4H", false, true},
       {"P2W", false, true},
+      {"P1.5W", false, true},
+      {"P1W2DT3H", false, false},  // weeks stand alone
+      {"P1Y2W", false, false},
+      {"PW", false, false},
+      {"PT1,5S", false, false},  // a decimal comma
       {"PT0S", false, true},
       {"P", false, false},
       {"PT", false, false},
@@ -111,6 +147,7 @@ TEST(StatementCheckTest, TimestampsAndDurations) {
     SCOPED_TRACE(c.text);
     EXPECT_EQ(IsTimestamp(c.text), c.timestamp);
     EXPECT_EQ(IsDuration(c.text), c.duration);
+    EXPECT_EQ(IsTimestampShape(c.text, false), c.query);
   }
   Check({S(R"(,"timestamp":"yesterday")"), "timestamp is not an ISO 8601"});
   Check({S(R"(,"result":{"duration":"1 hour"})"),
