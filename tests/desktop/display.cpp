@@ -41,45 +41,6 @@ GLogWriterOutput RecordWarnings(GLogLevelFlags level, const GLogField* fields,
   return g_log_writer_default(level, fields, count, nullptr);
 }
 
-// The private X server, ended with the test program.
-struct Xvfb {
-  pid_t pid = -1;
-  ~Xvfb() {
-    if (pid > 0) {
-      ::kill(pid, SIGTERM);
-      ::waitpid(pid, nullptr, 0);
-    }
-  }
-  // The display number, or -1.
-  int start() {
-    int fds[2];
-    if (::pipe(fds) != 0) return -1;
-    pid = ::fork();
-    if (pid == 0) {
-      ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-      ::close(fds[0]);
-      const int devnull = ::open("/dev/null", O_WRONLY);
-      ::dup2(devnull, 1);
-      ::dup2(devnull, 2);
-      const std::string fd = std::to_string(fds[1]);
-      // -displayfd picks a free display number and reports it when ready;
-      // the root window is white.
-      ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0",
-               "1280x1024x24", "-wr", "-nolisten", "tcp", "-noreset", nullptr);
-      ::_exit(127);
-    }
-    ::close(fds[1]);
-    std::string number;
-    char c;
-    while (::read(fds[0], &c, 1) == 1 && c != '\n') number += c;
-    ::close(fds[0]);
-    if (pid < 0 || number.empty()) return -1;
-    return std::atoi(number.c_str());
-  }
-};
-
-Xvfb server;
-
 std::string Prepare() {
   g_log_set_writer_func(RecordWarnings, nullptr, nullptr);
   // Nothing of the user's desktop session is reached: no accessibility
@@ -97,9 +58,10 @@ std::string Prepare() {
   ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
 
   if (HaveProgram("Xvfb")) {
-    const int display = server.start();
-    if (display < 0) return "Xvfb did not start";
-    ::setenv("DISPLAY", (":" + std::to_string(display)).c_str(), 1);
+    // Ended with the test program.
+    static OwnXServer shared;
+    if (shared.display().empty()) return "Xvfb did not start";
+    ::setenv("DISPLAY", shared.display().c_str(), 1);
   } else if (!std::getenv("DISPLAY") || !*std::getenv("DISPLAY")) {
     return "no display: DISPLAY is not set and Xvfb is not installed";
   }
@@ -108,6 +70,44 @@ std::string Prepare() {
 }
 
 }  // namespace
+
+OwnXServer::OwnXServer(const std::vector<std::string>& options) {
+  int fds[2];
+  if (::pipe(fds) != 0) return;
+  pid_ = ::fork();
+  if (pid_ == 0) {
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    ::close(fds[0]);
+    const int devnull = ::open("/dev/null", O_WRONLY);
+    ::dup2(devnull, 1);
+    ::dup2(devnull, 2);
+    // -displayfd picks a free display number and reports it when ready;
+    // the root window is white.
+    const std::string fd = std::to_string(fds[1]);
+    std::vector<std::string> args = {"Xvfb", "-displayfd",   fd,    "-screen",
+                                     "0",    "1280x1024x24", "-wr", "-nolisten",
+                                     "tcp",  "-noreset"};
+    args.insert(args.end(), options.begin(), options.end());
+    std::vector<char*> argv;
+    for (std::string& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    ::execvp("Xvfb", argv.data());
+    ::_exit(127);
+  }
+  ::close(fds[1]);
+  std::string number;
+  char c;
+  while (::read(fds[0], &c, 1) == 1 && c != '\n') number += c;
+  ::close(fds[0]);
+  if (pid_ > 0 && !number.empty()) display_ = ":" + number;
+}
+
+OwnXServer::~OwnXServer() {
+  if (pid_ > 0) {
+    ::kill(pid_, SIGTERM);
+    ::waitpid(pid_, nullptr, 0);
+  }
+}
 
 std::string EnsureDisplay() {
   static const std::string why = Prepare();

@@ -4,6 +4,7 @@
 // warnings GLib and GTK print.
 
 #include <gtk/gtk.h>
+#include <sys/types.h>
 
 #include <functional>
 #include <string>
@@ -12,6 +13,21 @@
 #include <vector>
 
 namespace zept::desktop::testing {
+
+// An Xvfb of its own on a free display, with more of Xvfb's options,
+// ended with the object; display() is ":N", or "" when it did not start.
+class OwnXServer {
+ public:
+  explicit OwnXServer(const std::vector<std::string>& options = {});
+  ~OwnXServer();
+  OwnXServer(const OwnXServer&) = delete;
+  OwnXServer& operator=(const OwnXServer&) = delete;
+  const std::string& display() const { return display_; }
+
+ private:
+  pid_t pid_ = -1;
+  std::string display_;
+};
 
 // Starts a private Xvfb the first time it is called (or, without Xvfb, uses
 // DISPLAY) and initialises GTK on it. "" when ready, otherwise why not.
