@@ -5,6 +5,8 @@
 #include <gdk/gdkx.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <mutex>
 #include <sstream>
 
@@ -107,6 +110,81 @@ OwnXServer::~OwnXServer() {
     ::kill(pid_, SIGTERM);
     ::waitpid(pid_, nullptr, 0);
   }
+}
+
+std::string FreeDisplay() {
+  for (int n = 500 + ::getpid() % 400;; ++n) {
+    const std::string number = std::to_string(n);
+    std::error_code error;
+    if (!std::filesystem::exists("/tmp/.X11-unix/X" + number, error) &&
+        !std::filesystem::exists("/tmp/.X" + number + "-lock", error))
+      return ":" + number;
+  }
+}
+
+namespace {
+
+// The client's setup request is read (its two authorization strings
+// padded to 4 bytes), then answered Failed with the server's reason.
+void Refuse(int client) {
+  unsigned char head[12];
+  if (::recv(client, head, sizeof head, MSG_WAITALL) != sizeof head) return;
+  const bool big = head[0] == 'B';
+  const auto card16 = [&](int at) {
+    return big ? head[at] << 8 | head[at + 1] : head[at] | head[at + 1] << 8;
+  };
+  const std::size_t rest = (card16(6) + 3) / 4 * 4 + (card16(8) + 3) / 4 * 4;
+  std::vector<char> skip(rest);
+  if (rest && ::recv(client, skip.data(), rest, MSG_WAITALL) < 0) return;
+  const std::string reason = "Maximum number of clients reached";
+  const int units = static_cast<int>((reason.size() + 3) / 4);
+  std::string reply(8, '\0');
+  reply[1] = static_cast<char>(reason.size());
+  reply[big ? 3 : 2] = 11;  // the protocol's major version
+  reply[big ? 7 : 6] = static_cast<char>(units);
+  reply += reason;
+  reply.resize(8 + units * 4, '\0');
+  ::send(client, reply.data(), reply.size(), MSG_NOSIGNAL);
+}
+
+}  // namespace
+
+FullXServer::FullXServer() : display_(FreeDisplay()) {
+  path_ = "/tmp/.X11-unix/X" + display_.substr(1);
+  std::error_code error;
+  std::filesystem::create_directories("/tmp/.X11-unix", error);
+  listener_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path_.c_str());
+  if (::bind(listener_, reinterpret_cast<sockaddr*>(&address),
+             sizeof address) != 0 ||
+      ::listen(listener_, 16) != 0)
+    return;
+  thread_ = std::thread([this] {
+    for (int client; (client = ::accept(listener_, nullptr, nullptr)) >= 0;) {
+      Refuse(client);
+      ::close(client);
+      ++refused_;
+    }
+  });
+}
+
+FullXServer::~FullXServer() {
+  ::shutdown(listener_, SHUT_RDWR);  // ends the accept
+  if (thread_.joinable()) thread_.join();
+  ::close(listener_);
+  ::unlink(path_.c_str());
+}
+
+XClientsTaken::XClientsTaken(const std::string& display) {
+  // The refusal that ends it, Xlib says on standard error.
+  while (Display* x = XOpenDisplay(display.c_str())) taken_.push_back(x);
+}
+
+void XClientsTaken::release() {
+  for (void* x : taken_) XCloseDisplay(static_cast<Display*>(x));
+  taken_.clear();
 }
 
 std::string EnsureDisplay() {
