@@ -16,6 +16,8 @@
 #include "app/zept_desktop.h"
 #include "app/zept_package.h"
 #include "desktop/course_chooser.h"
+#include "desktop/open_display.h"
+#include "desktop/signals.h"
 #include "moviehost/headless.h"
 #include "platform/codepage.h"
 #include "platform/errors.h"
@@ -214,6 +216,9 @@ int main(int argc, char** argv) {
   std::string ruffleDir;
   std::optional<zept::desktop::MoviePage> page;
   if (!headless) {
+    // Caught before anything that takes time: what a signal ends early is
+    // ended once there is something to store, as closing the window does.
+    zept::desktop::CatchQuitSignals();
     const char* display = std::getenv("DISPLAY");
     const char* wayland = std::getenv("WAYLAND_DISPLAY");
     if ((!display || !*display) && (!wayland || !*wayland)) {
@@ -231,9 +236,13 @@ int main(int argc, char** argv) {
           stderr);
       return 1;
     }
-    if (!gtk_init_check(&argc, &argv)) {
-      std::fputs("zept: cannot open the display; run with --headless\n",
-                 stderr);
+    if (const std::string failure = zept::desktop::OpenGtkDisplay(&argc, &argv);
+        failure == "stopped") {
+      return 0;  // a quit signal while the display was waited for
+    } else if (!failure.empty()) {
+      std::fprintf(stderr,
+                   "zept: cannot open the display: %s; run with --headless\n",
+                   zept::OneLine(failure).c_str());
       return 1;
     }
     // The installed icon, as the desktop entry shows it.

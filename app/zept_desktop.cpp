@@ -248,7 +248,8 @@ int RunDesktop(Context& ctx, const WideString& programFolder,
     return 1;
   }
   TraceMessage(ctx, u"zept > Run");
-  form->FormShow();
+  // A quit signal kept from start-up may have closed the window meanwhile.
+  if (!window.state().closed) form->FormShow();
   // The loading note goes once the menu is there to be seen; between two
   // movies the window keeps the last picture, place and size of the one
   // that goes until the next is ready. Either way, whatever happens to the

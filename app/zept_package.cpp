@@ -8,6 +8,7 @@
 #include "cmi5/player.h"
 #include "desktop/course_instance.h"
 #include "desktop/gtk_dialogs.h"
+#include "desktop/signals.h"
 #include "platform/codepage.h"
 #include "scorm/progress_store.h"
 #include "scorm2004/global_store.h"
@@ -37,7 +38,11 @@ int RunPackage(Context& ctx, const std::string& path, desktop::MoviePage& page,
   // Said where the learner looks, as well as on the terminal.
   const auto fail = [&](const std::string& message) {
     std::fprintf(stderr, "zept: %s\n", message.c_str());
-    desktop::GtkDialogs(nullptr).showMessage(Utf8ToWide(message));
+    desktop::GtkDialogs dialogs(nullptr);
+    // A quit signal closes the message: nothing is open to be kept.
+    const auto signals =
+        desktop::InstallQuitSignals([&dialogs] { dialogs.cancelAll(); });
+    dialogs.showMessage(Utf8ToWide(message));
     return 1;
   };
   OpenedPackage opened;

@@ -3,6 +3,7 @@
 #include <gtk/gtk.h>
 
 #include "desktop/gobject.h"
+#include "desktop/signals.h"
 
 namespace zept::desktop {
 
@@ -49,8 +50,19 @@ std::optional<std::string> ChooseCourseFolder(
   const GCharPtr current(g_get_current_dir());
   gtk_file_chooser_set_current_folder(chooser, current.get());
 
+  // A quit signal gives up the choice, whichever of the chooser's dialogs
+  // shows: they are the only windows yet.
+  bool quitting = false;
+  const auto signals = InstallQuitSignals([&quitting] {
+    quitting = true;
+    GList* windows = gtk_window_list_toplevels();
+    for (GList* w = windows; w; w = w->next)
+      if (GTK_IS_DIALOG(w->data))
+        gtk_dialog_response(GTK_DIALOG(w->data), GTK_RESPONSE_CANCEL);
+    g_list_free(windows);
+  });
   std::optional<std::string> chosen;
-  for (;;) {
+  while (!quitting) {
     const int response = gtk_dialog_run(GTK_DIALOG(dialog));
     if (response != GTK_RESPONSE_ACCEPT && response != kZipResponse) break;
     // A folder chooser selects no file: a package's .zip is picked in a
@@ -58,7 +70,7 @@ std::optional<std::string> ChooseCourseFolder(
     const GCharPtr folder(response == kZipResponse
                               ? ChooseZip(GTK_WINDOW(dialog), chooser)
                               : gtk_file_chooser_get_filename(chooser));
-    if (!folder) continue;
+    if (!folder || quitting) continue;
     const std::string problem = check(folder.get());
     if (problem.empty()) {
       chosen = folder.get();

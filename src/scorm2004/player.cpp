@@ -623,7 +623,7 @@ std::string Player::proceed(const std::optional<NavigationRequest>& asked,
 
 // "controls": which requests the sequencer would take now, and "hidden":
 // the ones the delivered activity asks the player not to show.
-std::string Player::controls(const SequencingState& state) {
+std::string Player::controls(const SequencingState& state, ChoiceMemo* memo) {
   std::string out = "\"controls\":{";
   bool first = true;
   for (const RequestName& row : kRequests) {
@@ -637,15 +637,18 @@ std::string Player::controls(const SequencingState& state) {
     // follows; pressing it then tells why. Start and Resume all are
     // offered only where the sequencer, asked on a copy, delivers: a
     // course without flow is entered by choice.
-    bool offered =
-        row.kind == NavigationRequestKind::kContinue
-            ? NavigationRequestAllowed(tree_, state, {row.kind, ""})
-            : NavigationRequestValid(tree_, state, {row.kind, ""}, random_);
+    bool offered = row.kind == NavigationRequestKind::kContinue
+                       ? NavigationRequestAllowed(tree_, state, {row.kind, ""})
+                       : NavigationRequestValid(tree_, state, {row.kind, ""},
+                                                random_, nullptr, memo);
     if (offered && (row.kind == NavigationRequestKind::kStart ||
                     row.kind == NavigationRequestKind::kResumeAll)) {
+      SequencingState own;
+      SequencingState& copy = memo ? memo->copy : own;
+      copy = state;
       RandomSource draws = random_;
-      offered = Sequenced(tree_, state, {row.kind, ""}, draws)
-                    .second.delivered.has_value();
+      offered =
+          Sequence(tree_, copy, {row.kind, ""}, draws).delivered.has_value();
     }
     out += offered ? ":true" : ":false";
   }
@@ -683,14 +686,21 @@ std::string Player::menu() {
   out +=
       ",\"current\":" +
       JsonString(underWay ? tree_.at(state_.currentActivity).identifier : "");
-  out += "," + controls(state_) + ",\"items\":[";
+  // One copy serves every question that sequences, and the choice walk
+  // is shared by the siblings asked about.
+  ChoiceMemo& memo = menuMemo_;
+  memo.forget();
+  out += "," + controls(state_, &memo) + ",\"items\":[";
   out.reserve(out.size() + tree_.size() * 160);
-  SequencingState copy = state_;
+  // The standings and the rules that hide items only read the state: they
+  // are asked of it, not of a copy.
   RandomSource draws = random_;
-  processes::Context c{tree_, copy, draws};
-  ChoiceMemo memo;
+  processes::Context c{tree_, state_, draws};
   const std::string kNoReason = "\"\"";
   std::map<std::string, std::string> reasons;
+  // A choice names its activity by identifier: where two share one, the
+  // first is the one a choice of either would take.
+  const bool unique = tree_.identifiersUnique();
   bool first = true;
   std::function<void(std::size_t, int)> walk = [&](std::size_t parent,
                                                    int depth) {
@@ -709,14 +719,14 @@ std::string Player::menu() {
               {RuleAction::kHiddenFromChoice}))
         continue;
       const Standing standing = StandingOf(c, i);
-      const NavigationRequest choice{NavigationRequestKind::kChoice,
-                                     activity.identifier};
       // The check says why it refuses: trying each refused item on a copy
       // of the state made a menu of thousands take seconds.
       std::string why;
       const bool choosable =
           !learner_.empty() &&
-          NavigationRequestValid(tree_, state_, choice, random_, &why, &memo);
+          ChoiceRequestValid(tree_, state_,
+                             unique ? i : tree_.find(activity.identifier),
+                             random_, &why, &memo);
       // The reason as JSON, made once per code: thousands of items share
       // a few.
       const std::string* reason = &kNoReason;
@@ -756,10 +766,9 @@ std::string Player::menu() {
   };
   walk(0, 0);
   // The course itself, which a choice may name as well.
-  const NavigationRequest root{NavigationRequestKind::kChoice,
-                               package_.root.identifier};
   const bool rootChoosable =
-      !learner_.empty() && NavigationRequestValid(tree_, state_, root, random_);
+      !learner_.empty() &&
+      ChoiceRequestValid(tree_, state_, 0, random_, nullptr, &memo);
   const Standing course = StandingOf(c, 0);
   out += "],\"root\":{\"id\":" + JsonString(package_.root.identifier) +
          ",\"choosable\":" + (rootChoosable ? "true" : "false") +

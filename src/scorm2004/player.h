@@ -99,7 +99,9 @@ class Player : public scorm::RuntimePlayer<Runtime> {
   // suspendAll), and what the SCO itself asked for is passed over.
   std::string takenAway();
   void dropOwnRequest();
-  std::string controls(const SequencingState& state);
+  // memo: the menu's, whose copy the requests that sequence are tried on.
+  std::string controls(const SequencingState& state,
+                       ChoiceMemo* memo = nullptr);
   // shared: the adl.data values as the SCO is to find them.
   LaunchContext2004 contextFor(std::size_t activity,
                                const SequencingState& state,
@@ -111,6 +113,9 @@ class Player : public scorm::RuntimePlayer<Runtime> {
   ActivityTree tree_;
   RandomSource random_;
   SequencingState state_;
+  // What the menu's questions share, kept from one menu to the next so
+  // that its copy of a large state is made once.
+  ChoiceMemo menuMemo_;
   std::vector<std::string> deliveries_;
   Values shared_;  // adl.data values by target id
   std::size_t playingIndex_ = ActivityTree::kNone;

@@ -529,7 +529,11 @@ SequencingResult ChoiceSequencingRequestProcess(Context& c,
         ChoiceMemo& memo = *c.memo;
         if (!memo.known || memo.parent != parent || memo.from != from) {
           scan(siblings.size());
-          memo = {true, parent, from, stop, why};
+          memo.known = true;
+          memo.parent = parent;
+          memo.from = from;
+          memo.stop = stop;
+          memo.exception = why;
         }
         stop = memo.stop;
         why = memo.exception;
@@ -767,9 +771,9 @@ std::size_t ChoiceFlowTreeTraversalSubprocess(Context& c, std::size_t activity,
 // DB.1.1
 CheckResult DeliveryRequestProcess(Context& c, std::size_t activity) {
   if (!c.tree.isLeaf(activity)) return {false, "DB.1.1-1"};
-  const auto path = PathFromRoot(c, activity);
-  if (path.empty()) return {false, "DB.1.1-2"};
-  for (std::size_t a : path)
+  // Any activity on the path refuses it alike, so it is walked up from the
+  // leaf, without making the path: the menu asks this of every leaf.
+  for (std::size_t a = activity; a != kNone; a = c.tree.parent(a))
     if (CheckActivityProcess(c, a)) return {false, "DB.1.1-3"};
   return {true, ""};
 }
@@ -913,34 +917,34 @@ std::pair<SequencingState, SequencingOutcome> Sequenced(
 bool NavigationRequestAllowed(const ActivityTree& tree,
                               const SequencingState& state,
                               const NavigationRequest& request) {
-  SequencingState copy = state;
+  // The navigation request process only reads the state: no copy.
   RandomSource draws = SeededRandom(0);
-  Context c{tree, copy, draws};
+  Context c{tree, const_cast<SequencingState&>(state), draws};
   const std::size_t target =
       request.target.empty() ? kNone : tree.find(request.target);
   return NavigationRequestProcess(c, request.kind, target).valid;
 }
 
-bool NavigationRequestValid(const ActivityTree& tree,
-                            const SequencingState& state,
-                            const NavigationRequest& request,
-                            const RandomSource& random, std::string* why,
-                            ChoiceMemo* memo) {
+namespace {
+
+// NavigationRequestValid with its target found in the tree (kNone for none).
+bool RequestValid(const ActivityTree& tree, const SequencingState& state,
+                  NavigationRequestKind kind, std::size_t target,
+                  const RandomSource& random, std::string* why,
+                  ChoiceMemo* memo) {
   const auto refused = [why](const std::string& code) {
     if (why) *why = code;
     return false;
   };
-  std::size_t target = kNone;
-  if (!request.target.empty()) target = tree.find(request.target);
   // The menu asks this of every activity, so what only reads the state is
   // asked of the state itself: the navigation request and, for a leaf, the
   // choice walk and the delivery checks. A cluster's flow, or any other
   // request's, may draw children or end attempts: that takes the copies.
   Context same{tree, const_cast<SequencingState&>(state), random, memo};
   const NavigationResult navigation =
-      NavigationRequestProcess(same, request.kind, target);
+      NavigationRequestProcess(same, kind, target);
   if (!navigation.valid) return refused(navigation.exception);
-  switch (request.kind) {
+  switch (kind) {
     case NavigationRequestKind::kContinue:
     case NavigationRequestKind::kPrevious:
     case NavigationRequestKind::kChoice:
@@ -949,7 +953,7 @@ bool NavigationRequestValid(const ActivityTree& tree,
     default:
       return true;
   }
-  if (request.kind == NavigationRequestKind::kChoice && tree.isLeaf(target)) {
+  if (kind == NavigationRequestKind::kChoice && tree.isLeaf(target)) {
     const SequencingResult result =
         ChoiceSequencingRequestProcess(same, navigation.target);
     if (result.delivery == kNone) return refused(result.exception);
@@ -957,7 +961,9 @@ bool NavigationRequestValid(const ActivityTree& tree,
     return delivery.ok || refused(delivery.exception);
   }
   // On copies: asking must change neither the state nor the draws to come.
-  SequencingState copy = state;
+  SequencingState own;
+  SequencingState& copy = memo ? memo->copy : own;
+  copy = state;
   RandomSource draws = random;
   Context c{tree, copy, draws};
   const SequencingResult result =
@@ -965,11 +971,30 @@ bool NavigationRequestValid(const ActivityTree& tree,
   // Continuing past the last activity ends the course: that is honoured
   // too, where going back before the first is refused.
   if (result.endSession && result.exception.empty() &&
-      request.kind == NavigationRequestKind::kContinue)
+      kind == NavigationRequestKind::kContinue)
     return true;
   if (result.delivery == kNone) return refused(result.exception);
   const CheckResult delivery = DeliveryRequestProcess(c, result.delivery);
   return delivery.ok || refused(delivery.exception);
+}
+
+}  // namespace
+
+bool NavigationRequestValid(const ActivityTree& tree,
+                            const SequencingState& state,
+                            const NavigationRequest& request,
+                            const RandomSource& random, std::string* why,
+                            ChoiceMemo* memo) {
+  const std::size_t target =
+      request.target.empty() ? kNone : tree.find(request.target);
+  return RequestValid(tree, state, request.kind, target, random, why, memo);
+}
+
+bool ChoiceRequestValid(const ActivityTree& tree, const SequencingState& state,
+                        std::size_t target, const RandomSource& random,
+                        std::string* why, ChoiceMemo* memo) {
+  return RequestValid(tree, state, NavigationRequestKind::kChoice, target,
+                      random, why, memo);
 }
 
 namespace {

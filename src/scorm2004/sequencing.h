@@ -90,6 +90,11 @@ struct ChoiceMemo {
   bool known = false;
   std::size_t parent = 0, from = 0, stop = 0;
   std::string exception;
+  // The copy a question that sequences is tried on, assigned afresh each
+  // time: its room is reused, so a tree of thousands is not allocated anew.
+  SequencingState copy;
+  // Ready for questions of another state; the copy's room stays.
+  void forget() { known = false; }
 };
 
 // adl.nav.request_valid.*: whether the request would be honoured now,
@@ -104,6 +109,12 @@ bool NavigationRequestValid(const ActivityTree& tree,
                             const RandomSource& random,
                             std::string* why = nullptr,
                             ChoiceMemo* memo = nullptr);
+
+// The same for a choice of the tree's activity at index target: what the
+// menu asks of every item, without looking each up by its identifier.
+bool ChoiceRequestValid(const ActivityTree& tree, const SequencingState& state,
+                        std::size_t target, const RandomSource& random,
+                        std::string* why = nullptr, ChoiceMemo* memo = nullptr);
 
 // Whether the navigation request itself is allowed where the learner is,
 // before any sequencing: what a Continue button offers.

@@ -47,8 +47,12 @@ class ActivityTree {
   bool isLeaf(std::size_t index) const {
     return nodes_[index].children.empty();
   }
-  // kNone when no activity has it.
+  // kNone when no activity has it; the first in preorder when several do.
   std::size_t find(std::string_view identifier) const;
+  // No two activities share an identifier: find(at(i).identifier) is i.
+  bool identifiersUnique() const {
+    return byIdentifier_.size() == nodes_.size();
+  }
   // Whether ancestor is index or one of its ancestors.
   bool contains(std::size_t ancestor, std::size_t index) const;
   std::size_t commonAncestor(std::size_t a, std::size_t b) const;

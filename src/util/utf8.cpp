@@ -101,7 +101,20 @@ std::string OneLine(std::string_view line) {
 void AppendJsonString(std::string& out, std::string_view text) {
   static constexpr char kHex[] = "0123456789abcdef";
   out += '"';
+  const auto plain = [](unsigned char c) {
+    return c >= 0x20 && c < 0x80 && c != '"' && c != '\\';
+  };
   for (std::size_t i = 0; i < text.size();) {
+    // What needs no escape goes in runs: menus of thousands of items are
+    // mostly that.
+    std::size_t end = i;
+    while (end < text.size() && plain(static_cast<unsigned char>(text[end])))
+      ++end;
+    if (end > i) {
+      out.append(text.data() + i, end - i);
+      i = end;
+      continue;
+    }
     const unsigned char c = static_cast<unsigned char>(text[i]);
     if (c == '"' || c == '\\') {
       out += '\\';
@@ -111,9 +124,6 @@ void AppendJsonString(std::string& out, std::string_view text) {
       out += "\\u00";
       out += kHex[c >> 4];
       out += kHex[c & 15];
-      ++i;
-    } else if (c < 0x80) {
-      out += static_cast<char>(c);
       ++i;
     } else if (const Utf8Char read = ReadUtf8(text, i); read.valid) {
       out.append(text, i, read.length);

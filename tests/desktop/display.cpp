@@ -5,6 +5,8 @@
 #include <gdk/gdkx.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <mutex>
 #include <sstream>
 
@@ -41,45 +44,6 @@ GLogWriterOutput RecordWarnings(GLogLevelFlags level, const GLogField* fields,
   return g_log_writer_default(level, fields, count, nullptr);
 }
 
-// The private X server, ended with the test program.
-struct Xvfb {
-  pid_t pid = -1;
-  ~Xvfb() {
-    if (pid > 0) {
-      ::kill(pid, SIGTERM);
-      ::waitpid(pid, nullptr, 0);
-    }
-  }
-  // The display number, or -1.
-  int start() {
-    int fds[2];
-    if (::pipe(fds) != 0) return -1;
-    pid = ::fork();
-    if (pid == 0) {
-      ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-      ::close(fds[0]);
-      const int devnull = ::open("/dev/null", O_WRONLY);
-      ::dup2(devnull, 1);
-      ::dup2(devnull, 2);
-      const std::string fd = std::to_string(fds[1]);
-      // -displayfd picks a free display number and reports it when ready;
-      // the root window is white.
-      ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0",
-               "1280x1024x24", "-wr", "-nolisten", "tcp", "-noreset", nullptr);
-      ::_exit(127);
-    }
-    ::close(fds[1]);
-    std::string number;
-    char c;
-    while (::read(fds[0], &c, 1) == 1 && c != '\n') number += c;
-    ::close(fds[0]);
-    if (pid < 0 || number.empty()) return -1;
-    return std::atoi(number.c_str());
-  }
-};
-
-Xvfb server;
-
 std::string Prepare() {
   g_log_set_writer_func(RecordWarnings, nullptr, nullptr);
   // Nothing of the user's desktop session is reached: no accessibility
@@ -97,9 +61,10 @@ std::string Prepare() {
   ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
 
   if (HaveProgram("Xvfb")) {
-    const int display = server.start();
-    if (display < 0) return "Xvfb did not start";
-    ::setenv("DISPLAY", (":" + std::to_string(display)).c_str(), 1);
+    // Ended with the test program.
+    static OwnXServer shared;
+    if (shared.display().empty()) return "Xvfb did not start";
+    ::setenv("DISPLAY", shared.display().c_str(), 1);
   } else if (!std::getenv("DISPLAY") || !*std::getenv("DISPLAY")) {
     return "no display: DISPLAY is not set and Xvfb is not installed";
   }
@@ -108,6 +73,119 @@ std::string Prepare() {
 }
 
 }  // namespace
+
+OwnXServer::OwnXServer(const std::vector<std::string>& options) {
+  int fds[2];
+  if (::pipe(fds) != 0) return;
+  pid_ = ::fork();
+  if (pid_ == 0) {
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    ::close(fds[0]);
+    const int devnull = ::open("/dev/null", O_WRONLY);
+    ::dup2(devnull, 1);
+    ::dup2(devnull, 2);
+    // -displayfd picks a free display number and reports it when ready;
+    // the root window is white.
+    const std::string fd = std::to_string(fds[1]);
+    std::vector<std::string> args = {"Xvfb", "-displayfd",   fd,    "-screen",
+                                     "0",    "1280x1024x24", "-wr", "-nolisten",
+                                     "tcp",  "-noreset"};
+    args.insert(args.end(), options.begin(), options.end());
+    std::vector<char*> argv;
+    for (std::string& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    ::execvp("Xvfb", argv.data());
+    ::_exit(127);
+  }
+  ::close(fds[1]);
+  std::string number;
+  char c;
+  while (::read(fds[0], &c, 1) == 1 && c != '\n') number += c;
+  ::close(fds[0]);
+  if (pid_ > 0 && !number.empty()) display_ = ":" + number;
+}
+
+OwnXServer::~OwnXServer() {
+  if (pid_ > 0) {
+    ::kill(pid_, SIGTERM);
+    ::waitpid(pid_, nullptr, 0);
+  }
+}
+
+std::string FreeDisplay() {
+  for (int n = 500 + ::getpid() % 400;; ++n) {
+    const std::string number = std::to_string(n);
+    std::error_code error;
+    if (!std::filesystem::exists("/tmp/.X11-unix/X" + number, error) &&
+        !std::filesystem::exists("/tmp/.X" + number + "-lock", error))
+      return ":" + number;
+  }
+}
+
+namespace {
+
+// The client's setup request is read (its two authorization strings
+// padded to 4 bytes), then answered Failed with the server's reason.
+void Refuse(int client) {
+  unsigned char head[12];
+  if (::recv(client, head, sizeof head, MSG_WAITALL) != sizeof head) return;
+  const bool big = head[0] == 'B';
+  const auto card16 = [&](int at) {
+    return big ? head[at] << 8 | head[at + 1] : head[at] | head[at + 1] << 8;
+  };
+  const std::size_t rest = (card16(6) + 3) / 4 * 4 + (card16(8) + 3) / 4 * 4;
+  std::vector<char> skip(rest);
+  if (rest && ::recv(client, skip.data(), rest, MSG_WAITALL) < 0) return;
+  const std::string reason = "Maximum number of clients reached";
+  const int units = static_cast<int>((reason.size() + 3) / 4);
+  std::string reply(8, '\0');
+  reply[1] = static_cast<char>(reason.size());
+  reply[big ? 3 : 2] = 11;  // the protocol's major version
+  reply[big ? 7 : 6] = static_cast<char>(units);
+  reply += reason;
+  reply.resize(8 + units * 4, '\0');
+  ::send(client, reply.data(), reply.size(), MSG_NOSIGNAL);
+}
+
+}  // namespace
+
+FullXServer::FullXServer() : display_(FreeDisplay()) {
+  path_ = "/tmp/.X11-unix/X" + display_.substr(1);
+  std::error_code error;
+  std::filesystem::create_directories("/tmp/.X11-unix", error);
+  listener_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path_.c_str());
+  if (::bind(listener_, reinterpret_cast<sockaddr*>(&address),
+             sizeof address) != 0 ||
+      ::listen(listener_, 16) != 0)
+    return;
+  thread_ = std::thread([this] {
+    for (int client; (client = ::accept(listener_, nullptr, nullptr)) >= 0;) {
+      Refuse(client);
+      ::close(client);
+      ++refused_;
+    }
+  });
+}
+
+FullXServer::~FullXServer() {
+  ::shutdown(listener_, SHUT_RDWR);  // ends the accept
+  if (thread_.joinable()) thread_.join();
+  ::close(listener_);
+  ::unlink(path_.c_str());
+}
+
+XClientsTaken::XClientsTaken(const std::string& display) {
+  // The refusal that ends it, Xlib says on standard error.
+  while (Display* x = XOpenDisplay(display.c_str())) taken_.push_back(x);
+}
+
+void XClientsTaken::release() {
+  for (void* x : taken_) XCloseDisplay(static_cast<Display*>(x));
+  taken_.clear();
+}
 
 std::string EnsureDisplay() {
   static const std::string why = Prepare();

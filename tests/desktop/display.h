@@ -4,7 +4,9 @@
 // warnings GLib and GTK print.
 
 #include <gtk/gtk.h>
+#include <sys/types.h>
 
+#include <atomic>
 #include <functional>
 #include <string>
 #include <thread>
@@ -12,6 +14,57 @@
 #include <vector>
 
 namespace zept::desktop::testing {
+
+// An Xvfb of its own on a free display, with more of Xvfb's options,
+// ended with the object; display() is ":N", or "" when it did not start.
+class OwnXServer {
+ public:
+  explicit OwnXServer(const std::vector<std::string>& options = {});
+  ~OwnXServer();
+  OwnXServer(const OwnXServer&) = delete;
+  OwnXServer& operator=(const OwnXServer&) = delete;
+  const std::string& display() const { return display_; }
+
+ private:
+  pid_t pid_ = -1;
+  std::string display_;
+};
+
+// A display number no X server has: ":N".
+std::string FreeDisplay();
+
+// An X server that takes no client, on a free display: each connection is
+// answered as a server with every client slot taken answers ("Maximum
+// number of clients reached"), and counted.
+class FullXServer {
+ public:
+  FullXServer();
+  ~FullXServer();
+  FullXServer(const FullXServer&) = delete;
+  FullXServer& operator=(const FullXServer&) = delete;
+  const std::string& display() const { return display_; }
+  int refused() const { return refused_; }
+
+ private:
+  std::string display_, path_;
+  int listener_ = -1;
+  std::thread thread_;
+  std::atomic<int> refused_{0};
+};
+
+// Every client slot of the X server at display taken, until release().
+class XClientsTaken {
+ public:
+  explicit XClientsTaken(const std::string& display);
+  ~XClientsTaken() { release(); }
+  XClientsTaken(const XClientsTaken&) = delete;
+  XClientsTaken& operator=(const XClientsTaken&) = delete;
+  std::size_t count() const { return taken_.size(); }
+  void release();
+
+ private:
+  std::vector<void*> taken_;  // Xlib's connections
+};
 
 // Starts a private Xvfb the first time it is called (or, without Xvfb, uses
 // DISPLAY) and initialises GTK on it. "" when ready, otherwise why not.

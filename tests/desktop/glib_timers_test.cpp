@@ -99,5 +99,24 @@ TEST(QuitSignals, TermAndHangupRunOnTheMainLoop) {
   EXPECT_TRUE(PumpUntil([&] { return quits.size() == 2; }, 10000));
 }
 
+// Once caught for the whole run, a signal that comes while no handlers are
+// installed is kept for the next ones, once, and never ends the program.
+TEST(QuitSignals, ASignalBeforeTheHandlersIsKeptForThem) {
+  CatchQuitSignals();
+  ASSERT_EQ(::kill(::getpid(), SIGTERM), 0);
+  EXPECT_TRUE(PumpUntil([] { return QuitSignalCame(); }, 10000));
+  std::vector<int> quits;
+  {
+    auto first = InstallQuitSignals([&] { quits.push_back(1); });
+    EXPECT_TRUE(quits.empty());  // given on the main loop
+    EXPECT_TRUE(PumpUntil([&] { return quits.size() == 1; }, 10000));
+    ASSERT_EQ(::kill(::getpid(), SIGHUP), 0);
+    EXPECT_TRUE(PumpUntil([&] { return quits.size() == 2; }, 10000));
+  }
+  auto second = InstallQuitSignals([&] { quits.push_back(2); });
+  PumpFor(50);
+  EXPECT_EQ(quits, (std::vector<int>{1, 1}));  // nothing kept twice
+}
+
 }  // namespace
 }  // namespace zept::desktop

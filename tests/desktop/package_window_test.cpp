@@ -1526,6 +1526,47 @@ TEST_F(PackageWindowTest, A2004PackagePlaysAsItsSequencingSays) {
   EXPECT_EQ(waitExit(), 0) << Slurp(output());
 }
 
+// The X server refuses zept at first: every client slot is taken. zept
+// waits, and once slots are free it opens its window on the course; while
+// it waits, SIGTERM and SIGHUP end it at once, with nothing to keep.
+TEST_F(PackageWindowTest, AStartWaitsForABusyXServerAndASignalEndsTheWait) {
+  const fs::path package = writePackage(
+      "one", {{"imsmanifest.xml",
+               Manifest("Busy server", {{"A", "One", "a.html", ""}})},
+              {"a.html", "<html><body>One</body></html>"}});
+  for (const int number : {SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(number);
+    const FullXServer full;
+    start("--learner anna " + package.string(),
+          "DISPLAY=" + full.display() + " ");
+    // Refused twice: zept is waiting.
+    for (int waited = 0; full.refused() < 2 && waited < 60000; waited += 20)
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_GE(full.refused(), 2) << Slurp(output());
+    signal(number);
+    EXPECT_EQ(waitExit(5000), 0) << Slurp(output());
+    EXPECT_EQ(Slurp(output()).find("cannot open the display"),
+              std::string::npos)
+        << Slurp(output());
+  }
+
+  // An Xvfb of 64 clients, all taken for the first second and a half.
+  const OwnXServer server({"-maxclients", "64"});
+  ASSERT_FALSE(server.display().empty());
+  XClientsTaken taken(server.display());
+  ASSERT_GT(taken.count(), 32u);
+  start("--learner anna " + package.string(),
+        "DISPLAY=" + server.display() + " ");
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  taken.release();
+  EXPECT_TRUE(WaitForText(output(), "The course menu is shown", 60000))
+      << Slurp(output());
+  EXPECT_EQ(Slurp(output()).find("cannot open the display"), std::string::npos)
+      << Slurp(output());
+  signal(SIGTERM);
+  EXPECT_EQ(waitExit(), 0) << Slurp(output());
+}
+
 // A SIGTERM while the store cannot be written (a trigger of the test's
 // refuses every value, as a full disk would; the tests run as root, whom
 // permissions do not stop): zept ends with a failure status, the values

@@ -287,6 +287,8 @@ void LrsServer::dropNext(int count) {
   control("drop=" + std::to_string(count));
 }
 
+void LrsServer::waitIdle() { control("idle=1"); }
+
 void LrsServer::refuseCredentials(bool on) {
   control(on ? "refuse=1" : "refuse=0");
 }

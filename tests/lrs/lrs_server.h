@@ -61,6 +61,10 @@ class LrsServer {
   void dropNext(int count);
   // answer 401 to every credential while on.
   void refuseCredentials(bool on);
+  // Returns once every xAPI request the LRS has begun is answered, though
+  // its client may be gone: a killed sender's last batch is then stored.
+  // Throws when that takes over 20 s.
+  void waitIdle();
 
  private:
   void control(const std::string& query);

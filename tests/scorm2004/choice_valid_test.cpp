@@ -136,19 +136,39 @@ TEST(ChoiceValidTest, AnswersAsTheProcessesOnACopyAndChangesNothing) {
     for (std::size_t step = 0; step <= std::size(kSteps); ++step) {
       SCOPED_TRACE("after step " + std::to_string(step));
       const SequencingState before = state;
-      for (std::size_t i = 0; i < tree.size(); ++i)
+      // As the menu asks: one memo, and its copy, for every question.
+      ChoiceMemo memo;
+      for (std::size_t i = 0; i < tree.size(); ++i) {
         for (const K kind : {K::kChoice, K::kJump}) {
           const bool fast = NavigationRequestValid(
               tree, state, {kind, tree.at(i).identifier}, random);
           EXPECT_EQ(fast, ValidOnCopy(tree, state, kind, i, random))
               << tree.at(i).identifier;
         }
+        EXPECT_EQ(ChoiceRequestValid(tree, state, i, random, nullptr, &memo),
+                  ValidOnCopy(tree, state, K::kChoice, i, random))
+            << tree.at(i).identifier << " with the menu's memo";
+      }
       for (const K kind :
            {K::kStart, K::kResumeAll, K::kContinue, K::kPrevious, K::kExit,
-            K::kExitAll, K::kSuspendAll, K::kAbandon, K::kAbandonAll})
+            K::kExitAll, K::kSuspendAll, K::kAbandon, K::kAbandonAll}) {
+        const bool valid =
+            ValidOnCopy(tree, state, kind, processes::kNone, random);
         EXPECT_EQ(NavigationRequestValid(tree, state, {kind, ""}, random),
-                  ValidOnCopy(tree, state, kind, processes::kNone, random))
+                  valid)
             << static_cast<int>(kind);
+        EXPECT_EQ(NavigationRequestValid(tree, state, {kind, ""}, random,
+                                         nullptr, &memo),
+                  valid)
+            << static_cast<int>(kind) << " with the menu's memo";
+        SequencingState copy = state;
+        RandomSource draws = random;
+        processes::Context c{tree, copy, draws};
+        EXPECT_EQ(NavigationRequestAllowed(tree, state, {kind, ""}),
+                  processes::NavigationRequestProcess(c, kind, processes::kNone)
+                      .valid)
+            << static_cast<int>(kind);
+      }
       EXPECT_TRUE(state == before);
       if (step == std::size(kSteps)) break;
       const std::size_t current = state.currentActivity;

@@ -173,9 +173,12 @@ TEST_F(Player2004Test, StartIsOfferedOnlyWhereTheSequencerDelivers) {
               std::string::npos)
         << menu;
     // What is offered goes through.
-    if (c.start) EXPECT_EQ(Field(deliver({"nav", "start"}), "id"), "\"A\"");
-    if (!c.start && c.choiceOfA)
+    if (c.start) {
+      EXPECT_EQ(Field(deliver({"nav", "start"}), "id"), "\"A\"");
+    }
+    if (!c.start && c.choiceOfA) {
       EXPECT_EQ(Field(deliver({"nav", "choice", "A"}), "id"), "\"A\"");
+    }
   }
 }
 

@@ -396,9 +396,11 @@ TEST(Runtime2004Test, StatusEvaluation) {
           {"cmi.completion_status", c.completion},
           {"cmi.score.scaled", c.scaled},
           {"cmi.success_status", c.success}};
-      for (const auto& [element, value] : kSets)
-        if (!value.empty())
+      for (const auto& [element, value] : kSets) {
+        if (!value.empty()) {
           EXPECT_EQ(session.api.SetValue(element, value), "true");
+        }
+      }
       const std::string completion =
           strict ? c.strictCompletion : c.lenientCompletion;
       const std::string success = strict ? c.strictSuccess : c.lenientSuccess;
@@ -471,8 +473,12 @@ TEST(Runtime2004Test, SessionsOfAnAttempt) {
 
   // What the sequencer read for the objectives is there at launch.
   LaunchContext2004 read = Context();
-  read.objectiveValues = {{.id = "obj-b", .successStatus = "passed"},
-                          {.id = "obj-c", .scaledScore = "0.5"}};
+  ObjectiveAtLaunch passedB, scoredC;
+  passedB.id = "obj-b";
+  passedB.successStatus = "passed";
+  scoredC.id = "obj-c";
+  scoredC.scaledScore = "0.5";
+  read.objectiveValues = {passedB, scoredC};
   Session fourth({}, third.finish(), read);
   EXPECT_EQ(fourth.api.GetValue("cmi.objectives.1.success_status"), "passed");
   EXPECT_EQ(fourth.api.GetValue("cmi.objectives.2.id"), "obj-c");

@@ -60,6 +60,30 @@ TEST(OneLine, EscapesWhatWouldStartALine) {
   for (const auto& [text, line] : kCases) EXPECT_EQ(OneLine(text), line);
 }
 
+// Plain text is copied in runs around what must be escaped; the result is
+// valid JSON whatever the bytes.
+TEST(JsonString, EscapesBetweenRunsOfPlainText) {
+  const std::pair<std::string_view, const char*> kCases[] = {
+      {"", "\"\""},
+      {"w5000", "\"w5000\""},
+      {"say \"hi\"", "\"say \\\"hi\\\"\""},
+      {"a\\b", "\"a\\\\b\""},
+      {"\"", "\"\\\"\""},
+      {"tab\there\n", "\"tab\\u0009here\\u000a\""},
+      {std::string_view("nul\0end", 7), "\"nul\\u0000end\""},
+      {"\x7f~", "\"\x7f~\""},
+      {"caf\xC3\xA9 \xF0\x9F\x98\x80!", "\"caf\xC3\xA9 \xF0\x9F\x98\x80!\""},
+      {"bad \xC3(", "\"bad \xEF\xBF\xBD(\""},
+      {"cut \xE2\x80", "\"cut \xEF\xBF\xBD\""},
+  };
+  for (const auto& [text, json] : kCases) {
+    EXPECT_EQ(JsonString(text), json);
+    std::string out = "[";
+    AppendJsonString(out, text);
+    EXPECT_EQ(out, std::string("[") + json);
+  }
+}
+
 TEST(AsciiLower, LowersOnlyAsciiLetters) {
   EXPECT_EQ(AsciiLower("Index.HTML \xC3\x89@[Z]"), "index.html \xC3\x89@[z]");
 }

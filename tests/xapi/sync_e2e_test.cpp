@@ -463,6 +463,10 @@ TEST_F(SyncTest, ALostAnswerOrAKillSendsNothingTwice) {
       }
       ::kill(pid, SIGKILL);
       EXPECT_EQ(wait(pid).exit, -1) << "the send ended before the kill";
+      // The batch it had sent may still be being stored: sent again
+      // meanwhile, the LRS would store it twice (it looks for the ids and
+      // stores in two steps). A learner's next run comes later than that.
+      lrs_.waitIdle();
       left = store_->pendingStatements();
       EXPECT_GT(left, 0u);
       EXPECT_LT(left, ids.size());
