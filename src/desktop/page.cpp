@@ -232,6 +232,7 @@ MoviePage::~MoviePage() {
   // first, with its page process.
   *schemeLink_ = nullptr;
   g_signal_handlers_disconnect_by_data(view_, this);
+  g_signal_handlers_disconnect_by_data(context_.get(), this);
   gtk_widget_destroy(view_);
   endFilter();
 }
