@@ -575,26 +575,32 @@ TEST_F(StoreTest, StatementsBelongToTheirEndpoint) {
   EXPECT_EQ(ids(a), "a3 a1 ") << "a1 was forgotten, a2 is still known";
 }
 
+// The layout of an earlier zept's store, before statements had an
+// endpoint, remembering the LRS configuration /old/lrs.conf.
+constexpr char kEarlierStore[] =
+    "CREATE TABLE learners(login TEXT PRIMARY KEY NOT NULL,"
+    " added INTEGER NOT NULL);"
+    "CREATE TABLE item_values(login TEXT NOT NULL, item TEXT NOT NULL,"
+    " element TEXT NOT NULL, value TEXT NOT NULL,"
+    " PRIMARY KEY(login, item, element));"
+    "CREATE TABLE statements(seq INTEGER PRIMARY KEY AUTOINCREMENT,"
+    " id TEXT NOT NULL UNIQUE, login TEXT NOT NULL, json TEXT NOT NULL,"
+    " state INTEGER NOT NULL DEFAULT 0, reason TEXT);"
+    "CREATE TABLE lrs(file TEXT NOT NULL);"
+    "INSERT INTO lrs VALUES('/old/lrs.conf');";
+
 // A store of an earlier zept: its statements have no endpoint until they
 // are given the one of the configuration it remembered.
 TEST_F(StoreTest, StatementsOfAnEarlierZeptAreAdopted) {
   for (const std::string& file : {path(), path("q.sqlite")})
     Exec(raw(file),
-         "CREATE TABLE learners(login TEXT PRIMARY KEY NOT NULL,"
-         " added INTEGER NOT NULL);"
-         "CREATE TABLE item_values(login TEXT NOT NULL, item TEXT NOT NULL,"
-         " element TEXT NOT NULL, value TEXT NOT NULL,"
-         " PRIMARY KEY(login, item, element));"
-         "CREATE TABLE statements(seq INTEGER PRIMARY KEY AUTOINCREMENT,"
-         " id TEXT NOT NULL UNIQUE, login TEXT NOT NULL, json TEXT NOT NULL,"
-         " state INTEGER NOT NULL DEFAULT 0, reason TEXT);"
-         "CREATE TABLE lrs(file TEXT NOT NULL);"
-         "INSERT INTO lrs VALUES('/old/lrs.conf');"
-         "INSERT INTO statements(id, login, json) VALUES('s1', 'anna',"
-         " '{\"id\":\"s1\",\"timestamp\":\"2026-01-02T03:04:05.678Z\"}');"
-         "INSERT INTO statements(id, login, json, state) VALUES('s0', 'anna',"
-         " '{}', 1);"
-         "PRAGMA user_version=1;");
+         (std::string(kEarlierStore) +
+          "INSERT INTO statements(id, login, json) VALUES('s1', 'anna',"
+          " '{\"id\":\"s1\",\"timestamp\":\"2026-01-02T03:04:05.678Z\"}');"
+          "INSERT INTO statements(id, login, json, state) VALUES('s0', 'anna',"
+          " '{}', 1);"
+          "PRAGMA user_version=1;")
+             .c_str());
   ProgressStore store(path());
   const std::string a = "https://a.example.org/xAPI/";
   EXPECT_EQ(store.lrsFiles(), (std::vector<std::pair<std::string, std::string>>{
@@ -638,18 +644,10 @@ TEST_F(StoreTest, StatementsCapturedWithNoLrsGoToTheFirstConfigured) {
               (std::map<std::string, std::size_t>{{a, 2}}));
   }
   Exec(raw(path("earlier.sqlite")),
-       "CREATE TABLE learners(login TEXT PRIMARY KEY NOT NULL,"
-       " added INTEGER NOT NULL);"
-       "CREATE TABLE item_values(login TEXT NOT NULL, item TEXT NOT NULL,"
-       " element TEXT NOT NULL, value TEXT NOT NULL,"
-       " PRIMARY KEY(login, item, element));"
-       "CREATE TABLE statements(seq INTEGER PRIMARY KEY AUTOINCREMENT,"
-       " id TEXT NOT NULL UNIQUE, login TEXT NOT NULL, json TEXT NOT NULL,"
-       " state INTEGER NOT NULL DEFAULT 0, reason TEXT);"
-       "CREATE TABLE lrs(file TEXT NOT NULL);"
-       "INSERT INTO lrs VALUES('/old/lrs.conf');"
-       "INSERT INTO statements(id, login, json) VALUES('s1', 'anna', '{}');"
-       "PRAGMA user_version=1;");
+       (std::string(kEarlierStore) +
+        "INSERT INTO statements(id, login, json) VALUES('s1', 'anna', '{}');"
+        "PRAGMA user_version=1;")
+           .c_str());
   ProgressStore earlier(path("earlier.sqlite"));
   EXPECT_EQ(earlier.unconfiguredPending(), 0u);
   EXPECT_EQ(earlier.adoptUnconfigured(b), 0u);
@@ -1036,7 +1034,9 @@ TEST_F(StoreTest, StoresAreTheLearnersAlone) {
        [](const std::string& d) {
          fs::create_directories(d + "/old");
          fs::permissions(d + "/old", fs::perms(0755));
-         { ProgressStore(d + "/old/K.sqlite").save("anna", "SCO", {{"v", "1"}}); }
+         {
+           ProgressStore(d + "/old/K.sqlite").save("anna", "SCO", {{"v", "1"}});
+         }
          fs::permissions(d + "/old/K.sqlite", fs::perms(0644));
          ProgressStore(d + "/old/K.sqlite").save("anna", "SCO", {{"v", "2"}});
          return d + "/old/K.sqlite";
