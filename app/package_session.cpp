@@ -182,10 +182,41 @@ PackageSession::PackageSession(Context& ctx, desktop::MoviePage& page,
   const int height = std::min(768, window_.screenHeight() - kScreenMargin);
   window_.setBounds((window_.screenWidth() - width) / 2,
                     (window_.screenHeight() - height) / 2, width, height);
-  gtk_container_add(GTK_CONTAINER(window_.movieArea()), page.widget());
+  // The screens fill the window; the SCO's view lies over their player's
+  // area, where they say it is.
+  overlay_ = gtk_overlay_new();
+  gtk_container_add(GTK_CONTAINER(overlay_), page.widget());
+  g_signal_connect(
+      overlay_, "get-child-position",
+      G_CALLBACK(+[](GtkOverlay*, GtkWidget*, GdkRectangle* where,
+                     gpointer self) -> gboolean {
+        *where = static_cast<PackageSession*>(self)->contentArea_;
+        return TRUE;
+      }),
+      this);
+  gtk_widget_show(overlay_);
+  gtk_container_add(GTK_CONTAINER(window_.movieArea()), overlay_);
   views_.connect(WEBKIT_WEB_VIEW(page.widget()));
-  desktop::LetPackageViewDraw(WEBKIT_WEB_VIEW(page.widget()));
   views_.onNote = [this](const std::string& line) { note(line); };
+  page_.onContentView = [this](WebKitWebView* view, bool placed) {
+    contentView(view, placed);
+  };
+  page_.onContentLoaded = [this](long ms) {
+    note("Item " + contentItem_ + " has loaded (" + std::to_string(ms) +
+         " ms after its launch)");
+  };
+  page_.onContentSays = [this](const std::vector<std::string>& said) {
+    contentSays(said);
+  };
+  page_.onContentReturned = [this] {
+    if (cmi5_) tellContent("returned");
+  };
+  page_.onContentEnded = [this](const std::string& reason) {
+    note("The page's process of item " + player_->playing() + " ended (" +
+         reason + "); the learner is back at the menu");
+    tellContent("gone");
+  };
+  if (cmi5_) page_.contentReturnTo = cmi5::kReturnUrl;
 
   player_->onNote = [this](const std::string& line) { note(line); };
   player_->onProblem = [this](const std::string& message) {
@@ -271,6 +302,11 @@ PackageSession::~PackageSession() {
   page_.onMissingFile = nullptr;
   page_.onProcessEnded = nullptr;
   page_.onTestCall = nullptr;
+  page_.onContentView = nullptr;
+  page_.onContentLoaded = nullptr;
+  page_.onContentSays = nullptr;
+  page_.onContentReturned = nullptr;
+  page_.onContentEnded = nullptr;
   if (loop_) g_main_loop_unref(loop_);
 }
 
@@ -419,47 +455,47 @@ std::string PackageSession::screen(const std::vector<std::string>& message) {
     if (message[1] == "menu")
       note("The course menu is shown (" + std::to_string(ms) +
            " ms after start)");
-    else if (message.size() >= 3)
-      note("Item " + (message.size() >= 4 ? message[3] : player_->playing()) +
-           " has loaded (" + message[2] + " ms after its launch)");
     return std::string();
   }
-  if (kind == "size" && message.size() >= 3) {
-    growTo(std::atoi(message[1].c_str()), std::atoi(message[2].c_str()));
+  // A SCO launched: its host page in a view and a browser of its own, which
+  // asks once for what the launch gives it.
+  if (kind == "play" && message.size() >= 3) {
+    contentLaunch_ = message[1];
+    contentItem_ = player_->playing();
+    page_.openContent("zept://content/app/host.html", message[2], true);
     return std::string();
   }
-  if (kind == "blocked" && message.size() >= 2) {
-    note("A page of the package asked for " + message[1].substr(0, 200) +
-         ", which is not part of it: zept plays offline, so it was refused");
+  if (kind == "place") {
+    placeContent(message);
     return std::string();
   }
-  if (kind == "crashed" && message.size() >= 4) {
-    // Said by a script in the package's pages, which any page could say:
-    // believed only where the emulator was loaded.
-    if (!page_.packageEmulatorLoaded()) {
-      note("A page of the package said the Flash emulator crashed, though "
-           "none was loaded: nothing changed");
-      return std::string();
-    }
-    note("Item " + message[1].substr(0, 200) +
-         " stopped: the Flash emulator crashed in " +
-         message[3].substr(0, 200) + " (" + message[2].substr(0, 200) +
-         "); the learner was offered Retry");
-    return "shown";
+  // The SCO's page is left (its unload handlers run), then its view and
+  // browser go, and the screens are told.
+  if (kind == "unload") {
+    page_.closeContent(
+        [this] {
+          if (contentShown_) gtk_widget_grab_focus(page_.widget());
+          contentShown_ = false;
+          if (!secret_.empty())
+            page_.runScript("window.zeptUnloaded && zeptUnloaded(" +
+                            scorm::JsonString(secret_) + ")");
+        },
+        static_cast<int>(kUnloadMs));
+    return std::string();
   }
   // A cmi5 AU that asks for a window of its own: only the package's pages
   // play there, and the screens come back when it goes.
   if (kind == "window" && message.size() >= 3 &&
       message[1].rfind("zept://content/pkg/", 0) == 0 && cmi5_) {
     const std::string launch = cmi5_->launchNumber();
-    views_.openOwnWindow(
-        WEBKIT_WEB_VIEW(page_.widget()), message[1], message[2],
-        cmi5::kReturnUrl, [this, launch] {
-          if (!secret_.empty())
-            page_.runScript("window.zeptWindowGone && zeptWindowGone(" +
-                            scorm::JsonString(secret_) + "," +
-                            scorm::JsonString(launch) + ")");
-        });
+    contentLaunch_ = launch;
+    WebKitWebView* view = page_.openContent(message[1], "", false);
+    views_.openOwnWindow(view, message[2], [this, launch] {
+      if (!secret_.empty())
+        page_.runScript("window.zeptWindowGone && zeptWindowGone(" +
+                        scorm::JsonString(secret_) + "," +
+                        scorm::JsonString(launch) + ")");
+    });
     return std::string();
   }
   if (kind == "close-window") {
@@ -467,15 +503,13 @@ std::string PackageSession::screen(const std::vector<std::string>& message) {
     return std::string();
   }
   if (kind == "left") {
-    // What the page's unload handlers posted comes before its leaving.
+    // What the page's unload handlers posted came before its leaving
+    // ended; the windows of a SCO go with it.
     const long posted =
         message.size() >= 2 ? std::strtol(message[1].c_str(), nullptr, 10) : 0;
     if (!page_.waitPostedCalls(posted, kUnloadMs))
       note("calls the page posted while it was left did not all come");
-    // The windows of a SCO go with it, and what its pages kept in the
-    // browser.
     views_.closeWindows();
-    page_.forgetContentData(kUnloadMs);
     // The player is told which launch has gone (a later one goes on), and
     // whether the course is closing, which keeps the SCO's attempt.
     std::vector<std::string> left{"left"};
@@ -669,13 +703,101 @@ gboolean PackageSession::OnKey(GtkWidget*, GdkEventKey* event, gpointer data) {
 }
 
 void PackageSession::addAuTestScript() {
-  WebKitUserScript* script = webkit_user_script_new(
-      kAuTestScript, WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
-      WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_END, nullptr, nullptr);
-  webkit_user_content_manager_add_script(
-      webkit_web_view_get_user_content_manager(WEBKIT_WEB_VIEW(page_.widget())),
-      script);
-  webkit_user_script_unref(script);
+  page_.addContentScript(kAuTestScript);
+}
+
+void PackageSession::contentView(WebKitWebView* view, bool placed) {
+  views_.connect(view);
+  if (!placed) return;
+  contentShown_ = false;
+  gtk_widget_set_visible(GTK_WIDGET(view), FALSE);
+  gtk_overlay_add_overlay(GTK_OVERLAY(overlay_), GTK_WIDGET(view));
+}
+
+void PackageSession::placeContent(const std::vector<std::string>& where) {
+  WebKitWebView* view = page_.contentView();
+  const bool shown = where.size() == 5;
+  if (shown) {
+    // The screens say where in their own pixels, which their zoom scales.
+    const double zoom =
+        webkit_web_view_get_zoom_level(WEBKIT_WEB_VIEW(page_.widget()));
+    const auto at = [&](std::size_t i) {
+      return static_cast<int>(std::strtol(where[i].c_str(), nullptr, 10) *
+                              zoom);
+    };
+    contentArea_ = {std::max(0, at(1)), std::max(0, at(2)),
+                    std::max(1, at(3)), std::max(1, at(4))};
+  }
+  // The keys go back to the screens when the SCO's view is not there.
+  if (!shown && contentShown_) gtk_widget_grab_focus(page_.widget());
+  if (!view || gtk_widget_get_parent(GTK_WIDGET(view)) != overlay_) {
+    contentShown_ = false;
+    return;
+  }
+  gtk_widget_set_visible(GTK_WIDGET(view), shown);
+  if (shown) {
+    gtk_widget_queue_resize(overlay_);
+    // The learner works in the SCO once it shows, as in a browser's page.
+    if (!contentShown_) gtk_widget_grab_focus(GTK_WIDGET(view));
+  }
+  contentShown_ = shown;
+}
+
+void PackageSession::tellContent(const std::string& what,
+                                 const std::string& error,
+                                 const std::string& page) {
+  if (secret_.empty()) return;
+  page_.runScript("window.zeptContent && zeptContent(" +
+                  scorm::JsonString(secret_) + "," +
+                  scorm::JsonString(contentLaunch_) + "," +
+                  scorm::JsonString(what) + "," + scorm::JsonString(error) +
+                  "," + scorm::JsonString(page) + ")");
+}
+
+// What the content's own frames said; only the program tells the screens,
+// and only what it can vouch for.
+void PackageSession::contentSays(const std::vector<std::string>& said) {
+  const std::string& kind = said[0];
+  if (kind == "size" && said.size() == 3) {
+    // The content's page with the screens around it.
+    const platform::WindowState& now = window_.state();
+    const int width = std::atoi(said[1].c_str());
+    const int height = std::atoi(said[2].c_str());
+    if (width <= 0 || height <= 0 || width >= 100000 || height >= 100000)
+      return;
+    growTo(width + std::max(0, now.width - contentArea_.width),
+           height + std::max(0, now.height - contentArea_.height));
+  } else if (kind == "blocked" && said.size() >= 3) {
+    // What a page made itself (blob:, data:) is not the network; each
+    // origin is named once.
+    std::string origin = said[2].substr(0, 200);
+    if (GUri* uri = g_uri_parse(origin.c_str(), G_URI_FLAGS_NONE, nullptr)) {
+      const char* host = g_uri_get_host(uri);
+      const int port = g_uri_get_port(uri);
+      origin = std::string(g_uri_get_scheme(uri)) + "://" + (host ? host : "") +
+               (port > 0 ? ":" + std::to_string(port) : "");
+      g_uri_unref(uri);
+    }
+    if (origin.empty() || origin.rfind("zept:", 0) == 0 ||
+        origin.rfind("blob", 0) == 0 || origin.rfind("data", 0) == 0 ||
+        blocked_.size() >= 20 || !blocked_.insert(origin).second)
+      return;
+    note("A page of the package asked for " + origin +
+         ", which is not part of it: zept plays offline, so it was refused");
+  } else if (kind == "crashed" && said.size() >= 4) {
+    // Said by a script in the package's pages, which any page could say:
+    // believed only where the emulator was loaded.
+    if (!page_.packageEmulatorLoaded()) {
+      note("A page of the package said the Flash emulator crashed, though "
+           "none was loaded: nothing changed");
+      return;
+    }
+    const std::string page = Utf8Prefix(said[3], 200);
+    note("Item " + player_->playing() +
+         " stopped: the Flash emulator crashed in " + page + " (" +
+         Utf8Prefix(said[2], 200) + "); the learner was offered Retry");
+    tellContent("crashed", Utf8Prefix(said[2], 300), page);
+  }
 }
 
 // The harness's commands go to the page, which presses its own controls

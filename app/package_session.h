@@ -135,6 +135,19 @@ class PackageSession {
   // first message, forgotten when the page starts again.
   std::string secret_;
   int refused_ = 0;  // screen messages refused, said in the journal
+  // The SCO's own view lies over the screens, where they say its area is.
+  GtkWidget* overlay_ = nullptr;
+  GdkRectangle contentArea_{0, 0, 0, 0};
+  bool contentShown_ = false;
+  std::string contentLaunch_;  // the launch the content's view plays
+  std::string contentItem_;    // and its item
+  std::set<std::string> blocked_;  // origins named, per course
+  void placeContent(const std::vector<std::string>& where);
+  void contentView(WebKitWebView* view, bool placed);
+  // Tells the screens what became of the content's launch.
+  void tellContent(const std::string& what, const std::string& error = "",
+                   const std::string& page = "");
+  void contentSays(const std::vector<std::string>& said);
   // The conformance harness's channel (ZEPT_TEST_CHANNEL), else null.
   std::unique_ptr<TestChannel> test_;
   void testCommand(const std::vector<std::string>& fields);

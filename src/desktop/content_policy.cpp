@@ -21,16 +21,15 @@ const char kContentSecurityPolicy[] =
     "worker-src blob:; frame-src 'none'; object-src 'none'; base-uri 'none'; "
     "form-action 'none'";
 
-// The package's screens: their own script only, their own calls, and a
-// frame for the SCO whose page lies in the package's origin.
+// The package's screens: their own script only and their own calls; the
+// SCO plays in a view of its own beside them.
 const char kPackagePagePolicy[] =
     "default-src 'none'; script-src zept://z/app/package.js; "
     "connect-src zept://z/api; style-src zept://z/app/ 'unsafe-inline'; "
-    "img-src zept://z/app/ data:; "
-    "frame-src zept://content/app/host.html zept://z/app/blank.html; "
+    "img-src zept://z/app/ data:; frame-src 'none'; "
     "object-src 'none'; base-uri 'none'; form-action 'none'";
-// The frame that holds the SCO's page and its API: its own script, its
-// calls, and the package's pages.
+// The page that holds the SCO's page and its API, the top of the
+// content's view: its own script, its calls, and the package's pages.
 const char kPackageHostPolicy[] =
     "default-src 'none'; script-src zept://content/app/host.js; "
     "connect-src zept://content/api; style-src 'unsafe-inline'; "
@@ -78,16 +77,11 @@ constexpr char kContentFilter[] = R"([
 constexpr char kAtStartInFrames[] = R"(
 if (location.protocol === "zept:" && location.host === "content" &&
     location.pathname.startsWith("/pkg/")) {
-  const screens = window.top;
-  const post = screens.postMessage;
   const apply = Reflect.apply;
-  const tell = (message) => {
-    try {
-      apply(post, screens, [message, "*"]);
-    } catch (e) {}
-  };
+  // Said to the program, which alone tells the screens.
+  const tell = (message) => ask(message);
   document.addEventListener("securitypolicyviolation", (event) => {
-    tell(["zept-blocked", String(event.blockedURI)]);
+    tell(["blocked", location.pathname, String(event.blockedURI)]);
   });
   // A trap of the emulator's module (its memory overrun, a panic) or its
   // stack exhausted: nothing of its movies plays after that.
@@ -105,7 +99,8 @@ if (location.protocol === "zept:" && location.host === "content" &&
     try {
       page = decodeURIComponent(page);
     } catch (e) {}
-    tell(["zept-crashed", error.name + ": " + error.message, page]);
+    tell(["crashed", location.pathname, error.name + ": " + error.message,
+          page]);
   };
   window.addEventListener("error", (event) => crash(event.error,
                                                     event.filename));
@@ -337,6 +332,8 @@ void MoviePage::endFilter() {
 void MoviePage::filterDone(WebKitUserContentFilter* filter, GError* error) {
   if (filter) {
     webkit_user_content_manager_add_filter(content_.get(), filter);
+    // Each launch's content view gets it too.
+    filterObject_ = webkit_user_content_filter_ref(filter);
     filter_ = FilterState::kInPlace;
   } else {
     filter_ = FilterState::kFailed;

@@ -110,6 +110,8 @@ void MoviePage::servePageRequest(WebKitURISchemeRequest* request) {
       claimLacking((*items)[2], path);
     } else if (kind == "flash") {
       if (pageNamesMovie(path)) value.push_back('1');
+    } else if ((kind == "blocked" || kind == "crashed") && onContentSays) {
+      onContentSays(*items);
     }
   }
   FinishBytes(request, std::move(value), "text/plain; charset=utf-8",

@@ -100,6 +100,7 @@ void MoviePage::useMediaExtension(const std::string& extensionsDir) {
       before && *before)
     allowed = std::string(before) + ",zept";
   ::setenv("WEBKIT_GST_ALLOWED_URI_PROTOCOLS", allowed.c_str(), 1);
+  extensionsDir_ = extensionsDir;
   webkit_web_context_set_web_extensions_directory(context_.get(),
                                                   extensionsDir.c_str());
   g_signal_connect(context_.get(), "user-message-received",
@@ -195,6 +196,25 @@ void MoviePage::answerCall(WebKitURISchemeRequest* request, bool fromContent) {
   }
   std::optional<std::vector<std::string>> items =
       body ? DecodeStringArray(*body) : std::nullopt;
+  // The launch's host page asks once for what it was given (its values,
+  // never in an address), and says the size its SCO's page is laid out for.
+  if (fromContent && items && !items->empty() && (*items)[0] == "given") {
+    return FinishBytes(request, std::exchange(contentGiven_, std::string()),
+                       "application/json", kPackageContentPolicy);
+  }
+  if (fromContent && items && items->size() == 1 && (*items)[0] == "loaded") {
+    if (contentOpenedAt_ && onContentLoaded)
+      onContentLoaded(static_cast<long>(
+          (g_get_monotonic_time() - std::exchange(contentOpenedAt_, 0)) /
+          1000));
+    return FinishBytes(request, std::string(), "text/plain",
+                       kPackageContentPolicy);
+  }
+  if (fromContent && items && items->size() == 3 && (*items)[0] == "size") {
+    if (onContentSays) onContentSays(*items);
+    return FinishBytes(request, std::string(), "text/plain",
+                       kPackageContentPolicy);
+  }
   // The package's frames call the API and nothing else; the screens never
   // call it. A call in the wrong place is someone else's forgery.
   const bool api = items && !items->empty() &&
@@ -350,26 +370,15 @@ void MoviePage::serveContent(WebKitURISchemeRequest* request,
 bool MoviePage::showPackage(int timeoutMs) {
   if (!packageShown_) {
     packageShown_ = true;
-    // While a page is being left, WebKit refuses synchronous requests: the
-    // calls its unload handlers make come this way instead, unanswered.
+    // While the screens' page is being left, WebKit refuses synchronous
+    // requests: its calls come this way instead, unanswered.
     webkit_user_content_manager_register_script_message_handler(content_.get(),
                                                                 "zeptApi");
     g_signal_connect(content_.get(), "script-message-received::zeptApi",
                      G_CALLBACK(OnPostedCall), this);
-    // Content that opens its pages in a window of their own does so as it
-    // loads, not only on a click.
-    WebKitSettings* settings =
-        webkit_web_view_get_settings(WEBKIT_WEB_VIEW(view_));
-    webkit_settings_set_javascript_can_open_windows_automatically(settings,
-                                                                  TRUE);
-    // Pages that do not say their encoding were mostly written on Windows,
-    // and are read as browsers read them.
-    webkit_settings_set_default_charset(settings, "windows-1252");
-    // An element of a package's page shown full screen would cover zept's
-    // screens, which share the view: the pages see no full screen, as in a
-    // browser that has none, and play in their place.
-    webkit_settings_set_enable_fullscreen(settings, FALSE);
-    AddPackageFrameScripts(content_.get());
+    // The screens take no full screen either: nothing covers the window.
+    webkit_settings_set_enable_fullscreen(
+        webkit_web_view_get_settings(WEBKIT_WEB_VIEW(view_)), FALSE);
   }
   // Nothing of the package loads before the filter that keeps it off the
   // network.
@@ -383,6 +392,7 @@ bool MoviePage::showPackage(int timeoutMs) {
   ended_ = false;
   ++generation_;
   postedCalls_ = 0;
+  dropContent();
   ownLoad_ = true;
   webkit_web_view_load_uri(WEBKIT_WEB_VIEW(view_), kPackagePageUri);
   return true;

@@ -182,15 +182,10 @@ GtkWidget* PackageViews::OnCreate(WebKitWebView* view, WebKitNavigationAction*,
   return opened;
 }
 
-void PackageViews::openOwnWindow(WebKitWebView* related, const std::string& url,
-                                 const std::string& title,
-                                 const std::string& returnTo,
+void PackageViews::openOwnWindow(WebKitWebView* view, const std::string& title,
                                  std::function<void()> onGone) {
   closeOwnWindow();
-  GtkWidget* view = webkit_web_view_new_with_related_view(related);
-  connect(WEBKIT_WEB_VIEW(view));
   own_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
-  returnTo_ = returnTo;
   onOwnGone_ = std::move(onGone);
   gtk_window_set_title(GTK_WINDOW(own_), title.c_str());
   gtk_window_set_transient_for(GTK_WINDOW(own_), parent_);
@@ -198,14 +193,12 @@ void PackageViews::openOwnWindow(WebKitWebView* related, const std::string& url,
   gtk_window_get_size(parent_, &width, &height);
   gtk_window_set_default_size(GTK_WINDOW(own_), width, height);
   gtk_window_set_position(GTK_WINDOW(own_), GTK_WIN_POS_CENTER_ON_PARENT);
-  gtk_container_add(GTK_CONTAINER(own_), view);
+  gtk_container_add(GTK_CONTAINER(own_), GTK_WIDGET(view));
   g_signal_connect(own_, "destroy", G_CALLBACK(OnOwnGone), this);
   // The course's screen under it comes back when its page's process ends.
   g_signal_connect(view, "web-process-terminated", G_CALLBACK(CloseWhenGone),
                    nullptr);
-  g_signal_connect(view, "load-changed", G_CALLBACK(OnOwnLoad), this);
   g_signal_connect(view, "close", G_CALLBACK(OnClose), nullptr);
-  webkit_web_view_load_uri(WEBKIT_WEB_VIEW(view), url.c_str());
   gtk_widget_show_all(own_);
 }
 
@@ -234,18 +227,6 @@ void PackageViews::OnOwnGone(GtkWidget* window, gpointer data) {
           delete static_cast<std::function<void()>*>(action);
         });
   }
-}
-
-// The page went to the return address it was given: it is done.
-void PackageViews::OnOwnLoad(WebKitWebView* view, WebKitLoadEvent event,
-                             gpointer data) {
-  auto& self = *static_cast<PackageViews*>(data);
-  const char* uri = webkit_web_view_get_uri(view);
-  if (event != WEBKIT_LOAD_COMMITTED || !uri || self.returnTo_.empty() ||
-      !g_str_has_prefix(uri, self.returnTo_.c_str()))
-    return;
-  GtkWidget* window = gtk_widget_get_toplevel(GTK_WIDGET(view));
-  if (GTK_IS_WINDOW(window)) gtk_widget_destroy(window);
 }
 
 void PackageViews::connect(WebKitWebView* view) {

@@ -29,12 +29,11 @@ class PackageViews {
   // Closes every window the pages opened (the learner left the SCO that
   // opened them).
   void closeWindows();
-  // Plays url in a window of its own, as the top document (a cmi5 AU that
-  // asks for one), in a view related to related. onGone runs when the
-  // window goes by itself: the learner closed it, its page closed it or
-  // went to an address starting with returnTo. One at a time.
-  void openOwnWindow(WebKitWebView* related, const std::string& url,
-                     const std::string& title, const std::string& returnTo,
+  // Shows view (a cmi5 AU's that asks for a window of its own, loading its
+  // page as the top document) in a window of its own. onGone runs when the
+  // window goes by itself: the learner closed it, or its page closed it.
+  // One at a time.
+  void openOwnWindow(WebKitWebView* view, const std::string& title,
                      std::function<void()> onGone);
   // Closes that window, without onGone.
   void closeOwnWindow();
@@ -58,15 +57,12 @@ class PackageViews {
   static void OnClose(WebKitWebView* view, gpointer self);
   static void OnWindowGone(GtkWidget* view, gpointer self);
   static void OnOwnGone(GtkWidget* window, gpointer self);
-  static void OnOwnLoad(WebKitWebView* view, WebKitLoadEvent event,
-                        gpointer self);
 
   GtkWindow* parent_;
   std::vector<GtkWidget*> windows_;  // views of the opened pages
   std::vector<GtkWidget*> dialogs_;  // script dialog boxes running
   bool closing_ = false;
   GtkWidget* own_ = nullptr;  // the window of openOwnWindow
-  std::string returnTo_;
   std::function<void()> onOwnGone_;
 };
 

@@ -170,16 +170,21 @@ void MoviePage::shutNetwork() {
       ::getsockname(deadPort_, reinterpret_cast<sockaddr*>(&address),
                     &length) == 0)
     proxy = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+  proxy_ = proxy;
+  applyNetworkRules(context_.get());
+}
+
+void MoviePage::applyNetworkRules(WebKitWebContext* context) {
   WebKitNetworkProxySettings* settings =
-      webkit_network_proxy_settings_new(proxy.c_str(), nullptr);
+      webkit_network_proxy_settings_new(proxy_.c_str(), nullptr);
   webkit_website_data_manager_set_network_proxy_settings(
-      webkit_web_context_get_website_data_manager(context_.get()),
+      webkit_web_context_get_website_data_manager(context),
       WEBKIT_NETWORK_PROXY_MODE_CUSTOM, settings);
   webkit_network_proxy_settings_free(settings);
   // Nothing a page does saves a file: a download (a link with a download
   // attribute, a response the page cannot show) stops before it is written.
   g_signal_connect(
-      context_.get(), "download-started",
+      context, "download-started",
       G_CALLBACK(+[](WebKitWebContext*, WebKitDownload* download,
                      gpointer self) {
         webkit_download_cancel(download);
@@ -223,6 +228,8 @@ void MoviePage::forgetContentData(int timeoutMs) {
 }
 
 MoviePage::~MoviePage() {
+  dropContent();
+  if (filterObject_) webkit_user_content_filter_unref(filterObject_);
   if (deadPort_ >= 0) ::close(deadPort_);
   if (pendingSource_) g_source_remove(pendingSource_);
   for (const auto& [file, source] : unclaimed_) g_source_remove(source);
@@ -379,10 +386,8 @@ void MoviePage::serve(WebKitURISchemeRequest* request) {
   }
   std::string rest =
       uri.substr(content ? kContentPrefix.size() : kPrefix.size());
+  // The package's origin is served to the content's own views only.
   if (content) {
-    rest = rest.substr(0, rest.find_first_of("?#"));
-    GCharPtr decoded(g_uri_unescape_string(rest.c_str(), nullptr));
-    if (packageShown_ && decoded) return serveContent(request, decoded.get());
     FinishError(request, G_IO_ERROR, G_IO_ERROR_NOT_FOUND,
                 "not served: " + uri);
     return;

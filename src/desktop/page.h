@@ -161,6 +161,35 @@ class MoviePage {
   bool packageEmulatorLoaded() const { return packageEmulator_; }
   // Runs script in the page's top frame without waiting for it.
   void runScript(const std::string& script);
+
+  // A launch's content plays in a web view of its own, in a browser context
+  // of its own (its own web process, storage, cookies and history), beside
+  // the screens and never inside them. openContent makes that view for
+  // address (dropping any earlier one) and hands it to onContentView,
+  // which places it (placed) or puts it in a window of its own; given is
+  // what the launch's host page asks for once (its values).
+  WebKitWebView* openContent(const std::string& address, std::string given,
+                             bool placed);
+  std::function<void(WebKitWebView* view, bool placed)> onContentView;
+  // Leaves the content's page (its unload handlers run and what they post
+  // arrives first), then drops the view and its context; done runs then,
+  // or after timeoutMs if the page does not go.
+  void closeContent(std::function<void()> done, int timeoutMs);
+  WebKitWebView* contentView() const { return contentView_; }
+  // The SCO's page loaded (ms after openContent).
+  std::function<void(long ms)> onContentLoaded;
+  // The content's top page went to an address starting with returnTo (an
+  // AU done): the screens take the learner back.
+  std::string contentReturnTo;
+  std::function<void()> onContentReturned;
+  // The content's web process ended (a crash, out of memory).
+  std::function<void(const std::string& reason)> onContentEnded;
+  // What the content's own frames tell zept: "size" (the size its page is
+  // laid out for), "blocked" (an address outside the package) and
+  // "crashed" (the emulator in a page).
+  std::function<void(const std::vector<std::string>& said)> onContentSays;
+  // A script every content frame runs at its end (the harness's).
+  void addContentScript(const std::string& source);
   // The conformance harness's test channel (set only when zept runs with
   // one): a test SCO POSTs a JSON array of strings to zept://z/test and is
   // answered once answerTestCall() is given the text. Without it the path
@@ -222,7 +251,38 @@ class MoviePage {
   void leave(int& counter);
   bool waitFor(const std::function<bool()>& done, int timeoutMs);
 
+  // The content's browser context and its scheme handler's way here.
+  struct ContentLink {
+    MoviePage* page;
+  };
+  static void HandleContentScheme(WebKitURISchemeRequest* request,
+                                  gpointer link);
+  WebKitWebContext* makeContentContext();
+  void applyNetworkRules(WebKitWebContext* context);
+  void contentLoadChanged(WebKitWebView* view, WebKitLoadEvent event);
+  void contentGone();
+  void finishClose();
+  void dropContent();
+  // Says onContentReturned from the main loop, once.
+  void laterReturned();
+  guint returnSource_ = 0;
+
   int deadPort_ = -1;  // the proxy's port: bound, never listening
+  std::string proxy_;  // its address
+  std::string extensionsDir_;
+  WebKitUserContentFilter* filterObject_ = nullptr;
+  std::vector<std::string> contentScripts_;
+  WebKitWebView* contentView_ = nullptr;  // owned by its GTK parent
+  GObjectPtr<WebKitWebContext> contentContext_;
+  ContentLink* contentLink_ = nullptr;
+  std::string contentGiven_;
+  std::string contentTarget_;  // the address the program loads there
+  bool contentLoadAsked_ = false;  // its load has not started yet
+  bool returning_ = false;         // an AU went to its return address
+  std::string lastAsked_;          // the last address a page asked for
+  gint64 contentOpenedAt_ = 0;
+  std::function<void()> closeDone_;
+  guint closeTimeout_ = 0;
   std::string ruffleDir_;
   std::vector<std::string> roots_;
   std::set<std::string> allowedFiles_;

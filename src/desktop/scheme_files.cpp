@@ -56,10 +56,8 @@ void zept_range_stream_class_init(RangeStreamClass* type) {
 
 void zept_range_stream_init(RangeStream* range) { range->remaining = 0; }
 
-// A "Range" request header against a body of size bytes (RFC 9110): one
-// range of it, none that it can give (416), or the whole body, which is
-// also the answer to several ranges or to a header it cannot read.
-enum class Ranged { kWhole, kPart, kUnsatisfiable };
+}  // namespace
+
 Ranged ParseRange(const char* header, goffset size, goffset& first,
                   goffset& last) {
   std::string text = header;
@@ -101,8 +99,6 @@ Ranged ParseRange(const char* header, goffset size, goffset& first,
   last = std::min(b, size - 1);
   return Ranged::kPart;
 }
-
-}  // namespace
 
 void ServeStream(WebKitURISchemeRequest* request, GInputStream* stream,
                  goffset size, const std::string& type, const char* policy) {

@@ -13,6 +13,14 @@
 
 namespace zept::desktop {
 
+// A "Range" request header against a body of size bytes (RFC 9110): one
+// range of it (first to last, inclusive), none that it can give (416), or
+// the whole body, which is also the answer to several ranges or to a
+// header it cannot read.
+enum class Ranged { kWhole, kPart, kUnsatisfiable };
+Ranged ParseRange(const char* header, goffset size, goffset& first,
+                  goffset& last);
+
 // The content type of a file by its extension; unknown ones are bytes.
 std::string ContentType(const std::string& path);
 

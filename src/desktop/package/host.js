@@ -1,11 +1,11 @@
-// The frame between zept's screens and a SCO, in the package's own origin
-// (zept://content), so that nothing of the package can reach the screens:
-// it holds the runtime that the SCO finds by walking up its parents,
-// window.API for SCORM 1.2 or window.API_1484_11 for SCORM 2004, and the
-// SCO's page in a frame of its own. The screens give the launch in this
-// page's fragment. Every call reaches the program synchronously, in order,
-// as a POST to zept://content/api of a JSON array of strings; the answer is
-// the call's text.
+// The page that holds a SCO in the launch's own view, in the package's
+// origin (zept://content), apart from zept's screens: it holds the runtime
+// that the SCO finds by walking up its parents, window.API for SCORM 1.2
+// or window.API_1484_11 for SCORM 2004, and the SCO's page in a frame of
+// its own. It asks the program once for the launch (never in its address).
+// Every call reaches the program synchronously, in order, as a POST to
+// zept://content/api of a JSON array of strings; the answer is the call's
+// text.
 (() => {
 "use strict";
 
@@ -22,8 +22,6 @@ const defineProperty = Object.defineProperty;
 const freeze = Object.freeze;
 const toText = String;
 const substring = String.prototype.substring;
-const screens = window.parent;
-const postToScreens = screens.postMessage;
 
 // A message as the program reads it: a JSON array of strings, made without
 // calling anything the content can replace (JSON.stringify would call a
@@ -41,7 +39,6 @@ function message(head, rest) {
 const handlers = window.webkit && window.webkit.messageHandlers;
 const postHandler = handlers && handlers.zeptApi;
 const postMessage = postHandler && postHandler.postMessage;
-let posted = 0;
 // True for the rest of a task in which a synchronous request was refused:
 // WebKit refuses them while a page is being left, and after a few refusals
 // in one task it drops the next ones without a word.
@@ -52,8 +49,8 @@ let posting = false;
 const MAX_CALL = 2 * 1024 * 1024;
 const TOO_LARGE = {};
 
-// The screens count what was posted, so that the program waits for all of
-// it before the SCO is said to have left.
+// Posted calls reach the program in order, before the page that replaces
+// this one has loaded.
 function post(text) {
   if (!posting) {
     posting = true;
@@ -61,11 +58,6 @@ function post(text) {
   }
   apply(postMessage, postHandler,
         ["[\"posted\"," + apply(substring, text, [1])]);
-  posted++;
-  try {
-    apply(postToScreens, screens, [["zept-posted", launch, posted], "*"]);
-  } catch (e) {
-  }
   return null;
 }
 
@@ -117,22 +109,15 @@ const APIS = {
   },
 };
 
-// What the screens gave: the launch, the package's version, the SCO's
-// address and the values it starts with. A page without them (opened by
-// hand) plays nothing.
+// What the launch gives: its number, the package's version, the SCO's
+// address and the values it starts with, answered once. A page without
+// them (opened again, or by hand) plays nothing.
 let given = null;
 try {
-  given = parse(decodeURIComponent(apply(substring, location.hash, [1])));
+  given = parse(send(["given"], null));
 } catch (e) {
 }
 const launch = given ? text(given.launch) : "";
-// The values are read once: the address kept in the frame's history holds
-// the launch alone, so a page that goes back to it (another learner's SCO
-// calling history.go) finds nothing of this learner's.
-try {
-  history.replaceState(null, "", location.pathname + location.search);
-} catch (e) {
-}
 // cmi5 and Tin Can content finds no API: it talks to zept's LRS instead.
 const xapiContent =
     !!given && (given.version === "cmi5" || given.version === "tincan");
@@ -187,13 +172,6 @@ if (kind) {
     value: makeApi(given && given.values ? given.values : {}),
     enumerable: true, configurable: true,
   });
-}
-// Content walking up its parents stops here, where the API is: the screens
-// above are another origin, whose properties it could not read without an
-// error.
-try {
-  defineProperty(window, "parent", {value: window, configurable: false});
-} catch (e) {
 }
 
 // Content laid out for a fixed size larger than the frame (a slide made
@@ -265,7 +243,7 @@ function measure(frame) {
   }
   natural = {width, height};
   try {
-    apply(postToScreens, screens, [["zept-size", launch, width, height], "*"]);
+    send(["size", toText(width), toText(height)], null);
   } catch (e) {
   }
   place(frame);
@@ -289,30 +267,25 @@ function watchSize(frame) {
   window.addEventListener("resize", () => place(frame));
 }
 
-const RETURN_URL = "zept://content/app/return.html";
-
+let begun = false;
 function begin() {
+  if (begun) return;
+  begun = true;
   if (!given || typeof given.url !== "string" ||
       given.url.indexOf("zept://content/pkg/") !== 0)
     return;
   const frame = document.createElement("iframe");
   frame.name = "sco";
-  frame.title = "Course content";
+  frame.title = text(given.title) || "Course content";
+  if (given.title) document.title = text(given.title);
   frame.allow = "autoplay; fullscreen";
+  let loaded = false;
   frame.addEventListener("load", () => {
     if (document.hasFocus()) frame.focus();
-    // An AU that is done goes to the return URL the launch gave it: the
-    // screens take the learner back to the course.
-    let address = "";
-    try {
-      address = text(frame.contentWindow.location.href);
-    } catch (e) {
-    }
-    if (xapiContent && address.indexOf(RETURN_URL) === 0) {
-      try {
-        apply(postToScreens, screens, [["zept-return", launch], "*"]);
-      } catch (e) {
-      }
+    // How long the SCO took to load, for the course team.
+    if (!loaded) {
+      loaded = true;
+      try { send(["loaded"], null); } catch (e) {}
     }
   });
   watchSize(frame);

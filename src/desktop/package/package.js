@@ -3,9 +3,10 @@
 // in order, as a POST to zept://z/api of a JSON array of strings; the
 // answer is the call's text.
 //
-// The SCO plays in a frame of another origin (zept://content, see
-// host.js, which holds the API the SCO finds), sandboxed without top
-// navigation, so no page of the package can reach this one. Behind that:
+// The SCO plays in a web view of its own that the program places over the
+// player's area (its page, host.js, holds the API the SCO finds), in
+// another origin and another web process, so no page of the package can
+// reach this one. Behind that:
 // this page runs only its own script; the screen messages carry a secret
 // the program learns from the first one and that lives only in this
 // closure; every message is built and sent, and every listener added, with
@@ -26,9 +27,7 @@ const setPrototype = Object.setPrototypeOf;
 const defineProperty = Object.defineProperty;
 const toText = String;
 const substring = String.prototype.substring;
-const encode = encodeURIComponent;
 const listen = EventTarget.prototype.addEventListener;
-const unlisten = EventTarget.prototype.removeEventListener;
 const byId = Document.prototype.getElementById;
 const later = setTimeout;
 
@@ -123,15 +122,12 @@ const is2004 = () => version === "2004";
 // cmi5 and Tin Can content talks to zept's LRS; its menu is a course's.
 const isCmi5 = () => version === "cmi5" || version === "tincan";
 
-// The page in the SCO's frame that holds its API and its page.
-const HOST = "zept://content/app/host.html";
-const BLANK = "zept://z/app/blank.html";
-let frame = null;
+// Where the SCO's own view is placed.
+let area = null;
 // {id, launch, previous, next} while a SCO plays; for SCORM 2004 also
 // what it may ask of the sequencer: {controls, hidden}.
 let playing = null;
 let leaving = false;
-let launchedAt = 0;   // when the SCO now loading was asked for
 let menuShown = false;
 let pendingItem = "";  // --item, launched once a learner is chosen
 // Run by the conformance harness (zept started with its test channel): what
@@ -150,12 +146,26 @@ function $(id) { return apply(byId, document, [id]); }
 function show(section) {
   for (const id of ["learners", "menu", "player"]) $(id).hidden = id !== section;
   $("controls").hidden = section !== "player";
+  place();
 }
 
-// Calls the SCO's frames could only post: counted by the frame of each
-// launch as it posts them (left: those of the launches gone).
-let postedLeft = 0;
-let postedNow = 0;
+// Tells the program where the SCO's view goes (in this page's pixels), or
+// that it is hidden: the player's area while a SCO plays there.
+let placed = "";
+function place() {
+  const shown = area && playing && playing.inView && !area.hidden &&
+                !$("player").hidden;
+  let where = ["place"];
+  if (shown) {
+    const box = area.getBoundingClientRect();
+    where = ["place", String(Math.round(box.left)), String(Math.round(box.top)),
+             String(Math.round(box.width)), String(Math.round(box.height))];
+  }
+  const key = where.join(" ");
+  if (key === placed) return;
+  placed = key;
+  ask(where);
+}
 
 // Unloads the SCO's page so that its own unload handlers reach the runtime,
 // then tells the program the page has gone. For SCORM 2004, then() is given
@@ -166,87 +176,53 @@ function leaveSco(then) {
     return;
   }
   leaving = true;
-  // An AU in a window of its own leaves with its window.
-  if (playing.windowed) ask(["close-window"]);
-  // In a task of its own, after those of the page's leaving.
-  const done = () => {
-    apply(unlisten, frame, ["load", done]);
-    later(() => {
-      leaving = false;
-      const launch = playing.launch;
-      playing = null;
-      postedLeft += postedNow;
-      postedNow = 0;
-      const left = ask(["left", String(posted + postedLeft), launch]);
-      then(is2004() ? followed(left) : null);
-    }, 0);
+  // The program leaves the SCO's page (its unload handlers run and what
+  // they post arrives), then says so.
+  unloaded = () => {
+    unloaded = null;
+    leaving = false;
+    const launch = playing.launch;
+    playing = null;
+    place();
+    const left = ask(["left", String(posted), launch]);
+    then(is2004() ? followed(left) : null);
   };
-  apply(listen, frame, ["load", done]);
-  frame.src = BLANK;
+  ask(["unload"]);
 }
+let unloaded = null;
 
-// What the SCO's frames say: how many calls they posted, the size the
-// SCO's page is laid out for, and addresses outside the package a page
-// asked for (named once per origin). None acts on the learner's behalf; a
-// page that lies about them only delays its own leaving, grows the window
-// up to the screen or fills the journal with a few lines.
-const blocked = new Set();
-function fromFrames(event) {
-  const data = event.data;
-  if (!Array.isArray(data) || data.length < 2) return;
-  if (data[0] === "zept-posted" && playing &&
-      event.source === frame.contentWindow && data[1] === playing.launch) {
-    const n = Number(data[2]);
-    if (n > postedNow && n < 1e6) postedNow = n;
-    return;
-  }
-  // An emulator that crashed leaves its frame blank: the learner is told in
-  // its place, once a launch.
-  if (data[0] === "zept-crashed" && playing && !leaving && !playing.crashed) {
-    playing.crashed = true;
-    crashed(text(data[1]).substring(0, 300), text(data[2]).substring(0, 300));
-    return;
-  }
-  // The size the SCO's page is laid out for: the window grows to show it
-  // with the screens around it, as far as the screen allows.
-  if (data[0] === "zept-size" && playing &&
-      event.source === frame.contentWindow && data[1] === playing.launch) {
-    const width = Math.round(Number(data[2])), height = Math.round(Number(data[3]));
-    if (!(width > 0 && height > 0 && width < 1e5 && height < 1e5)) return;
-    const around = [window.innerWidth - frame.clientWidth,
-                    window.innerHeight - frame.clientHeight];
-    later(() => ask(["size", String(width + around[0]),
-                     String(height + around[1])]), 0);
-    return;
-  }
-  // A cmi5 AU that is done went to its return URL: back to the course.
-  if (data[0] === "zept-return" && playing && !leaving &&
-      event.source === frame.contentWindow && data[1] === playing.launch) {
-    showMenu();
-    return;
-  }
-  if (data[0] !== "zept-blocked") return;
-  let origin = text(data[1]);
-  try { origin = new URL(origin).origin; } catch (e) {}
-  // What a page made itself (blob:, data:) is not the network.
-  if (!origin || origin === "null" || origin.startsWith("zept:") ||
-      origin === "blob" || origin === "data" ||
-      blocked.has(origin) || blocked.size >= 20)
-    return;
-  blocked.add(origin);
-  later(() => ask(["blocked", origin]), 0);
-}
+// The program's word that the SCO's page has gone.
+defineProperty(window, "zeptUnloaded", {
+  value: (key) => {
+    if (key === secret && unloaded) later(unloaded, 0);
+  },
+});
+
+// What the program learned of the SCO's view: the emulator crashed in one
+// of its pages (said once a launch), or a cmi5 AU went to its return URL.
+defineProperty(window, "zeptContent", {
+  value: (key, launch, what, error, page) => {
+    if (key !== secret || !playing || leaving || launch !== playing.launch)
+      return;
+    if (what === "crashed" && !playing.crashed) {
+      playing.crashed = true;
+      crashed(text(error).substring(0, 300), text(page).substring(0, 300));
+    } else if (what === "returned" || what === "gone") {
+      showMenu(what === "gone"
+                   ? "This item stopped unexpectedly. Your progress so far " +
+                     "is kept."
+                   : "");
+    }
+  },
+});
 
 // Said where the SCO showed, as for a missing page, with Retry: the item
 // launched again as the learner would choose it.
 function crashed(error, page) {
-  if (ask(["crashed", playing.id, error, page]) !== "shown") {
-    playing.crashed = false;
-    return;
-  }
   $("crashed-page").textContent = page;
-  frame.hidden = true;
+  area.hidden = true;
   $("crashed").hidden = false;
+  place();
   $("retry").focus();
 }
 
@@ -484,31 +460,33 @@ function play(answer, id) {
   $("crashed").hidden = true;
   $("missing").hidden = !missing;
   $("away").hidden = true;
-  frame.hidden = !!missing;
+  area.hidden = !!missing;
   if (missing) {
     $("missing-file").textContent = missing;
+    place();
     (!$("next").disabled ? $("next") : $("to-menu")).focus();
     return;
   }
-  launchedAt = performance.now();
   report(["delivered", text(answer.id), text(answer.title), text(answer.url)]);
-  postedNow = 0;
   if (answer.window === true) {
     playing.windowed = true;
-    frame.hidden = true;
+    area.hidden = true;
     $("away-title").textContent = answer.title;
     $("away").hidden = false;
+    place();
     ask(["window", text(answer.url), text(answer.title)]);
     $("to-menu").focus();
     return;
   }
-  // The launch in the query too: each launch is a page of its own, never a
-  // move within the last one's page.
-  frame.src = HOST + "?" + encode(text(answer.launch)) + "#" + encode(stringify({
+  // Each launch is a view and a browser of its own, never a move within
+  // the last one's page.
+  area.setAttribute("aria-label", text(answer.title));
+  playing.inView = true;
+  ask(["play", text(answer.launch), stringify({
     launch: text(answer.launch), version, url: text(answer.url),
-    values: answer.values || {},
-  }));
-  frame.focus();
+    title: text(answer.title), values: answer.values || {},
+  })]);
+  place();
 }
 
 function launch(id) {
@@ -763,17 +741,10 @@ function arrows(event) {
 }
 
 function start() {
-  // The frame starts empty, with no load of its own under way: a launch
-  // made while one was would be lost to it.
-  frame = $("sco");
-  // How long a SCO took from the launch to its page's load event.
-  apply(listen, frame, ["load", () => {
-    if (!launchedAt || !playing || leaving) return;
-    ask(["shown", "sco", String(Math.round(performance.now() - launchedAt)),
-         playing.id]);
-    launchedAt = 0;
-  }]);
-  apply(listen, window, ["message", fromFrames]);
+  area = $("sco");
+  // The SCO's view follows its area as the window changes size.
+  new ResizeObserver(() => place()).observe(area);
+  apply(listen, window, ["resize", () => place()]);
   // The form is taken by the learner's click on Start or Enter in the name,
   // never by a submission a script makes.
   apply(listen, $("new-learner"),
