@@ -21,7 +21,6 @@ std::vector<std::string> WriteResultsPdf(Context& ctx,
   platform::ScriptedDialogs none(silent);
   HeadlessHostFactory movies({ctx, silent, none, offscreen, u""});
   TReportPrinter printer({ctx, movies, u""});
-  printer.LearnerLanguage = true;
   printer.SetXml(report);
   printer.SetReportSystem(&system);
   printer.SetMargins(0.5, 0.5, 0.5, 0.5);

@@ -7,7 +7,6 @@
 #include "report/PCTable.h"
 #include "util/file_io.h"
 #include "util/textlib.h"
-#include "util/i18n.h"
 
 namespace zept {
 
@@ -142,11 +141,9 @@ void TReportPrinter::PrintPageNumber(bool last) {
   const std::string number = std::to_string(PageNumber);
   if (last) {
     c.printText(c.pageWidth() - 0.9, c.pageHeight() - 0.4,
-                Fill(LearnerLanguage ? _("Page %s / %s") : "Page %s / %s",
-                     {number, number}));
+                "Page " + number + " / " + number);
   } else {
-    c.printText(c.pageWidth() - 0.8, c.pageHeight() - 0.4,
-                Fill(LearnerLanguage ? _("Page %s") : "Page %s", {number}));
+    c.printText(c.pageWidth() - 0.8, c.pageHeight() - 0.4, "Page " + number);
   }
   c.setItalic(false);
   c.setFontSize(size);

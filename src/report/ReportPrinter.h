@@ -37,9 +37,6 @@ class TReportPrinter {
   std::unique_ptr<XmlDocument> Xml;
   ReportSystem* reportSystem = nullptr;
   bool ShowPageNumbers = false;
-  // Page numbers in the learner's language (UTF-8 text only); the shell's
-  // own report pages keep their English words.
-  bool LearnerLanguage = false;
   int FirstNumberedPage = 1;
   AnsiString XmlText;
   int PageNumber = 1;

@@ -183,12 +183,11 @@ TEST_F(ResultsPdfTest, FixedWordsAreInTheLearnersLanguage) {
     const char* language;
     const char* learner;
     const char* status;
-    const char* page;
   } cases[] = {
-      {"", "Learner: Ann", "Passed", "Page 1 / 1"},
-      {"fr", "Apprenant : Ann", "Réussi", "Page 1 / 1"},
-      {"de", "Teilnehmende Person: Ann", "Bestanden", "Seite 1 / 1"},
-      {"es", "Alumno: Ann", "Aprobado", "Página 1 / 1"},
+      {"", "Learner: Ann", "Passed"},
+      {"fr", "Apprenant : Ann", "Réussi"},
+      {"de", "Teilnehmende Person: Ann", "Bestanden"},
+      {"es", "Alumno: Ann", "Aprobado"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.language);
@@ -199,9 +198,8 @@ TEST_F(ResultsPdfTest, FixedWordsAreInTheLearnersLanguage) {
         scorm::ReportHead("Course", "Ann") + "<tr><td><s>" +
         scorm::ReportText(scorm::StatusName("passed")) + "</s></td></tr>\n" +
         scorm::kReportTail));
-    EXPECT_TRUE(Has(back, c.learner)) << testing::PrintToString(back.lines);
-    EXPECT_TRUE(Has(back, c.status)) << testing::PrintToString(back.lines);
-    EXPECT_TRUE(Has(back, c.page)) << testing::PrintToString(back.lines);
+    EXPECT_TRUE(Has(back, c.learner)) << ::testing::PrintToString(back.lines);
+    EXPECT_TRUE(Has(back, c.status)) << ::testing::PrintToString(back.lines);
   }
   ::unsetenv("LANGUAGE");
   ::unsetenv("LC_ALL");
