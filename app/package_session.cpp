@@ -6,12 +6,14 @@
 #include <cstdlib>
 
 #include "cmi5/player.h"
+#include "desktop/languages.h"
 #include "engine/results_pdf.h"
 #include "platform/codepage.h"
 #include "platform/posix/posix.h"
 #include "scorm/results.h"
 #include "scorm2004/player.h"
 #include "util/file_io.h"
+#include "util/i18n.h"
 #include "util/utf8.h"
 
 namespace zept {
@@ -138,6 +140,7 @@ PackageSession::PackageSession(Context& ctx, desktop::MoviePage& page,
     options5.learner = options.learner;
     options5.item = options.item;
     options5.tinCan = options.tinCan;
+    options5.language = desktop::PreferredLanguages().front();
     options5.mode = options.mode == "browse"   ? cmi5::LaunchMode::kBrowse
                     : options.mode == "review" ? cmi5::LaunchMode::kReview
                                                : cmi5::LaunchMode::kNormal;
@@ -445,6 +448,14 @@ std::string PackageSession::screen(const std::vector<std::string>& message) {
     return std::string();
   }
   if (kind == "results") return saveResults();
+  // The screens' own words in the learner's language, in the order asked.
+  if (kind == "strings") {
+    std::string answer = "{\"lang\":" + scorm::JsonString(desktop::PreferredLanguages().front()) +
+                         ",\"strings\":[";
+    for (std::size_t i = 1; i < message.size(); ++i)
+      answer += (i > 1 ? "," : "") + scorm::JsonString(_(message[i].c_str()));
+    return answer + "]}";
+  }
   if (kind == "test") {
     if (test_)
       test_->send(std::vector<std::string>(message.begin() + 1, message.end()));
@@ -556,7 +567,8 @@ void PackageSession::missingFile(const std::string& asked,
 
 std::string PackageSession::saveResults() {
   const platform::DialogAnswer chosen = dialogs_.saveFile(
-      u".pdf", u"PDF documents|*.pdf", u"results.pdf",
+      u".pdf", Utf8ToWide(std::string(_("PDF documents")) + "|*.pdf"),
+      u"results.pdf",
       ctx_.platform.folders.specialFolder(platform::kCsidlMyDocuments));
   if (!chosen.ok) return std::string("{}");
   try {
@@ -566,10 +578,10 @@ std::string PackageSession::saveResults() {
                          paperWidth, paperHeight))
       note("The results PDF " + WideToUtf8(chosen.file) + ": " + line);
     return "{\"ok\":true,\"message\":" +
-           scorm::JsonString("Saved to " + WideToUtf8(chosen.file)) + "}";
+           scorm::JsonString(_("Saved to ") + WideToUtf8(chosen.file)) + "}";
   } catch (const std::exception& e) {
     return "{\"message\":" +
-           scorm::JsonString(std::string("The results were not saved: ") +
+           scorm::JsonString(std::string(_("The results were not saved: ")) +
                              e.what()) +
            "}";
   }
@@ -588,17 +600,18 @@ bool PackageSession::retryStore(const std::string& why) {
   // A signal ends the program with nobody to answer a question.
   if (bySignal_ || quitUnsaved_) return false;
   const std::string text =
-      player_->learner() + "'s progress could not be saved: " + reason +
-      ".\n\n" +
-      (leaving_ ? "Make room or make the folder writable, then choose Retry. "
-                  "Quit without saving loses what was done since it was "
-                  "last saved."
-                : "It is kept until it can be saved. Make room or make the "
-                  "folder writable, then choose Retry.");
+      Fill(_("The progress of %s could not be saved: %s."),
+           {player_->learner(), reason}) +
+      "\n\n" +
+      (leaving_ ? _("Make room or make the folder writable, then choose Retry. "
+                    "Quit without saving loses what was done since it was "
+                    "last saved.")
+                : _("It is kept until it can be saved. Make room or make the "
+                    "folder writable, then choose Retry."));
   const int chosen = dialogs_.choose(
-      text, leaving_
-                ? std::vector<std::string>{"_Retry", "_Quit without saving"}
-                : std::vector<std::string>{"_Retry", "_Not now"});
+      text, leaving_ ? std::vector<std::string>{_("_Retry"),
+                                                _("_Quit without saving")}
+                     : std::vector<std::string>{_("_Retry"), _("_Not now")});
   if (chosen != 0 && leaving_) {
     quitUnsaved_ = true;
     note("error: the learner quit without saving " + player_->learner() +
@@ -836,10 +849,10 @@ void PackageSession::recover() {
   player_->leave();
   views_.closeWindows();
   dialogs_.showMessage(
-      open ? u"The course stopped unexpectedly. Your progress is saved; "
-             u"the course starts again at its menu."
-           : u"The course stopped unexpectedly and starts again at its "
-             u"menu.");
+      Utf8ToWide(open ? _("The course stopped unexpectedly. Your progress is "
+                          "saved; the course starts again at its menu.")
+                      : _("The course stopped unexpectedly and starts again "
+                          "at its menu.")));
   if (!window_.state().closed && !showPage())
     note("error: " + page_.loadError());
 }

@@ -26,6 +26,7 @@
 #include "shell/course_folder.h"
 #include "util/file_io.h"
 #include "util/utf8.h"
+#include "util/i18n.h"
 
 namespace {
 
@@ -102,6 +103,7 @@ bool ParseScreen(const char* text, int& width, int& height) {
 
 int main(int argc, char** argv) {
   const gint64 startedAt = g_get_monotonic_time();
+  zept::BindCatalogs(zept::platform::RunningProgramPath());
   std::string folder;
   bool folderGiven = false;
   bool headless = false;

@@ -14,6 +14,7 @@
 #include "scorm2004/global_store.h"
 #include "util/file_io.h"
 #include "util/utf8.h"
+#include "desktop/languages.h"
 
 namespace zept {
 
@@ -62,11 +63,15 @@ int RunPackage(Context& ctx, const std::string& path, desktop::MoviePage& page,
                   "network, which zept does not reach");
     // A Tin Can package plays as a course of its launchable activities.
     if (opened.kind == PackageKind::kTinCan) {
-      opened.course = cmi5::CourseOfTinCan(*opened.tincan);
+      opened.course = cmi5::CourseOfTinCan(
+          *opened.tincan, desktop::PreferredLanguages().front());
       run.tinCan = true;
     }
-    // The store is known by the course's structure.
-    opened.manifest = cmi5::StoreIdentity(*opened.course, run.tinCan);
+    // The store is known by the course's structure, whatever the learner's
+    // language picked to play.
+    opened.manifest = cmi5::StoreIdentity(
+        run.tinCan ? cmi5::CourseOfTinCan(*opened.tincan) : *opened.course,
+        run.tinCan);
   }
   if (opened.kind == PackageKind::kShellCourse)
     return fail(opened.files->location() +

@@ -16,6 +16,7 @@
 #include "scorm/progress_store.h"
 #include "scorm/results.h"
 #include "scorm2004/results.h"
+#include "util/i18n.h"
 
 namespace {
 
@@ -82,6 +83,7 @@ std::string Results(const std::string& course, const std::string& learner) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  zept::BindCatalogs(zept::platform::RunningProgramPath());
   std::string course, learner;
   bool courseGiven = false, learnerGiven = false, options = true;
   for (int i = 1; i < argc; ++i) {

@@ -8,6 +8,7 @@
 #include "util/utf8.h"
 #include "xapi/json.h"
 #include "xapi/statements.h"
+#include "util/i18n.h"
 
 namespace zept::cmi5 {
 namespace {
@@ -285,7 +286,7 @@ scorm::PlayerOptions BaseOptions(const CoursePlayerOptions& options) {
 
 CoursePlayer::CoursePlayer(const Course& course, scorm::ProgressStore& store,
                            CoursePlayerOptions options)
-    : PickedTitle{Pick(course.title, "en-US")},
+    : PickedTitle{Pick(course.title, options.language)},
       // Content that calls no API gets SCORM 1.2's answers outside a
       // session if it tries.
       SessionPlayer(store, BaseOptions(options), PickedTitle::title,
@@ -455,7 +456,7 @@ std::string CoursePlayer::continueAu() const {
 }
 
 std::string CoursePlayer::menu() {
-  const std::string language = "en-US";
+  const std::string& language = settings_.language;
   std::string out = "{";
   Field(out, "title", Pick(course_.title, language));
   Field(out, "learner", learner_);
@@ -524,17 +525,18 @@ std::string CoursePlayer::menu() {
 }
 
 std::string CoursePlayer::launch(const std::string& id) {
-  if (learner_.empty()) return Answer(false, "Choose a learner first.");
+  if (learner_.empty()) return Answer(false, _("Choose a learner first."));
   const std::optional<std::size_t> found = course_.findAu(id);
-  if (!found) return Answer(false, "The course has no AU " + id + " to play.");
+  if (!found)
+    return Answer(false, Fill(_("The course has no AU %s to play."), {id}));
   const std::size_t index = *found;
   const Au& au = course_.aus[index];
   if (!au.relative())
-    return Answer(false, Pick(au.title, "en-US") +
-                             " cannot play offline: it is at " + au.url +
-                             ", on the network.");
+    return Answer(false, Fill(_("%s cannot play offline: it is at %s, on the "
+                                "network."),
+                              {Pick(au.title, settings_.language), au.url}));
   endSession();
-  const std::string title = Pick(au.title, "en-US");
+  const std::string title = Pick(au.title, settings_.language);
   const auto neighbours = [&](std::string& out) {
     Field(out, "title", title.empty() ? au.id : title);
     std::string previous, next;
@@ -848,8 +850,7 @@ xapi::LrsAnswer CoursePlayer::lrs(const xapi::LrsRequest& asked) {
 std::string CoursePlayer::resultsReport() {
   const auto row = [](const std::string& title, int depth, std::string status,
                       const std::string& score) {
-    if (!status.empty() && status[0] >= 'a' && status[0] <= 'z')
-      status[0] = static_cast<char>(status[0] - 32);
+    if (!status.empty()) status = scorm::StatusName(status);
     return "<tr><td width=\"320\" border=\"1\"><s>" +
            std::string(static_cast<std::size_t>(depth) * 4, ' ') +
            scorm::ReportText(title) + "</s></td><td border=\"1\"><s>" +
@@ -857,12 +858,13 @@ std::string CoursePlayer::resultsReport() {
            "</s></td><td width=\"60\" border=\"1\" align=\"right\"><s>" +
            scorm::ReportText(score) + "</s></td></tr>\n";
   };
-  const std::string title = Pick(course_.title, "en-US");
+  const std::string title = Pick(course_.title, settings_.language);
   std::string xml =
       scorm::ReportHead(title, learner_) +
-      "<tr><td width=\"320\" border=\"1\"><s>ITEM</s></td>"
-      "<td border=\"1\"><s>STATUS</s></td>"
-      "<td width=\"60\" border=\"1\" align=\"right\"><s>SCORE</s></td></tr>\n";
+      "<tr><td width=\"320\" border=\"1\"><s>" + scorm::ReportText(_("ITEM")) +
+      "</s></td><td border=\"1\"><s>" + scorm::ReportText(_("STATUS")) +
+      "</s></td><td width=\"60\" border=\"1\" align=\"right\"><s>" +
+      scorm::ReportText(_("SCORE")) + "</s></td></tr>\n";
   // The rows the menu shows, in its order.
   const xapi::JsonParse menu = xapi::ParseJson(this->menu());
   xml += row(title, 0, Member(menu.value, "courseStatus"), "");
@@ -881,7 +883,8 @@ std::string CoursePlayer::resultsReport() {
 
 namespace zept::cmi5 {
 
-Course CourseOfTinCan(const tincan::Package& package) {
+Course CourseOfTinCan(const tincan::Package& package,
+                      const std::string& language) {
   Course course;
   const tincan::Activity& main = package.main();
   course.id = main.id;
@@ -890,7 +893,7 @@ Course CourseOfTinCan(const tincan::Package& package) {
   course.notes = package.notes;
   for (const std::size_t index : package.launchable) {
     const tincan::Activity& activity = package.activities[index];
-    const tincan::Launch& launch = tincan::PickLaunch(activity, "en-US");
+    const tincan::Launch& launch = tincan::PickLaunch(activity, language);
     Au au;
     au.id = activity.id;
     au.title =

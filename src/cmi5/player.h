@@ -68,8 +68,10 @@ RegistrationRecord ReadRegistration(const Course& course, xapi::LrsStore& store,
                                     const std::string& registration);
 
 // A Tin Can package as a course: its launchable activities are its AUs,
-// in order, with nothing for an LMS to judge.
-Course CourseOfTinCan(const tincan::Package& package);
+// in order, with nothing for an LMS to judge. Each plays its launch file
+// for language (a BCP 47 tag), else its first.
+Course CourseOfTinCan(const tincan::Package& package,
+                      const std::string& language = "en-US");
 
 // What the course store knows a cmi5 course by: its id (apart from any
 // SCORM manifest's with the same identifier) and its AUs as items.
@@ -91,6 +93,8 @@ struct CoursePlayerOptions {
   // with no LMS rules, launch data or statements of zept's own.
   bool tinCan = false;
   std::string homePage = kDefaultHomePage;
+  // The learner's language (a BCP 47 tag): the langstrings the screens show.
+  std::string language = "en-US";
   // zept's own IRI of the course; blocks and AUs get theirs below it.
   std::string courseIri;
   // The clock and new ids; the system's when not given (tests give theirs).

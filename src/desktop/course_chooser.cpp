@@ -4,6 +4,7 @@
 
 #include "desktop/gobject.h"
 #include "desktop/signals.h"
+#include "util/i18n.h"
 
 namespace zept::desktop {
 
@@ -13,13 +14,14 @@ constexpr int kZipResponse = 1;
 
 char* ChooseZip(GtkWindow* parent, GtkFileChooser* folders) {
   GtkWidget* dialog = gtk_file_chooser_dialog_new(
-      "Choose the package", parent, GTK_FILE_CHOOSER_ACTION_OPEN, "_Cancel",
-      GTK_RESPONSE_CANCEL, "_Open", GTK_RESPONSE_ACCEPT, nullptr);
+      _("Choose the package"), parent, GTK_FILE_CHOOSER_ACTION_OPEN,
+      _("_Cancel"), GTK_RESPONSE_CANCEL, _("_Open"), GTK_RESPONSE_ACCEPT,
+      nullptr);
   gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_ACCEPT);
   GtkFileChooser* chooser = GTK_FILE_CHOOSER(dialog);
   gtk_file_chooser_set_local_only(chooser, TRUE);
   GtkFileFilter* zips = gtk_file_filter_new();
-  gtk_file_filter_set_name(zips, "Packages (.zip)");
+  gtk_file_filter_set_name(zips, _("Packages (.zip)"));
   gtk_file_filter_add_pattern(zips, "*.[zZ][iI][pP]");
   gtk_file_chooser_add_filter(chooser, zips);
   const GCharPtr current(gtk_file_chooser_get_current_folder(folders));
@@ -36,9 +38,9 @@ char* ChooseZip(GtkWindow* parent, GtkFileChooser* folders) {
 std::optional<std::string> ChooseCourseFolder(
     const std::function<std::string(const std::string& folder)>& check) {
   GtkWidget* dialog = gtk_file_chooser_dialog_new(
-      kCourseChooserTitle, nullptr, GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER,
-      "_Cancel", GTK_RESPONSE_CANCEL, "A ._zip Package\u2026", kZipResponse,
-      "_Select", GTK_RESPONSE_ACCEPT, nullptr);
+      _(kCourseChooserTitle), nullptr, GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER,
+      _("_Cancel"), GTK_RESPONSE_CANCEL, _("A ._zip Package\u2026"),
+      kZipResponse, _("_Select"), GTK_RESPONSE_ACCEPT, nullptr);
   gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_ACCEPT);
   GtkFileChooser* chooser = GTK_FILE_CHOOSER(dialog);
   // The course is read with plain file calls: a disc must be mounted, not

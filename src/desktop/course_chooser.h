@@ -6,10 +6,13 @@
 #include <optional>
 #include <string>
 
+#include "util/i18n.h"
+
 namespace zept::desktop {
 
-// The title of the chooser's window.
-inline constexpr char kCourseChooserTitle[] = "Choose the course folder";
+// The title of the chooser's window, which shows it translated.
+inline constexpr const char* kCourseChooserTitle =
+    N_("Choose the course folder");
 
 // Asks for a course's folder until the user picks one that check accepts or
 // gives up. check gets the chosen folder (native, UTF-8) and returns "" to

@@ -6,6 +6,7 @@
 #include "desktop/gtk_text.h"
 #include "desktop/main_window.h"
 #include "platform/codepage.h"
+#include "util/i18n.h"
 
 namespace zept::desktop {
 namespace {
@@ -153,8 +154,8 @@ platform::DialogAnswer GtkDialogs::saveFile(const WideString& defaultExt,
   if (ending_) return {};
   Modal modal(*this);
   GtkWidget* dialog = gtk_file_chooser_dialog_new(
-      "Save As", parent(), GTK_FILE_CHOOSER_ACTION_SAVE, "_Cancel",
-      GTK_RESPONSE_CANCEL, "_Save", GTK_RESPONSE_ACCEPT, nullptr);
+      _("Save As"), parent(), GTK_FILE_CHOOSER_ACTION_SAVE, _("_Cancel"),
+      GTK_RESPONSE_CANCEL, _("_Save"), GTK_RESPONSE_ACCEPT, nullptr);
   gtk_window_set_modal(GTK_WINDOW(dialog), TRUE);
   gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_ACCEPT);
   GtkFileChooser* chooser = GTK_FILE_CHOOSER(dialog);
@@ -192,13 +193,15 @@ platform::DialogAnswer GtkDialogs::saveFile(const WideString& defaultExt,
       GtkWidget* ask =
           gtk_message_dialog_new(GTK_WINDOW(dialog), GTK_DIALOG_MODAL,
                                  GTK_MESSAGE_QUESTION, GTK_BUTTONS_NONE,
-                                 "A file named \u201c%s\u201d already exists. "
-                                 "Do you want to replace it?",
-                                 base.text);
-      gtk_dialog_add_buttons(GTK_DIALOG(ask), "_Cancel", GTK_RESPONSE_CANCEL,
-                             "_Replace", GTK_RESPONSE_ACCEPT, nullptr);
+                                 "%s",
+                                 Fill(_("A file named \u201c%s\u201d already "
+                                        "exists. Do you want to replace it?"),
+                                      {base.text})
+                                     .c_str());
+      gtk_dialog_add_buttons(GTK_DIALOG(ask), _("_Cancel"), GTK_RESPONSE_CANCEL,
+                             _("_Replace"), GTK_RESPONSE_ACCEPT, nullptr);
       gtk_dialog_set_default_response(GTK_DIALOG(ask), GTK_RESPONSE_ACCEPT);
-      gtk_window_set_title(GTK_WINDOW(ask), "Confirm Save As");
+      gtk_window_set_title(GTK_WINDOW(ask), _("Confirm Save As"));
       const int replace = run(ask);
       gtk_widget_destroy(ask);
       if (replace != GTK_RESPONSE_ACCEPT) continue;  // choose again
@@ -217,9 +220,9 @@ platform::DialogAnswer GtkDialogs::printSetup(
   if (ending_) return {};
   Modal modal(*this);
   GtkWidget* dialog = gtk_dialog_new_with_buttons(
-      "Print Setup", parent(),
+      _("Print Setup"), parent(),
       GtkDialogFlags(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT),
-      "_Cancel", GTK_RESPONSE_CANCEL, "_OK", GTK_RESPONSE_OK, nullptr);
+      _("_Cancel"), GTK_RESPONSE_CANCEL, _("_OK"), GTK_RESPONSE_OK, nullptr);
   gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_OK);
   gtk_window_set_default_size(GTK_WINDOW(dialog), 360, 240);
 
@@ -241,7 +244,7 @@ platform::DialogAnswer GtkDialogs::printSetup(
   GtkWidget* list = gtk_tree_view_new_with_model(GTK_TREE_MODEL(store));
   g_object_unref(store);  // the view holds it
   gtk_tree_view_insert_column_with_attributes(
-      GTK_TREE_VIEW(list), -1, "Printer", gtk_cell_renderer_text_new(), "text",
+      GTK_TREE_VIEW(list), -1, _("Printer"), gtk_cell_renderer_text_new(), "text",
       0, nullptr);
   // Enter or a double click on a printer is OK.
   g_signal_connect_swapped(list, "row-activated", G_CALLBACK(+[](GtkDialog* d) {
@@ -266,7 +269,7 @@ platform::DialogAnswer GtkDialogs::printSetup(
   GtkWidget* content = gtk_dialog_get_content_area(GTK_DIALOG(dialog));
   gtk_container_set_border_width(GTK_CONTAINER(content), 8);
   gtk_box_set_spacing(GTK_BOX(content), 6);
-  GtkWidget* label = gtk_label_new_with_mnemonic("_Printer:");
+  GtkWidget* label = gtk_label_new_with_mnemonic(_("_Printer:"));
   gtk_label_set_mnemonic_widget(GTK_LABEL(label), list);
   gtk_widget_set_halign(label, GTK_ALIGN_START);
   gtk_box_pack_start(GTK_BOX(content), label, FALSE, FALSE, 0);

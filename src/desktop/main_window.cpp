@@ -6,6 +6,7 @@
 
 #include "desktop/gtk_text.h"
 #include "platform/codepage.h"
+#include "util/i18n.h"
 
 namespace zept::desktop {
 namespace {
@@ -51,7 +52,7 @@ DesktopWindow::DesktopWindow(std::function<void(const WideString&)> print)
                               kPanelClass);
   GtkWidget* command = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 0);
   gtk_widget_set_size_request(command, -1, 41);
-  GtkWidget* home = gtk_button_new_with_label("Home");
+  GtkWidget* home = gtk_button_new_with_label(_("Home"));
   gtk_widget_set_valign(home, GTK_ALIGN_CENTER);
   gtk_widget_set_margin_start(home, 8);
   g_signal_connect(home, "clicked", G_CALLBACK(OnHomeClicked), this);

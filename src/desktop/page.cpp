@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "desktop/content_policy.h"
+#include "desktop/languages.h"
 #include "desktop/page_resources.h"
 #include "desktop/scheme_files.h"
 #include "platform/errors.h"
@@ -34,9 +35,9 @@ MoviePage::MoviePage(std::string ruffleDir, std::vector<std::string> roots)
   // program; a package's pages lose it with each launch too.
   context_.reset(webkit_web_context_new_ephemeral());
   shutNetwork();
-  // The emulator stops on an empty language list.
-  const char* const languages[] = {"en-US", nullptr};
-  webkit_web_context_set_preferred_languages(context_.get(), languages);
+  // Content learns the learner's language from navigator.language (the
+  // emulator stops on an empty list, which PreferredLanguages never is).
+  SetPreferredLanguages(context_.get());
   // The context may outlive the page (the window holds the view a little
   // longer): its handler reaches the page through a link the page cuts.
   schemeLink_ = new MoviePage*(this);

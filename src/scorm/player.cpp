@@ -7,6 +7,7 @@
 #include "scorm/package.h"
 #include "scorm/results.h"
 #include "util/utf8.h"
+#include "util/i18n.h"
 
 namespace zept::scorm {
 
@@ -200,7 +201,7 @@ std::string Player::heldBackBy(const Item& item) {
     if (!names.empty()) names += ", ";
     names += other && !other->title.empty() ? other->title : id;
   }
-  return "First complete: " + (names.empty() ? item.prerequisites : names);
+  return _("First complete: ") + (names.empty() ? item.prerequisites : names);
 }
 
 std::string Player::continueItem() {
@@ -263,10 +264,11 @@ std::string Player::menu() {
 }
 
 std::string Player::launch(const std::string& identifier) {
-  if (learner_.empty()) return Answer(false, "Choose a learner first.");
+  if (learner_.empty()) return Answer(false, _("Choose a learner first."));
   const Item* item = find(identifier);
   if (!item)
-    return Answer(false, "The course has no item " + identifier + " to play.");
+    return Answer(false,
+                  Fill(_("The course has no item %s to play."), {identifier}));
   if (const std::string reason = heldBackBy(*item); !reason.empty()) {
     if (onNote) onNote("Item " + identifier + " is held back: " + reason);
     return Answer(false, reason);
@@ -388,25 +390,18 @@ void Player::leave() { closeSession(); }
 
 namespace {
 
-// A status as the learner reads it.
-std::string StatusName(const std::string& status) {
-  if (status.empty()) return "Not attempted";
-  std::string name = status;
-  if (name[0] >= 'a' && name[0] <= 'z')
-    name[0] = static_cast<char>(name[0] - 32);
-  return name;
-}
-
 }  // namespace
 
 std::string Player::resultsReport() {
   storeOpen();
   std::string xml =
       ReportHead(manifest_.title, learner_) +
-      "<tr><td width=\"260\" border=\"1\"><s>ITEM</s></td>"
-      "<td border=\"1\"><s>STATUS</s></td>"
-      "<td width=\"60\" border=\"1\" align=\"right\"><s>SCORE</s></td>"
-      "<td width=\"90\" border=\"1\" align=\"right\"><s>TIME</s></td></tr>\n";
+      "<tr><td width=\"260\" border=\"1\"><s>" + ReportText(_("ITEM")) +
+      "</s></td><td border=\"1\"><s>" + ReportText(_("STATUS")) +
+      "</s></td><td width=\"60\" border=\"1\" align=\"right\"><s>" +
+      ReportText(_("SCORE")) +
+      "</s></td><td width=\"90\" border=\"1\" align=\"right\"><s>" +
+      ReportText(_("TIME")) + "</s></td></tr>\n";
   for (const Item* item : launchable_) {
     Values values =
         NextLaunchValues(store_.load(learner_, item->identifier),

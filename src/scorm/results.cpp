@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "util/utf8.h"
+#include "util/i18n.h"
 
 namespace zept::scorm {
 
@@ -191,10 +192,30 @@ std::string ReportText(const std::string& text) {
   return out;
 }
 
+std::string StatusName(const std::string& status) {
+  // The vocabulary's words as the screens show them.
+  static constexpr const char* kNames[][2] = {
+      {"not attempted", N_("Not attempted")}, {"incomplete", N_("Incomplete")},
+      {"completed", N_("Completed")},         {"passed", N_("Passed")},
+      {"failed", N_("Failed")},               {"browsed", N_("Browsed")},
+      {"unknown", N_("Unknown")},             {"in progress", N_("In progress")},
+      {"satisfied", N_("Satisfied")},         {"not satisfied", N_("Not satisfied")},
+  };
+  if (status.empty()) return _(kNames[0][1]);
+  for (const auto& [word, name] : kNames) {
+    if (status == word) return _(name);
+  }
+  std::string name = status;
+  if (name[0] >= 'a' && name[0] <= 'z')
+    name[0] = static_cast<char>(name[0] - 32);
+  return name;
+}
+
 std::string ReportHead(const std::string& title, const std::string& learner) {
   return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<export>\n"
          "<p fontsize=\"16\">" +
-         ReportText(title) + "</p>\n<hr/>\n<p>Learner: " + ReportText(learner) +
+         ReportText(title) + "</p>\n<hr/>\n<p>" + ReportText(_("Learner: ")) +
+         ReportText(learner) +
          "</p>\n<br/>\n<table>\n";
 }
 

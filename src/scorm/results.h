@@ -142,6 +142,10 @@ std::string ResultsDocument(const std::string& identifier,
                             const std::string& learner,
                             const LearnerResults& results);
 
+// A status ("passed", "" for never attempted) as the learner reads it, in
+// the learner's language: "Passed", "Not attempted".
+std::string StatusName(const std::string& status);
+
 // Text for the report printer's XML: markup escaped, and everything past
 // ASCII as a character reference, so the bytes read the same in any
 // encoding.

@@ -4,6 +4,7 @@
 
 #include "scorm/player.h"
 #include "util/utf8.h"
+#include "util/i18n.h"
 
 namespace zept::scorm {
 
@@ -116,17 +117,17 @@ std::string SessionPlayer::login(const std::string& name) {
   const std::optional<std::string> clean = CleanLogin(name);
   if (!clean)
     return Answer(false,
-                  "Type the learner's name (at most 255 characters, on one "
-                  "line).");
+                  _("Type the learner's name (at most 255 characters, on one "
+                    "line)."));
   if (*clean != learner_) {
     // The learner before is stored while their lock is still held, and
     // keeps it (and their values) until that has worked.
     leave();
     if (unstored())
-      return Answer(false, learner_ + "'s progress could not be saved (" +
-                               lastProblem_ +
-                               "). It is kept; try again once it can be "
-                               "saved.");
+      return Answer(false,
+                    Fill(_("The progress of %s could not be saved (%s). It is "
+                           "kept; try again once it can be saved."),
+                         {learner_, lastProblem_}));
     std::string why;
     if (onTakeLearner && !onTakeLearner(*clean, why)) return Answer(false, why);
     store_.addLearner(*clean);
@@ -142,9 +143,10 @@ std::string SessionPlayer::Answer(bool ok, const std::string& message) {
 }
 
 std::string SessionPlayer::unsavedAnswer() const {
-  return Answer(false, "What you did in this course could not be saved (" +
-                           lastProblem_ +
-                           "). It is kept; try again once it can be saved.");
+  return Answer(false,
+                Fill(_("What you did in this course could not be saved (%s). "
+                       "It is kept; try again once it can be saved."),
+                     {lastProblem_}));
 }
 
 bool SessionPlayer::storeOpen() {

@@ -13,6 +13,7 @@
 #include "scorm2004/results.h"
 #include "scorm2004/sequencing_processes.h"
 #include "util/utf8.h"
+#include "util/i18n.h"
 
 namespace zept::scorm2004 {
 
@@ -168,7 +169,7 @@ Standing StandingOf(processes::Context& c, std::size_t i) {
 // The learner's words for a refused request.
 std::string Why(const SequencingOutcome& outcome) {
   return outcome.exceptionText.empty()
-             ? "This is not possible now (" + outcome.exception + ")."
+             ? Fill(_("This is not possible now (%s)."), {outcome.exception})
              : outcome.exceptionText;
 }
 
@@ -431,7 +432,7 @@ std::string Player::takenAway() {
 }
 
 std::string Player::navigate(const NavigationRequest& request) {
-  if (learner_.empty()) return Answer(false, "Choose a learner first.");
+  if (learner_.empty()) return Answer(false, _("Choose a learner first."));
   next_.clear();
   taking_.clear();
   return proceed(request, true);
@@ -737,7 +738,7 @@ std::string Player::menu() {
           refused.exception = why;
           refused.exceptionText = std::string(ExceptionText(why));
           it->second =
-              JsonString(why.empty() ? "This activity cannot be chosen now."
+              JsonString(why.empty() ? _("This activity cannot be chosen now.")
                                      : Why(refused));
         }
         reason = &it->second;
@@ -808,11 +809,24 @@ std::string Player::resultsReport() {
   storeOpen();
   std::string xml =
       scorm::ReportHead(package_.title, learner_) +
-      "<tr><td width=\"200\" border=\"1\"><s>ACTIVITY</s></td>"
-      "<td border=\"1\"><s>COMPLETION</s></td>"
-      "<td border=\"1\"><s>SUCCESS</s></td>"
-      "<td width=\"60\" border=\"1\" align=\"right\"><s>SCORE</s></td>"
-      "<td width=\"90\" border=\"1\" align=\"right\"><s>TIME</s></td></tr>\n";
+      "<tr><td width=\"200\" border=\"1\"><s>" +
+      scorm::ReportText(_("ACTIVITY")) + "</s></td><td border=\"1\"><s>" +
+      scorm::ReportText(_("COMPLETION")) + "</s></td><td border=\"1\"><s>" +
+      scorm::ReportText(_("SUCCESS")) +
+      "</s></td><td width=\"60\" border=\"1\" align=\"right\"><s>" +
+      scorm::ReportText(_("SCORE")) +
+      "</s></td><td width=\"90\" border=\"1\" align=\"right\"><s>" +
+      scorm::ReportText(_("TIME")) + "</s></td></tr>\n";
+  // The vocabulary's words, lower case as the report has always shown them.
+  static constexpr const char* kWords[] = {
+      N_("not attempted"), N_("unknown"), N_("completed"),
+      N_("incomplete"),    N_("passed"),  N_("failed")};
+  const auto word = [](const std::string& token) -> std::string {
+    for (const char* known : kWords) {
+      if (token == known) return _(known);
+    }
+    return token;
+  };
   SequencingState copy = state_;
   RandomSource draws = random_;
   processes::Context c{tree_, copy, draws};
@@ -830,10 +844,10 @@ std::string Player::resultsReport() {
             ? std::string()
             : Get(store_.load(learner_, activity.identifier), "cmi.total_time");
     xml += "<tr>" +
-           cell(i == 0 ? "Course: " + package_.title : activity.title,
+           cell(i == 0 ? _("Course: ") + package_.title : activity.title,
                 "width=\"200\" border=\"1\"") +
-           cell(standing.completion, "border=\"1\"") +
-           cell(standing.success, "border=\"1\"") +
+           cell(word(standing.completion), "border=\"1\"") +
+           cell(word(standing.success), "border=\"1\"") +
            cell(standing.score, "width=\"60\" border=\"1\" align=\"right\"") +
            cell(time, "width=\"90\" border=\"1\" align=\"right\"") + "</tr>\n";
   }

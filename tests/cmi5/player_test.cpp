@@ -86,6 +86,7 @@ class CoursePlayerTest : public ::testing::Test {
     options.homePage = homePage;
     options.courseIri = courseIri;
     options.tinCan = tinCan;
+    options.language = language;
     options.nowMs = [this] { return now += 1000; };
     options.newId = [this] {
       char id[40];
@@ -263,6 +264,7 @@ class CoursePlayerTest : public ::testing::Test {
   std::string homePage = "https://zept.example.org/learners";
   std::string courseIri = kCourseIri;
   bool tinCan = false;
+  std::string language = "en-US";
   std::vector<std::string> notes;  // the journal's lines
   Course course;
   std::string dir;
@@ -639,6 +641,50 @@ TEST_F(CoursePlayerTest, TheMenuLeadsWithWhatSatisfiesTheAu) {
     }
     EXPECT_EQ(status("https://example.org/a"), "completed");
     EXPECT_EQ(status("https://example.org/b1"), "satisfied");
+  }
+}
+
+// The menu, the launch and the results page show the langstrings of the
+// learner's language: the tag itself, else its language, else the first.
+TEST_F(CoursePlayerTest, TitlesAreThoseOfTheLearnersLanguage) {
+  const auto titles = [](const std::string& element, const std::string& name) {
+    return "<" + element + "><langstring lang=\"en-US\">" + name +
+           "</langstring><langstring lang=\"fr-FR\">" + name +
+           " (fr-FR)</langstring><langstring lang=\"fr-CA\">" + name +
+           " (fr-CA)</langstring><langstring lang=\"de\">" + name +
+           " (de)</langstring></" + element + ">";
+  };
+  const std::string xml =
+      "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<courseStructure "
+      "xmlns=\"https://w3id.org/xapi/profiles/cmi5/v1/CourseStructure.xsd\">"
+      "<course id=\"" + test::kCourseId + "\">" + titles("title", "Course") +
+      test::Text("description", "About") + "</course><au id=\"https://example.org/a\">" +
+      titles("title", "Unit") + test::Text("description", "d") +
+      "<url>a/index.html</url></au></courseStructure>";
+  const struct {
+    const char* language;
+    const char* suffix;
+  } cases[] = {
+      {"en-US", ""},          {"fr-FR", " (fr-FR)"}, {"fr-CA", " (fr-CA)"},
+      {"fr", " (fr-FR)"},     {"fr-BE", " (fr-FR)"}, {"de-AT", " (de)"},
+      {"es-ES", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.language);
+    language = c.language;
+    course = ParseCourse(xml, &package);
+    restart();
+    askJson({"login", "Ann"});
+    const xapi::JsonValue menu = askJson({"menu"});
+    EXPECT_EQ(Member(menu, "title"), std::string("Course") + c.suffix);
+    const xapi::JsonValue* items = menu.find("items");
+    ASSERT_TRUE(items && !items->items.empty());
+    EXPECT_EQ(Member(items->items[0], "title"), std::string("Unit") + c.suffix);
+    EXPECT_EQ(Member(askJson({"launch", "https://example.org/a"}), "title"),
+              std::string("Unit") + c.suffix);
+    EXPECT_NE(player->resultsReport().find(std::string("Unit") + c.suffix),
+              std::string::npos);
+    player->leave();
   }
 }
 

@@ -2666,3 +2666,41 @@ req("POST", ep + "statements", JSON.stringify({actor: actor,
             std::string::npos)
       << shown;
 }
+
+// zept's own words come in the learner's language, from a locale that need
+// not be installed (LANGUAGE with C.UTF-8, as gettext reads it): the
+// learners, the menu and the controls around a SCO; and the SCO's page is
+// told that language.
+TEST_F(PackageWindowTest, TheScreensSpeakTheLearnersLanguage) {
+  const std::map<std::string, std::string> files = {
+      {"imsmanifest.xml",
+       Manifest("Cours", {{"SCO1", "Un", "sco1/index.html", ""}})},
+      {"sco1/index.html", std::string(kScoHead) + R"(</head><body><script>
+A.LMSInitialize("");
+report(navigator.language + "|" + navigator.languages.join(","));
+</script><p>Un</p></body></html>)"}};
+  const fs::path package = writePackage("langue", files);
+  const std::string french = listenToScreens() + "LANGUAGE=fr LC_ALL=C.UTF-8 ";
+  const struct {
+    const char* arguments;
+    std::vector<std::string> shown;
+  } screens[] = {
+      {"", {"Qui suit le cours ?", "Nouvel apprenant", "Commencer"}},
+      {"--learner Ann ",
+       {"Continuer", "Résultats en PDF", "Changer d'apprenant", "Quitter",
+        "Élément", "État", "Pas commencé"}},
+      {"--learner Ann --item SCO1 ", {"Précédent", "Suivant", "Menu"}},
+  };
+  for (const auto& screen : screens) {
+    SCOPED_TRACE(screen.arguments);
+    start(screen.arguments + package.string(), french);
+    const std::string text = screenText(screen.shown);
+    for (const std::string& part : screen.shown)
+      EXPECT_NE(text.find(part), std::string::npos) << part << " in\n" << text;
+    EXPECT_EQ(text.find("Learner"), std::string::npos) << text;
+    if (screen.shown.front() == "Précédent")
+      EXPECT_TRUE(waitResults(package, "fr|fr"));
+    signal(SIGTERM);
+    EXPECT_EQ(waitExit(), 0) << Slurp(output());
+  }
+}

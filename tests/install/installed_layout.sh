@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs the build into a scratch prefix and checks what lands where: the
 # programs, only the emulator files the movie page loads, the desktop entry,
-# the icons and the manual pages; then that the installed zept finds the
-# installed emulator.
+# the icons, the manual pages and the catalogs; then that the installed zept
+# finds the installed emulator.
 set -euo pipefail
 build=$1
 prefix=$(mktemp -d /tmp/zept-install-XXXXXX)
@@ -17,7 +17,9 @@ for f in bin/zept bin/zept-reg bin/zept-report bin/zept-results bin/zept-sync \
          share/man/man1/zept.1 share/man/man1/zept-reg.1 share/man/man1/zept-report.1 \
          share/man/man1/zept-results.1 share/man/man1/zept-sync.1 \
          share/zept/ruffle/ruffle.js share/zept/ruffle/LICENSE_APACHE share/zept/ruffle/LICENSE_MIT \
-         lib/zept/web-extensions/libzept-media.so; do
+         lib/zept/web-extensions/libzept-media.so \
+         share/locale/fr/LC_MESSAGES/zept.mo share/locale/de/LC_MESSAGES/zept.mo \
+         share/locale/es/LC_MESSAGES/zept.mo; do
   [ -f "$f" ] || fail "$f is not installed"
 done
 for f in bin/zept bin/zept-reg bin/zept-report bin/zept-results bin/zept-sync; do
@@ -35,6 +37,7 @@ while read -r f; do
     share/zept/ruffle/ruffle.js | share/zept/ruffle/core.ruffle.*.js) ;;
     share/zept/ruffle/*.wasm | share/zept/ruffle/LICENSE_*) ;;
     lib/zept/web-extensions/libzept-media.so) ;;
+    share/locale/*/LC_MESSAGES/zept.mo) ;;
     *) fail "$f should not be installed" ;;
   esac
 done < <(find . -type f -printf '%P\n')

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <clocale>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -19,6 +20,7 @@
 #include "report/ReportPrinter.h"
 #include "scorm/results.h"
 #include "util/fake_env.h"
+#include "util/i18n.h"
 
 namespace zept {
 namespace {
@@ -170,6 +172,38 @@ TEST_F(ResultsPdfTest, EveryScriptReadsBackAsWritten) {
       return;
     }
   }
+}
+
+// The fixed words of a results PDF come in the learner's language (a
+// French or German locale need not be installed: LANGUAGE with C.UTF-8
+// is enough for gettext); the C locale keeps them English.
+TEST_F(ResultsPdfTest, FixedWordsAreInTheLearnersLanguage) {
+  BindCatalogs("");
+  const struct {
+    const char* language;
+    const char* learner;
+    const char* status;
+  } cases[] = {
+      {"", "Learner: Ann", "Passed"},
+      {"fr", "Apprenant : Ann", "Réussi"},
+      {"de", "Teilnehmende Person: Ann", "Bestanden"},
+      {"es", "Alumno: Ann", "Aprobado"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.language);
+    ::setenv("LANGUAGE", c.language, 1);
+    ::setenv("LC_ALL", *c.language ? "C.UTF-8" : "C", 1);
+    std::setlocale(LC_MESSAGES, "");
+    const ReadBack back = pdftotext(write(
+        scorm::ReportHead("Course", "Ann") + "<tr><td><s>" +
+        scorm::ReportText(scorm::StatusName("passed")) + "</s></td></tr>\n" +
+        scorm::kReportTail));
+    EXPECT_TRUE(Has(back, c.learner)) << ::testing::PrintToString(back.lines);
+    EXPECT_TRUE(Has(back, c.status)) << ::testing::PrintToString(back.lines);
+  }
+  ::unsetenv("LANGUAGE");
+  ::unsetenv("LC_ALL");
+  std::setlocale(LC_MESSAGES, "C");
 }
 
 TEST_F(ResultsPdfTest, TextWinAnsiHoldsComesOutAsWithoutUtf8Text) {

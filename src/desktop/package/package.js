@@ -102,13 +102,66 @@ function ask(list) {
   return send(head, list);
 }
 
+// zept's own words in the learner's language, from the program's catalog:
+// asked for once a text. The page's own texts and names are translated in
+// one call as it loads, before start().
+const words = Object.create(null);
+function _(msgid) {
+  if (!(msgid in words)) {
+    let answer = null;
+    try { answer = parse(ask(["strings", msgid])); } catch (e) {}
+    // Not kept when unanswered (a page being left): asked again next time.
+    if (!answer || !Array.isArray(answer.strings)) return msgid;
+    words[msgid] = text(answer.strings[0]) || msgid;
+  }
+  return words[msgid];
+}
+
+// Marks a text for the catalog where it is defined; _() translates it where
+// it is shown.
+function N_(msgid) { return msgid; }
+
+const NAMED_BY = ["title", "aria-label", "placeholder"];
+function translatePage() {
+  const places = [];
+  const keys = [];
+  const walker = document.createTreeWalker(document.body, NodeFilter.SHOW_TEXT);
+  for (let node = walker.nextNode(); node; node = walker.nextNode()) {
+    const key = node.nodeValue.replace(/\s+/g, " ").trim();
+    if (key) places.push({node}), keys.push(key);
+  }
+  for (const element of document.body.querySelectorAll("*")) {
+    for (const name of NAMED_BY) {
+      const key = (element.getAttribute(name) || "").replace(/\s+/g, " ").trim();
+      if (key) places.push({element, name}), keys.push(key);
+    }
+  }
+  let answer = null;
+  try { answer = parse(ask(["strings"].concat(keys))); } catch (e) {}
+  if (!answer || !Array.isArray(answer.strings)) return;
+  if (answer.lang) document.documentElement.lang = text(answer.lang);
+  for (let i = 0; i < places.length; i++) {
+    const value = text(answer.strings[i]) || keys[i];
+    words[keys[i]] = value;
+    const place = places[i];
+    if (place.element) {
+      place.element.setAttribute(place.name, value);
+    } else {
+      // The spaces around a piece of a sentence (beside a <code>) stay.
+      const old = place.node.nodeValue;
+      place.node.nodeValue = old.match(/^\s*/)[0] + value + old.match(/\s*$/)[0];
+    }
+  }
+}
+apply(listen, document, ["DOMContentLoaded", translatePage]);
+
 function askJson(list) {
   try {
     const answer = parse(ask(list));
     if (answer && typeof answer === "object") return answer;
   } catch (e) {
   }
-  return {ok: false, message: "zept did not answer in time; try again."};
+  return {ok: false, message: _("zept did not answer in time; try again.")};
 }
 
 function text(value) {
@@ -524,31 +577,36 @@ function cell(row, content) {
 }
 
 const STATUS_NAMES = {
-  "not attempted": "Not attempted", "incomplete": "Incomplete",
-  "completed": "Completed", "passed": "Passed", "failed": "Failed",
-  "browsed": "Browsed", "unknown": "Unknown",
-  "in progress": "In progress", "satisfied": "Satisfied",
+  "not attempted": N_("Not attempted"), "incomplete": N_("Incomplete"),
+  "completed": N_("Completed"), "passed": N_("Passed"), "failed": N_("Failed"),
+  "browsed": N_("Browsed"), "unknown": N_("Unknown"),
+  "in progress": N_("In progress"), "satisfied": N_("Satisfied"),
 };
+// A status as the learner reads it; "" for none.
+function statusName(status) {
+  const name = STATUS_NAMES[status];
+  return name ? _(name) : "";
+}
 
 // The menu's first button: SCORM 1.2's item to continue with; SCORM 2004's
 // Start, Resume (a suspended course) or Continue (from the activity the
 // learner left), as the sequencer allows it.
 const BEGIN = {
-  start: ["Start", "start"], resume: ["Resume", "resumeAll"],
-  "": ["Continue", "continue"],
+  start: [N_("Start"), "start"], resume: [N_("Resume"), "resumeAll"],
+  "": [N_("Continue"), "continue"],
 };
 
 // The words above the tree for how a SCORM 2004 session ended.
 const ENDINGS = {
-  finished: "You have reached the end of the course.",
-  left: "You have left the course.",
-  suspended: "The course is suspended: Resume takes you back where you were.",
+  finished: N_("You have reached the end of the course."),
+  left: N_("You have left the course."),
+  suspended: N_("The course is suspended: Resume takes you back where you were."),
 };
 
 // A SCORM 2004 row's status: its success where known, else its completion.
 function status2004(entry) {
   const status = entry.success !== "unknown" ? entry.success : entry.completion;
-  return STATUS_NAMES[status] || text(status);
+  return statusName(status) || text(status);
 }
 
 // The course itself, first in the tree: what its activities rolled up to.
@@ -556,9 +614,9 @@ function courseRow(menu) {
   const row = document.createElement("tr");
   row.className = "folder course";
   const root = menu.root || {};
-  cell(row, text(menu.title) || "Course");
+  cell(row, text(menu.title) || _("Course"));
   if (isCmi5()) {
-    cell(row, STATUS_NAMES[menu.courseStatus] || "");
+    cell(row, statusName(menu.courseStatus));
     cell(row, "");
     return row;
   }
@@ -573,7 +631,8 @@ function showMenu(message, after, known) {
   leaveSco(() => {
     const menu = known || askJson(["menu"]);
     $("who").textContent = menu.learner || "";
-    const ending = !message && after && after.ended ? ENDINGS[after.end] : "";
+    const ending = !message && after && after.ended && ENDINGS[after.end]
+                       ? _(ENDINGS[after.end]) : "";
     $("menu-message").textContent = message || ending || "";
     $("menu-message").classList.toggle("done", !!ending);
     $("results-note").textContent = menu.note || "";
@@ -596,7 +655,7 @@ function showMenu(message, after, known) {
         // A cluster says what its activities rolled up to.
         cell(row, is2004() && item.completion !== "not attempted"
                       ? status2004(item)
-                      : isCmi5() ? STATUS_NAMES[item.status] || "" : "");
+                      : isCmi5() ? statusName(item.status) : "");
         cell(row, is2004() ? text(item.score) : "");
       } else {
         row.className = (item.launchable ? "item" : "item folder") +
@@ -612,7 +671,7 @@ function showMenu(message, after, known) {
           firstOpen = row;
         }
         cell(row, is2004() ? status2004(item)
-                           : STATUS_NAMES[item.status] || item.status);
+                           : statusName(item.status) || item.status);
         cell(row, item.score || "");
         const open = () => {
           if (reason) $("menu-message").textContent = reason;
@@ -628,7 +687,7 @@ function showMenu(message, after, known) {
     let choose = false;
     if (is2004()) {
       const begin = BEGIN[text(menu.begin)] || BEGIN[""];
-      const label = begin[0], request = begin[1];
+      const label = _(begin[0]), request = begin[1];
       const allowed = menu.controls || {};
       choose = !allowed[request] && !!firstOpen;
       $("continue").textContent = label;
@@ -637,8 +696,8 @@ function showMenu(message, after, known) {
       $("continue").dataset.id = request;
       $("menu-hint").textContent = !choose ? ""
           : text(menu.begin) === "start"
-              ? "Choose an activity below to begin the course."
-              : "Choose an activity below to go on.";
+              ? _("Choose an activity below to begin the course.")
+              : _("Choose an activity below to go on.");
     } else {
       $("continue").disabled = !menu.continue;
       $("continue").dataset.id = menu.continue || "";
@@ -787,7 +846,7 @@ function start() {
   version = ["2004", "cmi5", "tincan"].includes(begin.version)
                 ? begin.version : "1.2";
   testing = begin.test === true;
-  if (is2004()) $("next").textContent = "Continue";
+  if (is2004()) $("next").textContent = _("Continue");
   $("course").textContent = begin.title || "";
   document.title = begin.title || "zept";
   const problems = $("problems");
