@@ -86,7 +86,11 @@ class GtkDialogs::Modal {
     if (dialogs_.depth_++ == 0 && dialogs_.onModal) dialogs_.onModal(true);
   }
   ~Modal() {
-    if (--dialogs_.depth_ == 0 && dialogs_.onModal) dialogs_.onModal(false);
+    if (--dialogs_.depth_ != 0) return;
+    if (dialogs_.onModal) dialogs_.onModal(false);
+    // Else the focus stays on the window itself, which a screen reader
+    // names as nothing.
+    if (dialogs_.owner_) dialogs_.owner_->focusContent();
   }
 
  private:
