@@ -6,6 +6,8 @@
 #include <exception>
 #include <string>
 
+#include <webkit2/webkit2.h>
+
 #include "desktop/gtk_text.h"
 #include "platform/codepage.h"
 
@@ -255,8 +257,18 @@ void DesktopWindow::release(unsigned background) {
 }
 
 void DesktopWindow::focusContent() {
-  if (GtkWidget* movies = gtk_bin_get_child(GTK_BIN(movieArea_)))
-    if (gtk_widget_get_visible(movies)) gtk_widget_grab_focus(movies);
+  GtkWidget* movies = gtk_bin_get_child(GTK_BIN(movieArea_));
+  if (!movies || !gtk_widget_get_visible(movies)) return;
+  gtk_widget_grab_focus(movies);
+  // The page keeps its focused element but tells no one it has it again:
+  // focused anew, a screen reader says where the learner is.
+  if (WEBKIT_IS_WEB_VIEW(movies))
+    webkit_web_view_evaluate_javascript(
+        WEBKIT_WEB_VIEW(movies),
+        "(() => { const e = document.activeElement;"
+        " if (e && e !== document.body && e.blur && e.focus) {"
+        " e.blur(); e.focus(); } })()",
+        -1, nullptr, nullptr, nullptr, nullptr, nullptr);
 }
 
 void DesktopWindow::showMovies() {

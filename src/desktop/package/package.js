@@ -172,7 +172,7 @@ function showLearner(name) {
 
 // The item now playing, as the controls, the frame and the title name it.
 function showItem(title) {
-  $("item-name").textContent = title;
+  $("item-title").textContent = title;
   say("item-state", "");
   $("sco").title = title || "Course content";
   titled(title);
