@@ -235,6 +235,24 @@ TEST_F(DialogsTest, CancelAllEndsTheRunningDialogAndLaterOnes) {
   EXPECT_EQ(modal, (std::vector<bool>{true, false}));  // the second never ran
 }
 
+// At twice the text size, Save As still fits on the screen, whole.
+TEST_F(DialogsTest, SaveAsFitsOnTheScreenWithLargeText) {
+  GtkSettings* settings = gtk_settings_get_default();
+  gint dpi = 0;
+  g_object_get(settings, "gtk-xft-dpi", &dpi, nullptr);
+  g_object_set(settings, "gtk-xft-dpi", 2 * (dpi > 0 ? dpi : 96 * 1024),
+               nullptr);
+  const std::string inside =
+      "until w=$(xdotool search --onlyvisible --name \"^Save As$\"); do sleep "
+      "0.05; done; sleep 0.5; eval $(xdotool getwindowgeometry --shell "
+      "${w%%[!0-9]*}); set -- $(xdotool getdisplaygeometry); "
+      "[ $X -ge 0 ] && [ $Y -ge 0 ] && [ $((X + WIDTH)) -le $1 ] && "
+      "[ $((Y + HEIGHT)) -le $2 ] || { echo Save As at $X,$Y ${WIDTH}x$HEIGHT >&2; exit 1; }";
+  const platform::DialogAnswer answer = save({inside, "key Escape"});
+  g_object_set(settings, "gtk-xft-dpi", dpi, nullptr);
+  EXPECT_FALSE(answer.ok);
+}
+
 // The keyboard focus of the boxes' buttons is a solid ring of 2 px at
 // 3:1 at least against the dialog's background (the theme's own is a
 // dotted 1 px line at under 2:1).
