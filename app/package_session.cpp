@@ -256,10 +256,15 @@ PackageSession::PackageSession(Context& ctx, desktop::MoviePage& page,
   window_.onCloseRequest = [this] { finish(false); };
   g_signal_connect(window_.gtkWindow(), "key-press-event", G_CALLBACK(OnKey),
                    this);
+  if (GtkSettings* settings = gtk_settings_get_default())
+    themeWatch_ = g_signal_connect(settings, "notify::gtk-theme-name",
+                                   G_CALLBACK(OnTheme), this);
   signals_ = desktop::InstallQuitSignals([this] { finish(true); });
 }
 
 PackageSession::~PackageSession() {
+  if (themeWatch_)
+    g_signal_handler_disconnect(gtk_settings_get_default(), themeWatch_);
   for (const guint id : pending_) g_source_remove(id);
   if (storeTimer_) g_source_remove(storeTimer_);
   if (senderTimer_) g_source_remove(senderTimer_);
@@ -709,6 +714,14 @@ gboolean PackageSession::OnKey(GtkWidget*, GdkEventKey* event, gpointer data) {
                        std::string(control) + "\", " +
                        scorm::JsonString(self.secret_) + ")");
   return TRUE;
+}
+
+void PackageSession::OnTheme(GObject*, GParamSpec*, gpointer data) {
+  auto& self = *static_cast<PackageSession*>(data);
+  if (self.secret_.empty()) return;
+  self.page_.runScript("window.zeptLook && zeptLook(" +
+                       scorm::JsonString(self.secret_) + ", " +
+                       scorm::JsonString(desktop::HighContrastTheme()) + ")");
 }
 
 void PackageSession::addAuTestScript() {

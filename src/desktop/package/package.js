@@ -371,6 +371,18 @@ defineProperty(window, "zeptControl", {
   },
 });
 
+// The desktop's high-contrast theme, "high" or "inverse", or none ("").
+function contrast(theme) {
+  const root = document.documentElement.classList;
+  root.toggle("high-contrast", theme === "high" || theme === "inverse");
+  root.toggle("inverse", theme === "inverse");
+}
+
+// The program says when the desktop's theme changes.
+defineProperty(window, "zeptLook", {
+  value: (key, theme) => { if (key === secret) contrast(text(theme)); },
+});
+
 // The conformance harness's commands (zept started with its test channel):
 // the controls pressed as the learner presses them, and what the screens
 // offer now. The table of contents is the menu as it would show now, the
@@ -976,10 +988,7 @@ function start() {
   courseTitle = text(begin.title);
   // As the desktop has it: right to left, a high-contrast theme.
   if (begin.direction === "rtl") document.documentElement.dir = "rtl";
-  if (begin.contrast === "high" || begin.contrast === "inverse")
-    document.documentElement.classList.add("high-contrast");
-  if (begin.contrast === "inverse")
-    document.documentElement.classList.add("inverse");
+  contrast(begin.contrast);
   const problems = $("problems");
   for (const line of begin.problems || []) {
     const li = document.createElement("li");
