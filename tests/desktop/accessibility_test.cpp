@@ -790,6 +790,13 @@ TEST_F(ScreensTest, ThePlayerSaysWhereTheLearnerIs) {
       g_object_unref(a);
     }
     EXPECT_GE(buttons, 3);
+    // Round the tab stops to Exit: each one named.
+    std::vector<std::string> stops;
+    EXPECT_TRUE(tabTo([&](const Heard& h) {
+      stops.push_back(Role(h.role) + " " + h.name);
+      EXPECT_FALSE(h.name.empty()) << "an unnamed tab stop: " << Role(h.role);
+      return h.name == "Exit";
+    }));
     EXPECT_CLEAN_AUDIT();
   }
 }
