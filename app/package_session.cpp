@@ -662,8 +662,8 @@ gboolean PackageSession::OnKey(GtkWidget*, GdkEventKey* event, gpointer data) {
   // as a browser does, in its steps.
   if (held == GDK_CONTROL_MASK) {
     WebKitWebView* view = WEBKIT_WEB_VIEW(self.page_.widget());
-    constexpr double kSteps[] = {0.5, 0.67, 0.8, 0.9, 1.0, 1.1, 1.25,
-                                 1.5, 1.75, 2.0, 2.5, 3.0};
+    constexpr double kSteps[] = {0.5,  0.67, 0.8,  0.9, 1.0, 1.1,
+                                 1.25, 1.5,  1.75, 2.0, 2.5, 3.0};
     const double now = webkit_web_view_get_zoom_level(view);
     double zoom = now;
     switch (event->keyval) {

@@ -1,12 +1,12 @@
 #include "desktop/main_window.h"
 
+#include <webkit2/webkit2.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <string>
-
-#include <webkit2/webkit2.h>
 
 #include "desktop/gtk_text.h"
 #include "platform/codepage.h"

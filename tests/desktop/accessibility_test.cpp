@@ -40,12 +40,13 @@ std::string SessionBus() {
   if (!HaveProgram("dbus-daemon") ||
       !fs::exists("/usr/libexec/at-spi-bus-launcher"))
     return address;
-  const std::string out =
-      RunCommand("dbus-daemon --session --fork --print-address=1 --print-pid=1");
+  const std::string out = RunCommand(
+      "dbus-daemon --session --fork --print-address=1 --print-pid=1");
   const std::size_t line = out.find('\n');
   if (line == std::string::npos) return address;
   address = out.substr(0, line);
-  static const pid_t pid = static_cast<pid_t>(std::atol(out.c_str() + line + 1));
+  static const pid_t pid =
+      static_cast<pid_t>(std::atol(out.c_str() + line + 1));
   std::atexit([] { ::kill(pid, SIGTERM); });
   ::setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
   atspi_init();
@@ -93,8 +94,8 @@ AtspiRect Extents(AtspiAccessible* a) {
   AtspiRect out{0, 0, 0, 0};
   AtspiComponent* component = atspi_accessible_get_component_iface(a);
   if (!component) return out;
-  if (AtspiRect* r =
-          atspi_component_get_extents(component, ATSPI_COORD_TYPE_SCREEN, nullptr)) {
+  if (AtspiRect* r = atspi_component_get_extents(
+          component, ATSPI_COORD_TYPE_SCREEN, nullptr)) {
     out = *r;
     g_free(r);
   }
@@ -109,7 +110,8 @@ void Walk(AtspiAccessible* root, std::vector<AtspiAccessible*>& out,
   out.push_back(static_cast<AtspiAccessible*>(g_object_ref(root)));
   const int n = atspi_accessible_get_child_count(root, nullptr);
   for (int i = 0; i < n; ++i) {
-    AtspiAccessible* child = atspi_accessible_get_child_at_index(root, i, nullptr);
+    AtspiAccessible* child =
+        atspi_accessible_get_child_at_index(root, i, nullptr);
     Walk(child, out, depth + 1);
     if (child) g_object_unref(child);
   }
@@ -149,7 +151,8 @@ void OnEvent(AtspiEvent* event, void*) {
     heard.expanded = Has(source, ATSPI_STATE_EXPANDED);
   } else if (heard.type.starts_with("object:children-changed:add")) {
     if (G_VALUE_HOLDS_OBJECT(&event->any_data))
-      if (auto* child = ATSPI_ACCESSIBLE(g_value_get_object(&event->any_data))) {
+      if (auto* child =
+              ATSPI_ACCESSIBLE(g_value_get_object(&event->any_data))) {
         heard.text = Name(child);
         if (AtspiText* text = atspi_accessible_get_text_iface(child)) {
           heard.text += Own(atspi_text_get_text(text, 0, -1, nullptr));
@@ -227,7 +230,8 @@ class ScreensTest : public ::testing::Test {
     fs::remove(path);
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
-    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s",
+                  path.c_str());
     listener_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
     ::listen(listener_, 1);
@@ -235,8 +239,9 @@ class ScreensTest : public ::testing::Test {
         "unset NO_AT_BRIDGE; HOME=" + (root / "home").string() +
         " XDG_DATA_HOME=" + (root / "data").string() +
         " ZEPT_REGISTRY_DIR=" + (root / "registry").string() +
-        " ZEPT_TEST_CHANNEL=" + path.string() + " " + more + "exec " ZEPT_BINARY
-        " " + arguments + " >" + (root / "zept.out").string() + " 2>&1";
+        " ZEPT_TEST_CHANNEL=" + path.string() + " " + more +
+        "exec " ZEPT_BINARY " " + arguments + " >" +
+        (root / "zept.out").string() + " 2>&1";
     running_ = ::fork();
     if (running_ == 0) {
       ::execl("/bin/sh", "sh", "-c", command.c_str(), nullptr);
@@ -246,7 +251,8 @@ class ScreensTest : public ::testing::Test {
   void stop() {
     if (running_ > 0) {
       ::kill(running_, SIGTERM);
-      for (int i = 0; i < 100 && ::waitpid(running_, nullptr, WNOHANG) == 0; ++i)
+      for (int i = 0; i < 100 && ::waitpid(running_, nullptr, WNOHANG) == 0;
+           ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
       ::kill(running_, SIGKILL);
       ::waitpid(running_, nullptr, 0);
@@ -264,15 +270,15 @@ class ScreensTest : public ::testing::Test {
       AtspiAccessible* desktop = atspi_get_desktop(0);
       const int n = atspi_accessible_get_child_count(desktop, nullptr);
       for (int i = 0; i < n && !app_; ++i) {
-        AtspiAccessible* a = atspi_accessible_get_child_at_index(desktop, i, nullptr);
+        AtspiAccessible* a =
+            atspi_accessible_get_child_at_index(desktop, i, nullptr);
         if (!a) continue;
         if (static_cast<pid_t>(atspi_accessible_get_process_id(a, nullptr)) ==
             running_) {
           app_ = a;
           // What the screens are now, never what they were.
           atspi_accessible_set_cache_mask(app_, ATSPI_CACHE_NONE);
-        }
-        else
+        } else
           g_object_unref(a);
       }
       g_object_unref(desktop);
@@ -304,9 +310,8 @@ class ScreensTest : public ::testing::Test {
     return found;
   }
   AtspiAccessible* findNamed(AtspiRole role, const std::string& name) {
-    return find([&](AtspiAccessible* a) {
-      return Role(a) == role && Name(a) == name;
-    });
+    return find(
+        [&](AtspiAccessible* a) { return Role(a) == role && Name(a) == name; });
   }
 
   // Every object of zept's tree now.
@@ -319,9 +324,9 @@ class ScreensTest : public ::testing::Test {
 
   // Keys pressed in zept's window (xdotool's names).
   void keys(const std::string& names) {
-    const std::string id = RunCommand(
-        "xdotool search --onlyvisible --pid " + std::to_string(running_) +
-        " | head -n 1");
+    const std::string id =
+        RunCommand("xdotool search --onlyvisible --pid " +
+                   std::to_string(running_) + " | head -n 1");
     RunCommand("xdotool windowfocus --sync " + id.substr(0, id.find('\n')) +
                " key --delay 120 " + names);
   }
@@ -404,7 +409,8 @@ class ScreensTest : public ::testing::Test {
   // now: "[]" when there are none.
   std::string audit() {
     const fs::path axe = fs::path(ZEPT_AXE_DIR) / "axe.min.js";
-    if (!fs::exists(axe)) return "axe-core is missing: scripts/bootstrap installs it";
+    if (!fs::exists(axe))
+      return "axe-core is missing: scripts/bootstrap installs it";
     return ask({"audit", axe.string()}, "audit");
   }
 
@@ -417,9 +423,9 @@ class ScreensTest : public ::testing::Test {
   AtspiAccessible* app_ = nullptr;
 };
 
-#define EXPECT_CLEAN_AUDIT()                     \
-  do {                                           \
-    const std::string found = audit();           \
+#define EXPECT_CLEAN_AUDIT()                       \
+  do {                                             \
+    const std::string found = audit();             \
     EXPECT_TRUE(found.starts_with("[]")) << found; \
   } while (false)
 
@@ -481,9 +487,10 @@ constexpr char kCourse[] = R"(<?xml version="1.0"?>
 <description><langstring lang="en-US">d</langstring></description><url>sco.html</url></au>
 </courseStructure>)";
 
-constexpr char kQuietSco[] = "<!DOCTYPE html><html lang=\"en\"><head><meta "
-                             "charset=\"utf-8\"><title>Lesson</title></head>"
-                             "<body><p>Lesson</p></body></html>";
+constexpr char kQuietSco[] =
+    "<!DOCTYPE html><html lang=\"en\"><head><meta "
+    "charset=\"utf-8\"><title>Lesson</title></head>"
+    "<body><p>Lesson</p></body></html>";
 
 // A row of the menu as a screen reader meets it: the start of its name,
 // its level, whether it opens and closes rows under it, its description.
@@ -581,8 +588,10 @@ TEST_F(ScreensTest, TheMenuIsATreeReadRowByRow) {
     for (int tabs = 0; tabs < 6; ++tabs) {
       keys("Tab");
       stop = focusAfter(at);
-      ASSERT_TRUE(stop) << "Tab " << tabs << " moved no focus a screen reader sees";
-      EXPECT_FALSE(stop->name.empty()) << "an unnamed tab stop: role " << Role(stop->role);
+      ASSERT_TRUE(stop) << "Tab " << tabs
+                        << " moved no focus a screen reader sees";
+      EXPECT_FALSE(stop->name.empty())
+          << "an unnamed tab stop: role " << Role(stop->role);
       if (!stop->level.empty()) break;
     }
     ASSERT_TRUE(stop && !stop->level.empty());
@@ -590,7 +599,8 @@ TEST_F(ScreensTest, TheMenuIsATreeReadRowByRow) {
     // one tab stop.
     keys("Home");
     std::vector<std::string> walked;
-    if (std::optional<Heard> first = focusAfter(at)) walked.push_back(first->name);
+    if (std::optional<Heard> first = focusAfter(at))
+      walked.push_back(first->name);
     for (std::size_t i = 1; i < c.rows.size(); ++i) {
       keys("Down");
       std::optional<Heard> next = focusAfter(at);
@@ -620,8 +630,8 @@ TEST_F(ScreensTest, MessagesAreSpokenAndFocusComesBack) {
       "A.LMSInitialize(''); setTimeout(function () { A.LMSFinish(''); }, "
       "1500);</script></head><body><p>Lesson</p></body></html>";
   const fs::path package = writePackage(
-      "said", {{"imsmanifest.xml", Manifest12("sco.html")},
-               {"sco.html", finishing}});
+      "said",
+      {{"imsmanifest.xml", Manifest12("sco.html")}, {"sco.html", finishing}});
   start("--learner ann " + package.string());
   AtspiAccessible* held = find([](AtspiAccessible* a) {
     return IsRow(a) && Name(a).starts_with("Lesson B");
@@ -651,14 +661,17 @@ TEST_F(ScreensTest, MessagesAreSpokenAndFocusComesBack) {
       },
       20000));
   at = Log().size();
-  RunCommand("xdotool search --onlyvisible --name '^Save As$' | head -n 1 | "
-             "xargs -I{} xdotool windowfocus --sync {} key Escape");
+  RunCommand(
+      "xdotool search --onlyvisible --name '^Save As$' | head -n 1 | "
+      "xargs -I{} xdotool windowfocus --sync {} key Escape");
   std::optional<Heard> back;
-  PumpUntil([&] {
-    for (std::optional<Heard> h; (h = focusAfter(at, 200));)
-      if (h->name == "Results as PDF") back = h;
-    return back.has_value();
-  }, 5000);
+  PumpUntil(
+      [&] {
+        for (std::optional<Heard> h; (h = focusAfter(at, 200));)
+          if (h->name == "Results as PDF") back = h;
+        return back.has_value();
+      },
+      5000);
   EXPECT_TRUE(back) << "the focus did not come back to the screens";
 
   // An item played and finished: both said.
@@ -667,13 +680,15 @@ TEST_F(ScreensTest, MessagesAreSpokenAndFocusComesBack) {
   keys("Home Down Return");
   EXPECT_TRUE(said(at, "Now playing: Lesson A"));
   at = Log().size();
-  PumpUntil([&] {
-    for (std::size_t i = at; i < Log().size(); ++i)
-      if (!Log()[i].live.empty() &&
-          Log()[i].text.find("finished") != std::string::npos)
-        return true;
-    return false;
-  }, 10000);
+  PumpUntil(
+      [&] {
+        for (std::size_t i = at; i < Log().size(); ++i)
+          if (!Log()[i].live.empty() &&
+              Log()[i].text.find("finished") != std::string::npos)
+            return true;
+        return false;
+      },
+      10000);
   EXPECT_TRUE(said(at, "finished")) << output();
 }
 
@@ -681,8 +696,8 @@ TEST_F(ScreensTest, MessagesAreSpokenAndFocusComesBack) {
 // leaves it for the new learner's name.
 TEST_F(ScreensTest, TheLearnersAreOneListAndOneTabStop) {
   const fs::path package = writePackage(
-      "learners", {{"imsmanifest.xml", Manifest12("sco.html")},
-                   {"sco.html", kQuietSco}});
+      "learners",
+      {{"imsmanifest.xml", Manifest12("sco.html")}, {"sco.html", kQuietSco}});
   for (const char* learner : {"Anna", "Ben"}) {
     start(std::string("--learner ") + learner + " " + package.string());
     AtspiAccessible* tree = findNamed(ATSPI_ROLE_TREE_TABLE, "Course items");
@@ -727,13 +742,16 @@ TEST_F(ScreensTest, ThePlayerSaysWhereTheLearnerIs) {
   const std::vector<PlayerCase> cases = {
       {"SCORM 1.2",
        {{"imsmanifest.xml", Manifest12("sco.html")}, {"sco.html", kQuietSco}},
-       "A", ""},
+       "A",
+       ""},
       {"SCORM 2004 at 200%",
        {{"imsmanifest.xml", kManifest2004}, {"sco.html", kQuietSco}},
-       "A", "GDK_DPI_SCALE=2 "},
+       "A",
+       "GDK_DPI_SCALE=2 "},
       {"a question",
        {{"imsmanifest.xml", Manifest12("sco.html")}, {"sco.html", asking}},
-       "A", ""},
+       "A",
+       ""},
   };
   for (const PlayerCase& c : cases) {
     SCOPED_TRACE(c.kind);
@@ -753,9 +771,8 @@ TEST_F(ScreensTest, ThePlayerSaysWhereTheLearnerIs) {
     });
     EXPECT_TRUE(frame) << "the content's frame is not named by its item";
     if (frame) g_object_unref(frame);
-    AtspiAccessible* learner = find([](AtspiAccessible* a) {
-      return TextOf(a) == "Learner: ann";
-    }, 3000);
+    AtspiAccessible* learner = find(
+        [](AtspiAccessible* a) { return TextOf(a) == "Learner: ann"; }, 3000);
     EXPECT_TRUE(learner) << "the learner's name is not in the tree";
     if (learner) g_object_unref(learner);
     if (c.kind == std::string("a question")) {
@@ -768,9 +785,8 @@ TEST_F(ScreensTest, ThePlayerSaysWhereTheLearnerIs) {
       continue;
     }
     // Every control lies inside the window.
-    AtspiAccessible* window = find([](AtspiAccessible* a) {
-      return Role(a) == ATSPI_ROLE_FRAME;
-    });
+    AtspiAccessible* window =
+        find([](AtspiAccessible* a) { return Role(a) == ATSPI_ROLE_FRAME; });
     ASSERT_TRUE(window);
     const AtspiRect inside = Extents(window);
     g_object_unref(window);
@@ -818,16 +834,15 @@ TEST_F(ScreensTest, TheScreensFollowTheDesktopsLook) {
       {"high contrast inverse", "GTK_THEME=HighContrastInverse ", false, 0},
   };
   const fs::path package = writePackage(
-      "look", {{"imsmanifest.xml", Manifest12("sco.html")},
-               {"sco.html", kQuietSco}});
+      "look",
+      {{"imsmanifest.xml", Manifest12("sco.html")}, {"sco.html", kQuietSco}});
   for (const LookCase& c : cases) {
     SCOPED_TRACE(c.look);
     start(package.string(), c.environment);
     AtspiAccessible* heading = findNamed(ATSPI_ROLE_PUSH_BUTTON, "Start");
     ASSERT_TRUE(heading) << output();
-    AtspiAccessible* window = find([](AtspiAccessible* a) {
-      return Role(a) == ATSPI_ROLE_FRAME;
-    });
+    AtspiAccessible* window =
+        find([](AtspiAccessible* a) { return Role(a) == ATSPI_ROLE_FRAME; });
     ASSERT_TRUE(window);
     const AtspiRect page = Extents(window), words = Extents(heading);
     g_object_unref(heading);
@@ -841,7 +856,8 @@ TEST_F(ScreensTest, TheScreensFollowTheDesktopsLook) {
     // around it), its background is the look's.
     const auto near = [](int a, int b) { return std::abs(a - b) <= 12; };
     GdkPixbuf* shot = ScreenshotWhen(
-        (root / "look.png").string(), [&](GdkPixbuf* picture) {
+        (root / "look.png").string(),
+        [&](GdkPixbuf* picture) {
           const Rgb under = PixelAt(picture, page.x + page.width / 2,
                                     page.y + page.height - 8);
           int marks = 0;
@@ -852,8 +868,8 @@ TEST_F(ScreensTest, TheScreensFollowTheDesktopsLook) {
         },
         10000);
     ASSERT_TRUE(shot);
-    const Rgb p = PixelAt(shot, page.x + page.width / 2,
-                          page.y + page.height - 8);
+    const Rgb p =
+        PixelAt(shot, page.x + page.width / 2, page.y + page.height - 8);
     g_object_unref(shot);
     EXPECT_TRUE(near(p.r, c.background) && near(p.g, c.background))
         << p.r << " " << p.g << " " << p.b;

@@ -247,7 +247,8 @@ TEST_F(DialogsTest, SaveAsFitsOnTheScreenWithLargeText) {
       "0.05; done; sleep 0.5; eval $(xdotool getwindowgeometry --shell "
       "${w%%[!0-9]*}); set -- $(xdotool getdisplaygeometry); "
       "[ $X -ge 0 ] && [ $Y -ge 0 ] && [ $((X + WIDTH)) -le $1 ] && "
-      "[ $((Y + HEIGHT)) -le $2 ] || { echo Save As at $X,$Y ${WIDTH}x$HEIGHT >&2; exit 1; }";
+      "[ $((Y + HEIGHT)) -le $2 ] || { echo Save As at $X,$Y ${WIDTH}x$HEIGHT "
+      ">&2; exit 1; }";
   const platform::DialogAnswer answer = save({inside, "key Escape"});
   g_object_set(settings, "gtk-xft-dpi", dpi, nullptr);
   EXPECT_FALSE(answer.ok);
@@ -265,17 +266,17 @@ double Luminance(const GdkRGBA& c) {
 }
 
 TEST_F(DialogsTest, FocusRingsAreSolidAndStandOut) {
-  GtkWidget* box = gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL,
-                                          GTK_MESSAGE_INFO, GTK_BUTTONS_OK,
-                                          "%s", "Focus");
+  GtkWidget* box =
+      gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, GTK_MESSAGE_INFO,
+                             GTK_BUTTONS_OK, "%s", "Focus");
   GtkWidget* button =
       gtk_dialog_get_widget_for_response(GTK_DIALOG(box), GTK_RESPONSE_OK);
   gtk_widget_show_all(box);
   gtk_widget_grab_focus(button);
   PumpFor(100);
   GtkStyleContext* style = gtk_widget_get_style_context(button);
-  const GtkStateFlags state = GtkStateFlags(
-      gtk_style_context_get_state(style) | GTK_STATE_FLAG_FOCUSED);
+  const GtkStateFlags state = GtkStateFlags(gtk_style_context_get_state(style) |
+                                            GTK_STATE_FLAG_FOCUSED);
   GdkRGBA* ring = nullptr;
   int width = 0;
   GtkBorderStyle line = GTK_BORDER_STYLE_NONE;
