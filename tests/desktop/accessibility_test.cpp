@@ -897,3 +897,22 @@ TEST_F(ScreensTest, CtrlPlusZoomsTheScreens) {
   keys("ctrl+0");
   EXPECT_TRUE(PumpUntil([&] { return height() == before; }, 5000));
 }
+
+// A shell course's movie page: titled, and each movie a named region that
+// takes its own keys.
+TEST_F(ScreensTest, AMovieIsNamed) {
+  const fs::path course = root / "course";
+  fs::copy(ZEPT_DEMO_COURSE, course, fs::copy_options::recursive);
+  start("--program-folder " + course.string(),
+        "ZEPT_RUFFLE_DIR=" ZEPT_RUFFLE_DIR " ");
+  AtspiAccessible* movie = find([](AtspiAccessible* a) {
+    return Name(a) == "Course movie" && Has(a, ATSPI_STATE_SHOWING);
+  });
+  ASSERT_TRUE(movie) << output();
+  g_object_unref(movie);
+  AtspiAccessible* page = find(
+      [](AtspiAccessible* a) { return Role(a) == ATSPI_ROLE_DOCUMENT_WEB; });
+  ASSERT_TRUE(page);
+  EXPECT_EQ(Name(page), "Course");
+  g_object_unref(page);
+}
