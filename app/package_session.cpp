@@ -290,10 +290,15 @@ PackageSession::PackageSession(Context& ctx, desktop::MoviePage& page,
   window_.onCloseRequest = [this] { finish(false); };
   g_signal_connect(window_.gtkWindow(), "key-press-event", G_CALLBACK(OnKey),
                    this);
+  if (GtkSettings* settings = gtk_settings_get_default())
+    themeWatch_ = g_signal_connect(settings, "notify::gtk-theme-name",
+                                   G_CALLBACK(OnTheme), this);
   signals_ = desktop::InstallQuitSignals([this] { finish(true); });
 }
 
 PackageSession::~PackageSession() {
+  if (themeWatch_)
+    g_signal_handler_disconnect(gtk_settings_get_default(), themeWatch_);
   for (const guint id : pending_) g_source_remove(id);
   if (storeTimer_) g_source_remove(storeTimer_);
   if (senderTimer_) g_source_remove(senderTimer_);
@@ -533,6 +538,16 @@ std::string PackageSession::screen(const std::vector<std::string>& message) {
   // The page reports what it shows to the harness only when it has one.
   if (kind == "start" && test_ && answer.ends_with("}"))
     answer.insert(answer.size() - 1, ",\"test\":true");
+  // The screens look as the desktop's do: mirrored for a right-to-left
+  // language, in its high-contrast theme.
+  if (kind == "start" && answer.ends_with("}")) {
+    std::string look;
+    if (gtk_widget_get_default_direction() == GTK_TEXT_DIR_RTL)
+      look += ",\"direction\":\"rtl\"";
+    if (const std::string theme = desktop::HighContrastTheme(); !theme.empty())
+      look += ",\"contrast\":\"" + theme + "\"";
+    answer.insert(answer.size() - 1, look);
+  }
   // A learner's navigation request the sequencer refused, with its words
   // (the answer's last field) as the menu shows them.
   constexpr std::string_view kRefused = "{\"ok\":false";
@@ -690,6 +705,39 @@ gboolean PackageSession::OnKey(GtkWidget*, GdkEventKey* event, gpointer data) {
   auto& self = *static_cast<PackageSession*>(data);
   const GdkModifierType held = GdkModifierType(
       event->state & (GDK_MOD1_MASK | GDK_CONTROL_MASK | GDK_SUPER_MASK));
+  // Ctrl with plus, minus or 0 zooms the screens (and what plays in them)
+  // as a browser does, in its steps.
+  if (held == GDK_CONTROL_MASK) {
+    WebKitWebView* view = WEBKIT_WEB_VIEW(self.page_.widget());
+    constexpr double kSteps[] = {0.5,  0.67, 0.8,  0.9, 1.0, 1.1,
+                                 1.25, 1.5,  1.75, 2.0, 2.5, 3.0};
+    const double now = webkit_web_view_get_zoom_level(view);
+    double zoom = now;
+    switch (event->keyval) {
+      case GDK_KEY_plus:
+      case GDK_KEY_equal:
+      case GDK_KEY_KP_Add:
+        for (double step : kSteps)
+          if (step > now + 0.01) {
+            zoom = step;
+            break;
+          }
+        break;
+      case GDK_KEY_minus:
+      case GDK_KEY_KP_Subtract:
+        for (double step : kSteps)
+          if (step < now - 0.01) zoom = step;
+        break;
+      case GDK_KEY_0:
+      case GDK_KEY_KP_0:
+        zoom = 1.0;
+        break;
+      default:
+        return FALSE;
+    }
+    webkit_web_view_set_zoom_level(view, zoom);
+    return TRUE;
+  }
   if (held != GDK_MOD1_MASK || self.secret_.empty() || self.leaving_)
     return FALSE;
   const char* control = nullptr;
@@ -713,6 +761,14 @@ gboolean PackageSession::OnKey(GtkWidget*, GdkEventKey* event, gpointer data) {
                        std::string(control) + "\", " +
                        scorm::JsonString(self.secret_) + ")");
   return TRUE;
+}
+
+void PackageSession::OnTheme(GObject*, GParamSpec*, gpointer data) {
+  auto& self = *static_cast<PackageSession*>(data);
+  if (self.secret_.empty()) return;
+  self.page_.runScript("window.zeptLook && zeptLook(" +
+                       scorm::JsonString(self.secret_) + ", " +
+                       scorm::JsonString(desktop::HighContrastTheme()) + ")");
 }
 
 void PackageSession::addAuTestScript() {
@@ -821,6 +877,27 @@ void PackageSession::testCommand(const std::vector<std::string>& fields) {
     later([](PackageSession& self) { self.finish(false); });
   } else if (fields[0] == "sco" && fields.size() == 2) {
     page_.answerTestCall(fields[1]);
+  } else if (fields[0] == "audit" && fields.size() == 2) {
+    // axe-core, from the file named, over the screens as they are: their
+    // serious and critical violations, as JSON. The SCO is its author's.
+    gchar* contents = nullptr;
+    if (!g_file_get_contents(fields[1].c_str(), &contents, nullptr, nullptr)) {
+      test_->send({"audit", "error: cannot read " + fields[1]});
+      return;
+    }
+    const std::string axe = contents;
+    g_free(contents);
+    page_.runIsolated(
+        axe +
+            "\nconst found = await axe.run(document, {iframes: false, "
+            "resultTypes: ['violations']});\n"
+            "return JSON.stringify(found.violations.filter((v) => "
+            "v.impact === 'serious' || v.impact === 'critical').map((v) => "
+            "({id: v.id, impact: v.impact, nodes: v.nodes.map((n) => "
+            "n.target.join(' ') + ': ' + n.failureSummary)})));",
+        [this](const std::string& found) {
+          if (test_) test_->send({"audit", found});
+        });
   } else if (fields[0] == "abandon" && cmi5_) {
     // What leaving the AU does to its session, with its page left in place
     // so that the harness can see what the AU is answered afterwards.

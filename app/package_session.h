@@ -91,6 +91,9 @@ class PackageSession {
   // Alt+P, Alt+N, Alt+M, Alt+X: the controls around a SCO, wherever the
   // focus is (a SCO's frame keeps the page's access keys from them).
   static gboolean OnKey(GtkWidget*, GdkEventKey* event, gpointer self);
+  // The desktop's theme changed: the screens take its contrast.
+  static void OnTheme(GObject*, GParamSpec*, gpointer self);
+  gulong themeWatch_ = 0;
   bool showPage();
   // Runs action once on the main loop, after ms.
   void later(void (*action)(PackageSession&), guint ms = 0);

@@ -28,6 +28,30 @@ struct GFreeString {
   ~GFreeString() { g_free(text); }
 };
 
+// GTK sizes its file chooser from the text size: with large text it
+// outgrows the screen and opens partly off it. Once shown, it is brought
+// within the monitor's work area, centred there.
+void KeepOnScreen(GtkWidget* widget, gpointer) {
+  GdkWindow* window = gtk_widget_get_window(widget);
+  GdkMonitor* monitor = window ? gdk_display_get_monitor_at_window(
+                                     gtk_widget_get_display(widget), window)
+                               : nullptr;
+  if (!monitor) return;
+  GdkRectangle area;
+  gdk_monitor_get_workarea(monitor, &area);
+  int width = 0, height = 0, x = 0, y = 0;
+  gtk_window_get_size(GTK_WINDOW(widget), &width, &height);
+  gtk_window_get_position(GTK_WINDOW(widget), &x, &y);
+  if (x >= area.x && y >= area.y && x + width <= area.x + area.width &&
+      y + height <= area.y + area.height)
+    return;
+  width = std::min(width, area.width);
+  height = std::min(height, area.height);
+  gtk_window_resize(GTK_WINDOW(widget), width, height);
+  gtk_window_move(GTK_WINDOW(widget), area.x + (area.width - width) / 2,
+                  area.y + (area.height - height) / 2);
+}
+
 bool IsDirectory(const std::string& path) {
   return !path.empty() && g_file_test(path.c_str(), G_FILE_TEST_IS_DIR);
 }
@@ -87,7 +111,11 @@ class GtkDialogs::Modal {
     if (dialogs_.depth_++ == 0 && dialogs_.onModal) dialogs_.onModal(true);
   }
   ~Modal() {
-    if (--dialogs_.depth_ == 0 && dialogs_.onModal) dialogs_.onModal(false);
+    if (--dialogs_.depth_ != 0) return;
+    if (dialogs_.onModal) dialogs_.onModal(false);
+    // Else the focus stays on the window itself, which a screen reader
+    // names as nothing.
+    if (dialogs_.owner_) dialogs_.owner_->focusContent();
   }
 
  private:
@@ -157,6 +185,7 @@ platform::DialogAnswer GtkDialogs::saveFile(const WideString& defaultExt,
       _("Save As"), parent(), GTK_FILE_CHOOSER_ACTION_SAVE, _("_Cancel"),
       GTK_RESPONSE_CANCEL, _("_Save"), GTK_RESPONSE_ACCEPT, nullptr);
   gtk_window_set_modal(GTK_WINDOW(dialog), TRUE);
+  g_signal_connect_after(dialog, "map", G_CALLBACK(KeepOnScreen), nullptr);
   gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_ACCEPT);
   GtkFileChooser* chooser = GTK_FILE_CHOOSER(dialog);
   // The default extension is added after the dialog closes, so the

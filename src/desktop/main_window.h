@@ -10,6 +10,16 @@
 
 namespace zept::desktop {
 
+// The desktop's high-contrast theme (GTK_THEME, else GTK's theme
+// setting): "high" for dark on light, "inverse" for light on dark, ""
+// for any other theme.
+std::string HighContrastTheme();
+
+// Draws the keyboard focus of GTK's widgets as a solid 2 px ring of at
+// least 3:1 against the theme's background, once per screen; a
+// high-contrast theme keeps its own.
+void ShowFocusClearly(GdkScreen* screen);
+
 class DesktopWindow final : public platform::Window {
  public:
   // Journal lines also go to print, as they do headless. The window is
@@ -60,6 +70,9 @@ class DesktopWindow final : public platform::Window {
   std::function<void()> onHome;
   // After close(): the window is hidden; the program ends its loop here.
   std::function<void()> onClosed;
+
+  // Gives the keyboard focus back to the screens, as a dialog closes.
+  void focusContent();
 
   int screenWidth() override;
   int screenHeight() override;

@@ -438,4 +438,30 @@ void MoviePage::runScript(const std::string& script) {
                                       nullptr);
 }
 
+void MoviePage::runIsolated(const std::string& body,
+                            std::function<void(const std::string&)> done) {
+  auto* then = new std::function<void(const std::string&)>(std::move(done));
+  webkit_web_view_call_async_javascript_function(
+      WEBKIT_WEB_VIEW(view_), body.c_str(), static_cast<gssize>(body.size()),
+      nullptr, "zept-checks", nullptr, nullptr,
+      [](GObject* view, GAsyncResult* result, gpointer data) {
+        std::unique_ptr<std::function<void(const std::string&)>> then(
+            static_cast<std::function<void(const std::string&)>*>(data));
+        GError* error = nullptr;
+        JSCValue* value = webkit_web_view_call_async_javascript_function_finish(
+            WEBKIT_WEB_VIEW(view), result, &error);
+        std::string text;
+        if (value) {
+          GCharPtr string(jsc_value_to_string(value));
+          text = string ? string.get() : "";
+          g_object_unref(value);
+        } else {
+          text = std::string("error: ") + (error ? error->message : "none");
+          if (error) g_error_free(error);
+        }
+        (*then)(text);
+      },
+      then);
+}
+
 }  // namespace zept::desktop

@@ -57,7 +57,7 @@ PackageViews::~PackageViews() {
   closeOwnWindow();
 }
 
-gboolean PackageViews::OnScriptDialog(WebKitWebView*,
+gboolean PackageViews::OnScriptDialog(WebKitWebView* view,
                                       WebKitScriptDialog* dialog,
                                       gpointer data) {
   auto& self = *static_cast<PackageViews*>(data);
@@ -91,6 +91,9 @@ gboolean PackageViews::OnScriptDialog(WebKitWebView*,
     gtk_entry_set_text(GTK_ENTRY(entry),
                        webkit_script_dialog_prompt_get_default_text(dialog));
     gtk_entry_set_activates_default(GTK_ENTRY(entry), TRUE);
+    // Named by the page's question, which a screen reader says with it.
+    atk_object_set_name(gtk_widget_get_accessible(entry),
+                        webkit_script_dialog_get_message(dialog));
     gtk_box_pack_end(
         GTK_BOX(gtk_message_dialog_get_message_area(GTK_MESSAGE_DIALOG(box))),
         entry, FALSE, FALSE, 0);
@@ -105,6 +108,8 @@ gboolean PackageViews::OnScriptDialog(WebKitWebView*,
   if (wasSensitive) gtk_widget_set_sensitive(content, FALSE);
   const bool ok = RunBox(GTK_DIALOG(box)) == GTK_RESPONSE_OK;
   if (wasSensitive) gtk_widget_set_sensitive(content, TRUE);
+  // The page that asked has the keyboard again, not the window itself.
+  gtk_widget_grab_focus(GTK_WIDGET(view));
   if (self.onModal) self.onModal(false);
   Forget(self.dialogs_, box);
   if (type == WEBKIT_SCRIPT_DIALOG_CONFIRM)

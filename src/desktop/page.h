@@ -196,6 +196,11 @@ class MoviePage {
   // is not served. One request waits at a time; a newer one replaces it.
   std::function<void(const std::vector<std::string>& message)> onTestCall;
   void answerTestCall(const std::string& text);
+  // Runs body as an async function in a script world of its own beside the
+  // page's (the test channel's checks of the screens); done gets what it
+  // returned, as text, or "error: " and why. The page's scripts never see it.
+  void runIsolated(const std::string& body,
+                   std::function<void(const std::string&)> done);
 
  private:
   struct FilterJob;

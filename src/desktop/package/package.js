@@ -196,6 +196,44 @@ function report(list) {
 
 function $(id) { return apply(byId, document, [id]); }
 
+// Live regions speak what is added to them: WebKit says nothing when the
+// text of an element already there changes, so each message is a new one.
+function say(id, words) {
+  const region = $(id);
+  region.textContent = "";
+  if (!words) return;
+  const line = document.createElement("p");
+  line.textContent = words;
+  region.appendChild(line);
+}
+
+let courseTitle = "";
+// The page's title, which names the screen, then the course.
+function titled(screen) {
+  document.title = screen && courseTitle ? screen + " \u2014 " + courseTitle
+                                         : screen || courseTitle || "zept";
+}
+
+function showLearner(name) {
+  $("who").textContent = name;
+  $("who-line").hidden = !name;
+}
+
+// The item now playing, as the controls, the frame and the title name it.
+function showItem(title) {
+  $("item-title").textContent = title;
+  say("item-state", "");
+  $("sco").title = title || "Course content";
+  titled(title);
+  say("announce", title ? "Now playing: " + title : "");
+}
+
+// The SCO has finished: said beside its title, in words.
+function sayEnded() {
+  $("controls").classList.add("ended");
+  say("item-state", " \u2014 finished");
+}
+
 function show(section) {
   for (const id of ["learners", "menu", "player"]) $(id).hidden = id !== section;
   $("controls").hidden = section !== "player";
@@ -290,7 +328,7 @@ defineProperty(window, "zeptLeave", {
 // as soon as the program learns it.
 defineProperty(window, "zeptNote", {
   value: (key, text) => {
-    if (key === secret) $("results-note").textContent = String(text);
+    if (key === secret) say("results-note", String(text));
   },
 });
 
@@ -360,6 +398,18 @@ defineProperty(window, "zeptControl", {
       return;
     controls[id]();
   },
+});
+
+// The desktop's high-contrast theme, "high" or "inverse", or none ("").
+function contrast(theme) {
+  const root = document.documentElement.classList;
+  root.toggle("high-contrast", theme === "high" || theme === "inverse");
+  root.toggle("inverse", theme === "inverse");
+}
+
+// The program says when the desktop's theme changes.
+defineProperty(window, "zeptLook", {
+  value: (key, theme) => { if (key === secret) contrast(text(theme)); },
 });
 
 // The conformance harness's commands (zept started with its test channel):
@@ -453,7 +503,7 @@ function ended() {
     later(terminated, 0);
     return;
   }
-  $("controls").classList.add("ended");
+  sayEnded();
   (playing.next ? $("next") : $("to-menu")).classList.add("default");
 }
 
@@ -486,7 +536,7 @@ function terminated() {
   const menu = askJson(["menu"]);
   setControls(menu.controls || {}, menu.hidden || []);
   report(["waiting"]);
-  $("controls").classList.add("ended");
+  sayEnded();
   (!$("next").disabled && !$("next").hidden ? $("next") : $("to-menu"))
       .classList.add("default");
 }
@@ -499,7 +549,7 @@ function play(answer, id) {
   $("controls").classList.remove("ended");
   $("next").classList.remove("default");
   $("to-menu").classList.remove("default");
-  $("item-title").textContent = answer.title;
+  showItem(text(answer.title));
   if (is2004()) {
     setControls(answer.controls || {}, answer.hidden || []);
   } else {
@@ -571,9 +621,25 @@ function activates(element, action) {
 
 function cell(row, content) {
   const td = document.createElement("td");
+  td.setAttribute("role", "gridcell");
   td.textContent = content;
   row.appendChild(td);
   return td;
+}
+
+// A row of the menu's tree, focusable by the arrows (one row of the tree
+// is its tab stop). What a screen reader says as it gets focus is its
+// name: the title, the status and the score; why it is held back is its
+// description.
+function treeRow(level, title, status, score) {
+  const row = document.createElement("tr");
+  row.setAttribute("aria-level", String(level));
+  row.tabIndex = -1;
+  const words = [title];
+  if (status) words.push(status);
+  if (score) words.push("score " + score);
+  row.setAttribute("aria-label", words.join(", "));
+  return row;
 }
 
 const STATUS_NAMES = {
@@ -611,18 +677,54 @@ function status2004(entry) {
 
 // The course itself, first in the tree: what its activities rolled up to.
 function courseRow(menu) {
-  const row = document.createElement("tr");
-  row.className = "folder course";
   const root = menu.root || {};
-  cell(row, text(menu.title) || _("Course"));
-  if (isCmi5()) {
-    cell(row, statusName(menu.courseStatus));
-    cell(row, "");
-    return row;
-  }
-  cell(row, root.completion ? status2004(root) : "");
-  cell(row, text(root.score));
+  const title = text(menu.title) || _("Course");
+  const status = isCmi5() ? statusName(menu.courseStatus)
+               : root.completion ? status2004(root) : "";
+  const score = isCmi5() ? "" : text(root.score);
+  const row = treeRow(1, title, status, score);
+  row.className = "folder course";
+  row.dataset.id = "";
+  cell(row, title);
+  cell(row, status);
+  cell(row, score);
   return row;
+}
+
+// Parts of the course the learner closed in the tree, by id, kept while
+// the page lives.
+const closed = new Set();
+
+// The rows of the menu's tree a learner can reach now: those whose
+// parents are all open.
+function visibleRows() {
+  const rows = [];
+  for (const row of $("items").tBodies[0].rows) if (!row.hidden) rows.push(row);
+  return rows;
+}
+
+function level(row) { return Number(row.getAttribute("aria-level")); }
+
+// Shows and hides the rows under the closed ones, as their parents say.
+function foldRows() {
+  let hiddenBelow = Infinity;
+  for (const row of $("items").tBodies[0].rows) {
+    const depth = level(row);
+    if (depth <= hiddenBelow) hiddenBelow = Infinity;
+    row.hidden = depth > hiddenBelow;
+    if (row.hidden) continue;
+    if (row.hasAttribute("aria-expanded")) {
+      const open = !closed.has(row.dataset.id);
+      row.setAttribute("aria-expanded", String(open));
+      if (!open) hiddenBelow = depth;
+    }
+  }
+}
+
+// One tab stop for a list or a tree: the element with the focus, or the
+// one given, takes it from the others.
+function roving(elements, here) {
+  for (const element of elements) element.tabIndex = element === here ? 0 : -1;
 }
 
 // after: the sequencer's answer that led here, if any (the session ended,
@@ -630,58 +732,79 @@ function courseRow(menu) {
 function showMenu(message, after, known) {
   leaveSco(() => {
     const menu = known || askJson(["menu"]);
-    $("who").textContent = menu.learner || "";
+    showLearner(menu.learner || "");
     const ending = !message && after && after.ended && ENDINGS[after.end]
                        ? _(ENDINGS[after.end]) : "";
-    $("menu-message").textContent = message || ending || "";
     $("menu-message").classList.toggle("done", !!ending);
-    $("results-note").textContent = menu.note || "";
+    say("menu-message", message || ending || "");
+    // A note already said is not said again each time the menu shows.
+    if ($("results-note").textContent !== text(menu.note))
+      say("results-note", text(menu.note));
     const body = $("items").tBodies[0];
     body.textContent = "";
-    if (is2004() || isCmi5()) body.appendChild(courseRow(menu));
+    const rows = [];
+    const nested = is2004() || isCmi5();
+    if (nested) rows.push(courseRow(menu));
+    // SCORM 2004's current activity, else the item the learner goes on with.
+    const current = text(menu.current || menu.continue);
     let firstOpen = null;
     for (const item of menu.items || []) {
-      const row = document.createElement("tr");
-      row.dataset.id = item.id;
-      const first = cell(row, item.title);
-      first.style.paddingLeft =
-          ((is2004() || isCmi5() ? 32 : 12) + item.depth * 20) + "px";
+      const depth = Number(item.depth) || 0;
       // SCORM 2004: any activity the sequencer takes a choice of opens;
       // why a leaf cannot be chosen is said under its title.
       const reason = is2004() ? (item.choosable ? "" : item.reason || "")
                               : item.reason;
-      if (!item.launchable && !(is2004() && item.choosable)) {
+      const opens = item.launchable || (is2004() && item.choosable);
+      // A cluster says what its activities rolled up to.
+      const status = !opens
+          ? (is2004() && item.completion !== "not attempted" ? status2004(item)
+             : isCmi5() ? statusName(item.status) : "")
+          : is2004() ? status2004(item)
+                     : statusName(item.status) || text(item.status);
+      const score = !opens && !is2004() ? "" : text(item.score);
+      const row = treeRow(depth + (nested ? 2 : 1), text(item.title), status,
+                          score);
+      row.dataset.id = item.id;
+      const first = cell(row, item.title);
+      first.style.paddingInlineStart = ((nested ? 32 : 12) + depth * 20) + "px";
+      if (text(item.id) === current) row.setAttribute("aria-current", "true");
+      if (!opens) {
         row.className = "folder";
-        // A cluster says what its activities rolled up to.
-        cell(row, is2004() && item.completion !== "not attempted"
-                      ? status2004(item)
-                      : isCmi5() ? statusName(item.status) : "");
-        cell(row, is2004() ? text(item.score) : "");
       } else {
         row.className = (item.launchable ? "item" : "item folder") +
                         (reason ? " held" : "");
-        row.tabIndex = 0;
         if (reason) {
           row.setAttribute("aria-disabled", "true");
           const why = document.createElement("span");
           why.className = "reason";
+          why.id = "reason-" + rows.length;
           why.textContent = reason;
           first.appendChild(why);
+          row.setAttribute("aria-describedby", why.id);
         } else if (!firstOpen) {
           firstOpen = row;
         }
-        cell(row, is2004() ? status2004(item)
-                           : statusName(item.status) || item.status);
-        cell(row, item.score || "");
         const open = () => {
-          if (reason) $("menu-message").textContent = reason;
+          if (reason) say("menu-message", reason);
           else if (is2004()) navigate("choice", item.id);
           else launch(item.id);
         };
         activates(row, open);
       }
-      body.appendChild(row);
+      cell(row, status);
+      cell(row, score);
+      rows.push(row);
     }
+    // A row with rows under it opens and closes them.
+    for (let i = 0; i + 1 < rows.length; i++)
+      if (level(rows[i + 1]) > level(rows[i]))
+        rows[i].setAttribute("aria-expanded", "true");
+    for (const row of rows) body.appendChild(row);
+    foldRows();
+    const stop = rows.find((row) => row.hasAttribute("aria-current") &&
+                                    !row.hidden) ||
+                 (firstOpen && !firstOpen.hidden ? firstOpen : rows[0]);
+    roving(rows, stop);
     // SCORM 2004: where the sequencer takes no Start (Resume, Continue) but
     // a choice, the activities are the way in, and the page says so.
     let choose = false;
@@ -710,7 +833,8 @@ function showMenu(message, after, known) {
       menuShown = true;
       ask(["shown", "menu"]);
     }
-    if (choose) firstOpen.focus();
+    titled("Menu");
+    if (choose) (firstOpen.hidden ? stop : firstOpen).focus();
     else if ($("continue").disabled) $("results").focus();
     else $("continue").focus();
   });
@@ -761,11 +885,11 @@ function enter() {
 function login(name) {
   const answer = askJson(["login", name]);
   if (!answer.ok) {
-    $("learner-message").textContent = answer.message;
+    say("learner-message", answer.message);
     show("learners");
     return false;
   }
-  $("who").textContent = answer.learner;
+  showLearner(answer.learner || "");
   return true;
 }
 
@@ -775,27 +899,68 @@ function showLearners(list) {
   for (const name of list) {
     const option = document.createElement("div");
     option.setAttribute("role", "option");
-    option.tabIndex = 0;
+    option.setAttribute("aria-selected", "false");
     option.textContent = name;
     const pick = () => { if (login(name)) enter(); };
     activates(option, pick);
     box.appendChild(option);
   }
+  roving(box.children, box.firstElementChild);
   show("learners");
-  (box.firstChild || $("learner-name")).focus();
+  titled("Who is taking the course?");
+  (box.firstElementChild || $("learner-name")).focus();
 }
 
-// Up and down move between the rows and options, as in a list of a
-// desktop program.
+// The arrows move the focus in a list of learners as in a list of a
+// desktop program, and in the menu as in a tree: left and right close and
+// open a part of the course, or go to its parent and its first row.
 function arrows(event) {
-  if (event.key !== "ArrowDown" && event.key !== "ArrowUp") return;
   const here = document.activeElement;
   if (!here || !here.parentElement) return;
-  const next = event.key === "ArrowDown" ? here.nextElementSibling
-                                         : here.previousElementSibling;
-  if (next && next.tabIndex >= 0) {
-    event.preventDefault();
-    next.focus();
+  const tree = here.parentElement === $("items").tBodies[0];
+  const all = tree ? visibleRows() : [...here.parentElement.children];
+  const at = all.indexOf(here);
+  if (at < 0) return;
+  let to = null;
+  if (event.key === "ArrowDown") to = all[at + 1];
+  else if (event.key === "ArrowUp") to = all[at - 1];
+  else if (event.key === "Home") to = all[0];
+  else if (event.key === "End") to = all[all.length - 1];
+  else if (tree && (event.key === "ArrowRight" || event.key === "ArrowLeft")) {
+    const rtl = document.documentElement.dir === "rtl";
+    const inward = (event.key === "ArrowRight") !== rtl;
+    const expanded = here.getAttribute("aria-expanded");
+    if (inward && expanded === "false") {
+      closed.delete(here.dataset.id);
+      foldRows();
+    } else if (inward && expanded === "true") {
+      to = all[at + 1];
+    } else if (!inward && expanded === "true") {
+      closed.add(here.dataset.id);
+      foldRows();
+    } else if (!inward) {
+      for (let i = at - 1; i >= 0 && !to; i--)
+        if (level(all[i]) < level(here)) to = all[i];
+    }
+  } else {
+    return;
+  }
+  event.preventDefault();
+  if (to) to.focus();
+}
+
+// The focused row or option is the one tab stop of its list, and the
+// chosen one.
+function focused(event) {
+  const here = event.target;
+  const list = here.parentElement;
+  if (!list || here.tabIndex === undefined) return;
+  if (list === $("learner-list")) {
+    for (const option of list.children)
+      option.setAttribute("aria-selected", String(option === here));
+    roving(list.children, here);
+  } else if (list === $("items").tBodies[0]) {
+    roving(list.rows, here);
   }
 }
 
@@ -829,8 +994,8 @@ function start() {
   });
   on($("results"), "click", () => {
     const answer = askJson(["results"]);
-    $("menu-message").textContent = answer.message || "";
     $("menu-message").classList.toggle("done", !!answer.ok);
+    say("menu-message", answer.message || "");
   });
   on($("change-learner"), "click", () => {
     showLearners(askJson(["start"]).learners || []);
@@ -840,6 +1005,8 @@ function start() {
     on($(id), "click", action);
   on($("items"), "keydown", arrows);
   on($("learner-list"), "keydown", arrows);
+  on($("items"), "focusin", focused);
+  on($("learner-list"), "focusin", focused);
 
   const begin = askJson(["start"]);
   // Only the package's own version of the API is there for its SCOs.
@@ -848,7 +1015,10 @@ function start() {
   testing = begin.test === true;
   if (is2004()) $("next").textContent = _("Continue");
   $("course").textContent = begin.title || "";
-  document.title = begin.title || "zept";
+  courseTitle = text(begin.title);
+  // As the desktop has it: right to left, a high-contrast theme.
+  if (begin.direction === "rtl") document.documentElement.dir = "rtl";
+  contrast(begin.contrast);
   const problems = $("problems");
   for (const line of begin.problems || []) {
     const li = document.createElement("li");

@@ -185,6 +185,9 @@ requestAnimationFrame(countFrames);
 let pinned = null;
 
 function place(player) {
+  // A player drawing off the page is nothing a screen reader should find.
+  if (player.visible) player.box.removeAttribute("aria-hidden");
+  else player.box.setAttribute("aria-hidden", "true");
   const box = player.box.style;
   if (player.visible) {
     box.left = "0"; box.top = "0";
@@ -205,6 +208,10 @@ const ops = {
     const element = window.RufflePlayer.newest().createPlayer();
     const box = document.createElement("div");
     box.className = "movie";
+    // The movie takes the keys itself (its text fields, its buttons): a
+    // screen reader passes them on and names what it is.
+    box.setAttribute("role", "application");
+    box.setAttribute("aria-label", "Course movie");
     box.style.zIndex = String(++topZ);
     box.appendChild(element);
     document.body.appendChild(box);
@@ -380,6 +387,7 @@ function warmUp() {
   }
   const box = document.createElement("div");
   box.className = "movie";
+  box.setAttribute("aria-hidden", "true");
   box.style.cssText = "left: 0; top: -20000px; width: 1px; height: 1px";
   box.appendChild(element);
   document.body.appendChild(box);
