@@ -30,7 +30,8 @@ std::optional<xapi::LrsConfig> ReadLrsConfig(const std::string& nativePath,
                                              std::string& problem);
 // A line warning that the configuration's file, which holds a password, can
 // be read by other users; "" when it cannot, or is a course's own
-// zept-lrs.conf (whose credentials its README advises to be write-only).
+// zept-lrs.conf (whose credentials the course team's guide advises to be
+// write-only).
 std::string LrsConfigWarning(const xapi::LrsConfig& config);
 
 // Makes config the LRS in force for what the store captures from now on,
