@@ -56,7 +56,7 @@ const char kTestScoPage[] = R"(<!DOCTYPE html>
   });
   function ask(list) {
     var x = new XMLHttpRequest();
-    x.open("POST", "zept://content/test", true);
+    x.open("POST", "/test", true);
     x.onload = function () {
       var c = null;
       try { c = JSON.parse(x.responseText); } catch (e) {}

@@ -81,7 +81,7 @@ std::string StoreFailureReason(const std::string& why,
 // Only under the conformance harness: in every document of the package (an
 // AU in the screens' frames or in a window of its own), the first result
 // ADL's suite shows (`<pre id="result">`) and its `#abandon` button go to
-// the harness by the test SCOs' way, zept://content/test. The button is
+// the harness by the test SCOs' way, the package origin's /test. The button is
 // clicked when the harness answers ["click"].
 constexpr char kAuTestScript[] = R"(
 (() => {
@@ -141,6 +141,9 @@ PackageSession::PackageSession(Context& ctx, desktop::MoviePage& page,
     options5.item = options.item;
     options5.tinCan = options.tinCan;
     options5.language = desktop::PreferredLanguages().front();
+    // The content reaches zept at the origin the window serves it at.
+    if (const std::string origin = page.contentOrigin(); !origin.empty())
+      options5.origin = origin;
     options5.mode = options.mode == "browse"   ? cmi5::LaunchMode::kBrowse
                     : options.mode == "review" ? cmi5::LaunchMode::kReview
                                                : cmi5::LaunchMode::kNormal;
@@ -219,7 +222,7 @@ PackageSession::PackageSession(Context& ctx, desktop::MoviePage& page,
          reason + "); the learner is back at the menu");
     tellContent("gone");
   };
-  if (cmi5_) page_.contentReturnTo = cmi5::kReturnUrl;
+  if (cmi5_) page_.contentReturnTo = page_.inOrigin(cmi5::kReturnUrl);
 
   player_->onNote = [this](const std::string& line) { note(line); };
   player_->onProblem = [this](const std::string& message) {
@@ -502,7 +505,7 @@ std::string PackageSession::screen(const std::vector<std::string>& message) {
   // A cmi5 AU that asks for a window of its own: only the package's pages
   // play there, and the screens come back when it goes.
   if (kind == "window" && message.size() >= 3 &&
-      message[1].rfind("zept://content/pkg/", 0) == 0 && cmi5_) {
+      message[1].rfind(page_.contentOrigin() + "/pkg/", 0) == 0 && cmi5_) {
     const std::string launch = cmi5_->launchNumber();
     contentLaunch_ = launch;
     WebKitWebView* view = page_.openContent(message[1], "", false);

@@ -275,6 +275,12 @@ std::optional<scorm::RegistrationIdentity> IdentityOfStatements(
   return out;
 }
 
+// An address of the content's logical origin at the origin it is served.
+std::string Served(std::string_view address, const std::string& origin) {
+  constexpr std::string_view kLogical = "zept://content";
+  return origin + std::string(address.substr(kLogical.size()));
+}
+
 scorm::PlayerOptions BaseOptions(const CoursePlayerOptions& options) {
   scorm::PlayerOptions base;
   base.learner = options.learner;
@@ -578,7 +584,7 @@ std::string CoursePlayer::launch(const std::string& id) {
   const std::string fragment =
       hash == std::string::npos ? std::string() : suffix.substr(hash);
   launch.launchUrl = scorm::LaunchUrl(url) + query;
-  launch.returnUrl = kReturnUrl;
+  launch.returnUrl = Served(kReturnUrl, settings_.origin);
 
   // The launch data and "launched" are kept before the AU can ask for them.
   xapi::DocumentKey key;
@@ -604,8 +610,9 @@ std::string CoursePlayer::launch(const std::string& id) {
 
   std::string full = launch.launchUrl;
   full += query.empty() ? '?' : '&';
-  full += "endpoint=" + xapi::PercentEncode(kEndpoint);
-  full += "&fetch=" + xapi::PercentEncode(kFetchUrl + number);
+  full += "endpoint=" + xapi::PercentEncode(Served(kEndpoint, settings_.origin));
+  full += "&fetch=" +
+          xapi::PercentEncode(Served(kFetchUrl, settings_.origin) + number);
   full += "&actor=" + xapi::PercentEncode(ActorJson(actor_));
   full += "&registration=" + xapi::PercentEncode(registration_);
   full += "&activityId=" + xapi::PercentEncode(launch.activityId);
@@ -640,7 +647,7 @@ std::string CoursePlayer::launchTinCan(
       ",\"name\":" + JsonString(actor_.name) + "}}";
   std::string full = scorm::LaunchUrl(url) + query;
   full += query.empty() ? '?' : '&';
-  full += "endpoint=" + xapi::PercentEncode(kEndpoint);
+  full += "endpoint=" + xapi::PercentEncode(Served(kEndpoint, settings_.origin));
   full += "&auth=" + xapi::PercentEncode("Basic " + token_);
   full += "&actor=" + xapi::PercentEncode(actor);
   full += "&registration=" + xapi::PercentEncode(registration_);

@@ -97,6 +97,9 @@ struct CoursePlayerOptions {
   std::string language = "en-US";
   // zept's own IRI of the course; blocks and AUs get theirs below it.
   std::string courseIri;
+  // Where the content is served: the origin of kEndpoint, kFetchUrl and
+  // kReturnUrl as its launches give them.
+  std::string origin = "zept://content";
   // The clock and new ids; the system's when not given (tests give theirs).
   std::function<std::int64_t()> nowMs;
   std::function<std::string()> newId;

@@ -58,6 +58,7 @@ namespace {
 constexpr char kContentFilter[] = R"([
 {"trigger": {"url-filter": ".*"}, "action": {"type": "block"}},
 {"trigger": {"url-filter": "^zept:"}, "action": {"type": "ignore-previous-rules"}},
+{"trigger": {"url-filter": "^http://127\\.0\\.0\\.1:[0-9]+/"}, "action": {"type": "ignore-previous-rules"}},
 {"trigger": {"url-filter": "^blob:"}, "action": {"type": "ignore-previous-rules"}},
 {"trigger": {"url-filter": "^data:"}, "action": {"type": "ignore-previous-rules"}}
 ])";
@@ -75,7 +76,7 @@ constexpr char kContentFilter[] = R"([
 // looks for the plugin, to choose between its Flash and HTML5 outputs, is
 // told there is none and takes its HTML5 one.
 constexpr char kAtStartInFrames[] = R"(
-if (location.protocol === "zept:" && location.host === "content" &&
+if (location.origin === "zept://content" &&
     location.pathname.startsWith("/pkg/")) {
   const apply = Reflect.apply;
   // Said to the program, which alone tells the screens.
@@ -114,6 +115,38 @@ if (location.protocol === "zept:" && location.host === "content" &&
       Object.getOwnPropertyDescriptor(Request.prototype, "responseText").get;
   const stringify = JSON.stringify;
   const path = location.pathname;
+  // WebKit refuses synchronous requests while a page is being left, where
+  // content sends its last statements (as browsers once all allowed): such
+  // a request goes out as a keepalive one instead, which outlives the page,
+  // unanswered.
+  let leaving = false;
+  window.addEventListener("pagehide", () => { leaving = true; }, true);
+  window.addEventListener("unload", () => { leaving = true; }, true);
+  const setHeader = Request.prototype.setRequestHeader;
+  const asked = new WeakMap();
+  const keep = window.fetch;
+  Request.prototype.open = function (method, url, async) {
+    asked.set(this, {method: String(method), url: String(url),
+                     sync: arguments.length > 2 && !async, headers: {}});
+    return apply(open, this, arguments);
+  };
+  Request.prototype.setRequestHeader = function (name, value) {
+    const request = asked.get(this);
+    if (request) request.headers[String(name)] = String(value);
+    return apply(setHeader, this, arguments);
+  };
+  Request.prototype.send = function (body) {
+    const request = asked.get(this);
+    if (leaving && request && request.sync) {
+      try {
+        apply(keep, window, [request.url, {method: request.method,
+              headers: request.headers, body: body === undefined ? null : body,
+              keepalive: true, credentials: "same-origin"}]);
+      } catch (e) {}
+      return;
+    }
+    return apply(send, this, arguments);
+  };
   const ask = (items) => {
     try {
       const request = new Request();
@@ -177,7 +210,7 @@ if (location.protocol === "zept:" && location.host === "content" &&
 )";
 constexpr char kEmulatorInFrames[] = R"(
 (() => {
-  if (location.protocol !== "zept:" || location.host !== "content" ||
+  if (location.origin !== "zept://content" ||
       !location.pathname.startsWith("/pkg/"))
     return;
   let loading = false;
@@ -209,14 +242,16 @@ constexpr char kEmulatorInFrames[] = R"(
 
 }  // namespace
 
-void AddPackageFrameScripts(WebKitUserContentManager* content) {
+void AddPackageFrameScripts(
+    WebKitUserContentManager* content,
+    const std::function<std::string(std::string)>& inOrigin) {
   WebKitUserScript* script = webkit_user_script_new(
-      kEmulatorInFrames, WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
+      inOrigin(kEmulatorInFrames).c_str(), WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
       WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_END, nullptr, nullptr);
   webkit_user_content_manager_add_script(content, script);
   webkit_user_script_unref(script);
   script = webkit_user_script_new(
-      kAtStartInFrames, WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
+      inOrigin(kAtStartInFrames).c_str(), WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
       WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
   webkit_user_content_manager_add_script(content, script);
   webkit_user_script_unref(script);

@@ -6,6 +6,9 @@
 
 #include <webkit2/webkit2.h>
 
+#include <functional>
+#include <string>
+
 namespace zept::desktop {
 
 // On every answer of the scheme to the movie page.
@@ -20,6 +23,10 @@ extern const char kPackageContentPolicy[];
 // Puts the scripts a package's frames run into content: the Flash plugin
 // they look for, the emulator for the movies they embed, and what they ask
 // of the network named to the program.
-void AddPackageFrameScripts(WebKitUserContentManager* content);
+// inOrigin makes their zept://content the origin the content is served
+// at.
+void AddPackageFrameScripts(
+    WebKitUserContentManager* content,
+    const std::function<std::string(std::string)>& inOrigin);
 
 }  // namespace zept::desktop

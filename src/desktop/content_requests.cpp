@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "desktop/content_policy.h"
+#include "desktop/content_server.h"
 #include "desktop/json_strings.h"
 #include "desktop/page.h"
 #include "desktop/scheme_files.h"
@@ -90,11 +91,10 @@ void CookieJars::write(const std::string& owner, const std::string& path,
   g_uri_unref(uri);
 }
 
-void MoviePage::servePageRequest(WebKitURISchemeRequest* request) {
+void MoviePage::servePageRequest(SoupServerMessage* msg) {
   std::optional<std::string> body;
-  if (g_strcmp0(webkit_uri_scheme_request_get_http_method(request), "POST") ==
-      0)
-    body = ReadBody(request, kCookieBytes * 2);
+  if (g_strcmp0(soup_server_message_get_method(msg), "POST") == 0)
+    body = HttpBody(msg, kCookieBytes * 2);
   std::optional<std::vector<std::string>> items =
       body ? DecodeStringArray(*body) : std::nullopt;
   std::string value;
@@ -114,8 +114,8 @@ void MoviePage::servePageRequest(WebKitURISchemeRequest* request) {
       onContentSays(*items);
     }
   }
-  FinishBytes(request, std::move(value), "text/plain; charset=utf-8",
-              kPackageContentPolicy);
+  HttpBytes(msg, 200, std::move(value), "text/plain; charset=utf-8",
+            inOrigin(kPackageContentPolicy));
 }
 
 namespace {
@@ -151,7 +151,7 @@ void MoviePage::lacking(const std::string& file) {
 }
 
 void MoviePage::claimLacking(const std::string& url, const std::string& page) {
-  const std::string file = InPackage(url, "zept://content/pkg/");
+  const std::string file = InPackage(url, inOrigin("zept://content/pkg/"));
   const auto waiting = unclaimed_.find(file);
   if (file.empty() || waiting == unclaimed_.end()) return;
   g_source_remove(waiting->second);

@@ -6,6 +6,8 @@
 #include <utility>
 
 #include "desktop/content_policy.h"
+#include "desktop/content_server.h"
+#include "desktop/languages.h"
 #include "desktop/package_view.h"
 #include "desktop/page.h"
 #include "desktop/scheme_files.h"
@@ -15,51 +17,45 @@ namespace zept::desktop {
 
 namespace {
 
-constexpr char kContentPrefix[] = "zept://content/";
 constexpr char kLeftUri[] = "zept://content/app/blank.html";
 
 }  // namespace
 
-void MoviePage::HandleContentScheme(WebKitURISchemeRequest* request,
-                                    gpointer link) {
-  MoviePage* page = static_cast<ContentLink*>(link)->page;
-  const std::string uri = webkit_uri_scheme_request_get_uri(request);
-  // The content's context knows the package's origin only: zept's screens
-  // and the movie page's files are not there for it.
-  if (!page || !page->packageShown_ ||
-      uri.compare(0, sizeof kContentPrefix - 1, kContentPrefix) != 0) {
-    FinishError(request, G_IO_ERROR, G_IO_ERROR_NOT_FOUND,
-                "not served: " + uri);
-    return;
+std::string MoviePage::contentOrigin() {
+  if (!server_) {
+    server_ = std::make_unique<ContentServer>();
+    contentError_ = server_->error();
+    originPrefix_ = server_->origin() + "/";
+    server_->onRequest = [this](SoupServerMessage* msg,
+                                const std::string& path) {
+      if (!packageShown_) return HttpNotFound(msg, "not served");
+      serveContent(msg, path);
+    };
   }
-  std::string rest = uri.substr(sizeof kContentPrefix - 1);
-  rest = rest.substr(0, rest.find_first_of("?#"));
-  GCharPtr decoded(g_uri_unescape_string(rest.c_str(), nullptr));
-  if (!decoded)
-    return FinishError(request, G_IO_ERROR, G_IO_ERROR_NOT_FOUND,
-                       "not served: " + uri);
-  page->serveContent(request, decoded.get());
+  return server_->origin();
+}
+
+std::string MoviePage::inOrigin(std::string text) {
+  const std::string origin = contentOrigin();
+  // Plain, and percent-encoded as in a launch address's query.
+  GCharPtr encoded(g_uri_escape_string(origin.c_str(), nullptr, FALSE));
+  const std::pair<std::string_view, std::string> kForms[] = {
+      {"zept://content", origin},
+      {"zept%3A%2F%2Fcontent", encoded.get()},
+      {"zept%3a%2f%2fcontent", encoded.get()}};
+  for (const auto& [logical, served] : kForms)
+    for (std::size_t at = text.find(logical); at != std::string::npos;
+         at = text.find(logical, at + served.size()))
+      text.replace(at, logical.size(), served);
+  return text;
 }
 
 WebKitWebContext* MoviePage::makeContentContext() {
   WebKitWebContext* context = webkit_web_context_new_ephemeral();
-  applyNetworkRules(context);
-  const char* const languages[] = {"en-US", nullptr};
-  webkit_web_context_set_preferred_languages(context, languages);
-  contentLink_ = new ContentLink{this};
-  webkit_web_context_register_uri_scheme(
-      context, "zept", HandleContentScheme, contentLink_,
-      [](gpointer link) { delete static_cast<ContentLink*>(link); });
-  WebKitSecurityManager* security =
-      webkit_web_context_get_security_manager(context);
-  webkit_security_manager_register_uri_scheme_as_secure(security, "zept");
-  webkit_security_manager_register_uri_scheme_as_cors_enabled(security, "zept");
-  if (!extensionsDir_.empty()) {
-    webkit_web_context_set_web_extensions_directory(context,
-                                                    extensionsDir_.c_str());
-    g_signal_connect(context, "user-message-received",
-                     G_CALLBACK(OnMediaMessage), this);
-  }
+  // Everything goes to the dead proxy but the package's own origin.
+  applyNetworkRules(context, server_ ? server_->origin().substr(7) : "");
+  // Content learns the learner's language as a browser tells it.
+  SetPreferredLanguages(context);
   return context;
 }
 
@@ -70,16 +66,22 @@ void MoviePage::addContentScript(const std::string& source) {
 WebKitWebView* MoviePage::openContent(const std::string& address,
                                       std::string given, bool placed) {
   dropContent();
+  const std::string origin = contentOrigin();
+  if (origin.empty()) {
+    warn(contentError_);
+    return nullptr;
+  }
   contentContext_.reset(makeContentContext());
   contentGiven_ = std::move(given);
   GObjectPtr<WebKitUserContentManager> manager(
       webkit_user_content_manager_new());
   if (filterObject_)
     webkit_user_content_manager_add_filter(manager.get(), filterObject_);
-  AddPackageFrameScripts(manager.get());
+  AddPackageFrameScripts(manager.get(),
+                         [this](std::string text) { return inOrigin(text); });
   for (const std::string& source : contentScripts_) {
     WebKitUserScript* script = webkit_user_script_new(
-        source.c_str(), WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
+        inOrigin(source).c_str(), WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
         WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_END, nullptr, nullptr);
     webkit_user_content_manager_add_script(manager.get(), script);
     webkit_user_script_unref(script);
@@ -145,7 +147,7 @@ WebKitWebView* MoviePage::openContent(const std::string& address,
         }
         // The package's pages move between their own files (and frames
         // start at about:blank); a link out of it is named.
-        if (uri && (g_str_has_prefix(uri, kContentPrefix) ||
+        if (uri && (g_str_has_prefix(uri, page->originPrefix_.c_str()) ||
                     g_str_has_prefix(uri, "about:") ||
                     g_str_has_prefix(uri, "blob:") ||
                     g_str_has_prefix(uri, "data:")))
@@ -187,11 +189,38 @@ WebKitWebView* MoviePage::openContent(const std::string& address,
       nullptr);
   gtk_widget_show(GTK_WIDGET(view));
   if (onContentView) onContentView(view, placed);
-  contentTarget_ = address;
-  contentLoadAsked_ = true;
+  contentTarget_ = inOrigin(address);
   returning_ = false;
   contentOpenedAt_ = g_get_monotonic_time();
-  webkit_web_view_load_uri(view, address.c_str());
+  // Every request of the launch carries its secret, in a cookie its pages
+  // cannot read; the page loads once the browser holds it.
+  SoupCookie* cookie =
+      soup_cookie_new(kLaunchCookie, server_->newSecret().c_str(), "127.0.0.1",
+                      "/", -1);
+  soup_cookie_set_http_only(cookie, TRUE);
+  soup_cookie_set_same_site_policy(cookie, SOUP_SAME_SITE_POLICY_STRICT);
+  const unsigned launch = ++contentLaunches_;
+  webkit_cookie_manager_add_cookie(
+      webkit_website_data_manager_get_cookie_manager(
+          webkit_web_context_get_website_data_manager(contentContext_.get())),
+      cookie, nullptr,
+      +[](GObject* manager, GAsyncResult* result, gpointer data) {
+        webkit_cookie_manager_add_cookie_finish(WEBKIT_COOKIE_MANAGER(manager),
+                                                result, nullptr);
+        auto* link =
+            static_cast<std::pair<std::shared_ptr<MoviePage*>, unsigned>*>(
+                data);
+        MoviePage* page = *link->first;
+        if (page && page->contentView_ &&
+            page->contentLaunches_ == link->second) {
+          page->contentLoadAsked_ = true;
+          webkit_web_view_load_uri(page->contentView_,
+                                   page->contentTarget_.c_str());
+        }
+        delete link;
+      },
+      new std::pair<std::shared_ptr<MoviePage*>, unsigned>(alive_, launch));
+  soup_cookie_free(cookie);
   return view;
 }
 
@@ -211,7 +240,7 @@ void MoviePage::contentLoadChanged(WebKitWebView* view, WebKitLoadEvent event) {
     return;
   }
   if (event != WEBKIT_LOAD_FINISHED) return;
-  if (closeDone_ && g_strcmp0(uri, kLeftUri) == 0) finishClose();
+  if (closeDone_ && contentTarget_ == (uri ? uri : "")) finishClose();
 }
 
 void MoviePage::laterReturned() {
@@ -236,9 +265,9 @@ void MoviePage::closeContent(std::function<void()> done, int timeoutMs) {
   // The page is left as a browser leaves it: its unload handlers run, and
   // what they post (in order, on the same channel as the load) has come
   // when the next page has loaded.
-  contentTarget_ = kLeftUri;
+  contentTarget_ = inOrigin(kLeftUri);
   contentLoadAsked_ = true;
-  webkit_web_view_load_uri(contentView_, kLeftUri);
+  webkit_web_view_load_uri(contentView_, contentTarget_.c_str());
   closeTimeout_ = g_timeout_add(
       static_cast<guint>(timeoutMs),
       +[](gpointer self) -> gboolean {
@@ -295,8 +324,7 @@ void MoviePage::dropContent() {
     else
       gtk_widget_destroy(GTK_WIDGET(view));
   }
-  if (contentLink_) contentLink_->page = nullptr;
-  contentLink_ = nullptr;
+  if (server_) server_->forgetSecret();
   if (contentContext_) {
     g_signal_handlers_disconnect_by_data(contentContext_.get(), this);
     contentContext_.reset();

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "desktop/content_policy.h"
+#include "desktop/content_server.h"
 #include "desktop/json_strings.h"
 #include "desktop/page.h"
 #include "desktop/page_resources.h"
@@ -185,35 +186,27 @@ gboolean MoviePage::OnMediaMessage(WebKitWebContext*,
   return TRUE;
 }
 
-void MoviePage::answerCall(WebKitURISchemeRequest* request, bool fromContent) {
-  const char* method = webkit_uri_scheme_request_get_http_method(request);
-  std::optional<std::string> body;
-  if (g_strcmp0(method, "POST") == 0) {
-    body = ReadBody(request, kMaxCallBytes);
-    if (!body)
-      warn("a page of the package sent a call of more than " +
-           std::to_string(kMaxCallBytes >> 20) + " MiB: it was refused");
-  }
+std::string MoviePage::callAnswer(const std::optional<std::string>& body,
+                                  bool fromContent) {
   std::optional<std::vector<std::string>> items =
       body ? DecodeStringArray(*body) : std::nullopt;
-  // The launch's host page asks once for what it was given (its values,
-  // never in an address), and says the size its SCO's page is laid out for.
-  if (fromContent && items && !items->empty() && (*items)[0] == "given") {
-    return FinishBytes(request, std::exchange(contentGiven_, std::string()),
-                       "application/json", kPackageContentPolicy);
-  }
-  if (fromContent && items && items->size() == 1 && (*items)[0] == "loaded") {
-    if (contentOpenedAt_ && onContentLoaded)
-      onContentLoaded(static_cast<long>(
-          (g_get_monotonic_time() - std::exchange(contentOpenedAt_, 0)) /
-          1000));
-    return FinishBytes(request, std::string(), "text/plain",
-                       kPackageContentPolicy);
-  }
-  if (fromContent && items && items->size() == 3 && (*items)[0] == "size") {
-    if (onContentSays) onContentSays(*items);
-    return FinishBytes(request, std::string(), "text/plain",
-                       kPackageContentPolicy);
+  if (fromContent && items && !items->empty()) {
+    const std::string& kind = (*items)[0];
+    // The launch's host page asks once for what it was given (its values,
+    // never in an address), says when its SCO's page has loaded and the
+    // size that page is laid out for.
+    if (kind == "given") return std::exchange(contentGiven_, std::string());
+    if (kind == "loaded" && items->size() == 1) {
+      if (contentOpenedAt_ && onContentLoaded)
+        onContentLoaded(static_cast<long>(
+            (g_get_monotonic_time() - std::exchange(contentOpenedAt_, 0)) /
+            1000));
+      return std::string();
+    }
+    if (kind == "size" && items->size() == 3) {
+      if (onContentSays) onContentSays(*items);
+      return std::string();
+    }
   }
   // The package's frames call the API and nothing else; the screens never
   // call it. A call in the wrong place is someone else's forgery.
@@ -238,31 +231,43 @@ void MoviePage::answerCall(WebKitURISchemeRequest* request, bool fromContent) {
     }
     leave(handling_);
   }
-  FinishBytes(request, std::move(value), "text/plain; charset=utf-8",
-              fromContent ? kPackageContentPolicy : kPackagePagePolicy);
+  return value;
 }
 
-void MoviePage::serveService(WebKitURISchemeRequest* request,
-                             const std::string& path) {
+std::optional<std::string> MoviePage::callBody(const char* method,
+                                               std::optional<std::string> body) {
+  if (g_strcmp0(method, "POST") != 0) return std::nullopt;
+  if (!body)
+    warn("a page of the package sent a call of more than " +
+         std::to_string(kMaxCallBytes >> 20) + " MiB: it was refused");
+  return body;
+}
+
+void MoviePage::answerCall(WebKitURISchemeRequest* request) {
+  const char* method = webkit_uri_scheme_request_get_http_method(request);
+  const std::optional<std::string> body = callBody(
+      method, g_strcmp0(method, "POST") == 0 ? ReadBody(request, kMaxCallBytes)
+                                             : std::nullopt);
+  FinishBytes(request, callAnswer(body, false), "text/plain; charset=utf-8",
+              kPackagePagePolicy);
+}
+
+void MoviePage::serveService(SoupServerMessage* msg, const std::string& path) {
   ContentRequest asked;
-  asked.method = webkit_uri_scheme_request_get_http_method(request)
-                     ? webkit_uri_scheme_request_get_http_method(request)
-                     : "GET";
+  asked.method = soup_server_message_get_method(msg);
   asked.path = path;
-  const std::string uri = webkit_uri_scheme_request_get_uri(request);
-  const std::size_t mark = uri.find('?');
-  if (mark != std::string::npos)
-    asked.query = uri.substr(mark + 1, uri.find('#', mark) - mark - 1);
-  if (SoupMessageHeaders* headers =
-          webkit_uri_scheme_request_get_http_headers(request)) {
-    SoupMessageHeadersIter it;
-    soup_message_headers_iter_init(&it, headers);
-    const char* name = nullptr;
-    const char* value = nullptr;
-    while (soup_message_headers_iter_next(&it, &name, &value))
+  if (const char* query = g_uri_get_query(soup_server_message_get_uri(msg)))
+    asked.query = query;
+  SoupMessageHeadersIter it;
+  soup_message_headers_iter_init(&it,
+                                 soup_server_message_get_request_headers(msg));
+  const char* name = nullptr;
+  const char* value = nullptr;
+  // The launch's secret is zept's, not the content's.
+  while (soup_message_headers_iter_next(&it, &name, &value))
+    if (g_ascii_strcasecmp(name, "Cookie") != 0)
       asked.headers.emplace_back(name, value);
-  }
-  std::optional<std::string> body = ReadBody(request, kMaxCallBytes);
+  std::optional<std::string> body = HttpBody(msg, kMaxCallBytes);
   ContentAnswer answer{404, {}, "{\"error\":\"not served\"}"};
   if (!body) {
     answer = {413, {}, "{\"error\":\"the request is too large\"}"};
@@ -278,13 +283,16 @@ void MoviePage::serveService(WebKitURISchemeRequest* request,
     }
     leave(handling_);
   }
-  FinishAnswer(request, answer.status, answer.headers, std::move(answer.body),
-               kPackageContentPolicy);
+  std::string type = "application/json";
+  for (const auto& [header, text] : answer.headers)
+    if (g_ascii_strcasecmp(header.c_str(), "Content-Type") == 0) type = text;
+  HttpBytes(msg, answer.status, std::move(answer.body), type,
+            inOrigin(kPackageContentPolicy), answer.headers);
 }
 
 void MoviePage::servePackage(WebKitURISchemeRequest* request,
                              const std::string& path) {
-  if (path == "api") return answerCall(request, false);
+  if (path == "api") return answerCall(request);
   static const std::pair<const char*, std::pair<const char*, const char*>>
       kScreens[] = {{"app/package.html", {kPackageHtml, "text/html"}},
                     {"app/package.js", {kPackageJs, "text/javascript"}},
@@ -297,44 +305,53 @@ void MoviePage::servePackage(WebKitURISchemeRequest* request,
   FinishError(request, G_IO_ERROR, G_IO_ERROR_NOT_FOUND, "not served: " + path);
 }
 
-void MoviePage::serveContent(WebKitURISchemeRequest* request,
-                             const std::string& path) {
-  if (path == "api") return answerCall(request, true);
+void MoviePage::serveContent(SoupServerMessage* msg, const std::string& path) {
+  const char* method = soup_server_message_get_method(msg);
+  const std::string policy = inOrigin(kPackageContentPolicy);
+  const std::string hostPolicy = inOrigin(kPackageHostPolicy);
+  if (path == "api") {
+    const std::optional<std::string> body = callBody(
+        method, g_strcmp0(method, "POST") == 0 ? HttpBody(msg, kMaxCallBytes)
+                                               : std::nullopt);
+    const bool given = body && body->rfind("[\"given\"", 0) == 0;
+    return HttpBytes(msg, 200, callAnswer(body, true),
+                     given ? "application/json" : "text/plain; charset=utf-8",
+                     policy);
+  }
   if (path == "test") {
     std::optional<std::string> body;
-    if (onTestCall &&
-        g_strcmp0(webkit_uri_scheme_request_get_http_method(request), "POST") ==
-            0)
-      body = ReadBody(request, kMaxCallBytes);
+    if (onTestCall && g_strcmp0(method, "POST") == 0)
+      body = HttpBody(msg, kMaxCallBytes);
     std::optional<std::vector<std::string>> items =
         body ? DecodeStringArray(*body) : std::nullopt;
-    if (!items)
-      return FinishError(request, G_IO_ERROR, G_IO_ERROR_NOT_FOUND,
-                         "not served: test");
+    if (!items) return HttpNotFound(msg, "not served: test");
     answerTestCall("[\"replaced\"]");
-    testCall_ = RefObject(request);
+    // Answered when the harness says what: the request waits till then.
+    soup_server_message_pause(msg);
+    testCall_ = RefObject(msg);
     onTestCall(*items);
     return;
   }
-  if (path == "page") return servePageRequest(request);
+  if (path == "page") return servePageRequest(msg);
   if (path.rfind("lrs/", 0) == 0 || path.rfind("fetch/", 0) == 0)
-    return serveService(request, path);
-  if (path == "app/return.html")
-    return FinishBytes(request, kBlankHtml, "text/html", kPackageHostPolicy);
+    return serveService(msg, path);
+  if (path == "app/return.html" || path == "app/blank.html")
+    return HttpBytes(msg, 200, kBlankHtml, "text/html", hostPolicy);
   if (path == "app/host.html")
-    return FinishBytes(request, kHostHtml, "text/html", kPackageHostPolicy);
+    return HttpBytes(msg, 200, kHostHtml, "text/html", hostPolicy);
   if (path == "app/host.js")
-    return FinishBytes(request, kHostJs, "text/javascript", kPackageHostPolicy);
+    return HttpBytes(msg, 200, kHostJs, "text/javascript", hostPolicy);
+  std::string why = "the package has no such file";
   // The emulator for the movies a package's pages embed, from their origin.
   if (path.rfind("ruffle/", 0) == 0) {
     packageEmulator_ = true;
-    return serveRuffle(request, path);
+    const std::string file =
+        ResolveInside(ruffleDir_ + "/" + path.substr(7), ruffleDir_, why);
+    if (!file.empty() && HttpFile(msg, file, why, policy)) return;
+    return HttpNotFound(msg, "not served: " + path + ": " + why);
   }
-  std::string why = "the package has no such file";
   const std::optional<std::string> found = InPackageOfContent(path);
-  if (!found)
-    return FinishError(request, G_IO_ERROR, G_IO_ERROR_NOT_FOUND,
-                       "not served: " + path);
+  if (!found) return HttpNotFound(msg, "not served: " + path);
   const std::string& inPackage = *found;
   if (path.rfind("pkg/", 0) != 0 && rootPathsNamed_++ == 0)
     warn("a page of the package asked for /" + Utf8Prefix(inPackage, 200) +
@@ -354,17 +371,16 @@ void MoviePage::serveContent(WebKitURISchemeRequest* request,
     warn(why);
   }
   if (file && !file->nativeFile.empty() &&
-      ServeFile(request, file->nativeFile, why, kPackageContentPolicy))
+      HttpFile(msg, file->nativeFile, why, policy))
     return;
   if (file && file->stream)
-    return ServeStream(request, file->stream.get(), file->size,
-                       ContentType(inPackage), kPackageContentPolicy);
+    return HttpStream(msg, file->stream.get(), file->size,
+                      ContentType(inPackage), policy);
   if (file && file->nativeFile.empty())
-    return FinishBytes(request, std::move(file->bytes), ContentType(inPackage),
-                       kPackageContentPolicy);
+    return HttpBytes(msg, 200, std::move(file->bytes), ContentType(inPackage),
+                     policy);
   if (lacking) this->lacking(inPackage);
-  FinishError(request, G_IO_ERROR, G_IO_ERROR_NOT_FOUND,
-              "not served: " + path + ": " + why);
+  HttpNotFound(msg, "not served: " + path + ": " + why);
 }
 
 bool MoviePage::showPackage(int timeoutMs) {
@@ -428,8 +444,10 @@ bool MoviePage::waitPostedCalls(long count, int timeoutMs) {
 
 void MoviePage::answerTestCall(const std::string& text) {
   if (!testCall_) return;
-  GObjectPtr<WebKitURISchemeRequest> request = std::move(testCall_);
-  FinishBytes(request.get(), text, "application/json", kPackagePagePolicy);
+  GObjectPtr<SoupServerMessage> msg = std::move(testCall_);
+  HttpBytes(msg.get(), 200, text, "application/json",
+            inOrigin(kPackageContentPolicy));
+  soup_server_message_unpause(msg.get());
 }
 
 void MoviePage::runScript(const std::string& script) {

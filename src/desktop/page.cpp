@@ -175,9 +175,11 @@ void MoviePage::shutNetwork() {
   applyNetworkRules(context_.get());
 }
 
-void MoviePage::applyNetworkRules(WebKitWebContext* context) {
-  WebKitNetworkProxySettings* settings =
-      webkit_network_proxy_settings_new(proxy_.c_str(), nullptr);
+void MoviePage::applyNetworkRules(WebKitWebContext* context,
+                                  const std::string& ownHost) {
+  const char* const ignored[] = {ownHost.c_str(), nullptr};
+  WebKitNetworkProxySettings* settings = webkit_network_proxy_settings_new(
+      proxy_.c_str(), ownHost.empty() ? nullptr : ignored);
   webkit_website_data_manager_set_network_proxy_settings(
       webkit_web_context_get_website_data_manager(context),
       WEBKIT_NETWORK_PROXY_MODE_CUSTOM, settings);
@@ -229,6 +231,7 @@ void MoviePage::forgetContentData(int timeoutMs) {
 }
 
 MoviePage::~MoviePage() {
+  *alive_ = nullptr;
   dropContent();
   if (filterObject_) webkit_user_content_filter_unref(filterObject_);
   if (deadPort_ >= 0) ::close(deadPort_);

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "desktop/content_requests.h"
+#include "desktop/content_server.h"
 #include "desktop/gobject.h"
 
 namespace zept::desktop {
@@ -190,6 +191,14 @@ class MoviePage {
   std::function<void(const std::vector<std::string>& said)> onContentSays;
   // A script every content frame runs at its end (the harness's).
   void addContentScript(const std::string& source);
+  // The package's origin, "http://127.0.0.1:PORT" ("" when zept cannot
+  // listen; contentError() says why): where its files, its API and zept's
+  // LRS are served to the content's views.
+  std::string contentOrigin();
+  const std::string& contentError() const { return contentError_; }
+  // text with the package's logical origin, zept://content, made the
+  // served one.
+  std::string inOrigin(std::string text);
   // The conformance harness's test channel (set only when zept runs with
   // one): a test SCO POSTs a JSON array of strings to zept://z/test and is
   // answered once answerTestCall() is given the text. Without it the path
@@ -215,14 +224,19 @@ class MoviePage {
   void servePackage(WebKitURISchemeRequest* request, const std::string& path);
   // zept://content/, the package's own origin: its files, the frame that
   // holds its API, the API's calls, the emulator and the test channel.
-  void serveContent(WebKitURISchemeRequest* request, const std::string& path);
-  void serveService(WebKitURISchemeRequest* request, const std::string& path);
+  void serveContent(SoupServerMessage* msg, const std::string& path);
+  void serveService(SoupServerMessage* msg, const std::string& path);
   // A call of the screens (fromContent false) or of the package's frames.
-  void answerCall(WebKitURISchemeRequest* request, bool fromContent);
+  void answerCall(WebKitURISchemeRequest* request);
+  // The answer to a call's body (nullopt: none, or too large).
+  std::string callAnswer(const std::optional<std::string>& body,
+                         bool fromContent);
+  std::optional<std::string> callBody(const char* method,
+                                      std::optional<std::string> body);
   void serveRuffle(WebKitURISchemeRequest* request, const std::string& path);
   // zept://content/page: a page's cookies, whether it names a movie, and
   // the files it asked for that failed to load.
-  void servePageRequest(WebKitURISchemeRequest* request);
+  void servePageRequest(SoupServerMessage* msg);
   bool pageNamesMovie(const std::string& path);
   // A file the package lacks was asked for: named once, with the page that
   // asked when that page says so within a moment (an element's error
@@ -256,14 +270,10 @@ class MoviePage {
   void leave(int& counter);
   bool waitFor(const std::function<bool()>& done, int timeoutMs);
 
-  // The content's browser context and its scheme handler's way here.
-  struct ContentLink {
-    MoviePage* page;
-  };
-  static void HandleContentScheme(WebKitURISchemeRequest* request,
-                                  gpointer link);
   WebKitWebContext* makeContentContext();
-  void applyNetworkRules(WebKitWebContext* context);
+  // The dead proxy for everything but ownHost ("host:port", or "").
+  void applyNetworkRules(WebKitWebContext* context,
+                         const std::string& ownHost = "");
   void contentLoadChanged(WebKitWebView* view, WebKitLoadEvent event);
   void contentGone();
   void finishClose();
@@ -279,9 +289,14 @@ class MoviePage {
   std::vector<std::string> contentScripts_;
   WebKitWebView* contentView_ = nullptr;  // owned by its GTK parent
   GObjectPtr<WebKitWebContext> contentContext_;
-  ContentLink* contentLink_ = nullptr;
+  std::unique_ptr<ContentServer> server_;
   std::string contentGiven_;
   std::string contentTarget_;  // the address the program loads there
+  std::string contentError_;
+  std::string originPrefix_;  // the origin and a slash
+  unsigned contentLaunches_ = 0;
+  // Null once the page has gone, for callbacks that may come later.
+  std::shared_ptr<MoviePage*> alive_ = std::make_shared<MoviePage*>(this);
   bool contentLoadAsked_ = false;  // its load has not started yet
   bool returning_ = false;         // an AU went to its return address
   std::string lastAsked_;          // the last address a page asked for
@@ -349,7 +364,7 @@ class MoviePage {
   std::map<std::string, bool> namesMovie_;  // by path in the package
   std::map<std::string, guint> unclaimed_;  // lacking files, their timeouts
   std::set<std::string> named_;             // lacking files named
-  GObjectPtr<WebKitURISchemeRequest> testCall_;
+  GObjectPtr<SoupServerMessage> testCall_;
 };
 
 }  // namespace zept::desktop

@@ -660,7 +660,7 @@ button { width: 100%; height: 100%; }</style>
 <script>
 function raw(launch, name, args) {
   var x = new XMLHttpRequest();
-  x.open("POST", "zept://content/api", false);
+  x.open("POST", "/api", false);
   x.send(JSON.stringify(["api", launch, name].concat(args)));
 }
 if (A.LMSInitialize("") !== "true") {
@@ -688,7 +688,7 @@ if (A.LMSInitialize("") !== "true") {
         new Image().src = m + "x".repeat(1 << 20) + ".png";
       // What only zept may find, said by a page with no emulator.
       var said = new XMLHttpRequest();
-      said.open("POST", "zept://content/page", false);
+      said.open("POST", "/page", false);
       said.send(JSON.stringify(["crashed", "/pkg/a/one.html",
                                 "RuntimeError: forged", "a/one.html"]));
       report("one:" + libLoaded);
@@ -780,7 +780,7 @@ try { top.Array.prototype.toJSON = function () { stolen.push("top"); return this
 // to the package's own, which takes API calls only.
 function send(list, where) {
   var x = new XMLHttpRequest();
-  x.open("POST", where || "zept://content/api", false);
+  x.open("POST", where || "/api", false);
   x.send(JSON.stringify(list));
   return x.responseText;
 }
@@ -807,7 +807,7 @@ try { top.zeptLeave("guess"); } catch (e) {}
 var big = A.LMSSetValue("cmi.suspend_data", "x".repeat(3 << 20)) + A.LMSGetLastError();
 try { send(["api", "1", "LMSSetValue", "cmi.suspend_data", "y".repeat(9 << 20)]); } catch (e) {}
 setTimeout(function () {
-  try { top.location = "zept://content/pkg/h/other.html"; } catch (e) {}
+  try { top.location = "/pkg/h/other.html"; } catch (e) {}
   setTimeout(function () {
     report("still-here|" + stolen.length + "|" +
            answers.join(";").indexOf("\"ok\":true") + "|" + big);
@@ -989,7 +989,7 @@ A.LMSInitialize("");
 // API made them, are all that is left to try.
 function old(name, args) {
   var x = new XMLHttpRequest();
-  x.open("POST", "zept://content/api", false);
+  x.open("POST", "/api", false);
   x.send(JSON.stringify(["api", "1", name].concat(args)));
   return x.responseText;
 }
@@ -2496,6 +2496,172 @@ document.getElementById("said").textContent = said.join(" ");
 
 }  // namespace cmi5au
 
+// A SCO caught in an endless loop holds only its own view's process: the
+// learner's Alt+M still brings the menu, and closing zept still ends it.
+TEST_F(PackageWindowTest, ALoopingScoLeavesZeptsControlsFree) {
+  const fs::path package = writePackage(
+      "loop", {{"imsmanifest.xml",
+                Manifest("Loop course", {{"L1", "Looping", "l/index.html", ""}})},
+               {"l/index.html", std::string(kScoHead) + R"(</head><body><script>
+A.LMSInitialize("");
+report("looping");
+setTimeout(function () { for (;;) {} }, 300);
+</script></body></html>)"}});
+  start("--learner anna --item L1 " + package.string());
+  ASSERT_TRUE(waitResults(package, "\"looping\""));
+  std::this_thread::sleep_for(std::chrono::milliseconds(800));
+  const std::string id = RunCommand(
+      "xdotool search --onlyvisible --name '^Loop course$' | head -1");
+  ASSERT_FALSE(id.empty());
+  RunCommand("xdotool windowfocus --sync " + id.substr(0, id.find('\n')) +
+             " key alt+m");
+  EXPECT_TRUE(WaitForText(output(), "The course menu is shown"));
+  signal(SIGTERM);
+  EXPECT_EQ(waitExit(), 0) << Slurp(output());
+}
+
+// AUs written for the web, as authoring tools write them, each playing in
+// its own view as on an LMS: a library that refuses any address but http(s)
+// (TinCanJS), a walk up the parents that must end at a readable top
+// (Captivate), a frameset whose frames fill each other by name (Lectora),
+// "terminated" sent as the page goes by a keepalive request and by a
+// synchronous one, and the return URL reached through the top and the
+// parent. Each says "initialized" only when what it needs held, and the
+// course's screen comes back where the AU goes back.
+TEST_F(PackageWindowTest, AusPlayAsOnTheWeb) {
+  // Needs: q (the launch's query), req(), send(verb) as kAuPage has them.
+  const std::string prelude = R"(<!doctype html><html><body><script>
+var q = new URLSearchParams(location.search), auth = "";
+if (!q.get("fetch")) q = new URLSearchParams(parent.location.search);
+function req(method, url, body) {
+  var x = new XMLHttpRequest();
+  x.open(method, url, false);
+  if (auth) x.setRequestHeader("Authorization", auth);
+  x.setRequestHeader("X-Experience-API-Version", "1.0.3");
+  x.setRequestHeader("Content-Type", "application/json");
+  x.send(body || null);
+  return x;
+}
+auth = "Basic " + JSON.parse(req("POST", q.get("fetch")).responseText)["auth-token"];
+var ep = q.get("endpoint"), agent = q.get("actor");
+var data = JSON.parse(req("GET", ep + "activities/state?stateId=LMS.LaunchData&activityId=" +
+    encodeURIComponent(q.get("activityId")) + "&agent=" + encodeURIComponent(agent) +
+    "&registration=" + q.get("registration")).responseText);
+req("GET", ep + "agents/profile?profileId=cmi5LearnerPreferences&agent=" +
+    encodeURIComponent(agent));
+function statement(verb, result) {
+  var context = JSON.parse(JSON.stringify(data.contextTemplate));
+  context.registration = q.get("registration");
+  context.contextActivities.category = [{id: "https://w3id.org/xapi/cmi5/context/categories/cmi5"}];
+  var s = {id: crypto.randomUUID(), timestamp: new Date().toISOString(),
+           actor: JSON.parse(agent), verb: {id: "http://adlnet.gov/expapi/verbs/" + verb},
+           object: {id: q.get("activityId")}, context: context};
+  if (result) s.result = result;
+  return s;
+}
+function send(verb, result) {
+  var s = statement(verb, result);
+  return req("PUT", ep + "statements?statementId=" + s.id, JSON.stringify(s)).status;
+}
+)";
+  const struct {
+    std::string name;
+    std::map<std::string, std::string> pages;  // au/index.html first
+    bool close;          // zept is closed while the AU plays
+    std::string verbs;   // stored then, in order
+    bool menuBack;       // the course's screen comes back by itself
+  } kCases[] = {
+      {"tincanjs",
+       {{"au/index.html", prelude + R"(
+if (!/^https?:$/.test(new URL(location.href).protocol))
+  throw new Error("Unable to parse URL");
+send("initialized");
+</script></body></html>)"}},
+       false, "launched initialized", false},
+      {"parent-walk",
+       {{"au/index.html", prelude + R"(
+var w = window;
+for (var n = 0; n < 50 && w !== w.parent; n++) w = w.parent;
+if (w === w.top && w.document.title !== undefined) send("initialized");
+</script></body></html>)"}},
+       false, "launched initialized", false},
+      {"frameset",
+       {{"au/index.html", R"(<!doctype html><html><frameset cols="50%,50%">
+<frame name="nav" src="nav.html"><frame name="content" src="blank.html">
+</frameset></html>)"},
+        {"au/blank.html", "<!doctype html><p>loading"},
+        {"au/nav.html", R"(<!doctype html><script>
+window.open("page.html", "content");
+</script>)"},
+        {"au/page.html", prelude + R"(
+if (parent.frames.nav && window.name === "content") send("initialized");
+</script></body></html>)"}},
+       false, "launched initialized", false},
+      {"keepalive",
+       {{"au/index.html", prelude + R"(
+send("initialized");
+addEventListener("pagehide", function () {
+  var s = statement("terminated", {duration: "PT5S"});
+  fetch(ep + "statements?statementId=" + s.id, {method: "PUT", keepalive: true,
+        headers: {"Authorization": auth, "X-Experience-API-Version": "1.0.3",
+                  "Content-Type": "application/json"},
+        body: JSON.stringify(s)});
+});
+</script></body></html>)"}},
+       true, "launched initialized terminated", false},
+      {"sync-unload",
+       {{"au/index.html", prelude + R"(
+send("initialized");
+addEventListener("pagehide", function () { send("terminated", {duration: "PT5S"}); });
+</script></body></html>)"}},
+       true, "launched initialized terminated", false},
+      {"top-return",
+       {{"au/index.html", prelude + R"(
+send("initialized"); send("terminated", {duration: "PT1S"});
+setTimeout(function () { top.location = data.returnURL; }, 500);
+</script></body></html>)"}},
+       false, "launched initialized terminated", true},
+      {"parent-return",
+       {{"au/index.html", prelude + R"(
+send("initialized"); send("terminated", {duration: "PT1S"});
+setTimeout(function () { parent.location.href = data.returnURL; }, 500);
+</script></body></html>)"}},
+       false, "launched initialized terminated", true},
+  };
+  const std::string verbs =
+      "SELECT group_concat(substr(verb, instr(verb, 'verbs/') + 6), ' ') "
+      "FROM (SELECT verb FROM lrs_statements ORDER BY seq)";
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    std::map<std::string, std::string> files = c.pages;
+    files["cmi5.xml"] =
+        R"(<?xml version="1.0"?>
+<courseStructure xmlns="https://w3id.org/xapi/profiles/cmi5/v1/CourseStructure.xsd">
+<course id="https://example.org/web"><title><langstring lang="en-US">Web</langstring></title>
+<description><langstring lang="en-US">d</langstring></description></course>
+<au id="https://example.org/web/au" moveOn="NotApplicable"><title><langstring lang="en-US">Web AU</langstring></title>
+<description><langstring lang="en-US">d</langstring></description><url>au/index.html</url></au>
+</courseStructure>)";
+    const fs::path package = writePackage("web-" + c.name, files);
+    const std::string channel = listenToScreens();
+    start("--learner ann --item https://example.org/web/au " + package.string(),
+          channel);
+    EXPECT_TRUE(waitStored(verbs, c.close ? "initialized" : c.verbs))
+        << Slurp(output());
+    if (c.menuBack) {
+      const std::string menu = screenText({"Web AU", "Results as PDF"});
+      EXPECT_NE(menu.find("Web AU"), std::string::npos) << menu;
+    }
+    signal(SIGTERM);
+    EXPECT_EQ(waitExit(), 0) << Slurp(output());
+    if (c.close) {
+      EXPECT_TRUE(waitStored(verbs, c.verbs + "\n")) << Slurp(output());
+    }
+    TearDown();
+    SetUp();
+  }
+}
+
 // A cmi5 course plays: the AU talks to zept's LRS as it would to any, the
 // rules refuse what the LMS must refuse, the course's screen comes back as
 // the AU goes, and a session cut short by a kill is abandoned at the next
@@ -2698,8 +2864,9 @@ report(navigator.language + "|" + navigator.languages.join(","));
     for (const std::string& part : screen.shown)
       EXPECT_NE(text.find(part), std::string::npos) << part << " in\n" << text;
     EXPECT_EQ(text.find("Learner"), std::string::npos) << text;
-    if (screen.shown.front() == "Précédent")
+    if (screen.shown.front() == "Précédent") {
       EXPECT_TRUE(waitResults(package, "fr|fr"));
+    }
     signal(SIGTERM);
     EXPECT_EQ(waitExit(), 0) << Slurp(output());
   }

@@ -1,10 +1,10 @@
 // The page that holds a SCO in the launch's own view, in the package's
-// origin (zept://content), apart from zept's screens: it holds the runtime
+// origin (http://127.0.0.1:PORT), apart from zept's screens: it holds the runtime
 // that the SCO finds by walking up its parents, window.API for SCORM 1.2
 // or window.API_1484_11 for SCORM 2004, and the SCO's page in a frame of
 // its own. It asks the program once for the launch (never in its address).
 // Every call reaches the program synchronously, in order, as a POST to
-// zept://content/api of a JSON array of strings; the answer is the call's
+// /api of a JSON array of strings; the answer is the call's
 // text.
 (() => {
 "use strict";
@@ -69,7 +69,7 @@ function send(head, rest) {
   if (posting && postMessage) return post(text);
   const xhr = new Request();
   try {
-    apply(openRequest, xhr, ["POST", "zept://content/api", false]);
+    apply(openRequest, xhr, ["POST", "/api", false]);
     apply(sendRequest, xhr, [text]);
     if (xhr.status === 200) return xhr.responseText;
   } catch (e) {
@@ -267,12 +267,23 @@ function watchSize(frame) {
   window.addEventListener("resize", () => place(frame));
 }
 
+// The runtime names the package's files, zept's LRS and the return
+// address in the package's logical origin; the content gets them at the
+// origin it is served at, in the address and in its query alike.
+const LOGICAL = "zept://content";
+function served(address) {
+  const origin = location.origin;
+  return address.split(encodeURIComponent(LOGICAL + "/"))
+      .join(encodeURIComponent(origin + "/"))
+      .split(LOGICAL + "/").join(origin + "/");
+}
+
 let begun = false;
 function begin() {
   if (begun) return;
   begun = true;
   if (!given || typeof given.url !== "string" ||
-      given.url.indexOf("zept://content/pkg/") !== 0)
+      given.url.indexOf(LOGICAL + "/pkg/") !== 0)
     return;
   const frame = document.createElement("iframe");
   frame.name = "sco";
@@ -289,7 +300,7 @@ function begin() {
     }
   });
   watchSize(frame);
-  frame.src = given.url;
+  frame.src = served(given.url);
   document.body.appendChild(frame);
   frame.focus();
 }
