@@ -505,7 +505,9 @@ std::string PackageSession::screen(const std::vector<std::string>& message) {
   // A cmi5 AU that asks for a window of its own: only the package's pages
   // play there, and the screens come back when it goes.
   if (kind == "window" && message.size() >= 3 &&
-      message[1].rfind(page_.contentOrigin() + "/pkg/", 0) == 0 && cmi5_) {
+      page_.inOrigin(message[1]).rfind(page_.contentOrigin() + "/pkg/", 0) ==
+          0 &&
+      cmi5_) {
     const std::string launch = cmi5_->launchNumber();
     contentLaunch_ = launch;
     WebKitWebView* view = page_.openContent(message[1], "", false);
@@ -928,6 +930,8 @@ void PackageSession::recover() {
   const bool open = !player_->playing().empty();
   player_->leave();
   views_.closeWindows();
+  // The menu comes back: an AU's own window goes with its launch.
+  views_.closeOwnWindow();
   dialogs_.showMessage(
       Utf8ToWide(open ? _("The course stopped unexpectedly. Your progress is "
                           "saved; the course starts again at its menu.")

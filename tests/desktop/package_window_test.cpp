@@ -685,7 +685,7 @@ if (A.LMSInitialize("") !== "true") {
       window.open("save.html", "save", "width=1,height=1");
       document.getElementById("far").click();
       for (var m = 0; m < 3; m++)
-        new Image().src = m + "x".repeat(1 << 20) + ".png";
+        new Image().src = m + "x".repeat(20000) + ".png";
       // What only zept may find, said by a page with no emulator.
       var said = new XMLHttpRequest();
       said.open("POST", "/page", false);
@@ -749,7 +749,8 @@ opened.onsuccess = function () {
   EXPECT_EQ(waitExit(), 0) << Slurp(output());
   EXPECT_EQ(Slurp(output()).find("the learner was offered Retry"),
             std::string::npos);
-  // Names of a megabyte were cut: the journal stays small.
+  // Names of 20,000 characters were cut: the journal stays small. (Longer
+  // addresses never reach zept: its server refuses them, as web servers do.)
   EXPECT_EQ(Count(Slurp(output()), "which is missing from the package"), 3);
   EXPECT_LT(fs::file_size(output()), 64u << 10);
 }

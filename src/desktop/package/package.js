@@ -223,15 +223,15 @@ function showLearner(name) {
 function showItem(title) {
   $("item-title").textContent = title;
   say("item-state", "");
-  $("sco").title = title || "Course content";
+  $("sco").title = title || _("Course content");
   titled(title);
-  say("announce", title ? "Now playing: " + title : "");
+  say("announce", title ? _("Now playing:") + " " + title : "");
 }
 
 // The SCO has finished: said beside its title, in words.
 function sayEnded() {
   $("controls").classList.add("ended");
-  say("item-state", " \u2014 finished");
+  say("item-state", " \u2014 " + _("finished"));
 }
 
 function show(section) {
