@@ -511,6 +511,7 @@ std::string PackageSession::screen(const std::vector<std::string>& message) {
     const std::string launch = cmi5_->launchNumber();
     contentLaunch_ = launch;
     WebKitWebView* view = page_.openContent(message[1], "", false);
+    if (!view) return std::string();
     views_.openOwnWindow(view, message[2], [this, launch] {
       if (!secret_.empty())
         page_.runScript("window.zeptWindowGone && zeptWindowGone(" +

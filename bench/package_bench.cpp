@@ -76,7 +76,7 @@ std::string Manifest(int items) {
 const std::map<std::string, std::string> kPages = {
     {"s1.html", R"(<!DOCTYPE html><html><body><script>
 var A = parent.API; A.LMSInitialize("");
-function bare() { var x = new XMLHttpRequest(); x.open("POST", "zept://content/api", false);
+function bare() { var x = new XMLHttpRequest(); x.open("POST", "/api", false);
   x.send('["api","bare","LMSGetLastError"]'); return x.responseText; }
 var rounds = 10, per = 1000, set = 0, plain = 0;
 for (var r = 0; r < rounds; r++) {
@@ -534,7 +534,7 @@ function put(verb, cmi5) {
            verb: {id: verb}, object: {id: q.get("activityId")}, context: context};
   return req("PUT", ep + "statements?statementId=" + s.id, JSON.stringify(s)).status;
 }
-function bare() { var x = new XMLHttpRequest(); x.open("POST", "zept://content/api", false);
+function bare() { var x = new XMLHttpRequest(); x.open("POST", "/api", false);
   x.send('["api","bare","LMSGetLastError"]'); return x.responseText; }
 put("http://adlnet.gov/expapi/verbs/initialized", true);
 var rounds = 10, per = 200, puts = [], bares = [];

@@ -10,7 +10,6 @@
 #include "desktop/languages.h"
 #include "desktop/package_view.h"
 #include "desktop/page.h"
-#include "desktop/scheme_files.h"
 #include "util/utf8.h"
 
 namespace zept::desktop {
@@ -56,6 +55,14 @@ WebKitWebContext* MoviePage::makeContentContext() {
   applyNetworkRules(context, server_ ? server_->origin().substr(7) : "");
   // Content learns the learner's language as a browser tells it.
   SetPreferredLanguages(context);
+  // zept's media extension: sound plays silently to its end where there is
+  // no sound device (the page's media settle), as in the movie page.
+  if (!extensionsDir_.empty()) {
+    webkit_web_context_set_web_extensions_directory(context,
+                                                    extensionsDir_.c_str());
+    g_signal_connect(context, "user-message-received",
+                     G_CALLBACK(OnMediaMessage), this);
+  }
   return context;
 }
 

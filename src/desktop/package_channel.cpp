@@ -379,7 +379,24 @@ void MoviePage::serveContent(SoupServerMessage* msg, const std::string& path) {
   if (file && file->nativeFile.empty())
     return HttpBytes(msg, 200, std::move(file->bytes), ContentType(inPackage),
                      policy);
-  if (lacking) this->lacking(inPackage);
+  if (lacking) {
+    // The browser names the page that asked (its Referer), as a page's own
+    // word could name any: a page of the package is named by it at once.
+    const char* referer = soup_message_headers_get_one(
+        soup_server_message_get_request_headers(msg), "Referer");
+    const std::string asker =
+        referer ? std::string(referer).substr(0, std::string(referer).find_first_of("?#"))
+                : std::string();
+    const std::string prefix = originPrefix_ + "pkg/";
+    GCharPtr page(asker.rfind(prefix, 0) == 0
+                      ? g_uri_unescape_string(asker.c_str() + prefix.size(),
+                                              nullptr)
+                      : nullptr);
+    if (page)
+      nameLacking(inPackage, page.get());
+    else
+      this->lacking(inPackage);
+  }
   HttpNotFound(msg, "not served: " + path + ": " + why);
 }
 

@@ -2301,6 +2301,24 @@ window.addEventListener("load", function () {
        "Files missing from the package:\n"
        "  c/lib/gone.js (asked by c/index.html)\n"
        "  pics/none.png (asked by c/index.html)\n"},
+      // The page that asked is the one the browser names, not one a page
+      // says asked.
+      {"forged-asker",
+       {{"c/index.html", head + R"(</head><body><script>
+var x = new XMLHttpRequest();
+x.open("GET", "../pics/lost.png", false);
+try { x.send(); } catch (e) {}
+var y = new XMLHttpRequest();
+y.open("POST", "/page", false);
+y.send(JSON.stringify(["missing", "/pkg/c/other.html",
+                       location.origin + "/pkg/pics/lost.png"]));
+report("claimed");
+</script></body></html>)"}},
+       "claimed",
+       {"The page c/index.html asked for pics/lost.png, which is missing "
+        "from the package"},
+       {"c/other.html"},
+       ""},
   });
 }
 
