@@ -259,6 +259,17 @@ void DesktopWindow::release(unsigned background) {
 
 void DesktopWindow::focusContent() {
   GtkWidget* movies = gtk_bin_get_child(GTK_BIN(movieArea_));
+  // Screens with a SCO's view over them: the SCO's view while it shows,
+  // else the screens.
+  if (movies && GTK_IS_OVERLAY(movies)) {
+    GtkWidget* shown = gtk_bin_get_child(GTK_BIN(movies));
+    GList* children = gtk_container_get_children(GTK_CONTAINER(movies));
+    for (GList* at = children; at; at = at->next)
+      if (at->data != shown && gtk_widget_get_visible(GTK_WIDGET(at->data)))
+        shown = GTK_WIDGET(at->data);
+    g_list_free(children);
+    movies = shown;
+  }
   if (!movies || !gtk_widget_get_visible(movies)) return;
   gtk_widget_grab_focus(movies);
   // The page keeps its focused element but tells no one it has it again:

@@ -57,7 +57,8 @@ std::string BindCatalogs(const std::string& programPath) {
   // UTF-8 whatever the locale's character set: GTK, WebKit and the PDFs
   // take nothing else.
   ::bind_textdomain_codeset(kTextDomain, "UTF-8");
-  ::textdomain(kTextDomain);
+  // Not made the default domain: GTK reads its own words (and the
+  // language's direction) through the default one.
   return chosen;
 }
 
