@@ -278,6 +278,8 @@ std::optional<scorm::RegistrationIdentity> IdentityOfStatements(
 // An address of the content's logical origin at the origin it is served.
 std::string Served(std::string_view address, const std::string& origin) {
   constexpr std::string_view kLogical = "zept://content";
+  if (address.substr(0, kLogical.size()) != kLogical)
+    return std::string(address);  // an address outside the package
   return origin + std::string(address.substr(kLogical.size()));
 }
 
@@ -583,7 +585,7 @@ std::string CoursePlayer::launch(const std::string& id) {
   const std::string query = suffix.substr(0, hash);
   const std::string fragment =
       hash == std::string::npos ? std::string() : suffix.substr(hash);
-  launch.launchUrl = scorm::LaunchUrl(url) + query;
+  launch.launchUrl = Served(scorm::LaunchUrl(url) + query, settings_.origin);
   launch.returnUrl = Served(kReturnUrl, settings_.origin);
 
   // The launch data and "launched" are kept before the AU can ask for them.

@@ -199,6 +199,14 @@ class PackageWindowTest : public ::testing::Test {
     }
   }
   fs::path output() const { return root / "zept.out"; }
+  // Presses keys in zept's window of that title, as the learner would.
+  void pressKeys(const std::string& title, const std::string& keys) {
+    const std::string id = RunCommand("xdotool search --onlyvisible --name '^" +
+                                      title + "$' | head -1");
+    ASSERT_FALSE(id.empty()) << Slurp(output());
+    RunCommand("xdotool windowfocus --sync " + id.substr(0, id.find('\n')) +
+               " key " + keys);
+  }
   // The exit status, or -1 when it has not ended within timeoutMs.
   int waitExit(int timeoutMs = 20000) {
     for (int waited = 0; waited < timeoutMs; waited += 50) {
@@ -833,11 +841,7 @@ setTimeout(function () {
   EXPECT_EQ(stored.find("other-launched"), std::string::npos) << stored;
   EXPECT_EQ(waitExit(100), -1) << "zept ended: " << out;
   // The screens still answer the learner: Alt+M, with the focus in the SCO.
-  const std::string id =
-      RunCommand("xdotool search --onlyvisible --name '^Hostile course$'");
-  ASSERT_FALSE(id.empty());
-  RunCommand("xdotool windowfocus --sync " + id.substr(0, id.find('\n')) +
-             " key alt+m");
+  pressKeys("Hostile course", "alt+m");
   EXPECT_TRUE(WaitForText(output(), "The course menu is shown"));
   signal(SIGTERM);
   EXPECT_EQ(waitExit(), 0) << Slurp(output());
@@ -2529,11 +2533,7 @@ setTimeout(function () { for (;;) {} }, 300);
   start("--learner anna --item L1 " + package.string());
   ASSERT_TRUE(waitResults(package, "\"looping\""));
   std::this_thread::sleep_for(std::chrono::milliseconds(800));
-  const std::string id = RunCommand(
-      "xdotool search --onlyvisible --name '^Loop course$' | head -1");
-  ASSERT_FALSE(id.empty());
-  RunCommand("xdotool windowfocus --sync " + id.substr(0, id.find('\n')) +
-             " key alt+m");
+  pressKeys("Loop course", "alt+m");
   EXPECT_TRUE(WaitForText(output(), "The course menu is shown"));
   signal(SIGTERM);
   EXPECT_EQ(waitExit(), 0) << Slurp(output());

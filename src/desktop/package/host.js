@@ -283,7 +283,7 @@ function begin() {
   if (begun) return;
   begun = true;
   if (!given || typeof given.url !== "string" ||
-      given.url.indexOf(LOGICAL + "/pkg/") !== 0)
+      served(given.url).indexOf(location.origin + "/pkg/") !== 0)
     return;
   const frame = document.createElement("iframe");
   frame.name = "sco";
