@@ -156,6 +156,10 @@ bool ContentServer::admits(SoupServerMessage* msg) const {
 void ContentServer::Handle(SoupServer*, SoupServerMessage* msg,
                            const char* path, GHashTable*, gpointer data) {
   auto& self = *static_cast<ContentServer*>(data);
+  // One request a connection: a connection the browser keeps for reuse and
+  // then drops is otherwise never closed on this side.
+  soup_message_headers_replace(soup_server_message_get_response_headers(msg),
+                               "Connection", "close");
   if (!self.admits(msg)) {
     soup_server_message_set_status(msg, 403, nullptr);
     return;
