@@ -124,7 +124,35 @@ if (location.origin === "zept://content" &&
   window.addEventListener("unload", () => { leaving = true; }, true);
   const setHeader = Request.prototype.setRequestHeader;
   const asked = new WeakMap();
-  const keep = window.fetch;
+  const original = window.fetch;
+  const Headers_ = Headers;
+  const assign = Object.assign;
+  // A request that may outlive its page (keepalive, a beacon) is said to
+  // the program first, by the channel that reaches it before the page's
+  // leaving does, and marked: the leaving waits for it to arrive.
+  const handlers = window.webkit && window.webkit.messageHandlers;
+  const last = handlers && handlers.zeptApi;
+  const keep = function (input, init) {
+    if (init && init.keepalive) {
+      const headers = new Headers_(init.headers || {});
+      headers.set("X-Zept-Last", "1");
+      init = assign({}, init, {headers});
+      try { apply(last.postMessage, last, ["[\"last\"]"]); } catch (e) {}
+    }
+    return apply(original, window, [input, init]);
+  };
+  window.fetch = keep;
+  try {
+    navigator.sendBeacon = (url, data) => {
+      try {
+        keep(String(url), {method: "POST", body: data === undefined ? null : data,
+                           keepalive: true, credentials: "same-origin"});
+        return true;
+      } catch (e) {
+        return false;
+      }
+    };
+  } catch (e) {}
   Request.prototype.open = function (method, url, async) {
     asked.set(this, {method: String(method), url: String(url),
                      sync: arguments.length > 2 && !async, headers: {}});

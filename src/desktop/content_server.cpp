@@ -164,6 +164,9 @@ void ContentServer::Handle(SoupServer*, SoupServerMessage* msg,
     soup_server_message_set_status(msg, 403, nullptr);
     return;
   }
+  if (soup_message_headers_get_one(soup_server_message_get_request_headers(msg),
+                                   "X-Zept-Last"))
+    ++self.lastArrived_;
   GCharPtr decoded(g_uri_unescape_string(path ? path : "/", nullptr));
   std::string rest = decoded ? decoded.get() : "";
   if (!rest.empty() && rest[0] == '/') rest.erase(0, 1);

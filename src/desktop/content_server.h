@@ -46,6 +46,8 @@ class ContentServer {
   // at once or later (paused).
   std::function<void(SoupServerMessage* msg, const std::string& path)>
       onRequest;
+  // Requests marked as sent while their page went, that have arrived.
+  long lastArrived() const { return lastArrived_; }
 
  private:
   static void Handle(SoupServer*, SoupServerMessage* msg, const char* path,
@@ -58,6 +60,7 @@ class ContentServer {
   std::string host_;  // what the Host header must say
   std::string secret_;
   std::string error_;
+  long lastArrived_ = 0;
 };
 
 // Answers of the origin. policy is the content security policy they carry.

@@ -247,7 +247,25 @@ void MoviePage::contentLoadChanged(WebKitWebView* view, WebKitLoadEvent event) {
     return;
   }
   if (event != WEBKIT_LOAD_FINISHED) return;
-  if (closeDone_ && contentTarget_ == (uri ? uri : "")) finishClose();
+  if (closeDone_ && contentTarget_ == (uri ? uri : "")) {
+    // What the page sent as it went (keepalive requests, beacons) arrives
+    // by another way than the load: the leaving ends once it has.
+    if (server_ && server_->lastArrived() < lastExpected_ && !closeQuiet_) {
+      closeQuiet_ = g_timeout_add(
+          20,
+          +[](gpointer self) -> gboolean {
+            auto* page = static_cast<MoviePage*>(self);
+            if (page->server_->lastArrived() < page->lastExpected_)
+              return G_SOURCE_CONTINUE;
+            page->closeQuiet_ = 0;
+            page->finishClose();
+            return G_SOURCE_REMOVE;
+          },
+          this);
+      return;
+    }
+    finishClose();
+  }
 }
 
 void MoviePage::laterReturned() {
@@ -289,6 +307,9 @@ void MoviePage::closeContent(std::function<void()> done, int timeoutMs) {
 
 void MoviePage::finishClose() {
   if (closeTimeout_) g_source_remove(std::exchange(closeTimeout_, 0));
+  if (closeQuiet_) g_source_remove(std::exchange(closeQuiet_, 0));
+  // Requests that never came are not waited for again.
+  if (server_) lastExpected_ = server_->lastArrived();
   std::function<void()> done = std::move(closeDone_);
   closeDone_ = nullptr;
   dropContent();

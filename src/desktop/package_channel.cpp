@@ -444,6 +444,11 @@ void MoviePage::OnPostedCall(WebKitUserContentManager*,
     return;
   }
   std::optional<std::vector<std::string>> items = DecodeStringArray(text.get());
+  // A request of the content that may outlive its page is on its way.
+  if (items && items->size() == 1 && (*items)[0] == "last") {
+    ++page->lastExpected_;
+    return;
+  }
   ++page->postedCalls_;
   if (!items || !page->onPackageCall) return;
   page->enter(page->handling_);

@@ -232,6 +232,8 @@ void MoviePage::forgetContentData(int timeoutMs) {
 
 MoviePage::~MoviePage() {
   *alive_ = nullptr;
+  for (guint* source : {&closeTimeout_, &closeQuiet_})
+    if (*source) g_source_remove(std::exchange(*source, 0));
   dropContent();
   if (filterObject_) webkit_user_content_filter_unref(filterObject_);
   if (deadPort_ >= 0) ::close(deadPort_);

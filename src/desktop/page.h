@@ -303,6 +303,8 @@ class MoviePage {
   gint64 contentOpenedAt_ = 0;
   std::function<void()> closeDone_;
   guint closeTimeout_ = 0;
+  guint closeQuiet_ = 0;     // waits for the page's last requests
+  long lastExpected_ = 0;    // requests its pages said outlive them
   std::string ruffleDir_;
   std::vector<std::string> roots_;
   std::set<std::string> allowedFiles_;
