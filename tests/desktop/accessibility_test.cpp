@@ -47,7 +47,10 @@ std::string SessionBus() {
   address = out.substr(0, line);
   static const pid_t pid =
       static_cast<pid_t>(std::atol(out.c_str() + line + 1));
-  std::atexit([] { ::kill(pid, SIGTERM); });
+  // A pid of 0 would end the test run's own process group.
+  std::atexit([] {
+    if (pid > 0) ::kill(pid, SIGTERM);
+  });
   ::setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
   atspi_init();
   return address;

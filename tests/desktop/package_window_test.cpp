@@ -219,7 +219,11 @@ class PackageWindowTest : public ::testing::Test {
     }
     return -1;
   }
-  void signal(int number) { ::kill(running_, number); }
+  // Never to a pid of -1 or 0: that would reach every process of the user
+  // or the whole test run's group once zept has been reaped.
+  void signal(int number) {
+    if (running_ > 0) ::kill(running_, number);
+  }
   pid_t running() const { return running_; }
   // The id of a dialog of the window titled title (the smaller of the
   // windows with that title), waited for; "" when none shows.
@@ -2783,6 +2787,9 @@ TEST_F(PackageWindowTest, AnAuWindowGoesWithItsPagesProcess) {
        waited += 200)
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
   ASSERT_FALSE(RunCommand(shown).empty()) << Slurp(output());
+  // Once the AU has run no process is still being launched: WebKit aborts
+  // the program when one ends before it has told its pid.
+  ASSERT_TRUE(waitStored("SELECT verb FROM lrs_statements", "initialized"));
   // zept's page processes, and theirs alone: other tests run beside this.
   RunCommand(
       "kids() { for c in $(pgrep -P $1); do echo $c; kids $c; done; }; "
