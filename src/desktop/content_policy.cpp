@@ -32,8 +32,9 @@ const char kPackagePagePolicy[] =
 // content's view: its own script, its calls, and the package's pages.
 const char kPackageHostPolicy[] =
     "default-src 'none'; script-src zept://content/app/host.js; "
-    "connect-src zept://content/api; style-src 'unsafe-inline'; "
-    "frame-src zept://content/ data: blob:; object-src 'none'; "
+    "connect-src zept://call/api zept://content/api; "
+    "style-src 'unsafe-inline'; frame-src zept://content/ data: blob:; "
+    "object-src 'none'; "
     "base-uri 'none'; form-action 'none'";
 // A package's own pages: what HTML content is written with (inline scripts
 // and handlers, eval, frames, forms), from the package's origin only; the

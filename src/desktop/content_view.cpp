@@ -55,6 +55,15 @@ WebKitWebContext* MoviePage::makeContentContext() {
   applyNetworkRules(context, server_ ? server_->origin().substr(7) : "");
   // Content learns the learner's language as a browser tells it.
   SetPreferredLanguages(context);
+  // The launch's API calls; a context that outlives its launch (a view
+  // still going) reaches nothing.
+  if (contentLink_) *contentLink_ = nullptr;
+  contentLink_ = new MoviePage*(this);
+  webkit_web_context_register_uri_scheme(
+      context, "zept", HandleContentCall, contentLink_,
+      [](gpointer link) { delete static_cast<MoviePage**>(link); });
+  webkit_security_manager_register_uri_scheme_as_cors_enabled(
+      webkit_web_context_get_security_manager(context), "zept");
   // zept's media extension: sound plays silently to its end where there is
   // no sound device (the page's media settle), as in the movie page.
   if (!extensionsDir_.empty()) {
@@ -353,6 +362,7 @@ void MoviePage::dropContent() {
       gtk_widget_destroy(GTK_WIDGET(view));
   }
   if (server_) server_->forgetSecret();
+  if (contentLink_) *std::exchange(contentLink_, nullptr) = nullptr;
   if (contentContext_) {
     g_signal_handlers_disconnect_by_data(contentContext_.get(), this);
     contentContext_.reset();

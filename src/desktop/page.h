@@ -216,6 +216,10 @@ class MoviePage {
   enum class FilterState { kPending, kInPlace, kFailed };
 
   static void HandleScheme(WebKitURISchemeRequest* request, gpointer link);
+  // zept://call/api in a launch's own context: its API calls, answered
+  // in-process (a loopback connection for each call costs milliseconds).
+  static void HandleContentCall(WebKitURISchemeRequest* request,
+                                gpointer link);
   void serve(WebKitURISchemeRequest* request);
   // The package's requests: its screens, its files and its calls.
   static gboolean OnMediaMessage(WebKitWebContext*, WebKitUserMessage* message,
@@ -311,6 +315,7 @@ class MoviePage {
   std::map<std::string, std::string> virtualFiles_;
   GObjectPtr<WebKitWebContext> context_;
   MoviePage** schemeLink_ = nullptr;  // the scheme handler's way here
+  MoviePage** contentLink_ = nullptr;  // the launch's call handler's
   GObjectPtr<WebKitUserContentManager> content_;
   FilterState filter_ = FilterState::kPending;
   FilterJob* filterJob_ = nullptr;  // while the filter is on its way

@@ -2628,7 +2628,6 @@ if (parent.frames.nav && window.name === "content") send("initialized");
        false, "launched initialized", false},
       {"keepalive",
        {{"au/index.html", prelude + R"(
-send("initialized");
 addEventListener("pagehide", function () {
   var s = statement("terminated", {duration: "PT5S"});
   fetch(ep + "statements?statementId=" + s.id, {method: "PUT", keepalive: true,
@@ -2636,12 +2635,13 @@ addEventListener("pagehide", function () {
                   "Content-Type": "application/json"},
         body: JSON.stringify(s)});
 });
+send("initialized");
 </script></body></html>)"}},
        true, "launched initialized terminated", false},
       {"sync-unload",
        {{"au/index.html", prelude + R"(
-send("initialized");
 addEventListener("pagehide", function () { send("terminated", {duration: "PT5S"}); });
+send("initialized");
 </script></body></html>)"}},
        true, "launched initialized terminated", false},
       {"top-return",
@@ -2675,6 +2675,8 @@ setTimeout(function () { parent.location.href = data.returnURL; }, 500);
     const std::string channel = listenToScreens();
     start("--learner ann --item https://example.org/web/au " + package.string(),
           channel);
+    // Pages that send as they go listen for it before "initialized", which
+    // the signal follows.
     EXPECT_TRUE(waitStored(verbs, c.close ? "initialized" : c.verbs))
         << Slurp(output());
     if (c.menuBack) {

@@ -4,8 +4,8 @@
 // or window.API_1484_11 for SCORM 2004, and the SCO's page in a frame of
 // its own. It asks the program once for the launch (never in its address).
 // Every call reaches the program synchronously, in order, as a POST to
-// /api of a JSON array of strings; the answer is the call's
-// text.
+// zept://call/api (the launch's context alone has that scheme) of a JSON
+// array of strings; the answer is the call's text.
 (() => {
 "use strict";
 
@@ -69,7 +69,7 @@ function send(head, rest) {
   if (posting && postMessage) return post(text);
   const xhr = new Request();
   try {
-    apply(openRequest, xhr, ["POST", "/api", false]);
+    apply(openRequest, xhr, ["POST", "zept://call/api", false]);
     apply(sendRequest, xhr, [text]);
     if (xhr.status === 200) return xhr.responseText;
   } catch (e) {
