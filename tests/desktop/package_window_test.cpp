@@ -2254,6 +2254,29 @@ TEST_F(ContentPageTest, HtmlPagesGetSoundCookiesAndTheirMissingFilesNamed) {
   if (!HaveProgram("gst-launch-1.0"))
     GTEST_SKIP() << "gst-launch-1.0 (gstreamer1.0-tools) is not installed";
   const std::string mp3 = Mp3DataUri(root / "tmp");
+  // Six sounds started at once, each its element's first play(), from data:
+  // and from files: in three launches, every one settles.
+  const std::string firstPlays = head + R"(</head><body><script>
+var sources = [")" + mp3 + R"(", "s.mp3", "s.mp3?b", ")" + mp3 +
+                                 R"(#b", "s.mp3?c", "s.mp3?d"], settled = 0;
+sources.forEach(function (source) {
+  var audio = document.createElement("audio");
+  audio.src = source;
+  document.body.appendChild(audio);
+  audio.play().then(function () { if (++settled == 6) report("six settled"); },
+                    function (e) { report(e.name); });
+});
+</script></body></html>)";
+  std::vector<ContentCase> firsts;
+  for (const char* launch : {"first-plays-1", "first-plays-2", "first-plays-3"})
+    firsts.push_back({launch,
+                      {{"c/index.html", firstPlays},
+                       {"c/s.mp3", Slurp(root / "tmp" / "short.mp3")}},
+                      "six settled",
+                      {},
+                      {},
+                      ""});
+  play(firsts);
   play({
       // Each play() settles, with no sound device: played silently.
       {"sound",
