@@ -170,7 +170,7 @@ Standing StandingOf(processes::Context& c, std::size_t i) {
 std::string Why(const SequencingOutcome& outcome) {
   return outcome.exceptionText.empty()
              ? Fill(_("This is not possible now (%s)."), {outcome.exception})
-             : outcome.exceptionText;
+             : std::string(_(outcome.exceptionText.c_str()));
 }
 
 // The answer to a request the sequencer refused, with its exception code.
@@ -246,7 +246,7 @@ std::string Player::other(const std::vector<std::string>& message) {
   if (kind == "nav" && message.size() >= 2) {
     const std::optional<NavigationRequest> request =
         Request(message[1], message.size() >= 3 ? message[2] : "");
-    if (!request) return Answer(false, "This navigation request is unknown.");
+    if (!request) return Answer(false, _("This navigation request is unknown."));
     return navigate(*request);
   }
   if (kind == "next") {
