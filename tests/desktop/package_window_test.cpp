@@ -2502,9 +2502,13 @@ std::string CourseXml() {
          "<url>au/index.html?stay=1</url></au></courseStructure>";
 }
 
-constexpr char kAuPage[] = R"(<!doctype html><html><body><p id="said">AU</p>
+// What an AU does first, as cmi5 asks: q (the launch's query, its parent's
+// for a frame), req(), the auth token, the launch data, statement(verb,
+// result, moveOn) and send() to PUT one; the page goes on after it.
+constexpr char kAuPrelude[] = R"(<!doctype html><html><body><p id="said">AU</p>
 <script>
 var q = new URLSearchParams(location.search), auth = "";
+if (!q.get("fetch")) q = new URLSearchParams(parent.location.search);
 function req(method, url, body) {
   var x = new XMLHttpRequest();
   x.open(method, url, false);
@@ -2519,7 +2523,9 @@ var ep = q.get("endpoint"), agent = q.get("actor");
 var place = "activityId=" + encodeURIComponent(q.get("activityId")) +
     "&agent=" + encodeURIComponent(agent) + "&registration=" + q.get("registration");
 var data = JSON.parse(req("GET", ep + "activities/state?stateId=LMS.LaunchData&" + place).responseText);
-function send(verb, result, moveOn) {
+req("GET", ep + "agents/profile?profileId=cmi5LearnerPreferences&agent=" +
+    encodeURIComponent(agent));
+function statement(verb, result, moveOn) {
   var context = JSON.parse(JSON.stringify(data.contextTemplate));
   context.registration = q.get("registration");
   context.contextActivities.category = [{id: "https://w3id.org/xapi/cmi5/context/categories/cmi5"}];
@@ -2528,10 +2534,17 @@ function send(verb, result, moveOn) {
            actor: JSON.parse(agent), verb: {id: "http://adlnet.gov/expapi/verbs/" + verb},
            object: {id: q.get("activityId")}, context: context};
   if (result) s.result = result;
+  return s;
+}
+function send(verb, result, moveOn) {
+  var s = statement(verb, result, moveOn);
   return req("PUT", ep + "statements?statementId=" + s.id, JSON.stringify(s)).status;
 }
-req("GET", ep + "agents/profile?profileId=cmi5LearnerPreferences&agent=" +
-    encodeURIComponent(agent));
+)";
+
+// The AU of most tests: says initialized and keeps a page count as its
+// bookmark; without ?stay=1 it completes twice, terminates and goes back.
+const std::string kAuPage = std::string(kAuPrelude) + R"(
 var bookmark = req("GET", ep + "activities/state?stateId=bookmark&" + place);
 var said = [send("initialized"), bookmark.status, bookmark.responseText];
 req("PUT", ep + "activities/state?stateId=bookmark&" + place, "page " + (Number(bookmark.responseText.slice(5)) + 1 || 1));
@@ -2581,41 +2594,7 @@ setTimeout(function () { for (;;) {} }, 300);
 // parent. Each says "initialized" only when what it needs held, and the
 // course's screen comes back where the AU goes back.
 TEST_F(PackageWindowTest, AusPlayAsOnTheWeb) {
-  // Needs: q (the launch's query), req(), send(verb) as kAuPage has them.
-  const std::string prelude = R"(<!doctype html><html><body><script>
-var q = new URLSearchParams(location.search), auth = "";
-if (!q.get("fetch")) q = new URLSearchParams(parent.location.search);
-function req(method, url, body) {
-  var x = new XMLHttpRequest();
-  x.open(method, url, false);
-  if (auth) x.setRequestHeader("Authorization", auth);
-  x.setRequestHeader("X-Experience-API-Version", "1.0.3");
-  x.setRequestHeader("Content-Type", "application/json");
-  x.send(body || null);
-  return x;
-}
-auth = "Basic " + JSON.parse(req("POST", q.get("fetch")).responseText)["auth-token"];
-var ep = q.get("endpoint"), agent = q.get("actor");
-var data = JSON.parse(req("GET", ep + "activities/state?stateId=LMS.LaunchData&activityId=" +
-    encodeURIComponent(q.get("activityId")) + "&agent=" + encodeURIComponent(agent) +
-    "&registration=" + q.get("registration")).responseText);
-req("GET", ep + "agents/profile?profileId=cmi5LearnerPreferences&agent=" +
-    encodeURIComponent(agent));
-function statement(verb, result) {
-  var context = JSON.parse(JSON.stringify(data.contextTemplate));
-  context.registration = q.get("registration");
-  context.contextActivities.category = [{id: "https://w3id.org/xapi/cmi5/context/categories/cmi5"}];
-  var s = {id: crypto.randomUUID(), timestamp: new Date().toISOString(),
-           actor: JSON.parse(agent), verb: {id: "http://adlnet.gov/expapi/verbs/" + verb},
-           object: {id: q.get("activityId")}, context: context};
-  if (result) s.result = result;
-  return s;
-}
-function send(verb, result) {
-  var s = statement(verb, result);
-  return req("PUT", ep + "statements?statementId=" + s.id, JSON.stringify(s)).status;
-}
-)";
+  const std::string prelude = cmi5au::kAuPrelude;
   const struct {
     std::string name;
     std::map<std::string, std::string> pages;  // au/index.html first
