@@ -256,8 +256,11 @@ void MoviePage::HandleContentCall(WebKitURISchemeRequest* request,
                                   gpointer link) {
   MoviePage* page = *static_cast<MoviePage**>(link);
   const char* method = webkit_uri_scheme_request_get_http_method(request);
-  if (!page || g_strcmp0(webkit_uri_scheme_request_get_uri(request),
-                         "zept://call/api") != 0) {
+  const std::string uri = webkit_uri_scheme_request_get_uri(request);
+  constexpr std::string_view kLrs = "zept://call/lrs/";
+  if (page && uri.compare(0, kLrs.size(), kLrs) == 0)
+    return page->answerLrsCall(request, uri.substr(12));
+  if (!page || uri != "zept://call/api") {
     FinishError(request, G_IO_ERROR, G_IO_ERROR_PERMISSION_DENIED, "refused");
     return;
   }
@@ -271,6 +274,66 @@ void MoviePage::HandleContentCall(WebKitURISchemeRequest* request,
                  given ? "application/json" : "text/plain; charset=utf-8"},
                 {"Access-Control-Allow-Origin", page->contentOrigin()}},
                page->callAnswer(body, true), kPackagePagePolicy);
+}
+
+void MoviePage::answerLrsCall(WebKitURISchemeRequest* request,
+                              const std::string& address) {
+  const char* method = webkit_uri_scheme_request_get_http_method(request);
+  std::vector<std::pair<std::string, std::string>> cors = {
+      {"Access-Control-Allow-Origin", contentOrigin()},
+      {"Access-Control-Expose-Headers",
+       "ETag, Last-Modified, Content-Type, X-Experience-API-Version, "
+       "X-Experience-API-Consistent-Through"}};
+  SoupMessageHeaders* in = webkit_uri_scheme_request_get_http_headers(request);
+  if (g_strcmp0(method, "OPTIONS") == 0) {
+    const char* asked =
+        in ? soup_message_headers_get_one(in, "Access-Control-Request-Headers")
+           : nullptr;
+    cors.emplace_back("Access-Control-Allow-Methods",
+                      "GET, HEAD, PUT, POST, DELETE");
+    cors.emplace_back("Access-Control-Allow-Headers", asked ? asked : "");
+    cors.emplace_back("Access-Control-Max-Age", "600");
+    return FinishAnswer(request, 204, cors, std::string(), kPackagePagePolicy);
+  }
+  ContentRequest asked;
+  asked.method = method ? method : "GET";
+  const std::size_t mark = address.find('?');
+  asked.path = address.substr(0, mark);
+  if (mark != std::string::npos) asked.query = address.substr(mark + 1);
+  if (in) {
+    SoupMessageHeadersIter it;
+    soup_message_headers_iter_init(&it, in);
+    const char* name = nullptr;
+    const char* value = nullptr;
+    while (soup_message_headers_iter_next(&it, &name, &value))
+      if (g_ascii_strcasecmp(name, "Cookie") != 0)
+        asked.headers.emplace_back(name, value);
+  }
+  ContentAnswer answer =
+      contentAnswer(std::move(asked), ReadBody(request, kMaxCallBytes));
+  for (auto& header : cors) answer.headers.push_back(std::move(header));
+  FinishAnswer(request, answer.status, answer.headers, std::move(answer.body),
+               kPackagePagePolicy);
+}
+
+MoviePage::ContentAnswer MoviePage::contentAnswer(
+    ContentRequest asked, std::optional<std::string> body) {
+  ContentAnswer answer{404, {}, "{\"error\":\"not served\"}"};
+  if (!body) {
+    answer = {413, {}, "{\"error\":\"the request is too large\"}"};
+  } else if (onContentRequest) {
+    asked.body = std::move(*body);
+    enter(handling_);
+    try {
+      answer = onContentRequest(asked);
+    } catch (const std::exception& e) {
+      answer = {500, {}, "{\"error\":\"zept failed\"}"};
+      warn(std::string("a request of the package's content failed: ") +
+           e.what());
+    }
+    leave(handling_);
+  }
+  return answer;
 }
 
 void MoviePage::serveService(SoupServerMessage* msg, const std::string& path) {
@@ -288,22 +351,8 @@ void MoviePage::serveService(SoupServerMessage* msg, const std::string& path) {
   while (soup_message_headers_iter_next(&it, &name, &value))
     if (g_ascii_strcasecmp(name, "Cookie") != 0)
       asked.headers.emplace_back(name, value);
-  std::optional<std::string> body = HttpBody(msg, kMaxCallBytes);
-  ContentAnswer answer{404, {}, "{\"error\":\"not served\"}"};
-  if (!body) {
-    answer = {413, {}, "{\"error\":\"the request is too large\"}"};
-  } else if (onContentRequest) {
-    asked.body = std::move(*body);
-    enter(handling_);
-    try {
-      answer = onContentRequest(asked);
-    } catch (const std::exception& e) {
-      answer = {500, {}, "{\"error\":\"zept failed\"}"};
-      warn(std::string("a request of the package's content failed: ") +
-           e.what());
-    }
-    leave(handling_);
-  }
+  ContentAnswer answer =
+      contentAnswer(std::move(asked), HttpBody(msg, kMaxCallBytes));
   std::string type = "application/json";
   for (const auto& [header, text] : answer.headers)
     if (g_ascii_strcasecmp(header.c_str(), "Content-Type") == 0) type = text;

@@ -230,6 +230,12 @@ class MoviePage {
   // holds its API, the API's calls, the emulator and the test channel.
   void serveContent(SoupServerMessage* msg, const std::string& path);
   void serveService(SoupServerMessage* msg, const std::string& path);
+  // zept://call/lrs/...: the content's LRS requests, answered as over the
+  // origin, with what cross-origin reading needs.
+  void answerLrsCall(WebKitURISchemeRequest* request,
+                     const std::string& address);
+  ContentAnswer contentAnswer(ContentRequest asked,
+                              std::optional<std::string> body);
   // A call of the screens (fromContent false) or of the package's frames.
   void answerCall(WebKitURISchemeRequest* request);
   // The answer to a call's body (nullopt: none, or too large).
