@@ -249,6 +249,7 @@ void MoviePage::contentLoadChanged(WebKitWebView* view, WebKitLoadEvent event) {
   // return address is done (and said so); any other page taking the top
   // would take the launch's runtime with it, and is stopped.
   if (event == WEBKIT_LOAD_STARTED) {
+    contentLoaded_ = false;
     if (std::exchange(contentLoadAsked_, false) || returning_) return;
     warn("a page of the package tried to load " + Utf8Prefix(lastAsked_, 200) +
          " in place of the page that holds its runtime: it was stopped");
@@ -256,6 +257,8 @@ void MoviePage::contentLoadChanged(WebKitWebView* view, WebKitLoadEvent event) {
     return;
   }
   if (event != WEBKIT_LOAD_FINISHED) return;
+  if (leaveSource_) return startLeaving();
+  contentLoaded_ = true;
   if (closeDone_ && contentTarget_ == (uri ? uri : "")) {
     // What the page sent as it went (keepalive requests, beacons) arrives
     // by another way than the load: the leaving ends once it has.
@@ -296,12 +299,19 @@ void MoviePage::closeContent(std::function<void()> done, int timeoutMs) {
   }
   if (closeDone_) finishClose();
   closeDone_ = std::move(done);
-  // The page is left as a browser leaves it: its unload handlers run, and
-  // what they post (in order, on the same channel as the load) has come
-  // when the next page has loaded.
-  contentTarget_ = inOrigin(kLeftUri);
-  contentLoadAsked_ = true;
-  webkit_web_view_load_uri(contentView_, contentTarget_.c_str());
+  // WebKit runs no unload handler of a page left before it has finished
+  // loading: a leaving then waits for that, a second at most.
+  if (contentLoaded_)
+    startLeaving();
+  else
+    leaveSource_ = g_timeout_add(
+        1000,
+        +[](gpointer self) -> gboolean {
+          static_cast<MoviePage*>(self)->leaveSource_ = 0;
+          static_cast<MoviePage*>(self)->startLeaving();
+          return G_SOURCE_REMOVE;
+        },
+        this);
   closeTimeout_ = g_timeout_add(
       static_cast<guint>(timeoutMs),
       +[](gpointer self) -> gboolean {
@@ -314,7 +324,19 @@ void MoviePage::closeContent(std::function<void()> done, int timeoutMs) {
       this);
 }
 
+void MoviePage::startLeaving() {
+  if (leaveSource_) g_source_remove(std::exchange(leaveSource_, 0));
+  if (!contentView_) return;
+  // The page is left as a browser leaves it: its unload handlers run, and
+  // what they post (in order, on the same channel as the load) has come
+  // when the next page has loaded.
+  contentTarget_ = inOrigin(kLeftUri);
+  contentLoadAsked_ = true;
+  webkit_web_view_load_uri(contentView_, contentTarget_.c_str());
+}
+
 void MoviePage::finishClose() {
+  if (leaveSource_) g_source_remove(std::exchange(leaveSource_, 0));
   if (closeTimeout_) g_source_remove(std::exchange(closeTimeout_, 0));
   if (closeQuiet_) g_source_remove(std::exchange(closeQuiet_, 0));
   // Requests that never came are not waited for again.
@@ -327,6 +349,7 @@ void MoviePage::finishClose() {
 
 void MoviePage::contentGone() {
   contentView_ = nullptr;
+  if (leaveSource_) g_source_remove(std::exchange(leaveSource_, 0));
   // A view closed with its window (an AU's own) has left as it goes.
   if (closeDone_) {
     if (closeTimeout_) g_source_remove(std::exchange(closeTimeout_, 0));
@@ -346,6 +369,8 @@ void MoviePage::contentGone() {
 
 void MoviePage::dropContent() {
   if (returnSource_) g_source_remove(std::exchange(returnSource_, 0));
+  if (leaveSource_) g_source_remove(std::exchange(leaveSource_, 0));
+  contentLoaded_ = false;
   contentGiven_.clear();
   contentOpenedAt_ = 0;
   if (contentView_) {

@@ -287,6 +287,8 @@ class MoviePage {
   void contentLoadChanged(WebKitWebView* view, WebKitLoadEvent event);
   void contentGone();
   void finishClose();
+  // Loads the blank page that makes the content's page go.
+  void startLeaving();
   void dropContent();
   // Says onContentReturned from the main loop, once.
   void laterReturned();
@@ -308,6 +310,8 @@ class MoviePage {
   // Null once the page has gone, for callbacks that may come later.
   std::shared_ptr<MoviePage*> alive_ = std::make_shared<MoviePage*>(this);
   bool contentLoadAsked_ = false;  // its load has not started yet
+  bool contentLoaded_ = false;     // its top page has finished loading
+  guint leaveSource_ = 0;          // a leaving that waits for that
   bool returning_ = false;         // an AU went to its return address
   std::string lastAsked_;          // the last address a page asked for
   gint64 contentOpenedAt_ = 0;
