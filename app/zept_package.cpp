@@ -10,7 +10,7 @@
 #include "desktop/gtk_dialogs.h"
 #include "desktop/signals.h"
 #include "platform/codepage.h"
-#include "scorm/progress_store.h"
+#include "store/progress_store.h"
 #include "scorm2004/global_store.h"
 #include "util/file_io.h"
 #include "util/utf8.h"

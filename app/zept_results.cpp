@@ -11,11 +11,11 @@
 
 #include "app/package_kind.h"
 #include "cmi5/player.h"
+#include "package/package.h"
 #include "platform/posix/posix.h"
-#include "scorm/package.h"
-#include "scorm/progress_store.h"
 #include "scorm/results.h"
 #include "scorm2004/results.h"
+#include "store/progress_store.h"
 #include "util/i18n.h"
 
 namespace {

@@ -21,7 +21,7 @@
 #include "cmi5/move_on.h"
 #include "cmi5/session_lrs.h"
 #include "scorm/player.h"
-#include "scorm/progress_store.h"
+#include "store/progress_store.h"
 #include "tincan/package.h"
 
 namespace zept::cmi5 {
