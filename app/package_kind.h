@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "cmi5/course.h"
-#include "scorm/manifest.h"
-#include "scorm/package.h"
+#include "package/manifest.h"
+#include "package/package.h"
 #include "scorm2004/definition.h"
 #include "tincan/package.h"
 

@@ -23,11 +23,11 @@
 #include "desktop/package_view.h"
 #include "desktop/page.h"
 #include "desktop/signals.h"
+#include "package/manifest.h"
 #include "platform/locks.h"
-#include "scorm/manifest.h"
 #include "scorm/player.h"
-#include "scorm/progress_store.h"
 #include "scorm2004/definition.h"
+#include "store/progress_store.h"
 
 namespace zept::cmi5 {
 struct Course;

@@ -7,7 +7,7 @@
 #include <sstream>
 
 #include "platform/posix/curl_http.h"
-#include "scorm/progress_store.h"
+#include "store/progress_store.h"
 #include "xapi/send_loop.h"
 
 namespace zept {

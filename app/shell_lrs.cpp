@@ -2,7 +2,7 @@
 
 #include "platform/codepage.h"
 #include "platform/posix/curl_http.h"
-#include "scorm/progress_store.h"
+#include "store/progress_store.h"
 #include "xapi/sender.h"
 
 namespace zept {

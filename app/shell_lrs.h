@@ -9,7 +9,7 @@
 #include <string>
 
 #include "app/results_sender.h"
-#include "scorm/shell_results.h"
+#include "store/shell_results.h"
 #include "util/context.h"
 
 namespace zept {

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "app/conformance_window.h"
-#include "scorm/manifest.h"
+#include "package/manifest.h"
 #include "scorm2004/conformance.h"
 #include "scorm2004/conformance_run.h"
 #include "scorm2004/reader.h"

@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "scorm/progress_store.h"
+#include "store/progress_store.h"
 #include "util/utf8.h"
 #include "xapi/content_lrs.h"
 #include "xapi/json.h"

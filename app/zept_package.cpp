@@ -10,8 +10,9 @@
 #include "desktop/gtk_dialogs.h"
 #include "desktop/signals.h"
 #include "platform/codepage.h"
-#include "scorm/progress_store.h"
+#include "store/progress_store.h"
 #include "scorm2004/global_store.h"
+#include "tincan/course.h"
 #include "util/file_io.h"
 #include "util/utf8.h"
 #include "desktop/languages.h"
@@ -63,14 +64,14 @@ int RunPackage(Context& ctx, const std::string& path, desktop::MoviePage& page,
                   "network, which zept does not reach");
     // A Tin Can package plays as a course of its launchable activities.
     if (opened.kind == PackageKind::kTinCan) {
-      opened.course = cmi5::CourseOfTinCan(
+      opened.course = tincan::CourseOfTinCan(
           *opened.tincan, desktop::PreferredLanguages().front());
       run.tinCan = true;
     }
     // The store is known by the course's structure, whatever the learner's
     // language picked to play.
     opened.manifest = cmi5::StoreIdentity(
-        run.tinCan ? cmi5::CourseOfTinCan(*opened.tincan) : *opened.course,
+        run.tinCan ? tincan::CourseOfTinCan(*opened.tincan) : *opened.course,
         run.tinCan);
   }
   if (opened.kind == PackageKind::kShellCourse)

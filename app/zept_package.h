@@ -10,8 +10,8 @@
 
 #include "app/package_kind.h"
 #include "desktop/page.h"
+#include "package/package.h"
 #include "platform/text.h"
-#include "scorm/package.h"
 #include "util/context.h"
 #include "xapi/config.h"
 

@@ -11,11 +11,12 @@
 
 #include "app/package_kind.h"
 #include "cmi5/player.h"
+#include "package/package.h"
 #include "platform/posix/posix.h"
-#include "scorm/package.h"
-#include "scorm/progress_store.h"
 #include "scorm/results.h"
 #include "scorm2004/results.h"
+#include "store/progress_store.h"
+#include "tincan/course.h"
 #include "util/i18n.h"
 
 namespace {
@@ -63,7 +64,7 @@ std::string Results(const std::string& course, const std::string& learner) {
   const auto folders = zept::platform::NewPosixSystemFolders(
       zept::platform::RunningProgramPath(), std::getenv);
   const bool tinCan = opened.kind == zept::PackageKind::kTinCan;
-  if (tinCan) opened.course = zept::cmi5::CourseOfTinCan(*opened.tincan);
+  if (tinCan) opened.course = zept::tincan::CourseOfTinCan(*opened.tincan);
   if (opened.course) {
     const CourseStore found = OpenCourseStore(
         DataFolder(*folders), zept::cmi5::StoreIdentity(*opened.course, tinCan),

@@ -15,7 +15,7 @@
 #include "app/results_sender.h"
 #include "platform/posix/curl_http.h"
 #include "platform/posix/posix.h"
-#include "scorm/progress_store.h"
+#include "store/progress_store.h"
 #include "util/utf8.h"
 
 namespace {

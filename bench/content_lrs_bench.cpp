@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "scorm/progress_store.h"
+#include "store/progress_store.h"
 #include "xapi/content_lrs.h"
 
 namespace {

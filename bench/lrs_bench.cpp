@@ -33,7 +33,7 @@
 #include "lrs/lrs_server.h"
 #include "platform/posix/curl_http.h"
 #include "scorm/player.h"
-#include "scorm/progress_store.h"
+#include "store/progress_store.h"
 #include "xapi/sender.h"
 #include "xapi/statements.h"
 

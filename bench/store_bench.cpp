@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "scorm/progress_store.h"
+#include "store/progress_store.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include "cmi5/course.h"
 #include "cmi5/launch.h"
 #include "cmi5/move_on.h"
-#include "scorm/named_files.h"
+#include "package/named_files.h"
 
 namespace {
 

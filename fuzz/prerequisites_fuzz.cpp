@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "scorm/prerequisites.h"
+#include "package/prerequisites.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                                       std::size_t size) {

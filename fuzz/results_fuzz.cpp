@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "scorm/progress_store.h"
 #include "scorm/results.h"
+#include "store/progress_store.h"
 #include "util/sha256.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "scorm/package.h"
+#include "package/package.h"
 #include "scorm2004/reader.h"
 
 namespace {

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "scorm/manifest.h"
-#include "scorm/package.h"
+#include "package/manifest.h"
+#include "package/package.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                                       std::size_t size) {

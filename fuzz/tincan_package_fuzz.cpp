@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "scorm/named_files.h"
+#include "package/named_files.h"
 #include "tincan/package.h"
 
 namespace {

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "scorm/package.h"
-#include "scorm/package_internal.h"
+#include "package/package.h"
+#include "package/package_internal.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                                       std::size_t size) {

@@ -10,9 +10,9 @@
 #include <map>
 #include <string_view>
 
-#include "scorm/manifest.h"
-#include "scorm/manifest_xml.h"
-#include "scorm/package.h"
+#include "package/manifest.h"
+#include "package/manifest_xml.h"
+#include "package/package.h"
 #include "util/utf8.h"
 
 namespace zept::cmi5 {

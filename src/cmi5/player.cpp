@@ -892,31 +892,6 @@ std::string CoursePlayer::resultsReport() {
 
 namespace zept::cmi5 {
 
-Course CourseOfTinCan(const tincan::Package& package,
-                      const std::string& language) {
-  Course course;
-  const tincan::Activity& main = package.main();
-  course.id = main.id;
-  course.title = main.name;
-  course.description = main.description;
-  course.notes = package.notes;
-  for (const std::size_t index : package.launchable) {
-    const tincan::Activity& activity = package.activities[index];
-    const tincan::Launch& launch = tincan::PickLaunch(activity, language);
-    Au au;
-    au.id = activity.id;
-    au.title =
-        activity.name.empty() ? LangStrings{{"", activity.id}} : activity.name;
-    au.description = activity.description;
-    au.url = launch.url;
-    au.packagePath = launch.packagePath;
-    au.packageSuffix = launch.packageSuffix;
-    course.children.push_back({Child::Kind::kAu, course.aus.size()});
-    course.aus.push_back(std::move(au));
-  }
-  return course;
-}
-
 scorm::Manifest StoreIdentity(const Course& course, bool tinCan) {
   scorm::Manifest manifest;
   manifest.identifier = course.id;

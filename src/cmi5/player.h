@@ -21,8 +21,7 @@
 #include "cmi5/move_on.h"
 #include "cmi5/session_lrs.h"
 #include "scorm/player.h"
-#include "scorm/progress_store.h"
-#include "tincan/package.h"
+#include "store/progress_store.h"
 
 namespace zept::cmi5 {
 
@@ -67,12 +66,6 @@ std::string BlockIri(const Course& course, const std::string& courseIri,
 RegistrationRecord ReadRegistration(const Course& course, xapi::LrsStore& store,
                                     const std::string& registration);
 
-// A Tin Can package as a course: its launchable activities are its AUs,
-// in order, with nothing for an LMS to judge. Each plays its launch file
-// for language (a BCP 47 tag), else its first.
-Course CourseOfTinCan(const tincan::Package& package,
-                      const std::string& language = "en-US");
-
 // What the course store knows a cmi5 course by: its id (apart from any
 // SCORM manifest's with the same identifier) and its AUs as items.
 scorm::Manifest StoreIdentity(const Course& course, bool tinCan = false);
@@ -89,7 +82,7 @@ struct CoursePlayerOptions {
   std::string learner;  // --learner: chosen already
   std::string item;     // --item: an AU's id, launched straight away
   LaunchMode mode = LaunchMode::kNormal;
-  // A Tin Can package (see CourseOfTinCan): its content talks to the LRS
+  // A Tin Can package (see tincan::CourseOfTinCan): its content talks to the LRS
   // with no LMS rules, launch data or statements of zept's own.
   bool tinCan = false;
   std::string homePage = kDefaultHomePage;

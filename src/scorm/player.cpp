@@ -4,7 +4,7 @@
 #include <exception>
 #include <utility>
 
-#include "scorm/package.h"
+#include "package/package.h"
 #include "scorm/results.h"
 #include "util/utf8.h"
 #include "util/i18n.h"

@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "scorm/manifest.h"
-#include "scorm/package.h"
-#include "scorm/prerequisites.h"
-#include "scorm/progress_store.h"
+#include "package/manifest.h"
+#include "package/package.h"
+#include "package/prerequisites.h"
 #include "scorm/runtime.h"
+#include "store/progress_store.h"
 #include "xapi/config.h"
 #include "xapi/statements.h"
 

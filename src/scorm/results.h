@@ -8,10 +8,10 @@
 #include <string_view>
 #include <vector>
 
+#include "package/manifest.h"
 #include "platform/errors.h"
-#include "scorm/manifest.h"
-#include "scorm/progress_store.h"
 #include "scorm/runtime.h"
+#include "store/progress_store.h"
 #include "util/utf8.h"
 
 namespace zept::scorm {

@@ -11,12 +11,9 @@
 #include <vector>
 
 #include "scorm/api.h"
+#include "store/values.h"
 
 namespace zept::scorm {
-
-// A learner's values of an item by full element name
-// ("cmi.core.lesson_status"), as the progress store keeps them.
-using Values = std::map<std::string, std::string>;
 
 // What the runtime provides rather than the SCO: from the learner and from
 // the item in the manifest.

@@ -12,11 +12,11 @@
 #include <optional>
 #include <set>
 
-#include "scorm/progress_store.h"
 #include "scorm2004/global_store.h"
 #include "scorm2004/player.h"
 #include "scorm2004/sequencing.h"
 #include "scorm2004/time_interval.h"
+#include "store/progress_store.h"
 
 namespace zept::scorm2004::conformance {
 

@@ -10,7 +10,7 @@
 #include <filesystem>
 
 #include "platform/errors.h"
-#include "scorm/sqlite_statement.h"
+#include "store/sqlite_statement.h"
 
 namespace zept::scorm2004 {
 namespace {

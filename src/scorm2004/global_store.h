@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "scorm/progress_store.h"
 #include "scorm2004/definition.h"
 #include "scorm2004/runtime.h"
 #include "scorm2004/state.h"
+#include "store/progress_store.h"
 #include "xapi/outbox.h"
 
 namespace zept::scorm2004 {

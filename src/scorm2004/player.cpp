@@ -7,7 +7,7 @@
 #include <map>
 #include <utility>
 
-#include "scorm/package.h"
+#include "package/package.h"
 #include "scorm/results.h"
 #include "scorm2004/datamodel.h"
 #include "scorm2004/results.h"

@@ -13,12 +13,12 @@
 #include <vector>
 
 #include "scorm/player.h"
-#include "scorm/progress_store.h"
 #include "scorm2004/definition.h"
 #include "scorm2004/global_store.h"
 #include "scorm2004/runtime.h"
 #include "scorm2004/sequencing.h"
 #include "scorm2004/state.h"
+#include "store/progress_store.h"
 #include "xapi/statements.h"
 
 namespace zept::scorm2004 {

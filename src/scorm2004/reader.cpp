@@ -12,7 +12,7 @@
 #include <optional>
 #include <unordered_map>
 
-#include "scorm/manifest_xml.h"
+#include "package/manifest_xml.h"
 
 namespace zept::scorm2004 {
 namespace {

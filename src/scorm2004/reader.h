@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "scorm/manifest.h"
+#include "package/manifest.h"
 #include "scorm2004/definition.h"
 
 namespace zept::scorm2004 {

@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "scorm/progress_store.h"
 #include "scorm2004/definition.h"
+#include "store/progress_store.h"
 
 namespace zept::scorm2004 {
 

@@ -11,9 +11,9 @@
 #include <set>
 #include <string_view>
 
-#include "scorm/manifest.h"
-#include "scorm/manifest_xml.h"
-#include "scorm/package.h"
+#include "package/manifest.h"
+#include "package/manifest_xml.h"
+#include "package/package.h"
 
 namespace zept::tincan {
 namespace {

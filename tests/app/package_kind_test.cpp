@@ -6,8 +6,8 @@
 #include <gtest/gtest.h>
 
 #include "app/package_harness.h"
-#include "scorm/progress_store.h"
 #include "scorm2004/reader.h"
+#include "store/progress_store.h"
 
 namespace zept {
 namespace {

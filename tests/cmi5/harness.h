@@ -11,7 +11,7 @@
 #include "cmi5/launch.h"
 #include "cmi5/statement_rules.h"
 #include "cmi5/vocabulary.h"
-#include "scorm/named_files.h"
+#include "package/named_files.h"
 
 namespace zept::cmi5::test {
 

@@ -14,7 +14,7 @@
 #include "cmi5/session_lrs.h"
 #include "cmi5/vocabulary.h"
 #include "platform/errors.h"
-#include "scorm/progress_store.h"
+#include "store/progress_store.h"
 #include "util/sha256.h"
 #include "xapi/statements.h"
 

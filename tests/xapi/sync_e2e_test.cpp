@@ -27,9 +27,9 @@
 #include "app/results_sender.h"
 #include "lrs/lrs_server.h"
 #include "scorm/player.h"
-#include "scorm/progress_store.h"
 #include "scorm2004/player.h"
 #include "scorm2004/reader.h"
+#include "store/progress_store.h"
 #include "xapi/statements.h"
 
 extern char** environ;

@@ -8,8 +8,8 @@
 #include <functional>
 #include <sstream>
 
-#include "scorm/progress_store.h"
 #include "scorm/results.h"
+#include "store/progress_store.h"
 #include "util/sha256.h"
 
 namespace zept::scorm {

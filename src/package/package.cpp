@@ -1,10 +1,10 @@
-#include "scorm/package.h"
+#include "package/package.h"
 
 #include <algorithm>
 #include <string_view>
 #include <vector>
 
-#include "scorm/package_internal.h"
+#include "package/package_internal.h"
 
 namespace zept::scorm {
 namespace {

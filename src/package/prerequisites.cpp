@@ -1,4 +1,4 @@
-#include "scorm/prerequisites.h"
+#include "package/prerequisites.h"
 
 #include <algorithm>
 

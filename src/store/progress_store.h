@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "package/manifest.h"
+#include "package/package.h"
 #include "platform/errors.h"
 #include "platform/folders.h"
-#include "scorm/manifest.h"
-#include "scorm/package.h"
-#include "scorm/runtime.h"
+#include "store/values.h"
 #include "xapi/lrs_store.h"
 #include "xapi/outbox.h"
 

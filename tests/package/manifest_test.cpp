@@ -1,10 +1,10 @@
-#include "scorm/manifest.h"
+#include "package/manifest.h"
 
 #include <gtest/gtest.h>
 
 #include <map>
 
-#include "scorm/prerequisites.h"
+#include "package/prerequisites.h"
 
 namespace zept::scorm {
 namespace {

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "platform/errors.h"
-#include "scorm/progress_store.h"
+#include "store/progress_store.h"
 
 namespace zept::scorm {
 

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "scorm/package.h"
+#include "package/package.h"
 
 namespace zept::scorm {
 

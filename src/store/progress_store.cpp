@@ -8,7 +8,7 @@
 // few short ones), so a 64,000-character suspend_data that stayed the same
 // costs a comparison, not a rewrite; and the rows read plainly in sqlite3.
 
-#include "scorm/progress_store.h"
+#include "store/progress_store.h"
 
 #include <sqlite3.h>
 
@@ -19,7 +19,7 @@
 #include <optional>
 
 #include "platform/codepage.h"
-#include "scorm/sqlite_statement.h"
+#include "store/sqlite_statement.h"
 #include "util/sha256.h"
 #include "xapi/config.h"
 #include "xapi/statements.h"

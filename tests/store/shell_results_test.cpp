@@ -1,7 +1,7 @@
 // The shell's own courses give statements with the values that caused them:
 // the runtime on the fake platform, the outbox in a real SQLite store.
 
-#include "scorm/shell_results.h"
+#include "store/shell_results.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>

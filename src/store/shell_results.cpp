@@ -1,4 +1,4 @@
-#include "scorm/shell_results.h"
+#include "store/shell_results.h"
 
 #include <utility>
 

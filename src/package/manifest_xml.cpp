@@ -3,7 +3,7 @@
 // well-formedness error. The safety options are the same: no network, no
 // external entities, no entity expansion.
 
-#include "scorm/manifest_xml.h"
+#include "package/manifest_xml.h"
 
 #include <libxml/parser.h>
 #include <libxml/xmlerror.h>
@@ -11,8 +11,8 @@
 #include <climits>
 #include <optional>
 
-#include "scorm/manifest.h"
-#include "scorm/package.h"
+#include "package/manifest.h"
+#include "package/package.h"
 #include "util/utf8.h"
 
 namespace zept::scorm::manifest_xml {

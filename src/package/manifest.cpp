@@ -1,15 +1,15 @@
 // The manifest is read on libxml2 directly (see manifest_xml.h); elements
 // and attributes are matched leniently, as SCORM 1.2 packages need.
 
-#include "scorm/manifest.h"
+#include "package/manifest.h"
 
 #include <libxml/tree.h>
 
 #include <optional>
 #include <unordered_map>
 
-#include "scorm/manifest_xml.h"
-#include "scorm/prerequisites.h"
+#include "package/manifest_xml.h"
+#include "package/prerequisites.h"
 #include "util/utf8.h"
 
 namespace zept::scorm {

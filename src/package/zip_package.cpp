@@ -6,8 +6,8 @@
 #include <mutex>
 #include <unordered_map>
 
-#include "scorm/package.h"
-#include "scorm/package_internal.h"
+#include "package/package.h"
+#include "package/package_internal.h"
 
 namespace zept::scorm {
 namespace {

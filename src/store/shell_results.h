@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "scorm/progress_store.h"
+#include "store/progress_store.h"
 #include "tracking/lms.h"
 #include "xapi/config.h"
 #include "xapi/statements.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "scorm/package.h"
+#include "package/package.h"
 
 namespace zept::scorm {
 

@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "scorm/manifest.h"
+#include "package/manifest.h"
 
 namespace zept::scorm::manifest_xml {
 

@@ -1,4 +1,4 @@
-#include "scorm/package.h"
+#include "package/package.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "scorm/package_internal.h"
+#include "package/package_internal.h"
 
 namespace zept::scorm {
 namespace {

@@ -7,8 +7,8 @@
 #include <filesystem>
 #include <system_error>
 
-#include "scorm/package.h"
-#include "scorm/package_internal.h"
+#include "package/package.h"
+#include "package/package_internal.h"
 
 namespace zept::scorm {
 namespace {
