@@ -234,8 +234,8 @@ std::string MoviePage::callAnswer(const std::optional<std::string>& body,
   return value;
 }
 
-std::optional<std::string> MoviePage::callBody(const char* method,
-                                               std::optional<std::string> body) {
+std::optional<std::string> MoviePage::callBody(
+    const char* method, std::optional<std::string> body) {
   if (g_strcmp0(method, "POST") != 0) return std::nullopt;
   if (!body)
     warn("a page of the package sent a call of more than " +
@@ -251,6 +251,26 @@ void MoviePage::answerCall(WebKitURISchemeRequest* request) {
   FinishBytes(request, callAnswer(body, false), "text/plain; charset=utf-8",
               kPackagePagePolicy);
 }
+
+namespace {
+
+// A request's headers as the content's LRS reads them: the launch's secret
+// (its cookie) is zept's, not the content's.
+std::vector<std::pair<std::string, std::string>> ContentHeaders(
+    SoupMessageHeaders* in) {
+  std::vector<std::pair<std::string, std::string>> headers;
+  if (!in) return headers;
+  SoupMessageHeadersIter it;
+  soup_message_headers_iter_init(&it, in);
+  const char* name = nullptr;
+  const char* value = nullptr;
+  while (soup_message_headers_iter_next(&it, &name, &value))
+    if (g_ascii_strcasecmp(name, "Cookie") != 0)
+      headers.emplace_back(name, value);
+  return headers;
+}
+
+}  // namespace
 
 void MoviePage::HandleContentCall(WebKitURISchemeRequest* request,
                                   gpointer link) {
@@ -300,15 +320,7 @@ void MoviePage::answerLrsCall(WebKitURISchemeRequest* request,
   const std::size_t mark = address.find('?');
   asked.path = address.substr(0, mark);
   if (mark != std::string::npos) asked.query = address.substr(mark + 1);
-  if (in) {
-    SoupMessageHeadersIter it;
-    soup_message_headers_iter_init(&it, in);
-    const char* name = nullptr;
-    const char* value = nullptr;
-    while (soup_message_headers_iter_next(&it, &name, &value))
-      if (g_ascii_strcasecmp(name, "Cookie") != 0)
-        asked.headers.emplace_back(name, value);
-  }
+  asked.headers = ContentHeaders(in);
   ContentAnswer answer =
       contentAnswer(std::move(asked), ReadBody(request, kMaxCallBytes));
   for (auto& header : cors) answer.headers.push_back(std::move(header));
@@ -342,15 +354,7 @@ void MoviePage::serveService(SoupServerMessage* msg, const std::string& path) {
   asked.path = path;
   if (const char* query = g_uri_get_query(soup_server_message_get_uri(msg)))
     asked.query = query;
-  SoupMessageHeadersIter it;
-  soup_message_headers_iter_init(&it,
-                                 soup_server_message_get_request_headers(msg));
-  const char* name = nullptr;
-  const char* value = nullptr;
-  // The launch's secret is zept's, not the content's.
-  while (soup_message_headers_iter_next(&it, &name, &value))
-    if (g_ascii_strcasecmp(name, "Cookie") != 0)
-      asked.headers.emplace_back(name, value);
+  asked.headers = ContentHeaders(soup_server_message_get_request_headers(msg));
   ContentAnswer answer =
       contentAnswer(std::move(asked), HttpBody(msg, kMaxCallBytes));
   std::string type = "application/json";
@@ -455,13 +459,14 @@ void MoviePage::serveContent(SoupServerMessage* msg, const std::string& path) {
     const char* referer = soup_message_headers_get_one(
         soup_server_message_get_request_headers(msg), "Referer");
     const std::string asker =
-        referer ? std::string(referer).substr(0, std::string(referer).find_first_of("?#"))
+        referer ? std::string(referer).substr(
+                      0, std::string(referer).find_first_of("?#"))
                 : std::string();
     const std::string prefix = originPrefix_ + "pkg/";
-    GCharPtr page(asker.rfind(prefix, 0) == 0
-                      ? g_uri_unescape_string(asker.c_str() + prefix.size(),
-                                              nullptr)
-                      : nullptr);
+    GCharPtr page(
+        asker.rfind(prefix, 0) == 0
+            ? g_uri_unescape_string(asker.c_str() + prefix.size(), nullptr)
+            : nullptr);
     if (page)
       nameLacking(inPackage, page.get());
     else

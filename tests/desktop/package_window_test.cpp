@@ -2646,6 +2646,16 @@ addEventListener("pagehide", function () { send("terminated", {duration: "PT5S"}
 send("initialized");
 </script></body></html>)"}},
        true, "launched initialized terminated", false},
+      // zept closes while the page is still loading: its pagehide still
+      // runs.
+      {"closed-loading",
+       {{"au/index.html", prelude + R"(
+addEventListener("pagehide", function () { send("terminated", {duration: "PT5S"}); });
+send("initialized");
+</script><script>
+for (var until = Date.now() + 600; Date.now() < until;) {}
+</script></body></html>)"}},
+       true, "launched initialized terminated", false},
       {"top-return",
        {{"au/index.html", prelude + R"(
 send("initialized"); send("terminated", {duration: "PT1S"});
