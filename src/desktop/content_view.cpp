@@ -55,6 +55,10 @@ WebKitWebContext* MoviePage::makeContentContext() {
   applyNetworkRules(context, server_ ? server_->origin().substr(7) : "");
   // Content learns the learner's language as a browser tells it.
   SetPreferredLanguages(context);
+  // Its files are on this machine: a browser's memory caches would only
+  // hold a second copy of them.
+  webkit_web_context_set_cache_model(context,
+                                     WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
   // The launch's API calls; a context that outlives its launch (a view
   // still going) reaches nothing.
   if (contentLink_) *contentLink_ = nullptr;
