@@ -577,13 +577,10 @@ void PackageSession::missingFile(const std::string& asked,
   constexpr std::size_t kNameBytes = 200;
   const std::string file = Utf8Prefix(asked, kNameBytes);
   const std::string page = Utf8Prefix(askedBy, kNameBytes);
-  if (missing_.size() >= kNamed || !missing_.insert(file).second) return;
+  if (missing_.size() >= kNamed || !missing_.emplace(file, page).second) return;
   const std::string asker =
       page.empty() ? std::string("A page of the package") : "The page " + page;
   note(asker + " asked for " + file + ", which is missing from the package");
-  missingList_ +=
-      "  " + file + (page.empty() ? "" : " (asked by " + page + ")");
-  missingList_ += '\n';
 }
 
 std::string PackageSession::saveResults() {
@@ -997,9 +994,14 @@ int PackageSession::run() {
   }
   if (options_.strict && !summaries_.empty())
     std::fputs(summaries_.c_str(), stdout);
-  if (options_.strict && !missingList_.empty())
-    std::fputs(("Files missing from the package:\n" + missingList_).c_str(),
-               stdout);
+  if (options_.strict && !missing_.empty()) {
+    // By name: a page's files arrive in whatever order its loads finish.
+    std::string list = "Files missing from the package:\n";
+    for (const auto& [file, page] : missing_)
+      list += "  " + file + (page.empty() ? "" : " (asked by " + page + ")") +
+              "\n";
+    std::fputs(list.c_str(), stdout);
+  }
   return endedUnstored_ ? 1 : 0;
 }
 

@@ -115,8 +115,8 @@ class PackageSession {
   std::unique_ptr<platform::HeldLock> learnerLock_;
   std::unique_ptr<desktop::QuitSignals> signals_;
   std::string summaries_;
-  std::set<std::string> missing_;  // files asked for and lacking
-  std::string missingList_;        // as --strict lists them
+  // Files asked for and lacking, each with the page that first asked.
+  std::map<std::string, std::string> missing_;
   std::map<std::string, std::string> byLowerName_;
   // The large files of a .zip, streamed to the page.
   desktop::EntryStreams streams_;
