@@ -203,6 +203,18 @@ PackageSession::PackageSession(Context& ctx, desktop::MoviePage& page,
   gtk_widget_show(overlay_);
   gtk_container_add(GTK_CONTAINER(window_.movieArea()), overlay_);
   views_.connect(WEBKIT_WEB_VIEW(page.widget()));
+  // The window's title names the screen or the item, then the course, as
+  // the screens' own title does once they have started; the course alone
+  // until then.
+  g_signal_connect(page.widget(), "notify::title",
+                   G_CALLBACK(+[](WebKitWebView* view, GParamSpec*,
+                                  gpointer data) {
+                     auto& self = *static_cast<PackageSession*>(data);
+                     const char* title = webkit_web_view_get_title(view);
+                     if (!self.secret_.empty() && title && *title)
+                       self.window_.setCaption(Utf8ToWide(title));
+                   }),
+                   this);
   views_.onNote = [this](const std::string& line) { note(line); };
   page_.onContentView = [this](WebKitWebView* view, bool placed) {
     contentView(view, placed);
@@ -755,8 +767,10 @@ gboolean PackageSession::OnKey(GtkWidget*, GdkEventKey* event, gpointer data) {
       control = "to-menu";
       break;
     case GDK_KEY_x:
-      control = "exit";
-      break;
+      // Whatever the course's kind and the screen, as closing the window:
+      // the item stores or the course is suspended, and zept ends.
+      self.finish(false);
+      return TRUE;
     default:
       return FALSE;
   }

@@ -626,7 +626,7 @@ int main(int argc, char** argv) {
     const bool third = launches.back().find("Item S3 ") != std::string::npos;
     [[maybe_unused]] const int pressed = std::system(
         (std::string("xdotool windowfocus --sync $(xdotool search "
-                     "--onlyvisible --name '^Bench$' | head -n 1) key ") +
+                     "--onlyvisible --name 'Bench$' | head -n 1) key ") +
          (third ? "alt+p" : "alt+n"))
             .c_str());
   }

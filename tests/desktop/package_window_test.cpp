@@ -200,10 +200,19 @@ class PackageWindowTest : public ::testing::Test {
   }
   fs::path output() const { return root / "zept.out"; }
   // Presses keys in zept's window of that title, as the learner would.
+  // The window may take a moment to show and to be titled.
   void pressKeys(const std::string& title, const std::string& keys) {
-    const std::string id = RunCommand("xdotool search --onlyvisible --name '^" +
-                                      title + "$' | head -1");
-    ASSERT_FALSE(id.empty()) << Slurp(output());
+    std::string id;
+    PumpUntil(
+        [&] {
+          id = RunCommand("xdotool search --onlyvisible --name '" + title +
+                          "$' | head -1");
+          return !id.empty();
+        },
+        5000);
+    ASSERT_FALSE(id.empty())
+        << Slurp(output()) << "windows: "
+        << RunCommand("xdotool search --onlyvisible --name . getwindowname %@");
     RunCommand("xdotool windowfocus --sync " + id.substr(0, id.find('\n')) +
                " key " + keys);
   }
@@ -229,9 +238,7 @@ class PackageWindowTest : public ::testing::Test {
   // windows with that title), waited for; "" when none shows.
   std::string dialogOf(const std::string& title, int timeoutMs = 20000) {
     const std::string find =
-        "for w in $(xdotool search --onlyvisible --name "
-        "'^" +
-        title +
+        "for w in $(xdotool search --onlyvisible --name '" + title +
         "$'); do [ \"$(xwininfo -id $w | "
         "awk '/Width:/ {print $2}')\" -lt 600 ] && "
         "echo $w; done";
@@ -490,7 +497,7 @@ window.addEventListener("unload", function () {
   ASSERT_TRUE(waitResults(package, "\"loaded\""));
   // The close button of a window manager: a request the window answers.
   const std::string id =
-      RunCommand("xdotool search --onlyvisible --name '^Unload course$'");
+      RunCommand("xdotool search --onlyvisible --name 'Unload course$'");
   ASSERT_FALSE(id.empty()) << Slurp(output());
   ASSERT_TRUE(SendCloseRequest(std::stoul(id)));
   EXPECT_EQ(waitExit(), 0) << Slurp(output());
@@ -590,7 +597,7 @@ A.LMSFinish("");
   // Continue, the menu's first button, opens the first item; each passes
   // and moves on with Next.
   const std::string id = RunCommand(
-      "xdotool search --sync --onlyvisible --name '^Prerequisite course$'");
+      "xdotool search --sync --onlyvisible --name 'Prerequisite course$'");
   ASSERT_FALSE(id.empty());
   const std::string window = id.substr(0, id.find('\n'));
   RunCommand("xdotool mousemove --window " + window + " 75 57 click 1");
@@ -741,7 +748,7 @@ opened.onsuccess = function () {
   EXPECT_TRUE(WaitForText(output(), "on the computer: zept saves nothing"));
   EXPECT_TRUE(WaitForText(output(), "though none was loaded: nothing changed"));
   const std::string id = RunCommand(
-      "xdotool search --onlyvisible --name '^Apart course$' | head -n 1");
+      "xdotool search --onlyvisible --name 'Apart course$' | head -n 1");
   ASSERT_FALSE(id.empty());
   const std::string window = id.substr(0, id.find('\n'));
   RunCommand("xdotool mousemove --window " + window + " 400 300 click 1");
@@ -940,7 +947,7 @@ setTimeout(function () { report("still-here-" + reached); }, 1500);
         << "the SCO reached the screens";
     if (c.keyMenu) {
       const std::string id = RunCommand(
-          "xdotool search --onlyvisible --name '^Reaching course$' | head -1");
+          "xdotool search --onlyvisible --name 'Reaching course$' | head -1");
       ASSERT_FALSE(id.empty());
       RunCommand("xdotool windowfocus --sync " + id.substr(0, id.find('\n')) +
                  " key alt+m");
@@ -1013,18 +1020,18 @@ report("two:" + r.join(","));
   // The page reported before its window was mapped, maybe.
   std::string popups;
   for (int waited = 0; waited < 10000 && popups.empty(); waited += 100) {
-    popups = RunCommand("xdotool search --onlyvisible --name '^Popup of one$'");
+    popups = RunCommand("xdotool search --onlyvisible --name 'Popup of one$'");
     if (popups.empty())
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
   ASSERT_FALSE(popups.empty()) << Slurp(output());
   const std::string id = RunCommand(
-      "xdotool search --onlyvisible --name '^Earlier course$' | head -n 1");
+      "xdotool search --onlyvisible --name 'Earlier course$' | head -n 1");
   ASSERT_FALSE(id.empty());
   RunCommand("xdotool windowfocus --sync " + id.substr(0, id.find('\n')) +
              " key alt+n");
   ASSERT_TRUE(waitResults(package, "\"two:false,301,false,\""));
-  EXPECT_TRUE(RunCommand("xdotool search --onlyvisible --name '^Popup of one$'")
+  EXPECT_TRUE(RunCommand("xdotool search --onlyvisible --name 'Popup of one$'")
                   .empty());
   EXPECT_TRUE(WaitForText(output(),
                           "through the API of an earlier launch was refused"));
@@ -1074,7 +1081,7 @@ setInterval(function () {
   }
   ASSERT_TRUE(WaitForText(output(), "disk is full"));
   const std::string id =
-      RunCommand("xdotool search --onlyvisible --name '^Full course$'");
+      RunCommand("xdotool search --onlyvisible --name 'Full course$'");
   ASSERT_FALSE(id.empty());
   ASSERT_TRUE(SendCloseRequest(std::stoul(id)));
   const std::string box = dialogOf("Full course");
@@ -1126,7 +1133,7 @@ setTimeout(function () { )" + row.box +
     ASSERT_TRUE(waitResults(package, "\"before-alert\""));
     std::string dialog;
     for (int waited = 0; waited < 20000 && dialog.empty(); waited += 200) {
-      dialog = RunCommand("xdotool search --onlyvisible --name '^" +
+      dialog = RunCommand("xdotool search --onlyvisible --name '" +
                           std::string(row.dialog) + "$' | tail -n 1");
       if (dialog.empty())
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
@@ -1136,7 +1143,7 @@ setTimeout(function () { )" + row.box +
     if (row.ending == std::string("close")) {
       // The close button of zept's own window, not the box's.
       const std::string ids = RunCommand(
-          "for w in $(xdotool search --onlyvisible --name '^Alert course$'); "
+          "for w in $(xdotool search --onlyvisible --name 'Alert course$'); "
           "do [ \"$(xwininfo -id $w | awk '/Width:/ {print $2}')\" -ge 600 ] "
           "&& echo $w; done");
       ASSERT_FALSE(ids.empty());
@@ -1193,7 +1200,7 @@ document.addEventListener("click", function () {
     start("--learner anna --item V1 " + package.string(), more);
     ASSERT_TRUE(waitResults(package, "\"ready\""));
     const std::string id = RunCommand(
-        "xdotool search --onlyvisible --name '^Composited course$' | head -1");
+        "xdotool search --onlyvisible --name 'Composited course$' | head -1");
     ASSERT_FALSE(id.empty()) << Slurp(output());
     const XGeometry window = Geometry(std::stoul(id));
     RunCommand("xdotool mousemove --window " + id.substr(0, id.find('\n')) +
@@ -1330,7 +1337,7 @@ TEST_F(PackageWindowTest, AMissingLaunchPageIsNamed) {
                           "Item M1 cannot start: its launch page m/gone.html "
                           "is missing from the package"));
   const std::string id = RunCommand(
-      "xdotool search --onlyvisible --name '^Missing course$' | head -1");
+      "xdotool search --onlyvisible --name 'Missing course$' | head -1");
   ASSERT_FALSE(id.empty()) << Slurp(output());
   const XGeometry window = Geometry(std::stoul(id));
   // The file's name is written in red where the SCO would show.
@@ -1470,7 +1477,7 @@ TEST_F(PackageWindowTest, A2004PackagePlaysAsItsSequencingSays) {
   };
   const auto press = [&](const std::string& keys) {
     const std::string id = RunCommand(
-        "xdotool search --sync --onlyvisible --name '^Sequenced course$' | "
+        "xdotool search --sync --onlyvisible --name 'Sequenced course$' | "
         "head -1");
     RunCommand("xdotool windowfocus --sync " + id.substr(0, id.find('\n')) +
                " key " + keys);
@@ -1537,6 +1544,65 @@ TEST_F(PackageWindowTest, A2004PackagePlaysAsItsSequencingSays) {
   EXPECT_NE(counts(after).find("a Q\t1;"), std::string::npos) << after;
   signal(SIGTERM);
   EXPECT_EQ(waitExit(), 0) << Slurp(output());
+}
+
+// Alt+X ends zept as closing the window does, whatever the course's kind and
+// the screen: the item's page is left and stores, a SCORM 2004 course is
+// suspended (its SCO's Exit button leaves the activity only).
+TEST_F(PackageWindowTest, AltXEndsZeptInEveryKindOfCourse) {
+  if (!HaveProgram("sqlite3")) GTEST_SKIP() << "sqlite3 is missing";
+  const std::string page12 = std::string(kScoHead) + R"(</head><body><script>
+A.LMSInitialize("");
+report("playing");
+window.addEventListener("pagehide", function () { report("left"); A.LMSFinish(""); });
+</script></body></html>)";
+  const std::string page2004 = std::string(kSco2004Head) +
+                               R"(</head><body><script>
+A.Initialize("");
+report("playing");
+window.addEventListener("pagehide", function () { report("left"); A.Terminate(""); });
+</script></body></html>)";
+  const std::map<std::string, std::string> files12 = {
+      {"imsmanifest.xml", Manifest("Keys course", {{"K", "Keyed", "k.html", ""}})},
+      {"k.html", page12}};
+  const std::map<std::string, std::string> files2004 = {
+      {"imsmanifest.xml",
+       Manifest2004("Keys course",
+                    R"(<item identifier="K" identifierref="R_K"><title>Keyed</title></item>
+<item identifier="L" identifierref="R_K"><title>Later</title></item>)",
+                    {{"R_K", "k.html"}})},
+      {"k.html", page2004}};
+  const struct {
+    const char* name;
+    const std::map<std::string, std::string>& files;
+    const char* arguments;
+    const char* shown;   // in the journal before the keys
+    const char* stored;  // in the store after
+  } kCases[] = {
+      {"1.2 item", files12, "--item K ", "Item K has loaded", "left"},
+      {"1.2 menu", files12, "", "The course menu is shown", ""},
+      {"2004 activity", files2004, "--item K ", "Item K has loaded", "s K"},
+      {"2004 menu", files2004, "", "The course menu is shown", ""},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    TearDown();
+    SetUp();
+    const fs::path package = writePackage("keys", c.files);
+    start("--learner anna " + std::string(c.arguments) + package.string());
+    ASSERT_TRUE(WaitForText(output(), c.shown)) << Slurp(output());
+    if (*c.stored)
+      ASSERT_TRUE(PumpUntil([&] {
+        return storedValues("select value from item_values").find("playing") !=
+               std::string::npos;
+      }));
+    pressKeys("Keys course", "alt+x");
+    EXPECT_EQ(waitExit(10000), 0) << Slurp(output());
+    EXPECT_NE(storedValues("select item||' '||value from item_values")
+                  .find(c.stored),
+              std::string::npos)
+        << storedValues("select item||' '||value from item_values");
+  }
 }
 
 // The X server refuses zept at first: every client slot is taken. zept
@@ -1834,7 +1900,7 @@ A.SetValue("cmi.completion_status", "completed"); report("two");)")}};
     }
     if (c.returnKey) {
       const std::string id =
-          RunCommand("xdotool search --sync --onlyvisible --name '^" + c.name +
+          RunCommand("xdotool search --sync --onlyvisible --name '" + c.name +
                      "$' | head -1");
       pressReturn(id.substr(0, id.find('\n')));
     }
@@ -1848,11 +1914,11 @@ A.SetValue("cmi.completion_status", "completed"); report("two");)")}};
       // Drive, Putt and the course passed, in the menu and in the PDF.
       EXPECT_EQ(Count(menu, "Passed"), 3) << menu;
       const std::string id = RunCommand(
-          "xdotool search --onlyvisible --name '^" + c.name + "$' | head -1");
+          "xdotool search --onlyvisible --name '" + c.name + "$' | head -1");
       RunCommand("xdotool windowfocus --sync " + id.substr(0, id.find('\n')) +
                  " key Tab key Return");
       std::string dialog = RunCommand(
-          "xdotool search --sync --onlyvisible --name '^Save As$' | head -1");
+          "xdotool search --sync --onlyvisible --name 'Save As$' | head -1");
       dialog = dialog.substr(0, dialog.find('\n'));
       ASSERT_FALSE(dialog.empty()) << Slurp(output());
       const std::string find =
@@ -2106,7 +2172,7 @@ report("done");
   ASSERT_TRUE(WaitForText(output(), "the LRS refused zept's credentials"))
       << Slurp(output());
   const std::string id = RunCommand(
-      "xdotool search --sync --onlyvisible --name '^LRS course$' | head -1");
+      "xdotool search --sync --onlyvisible --name 'LRS course$' | head -1");
   RunCommand("xdotool windowfocus --sync " + id.substr(0, id.find('\n')) +
              " key alt+m");
   // The note, in the messages' red, under the menu's buttons.
@@ -2446,7 +2512,7 @@ else document.write('<embed src="quiz.swf" width="200" height="100">');
                           "access",
                           40000));
   const std::string id = RunCommand(
-      "xdotool search --onlyvisible --name '^Crash course$' | head -1");
+      "xdotool search --onlyvisible --name 'Crash course$' | head -1");
   ASSERT_FALSE(id.empty()) << Slurp(output());
   const XGeometry window = Geometry(std::stoul(id));
   // The page's name in red where the movie played.
@@ -2796,7 +2862,7 @@ TEST_F(PackageWindowTest, AnAuWindowGoesWithItsPagesProcess) {
                            {"au/index.html", cmi5au::kAuPage}});
   start("--learner ann --item https://example.org/own/au " + package.string());
   const std::string shown =
-      "xdotool search --onlyvisible --name '^Windowed AU$'";
+      "xdotool search --onlyvisible --name 'Windowed AU$'";
   for (int waited = 0; waited < 20000 && RunCommand(shown).empty();
        waited += 200)
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
@@ -2893,15 +2959,22 @@ report(navigator.language + "|" + navigator.languages.join(","));
 </script><p>Un</p></body></html>)"}};
   const fs::path package = writePackage("langue", files);
   const std::string french = listenToScreens() + "LANGUAGE=fr LC_ALL=C.UTF-8 ";
+  // The window's title names the screen or the item, then the course.
   const struct {
     const char* arguments;
     std::vector<std::string> shown;
+    const char* title;
   } screens[] = {
-      {"", {"Qui suit le cours ?", "Nouvel apprenant", "Commencer"}},
+      {"",
+       {"Qui suit le cours ?", "Nouvel apprenant", "Commencer"},
+       "Qui suit le cours [?] — Cours"},
       {"--learner Ann ",
        {"Continuer", "Résultats en PDF", "Changer d'apprenant", "Quitter",
-        "Élément", "État", "Pas commencé"}},
-      {"--learner Ann --item SCO1 ", {"Précédent", "Suivant", "Menu"}},
+        "Élément", "État", "Pas commencé"},
+       "Menu — Cours"},
+      {"--learner Ann --item SCO1 ",
+       {"Précédent", "Suivant", "Menu"},
+       "Un — Cours"},
   };
   for (const auto& screen : screens) {
     SCOPED_TRACE(screen.arguments);
@@ -2910,6 +2983,12 @@ report(navigator.language + "|" + navigator.languages.join(","));
     for (const std::string& part : screen.shown)
       EXPECT_NE(text.find(part), std::string::npos) << part << " in\n" << text;
     EXPECT_EQ(text.find("Learner"), std::string::npos) << text;
+    const std::string titled = std::string("xdotool search --onlyvisible "
+                                           "--name '^") +
+                               screen.title + "$'";
+    EXPECT_TRUE(PumpUntil([&] { return !RunCommand(titled).empty(); }, 10000))
+        << RunCommand("xdotool search --onlyvisible --name . getwindowname "
+                      "%@");
     if (screen.shown.front() == "Précédent") {
       EXPECT_TRUE(waitResults(package, "fr|fr"));
     }

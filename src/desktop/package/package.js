@@ -389,8 +389,9 @@ const controls = {
   abandon: () => navigate("abandon"),
 };
 
-// Alt+P, Alt+N, Alt+M and Alt+X reach the program's window whichever frame
-// has the focus; the program, which knows the secret, presses the control.
+// Alt+P, Alt+N and Alt+M reach the program's window whichever frame has the
+// focus; the program, which knows the secret, presses the control. Alt+X
+// the program answers itself, as closing the window.
 defineProperty(window, "zeptControl", {
   value: (id, key) => {
     if (key !== secret || $("controls").hidden || !(id in controls) ||
@@ -827,13 +828,14 @@ function showMenu(message, after, known) {
     }
     $("items").classList.toggle("choose", choose);
     show("menu");
+    // Titled before it is said to be shown: whoever hears it finds it so.
+    titled(_("Menu"));
     report(["menu", message || "", after && after.ended ? "ended" : "",
             after && after.ok === false ? "refused" : ""]);
     if (!menuShown) {
       menuShown = true;
       ask(["shown", "menu"]);
     }
-    titled("Menu");
     if (choose) (firstOpen.hidden ? stop : firstOpen).focus();
     else if ($("continue").disabled) $("results").focus();
     else $("continue").focus();
@@ -906,8 +908,8 @@ function showLearners(list) {
     box.appendChild(option);
   }
   roving(box.children, box.firstElementChild);
+  titled(_("Who is taking the course?"));
   show("learners");
-  titled("Who is taking the course?");
   (box.firstElementChild || $("learner-name")).focus();
 }
 
@@ -1013,7 +1015,12 @@ function start() {
   version = ["2004", "cmi5", "tincan"].includes(begin.version)
                 ? begin.version : "1.2";
   testing = begin.test === true;
-  if (is2004()) $("next").textContent = _("Continue");
+  if (is2004()) {
+    $("next").textContent = _("Continue");
+    // Alt+X ends zept in every course; here Exit leaves the activity only.
+    $("exit").removeAttribute("accesskey");
+    $("exit").removeAttribute("aria-keyshortcuts");
+  }
   $("course").textContent = begin.title || "";
   courseTitle = text(begin.title);
   // As the desktop has it: right to left, a high-contrast theme.
