@@ -218,13 +218,18 @@ struct ProgressStore::Impl {
   bool hasTable(const char* name);
   bool hasColumn(const char* table, const char* column);
 
-  ~Impl() { sqlite3_close_v2(db); }
+  StatementCache cache;
+
+  ~Impl() {
+    cache.finalize();
+    sqlite3_close_v2(db);
+  }
 
   [[noreturn]] void fail(const std::string& operation) const {
     FailSql(db, path, operation);
   }
   Statement query(const char* sql, const char* operation) {
-    return Statement(db, path, sql, operation);
+    return Statement(db, path, sql, operation, cache);
   }
 
   void exec(const char* sql, const char* operation) {
@@ -275,10 +280,10 @@ struct ProgressStore::Impl {
   // Runs body in one write transaction; rolls back when anything throws.
   template <typename Body>
   void write(Body body) {
-    exec("BEGIN IMMEDIATE", "write progress store");
+    query("BEGIN IMMEDIATE", "write progress store").step();
     try {
       body();
-      exec("COMMIT", "write progress store");
+      query("COMMIT", "write progress store").step();
     } catch (...) {
       sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
       throw;
@@ -853,9 +858,13 @@ struct ProgressStore::Impl::LearnerLrs final : xapi::LrsStore {
   LearnerLrs(Impl& store, std::string who) : d(store), login(std::move(who)) {}
 
   // A store an earlier zept wrote, opened read-only, lacks the tables.
+  // Once there, they stay: a table is never dropped.
   bool hasTables() {
-    return d.hasTable("lrs_statements") && d.hasTable("lrs_documents");
+    if (!tablesSeen)
+      tablesSeen = d.hasTable("lrs_statements") && d.hasTable("lrs_documents");
+    return tablesSeen;
   }
+  bool tablesSeen = false;
 
   std::optional<xapi::StoredStatement> statement(
       const std::string& id) override {

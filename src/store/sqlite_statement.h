@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <unordered_map>
 
 #include "platform/errors.h"
 #include "store/progress_store.h"
@@ -51,6 +52,34 @@ inline void MakeStoreFilesPrivate(const std::string& nativePath) {
   }
 }
 
+// Statements prepared once for a connection's life: preparing one costs
+// more than running most of the stores' statements. Finalize before the
+// connection closes.
+class StatementCache {
+ public:
+  struct Entry {
+    sqlite3_stmt* stmt = nullptr;
+    bool inUse = false;
+  };
+  // The entry for sql, prepared on first use.
+  Entry* find(sqlite3* db, const char* sql) {
+    Entry& entry = entries_[sql];
+    if (!entry.stmt &&
+        sqlite3_prepare_v2(db, sql, -1, &entry.stmt, nullptr) != SQLITE_OK) {
+      entries_.erase(sql);
+      return nullptr;
+    }
+    return &entry;
+  }
+  void finalize() {
+    for (auto& [sql, entry] : entries_) sqlite3_finalize(entry.stmt);
+    entries_.clear();
+  }
+
+ private:
+  std::unordered_map<std::string, Entry> entries_;
+};
+
 class SqlStatement {
  public:
   SqlStatement(sqlite3* db, const std::string& path, const char* sql,
@@ -59,7 +88,31 @@ class SqlStatement {
     if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK)
       FailSql(db_, path_, operation_);
   }
-  ~SqlStatement() { sqlite3_finalize(stmt_); }
+  // The cache's statement, or one of its own while that one is being
+  // stepped (a query made inside a walk of the same query).
+  SqlStatement(sqlite3* db, const std::string& path, const char* sql,
+               const char* operation, StatementCache& cache)
+      : db_(db), path_(path), operation_(operation) {
+    StatementCache::Entry* entry = cache.find(db, sql);
+    if (!entry) FailSql(db_, path_, operation_);
+    if (entry->inUse) {
+      if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK)
+        FailSql(db_, path_, operation_);
+      return;
+    }
+    entry->inUse = true;
+    cached_ = entry;
+    stmt_ = entry->stmt;
+  }
+  ~SqlStatement() {
+    if (!cached_) {
+      sqlite3_finalize(stmt_);
+      return;
+    }
+    sqlite3_reset(stmt_);
+    sqlite3_clear_bindings(stmt_);
+    cached_->inUse = false;
+  }
   SqlStatement(const SqlStatement&) = delete;
   SqlStatement& operator=(const SqlStatement&) = delete;
 
@@ -110,6 +163,7 @@ class SqlStatement {
   const std::string& path_;
   const char* operation_;
   sqlite3_stmt* stmt_ = nullptr;
+  StatementCache::Entry* cached_ = nullptr;
 };
 
 }  // namespace zept::scorm

@@ -10,6 +10,7 @@
 
 #include "scorm/results.h"
 #include "store/progress_store.h"
+#include "store/sqlite_statement.h"
 #include "util/sha256.h"
 
 namespace zept::scorm {
@@ -1065,6 +1066,46 @@ TEST_F(StoreTest, StoresAreTheLearnersAlone) {
     EXPECT_EQ(mode(fs::path(file).parent_path().string()), row.folderMode);
   }
   ::umask(umaskBefore);
+}
+
+// A statement kept prepared comes back with no bindings of its last use, and
+// the same query asked again while one is being walked gets a statement of
+// its own: neither walk disturbs the other.
+TEST(StatementCacheTest, AKeptStatementIsFreshAndANestedOneIsItsOwn) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(":memory:", &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db,
+                         "CREATE TABLE t(n INTEGER); INSERT INTO t "
+                         "VALUES(1),(2),(3)",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  const std::string path = "memory";
+  StatementCache cache;
+  constexpr char kAll[] = "SELECT n FROM t WHERE ?1 IS NULL OR n=?1 ORDER BY n";
+  {
+    SqlStatement one(db, path, kAll, "read", cache);
+    ASSERT_TRUE(one.bind(1, std::int64_t{2}).step());
+    EXPECT_EQ(one.integer(0), 2);
+    EXPECT_FALSE(one.step());
+  }
+  std::string walked;
+  {
+    SqlStatement outer(db, path, kAll, "read", cache);  // unbound: all rows
+    while (outer.step()) {
+      SqlStatement inner(db, path, kAll, "read", cache);
+      int rows = 0;
+      while (inner.step()) ++rows;
+      walked += std::to_string(outer.integer(0)) + ":" + std::to_string(rows) +
+                " ";
+    }
+  }
+  EXPECT_EQ(walked, "1:3 2:3 3:3 ");
+  // A statement that cannot be prepared fails as any other, and again.
+  for (int attempt = 0; attempt < 2; ++attempt)
+    EXPECT_THROW(SqlStatement(db, path, "SELECT nothing FROM", "read", cache),
+                 EStoreError);
+  cache.finalize();
+  EXPECT_EQ(sqlite3_close(db), SQLITE_OK);  // nothing left unfinalized
 }
 
 }  // namespace
